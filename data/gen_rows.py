@@ -1,0 +1,250 @@
+#!/usr/bin/env python3
+"""Writes the committed row files of data/ from Unicode's Unihan and the vetted reference tables.
+
+  char_rows.tsv      one row per GBK ideograph of U+4E00..U+9FFF that Unihan gives a Mandarin
+                     reading: code point, character, reading string, the rule that chose the
+                     first reading.
+  surname_rows.tsv   characters whose reading as a surname differs from their usual one.
+  wade_giles_rows.tsv  pinyin syllable -> Wade-Giles as written in names (Taiwan passports, press).
+  compound_surname_rows.tsv  compound surnames pre-filled into the custom dictionaries.
+
+The output depends only on the inputs: running it twice on the same Unihan gives the same bytes.
+
+Usage: gen_rows.py [--unihan Unihan_Readings.txt(.bz2)] [--reference DIR] [--out DIR]
+"""
+import argparse
+import bz2
+import os
+import re
+import sys
+import unicodedata
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+DEFAULT_UNIHAN = "/usr/share/unicode/Unihan_Readings.txt.bz2"
+DEFAULT_REFERENCE = os.path.normpath(os.path.join(HERE, "..", "..", "shared", "reference"))
+
+FIELDS = ("kMandarin", "kXHC1983", "kTGHZ2013", "kHanyuPinlu", "kHanyuPinyin")
+TONE_MARKS = {"\u0300", "\u0301", "\u0304", "\u030c"}  # grave, acute, macron, caron
+SYLLABLE = re.compile(r"^[a-z]{1,6}$")
+
+
+def open_text(path):
+    if path.endswith(".bz2"):
+        return bz2.open(path, "rt", encoding="utf-8")
+    return open(path, encoding="utf-8")
+
+
+def read_unihan(path):
+    """{code point: {field: raw value}} for the fields we use, CJK Unified Ideographs only."""
+    data = {}
+    with open_text(path) as f:
+        for line in f:
+            if not line.startswith("U+"):
+                continue
+            cp_text, field, value = line.rstrip("\n").split("\t", 2)
+            if field not in FIELDS:
+                continue
+            cp = int(cp_text[2:], 16)
+            if 0x4E00 <= cp <= 0x9FFF:
+                data.setdefault(cp, {})[field] = value
+    return data
+
+
+def is_toned(syllable):
+    return any(c in TONE_MARKS for c in unicodedata.normalize("NFD", syllable))
+
+
+def plain(syllable):
+    """Toneless lower-case ASCII form: lü -> lv, lüe -> lue, ê -> e, ḿ -> m."""
+    out = []
+    for c in unicodedata.normalize("NFD", syllable.lower()):
+        if c == "\u0308":  # diaeresis: the preceding u is ü
+            out[-1] = "v"
+        elif unicodedata.combining(c):
+            continue
+        else:
+            out.append(c)
+    s = "".join(out)
+    s = s.replace("lve", "lue").replace("nve", "nue")
+    if not SYLLABLE.match(s):
+        raise ValueError(f"unexpected syllable {syllable!r} -> {s!r}")
+    return s
+
+
+def field_readings(field, value):
+    """The raw (toned) readings of one field, in the order Unihan lists them."""
+    if field == "kMandarin":
+        return value.split()
+    if field == "kHanyuPinlu":
+        return [re.sub(r"\(\d+\)$", "", item) for item in value.split()]
+    # kXHC1983, kTGHZ2013, kHanyuPinyin: "loc,loc:reading,reading loc:reading"
+    result = []
+    for item in value.split():
+        result.extend(item.rsplit(":", 1)[1].split(","))
+    return result
+
+
+def pinlu_counts(value):
+    counts = []
+    for item in value.split():
+        m = re.match(r"^(.*)\((\d+)\)$", item)
+        counts.append((m.group(1), int(m.group(2))))
+    return counts
+
+
+def keep(raw):
+    """Drops the erhua 'r' that kHanyuPinlu gives 儿."""
+    return plain(raw) != "r"
+
+
+def readings_of(fields):
+    modern = ("kXHC1983", "kTGHZ2013", "kHanyuPinlu")
+    used = ["kMandarin", *modern] if any(f in fields for f in modern) else ["kMandarin", "kHanyuPinyin"]
+    found = set()
+    for field in used:
+        if field in fields:
+            found.update(plain(r) for r in field_readings(field, fields[field]) if keep(r))
+    return found
+
+
+def first_reading(fields, readings, given_names):
+    """The reading a name most likely has, and the rule that chose it. The one place these rules live."""
+    if given_names is not None and given_names in readings:
+        return given_names, "given-name"
+    mandarin = field_readings("kMandarin", fields["kMandarin"]) if "kMandarin" in fields else []
+    if mandarin and is_toned(mandarin[0]):
+        return plain(mandarin[0]), "kMandarin"
+    toned = [r for r in mandarin[1:] if is_toned(r)]
+    if toned:
+        return plain(toned[0]), "kMandarin-next-toned"
+    if "kHanyuPinlu" in fields:
+        counted = [(n, i, r) for i, (r, n) in enumerate(pinlu_counts(fields["kHanyuPinlu"])) if is_toned(r) and keep(r)]
+        if counted:
+            best = max(counted, key=lambda t: (t[0], -t[1]))
+            return plain(best[2]), "kHanyuPinlu-most-counted"
+    for field in ("kXHC1983", "kTGHZ2013"):
+        if field in fields:
+            toned = [r for r in field_readings(field, fields[field]) if is_toned(r)]
+            if toned:
+                return plain(toned[0]), "first-toned-" + field
+    if mandarin:
+        return plain(mandarin[0]), "kMandarin-untoned"
+    for field in ("kHanyuPinyin", "kXHC1983", "kTGHZ2013", "kHanyuPinlu"):
+        if field in fields:
+            return plain(field_readings(field, fields[field])[0]), "first-" + field
+    raise ValueError("no reading")
+
+
+def read_tsv(path):
+    """Rows as dicts; '#' lines are comments, the first other line names the columns."""
+    with open(path, encoding="utf-8") as f:
+        lines = [l.rstrip("\n") for l in f if not l.startswith("#")]
+    header = lines[0].split("\t")
+    return [dict(zip(header, l.split("\t"))) for l in lines[1:] if l.strip()]
+
+
+def given_name_readings(reference):
+    result = {}
+    for row in read_tsv(os.path.join(reference, "given_name_readings.tsv")):
+        if row["confidence"] not in ("high", "medium"):
+            continue
+        for ch in (row["character"], row.get("traditional", "")):
+            if ch:
+                result.setdefault(ch, row["name_reading"])
+    return result
+
+
+def is_gbk(ch):
+    try:
+        return len(ch.encode("gbk")) == 2
+    except UnicodeEncodeError:
+        return False
+
+
+def write(path, header, rows):
+    with open(path, "w", encoding="utf-8", newline="\n") as f:
+        f.write(header)
+        for row in rows:
+            f.write("\t".join(row) + "\n")
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("--unihan", default=DEFAULT_UNIHAN)
+    ap.add_argument("--reference", default=DEFAULT_REFERENCE)
+    ap.add_argument("--out", default=HERE)
+    args = ap.parse_args()
+
+    unihan = read_unihan(args.unihan)
+    given = given_name_readings(args.reference)
+
+    rows, rule_counts, skipped_given = [], {}, []
+    for cp in sorted(unihan):
+        ch = chr(cp)
+        if not is_gbk(ch):
+            continue
+        fields = unihan[cp]
+        readings = readings_of(fields)
+        if not readings:
+            continue
+        first, rule = first_reading(fields, readings, given.get(ch))
+        if ch in given and rule != "given-name":
+            skipped_given.append(ch)
+        ordered = [first] + sorted(readings - {first})
+        rows.append((f"U+{cp:04X}", ch, "/".join(ordered), rule))
+        rule_counts[rule] = rule_counts.get(rule, 0) + 1
+
+    syllables = {s for r in rows for s in r[2].split("/")}
+    polyphonic = sum(1 for r in rows if "/" in r[2])
+    write(os.path.join(args.out, "char_rows.tsv"),
+          "# Generated by data/gen_rows.py from Unihan 15.0 (Unihan_Readings.txt) and given_name_readings.tsv; do not edit.\n"
+          f"# rows={len(rows)} syllables={len(syllables)} polyphonic={polyphonic}\n"
+          "# code point\tcharacter\treadings (first: the reading a name most likely has)\trule that chose the first\n",
+          rows)
+
+    surnames = []
+    for row in read_tsv(os.path.join(args.reference, "surname_readings.tsv")):
+        if row["reading_differs"] != "yes":
+            continue
+        if "weak" in row.get("disputed", "").lower() or "weak" in row.get("notes", "").lower():
+            continue
+        for ch in dict.fromkeys((row["simplified"], row["traditional"])):
+            if ch and is_gbk(ch):
+                surnames.append((ch, row["pinyin"]))
+    write(os.path.join(args.out, "surname_rows.tsv"),
+          "# Generated by data/gen_rows.py from surname_readings.tsv; do not edit.\n"
+          "# character\treading as a surname (differs from its usual reading)\n",
+          surnames)
+
+    wade = []
+    for row in read_tsv(os.path.join(args.reference, "wade_giles.tsv")):
+        py = row["pinyin"].replace("lve", "lue").replace("nve", "nue")
+        wg = row["wade_giles_plain"].lower().replace("'", "").replace("ü", "u")
+        wade.append((py, wg))
+    write(os.path.join(args.out, "wade_giles_rows.tsv"),
+          "# Generated by data/gen_rows.py from wade_giles.tsv (column wade_giles_plain); do not edit.\n"
+          "# pinyin syllable\tWade-Giles as written in names\n",
+          wade)
+
+    compounds = []
+    for row in read_tsv(os.path.join(args.reference, "compound_surnames.tsv")):
+        if row["kind"] not in ("classical", "non-Han historical"):
+            continue
+        for key in dict.fromkeys((row["simplified"], row["traditional"])):
+            if key and all(is_gbk(c) for c in key):
+                compounds.append((key, row["pinyin"].lower(), row["wade_giles_plain"].lower()))
+    write(os.path.join(args.out, "compound_surname_rows.tsv"),
+          "# Generated by data/gen_rows.py from compound_surnames.tsv (kinds classical, non-Han historical); do not edit.\n"
+          "# key\tpinyin\tWade-Giles\n",
+          compounds)
+
+    print(f"rows={len(rows)} syllables={len(syllables)} polyphonic={polyphonic}")
+    for rule in sorted(rule_counts):
+        print(f"  first reading by {rule}: {rule_counts[rule]}")
+    if skipped_given:
+        print("  given-name reading not among the row's readings: " + "".join(skipped_given), file=sys.stderr)
+    print(f"surname rows={len(surnames)} wade-giles rows={len(wade)} compound surname keys={len(compounds)}")
+
+
+if __name__ == "__main__":
+    main()
