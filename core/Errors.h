@@ -1,0 +1,67 @@
+// Errors raised by the engine. Each carries the final message text in the system's own wording;
+// windows show it in the standard error box, the command-line converter prints it and exits 1.
+// Nothing in core returns error codes: a failure ends the operation under way.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace quorvel {
+
+class Error : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A file operation failed; the message is the one for the system's input-output code
+// ("File not found", "Disk full", ..., "I/O error N").
+class InOutError : public Error {
+ public:
+  explicit InOutError(int code);
+  int Code() const { return code_; }
+
+ private:
+  int code_;
+};
+
+// "Cannot open file "<path>". <reason>": a file that exists could not be opened or read.
+class FileOpenError : public Error {
+ public:
+  FileOpenError(const std::string& path, int errnoValue);
+};
+
+// "List index out of bounds (<index>)": a key list line whose partner list has no such line.
+class ListIndexError : public Error {
+ public:
+  explicit ListIndexError(long index);
+};
+
+// "'<text>' is not a valid integer value".
+class ConvertError : public Error {
+ public:
+  explicit ConvertError(const std::string& text);
+};
+
+// Input-output codes of the system and their messages.
+enum InOutCode : int {
+  kFileNotFound = 2,
+  kInvalidFilename = 3,
+  kTooManyOpenFiles = 4,
+  kAccessDenied = 5,
+  kReadBeyondEnd = 100,
+  kDiskFull = 101,
+  kInvalidNumericInput = 106,
+};
+std::string InOutMessage(int code);
+
+// Maps an errno value to the system's input-output code by cause. `path` is the file the
+// operation was about: ENOENT on a path whose folder is missing is "Invalid filename".
+int InOutCodeFromErrno(int errnoValue, const std::string& path = {});
+
+[[noreturn]] void ThrowInOut(int errnoValue, const std::string& path = {});
+
+// The text shown in the error box: a full stop is appended unless the message's last byte
+// sorts at or before "." (so "Disk full" becomes "Disk full.", "(3)" and "..." stay).
+std::string WithFullStop(const std::string& message);
+
+}  // namespace quorvel

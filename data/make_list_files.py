@@ -1,0 +1,64 @@
+#!/usr/bin/env python3
+"""Build step: writes the installed list files (GBK, CR LF) beside the executables.
+
+Usage: make_list_files.py WADE_GILES_ROWS COMPOUND_SURNAME_ROWS OUTDIR
+pinyin_han.dll / pinyin_wei.dll (the Wade-Giles mapping) are ours and always rewritten.
+define_*.dll are the user's custom dictionaries: pre-filled with the compound surnames only where
+no such file exists yet, so a rebuild or reinstall never overwrites a user's entries.
+"""
+import os
+import sys
+
+
+def rows(path):
+    with open(path, encoding="utf-8") as f:
+        return [l.rstrip("\n").split("\t") for l in f if l.strip() and not l.startswith("#")]
+
+
+def lines(items):
+    return b"".join(item.encode("gbk") + b"\r\n" for item in items)
+
+
+def write_if_changed(path, data):
+    try:
+        with open(path, "rb") as f:
+            if f.read() == data:
+                return
+    except FileNotFoundError:
+        pass
+    tmp = path + ".tmp"
+    with open(tmp, "wb") as f:
+        f.write(data)
+    os.replace(tmp, path)
+
+
+def write_pair_if_absent(outdir, names, contents):
+    """A dictionary pair is written only where neither of its files exists: half a pair would
+    no longer match line for line."""
+    paths = [os.path.join(outdir, n) for n in names]
+    if any(os.path.lexists(p) for p in paths):
+        return
+    for path, data in zip(paths, contents):
+        with open(path + ".tmp", "wb") as f:
+            f.write(data)
+        os.replace(path + ".tmp", path)
+
+
+def main():
+    wade, compounds, outdir = sys.argv[1], sys.argv[2], sys.argv[3]
+    os.makedirs(outdir, exist_ok=True)
+    mapping = rows(wade)
+    write_if_changed(os.path.join(outdir, "pinyin_han.dll"), lines(r[0] for r in mapping))
+    write_if_changed(os.path.join(outdir, "pinyin_wei.dll"), lines(r[1] for r in mapping))
+    surnames = rows(compounds)
+    write_pair_if_absent(outdir, ("define_han.dll", "define_py.dll"),
+                         (lines(r[0] for r in surnames), lines(r[1] for r in surnames)))
+    write_pair_if_absent(outdir, ("define_wei_han.dll", "define_wei_py.dll"),
+                         (lines(r[0] for r in surnames), lines(r[2] for r in surnames)))
+    stamp = os.path.join(outdir, ".list-files.stamp")
+    with open(stamp, "w") as f:
+        f.write("list files written\n")
+
+
+if __name__ == "__main__":
+    main()

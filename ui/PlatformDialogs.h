@@ -1,0 +1,34 @@
+// Every message box, confirmation, file picker and "open with the desktop" call of the windows
+// goes through this one interface. Production shows the real dialogs; tests install a fake that
+// records what was asked and gives prepared answers.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class QWidget;
+
+class PlatformDialogs {
+ public:
+  virtual ~PlatformDialogs() = default;
+
+  // A plain message box with an OK button (caption: the application title).
+  virtual void ShowMessage(QWidget* parent, const QString& text) = 0;
+  // The standard error box: `text` already carries its full stop; caption "Quorvel", error icon, OK.
+  virtual void ShowError(QWidget* parent, const QString& text) = 0;
+  // A confirmation with Yes and No; true only for Yes.
+  virtual bool Confirm(QWidget* parent, const QString& text) = 0;
+  // File dialogs with the filters "Text file (*.txt)" and "All (*.*)", the first preselected.
+  // `accept` runs on a confirmed choice before the dialog closes (the CanClose handlers).
+  // Returns whether the user confirmed a file.
+  virtual bool ChooseOpenFile(QWidget* parent, const std::function<void(const QString&)>& accept) = 0;
+  virtual bool ChooseSaveFile(QWidget* parent, const std::function<void(const QString&)>& accept) = 0;
+  // Opens a file or web address with the desktop's associated program; the result is not examined.
+  virtual void OpenWithDesktop(QWidget* parent, const QString& pathOrUrl) = 0;
+
+  // The instance the windows use; production installs the Qt one at start-up, tests a fake.
+  static PlatformDialogs& Instance();
+  static void Install(PlatformDialogs* dialogs);  // not owned
+};
