@@ -56,6 +56,10 @@ def main():
         f.write("};\n\nextern const uint16_t kCharRowOfGbk[kGbkSlots] = {\n")
         for i in range(0, len(index), 16):
             f.write("    " + ",".join(str(v) for v in index[i:i + 16]) + ",\n")
+        f.write(f"}};\n\nextern const int SurnameTableSize = {len(surnames)};\n")
+        f.write("extern const char* const SurnameHan[] = {\n")
+        for ch, _ in surnames:
+            f.write(f"    {cstr(bytes(gbk_code(ch)))},\n")
         f.write("};\n\nextern const char* const kSurnamePinyin[] = {\n")
         for _, reading in surnames:
             f.write(f'    "{reading}",\n')

@@ -1,0 +1,142 @@
+// quorvel-cli: the command-line converter. Same engine and messages as the desktop program; it
+// asks no question and opens nothing. Exit status: 0 done, 1 the conversion failed, 2 usage.
+#include <fcntl.h>
+#include <getopt.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "BatchConversion.h"
+#include "Errors.h"
+#include "Files.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: quorvel-cli [OPTIONS] SOURCE [TARGET]\n"
+    "Romanizes a file of Chinese names, one per line, into TARGET, line for line.\n"
+    "\n"
+    "  SOURCE                 names file, one per line (\"-\": standard input)\n"
+    "  TARGET                 output file (\"-\": standard output); default: SOURCE with \"_en\"\n"
+    "                         inserted before the first \".\" of its file name\n"
+    "  -a, --all-readings     all readings of a polyphonic character, joined by \"/\"\n"
+    "  -s, --separator=hyphen|space|none\n"
+    "                         between given-name syllables (default hyphen)\n"
+    "  -w, --wade-giles       Wade-Giles instead of Hanyu Pinyin\n"
+    "  -f, --format=N         0..9, numbered as the main window's formats (default 1):\n"
+    "                         0 dehua liu   1 Dehua Liu   2 dehua LIU   3 Dehua LIU   4 dehualiu\n"
+    "                         5 liu dehua   6 Liu Dehua   7 LIU dehua   8 LIU Dehua   9 liudehua\n"
+    "      --data-dir=DIR     folder of the six list files (default: the executable's folder)\n"
+    "  -h, --help             show this help and exit\n"
+    "      --version          show the version and exit\n"
+    "\n"
+    "Sources in GBK, UTF-8 or UTF-16 are read; a Unicode source gives a UTF-8 target.\n";
+
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "quorvel-cli: %s\nTry 'quorvel-cli --help'.\n", message.c_str());
+  return 2;
+}
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "quorvel-cli: %s\n", quorvel::WithFullStop(message).c_str());
+  return 1;
+}
+
+std::string ReadStdin() {
+  std::string data;
+  char buf[1 << 16];
+  for (;;) {
+    ssize_t n = ::read(0, buf, sizeof buf);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      quorvel::ThrowInOut(errno);
+    }
+    data.append(buf, static_cast<size_t>(n));
+  }
+  return data;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  quorvel::ConversionOptions options;
+  std::string dataDir = quorvel::ExecutableDir();
+  enum { kDataDir = 1000, kVersion };
+  static const option longOptions[] = {
+      {"all-readings", no_argument, nullptr, 'a'},
+      {"separator", required_argument, nullptr, 's'},
+      {"wade-giles", no_argument, nullptr, 'w'},
+      {"format", required_argument, nullptr, 'f'},
+      {"data-dir", required_argument, nullptr, kDataDir},
+      {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, kVersion},
+      {nullptr, 0, nullptr, 0}};
+  opterr = 0;
+  for (;;) {
+    int c = getopt_long(argc, argv, ":as:wf:h", longOptions, nullptr);
+    if (c == -1) break;
+    switch (c) {
+      case 'a': options.polyphoneMode = 1; break;
+      case 'w': options.wadeGiles = true; break;
+      case 's':
+        if (std::strcmp(optarg, "hyphen") == 0) options.separatorMode = 0;
+        else if (std::strcmp(optarg, "space") == 0) options.separatorMode = 1;
+        else if (std::strcmp(optarg, "none") == 0) options.separatorMode = 2;
+        else return UsageError(std::string("invalid separator '") + optarg + "' (hyphen, space or none)");
+        break;
+      case 'f':
+        if (std::strlen(optarg) != 1 || optarg[0] < '0' || optarg[0] > '9')
+          return UsageError(std::string("invalid format '") + optarg + "' (0 to 9)");
+        options.nameFormat = optarg[0] - '0';
+        break;
+      case kDataDir: dataDir = optarg; break;
+      case 'h': std::fputs(kUsage, stdout); return 0;
+      case kVersion: std::puts("quorvel-cli 2.0.2"); return 0;
+      case ':': return UsageError(std::string("option '") + argv[optind - 1] + "' needs a value");
+      default: return UsageError(std::string("unknown option '") + argv[optind - 1] + "'");
+    }
+  }
+  if (optind >= argc) return UsageError("missing SOURCE");
+  if (argc - optind > 2) return UsageError("too many arguments");
+  const std::string source = argv[optind];
+  std::string target = optind + 1 < argc ? argv[optind + 1] : (source == "-" ? "-" : quorvel::ProposeTargetName(source));
+
+  try {
+    quorvel::PronunciationData data(dataDir);
+    data.LoadPinyinLists();
+    if (target != "-") quorvel::CreateTargetFolder(target);
+    if (source == "-") {
+      std::string bytes = ReadStdin();
+      if (target == "-") {
+        quorvel::ConvertBytes(data, bytes, 1, "standard output", options);
+      } else {
+        int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (fd < 0) quorvel::ThrowInOut(errno, target);
+        try {
+          quorvel::ConvertBytes(data, bytes, fd, target, options);
+        } catch (...) {
+          ::close(fd);
+          throw;
+        }
+        if (::close(fd) != 0) quorvel::ThrowInOut(errno, target);
+      }
+      return 0;
+    }
+    if (!quorvel::IsExistingFile(source)) return Fail("没找到源文件,请选择: " + source);
+    if (target == "-") {
+      quorvel::ConvertBytes(data, quorvel::ReadWholeFile(source), 1, "standard output", options);
+    } else {
+      quorvel::ConvertFile(data, source, target, options);
+    }
+  } catch (const quorvel::Error& e) {
+    return Fail(e.what());
+  } catch (const std::exception& e) {
+    return Fail(e.what());
+  }
+  return 0;
+}

@@ -1,0 +1,170 @@
+#include "Encoding.h"
+
+#include <cerrno>
+#include <iconv.h>
+#include <stdexcept>
+
+namespace quorvel {
+
+namespace {
+
+// Decodes one UTF-8 sequence at `i`; returns its length, or 0 when it is not valid UTF-8.
+size_t Utf8Sequence(std::string_view s, size_t i, char32_t* cp) {
+  auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+  unsigned char c = b(i);
+  size_t len;
+  char32_t v;
+  if (c < 0x80) {
+    *cp = c;
+    return 1;
+  } else if (c >= 0xC2 && c <= 0xDF) {
+    len = 2;
+    v = c & 0x1F;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    len = 3;
+    v = c & 0x0F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    len = 4;
+    v = c & 0x07;
+  } else {
+    return 0;
+  }
+  if (i + len > s.size()) return 0;
+  for (size_t k = 1; k < len; ++k) {
+    if ((b(i + k) & 0xC0) != 0x80) return 0;
+    v = v << 6 | (b(i + k) & 0x3F);
+  }
+  if ((len == 3 && v < 0x800) || (len == 4 && (v < 0x10000 || v > 0x10FFFF)) ||
+      (v >= 0xD800 && v <= 0xDFFF))
+    return 0;
+  *cp = v;
+  return len;
+}
+
+bool IsIdeograph(char32_t cp) {
+  return (cp >= 0x3400 && cp <= 0x4DBF) || (cp >= 0x4E00 && cp <= 0x9FFF) ||
+         (cp >= 0xF900 && cp <= 0xFAFF) || (cp >= 0x20000 && cp <= 0x3FFFF);
+}
+
+class Iconv {
+ public:
+  Iconv(const char* to, const char* from) : cd_(::iconv_open(to, from)) {
+    if (cd_ == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("iconv cannot convert");
+  }
+  ~Iconv() { ::iconv_close(cd_); }
+  Iconv(const Iconv&) = delete;
+  Iconv& operator=(const Iconv&) = delete;
+
+  // Converts `in`; on an input sequence it cannot convert, calls `bad(in, pos)` which appends a
+  // replacement to the output and returns how many input bytes to skip.
+  template <typename Bad>
+  std::string Convert(std::string_view in, Bad&& bad) {
+    std::string out;
+    out.resize(in.size() * 2 + 16);
+    char* src = const_cast<char*>(in.data());
+    size_t srcLeft = in.size();
+    size_t used = 0;
+    ::iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    while (srcLeft > 0) {
+      char* dst = out.data() + used;
+      size_t dstLeft = out.size() - used;
+      size_t r = ::iconv(cd_, &src, &srcLeft, &dst, &dstLeft);
+      used = out.size() - dstLeft;
+      if (r != static_cast<size_t>(-1)) break;
+      if (errno == E2BIG) {
+        out.resize(out.size() * 2);
+        continue;
+      }
+      // EILSEQ or EINVAL (incomplete at the end): replace and go on.
+      std::string replacement;
+      size_t pos = in.size() - srcLeft;
+      size_t skip = bad(replacement, pos);
+      if (skip == 0 || skip > srcLeft) skip = srcLeft;
+      out.resize(used);
+      out += replacement;
+      used = out.size();
+      out.resize(used + srcLeft * 2 + 16);
+      src += skip;
+      srcLeft -= skip;
+    }
+    out.resize(used);
+    return out;
+  }
+
+ private:
+  iconv_t cd_;
+};
+
+}  // namespace
+
+bool IsValidUtf8(std::string_view text) {
+  char32_t cp;
+  for (size_t i = 0; i < text.size();) {
+    size_t len = Utf8Sequence(text, i, &cp);
+    if (len == 0) return false;
+    i += len;
+  }
+  return true;
+}
+
+bool HasUtf8Ideograph(std::string_view text) {
+  char32_t cp;
+  for (size_t i = 0; i < text.size();) {
+    size_t len = Utf8Sequence(text, i, &cp);
+    if (len == 0) return false;
+    if (IsIdeograph(cp)) return true;
+    i += len;
+  }
+  return false;
+}
+
+bool LooksLikeGb2312(std::string_view text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) continue;
+    if (c < 0xA1 || c > 0xF7 || i + 1 >= text.size()) return false;
+    auto t = static_cast<unsigned char>(text[++i]);
+    if (t < 0xA1 || t > 0xFE) return false;
+  }
+  return true;
+}
+
+std::string Utf8ToGbk(std::string_view utf8) {
+  Iconv cv("GBK", "UTF-8");
+  return cv.Convert(utf8, [&](std::string& rep, size_t pos) -> size_t {
+    rep = kUnmappableGbk;
+    char32_t cp;
+    size_t len = Utf8Sequence(utf8, pos, &cp);
+    return len == 0 ? 1 : len;
+  });
+}
+
+std::string Utf8ToGbkStrict(std::string_view utf8, bool* ok) {
+  *ok = true;
+  Iconv cv("GBK", "UTF-8");
+  return cv.Convert(utf8, [&](std::string& rep, size_t pos) -> size_t {
+    *ok = false;
+    rep = "?";
+    char32_t cp;
+    size_t len = Utf8Sequence(utf8, pos, &cp);
+    return len == 0 ? 1 : len;
+  });
+}
+
+std::string Utf16ToUtf8(std::string_view utf16, bool littleEndian) {
+  Iconv cv("UTF-8", littleEndian ? "UTF-16LE" : "UTF-16BE");
+  return cv.Convert(utf16, [](std::string& rep, size_t) -> size_t {
+    rep = "\xEF\xBF\xBD";
+    return 2;
+  });
+}
+
+std::string GbkToUtf8(std::string_view gbk) {
+  Iconv cv("UTF-8", "GBK");
+  return cv.Convert(gbk, [](std::string& rep, size_t) -> size_t {
+    rep = "?";
+    return 1;
+  });
+}
+
+}  // namespace quorvel
