@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -150,14 +151,22 @@ class PronunciationData::Watcher {
 
   // Called right before the files are read: what is read is at least as new as what is noted.
   void NoteLoaded() {
-    if (fd_ < 0)
-      for (int i = 0; i < kListCount; ++i) ids_[i] = IdentityOf(paths_[i]);
+    if (fd_ >= 0) return;
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    loadedAtNs_ = now.tv_sec * 1'000'000'000LL + now.tv_nsec;
+    for (int i = 0; i < kListCount; ++i) ids_[i] = IdentityOf(paths_[i]);
   }
 
   bool Changed() {
     if (fd_ < 0) {
-      for (int i = 0; i < kListCount; ++i)
-        if (!(IdentityOf(paths_[i]) == ids_[i])) return true;
+      for (int i = 0; i < kListCount; ++i) {
+        FileIdentity id = IdentityOf(paths_[i]);
+        if (!(id == ids_[i])) return true;
+        // File times come from a coarse clock: a same-size write in the same tick as the load
+        // would look unchanged. A file changed that close to the load is read again.
+        if (id.exists && id.ctimeSec * 1'000'000'000LL + id.ctimeNsec + kRacyNs >= loadedAtNs_) return true;
+      }
       return false;
     }
     bool changed = false;
@@ -197,6 +206,8 @@ class PronunciationData::Watcher {
   int fd_ = -1;
   std::array<std::string, kListCount> paths_;
   std::array<FileIdentity, kListCount> ids_;
+  long long loadedAtNs_ = 0;
+  static constexpr long long kRacyNs = 50'000'000;
 };
 
 PronunciationData::PronunciationData(std::string dataDir, ChangeWatch watch)

@@ -1,0 +1,160 @@
+#include "CustomDictionary.h"
+
+#include <cerrno>
+#include <unistd.h>
+
+#include "Encoding.h"
+#include "Errors.h"
+#include "Files.h"
+
+namespace quorvel {
+
+namespace {
+
+// Length of the UTF-8 sequence at the start of `text` and its code point; 0 when invalid.
+size_t DecodeUtf8(std::string_view text, char32_t* cp) {
+  auto lead = static_cast<unsigned char>(text[0]);
+  size_t len = lead < 0x80 ? 1 : lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 && lead <= 0xEF ? 3
+             : lead >= 0xC2 && lead <= 0xDF ? 2 : 0;
+  if (len == 0 || len > text.size()) return 0;
+  char32_t v = len == 1 ? lead : lead & (0x7F >> len);
+  for (size_t k = 1; k < len; ++k) {
+    auto c = static_cast<unsigned char>(text[k]);
+    if ((c & 0xC0) != 0x80) return 0;
+    v = v << 6 | (c & 0x3F);
+  }
+  *cp = v;
+  return len;
+}
+
+bool HoldsLineBreak(std::string_view text) {
+  return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+}  // namespace
+
+std::string_view TrimControls(std::string_view text) {
+  while (!text.empty() && static_cast<unsigned char>(text.front()) <= 0x20) text.remove_prefix(1);
+  while (!text.empty() && static_cast<unsigned char>(text.back()) <= 0x20) text.remove_suffix(1);
+  return text;
+}
+
+int GbkCharBytes(char32_t codePoint) { return codePoint < 0x80 || codePoint == 0x20AC ? 1 : 2; }
+
+std::size_t GbkByteCount(std::string_view utf8) {
+  std::size_t count = 0;
+  while (!utf8.empty()) {
+    char32_t cp = 0;
+    size_t len = DecodeUtf8(utf8, &cp);
+    count += len == 0 ? 1 : static_cast<size_t>(GbkCharBytes(cp));
+    utf8.remove_prefix(len == 0 ? 1 : len);
+  }
+  return count;
+}
+
+std::optional<std::string> FirstCharOutsideGbk(std::string_view utf8) {
+  bool ok = true;
+  Utf8ToGbkStrict(utf8, &ok);
+  if (ok) return std::nullopt;
+  // Rare and short: find the culprit one character at a time.
+  while (!utf8.empty()) {
+    char32_t cp = 0;
+    size_t len = DecodeUtf8(utf8, &cp);
+    std::string_view ch = utf8.substr(0, len == 0 ? 1 : len);
+    if (len == 0) return std::string(ch);
+    Utf8ToGbkStrict(ch, &ok);
+    if (!ok) return std::string(ch);
+    utf8.remove_prefix(len);
+  }
+  return std::nullopt;
+}
+
+std::string EntryLine(const DictionaryEntry& entry) { return entry.key + " " + entry.reading; }
+
+CustomDictionary::CustomDictionary(PronunciationData& data, Kind kind)
+    : data_(data),
+      kind_(kind),
+      keySlot_(kind == Kind::kStandard ? kDefineHanList : kDefineWeiHanList),
+      readingSlot_(kind == Kind::kStandard ? kDefinePyList : kDefineWeiPyList) {}
+
+std::vector<DictionaryEntry> CustomDictionary::Entries() const {
+  const auto& keys = data_.List(keySlot_);
+  const auto& readings = data_.List(readingSlot_);
+  std::vector<DictionaryEntry> entries;
+  entries.reserve(keys.size());
+  for (size_t i = 0; i < keys.size(); ++i)
+    entries.push_back({keys[i], i < readings.size() ? readings[i] : std::string()});
+  return entries;
+}
+
+std::vector<std::string> CustomDictionary::Lines() const {
+  std::vector<std::string> lines;
+  for (const auto& entry : Entries()) lines.push_back(EntryLine(entry));
+  return lines;
+}
+
+std::size_t CustomDictionary::AddOrUpdate(std::string_view key, std::string_view reading) {
+  key = TrimControls(key);
+  reading = TrimControls(reading);
+  if (HoldsLineBreak(key) || HoldsLineBreak(reading))
+    throw Error("汉字和拼音中不能有换行符或零字节");
+  auto entries = Entries();
+  std::optional<size_t> select;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i].key == key) {
+      entries[i].reading = reading;
+      select = i;  // no break: every equal key is updated, the last one is selected
+    }
+  }
+  if (!select) {
+    select = entries.size();
+    entries.push_back({std::string(key), std::string(reading)});
+  }
+  Write(entries);
+  return *select;
+}
+
+void CustomDictionary::DeleteAt(std::size_t index) {
+  auto entries = Entries();
+  if (index >= entries.size()) throw ListIndexError(static_cast<long>(index));
+  entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(index));
+  Write(entries);
+}
+
+void CustomDictionary::Clear() {
+  int failure = 0;
+  std::string failedPath;
+  for (const std::string& path : {KeyPath(), ReadingPath()}) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+      failure = errno;
+      failedPath = path;
+      break;
+    }
+  }
+  data_.LoadPinyinLists();
+  if (failure != 0) ThrowInOut(failure, failedPath);
+}
+
+std::optional<std::size_t> CustomDictionary::Find(std::string_view key) const {
+  key = TrimControls(key);
+  const auto& keys = data_.List(keySlot_);
+  for (size_t i = 0; i < keys.size(); ++i)
+    if (keys[i] == key) return i;
+  return std::nullopt;
+}
+
+void CustomDictionary::Write(const std::vector<DictionaryEntry>& entries) {
+  std::string keys, readings;
+  for (const auto& entry : entries) {
+    keys += entry.key;
+    keys += "\r\n";
+    readings += entry.reading;
+    readings += "\r\n";
+  }
+  // Both files in one replacement: a failure part way must never leave a new key file beside
+  // an old reading file, which would pair every key with the wrong reading.
+  ReplaceFilesAtomically({{KeyPath(), keys}, {ReadingPath(), readings}});
+  data_.LoadPinyinLists();
+}
+
+}  // namespace quorvel

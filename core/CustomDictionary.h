@@ -1,0 +1,101 @@
+// The custom dictionaries: the user's own readings, one pair of list files per romanization.
+//
+// A CustomDictionary edits one pair (key file, reading file) through the lists that
+// PronunciationData holds for it. Entry i is key[i] with reading[i]; there are as many entries
+// as key lines. A reading file shorter than its key file (only editing outside the program makes
+// one) gives the entries past its end an empty reading; a longer one has its extra lines ignored.
+// Either way the next write stores one reading line per key line, so the pair is whole again.
+//
+// Every change rewrites both files together through ReplaceFilesAtomically, each line ended by
+// CR LF, and then reloads the lists, so the next lookup sees it. A failed write throws InOutError
+// and leaves both old files and the lists as they were. Keys and readings are GBK bytes, trimmed
+// of the bytes 0x00 to 0x20 at both ends; a key or reading holding a line break or a zero byte
+// inside would tear the pair apart and is refused with quorvel::Error before anything is written.
+//
+// No Qt here: the windows convert their text with Encoding.h and check it with the helpers below.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "untChDatabase.h"
+
+namespace quorvel {
+
+// ---- Text helpers ---------------------------------------------------------------------------
+
+// The text without the bytes 0x00 to 0x20 at either end. GBK bytes of a Chinese character are
+// all above 0x3F and the full-width space is A1 A1, so neither is ever cut.
+std::string_view TrimControls(std::string_view text);
+
+// Bytes one character takes in GBK: 1 for ASCII and the euro sign (0x80), 2 for everything else.
+// A character GBK cannot hold also counts 2, the size of the stand-in the engine uses for it.
+int GbkCharBytes(char32_t codePoint);
+// GbkCharBytes summed over a UTF-8 text (a byte that is not valid UTF-8 counts 1).
+std::size_t GbkByteCount(std::string_view utf8);
+
+// The first character of a UTF-8 text that GBK cannot hold (or its first invalid byte), or
+// nullopt when the whole text converts. The editors refuse such text: stored as a stand-in it
+// could never match what a names file holds.
+std::optional<std::string> FirstCharOutsideGbk(std::string_view utf8);
+
+// ---- Dictionary -----------------------------------------------------------------------------
+
+struct DictionaryEntry {
+  std::string key;      // GBK, as the key list holds it
+  std::string reading;  // GBK; empty where the reading file has no line for the key
+  bool operator==(const DictionaryEntry&) const = default;
+};
+
+// The list-box line of an entry: key, one space, reading.
+std::string EntryLine(const DictionaryEntry& entry);
+
+class CustomDictionary {
+ public:
+  enum class Kind { kStandard, kWadeGiles };
+
+  CustomDictionary(PronunciationData& data, Kind kind);
+
+  Kind GetKind() const { return kind_; }
+  ListSlot KeySlot() const { return keySlot_; }
+  ListSlot ReadingSlot() const { return readingSlot_; }
+  std::string KeyPath() const { return data_.ListPath(keySlot_); }
+  std::string ReadingPath() const { return data_.ListPath(readingSlot_); }
+
+  // Reloads the lists if any list file changed since they were loaded (FileOpenError when one
+  // exists but cannot be read). Entries() and Find() read the lists as the last load left them.
+  void Refresh() { data_.Refresh(); }
+
+  std::vector<DictionaryEntry> Entries() const;
+  std::vector<std::string> Lines() const;  // EntryLine of every entry, in order
+
+  // Trims both texts. Every entry whose key equals the trimmed key byte for byte gets the new
+  // reading; without one, the entry is appended. Writes the pair and reloads the lists.
+  // Returns the line to select: the last updated entry, or the appended one.
+  std::size_t AddOrUpdate(std::string_view key, std::string_view reading);
+
+  // Removes the entry at `index` (ListIndexError when there is none), writes, reloads.
+  void DeleteAt(std::size_t index);
+
+  // Deletes the key file, then the reading file, and reloads the lists. A missing file is
+  // passed over. A file that cannot be deleted stops the clear there (the reading file is not
+  // deleted while its key file stays, which would blank every reading) and, after the reload,
+  // raises InOutError so the failure is not mistaken for an empty dictionary.
+  void Clear();
+
+  // The first entry whose key equals the trimmed `key`, or nullopt.
+  std::optional<std::size_t> Find(std::string_view key) const;
+
+ private:
+  void Write(const std::vector<DictionaryEntry>& entries);
+
+  PronunciationData& data_;
+  Kind kind_;
+  ListSlot keySlot_;
+  ListSlot readingSlot_;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,24 @@
+#!/usr/bin/env python3
+"""Regenerates the rows from Unihan into a scratch folder and compares them byte for byte with the
+committed files. Exit 77 (skipped) where Unihan or the reference tables are not on this machine."""
+import filecmp
+import os
+import subprocess
+import sys
+import tempfile
+
+source = sys.argv[1]
+unihan = "/usr/share/unicode/Unihan_Readings.txt.bz2"
+reference = os.path.normpath(os.path.join(source, "..", "shared", "reference"))
+if not os.path.exists(unihan) or not os.path.exists(os.path.join(reference, "given_name_readings.tsv")):
+    print("skipped: Unihan or the reference tables are not here")
+    sys.exit(77)
+with tempfile.TemporaryDirectory() as out:
+    subprocess.run([sys.executable, os.path.join(source, "data", "gen_rows.py"),
+                    "--unihan", unihan, "--reference", reference, "--out", out], check=True)
+    bad = [f for f in ("char_rows.tsv", "surname_rows.tsv", "wade_giles_rows.tsv", "compound_surname_rows.tsv")
+           if not filecmp.cmp(os.path.join(out, f), os.path.join(source, "data", f), shallow=False)]
+    if bad:
+        print("differ from the committed rows:", ", ".join(bad))
+        sys.exit(1)
+print("identical")

@@ -1,0 +1,140 @@
+// The built-in table: the rules of every reading string, the order that puts a name's reading
+// first, the counts the generator reports, and the index against a plain scan.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "CharTableIndex.h"
+#include "Encoding.h"
+#include "TestSupport.h"
+#include "untChDatabase.h"
+
+using namespace quorvel;
+using quorvel::test::G;
+
+namespace {
+
+std::vector<std::string> Syllables(const std::string& reading) {
+  std::vector<std::string> out;
+  std::stringstream s(reading);
+  for (std::string part; std::getline(s, part, '/');) out.push_back(part);
+  return out;
+}
+
+// "# rows=N syllables=N polyphonic=N" from the committed rows file.
+std::map<std::string, int> GeneratorCounts() {
+  std::ifstream f(quorvel::test::SourceDir() + "/data/char_rows.tsv");
+  std::map<std::string, int> counts;
+  const std::regex pair(R"((\w+)=(\d+))");
+  for (std::string line; std::getline(f, line) && line.starts_with("#");) {
+    for (auto it = std::sregex_iterator(line.begin(), line.end(), pair);
+         it != std::sregex_iterator(); ++it)
+      counts[(*it)[1]] = std::stoi((*it)[2]);
+  }
+  return counts;
+}
+
+}  // namespace
+
+TEST(CharTable, EveryRowFollowsTheReadingStringRules) {
+  const std::regex syllable("[a-z]{1,6}");
+  std::set<std::string> keys, allSyllables;
+  int polyphonic = 0;
+  for (int i = 0; i < CharTableSize; ++i) {
+    SCOPED_TRACE(testing::Message() << "row " << i << " " << quorvel::test::U(CharHan[i]) << " " << CharPinyin[i]);
+    std::string key = CharHan[i];
+    ASSERT_EQ(key.size(), 2u);
+    EXPECT_TRUE(keys.insert(key).second) << "key twice";
+    // Every key is a CJK Unified Ideograph in GBK.
+    std::string utf8 = GbkToUtf8(key);
+    ASSERT_EQ(utf8.size(), 3u);
+    char32_t cp = (utf8[0] & 0x0F) << 12 | (utf8[1] & 0x3F) << 6 | (utf8[2] & 0x3F);
+    EXPECT_GE(cp, 0x4E00u);
+    EXPECT_LE(cp, 0x9FFFu);
+
+    auto parts = Syllables(CharPinyin[i]);
+    ASSERT_FALSE(parts.empty());
+    EXPECT_EQ(parts.size() > 1 ? std::string(CharPinyin[i]).find("//") : std::string::npos, std::string::npos);
+    for (const auto& s : parts) EXPECT_TRUE(std::regex_match(s, syllable)) << "'" << s << "'";
+    // The first reading is the name reading; the rest follow in ascending byte order, no repeats.
+    std::set<std::string> unique(parts.begin(), parts.end());
+    EXPECT_EQ(unique.size(), parts.size());
+    EXPECT_TRUE(std::is_sorted(parts.begin() + 1, parts.end()));
+    if (parts.size() > 1) ++polyphonic;
+    allSyllables.insert(parts.begin(), parts.end());
+  }
+  auto counts = GeneratorCounts();
+  EXPECT_EQ(CharTableSize, counts["rows"]);
+  EXPECT_EQ(static_cast<int>(allSyllables.size()), counts["syllables"]);
+  EXPECT_EQ(polyphonic, counts["polyphonic"]);
+  // The figures the generator reported for Unihan 15.0.
+  EXPECT_EQ(CharTableSize, 20892);
+  EXPECT_EQ(counts["syllables"], 418);
+  EXPECT_EQ(counts["polyphonic"], 2665);
+}
+
+TEST(CharTable, NameReadingComesFirst) {
+  struct Row {
+    const char* ch;
+    const char* reading;
+    const char* why;
+  };
+  const Row rows[] = {
+      {"赵", "zhao", "a plain surname"},
+      {"张", "zhang", "a plain row"},
+      {"能", "neng", "kMandarin's reading before the alphabetical nai"},
+      {"行", "xing/hang/heng", "xing first, the others in byte order"},
+      {"重", "zhong/chong", "kMandarin first"},
+      {"单", "dan/chan/shan", "the row keeps its general reading; the surname table knows shan"},
+      {"沈", "shen/chen", "shen before chen"},
+      {"地", "di/de", "a neutral particle reading never comes first"},
+      {"长", "chang/zhang", "given names use chang"},
+      {"阿", "a/e", "a first"},
+      {"吕", "lv", "a gap of the old table, written with v"},
+      {"冷", "leng", "leng exists"},
+      {"女", "nv", "nv"},
+      {"略", "lue", "lüe written lue"},
+      {"儿", "er", "the erhua r is left out"},
+      {"嗯", "n/ng", "interjections kept as such"},
+      {"冀", "ji", "a gap of the old table"},
+      {"咗", "zuo", "a GBK extension character"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(std::string(r.ch) + ": " + r.why);
+    int row = FindCharRow(G(r.ch));
+    ASSERT_GE(row, 0);
+    EXPECT_STREQ(CharPinyin[row], r.reading);
+  }
+}
+
+TEST(CharTable, IndexFindsExactlyWhatAScanFinds) {
+  std::map<std::string, int> byKey;
+  for (int i = 0; i < CharTableSize; ++i) byKey[CharHan[i]] = i;
+  // Every two-byte string: the index agrees with a plain search.
+  for (int a = 0; a < 256; ++a)
+    for (int b = 0; b < 256; ++b) {
+      std::string key{static_cast<char>(a), static_cast<char>(b)};
+      auto it = byKey.find(key);
+      ASSERT_EQ(FindCharRow(key), it == byKey.end() ? -1 : it->second) << a << "," << b;
+    }
+  EXPECT_EQ(FindCharRow(""), -1);
+  EXPECT_EQ(FindCharRow(G("赵")[0] + std::string()), -1) << "one byte";
+  EXPECT_EQ(FindCharRow(G("欧阳")), -1) << "two characters never match a row";
+}
+
+TEST(CharTable, SurnameReadingsBelongToCharactersOfTheTable) {
+  for (int i = 0; i < SurnameTableSize; ++i) {
+    SCOPED_TRACE(quorvel::test::U(SurnameHan[i]));
+    const char* surname = SurnameReading(SurnameHan[i]);
+    ASSERT_NE(surname, nullptr);
+    EXPECT_GE(FindCharRow(SurnameHan[i]), 0);
+  }
+  EXPECT_STREQ(SurnameReading(G("单")), "shan");
+  EXPECT_STREQ(SurnameReading(G("曾")), "zeng");
+  EXPECT_EQ(SurnameReading(G("张")), nullptr);
+  EXPECT_EQ(SurnameReading(G("洗")), nullptr) << "weak evidence is left out";
+}

@@ -1,0 +1,127 @@
+// The reading lookup: table, one or all readings, Wade-Giles through the mapping lists, the custom
+// dictionary of the current romanization, the surname position, and the errors.
+#include <gtest/gtest.h>
+
+#include "Errors.h"
+#include "TestSupport.h"
+#include "untChDatabase.h"
+
+using namespace quorvel;
+using namespace quorvel::test;
+using Lines = std::vector<std::string>;
+
+class Lookup : public testing::Test {
+ protected:
+  void SetUp() override {
+    Put(kPinyinHanList, {"a", "ya", "e", "zhao", "shan", "dan", "chan", "zeng", "ceng"});
+    Put(kPinyinWeiList, {"A", "YA", "O", "chao", "shan", "tan", "chan", "tseng", "tseng"});
+  }
+  void Put(ListSlot slot, const Lines& lines) { WriteFile(dir_.File(kListFileNames[slot]), CrLf(lines)); }
+  std::string L(const std::string& key, bool all, bool wade, KeyRole role = KeyRole::kOther) {
+    return data_.LookupReading(key, {all, wade}, role);
+  }
+  TempDir dir_;
+  PronunciationData data_{dir_.Path()};
+};
+
+TEST_F(Lookup, TableReadingsUnderTheFourOptionSets) {
+  struct Case {
+    const char* ch;
+    bool all, wade;
+    const char* reading;
+    const char* why;
+  };
+  const Case cases[] = {
+      {"阿", false, false, "a", "first reading only"},
+      {"阿", true, false, "a/e", "all readings, stored order"},
+      {"阿", false, true, "A", "one syllable converted"},
+      {"阿", true, true, "A/O", "every syllable converted, in order"},
+      {"吖", true, true, "YA/A", "the order of the row is kept"},
+      {"赵", true, false, "zhao", "one reading"},
+      {"行", true, true, "xing/hang/heng", "syllables the mapping lacks pass through"},
+      {"单", true, true, "tan/chan/shan", "converted in place, unknown ones unchanged"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.ch) + ": " + c.why);
+    EXPECT_EQ(L(G(c.ch), c.all, c.wade), c.reading);
+  }
+  // A one-reading lookup leaves the table as it was.
+  EXPECT_EQ(L(G("阿"), false, false), "a");
+  EXPECT_EQ(L(G("阿"), true, false), "a/e");
+}
+
+TEST_F(Lookup, KeysTheTableDoesNotHold) {
+  EXPECT_EQ(L(G("欧阳"), false, false), "???") << "two characters";
+  EXPECT_EQ(L("a", false, false), "???") << "one byte";
+  EXPECT_EQ(L("", false, false), "???") << "empty key";
+  EXPECT_EQ(L(G("。"), false, false), "???") << "a GBK symbol";
+  EXPECT_EQ(L(G("〇"), true, true), "???") << "not a unified ideograph";
+}
+
+TEST_F(Lookup, TheCustomDictionaryOfTheCurrentRomanizationOverridesVerbatim) {
+  Put(kDefineHanList, {G("赵"), G("欧阳"), G("赵"), ""});
+  Put(kDefinePyList, {"hua/huo", "OuYang", "second", "empty-key"});
+  Put(kDefineWeiHanList, {G("赵")});
+  Put(kDefineWeiPyList, {"zhao"});
+  EXPECT_EQ(L(G("赵"), false, false), "hua/huo") << "not cut to its first reading";
+  EXPECT_EQ(L(G("欧阳"), false, false), "OuYang") << "two-character key, case kept";
+  EXPECT_EQ(L("", false, false), "empty-key") << "an empty line matches the empty key";
+  EXPECT_EQ(L(G("赵"), false, true), "zhao") << "Wade-Giles custom reading is not mapped";
+  EXPECT_EQ(L(G("欧阳"), false, true), "???") << "the standard dictionary is ignored in Wade-Giles";
+  Put(kDefineWeiHanList, {});
+  EXPECT_EQ(L(G("赵"), false, true), "chao") << "no Wade-Giles entry: the table, converted";
+}
+
+TEST_F(Lookup, TheMappingComparesExactly) {
+  Put(kPinyinHanList, {"Zhao", "zhao ", "a"});
+  Put(kPinyinWeiList, {"X", "Y", "A"});
+  EXPECT_EQ(L(G("赵"), false, true), "zhao");
+  EXPECT_EQ(L(G("阿"), true, true), "A/e");
+  Put(kPinyinHanList, {});
+  EXPECT_EQ(L(G("阿"), true, true), "a/e") << "no mapping: Wade-Giles gives pinyin";
+}
+
+TEST_F(Lookup, AKeyWithoutAPartnerLineRaisesTheListIndexError) {
+  Put(kDefineHanList, {G("张"), G("赵")});
+  Put(kDefinePyList, {"zhang"});
+  EXPECT_EQ(L(G("张"), false, false), "zhang");
+  try {
+    L(G("赵"), false, false);
+    FAIL() << "no error";
+  } catch (const ListIndexError& e) {
+    EXPECT_STREQ(e.what(), "List index out of bounds (1)");
+  }
+  Put(kPinyinWeiList, {"A"});
+  EXPECT_EQ(L(G("阿"), false, true), "A");
+  EXPECT_THROW(L(G("阿"), true, true), ListIndexError) << "e is on line 2 of the mapping, which has 1";
+}
+
+TEST_F(Lookup, TheSurnamePositionPutsTheSurnameReadingFirst) {
+  struct Case {
+    const char* ch;
+    bool all, wade;
+    KeyRole role;
+    const char* reading;
+  };
+  const Case cases[] = {
+      {"单", false, false, KeyRole::kSurname, "shan"},
+      {"单", true, false, KeyRole::kSurname, "shan/dan/chan"},
+      {"单", false, false, KeyRole::kOther, "dan"},
+      {"单", false, true, KeyRole::kSurname, "shan"},
+      {"曾", false, true, KeyRole::kSurname, "tseng"},
+      {"曾", true, false, KeyRole::kSurname, "zeng/ceng"},
+      {"张", true, false, KeyRole::kSurname, "zhang"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.ch);
+    EXPECT_EQ(L(G(c.ch), c.all, c.wade, c.role), c.reading);
+  }
+  Put(kDefineHanList, {G("单")});
+  Put(kDefinePyList, {"Dan"});
+  EXPECT_EQ(L(G("单"), false, false, KeyRole::kSurname), "Dan") << "a custom entry still wins";
+}
+
+TEST(RemoveSpaces, RemovesOnlyAsciiSpaces) {
+  EXPECT_EQ(RemoveSpaces(" a b\tc " + G("　") + " "), "ab\tc" + G("　"));
+  EXPECT_EQ(RemoveSpaces(""), "");
+}

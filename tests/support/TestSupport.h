@@ -1,0 +1,39 @@
+// Small helpers shared by the engine's tests: temporary data folders, file writing, and GBK text
+// written as UTF-8 literals in the test source.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quorvel::test {
+
+// GBK bytes of a UTF-8 literal ("单" -> "\xB5\xA5"). Aborts the test program on text GBK cannot hold.
+std::string G(std::string_view utf8);
+// UTF-8 of GBK bytes, for readable failure messages.
+std::string U(std::string_view gbk);
+
+// A fresh folder under $TMPDIR, removed with everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& Path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+void WriteFile(const std::string& path, std::string_view bytes);
+std::string ReadFile(const std::string& path);
+// Lines joined with CR LF, each terminated, as the system writes list files.
+std::string CrLf(const std::vector<std::string>& lines);
+// The folder holding the installed list files of this build (beside the programs).
+std::string BuildBinDir();
+// The source tree's root.
+std::string SourceDir();
+
+}  // namespace quorvel::test
