@@ -24,7 +24,9 @@ const char* EncodingName(SourceEncoding encoding) {
 }
 
 SourceEncoding DetectEncoding(std::string_view bytes) {
-  if (bytes.starts_with("\xEF\xBB\xBF")) return SourceEncoding::kUtf8Bom;
+  // EF BB BF also begins the GBK name 锘亏: a mark counts when UTF-8 really follows it.
+  if (bytes.starts_with("\xEF\xBB\xBF") && (IsValidUtf8(bytes.substr(3)) || !LooksLikeGb2312(bytes)))
+    return SourceEncoding::kUtf8Bom;
   if (bytes.starts_with("\xFF\xFE")) return SourceEncoding::kUtf16Le;
   if (bytes.starts_with("\xFE\xFF")) return SourceEncoding::kUtf16Be;
   // A short GBK name can happen to be valid UTF-8 too (three characters in six bytes); GBK text

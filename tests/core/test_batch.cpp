@@ -1,1 +1,154 @@
+// Batch conversion: the golden pair, the target rules, the failure paths, progress, and a
+// dictionary edited during a run.
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "BatchConversion.h"
+#include "Errors.h"
+#include "TestSupport.h"
+
+using namespace quorvel;
+using namespace quorvel::test;
+
+class Batch : public testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* f : kListFileNames)
+      std::filesystem::copy_file(BuildBinDir() + "/" + f, dir_.File(f));
+  }
+  std::string Convert(const std::string& sourceBytes, const ConversionOptions& options = {}) {
+    WriteFile(dir_.File("in.txt"), sourceBytes);
+    ConvertFile(data_, dir_.File("in.txt"), dir_.File("out.txt"), options);
+    return ReadFile(dir_.File("out.txt"));
+  }
+  TempDir dir_;
+  PronunciationData data_{dir_.Path()};
+};
+
+TEST_F(Batch, GoldenFile) {
+  // Mixed CR, LF and CR LF, a blank line, nine characters, a full-width space, ASCII letters
+  // inside a name, a line of spaces and tabs, and a NUL byte with names after it.
+  const std::string in = SourceDir() + "/tests/data/batch.in";
+  ConvertFile(data_, in, dir_.File("out.txt"), {});
+  EXPECT_EQ(ReadFile(dir_.File("out.txt")), ReadFile(SourceDir() + "/tests/data/batch.expected"));
+}
+
+TEST_F(Batch, LinesAndTargets) {
+  EXPECT_EQ(Convert(""), "") << "an empty source gives an empty target";
+  EXPECT_EQ(Convert("\r\n"), " ???\r\n") << "a blank line gives a line";
+  EXPECT_EQ(Convert(G("赵\r赵\n赵")), " Zhao\r\n Zhao\r\n Zhao\r\n");
+
+  // An existing target is replaced; a target equal to the source ends up converted.
+  WriteFile(dir_.File("out.txt"), "old content that is longer than the new one\r\n");
+  EXPECT_EQ(Convert(G("赵")), " Zhao\r\n");
+  WriteFile(dir_.File("same.txt"), G("刘德华\r\n"));
+  ConvertFile(data_, dir_.File("same.txt"), dir_.File("same.txt"), {});
+  EXPECT_EQ(ReadFile(dir_.File("same.txt")), "De-hua Liu\r\n");
+}
+
+TEST_F(Batch, FailuresLeaveNothingHalfDone) {
+  WriteFile(dir_.File("in.txt"), G("刘德华\r\n"));
+  struct Case {
+    std::string source, target, message;
+    const char* why;
+  };
+  std::filesystem::create_directory(dir_.File("folder"));
+  const Case cases[] = {
+      {dir_.File("in.txt"), dir_.File("folder"), "File access denied", "a folder as target"},
+      {dir_.File("in.txt"), "/dev/full", "Disk full", "a full disk"},
+      {dir_.File("in.txt"), dir_.File("missing/deeper/out.txt"), "Invalid filename", "a missing folder on the path"},
+      {dir_.File("folder"), dir_.File("out2.txt"), "Cannot open file \"" + dir_.File("folder") + "\". Is a directory",
+       "a source that cannot be read"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    try {
+      ConvertFile(data_, c.source, c.target, {});
+      ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.what(), c.message);
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("out2.txt"))) << "the target is not touched when the source fails";
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("missing")));
+}
+
+TEST_F(Batch, ReadOnlyTargetFolder) {
+  if (geteuid() == 0) GTEST_SKIP() << "file modes do not stop root";
+  WriteFile(dir_.File("in.txt"), G("刘德华\r\n"));
+  std::filesystem::create_directory(dir_.File("ro"));
+  ::chmod(dir_.File("ro").c_str(), 0555);
+  EXPECT_THROW(
+      {
+        try {
+          ConvertFile(data_, dir_.File("in.txt"), dir_.File("ro/out.txt"), {});
+        } catch (const InOutError& e) {
+          EXPECT_STREQ(e.what(), "File access denied");
+          throw;
+        }
+      },
+      InOutError);
+}
+
+TEST_F(Batch, AFailureMidRunKeepsTheLinesBeforeIt) {
+  WriteFile(dir_.File("define_han.dll"), CrLf({G("欧阳"), G("赵")}));
+  WriteFile(dir_.File("define_py.dll"), CrLf({"ouyang"}));  // 赵 has no partner line
+  try {
+    Convert(G("刘德华\r\n欧阳修\r\n赵四\r\n张三\r\n"));
+    FAIL() << "no error";
+  } catch (const ListIndexError& e) {
+    EXPECT_STREQ(e.what(), "List index out of bounds (1)");
+  }
+  EXPECT_EQ(ReadFile(dir_.File("out.txt")), "De-hua Liu\r\nXiu Ouyang\r\n");
+}
+
+TEST_F(Batch, ADictionaryEditedDuringARunAppliesFromTheNextLine) {
+  const size_t lines = 100000;  // progress comes every 65536 lines
+  std::string source;
+  for (size_t i = 0; i < lines; ++i) source += G("赵\r\n");
+  WriteFile(dir_.File("in.txt"), source);
+  std::vector<std::pair<size_t, size_t>> reports;
+  ConvertFile(data_, dir_.File("in.txt"), dir_.File("out.txt"), {0, 0, false, 5}, [&](size_t done, size_t total) {
+    reports.emplace_back(done, total);
+    if (reports.size() == 1) {
+      WriteFile(dir_.File("define_han.dll"), CrLf({G("赵")}));
+      WriteFile(dir_.File("define_py.dll"), CrLf({"chiu"}));
+    }
+  });
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_EQ(reports.back(), std::make_pair(lines, lines));
+  const size_t edited = reports.front().first;
+  const std::string out = ReadFile(dir_.File("out.txt"));
+  std::string expected;
+  for (size_t i = 0; i < lines; ++i) expected += i < edited ? "zhao \r\n" : "chiu \r\n";
+  EXPECT_EQ(out, expected);
+}
+
+TEST(ProposeTargetName, InsertsBeforeTheFirstDotOfTheFileName) {
+  struct Case {
+    const char* source;
+    const char* target;
+  };
+  const Case cases[] = {
+      {"/home/ann/names.txt", "/home/ann/names_en.txt"},
+      {"/home/ann/names.old.txt", "/home/ann/names_en.old.txt"},
+      {"/home/ann.lee/names.txt", "/home/ann.lee/names_en.txt"},
+      {"/home/ann.lee/names", "/home/ann.lee/names_en"},
+      {"/home/ann/.names.txt", "/home/ann/.names_en.txt"},
+      {"/home/ann/.names", "/home/ann/.names_en"},
+      {"names.txt", "names_en.txt"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ProposeTargetName(c.source), c.target) << c.source;
+}
+
+TEST(CreateTargetFolder, CreatesTheOneFolderOfTheTarget) {
+  TempDir dir;
+  CreateTargetFolder(dir.File("new/out.txt"));
+  EXPECT_TRUE(std::filesystem::is_directory(dir.File("new")));
+  CreateTargetFolder(dir.File("a/b/out.txt"));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("a"))) << "a missing parent is not created";
+}

@@ -1,1 +1,135 @@
+// Name romanization: cleaning, the surname test, the given-name pieces, the separators and the
+// ten formats, with the installed mapping and compound surnames.
 #include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "NameRomanizer.h"
+#include "TestSupport.h"
+
+using namespace quorvel;
+using namespace quorvel::test;
+
+class Romanize : public testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* f : kListFileNames)
+      std::filesystem::copy_file(BuildBinDir() + "/" + f, dir_.File(f));
+  }
+  std::string R(const std::string& gbkLine, int format, int sep = 0, bool all = false, bool wade = false) {
+    return RomanizeName(data_, gbkLine, {all ? 1 : 0, sep, wade, format});
+  }
+  std::string Ru(const char* utf8Line, int format, int sep = 0, bool all = false, bool wade = false) {
+    return R(G(utf8Line), format, sep, all, wade);
+  }
+  TempDir dir_;
+  PronunciationData data_{dir_.Path()};
+};
+
+TEST_F(Romanize, TenFormatsTimesThreeSeparators) {
+  const char* expected[10][3] = {
+      {"de-hua liu", "de hua liu", "dehua liu"},
+      {"De-hua Liu", "De hua Liu", "Dehua Liu"},
+      {"de-hua LIU", "de hua LIU", "dehua LIU"},
+      {"De-hua LIU", "De hua LIU", "Dehua LIU"},
+      {"de-hualiu", "de hualiu", "dehualiu"},
+      {"liu de-hua", "liu de hua", "liu dehua"},
+      {"Liu De-hua", "Liu De hua", "Liu Dehua"},
+      {"LIU de-hua", "LIU de hua", "LIU dehua"},
+      {"LIU De-hua", "LIU De hua", "LIU Dehua"},
+      {"liude-hua", "liude hua", "liudehua"},
+  };
+  for (int format = 0; format < 10; ++format) {
+    for (int sep = 0; sep < 3; ++sep) {
+      SCOPED_TRACE(testing::Message() << "format " << format << " separator " << sep);
+      EXPECT_EQ(Ru("刘德华", format, sep), expected[format][sep]);
+      // The caption of a format is the name it spells.
+      if (sep == 2) EXPECT_EQ(Ru("刘德华", format, sep), kNameFormatCaptions[format]);
+    }
+  }
+  EXPECT_EQ(Ru("刘德华", 3, 7), "Dehua LIU") << "any other separator index: none";
+  EXPECT_EQ(Ru("刘德华", -1), "") << "no format chosen";
+}
+
+TEST_F(Romanize, SurnamesComeOutRight) {
+  struct Case {
+    const char* name;
+    bool wade;
+    const char* out;
+    const char* why;
+  };
+  const Case cases[] = {
+      {"单田芳", false, "Shan Tian-fang", "单 as a surname is shan"},
+      {"曾国藩", false, "Zeng Guo-fan", "曾 as a surname is zeng"},
+      {"曾国藩", true, "Tseng Kuo-fan", "the surname reading converted to Wade-Giles"},
+      {"区志坚", false, "Ou Zhi-jian", ""},
+      {"解缙", false, "Xie Jin", ""},
+      {"仇英", false, "Qiu Ying", ""},
+      {"查良镛", false, "Zha Liang-yong", ""},
+      {"朴槿惠", false, "Piao Jin-hui", ""},
+      {"曾乐乐", false, "Zeng Le-le", "given names keep the row's first reading"},
+      {"欧阳修", false, "Ouyang Xiu", "a compound surname of the installed dictionary"},
+      {"歐陽修", false, "Ouyang Xiu", "traditional characters are keys of their own"},
+      {"欧阳修", true, "Ou-yang Hsiu", "the Wade-Giles dictionary"},
+      {"单于", false, "Chanyu ", "a compound surname alone: empty given name"},
+      {"张三丰", true, "Chang San-feng", ""},
+      {"徐志摩", true, "Hsu Chih-mo", ""},
+      {"蔡英文", true, "Tsai Ying-wen", ""},
+      {"吕布", true, "Lu Pu", "lv is lu in Wade-Giles"},
+      {"吕布", false, "Lv Bu", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " " + c.why);
+    EXPECT_EQ(Ru(c.name, 6, 0, false, c.wade), c.out);
+  }
+  EXPECT_EQ(Ru("单", 5, 0, true), "shan/dan/chan ") << "a one-character line is a surname";
+  EXPECT_EQ(Ru("单", 0, 0, true), " shan/dan/chan");
+  EXPECT_EQ(Ru("单单", 5, 0, true), "shan/dan/chan dan/chan/shan") << "given names use the row order";
+}
+
+TEST_F(Romanize, CleaningCuttingAndOddInput) {
+  const std::string liu = G("刘"), de = G("德"), hua = G("华");
+  auto piece = [&](const std::string& bytes) { return data_.LookupReading(bytes, {}); };
+  struct Case {
+    std::string line;
+    int format;
+    std::string out;
+    const char* why;
+  };
+  const std::vector<Case> cases = {
+      {"", 1, " ???", "an empty line: no surname, empty given name"},
+      {"", 4, "???", ""},
+      {" \t \t", 1, " ???", "spaces and tabs only"},
+      {G("赵"), 0, " zhao", "one character: the joining space stays"},
+      {G("赵"), 5, "zhao ", ""},
+      {"  " + liu + " " + de + "  " + hua + "\t", 5, "liu de-hua", "ASCII spaces anywhere are removed"},
+      {liu + G("　") + de + hua, 5, "liu ???-de-hua", "a full-width space is a piece of its own"},
+      {G("刘德华刘德华刘德华"), 5, "liu de-hua-liu-de-hua-liu", "characters after the seventh are dropped"},
+      {G("欧阳德华刘德华刘德"), 5, "ouyang de-hua-liu-de-hua", "two-character surname: five given characters"},
+      {G("。德华"), 8, "??? De-hua", "a surname without a reading"},
+      {liu + de + hua + "a", 5, "liu de-hua", "an odd last byte is ignored"},
+      {liu + de + "\x81", 5, "liu de", "an incomplete character at the end"},
+      {liu + "a" + de + hua, 5, "liu " + piece("a" + de.substr(0, 1)) + "-" + piece(de.substr(1) + hua.substr(0, 1)),
+       "a one-byte character shifts the pieces"},
+      {"a" + liu + de, 5, "??? " + piece(liu.substr(1) + de.substr(0, 1)), "byte 2 belongs to no piece"},
+      {liu + "\t" + de + hua, 5, "liu " + piece("\t" + de.substr(0, 1)) + "-" + piece(de.substr(1) + hua.substr(0, 1)),
+       "an inner tab stays"},
+      {G("阿阿德"), 8, "A/E A/e-de", "all readings: capitalise the first letter, upper-case all"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    bool all = c.out.find('/') != std::string::npos;
+    EXPECT_EQ(R(c.line, c.format, 0, all), c.out);
+  }
+}
+
+TEST_F(Romanize, CustomReadingsKeepTheirCase) {
+  WriteFile(dir_.File("define_han.dll"), CrLf({G("字"), G("德")}));
+  const std::string trailLikeLetters = "\x81\x61\x81\x7a";  // two characters whose trail bytes are 'a' and 'z'
+  WriteFile(dir_.File("define_py.dll"), CrLf({"Zi", trailLikeLetters}));
+  EXPECT_EQ(Ru("字华", 0), "hua Zi");
+  EXPECT_EQ(Ru("字华", 2), "hua ZI");
+  // A Chinese custom reading: upper-casing leaves its bytes alone (a trail byte may look like a letter).
+  EXPECT_EQ(Ru("德德", 7), trailLikeLetters + " " + trailLikeLetters);
+  EXPECT_EQ(Ru("德德", 8), trailLikeLetters + " " + trailLikeLetters);
+}
