@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
       }
       return 0;
     }
-    if (!quorvel::IsExistingFile(source)) return Fail("没找到源文件,请选择: " + source);
+    if (!quorvel::IsExistingFile(source)) return Fail("没找到源文件,请选择 (" + source + ")");
     if (target == "-") {
       quorvel::ConvertBytes(data, quorvel::ReadWholeFile(source), 1, "standard output", options);
     } else {

@@ -1,0 +1,95 @@
+// quorvel-cli as a script sees it: arguments, exit status, messages, files.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "TestSupport.h"
+
+using namespace quorvel::test;
+
+namespace {
+
+struct Outcome {
+  int status;
+  std::string out, err;
+};
+
+class Cli : public testing::Test {
+ protected:
+  Outcome Call(const std::string& args, const std::string& stdinBytes = "") {
+    WriteFile(dir_.File("stdin"), stdinBytes);
+    std::string cmd = std::string(QUORVEL_CLI) + " " + args + " <" + dir_.File("stdin") + " >" + dir_.File("stdout") +
+                      " 2>" + dir_.File("stderr");
+    int rc = std::system(cmd.c_str());
+    return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, ReadFile(dir_.File("stdout")), ReadFile(dir_.File("stderr"))};
+  }
+  TempDir dir_;
+};
+
+TEST_F(Cli, ConvertsFilesAndStreams) {
+  WriteFile(dir_.File("names.txt"), G("单田芳\r\n欧阳修\r\n"));
+  Outcome r = Call(dir_.File("names.txt"));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out + r.err, "");
+  EXPECT_EQ(ReadFile(dir_.File("names_en.txt")), "Tian-fang Shan\r\nXiu Ouyang\r\n") << "the proposed target";
+
+  r = Call("-a -s space -w -f 6 - -", G("曾国藩\r\n行\r\n"));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Tseng/tseng Kuo fan\r\nHsing/hang/heng \r\n");
+
+  r = Call("--separator=none --format=9 " + dir_.File("names.txt") + " " + dir_.File("sub/out.txt"));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir_.File("sub/out.txt")), "shantianfang\r\nouyangxiu\r\n") << "the target's folder is created";
+
+  r = Call("-", "刘德华\n");
+  EXPECT_EQ(r.out, "De-hua Liu\r\n") << "UTF-8 on standard input";
+}
+
+TEST_F(Cli, TheDataDirectoryCanBeChosen) {
+  WriteFile(dir_.File("define_han.dll"), CrLf({G("刘")}));
+  WriteFile(dir_.File("define_py.dll"), CrLf({"Lau"}));
+  Outcome r = Call("--data-dir=" + dir_.Path() + " - -", G("刘德华\r\n"));
+  EXPECT_EQ(r.out, "De-hua Lau\r\n");
+  r = Call("- -", G("刘德华\r\n"));
+  EXPECT_EQ(r.out, "De-hua Liu\r\n") << "by default the files beside the program";
+}
+
+TEST_F(Cli, FailuresExitOneWithTheMessage) {
+  WriteFile(dir_.File("names.txt"), G("刘德华\r\n"));
+  std::filesystem::create_directory(dir_.File("folder"));
+  struct Case {
+    std::string args, err;
+  };
+  const Case cases[] = {
+      {dir_.File("none.txt"), "quorvel-cli: 没找到源文件,请选择 (" + dir_.File("none.txt") + ")\n"},
+      {dir_.File("names.txt") + " /dev/full", "quorvel-cli: Disk full.\n"},
+      {dir_.File("names.txt") + " " + dir_.File("folder"), "quorvel-cli: File access denied.\n"},
+      {dir_.File("names.txt") + " " + dir_.File("a/b/c.txt"), "quorvel-cli: Invalid filename.\n"},
+      {dir_.File("folder") + " -", "quorvel-cli: 没找到源文件,请选择 (" + dir_.File("folder") + ")\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    Outcome r = Call(c.args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, c.err);
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("none_en.txt")));
+}
+
+TEST_F(Cli, UsageErrorsExitTwo) {
+  for (const char* args : {"", "-s dash x.txt", "-f 10 x.txt", "--format=a x.txt", "--bogus x.txt", "a b c", "-f"}) {
+    SCOPED_TRACE(args);
+    Outcome r = Call(args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("Try 'quorvel-cli --help'"), std::string::npos) << r.err;
+  }
+  Outcome r = Call("--help");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("Usage: quorvel-cli [OPTIONS] SOURCE [TARGET]"), std::string::npos);
+  EXPECT_EQ(Call("--version").out, "quorvel-cli 2.0.2\n");
+}
+
+}  // namespace
