@@ -98,6 +98,7 @@ std::size_t CustomDictionary::AddOrUpdate(std::string_view key, std::string_view
   reading = TrimControls(reading);
   if (HoldsLineBreak(key) || HoldsLineBreak(reading))
     throw Error("汉字和拼音中不能有换行符或零字节");
+  Refresh();  // never write from lists that miss a change made since they were loaded
   auto entries = Entries();
   std::optional<size_t> select;
   for (size_t i = 0; i < entries.size(); ++i) {
@@ -115,6 +116,7 @@ std::size_t CustomDictionary::AddOrUpdate(std::string_view key, std::string_view
 }
 
 void CustomDictionary::DeleteAt(std::size_t index) {
+  Refresh();
   auto entries = Entries();
   if (index >= entries.size()) throw ListIndexError(static_cast<long>(index));
   entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(index));
@@ -131,8 +133,15 @@ void CustomDictionary::Clear() {
       break;
     }
   }
+  if (failure != 0) {
+    // The failed delete is the news; a reload that fails too is retried by the next Refresh.
+    try {
+      data_.LoadPinyinLists();
+    } catch (const Error&) {
+    }
+    ThrowInOut(failure, failedPath);
+  }
   data_.LoadPinyinLists();
-  if (failure != 0) ThrowInOut(failure, failedPath);
 }
 
 std::optional<std::size_t> CustomDictionary::Find(std::string_view key) const {

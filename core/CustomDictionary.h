@@ -72,12 +72,16 @@ class CustomDictionary {
   std::vector<DictionaryEntry> Entries() const;
   std::vector<std::string> Lines() const;  // EntryLine of every entry, in order
 
+  // Both changes start with Refresh, so they never write from lists that miss a change made to
+  // the files since they were loaded (or whose last load failed).
+  //
   // Trims both texts. Every entry whose key equals the trimmed key byte for byte gets the new
   // reading; without one, the entry is appended. Writes the pair and reloads the lists.
   // Returns the line to select: the last updated entry, or the appended one.
   std::size_t AddOrUpdate(std::string_view key, std::string_view reading);
 
-  // Removes the entry at `index` (ListIndexError when there is none), writes, reloads.
+  // Removes the entry at `index` of the refreshed lists (ListIndexError when there is none),
+  // writes, reloads. Callers take the index from Lines() after their own Refresh.
   void DeleteAt(std::size_t index);
 
   // Deletes the key file, then the reading file, and reloads the lists. A missing file is

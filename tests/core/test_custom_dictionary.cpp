@@ -1,0 +1,360 @@
+// Editing a custom dictionary pair: what lands in the two files, what the lists show afterwards,
+// and that a failed write or clear never costs the user the dictionary they had.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <set>
+#include <sys/stat.h>
+
+#include "CustomDictionary.h"
+#include "Errors.h"
+#include "Files.h"
+#include "NameRomanizer.h"
+#include "TestSupport.h"
+
+namespace quorvel {
+namespace {
+
+using test::CrLf;
+using test::G;
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+
+std::set<std::string> FolderContents(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) names.insert(e.path().filename().string());
+  return names;
+}
+
+class CustomDictionaryTest : public ::testing::Test {
+ protected:
+  void SetUp() override { data_.LoadPinyinLists(); }
+  void TearDown() override { SetReplaceFailureForTest(0, 0); }
+
+  // Writes a pair as another program would and loads it.
+  void Seed(const std::vector<std::string>& keys, const std::vector<std::string>& readings) {
+    WriteFile(dict_.KeyPath(), CrLf(keys));
+    WriteFile(dict_.ReadingPath(), CrLf(readings));
+    data_.LoadPinyinLists();
+  }
+  std::string Keys() { return ReadFile(dict_.KeyPath()); }
+  std::string Readings() { return ReadFile(dict_.ReadingPath()); }
+
+  TempDir dir_;
+  PronunciationData data_{dir_.Path()};
+  CustomDictionary dict_{data_, CustomDictionary::Kind::kStandard};
+};
+
+TEST_F(CustomDictionaryTest, AddingToAnEmptyDictionaryCreatesBothFilesWithOneCrLfLine) {
+  ASSERT_FALSE(PathExists(dict_.KeyPath()));
+  EXPECT_EQ(dict_.AddOrUpdate(G("字"), "Zi"), 0u);
+  EXPECT_EQ(Keys(), G("字") + "\r\n");
+  EXPECT_EQ(Readings(), "Zi\r\n");
+  // The lists were reloaded: the entry is there without any further step.
+  EXPECT_EQ(dict_.Entries(), (std::vector<DictionaryEntry>{{G("字"), "Zi"}}));
+  EXPECT_EQ(dict_.Lines(), std::vector<std::string>{G("字") + " Zi"});
+  // The other dictionary's files are not touched.
+  EXPECT_EQ(FolderContents(dir_.Path()), (std::set<std::string>{"define_han.dll", "define_py.dll"}));
+}
+
+TEST_F(CustomDictionaryTest, WadeGilesDictionaryUsesItsOwnPair) {
+  CustomDictionary wei(data_, CustomDictionary::Kind::kWadeGiles);
+  wei.AddOrUpdate(G("张"), "Cheung");
+  EXPECT_EQ(ReadFile(dir_.File("define_wei_han.dll")), G("张") + "\r\n");
+  EXPECT_EQ(ReadFile(dir_.File("define_wei_py.dll")), "Cheung\r\n");
+  EXPECT_FALSE(PathExists(dict_.KeyPath()));
+  EXPECT_TRUE(dict_.Entries().empty());
+}
+
+TEST_F(CustomDictionaryTest, AnExistingKeyIsUpdatedInPlaceAndANewKeyIsAppended) {
+  Seed({G("张"), G("李"), G("王")}, {"zhang", "li", "wang"});
+
+  EXPECT_EQ(dict_.AddOrUpdate(G("李"), "Lee"), 1u);
+  EXPECT_EQ(Keys(), CrLf({G("张"), G("李"), G("王")}));
+  EXPECT_EQ(Readings(), CrLf({"zhang", "Lee", "wang"}));
+
+  // Changing the key of a selected entry and adding leaves the old entry as it was.
+  EXPECT_EQ(dict_.AddOrUpdate(G("黎"), "Lai"), 3u);
+  EXPECT_EQ(Keys(), CrLf({G("张"), G("李"), G("王"), G("黎")}));
+  EXPECT_EQ(Readings(), CrLf({"zhang", "Lee", "wang", "Lai"}));
+}
+
+TEST_F(CustomDictionaryTest, KeysAndReadingsAreStoredTrimmedOfControlBytesOnly) {
+  struct Case {
+    const char* why;
+    std::string key, reading;
+    std::string storedKey, storedReading;
+  };
+  const Case cases[] = {
+      {"spaces around both", "  " + G("字") + " ", " Zi  ", G("字"), "Zi"},
+      {"tabs, CR and other control bytes at the ends", "\t\x01" + G("字") + "\x1F", "\r zi\t", G("字"), "zi"},
+      {"inner spaces stay", G("欧阳") , " ou yang ", G("欧阳"), "ou yang"},
+      {"the full-width space is a character, not a space", G("　字　"), "Zi", G("　字　"), "Zi"},
+      {"an empty reading is stored as an empty line", G("字"), "   ", G("字"), ""},
+      {"case is kept, a key of ASCII letters is accepted", " ab ", "ZI", "ab", "ZI"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    dict_.Clear();
+    EXPECT_EQ(dict_.AddOrUpdate(c.key, c.reading), 0u);
+    EXPECT_EQ(Keys(), c.storedKey + "\r\n");
+    EXPECT_EQ(Readings(), c.storedReading + "\r\n");
+    EXPECT_EQ(dict_.Lines(), std::vector<std::string>{c.storedKey + " " + c.storedReading});
+    // The same key typed with other spaces updates the entry instead of adding one.
+    EXPECT_EQ(dict_.AddOrUpdate(" " + c.key + " ", "x"), 0u);
+    EXPECT_EQ(dict_.Entries().size(), 1u);
+  }
+}
+
+TEST_F(CustomDictionaryTest, TwoEntriesOfOneKeyAreBothUpdatedAndTheLaterIsSelectedButFindGivesTheEarlier) {
+  Seed({G("单"), G("李"), G("单")}, {"dan", "li", "chan"});
+  EXPECT_EQ(*dict_.Find(G("单")), 0u);
+  EXPECT_EQ(dict_.AddOrUpdate(G("单"), "shan"), 2u);
+  EXPECT_EQ(Readings(), CrLf({"shan", "li", "shan"}));
+  EXPECT_EQ(Keys(), CrLf({G("单"), G("李"), G("单")}));
+  EXPECT_EQ(*dict_.Find(G("单")), 0u);
+}
+
+TEST_F(CustomDictionaryTest, FindComparesTheTrimmedKeyByteForByte) {
+  Seed({G("李"), "Li", "", G("欧阳")}, {"li", "x", "empty", "ouyang"});
+  struct Case {
+    const char* why;
+    std::string key;
+    std::optional<size_t> found;
+  };
+  const Case cases[] = {
+      {"exact", G("李"), 0},
+      {"spaces around are trimmed", "  " + G("欧阳") + "\t", 3},
+      {"case counts", "li", std::nullopt},
+      {"a prefix is no match", G("欧"), std::nullopt},
+      {"an empty field finds the empty key", "   ", 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    EXPECT_EQ(dict_.Find(c.key), c.found);
+  }
+}
+
+TEST_F(CustomDictionaryTest, DeletingTheOnlyEntryLeavesTwoEmptyFilesAndClearRemovesThem) {
+  dict_.AddOrUpdate(G("字"), "Zi");
+  dict_.DeleteAt(0);
+  EXPECT_EQ(Keys(), "");
+  EXPECT_EQ(Readings(), "");
+  EXPECT_TRUE(dict_.Entries().empty());
+
+  Seed({G("张"), G("李"), G("王")}, {"zhang", "li", "wang"});
+  dict_.DeleteAt(1);
+  EXPECT_EQ(Keys(), CrLf({G("张"), G("王")}));
+  EXPECT_EQ(Readings(), CrLf({"zhang", "wang"}));
+  EXPECT_THROW(dict_.DeleteAt(2), ListIndexError);
+  EXPECT_EQ(Keys(), CrLf({G("张"), G("王")}));
+
+  dict_.Clear();
+  EXPECT_FALSE(PathExists(dict_.KeyPath()));
+  EXPECT_FALSE(PathExists(dict_.ReadingPath()));
+  EXPECT_TRUE(dict_.Entries().empty());
+  dict_.Clear();  // nothing there: passed over
+
+  EXPECT_EQ(dict_.AddOrUpdate(G("字"), "Zi"), 0u);
+  EXPECT_EQ(Keys(), G("字") + "\r\n");
+  EXPECT_EQ(Readings(), "Zi\r\n");
+}
+
+TEST_F(CustomDictionaryTest, AClearThatCannotDeleteTheKeyFileSaysSoAndKeepsTheReadings) {
+  Seed({G("张")}, {"zhang"});
+  // A folder standing at the key file's place cannot be unlinked.
+  std::filesystem::remove(dict_.KeyPath());
+  std::filesystem::create_directory(dict_.KeyPath());
+  WriteFile(dict_.KeyPath() + "/x", "x");
+  try {
+    dict_.Clear();
+    FAIL() << "clear reported success";
+  } catch (const InOutError& e) {
+    EXPECT_EQ(e.Code(), kAccessDenied);
+  }
+  // The reading file must not go while its keys stay: every reading would turn empty.
+  EXPECT_EQ(Readings(), "zhang\r\n");
+}
+
+TEST_F(CustomDictionaryTest, AShortReadingFileShowsEmptyReadingsAndTheNextWriteMakesThePairWhole) {
+  Seed({G("张"), G("李"), G("王")}, {"zhang"});
+  EXPECT_EQ(dict_.Entries(), (std::vector<DictionaryEntry>{{G("张"), "zhang"}, {G("李"), ""}, {G("王"), ""}}));
+  EXPECT_EQ(dict_.Lines()[2], G("王") + " ");
+  EXPECT_EQ(*dict_.Find(G("王")), 2u);
+
+  EXPECT_EQ(dict_.AddOrUpdate(G("王"), "wong"), 2u);
+  EXPECT_EQ(Keys(), CrLf({G("张"), G("李"), G("王")}));
+  EXPECT_EQ(Readings(), CrLf({"zhang", "", "wong"}));
+
+  // Deleting from a short pair also writes it whole.
+  Seed({G("张"), G("李"), G("王")}, {"zhang"});
+  dict_.DeleteAt(0);
+  EXPECT_EQ(Keys(), CrLf({G("李"), G("王")}));
+  EXPECT_EQ(Readings(), CrLf({"", ""}));
+
+  // A reading file with lines beyond its keys loses them at the next write.
+  Seed({G("张")}, {"zhang", "stray"});
+  EXPECT_EQ(dict_.Entries().size(), 1u);
+  dict_.AddOrUpdate(G("李"), "li");
+  EXPECT_EQ(Readings(), CrLf({"zhang", "li"}));
+}
+
+TEST_F(CustomDictionaryTest, AFailedWriteLeavesTheOldPairAndTheListsWholeWithNoTemporaryFile) {
+  struct Case {
+    const char* why;
+    int step;
+    int error;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"disk full creating the first temporary", 1, ENOSPC, "Disk full"},
+      {"disk full writing the second temporary", 2, ENOSPC, "Disk full"},
+      {"read-only folder when the second rename is due", 3, EROFS, "File access denied"},
+  };
+  Seed({G("张"), G("李")}, {"zhang", "li"});
+  const std::string keys = Keys(), readings = Readings();
+  const auto entries = dict_.Entries();
+  const auto before = FolderContents(dir_.Path());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    for (auto action : {0, 1, 2}) {
+      SetReplaceFailureForTest(c.step, c.error);
+      try {
+        if (action == 0) dict_.AddOrUpdate(G("李"), "Lee");   // update
+        if (action == 1) dict_.AddOrUpdate(G("王"), "wang");  // append
+        if (action == 2) dict_.DeleteAt(0);
+        ADD_FAILURE() << "action " << action << " reported success";
+      } catch (const InOutError& e) {
+        EXPECT_EQ(e.what(), std::string(c.message));
+      }
+      SetReplaceFailureForTest(0, 0);
+      EXPECT_EQ(Keys(), keys);
+      EXPECT_EQ(Readings(), readings);
+      EXPECT_EQ(FolderContents(dir_.Path()), before);
+      EXPECT_EQ(dict_.Entries(), entries);
+    }
+  }
+  // Nothing was left half done: the next write works.
+  EXPECT_EQ(dict_.AddOrUpdate(G("李"), "Lee"), 1u);
+  EXPECT_EQ(Readings(), CrLf({"zhang", "Lee"}));
+}
+
+TEST_F(CustomDictionaryTest, APairThatCannotBeReadIsNeverOverwrittenFromStaleLists) {
+  // The lists were loaded while the folder was empty; since then the key file got an entry and a
+  // folder stands where the reading file should be. Writing from the old lists would drop 张.
+  WriteFile(dict_.KeyPath(), CrLf({G("张")}));
+  std::filesystem::create_directory(dict_.ReadingPath());
+  EXPECT_THROW(dict_.AddOrUpdate(G("李"), "li"), FileOpenError);
+  EXPECT_THROW(dict_.DeleteAt(0), FileOpenError);
+  EXPECT_EQ(Keys(), CrLf({G("张")}));
+  EXPECT_EQ(FolderContents(dir_.Path()), (std::set<std::string>{"define_han.dll", "define_py.dll"}));
+
+  std::filesystem::remove(dict_.ReadingPath());
+  EXPECT_EQ(dict_.AddOrUpdate(G("李"), "li"), 1u);
+  EXPECT_EQ(Keys(), CrLf({G("张"), G("李")}));
+  EXPECT_EQ(Readings(), CrLf({"", "li"}));
+}
+
+TEST_F(CustomDictionaryTest, AReadOnlyFolderLeavesThePairAsItWas) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+  Seed({G("张")}, {"zhang"});
+  ASSERT_EQ(::chmod(dir_.Path().c_str(), 0555), 0);
+  try {
+    dict_.AddOrUpdate(G("李"), "li");
+    ADD_FAILURE() << "write reported success";
+  } catch (const InOutError& e) {
+    EXPECT_EQ(e.Code(), kAccessDenied);
+  }
+  EXPECT_THROW(dict_.Clear(), InOutError);
+  ::chmod(dir_.Path().c_str(), 0755);
+  EXPECT_EQ(Keys(), CrLf({G("张")}));
+  EXPECT_EQ(Readings(), CrLf({"zhang"}));
+}
+
+TEST_F(CustomDictionaryTest, LineBreaksInsideAKeyOrReadingAreRefusedBeforeAnythingIsWritten) {
+  const std::pair<std::string, std::string> cases[] = {
+      {G("张") + "\n" + G("李"), "x"}, {G("张"), "zh\rang"}, {G("张"), std::string("zh\0ang", 6)}};
+  for (const auto& [key, reading] : cases) {
+    EXPECT_THROW(dict_.AddOrUpdate(key, reading), Error);
+    EXPECT_FALSE(PathExists(dict_.KeyPath()));
+  }
+}
+
+TEST_F(CustomDictionaryTest, TheNextLookupSeesEveryChange) {
+  LookupOptions standard;
+  const std::string builtIn = data_.LookupReading(G("华"), standard);
+  ASSERT_NE(builtIn, "hwa");
+  dict_.AddOrUpdate(G("华"), "hwa");
+  EXPECT_EQ(data_.LookupReading(G("华"), standard), "hwa");
+
+  // A second reader of the same folder (the next start of the program, another window) sees it
+  // through its change detection.
+  PronunciationData other(dir_.Path());
+  EXPECT_EQ(other.LookupReading(G("华"), standard), "hwa");
+  dict_.DeleteAt(0);
+  EXPECT_EQ(other.LookupReading(G("华"), standard), builtIn);
+
+  // A compound surname exists only through the dictionary; a name converted right after the add
+  // uses it.
+  ConversionOptions options;
+  options.nameFormat = 5;  // "liu dehua"
+  const std::string before = RomanizeName(data_, G("司马光"), options);
+  dict_.AddOrUpdate(G("司马"), "sima");
+  EXPECT_NE(before, "sima guang");
+  EXPECT_EQ(RomanizeName(data_, G("司马光"), options), "sima guang");
+  dict_.Clear();
+  EXPECT_EQ(RomanizeName(data_, G("司马光"), options), before);
+
+  // The Wade-Giles dictionary's reading is the Wade-Giles result unchanged.
+  CustomDictionary wei(data_, CustomDictionary::Kind::kWadeGiles);
+  wei.AddOrUpdate(G("张"), "Cheung");
+  EXPECT_EQ(data_.LookupReading(G("张"), {false, true}), "Cheung");
+  EXPECT_NE(data_.LookupReading(G("张"), standard), "Cheung");
+}
+
+TEST(CustomDictionaryText, TrimmingRemovesOnlyBytesUpToSpace) {
+  struct Case {
+    const char* why;
+    std::string in, out;
+  };
+  const Case cases[] = {
+      {"ASCII spaces and controls", " \t\r\n\x01zi\x1f ", "zi"},
+      {"zero bytes", std::string("\0zi\0", 4), "zi"},
+      {"inner spaces stay", "  ou yang ", "ou yang"},
+      {"full-width spaces stay", G("　字　"), G("　字　")},
+      {"0x21 is kept", "!zi!", "!zi!"},
+      {"nothing but spaces", " \t ", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    EXPECT_EQ(TrimControls(c.in), c.out);
+  }
+}
+
+TEST(CustomDictionaryText, GbkByteCountsAndCharactersGbkCannotHold) {
+  struct Case {
+    const char* why;
+    const char* utf8;
+    size_t bytes;
+    std::optional<std::string> outside;
+  };
+  const Case cases[] = {
+      {"ASCII is one byte each", "Zi 1", 4, std::nullopt},
+      {"two Chinese characters fill four bytes", "欧阳", 4, std::nullopt},
+      {"the euro sign is one byte in GBK", "€字", 3, std::nullopt},
+      {"a full-width space is two", "　", 2, std::nullopt},
+      {"an emoji is no GBK character", "字😀a", 5, "😀"},
+      {"an extension-B ideograph is none either", "𠀀", 2, "𠀀"},
+      {"the empty text", "", 0, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    EXPECT_EQ(GbkByteCount(c.utf8), c.bytes);
+    EXPECT_EQ(FirstCharOutsideGbk(c.utf8), c.outside);
+  }
+}
+
+}  // namespace
+}  // namespace quorvel
