@@ -1,0 +1,94 @@
+// Lookups per second with the change check on: files unchanged, and one file changed every
+// 10,000 lookups; name romanization per name. Run: build/bin/bench_lookup
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "NameRomanizer.h"
+#include "untChDatabase.h"
+
+namespace {
+
+// A data folder with the installed list files, removed at exit.
+const std::string& DataDir() {
+  static std::string dir = [] {
+    char tmpl[] = "/tmp/quorvel-bench-XXXXXX";
+    std::string d = mkdtemp(tmpl);
+    for (const char* f : quorvel::kListFileNames)
+      std::filesystem::copy_file(std::string(QUORVEL_BENCH_DATA_DIR) + "/" + f, d + "/" + f);
+    std::atexit([] { std::filesystem::remove_all(DataDir()); });
+    return d;
+  }();
+  return dir;
+}
+
+std::vector<std::string> Keys() {
+  std::vector<std::string> keys;
+  for (int i = 0; i < quorvel::CharTableSize; i += 97) keys.push_back(quorvel::CharHan[i]);
+  return keys;
+}
+
+void Touch(const std::string& path, int n) {
+  std::ofstream f(path, std::ios::binary | std::ios::app);
+  f << "x" << n << "\r\n";
+}
+
+template <quorvel::PronunciationData::ChangeWatch kWatch>
+void BM_LookupUnchanged(benchmark::State& state) {
+  quorvel::PronunciationData data(DataDir(), kWatch);
+  const auto keys = Keys();
+  const quorvel::LookupOptions options{state.range(0) != 0, state.range(1) != 0};
+  size_t i = 0;
+  for (auto _ : state) {
+    auto r = data.LookupReading(keys[i++ % keys.size()], options);
+    benchmark::DoNotOptimize(r);
+  }
+  state.SetItemsProcessed(state.iterations());
+  state.counters["reloads"] = static_cast<double>(data.LoadCount());
+}
+BENCHMARK_TEMPLATE(BM_LookupUnchanged, quorvel::PronunciationData::ChangeWatch::kAuto)
+    ->ArgNames({"all", "wade"})->Args({0, 0})->Args({1, 1});
+BENCHMARK_TEMPLATE(BM_LookupUnchanged, quorvel::PronunciationData::ChangeWatch::kCompareFiles)
+    ->ArgNames({"all", "wade"})->Args({0, 0});
+
+template <quorvel::PronunciationData::ChangeWatch kWatch>
+void BM_LookupFileChangedEvery10000(benchmark::State& state) {
+  quorvel::PronunciationData data(DataDir(), kWatch);
+  const auto keys = Keys();
+  const std::string target = DataDir() + "/define_wei_han.dll";
+  std::filesystem::copy_file(target, DataDir() + "/saved.dll", std::filesystem::copy_options::overwrite_existing);
+  size_t i = 0;
+  int edits = 0;
+  for (auto _ : state) {
+    if (++i % 10000 == 0) Touch(target, ++edits);
+    auto r = data.LookupReading(keys[i % keys.size()], {});
+    benchmark::DoNotOptimize(r);
+  }
+  std::filesystem::rename(DataDir() + "/saved.dll", target);
+  state.SetItemsProcessed(state.iterations());
+  state.counters["reloads"] = static_cast<double>(data.LoadCount());
+}
+BENCHMARK_TEMPLATE(BM_LookupFileChangedEvery10000, quorvel::PronunciationData::ChangeWatch::kAuto);
+
+void BM_RomanizeName(benchmark::State& state) {
+  quorvel::PronunciationData data(DataDir());
+  const auto keys = Keys();
+  std::vector<std::string> names;
+  for (size_t i = 0; i + 2 < keys.size(); ++i) names.push_back(keys[i] + keys[i + 1] + keys[i + 2]);
+  size_t i = 0;
+  for (auto _ : state) {
+    auto r = quorvel::RomanizeName(data, names[i++ % names.size()], {});
+    benchmark::DoNotOptimize(r);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_RomanizeName);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,41 @@
+#!/usr/bin/env python3
+"""Writes a deterministic file of realistic Chinese names: surnames by frequency (Zipf over the
+common surnames), one- and two-character given names from common given-name characters.
+
+Usage: make_names.py COUNT OUT_GBK OUT_UTF8
+"""
+import random
+import sys
+
+SURNAMES = ("王李张刘陈杨黄赵吴周徐孙马朱胡郭何高林罗郑梁谢宋唐许韩冯邓曹彭曾肖田董袁潘于蒋蔡余杜叶程苏魏吕丁任沈"
+            "姚卢姜崔钟谭陆汪范金石廖贾夏韦付方白邹孟熊秦邱江尹薛闫段雷侯龙史陶黎贺顾毛郝龚邵万钱严覃武戴莫孔向汤"
+            "单区解仇查朴欧阳司马诸葛上官")
+COMPOUND = ("欧阳", "司马", "诸葛", "上官")
+GIVEN = ("伟芳娜秀英敏静丽强磊军洋勇艳杰娟涛明超秀兰霞平刚桂英华玉萍红娥玲芬芳燕彩春菊兰凤洁梅琳素云莲真环雪荣"
+         "爱妹霞香月莺媛艳瑞凡佳嘉琼勤珍贞莉桂娣叶璧璐娅琦晶妍茜秋珊莎锦黛青倩婷姣婉娴瑾颖露瑶怡婵雁蓓纨仪荷丹蓉"
+         "眉君琴蕊薇菁梦岚苑婕馨瑗琰韵融园艺咏卿聪澜纯毓悦昭冰爽琬茗羽希宁欣飘育滢馥筠柔竹霭凝晓欢霄枫芸菲寒伊亚"
+         "宜可姬舒影荔枝思丽浩宇轩然泽睿子涵博文俊杰志强建国德华海波斌鹏辉健成家明永健世国栋良清飞彬富顺信子杰涛"
+         "昌成康星光天达安岩中茂进林有坚和彪博诚先敬震振壮会思群豪心邦承乐绍功松善厚庆磊民友裕河哲江超浩亮政谦亨"
+         "奇固之轮翰朗伯宏言若鸣朋斌梁栋维启克伦翔旭鹏泽晨辰士以建家致树炎德行时泰盛雄琛钧冠策腾楠榕风航弘")
+
+
+def main():
+    count, out_gbk, out_utf8 = int(sys.argv[1]), sys.argv[2], sys.argv[3]
+    rng = random.Random(20261210)
+    singles = [c for c in SURNAMES if c not in "".join(COMPOUND)]
+    surnames = singles + list(COMPOUND)
+    weights = [1.0 / (rank + 1) for rank in range(len(surnames))]
+    names = []
+    for _ in range(count):
+        surname = rng.choices(surnames, weights)[0]
+        given = "".join(rng.choice(GIVEN) for _ in range(1 if rng.random() < 0.3 else 2))
+        names.append(surname + given)
+    text = "\r\n".join(names) + "\r\n"
+    with open(out_gbk, "wb") as f:
+        f.write(text.encode("gbk"))
+    with open(out_utf8, "wb") as f:
+        f.write(text.encode("utf-8"))
+
+
+if __name__ == "__main__":
+    main()

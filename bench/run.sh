@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Speed benchmarks: lookups (Google Benchmark) and whole-process conversion of 1,000,000 names
+# with quorvel-cli (hyperfine), plus peak memory. Results go to bench/README.md by hand.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cmake --build "$build" --target quorvel-cli bench_lookup >/dev/null
+python3 "$root/bench/make_names.py" 1000000 "$work/names_gbk.txt" "$work/names_utf8.txt"
+ls -l "$work"/names_*.txt
+"$build/bin/bench_lookup" --benchmark_min_time=1
+cli="$build/bin/quorvel-cli"
+hyperfine --warmup 2 --runs 10 \
+  -n gbk "$cli $work/names_gbk.txt $work/out_gbk.txt" \
+  -n utf8 "$cli $work/names_utf8.txt $work/out_utf8.txt"
+for f in gbk utf8; do
+  /usr/bin/time -f "$f: peak RSS %M KiB, %e s" "$cli" "$work/names_$f.txt" "$work/out_$f.txt"
+done
