@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <string>
 #include <unistd.h>
 
@@ -14,7 +15,9 @@ namespace {
 std::string& Dir() {
   static std::string dir = [] {
     char tmpl[] = "/tmp/quorvel-fuzz-XXXXXX";
-    return std::string(mkdtemp(tmpl));
+    std::string made = mkdtemp(tmpl);
+    std::atexit([] { std::filesystem::remove_all(Dir()); });
+    return made;
   }();
   return dir;
 }

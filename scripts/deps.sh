@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the project needs, only those missing (quick when none are).
+# Usage: scripts/deps.sh [build|ui|fuzz|bench]...   (default: build ui)
+set -euo pipefail
+
+build=(cmake ninja-build g++ python3 pkg-config libgtest-dev libgmock-dev libbenchmark-dev unicode-data)
+ui=(qt6-base-dev qt6-base-dev-tools qt6-webengine-dev libjpeg62-turbo-dev libgl-dev fonts-noto-cjk xvfb xauth)
+fuzz=(clang libclang-rt-14-dev)
+bench=(hyperfine time)
+
+wanted=()
+for group in "${@:-build ui}"; do
+  for g in $group; do
+    declare -n list="$g"
+    wanted+=("${list[@]}")
+  done
+done
+
+missing=()
+for p in "${wanted[@]}"; do
+  if [ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null)" != "install ok installed" ]; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
