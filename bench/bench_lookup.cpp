@@ -16,15 +16,15 @@ namespace {
 
 // A data folder with the installed list files, removed at exit.
 const std::string& DataDir() {
-  static std::string dir = [] {
+  static const std::string* dir = [] {  // never destroyed: the exit handler needs it
     char tmpl[] = "/tmp/quorvel-bench-XXXXXX";
-    std::string d = mkdtemp(tmpl);
+    auto* d = new std::string(mkdtemp(tmpl));
     for (const char* f : quorvel::kListFileNames)
-      std::filesystem::copy_file(std::string(QUORVEL_BENCH_DATA_DIR) + "/" + f, d + "/" + f);
+      std::filesystem::copy_file(std::string(QUORVEL_BENCH_DATA_DIR) + "/" + f, *d + "/" + f);
     std::atexit([] { std::filesystem::remove_all(DataDir()); });
     return d;
   }();
-  return dir;
+  return *dir;
 }
 
 std::vector<std::string> Keys() {

@@ -12,14 +12,15 @@
 #include "untChDatabase.h"
 
 namespace {
-std::string& Dir() {
-  static std::string dir = [] {
+// Never destroyed: the exit handler that removes the folder still needs its name.
+const std::string& Dir() {
+  static const std::string* dir = [] {
     char tmpl[] = "/tmp/quorvel-fuzz-XXXXXX";
-    std::string made = mkdtemp(tmpl);
+    auto* made = new std::string(mkdtemp(tmpl));
     std::atexit([] { std::filesystem::remove_all(Dir()); });
     return made;
   }();
-  return dir;
+  return *dir;
 }
 }  // namespace
 

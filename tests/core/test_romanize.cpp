@@ -44,7 +44,9 @@ TEST_F(Romanize, TenFormatsTimesThreeSeparators) {
       SCOPED_TRACE(testing::Message() << "format " << format << " separator " << sep);
       EXPECT_EQ(Ru("刘德华", format, sep), expected[format][sep]);
       // The caption of a format is the name it spells.
-      if (sep == 2) EXPECT_EQ(Ru("刘德华", format, sep), kNameFormatCaptions[format]);
+      if (sep == 2) {
+        EXPECT_EQ(Ru("刘德华", format, sep), kNameFormatCaptions[format]);
+      }
     }
   }
   EXPECT_EQ(Ru("刘德华", 3, 7), "Dehua LIU") << "any other separator index: none";
