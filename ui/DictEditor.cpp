@@ -62,10 +62,12 @@ QValidator::State GbkByteLimitValidator::validate(QString& input, int& pos) cons
     accepted_ = input;
     return Acceptable;
   }
-  // The new characters end at the cursor and start where the text stops matching the old one.
+  // The new characters end at the cursor. They start where the text stops matching the old one,
+  // and no later than the growth in length allows (the new text may repeat the old one's start).
   // Drop them from the cursor back until the text fits, keeping the leading ones.
   int start = 0;
   while (start < pos && start < accepted_.size() && input[start] == accepted_[start]) ++start;
+  start = qBound(0, qMin(start, pos - int(input.size() - accepted_.size())), pos);
   if (start > 0 && input[start - 1].isHighSurrogate()) --start;
   int end = pos;
   while (end > start && bytes > maxBytes_) {
@@ -74,7 +76,8 @@ QValidator::State GbkByteLimitValidator::validate(QString& input, int& pos) cons
     bytes -= CharBytesAt(input, end - back, &length);
     end -= back;
   }
-  if (bytes > maxBytes_ && bytes > oldBytes) return Invalid;
+  // Nothing of the insertion left: refuse it, so the field sees no change at all.
+  if (end == start || (bytes > maxBytes_ && bytes > oldBytes)) return Invalid;
   input.remove(end, pos - end);
   pos = end;
   accepted_ = input;
