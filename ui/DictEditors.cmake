@@ -12,4 +12,5 @@ add_library(quorvel_dict_ui STATIC
 )
 set_target_properties(quorvel_dict_ui PROPERTIES AUTOMOC ON AUTOUIC ON)
 target_include_directories(quorvel_dict_ui PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(quorvel_dict_ui PUBLIC quorvel_dict quorvel_core Qt6::Widgets)
+# quorvel_ui holds the dialog interface (PlatformDialogs) through which the editors ask and report.
+target_link_libraries(quorvel_dict_ui PUBLIC quorvel_dict quorvel_core quorvel_ui Qt6::Widgets)

@@ -2,6 +2,6 @@
 find_package(Qt6 REQUIRED COMPONENTS Widgets Test)
 add_executable(dict_editor_tests ${CMAKE_CURRENT_LIST_DIR}/test_dict_editor.cpp ${CMAKE_CURRENT_LIST_DIR}/FakeDialogs_dict.h)
 target_include_directories(dict_editor_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(dict_editor_tests PRIVATE quorvel_dict_ui ${QUORVEL_DICT_DIALOGS_LIB} quorvel_test_support
+target_link_libraries(dict_editor_tests PRIVATE quorvel_dict_ui quorvel_test_support
                       Qt6::Test GTest::gtest)
 gtest_discover_tests(dict_editor_tests DISCOVERY_TIMEOUT 60 PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen)
