@@ -218,7 +218,7 @@ def main():
 
     wade = []
     for row in read_tsv(os.path.join(args.reference, "wade_giles.tsv")):
-        py = row["pinyin"].replace("lve", "lue").replace("nve", "nue")
+        py = row["pinyin"]
         wg = row["wade_giles_plain"].lower().replace("'", "").replace("ü", "u")
         wade.append((py, wg))
     write(os.path.join(args.out, "wade_giles_rows.tsv"),

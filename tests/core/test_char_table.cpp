@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "CharTableIndex.h"
+#include "Files.h"
 #include "Encoding.h"
 #include "TestSupport.h"
 #include "untChDatabase.h"
@@ -137,4 +138,36 @@ TEST(CharTable, SurnameReadingsBelongToCharactersOfTheTable) {
   EXPECT_STREQ(SurnameReading(G("曾")), "zeng");
   EXPECT_EQ(SurnameReading(G("张")), nullptr);
   EXPECT_EQ(SurnameReading(G("洗")), nullptr) << "weak evidence is left out";
+}
+
+TEST(InstalledLists, TheMappingCoversEverySyllableOfTheTable) {
+  const auto han = SplitLines(quorvel::test::ReadFile(quorvel::test::BuildBinDir() + "/pinyin_han.dll"));
+  const auto wei = SplitLines(quorvel::test::ReadFile(quorvel::test::BuildBinDir() + "/pinyin_wei.dll"));
+  ASSERT_EQ(han.size(), wei.size());
+  std::set<std::string> mapped(han.begin(), han.end());
+  EXPECT_EQ(mapped.size(), han.size()) << "each syllable once";
+  for (int i = 0; i < CharTableSize; ++i)
+    for (const auto& s : Syllables(CharPinyin[i])) EXPECT_TRUE(mapped.count(s)) << s;
+  // Spelled as names are written in Taiwan passports and the press: no apostrophes, no ü.
+  for (const auto& w : wei) EXPECT_TRUE(std::regex_match(w, std::regex("[a-z]+(-[a-z]+)?"))) << w;
+}
+
+TEST(InstalledLists, TheDictionariesHoldCompoundSurnamesInLowerCase) {
+  const std::string bin = quorvel::test::BuildBinDir();
+  auto read = [&](const char* f) { return SplitLines(quorvel::test::ReadFile(bin + "/" + f)); };
+  const auto keys = read("define_han.dll"), py = read("define_py.dll");
+  const auto weiKeys = read("define_wei_han.dll"), wei = read("define_wei_py.dll");
+  ASSERT_EQ(keys.size(), py.size());
+  ASSERT_EQ(weiKeys, keys);
+  ASSERT_EQ(wei.size(), keys.size());
+  for (size_t i = 0; i < keys.size(); ++i) {
+    EXPECT_EQ(keys[i].size(), 4u) << "two GBK characters";
+    EXPECT_TRUE(std::regex_match(py[i], std::regex("[a-z]+"))) << py[i];
+    EXPECT_TRUE(std::regex_match(wei[i], std::regex("[a-z]+-[a-z]+"))) << wei[i];
+  }
+  auto at = [&](const std::string& key) { return std::find(keys.begin(), keys.end(), key) - keys.begin(); };
+  EXPECT_EQ(py[at(G("欧阳"))], "ouyang");
+  EXPECT_EQ(wei[at(G("司马"))], "ssu-ma");
+  EXPECT_EQ(wei[at(G("诸葛"))], "chu-ko");
+  EXPECT_EQ(at(G("张简")), static_cast<long>(keys.size())) << "Taiwan double surnames would swallow ordinary names";
 }
