@@ -264,7 +264,14 @@ std::optional<std::string> DictEditor::StoredText(const QLineEdit* edit) {
     return std::nullopt;
   }
   bool ok = true;
-  return quorvel::Utf8ToGbkStrict(text, &ok);
+  std::string gbk = quorvel::Utf8ToGbkStrict(text, &ok);
+  // A pasted text may hold line breaks; at the ends they are trimmed, inside they would split
+  // one entry over two lines of the file.
+  if (quorvel::TrimControls(gbk).find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
+    PlatformDialogs::Instance().ShowMessage(this, QStringLiteral("无法保存：汉字和拼音的中间不能有换行。"));
+    return std::nullopt;
+  }
+  return gbk;
 }
 
 void DictEditor::ShowFailure(const std::exception& error) {

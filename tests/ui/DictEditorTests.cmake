@@ -1,4 +1,6 @@
 # Tests of the two dictionary editor windows, run headless.
+find_package(GTest REQUIRED)
+include(GoogleTest)
 find_package(Qt6 REQUIRED COMPONENTS Widgets Test)
 add_executable(dict_editor_tests ${CMAKE_CURRENT_LIST_DIR}/test_dict_editor.cpp ${CMAKE_CURRENT_LIST_DIR}/FakeDialogs_dict.h)
 target_include_directories(dict_editor_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR})

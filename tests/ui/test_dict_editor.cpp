@@ -358,18 +358,35 @@ TEST_F(DictEditorTest, TheKeyFieldTakesAtMostFourBytesOfGbkTypedOrPasted) {
   EXPECT_EQ(han->text(), Q("诸葛"));
 }
 
-TEST_F(DictEditorTest, TextThatGbkCannotHoldIsRefusedWithAMessage) {
+TEST_F(DictEditorTest, TextThatCannotBeStoredIsRefusedWithAMessage) {
+  struct Case {
+    const char* why;
+    const char* key;
+    const char* reading;
+    const char* named;  // what the message must point at
+  };
+  const Case cases[] = {
+      {"a key GBK cannot hold", "😀", "Zi", "😀"},
+      {"a reading GBK cannot hold", "字", "Zi😀", "😀"},
+      {"a pasted reading of two lines", "字", "zhang\nli", "换行"},
+      {"a pasted key of two lines", "a\rb", "Zi", "换行"},
+  };
   Open();
-  const char* texts[][2] = {{"😀", "Zi"}, {"字", "Zi😀"}};
-  for (const auto& [key, reading] : texts) {
-    Fill(Q(key), Q(reading));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    Fill(Q(c.key), Q(c.reading));
     C().btn_add->click();
     auto shown = dialogs_.TakeShown();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].kind, Kind::kMessage);
-    EXPECT_TRUE(shown[0].text.contains(Q("😀"))) << shown[0].text.toStdString();
+    EXPECT_TRUE(shown[0].text.contains(Q(c.named))) << shown[0].text.toStdString();
   }
   EXPECT_TRUE(FolderContents(dir_.Path()).empty());
+
+  // Line breaks at the ends, as a cell copied from a spreadsheet brings them, are only trimmed.
+  Fill(Q("字"), "Zi\r\n");
+  C().btn_add->click();
+  EXPECT_EQ(Readings(), "Zi\r\n");
 }
 
 TEST_F(DictEditorTest, AFailedWriteShowsTheErrorAndLeavesFilesAndListAsTheyWere) {
