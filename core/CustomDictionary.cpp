@@ -27,11 +27,11 @@ size_t DecodeUtf8(std::string_view text, char32_t* cp) {
   return len;
 }
 
-bool HoldsLineBreak(std::string_view text) {
-  return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
-}
-
 }  // namespace
+
+bool FitsOnOneLine(std::string_view text) {
+  return TrimControls(text).find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
 
 std::string_view TrimControls(std::string_view text) {
   while (!text.empty() && static_cast<unsigned char>(text.front()) <= 0x20) text.remove_prefix(1);
@@ -96,7 +96,7 @@ std::vector<std::string> CustomDictionary::Lines() const {
 std::size_t CustomDictionary::AddOrUpdate(std::string_view key, std::string_view reading) {
   key = TrimControls(key);
   reading = TrimControls(reading);
-  if (HoldsLineBreak(key) || HoldsLineBreak(reading))
+  if (!FitsOnOneLine(key) || !FitsOnOneLine(reading))
     throw Error("汉字和拼音中不能有换行符或零字节");
   Refresh();  // never write from lists that miss a change made since they were loaded
   auto entries = Entries();

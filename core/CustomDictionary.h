@@ -31,6 +31,10 @@ namespace quorvel {
 // all above 0x3F and the full-width space is A1 A1, so neither is ever cut.
 std::string_view TrimControls(std::string_view text);
 
+// False when the trimmed text still holds a line break or a zero byte, which would split an
+// entry over two lines of its file.
+bool FitsOnOneLine(std::string_view text);
+
 // Bytes one character takes in GBK: 1 for ASCII and the euro sign (0x80), 2 for everything else.
 // A character GBK cannot hold also counts 2, the size of the stand-in the engine uses for it.
 int GbkCharBytes(char32_t codePoint);

@@ -267,7 +267,7 @@ std::optional<std::string> DictEditor::StoredText(const QLineEdit* edit) {
   std::string gbk = quorvel::Utf8ToGbkStrict(text, &ok);
   // A pasted text may hold line breaks; at the ends they are trimmed, inside they would split
   // one entry over two lines of the file.
-  if (quorvel::TrimControls(gbk).find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
+  if (!quorvel::FitsOnOneLine(gbk)) {
     PlatformDialogs::Instance().ShowMessage(this, QStringLiteral("无法保存：汉字和拼音的中间不能有换行。"));
     return std::nullopt;
   }
