@@ -1,0 +1,60 @@
+// quorvel: the desktop program. One main window, a help window created hidden beside it; the
+// program ends when the main window closes. It takes no command-line arguments.
+#include <QApplication>
+
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
+#include "AppInfo.h"
+#include "Files.h"
+#include "MakerConfig.h"
+#include "QtPlatformDialogs.h"
+#include "untChDatabase.h"
+#include "untMain.h"
+#include "untNote.h"
+
+namespace {
+
+bool HasDisplay() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!HasDisplay()) {
+    std::fputs(
+        "quorvel: no graphical display here (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+        "Start it from a desktop session, or convert a names file on the command line with\n"
+        "quorvel-cli (see quorvel-cli --help).\n",
+        stderr);
+    return 1;
+  }
+  // The banner's browser engine refuses to run its sandbox as root; CI and some containers run
+  // the program as root, so switch the sandbox off there and only there.
+  if (::geteuid() == 0) ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
+  QApplication::setWindowIcon(QIcon(QStringLiteral(":/quorvel/quorvel.png")));
+
+  QtPlatformDialogs dialogs;
+  PlatformDialogs::Install(&dialogs);
+
+  const std::string dataDir = quorvel::ExecutableDir();
+  quorvel::PronunciationData data(dataDir);
+  TfrmMain frmMain(data, dataDir, QUrl(QString::fromUtf8(quorvel::maker::kBannerUrl)));
+  TfrmNote frmNote(&frmMain);
+  frmMain.setHelpWindow(&frmNote);
+
+  frmMain.show();
+  const int result = app.exec();
+  PlatformDialogs::Install(nullptr);
+  return result;
+}

@@ -1,0 +1,134 @@
+#include "Settings.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "Errors.h"
+#include "Files.h"
+
+namespace quorvel {
+
+namespace {
+
+// Both files are a few bytes long; a huge file in their place is read no further than this,
+// which still covers every line the program looks at.
+constexpr size_t kMaxSettingsBytes = 1 << 16;
+
+// Reads the start of the settings file at `path` into `text`. False when there is no file.
+bool ReadSettingsFile(const std::string& path, std::string& text) {
+  if (!IsExistingFile(path)) return false;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) ThrowInOut(errno, path);
+  text.clear();
+  char buf[4096];
+  while (text.size() < kMaxSettingsBytes) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int e = errno;
+      ::close(fd);
+      ThrowInOut(e, path);
+    }
+    text.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return true;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::vector<std::string> SettingsLines(std::string_view text, size_t count) {
+  std::vector<std::string> lines;
+  lines.reserve(count);
+  size_t pos = 0;
+  while (lines.size() < count && pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    std::string line;
+    for (size_t i = pos; i < end; ++i) {
+      if (text[i] != '\r') line.push_back(text[i]);
+    }
+    lines.push_back(std::move(line));
+    pos = end + 1;
+  }
+  lines.resize(count);
+  return lines;
+}
+
+int ParseSettingsInteger(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  int base = 10;
+  if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
+    base = 16;
+    ++i;
+  } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  if (i == text.size()) throw ConvertError(std::string(text));
+  // The magnitude may reach 2^31 for a negative number; anything beyond is out of range.
+  const int64_t limit = negative ? -static_cast<int64_t>(INT_MIN) : INT_MAX;
+  int64_t value = 0;
+  for (; i < text.size(); ++i) {
+    int digit = HexDigit(text[i]);
+    if (digit < 0 || digit >= base) throw ConvertError(std::string(text));
+    value = value * base + digit;
+    if (value > limit) throw ConvertError(std::string(text));
+  }
+  return static_cast<int>(negative ? -value : value);
+}
+
+unsigned char ReadUiLanguage(const std::string& path) {
+  std::string text;
+  if (!ReadSettingsFile(path, text)) return kUiChinese;
+  return SettingsLines(text, 1).front() == "en" ? kUiEnglish : kUiChinese;
+}
+
+void WriteUiLanguage(const std::string& path, unsigned char language) {
+  ReplaceFilesAtomically({{path, language == kUiEnglish ? "en\r\n" : "ch\r\n"}});
+}
+
+std::string FormatConversionSettings(const ConversionOptions& options) {
+  std::string text;
+  for (int value : {options.polyphoneMode, options.separatorMode, options.wadeGiles ? 1 : 0,
+                    options.nameFormat}) {
+    text += std::to_string(value);
+    text += "\r\n";
+  }
+  return text;
+}
+
+void WriteConversionSettings(const std::string& path, const ConversionOptions& options) {
+  ReplaceFilesAtomically({{path, FormatConversionSettings(options)}});
+}
+
+bool ReadConversionSettings(const std::string& path, ConversionOptions& options) {
+  std::string text;
+  if (!ReadSettingsFile(path, text)) return false;
+  const std::vector<std::string> lines = SettingsLines(text, 4);
+  auto apply = [](int& setting, const std::string& line, int last) {
+    int value = ParseSettingsInteger(line);
+    if (value >= 0 && value <= last) setting = value;
+  };
+  apply(options.polyphoneMode, lines[0], 1);
+  apply(options.separatorMode, lines[1], 2);
+  options.wadeGiles = lines[2] == "1";
+  apply(options.nameFormat, lines[3], 9);
+  return true;
+}
+
+}  // namespace quorvel

@@ -1,0 +1,60 @@
+// The two settings files that lie beside the executable.
+//
+// config.db, the interface language: one line, "en" (English) or "ch" (Chinese), then CR LF.
+// Only an exact "en" on the first line means English; anything else, or no file, means Chinese.
+//
+// config1.dll, the four conversion choices as item indexes of the main window's controls: one
+// line each for the polyphone mode, the separator mode, the Wade-Giles flag ("1" ticked) and the
+// name format, every line a single digit and CR LF (twelve bytes). Lines after the fourth are
+// ignored.
+//
+// Reading either file: a line ends at LF, a CR is never part of a line (one before the LF ends
+// the line with it, a lone one is dropped), and reading past the last line gives empty lines.
+// A path where no regular file stands (nothing at all, or a folder) counts as no file. A file that
+// exists but cannot be read raises InOutError.
+//
+// Writing replaces the file atomically (temporary file, fsync, rename), so a crash while writing
+// never leaves a torn settings file; a failure raises InOutError and leaves the old file whole.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "NameRomanizer.h"
+
+namespace quorvel {
+
+inline constexpr char kLanguageFileName[] = "config.db";
+inline constexpr char kSettingsFileName[] = "config1.dll";
+
+// The interface language byte: 1 English, any other value Chinese.
+inline constexpr unsigned char kUiChinese = 0;
+inline constexpr unsigned char kUiEnglish = 1;
+
+// The first `count` lines of `text` by the reading rules above, padded with empty lines.
+std::vector<std::string> SettingsLines(std::string_view text, size_t count);
+
+// A whole number as a settings line spells it: leading blanks (space or tab), an optional sign,
+// then decimal digits, or hexadecimal digits after "$", "x", "X", "0x" or "0X"; nothing may follow
+// the digits. A value outside the 32-bit signed range is no number either. Raises ConvertError
+// ("'<text>' is not a valid integer value") otherwise.
+int ParseSettingsInteger(std::string_view text);
+
+// The language stored in config.db at `path`.
+unsigned char ReadUiLanguage(const std::string& path);
+// Records `language` in config.db ("en" for kUiEnglish, "ch" for anything else).
+void WriteUiLanguage(const std::string& path, unsigned char language);
+
+// The content of config1.dll for `options`.
+std::string FormatConversionSettings(const ConversionOptions& options);
+void WriteConversionSettings(const std::string& path, const ConversionOptions& options);
+
+// Puts the choices stored in config1.dll at `path` into `options`, line after line. Returns false,
+// changing nothing, when there is no file. When a line is no number, ConvertError is raised with
+// the settings of the lines before it already in `options` and the later ones untouched. A number
+// outside its control's range (polyphone 0-1, separator 0-2, format 0-9) leaves that setting as it
+// was, so that what the window saves next reads back cleanly.
+bool ReadConversionSettings(const std::string& path, ConversionOptions& options);
+
+}  // namespace quorvel

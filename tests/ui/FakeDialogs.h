@@ -1,0 +1,79 @@
+// Answers the windows' dialogs in tests: records every message, error, confirmation, file dialog
+// and desktop-open call in order, and answers confirmations and file dialogs from prepared queues.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <optional>
+#include <ostream>
+#include <vector>
+
+#include "PlatformDialogs.h"
+
+class RecordingDialogs : public PlatformDialogs {
+ public:
+  enum class Kind { kMessage, kError, kConfirm, kOpenDialog, kSaveDialog, kDesktop };
+  struct Call {
+    Kind kind;
+    QString text;  // the message, or the path or address to open; empty for file dialogs
+    bool operator==(const Call&) const = default;
+  };
+
+  RecordingDialogs() { Install(this); }
+  ~RecordingDialogs() override { Install(nullptr); }
+
+  void AnswerConfirm(bool yes) { confirms_.push_back(yes); }
+  // The next file dialog confirms `path`; std::nullopt cancels it.
+  void AnswerFile(std::optional<QString> path) { files_.push_back(std::move(path)); }
+
+  std::vector<Call> Take() { return std::exchange(calls_, {}); }
+  bool AnswersLeft() const { return !confirms_.empty() || !files_.empty(); }
+
+  void ShowMessage(QWidget*, const QString& text) override { calls_.push_back({Kind::kMessage, text}); }
+  void ShowError(QWidget*, const QString& text) override { calls_.push_back({Kind::kError, text}); }
+  bool Confirm(QWidget*, const QString& text) override {
+    calls_.push_back({Kind::kConfirm, text});
+    if (confirms_.empty()) {
+      ADD_FAILURE() << "unexpected confirmation: " << text.toStdString();
+      return false;
+    }
+    bool yes = confirms_.front();
+    confirms_.pop_front();
+    return yes;
+  }
+  bool ChooseOpenFile(QWidget*, const std::function<void(const QString&)>& accept) override {
+    return Choose(Kind::kOpenDialog, accept);
+  }
+  bool ChooseSaveFile(QWidget*, const std::function<void(const QString&)>& accept) override {
+    return Choose(Kind::kSaveDialog, accept);
+  }
+  void OpenWithDesktop(QWidget*, const QString& pathOrUrl) override {
+    calls_.push_back({Kind::kDesktop, pathOrUrl});
+  }
+
+ private:
+  bool Choose(Kind kind, const std::function<void(const QString&)>& accept) {
+    calls_.push_back({kind, {}});
+    if (files_.empty()) {
+      ADD_FAILURE() << "unexpected file dialog";
+      return false;
+    }
+    std::optional<QString> path = files_.front();
+    files_.pop_front();
+    if (!path) return false;
+    accept(*path);
+    return true;
+  }
+
+  std::vector<Call> calls_;
+  std::deque<bool> confirms_;
+  std::deque<std::optional<QString>> files_;
+};
+
+inline void PrintTo(const RecordingDialogs::Call& call, std::ostream* os) {
+  static const char* kinds[] = {"message", "error", "confirm", "open dialog", "save dialog", "desktop"};
+  *os << kinds[static_cast<int>(call.kind)] << " \"" << call.text.toStdString() << "\"";
+}
+
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }

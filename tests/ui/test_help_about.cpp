@@ -1,0 +1,161 @@
+// The help window, the About window and the maker's web pages.
+#include <QAction>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QScrollBar>
+#include <QTimer>
+
+#include "MakerConfig.h"
+#include "WindowTestSupport.h"
+#include "untAbout.h"
+#include "untNote.h"
+
+namespace {
+
+using Kind = RecordingDialogs::Kind;
+using Call = RecordingDialogs::Call;
+
+const QString kProduct = QString::fromUtf8(quorvel::maker::kProductUrl);
+const QString kOnlineHelp = QString::fromUtf8(quorvel::maker::kOnlineHelpUrl);
+
+TEST(HelpWindow, HoldsTheFixedTextWholeAndVisibleWithoutScrollBars) {
+  const QStringList expected = {
+      "软件说明：",
+      "软件收录27733个汉字，包括简体，繁体汉字和几乎所有生僻字；",
+      "收录399个标准大陆汉字读音，和435个韦氏香港台湾读音；",
+      "收录了当前常用的复姓；",
+      "软件还支持自定义字库和读音；",
+      "支持6000多个多音字的所有读音。",
+      "",
+      "操作步骤：",
+      "1，将需要转换的中文名字拷贝到文本文件（.txt），每个一行，例如从excel文件中拷贝一列，作为源文件；",
+      "2，姓名不能有除了汉字之外的其他字符（字母数字等），可以有空格，但不能有整角格式的空格，Tab制表符",
+      "等；",
+      "3，目标文件可以指定，如不指定，会自动生成一个 \" 源文件名_en.txt \" 的目标文件，在同目录下；",
+      "4，若目标文件已经存在，原内容会被覆盖；",
+      "5，选择英文名字格式，确定；",
+      "6，目标文件生成，每个一行，顺序同中文；",
+      "7，内置字库之外的字，会给出三个英文的问号\"???\"，搜索\"???\"可以很快找到它，用户可以自定义拼音字库；",
+      "8，如遇多音字，用户可以选择显示所有读音（多个读音用\"/\"分隔，方便查找），或者只显示一个常用的，如",
+      "果显示的读音不是你需要的，用户可以自定义。",
+      "",
+      QStringLiteral("官网：") + kProduct,
+      QString::fromUtf8(quorvel::maker::kContactLine),
+  };
+  TfrmNote note;
+  note.show();
+  auto* memo = note.findChild<QPlainTextEdit*>(QStringLiteral("Memo1"));
+  ASSERT_NE(memo, nullptr);
+  EXPECT_EQ(memo->toPlainText().split(QLatin1Char('\n')), expected);
+  EXPECT_EQ(note.windowTitle(), QStringLiteral("Help"));
+  EXPECT_TRUE(memo->isReadOnly());
+  EXPECT_EQ(memo->frameShape(), QFrame::NoFrame);
+  EXPECT_EQ(memo->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+  EXPECT_EQ(memo->geometry(), note.rect()) << "the text box fills the window";
+  EXPECT_EQ(note.width(), 578);
+  EXPECT_GE(note.height(), 278);
+  EXPECT_EQ(note.minimumSize(), note.maximumSize()) << "fixed size";
+  // Without scroll bars the whole wrapped text must fit.
+  EXPECT_EQ(memo->verticalScrollBar()->maximum(), 0);
+  EXPECT_EQ(memo->horizontalScrollBar()->maximum(), 0);
+  EXPECT_EQ(memo->palette().color(QPalette::Text), QColor(Qt::black));
+  EXPECT_EQ(QApplication::focusWidget() == nullptr || QApplication::focusWidget() == memo, true);
+}
+
+TEST_F(WindowTest, HelpOpensBesideTheMainWindowOnlyOnce) {
+  auto window = Open();
+  window->show();
+  TfrmNote note(window.get());
+  window->setHelpWindow(&note);
+  Get<QAction>(*window, "N7")->trigger();
+  EXPECT_TRUE(note.isVisible());
+  EXPECT_FALSE(note.isModal());
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "the main window still takes input";
+  Get<QAction>(*window, "N7")->trigger();
+  EXPECT_EQ(window->findChildren<TfrmNote*>().size(), 1);
+  note.close();
+  EXPECT_FALSE(note.isVisible());
+  Get<QAction>(*window, "N7")->trigger();
+  EXPECT_TRUE(note.isVisible()) << "closing only hides it";
+}
+
+TEST_F(WindowTest, AboutIsAFreshModalWindowEachTime) {
+  Write("config.db", "en\r\n");  // the About window is the same in both languages
+  auto window = Open();
+  window->show();
+  QList<QPointer<TfrmAbout>> shown;
+  for (int i = 0; i < 2; ++i) {
+    QTimer::singleShot(0, [&] {
+      auto* about = qobject_cast<TfrmAbout*>(QApplication::activeModalWidget());
+      ASSERT_NE(about, nullptr);
+      shown << about;
+      EXPECT_EQ(about->windowTitle(), QStringLiteral("About"));
+      EXPECT_EQ(about->size(), QSize(254, 175));
+      EXPECT_EQ(about->minimumSize(), about->maximumSize());
+      struct Row {
+        const char* name;
+        QRect place;
+        QString text;
+      } rows[] = {
+          {"Label1", {0, 24, 254, 33}, "Quorvel"},
+          {"Label2", {0, 64, 254, 25}, "v2.0.2"},
+          {"Label3", {0, 96, 254, 25}, QString::fromUtf8(quorvel::maker::kName) + "出品"},
+          {"Label4", {0, 126, 254, 25}, QString::fromUtf8(quorvel::maker::kProductAddressText)},
+      };
+      for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto* label = about->findChild<QLabel*>(QLatin1String(row.name));
+        ASSERT_NE(label, nullptr);
+        EXPECT_EQ(label->geometry(), row.place);
+        EXPECT_EQ(label->text(), row.text);
+        EXPECT_EQ(label->alignment(), Qt::AlignCenter);
+        EXPECT_LE(QFontMetrics(label->font()).horizontalAdvance(label->text()), label->width());
+      }
+      EXPECT_TRUE(about->findChild<QLabel*>(QStringLiteral("Label4"))->font().underline());
+      about->close();
+    });
+    Get<QAction>(*window, "N10")->trigger();
+  }
+  ASSERT_EQ(shown.size(), 2);
+  EXPECT_TRUE(shown[0].isNull() && shown[1].isNull()) << "each About window is destroyed after use";
+}
+
+TEST_F(WindowTest, WebPagesOpenInTheBrowser) {
+  auto window = Open();
+  Get<QAction>(*window, "N11")->trigger();
+  Get<QAction>(*window, "N8")->trigger();
+  TfrmAbout about(window.get());
+  about.show();
+  for (const char* name : {"Label3", "Label4"}) {
+    auto* label = about.findChild<QLabel*>(QLatin1String(name));
+    ASSERT_NE(label, nullptr);
+    QTest::mouseClick(label, Qt::LeftButton);
+  }
+  EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kDesktop, kProduct},
+                                                {Kind::kDesktop, kOnlineHelp},
+                                                {Kind::kDesktop, kProduct},
+                                                {Kind::kDesktop, kProduct}}));
+  EXPECT_NE(kProduct, kOnlineHelp);
+}
+
+TEST_F(WindowTest, DictionaryEditorsShowModallyOncePluggedIn) {
+  auto window = Open();
+  window->show();
+  QDialog han(window.get()), weiHan(window.get());
+  window->setDictionaryEditors(&han, &weiHan);
+  EXPECT_TRUE(Get<QAction>(*window, "N_standard")->isEnabled());
+  EXPECT_TRUE(Get<QAction>(*window, "N_wei")->isEnabled());
+  for (auto [item, editor] : {std::pair{"N_standard", &han}, std::pair{"N_wei", &weiHan}}) {
+    SCOPED_TRACE(item);
+    QDialog* seen = nullptr;
+    QTimer::singleShot(0, [&] {
+      seen = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      if (seen) seen->reject();
+    });
+    Get<QAction>(*window, item)->trigger();
+    EXPECT_EQ(seen, editor);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,635 @@
+// The main window: its controls, the interface language, the conversion settings, the
+// conversion run, the closing and the banner.
+#include <QAction>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QFileInfo>
+#include <QStyleOptionComboBox>
+#include <QWebEngineView>
+#include <QWindow>
+
+#include <optional>
+#include <sys/stat.h>
+
+#include "Encoding.h"
+#include "NameRomanizer.h"
+#include "Settings.h"
+#include "WindowTestSupport.h"
+
+namespace {
+
+using Kind = RecordingDialogs::Kind;
+using Call = RecordingDialogs::Call;
+
+const QString kNoSource = QStringLiteral("没找到源文件,请选择");
+const QString kDone = QStringLiteral("转换完成，是否打开文件\r\r");
+
+QString TextOf(const QWidget* widget) {
+  if (auto* box = qobject_cast<const QGroupBox*>(widget)) return box->title();
+  return widget->property("text").toString();
+}
+
+// ---- Controls ----------------------------------------------------------------------------------
+
+TEST_F(WindowTest, ControlsHaveTheirPlacesTextsAndVisibility) {
+  auto window = Open();
+  struct Row {
+    const char* name;
+    QRect place;  // in the client area below the menu; height -1: the control's own height
+    const char* text;
+    bool visible;
+  } rows[] = {
+      {"WebBrowser1", {8, 5, 500, 70}, "", true},
+      {"Label4", {8, 90, 42, 17}, "多音字", true},
+      {"ComboBox_duoyin", {55, 85, 127, -1}, "给出一个常用发音", true},
+      {"Label3", {204, 90, 74, 17}, "名字分隔符", true},
+      {"ComboBox_sep", {280, 85, 76, -1}, "\"－\"分隔", true},
+      {"Image2", {356, 84, 73, 25}, "", false},
+      {"CheckBox_wei", {390, 88, 119, 17}, "韦氏/港台拼音", true},
+      {"Image3", {432, 84, 73, 25}, "", false},
+      {"Image1", {6, 115, 169, 25}, "", true},
+      {"rgType", {8, 143, 500, 80}, "English Name Format", true},
+      {"Label1", {9, 235, 86, 17}, "中文姓名文件", true},
+      {"edtChfile", {95, 233, 330, 21}, "", true},
+      {"btnopen", {440, 230, 60, 25}, "打开", true},
+      {"Label2", {9, 268, 85, 17}, "拼音姓名文件", true},
+      {"edtEnfile", {95, 265, 330, 21}, "", true},
+      {"btnOk", {440, 262, 60, 25}, "转换", true},
+  };
+  QWidget* client = window->centralWidget();
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    auto* widget = Get<QWidget>(*window, row.name);
+    ASSERT_NE(widget, nullptr);
+    EXPECT_EQ(widget->parentWidget(), client);
+    QRect expected = row.place;
+    if (expected.height() < 0) expected.setHeight(widget->height());
+    EXPECT_EQ(widget->geometry(), expected);
+    if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+      EXPECT_EQ(combo->currentText(), QString::fromUtf8(row.text));
+    } else if (row.name != std::string_view("WebBrowser1")) {
+      EXPECT_EQ(TextOf(widget), QString::fromUtf8(row.text));  // pictures: no text
+    }
+    EXPECT_EQ(widget->isVisibleTo(window.get()), row.visible);
+  }
+  // The pictures at their natural sizes.
+  EXPECT_EQ(Get<QLabel>(*window, "Image1")->pixmap().size(), QSize(164, 21));
+  EXPECT_EQ(Get<QLabel>(*window, "Image2")->pixmap().size(), QSize(68, 19));
+  EXPECT_EQ(Get<QLabel>(*window, "Image3")->pixmap().size(), QSize(70, 18));
+  EXPECT_EQ(window->windowIcon().availableSizes().value(0), QSize(32, 32));
+}
+
+TEST_F(WindowTest, ItemsAndInitialChoices) {
+  auto window = Open();
+  auto items = [](QComboBox* combo) {
+    QStringList texts;
+    for (int i = 0; i < combo->count(); ++i) texts << combo->itemText(i);
+    return texts;
+  };
+  EXPECT_EQ(items(Get<QComboBox>(*window, "ComboBox_duoyin")),
+            QStringList({QStringLiteral("给出一个常用发音"), QStringLiteral("给出所有发音")}));
+  EXPECT_EQ(items(Get<QComboBox>(*window, "ComboBox_sep")),
+            QStringList({QStringLiteral("\"－\"分隔"), QStringLiteral("空格分隔"), QStringLiteral("不分隔")}));
+  for (const char* name : {"ComboBox_duoyin", "ComboBox_sep"})
+    EXPECT_FALSE(Get<QComboBox>(*window, name)->isEditable()) << name;
+
+  // Ten formats in five columns of two, filled column by column.
+  const QStringList formats = {"dehua liu", "Dehua Liu", "dehua LIU", "Dehua LIU", "dehualiu",
+                               "liu dehua", "Liu Dehua", "LIU dehua", "LIU Dehua", "liudehua"};
+  auto* group = Get<QGroupBox>(*window, "rgType");
+  QList<QRadioButton*> buttons;
+  for (int i = 0; i < 10; ++i) {
+    auto* button = group->findChild<QRadioButton*>(QStringLiteral("rgType_%1").arg(i));
+    ASSERT_NE(button, nullptr) << i;
+    EXPECT_EQ(button->text(), formats[i]);
+    EXPECT_EQ(button->isChecked(), i == 1) << i;
+    buttons << button;
+  }
+  for (int column = 0; column < 5; ++column) {
+    QRadioButton* top = buttons[2 * column];
+    QRadioButton* bottom = buttons[2 * column + 1];
+    EXPECT_EQ(top->x(), bottom->x()) << column;
+    EXPECT_LT(top->y(), bottom->y()) << column;
+    if (column > 0) {
+      EXPECT_GT(top->x(), buttons[2 * column - 2]->x() + top->width() / 2);
+    }
+  }
+
+  const quorvel::ConversionOptions options = window->CurrentOptions();
+  EXPECT_EQ(options.polyphoneMode, 0);
+  EXPECT_EQ(options.separatorMode, 0);
+  EXPECT_FALSE(options.wadeGiles);
+  EXPECT_EQ(options.nameFormat, 1);
+  for (const char* name : {"edtChfile", "edtEnfile"}) {
+    EXPECT_TRUE(Get<QLineEdit>(*window, name)->isReadOnly()) << name;
+    EXPECT_TRUE(Get<QLineEdit>(*window, name)->text().isEmpty()) << name;
+  }
+  EXPECT_TRUE(Get<QPushButton>(*window, "btnOk")->isDefault());
+  EXPECT_TRUE(Get<QPushButton>(*window, "btnOk")->isEnabled());
+  // The editors are plugged in later; until then their items are there but disabled.
+  EXPECT_FALSE(Get<QAction>(*window, "N_standard")->isEnabled());
+  EXPECT_FALSE(Get<QAction>(*window, "N_wei")->isEnabled());
+  EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_TRUE(window->windowFlags() & Qt::WindowMinimizeButtonHint);
+}
+
+TEST_F(WindowTest, MenuBarReadsFileDictionariesHelpWebsiteWithoutShortcuts) {
+  auto window = Open();
+  auto* bar = window->menuBar();
+  QStringList top;
+  for (QAction* action : bar->actions())
+    top << (action->menu() ? action->menu()->objectName() : action->objectName());
+  EXPECT_EQ(top, QStringList({"N1", "N12", "N6", "N11"}));
+  auto names = [](QMenu* menu) {
+    QStringList list;
+    for (QAction* action : menu->actions())
+      list << (action->isSeparator() ? QStringLiteral("-") + action->objectName() : action->objectName());
+    return list;
+  };
+  EXPECT_EQ(names(Get<QMenu>(*window, "N1")), QStringList({"N2", "N3", "-N4", "N5"}));
+  EXPECT_EQ(names(Get<QMenu>(*window, "N12")), QStringList({"N_standard", "N_wei"}));
+  EXPECT_EQ(names(Get<QMenu>(*window, "N6")), QStringList({"N7", "N8", "-N9", "N10"}));
+  EXPECT_EQ(Get<QMenu>(*window, "N12")->title(), QStringLiteral("字库"));
+  EXPECT_EQ(Get<QAction>(*window, "N_standard")->text(), QStringLiteral("自定义标准拼音"));
+  EXPECT_EQ(Get<QAction>(*window, "N_wei")->text(), QStringLiteral("自定义韦氏港台拼音"));
+  for (QAction* action : window->findChildren<QAction*>()) {
+    EXPECT_TRUE(action->shortcut().isEmpty()) << action->objectName().toStdString();
+    EXPECT_FALSE(action->text().contains(QLatin1Char('&'))) << action->objectName().toStdString();
+  }
+}
+
+// The texts must fit their fixed boxes in the fonts the window uses.
+TEST_F(WindowTest, NoTextIsClippedByItsBox) {
+  auto window = Open();
+  window->show();
+  auto inkFits = [](const QWidget* widget, const QString& text, int width) {
+    const QFontMetrics metrics(widget->font());
+    EXPECT_LE(metrics.horizontalAdvance(text), width) << text.toStdString();
+    EXPECT_LE(metrics.tightBoundingRect(text).height(), widget->height()) << text.toStdString();
+  };
+  for (const char* name : {"Label1", "Label2", "Label3", "Label4"}) {
+    auto* label = Get<QLabel>(*window, name);
+    inkFits(label, label->text(), label->contentsRect().width());
+  }
+  for (QAbstractButton* button : window->centralWidget()->findChildren<QAbstractButton*>()) {
+    SCOPED_TRACE(button->objectName().toStdString());
+    if (qobject_cast<QPushButton*>(button)) {
+      const int margin = button->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button);
+      inkFits(button, button->text(), button->width() - margin);
+    } else {
+      EXPECT_LE(button->sizeHint().width(), button->width());
+      inkFits(button, button->text(), button->width());
+    }
+  }
+  for (QComboBox* combo : window->centralWidget()->findChildren<QComboBox*>()) {
+    SCOPED_TRACE(combo->objectName().toStdString());
+    QStyleOptionComboBox option;
+    option.initFrom(combo);
+    option.rect = combo->rect();
+    const QRect field = combo->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                        QStyle::SC_ComboBoxEditField, combo);
+    for (int i = 0; i < combo->count(); ++i) inkFits(combo, combo->itemText(i), field.width() - 2);
+  }
+  auto* group = Get<QGroupBox>(*window, "rgType");
+  EXPECT_LE(QFontMetrics(group->font()).horizontalAdvance(group->title()), group->width());
+  for (QRadioButton* button : group->findChildren<QRadioButton*>())
+    EXPECT_TRUE(group->rect().contains(button->geometry())) << button->objectName().toStdString();
+  // Everything lies inside the client area of the window as it opens.
+  for (QWidget* child : window->centralWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    EXPECT_TRUE(window->centralWidget()->rect().contains(child->geometry()))
+        << child->objectName().toStdString();
+}
+
+TEST_F(WindowTest, TabOrderStartsAtTheNameFormatsAndEnterPressesConvert) {
+  Write("banner.html", "<!DOCTYPE html><html><body>banner</body></html>");
+  auto window = Open(QUrl::fromLocalFile(PathOf("banner.html")));
+  QSignalSpy adjusted(window.get(), &TfrmMain::bannerAdjusted);
+  window->show();
+  QApplication::setActiveWindow(window.get());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  ASSERT_TRUE(adjusted.wait(60000));
+
+  auto current = [&] {
+    // The banner's keyboard focus lies on a widget inside the web view.
+    for (QWidget* w = QApplication::focusWidget(); w; w = w->parentWidget())
+      if (w->parentWidget() == window->centralWidget() || qobject_cast<QRadioButton*>(w))
+        return w->objectName();
+    return QStringLiteral("?");
+  };
+  QStringList order{current()};
+  for (int i = 0; i < 9; ++i) {
+    const QString before = current();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    // The web page answers a key from another process: wait for the focus to move on.
+    (void)QTest::qWaitFor([&] { return current() != before; }, 5000);
+    order << current();
+  }
+  EXPECT_EQ(order, QStringList({"rgType_1", "btnOk", "WebBrowser1", "edtChfile", "edtEnfile",
+                                "btnopen", "CheckBox_wei", "ComboBox_sep", "ComboBox_duoyin",
+                                "rgType_1"}));
+
+  // Enter on any control but the open button starts the conversion (here: no source yet).
+  for (const char* name : {"rgType_1", "edtChfile", "CheckBox_wei", "ComboBox_sep"}) {
+    SCOPED_TRACE(name);
+    Get<QWidget>(*window, name)->setFocus();
+    dialogs_.AnswerFile(std::nullopt);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kMessage, kNoSource}, {Kind::kOpenDialog, {}}}));
+  }
+  Get<QWidget>(*window, "btnopen")->setFocus();
+  dialogs_.AnswerFile(std::nullopt);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kOpenDialog, {}}}));
+}
+
+// ---- Interface language ------------------------------------------------------------------------
+
+struct Captions {
+  const char* btnopen;
+  const char* btnOk;
+  const char* N1;
+  const char* N2;
+  const char* N3;
+  const char* N5;
+  const char* N6;
+  const char* N7;
+  const char* N8;
+  const char* N10;
+  const char* N11;
+};
+const Captions kChinese = {"打开", "转换", "文件", "打开中文姓名文件", "英文姓名文件保存为", "退出",
+                           "帮助", "使用说明", "在线帮助", "关于", "官网"};
+const Captions kEnglish = {"Open", "Start", "File", "Open", "Save as", "Exit",
+                           "Help", "Content", "Online help", "About", "Website"};
+
+void ExpectCaptions(const TfrmMain& window, const Captions& c) {
+  auto action = [&](const char* name) { return WindowTest::Get<QAction>(window, name)->text(); };
+  auto menu = [&](const char* name) { return WindowTest::Get<QMenu>(window, name)->title(); };
+  EXPECT_EQ(WindowTest::Get<QPushButton>(window, "btnopen")->text(), QString::fromUtf8(c.btnopen));
+  EXPECT_EQ(WindowTest::Get<QPushButton>(window, "btnOk")->text(), QString::fromUtf8(c.btnOk));
+  EXPECT_EQ(menu("N1"), QString::fromUtf8(c.N1));
+  EXPECT_EQ(action("N2"), QString::fromUtf8(c.N2));
+  EXPECT_EQ(action("N3"), QString::fromUtf8(c.N3));
+  EXPECT_EQ(action("N5"), QString::fromUtf8(c.N5));
+  EXPECT_EQ(menu("N6"), QString::fromUtf8(c.N6));
+  EXPECT_EQ(action("N7"), QString::fromUtf8(c.N7));
+  EXPECT_EQ(action("N8"), QString::fromUtf8(c.N8));
+  EXPECT_EQ(action("N10"), QString::fromUtf8(c.N10));
+  EXPECT_EQ(action("N11"), QString::fromUtf8(c.N11));
+  // Both languages show the program's own version.
+  EXPECT_EQ(window.windowTitle(), QStringLiteral("Quorvel v2.0.2"));
+  // Everything else keeps its Chinese text.
+  EXPECT_EQ(WindowTest::Get<QMenu>(window, "N12")->title(), QStringLiteral("字库"));
+  EXPECT_EQ(WindowTest::Get<QLabel>(window, "Label1")->text(), QStringLiteral("中文姓名文件"));
+  EXPECT_EQ(WindowTest::Get<QCheckBox>(window, "CheckBox_wei")->text(), QStringLiteral("韦氏/港台拼音"));
+  EXPECT_EQ(WindowTest::Get<QComboBox>(window, "ComboBox_duoyin")->itemText(1), QStringLiteral("给出所有发音"));
+}
+
+TEST_F(WindowTest, LanguageComesFromConfigDbAndIsWrittenBackAtEveryStart) {
+  struct Row {
+    std::optional<QByteArray> content;
+    bool english;
+    const char* why;
+  } rows[] = {
+      {std::nullopt, false, "no file: Chinese"},
+      {"en", true, "en without a line end"},
+      {"en\r\n", true, "en as written"},
+      {"EN\r\n", false, "case counts"},
+      {"en \r\n", false, "a trailing blank counts"},
+      {"fr\r\nen\r\n", false, "en on the second line"},
+      {"ch\r\n", false, "ch as written"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    QFile::remove(PathOf("config.db"));
+    if (row.content) Write("config.db", *row.content);
+    auto window = Open();
+    EXPECT_EQ(window->UiLanguage(), row.english ? 1 : 0);
+    ExpectCaptions(*window, row.english ? kEnglish : kChinese);
+    EXPECT_EQ(Read("config.db"), row.english ? QByteArray("en\r\n") : QByteArray("ch\r\n"));
+    EXPECT_TRUE(dialogs_.Take().empty());
+  }
+}
+
+TEST_F(WindowTest, HiddenLanguageSwitchesApplyAndRecordTheLanguage) {
+  auto window = Open();
+  window->Image3Click();
+  EXPECT_EQ(window->UiLanguage(), 1);
+  ExpectCaptions(*window, kEnglish);
+  EXPECT_EQ(Read("config.db"), QByteArray("en\r\n"));
+  window->Image2Click();
+  EXPECT_EQ(window->UiLanguage(), 0);
+  ExpectCaptions(*window, kChinese);
+  EXPECT_EQ(Read("config.db"), QByteArray("ch\r\n"));
+}
+
+TEST_F(WindowTest, UnwritableConfigDbIsReportedAndSkipsTheSettings) {
+  Write("config1.dll", "1\r\n2\r\n1\r\n9\r\n");
+  ASSERT_EQ(::mkdir(QFile::encodeName(PathOf("config.db")).constData(), 0755), 0);
+  auto window = Open();
+  EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kError, QStringLiteral("File access denied.")}}));
+  ExpectCaptions(*window, kChinese);  // applied before the write failed
+  EXPECT_EQ(window->CurrentOptions().nameFormat, 1) << "config1.dll must not be read";
+  EXPECT_FALSE(window->CurrentOptions().wadeGiles);
+}
+
+// ---- Conversion settings -----------------------------------------------------------------------
+
+TEST_F(WindowTest, SettingsAreRestoredAtStartUpWithTheirFailures) {
+  struct Row {
+    std::optional<QByteArray> content;
+    quorvel::ConversionOptions expected;
+    QString error;
+    const char* why;
+  } rows[] = {
+      {std::nullopt, {0, 0, false, 1}, {}, "no file: the initial choices"},
+      {"1\r\n2\r\n1\r\n9\r\n", {1, 2, true, 9}, {}, "all readings, no separator, Wade-Giles, liudehua"},
+      {"1\n1\n0\n5\n", {1, 1, false, 5}, {}, "LF only"},
+      {"0\r\n0\r\n1 \r\n0\r\n", {0, 0, false, 0}, {}, "Wade-Giles only for exactly 1"},
+      {"1\r\n2\r\n1\r\n", {1, 2, true, 1}, QStringLiteral("'' is not a valid integer value."),
+       "three lines: three restored, the format stays Dehua Liu"},
+      {"1\r\nabc\r\n1\r\n9\r\n", {1, 0, false, 1}, QStringLiteral("'abc' is not a valid integer value."),
+       "a bad second line keeps the first"},
+      {"5\r\n9\r\n1\r\n-3\r\n", {0, 0, true, 1}, {}, "out of range: those controls keep their initial values"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    QFile::remove(PathOf("config1.dll"));
+    if (row.content) Write("config1.dll", *row.content);
+    auto window = Open();
+    const quorvel::ConversionOptions got = window->CurrentOptions();
+    EXPECT_EQ(quorvel::FormatConversionSettings(got), quorvel::FormatConversionSettings(row.expected));
+    std::vector<Call> expectedCalls;
+    if (!row.error.isEmpty()) expectedCalls.push_back({Kind::kError, row.error});
+    EXPECT_EQ(dialogs_.Take(), expectedCalls);
+    if (row.content) {
+      EXPECT_EQ(Read("config1.dll"), *row.content) << "start-up never writes it";
+    }
+  }
+}
+
+TEST_F(WindowTest, EveryWayOfClosingReleasesTheListsAndSavesTheChoices) {
+  CopyListFiles();
+  struct Row {
+    const char* why;
+    std::function<void(TfrmMain&)> close;
+  } rows[] = {
+      {"menu item Exit", [](TfrmMain& w) { WindowTest::Get<QAction>(w, "N5")->trigger(); }},
+      {"title bar or keyboard close (a close request from the desktop)",
+       [](TfrmMain& w) {
+         QCloseEvent event;
+         QApplication::sendEvent(w.windowHandle(), &event);
+       }},
+      {"closing the widget", [](TfrmMain& w) { w.close(); }},
+  };
+  int format = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    QFile::remove(PathOf("config1.dll"));
+    auto window = Open();
+    window->show();
+    ASSERT_FALSE(data_->List(quorvel::kPinyinHanList).empty());
+    Get<QComboBox>(*window, "ComboBox_duoyin")->setCurrentIndex(1);
+    Get<QComboBox>(*window, "ComboBox_sep")->setCurrentIndex(2);
+    Get<QCheckBox>(*window, "CheckBox_wei")->setChecked(true);
+    Get<QRadioButton>(*window, QStringLiteral("rgType_%1").arg(format).toLatin1().constData())->setChecked(true);
+    row.close(*window);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(data_->List(quorvel::kPinyinHanList).empty()) << "lists released";
+    EXPECT_EQ(Read("config1.dll"), QStringLiteral("1\r\n2\r\n1\r\n%1\r\n").arg(format).toLatin1());
+    ++format;
+  }
+  EXPECT_TRUE(dialogs_.Take().empty());
+}
+
+TEST_F(WindowTest, InitialChoicesSaveAsTwelveBytesAndOddFilesAreRewrittenCleanly) {
+  {
+    auto window = Open();
+    window->close();
+    EXPECT_EQ(Read("config1.dll"), QByteArray("0\r\n0\r\n0\r\n1\r\n", 12));
+  }
+  Write("config1.dll", "1\r\n7\r\n1\r\n-1\r\n8\r\nextra\r\n");
+  {
+    auto window = Open();
+    window->close();
+    EXPECT_EQ(Read("config1.dll"), QByteArray("1\r\n0\r\n1\r\n1\r\n"));
+  }
+  auto window = Open();
+  EXPECT_EQ(quorvel::FormatConversionSettings(window->CurrentOptions()), "1\r\n0\r\n1\r\n1\r\n");
+  EXPECT_TRUE(dialogs_.Take().empty());
+}
+
+TEST_F(WindowTest, AFailedSaveIsReportedAndTheWindowStillCloses) {
+  auto window = Open();
+  window->show();
+  ASSERT_EQ(::mkdir(QFile::encodeName(PathOf("config1.dll")).constData(), 0755), 0);
+  window->close();
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kError, QStringLiteral("File access denied.")}}));
+}
+
+// ---- Files and conversion ----------------------------------------------------------------------
+
+class ConversionTest : public WindowTest {
+ protected:
+  void SetUp() override {
+    WindowTest::SetUp();
+    window_ = Open();
+  }
+  void TearDown() override {
+    window_.reset();
+    WindowTest::TearDown();
+  }
+  QString Source() const { return Get<QLineEdit>(*window_, "edtChfile")->text(); }
+  QString Target() const { return Get<QLineEdit>(*window_, "edtEnfile")->text(); }
+  void Choose(const QString& path) {
+    dialogs_.AnswerFile(path);
+    window_->btnopenClick();
+    EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kOpenDialog, {}}}));
+  }
+
+  std::unique_ptr<TfrmMain> window_;
+};
+
+TEST_F(ConversionTest, ChoosingTheSourceProposesTheTargetAndSaveAsReplacesIt) {
+  Choose(PathOf("names.old.txt"));
+  EXPECT_EQ(Source(), PathOf("names.old.txt"));
+  EXPECT_EQ(Target(), PathOf("names_en.old.txt"));
+
+  dialogs_.AnswerFile(PathOf("elsewhere.txt"));
+  Get<QAction>(*window_, "N3")->trigger();
+  EXPECT_EQ(Target(), PathOf("elsewhere.txt"));
+  // Cancelling either dialog changes nothing.
+  dialogs_.AnswerFile(std::nullopt);
+  Get<QAction>(*window_, "N3")->trigger();
+  dialogs_.AnswerFile(std::nullopt);
+  Get<QAction>(*window_, "N2")->trigger();
+  EXPECT_EQ(Source(), PathOf("names.old.txt"));
+  EXPECT_EQ(Target(), PathOf("elsewhere.txt"));
+  EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kSaveDialog, {}}, {Kind::kSaveDialog, {}},
+                                                {Kind::kOpenDialog, {}}}));
+  // A new source proposes its own target again.
+  Choose(PathOf("list.txt"));
+  EXPECT_EQ(Target(), PathOf("list_en.txt"));
+}
+
+TEST_F(ConversionTest, YesOpensTheFinishedTargetAndNoLeavesIt) {
+  Write("names.txt", QStringLiteral("刘德华\r\n\r\n刘德华").toUtf8());
+  Choose(PathOf("names.txt"));
+  for (bool yes : {true, false}) {
+    SCOPED_TRACE(yes ? "Yes" : "No");
+    QFile::remove(PathOf("names_en.txt"));
+    dialogs_.AnswerConfirm(yes);
+    Get<QPushButton>(*window_, "btnOk")->click();
+    std::vector<Call> expected{{Kind::kConfirm, kDone + PathOf("names_en.txt")}};
+    if (yes) expected.push_back({Kind::kDesktop, PathOf("names_en.txt")});
+    EXPECT_EQ(dialogs_.Take(), expected);
+    // The first separator item joins the syllables with "-"; a blank line has the surname "???".
+    EXPECT_EQ(Read("names_en.txt"), QByteArray("De-hua Liu\r\n ???\r\nDe-hua Liu\r\n"));
+  }
+}
+
+TEST_F(ConversionTest, TheRunUsesTheChoicesOfTheControlsAtTheClick) {
+  const QByteArray names = QStringLiteral("刘德华\n张学友\n单田芳\n欧阳震华\n").toUtf8();
+  Write("names.txt", names);
+  Choose(PathOf("names.txt"));
+  struct Row {
+    int polyphone, separator;
+    bool wei;
+    int format;
+  } rows[] = {{0, 0, false, 1}, {1, 1, false, 6}, {0, 2, false, 9}, {1, 0, true, 3}, {0, 1, true, 7}};
+  CopyListFiles();  // the Wade-Giles mapping
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.polyphone << row.separator << row.wei << row.format);
+    Get<QComboBox>(*window_, "ComboBox_duoyin")->setCurrentIndex(row.polyphone);
+    Get<QComboBox>(*window_, "ComboBox_sep")->setCurrentIndex(row.separator);
+    Get<QCheckBox>(*window_, "CheckBox_wei")->setChecked(row.wei);
+    Get<QRadioButton>(*window_, QStringLiteral("rgType_%1").arg(row.format).toLatin1().constData())
+        ->setChecked(true);
+    dialogs_.AnswerConfirm(false);
+    window_->btnOkClick();
+    dialogs_.Take();
+    const quorvel::ConversionOptions options{row.polyphone, row.separator, row.wei, row.format};
+    std::string expected;
+    for (const char* line : {"刘德华", "张学友", "单田芳", "欧阳震华"}) {
+      expected += quorvel::RomanizeName(*data_, quorvel::Utf8ToGbk(line), options) + "\r\n";
+    }
+    EXPECT_EQ(Read("names_en.txt").toStdString(), expected);
+  }
+}
+
+TEST_F(ConversionTest, MissingSourceAsksForOneAndConvertsNothing) {
+  for (const QString& missing : {QString(), PathOf("gone.txt"), dir_.path()}) {
+    SCOPED_TRACE(missing.toStdString());
+    Get<QLineEdit>(*window_, "edtChfile")->setText(missing);
+    Get<QLineEdit>(*window_, "edtEnfile")->setText(PathOf("out/result.txt"));
+    Write("picked.txt", "x");
+    dialogs_.AnswerFile(PathOf("picked.txt"));
+    window_->btnOkClick();
+    EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kMessage, kNoSource}, {Kind::kOpenDialog, {}}}));
+    // The choice only fills in the paths; the target's folder exists already, its file does not.
+    EXPECT_EQ(Source(), PathOf("picked.txt"));
+    EXPECT_EQ(Target(), PathOf("picked_en.txt"));
+    EXPECT_TRUE(QFileInfo(PathOf("out")).isDir());
+    EXPECT_FALSE(QFile::exists(PathOf("out/result.txt")));
+    EXPECT_FALSE(QFile::exists(PathOf("picked_en.txt")));
+  }
+}
+
+TEST_F(ConversionTest, EngineFailuresReachTheErrorBoxWithoutTheCompletionQuestion) {
+  Write("names.txt", QStringLiteral("刘德华\n").toUtf8());
+  ASSERT_EQ(::mkdir(QFile::encodeName(PathOf("taken")).constData(), 0755), 0);
+  Choose(PathOf("names.txt"));
+  struct Row {
+    QString target;
+    QString error;
+    const char* why;
+  } rows[] = {
+      {PathOf("taken"), QStringLiteral("File access denied."), "a folder stands where the target goes"},
+      {PathOf("no/such/folder/out.txt"), QStringLiteral("Invalid filename."), "the target's folder's parent is missing"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    Get<QLineEdit>(*window_, "edtEnfile")->setText(row.target);
+    window_->btnOkClick();
+    EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kError, row.error}}));
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the busy cursor ends with the run";
+  }
+}
+
+// A long run shows its progress in a modal dialog without a cancel button; nothing else takes input.
+TEST_F(ConversionTest, LongRunShowsAModalProgressDialog) {
+  TfrmMain::SetProgressDelayForTest(0);
+  QByteArray names;
+  for (int i = 0; i < 140000; ++i) names += "刘德华\n";
+  Write("names.txt", names);
+  Choose(PathOf("names.txt"));
+  std::optional<bool> sawProgress;
+  bool busy = false;
+  QTimer::singleShot(0, [&] {
+    auto* progress = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+    sawProgress = progress && progress->isVisible() &&
+                  progress->windowModality() == Qt::ApplicationModal &&
+                  progress->findChildren<QPushButton*>().isEmpty();
+    busy = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+  });
+  dialogs_.AnswerConfirm(false);
+  window_->btnOkClick();
+  TfrmMain::SetProgressDelayForTest(500);
+  EXPECT_EQ(sawProgress, std::optional<bool>(true)) << "the timer must fire inside the run";
+  EXPECT_TRUE(busy);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_EQ(dialogs_.Take().size(), 1u);
+  EXPECT_EQ(Read("names_en.txt").size(), 140000 * 12);  // "De-hua Liu" CR LF
+}
+
+// ---- Banner ------------------------------------------------------------------------------------
+
+TEST_F(WindowTest, BannerPageLosesItsScrollBarsAndBorder) {
+  Write("banner.html",
+        "<!DOCTYPE html><html><body style='border: 6px solid red; margin: 0'>"
+        "<div style='width: 900px; height: 400px'>a page larger than the banner</div></body></html>");
+  auto window = Open(QUrl::fromLocalFile(PathOf("banner.html")));
+  window->show();
+  QSignalSpy adjusted(window.get(), &TfrmMain::bannerAdjusted);
+  ASSERT_TRUE(adjusted.wait(60000));
+  QWebEnginePage* page = Get<QWebEngineView>(*window, "WebBrowser1")->page();
+  EXPECT_EQ(page->url(), QUrl::fromLocalFile(PathOf("banner.html")));
+  EXPECT_EQ(RunJavaScript(page,
+                          "[document.body.scroll, getComputedStyle(document.body).overflowX,"
+                          " getComputedStyle(document.body).overflowY,"
+                          " getComputedStyle(document.body).borderTopStyle,"
+                          " getComputedStyle(document.body).borderLeftStyle].join()")
+                .toString(),
+            QStringLiteral("no,hidden,hidden,none,none"));
+  // No room is taken by scroll bars.
+  EXPECT_EQ(RunJavaScript(page, "window.innerWidth - document.documentElement.clientWidth").toInt(), 0);
+  EXPECT_EQ(RunJavaScript(page, "window.innerHeight - document.documentElement.clientHeight").toInt(), 0);
+}
+
+TEST_F(WindowTest, UnreachableBannerShowsTheBuiltInPageAdjustedTheSameWay) {
+  auto window = Open(QUrl(QStringLiteral("http://127.0.0.1:9/banner")));
+  window->show();
+  QSignalSpy adjusted(window.get(), &TfrmMain::bannerAdjusted);
+  ASSERT_TRUE(adjusted.wait(60000));
+  QWebEnginePage* page = Get<QWebEngineView>(*window, "WebBrowser1")->page();
+  EXPECT_TRUE(RunJavaScript(page, "document.getElementById('quorvel-banner') !== null").toBool());
+  EXPECT_EQ(RunJavaScript(page, "document.body.scroll + ',' + getComputedStyle(document.body).borderTopStyle")
+                .toString(),
+            QStringLiteral("no,none"));
+  EXPECT_TRUE(dialogs_.Take().empty()) << "an unreachable banner is not reported";
+}
+
+}  // namespace

@@ -1,0 +1,60 @@
+// The program itself, started as a user starts it.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const QString kProgram = QStringLiteral(QUORVEL_PROGRAM);
+
+TEST(Program, WithoutADisplaySaysSoAndPointsToTheCommandLineConverter) {
+  QProcess program;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(QLatin1String(name));
+  program.setProcessEnvironment(env);
+  program.start(kProgram, {});
+  ASSERT_TRUE(program.waitForFinished(30000));
+  EXPECT_NE(program.exitCode(), 0);
+  const QString err = QString::fromUtf8(program.readAllStandardError());
+  EXPECT_TRUE(err.contains(QStringLiteral("no graphical display"))) << err.toStdString();
+  EXPECT_TRUE(err.contains(QStringLiteral("quorvel-cli"))) << err.toStdString();
+}
+
+// The files lie beside the executable, wherever the program is started from.
+TEST(Program, StartedFromAnotherFolderUsesTheFilesBesideItself) {
+  QTemporaryDir home, elsewhere;
+  ASSERT_TRUE(home.isValid() && elsewhere.isValid());
+  const QString copy = home.filePath(QStringLiteral("quorvel"));
+  ASSERT_TRUE(QFile::copy(kProgram, copy));
+  QFile::setPermissions(copy, QFile::permissions(kProgram));
+  QFile language(home.filePath(QStringLiteral("config.db")));
+  ASSERT_TRUE(language.open(QIODevice::WriteOnly));
+  language.write("en");
+  language.close();
+
+  QProcess program;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  program.setProcessEnvironment(env);
+  program.setWorkingDirectory(elsewhere.path());
+  program.start(copy, {});
+  ASSERT_TRUE(program.waitForStarted(30000));
+  // Start-up rewrites config.db with the language it applied.
+  const bool rewritten = QTest::qWaitFor(
+      [&] {
+        QFile file(home.filePath(QStringLiteral("config.db")));
+        return file.open(QIODevice::ReadOnly) && file.readAll() == "en\r\n";
+      },
+      60000);
+  program.kill();
+  program.waitForFinished(30000);
+  EXPECT_TRUE(rewritten) << program.readAllStandardError().toStdString();
+  EXPECT_TRUE(QDir(elsewhere.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty())
+      << "nothing may be written to the working folder";
+}
+
+}  // namespace

@@ -1,0 +1,281 @@
+// The settings-file formats: config.db (interface language) and config1.dll (conversion choices).
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <fstream>
+#include <iterator>
+#include <optional>
+
+#include "Errors.h"
+#include "Files.h"
+#include "Settings.h"
+
+namespace {
+
+using quorvel::ConversionOptions;
+
+class SettingsFiles : public ::testing::Test {
+ protected:
+  std::string Path(const char* name) const { return quorvel::JoinPath(dir_.path().toStdString(), name); }
+  void Write(const std::string& path, const std::string& bytes) const {
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+  std::string Read(const std::string& path) const {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+  std::vector<std::string> Entries() const {
+    std::vector<std::string> names;
+    DIR* d = ::opendir(dir_.path().toLocal8Bit().constData());
+    while (dirent* e = ::readdir(d)) {
+      std::string name = e->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  QTemporaryDir dir_;
+};
+
+TEST(SettingsInteger, AcceptsBlanksSignsDecimalAndTheFiveHexPrefixes) {
+  struct Row {
+    const char* text;
+    int value;
+    const char* why;
+  } rows[] = {
+      {"0", 0, "one digit"},
+      {"9", 9, "the largest format index"},
+      {"   7", 7, "leading blanks are skipped"},
+      {"\t3", 3, "a leading tab counts as a blank"},
+      {"+2", 2, "plus sign"},
+      {"-1", -1, "minus sign"},
+      {"007", 7, "leading zeros"},
+      {"$1F", 31, "Pascal hex prefix"},
+      {"x1f", 31, "lower-case x prefix, lower-case digits"},
+      {"X1F", 31, "upper-case X prefix"},
+      {"0x10", 16, "C prefix"},
+      {"0X10", 16, "C prefix, upper case"},
+      {"-$A", -10, "sign before a hex prefix"},
+      {" +0x1", 1, "blanks, sign and prefix together"},
+      {"2147483647", 2147483647, "largest 32-bit value"},
+      {"-2147483648", -2147483647 - 1, "smallest 32-bit value"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    EXPECT_EQ(quorvel::ParseSettingsInteger(row.text), row.value) << row.text;
+  }
+}
+
+TEST(SettingsInteger, RejectsEverythingElseWithTheLineInTheMessage) {
+  struct Row {
+    const char* text;
+    const char* why;
+  } rows[] = {
+      {"", "an empty line"},
+      {"   ", "blanks only"},
+      {"1 ", "a trailing blank"},
+      {"1\t", "a trailing tab"},
+      {"1a", "a letter after the digits"},
+      {"a", "a letter"},
+      {"+", "a sign without digits"},
+      {"--1", "two signs"},
+      {"$", "a hex prefix without digits"},
+      {"0x", "a C prefix without digits"},
+      {"0x 1", "a blank after the prefix"},
+      {"0xg", "no hex digit"},
+      {"1.0", "a decimal point"},
+      {"2147483648", "past the 32-bit range"},
+      {"$100000000", "hex past the 32-bit range"},
+      {"true", "a word"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    try {
+      quorvel::ParseSettingsInteger(row.text);
+      ADD_FAILURE() << "accepted \"" << row.text << "\"";
+    } catch (const quorvel::ConvertError& error) {
+      EXPECT_EQ(error.what(), "'" + std::string(row.text) + "' is not a valid integer value");
+    }
+  }
+}
+
+TEST(SettingsLines, EndAtLineFeedAndNeverKeepACarriageReturn) {
+  struct Row {
+    std::string text;
+    std::vector<std::string> lines;
+    const char* why;
+  } rows[] = {
+      {"a\r\nb\r\n", {"a", "b", "", ""}, "CR LF, padded with empty lines"},
+      {"a\nb", {"a", "b", "", ""}, "LF only, last line without a break"},
+      {"a\rb\nc", {"ab", "c", "", ""}, "a lone CR is dropped, not a line end"},
+      {"\r\n\r\n1", {"", "", "1", ""}, "empty lines stay lines"},
+      {"1\n2\n3\n4\n5\n", {"1", "2", "3", "4"}, "lines past the fourth are not read"},
+      {"", {"", "", "", ""}, "an empty file reads as empty lines"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    EXPECT_EQ(quorvel::SettingsLines(row.text, 4), row.lines);
+  }
+}
+
+TEST_F(SettingsFiles, LanguageIsEnglishOnlyForAnExactEnOnTheFirstLine) {
+  struct Row {
+    std::optional<std::string> content;
+    unsigned char language;
+    const char* why;
+  } rows[] = {
+      {std::nullopt, quorvel::kUiChinese, "no file"},
+      {"en", quorvel::kUiEnglish, "en without a line end"},
+      {"en\r\n", quorvel::kUiEnglish, "as written"},
+      {"en\n", quorvel::kUiEnglish, "LF only"},
+      {"en\r", quorvel::kUiEnglish, "a CR is never part of the line"},
+      {"ch\r\n", quorvel::kUiChinese, "as written for Chinese"},
+      {"EN\r\n", quorvel::kUiChinese, "case counts"},
+      {"en \r\n", quorvel::kUiChinese, "a trailing blank counts"},
+      {" en\r\n", quorvel::kUiChinese, "a leading blank counts"},
+      {"ch\r\nen\r\n", quorvel::kUiChinese, "only the first line counts"},
+      {"", quorvel::kUiChinese, "an empty file"},
+  };
+  const std::string path = Path(quorvel::kLanguageFileName);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    ::unlink(path.c_str());
+    if (row.content) Write(path, *row.content);
+    EXPECT_EQ(quorvel::ReadUiLanguage(path), row.language);
+  }
+}
+
+TEST_F(SettingsFiles, LanguageFileHoldsFourBytesAndAFolderInItsPlaceIsNoFile) {
+  const std::string path = Path(quorvel::kLanguageFileName);
+  quorvel::WriteUiLanguage(path, quorvel::kUiEnglish);
+  EXPECT_EQ(Read(path), "en\r\n");
+  quorvel::WriteUiLanguage(path, 7);  // any value but 1 is Chinese
+  EXPECT_EQ(Read(path), "ch\r\n");
+
+  ::unlink(path.c_str());
+  ASSERT_EQ(::mkdir(path.c_str(), 0755), 0);
+  EXPECT_EQ(quorvel::ReadUiLanguage(path), quorvel::kUiChinese);
+  try {
+    quorvel::WriteUiLanguage(path, quorvel::kUiChinese);
+    ADD_FAILURE() << "wrote over a folder";
+  } catch (const quorvel::InOutError& error) {
+    EXPECT_STREQ(error.what(), "File access denied");
+  }
+  EXPECT_EQ(Entries(), std::vector<std::string>{"config.db"}) << "no temporary file may stay behind";
+}
+
+TEST_F(SettingsFiles, ConversionSettingsAreTwelveBytesAndReadBack) {
+  const std::string path = Path(quorvel::kSettingsFileName);
+  quorvel::WriteConversionSettings(path, ConversionOptions{});
+  EXPECT_EQ(Read(path), std::string("0\r\n0\r\n0\r\n1\r\n"));
+
+  const ConversionOptions chosen{1, 2, true, 9};
+  quorvel::WriteConversionSettings(path, chosen);
+  EXPECT_EQ(Read(path), "1\r\n2\r\n1\r\n9\r\n");
+  ConversionOptions back;
+  ASSERT_TRUE(quorvel::ReadConversionSettings(path, back));
+  EXPECT_EQ(FormatConversionSettings(back), FormatConversionSettings(chosen));
+}
+
+TEST_F(SettingsFiles, ReadingAppliesLineByLineAndStopsAtTheFirstBadNumber) {
+  struct Row {
+    std::string content;
+    ConversionOptions expected;  // starting from the initial choices 0, 0, unticked, 1
+    std::optional<std::string> error;
+    const char* why;
+  } rows[] = {
+      {"1\r\n2\r\n1\r\n9\r\n", {1, 2, true, 9}, std::nullopt, "all four restored"},
+      {"1\n2\n1\n9\n", {1, 2, true, 9}, std::nullopt, "LF-only lines read the same"},
+      {"1\r\n1\r\n0\r\n5\r\n", {1, 1, false, 5}, std::nullopt, "Wade-Giles 0"},
+      {"0\r\n0\r\ntrue\r\n0\r\n", {0, 0, false, 0}, std::nullopt, "Wade-Giles only for exactly 1"},
+      {"0\r\n0\r\n1 \r\n0\r\n", {0, 0, false, 0}, std::nullopt, "\"1 \" is not exactly 1"},
+      {"0\r\n1\r\n1\r\n7\r\n8\r\nrubbish\r\n", {0, 1, true, 7}, std::nullopt,
+       "lines after the fourth are ignored"},
+      {" $1\r\n+0x2\r\n1\r\n x9\r\n", {1, 2, true, 9}, std::nullopt, "blanks, signs and hex"},
+      {"1\r\n2\r\n1\r\n", {1, 2, true, 1}, "''", "three lines: the fourth reads empty"},
+      {"1\r\nabc\r\n1\r\n9\r\n", {1, 0, false, 1}, "'abc'", "stops at line 2, line 1 stays restored"},
+      {"x\r\n2\r\n1\r\n9\r\n", {0, 0, false, 1}, "'x'", "stops at line 1, nothing restored"},
+      {"1\r\n2\r\n1\r\n9 \r\n", {1, 2, true, 1}, "'9 '", "a trailing blank is no number"},
+      {"", {0, 0, false, 1}, "''", "an empty file"},
+  };
+  const std::string path = Path(quorvel::kSettingsFileName);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    Write(path, row.content);
+    ConversionOptions options;
+    try {
+      EXPECT_TRUE(quorvel::ReadConversionSettings(path, options));
+      EXPECT_FALSE(row.error) << "expected an error";
+    } catch (const quorvel::ConvertError& error) {
+      ASSERT_TRUE(row.error) << error.what();
+      EXPECT_EQ(error.what(), *row.error + " is not a valid integer value");
+    }
+    EXPECT_EQ(FormatConversionSettings(options), FormatConversionSettings(row.expected));
+  }
+}
+
+TEST_F(SettingsFiles, OutOfRangeValuesLeaveTheirSettingAndTheNextSaveReadsBackCleanly) {
+  const std::string path = Path(quorvel::kSettingsFileName);
+  Write(path, "2\r\n3\r\n1\r\n10\r\n");
+  ConversionOptions options;
+  ASSERT_TRUE(quorvel::ReadConversionSettings(path, options));
+  EXPECT_EQ(FormatConversionSettings(options), "0\r\n0\r\n1\r\n1\r\n");
+
+  Write(path, "-1\r\n-1\r\n1\r\n-1\r\n");
+  options = ConversionOptions{1, 2, false, 9};
+  ASSERT_TRUE(quorvel::ReadConversionSettings(path, options));
+  EXPECT_EQ(FormatConversionSettings(options), "1\r\n2\r\n1\r\n9\r\n") << "negative values change nothing";
+
+  quorvel::WriteConversionSettings(path, options);
+  ConversionOptions back;
+  ASSERT_TRUE(quorvel::ReadConversionSettings(path, back));
+  EXPECT_EQ(FormatConversionSettings(back), FormatConversionSettings(options));
+}
+
+TEST_F(SettingsFiles, MissingFileOrFolderChangesNothingAndAFailedWriteKeepsTheOldFile) {
+  const std::string path = Path(quorvel::kSettingsFileName);
+  ConversionOptions options{1, 1, true, 3};
+  EXPECT_FALSE(quorvel::ReadConversionSettings(path, options));
+  ASSERT_EQ(::mkdir(path.c_str(), 0755), 0);
+  EXPECT_FALSE(quorvel::ReadConversionSettings(path, options));
+  EXPECT_EQ(FormatConversionSettings(options), "1\r\n1\r\n1\r\n3\r\n");
+  EXPECT_THROW(quorvel::WriteConversionSettings(path, options), quorvel::InOutError);
+  ::rmdir(path.c_str());
+
+  Write(path, "1\r\n2\r\n1\r\n9\r\n");
+  quorvel::SetReplaceFailureForTest(1, ENOSPC);
+  try {
+    quorvel::WriteConversionSettings(path, ConversionOptions{});
+    ADD_FAILURE() << "the write did not fail";
+  } catch (const quorvel::InOutError& error) {
+    EXPECT_STREQ(error.what(), "Disk full");
+  }
+  quorvel::SetReplaceFailureForTest(0, 0);
+  EXPECT_EQ(Read(path), "1\r\n2\r\n1\r\n9\r\n");
+  EXPECT_EQ(Entries(), std::vector<std::string>{"config1.dll"});
+}
+
+TEST_F(SettingsFiles, AnUnreadableFileIsAnInputOutputError) {
+  if (::geteuid() == 0) GTEST_SKIP() << "file modes do not stop root";
+  const std::string path = Path(quorvel::kSettingsFileName);
+  Write(path, "1\r\n2\r\n1\r\n9\r\n");
+  ::chmod(path.c_str(), 0);
+  ConversionOptions options;
+  try {
+    quorvel::ReadConversionSettings(path, options);
+    ADD_FAILURE() << "read an unreadable file";
+  } catch (const quorvel::InOutError& error) {
+    EXPECT_STREQ(error.what(), "File access denied");
+  }
+  EXPECT_EQ(FormatConversionSettings(options), "0\r\n0\r\n0\r\n1\r\n");
+}
+
+}  // namespace
