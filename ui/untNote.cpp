@@ -1,6 +1,9 @@
 #include "untNote.h"
 
+#include <QFontMetrics>
 #include <QTextDocument>
+
+#include <algorithm>
 
 #include "AppInfo.h"
 #include "MakerConfig.h"
@@ -22,14 +25,21 @@ TfrmNote::TfrmNote(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::T
                           QString::fromUtf8(quorvel::maker::kProductUrl) + QLatin1Char('\n') +
                           QString::fromUtf8(quorvel::maker::kContactLine));
 
-  // The box has no scroll bars, so it must be tall enough for the whole wrapped text: with the
-  // fonts of a Linux desktop the text needs more than the classic 278 pixels.
-  const int width = ui->Memo1->width();
+  // The box has no scroll bars, so the window is made large enough for the whole text, each line
+  // on one line as written: the fonts of a Linux desktop need a little more width and more height
+  // than the classic 578 x 278 pixels.
+  const QFont font = ui->Memo1->font();
+  const QFontMetrics metrics(font);
+  const int margin = static_cast<int>(ui->Memo1->document()->documentMargin());
+  int widest = 0;
+  for (const QString& line : ui->Memo1->toPlainText().split(QLatin1Char('\n')))
+    widest = std::max(widest, metrics.horizontalAdvance(line));
+  const int width = std::max(ui->Memo1->width(), widest + 2 * margin + 4);
   QTextDocument measure;
-  measure.setDefaultFont(ui->Memo1->font());
-  measure.setDocumentMargin(ui->Memo1->document()->documentMargin());
+  measure.setDefaultFont(font);
+  measure.setDocumentMargin(margin);
   measure.setPlainText(ui->Memo1->toPlainText());
-  measure.setTextWidth(width - 2 * ui->Memo1->frameWidth());
+  measure.setTextWidth(width);
   const int height = std::max(ui->Memo1->height(), static_cast<int>(measure.size().height()) + 8);
   ui->Memo1->setGeometry(0, 0, width, height);
   setFixedSize(width, height);

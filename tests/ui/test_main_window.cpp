@@ -88,7 +88,12 @@ TEST_F(WindowTest, ControlsHaveTheirPlacesTextsAndVisibility) {
   EXPECT_EQ(Get<QLabel>(*window, "Image1")->pixmap().size(), QSize(164, 21));
   EXPECT_EQ(Get<QLabel>(*window, "Image2")->pixmap().size(), QSize(68, 19));
   EXPECT_EQ(Get<QLabel>(*window, "Image3")->pixmap().size(), QSize(70, 18));
+  // The window icon: 32 x 32 in 16 colours.
   EXPECT_EQ(window->windowIcon().availableSizes().value(0), QSize(32, 32));
+  const QImage icon(QStringLiteral(":/quorvel/quorvel.png"));
+  EXPECT_EQ(icon.size(), QSize(32, 32));
+  EXPECT_GT(icon.colorCount(), 0);
+  EXPECT_LE(icon.colorCount(), 16);
 }
 
 TEST_F(WindowTest, ItemsAndInitialChoices) {
