@@ -236,7 +236,7 @@ void TfrmMain::showEvent(QShowEvent* event) {
 // takes Enter itself.
 void TfrmMain::keyPressEvent(QKeyEvent* event) {
   if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
-      event->modifiers() == Qt::NoModifier) {
+      (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
     event->accept();
     ui->btnOk->click();
     return;

@@ -252,6 +252,9 @@ TEST_F(WindowTest, TabOrderStartsAtTheNameFormatsAndEnterPressesConvert) {
     dialogs_.AnswerFile(std::nullopt);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kMessage, kNoSource}, {Kind::kOpenDialog, {}}}));
+    dialogs_.AnswerFile(std::nullopt);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kMessage, kNoSource}, {Kind::kOpenDialog, {}}}));
   }
   Get<QWidget>(*window, "btnopen")->setFocus();
   dialogs_.AnswerFile(std::nullopt);
