@@ -22,6 +22,7 @@
 
 #include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "Encoding.h"
 #include "NameRomanizer.h"
@@ -351,6 +352,17 @@ TEST_F(WindowTest, UnwritableConfigDbIsReportedAndSkipsTheSettings) {
   ExpectCaptions(*window, kChinese);  // applied before the write failed
   EXPECT_EQ(window->CurrentOptions().nameFormat, 1) << "config1.dll must not be read";
   EXPECT_FALSE(window->CurrentOptions().wadeGiles);
+}
+
+TEST_F(WindowTest, UnreadableConfigDbLeavesTheStoredCaptions) {
+  if (::geteuid() == 0) GTEST_SKIP() << "file modes do not stop root";
+  Write("config.db", "en\r\n");
+  ::chmod(QFile::encodeName(PathOf("config.db")).constData(), 0);
+  auto window = Open();
+  EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kError, QStringLiteral("File access denied.")}}));
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("Quorvel"));
+  EXPECT_EQ(Get<QAction>(*window, "N2")->text(), QStringLiteral("打开"));
+  EXPECT_EQ(Get<QPushButton>(*window, "btnOk")->text(), QStringLiteral("转换"));
 }
 
 // ---- Conversion settings -----------------------------------------------------------------------
