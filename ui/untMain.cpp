@@ -68,15 +68,11 @@ class RunProgress : public QProgressDialog {
     setValue(static_cast<int>(std::min<size_t>(done, total) * kSteps / total));
   }
 
- protected:
-  void keyPressEvent(QKeyEvent* event) override {
-    if (event->key() == Qt::Key_Escape) return event->accept();
-    QProgressDialog::keyPressEvent(event);
-  }
-  void closeEvent(QCloseEvent* event) override { event->ignore(); }
-
- public:
+  // Escape and the window manager's close command change nothing.
   void reject() override {}
+
+ protected:
+  void closeEvent(QCloseEvent* event) override { event->ignore(); }
 
  private:
   static constexpr int kSteps = 1000;
@@ -150,7 +146,6 @@ TfrmMain::TfrmMain(quorvel::PronunciationData& data, std::string dataDir, const 
   const QList<QAction*> helpItems = ui->N6->actions();
   if (fileItems.size() == 4) fileItems[2]->setObjectName(QStringLiteral("N4"));
   if (helpItems.size() == 4) helpItems[2]->setObjectName(QStringLiteral("N9"));
-
 
   connect(ui->btnOk, &QPushButton::clicked, this, &TfrmMain::btnOkClick);
   connect(ui->btnopen, &QPushButton::clicked, this, &TfrmMain::btnopenClick);
