@@ -1,5 +1,6 @@
-// quorvel: the desktop program. One main window, a help window created hidden beside it; the
-// program ends when the main window closes. It takes no command-line arguments.
+// quorvel: the desktop program. One main window, with the help window and the two dictionary
+// editors created hidden beside it; the program ends when the main window closes. It takes no
+// command-line arguments.
 #include <QApplication>
 
 #include <cstdio>
@@ -7,6 +8,7 @@
 #include <unistd.h>
 
 #include "AppInfo.h"
+#include "DictEditor.h"
 #include "Files.h"
 #include "MakerConfig.h"
 #include "QtPlatformDialogs.h"
@@ -52,6 +54,9 @@ int main(int argc, char** argv) {
   TfrmMain frmMain(data, dataDir, QUrl(QString::fromUtf8(quorvel::maker::kBannerUrl)));
   TfrmNote frmNote(&frmMain);
   frmMain.setHelpWindow(&frmNote);
+  // The editors fill their lists from the dictionaries the main window has just loaded.
+  const DictEditorWindows editors = CreateDictEditors(data, &frmMain);
+  frmMain.setDictionaryEditors(editors.standard, editors.wadeGiles);
 
   frmMain.show();
   const int result = app.exec();
