@@ -16,10 +16,7 @@ using namespace quorvel::test;
 
 class Batch : public testing::Test {
  protected:
-  void SetUp() override {
-    for (const char* f : kListFileNames)
-      std::filesystem::copy_file(BuildBinDir() + "/" + f, dir_.File(f));
-  }
+  void SetUp() override { CopyInstalledLists(dir_.Path()); }
   std::string Convert(const std::string& sourceBytes, const ConversionOptions& options = {}) {
     WriteFile(dir_.File("in.txt"), sourceBytes);
     ConvertFile(data_, dir_.File("in.txt"), dir_.File("out.txt"), options);

@@ -87,10 +87,7 @@ TEST(Encoding, DetectsUnicodeSources) {
 
 class UnicodeBatch : public testing::Test {
  protected:
-  void SetUp() override {
-    for (const char* f : kListFileNames)
-      std::filesystem::copy_file(BuildBinDir() + "/" + f, dir_.File(f));
-  }
+  void SetUp() override { CopyInstalledLists(dir_.Path()); }
   std::string Convert(const std::string& bytes) {
     WriteFile(dir_.File("in.txt"), bytes);
     ConvertFile(data_, dir_.File("in.txt"), dir_.File("out.txt"), {});

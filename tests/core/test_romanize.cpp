@@ -12,10 +12,7 @@ using namespace quorvel::test;
 
 class Romanize : public testing::Test {
  protected:
-  void SetUp() override {
-    for (const char* f : kListFileNames)
-      std::filesystem::copy_file(BuildBinDir() + "/" + f, dir_.File(f));
-  }
+  void SetUp() override { CopyInstalledLists(dir_.Path()); }
   std::string R(const std::string& gbkLine, int format, int sep = 0, bool all = false, bool wade = false) {
     return RomanizeName(data_, gbkLine, {all ? 1 : 0, sep, wade, format});
   }

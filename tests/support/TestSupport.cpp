@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "Encoding.h"
+#include "untChDatabase.h"
 
 namespace quorvel::test {
 
@@ -60,6 +61,10 @@ std::string CrLf(const std::vector<std::string>& lines) {
 }
 
 std::string BuildBinDir() { return QUORVEL_TEST_BIN_DIR; }
+void CopyInstalledLists(const std::string& dir) {
+  for (const char* f : kListFileNames) std::filesystem::copy_file(BuildBinDir() + "/" + f, dir + "/" + f);
+}
+
 std::string SourceDir() { return QUORVEL_TEST_SOURCE_DIR; }
 
 }  // namespace quorvel::test

@@ -33,6 +33,8 @@ std::string ReadFile(const std::string& path);
 std::string CrLf(const std::vector<std::string>& lines);
 // The folder holding the installed list files of this build (beside the programs).
 std::string BuildBinDir();
+// Copies the six installed list files of this build into `dir`.
+void CopyInstalledLists(const std::string& dir);
 // The source tree's root.
 std::string SourceDir();
 

@@ -2,7 +2,7 @@
 find_package(GTest REQUIRED)
 include(GoogleTest)
 find_package(Qt6 REQUIRED COMPONENTS Widgets Test)
-add_executable(dict_editor_tests ${CMAKE_CURRENT_LIST_DIR}/test_dict_editor.cpp ${CMAKE_CURRENT_LIST_DIR}/FakeDialogs_dict.h)
+add_executable(dict_editor_tests ${CMAKE_CURRENT_LIST_DIR}/test_dict_editor.cpp)
 target_include_directories(dict_editor_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(dict_editor_tests PRIVATE quorvel_dict_ui quorvel_test_support
                       Qt6::Test GTest::gtest)

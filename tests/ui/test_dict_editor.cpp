@@ -16,7 +16,7 @@
 #include <memory>
 #include <set>
 
-#include "FakeDialogs_dict.h"
+#include "FakeDialogs.h"
 #include "Files.h"
 #include "NameRomanizer.h"
 #include "TestSupport.h"
@@ -31,7 +31,7 @@ using quorvel::test::G;
 using quorvel::test::ReadFile;
 using quorvel::test::TempDir;
 using quorvel::test::WriteFile;
-using Kind = FakeDialogs::Kind;
+using Kind = RecordingDialogs::Kind;
 
 QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
 
@@ -59,7 +59,7 @@ class DictEditorTest : public ::testing::Test {
   void SetUp() override { data_.LoadPinyinLists(); }
   void TearDown() override {
     quorvel::SetReplaceFailureForTest(0, 0);
-    EXPECT_TRUE(dialogs_.TakeShown().empty()) << "dialogs left unchecked";
+    EXPECT_TRUE(dialogs_.Take().empty()) << "dialogs left unchecked";
   }
 
   // Creates the window as the program does (after the lists are loaded) and shows it.
@@ -102,7 +102,7 @@ class DictEditorTest : public ::testing::Test {
 
   TempDir dir_;
   PronunciationData data_{dir_.Path()};
-  FakeDialogs dialogs_;
+  RecordingDialogs dialogs_;
   const WindowKind* kind_ = &kWindows[0];
   std::unique_ptr<DictEditor> window_;
 };
@@ -201,19 +201,19 @@ TEST_F(DictEditorTest, DeletingAsksFirstAndTheOnlyEntryLeavesTwoEmptyFiles) {
   Open();
   // Nothing selected: nothing asked, nothing done.
   C().btn_del->click();
-  EXPECT_TRUE(dialogs_.TakeShown().empty());
+  EXPECT_TRUE(dialogs_.Take().empty());
 
   ClickLine(0);
-  dialogs_.AnswerNext(false);
+  dialogs_.AnswerConfirm(false);
   C().btn_del->click();
-  const std::vector<FakeDialogs::Shown> question{{Kind::kConfirm, Q("确认要删除  字 Zi  吗？")}};
-  EXPECT_EQ(dialogs_.TakeShown(), question);
+  const std::vector<RecordingDialogs::Call> question{{Kind::kConfirm, Q("确认要删除  字 Zi  吗？")}};
+  EXPECT_EQ(dialogs_.Take(), question);
   EXPECT_EQ(Keys(), G("字") + "\r\n");
   EXPECT_EQ(ListLines().size(), 1);
 
-  dialogs_.AnswerNext(true);
+  dialogs_.AnswerConfirm(true);
   C().btn_del->click();
-  EXPECT_EQ(dialogs_.TakeShown(), question);
+  EXPECT_EQ(dialogs_.Take(), question);
   EXPECT_EQ(Keys(), "");
   EXPECT_EQ(Readings(), "");
   EXPECT_TRUE(ListLines().isEmpty());
@@ -224,16 +224,16 @@ TEST_F(DictEditorTest, DeletingAsksFirstAndTheOnlyEntryLeavesTwoEmptyFiles) {
 TEST_F(DictEditorTest, ClearingRemovesBothFilesAfterConfirmationAndTheNextAddRecreatesThem) {
   Seed({G("张"), G("李")}, {"zhang", "li"});
   Open();
-  const FakeDialogs::Shown question{Kind::kConfirm, Q("确认要清空所有自定义拼音吗？")};
-  dialogs_.AnswerNext(false);
+  const RecordingDialogs::Call question{Kind::kConfirm, Q("确认要清空所有自定义拼音吗？")};
+  dialogs_.AnswerConfirm(false);
   C().btn_clear->click();
-  EXPECT_EQ(dialogs_.TakeShown(), std::vector{question});
+  EXPECT_EQ(dialogs_.Take(), std::vector{question});
   EXPECT_EQ(ListLines().size(), 2);
   EXPECT_TRUE(quorvel::PathExists(KeyPath()));
 
-  dialogs_.AnswerNext(true);
+  dialogs_.AnswerConfirm(true);
   C().btn_clear->click();
-  EXPECT_EQ(dialogs_.TakeShown(), std::vector{question});
+  EXPECT_EQ(dialogs_.Take(), std::vector{question});
   EXPECT_TRUE(FolderContents(dir_.Path()).empty());
   EXPECT_TRUE(ListLines().isEmpty());
 
@@ -263,7 +263,7 @@ TEST_F(DictEditorTest, SearchTrimsTheKeyAndTheFirstEntryWins) {
   C().edt_han->setText(Q(" 王"));
   C().edt_pinyin->setText("wang");
   C().btn_search->click();
-  EXPECT_EQ(dialogs_.TakeShown(), (std::vector<FakeDialogs::Shown>{{Kind::kMessage, Q("没有找到：   王")}}));
+  EXPECT_EQ(dialogs_.Take(), (std::vector<RecordingDialogs::Call>{{Kind::kMessage, Q("没有找到：   王")}}));
   EXPECT_EQ(C().edt_pinyin->text(), QString());
 }
 
@@ -376,7 +376,7 @@ TEST_F(DictEditorTest, TextThatCannotBeStoredIsRefusedWithAMessage) {
     SCOPED_TRACE(c.why);
     Fill(Q(c.key), Q(c.reading));
     C().btn_add->click();
-    auto shown = dialogs_.TakeShown();
+    auto shown = dialogs_.Take();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].kind, Kind::kMessage);
     EXPECT_TRUE(shown[0].text.contains(Q(c.named))) << shown[0].text.toStdString();
@@ -409,16 +409,16 @@ TEST_F(DictEditorTest, AFailedWriteShowsTheErrorAndLeavesFilesAndListAsTheyWere)
       {"append, read-only when renaming", 3, EROFS, "File access denied.",
        [&] { Fill(Q("王"), "wang"); C().btn_add->click(); }},
       {"delete, disk full on the first temporary", 1, ENOSPC, "Disk full.",
-       [&] { dialogs_.AnswerNext(true); C().btn_del->click(); }},
+       [&] { dialogs_.AnswerConfirm(true); C().btn_del->click(); }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
     quorvel::SetReplaceFailureForTest(c.step, c.error);
     c.act();
     quorvel::SetReplaceFailureForTest(0, 0);
-    auto shown = dialogs_.TakeShown();
+    auto shown = dialogs_.Take();
     ASSERT_FALSE(shown.empty());
-    EXPECT_EQ(shown.back(), (FakeDialogs::Shown{Kind::kError, Q(c.shown)}));
+    EXPECT_EQ(shown.back(), (RecordingDialogs::Call{Kind::kError, Q(c.shown)}));
     EXPECT_EQ(Keys(), CrLf({G("张"), G("李")}));
     EXPECT_EQ(Readings(), CrLf({"zhang", "li"}));
     EXPECT_EQ(FolderContents(dir_.Path()), folder);
@@ -452,7 +452,7 @@ TEST_F(DictEditorTest, FilesChangedByAnotherProgramAreShownBeforeTheWindowActsOn
   // Line 1 was 李; in the files it is now 张. Deleting it must not hit the wrong entry: the list
   // is brought up to date, the selection goes, and the delete does nothing.
   C().btn_del->click();
-  EXPECT_TRUE(dialogs_.TakeShown().empty());
+  EXPECT_TRUE(dialogs_.Take().empty());
   EXPECT_EQ(ListLines(), (QStringList{Q("王 wang"), Q("张 zhang"), Q("李 li")}));
   EXPECT_EQ(Selected(), -1);
   EXPECT_EQ(Keys(), CrLf({G("王"), G("张"), G("李")}));
