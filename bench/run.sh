@@ -6,6 +6,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+"$root/scripts/deps.sh" bench
 cmake --build "$build" --target quorvel-cli bench_lookup >/dev/null
 python3 "$root/bench/make_names.py" 1000000 "$work/names_gbk.txt" "$work/names_utf8.txt"
 ls -l "$work"/names_*.txt
