@@ -48,16 +48,7 @@ int Fail(const std::string& message) {
 
 std::string ReadStdin() {
   std::string data;
-  char buf[1 << 16];
-  for (;;) {
-    ssize_t n = ::read(0, buf, sizeof buf);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      quorvel::ThrowInOut(errno);
-    }
-    data.append(buf, static_cast<size_t>(n));
-  }
+  if (int e = quorvel::ReadFromDescriptor(0, data)) quorvel::ThrowInOut(e);
   return data;
 }
 

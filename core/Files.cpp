@@ -82,20 +82,26 @@ std::string ReadWholeFile(const std::string& path, bool* missing) {
     throw FileOpenError(path, EISDIR);
   }
   if (st.st_size > 0) data.reserve(static_cast<size_t>(st.st_size));
-  char buf[1 << 16];
-  for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      int e = errno;
-      ::close(fd);
-      throw FileOpenError(path, e);
-    }
-    data.append(buf, static_cast<size_t>(n));
+  if (int e = ReadFromDescriptor(fd, data)) {
+    ::close(fd);
+    throw FileOpenError(path, e);
   }
   ::close(fd);
   return data;
+}
+
+int ReadFromDescriptor(int fd, std::string& out, size_t maxBytes) {
+  char buf[1 << 16];
+  while (out.size() < maxBytes) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n == 0) return 0;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    out.append(buf, static_cast<size_t>(n));
+  }
+  return 0;
 }
 
 std::vector<std::string> SplitLines(std::string_view text) {

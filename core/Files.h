@@ -23,6 +23,10 @@ bool PathExists(const std::string& path);        // anything at all, a dangling 
 // when nothing is there at all.
 std::string ReadWholeFile(const std::string& path, bool* missing = nullptr);
 
+// Appends what an open file descriptor holds to `out`, reading on until its end or until `out`
+// holds at least `maxBytes`. Returns 0, or the errno of a failed read. Does not close `fd`.
+int ReadFromDescriptor(int fd, std::string& out, size_t maxBytes = static_cast<size_t>(-1));
+
 // Splits text into lines: a line ends at CR LF, a lone CR or a lone LF; a terminator after the
 // last line adds no line; an empty line is an empty item; a NUL byte ends the text.
 // No trimming and no conversion.

@@ -23,17 +23,9 @@ bool ReadSettingsFile(const std::string& path, std::string& text) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) ThrowInOut(errno, path);
   text.clear();
-  char buf[4096];
-  while (text.size() < kMaxSettingsBytes) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      int e = errno;
-      ::close(fd);
-      ThrowInOut(e, path);
-    }
-    text.append(buf, static_cast<size_t>(n));
+  if (int e = ReadFromDescriptor(fd, text, kMaxSettingsBytes)) {
+    ::close(fd);
+    ThrowInOut(e, path);
   }
   ::close(fd);
   return true;
