@@ -1,10 +1,7 @@
 // quorvel-cli: the command-line converter. Same engine and messages as the desktop program; it
 // asks no question and opens nothing. Exit status: 0 done, 1 the conversion failed, 2 usage.
-#include <fcntl.h>
 #include <getopt.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +10,7 @@
 #include "BatchConversion.h"
 #include "Errors.h"
 #include "Files.h"
+#include "Version.h"
 
 namespace {
 
@@ -46,48 +44,43 @@ int Fail(const std::string& message) {
   return 1;
 }
 
-std::string ReadStdin() {
-  std::string data;
-  if (int e = quorvel::ReadFromDescriptor(0, data)) quorvel::ThrowInOut(e);
-  return data;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
+  using quorvel::Separator;
   quorvel::ConversionOptions options;
   std::string dataDir = quorvel::ExecutableDir();
-  enum { kDataDir = 1000, kVersion };
+  enum { kDataDirOption = 1000, kVersionOption };
   static const option longOptions[] = {
       {"all-readings", no_argument, nullptr, 'a'},
       {"separator", required_argument, nullptr, 's'},
       {"wade-giles", no_argument, nullptr, 'w'},
       {"format", required_argument, nullptr, 'f'},
-      {"data-dir", required_argument, nullptr, kDataDir},
+      {"data-dir", required_argument, nullptr, kDataDirOption},
       {"help", no_argument, nullptr, 'h'},
-      {"version", no_argument, nullptr, kVersion},
+      {"version", no_argument, nullptr, kVersionOption},
       {nullptr, 0, nullptr, 0}};
   opterr = 0;
   for (;;) {
     int c = getopt_long(argc, argv, ":as:wf:h", longOptions, nullptr);
     if (c == -1) break;
     switch (c) {
-      case 'a': options.polyphoneMode = 1; break;
-      case 'w': options.wadeGiles = true; break;
+      case 'a': options.readings = quorvel::Readings::kAll; break;
+      case 'w': options.romanization = quorvel::Romanization::kWadeGiles; break;
       case 's':
-        if (std::strcmp(optarg, "hyphen") == 0) options.separatorMode = 0;
-        else if (std::strcmp(optarg, "space") == 0) options.separatorMode = 1;
-        else if (std::strcmp(optarg, "none") == 0) options.separatorMode = 2;
+        if (std::strcmp(optarg, "hyphen") == 0) options.separator = Separator::kHyphen;
+        else if (std::strcmp(optarg, "space") == 0) options.separator = Separator::kSpace;
+        else if (std::strcmp(optarg, "none") == 0) options.separator = Separator::kNone;
         else return UsageError(std::string("invalid separator '") + optarg + "' (hyphen, space or none)");
         break;
       case 'f':
         if (std::strlen(optarg) != 1 || optarg[0] < '0' || optarg[0] > '9')
           return UsageError(std::string("invalid format '") + optarg + "' (0 to 9)");
-        options.nameFormat = optarg[0] - '0';
+        options.format = quorvel::NameFormatFromNumber(optarg[0] - '0');
         break;
-      case kDataDir: dataDir = optarg; break;
+      case kDataDirOption: dataDir = optarg; break;
       case 'h': std::fputs(kUsage, stdout); return 0;
-      case kVersion: std::puts("quorvel-cli 2.0.2"); return 0;
+      case kVersionOption: std::printf("quorvel-cli %s\n", quorvel::kVersion); return 0;
       case ':': return UsageError(std::string("option '") + argv[optind - 1] + "' needs a value");
       default: return UsageError(std::string("unknown option '") + argv[optind - 1] + "'");
     }
@@ -95,35 +88,17 @@ int main(int argc, char** argv) {
   if (optind >= argc) return UsageError("missing SOURCE");
   if (argc - optind > 2) return UsageError("too many arguments");
   const std::string source = argv[optind];
-  std::string target = optind + 1 < argc ? argv[optind + 1] : (source == "-" ? "-" : quorvel::ProposeTargetName(source));
+  const std::string target = optind + 1 < argc ? argv[optind + 1]
+                             : source == quorvel::kStandardStream ? source
+                             : quorvel::ProposeTargetName(source);
 
   try {
-    quorvel::PronunciationData data(dataDir);
-    data.LoadPinyinLists();
-    if (target != "-") quorvel::CreateTargetFolder(target);
-    if (source == "-") {
-      std::string bytes = ReadStdin();
-      if (target == "-") {
-        quorvel::ConvertBytes(data, bytes, 1, "standard output", options);
-      } else {
-        int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (fd < 0) quorvel::ThrowInOut(errno, target);
-        try {
-          quorvel::ConvertBytes(data, bytes, fd, target, options);
-        } catch (...) {
-          ::close(fd);
-          throw;
-        }
-        if (::close(fd) != 0) quorvel::ThrowInOut(errno, target);
-      }
-      return 0;
-    }
-    if (!quorvel::IsExistingFile(source)) return Fail("没找到源文件,请选择 (" + source + ")");
-    if (target == "-") {
-      quorvel::ConvertBytes(data, quorvel::ReadWholeFile(source), 1, "standard output", options);
-    } else {
-      quorvel::ConvertFile(data, source, target, options);
-    }
+    quorvel::ListFiles lists(dataDir);
+    lists.Load();
+    if (target != quorvel::kStandardStream) quorvel::CreateTargetFolder(target);
+    if (source != quorvel::kStandardStream && !quorvel::IsExistingFile(source))
+      return Fail("没找到源文件,请选择 (" + source + ")");
+    quorvel::ConvertFile(lists, source, target, options);
   } catch (const quorvel::Error& e) {
     return Fail(e.what());
   } catch (const std::exception& e) {

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "NameRomanizer.h"
-#include "untChDatabase.h"
+#include "BuiltinTable.h"
+#include "ListFiles.h"
+#include "ReadingLookup.h"
 
 namespace {
 
@@ -29,7 +31,7 @@ const std::string& DataDir() {
 
 std::vector<std::string> Keys() {
   std::vector<std::string> keys;
-  for (int i = 0; i < quorvel::CharTableSize; i += 97) keys.push_back(quorvel::CharHan[i]);
+  for (int i = 0; i < quorvel::kBuiltinRowCount; i += 97) keys.push_back(quorvel::kBuiltinKeys[i]);
   return keys;
 }
 
@@ -38,27 +40,30 @@ void Touch(const std::string& path, int n) {
   f << "x" << n << "\r\n";
 }
 
-template <quorvel::PronunciationData::ChangeWatch kWatch>
+template <quorvel::ListFiles::ChangeWatch kWatch>
 void BM_LookupUnchanged(benchmark::State& state) {
-  quorvel::PronunciationData data(DataDir(), kWatch);
+  quorvel::ListFiles lists(DataDir(), kWatch);
   const auto keys = Keys();
-  const quorvel::LookupOptions options{state.range(0) != 0, state.range(1) != 0};
+  const quorvel::LookupOptions options{
+      state.range(0) != 0 ? quorvel::Readings::kAll : quorvel::Readings::kFirst,
+      state.range(1) != 0 ? quorvel::Romanization::kWadeGiles : quorvel::Romanization::kPinyin};
   size_t i = 0;
   for (auto _ : state) {
-    auto r = data.LookupReading(keys[i++ % keys.size()], options);
+    lists.Refresh();
+    auto r = quorvel::ReadingOf(lists, keys[i++ % keys.size()], options);
     benchmark::DoNotOptimize(r);
   }
   state.SetItemsProcessed(state.iterations());
-  state.counters["reloads"] = static_cast<double>(data.LoadCount());
+  state.counters["reloads"] = static_cast<double>(lists.LoadCount());
 }
-BENCHMARK_TEMPLATE(BM_LookupUnchanged, quorvel::PronunciationData::ChangeWatch::kAuto)
+BENCHMARK_TEMPLATE(BM_LookupUnchanged, quorvel::ListFiles::ChangeWatch::kAuto)
     ->ArgNames({"all", "wade"})->Args({0, 0})->Args({1, 1});
-BENCHMARK_TEMPLATE(BM_LookupUnchanged, quorvel::PronunciationData::ChangeWatch::kCompareFiles)
+BENCHMARK_TEMPLATE(BM_LookupUnchanged, quorvel::ListFiles::ChangeWatch::kCompareFiles)
     ->ArgNames({"all", "wade"})->Args({0, 0});
 
-template <quorvel::PronunciationData::ChangeWatch kWatch>
+template <quorvel::ListFiles::ChangeWatch kWatch>
 void BM_LookupFileChangedEvery10000(benchmark::State& state) {
-  quorvel::PronunciationData data(DataDir(), kWatch);
+  quorvel::ListFiles lists(DataDir(), kWatch);
   const auto keys = Keys();
   const std::string target = DataDir() + "/define_wei_han.dll";
   std::filesystem::copy_file(target, DataDir() + "/saved.dll", std::filesystem::copy_options::overwrite_existing);
@@ -66,23 +71,24 @@ void BM_LookupFileChangedEvery10000(benchmark::State& state) {
   int edits = 0;
   for (auto _ : state) {
     if (++i % 10000 == 0) Touch(target, ++edits);
-    auto r = data.LookupReading(keys[i % keys.size()], {});
+    lists.Refresh();
+    auto r = quorvel::ReadingOf(lists, keys[i % keys.size()], {});
     benchmark::DoNotOptimize(r);
   }
   std::filesystem::rename(DataDir() + "/saved.dll", target);
   state.SetItemsProcessed(state.iterations());
-  state.counters["reloads"] = static_cast<double>(data.LoadCount());
+  state.counters["reloads"] = static_cast<double>(lists.LoadCount());
 }
-BENCHMARK_TEMPLATE(BM_LookupFileChangedEvery10000, quorvel::PronunciationData::ChangeWatch::kAuto);
+BENCHMARK_TEMPLATE(BM_LookupFileChangedEvery10000, quorvel::ListFiles::ChangeWatch::kAuto);
 
 void BM_RomanizeName(benchmark::State& state) {
-  quorvel::PronunciationData data(DataDir());
+  quorvel::ListFiles lists(DataDir());
   const auto keys = Keys();
   std::vector<std::string> names;
   for (size_t i = 0; i + 2 < keys.size(); ++i) names.push_back(keys[i] + keys[i + 1] + keys[i + 2]);
   size_t i = 0;
   for (auto _ : state) {
-    auto r = quorvel::RomanizeName(data, names[i++ % names.size()], {});
+    auto r = quorvel::RomanizeName(lists, names[i++ % names.size()], {});
     benchmark::DoNotOptimize(r);
   }
   state.SetItemsProcessed(state.iterations());

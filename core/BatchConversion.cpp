@@ -12,30 +12,6 @@
 
 namespace quorvel {
 
-const char* EncodingName(SourceEncoding encoding) {
-  switch (encoding) {
-    case SourceEncoding::kGbk: return "GBK";
-    case SourceEncoding::kUtf8: return "UTF-8";
-    case SourceEncoding::kUtf8Bom: return "UTF-8 (byte-order mark)";
-    case SourceEncoding::kUtf16Le: return "UTF-16LE";
-    case SourceEncoding::kUtf16Be: return "UTF-16BE";
-  }
-  return "?";
-}
-
-SourceEncoding DetectEncoding(std::string_view bytes) {
-  // EF BB BF also begins the GBK name 锘亏: a mark counts when UTF-8 really follows it.
-  if (bytes.starts_with("\xEF\xBB\xBF") && (IsValidUtf8(bytes.substr(3)) || !LooksLikeGb2312(bytes)))
-    return SourceEncoding::kUtf8Bom;
-  if (bytes.starts_with("\xFF\xFE")) return SourceEncoding::kUtf16Le;
-  if (bytes.starts_with("\xFE\xFF")) return SourceEncoding::kUtf16Be;
-  // A short GBK name can happen to be valid UTF-8 too (three characters in six bytes); GBK text
-  // pairs into GB2312 characters, Unicode text read as GBK practically never does.
-  if (HasUtf8Ideograph(bytes) && IsValidUtf8(bytes) && !LooksLikeGb2312(bytes))
-    return SourceEncoding::kUtf8;
-  return SourceEncoding::kGbk;
-}
-
 std::string ProposeTargetName(const std::string& sourcePath) {
   size_t nameStart = sourcePath.find_last_of('/');
   nameStart = nameStart == std::string::npos ? 0 : nameStart + 1;
@@ -102,22 +78,15 @@ bool IsAscii(std::string_view s) {
 
 }  // namespace
 
-BatchReport ConvertBytes(PronunciationData& data, std::string_view source, int targetFd,
+BatchReport ConvertBytes(ListFiles& lists, std::string_view source, int targetFd,
                          const std::string& targetName, const ConversionOptions& options,
                          const ProgressFn& progress) {
   BatchReport report;
   report.encoding = DetectEncoding(source);
-  std::string converted;
-  std::string_view text = source;
-  switch (report.encoding) {
-    case SourceEncoding::kGbk: break;
-    case SourceEncoding::kUtf8: converted = Utf8ToGbk(source); break;
-    case SourceEncoding::kUtf8Bom: converted = Utf8ToGbk(source.substr(3)); break;
-    case SourceEncoding::kUtf16Le: converted = Utf8ToGbk(Utf16ToUtf8(source.substr(2), true)); break;
-    case SourceEncoding::kUtf16Be: converted = Utf8ToGbk(Utf16ToUtf8(source.substr(2), false)); break;
-  }
-  if (report.encoding != SourceEncoding::kGbk) text = converted;
   const bool unicodeTarget = report.encoding != SourceEncoding::kGbk;
+  std::string converted;
+  std::string_view text = source;  // a GBK source is used in place, not copied
+  if (unicodeTarget) text = converted = SourceToGbk(source, report.encoding);
 
   const size_t total = progress ? CountLines(text) : 0;
   constexpr size_t kProgressEvery = 1 << 16;
@@ -126,9 +95,9 @@ BatchReport ConvertBytes(PronunciationData& data, std::string_view source, int t
   try {
     ForEachLine(text, [&](std::string_view line) {
       // One change check per name: all lookups of a name see one state of the list files.
-      data.Refresh();
+      lists.Refresh();
       size_t start = buf.size();
-      AppendRomanizedName(buf, data, line, options);
+      AppendRomanizedName(buf, lists, line, options);
       if (unicodeTarget && !IsAscii(std::string_view(buf).substr(start))) {
         std::string utf8 = GbkToUtf8(std::string_view(buf).substr(start));
         buf.resize(start);
@@ -152,16 +121,23 @@ BatchReport ConvertBytes(PronunciationData& data, std::string_view source, int t
   return report;
 }
 
-BatchReport ConvertFile(PronunciationData& data, const std::string& sourcePath,
+BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
                         const std::string& targetPath, const ConversionOptions& options,
                         const ProgressFn& progress) {
   // Read the source whole before the target is created or emptied: the two may be one file.
-  std::string source = ReadWholeFile(sourcePath);
+  std::string source;
+  if (sourcePath == kStandardStream) {
+    if (int e = ReadFromDescriptor(STDIN_FILENO, source)) ThrowInOut(e);
+  } else {
+    source = ReadWholeFile(sourcePath);
+  }
+  if (targetPath == kStandardStream)
+    return ConvertBytes(lists, source, STDOUT_FILENO, "standard output", options, progress);
   int fd = ::open(targetPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) ThrowInOut(errno, targetPath);
   BatchReport report;
   try {
-    report = ConvertBytes(data, source, fd, targetPath, options, progress);
+    report = ConvertBytes(lists, source, fd, targetPath, options, progress);
   } catch (...) {
     ::close(fd);
     throw;

@@ -1,13 +1,14 @@
 // A names file in, a romanized file out, line for line.
 //
-// The source is read whole before the target is created or emptied, so a target equal to the
-// source ends up holding the converted lines. Every output line ends with CR LF. GBK is the
-// default encoding; a source with a UTF-8 or UTF-16 byte-order mark, or a source that is valid
-// UTF-8 holding UTF-8 ideographs, is read as Unicode and its target is written in UTF-8.
+// Either side may be "-" (kStandardStream): standard input, standard output. The source is read
+// whole before the target is created or emptied, so a target equal to the source ends up holding
+// the converted lines. Every output line ends with CR LF. The source's encoding is detected
+// (DetectEncoding); a Unicode source gives a UTF-8 target, a GBK one GBK.
 //
-// Failures: a source that cannot be read raises FileOpenError ("Cannot open file ..."), a target
-// that cannot be created raises InOutError, both before anything is written; a failure while
-// converting or writing a line leaves the lines before it in the closed target and raises.
+// Failures: a source file that cannot be read raises FileOpenError ("Cannot open file ..."),
+// standard input that cannot be read InOutError, a target that cannot be created InOutError, all
+// before anything is written; a failure while converting or writing a line leaves the lines
+// before it in the closed target and raises.
 #pragma once
 
 #include <cstddef>
@@ -15,15 +16,10 @@
 #include <string>
 #include <string_view>
 
+#include "Encoding.h"
 #include "NameRomanizer.h"
 
 namespace quorvel {
-
-enum class SourceEncoding { kGbk, kUtf8, kUtf8Bom, kUtf16Le, kUtf16Be };
-const char* EncodingName(SourceEncoding encoding);
-
-// Decides how a source is encoded (see above).
-SourceEncoding DetectEncoding(std::string_view bytes);
 
 // The proposed target for a source: "_en" inserted before the first "." of the file name
 // (names.old.txt -> names_en.old.txt; a hidden file's leading dot does not count); a name
@@ -41,15 +37,18 @@ struct BatchReport {
   SourceEncoding encoding = SourceEncoding::kGbk;
 };
 
-// Converts `sourcePath` into `targetPath` (both plain file paths). The caller has checked that the
-// source exists (the window shows its own message otherwise).
-BatchReport ConvertFile(PronunciationData& data, const std::string& sourcePath,
+inline constexpr char kStandardStream[] = "-";
+
+// Converts `sourcePath` into `targetPath`, each a file path or kStandardStream. The caller has
+// checked that a source path names a file (the window and the command line each word their own
+// message otherwise) and created the target's folder (CreateTargetFolder).
+BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
                         const std::string& targetPath, const ConversionOptions& options,
                         const ProgressFn& progress = {});
 
 // Converts source bytes already in memory and writes the result to an open file descriptor
-// (`targetName` names it in messages). Used by the command-line converter for "-".
-BatchReport ConvertBytes(PronunciationData& data, std::string_view source, int targetFd,
+// (`targetName` names it in messages); the descriptor stays open.
+BatchReport ConvertBytes(ListFiles& lists, std::string_view source, int targetFd,
                          const std::string& targetName, const ConversionOptions& options,
                          const ProgressFn& progress = {});
 

@@ -9,34 +9,8 @@
 
 namespace quorvel {
 
-namespace {
-
-// Length of the UTF-8 sequence at the start of `text` and its code point; 0 when invalid.
-size_t DecodeUtf8(std::string_view text, char32_t* cp) {
-  auto lead = static_cast<unsigned char>(text[0]);
-  size_t len = lead < 0x80 ? 1 : lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 && lead <= 0xEF ? 3
-             : lead >= 0xC2 && lead <= 0xDF ? 2 : 0;
-  if (len == 0 || len > text.size()) return 0;
-  char32_t v = len == 1 ? lead : lead & (0x7F >> len);
-  for (size_t k = 1; k < len; ++k) {
-    auto c = static_cast<unsigned char>(text[k]);
-    if ((c & 0xC0) != 0x80) return 0;
-    v = v << 6 | (c & 0x3F);
-  }
-  *cp = v;
-  return len;
-}
-
-}  // namespace
-
 bool FitsOnOneLine(std::string_view text) {
   return TrimControls(text).find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
-}
-
-std::string_view TrimControls(std::string_view text) {
-  while (!text.empty() && static_cast<unsigned char>(text.front()) <= 0x20) text.remove_prefix(1);
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= 0x20) text.remove_suffix(1);
-  return text;
 }
 
 int GbkCharBytes(char32_t codePoint) { return codePoint < 0x80 || codePoint == 0x20AC ? 1 : 2; }
@@ -71,15 +45,15 @@ std::optional<std::string> FirstCharOutsideGbk(std::string_view utf8) {
 
 std::string EntryLine(const DictionaryEntry& entry) { return entry.key + " " + entry.reading; }
 
-CustomDictionary::CustomDictionary(PronunciationData& data, Kind kind)
-    : data_(data),
+CustomDictionary::CustomDictionary(ListFiles& lists, Kind kind)
+    : lists_(lists),
       kind_(kind),
       keySlot_(kind == Kind::kStandard ? kDefineHanList : kDefineWeiHanList),
       readingSlot_(kind == Kind::kStandard ? kDefinePyList : kDefineWeiPyList) {}
 
 std::vector<DictionaryEntry> CustomDictionary::Entries() const {
-  const auto& keys = data_.List(keySlot_);
-  const auto& readings = data_.List(readingSlot_);
+  const auto& keys = lists_.List(keySlot_);
+  const auto& readings = lists_.List(readingSlot_);
   std::vector<DictionaryEntry> entries;
   entries.reserve(keys.size());
   for (size_t i = 0; i < keys.size(); ++i)
@@ -136,34 +110,34 @@ void CustomDictionary::Clear() {
   if (failure != 0) {
     // The failed delete is the news; a reload that fails too is retried by the next Refresh.
     try {
-      data_.LoadPinyinLists();
+      lists_.Load();
     } catch (const Error&) {
     }
     ThrowInOut(failure, failedPath);
   }
-  data_.LoadPinyinLists();
+  lists_.Load();
 }
 
 std::optional<std::size_t> CustomDictionary::Find(std::string_view key) const {
   key = TrimControls(key);
-  const auto& keys = data_.List(keySlot_);
+  const auto& keys = lists_.List(keySlot_);
   for (size_t i = 0; i < keys.size(); ++i)
     if (keys[i] == key) return i;
   return std::nullopt;
 }
 
 void CustomDictionary::Write(const std::vector<DictionaryEntry>& entries) {
-  std::string keys, readings;
+  std::vector<std::string> keys, readings;
+  keys.reserve(entries.size());
+  readings.reserve(entries.size());
   for (const auto& entry : entries) {
-    keys += entry.key;
-    keys += "\r\n";
-    readings += entry.reading;
-    readings += "\r\n";
+    keys.push_back(entry.key);
+    readings.push_back(entry.reading);
   }
   // Both files in one replacement: a failure part way must never leave a new key file beside
   // an old reading file, which would pair every key with the wrong reading.
-  ReplaceFilesAtomically({{KeyPath(), keys}, {ReadingPath(), readings}});
-  data_.LoadPinyinLists();
+  ReplaceFilesAtomically({{KeyPath(), ListFileText(keys)}, {ReadingPath(), ListFileText(readings)}});
+  lists_.Load();
 }
 
 }  // namespace quorvel

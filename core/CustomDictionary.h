@@ -1,16 +1,17 @@
 // The custom dictionaries: the user's own readings, one pair of list files per romanization.
 //
-// A CustomDictionary edits one pair (key file, reading file) through the lists that
-// PronunciationData holds for it. Entry i is key[i] with reading[i]; there are as many entries
-// as key lines. A reading file shorter than its key file (only editing outside the program makes
-// one) gives the entries past its end an empty reading; a longer one has its extra lines ignored.
-// Either way the next write stores one reading line per key line, so the pair is whole again.
+// A CustomDictionary edits one pair (key file, reading file) through the lists that ListFiles
+// holds for it. Entry i is key[i] with reading[i]; there are as many entries as key lines. A
+// reading file shorter than its key file (only editing outside the program makes one) gives the
+// entries past its end an empty reading; a longer one has its extra lines ignored. Either way the
+// next write stores one reading line per key line, so the pair is whole again.
 //
-// Every change rewrites both files together through ReplaceFilesAtomically, each line ended by
-// CR LF, and then reloads the lists, so the next lookup sees it. A failed write throws InOutError
-// and leaves both old files and the lists as they were. Keys and readings are GBK bytes, trimmed
-// of the bytes 0x00 to 0x20 at both ends; a key or reading holding a line break or a zero byte
-// inside would tear the pair apart and is refused with quorvel::Error before anything is written.
+// Every change rewrites both files together through ReplaceFilesAtomically in the list-file
+// format (ListFileText), and then reloads the lists, so the next lookup sees it. A failed write
+// throws InOutError and leaves both old files and the lists as they were. Keys and readings are
+// GBK bytes, trimmed at both ends by TrimControls; a key or reading holding a line break or a
+// zero byte inside would tear the pair apart and is refused with quorvel::Error before anything
+// is written.
 //
 // No Qt here: the windows convert their text with Encoding.h and check it with the helpers below.
 #pragma once
@@ -21,15 +22,13 @@
 #include <string_view>
 #include <vector>
 
-#include "untChDatabase.h"
+#include "Encoding.h"
+#include "Files.h"
+#include "ListFiles.h"
 
 namespace quorvel {
 
 // ---- Text helpers ---------------------------------------------------------------------------
-
-// The text without the bytes 0x00 to 0x20 at either end. GBK bytes of a Chinese character are
-// all above 0x3F and the full-width space is A1 A1, so neither is ever cut.
-std::string_view TrimControls(std::string_view text);
 
 // False when the trimmed text still holds a line break or a zero byte, which would split an
 // entry over two lines of its file.
@@ -38,7 +37,8 @@ bool FitsOnOneLine(std::string_view text);
 // Bytes one character takes in GBK: 1 for ASCII and the euro sign (0x80), 2 for everything else.
 // A character GBK cannot hold also counts 2, the size of the stand-in the engine uses for it.
 int GbkCharBytes(char32_t codePoint);
-// GbkCharBytes summed over a UTF-8 text (a byte that is not valid UTF-8 counts 1).
+// GbkCharBytes summed over a UTF-8 text (DecodeUtf8; each byte that does not start a valid
+// sequence, such as an overlong form or a surrogate, counts 1).
 std::size_t GbkByteCount(std::string_view utf8);
 
 // The first character of a UTF-8 text that GBK cannot hold (or its first invalid byte), or
@@ -61,17 +61,17 @@ class CustomDictionary {
  public:
   enum class Kind { kStandard, kWadeGiles };
 
-  CustomDictionary(PronunciationData& data, Kind kind);
+  CustomDictionary(ListFiles& lists, Kind kind);
 
   Kind GetKind() const { return kind_; }
   ListSlot KeySlot() const { return keySlot_; }
   ListSlot ReadingSlot() const { return readingSlot_; }
-  std::string KeyPath() const { return data_.ListPath(keySlot_); }
-  std::string ReadingPath() const { return data_.ListPath(readingSlot_); }
+  std::string KeyPath() const { return lists_.ListPath(keySlot_); }
+  std::string ReadingPath() const { return lists_.ListPath(readingSlot_); }
 
   // Reloads the lists if any list file changed since they were loaded (FileOpenError when one
   // exists but cannot be read). Entries() and Find() read the lists as the last load left them.
-  void Refresh() { data_.Refresh(); }
+  void Refresh() { lists_.Refresh(); }
 
   std::vector<DictionaryEntry> Entries() const;
   std::vector<std::string> Lines() const;  // EntryLine of every entry, in order
@@ -100,7 +100,7 @@ class CustomDictionary {
  private:
   void Write(const std::vector<DictionaryEntry>& entries);
 
-  PronunciationData& data_;
+  ListFiles& lists_;
   Kind kind_;
   ListSlot keySlot_;
   ListSlot readingSlot_;

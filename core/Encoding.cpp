@@ -1,21 +1,20 @@
 #include "Encoding.h"
 
 #include <cerrno>
+#include <cstddef>
 #include <iconv.h>
 #include <stdexcept>
 
 namespace quorvel {
 
-namespace {
-
-// Decodes one UTF-8 sequence at `i`; returns its length, or 0 when it is not valid UTF-8.
-size_t Utf8Sequence(std::string_view s, size_t i, char32_t* cp) {
-  auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-  unsigned char c = b(i);
+size_t DecodeUtf8(std::string_view text, char32_t* codePoint) {
+  if (text.empty()) return 0;
+  auto b = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+  unsigned char c = b(0);
   size_t len;
   char32_t v;
   if (c < 0x80) {
-    *cp = c;
+    *codePoint = c;
     return 1;
   } else if (c >= 0xC2 && c <= 0xDF) {
     len = 2;
@@ -29,17 +28,19 @@ size_t Utf8Sequence(std::string_view s, size_t i, char32_t* cp) {
   } else {
     return 0;
   }
-  if (i + len > s.size()) return 0;
+  if (len > text.size()) return 0;
   for (size_t k = 1; k < len; ++k) {
-    if ((b(i + k) & 0xC0) != 0x80) return 0;
-    v = v << 6 | (b(i + k) & 0x3F);
+    if ((b(k) & 0xC0) != 0x80) return 0;
+    v = v << 6 | (b(k) & 0x3F);
   }
   if ((len == 3 && v < 0x800) || (len == 4 && (v < 0x10000 || v > 0x10FFFF)) ||
       (v >= 0xD800 && v <= 0xDFFF))
     return 0;
-  *cp = v;
+  *codePoint = v;
   return len;
 }
+
+namespace {
 
 bool IsIdeograph(char32_t cp) {
   return (cp >= 0x3400 && cp <= 0x4DBF) || (cp >= 0x4E00 && cp <= 0x9FFF) ||
@@ -100,7 +101,7 @@ class Iconv {
 bool IsValidUtf8(std::string_view text) {
   char32_t cp;
   for (size_t i = 0; i < text.size();) {
-    size_t len = Utf8Sequence(text, i, &cp);
+    size_t len = DecodeUtf8(text.substr(i), &cp);
     if (len == 0) return false;
     i += len;
   }
@@ -110,7 +111,7 @@ bool IsValidUtf8(std::string_view text) {
 bool HasUtf8Ideograph(std::string_view text) {
   char32_t cp;
   for (size_t i = 0; i < text.size();) {
-    size_t len = Utf8Sequence(text, i, &cp);
+    size_t len = DecodeUtf8(text.substr(i), &cp);
     if (len == 0) return false;
     if (IsIdeograph(cp)) return true;
     i += len;
@@ -134,7 +135,7 @@ std::string Utf8ToGbk(std::string_view utf8) {
   return cv.Convert(utf8, [&](std::string& rep, size_t pos) -> size_t {
     rep = kUnmappableGbk;
     char32_t cp;
-    size_t len = Utf8Sequence(utf8, pos, &cp);
+    size_t len = DecodeUtf8(utf8.substr(pos), &cp);
     return len == 0 ? 1 : len;
   });
 }
@@ -146,7 +147,7 @@ std::string Utf8ToGbkStrict(std::string_view utf8, bool* ok) {
     *ok = false;
     rep = "?";
     char32_t cp;
-    size_t len = Utf8Sequence(utf8, pos, &cp);
+    size_t len = DecodeUtf8(utf8.substr(pos), &cp);
     return len == 0 ? 1 : len;
   });
 }
@@ -165,6 +166,41 @@ std::string GbkToUtf8(std::string_view gbk) {
     rep = "?";
     return 1;
   });
+}
+
+const char* EncodingName(SourceEncoding encoding) {
+  switch (encoding) {
+    case SourceEncoding::kGbk: return "GBK";
+    case SourceEncoding::kUtf8: return "UTF-8";
+    case SourceEncoding::kUtf8Bom: return "UTF-8 (byte-order mark)";
+    case SourceEncoding::kUtf16Le: return "UTF-16LE";
+    case SourceEncoding::kUtf16Be: return "UTF-16BE";
+  }
+  return "?";
+}
+
+SourceEncoding DetectEncoding(std::string_view bytes) {
+  // EF BB BF also begins the GBK name 锘亏: a mark counts when UTF-8 really follows it.
+  if (bytes.starts_with("\xEF\xBB\xBF") && (IsValidUtf8(bytes.substr(3)) || !LooksLikeGb2312(bytes)))
+    return SourceEncoding::kUtf8Bom;
+  if (bytes.starts_with("\xFF\xFE")) return SourceEncoding::kUtf16Le;
+  if (bytes.starts_with("\xFE\xFF")) return SourceEncoding::kUtf16Be;
+  // A short GBK name can happen to be valid UTF-8 too (three characters in six bytes); GBK text
+  // pairs into GB2312 characters, Unicode text read as GBK practically never does.
+  if (HasUtf8Ideograph(bytes) && IsValidUtf8(bytes) && !LooksLikeGb2312(bytes))
+    return SourceEncoding::kUtf8;
+  return SourceEncoding::kGbk;
+}
+
+std::string SourceToGbk(std::string_view source, SourceEncoding encoding) {
+  switch (encoding) {
+    case SourceEncoding::kGbk: return std::string(source);
+    case SourceEncoding::kUtf8: return Utf8ToGbk(source);
+    case SourceEncoding::kUtf8Bom: return Utf8ToGbk(source.substr(3));
+    case SourceEncoding::kUtf16Le: return Utf8ToGbk(Utf16ToUtf8(source.substr(2), true));
+    case SourceEncoding::kUtf16Be: return Utf8ToGbk(Utf16ToUtf8(source.substr(2), false));
+  }
+  return std::string(source);
 }
 
 }  // namespace quorvel

@@ -110,6 +110,12 @@ std::vector<std::string> SplitLines(std::string_view text) {
   return lines;
 }
 
+std::string_view TrimControls(std::string_view text) {
+  while (!text.empty() && static_cast<unsigned char>(text.front()) <= 0x20) text.remove_prefix(1);
+  while (!text.empty() && static_cast<unsigned char>(text.back()) <= 0x20) text.remove_suffix(1);
+  return text;
+}
+
 void SetReplaceFailureForTest(int step, int errnoValue) {
   gFailStep = step;
   gFailErrno = errnoValue;

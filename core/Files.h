@@ -1,5 +1,6 @@
 // File helpers shared by the engine and the windows: where the program's files lie, reading a
-// file whole, splitting text into lines, and replacing files without ever leaving a torn one.
+// file whole, splitting text into lines and trimming them, and replacing files without ever
+// leaving a torn one.
 #pragma once
 
 #include <string>
@@ -49,6 +50,11 @@ void ForEachLine(std::string_view text, Fn&& line) {
   }
   if (start < n) line(text.substr(start));
 }
+
+// The text without the bytes 0x00 to 0x20 at either end: the one trim rule of names and
+// dictionary entries. GBK bytes of a Chinese character are all above 0x3F and the full-width
+// space is A1 A1, so neither is ever cut.
+std::string_view TrimControls(std::string_view text);
 
 // Replaces each file with its new content so that a failure leaves every old file whole:
 // all temporary files are written and synced first, then renamed over the old ones, then the

@@ -1,5 +1,7 @@
 #include "NameRomanizer.h"
 
+#include "Files.h"
+
 namespace quorvel {
 
 namespace {
@@ -37,13 +39,22 @@ void AppendUpperCased(std::string& out, std::string_view s) {
 
 }  // namespace
 
-void AppendRomanizedName(std::string& out, const PronunciationData& data, std::string_view line,
+NameFormat NameFormatFromNumber(int number) {
+  return number >= 0 && number < kNameFormatCount ? static_cast<NameFormat>(number) : NameFormat::kNone;
+}
+
+std::string RemoveSpaces(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text)
+    if (c != ' ') out.push_back(c);
+  return out;
+}
+
+void AppendRomanizedName(std::string& out, const ListFiles& lists, std::string_view line,
                          const ConversionOptions& options) {
-  // Clean: trim 0x00-0x20 at both ends, then drop every inner ASCII space.
-  size_t b = 0, e = line.size();
-  while (b < e && static_cast<unsigned char>(line[b]) <= 0x20) ++b;
-  while (e > b && static_cast<unsigned char>(line[e - 1]) <= 0x20) --e;
-  std::string_view trimmed = line.substr(b, e - b);
+  // Clean: trim both ends, then drop every inner ASCII space.
+  std::string_view trimmed = TrimControls(line);
   std::string cleanLong;
   std::string_view clean;
   if (trimmed.find(' ') == std::string_view::npos) {
@@ -60,45 +71,47 @@ void AppendRomanizedName(std::string& out, const PronunciationData& data, std::s
 
   // Surname: two characters when the current custom dictionary knows them, else one.
   std::string surname;
-  data.AppendReading(surname, p.substr(0, PrefixBytes(p, 2)), lookup, KeyRole::kSurname);
+  AppendReading(surname, lists, p.substr(0, PrefixBytes(p, 2)), lookup, KeyRole::kSurname);
   size_t pieceStart = 4;
   long pieces = static_cast<long>(n / 2) - 2;
   if (surname == kNoReading) {
     surname.clear();
-    data.AppendReading(surname, p.substr(0, PrefixBytes(p, 1)), lookup, KeyRole::kSurname);
+    AppendReading(surname, lists, p.substr(0, PrefixBytes(p, 1)), lookup, KeyRole::kSurname);
     pieceStart = 2;
     pieces = static_cast<long>(n / 2) - 1;
   }
 
   // Given name: two-byte pieces, joined by the separator.
   std::string given;
-  const char* separator = options.separatorMode == 0 ? "-" : options.separatorMode == 1 ? " " : "";
+  const char* separator = options.separator == Separator::kHyphen  ? "-"
+                          : options.separator == Separator::kSpace ? " "
+                                                                   : "";
   for (long k = 0; k < pieces; ++k) {
     if (k > 0) given += separator;
-    data.AppendReading(given, p.substr(pieceStart + 2 * static_cast<size_t>(k), 2), lookup);
+    AppendReading(given, lists, p.substr(pieceStart + 2 * static_cast<size_t>(k), 2), lookup);
   }
 
   const std::string& s = surname;
   const std::string& g = given;
-  switch (options.nameFormat) {
-    case 0: out += g; out += ' '; out += s; break;
-    case 1: AppendCapitalised(out, g); out += ' '; AppendCapitalised(out, s); break;
-    case 2: out += g; out += ' '; AppendUpperCased(out, s); break;
-    case 3: AppendCapitalised(out, g); out += ' '; AppendUpperCased(out, s); break;
-    case 4: out += g; out += s; break;
-    case 5: out += s; out += ' '; out += g; break;
-    case 6: AppendCapitalised(out, s); out += ' '; AppendCapitalised(out, g); break;
-    case 7: AppendUpperCased(out, s); out += ' '; out += g; break;
-    case 8: AppendUpperCased(out, s); out += ' '; AppendCapitalised(out, g); break;
-    case 9: out += s; out += g; break;
-    default: break;  // no format chosen: an empty line
+  switch (options.format) {
+    case NameFormat::kGivenSurname: out += g; out += ' '; out += s; break;
+    case NameFormat::kGivenSurnameCapitalised: AppendCapitalised(out, g); out += ' '; AppendCapitalised(out, s); break;
+    case NameFormat::kGivenSurnameUpper: out += g; out += ' '; AppendUpperCased(out, s); break;
+    case NameFormat::kGivenCapitalisedSurnameUpper: AppendCapitalised(out, g); out += ' '; AppendUpperCased(out, s); break;
+    case NameFormat::kGivenSurnameJoined: out += g; out += s; break;
+    case NameFormat::kSurnameGiven: out += s; out += ' '; out += g; break;
+    case NameFormat::kSurnameGivenCapitalised: AppendCapitalised(out, s); out += ' '; AppendCapitalised(out, g); break;
+    case NameFormat::kSurnameUpperGiven: AppendUpperCased(out, s); out += ' '; out += g; break;
+    case NameFormat::kSurnameUpperGivenCapitalised: AppendUpperCased(out, s); out += ' '; AppendCapitalised(out, g); break;
+    case NameFormat::kSurnameGivenJoined: out += s; out += g; break;
+    case NameFormat::kNone: break;  // no format chosen: an empty line
   }
 }
 
-std::string RomanizeName(PronunciationData& data, std::string_view line, const ConversionOptions& options) {
-  data.Refresh();
+std::string RomanizeName(ListFiles& lists, std::string_view line, const ConversionOptions& options) {
+  lists.Refresh();
   std::string out;
-  AppendRomanizedName(out, data, line, options);
+  AppendRomanizedName(out, lists, line, options);
   return out;
 }
 

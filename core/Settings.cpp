@@ -94,10 +94,30 @@ void WriteUiLanguage(const std::string& path, unsigned char language) {
   ReplaceFilesAtomically({{path, language == kUiEnglish ? "en\r\n" : "ch\r\n"}});
 }
 
+ConversionOptions OptionsFromControlIndexes(int polyphoneIndex, int separatorIndex, bool wadeGiles,
+                                            int formatIndex) {
+  ConversionOptions options;
+  options.readings = polyphoneIndex == 0 ? Readings::kFirst : Readings::kAll;
+  options.separator = separatorIndex == 0   ? Separator::kHyphen
+                      : separatorIndex == 1 ? Separator::kSpace
+                                            : Separator::kNone;
+  options.romanization = wadeGiles ? Romanization::kWadeGiles : Romanization::kPinyin;
+  options.format = NameFormatFromNumber(formatIndex);
+  return options;
+}
+
+ControlIndexes ControlIndexesOf(const ConversionOptions& options) {
+  return {options.readings == Readings::kFirst ? 0 : 1,
+          options.separator == Separator::kHyphen  ? 0
+          : options.separator == Separator::kSpace ? 1
+                                                   : 2,
+          options.romanization == Romanization::kWadeGiles, static_cast<int>(options.format)};
+}
+
 std::string FormatConversionSettings(const ConversionOptions& options) {
+  const ControlIndexes indexes = ControlIndexesOf(options);
   std::string text;
-  for (int value : {options.polyphoneMode, options.separatorMode, options.wadeGiles ? 1 : 0,
-                    options.nameFormat}) {
+  for (int value : {indexes.polyphone, indexes.separator, indexes.wadeGiles ? 1 : 0, indexes.format}) {
     text += std::to_string(value);
     text += "\r\n";
   }
@@ -112,14 +132,22 @@ bool ReadConversionSettings(const std::string& path, ConversionOptions& options)
   std::string text;
   if (!ReadSettingsFile(path, text)) return false;
   const std::vector<std::string> lines = SettingsLines(text, 4);
-  auto apply = [](int& setting, const std::string& line, int last) {
+  ControlIndexes indexes = ControlIndexesOf(options);
+  // Applied line by line: a bad line further down leaves the settings before it read.
+  auto store = [&] {
+    options = OptionsFromControlIndexes(indexes.polyphone, indexes.separator, indexes.wadeGiles,
+                                        indexes.format);
+  };
+  auto apply = [&](int& setting, const std::string& line, int last) {
     int value = ParseSettingsInteger(line);
     if (value >= 0 && value <= last) setting = value;
+    store();
   };
-  apply(options.polyphoneMode, lines[0], 1);
-  apply(options.separatorMode, lines[1], 2);
-  options.wadeGiles = lines[2] == "1";
-  apply(options.nameFormat, lines[3], 9);
+  apply(indexes.polyphone, lines[0], 1);
+  apply(indexes.separator, lines[1], 2);
+  indexes.wadeGiles = lines[2] == "1";
+  store();
+  apply(indexes.format, lines[3], kNameFormatCount - 1);
   return true;
 }
 

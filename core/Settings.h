@@ -3,10 +3,10 @@
 // config.db, the interface language: one line, "en" (English) or "ch" (Chinese), then CR LF.
 // Only an exact "en" on the first line means English; anything else, or no file, means Chinese.
 //
-// config1.dll, the four conversion choices as item indexes of the main window's controls: one
-// line each for the polyphone mode, the separator mode, the Wade-Giles flag ("1" ticked) and the
-// name format, every line a single digit and CR LF (twelve bytes). Lines after the fourth are
-// ignored.
+// config1.dll, the four conversion choices as item indexes of the main window's controls
+// (ControlIndexes): one line each for the polyphone mode, the separator mode, the Wade-Giles flag
+// ("1" ticked) and the name format, every line a number and CR LF (twelve bytes when a format is
+// chosen; "-1" stands for none). Lines after the fourth are ignored.
 //
 // Reading either file: a line ends at LF, a CR is never part of a line (one before the LF ends
 // the line with it, a lone one is dropped), and reading past the last line gives empty lines.
@@ -45,6 +45,21 @@ int ParseSettingsInteger(std::string_view text);
 unsigned char ReadUiLanguage(const std::string& path);
 // Records `language` in config.db ("en" for kUiEnglish, "ch" for anything else).
 void WriteUiLanguage(const std::string& path, unsigned char language);
+
+// The main window's four controls as item indexes, the form config1.dll stores them in.
+struct ControlIndexes {
+  int polyphone = 0;  // 0 first reading only, 1 all readings
+  int separator = 0;  // 0 "-", 1 " ", 2 none
+  bool wadeGiles = false;
+  int format = 1;     // 0..9 as in kNameFormatCaptions; -1 no format chosen
+};
+
+// The one mapping from control indexes to options: polyphone 0 first reading, any other index all
+// readings; separator 0 hyphen, 1 space, any other none; format 0..9, any other number none.
+ConversionOptions OptionsFromControlIndexes(int polyphoneIndex, int separatorIndex, bool wadeGiles,
+                                            int formatIndex);
+// The way back, for showing options in the controls and storing them.
+ControlIndexes ControlIndexesOf(const ConversionOptions& options);
 
 // The content of config1.dll for `options`.
 std::string FormatConversionSettings(const ConversionOptions& options);

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the committed row files of data/ from Unicode's Unihan and the vetted reference tables.
+"""Writes the committed row files of data/ from Unicode's Unihan and the vetted reference tables
+of data/reference/.
 
   char_rows.tsv      one row per GBK ideograph of U+4E00..U+9FFF that Unihan gives a Mandarin
                      reading: code point, character, reading string, the rule that chose the
@@ -19,9 +20,11 @@ import re
 import sys
 import unicodedata
 
+from rows import read_table
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 DEFAULT_UNIHAN = "/usr/share/unicode/Unihan_Readings.txt.bz2"
-DEFAULT_REFERENCE = os.path.normpath(os.path.join(HERE, "..", "..", "shared", "reference"))
+DEFAULT_REFERENCE = os.path.join(HERE, "reference")
 
 FIELDS = ("kMandarin", "kXHC1983", "kTGHZ2013", "kHanyuPinlu", "kHanyuPinyin")
 TONE_MARKS = {"\u0300", "\u0301", "\u0304", "\u030c"}  # grave, acute, macron, caron
@@ -135,17 +138,9 @@ def first_reading(fields, readings, given_names):
     raise ValueError("no reading")
 
 
-def read_tsv(path):
-    """Rows as dicts; '#' lines are comments, the first other line names the columns."""
-    with open(path, encoding="utf-8") as f:
-        lines = [l.rstrip("\n") for l in f if not l.startswith("#")]
-    header = lines[0].split("\t")
-    return [dict(zip(header, l.split("\t"))) for l in lines[1:] if l.strip()]
-
-
 def given_name_readings(reference):
     result = {}
-    for row in read_tsv(os.path.join(reference, "given_name_readings.tsv")):
+    for row in read_table(os.path.join(reference, "given_name_readings.tsv")):
         if row["confidence"] not in ("high", "medium"):
             continue
         for ch in (row["character"], row.get("traditional", "")):
@@ -203,7 +198,7 @@ def main():
           rows)
 
     surnames = []
-    for row in read_tsv(os.path.join(args.reference, "surname_readings.tsv")):
+    for row in read_table(os.path.join(args.reference, "surname_readings.tsv")):
         if row["reading_differs"] != "yes":
             continue
         if "weak" in row.get("disputed", "").lower() or "weak" in row.get("notes", "").lower():
@@ -217,7 +212,7 @@ def main():
           surnames)
 
     wade = []
-    for row in read_tsv(os.path.join(args.reference, "wade_giles.tsv")):
+    for row in read_table(os.path.join(args.reference, "wade_giles.tsv")):
         py = row["pinyin"]
         wg = row["wade_giles_plain"].lower().replace("'", "").replace("ü", "u")
         wade.append((py, wg))
@@ -227,7 +222,7 @@ def main():
           wade)
 
     compounds = []
-    for row in read_tsv(os.path.join(args.reference, "compound_surnames.tsv")):
+    for row in read_table(os.path.join(args.reference, "compound_surnames.tsv")):
         if row["kind"] not in ("classical", "non-Han historical"):
             continue
         for key in dict.fromkeys((row["simplified"], row["traditional"])):

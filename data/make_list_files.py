@@ -9,10 +9,7 @@ no such file exists yet, so a rebuild or reinstall never overwrites a user's ent
 import os
 import sys
 
-
-def rows(path):
-    with open(path, encoding="utf-8") as f:
-        return [l.rstrip("\n").split("\t") for l in f if l.strip() and not l.startswith("#")]
+from rows import read_rows
 
 
 def lines(items):
@@ -47,10 +44,10 @@ def write_pair_if_absent(outdir, names, contents):
 def main():
     wade, compounds, outdir = sys.argv[1], sys.argv[2], sys.argv[3]
     os.makedirs(outdir, exist_ok=True)
-    mapping = rows(wade)
+    mapping = read_rows(wade, 2)
     write_if_changed(os.path.join(outdir, "pinyin_han.dll"), lines(r[0] for r in mapping))
     write_if_changed(os.path.join(outdir, "pinyin_wei.dll"), lines(r[1] for r in mapping))
-    surnames = rows(compounds)
+    surnames = read_rows(compounds, 3)
     write_pair_if_absent(outdir, ("define_han.dll", "define_py.dll"),
                          (lines(r[0] for r in surnames), lines(r[1] for r in surnames)))
     write_pair_if_absent(outdir, ("define_wei_han.dll", "define_wei_py.dll"),

@@ -9,7 +9,8 @@
 
 #include "Errors.h"
 #include "Files.h"
-#include "untChDatabase.h"
+#include "ListFiles.h"
+#include "ReadingLookup.h"
 
 namespace {
 // Never destroyed: the exit handler that removes the folder still needs its name.
@@ -36,17 +37,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   if (count != lines.size()) std::abort();
 
   // The same bytes as every list file: loading and looking up never fail but by the list error.
-  static quorvel::PronunciationData data(Dir());
+  static quorvel::ListFiles lists(Dir());
   for (const char* name : quorvel::kListFileNames) {
     int fd = ::open((Dir() + "/" + name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0) std::abort();
     if (::write(fd, bytes, size) != static_cast<ssize_t>(size)) std::abort();
     ::close(fd);
   }
+  lists.Refresh();
   for (size_t i = 0; i < lines.size() && i < 8; ++i) {
-    for (bool wade : {false, true}) {
+    for (auto romanization : {quorvel::Romanization::kPinyin, quorvel::Romanization::kWadeGiles}) {
       try {
-        (void)data.LookupReading(lines[i], {true, wade});
+        (void)quorvel::ReadingOf(lists, lines[i], {quorvel::Readings::kAll, romanization});
       } catch (const quorvel::ListIndexError&) {
       }
     }

@@ -8,17 +8,20 @@
 
 #include "BatchConversion.h"
 #include "Encoding.h"
+#include "Settings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
-  static quorvel::PronunciationData data(QUORVEL_FUZZ_DATA_DIR);
+  static quorvel::ListFiles lists(QUORVEL_FUZZ_DATA_DIR);
   static int devNull = ::open("/dev/null", O_WRONLY);
   if (size == 0) return 0;
   std::string_view text(reinterpret_cast<const char*>(bytes + 1), size - 1);
   const uint8_t sel = bytes[0];
-  quorvel::ConversionOptions options{sel & 1, (sel >> 1) & 3, ((sel >> 3) & 1) != 0, (sel >> 4) % 11};
-  std::string line = quorvel::RomanizeName(data, text, options);
-  if (options.nameFormat == 10 && !line.empty()) std::abort();  // no format: an empty line
-  quorvel::ConvertBytes(data, text, devNull, "/dev/null", options);
+  // The options through the window's mapping, every index each control can give and more.
+  const quorvel::ConversionOptions options = quorvel::OptionsFromControlIndexes(
+      sel & 1, (sel >> 1) & 3, ((sel >> 3) & 1) != 0, (sel >> 4) % 11);
+  std::string line = quorvel::RomanizeName(lists, text, options);
+  if (options.format == quorvel::NameFormat::kNone && !line.empty()) std::abort();  // an empty line
+  quorvel::ConvertBytes(lists, text, devNull, "/dev/null", options);
   (void)quorvel::GbkToUtf8(text);
   (void)quorvel::Utf8ToGbk(text);
   return 0;

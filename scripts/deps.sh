@@ -11,6 +11,10 @@ bench=(hyperfine time)
 wanted=()
 for group in "${@:-build ui}"; do
   for g in $group; do
+    case "$g" in
+      build|ui|fuzz|bench) ;;
+      *) echo "deps.sh: unknown group '$g' (groups: build ui fuzz bench)" >&2; exit 2 ;;
+    esac
     declare -n list="$g"
     wanted+=("${list[@]}")
   done

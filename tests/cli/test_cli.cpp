@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "TestSupport.h"
+#include "Version.h"
 
 using namespace quorvel::test;
 
@@ -89,7 +90,7 @@ TEST_F(Cli, UsageErrorsExitTwo) {
   Outcome r = Call("--help");
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("Usage: quorvel-cli [OPTIONS] SOURCE [TARGET]"), std::string::npos);
-  EXPECT_EQ(Call("--version").out, "quorvel-cli 2.0.2\n");
+  EXPECT_EQ(Call("--version").out, std::string("quorvel-cli ") + quorvel::kVersion + "\n");
 }
 
 }  // namespace

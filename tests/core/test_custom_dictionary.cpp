@@ -17,6 +17,7 @@ namespace quorvel {
 namespace {
 
 using test::CrLf;
+using test::ReadingNow;
 using test::G;
 using test::ReadFile;
 using test::TempDir;
@@ -30,21 +31,21 @@ std::set<std::string> FolderContents(const std::string& dir) {
 
 class CustomDictionaryTest : public ::testing::Test {
  protected:
-  void SetUp() override { data_.LoadPinyinLists(); }
+  void SetUp() override { lists_.Load(); }
   void TearDown() override { SetReplaceFailureForTest(0, 0); }
 
   // Writes a pair as another program would and loads it.
   void Seed(const std::vector<std::string>& keys, const std::vector<std::string>& readings) {
     WriteFile(dict_.KeyPath(), CrLf(keys));
     WriteFile(dict_.ReadingPath(), CrLf(readings));
-    data_.LoadPinyinLists();
+    lists_.Load();
   }
   std::string Keys() { return ReadFile(dict_.KeyPath()); }
   std::string Readings() { return ReadFile(dict_.ReadingPath()); }
 
   TempDir dir_;
-  PronunciationData data_{dir_.Path()};
-  CustomDictionary dict_{data_, CustomDictionary::Kind::kStandard};
+  ListFiles lists_{dir_.Path()};
+  CustomDictionary dict_{lists_, CustomDictionary::Kind::kStandard};
 };
 
 TEST_F(CustomDictionaryTest, AddingToAnEmptyDictionaryCreatesBothFilesWithOneCrLfLine) {
@@ -60,7 +61,7 @@ TEST_F(CustomDictionaryTest, AddingToAnEmptyDictionaryCreatesBothFilesWithOneCrL
 }
 
 TEST_F(CustomDictionaryTest, WadeGilesDictionaryUsesItsOwnPair) {
-  CustomDictionary wei(data_, CustomDictionary::Kind::kWadeGiles);
+  CustomDictionary wei(lists_, CustomDictionary::Kind::kWadeGiles);
   wei.AddOrUpdate(G("张"), "Cheung");
   EXPECT_EQ(ReadFile(dir_.File("define_wei_han.dll")), G("张") + "\r\n");
   EXPECT_EQ(ReadFile(dir_.File("define_wei_py.dll")), "Cheung\r\n");
@@ -284,53 +285,34 @@ TEST_F(CustomDictionaryTest, LineBreaksInsideAKeyOrReadingAreRefusedBeforeAnythi
 
 TEST_F(CustomDictionaryTest, TheNextLookupSeesEveryChange) {
   LookupOptions standard;
-  const std::string builtIn = data_.LookupReading(G("华"), standard);
+  const std::string builtIn = ReadingNow(lists_, G("华"), standard);
   ASSERT_NE(builtIn, "hwa");
   dict_.AddOrUpdate(G("华"), "hwa");
-  EXPECT_EQ(data_.LookupReading(G("华"), standard), "hwa");
+  EXPECT_EQ(ReadingNow(lists_, G("华"), standard), "hwa");
 
   // A second reader of the same folder (the next start of the program, another window) sees it
   // through its change detection.
-  PronunciationData other(dir_.Path());
-  EXPECT_EQ(other.LookupReading(G("华"), standard), "hwa");
+  ListFiles other(dir_.Path());
+  EXPECT_EQ(ReadingNow(other, G("华"), standard), "hwa");
   dict_.DeleteAt(0);
-  EXPECT_EQ(other.LookupReading(G("华"), standard), builtIn);
+  EXPECT_EQ(ReadingNow(other, G("华"), standard), builtIn);
 
   // A compound surname exists only through the dictionary; a name converted right after the add
   // uses it.
   ConversionOptions options;
-  options.nameFormat = 5;  // "liu dehua"
-  const std::string before = RomanizeName(data_, G("司马光"), options);
+  options.format = NameFormat::kSurnameGiven;  // "liu dehua"
+  const std::string before = RomanizeName(lists_, G("司马光"), options);
   dict_.AddOrUpdate(G("司马"), "sima");
   EXPECT_NE(before, "sima guang");
-  EXPECT_EQ(RomanizeName(data_, G("司马光"), options), "sima guang");
+  EXPECT_EQ(RomanizeName(lists_, G("司马光"), options), "sima guang");
   dict_.Clear();
-  EXPECT_EQ(RomanizeName(data_, G("司马光"), options), before);
+  EXPECT_EQ(RomanizeName(lists_, G("司马光"), options), before);
 
   // The Wade-Giles dictionary's reading is the Wade-Giles result unchanged.
-  CustomDictionary wei(data_, CustomDictionary::Kind::kWadeGiles);
+  CustomDictionary wei(lists_, CustomDictionary::Kind::kWadeGiles);
   wei.AddOrUpdate(G("张"), "Cheung");
-  EXPECT_EQ(data_.LookupReading(G("张"), {false, true}), "Cheung");
-  EXPECT_NE(data_.LookupReading(G("张"), standard), "Cheung");
-}
-
-TEST(CustomDictionaryText, TrimmingRemovesOnlyBytesUpToSpace) {
-  struct Case {
-    const char* why;
-    std::string in, out;
-  };
-  const Case cases[] = {
-      {"ASCII spaces and controls", " \t\r\n\x01zi\x1f ", "zi"},
-      {"zero bytes", std::string("\0zi\0", 4), "zi"},
-      {"inner spaces stay", "  ou yang ", "ou yang"},
-      {"full-width spaces stay", G("　字　"), G("　字　")},
-      {"0x21 is kept", "!zi!", "!zi!"},
-      {"nothing but spaces", " \t ", ""},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.why);
-    EXPECT_EQ(TrimControls(c.in), c.out);
-  }
+  EXPECT_EQ(ReadingNow(lists_, G("张"), test::Options(false, true)), "Cheung");
+  EXPECT_NE(ReadingNow(lists_, G("张"), standard), "Cheung");
 }
 
 TEST(CustomDictionaryText, GbkByteCountsAndCharactersGbkCannotHold) {
@@ -348,6 +330,8 @@ TEST(CustomDictionaryText, GbkByteCountsAndCharactersGbkCannotHold) {
       {"an emoji is no GBK character", "字😀a", 5, "😀"},
       {"an extension-B ideograph is none either", "𠀀", 2, "𠀀"},
       {"the empty text", "", 0, std::nullopt},
+      {"an overlong form is no UTF-8: each byte counts one", "\xE0\x80\x80", 3, "\xE0"},
+      {"nor is a surrogate", "a\xED\xA0\x80", 4, "\xED"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);

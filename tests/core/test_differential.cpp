@@ -8,11 +8,12 @@
 #include <filesystem>
 #include <random>
 
-#include "CharTableIndex.h"
+#include "BuiltinTable.h"
 #include "Errors.h"
 #include "Files.h"
 #include "TestSupport.h"
-#include "untChDatabase.h"
+#include "ListFiles.h"
+#include "ReadingLookup.h"
 
 using namespace quorvel;
 using namespace quorvel::test;
@@ -32,20 +33,20 @@ class Reference {
       if (!missing) lists[i] = SplitLines(text);
     }
     std::string result = "???";
-    for (int i = 0; i < CharTableSize; ++i) {
-      if (key != CharHan[i]) continue;
-      Lines readings = Split(CharPinyin[i]);
+    for (int i = 0; i < kBuiltinRowCount; ++i) {
+      if (key != kBuiltinKeys[i]) continue;
+      Lines readings = Split(kBuiltinReadings[i]);
       if (role == KeyRole::kSurname) {
-        for (int s = 0; s < SurnameTableSize; ++s) {
-          if (key != SurnameHan[s]) continue;
-          Lines reordered{kSurnamePinyin[s]};
+        for (int s = 0; s < kSurnameCount; ++s) {
+          if (key != kSurnameKeys[s]) continue;
+          Lines reordered{kSurnameReadings[s]};
           for (const auto& r : readings)
-            if (r != kSurnamePinyin[s]) reordered.push_back(r);
+            if (r != kSurnameReadings[s]) reordered.push_back(r);
           readings = reordered;
         }
       }
-      if (!opt.allReadings) readings.resize(1);
-      if (opt.wadeGiles) {
+      if (opt.readings == Readings::kFirst) readings.resize(1);
+      if (opt.romanization == Romanization::kWadeGiles) {
         for (auto& syllable : readings) {
           for (size_t k = 0; k < lists[kPinyinHanList].size(); ++k) {
             if (lists[kPinyinHanList][k] != syllable) continue;
@@ -59,8 +60,9 @@ class Reference {
       for (size_t k = 0; k < readings.size(); ++k) result += (k ? "/" : "") + readings[k];
       break;
     }
-    const Lines& keys = lists[opt.wadeGiles ? kDefineWeiHanList : kDefineHanList];
-    const Lines& values = lists[opt.wadeGiles ? kDefineWeiPyList : kDefinePyList];
+    const bool wadeGiles = opt.romanization == Romanization::kWadeGiles;
+    const Lines& keys = lists[wadeGiles ? kDefineWeiHanList : kDefineHanList];
+    const Lines& values = lists[wadeGiles ? kDefineWeiPyList : kDefinePyList];
     for (size_t k = 0; k < keys.size(); ++k) {
       if (keys[k] != key) continue;
       if (k >= values.size()) throw ListIndexError(static_cast<long>(k));
@@ -94,7 +96,7 @@ std::string Outcome(const std::function<std::string()>& fn) {
   }
 }
 
-class Differential : public testing::TestWithParam<PronunciationData::ChangeWatch> {};
+class Differential : public testing::TestWithParam<ListFiles::ChangeWatch> {};
 
 TEST_P(Differential, EngineMatchesTheReferenceUnderRandomEdits) {
   TempDir dir;
@@ -103,14 +105,14 @@ TEST_P(Differential, EngineMatchesTheReferenceUnderRandomEdits) {
 
   // Keys: table characters (surnames among them), compound surnames, non-characters.
   Lines keys;
-  for (int i = 0; i < 40; ++i) keys.push_back(CharHan[pick(CharTableSize)]);
-  for (int i = 0; i < SurnameTableSize; i += 5) keys.push_back(SurnameHan[i]);
+  for (int i = 0; i < 40; ++i) keys.push_back(kBuiltinKeys[pick(kBuiltinRowCount)]);
+  for (int i = 0; i < kSurnameCount; i += 5) keys.push_back(kSurnameKeys[i]);
   for (const char* s : {"赵", "单", "曾", "阿", "行", "欧阳", "司马", "单于"}) keys.push_back(G(s));
   keys.insert(keys.end(), {"", "a", "\x81", "zhao", G("。")});
   Lines syllables = {"a", "e", "ya", "zhao", "shan", "dan", "chan", "zeng", "ceng", "xing", "hang",
                      "Zhao", "a ", ""};
   for (int i = 0; i < 30; ++i) {
-    std::string r = CharPinyin[pick(CharTableSize)];
+    std::string r = kBuiltinReadings[pick(kBuiltinRowCount)];
     syllables.push_back(r.substr(0, r.find('/')));
   }
 
@@ -163,20 +165,20 @@ TEST_P(Differential, EngineMatchesTheReferenceUnderRandomEdits) {
     WriteFile(dir.File("names_en.txt"), "unrelated\r\n");  // other files in the folder change too
   };
 
-  PronunciationData engine(dir.Path(), GetParam());
+  ListFiles engine(dir.Path(), GetParam());
   Reference reference(dir.Path());
   int errors = 0, custom = 0;
   for (int step = 0; step < 6000; ++step) {
     for (size_t e = pick(4); e > 0 && pick(3) == 0; --e) edit();
     const std::string& key = keys[pick(keys.size())];
-    LookupOptions opt{pick(2) == 1, pick(2) == 1};
+    const bool all = pick(2) == 1, wade = pick(2) == 1;
+    const LookupOptions opt = Options(all, wade);
     KeyRole role = pick(2) ? KeyRole::kSurname : KeyRole::kOther;
     std::string expected = Outcome([&] { return reference.Lookup(key, opt, role); });
-    std::string actual = Outcome([&] { return engine.LookupReading(key, opt, role); });
-    ASSERT_EQ(actual, expected) << "step " << step << " key " << U(key) << " all " << opt.allReadings
-                                << " wade " << opt.wadeGiles;
+    std::string actual = Outcome([&] { return ReadingNow(engine, key, opt, role); });
+    ASSERT_EQ(actual, expected) << "step " << step << " key " << U(key) << " all " << all << " wade " << wade;
     errors += !expected.starts_with("ok:");
-    custom += expected.starts_with("ok:") && expected != "ok:???" && FindCharRow(key) < 0;
+    custom += expected.starts_with("ok:") && expected != "ok:???" && FindBuiltinRow(key) < 0;
   }
   // The walk went through the interesting states, not just the easy ones.
   EXPECT_GT(errors, 100);
@@ -184,10 +186,10 @@ TEST_P(Differential, EngineMatchesTheReferenceUnderRandomEdits) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Watch, Differential,
-                         testing::Values(PronunciationData::ChangeWatch::kAuto,
-                                         PronunciationData::ChangeWatch::kCompareFiles),
+                         testing::Values(ListFiles::ChangeWatch::kAuto,
+                                         ListFiles::ChangeWatch::kCompareFiles),
                          [](const auto& info) {
-                           return info.param == PronunciationData::ChangeWatch::kAuto ? "Inotify" : "CompareFiles";
+                           return info.param == ListFiles::ChangeWatch::kAuto ? "Inotify" : "CompareFiles";
                          });
 
 }  // namespace

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <random>
 
+#include "BuiltinTable.h"
 #include "BatchConversion.h"
-#include "CharTableIndex.h"
 #include "Encoding.h"
 #include "TestSupport.h"
 
@@ -17,9 +17,9 @@ namespace {
 
 std::vector<std::string> Gb2312TableCharacters() {
   std::vector<std::string> out;
-  for (int i = 0; i < CharTableSize; ++i) {
-    auto lead = static_cast<unsigned char>(CharHan[i][0]), trail = static_cast<unsigned char>(CharHan[i][1]);
-    if (lead >= 0xB0 && lead <= 0xF7 && trail >= 0xA1) out.push_back(CharHan[i]);
+  for (int i = 0; i < kBuiltinRowCount; ++i) {
+    auto lead = static_cast<unsigned char>(kBuiltinKeys[i][0]), trail = static_cast<unsigned char>(kBuiltinKeys[i][1]);
+    if (lead >= 0xB0 && lead <= 0xF7 && trail >= 0xA1) out.push_back(kBuiltinKeys[i]);
   }
   return out;
 }
@@ -40,6 +40,40 @@ std::string Utf16(const std::string& utf8, bool le) {
 }
 
 }  // namespace
+
+TEST(Encoding, TheUtf8DecoderIsStrict) {
+  struct Row {
+    std::string bytes;
+    size_t length;
+    char32_t codePoint;
+    const char* why;
+  } rows[] = {
+      {"a", 1, U'a', "ASCII"},
+      {"\xC3\xA9", 2, 0xE9, "two bytes"},
+      {"\xE5\x88\x98", 3, 0x5218, "three bytes: 刘"},
+      {"\xF0\xAA\x9A\xA5", 4, 0x2A6A5, "four bytes"},
+      {"\xF4\x8F\xBF\xBF", 4, 0x10FFFF, "the last code point"},
+      {"", 0, 0, "nothing"},
+      {"\xC0\x80", 0, 0, "overlong two-byte form"},
+      {"\xE0\x80\x80", 0, 0, "overlong three-byte form"},
+      {"\xF0\x80\x80\x80", 0, 0, "overlong four-byte form"},
+      {"\xED\xA0\x80", 0, 0, "a surrogate"},
+      {"\xF4\x90\x80\x80", 0, 0, "past U+10FFFF"},
+      {"\xE5\x88", 0, 0, "cut short"},
+      {"\x88", 0, 0, "a continuation byte first"},
+      {"\xE5\x28\x98", 0, 0, "a continuation byte missing"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    char32_t cp = 0;
+    EXPECT_EQ(DecodeUtf8(row.bytes, &cp), row.length);
+    if (row.length > 0) {
+      EXPECT_EQ(cp, row.codePoint);
+      EXPECT_EQ(DecodeUtf8(row.bytes + "tail", &cp), row.length) << "only the first sequence is read";
+    }
+    EXPECT_EQ(IsValidUtf8(row.bytes), row.length == row.bytes.size());
+  }
+}
 
 TEST(Encoding, GbkNamesAreNeverMistakenForUtf8) {
   const auto chars = Gb2312TableCharacters();
@@ -90,11 +124,11 @@ class UnicodeBatch : public testing::Test {
   void SetUp() override { CopyInstalledLists(dir_.Path()); }
   std::string Convert(const std::string& bytes) {
     WriteFile(dir_.File("in.txt"), bytes);
-    ConvertFile(data_, dir_.File("in.txt"), dir_.File("out.txt"), {});
+    ConvertFile(lists_, dir_.File("in.txt"), dir_.File("out.txt"), {});
     return ReadFile(dir_.File("out.txt"));
   }
   TempDir dir_;
-  PronunciationData data_{dir_.Path()};
+  ListFiles lists_{dir_.Path()};
 };
 
 TEST_F(UnicodeBatch, UnicodeSourcesConvertLikeGbkAndGiveUtf8) {

@@ -1,4 +1,4 @@
-// The six list files: splitting, loading from the data folder, and change detection that is
+// The six list files: loading from the data folder, and change detection that is
 // exact (every completed change is seen by the next lookup) and cheap (nothing read otherwise).
 #include <gtest/gtest.h>
 
@@ -13,57 +13,46 @@
 #include "Errors.h"
 #include "Files.h"
 #include "TestSupport.h"
-#include "untChDatabase.h"
+#include "ListFiles.h"
+#include "ReadingLookup.h"
 
-using namespace quorvel;
+// Not `using namespace quorvel`: the test suite is named after the class it tests.
 using namespace quorvel::test;
+using quorvel::FileOpenError;
+using quorvel::kDefineHanList;
+using quorvel::kDefinePyList;
+using quorvel::kDefineWeiHanList;
+using quorvel::kDefineWeiPyList;
+using quorvel::kListCount;
+using quorvel::kListFileNames;
+using quorvel::kPinyinHanList;
+using quorvel::kPinyinWeiList;
+using quorvel::ListIndexError;
+using quorvel::ListSlot;
+using Watch = quorvel::ListFiles::ChangeWatch;
 using Lines = std::vector<std::string>;
 
-TEST(SplitLines, FollowsTheLineRules) {
-  struct Case {
-    std::string text;
-    Lines items;
-    const char* why;
-  };
-  const Case cases[] = {
-      {"", {}, "an empty file has no items"},
-      {"zi", {"zi"}, "no terminator after the last line"},
-      {"zi\r\n", {"zi"}, "a final terminator adds no item"},
-      {"zi\r\n\r\n", {"zi", ""}, "two terminators end with an empty item"},
-      {"a\rb\nc\r\nd", {"a", "b", "c", "d"}, "CR, LF and CR LF all end a line"},
-      {"a\n\rb", {"a", "", "b"}, "LF then CR is two line ends"},
-      {"\r\n", {""}, "one empty line"},
-      {std::string("zhang\r\nli\0wang\r\nzhao", 20), {"zhang", "li"}, "a NUL byte ends the data"},
-      {std::string("\0zhang", 6), {}, "a NUL first: nothing"},
-      {" zi \t\r\n", {" zi \t"}, "no trimming"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.why);
-    EXPECT_EQ(SplitLines(c.text), c.items);
-  }
-}
-
-class ListFiles : public testing::TestWithParam<PronunciationData::ChangeWatch> {
+class ListFiles : public testing::TestWithParam<Watch> {
  protected:
   void Put(ListSlot slot, const Lines& lines) { WriteFile(dir_.File(kListFileNames[slot]), CrLf(lines)); }
   std::string Std(const char* ch, bool wade = false) {
-    return data_.LookupReading(G(ch), {false, wade});
+    return ReadingNow(lists_, G(ch), Options(false, wade));
   }
   TempDir dir_;
-  PronunciationData data_{dir_.Path(), GetParam()};
+  quorvel::ListFiles lists_{dir_.Path(), GetParam()};
 };
 
 TEST_P(ListFiles, NoFilesGiveEmptyListsSilently) {
-  data_.LoadPinyinLists();
-  for (int i = 0; i < kListCount; ++i) EXPECT_TRUE(data_.List(static_cast<ListSlot>(i)).empty());
+  lists_.Load();
+  for (int i = 0; i < kListCount; ++i) EXPECT_TRUE(lists_.List(static_cast<ListSlot>(i)).empty());
   EXPECT_EQ(Std("张"), "zhang");
 }
 
 TEST_P(ListFiles, LoadsEachFileIntoItsSlot) {
   for (int i = 0; i < kListCount; ++i) Put(static_cast<ListSlot>(i), {std::string("item") + char('0' + i), ""});
-  data_.LoadPinyinLists();
+  lists_.Load();
   for (int i = 0; i < kListCount; ++i)
-    EXPECT_EQ(data_.List(static_cast<ListSlot>(i)), (Lines{std::string("item") + char('0' + i), ""}));
+    EXPECT_EQ(lists_.List(static_cast<ListSlot>(i)), (Lines{std::string("item") + char('0' + i), ""}));
 }
 
 TEST_P(ListFiles, FoundInTheDataFolderNotTheWorkingDirectory) {
@@ -113,27 +102,27 @@ TEST_P(ListFiles, NothingIsReadWhileNothingChanged) {
   Put(kDefineHanList, {G("张")});
   Put(kDefinePyList, {"custom"});
   EXPECT_EQ(Std("张"), "custom");
-  if (GetParam() == PronunciationData::ChangeWatch::kCompareFiles) {
+  if (GetParam() == Watch::kCompareFiles) {
     // Files changed within a clock tick of the load are read again; let that window pass.
     usleep(120'000);
     (void)Std("张");
   }
-  const auto loads = data_.LoadCount();
+  const auto loads = lists_.LoadCount();
   for (int i = 0; i < 1000; ++i) ASSERT_EQ(Std("张"), "custom");
-  EXPECT_EQ(data_.LoadCount(), loads);
+  EXPECT_EQ(lists_.LoadCount(), loads);
 
   // Targets and settings are written in the same folder; they never cause a reload.
   WriteFile(dir_.File("names_en.txt"), "Zhang\r\n");
   WriteFile(dir_.File("config1.dll"), "0\r\n0\r\n0\r\n1\r\n");
   EXPECT_EQ(Std("张"), "custom");
-  EXPECT_EQ(data_.LoadCount(), loads);
+  EXPECT_EQ(lists_.LoadCount(), loads);
 }
 
 TEST_P(ListFiles, AFileThatCannotBeReadRaisesWithItsPath) {
   // A folder where the file should be cannot be read, even by root.
   std::filesystem::create_directory(dir_.File("define_py.dll"));
   try {
-    data_.LoadPinyinLists();
+    lists_.Load();
     FAIL() << "no error";
   } catch (const FileOpenError& e) {
     EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + dir_.File("define_py.dll") + "\". Is a directory");
@@ -148,10 +137,10 @@ TEST_P(ListFiles, AFileThatCannotBeReadRaisesWithItsPath) {
 TEST_P(ListFiles, AReloadDiscardsChangesMadeInMemory) {
   Put(kDefineHanList, {G("张")});
   Put(kDefinePyList, {"zhang1"});
-  data_.LoadPinyinLists();
-  const_cast<std::vector<std::string>&>(data_.List(kDefinePyList))[0] = "changed";
-  data_.LoadPinyinLists();
-  EXPECT_EQ(data_.List(kDefinePyList), Lines{"zhang1"});
+  lists_.Load();
+  const_cast<std::vector<std::string>&>(lists_.List(kDefinePyList))[0] = "changed";
+  lists_.Load();
+  EXPECT_EQ(lists_.List(kDefinePyList), Lines{"zhang1"});
 }
 
 TEST_P(ListFiles, MemoryStaysFlatOverManyReloads) {
@@ -159,67 +148,42 @@ TEST_P(ListFiles, MemoryStaysFlatOverManyReloads) {
   Put(kPinyinWeiList, Lines(400, "chang"));
   Put(kDefineHanList, Lines(100, G("张")));
   Put(kDefinePyList, Lines(100, "custom"));
-  for (int i = 0; i < 50; ++i) data_.LoadPinyinLists();
+  for (int i = 0; i < 50; ++i) lists_.Load();
   const size_t before = mallinfo2().uordblks;
-  for (int i = 0; i < 5000; ++i) data_.LoadPinyinLists();
-  for (int i = 0; i < 200000; ++i) (void)data_.LookupReading(G("张"), {true, true});
+  for (int i = 0; i < 5000; ++i) lists_.Load();
+  for (int i = 0; i < 200000; ++i) (void)ReadingNow(lists_, G("张"), Options(true, true));
   const size_t after = mallinfo2().uordblks;
   EXPECT_LT(after, before + 64 * 1024) << "before " << before << " after " << after;
 }
 
 INSTANTIATE_TEST_SUITE_P(Watch, ListFiles,
-                         testing::Values(PronunciationData::ChangeWatch::kAuto,
-                                         PronunciationData::ChangeWatch::kCompareFiles),
+                         testing::Values(Watch::kAuto,
+                                         Watch::kCompareFiles),
                          [](const auto& info) {
-                           return info.param == PronunciationData::ChangeWatch::kAuto ? "Inotify" : "CompareFiles";
+                           return info.param == Watch::kAuto ? "Inotify" : "CompareFiles";
                          });
 
 TEST(ListFilesWatch, UsesInotifyWhereItCan) {
   TempDir dir;
-  PronunciationData data(dir.Path());
-  EXPECT_TRUE(data.UsesInotify());
-  PronunciationData missing(dir.File("no-such-folder"));
+  quorvel::ListFiles lists(dir.Path());
+  EXPECT_TRUE(lists.UsesInotify());
+  quorvel::ListFiles missing(dir.File("no-such-folder"));
   EXPECT_FALSE(missing.UsesInotify());
-  EXPECT_EQ(missing.LookupReading(G("张"), {}), "zhang");
+  EXPECT_EQ(ReadingNow(missing, G("张")), "zhang");
 }
 
 TEST(ListFilesWatch, AFolderThatGoesAwayFallsBackToComparingFiles) {
   TempDir parent;
   const std::string dir = parent.File("data");
   std::filesystem::create_directory(dir);
-  PronunciationData data(dir);
-  EXPECT_EQ(data.LookupReading(G("张"), {}), "zhang");
+  quorvel::ListFiles lists(dir);
+  EXPECT_EQ(ReadingNow(lists, G("张")), "zhang");
   std::filesystem::rename(dir, parent.File("old"));
   std::filesystem::create_directory(dir);
   WriteFile(dir + "/define_han.dll", CrLf({G("张")}));
   WriteFile(dir + "/define_py.dll", CrLf({"new-folder"}));
-  EXPECT_EQ(data.LookupReading(G("张"), {}), "new-folder");
-  EXPECT_FALSE(data.UsesInotify());
+  EXPECT_EQ(ReadingNow(lists, G("张")), "new-folder");
+  EXPECT_FALSE(lists.UsesInotify());
   WriteFile(dir + "/define_py.dll", CrLf({"changed"}));
-  EXPECT_EQ(data.LookupReading(G("张"), {}), "changed");
-}
-
-TEST(ReplaceFilesAtomically, WritesBothOrLeavesBothAsTheyWere) {
-  TempDir dir;
-  const std::string a = dir.File("define_han.dll"), b = dir.File("define_py.dll");
-  WriteFile(a, "old-a\r\n");
-  WriteFile(b, "old-b\r\n");
-  for (int step : {1, 2, 3}) {
-    SCOPED_TRACE(step);
-    SetReplaceFailureForTest(step, ENOSPC);
-    try {
-      ReplaceFilesAtomically({{a, "new-a\r\n"}, {b, "new-b\r\n"}});
-      ADD_FAILURE() << "no error";
-    } catch (const InOutError& e) {
-      EXPECT_STREQ(e.what(), "Disk full");
-    }
-    SetReplaceFailureForTest(0, 0);
-    EXPECT_EQ(ReadFile(a), "old-a\r\n");
-    EXPECT_EQ(ReadFile(b), "old-b\r\n");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2) << "nothing left behind";
-  }
-  ReplaceFilesAtomically({{a, "new-a\r\n"}, {b, "new-b\r\n"}});
-  EXPECT_EQ(ReadFile(a), "new-a\r\n");
-  EXPECT_EQ(ReadFile(b), "new-b\r\n");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2);
+  EXPECT_EQ(ReadingNow(lists, G("张")), "changed");
 }

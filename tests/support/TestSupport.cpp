@@ -8,7 +8,7 @@
 #include <stdexcept>
 
 #include "Encoding.h"
-#include "untChDatabase.h"
+#include "ListFiles.h"
 
 namespace quorvel::test {
 
@@ -66,5 +66,14 @@ void CopyInstalledLists(const std::string& dir) {
 }
 
 std::string SourceDir() { return QUORVEL_TEST_SOURCE_DIR; }
+
+LookupOptions Options(bool all, bool wadeGiles) {
+  return {all ? Readings::kAll : Readings::kFirst, wadeGiles ? Romanization::kWadeGiles : Romanization::kPinyin};
+}
+
+std::string ReadingNow(ListFiles& lists, std::string_view key, const LookupOptions& options, KeyRole role) {
+  lists.Refresh();
+  return ReadingOf(lists, key, options, role);
+}
 
 }  // namespace quorvel::test

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "ReadingLookup.h"
+
 namespace quorvel::test {
 
 // GBK bytes of a UTF-8 literal ("单" -> "\xB5\xA5"). Aborts the test program on text GBK cannot hold.
@@ -37,5 +39,11 @@ std::string BuildBinDir();
 void CopyInstalledLists(const std::string& dir);
 // The source tree's root.
 std::string SourceDir();
+
+// Lookup options from two flags: all readings, Wade-Giles.
+LookupOptions Options(bool all, bool wadeGiles);
+// The reading of `key` right now: the lists refreshed, then looked up.
+std::string ReadingNow(ListFiles& lists, std::string_view key, const LookupOptions& options = {},
+                       KeyRole role = KeyRole::kOther);
 
 }  // namespace quorvel::test

@@ -1,7 +1,8 @@
-#include "untChDatabase.h"
+#include "ListFiles.h"
 
 #include <array>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/inotify.h>
@@ -10,7 +11,6 @@
 #include <unistd.h>
 #include <unordered_map>
 
-#include "CharTableIndex.h"
 #include "Errors.h"
 #include "Files.h"
 
@@ -19,36 +19,6 @@ namespace quorvel {
 const char* const kListFileNames[kListCount] = {
     "pinyin_han.dll", "pinyin_wei.dll",     "define_han.dll",
     "define_py.dll",  "define_wei_han.dll", "define_wei_py.dll"};
-
-// ---- Built-in table ------------------------------------------------------------------------
-
-void InitCharTable() {
-  // The rows and their index are constant data compiled into the program: nothing to fill.
-}
-
-int FindCharRow(std::string_view key) {
-  int slot = GbkSlot(key);
-  if (slot < 0) return -1;
-  uint16_t row = kCharRowOfGbk[slot];
-  return row == 0xFFFF ? -1 : row;
-}
-
-const char* SurnameReading(std::string_view key) {
-  int slot = GbkSlot(key);
-  if (slot < 0) return nullptr;
-  uint8_t i = kSurnameOfGbk[slot];
-  return i == 0xFF ? nullptr : kSurnamePinyin[i];
-}
-
-std::string RemoveSpaces(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text)
-    if (c != ' ') out.push_back(c);
-  return out;
-}
-
-// ---- Lists ---------------------------------------------------------------------------------
 
 namespace {
 
@@ -119,7 +89,7 @@ FileIdentity IdentityOf(const std::string& path) {
 
 }  // namespace
 
-struct PronunciationData::Lists {
+struct ListFiles::Lists {
   std::array<std::vector<std::string>, kListCount> items;
   KeyIndex pinyinHan, defineHan, defineWeiHan;
 };
@@ -128,7 +98,7 @@ struct PronunciationData::Lists {
 // inotify on the data folder does it with one non-blocking read; events for other files in the
 // folder (targets and settings are written there too) are ignored. Where inotify is not
 // available, or the folder itself goes away, the files' identities are compared instead.
-class PronunciationData::Watcher {
+class ListFiles::Watcher {
  public:
   Watcher(const std::string& dir, bool useInotify) : dir_(dir) {
     for (int i = 0; i < kListCount; ++i) paths_[i] = JoinPath(dir, kListFileNames[i]);
@@ -210,22 +180,20 @@ class PronunciationData::Watcher {
   static constexpr long long kRacyNs = 50'000'000;
 };
 
-PronunciationData::PronunciationData(std::string dataDir, ChangeWatch watch)
+ListFiles::ListFiles(std::string dataDir, ChangeWatch watch)
     : dataDir_(std::move(dataDir)),
       lists_(std::make_unique<Lists>()),
-      watcher_(std::make_unique<Watcher>(dataDir_, watch == ChangeWatch::kAuto)) {
-  InitCharTable();
-}
+      watcher_(std::make_unique<Watcher>(dataDir_, watch == ChangeWatch::kAuto)) {}
 
-PronunciationData::~PronunciationData() = default;
+ListFiles::~ListFiles() = default;
 
-bool PronunciationData::UsesInotify() const { return watcher_->UsesInotify(); }
+bool ListFiles::UsesInotify() const { return watcher_->UsesInotify(); }
 
-std::string PronunciationData::ListPath(ListSlot slot) const {
+std::string ListFiles::ListPath(ListSlot slot) const {
   return JoinPath(dataDir_, kListFileNames[slot]);
 }
 
-void PronunciationData::LoadPinyinLists() {
+void ListFiles::Load() {
   stale_ = true;  // stays set if a file cannot be read, so the next lookup tries again
   watcher_->NoteLoaded();
   auto fresh = std::make_unique<Lists>();
@@ -242,103 +210,38 @@ void PronunciationData::LoadPinyinLists() {
   ++loadCount_;
 }
 
-void PronunciationData::Refresh() {
+void ListFiles::Refresh() {
   // Drain the change queue first, even when a reload is due anyway, so events that a reload
   // has already covered do not cause a second one.
   bool changed = watcher_->Changed();
-  if (changed || stale_) LoadPinyinLists();
+  if (changed || stale_) Load();
 }
 
-void PronunciationData::Release() {
+void ListFiles::Release() {
   lists_ = std::make_unique<Lists>();
   stale_ = true;
 }
 
-const std::vector<std::string>& PronunciationData::List(ListSlot slot) const {
+const std::vector<std::string>& ListFiles::List(ListSlot slot) const {
   return lists_->items[slot];
 }
 
-std::string PronunciationData::LookupReading(std::string_view key, const LookupOptions& options,
-                                             KeyRole role) {
-  Refresh();
-  return LookupCurrent(key, options, role);
-}
-
-std::string PronunciationData::LookupCurrent(std::string_view key, const LookupOptions& options,
-                                             KeyRole role) const {
-  std::string out;
-  AppendReading(out, key, options, role);
-  return out;
-}
-
-void PronunciationData::AppendReading(std::string& out, std::string_view key,
-                                      const LookupOptions& options, KeyRole role) const {
-  const size_t start = out.size();
-  // Built-in table.
-  if (int row = FindCharRow(key); row >= 0) {
-    std::string_view stored = CharPinyin[row];
-    std::string_view reading = stored;
-    std::string composed;
-    const char* surname = role == KeyRole::kSurname ? SurnameReading(key) : nullptr;
-    if (surname && !options.allReadings) {
-      reading = surname;
-    } else if (surname) {
-      // The surname reading first, then the row's other readings in their stored order.
-      composed = surname;
-      size_t pos = 0;
-      while (pos <= stored.size()) {
-        size_t slash = stored.find('/', pos);
-        if (slash == std::string_view::npos) slash = stored.size();
-        std::string_view syllable = stored.substr(pos, slash - pos);
-        if (syllable != surname) {
-          composed += '/';
-          composed += syllable;
-        }
-        pos = slash + 1;
-      }
-      reading = composed;
-    } else if (!options.allReadings) {
-      reading = stored.substr(0, stored.find('/'));
-    }
-    if (options.wadeGiles)
-      AppendWei(out, reading);
-    else
-      out.append(reading);
-  } else {
-    out.append(kNoReading);
-  }
-  // The custom dictionary of the current romanization overrides, verbatim.
-  const KeyIndex& custom = options.wadeGiles ? lists_->defineWeiHan : lists_->defineHan;
-  if (long i = custom.Find(key); i >= 0) {
-    const auto& values = lists_->items[options.wadeGiles ? kDefineWeiPyList : kDefinePyList];
-    if (static_cast<size_t>(i) >= values.size()) throw ListIndexError(i);
-    out.resize(start);
-    out.append(values[static_cast<size_t>(i)]);
+long ListFiles::FindKey(ListSlot keyList, std::string_view key) const {
+  switch (keyList) {
+    case kPinyinHanList: return lists_->pinyinHan.Find(key);
+    case kDefineHanList: return lists_->defineHan.Find(key);
+    case kDefineWeiHanList: return lists_->defineWeiHan.Find(key);
+    default: return -1;  // the reading lists are never searched
   }
 }
 
-void PronunciationData::AppendWei(std::string& out, std::string_view reading) const {
-  const auto& wei = lists_->items[kPinyinWeiList];
-  size_t pos = 0;
-  for (bool first = true;; first = false) {
-    size_t slash = reading.find('/', pos);
-    std::string_view syllable = reading.substr(pos, slash == std::string_view::npos ? slash : slash - pos);
-    if (!first) out += '/';
-    if (long i = lists_->pinyinHan.Find(syllable); i >= 0) {
-      if (static_cast<size_t>(i) >= wei.size()) throw ListIndexError(i);
-      out.append(wei[static_cast<size_t>(i)]);
-    } else {
-      out.append(syllable);  // a syllable the mapping does not know passes through
-    }
-    if (slash == std::string_view::npos) break;
-    pos = slash + 1;
+std::string ListFileText(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) {
+    text += line;
+    text += "\r\n";
   }
-}
-
-std::string PronunciationData::PinyinToWei(std::string_view reading) const {
-  std::string out;
-  AppendWei(out, reading);
-  return out;
+  return text;
 }
 
 }  // namespace quorvel

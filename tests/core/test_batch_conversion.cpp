@@ -2,10 +2,13 @@
 // dictionary edited during a run.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 
 #include "BatchConversion.h"
 #include "Errors.h"
@@ -19,18 +22,18 @@ class Batch : public testing::Test {
   void SetUp() override { CopyInstalledLists(dir_.Path()); }
   std::string Convert(const std::string& sourceBytes, const ConversionOptions& options = {}) {
     WriteFile(dir_.File("in.txt"), sourceBytes);
-    ConvertFile(data_, dir_.File("in.txt"), dir_.File("out.txt"), options);
+    ConvertFile(lists_, dir_.File("in.txt"), dir_.File("out.txt"), options);
     return ReadFile(dir_.File("out.txt"));
   }
   TempDir dir_;
-  PronunciationData data_{dir_.Path()};
+  ListFiles lists_{dir_.Path()};
 };
 
 TEST_F(Batch, GoldenFile) {
   // Mixed CR, LF and CR LF, a blank line, nine characters, a full-width space, ASCII letters
   // inside a name, a line of spaces and tabs, and a NUL byte with names after it.
   const std::string in = SourceDir() + "/tests/data/batch.in";
-  ConvertFile(data_, in, dir_.File("out.txt"), {});
+  ConvertFile(lists_, in, dir_.File("out.txt"), {});
   EXPECT_EQ(ReadFile(dir_.File("out.txt")), ReadFile(SourceDir() + "/tests/data/batch.expected"));
 }
 
@@ -43,7 +46,7 @@ TEST_F(Batch, LinesAndTargets) {
   WriteFile(dir_.File("out.txt"), "old content that is longer than the new one\r\n");
   EXPECT_EQ(Convert(G("赵")), " Zhao\r\n");
   WriteFile(dir_.File("same.txt"), G("刘德华\r\n"));
-  ConvertFile(data_, dir_.File("same.txt"), dir_.File("same.txt"), {});
+  ConvertFile(lists_, dir_.File("same.txt"), dir_.File("same.txt"), {});
   EXPECT_EQ(ReadFile(dir_.File("same.txt")), "De-hua Liu\r\n");
 }
 
@@ -64,7 +67,7 @@ TEST_F(Batch, FailuresLeaveNothingHalfDone) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
     try {
-      ConvertFile(data_, c.source, c.target, {});
+      ConvertFile(lists_, c.source, c.target, {});
       ADD_FAILURE() << "no error";
     } catch (const Error& e) {
       EXPECT_EQ(e.what(), c.message);
@@ -82,7 +85,7 @@ TEST_F(Batch, ReadOnlyTargetFolder) {
   EXPECT_THROW(
       {
         try {
-          ConvertFile(data_, dir_.File("in.txt"), dir_.File("ro/out.txt"), {});
+          ConvertFile(lists_, dir_.File("in.txt"), dir_.File("ro/out.txt"), {});
         } catch (const InOutError& e) {
           EXPECT_STREQ(e.what(), "File access denied");
           throw;
@@ -109,7 +112,9 @@ TEST_F(Batch, ADictionaryEditedDuringARunAppliesFromTheNextLine) {
   for (size_t i = 0; i < lines; ++i) source += G("赵\r\n");
   WriteFile(dir_.File("in.txt"), source);
   std::vector<std::pair<size_t, size_t>> reports;
-  ConvertFile(data_, dir_.File("in.txt"), dir_.File("out.txt"), {0, 0, false, 5}, [&](size_t done, size_t total) {
+  ConversionOptions surnameFirst;
+  surnameFirst.format = NameFormat::kSurnameGiven;
+  ConvertFile(lists_, dir_.File("in.txt"), dir_.File("out.txt"), surnameFirst, [&](size_t done, size_t total) {
     reports.emplace_back(done, total);
     if (reports.size() == 1) {
       WriteFile(dir_.File("define_han.dll"), CrLf({G("赵")}));
@@ -123,6 +128,37 @@ TEST_F(Batch, ADictionaryEditedDuringARunAppliesFromTheNextLine) {
   std::string expected;
   for (size_t i = 0; i < lines; ++i) expected += i < edited ? "zhao \r\n" : "chiu \r\n";
   EXPECT_EQ(out, expected);
+}
+
+// "-" stands for standard input as the source and standard output as the target.
+TEST_F(Batch, DashReadsStandardInputAndWritesStandardOutput) {
+  WriteFile(dir_.File("stdin.txt"), G("刘德华\r\n"));
+  WriteFile(dir_.File("in.txt"), G("赵\r\n"));
+  // Runs `convert` with standard input read from stdin.txt and standard output caught in
+  // stdout.txt; returns what it wrote there.
+  auto withStreams = [&](const std::function<void()>& convert) {
+    const int savedIn = ::dup(STDIN_FILENO), savedOut = ::dup(STDOUT_FILENO);
+    const int in = ::open(dir_.File("stdin.txt").c_str(), O_RDONLY);
+    const int out = ::open(dir_.File("stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::fflush(stdout);
+    ::dup2(in, STDIN_FILENO);
+    ::dup2(out, STDOUT_FILENO);
+    std::string failure;
+    try {
+      convert();
+    } catch (const std::exception& e) {
+      failure = e.what();
+    }
+    ::dup2(savedIn, STDIN_FILENO);
+    ::dup2(savedOut, STDOUT_FILENO);
+    for (int fd : {savedIn, savedOut, in, out}) ::close(fd);
+    EXPECT_EQ(failure, "");
+    return ReadFile(dir_.File("stdout.txt"));
+  };
+  EXPECT_EQ(withStreams([&] { ConvertFile(lists_, "-", "-", {}); }), "De-hua Liu\r\n");
+  EXPECT_EQ(withStreams([&] { ConvertFile(lists_, dir_.File("in.txt"), "-", {}); }), " Zhao\r\n");
+  EXPECT_EQ(withStreams([&] { ConvertFile(lists_, "-", dir_.File("out.txt"), {}); }), "");
+  EXPECT_EQ(ReadFile(dir_.File("out.txt")), "De-hua Liu\r\n");
 }
 
 TEST(ProposeTargetName, InsertsBeforeTheFirstDotOfTheFileName) {

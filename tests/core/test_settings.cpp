@@ -1,8 +1,6 @@
 // The settings-file formats: config.db (interface language) and config1.dll (conversion choices).
 #include <gtest/gtest.h>
 
-#include <QTemporaryDir>
-
 #include <algorithm>
 #include <cerrno>
 #include <dirent.h>
@@ -15,14 +13,21 @@
 #include "Errors.h"
 #include "Files.h"
 #include "Settings.h"
+#include "TestSupport.h"
 
 namespace {
 
+using quorvel::ControlIndexes;
 using quorvel::ConversionOptions;
+
+// Options as the window's controls show them.
+ConversionOptions FromIndexes(const ControlIndexes& i) {
+  return quorvel::OptionsFromControlIndexes(i.polyphone, i.separator, i.wadeGiles, i.format);
+}
 
 class SettingsFiles : public ::testing::Test {
  protected:
-  std::string Path(const char* name) const { return quorvel::JoinPath(dir_.path().toStdString(), name); }
+  std::string Path(const char* name) const { return dir_.File(name); }
   void Write(const std::string& path, const std::string& bytes) const {
     std::ofstream(path, std::ios::binary) << bytes;
   }
@@ -32,7 +37,7 @@ class SettingsFiles : public ::testing::Test {
   }
   std::vector<std::string> Entries() const {
     std::vector<std::string> names;
-    DIR* d = ::opendir(dir_.path().toLocal8Bit().constData());
+    DIR* d = ::opendir(dir_.Path().c_str());
     while (dirent* e = ::readdir(d)) {
       std::string name = e->d_name;
       if (name != "." && name != "..") names.push_back(name);
@@ -42,7 +47,7 @@ class SettingsFiles : public ::testing::Test {
     return names;
   }
 
-  QTemporaryDir dir_;
+  quorvel::test::TempDir dir_;
 };
 
 TEST(SettingsInteger, AcceptsBlanksSignsDecimalAndTheFiveHexPrefixes) {
@@ -126,6 +131,55 @@ TEST(SettingsLines, EndAtLineFeedAndNeverKeepACarriageReturn) {
   }
 }
 
+TEST(ControlIndexes, MapToOptionsInOnePlaceAndBack) {
+  using quorvel::NameFormat;
+  using quorvel::Readings;
+  using quorvel::Romanization;
+  using quorvel::Separator;
+  struct Row {
+    ControlIndexes indexes;
+    ConversionOptions options;
+    ControlIndexes back;
+    const char* why;
+  } rows[] = {
+      {{0, 0, false, 1}, {}, {0, 0, false, 1}, "the initial choices are the default options"},
+      {{1, 1, true, 0},
+       {Readings::kAll, Separator::kSpace, Romanization::kWadeGiles, NameFormat::kGivenSurname},
+       {1, 1, true, 0}, "every control changed"},
+      {{0, 2, false, 9},
+       {Readings::kFirst, Separator::kNone, Romanization::kPinyin, NameFormat::kSurnameGivenJoined},
+       {0, 2, false, 9}, "the last items"},
+      {{5, 7, false, 5},
+       {Readings::kAll, Separator::kNone, Romanization::kPinyin, NameFormat::kSurnameGiven},
+       {1, 2, false, 5}, "any other polyphone index is all readings, any other separator none"},
+      {{0, 0, false, -1},
+       {Readings::kFirst, Separator::kHyphen, Romanization::kPinyin, NameFormat::kNone},
+       {0, 0, false, -1}, "no format chosen"},
+      {{0, 0, false, 10},
+       {Readings::kFirst, Separator::kHyphen, Romanization::kPinyin, NameFormat::kNone},
+       {0, 0, false, -1}, "a format past the last is none"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    const ConversionOptions options = FromIndexes(row.indexes);
+    EXPECT_TRUE(options == row.options);
+    const ControlIndexes back = quorvel::ControlIndexesOf(options);
+    EXPECT_EQ(back.polyphone, row.back.polyphone);
+    EXPECT_EQ(back.separator, row.back.separator);
+    EXPECT_EQ(back.wadeGiles, row.back.wadeGiles);
+    EXPECT_EQ(back.format, row.back.format);
+  }
+}
+
+TEST_F(SettingsFiles, NoFormatChosenIsStoredAsMinusOneAndLeavesTheFormatWhenRead) {
+  const std::string path = Path(quorvel::kSettingsFileName);
+  quorvel::WriteConversionSettings(path, FromIndexes({1, 0, true, -1}));
+  EXPECT_EQ(Read(path), "1\r\n0\r\n1\r\n-1\r\n");
+  ConversionOptions options;
+  ASSERT_TRUE(quorvel::ReadConversionSettings(path, options));
+  EXPECT_EQ(FormatConversionSettings(options), "1\r\n0\r\n1\r\n1\r\n");
+}
+
 TEST_F(SettingsFiles, LanguageIsEnglishOnlyForAnExactEnOnTheFirstLine) {
   struct Row {
     std::optional<std::string> content;
@@ -177,7 +231,7 @@ TEST_F(SettingsFiles, ConversionSettingsAreTwelveBytesAndReadBack) {
   quorvel::WriteConversionSettings(path, ConversionOptions{});
   EXPECT_EQ(Read(path), std::string("0\r\n0\r\n0\r\n1\r\n"));
 
-  const ConversionOptions chosen{1, 2, true, 9};
+  const ConversionOptions chosen = FromIndexes({1, 2, true, 9});
   quorvel::WriteConversionSettings(path, chosen);
   EXPECT_EQ(Read(path), "1\r\n2\r\n1\r\n9\r\n");
   ConversionOptions back;
@@ -188,7 +242,7 @@ TEST_F(SettingsFiles, ConversionSettingsAreTwelveBytesAndReadBack) {
 TEST_F(SettingsFiles, ReadingAppliesLineByLineAndStopsAtTheFirstBadNumber) {
   struct Row {
     std::string content;
-    ConversionOptions expected;  // starting from the initial choices 0, 0, unticked, 1
+    ControlIndexes expected;  // starting from the initial choices 0, 0, unticked, 1
     std::optional<std::string> error;
     const char* why;
   } rows[] = {
@@ -218,7 +272,7 @@ TEST_F(SettingsFiles, ReadingAppliesLineByLineAndStopsAtTheFirstBadNumber) {
       ASSERT_TRUE(row.error) << error.what();
       EXPECT_EQ(error.what(), *row.error + " is not a valid integer value");
     }
-    EXPECT_EQ(FormatConversionSettings(options), FormatConversionSettings(row.expected));
+    EXPECT_EQ(FormatConversionSettings(options), FormatConversionSettings(FromIndexes(row.expected)));
   }
 }
 
@@ -230,7 +284,7 @@ TEST_F(SettingsFiles, OutOfRangeValuesLeaveTheirSettingAndTheNextSaveReadsBackCl
   EXPECT_EQ(FormatConversionSettings(options), "0\r\n0\r\n1\r\n1\r\n");
 
   Write(path, "-1\r\n-1\r\n1\r\n-1\r\n");
-  options = ConversionOptions{1, 2, false, 9};
+  options = FromIndexes({1, 2, false, 9});
   ASSERT_TRUE(quorvel::ReadConversionSettings(path, options));
   EXPECT_EQ(FormatConversionSettings(options), "1\r\n2\r\n1\r\n9\r\n") << "negative values change nothing";
 
@@ -242,7 +296,7 @@ TEST_F(SettingsFiles, OutOfRangeValuesLeaveTheirSettingAndTheNextSaveReadsBackCl
 
 TEST_F(SettingsFiles, MissingFileOrFolderChangesNothingAndAFailedWriteKeepsTheOldFile) {
   const std::string path = Path(quorvel::kSettingsFileName);
-  ConversionOptions options{1, 1, true, 3};
+  ConversionOptions options = FromIndexes({1, 1, true, 3});
   EXPECT_FALSE(quorvel::ReadConversionSettings(path, options));
   ASSERT_EQ(::mkdir(path.c_str(), 0755), 0);
   EXPECT_FALSE(quorvel::ReadConversionSettings(path, options));

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "NameRomanizer.h"
+#include "Settings.h"
 #include "TestSupport.h"
 
 using namespace quorvel;
@@ -13,14 +14,15 @@ using namespace quorvel::test;
 class Romanize : public testing::Test {
  protected:
   void SetUp() override { CopyInstalledLists(dir_.Path()); }
+  // The options as the main window's control indexes, through the one mapping from them.
   std::string R(const std::string& gbkLine, int format, int sep = 0, bool all = false, bool wade = false) {
-    return RomanizeName(data_, gbkLine, {all ? 1 : 0, sep, wade, format});
+    return RomanizeName(lists_, gbkLine, OptionsFromControlIndexes(all ? 1 : 0, sep, wade, format));
   }
   std::string Ru(const char* utf8Line, int format, int sep = 0, bool all = false, bool wade = false) {
     return R(G(utf8Line), format, sep, all, wade);
   }
   TempDir dir_;
-  PronunciationData data_{dir_.Path()};
+  ListFiles lists_{dir_.Path()};
 };
 
 TEST_F(Romanize, TenFormatsTimesThreeSeparators) {
@@ -88,7 +90,7 @@ TEST_F(Romanize, SurnamesComeOutRight) {
 
 TEST_F(Romanize, CleaningCuttingAndOddInput) {
   const std::string liu = G("刘"), de = G("德"), hua = G("华");
-  auto piece = [&](const std::string& bytes) { return data_.LookupReading(bytes, {}); };
+  auto piece = [&](const std::string& bytes) { return ReadingNow(lists_, bytes); };
   struct Case {
     std::string line;
     int format;
@@ -131,4 +133,9 @@ TEST_F(Romanize, CustomReadingsKeepTheirCase) {
   // A Chinese custom reading: upper-casing leaves its bytes alone (a trail byte may look like a letter).
   EXPECT_EQ(Ru("德德", 7), trailLikeLetters + " " + trailLikeLetters);
   EXPECT_EQ(Ru("德德", 8), trailLikeLetters + " " + trailLikeLetters);
+}
+
+TEST(RemoveSpaces, RemovesOnlyAsciiSpaces) {
+  EXPECT_EQ(RemoveSpaces(" a b\tc " + G("　") + " "), "ab\tc" + G("　"));
+  EXPECT_EQ(RemoveSpaces(""), "");
 }

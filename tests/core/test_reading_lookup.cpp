@@ -4,7 +4,7 @@
 
 #include "Errors.h"
 #include "TestSupport.h"
-#include "untChDatabase.h"
+#include "ReadingLookup.h"
 
 using namespace quorvel;
 using namespace quorvel::test;
@@ -18,10 +18,10 @@ class Lookup : public testing::Test {
   }
   void Put(ListSlot slot, const Lines& lines) { WriteFile(dir_.File(kListFileNames[slot]), CrLf(lines)); }
   std::string L(const std::string& key, bool all, bool wade, KeyRole role = KeyRole::kOther) {
-    return data_.LookupReading(key, {all, wade}, role);
+    return ReadingNow(lists_, key, Options(all, wade), role);
   }
   TempDir dir_;
-  PronunciationData data_{dir_.Path()};
+  ListFiles lists_{dir_.Path()};
 };
 
 TEST_F(Lookup, TableReadingsUnderTheFourOptionSets) {
@@ -119,9 +119,4 @@ TEST_F(Lookup, TheSurnamePositionPutsTheSurnameReadingFirst) {
   Put(kDefineHanList, {G("单")});
   Put(kDefinePyList, {"Dan"});
   EXPECT_EQ(L(G("单"), false, false, KeyRole::kSurname), "Dan") << "a custom entry still wins";
-}
-
-TEST(RemoveSpaces, RemovesOnlyAsciiSpaces) {
-  EXPECT_EQ(RemoveSpaces(" a b\tc " + G("　") + " "), "ab\tc" + G("　"));
-  EXPECT_EQ(RemoveSpaces(""), "");
 }

@@ -8,11 +8,10 @@
 #include <set>
 #include <sstream>
 
-#include "CharTableIndex.h"
+#include "BuiltinTable.h"
 #include "Files.h"
 #include "Encoding.h"
 #include "TestSupport.h"
-#include "untChDatabase.h"
 
 using namespace quorvel;
 using quorvel::test::G;
@@ -41,13 +40,13 @@ std::map<std::string, int> GeneratorCounts() {
 
 }  // namespace
 
-TEST(CharTable, EveryRowFollowsTheReadingStringRules) {
+TEST(BuiltinTable, EveryRowFollowsTheReadingStringRules) {
   const std::regex syllable("[a-z]{1,6}");
   std::set<std::string> keys, allSyllables;
   int polyphonic = 0;
-  for (int i = 0; i < CharTableSize; ++i) {
-    SCOPED_TRACE(testing::Message() << "row " << i << " " << quorvel::test::U(CharHan[i]) << " " << CharPinyin[i]);
-    std::string key = CharHan[i];
+  for (int i = 0; i < kBuiltinRowCount; ++i) {
+    SCOPED_TRACE(testing::Message() << "row " << i << " " << quorvel::test::U(kBuiltinKeys[i]) << " " << kBuiltinReadings[i]);
+    std::string key = kBuiltinKeys[i];
     ASSERT_EQ(key.size(), 2u);
     EXPECT_TRUE(keys.insert(key).second) << "key twice";
     // Every key is a CJK Unified Ideograph in GBK.
@@ -57,9 +56,9 @@ TEST(CharTable, EveryRowFollowsTheReadingStringRules) {
     EXPECT_GE(cp, 0x4E00u);
     EXPECT_LE(cp, 0x9FFFu);
 
-    auto parts = Syllables(CharPinyin[i]);
+    auto parts = Syllables(kBuiltinReadings[i]);
     ASSERT_FALSE(parts.empty());
-    EXPECT_EQ(parts.size() > 1 ? std::string(CharPinyin[i]).find("//") : std::string::npos, std::string::npos);
+    EXPECT_EQ(parts.size() > 1 ? std::string(kBuiltinReadings[i]).find("//") : std::string::npos, std::string::npos);
     for (const auto& s : parts) EXPECT_TRUE(std::regex_match(s, syllable)) << "'" << s << "'";
     // The first reading is the name reading; the rest follow in ascending byte order, no repeats.
     std::set<std::string> unique(parts.begin(), parts.end());
@@ -69,16 +68,16 @@ TEST(CharTable, EveryRowFollowsTheReadingStringRules) {
     allSyllables.insert(parts.begin(), parts.end());
   }
   auto counts = GeneratorCounts();
-  EXPECT_EQ(CharTableSize, counts["rows"]);
+  EXPECT_EQ(kBuiltinRowCount, counts["rows"]);
   EXPECT_EQ(static_cast<int>(allSyllables.size()), counts["syllables"]);
   EXPECT_EQ(polyphonic, counts["polyphonic"]);
   // The figures the generator reported for Unihan 15.0.
-  EXPECT_EQ(CharTableSize, 20892);
+  EXPECT_EQ(kBuiltinRowCount, 20892);
   EXPECT_EQ(counts["syllables"], 418);
   EXPECT_EQ(counts["polyphonic"], 2665);
 }
 
-TEST(CharTable, NameReadingComesFirst) {
+TEST(BuiltinTable, NameReadingComesFirst) {
   struct Row {
     const char* ch;
     const char* reading;
@@ -106,33 +105,33 @@ TEST(CharTable, NameReadingComesFirst) {
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(std::string(r.ch) + ": " + r.why);
-    int row = FindCharRow(G(r.ch));
+    int row = FindBuiltinRow(G(r.ch));
     ASSERT_GE(row, 0);
-    EXPECT_STREQ(CharPinyin[row], r.reading);
+    EXPECT_STREQ(kBuiltinReadings[row], r.reading);
   }
 }
 
-TEST(CharTable, IndexFindsExactlyWhatAScanFinds) {
+TEST(BuiltinTable, IndexFindsExactlyWhatAScanFinds) {
   std::map<std::string, int> byKey;
-  for (int i = 0; i < CharTableSize; ++i) byKey[CharHan[i]] = i;
+  for (int i = 0; i < kBuiltinRowCount; ++i) byKey[kBuiltinKeys[i]] = i;
   // Every two-byte string: the index agrees with a plain search.
   for (int a = 0; a < 256; ++a)
     for (int b = 0; b < 256; ++b) {
       std::string key{static_cast<char>(a), static_cast<char>(b)};
       auto it = byKey.find(key);
-      ASSERT_EQ(FindCharRow(key), it == byKey.end() ? -1 : it->second) << a << "," << b;
+      ASSERT_EQ(FindBuiltinRow(key), it == byKey.end() ? -1 : it->second) << a << "," << b;
     }
-  EXPECT_EQ(FindCharRow(""), -1);
-  EXPECT_EQ(FindCharRow(G("赵")[0] + std::string()), -1) << "one byte";
-  EXPECT_EQ(FindCharRow(G("欧阳")), -1) << "two characters never match a row";
+  EXPECT_EQ(FindBuiltinRow(""), -1);
+  EXPECT_EQ(FindBuiltinRow(G("赵")[0] + std::string()), -1) << "one byte";
+  EXPECT_EQ(FindBuiltinRow(G("欧阳")), -1) << "two characters never match a row";
 }
 
-TEST(CharTable, SurnameReadingsBelongToCharactersOfTheTable) {
-  for (int i = 0; i < SurnameTableSize; ++i) {
-    SCOPED_TRACE(quorvel::test::U(SurnameHan[i]));
-    const char* surname = SurnameReading(SurnameHan[i]);
+TEST(BuiltinTable, SurnameReadingsBelongToCharactersOfTheTable) {
+  for (int i = 0; i < kSurnameCount; ++i) {
+    SCOPED_TRACE(quorvel::test::U(kSurnameKeys[i]));
+    const char* surname = SurnameReading(kSurnameKeys[i]);
     ASSERT_NE(surname, nullptr);
-    EXPECT_GE(FindCharRow(SurnameHan[i]), 0);
+    EXPECT_GE(FindBuiltinRow(kSurnameKeys[i]), 0);
   }
   EXPECT_STREQ(SurnameReading(G("单")), "shan");
   EXPECT_STREQ(SurnameReading(G("曾")), "zeng");
@@ -146,8 +145,8 @@ TEST(InstalledLists, TheMappingCoversEverySyllableOfTheTable) {
   ASSERT_EQ(han.size(), wei.size());
   std::set<std::string> mapped(han.begin(), han.end());
   EXPECT_EQ(mapped.size(), han.size()) << "each syllable once";
-  for (int i = 0; i < CharTableSize; ++i)
-    for (const auto& s : Syllables(CharPinyin[i])) EXPECT_TRUE(mapped.count(s)) << s;
+  for (int i = 0; i < kBuiltinRowCount; ++i)
+    for (const auto& s : Syllables(kBuiltinReadings[i])) EXPECT_TRUE(mapped.count(s)) << s;
   // Spelled as names are written in Taiwan passports and the press: no apostrophes, no ü.
   for (const auto& w : wei) EXPECT_TRUE(std::regex_match(w, std::regex("[a-z]+(-[a-z]+)?"))) << w;
 }

@@ -1,0 +1,77 @@
+// The six list files that lie in one data folder (the executable's folder in production): the
+// pinyin -> Wade-Giles mapping pair and the two custom dictionary pairs. Each file is GBK text,
+// one item a line, every line ended by CR LF when this program writes it.
+//
+// ListFiles holds the six lists in memory with a first-match index per key list and re-reads
+// them only when one of the six files changed: a change completed before Refresh() is seen by it;
+// a Refresh() with nothing changed reads no file (inotify on the folder where it works, else a
+// comparison of the files' identities). A missing file gives an empty list; a file that exists
+// but cannot be read raises FileOpenError and leaves the lists stale, so the next Refresh() tries
+// again.
+//
+// Single-threaded: one ListFiles is used by one thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quorvel {
+
+enum ListSlot : int {
+  kPinyinHanList,      // mapping: pinyin syllables
+  kPinyinWeiList,      // mapping: their Wade-Giles spelling, line for line
+  kDefineHanList,      // custom dictionary (pinyin): keys
+  kDefinePyList,       // custom dictionary (pinyin): readings
+  kDefineWeiHanList,   // custom dictionary (Wade-Giles): keys
+  kDefineWeiPyList,    // custom dictionary (Wade-Giles): readings
+  kListCount
+};
+extern const char* const kListFileNames[kListCount];  // "pinyin_han.dll", ...
+
+// The bytes of a list file holding `lines`: each line followed by CR LF.
+std::string ListFileText(const std::vector<std::string>& lines);
+
+class ListFiles {
+ public:
+  enum class ChangeWatch { kAuto, kCompareFiles };  // kCompareFiles: never use inotify
+
+  explicit ListFiles(std::string dataDir, ChangeWatch watch = ChangeWatch::kAuto);
+  ~ListFiles();
+  ListFiles(const ListFiles&) = delete;
+  ListFiles& operator=(const ListFiles&) = delete;
+
+  const std::string& DataDir() const { return dataDir_; }
+  std::string ListPath(ListSlot slot) const;
+
+  // Re-reads all six files now.
+  void Load();
+  // The "check now" step: reloads the lists if any of the six files changed since they were
+  // loaded (or a previous load failed). What is read afterwards is the state it found.
+  void Refresh();
+  // Drops the lists (the main window does this when it closes). The next Refresh reloads.
+  void Release();
+
+  const std::vector<std::string>& List(ListSlot slot) const;
+  // Position of the first line equal to `key` in one of the three key lists (kPinyinHanList,
+  // kDefineHanList, kDefineWeiHanList), or -1.
+  long FindKey(ListSlot keyList, std::string_view key) const;
+
+  // Number of times the lists were (re)loaded, for tests and benchmarks.
+  uint64_t LoadCount() const { return loadCount_; }
+  bool UsesInotify() const;
+
+ private:
+  struct Lists;
+  class Watcher;
+
+  std::string dataDir_;
+  std::unique_ptr<Lists> lists_;
+  std::unique_ptr<Watcher> watcher_;
+  bool stale_ = true;
+  uint64_t loadCount_ = 0;
+};
+
+}  // namespace quorvel
