@@ -302,18 +302,12 @@ void MainWindow::ApplyLanguage(unsigned char language) {
                            english ? quorvel::kUiEnglish : quorvel::kUiChinese);
 }
 
-void MainWindow::switchToChinese() {
-  try {
-    uiLanguage_ = quorvel::kUiChinese;
-    ApplyLanguage(uiLanguage_);
-  } catch (const std::exception& error) {
-    ShowError(error);
-  }
-}
+void MainWindow::switchToChinese() { SwitchLanguage(quorvel::kUiChinese); }
+void MainWindow::switchToEnglish() { SwitchLanguage(quorvel::kUiEnglish); }
 
-void MainWindow::switchToEnglish() {
+void MainWindow::SwitchLanguage(unsigned char language) {
   try {
-    uiLanguage_ = quorvel::kUiEnglish;
+    uiLanguage_ = language;
     ApplyLanguage(uiLanguage_);
   } catch (const std::exception& error) {
     ShowError(error);

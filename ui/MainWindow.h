@@ -94,6 +94,7 @@ class MainWindow : public QMainWindow {
  private:
   void StartUp();
   void ShutDown();
+  void SwitchLanguage(unsigned char language);
   void ApplyOptions(const quorvel::ConversionOptions& options);
   void ShowError(const std::exception& error);
   std::string FilePath(const char* name) const;
