@@ -8,13 +8,13 @@
 #include <unistd.h>
 
 #include "AppInfo.h"
-#include "DictEditor.h"
+#include "DictionaryEditor.h"
 #include "Files.h"
+#include "HelpWindow.h"
+#include "MainWindow.h"
 #include "MakerConfig.h"
 #include "QtPlatformDialogs.h"
 #include "untChDatabase.h"
-#include "untMain.h"
-#include "untNote.h"
 
 namespace {
 
@@ -51,14 +51,16 @@ int main(int argc, char** argv) {
 
   const std::string dataDir = quorvel::ExecutableDir();
   quorvel::PronunciationData data(dataDir);
-  TfrmMain frmMain(data, dataDir, QUrl(QString::fromUtf8(quorvel::maker::kBannerUrl)));
-  TfrmNote frmNote(&frmMain);
-  frmMain.setHelpWindow(&frmNote);
-  // The editors fill their lists from the dictionaries the main window has just loaded.
-  const DictEditorWindows editors = CreateDictEditors(data, &frmMain);
-  frmMain.setDictionaryEditors(editors.standard, editors.wadeGiles);
+  // The windows are created in this order and destroyed in the reverse one, the main window last.
+  // Creating the main window loads the lists; the editors fill themselves from them.
+  MainWindow mainWindow(data, dataDir, QUrl(QString::fromUtf8(quorvel::maker::kBannerUrl)));
+  HelpWindow helpWindow(&mainWindow);
+  mainWindow.SetHelpWindow(&helpWindow);
+  DictionaryEditor wadeGilesEditor(data, quorvel::CustomDictionary::Kind::kWadeGiles, &mainWindow);
+  DictionaryEditor pinyinEditor(data, quorvel::CustomDictionary::Kind::kStandard, &mainWindow);
+  mainWindow.SetDictionaryEditors(&pinyinEditor, &wadeGilesEditor);
 
-  frmMain.show();
+  mainWindow.show();
   const int result = app.exec();
   PlatformDialogs::Install(nullptr);
   return result;

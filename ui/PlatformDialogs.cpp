@@ -1,15 +1,16 @@
 #include "PlatformDialogs.h"
 
-#include "QtPlatformDialogs.h"
+#include <QtGlobal>
 
 namespace {
 PlatformDialogs* gInstalled = nullptr;
 }
 
 PlatformDialogs& PlatformDialogs::Instance() {
-  if (gInstalled) return *gInstalled;
-  static QtPlatformDialogs real;
-  return real;
+  // The program installs the real dialogs before it creates a window, a test its fake: a window
+  // asking before that is a mistake of the program, not of the user.
+  if (!gInstalled) qFatal("PlatformDialogs::Instance() called before PlatformDialogs::Install()");
+  return *gInstalled;
 }
 
 void PlatformDialogs::Install(PlatformDialogs* dialogs) { gInstalled = dialogs; }

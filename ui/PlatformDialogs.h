@@ -21,14 +21,16 @@ class PlatformDialogs {
   // A confirmation with Yes and No; true only for Yes.
   virtual bool Confirm(QWidget* parent, const QString& text) = 0;
   // File dialogs with the filters "Text file (*.txt)" and "All (*.*)", the first preselected.
-  // `accept` runs on a confirmed choice before the dialog closes (the CanClose handlers).
+  // `accept` runs on a confirmed choice before the dialog closes.
   // Returns whether the user confirmed a file.
   virtual bool ChooseOpenFile(QWidget* parent, const std::function<void(const QString&)>& accept) = 0;
   virtual bool ChooseSaveFile(QWidget* parent, const std::function<void(const QString&)>& accept) = 0;
   // Opens a file or web address with the desktop's associated program; the result is not examined.
   virtual void OpenWithDesktop(QWidget* parent, const QString& pathOrUrl) = 0;
 
-  // The instance the windows use; production installs the Qt one at start-up, tests a fake.
+  // The instance the windows use: the program installs QtPlatformDialogs at start-up, tests a
+  // fake. Asking before anything is installed ends the program with a message (a programming
+  // error, found by the first test that shows a window).
   static PlatformDialogs& Instance();
   static void Install(PlatformDialogs* dialogs);  // not owned
 };

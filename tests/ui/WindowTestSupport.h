@@ -13,8 +13,8 @@
 #include <memory>
 
 #include "FakeDialogs.h"
+#include "MainWindow.h"
 #include "untChDatabase.h"
-#include "untMain.h"
 
 class WindowTest : public ::testing::Test {
  protected:
@@ -41,9 +41,9 @@ class WindowTest : public ::testing::Test {
     }
   }
 
-  std::unique_ptr<TfrmMain> Open(const QUrl& banner = {}) {
+  std::unique_ptr<MainWindow> Open(const QUrl& banner = {}) {
     if (!data_) data_ = std::make_unique<quorvel::PronunciationData>(DataDir());
-    return std::make_unique<TfrmMain>(*data_, DataDir(), banner);
+    return std::make_unique<MainWindow>(*data_, DataDir(), banner);
   }
 
   // Looks a control up by its name; a missing one fails the test.

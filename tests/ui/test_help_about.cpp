@@ -10,8 +10,8 @@
 
 #include "MakerConfig.h"
 #include "WindowTestSupport.h"
-#include "untAbout.h"
-#include "untNote.h"
+#include "AboutWindow.h"
+#include "HelpWindow.h"
 
 namespace {
 
@@ -45,9 +45,9 @@ TEST(HelpWindow, HoldsTheFixedTextWholeAndVisibleWithoutScrollBars) {
       QStringLiteral("官网：") + kProduct,
       QString::fromUtf8(quorvel::maker::kContactLine),
   };
-  TfrmNote note;
+  HelpWindow note;
   note.show();
-  auto* memo = note.findChild<QPlainTextEdit*>(QStringLiteral("Memo1"));
+  auto* memo = note.findChild<QPlainTextEdit*>(QStringLiteral("helpText"));
   ASSERT_NE(memo, nullptr);
   EXPECT_EQ(memo->toPlainText().split(QLatin1Char('\n')), expected);
   EXPECT_EQ(note.windowTitle(), QStringLiteral("Help"));
@@ -71,17 +71,17 @@ TEST(HelpWindow, HoldsTheFixedTextWholeAndVisibleWithoutScrollBars) {
 TEST_F(WindowTest, HelpOpensBesideTheMainWindowOnlyOnce) {
   auto window = Open();
   window->show();
-  TfrmNote note(window.get());
-  window->setHelpWindow(&note);
-  Get<QAction>(*window, "N7")->trigger();
+  HelpWindow note(window.get());
+  window->SetHelpWindow(&note);
+  Get<QAction>(*window, "helpAction")->trigger();
   EXPECT_TRUE(note.isVisible());
   EXPECT_FALSE(note.isModal());
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "the main window still takes input";
-  Get<QAction>(*window, "N7")->trigger();
-  EXPECT_EQ(window->findChildren<TfrmNote*>().size(), 1);
+  Get<QAction>(*window, "helpAction")->trigger();
+  EXPECT_EQ(window->findChildren<HelpWindow*>().size(), 1);
   note.close();
   EXPECT_FALSE(note.isVisible());
-  Get<QAction>(*window, "N7")->trigger();
+  Get<QAction>(*window, "helpAction")->trigger();
   EXPECT_TRUE(note.isVisible()) << "closing only hides it";
 }
 
@@ -89,10 +89,10 @@ TEST_F(WindowTest, AboutIsAFreshModalWindowEachTime) {
   Write("config.db", "en\r\n");  // the About window is the same in both languages
   auto window = Open();
   window->show();
-  QList<QPointer<TfrmAbout>> shown;
+  QList<QPointer<AboutWindow>> shown;
   for (int i = 0; i < 2; ++i) {
     QTimer::singleShot(0, [&] {
-      auto* about = qobject_cast<TfrmAbout*>(QApplication::activeModalWidget());
+      auto* about = qobject_cast<AboutWindow*>(QApplication::activeModalWidget());
       ASSERT_NE(about, nullptr);
       shown << about;
       EXPECT_EQ(about->windowTitle(), QStringLiteral("About"));
@@ -103,10 +103,10 @@ TEST_F(WindowTest, AboutIsAFreshModalWindowEachTime) {
         QRect place;
         QString text;
       } rows[] = {
-          {"Label1", {0, 24, 254, 33}, "Quorvel"},
-          {"Label2", {0, 64, 254, 25}, "v2.0.2"},
-          {"Label3", {0, 96, 254, 25}, QString::fromUtf8(quorvel::maker::kName) + "出品"},
-          {"Label4", {0, 126, 254, 25}, QString::fromUtf8(quorvel::maker::kProductAddressText)},
+          {"titleLabel", {0, 24, 254, 33}, "Quorvel"},
+          {"versionLabel", {0, 64, 254, 25}, "v" QUORVEL_VERSION},
+          {"makerLabel", {0, 96, 254, 25}, QString::fromUtf8(quorvel::maker::kName) + "出品"},
+          {"addressLabel", {0, 126, 254, 25}, QString::fromUtf8(quorvel::maker::kProductAddressText)},
       };
       for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -117,10 +117,10 @@ TEST_F(WindowTest, AboutIsAFreshModalWindowEachTime) {
         EXPECT_EQ(label->alignment(), Qt::AlignCenter);
         EXPECT_LE(QFontMetrics(label->font()).horizontalAdvance(label->text()), label->width());
       }
-      EXPECT_TRUE(about->findChild<QLabel*>(QStringLiteral("Label4"))->font().underline());
+      EXPECT_TRUE(about->findChild<QLabel*>(QStringLiteral("addressLabel"))->font().underline());
       about->close();
     });
-    Get<QAction>(*window, "N10")->trigger();
+    Get<QAction>(*window, "aboutAction")->trigger();
   }
   ASSERT_EQ(shown.size(), 2);
   EXPECT_TRUE(shown[0].isNull() && shown[1].isNull()) << "each About window is destroyed after use";
@@ -128,11 +128,11 @@ TEST_F(WindowTest, AboutIsAFreshModalWindowEachTime) {
 
 TEST_F(WindowTest, WebPagesOpenInTheBrowser) {
   auto window = Open();
-  Get<QAction>(*window, "N11")->trigger();
-  Get<QAction>(*window, "N8")->trigger();
-  TfrmAbout about(window.get());
+  Get<QAction>(*window, "websiteAction")->trigger();
+  Get<QAction>(*window, "onlineHelpAction")->trigger();
+  AboutWindow about(window.get());
   about.show();
-  for (const char* name : {"Label3", "Label4"}) {
+  for (const char* name : {"makerLabel", "addressLabel"}) {
     auto* label = about.findChild<QLabel*>(QLatin1String(name));
     ASSERT_NE(label, nullptr);
     QTest::mouseClick(label, Qt::LeftButton);
@@ -147,11 +147,11 @@ TEST_F(WindowTest, WebPagesOpenInTheBrowser) {
 TEST_F(WindowTest, DictionaryEditorsShowModallyOncePluggedIn) {
   auto window = Open();
   window->show();
-  QDialog han(window.get()), weiHan(window.get());
-  window->setDictionaryEditors(&han, &weiHan);
-  EXPECT_TRUE(Get<QAction>(*window, "N_standard")->isEnabled());
-  EXPECT_TRUE(Get<QAction>(*window, "N_wei")->isEnabled());
-  for (auto [item, editor] : {std::pair{"N_standard", &han}, std::pair{"N_wei", &weiHan}}) {
+  QDialog pinyin(window.get()), wadeGiles(window.get());
+  window->SetDictionaryEditors(&pinyin, &wadeGiles);
+  EXPECT_TRUE(Get<QAction>(*window, "pinyinDictionaryAction")->isEnabled());
+  EXPECT_TRUE(Get<QAction>(*window, "wadeGilesDictionaryAction")->isEnabled());
+  for (auto [item, editor] : {std::pair{"pinyinDictionaryAction", &pinyin}, std::pair{"wadeGilesDictionaryAction", &wadeGiles}}) {
     SCOPED_TRACE(item);
     QDialog* seen = nullptr;
     QTimer::singleShot(0, [&] {

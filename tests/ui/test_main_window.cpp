@@ -52,22 +52,22 @@ TEST_F(WindowTest, ControlsHaveTheirPlacesTextsAndVisibility) {
     const char* text;
     bool visible;
   } rows[] = {
-      {"WebBrowser1", {8, 5, 500, 70}, "", true},
-      {"Label4", {8, 90, 42, 17}, "多音字", true},
-      {"ComboBox_duoyin", {55, 85, 127, -1}, "给出一个常用发音", true},
-      {"Label3", {204, 90, 74, 17}, "名字分隔符", true},
-      {"ComboBox_sep", {280, 85, 76, -1}, "\"－\"分隔", true},
-      {"Image2", {356, 84, 73, 25}, "", false},
-      {"CheckBox_wei", {390, 88, 119, 17}, "韦氏/港台拼音", true},
-      {"Image3", {432, 84, 73, 25}, "", false},
-      {"Image1", {6, 115, 169, 25}, "", true},
-      {"rgType", {8, 143, 500, 80}, "English Name Format", true},
-      {"Label1", {9, 235, 86, 17}, "中文姓名文件", true},
-      {"edtChfile", {95, 233, 330, 21}, "", true},
-      {"btnopen", {440, 230, 60, 25}, "打开", true},
-      {"Label2", {9, 268, 85, 17}, "拼音姓名文件", true},
-      {"edtEnfile", {95, 265, 330, 21}, "", true},
-      {"btnOk", {440, 262, 60, 25}, "转换", true},
+      {"bannerView", {8, 5, 500, 70}, "", true},
+      {"readingsLabel", {8, 90, 42, 17}, "多音字", true},
+      {"readingsCombo", {55, 85, 127, -1}, "给出一个常用发音", true},
+      {"separatorLabel", {204, 90, 74, 17}, "名字分隔符", true},
+      {"separatorCombo", {280, 85, 76, -1}, "\"－\"分隔", true},
+      {"chineseInterfaceImage", {356, 84, 73, 25}, "", false},
+      {"wadeGilesCheck", {390, 88, 119, 17}, "韦氏/港台拼音", true},
+      {"englishInterfaceImage", {432, 84, 73, 25}, "", false},
+      {"sampleNameImage", {6, 115, 169, 25}, "", true},
+      {"formatGroup", {8, 143, 500, 80}, "English Name Format", true},
+      {"sourceLabel", {9, 235, 86, 17}, "中文姓名文件", true},
+      {"sourcePathEdit", {95, 233, 330, 21}, "", true},
+      {"openButton", {440, 230, 60, 25}, "打开", true},
+      {"targetLabel", {9, 268, 85, 17}, "拼音姓名文件", true},
+      {"targetPathEdit", {95, 265, 330, 21}, "", true},
+      {"convertButton", {440, 262, 60, 25}, "转换", true},
   };
   QWidget* client = window->centralWidget();
   for (const Row& row : rows) {
@@ -80,15 +80,15 @@ TEST_F(WindowTest, ControlsHaveTheirPlacesTextsAndVisibility) {
     EXPECT_EQ(widget->geometry(), expected);
     if (auto* combo = qobject_cast<QComboBox*>(widget)) {
       EXPECT_EQ(combo->currentText(), QString::fromUtf8(row.text));
-    } else if (row.name != std::string_view("WebBrowser1")) {
+    } else if (row.name != std::string_view("bannerView")) {
       EXPECT_EQ(TextOf(widget), QString::fromUtf8(row.text));  // pictures: no text
     }
     EXPECT_EQ(widget->isVisibleTo(window.get()), row.visible);
   }
   // The pictures at their natural sizes.
-  EXPECT_EQ(Get<QLabel>(*window, "Image1")->pixmap().size(), QSize(164, 21));
-  EXPECT_EQ(Get<QLabel>(*window, "Image2")->pixmap().size(), QSize(68, 19));
-  EXPECT_EQ(Get<QLabel>(*window, "Image3")->pixmap().size(), QSize(70, 18));
+  EXPECT_EQ(Get<QLabel>(*window, "sampleNameImage")->pixmap().size(), QSize(164, 21));
+  EXPECT_EQ(Get<QLabel>(*window, "chineseInterfaceImage")->pixmap().size(), QSize(68, 19));
+  EXPECT_EQ(Get<QLabel>(*window, "englishInterfaceImage")->pixmap().size(), QSize(70, 18));
   // The window icon: 32 x 32 in 16 colours.
   EXPECT_EQ(window->windowIcon().availableSizes().value(0), QSize(32, 32));
   const QImage icon(QStringLiteral(":/quorvel/quorvel.png"));
@@ -104,20 +104,20 @@ TEST_F(WindowTest, ItemsAndInitialChoices) {
     for (int i = 0; i < combo->count(); ++i) texts << combo->itemText(i);
     return texts;
   };
-  EXPECT_EQ(items(Get<QComboBox>(*window, "ComboBox_duoyin")),
+  EXPECT_EQ(items(Get<QComboBox>(*window, "readingsCombo")),
             QStringList({QStringLiteral("给出一个常用发音"), QStringLiteral("给出所有发音")}));
-  EXPECT_EQ(items(Get<QComboBox>(*window, "ComboBox_sep")),
+  EXPECT_EQ(items(Get<QComboBox>(*window, "separatorCombo")),
             QStringList({QStringLiteral("\"－\"分隔"), QStringLiteral("空格分隔"), QStringLiteral("不分隔")}));
-  for (const char* name : {"ComboBox_duoyin", "ComboBox_sep"})
+  for (const char* name : {"readingsCombo", "separatorCombo"})
     EXPECT_FALSE(Get<QComboBox>(*window, name)->isEditable()) << name;
 
   // Ten formats in five columns of two, filled column by column.
   const QStringList formats = {"dehua liu", "Dehua Liu", "dehua LIU", "Dehua LIU", "dehualiu",
                                "liu dehua", "Liu Dehua", "LIU dehua", "LIU Dehua", "liudehua"};
-  auto* group = Get<QGroupBox>(*window, "rgType");
+  auto* group = Get<QGroupBox>(*window, "formatGroup");
   QList<QRadioButton*> buttons;
   for (int i = 0; i < 10; ++i) {
-    auto* button = group->findChild<QRadioButton*>(QStringLiteral("rgType_%1").arg(i));
+    auto* button = group->findChild<QRadioButton*>(QStringLiteral("formatButton%1").arg(i));
     ASSERT_NE(button, nullptr) << i;
     EXPECT_EQ(button->text(), formats[i]);
     EXPECT_EQ(button->isChecked(), i == 1) << i;
@@ -138,15 +138,15 @@ TEST_F(WindowTest, ItemsAndInitialChoices) {
   EXPECT_EQ(options.separatorMode, 0);
   EXPECT_FALSE(options.wadeGiles);
   EXPECT_EQ(options.nameFormat, 1);
-  for (const char* name : {"edtChfile", "edtEnfile"}) {
+  for (const char* name : {"sourcePathEdit", "targetPathEdit"}) {
     EXPECT_TRUE(Get<QLineEdit>(*window, name)->isReadOnly()) << name;
     EXPECT_TRUE(Get<QLineEdit>(*window, name)->text().isEmpty()) << name;
   }
-  EXPECT_TRUE(Get<QPushButton>(*window, "btnOk")->isDefault());
-  EXPECT_TRUE(Get<QPushButton>(*window, "btnOk")->isEnabled());
+  EXPECT_TRUE(Get<QPushButton>(*window, "convertButton")->isDefault());
+  EXPECT_TRUE(Get<QPushButton>(*window, "convertButton")->isEnabled());
   // The editors are plugged in later; until then their items are there but disabled.
-  EXPECT_FALSE(Get<QAction>(*window, "N_standard")->isEnabled());
-  EXPECT_FALSE(Get<QAction>(*window, "N_wei")->isEnabled());
+  EXPECT_FALSE(Get<QAction>(*window, "pinyinDictionaryAction")->isEnabled());
+  EXPECT_FALSE(Get<QAction>(*window, "wadeGilesDictionaryAction")->isEnabled());
   EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
   EXPECT_TRUE(window->windowFlags() & Qt::WindowMinimizeButtonHint);
 }
@@ -157,19 +157,19 @@ TEST_F(WindowTest, MenuBarReadsFileDictionariesHelpWebsiteWithoutShortcuts) {
   QStringList top;
   for (QAction* action : bar->actions())
     top << (action->menu() ? action->menu()->objectName() : action->objectName());
-  EXPECT_EQ(top, QStringList({"N1", "N12", "N6", "N11"}));
+  EXPECT_EQ(top, QStringList({"fileMenu", "dictionaryMenu", "helpMenu", "websiteAction"}));
   auto names = [](QMenu* menu) {
     QStringList list;
     for (QAction* action : menu->actions())
       list << (action->isSeparator() ? QStringLiteral("-") + action->objectName() : action->objectName());
     return list;
   };
-  EXPECT_EQ(names(Get<QMenu>(*window, "N1")), QStringList({"N2", "N3", "-N4", "N5"}));
-  EXPECT_EQ(names(Get<QMenu>(*window, "N12")), QStringList({"N_standard", "N_wei"}));
-  EXPECT_EQ(names(Get<QMenu>(*window, "N6")), QStringList({"N7", "N8", "-N9", "N10"}));
-  EXPECT_EQ(Get<QMenu>(*window, "N12")->title(), QStringLiteral("字库"));
-  EXPECT_EQ(Get<QAction>(*window, "N_standard")->text(), QStringLiteral("自定义标准拼音"));
-  EXPECT_EQ(Get<QAction>(*window, "N_wei")->text(), QStringLiteral("自定义韦氏港台拼音"));
+  EXPECT_EQ(names(Get<QMenu>(*window, "fileMenu")), QStringList({"openSourceAction", "chooseTargetAction", "-fileMenuSeparator", "exitAction"}));
+  EXPECT_EQ(names(Get<QMenu>(*window, "dictionaryMenu")), QStringList({"pinyinDictionaryAction", "wadeGilesDictionaryAction"}));
+  EXPECT_EQ(names(Get<QMenu>(*window, "helpMenu")), QStringList({"helpAction", "onlineHelpAction", "-helpMenuSeparator", "aboutAction"}));
+  EXPECT_EQ(Get<QMenu>(*window, "dictionaryMenu")->title(), QStringLiteral("字库"));
+  EXPECT_EQ(Get<QAction>(*window, "pinyinDictionaryAction")->text(), QStringLiteral("自定义标准拼音"));
+  EXPECT_EQ(Get<QAction>(*window, "wadeGilesDictionaryAction")->text(), QStringLiteral("自定义韦氏港台拼音"));
   for (QAction* action : window->findChildren<QAction*>()) {
     EXPECT_TRUE(action->shortcut().isEmpty()) << action->objectName().toStdString();
     EXPECT_FALSE(action->text().contains(QLatin1Char('&'))) << action->objectName().toStdString();
@@ -185,7 +185,7 @@ TEST_F(WindowTest, NoTextIsClippedByItsBox) {
     EXPECT_LE(metrics.horizontalAdvance(text), width) << text.toStdString();
     EXPECT_LE(metrics.tightBoundingRect(text).height(), widget->height()) << text.toStdString();
   };
-  for (const char* name : {"Label1", "Label2", "Label3", "Label4"}) {
+  for (const char* name : {"sourceLabel", "targetLabel", "separatorLabel", "readingsLabel"}) {
     auto* label = Get<QLabel>(*window, name);
     inkFits(label, label->text(), label->contentsRect().width());
   }
@@ -208,7 +208,7 @@ TEST_F(WindowTest, NoTextIsClippedByItsBox) {
                                                         QStyle::SC_ComboBoxEditField, combo);
     for (int i = 0; i < combo->count(); ++i) inkFits(combo, combo->itemText(i), field.width() - 2);
   }
-  auto* group = Get<QGroupBox>(*window, "rgType");
+  auto* group = Get<QGroupBox>(*window, "formatGroup");
   EXPECT_LE(QFontMetrics(group->font()).horizontalAdvance(group->title()), group->width());
   for (QRadioButton* button : group->findChildren<QRadioButton*>())
     EXPECT_TRUE(group->rect().contains(button->geometry())) << button->objectName().toStdString();
@@ -221,7 +221,7 @@ TEST_F(WindowTest, NoTextIsClippedByItsBox) {
 TEST_F(WindowTest, TabOrderStartsAtTheNameFormatsAndEnterPressesConvert) {
   Write("banner.html", "<!DOCTYPE html><html><body>banner</body></html>");
   auto window = Open(QUrl::fromLocalFile(PathOf("banner.html")));
-  QSignalSpy adjusted(window.get(), &TfrmMain::bannerAdjusted);
+  QSignalSpy adjusted(window.get(), &MainWindow::bannerAdjusted);
   window->show();
   QApplication::setActiveWindow(window.get());
   ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
@@ -242,12 +242,12 @@ TEST_F(WindowTest, TabOrderStartsAtTheNameFormatsAndEnterPressesConvert) {
     (void)QTest::qWaitFor([&] { return current() != before; }, 5000);
     order << current();
   }
-  EXPECT_EQ(order, QStringList({"rgType_1", "btnOk", "WebBrowser1", "edtChfile", "edtEnfile",
-                                "btnopen", "CheckBox_wei", "ComboBox_sep", "ComboBox_duoyin",
-                                "rgType_1"}));
+  EXPECT_EQ(order, QStringList({"formatButton1", "convertButton", "bannerView", "sourcePathEdit", "targetPathEdit",
+                                "openButton", "wadeGilesCheck", "separatorCombo", "readingsCombo",
+                                "formatButton1"}));
 
   // Enter on any control but the open button starts the conversion (here: no source yet).
-  for (const char* name : {"rgType_1", "edtChfile", "CheckBox_wei", "ComboBox_sep"}) {
+  for (const char* name : {"formatButton1", "sourcePathEdit", "wadeGilesCheck", "separatorCombo"}) {
     SCOPED_TRACE(name);
     Get<QWidget>(*window, name)->setFocus();
     dialogs_.AnswerFile(std::nullopt);
@@ -257,7 +257,7 @@ TEST_F(WindowTest, TabOrderStartsAtTheNameFormatsAndEnterPressesConvert) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter, Qt::KeypadModifier);
     EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kMessage, kNoSource}, {Kind::kOpenDialog, {}}}));
   }
-  Get<QWidget>(*window, "btnopen")->setFocus();
+  Get<QWidget>(*window, "openButton")->setFocus();
   dialogs_.AnswerFile(std::nullopt);
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
   EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kOpenDialog, {}}}));
@@ -266,44 +266,44 @@ TEST_F(WindowTest, TabOrderStartsAtTheNameFormatsAndEnterPressesConvert) {
 // ---- Interface language ------------------------------------------------------------------------
 
 struct Captions {
-  const char* btnopen;
-  const char* btnOk;
-  const char* N1;
-  const char* N2;
-  const char* N3;
-  const char* N5;
-  const char* N6;
-  const char* N7;
-  const char* N8;
-  const char* N10;
-  const char* N11;
+  const char* openButton;
+  const char* convertButton;
+  const char* fileMenu;
+  const char* openSourceAction;
+  const char* chooseTargetAction;
+  const char* exitAction;
+  const char* helpMenu;
+  const char* helpAction;
+  const char* onlineHelpAction;
+  const char* aboutAction;
+  const char* websiteAction;
 };
 const Captions kChinese = {"打开", "转换", "文件", "打开中文姓名文件", "英文姓名文件保存为", "退出",
                            "帮助", "使用说明", "在线帮助", "关于", "官网"};
 const Captions kEnglish = {"Open", "Start", "File", "Open", "Save as", "Exit",
                            "Help", "Content", "Online help", "About", "Website"};
 
-void ExpectCaptions(const TfrmMain& window, const Captions& c) {
+void ExpectCaptions(const MainWindow& window, const Captions& c) {
   auto action = [&](const char* name) { return WindowTest::Get<QAction>(window, name)->text(); };
   auto menu = [&](const char* name) { return WindowTest::Get<QMenu>(window, name)->title(); };
-  EXPECT_EQ(WindowTest::Get<QPushButton>(window, "btnopen")->text(), QString::fromUtf8(c.btnopen));
-  EXPECT_EQ(WindowTest::Get<QPushButton>(window, "btnOk")->text(), QString::fromUtf8(c.btnOk));
-  EXPECT_EQ(menu("N1"), QString::fromUtf8(c.N1));
-  EXPECT_EQ(action("N2"), QString::fromUtf8(c.N2));
-  EXPECT_EQ(action("N3"), QString::fromUtf8(c.N3));
-  EXPECT_EQ(action("N5"), QString::fromUtf8(c.N5));
-  EXPECT_EQ(menu("N6"), QString::fromUtf8(c.N6));
-  EXPECT_EQ(action("N7"), QString::fromUtf8(c.N7));
-  EXPECT_EQ(action("N8"), QString::fromUtf8(c.N8));
-  EXPECT_EQ(action("N10"), QString::fromUtf8(c.N10));
-  EXPECT_EQ(action("N11"), QString::fromUtf8(c.N11));
+  EXPECT_EQ(WindowTest::Get<QPushButton>(window, "openButton")->text(), QString::fromUtf8(c.openButton));
+  EXPECT_EQ(WindowTest::Get<QPushButton>(window, "convertButton")->text(), QString::fromUtf8(c.convertButton));
+  EXPECT_EQ(menu("fileMenu"), QString::fromUtf8(c.fileMenu));
+  EXPECT_EQ(action("openSourceAction"), QString::fromUtf8(c.openSourceAction));
+  EXPECT_EQ(action("chooseTargetAction"), QString::fromUtf8(c.chooseTargetAction));
+  EXPECT_EQ(action("exitAction"), QString::fromUtf8(c.exitAction));
+  EXPECT_EQ(menu("helpMenu"), QString::fromUtf8(c.helpMenu));
+  EXPECT_EQ(action("helpAction"), QString::fromUtf8(c.helpAction));
+  EXPECT_EQ(action("onlineHelpAction"), QString::fromUtf8(c.onlineHelpAction));
+  EXPECT_EQ(action("aboutAction"), QString::fromUtf8(c.aboutAction));
+  EXPECT_EQ(action("websiteAction"), QString::fromUtf8(c.websiteAction));
   // Both languages show the program's own version.
-  EXPECT_EQ(window.windowTitle(), QStringLiteral("Quorvel v2.0.2"));
+  EXPECT_EQ(window.windowTitle(), QStringLiteral("Quorvel v" QUORVEL_VERSION));
   // Everything else keeps its Chinese text.
-  EXPECT_EQ(WindowTest::Get<QMenu>(window, "N12")->title(), QStringLiteral("字库"));
-  EXPECT_EQ(WindowTest::Get<QLabel>(window, "Label1")->text(), QStringLiteral("中文姓名文件"));
-  EXPECT_EQ(WindowTest::Get<QCheckBox>(window, "CheckBox_wei")->text(), QStringLiteral("韦氏/港台拼音"));
-  EXPECT_EQ(WindowTest::Get<QComboBox>(window, "ComboBox_duoyin")->itemText(1), QStringLiteral("给出所有发音"));
+  EXPECT_EQ(WindowTest::Get<QMenu>(window, "dictionaryMenu")->title(), QStringLiteral("字库"));
+  EXPECT_EQ(WindowTest::Get<QLabel>(window, "sourceLabel")->text(), QStringLiteral("中文姓名文件"));
+  EXPECT_EQ(WindowTest::Get<QCheckBox>(window, "wadeGilesCheck")->text(), QStringLiteral("韦氏/港台拼音"));
+  EXPECT_EQ(WindowTest::Get<QComboBox>(window, "readingsCombo")->itemText(1), QStringLiteral("给出所有发音"));
 }
 
 TEST_F(WindowTest, LanguageComesFromConfigDbAndIsWrittenBackAtEveryStart) {
@@ -334,11 +334,11 @@ TEST_F(WindowTest, LanguageComesFromConfigDbAndIsWrittenBackAtEveryStart) {
 
 TEST_F(WindowTest, HiddenLanguageSwitchesApplyAndRecordTheLanguage) {
   auto window = Open();
-  window->Image3Click();
+  window->switchToEnglish();
   EXPECT_EQ(window->UiLanguage(), 1);
   ExpectCaptions(*window, kEnglish);
   EXPECT_EQ(Read("config.db"), QByteArray("en\r\n"));
-  window->Image2Click();
+  window->switchToChinese();
   EXPECT_EQ(window->UiLanguage(), 0);
   ExpectCaptions(*window, kChinese);
   EXPECT_EQ(Read("config.db"), QByteArray("ch\r\n"));
@@ -361,8 +361,8 @@ TEST_F(WindowTest, UnreadableConfigDbLeavesTheStoredCaptions) {
   auto window = Open();
   EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kError, QStringLiteral("File access denied.")}}));
   EXPECT_EQ(window->windowTitle(), QStringLiteral("Quorvel"));
-  EXPECT_EQ(Get<QAction>(*window, "N2")->text(), QStringLiteral("打开"));
-  EXPECT_EQ(Get<QPushButton>(*window, "btnOk")->text(), QStringLiteral("转换"));
+  EXPECT_EQ(Get<QAction>(*window, "openSourceAction")->text(), QStringLiteral("打开"));
+  EXPECT_EQ(Get<QPushButton>(*window, "convertButton")->text(), QStringLiteral("转换"));
 }
 
 // ---- Conversion settings -----------------------------------------------------------------------
@@ -404,15 +404,15 @@ TEST_F(WindowTest, EveryWayOfClosingReleasesTheListsAndSavesTheChoices) {
   CopyListFiles();
   struct Row {
     const char* why;
-    std::function<void(TfrmMain&)> close;
+    std::function<void(MainWindow&)> close;
   } rows[] = {
-      {"menu item Exit", [](TfrmMain& w) { WindowTest::Get<QAction>(w, "N5")->trigger(); }},
+      {"menu item Exit", [](MainWindow& w) { WindowTest::Get<QAction>(w, "exitAction")->trigger(); }},
       {"title bar or keyboard close (a close request from the desktop)",
-       [](TfrmMain& w) {
+       [](MainWindow& w) {
          QCloseEvent event;
          QApplication::sendEvent(w.windowHandle(), &event);
        }},
-      {"closing the widget", [](TfrmMain& w) { w.close(); }},
+      {"closing the widget", [](MainWindow& w) { w.close(); }},
   };
   int format = 0;
   for (const Row& row : rows) {
@@ -421,10 +421,10 @@ TEST_F(WindowTest, EveryWayOfClosingReleasesTheListsAndSavesTheChoices) {
     auto window = Open();
     window->show();
     ASSERT_FALSE(data_->List(quorvel::kPinyinHanList).empty());
-    Get<QComboBox>(*window, "ComboBox_duoyin")->setCurrentIndex(1);
-    Get<QComboBox>(*window, "ComboBox_sep")->setCurrentIndex(2);
-    Get<QCheckBox>(*window, "CheckBox_wei")->setChecked(true);
-    Get<QRadioButton>(*window, QStringLiteral("rgType_%1").arg(format).toLatin1().constData())->setChecked(true);
+    Get<QComboBox>(*window, "readingsCombo")->setCurrentIndex(1);
+    Get<QComboBox>(*window, "separatorCombo")->setCurrentIndex(2);
+    Get<QCheckBox>(*window, "wadeGilesCheck")->setChecked(true);
+    Get<QRadioButton>(*window, QStringLiteral("formatButton%1").arg(format).toLatin1().constData())->setChecked(true);
     row.close(*window);
     EXPECT_FALSE(window->isVisible());
     EXPECT_TRUE(data_->List(quorvel::kPinyinHanList).empty()) << "lists released";
@@ -472,15 +472,15 @@ class ConversionTest : public WindowTest {
     window_.reset();
     WindowTest::TearDown();
   }
-  QString Source() const { return Get<QLineEdit>(*window_, "edtChfile")->text(); }
-  QString Target() const { return Get<QLineEdit>(*window_, "edtEnfile")->text(); }
+  QString Source() const { return Get<QLineEdit>(*window_, "sourcePathEdit")->text(); }
+  QString Target() const { return Get<QLineEdit>(*window_, "targetPathEdit")->text(); }
   void Choose(const QString& path) {
     dialogs_.AnswerFile(path);
-    window_->btnopenClick();
+    window_->openSource();
     EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kOpenDialog, {}}}));
   }
 
-  std::unique_ptr<TfrmMain> window_;
+  std::unique_ptr<MainWindow> window_;
 };
 
 TEST_F(ConversionTest, ChoosingTheSourceProposesTheTargetAndSaveAsReplacesIt) {
@@ -489,13 +489,13 @@ TEST_F(ConversionTest, ChoosingTheSourceProposesTheTargetAndSaveAsReplacesIt) {
   EXPECT_EQ(Target(), PathOf("names_en.old.txt"));
 
   dialogs_.AnswerFile(PathOf("elsewhere.txt"));
-  Get<QAction>(*window_, "N3")->trigger();
+  Get<QAction>(*window_, "chooseTargetAction")->trigger();
   EXPECT_EQ(Target(), PathOf("elsewhere.txt"));
   // Cancelling either dialog changes nothing.
   dialogs_.AnswerFile(std::nullopt);
-  Get<QAction>(*window_, "N3")->trigger();
+  Get<QAction>(*window_, "chooseTargetAction")->trigger();
   dialogs_.AnswerFile(std::nullopt);
-  Get<QAction>(*window_, "N2")->trigger();
+  Get<QAction>(*window_, "openSourceAction")->trigger();
   EXPECT_EQ(Source(), PathOf("names.old.txt"));
   EXPECT_EQ(Target(), PathOf("elsewhere.txt"));
   EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kSaveDialog, {}}, {Kind::kSaveDialog, {}},
@@ -512,7 +512,7 @@ TEST_F(ConversionTest, YesOpensTheFinishedTargetAndNoLeavesIt) {
     SCOPED_TRACE(yes ? "Yes" : "No");
     QFile::remove(PathOf("names_en.txt"));
     dialogs_.AnswerConfirm(yes);
-    Get<QPushButton>(*window_, "btnOk")->click();
+    Get<QPushButton>(*window_, "convertButton")->click();
     std::vector<Call> expected{{Kind::kConfirm, kDone + PathOf("names_en.txt")}};
     if (yes) expected.push_back({Kind::kDesktop, PathOf("names_en.txt")});
     EXPECT_EQ(dialogs_.Take(), expected);
@@ -533,13 +533,13 @@ TEST_F(ConversionTest, TheRunUsesTheChoicesOfTheControlsAtTheClick) {
   CopyListFiles();  // the Wade-Giles mapping
   for (const Row& row : rows) {
     SCOPED_TRACE(testing::Message() << row.polyphone << row.separator << row.wei << row.format);
-    Get<QComboBox>(*window_, "ComboBox_duoyin")->setCurrentIndex(row.polyphone);
-    Get<QComboBox>(*window_, "ComboBox_sep")->setCurrentIndex(row.separator);
-    Get<QCheckBox>(*window_, "CheckBox_wei")->setChecked(row.wei);
-    Get<QRadioButton>(*window_, QStringLiteral("rgType_%1").arg(row.format).toLatin1().constData())
+    Get<QComboBox>(*window_, "readingsCombo")->setCurrentIndex(row.polyphone);
+    Get<QComboBox>(*window_, "separatorCombo")->setCurrentIndex(row.separator);
+    Get<QCheckBox>(*window_, "wadeGilesCheck")->setChecked(row.wei);
+    Get<QRadioButton>(*window_, QStringLiteral("formatButton%1").arg(row.format).toLatin1().constData())
         ->setChecked(true);
     dialogs_.AnswerConfirm(false);
-    window_->btnOkClick();
+    window_->convert();
     dialogs_.Take();
     const quorvel::ConversionOptions options{row.polyphone, row.separator, row.wei, row.format};
     std::string expected;
@@ -553,11 +553,11 @@ TEST_F(ConversionTest, TheRunUsesTheChoicesOfTheControlsAtTheClick) {
 TEST_F(ConversionTest, MissingSourceAsksForOneAndConvertsNothing) {
   for (const QString& missing : {QString(), PathOf("gone.txt"), dir_.path()}) {
     SCOPED_TRACE(missing.toStdString());
-    Get<QLineEdit>(*window_, "edtChfile")->setText(missing);
-    Get<QLineEdit>(*window_, "edtEnfile")->setText(PathOf("out/result.txt"));
+    Get<QLineEdit>(*window_, "sourcePathEdit")->setText(missing);
+    Get<QLineEdit>(*window_, "targetPathEdit")->setText(PathOf("out/result.txt"));
     Write("picked.txt", "x");
     dialogs_.AnswerFile(PathOf("picked.txt"));
-    window_->btnOkClick();
+    window_->convert();
     EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kMessage, kNoSource}, {Kind::kOpenDialog, {}}}));
     // The choice only fills in the paths; the target's folder exists already, its file does not.
     EXPECT_EQ(Source(), PathOf("picked.txt"));
@@ -582,8 +582,8 @@ TEST_F(ConversionTest, EngineFailuresReachTheErrorBoxWithoutTheCompletionQuestio
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
-    Get<QLineEdit>(*window_, "edtEnfile")->setText(row.target);
-    window_->btnOkClick();
+    Get<QLineEdit>(*window_, "targetPathEdit")->setText(row.target);
+    window_->convert();
     EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kError, row.error}}));
     EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the busy cursor ends with the run";
   }
@@ -591,7 +591,7 @@ TEST_F(ConversionTest, EngineFailuresReachTheErrorBoxWithoutTheCompletionQuestio
 
 // A long run shows its progress in a modal dialog without a cancel button; nothing else takes input.
 TEST_F(ConversionTest, LongRunShowsAModalProgressDialog) {
-  TfrmMain::SetProgressDelayForTest(0);
+  MainWindow::SetProgressDelayForTest(0);
   QByteArray names;
   for (int i = 0; i < 140000; ++i) names += "刘德华\n";
   Write("names.txt", names);
@@ -606,8 +606,8 @@ TEST_F(ConversionTest, LongRunShowsAModalProgressDialog) {
     busy = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
   });
   dialogs_.AnswerConfirm(false);
-  window_->btnOkClick();
-  TfrmMain::SetProgressDelayForTest(500);
+  window_->convert();
+  MainWindow::SetProgressDelayForTest(500);
   EXPECT_EQ(sawProgress, std::optional<bool>(true)) << "the timer must fire inside the run";
   EXPECT_TRUE(busy);
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
@@ -623,9 +623,9 @@ TEST_F(WindowTest, BannerPageLosesItsScrollBarsAndBorder) {
         "<div style='width: 900px; height: 400px'>a page larger than the banner</div></body></html>");
   auto window = Open(QUrl::fromLocalFile(PathOf("banner.html")));
   window->show();
-  QSignalSpy adjusted(window.get(), &TfrmMain::bannerAdjusted);
+  QSignalSpy adjusted(window.get(), &MainWindow::bannerAdjusted);
   ASSERT_TRUE(adjusted.wait(60000));
-  QWebEnginePage* page = Get<QWebEngineView>(*window, "WebBrowser1")->page();
+  QWebEnginePage* page = Get<QWebEngineView>(*window, "bannerView")->page();
   EXPECT_EQ(page->url(), QUrl::fromLocalFile(PathOf("banner.html")));
   EXPECT_EQ(RunJavaScript(page,
                           "[document.body.scroll, getComputedStyle(document.body).overflowX,"
@@ -642,9 +642,9 @@ TEST_F(WindowTest, BannerPageLosesItsScrollBarsAndBorder) {
 TEST_F(WindowTest, UnreachableBannerShowsTheBuiltInPageAdjustedTheSameWay) {
   auto window = Open(QUrl(QStringLiteral("http://127.0.0.1:9/banner")));
   window->show();
-  QSignalSpy adjusted(window.get(), &TfrmMain::bannerAdjusted);
+  QSignalSpy adjusted(window.get(), &MainWindow::bannerAdjusted);
   ASSERT_TRUE(adjusted.wait(60000));
-  QWebEnginePage* page = Get<QWebEngineView>(*window, "WebBrowser1")->page();
+  QWebEnginePage* page = Get<QWebEngineView>(*window, "bannerView")->page();
   EXPECT_TRUE(RunJavaScript(page, "document.getElementById('quorvel-banner') !== null").toBool());
   EXPECT_EQ(RunJavaScript(page, "document.body.scroll + ',' + getComputedStyle(document.body).borderTopStyle")
                 .toString(),

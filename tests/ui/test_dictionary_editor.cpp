@@ -17,11 +17,10 @@
 #include <set>
 
 #include "FakeDialogs.h"
+#include "DictionaryEditor.h"
 #include "Files.h"
 #include "NameRomanizer.h"
 #include "TestSupport.h"
-#include "Unt_han.h"
-#include "Unt_wei_han.h"
 
 namespace {
 
@@ -43,18 +42,17 @@ std::set<std::string> FolderContents(const std::string& dir) {
 
 struct WindowKind {
   const char* name;
-  std::function<DictEditor*(PronunciationData&)> make;
+  quorvel::CustomDictionary::Kind kind;
   const char* keyFile;
   const char* readingFile;
 };
 
 const WindowKind kWindows[] = {
-    {"TfrmHan", [](PronunciationData& d) -> DictEditor* { return new TfrmHan(d); }, "define_han.dll", "define_py.dll"},
-    {"TfrmWeiHan", [](PronunciationData& d) -> DictEditor* { return new TfrmWeiHan(d); }, "define_wei_han.dll",
-     "define_wei_py.dll"},
+    {"pinyin", quorvel::CustomDictionary::Kind::kStandard, "define_han.dll", "define_py.dll"},
+    {"Wade-Giles", quorvel::CustomDictionary::Kind::kWadeGiles, "define_wei_han.dll", "define_wei_py.dll"},
 };
 
-class DictEditorTest : public ::testing::Test {
+class DictionaryEditorTest : public ::testing::Test {
  protected:
   void SetUp() override { data_.LoadPinyinLists(); }
   void TearDown() override {
@@ -63,13 +61,13 @@ class DictEditorTest : public ::testing::Test {
   }
 
   // Creates the window as the program does (after the lists are loaded) and shows it.
-  DictEditor& Open(const WindowKind& kind = kWindows[0]) {
+  DictionaryEditor& Open(const WindowKind& kind = kWindows[0]) {
     kind_ = &kind;
-    window_.reset(kind.make(data_));
+    window_ = std::make_unique<DictionaryEditor>(data_, kind.kind);
     window_->show();
     return *window_;
   }
-  const DictEditorControls& C() { return window_->Controls(); }
+  const DictionaryEditorControls& C() { return window_->Controls(); }
 
   void Seed(const std::vector<std::string>& keys, const std::vector<std::string>& readings) {
     WriteFile(KeyPath(), CrLf(keys));
@@ -83,20 +81,20 @@ class DictEditorTest : public ::testing::Test {
 
   QStringList ListLines() {
     QStringList lines;
-    for (int i = 0; i < C().ListBox_define_han->count(); ++i) lines << C().ListBox_define_han->item(i)->text();
+    for (int i = 0; i < C().entryList->count(); ++i) lines << C().entryList->item(i)->text();
     return lines;
   }
   int Selected() {
-    auto items = C().ListBox_define_han->selectedItems();
-    return items.isEmpty() ? -1 : C().ListBox_define_han->row(items.front());
+    auto items = C().entryList->selectedItems();
+    return items.isEmpty() ? -1 : C().entryList->row(items.front());
   }
   void Fill(const QString& key, const QString& reading) {
-    C().edt_han->setText(key);
-    C().edt_pinyin->setText(reading);
+    C().keyEdit->setText(key);
+    C().readingEdit->setText(reading);
   }
   // Selects a line with the mouse, as the user does.
   void ClickLine(int line) {
-    QListWidget* list = C().ListBox_define_han;
+    QListWidget* list = C().entryList;
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(line)).center());
   }
 
@@ -104,74 +102,74 @@ class DictEditorTest : public ::testing::Test {
   PronunciationData data_{dir_.Path()};
   RecordingDialogs dialogs_;
   const WindowKind* kind_ = &kWindows[0];
-  std::unique_ptr<DictEditor> window_;
+  std::unique_ptr<DictionaryEditor> window_;
 };
 
-TEST_F(DictEditorTest, AddingToAnEmptyDictionaryCreatesBothFilesAndSelectsTheLine) {
+TEST_F(DictionaryEditorTest, AddingToAnEmptyDictionaryCreatesBothFilesAndSelectsTheLine) {
   for (const auto& kind : kWindows) {
     SCOPED_TRACE(kind.name);
     Open(kind);
-    EXPECT_EQ(C().edt_han->text(), Q("字"));
-    EXPECT_EQ(C().edt_pinyin->text(), Q("Zi"));
-    EXPECT_EQ(C().ListBox_define_han->count(), 0);
+    EXPECT_EQ(C().keyEdit->text(), Q("字"));
+    EXPECT_EQ(C().readingEdit->text(), Q("Zi"));
+    EXPECT_EQ(C().entryList->count(), 0);
 
-    C().btn_add->click();
+    C().addButton->click();
     EXPECT_EQ(Keys(), G("字") + "\r\n");
     EXPECT_EQ(Readings(), "Zi\r\n");
     EXPECT_EQ(ListLines(), QStringList{Q("字 Zi")});
     EXPECT_EQ(Selected(), 0);
     // Selecting the new line does not count as the user's click: the fields stay as typed.
-    EXPECT_EQ(C().edt_pinyin->text(), Q("Zi"));
+    EXPECT_EQ(C().readingEdit->text(), Q("Zi"));
   }
   // Each window wrote its own pair only.
   EXPECT_EQ(FolderContents(dir_.Path()),
             (std::set<std::string>{"define_han.dll", "define_py.dll", "define_wei_han.dll", "define_wei_py.dll"}));
 }
 
-TEST_F(DictEditorTest, ClickingALineFillsBothFieldsAndTypingAKeyEmptiesTheReading) {
+TEST_F(DictionaryEditorTest, ClickingALineFillsBothFieldsAndTypingAKeyEmptiesTheReading) {
   Seed({G("张"), G("欧阳")}, {"Cheung", "Au-Yeung"});
   Open();
   EXPECT_EQ(ListLines(), (QStringList{Q("张 Cheung"), Q("欧阳 Au-Yeung")}));
   ClickLine(1);
-  EXPECT_EQ(C().edt_han->text(), Q("欧阳"));
-  EXPECT_EQ(C().edt_pinyin->text(), Q("Au-Yeung"));
+  EXPECT_EQ(C().keyEdit->text(), Q("欧阳"));
+  EXPECT_EQ(C().readingEdit->text(), Q("Au-Yeung"));
   // The keyboard moves the selection the same way.
-  QTest::keyClick(C().ListBox_define_han, Qt::Key_Up);
-  EXPECT_EQ(C().edt_han->text(), Q("张"));
-  EXPECT_EQ(C().edt_pinyin->text(), Q("Cheung"));
+  QTest::keyClick(C().entryList, Qt::Key_Up);
+  EXPECT_EQ(C().keyEdit->text(), Q("张"));
+  EXPECT_EQ(C().readingEdit->text(), Q("Cheung"));
 
-  QTest::keyClick(C().edt_han, Qt::Key_End);
-  QTest::keyClick(C().edt_han, Qt::Key_Backspace);
-  EXPECT_EQ(C().edt_pinyin->text(), QString());
+  QTest::keyClick(C().keyEdit, Qt::Key_End);
+  QTest::keyClick(C().keyEdit, Qt::Key_Backspace);
+  EXPECT_EQ(C().readingEdit->text(), QString());
 
   // Clicking the line already selected brings its entry back.
-  C().edt_pinyin->setText("x");
+  C().readingEdit->setText("x");
   ClickLine(0);
-  EXPECT_EQ(C().edt_han->text(), Q("张"));
-  EXPECT_EQ(C().edt_pinyin->text(), Q("Cheung"));
+  EXPECT_EQ(C().keyEdit->text(), Q("张"));
+  EXPECT_EQ(C().readingEdit->text(), Q("Cheung"));
 }
 
-TEST_F(DictEditorTest, AnExistingKeyIsUpdatedInPlaceAndAChangedKeyIsAppended) {
+TEST_F(DictionaryEditorTest, AnExistingKeyIsUpdatedInPlaceAndAChangedKeyIsAppended) {
   Seed({G("张"), G("李"), G("王")}, {"zhang", "li", "wang"});
   Open();
   ClickLine(1);
-  C().edt_pinyin->setText("Lee");
-  C().btn_add->click();
+  C().readingEdit->setText("Lee");
+  C().addButton->click();
   EXPECT_EQ(Keys(), CrLf({G("张"), G("李"), G("王")}));
   EXPECT_EQ(Readings(), CrLf({"zhang", "Lee", "wang"}));
   EXPECT_EQ(ListLines(), (QStringList{Q("张 zhang"), Q("李 Lee"), Q("王 wang")}));
   EXPECT_EQ(Selected(), 1);
 
   // Changing the key of the selected entry adds a new one; the old one stays as it was.
-  C().edt_han->setText(Q("黎"));
-  C().edt_pinyin->setText("Lai");
-  C().btn_add->click();
+  C().keyEdit->setText(Q("黎"));
+  C().readingEdit->setText("Lai");
+  C().addButton->click();
   EXPECT_EQ(Keys(), CrLf({G("张"), G("李"), G("王"), G("黎")}));
   EXPECT_EQ(Readings(), CrLf({"zhang", "Lee", "wang", "Lai"}));
   EXPECT_EQ(Selected(), 3);
 }
 
-TEST_F(DictEditorTest, StoredTextIsTrimmedWhileTheFieldsKeepTheirSpaces) {
+TEST_F(DictionaryEditorTest, StoredTextIsTrimmedWhileTheFieldsKeepTheirSpaces) {
   struct Case {
     const char* why;
     const char* key;
@@ -187,93 +185,93 @@ TEST_F(DictEditorTest, StoredTextIsTrimmedWhileTheFieldsKeepTheirSpaces) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
     Fill(Q(c.key), Q(c.reading));
-    C().btn_add->click();
+    C().addButton->click();
     EXPECT_EQ(Keys(), G("字") + "\r\n");
     EXPECT_EQ(Readings(), c.storedReading + "\r\n");
     EXPECT_EQ(ListLines(), QStringList{Q(c.line)});
-    EXPECT_EQ(C().edt_han->text(), Q(c.key));
-    EXPECT_EQ(C().edt_pinyin->text(), Q(c.reading));
+    EXPECT_EQ(C().keyEdit->text(), Q(c.key));
+    EXPECT_EQ(C().readingEdit->text(), Q(c.reading));
   }
 }
 
-TEST_F(DictEditorTest, DeletingAsksFirstAndTheOnlyEntryLeavesTwoEmptyFiles) {
+TEST_F(DictionaryEditorTest, DeletingAsksFirstAndTheOnlyEntryLeavesTwoEmptyFiles) {
   Seed({G("字")}, {"Zi"});
   Open();
   // Nothing selected: nothing asked, nothing done.
-  C().btn_del->click();
+  C().deleteButton->click();
   EXPECT_TRUE(dialogs_.Take().empty());
 
   ClickLine(0);
   dialogs_.AnswerConfirm(false);
-  C().btn_del->click();
+  C().deleteButton->click();
   const std::vector<RecordingDialogs::Call> question{{Kind::kConfirm, Q("确认要删除  字 Zi  吗？")}};
   EXPECT_EQ(dialogs_.Take(), question);
   EXPECT_EQ(Keys(), G("字") + "\r\n");
   EXPECT_EQ(ListLines().size(), 1);
 
   dialogs_.AnswerConfirm(true);
-  C().btn_del->click();
+  C().deleteButton->click();
   EXPECT_EQ(dialogs_.Take(), question);
   EXPECT_EQ(Keys(), "");
   EXPECT_EQ(Readings(), "");
   EXPECT_TRUE(ListLines().isEmpty());
-  EXPECT_EQ(C().edt_han->text(), Q("字"));  // the fields keep their text
-  EXPECT_EQ(C().edt_pinyin->text(), Q("Zi"));
+  EXPECT_EQ(C().keyEdit->text(), Q("字"));  // the fields keep their text
+  EXPECT_EQ(C().readingEdit->text(), Q("Zi"));
 }
 
-TEST_F(DictEditorTest, ClearingRemovesBothFilesAfterConfirmationAndTheNextAddRecreatesThem) {
+TEST_F(DictionaryEditorTest, ClearingRemovesBothFilesAfterConfirmationAndTheNextAddRecreatesThem) {
   Seed({G("张"), G("李")}, {"zhang", "li"});
   Open();
   const RecordingDialogs::Call question{Kind::kConfirm, Q("确认要清空所有自定义拼音吗？")};
   dialogs_.AnswerConfirm(false);
-  C().btn_clear->click();
+  C().clearButton->click();
   EXPECT_EQ(dialogs_.Take(), std::vector{question});
   EXPECT_EQ(ListLines().size(), 2);
   EXPECT_TRUE(quorvel::PathExists(KeyPath()));
 
   dialogs_.AnswerConfirm(true);
-  C().btn_clear->click();
+  C().clearButton->click();
   EXPECT_EQ(dialogs_.Take(), std::vector{question});
   EXPECT_TRUE(FolderContents(dir_.Path()).empty());
   EXPECT_TRUE(ListLines().isEmpty());
 
-  C().btn_add->click();
+  C().addButton->click();
   EXPECT_EQ(Keys(), G("字") + "\r\n");
   EXPECT_EQ(Readings(), "Zi\r\n");
 }
 
-TEST_F(DictEditorTest, SearchTrimsTheKeyAndTheFirstEntryWins) {
+TEST_F(DictionaryEditorTest, SearchTrimsTheKeyAndTheFirstEntryWins) {
   Seed({G("单"), G("李"), G("单")}, {"dan", "li", "chan"});
   Open();
-  C().edt_han->setText(Q(" 单 "));
-  C().btn_search->click();
+  C().keyEdit->setText(Q(" 单 "));
+  C().searchButton->click();
   EXPECT_EQ(Selected(), 0);
-  EXPECT_EQ(C().edt_pinyin->text(), Q("dan"));
-  EXPECT_EQ(C().edt_han->text(), Q(" 单 "));  // selecting by search is no click on the line
+  EXPECT_EQ(C().readingEdit->text(), Q("dan"));
+  EXPECT_EQ(C().keyEdit->text(), Q(" 单 "));  // selecting by search is no click on the line
 
   // Add updates every entry of the key and selects the later one.
-  C().edt_pinyin->setText("shan");
-  C().btn_add->click();
+  C().readingEdit->setText("shan");
+  C().addButton->click();
   EXPECT_EQ(Readings(), CrLf({"shan", "li", "shan"}));
   EXPECT_EQ(Selected(), 2);
-  C().btn_search->click();
+  C().searchButton->click();
   EXPECT_EQ(Selected(), 0);
 
   // Not found: the message carries the field's text as typed, spaces included.
-  C().edt_han->setText(Q(" 王"));
-  C().edt_pinyin->setText("wang");
-  C().btn_search->click();
+  C().keyEdit->setText(Q(" 王"));
+  C().readingEdit->setText("wang");
+  C().searchButton->click();
   EXPECT_EQ(dialogs_.Take(), (std::vector<RecordingDialogs::Call>{{Kind::kMessage, Q("没有找到：   王")}}));
-  EXPECT_EQ(C().edt_pinyin->text(), QString());
+  EXPECT_EQ(C().readingEdit->text(), QString());
 }
 
-TEST_F(DictEditorTest, ResizingChangesOnlyTheListHeight) {
+TEST_F(DictionaryEditorTest, ResizingChangesOnlyTheListHeight) {
   for (const auto& kind : kWindows) {
     SCOPED_TRACE(kind.name);
-    DictEditor& w = Open(kind);
+    DictionaryEditor& w = Open(kind);
     QCoreApplication::processEvents();
     std::map<QString, QRect> before;
-    QListWidget* list = C().ListBox_define_han;
+    QListWidget* list = C().entryList;
     QList<QWidget*> controls;
     for (auto* child : w.findChildren<QWidget*>())
       if ((child == list || !list->isAncestorOf(child)) && !child->objectName().startsWith("qt_")) controls << child;
@@ -295,25 +293,25 @@ TEST_F(DictEditorTest, ResizingChangesOnlyTheListHeight) {
   }
 }
 
-TEST_F(DictEditorTest, TheNextConversionUsesAReadingAddedInTheWindow) {
+TEST_F(DictionaryEditorTest, TheNextConversionUsesAReadingAddedInTheWindow) {
   quorvel::ConversionOptions options;
   options.nameFormat = 5;  // "liu dehua"
   const std::string before = quorvel::RomanizeName(data_, G("司马光"), options);
   Open();
   Fill(Q("司马"), "sima");
-  C().btn_add->click();
+  C().addButton->click();
   EXPECT_NE(before, "sima guang");
   EXPECT_EQ(quorvel::RomanizeName(data_, G("司马光"), options), "sima guang");
 
   Open(kWindows[1]);
   Fill(Q("张"), "Cheung");
-  C().btn_add->click();
+  C().addButton->click();
   EXPECT_EQ(data_.LookupReading(G("张"), {false, true}), "Cheung");
 }
 
-TEST_F(DictEditorTest, TheKeyFieldTakesAtMostFourBytesOfGbkTypedOrPasted) {
+TEST_F(DictionaryEditorTest, TheKeyFieldTakesAtMostFourBytesOfGbkTypedOrPasted) {
   Open();
-  QLineEdit* han = C().edt_han;
+  QLineEdit* han = C().keyEdit;
   struct Case {
     const char* why;
     const char* start;
@@ -353,12 +351,12 @@ TEST_F(DictEditorTest, TheKeyFieldTakesAtMostFourBytesOfGbkTypedOrPasted) {
   QTest::keyClick(han, Qt::Key_End);
   QTest::keyClicks(han, "x");
   EXPECT_EQ(han->text(), Q("诸葛亮"));
-  EXPECT_EQ(C().edt_pinyin->text(), Q("zhugeliang")) << "a refused key is no change of the text";
+  EXPECT_EQ(C().readingEdit->text(), Q("zhugeliang")) << "a refused key is no change of the text";
   QTest::keyClick(han, Qt::Key_Backspace);
   EXPECT_EQ(han->text(), Q("诸葛"));
 }
 
-TEST_F(DictEditorTest, TextThatCannotBeStoredIsRefusedWithAMessage) {
+TEST_F(DictionaryEditorTest, TextThatCannotBeStoredIsRefusedWithAMessage) {
   struct Case {
     const char* why;
     const char* key;
@@ -375,7 +373,7 @@ TEST_F(DictEditorTest, TextThatCannotBeStoredIsRefusedWithAMessage) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
     Fill(Q(c.key), Q(c.reading));
-    C().btn_add->click();
+    C().addButton->click();
     auto shown = dialogs_.Take();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].kind, Kind::kMessage);
@@ -385,11 +383,11 @@ TEST_F(DictEditorTest, TextThatCannotBeStoredIsRefusedWithAMessage) {
 
   // Line breaks at the ends, as a cell copied from a spreadsheet brings them, are only trimmed.
   Fill(Q("字"), "Zi\r\n");
-  C().btn_add->click();
+  C().addButton->click();
   EXPECT_EQ(Readings(), "Zi\r\n");
 }
 
-TEST_F(DictEditorTest, AFailedWriteShowsTheErrorAndLeavesFilesAndListAsTheyWere) {
+TEST_F(DictionaryEditorTest, AFailedWriteShowsTheErrorAndLeavesFilesAndListAsTheyWere) {
   Seed({G("张"), G("李")}, {"zhang", "li"});
   Open();
   ClickLine(1);
@@ -405,11 +403,11 @@ TEST_F(DictEditorTest, AFailedWriteShowsTheErrorAndLeavesFilesAndListAsTheyWere)
   };
   const Case cases[] = {
       {"update, disk full on the second temporary", 2, ENOSPC, "Disk full.",
-       [&] { Fill(Q("李"), "Lee"); C().btn_add->click(); }},
+       [&] { Fill(Q("李"), "Lee"); C().addButton->click(); }},
       {"append, read-only when renaming", 3, EROFS, "File access denied.",
-       [&] { Fill(Q("王"), "wang"); C().btn_add->click(); }},
+       [&] { Fill(Q("王"), "wang"); C().addButton->click(); }},
       {"delete, disk full on the first temporary", 1, ENOSPC, "Disk full.",
-       [&] { dialogs_.AnswerConfirm(true); C().btn_del->click(); }},
+       [&] { dialogs_.AnswerConfirm(true); C().deleteButton->click(); }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
@@ -427,21 +425,21 @@ TEST_F(DictEditorTest, AFailedWriteShowsTheErrorAndLeavesFilesAndListAsTheyWere)
   }
 }
 
-TEST_F(DictEditorTest, AShortReadingFileShowsEmptyReadingsAndTheNextWriteHealsIt) {
+TEST_F(DictionaryEditorTest, AShortReadingFileShowsEmptyReadingsAndTheNextWriteHealsIt) {
   Seed({G("张"), G("李"), G("王")}, {"zhang"});
   Open();
   EXPECT_EQ(ListLines(), (QStringList{Q("张 zhang"), Q("李 "), Q("王 ")}));
   ClickLine(2);
-  EXPECT_EQ(C().edt_han->text(), Q("王"));
-  EXPECT_EQ(C().edt_pinyin->text(), QString());
-  C().edt_pinyin->setText("wong");
-  C().btn_add->click();
+  EXPECT_EQ(C().keyEdit->text(), Q("王"));
+  EXPECT_EQ(C().readingEdit->text(), QString());
+  C().readingEdit->setText("wong");
+  C().addButton->click();
   EXPECT_EQ(Readings(), CrLf({"zhang", "", "wong"}));
   EXPECT_EQ(Keys(), CrLf({G("张"), G("李"), G("王")}));
   EXPECT_EQ(Selected(), 2);
 }
 
-TEST_F(DictEditorTest, FilesChangedByAnotherProgramAreShownBeforeTheWindowActsOnThem) {
+TEST_F(DictionaryEditorTest, FilesChangedByAnotherProgramAreShownBeforeTheWindowActsOnThem) {
   Seed({G("张"), G("李")}, {"zhang", "li"});
   Open();
   ClickLine(1);
@@ -451,7 +449,7 @@ TEST_F(DictEditorTest, FilesChangedByAnotherProgramAreShownBeforeTheWindowActsOn
 
   // Line 1 was 李; in the files it is now 张. Deleting it must not hit the wrong entry: the list
   // is brought up to date, the selection goes, and the delete does nothing.
-  C().btn_del->click();
+  C().deleteButton->click();
   EXPECT_TRUE(dialogs_.Take().empty());
   EXPECT_EQ(ListLines(), (QStringList{Q("王 wang"), Q("张 zhang"), Q("李 li")}));
   EXPECT_EQ(Selected(), -1);
@@ -459,7 +457,7 @@ TEST_F(DictEditorTest, FilesChangedByAnotherProgramAreShownBeforeTheWindowActsOn
 
   // An add keeps the other program's entries.
   Fill(Q("赵"), "zhao");
-  C().btn_add->click();
+  C().addButton->click();
   EXPECT_EQ(Keys(), CrLf({G("王"), G("张"), G("李"), G("赵")}));
   EXPECT_EQ(Selected(), 3);
 
@@ -471,28 +469,19 @@ TEST_F(DictEditorTest, FilesChangedByAnotherProgramAreShownBeforeTheWindowActsOn
   EXPECT_EQ(ListLines(), QStringList{Q("周 zhou")});
 }
 
-TEST_F(DictEditorTest, CreateDictEditorsMakesBothWindowsHiddenWithTheirOwnDictionaries) {
+TEST_F(DictionaryEditorTest, BothEditorsStartHiddenWithTheirOwnCaptionsAndDictionaries) {
   Seed({G("张")}, {"zhang"});
   QWidget main;
-  DictEditorWindows windows = CreateDictEditors(data_, &main);
-  EXPECT_EQ(windows.standard, frmHan);
-  EXPECT_EQ(windows.wadeGiles, frmWeiHan);
-  EXPECT_FALSE(frmHan->isVisible());
-  EXPECT_EQ(frmHan->windowTitle(), Q("自定义标准拼音"));
-  EXPECT_EQ(frmWeiHan->windowTitle(), Q("自定义韦氏港台拼音"));
-  EXPECT_EQ(frmHan->Controls().ListBox_define_han->count(), 1);
-  EXPECT_EQ(frmWeiHan->Controls().ListBox_define_han->count(), 0);
-  EXPECT_EQ(frmHan->parentWidget(), &main);
-  frmHan = nullptr;  // destroyed with `main`
-  frmWeiHan = nullptr;
+  // As the program creates them: Wade-Giles first, both owned beside the main window.
+  DictionaryEditor wadeGiles(data_, quorvel::CustomDictionary::Kind::kWadeGiles, &main);
+  DictionaryEditor pinyin(data_, quorvel::CustomDictionary::Kind::kStandard, &main);
+  EXPECT_FALSE(pinyin.isVisible());
+  EXPECT_FALSE(wadeGiles.isVisible());
+  EXPECT_EQ(pinyin.windowTitle(), Q("自定义标准拼音"));
+  EXPECT_EQ(wadeGiles.windowTitle(), Q("自定义韦氏港台拼音"));
+  EXPECT_EQ(pinyin.Controls().entryList->count(), 1);
+  EXPECT_EQ(wadeGiles.Controls().entryList->count(), 0);
+  EXPECT_EQ(pinyin.parentWidget(), &main);
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  // Headless unless told otherwise, also while the test list is discovered at build time.
-  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -7,19 +7,19 @@
 #include <memory>
 
 namespace Ui {
-class TfrmNote;
+class HelpWindow;
 }
 
-class TfrmNote : public QDialog {
+class HelpWindow : public QDialog {
   Q_OBJECT
 
  public:
-  explicit TfrmNote(QWidget* parent = nullptr);
-  ~TfrmNote() override;
+  explicit HelpWindow(QWidget* parent = nullptr);
+  ~HelpWindow() override;
 
   // Shows the window, or brings it to the front when it is already shown.
   void ShowOrRaise();
 
  private:
-  std::unique_ptr<Ui::TfrmNote> ui;
+  std::unique_ptr<Ui::HelpWindow> ui_;
 };

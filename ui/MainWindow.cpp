@@ -1,4 +1,4 @@
-#include "untMain.h"
+#include "MainWindow.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -15,13 +15,14 @@
 #include "BatchConversion.h"
 #include "Errors.h"
 #include "Files.h"
+#include "HelpWindow.h"
 #include "JpegImage.h"
 #include "MakerConfig.h"
 #include "PlatformDialogs.h"
 #include "Settings.h"
-#include "untAbout.h"
+#include "AboutWindow.h"
 #include "untChDatabase.h"
-#include "ui_untMain.h"
+#include "ui_MainWindow.h"
 
 // The pictures, icon and built-in banner are compiled into this library; a static library needs
 // its resources registered by hand.
@@ -105,15 +106,15 @@ constexpr char kBannerAdjustment[] =
 
 }  // namespace
 
-TfrmMain::TfrmMain(quorvel::PronunciationData& data, std::string dataDir, const QUrl& bannerUrl,
+MainWindow::MainWindow(quorvel::PronunciationData& data, std::string dataDir, const QUrl& bannerUrl,
                    QWidget* parent)
     : QMainWindow(parent),
-      ui(std::make_unique<Ui::TfrmMain>()),
+      ui_(std::make_unique<Ui::MainWindow>()),
       data_(data),
       dataDir_(std::move(dataDir)),
       bannerUrl_(bannerUrl) {
   InitResources();
-  ui->setupUi(this);
+  ui_->setupUi(this);
   // Sizeable, with a minimise button but no maximise button.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -122,100 +123,105 @@ TfrmMain::TfrmMain(quorvel::PronunciationData& data, std::string dataDir, const 
 
   setFont(WindowFont(kWindowFontPixels));
   for (QMenu* menu : findChildren<QMenu*>()) menu->setFont(WindowFont(kWindowFontPixels));
-  ui->CheckBox_wei->setFont(WindowFont(kLargeFontPixels));
-  ui->rgType->setFont(WindowFont(kLargeFontPixels, true));
+  ui_->wadeGilesCheck->setFont(WindowFont(kLargeFontPixels));
+  ui_->formatGroup->setFont(WindowFont(kLargeFontPixels, true));
 
-  nameFormats_ = new QButtonGroup(this);
-  const QList<QRadioButton*> formats = {ui->rgType_0, ui->rgType_1, ui->rgType_2, ui->rgType_3,
-                                        ui->rgType_4, ui->rgType_5, ui->rgType_6, ui->rgType_7,
-                                        ui->rgType_8, ui->rgType_9};
+  formatButtons_ = new QButtonGroup(this);
+  const QList<QRadioButton*> formats = {
+      ui_->formatButton0, ui_->formatButton1, ui_->formatButton2, ui_->formatButton3,
+      ui_->formatButton4, ui_->formatButton5, ui_->formatButton6, ui_->formatButton7,
+      ui_->formatButton8, ui_->formatButton9};
   for (int i = 0; i < formats.size(); ++i) {
     formats[i]->setText(QString::fromUtf8(quorvel::kNameFormatCaptions[i]));
-    nameFormats_->addButton(formats[i], i);
+    formatButtons_->addButton(formats[i], i);
   }
 
   // The pictures are shown at their natural size in the top left corner of their places.
-  ui->Image1->setPixmap(QPixmap::fromImage(LoadJpeg(QStringLiteral(":/quorvel/Image1.jpg"))));
-  ui->Image2->setPixmap(QPixmap::fromImage(LoadJpeg(QStringLiteral(":/quorvel/Image2.jpg"))));
-  ui->Image3->setPixmap(QPixmap::fromImage(LoadJpeg(QStringLiteral(":/quorvel/Image3.jpg"))));
-  ui->Image2->installEventFilter(this);
-  ui->Image3->installEventFilter(this);
+  const auto picture = [](const char* name) {
+    return QPixmap::fromImage(LoadJpeg(QStringLiteral(":/quorvel/") + QLatin1String(name)));
+  };
+  ui_->sampleNameImage->setPixmap(picture("Image1.jpg"));
+  ui_->chineseInterfaceImage->setPixmap(picture("Image2.jpg"));
+  ui_->englishInterfaceImage->setPixmap(picture("Image3.jpg"));
+  ui_->chineseInterfaceImage->installEventFilter(this);
+  ui_->englishInterfaceImage->installEventFilter(this);
 
   // The two separators of the menus carry their own names too.
-  const QList<QAction*> fileItems = ui->N1->actions();
-  const QList<QAction*> helpItems = ui->N6->actions();
-  if (fileItems.size() == 4) fileItems[2]->setObjectName(QStringLiteral("N4"));
-  if (helpItems.size() == 4) helpItems[2]->setObjectName(QStringLiteral("N9"));
+  const QList<QAction*> fileItems = ui_->fileMenu->actions();
+  const QList<QAction*> helpItems = ui_->helpMenu->actions();
+  if (fileItems.size() == 4) fileItems[2]->setObjectName(QStringLiteral("fileMenuSeparator"));
+  if (helpItems.size() == 4) helpItems[2]->setObjectName(QStringLiteral("helpMenuSeparator"));
 
-  connect(ui->btnOk, &QPushButton::clicked, this, &TfrmMain::btnOkClick);
-  connect(ui->btnopen, &QPushButton::clicked, this, &TfrmMain::btnopenClick);
-  connect(ui->N2, &QAction::triggered, this, &TfrmMain::N2Click);
-  connect(ui->N3, &QAction::triggered, this, &TfrmMain::N3Click);
-  connect(ui->N5, &QAction::triggered, this, &TfrmMain::N5Click);
-  connect(ui->N7, &QAction::triggered, this, &TfrmMain::N7Click);
-  connect(ui->N8, &QAction::triggered, this, &TfrmMain::N8Click);
-  connect(ui->N10, &QAction::triggered, this, &TfrmMain::N10Click);
-  connect(ui->N11, &QAction::triggered, this, &TfrmMain::N11Click);
-  connect(ui->N_standard, &QAction::triggered, this, &TfrmMain::N_standardClick);
-  connect(ui->N_wei, &QAction::triggered, this, &TfrmMain::N_weiClick);
-  connect(ui->WebBrowser1, &QWebEngineView::loadFinished, this,
-          &TfrmMain::WebBrowser1DocumentComplete);
+  connect(ui_->convertButton, &QPushButton::clicked, this, &MainWindow::convert);
+  connect(ui_->openButton, &QPushButton::clicked, this, &MainWindow::openSource);
+  connect(ui_->openSourceAction, &QAction::triggered, this, &MainWindow::openSource);
+  connect(ui_->chooseTargetAction, &QAction::triggered, this, &MainWindow::chooseTarget);
+  connect(ui_->exitAction, &QAction::triggered, this, &MainWindow::close);
+  connect(ui_->helpAction, &QAction::triggered, this, &MainWindow::showHelp);
+  connect(ui_->onlineHelpAction, &QAction::triggered, this, &MainWindow::openOnlineHelp);
+  connect(ui_->aboutAction, &QAction::triggered, this, &MainWindow::showAbout);
+  connect(ui_->websiteAction, &QAction::triggered, this, &MainWindow::openWebsite);
+  connect(ui_->pinyinDictionaryAction, &QAction::triggered, this,
+          &MainWindow::openPinyinDictionary);
+  connect(ui_->wadeGilesDictionaryAction, &QAction::triggered, this,
+          &MainWindow::openWadeGilesDictionary);
+  connect(ui_->bannerView, &QWebEngineView::loadFinished, this, &MainWindow::adjustBanner);
 
-  resize(kClientWidth, ui->MainMenu1->sizeHint().height() + kClientHeight);
+  resize(kClientWidth, ui_->mainMenu->sizeHint().height() + kClientHeight);
 
-  FormCreate();
-  if (QAbstractButton* chosen = nameFormats_->checkedButton()) chosen->setFocus();
+  StartUp();
+  if (QAbstractButton* chosen = formatButtons_->checkedButton()) chosen->setFocus();
 }
 
-TfrmMain::~TfrmMain() = default;
+MainWindow::~MainWindow() = default;
 
-void TfrmMain::SetProgressDelayForTest(int milliseconds) { gProgressDelay = milliseconds; }
+void MainWindow::SetProgressDelayForTest(int milliseconds) { gProgressDelay = milliseconds; }
 
-std::string TfrmMain::FilePath(const char* name) const { return quorvel::JoinPath(dataDir_, name); }
+std::string MainWindow::FilePath(const char* name) const { return quorvel::JoinPath(dataDir_, name); }
 
-void TfrmMain::ShowError(const std::exception& error) {
+void MainWindow::ShowError(const std::exception& error) {
   PlatformDialogs::Instance().ShowError(this, FromEngineText(quorvel::WithFullStop(error.what())));
 }
 
-void TfrmMain::setHelpWindow(QWidget* help) { frmNote_ = help; }
+void MainWindow::SetHelpWindow(HelpWindow* help) { helpWindow_ = help; }
 
-void TfrmMain::setDictionaryEditors(QDialog* han, QDialog* weiHan) {
-  frmHan_ = han;
-  frmWeiHan_ = weiHan;
-  ui->N_standard->setEnabled(han != nullptr);
-  ui->N_wei->setEnabled(weiHan != nullptr);
+void MainWindow::SetDictionaryEditors(QDialog* pinyin, QDialog* wadeGiles) {
+  pinyinEditor_ = pinyin;
+  wadeGilesEditor_ = wadeGiles;
+  ui_->pinyinDictionaryAction->setEnabled(pinyin != nullptr);
+  ui_->wadeGilesDictionaryAction->setEnabled(wadeGiles != nullptr);
 }
 
 // ---- Start-up and closing --------------------------------------------------------------------
 
-void TfrmMain::FormCreate() {
+void MainWindow::StartUp() {
   try {
     data_.LoadPinyinLists();
-    if (!bannerUrl_.isEmpty()) ui->WebBrowser1->load(bannerUrl_);
+    if (!bannerUrl_.isEmpty()) ui_->bannerView->load(bannerUrl_);
     uiLanguage_ = quorvel::kUiChinese;
     uiLanguage_ = quorvel::ReadUiLanguage(FilePath(quorvel::kLanguageFileName));
-    interfacelanguage(uiLanguage_);
-    ConfigLoad();
+    ApplyLanguage(uiLanguage_);
+    LoadSettings();
   } catch (const std::exception& error) {
     ShowError(error);
   }
 }
 
-void TfrmMain::closeEvent(QCloseEvent* event) {
-  FormClose();
+void MainWindow::closeEvent(QCloseEvent* event) {
+  ShutDown();
   event->accept();
 }
 
-void TfrmMain::FormClose() {
+void MainWindow::ShutDown() {
   data_.Release();
   try {
-    ConfigSave();
+    SaveSettings();
   } catch (const std::exception& error) {
     ShowError(error);
   }
 }
 
-void TfrmMain::showEvent(QShowEvent* event) {
+void MainWindow::showEvent(QShowEvent* event) {
   if (!centred_) {
     centred_ = true;
     if (QScreen* screen = this->screen()) {
@@ -229,11 +235,11 @@ void TfrmMain::showEvent(QShowEvent* event) {
 
 // Enter presses the convert button wherever the focus is, except on the open button, which
 // takes Enter itself.
-void TfrmMain::keyPressEvent(QKeyEvent* event) {
+void MainWindow::keyPressEvent(QKeyEvent* event) {
   if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
       (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
     event->accept();
-    ui->btnOk->click();
+    ui_->convertButton->click();
     return;
   }
   QMainWindow::keyPressEvent(event);
@@ -242,10 +248,10 @@ void TfrmMain::keyPressEvent(QKeyEvent* event) {
 // Keyboard order: the name formats first, then the convert button, the banner, the two file
 // fields, the open button, and the three option controls from right to left. Kept here rather than
 // in Qt's focus chain: the banner's focus widget comes into being only once a page has loaded.
-bool TfrmMain::focusNextPrevChild(bool next) {
-  QWidget* const order[] = {ui->rgType,    ui->btnOk,   ui->WebBrowser1,  ui->edtChfile,
-                            ui->edtEnfile, ui->btnopen, ui->CheckBox_wei, ui->ComboBox_sep,
-                            ui->ComboBox_duoyin};
+bool MainWindow::focusNextPrevChild(bool next) {
+  QWidget* const order[] = {ui_->formatGroup,    ui_->convertButton,  ui_->bannerView,
+                            ui_->sourcePathEdit, ui_->targetPathEdit, ui_->openButton,
+                            ui_->wadeGilesCheck, ui_->separatorCombo, ui_->readingsCombo};
   const int count = static_cast<int>(std::size(order));
   QWidget* focus = QApplication::focusWidget();
   int at = -1;
@@ -255,60 +261,54 @@ bool TfrmMain::focusNextPrevChild(bool next) {
   if (at < 0) return QMainWindow::focusNextPrevChild(next);
   for (int step = 1; step < count; ++step) {
     QWidget* candidate = order[(at + (next ? step : count - step)) % count];
-    if (candidate == ui->rgType) candidate = nameFormats_->checkedButton();
+    if (candidate == ui_->formatGroup) candidate = formatButtons_->checkedButton();
     if (!candidate || !candidate->isVisible() || !candidate->isEnabled()) continue;
-    if (candidate == ui->WebBrowser1 && !candidate->focusProxy()) continue;  // nothing loaded yet
+    if (candidate == ui_->bannerView && !candidate->focusProxy()) continue;  // nothing loaded yet
     candidate->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
     return true;
   }
   return false;
 }
 
-bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::MouseButtonRelease) {
-    if (watched == ui->Image2) Image2Click();
-    if (watched == ui->Image3) Image3Click();
+    if (watched == ui_->chineseInterfaceImage) switchToChinese();
+    if (watched == ui_->englishInterfaceImage) switchToEnglish();
   }
   return QMainWindow::eventFilter(watched, event);
 }
 
 // ---- Interface language ----------------------------------------------------------------------
 
-void TfrmMain::interfacelanguage(unsigned char language) {
+void MainWindow::ApplyLanguage(unsigned char language) {
   const bool english = language == quorvel::kUiEnglish;
   auto text = [english](const char* chinese, const char* inEnglish) {
     return QString::fromUtf8(english ? inEnglish : chinese);
   };
-  ui->btnopen->setText(text("打开", "Open"));
-  ui->btnOk->setText(text("转换", "Start"));
-  ui->N1->setTitle(text("文件", "File"));
-  ui->N2->setText(text("打开中文姓名文件", "Open"));
-  ui->N3->setText(text("英文姓名文件保存为", "Save as"));
-  ui->N5->setText(text("退出", "Exit"));
-  ui->N6->setTitle(text("帮助", "Help"));
-  ui->N7->setText(text("使用说明", "Content"));
-  ui->N8->setText(text("在线帮助", "Online help"));
-  ui->N10->setText(text("关于", "About"));
-  ui->N11->setText(text("官网", "Website"));
+  ui_->openButton->setText(text("打开", "Open"));
+  ui_->convertButton->setText(text("转换", "Start"));
+  ui_->fileMenu->setTitle(text("文件", "File"));
+  ui_->openSourceAction->setText(text("打开中文姓名文件", "Open"));
+  ui_->chooseTargetAction->setText(text("英文姓名文件保存为", "Save as"));
+  ui_->exitAction->setText(text("退出", "Exit"));
+  ui_->helpMenu->setTitle(text("帮助", "Help"));
+  ui_->helpAction->setText(text("使用说明", "Content"));
+  ui_->onlineHelpAction->setText(text("在线帮助", "Online help"));
+  ui_->aboutAction->setText(text("关于", "About"));
+  ui_->websiteAction->setText(text("官网", "Website"));
   // Both languages show the version the program has.
   setWindowTitle(QString::fromUtf8(kApplicationTitle) + QLatin1Char(' ') + kVersionText);
   quorvel::WriteUiLanguage(FilePath(quorvel::kLanguageFileName),
                            english ? quorvel::kUiEnglish : quorvel::kUiChinese);
 }
 
-void TfrmMain::Image2Click() {
-  try {
-    uiLanguage_ = quorvel::kUiChinese;
-    interfacelanguage(uiLanguage_);
-  } catch (const std::exception& error) {
-    ShowError(error);
-  }
-}
+void MainWindow::switchToChinese() { SwitchLanguage(quorvel::kUiChinese); }
+void MainWindow::switchToEnglish() { SwitchLanguage(quorvel::kUiEnglish); }
 
-void TfrmMain::Image3Click() {
+void MainWindow::SwitchLanguage(unsigned char language) {
   try {
-    uiLanguage_ = quorvel::kUiEnglish;
-    interfacelanguage(uiLanguage_);
+    uiLanguage_ = language;
+    ApplyLanguage(uiLanguage_);
   } catch (const std::exception& error) {
     ShowError(error);
   }
@@ -316,27 +316,27 @@ void TfrmMain::Image3Click() {
 
 // ---- Conversion settings ---------------------------------------------------------------------
 
-quorvel::ConversionOptions TfrmMain::CurrentOptions() const {
+quorvel::ConversionOptions MainWindow::CurrentOptions() const {
   quorvel::ConversionOptions options;
-  options.polyphoneMode = ui->ComboBox_duoyin->currentIndex();
-  options.separatorMode = ui->ComboBox_sep->currentIndex();
-  options.wadeGiles = ui->CheckBox_wei->isChecked();
-  options.nameFormat = nameFormats_->checkedId();
+  options.polyphoneMode = ui_->readingsCombo->currentIndex();
+  options.separatorMode = ui_->separatorCombo->currentIndex();
+  options.wadeGiles = ui_->wadeGilesCheck->isChecked();
+  options.nameFormat = formatButtons_->checkedId();
   return options;
 }
 
-void TfrmMain::ApplyOptions(const quorvel::ConversionOptions& options) {
-  ui->ComboBox_duoyin->setCurrentIndex(options.polyphoneMode);
-  ui->ComboBox_sep->setCurrentIndex(options.separatorMode);
-  ui->CheckBox_wei->setChecked(options.wadeGiles);
-  if (QAbstractButton* format = nameFormats_->button(options.nameFormat)) format->setChecked(true);
+void MainWindow::ApplyOptions(const quorvel::ConversionOptions& options) {
+  ui_->readingsCombo->setCurrentIndex(options.polyphoneMode);
+  ui_->separatorCombo->setCurrentIndex(options.separatorMode);
+  ui_->wadeGilesCheck->setChecked(options.wadeGiles);
+  if (QAbstractButton* format = formatButtons_->button(options.nameFormat)) format->setChecked(true);
 }
 
-void TfrmMain::ConfigSave() {
+void MainWindow::SaveSettings() {
   quorvel::WriteConversionSettings(FilePath(quorvel::kSettingsFileName), CurrentOptions());
 }
 
-void TfrmMain::ConfigLoad() {
+void MainWindow::LoadSettings() {
   quorvel::ConversionOptions options = CurrentOptions();
   try {
     quorvel::ReadConversionSettings(FilePath(quorvel::kSettingsFileName), options);
@@ -349,31 +349,28 @@ void TfrmMain::ConfigLoad() {
 
 // ---- Files and conversion --------------------------------------------------------------------
 
-void TfrmMain::ShowOpenDialog() {
+void MainWindow::openSource() {
   PlatformDialogs::Instance().ChooseOpenFile(this, [this](const QString& path) {
-    OpenDialog1CanClose(path);
+    acceptSource(path);
   });
 }
 
-void TfrmMain::btnopenClick() { ShowOpenDialog(); }
-void TfrmMain::N2Click() { ShowOpenDialog(); }
-
-void TfrmMain::OpenDialog1CanClose(const QString& path) {
-  ui->edtChfile->setText(path);
-  ui->edtEnfile->setText(QFile::decodeName(quorvel::ProposeTargetName(ToPath(path)).c_str()));
+void MainWindow::acceptSource(const QString& path) {
+  ui_->sourcePathEdit->setText(path);
+  ui_->targetPathEdit->setText(QFile::decodeName(quorvel::ProposeTargetName(ToPath(path)).c_str()));
 }
 
-void TfrmMain::N3Click() {
+void MainWindow::chooseTarget() {
   PlatformDialogs::Instance().ChooseSaveFile(this, [this](const QString& path) {
-    SaveDialog1CanClose(path);
+    acceptTarget(path);
   });
 }
 
-void TfrmMain::SaveDialog1CanClose(const QString& path) { ui->edtEnfile->setText(path); }
+void MainWindow::acceptTarget(const QString& path) { ui_->targetPathEdit->setText(path); }
 
-void TfrmMain::btnOkClick() {
-  const QString source = ui->edtChfile->text();
-  const QString target = ui->edtEnfile->text();
+void MainWindow::convert() {
+  const QString source = ui_->sourcePathEdit->text();
+  const QString target = ui_->targetPathEdit->text();
   // The options are read once, at the click: every line of the run uses the same.
   const quorvel::ConversionOptions options = CurrentOptions();
   PlatformDialogs& dialogs = PlatformDialogs::Instance();
@@ -381,7 +378,7 @@ void TfrmMain::btnOkClick() {
     quorvel::CreateTargetFolder(ToPath(target));
     if (!quorvel::IsExistingFile(ToPath(source))) {
       dialogs.ShowMessage(this, QStringLiteral("没找到源文件,请选择"));
-      ShowOpenDialog();
+      openSource();
       return;
     }
     {
@@ -401,47 +398,42 @@ void TfrmMain::btnOkClick() {
 
 // ---- Menu ------------------------------------------------------------------------------------
 
-void TfrmMain::N5Click() { close(); }
-
-void TfrmMain::N7Click() {
-  if (!frmNote_) return;
-  frmNote_->show();
-  frmNote_->raise();
-  frmNote_->activateWindow();
+void MainWindow::showHelp() {
+  if (helpWindow_) helpWindow_->ShowOrRaise();
 }
 
-void TfrmMain::N8Click() {
+void MainWindow::openOnlineHelp() {
   PlatformDialogs::Instance().OpenWithDesktop(this, QString::fromUtf8(quorvel::maker::kOnlineHelpUrl));
 }
 
-void TfrmMain::N10Click() {
-  TfrmAbout about(this);
+void MainWindow::showAbout() {
+  AboutWindow about(this);
   about.exec();
 }
 
-void TfrmMain::N11Click() {
+void MainWindow::openWebsite() {
   PlatformDialogs::Instance().OpenWithDesktop(this, QString::fromUtf8(quorvel::maker::kProductUrl));
 }
 
-void TfrmMain::N_standardClick() {
-  if (frmHan_) frmHan_->exec();
+void MainWindow::openPinyinDictionary() {
+  if (pinyinEditor_) pinyinEditor_->exec();
 }
 
-void TfrmMain::N_weiClick() {
-  if (frmWeiHan_) frmWeiHan_->exec();
+void MainWindow::openWadeGilesDictionary() {
+  if (wadeGilesEditor_) wadeGilesEditor_->exec();
 }
 
 // ---- Banner ----------------------------------------------------------------------------------
 
-void TfrmMain::WebBrowser1DocumentComplete(bool ok) {
-  if (!ok && !bannerFellBack_) {
+void MainWindow::adjustBanner(bool loaded) {
+  if (!loaded && !bannerFellBack_) {
     // The maker's page could not be reached: the built-in banner instead of an error page.
     bannerFellBack_ = true;
-    ui->WebBrowser1->setHtml(BuiltInBanner(), QUrl(QStringLiteral("qrc:/quorvel/")));
+    ui_->bannerView->setHtml(BuiltInBanner(), QUrl(QStringLiteral("qrc:/quorvel/")));
     return;
   }
-  QPointer<TfrmMain> self(this);
-  ui->WebBrowser1->page()->runJavaScript(QString::fromLatin1(kBannerAdjustment),
+  QPointer<MainWindow> self(this);
+  ui_->bannerView->page()->runJavaScript(QString::fromLatin1(kBannerAdjustment),
                                          [self](const QVariant&) {
                                            if (self) emit self->bannerAdjusted();
                                          });

@@ -6,22 +6,23 @@
 #include <memory>
 
 namespace Ui {
-class TfrmAbout;
+class AboutWindow;
 }
 
-class TfrmAbout : public QDialog {
+class AboutWindow : public QDialog {
   Q_OBJECT
 
  public:
-  explicit TfrmAbout(QWidget* parent = nullptr);
-  ~TfrmAbout() override;
+  explicit AboutWindow(QWidget* parent = nullptr);
+  ~AboutWindow() override;
 
-  void Label3Click();
-  void Label4Click();
+ public slots:
+  // Both maker lines open the product page, whatever the address line shows.
+  void openProductPage();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  std::unique_ptr<Ui::TfrmAbout> ui;
+  std::unique_ptr<Ui::AboutWindow> ui_;
 };

@@ -1,0 +1,81 @@
+// The editor window of one custom dictionary. The program shows it twice: for the standard
+// pinyin dictionary ("自定义标准拼音") and for the Wade-Giles / Hong Kong-Taiwan one
+// ("自定义韦氏港台拼音"). Both behave alike; each keeps its own fixed layout, captions and tab
+// order, in PinyinDictionaryEditor.ui and WadeGilesDictionaryEditor.ui (a few places differ by
+// some pixels, and the search button lies on the window in one and inside the group box in the
+// other), with the same control names.
+//
+// The list shows one line per entry, "key reading", and line i is always entry i of the
+// dictionary: before a handler acts it refreshes the dictionary, and if the files were changed by
+// another program since the list was filled, it refills the list (dropping the selection) so a
+// delete or an update can never hit the wrong entry. Dictionary work is done by
+// quorvel::CustomDictionary; errors are shown in the standard error box and end the handler.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include <exception>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "CustomDictionary.h"
+
+class GbkByteLimitValidator;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+// The controls the handlers use; both layouts give them these names.
+struct DictionaryEditorControls {
+  QLineEdit* keyEdit;
+  QLineEdit* readingEdit;
+  QPushButton* addButton;
+  QPushButton* deleteButton;
+  QPushButton* clearButton;
+  QPushButton* searchButton;
+  QListWidget* entryList;
+};
+
+class DictionaryEditor : public QDialog {
+  Q_OBJECT
+
+ public:
+  // Created hidden at start-up, after the main window has loaded the lists, and filled from them;
+  // `kind` chooses the dictionary, its two files and the layout. The main window shows it modally.
+  DictionaryEditor(quorvel::PronunciationData& data, quorvel::CustomDictionary::Kind kind,
+                   QWidget* parent = nullptr);
+  ~DictionaryEditor() override;
+
+  const DictionaryEditorControls& Controls() const { return controls_; }
+
+ public slots:
+  void showSelectedEntry();  // a line chosen in the list: its key and reading into the fields
+  void clearReading();       // the key was edited: the reading field empties
+  void addOrUpdate();
+  void deleteSelected();     // after confirmation
+  void clearAll();           // after confirmation: both files go
+  void search();             // selects the first entry of the typed key
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void Connect();
+  void FitListToHeight();
+  void Refill();
+  bool SyncWithFiles();
+  int SelectedLine() const;
+  void SelectLine(int line);
+  void SetKeyText(const QString& text);
+  std::optional<std::string> StoredText(const QLineEdit* edit);
+  void ShowFailure(const std::exception& error);
+
+  quorvel::CustomDictionary dict_;
+  DictionaryEditorControls controls_{};
+  GbkByteLimitValidator* keyLimit_ = nullptr;
+  std::vector<std::string> shownLines_;  // the GBK lines the list was last filled with
+  bool programmatic_ = false;            // list changes made by the window itself
+};

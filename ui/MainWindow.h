@@ -1,0 +1,113 @@
+// The main window: the source and target file fields, the four controls that make up the
+// conversion options, the convert button, the menu and the web banner.
+//
+// The window is given the folder that holds its data and settings files (the executable's folder
+// in production) and the one PronunciationData of the program. Creating it starts the window up:
+// the pronunciation lists are loaded, the banner starts loading, the interface language is read
+// from config.db and applied, and the conversion settings are restored from config1.dll; an error
+// on the way is shown in the error box and skips the remaining steps. Closing it, whichever way,
+// shuts it down: the lists are released and the settings saved.
+//
+// Every message box, confirmation, file dialog and desktop-open call goes through
+// PlatformDialogs::Instance().
+//
+// Handlers (the slots the controls and menu items are connected to) are named camelCase after
+// what they do; the other members PascalCase.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QUrl>
+
+#include <memory>
+#include <string>
+
+#include "NameRomanizer.h"
+
+class HelpWindow;
+class QButtonGroup;
+class QDialog;
+
+namespace quorvel {
+class PronunciationData;
+}
+namespace Ui {
+class MainWindow;
+}
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // `bannerUrl` is the page the banner shows; production passes the maker's banner page.
+  MainWindow(quorvel::PronunciationData& data, std::string dataDir, const QUrl& bannerUrl,
+             QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  // The help window that "使用说明" shows (created after this window, as the program starts).
+  void SetHelpWindow(HelpWindow* help);
+  // Plugs in the two dictionary editors: their menu items stay disabled until then.
+  void SetDictionaryEditors(QDialog* pinyin, QDialog* wadeGiles);
+
+  // The interface language applied at start-up: 1 English, 0 Chinese.
+  unsigned char UiLanguage() const { return uiLanguage_; }
+  // How long a conversion runs before its progress dialog shows (500 ms); tests set 0.
+  static void SetProgressDelayForTest(int milliseconds);
+
+  // The conversion options as the controls hold them right now.
+  quorvel::ConversionOptions CurrentOptions() const;
+
+  // Sets the captions of `language` (1 English, anything else Chinese) and records it in config.db.
+  void ApplyLanguage(unsigned char language);
+  // The conversion settings file, config1.dll: written from the controls, read into them.
+  void SaveSettings();
+  void LoadSettings();
+
+ public slots:
+  void convert();
+  void openSource();   // the open button and the menu item: chooses the source file
+  void chooseTarget();
+  void showHelp();
+  void openOnlineHelp();
+  void showAbout();
+  void openWebsite();
+  void openPinyinDictionary();
+  void openWadeGilesDictionary();
+  void switchToChinese();  // the hidden language switches
+  void switchToEnglish();
+  // A file confirmed in the open or save dialog, before the dialog closes.
+  void acceptSource(const QString& path);
+  void acceptTarget(const QString& path);
+  void adjustBanner(bool loaded);  // each finished load of the banner
+
+ signals:
+  // After each finished load of the banner, once its adjustments have been applied.
+  void bannerAdjusted();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  bool focusNextPrevChild(bool next) override;
+
+ private:
+  void StartUp();
+  void ShutDown();
+  void SwitchLanguage(unsigned char language);
+  void ApplyOptions(const quorvel::ConversionOptions& options);
+  void ShowError(const std::exception& error);
+  std::string FilePath(const char* name) const;
+
+  std::unique_ptr<Ui::MainWindow> ui_;
+  quorvel::PronunciationData& data_;
+  const std::string dataDir_;
+  const QUrl bannerUrl_;
+  unsigned char uiLanguage_ = 0;
+  QButtonGroup* formatButtons_ = nullptr;
+  QPointer<HelpWindow> helpWindow_;
+  QPointer<QDialog> pinyinEditor_;
+  QPointer<QDialog> wadeGilesEditor_;
+  bool bannerFellBack_ = false;
+  bool centred_ = false;
+};
