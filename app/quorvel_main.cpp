@@ -14,7 +14,7 @@
 #include "MainWindow.h"
 #include "MakerConfig.h"
 #include "QtPlatformDialogs.h"
-#include "untChDatabase.h"
+#include "ListFiles.h"
 
 namespace {
 
@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
   PlatformDialogs::Install(&dialogs);
 
   const std::string dataDir = quorvel::ExecutableDir();
-  quorvel::PronunciationData data(dataDir);
+  quorvel::ListFiles data(dataDir);
   // The windows are created in this order and destroyed in the reverse one, the main window last.
   // Creating the main window loads the lists; the editors fill themselves from them.
   MainWindow mainWindow(data, dataDir, QUrl(QString::fromUtf8(quorvel::maker::kBannerUrl)));

@@ -48,7 +48,7 @@ DictionaryEditorControls SetUpLayout(QDialog* window) {
 
 }  // namespace
 
-DictionaryEditor::DictionaryEditor(quorvel::PronunciationData& data,
+DictionaryEditor::DictionaryEditor(quorvel::ListFiles& data,
                                    quorvel::CustomDictionary::Kind kind, QWidget* parent)
     : QDialog(parent), dict_(data, kind) {
   controls_ = kind == quorvel::CustomDictionary::Kind::kWadeGiles

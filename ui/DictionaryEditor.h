@@ -44,7 +44,7 @@ class DictionaryEditor : public QDialog {
  public:
   // Created hidden at start-up, after the main window has loaded the lists, and filled from them;
   // `kind` chooses the dictionary, its two files and the layout. The main window shows it modally.
-  DictionaryEditor(quorvel::PronunciationData& data, quorvel::CustomDictionary::Kind kind,
+  DictionaryEditor(quorvel::ListFiles& data, quorvel::CustomDictionary::Kind kind,
                    QWidget* parent = nullptr);
   ~DictionaryEditor() override;
 

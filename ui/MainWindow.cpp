@@ -21,7 +21,7 @@
 #include "PlatformDialogs.h"
 #include "Settings.h"
 #include "AboutWindow.h"
-#include "untChDatabase.h"
+#include "ListFiles.h"
 #include "ui_MainWindow.h"
 
 // The pictures, icon and built-in banner are compiled into this library; a static library needs
@@ -106,7 +106,7 @@ constexpr char kBannerAdjustment[] =
 
 }  // namespace
 
-MainWindow::MainWindow(quorvel::PronunciationData& data, std::string dataDir, const QUrl& bannerUrl,
+MainWindow::MainWindow(quorvel::ListFiles& data, std::string dataDir, const QUrl& bannerUrl,
                    QWidget* parent)
     : QMainWindow(parent),
       ui_(std::make_unique<Ui::MainWindow>()),
@@ -196,7 +196,7 @@ void MainWindow::SetDictionaryEditors(QDialog* pinyin, QDialog* wadeGiles) {
 
 void MainWindow::StartUp() {
   try {
-    data_.LoadPinyinLists();
+    data_.Load();
     if (!bannerUrl_.isEmpty()) ui_->bannerView->load(bannerUrl_);
     uiLanguage_ = quorvel::kUiChinese;
     uiLanguage_ = quorvel::ReadUiLanguage(FilePath(quorvel::kLanguageFileName));
@@ -317,19 +317,17 @@ void MainWindow::SwitchLanguage(unsigned char language) {
 // ---- Conversion settings ---------------------------------------------------------------------
 
 quorvel::ConversionOptions MainWindow::CurrentOptions() const {
-  quorvel::ConversionOptions options;
-  options.polyphoneMode = ui_->readingsCombo->currentIndex();
-  options.separatorMode = ui_->separatorCombo->currentIndex();
-  options.wadeGiles = ui_->wadeGilesCheck->isChecked();
-  options.nameFormat = formatButtons_->checkedId();
-  return options;
+  return quorvel::OptionsFromControlIndexes(ui_->readingsCombo->currentIndex(),
+                                            ui_->separatorCombo->currentIndex(),
+                                            ui_->wadeGilesCheck->isChecked(), formatButtons_->checkedId());
 }
 
 void MainWindow::ApplyOptions(const quorvel::ConversionOptions& options) {
-  ui_->readingsCombo->setCurrentIndex(options.polyphoneMode);
-  ui_->separatorCombo->setCurrentIndex(options.separatorMode);
-  ui_->wadeGilesCheck->setChecked(options.wadeGiles);
-  if (QAbstractButton* format = formatButtons_->button(options.nameFormat)) format->setChecked(true);
+  const quorvel::ControlIndexes indexes = quorvel::ControlIndexesOf(options);
+  ui_->readingsCombo->setCurrentIndex(indexes.polyphone);
+  ui_->separatorCombo->setCurrentIndex(indexes.separator);
+  ui_->wadeGilesCheck->setChecked(indexes.wadeGiles);
+  if (QAbstractButton* format = formatButtons_->button(indexes.format)) format->setChecked(true);
 }
 
 void MainWindow::SaveSettings() {

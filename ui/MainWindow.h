@@ -2,7 +2,7 @@
 // conversion options, the convert button, the menu and the web banner.
 //
 // The window is given the folder that holds its data and settings files (the executable's folder
-// in production) and the one PronunciationData of the program. Creating it starts the window up:
+// in production) and the one ListFiles of the program. Creating it starts the window up:
 // the pronunciation lists are loaded, the banner starts loading, the interface language is read
 // from config.db and applied, and the conversion settings are restored from config1.dll; an error
 // on the way is shown in the error box and skips the remaining steps. Closing it, whichever way,
@@ -29,7 +29,7 @@ class QButtonGroup;
 class QDialog;
 
 namespace quorvel {
-class PronunciationData;
+class ListFiles;
 }
 namespace Ui {
 class MainWindow;
@@ -40,7 +40,7 @@ class MainWindow : public QMainWindow {
 
  public:
   // `bannerUrl` is the page the banner shows; production passes the maker's banner page.
-  MainWindow(quorvel::PronunciationData& data, std::string dataDir, const QUrl& bannerUrl,
+  MainWindow(quorvel::ListFiles& data, std::string dataDir, const QUrl& bannerUrl,
              QWidget* parent = nullptr);
   ~MainWindow() override;
 
@@ -100,7 +100,7 @@ class MainWindow : public QMainWindow {
   std::string FilePath(const char* name) const;
 
   std::unique_ptr<Ui::MainWindow> ui_;
-  quorvel::PronunciationData& data_;
+  quorvel::ListFiles& data_;
   const std::string dataDir_;
   const QUrl bannerUrl_;
   unsigned char uiLanguage_ = 0;

@@ -14,7 +14,7 @@
 
 #include "FakeDialogs.h"
 #include "MainWindow.h"
-#include "untChDatabase.h"
+#include "ListFiles.h"
 
 class WindowTest : public ::testing::Test {
  protected:
@@ -42,7 +42,7 @@ class WindowTest : public ::testing::Test {
   }
 
   std::unique_ptr<MainWindow> Open(const QUrl& banner = {}) {
-    if (!data_) data_ = std::make_unique<quorvel::PronunciationData>(DataDir());
+    if (!data_) data_ = std::make_unique<quorvel::ListFiles>(DataDir());
     return std::make_unique<MainWindow>(*data_, DataDir(), banner);
   }
 
@@ -70,5 +70,5 @@ class WindowTest : public ::testing::Test {
 
   QTemporaryDir dir_;
   RecordingDialogs dialogs_;
-  std::unique_ptr<quorvel::PronunciationData> data_;
+  std::unique_ptr<quorvel::ListFiles> data_;
 };

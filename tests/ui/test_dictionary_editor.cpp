@@ -20,11 +20,12 @@
 #include "DictionaryEditor.h"
 #include "Files.h"
 #include "NameRomanizer.h"
+#include "ReadingLookup.h"
 #include "TestSupport.h"
 
 namespace {
 
-using quorvel::PronunciationData;
+using quorvel::ListFiles;
 using quorvel::test::CrLf;
 using quorvel::test::G;
 using quorvel::test::ReadFile;
@@ -54,7 +55,7 @@ const WindowKind kWindows[] = {
 
 class DictionaryEditorTest : public ::testing::Test {
  protected:
-  void SetUp() override { data_.LoadPinyinLists(); }
+  void SetUp() override { data_.Load(); }
   void TearDown() override {
     quorvel::SetReplaceFailureForTest(0, 0);
     EXPECT_TRUE(dialogs_.Take().empty()) << "dialogs left unchecked";
@@ -72,7 +73,7 @@ class DictionaryEditorTest : public ::testing::Test {
   void Seed(const std::vector<std::string>& keys, const std::vector<std::string>& readings) {
     WriteFile(KeyPath(), CrLf(keys));
     WriteFile(ReadingPath(), CrLf(readings));
-    data_.LoadPinyinLists();
+    data_.Load();
   }
   std::string KeyPath() const { return dir_.File(kind_->keyFile); }
   std::string ReadingPath() const { return dir_.File(kind_->readingFile); }
@@ -99,7 +100,7 @@ class DictionaryEditorTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  PronunciationData data_{dir_.Path()};
+  ListFiles data_{dir_.Path()};
   RecordingDialogs dialogs_;
   const WindowKind* kind_ = &kWindows[0];
   std::unique_ptr<DictionaryEditor> window_;
@@ -295,7 +296,7 @@ TEST_F(DictionaryEditorTest, ResizingChangesOnlyTheListHeight) {
 
 TEST_F(DictionaryEditorTest, TheNextConversionUsesAReadingAddedInTheWindow) {
   quorvel::ConversionOptions options;
-  options.nameFormat = 5;  // "liu dehua"
+  options.format = quorvel::NameFormat::kSurnameGiven;  // "liu dehua"
   const std::string before = quorvel::RomanizeName(data_, G("司马光"), options);
   Open();
   Fill(Q("司马"), "sima");
@@ -306,7 +307,9 @@ TEST_F(DictionaryEditorTest, TheNextConversionUsesAReadingAddedInTheWindow) {
   Open(kWindows[1]);
   Fill(Q("张"), "Cheung");
   C().addButton->click();
-  EXPECT_EQ(data_.LookupReading(G("张"), {false, true}), "Cheung");
+  data_.Refresh();
+  EXPECT_EQ(quorvel::ReadingOf(data_, G("张"), {quorvel::Readings::kFirst, quorvel::Romanization::kWadeGiles}),
+            "Cheung");
 }
 
 TEST_F(DictionaryEditorTest, TheKeyFieldTakesAtMostFourBytesOfGbkTypedOrPasted) {

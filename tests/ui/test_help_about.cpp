@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include "MakerConfig.h"
+#include "Version.h"
 #include "WindowTestSupport.h"
 #include "AboutWindow.h"
 #include "HelpWindow.h"
@@ -104,7 +105,7 @@ TEST_F(WindowTest, AboutIsAFreshModalWindowEachTime) {
         QString text;
       } rows[] = {
           {"titleLabel", {0, 24, 254, 33}, "Quorvel"},
-          {"versionLabel", {0, 64, 254, 25}, "v" QUORVEL_VERSION},
+          {"versionLabel", {0, 64, 254, 25}, QStringLiteral("v") + QLatin1String(quorvel::kVersion)},
           {"makerLabel", {0, 96, 254, 25}, QString::fromUtf8(quorvel::maker::kName) + "出品"},
           {"addressLabel", {0, 126, 254, 25}, QString::fromUtf8(quorvel::maker::kProductAddressText)},
       };

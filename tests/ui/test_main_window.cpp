@@ -27,6 +27,7 @@
 #include "Encoding.h"
 #include "NameRomanizer.h"
 #include "Settings.h"
+#include "Version.h"
 #include "WindowTestSupport.h"
 
 namespace {
@@ -134,10 +135,7 @@ TEST_F(WindowTest, ItemsAndInitialChoices) {
   }
 
   const quorvel::ConversionOptions options = window->CurrentOptions();
-  EXPECT_EQ(options.polyphoneMode, 0);
-  EXPECT_EQ(options.separatorMode, 0);
-  EXPECT_FALSE(options.wadeGiles);
-  EXPECT_EQ(options.nameFormat, 1);
+  EXPECT_EQ(options, quorvel::ConversionOptions{}) << "first reading, hyphen, pinyin, \"Dehua Liu\"";
   for (const char* name : {"sourcePathEdit", "targetPathEdit"}) {
     EXPECT_TRUE(Get<QLineEdit>(*window, name)->isReadOnly()) << name;
     EXPECT_TRUE(Get<QLineEdit>(*window, name)->text().isEmpty()) << name;
@@ -298,7 +296,7 @@ void ExpectCaptions(const MainWindow& window, const Captions& c) {
   EXPECT_EQ(action("aboutAction"), QString::fromUtf8(c.aboutAction));
   EXPECT_EQ(action("websiteAction"), QString::fromUtf8(c.websiteAction));
   // Both languages show the program's own version.
-  EXPECT_EQ(window.windowTitle(), QStringLiteral("Quorvel v" QUORVEL_VERSION));
+  EXPECT_EQ(window.windowTitle(), QStringLiteral("Quorvel v") + QLatin1String(quorvel::kVersion));
   // Everything else keeps its Chinese text.
   EXPECT_EQ(WindowTest::Get<QMenu>(window, "dictionaryMenu")->title(), QStringLiteral("字库"));
   EXPECT_EQ(WindowTest::Get<QLabel>(window, "sourceLabel")->text(), QStringLiteral("中文姓名文件"));
@@ -350,8 +348,7 @@ TEST_F(WindowTest, UnwritableConfigDbIsReportedAndSkipsTheSettings) {
   auto window = Open();
   EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kError, QStringLiteral("File access denied.")}}));
   ExpectCaptions(*window, kChinese);  // applied before the write failed
-  EXPECT_EQ(window->CurrentOptions().nameFormat, 1) << "config1.dll must not be read";
-  EXPECT_FALSE(window->CurrentOptions().wadeGiles);
+  EXPECT_EQ(window->CurrentOptions(), quorvel::ConversionOptions{}) << "config1.dll must not be read";
 }
 
 TEST_F(WindowTest, UnreadableConfigDbLeavesTheStoredCaptions) {
@@ -370,7 +367,7 @@ TEST_F(WindowTest, UnreadableConfigDbLeavesTheStoredCaptions) {
 TEST_F(WindowTest, SettingsAreRestoredAtStartUpWithTheirFailures) {
   struct Row {
     std::optional<QByteArray> content;
-    quorvel::ConversionOptions expected;
+    quorvel::ControlIndexes expected;
     QString error;
     const char* why;
   } rows[] = {
@@ -390,7 +387,10 @@ TEST_F(WindowTest, SettingsAreRestoredAtStartUpWithTheirFailures) {
     if (row.content) Write("config1.dll", *row.content);
     auto window = Open();
     const quorvel::ConversionOptions got = window->CurrentOptions();
-    EXPECT_EQ(quorvel::FormatConversionSettings(got), quorvel::FormatConversionSettings(row.expected));
+    const quorvel::ControlIndexes expected = row.expected;
+    EXPECT_EQ(quorvel::FormatConversionSettings(got),
+              quorvel::FormatConversionSettings(quorvel::OptionsFromControlIndexes(
+                  expected.polyphone, expected.separator, expected.wadeGiles, expected.format)));
     std::vector<Call> expectedCalls;
     if (!row.error.isEmpty()) expectedCalls.push_back({Kind::kError, row.error});
     EXPECT_EQ(dialogs_.Take(), expectedCalls);
@@ -541,7 +541,8 @@ TEST_F(ConversionTest, TheRunUsesTheChoicesOfTheControlsAtTheClick) {
     dialogs_.AnswerConfirm(false);
     window_->convert();
     dialogs_.Take();
-    const quorvel::ConversionOptions options{row.polyphone, row.separator, row.wei, row.format};
+    const quorvel::ConversionOptions options =
+        quorvel::OptionsFromControlIndexes(row.polyphone, row.separator, row.wei, row.format);
     std::string expected;
     for (const char* line : {"刘德华", "张学友", "单田芳", "欧阳震华"}) {
       expected += quorvel::RomanizeName(*data_, quorvel::Utf8ToGbk(line), options) + "\r\n";
