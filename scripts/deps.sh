@@ -1,19 +1,21 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the project needs, only those missing (quick when none are).
-# Usage: scripts/deps.sh [build|ui|fuzz|bench]...   (default: build ui)
+# Usage: scripts/deps.sh [build|ui|fuzz|dist|bench]...   (default: build ui)
 set -euo pipefail
 
 build=(cmake ninja-build g++ python3 pkg-config libgtest-dev libgmock-dev libbenchmark-dev unicode-data)
 ui=(qt6-base-dev qt6-base-dev-tools qt6-webengine-dev libjpeg62-turbo-dev libgl-dev fonts-noto-cjk xvfb xauth)
 fuzz=(clang libclang-rt-14-dev)
+# Checks of the desktop entry, metainfo, manual pages and the Debian package.
+dist=(desktop-file-utils appstream lintian dpkg-dev mandoc bash-completion)
 bench=(hyperfine time)
 
 wanted=()
 for group in "${@:-build ui}"; do
   for g in $group; do
     case "$g" in
-      build|ui|fuzz|bench) ;;
-      *) echo "deps.sh: unknown group '$g' (groups: build ui fuzz bench)" >&2; exit 2 ;;
+      build|ui|fuzz|dist|bench) ;;
+      *) echo "deps.sh: unknown group '$g' (groups: build ui fuzz dist bench)" >&2; exit 2 ;;
     esac
     declare -n list="$g"
     wanted+=("${list[@]}")

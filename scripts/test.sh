@@ -4,7 +4,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-scripts/deps.sh "build ui fuzz"
+scripts/deps.sh "build ui fuzz dist"
 jobs=$(nproc)
 
 # The fuzzers need clang with ASan and UBSan: a build of their own.
