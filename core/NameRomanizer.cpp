@@ -83,7 +83,8 @@ void AppendRomanizedName(std::string& out, const ListFiles& lists, std::string_v
 
   // Given name: two-byte pieces, joined by the separator.
   std::string given;
-  const char* separator = options.separator == Separator::kHyphen  ? "-"
+  const char* separator = options.format == NameFormat::kPassport   ? ""
+                          : options.separator == Separator::kHyphen ? "-"
                           : options.separator == Separator::kSpace ? " "
                                                                    : "";
   for (long k = 0; k < pieces; ++k) {
@@ -104,6 +105,7 @@ void AppendRomanizedName(std::string& out, const ListFiles& lists, std::string_v
     case NameFormat::kSurnameUpperGiven: AppendUpperCased(out, s); out += ' '; out += g; break;
     case NameFormat::kSurnameUpperGivenCapitalised: AppendUpperCased(out, s); out += ' '; AppendCapitalised(out, g); break;
     case NameFormat::kSurnameGivenJoined: out += s; out += g; break;
+    case NameFormat::kPassport: AppendUpperCased(out, s); out += ' '; AppendUpperCased(out, g); break;
     case NameFormat::kNone: break;  // no format chosen: an empty line
   }
 }

@@ -3,7 +3,7 @@
 // The line is cleaned (TrimControls at both ends, inner ASCII spaces removed), cut to its first
 // seven characters, split into a one- or two-character surname (two when the custom dictionary
 // of the current romanization knows the first two characters) and given-name pieces of two
-// bytes, looked up, and laid out in one of ten formats. A missing reading shows as "???"; nothing
+// bytes, looked up, and laid out in one of ten formats or the passport format. A missing reading shows as "???"; nothing
 // is rejected. Lookup errors (ListIndexError, FileOpenError) pass through.
 #pragma once
 
@@ -17,7 +17,9 @@ namespace quorvel {
 enum class Separator { kHyphen, kSpace, kNone };  // between given-name syllables
 
 // The ten layouts, in the order the main window and the command line number them (0..9),
-// spelled with 刘德华 in kNameFormatCaptions. kNone (no format chosen) gives an empty line.
+// spelled with 刘德华 in kNameFormatCaptions, and the passport layout (10): surname and given name
+// upper-cased, the given name's syllables joined whatever the separator, the ü spelled yu
+// (吕小明 -> LYU XIAOMING). kNone (no format chosen) gives an empty line.
 enum class NameFormat {
   kNone = -1,
   kGivenSurname,                  // dehua liu
@@ -30,14 +32,15 @@ enum class NameFormat {
   kSurnameUpperGiven,             // LIU dehua
   kSurnameUpperGivenCapitalised,  // LIU Dehua
   kSurnameGivenJoined,            // liudehua
+  kPassport,                      // LIU DEHUA
 };
-inline constexpr int kNameFormatCount = 10;
+inline constexpr int kNameFormatCount = 11;
 
 inline constexpr const char* kNameFormatCaptions[kNameFormatCount] = {
     "dehua liu", "Dehua Liu", "dehua LIU", "Dehua LIU", "dehualiu",
-    "liu dehua", "Liu Dehua", "LIU dehua", "LIU Dehua", "liudehua"};
+    "liu dehua", "Liu Dehua", "LIU dehua", "LIU Dehua", "liudehua", "LIU DEHUA"};
 
-// The format numbered `number` (0..9); any other number is kNone.
+// The format numbered `number` (0..10); any other number is kNone.
 NameFormat NameFormatFromNumber(int number);
 
 struct ConversionOptions {
@@ -45,8 +48,11 @@ struct ConversionOptions {
   Separator separator = Separator::kHyphen;
   Romanization romanization = Romanization::kPinyin;
   NameFormat format = NameFormat::kGivenSurnameCapitalised;
+  UmlautSpelling umlaut = UmlautSpelling::kV;  // the passport format always spells yu
 
-  LookupOptions Lookup() const { return {readings, romanization}; }
+  LookupOptions Lookup() const {
+    return {readings, romanization, format == NameFormat::kPassport ? UmlautSpelling::kYu : umlaut};
+  }
   bool operator==(const ConversionOptions&) const = default;
 };
 

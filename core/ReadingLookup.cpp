@@ -1,5 +1,8 @@
 #include "ReadingLookup.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "BuiltinTable.h"
 #include "Errors.h"
 
@@ -23,6 +26,68 @@ void AppendWadeGiles(std::string& out, const ListFiles& lists, std::string_view 
     }
     if (slash == std::string_view::npos) break;
     pos = slash + 1;
+  }
+}
+
+// The GBK bytes of ü.
+constexpr std::string_view kGbkUmlaut = "\xA8\xB9";
+
+// Appends one table syllable in the chosen ü spelling. The table writes ü only in lv, nv (lü, nü)
+// and lue, nue (lüe, nüe); after j, q, x and y the u is ü anyway and is never marked.
+void AppendPinyinSyllable(std::string& out, std::string_view syllable, UmlautSpelling umlaut) {
+  const bool ln = syllable.size() >= 2 && (syllable[0] == 'l' || syllable[0] == 'n');
+  if (umlaut == UmlautSpelling::kV || !ln || (syllable.substr(1) != "v" && syllable.substr(1) != "ue")) {
+    out.append(syllable);
+    return;
+  }
+  out += syllable[0];
+  if (syllable[1] == 'u') {  // lue, nue: only the dotted spelling marks them
+    if (umlaut == UmlautSpelling::kUmlaut) out.append(kGbkUmlaut);
+    else out += 'u';
+    out += 'e';
+    return;
+  }
+  switch (umlaut) {
+    case UmlautSpelling::kYu: out.append("yu"); break;
+    case UmlautSpelling::kU: out += 'u'; break;
+    case UmlautSpelling::kUmlaut: out.append(kGbkUmlaut); break;
+    case UmlautSpelling::kV: break;
+  }
+}
+
+void AppendPinyin(std::string& out, std::string_view reading, UmlautSpelling umlaut) {
+  if (umlaut == UmlautSpelling::kV) {
+    out.append(reading);
+    return;
+  }
+  size_t pos = 0;
+  for (;;) {
+    size_t slash = reading.find('/', pos);
+    AppendPinyinSyllable(out, reading.substr(pos, slash == std::string_view::npos ? slash : slash - pos), umlaut);
+    if (slash == std::string_view::npos) break;
+    out += '/';
+    pos = slash + 1;
+  }
+}
+
+// Drops from the reading string out[start..] every reading equal to an earlier one, keeping the
+// first in its place (chang/chang -> chang).
+void DropRepeatedReadings(std::string& out, size_t start) {
+  if (out.find('/', start) == std::string::npos) return;
+  const std::string all = out.substr(start);
+  std::vector<std::string_view> kept;
+  size_t pos = 0;
+  for (;;) {
+    size_t slash = all.find('/', pos);
+    std::string_view reading = std::string_view(all).substr(pos, slash == std::string::npos ? slash : slash - pos);
+    if (std::find(kept.begin(), kept.end(), reading) == kept.end()) kept.push_back(reading);
+    if (slash == std::string::npos) break;
+    pos = slash + 1;
+  }
+  out.resize(start);
+  for (size_t i = 0; i < kept.size(); ++i) {
+    if (i > 0) out += '/';
+    out.append(kept[i]);
   }
 }
 
@@ -61,7 +126,8 @@ void AppendReading(std::string& out, const ListFiles& lists, std::string_view ke
     if (wadeGiles)
       AppendWadeGiles(out, lists, reading);
     else
-      out.append(reading);
+      AppendPinyin(out, reading, options.umlaut);
+    if (all) DropRepeatedReadings(out, start);
   } else {
     out.append(kNoReading);
   }

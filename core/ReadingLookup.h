@@ -1,7 +1,9 @@
 // The reading of one key (a character or a two-character custom key): the built-in table's row,
 // cut to its first reading or kept whole, in the surname position with the surname reading first,
-// converted syllable by syllable to Wade-Giles through the mapping pair, and finally replaced
-// verbatim by the custom dictionary of the current romanization when that knows the key.
+// in pinyin with the ü of lü, nü, lüe, nüe spelled as asked, or converted syllable by syllable to
+// Wade-Giles through the mapping pair, and finally replaced verbatim by the custom dictionary of
+// the current romanization when that knows the key. In all-readings mode a reading that the
+// spelling or the conversion makes equal to an earlier one is given once, in its first place.
 //
 // A key the table does not hold reads kNoReading ("???"). A mapping syllable or custom key found
 // on a line whose partner list has no such line raises ListIndexError. The lookup reads the lists
@@ -18,9 +20,19 @@ namespace quorvel {
 enum class Readings { kFirst, kAll };               // a polyphonic character: its first or all
 enum class Romanization { kPinyin, kWadeGiles };
 
+// How a pinyin reading of the built-in table writes the ü of lü, nü, lüe and nüe (the table keeps
+// lv, nv, lue, nue): kV as stored (lv, nv, lue, nue), kYu as passports do (lyu, nyu, lue, nue),
+// kU without the dots (lu, nu, lue, nue), kUmlaut with them (lü, nü, lüe, nüe; ü is the GBK
+// character A8 B9, so a GBK target holds it). Wade-Giles readings and custom readings keep theirs.
+enum class UmlautSpelling { kV, kYu, kU, kUmlaut };
+inline constexpr int kUmlautSpellingCount = 4;
+// The spellings as the command line names them, in enum order (ü in UTF-8).
+inline constexpr const char* kUmlautSpellingNames[kUmlautSpellingCount] = {"v", "yu", "u", "Ã¼"};
+
 struct LookupOptions {
   Readings readings = Readings::kFirst;
   Romanization romanization = Romanization::kPinyin;
+  UmlautSpelling umlaut = UmlautSpelling::kV;
 };
 
 // Where a key stands in a name. In the surname position the character's surname reading comes

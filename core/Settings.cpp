@@ -95,7 +95,7 @@ void WriteUiLanguage(const std::string& path, unsigned char language) {
 }
 
 ConversionOptions OptionsFromControlIndexes(int polyphoneIndex, int separatorIndex, bool wadeGiles,
-                                            int formatIndex) {
+                                            int formatIndex, int umlautIndex) {
   ConversionOptions options;
   options.readings = polyphoneIndex == 0 ? Readings::kFirst : Readings::kAll;
   options.separator = separatorIndex == 0   ? Separator::kHyphen
@@ -103,6 +103,9 @@ ConversionOptions OptionsFromControlIndexes(int polyphoneIndex, int separatorInd
                                             : Separator::kNone;
   options.romanization = wadeGiles ? Romanization::kWadeGiles : Romanization::kPinyin;
   options.format = NameFormatFromNumber(formatIndex);
+  options.umlaut = umlautIndex >= 0 && umlautIndex < kUmlautSpellingCount
+                       ? static_cast<UmlautSpelling>(umlautIndex)
+                       : UmlautSpelling::kV;
   return options;
 }
 
@@ -111,13 +114,15 @@ ControlIndexes ControlIndexesOf(const ConversionOptions& options) {
           options.separator == Separator::kHyphen  ? 0
           : options.separator == Separator::kSpace ? 1
                                                    : 2,
-          options.romanization == Romanization::kWadeGiles, static_cast<int>(options.format)};
+          options.romanization == Romanization::kWadeGiles, static_cast<int>(options.format),
+          static_cast<int>(options.umlaut)};
 }
 
 std::string FormatConversionSettings(const ConversionOptions& options) {
   const ControlIndexes indexes = ControlIndexesOf(options);
   std::string text;
-  for (int value : {indexes.polyphone, indexes.separator, indexes.wadeGiles ? 1 : 0, indexes.format}) {
+  for (int value : {indexes.polyphone, indexes.separator, indexes.wadeGiles ? 1 : 0, indexes.format,
+                    indexes.umlaut}) {
     text += std::to_string(value);
     text += "\r\n";
   }
@@ -131,12 +136,12 @@ void WriteConversionSettings(const std::string& path, const ConversionOptions& o
 bool ReadConversionSettings(const std::string& path, ConversionOptions& options) {
   std::string text;
   if (!ReadSettingsFile(path, text)) return false;
-  const std::vector<std::string> lines = SettingsLines(text, 4);
+  const std::vector<std::string> lines = SettingsLines(text, 5);
   ControlIndexes indexes = ControlIndexesOf(options);
   // Applied line by line: a bad line further down leaves the settings before it read.
   auto store = [&] {
     options = OptionsFromControlIndexes(indexes.polyphone, indexes.separator, indexes.wadeGiles,
-                                        indexes.format);
+                                        indexes.format, indexes.umlaut);
   };
   auto apply = [&](int& setting, const std::string& line, int last) {
     int value = ParseSettingsInteger(line);
@@ -148,6 +153,10 @@ bool ReadConversionSettings(const std::string& path, ConversionOptions& options)
   indexes.wadeGiles = lines[2] == "1";
   store();
   apply(indexes.format, lines[3], kNameFormatCount - 1);
+  // Files written before the ü spelling existed end here: they mean v.
+  indexes.umlaut = 0;
+  store();
+  if (!lines[4].empty()) apply(indexes.umlaut, lines[4], kUmlautSpellingCount - 1);
   return true;
 }
 

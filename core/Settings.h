@@ -3,10 +3,12 @@
 // config.db, the interface language: one line, "en" (English) or "ch" (Chinese), then CR LF.
 // Only an exact "en" on the first line means English; anything else, or no file, means Chinese.
 //
-// config1.dll, the four conversion choices as item indexes of the main window's controls
+// config1.dll, the five conversion choices as item indexes of the main window's controls
 // (ControlIndexes): one line each for the polyphone mode, the separator mode, the Wade-Giles flag
-// ("1" ticked) and the name format, every line a number and CR LF (twelve bytes when a format is
-// chosen; "-1" stands for none). Lines after the fourth are ignored.
+// ("1" ticked), the name format ("-1" stands for none, "10" the passport format) and the ü
+// spelling (0 v, 1 yu, 2 u, 3 ü), every line a number and CR LF. The fifth line came later: a file
+// of four lines reads as the spelling v, and a reader that knows four lines stops before it.
+// Lines after the fifth are ignored.
 //
 // Reading either file: a line ends at LF, a CR is never part of a line (one before the LF ends
 // the line with it, a lone one is dropped), and reading past the last line gives empty lines.
@@ -46,18 +48,20 @@ unsigned char ReadUiLanguage(const std::string& path);
 // Records `language` in config.db ("en" for kUiEnglish, "ch" for anything else).
 void WriteUiLanguage(const std::string& path, unsigned char language);
 
-// The main window's four controls as item indexes, the form config1.dll stores them in.
+// The main window's five controls as item indexes, the form config1.dll stores them in.
 struct ControlIndexes {
   int polyphone = 0;  // 0 first reading only, 1 all readings
   int separator = 0;  // 0 "-", 1 " ", 2 none
   bool wadeGiles = false;
-  int format = 1;     // 0..9 as in kNameFormatCaptions; -1 no format chosen
+  int format = 1;     // 0..9 as in kNameFormatCaptions, 10 passport; -1 no format chosen
+  int umlaut = 0;     // UmlautSpelling: 0 v, 1 yu, 2 u, 3 ü
 };
 
 // The one mapping from control indexes to options: polyphone 0 first reading, any other index all
-// readings; separator 0 hyphen, 1 space, any other none; format 0..9, any other number none.
+// readings; separator 0 hyphen, 1 space, any other none; format 0..10, any other number none;
+// ü spelling 0..3, any other index v.
 ConversionOptions OptionsFromControlIndexes(int polyphoneIndex, int separatorIndex, bool wadeGiles,
-                                            int formatIndex);
+                                            int formatIndex, int umlautIndex = 0);
 // The way back, for showing options in the controls and storing them.
 ControlIndexes ControlIndexesOf(const ConversionOptions& options);
 
@@ -68,8 +72,9 @@ void WriteConversionSettings(const std::string& path, const ConversionOptions& o
 // Puts the choices stored in config1.dll at `path` into `options`, line after line. Returns false,
 // changing nothing, when there is no file. When a line is no number, ConvertError is raised with
 // the settings of the lines before it already in `options` and the later ones untouched. A number
-// outside its control's range (polyphone 0-1, separator 0-2, format 0-9) leaves that setting as it
-// was, so that what the window saves next reads back cleanly.
+// outside its control's range (polyphone 0-1, separator 0-2, format 0-10, ü spelling 0-3) leaves
+// that setting as it was, so that what the window saves next reads back cleanly. An empty or
+// missing fifth line means the spelling v.
 bool ReadConversionSettings(const std::string& path, ConversionOptions& options);
 
 }  // namespace quorvel

@@ -50,6 +50,36 @@ TEST_F(Batch, LinesAndTargets) {
   EXPECT_EQ(ReadFile(dir_.File("same.txt")), "De-hua Liu\r\n");
 }
 
+// ü is one GBK character (A8 B9): a GBK source gives a GBK target holding it, a UTF-8 or UTF-16
+// source a UTF-8 target holding C3 BC.
+TEST_F(Batch, TheUmlautSpellingWritesToGbkAndUtf8Targets) {
+  ConversionOptions options;
+  options.format = NameFormat::kSurnameGivenCapitalised;
+  struct Row {
+    std::string source;
+    UmlautSpelling umlaut;
+    std::string target;
+    const char* why;
+  } rows[] = {
+      {G("吕小明\r\n虐女\r\n"), UmlautSpelling::kUmlaut, "L\xA8\xB9 Xiao-ming\r\nN\xA8\xB9" "e N\xA8\xB9\r\n",
+       "GBK source: GBK target"},
+      {"\xEF\xBB\xBF吕小明\r\n虐女\r\n", UmlautSpelling::kUmlaut, "L\xC3\xBC Xiao-ming\r\nN\xC3\xBC" "e N\xC3\xBC\r\n",
+       "UTF-8 source with a BOM: UTF-8 target"},
+      {"吕小明\n", UmlautSpelling::kUmlaut, "L\xC3\xBC Xiao-ming\r\n", "UTF-8 source without a BOM"},
+      {std::string("\xFF\xFE\x15\x54\x0F\x5C\x0E\x66\n\0", 10), UmlautSpelling::kUmlaut,
+       "L\xC3\xBC Xiao-ming\r\n", "UTF-16LE source"},
+      {G("吕小明\r\n"), UmlautSpelling::kYu, "Lyu Xiao-ming\r\n", "ASCII spellings in GBK"},
+      {"吕小明\n", UmlautSpelling::kU, "Lu Xiao-ming\r\n", "ASCII spellings in UTF-8"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    options.umlaut = row.umlaut;
+    EXPECT_EQ(Convert(row.source, options), row.target);
+  }
+  options.format = NameFormat::kPassport;
+  EXPECT_EQ(Convert("吕小明\n欧阳修\n单田芳\n", options), "LYU XIAOMING\r\nOUYANG XIU\r\nSHAN TIANFANG\r\n");
+}
+
 TEST_F(Batch, FailuresLeaveNothingHalfDone) {
   WriteFile(dir_.File("in.txt"), G("刘德华\r\n"));
   struct Case {

@@ -15,11 +15,13 @@ class Romanize : public testing::Test {
  protected:
   void SetUp() override { CopyInstalledLists(dir_.Path()); }
   // The options as the main window's control indexes, through the one mapping from them.
-  std::string R(const std::string& gbkLine, int format, int sep = 0, bool all = false, bool wade = false) {
-    return RomanizeName(lists_, gbkLine, OptionsFromControlIndexes(all ? 1 : 0, sep, wade, format));
+  std::string R(const std::string& gbkLine, int format, int sep = 0, bool all = false, bool wade = false,
+                int umlaut = 0) {
+    return RomanizeName(lists_, gbkLine, OptionsFromControlIndexes(all ? 1 : 0, sep, wade, format, umlaut));
   }
-  std::string Ru(const char* utf8Line, int format, int sep = 0, bool all = false, bool wade = false) {
-    return R(G(utf8Line), format, sep, all, wade);
+  std::string Ru(const char* utf8Line, int format, int sep = 0, bool all = false, bool wade = false,
+                 int umlaut = 0) {
+    return R(G(utf8Line), format, sep, all, wade, umlaut);
   }
   TempDir dir_;
   ListFiles lists_{dir_.Path()};
@@ -122,6 +124,80 @@ TEST_F(Romanize, CleaningCuttingAndOddInput) {
     bool all = c.out.find('/') != std::string::npos;
     EXPECT_EQ(R(c.line, c.format, 0, all), c.out);
   }
+}
+
+// The ü spellings (control index 0 v, 1 yu, 2 u, 3 ü) through the formats. The results are GBK; the
+// expected texts are written in UTF-8 and converted.
+TEST_F(Romanize, UmlautSpellingsThroughTheFormats) {
+  struct Case {
+    const char* name;
+    int format, umlaut, sep;
+    bool all, wade;
+    const char* out;
+    const char* why;
+  };
+  const Case cases[] = {
+      {"吕小明", 1, 0, 0, false, false, "Xiao-ming Lv", "v: as before"},
+      {"吕小明", 1, 1, 0, false, false, "Xiao-ming Lyu", "yu"},
+      {"吕小明", 1, 2, 0, false, false, "Xiao-ming Lu", "u"},
+      {"吕小明", 1, 3, 0, false, false, "Xiao-ming Lü", "ü"},
+      {"吕", 5, 3, 0, false, false, "lü ", "one character"},
+      {"吕", 7, 1, 0, false, false, "LYU ", "upper-cased yu"},
+      {"女", 2, 3, 0, false, false, " Nü", "GBK has no capital Ü: upper-casing keeps ü small"},
+      {"吕略", 6, 3, 0, false, false, "Lü Lüe", "lüe takes the dots too"},
+      {"吕略", 6, 1, 0, false, false, "Lyu Lue", "lüe is lue in the passport spelling"},
+      {"吕略", 9, 2, 2, false, false, "lulue", "joined, no dots"},
+      {"聂女女", 6, 3, 1, false, false, "Nie Nü nü", "in the given name, space separator"},
+      {"欧阳女", 6, 1, 0, false, false, "Ouyang Nyu", "after a compound surname"},
+      {"欧阳女", 4, 3, 0, false, false, "nüouyang", "joined format, compound surname"},
+      {"吕小明", 1, 1, 0, false, true, "Hsiao-ming Lu", "Wade-Giles keeps its own spelling"},
+      {"吕小明", 1, 3, 0, false, true, "Hsiao-ming Lu", ""},
+      {"张绿", 5, 2, 0, true, false, "zhang lu", "lv/lu spelled u: given once"},
+      {"张绿", 5, 3, 0, true, false, "zhang lü/lu", "spelled ü: both stay"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " format " + std::to_string(c.format) + " spelling " +
+                 std::to_string(c.umlaut) + ": " + c.why);
+    EXPECT_EQ(U(Ru(c.name, c.format, c.sep, c.all, c.wade, c.umlaut)), c.out);
+  }
+}
+
+TEST_F(Romanize, PassportFormat) {
+  struct Case {
+    const char* name;
+    int umlaut, sep;
+    bool all, wade;
+    const char* out;
+    const char* why;
+  };
+  const Case cases[] = {
+      {"吕小明", 0, 0, false, false, "LYU XIAOMING", "always the yu spelling, given name joined"},
+      {"吕小明", 3, 1, false, false, "LYU XIAOMING", "whatever spelling and separator are chosen"},
+      {"欧阳修", 0, 0, false, false, "OUYANG XIU", "compound surname"},
+      {"单田芳", 0, 0, false, false, "SHAN TIANFANG", "surname reading"},
+      {"刘德华", 0, 1, false, false, kNameFormatCaptions[10], "the caption is the name it spells"},
+      {"略女", 0, 0, false, false, "LUE NYU", "lüe is LUE, nü is NYU"},
+      {"女", 0, 0, false, false, "NYU ", "one character: the space stays"},
+      {"。德华", 0, 0, false, false, "??? DEHUA", "no reading"},
+      {"阿阿德", 0, 0, true, false, "A/E A/EDE", "all readings"},
+      {"曾国藩", 0, 0, false, true, "TSENG KUOFAN", "Wade-Giles, joined too"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + ": " + c.why);
+    EXPECT_EQ(U(Ru(c.name, 10, c.sep, c.all, c.wade, c.umlaut)), c.out);
+  }
+  // A custom reading is upper-cased but otherwise kept.
+  WriteFile(dir_.File("define_han.dll"), CrLf({G("吕")}));
+  WriteFile(dir_.File("define_py.dll"), CrLf({"Lv"}));
+  EXPECT_EQ(Ru("吕小明", 10), "LV XIAOMING");
+}
+
+TEST_F(Romanize, AllReadingsGiveEachConvertedReadingOnce) {
+  EXPECT_EQ(Ru("曾国藩", 1, 0, true, true), "Kuo-fan Tseng");
+  EXPECT_EQ(Ru("曾国藩", 6, 1, true, true), "Tseng Kuo fan");
+  EXPECT_EQ(Ru("长", 5, 0, true, true), "chang ") << "chang and zhang are both chang";
+  EXPECT_EQ(Ru("刘查", 5, 0, true, true), "liu cha") << "cha and zha are both cha";
+  EXPECT_EQ(Ru("刘长", 5, 0, true, false), "liu chang/zhang") << "pinyin keeps both";
 }
 
 TEST_F(Romanize, CustomReadingsKeepTheirCase) {

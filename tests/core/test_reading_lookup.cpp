@@ -120,3 +120,63 @@ TEST_F(Lookup, TheSurnamePositionPutsTheSurnameReadingFirst) {
   Put(kDefinePyList, {"Dan"});
   EXPECT_EQ(L(G("单"), false, false, KeyRole::kSurname), "Dan") << "a custom entry still wins";
 }
+
+TEST_F(Lookup, TheUmlautSpellingRewritesTableReadingsInPinyinOnly) {
+  using Sp = UmlautSpelling;
+  struct Case {
+    const char* ch;
+    Sp umlaut;
+    bool all, wade;
+    const char* reading;  // UTF-8; the lookup gives GBK
+    const char* why;
+  };
+  const Case cases[] = {
+      {"吕", Sp::kV, false, false, "lv", "as the table stores it"},
+      {"吕", Sp::kYu, false, false, "lyu", "passport spelling"},
+      {"吕", Sp::kU, false, false, "lu", "dots dropped"},
+      {"吕", Sp::kUmlaut, false, false, "lü", "the GBK ü"},
+      {"女", Sp::kYu, false, false, "nyu", ""},
+      {"女", Sp::kUmlaut, false, false, "nü", ""},
+      {"略", Sp::kV, false, false, "lue", "lüe is stored as lue"},
+      {"略", Sp::kYu, false, false, "lue", "passports write lüe as lue"},
+      {"虐", Sp::kU, false, false, "nue", ""},
+      {"虐", Sp::kUmlaut, false, false, "nüe", ""},
+      {"绿", Sp::kYu, true, false, "lyu/lu", "every reading of the row, in order"},
+      {"绿", Sp::kUmlaut, true, false, "lü/lu", ""},
+      {"绿", Sp::kU, true, false, "lu", "lv and lu both become lu: given once"},
+      {"魯", Sp::kU, true, false, "lu", "the repeat dropped, the first kept in its place"},
+      {"律", Sp::kUmlaut, false, true, "lv", "Wade-Giles ignores the spelling (lv passes the test mapping)"},
+      {"旅", Sp::kYu, true, false, "lyu", ""},
+      {"路", Sp::kUmlaut, false, false, "lu", "a plain lu has no ü"},
+      {"努", Sp::kYu, false, false, "nu", "a plain nu has no ü"},
+      {"学", Sp::kUmlaut, false, false, "xue", "after x the u is never marked"},
+      {"论", Sp::kUmlaut, false, false, "lun", "lun is not lüe"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.ch) + " " + std::to_string(static_cast<int>(c.umlaut)) + ": " + c.why);
+    LookupOptions options = Options(c.all, c.wade);
+    options.umlaut = c.umlaut;
+    EXPECT_EQ(U(ReadingNow(lists_, G(c.ch), options)), c.reading);
+  }
+  // A custom reading stays as stored, whatever the spelling.
+  Put(kDefineHanList, {G("吕")});
+  Put(kDefinePyList, {"Lv"});
+  LookupOptions options = Options(false, false);
+  options.umlaut = UmlautSpelling::kYu;
+  EXPECT_EQ(ReadingNow(lists_, G("吕"), options), "Lv");
+}
+
+TEST_F(Lookup, ReadingsEqualAfterConversionAreGivenOnceInTheirFirstPlace) {
+  // The fixture's mapping sends zeng and ceng both to tseng.
+  EXPECT_EQ(L(G("曾"), true, true, KeyRole::kSurname), "tseng");
+  EXPECT_EQ(L(G("曾"), true, true), "tseng") << "ceng/zeng in the row's own order";
+  EXPECT_EQ(L(G("曾"), true, false), "ceng/zeng") << "pinyin readings differ: both stay";
+  Put(kPinyinHanList, {"chan", "dan", "shan"});
+  Put(kPinyinWeiList, {"tan", "tan", "shan"});
+  EXPECT_EQ(L(G("单"), true, true), "tan/shan") << "the repeat removed from the middle";
+  EXPECT_EQ(L(G("单"), true, true, KeyRole::kSurname), "shan/tan");
+  // A custom reading is never de-duplicated.
+  Put(kDefineWeiHanList, {G("单")});
+  Put(kDefineWeiPyList, {"tan/tan"});
+  EXPECT_EQ(L(G("单"), true, true), "tan/tan");
+}

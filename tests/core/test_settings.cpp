@@ -22,7 +22,7 @@ using quorvel::ConversionOptions;
 
 // Options as the window's controls show them.
 ConversionOptions FromIndexes(const ControlIndexes& i) {
-  return quorvel::OptionsFromControlIndexes(i.polyphone, i.separator, i.wadeGiles, i.format);
+  return quorvel::OptionsFromControlIndexes(i.polyphone, i.separator, i.wadeGiles, i.format, i.umlaut);
 }
 
 class SettingsFiles : public ::testing::Test {
@@ -156,8 +156,17 @@ TEST(ControlIndexes, MapToOptionsInOnePlaceAndBack) {
        {Readings::kFirst, Separator::kHyphen, Romanization::kPinyin, NameFormat::kNone},
        {0, 0, false, -1}, "no format chosen"},
       {{0, 0, false, 10},
+       {Readings::kFirst, Separator::kHyphen, Romanization::kPinyin, NameFormat::kPassport},
+       {0, 0, false, 10}, "the eleventh format is the passport format"},
+      {{0, 0, false, 11},
        {Readings::kFirst, Separator::kHyphen, Romanization::kPinyin, NameFormat::kNone},
        {0, 0, false, -1}, "a format past the last is none"},
+      {{0, 0, false, 1, 3},
+       {Readings::kFirst, Separator::kHyphen, Romanization::kPinyin,
+        NameFormat::kGivenSurnameCapitalised, quorvel::UmlautSpelling::kUmlaut},
+       {0, 0, false, 1, 3}, "the last ü spelling"},
+      {{0, 0, false, 1, 4}, {}, {0, 0, false, 1, 0}, "a spelling past the last is v"},
+      {{0, 0, false, 1, -1}, {}, {0, 0, false, 1, 0}, "a negative spelling is v"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
@@ -168,16 +177,17 @@ TEST(ControlIndexes, MapToOptionsInOnePlaceAndBack) {
     EXPECT_EQ(back.separator, row.back.separator);
     EXPECT_EQ(back.wadeGiles, row.back.wadeGiles);
     EXPECT_EQ(back.format, row.back.format);
+    EXPECT_EQ(back.umlaut, row.back.umlaut);
   }
 }
 
 TEST_F(SettingsFiles, NoFormatChosenIsStoredAsMinusOneAndLeavesTheFormatWhenRead) {
   const std::string path = Path(quorvel::kSettingsFileName);
   quorvel::WriteConversionSettings(path, FromIndexes({1, 0, true, -1}));
-  EXPECT_EQ(Read(path), "1\r\n0\r\n1\r\n-1\r\n");
+  EXPECT_EQ(Read(path), "1\r\n0\r\n1\r\n-1\r\n0\r\n");
   ConversionOptions options;
   ASSERT_TRUE(quorvel::ReadConversionSettings(path, options));
-  EXPECT_EQ(FormatConversionSettings(options), "1\r\n0\r\n1\r\n1\r\n");
+  EXPECT_EQ(FormatConversionSettings(options), "1\r\n0\r\n1\r\n1\r\n0\r\n");
 }
 
 TEST_F(SettingsFiles, LanguageIsEnglishOnlyForAnExactEnOnTheFirstLine) {
@@ -226,17 +236,36 @@ TEST_F(SettingsFiles, LanguageFileHoldsFourBytesAndAFolderInItsPlaceIsNoFile) {
   EXPECT_EQ(Entries(), std::vector<std::string>{"config.db"}) << "no temporary file may stay behind";
 }
 
-TEST_F(SettingsFiles, ConversionSettingsAreTwelveBytesAndReadBack) {
+TEST_F(SettingsFiles, ConversionSettingsAreFiveLinesAndReadBack) {
   const std::string path = Path(quorvel::kSettingsFileName);
   quorvel::WriteConversionSettings(path, ConversionOptions{});
-  EXPECT_EQ(Read(path), std::string("0\r\n0\r\n0\r\n1\r\n"));
+  EXPECT_EQ(Read(path), std::string("0\r\n0\r\n0\r\n1\r\n0\r\n"));
 
-  const ConversionOptions chosen = FromIndexes({1, 2, true, 9});
-  quorvel::WriteConversionSettings(path, chosen);
-  EXPECT_EQ(Read(path), "1\r\n2\r\n1\r\n9\r\n");
-  ConversionOptions back;
-  ASSERT_TRUE(quorvel::ReadConversionSettings(path, back));
-  EXPECT_EQ(FormatConversionSettings(back), FormatConversionSettings(chosen));
+  for (const ControlIndexes& indexes :
+       {ControlIndexes{1, 2, true, 9, 0}, ControlIndexes{0, 1, false, 10, 2}, ControlIndexes{1, 0, true, 5, 3}}) {
+    const ConversionOptions chosen = FromIndexes(indexes);
+    quorvel::WriteConversionSettings(path, chosen);
+    SCOPED_TRACE(Read(path));
+    ConversionOptions back;
+    ASSERT_TRUE(quorvel::ReadConversionSettings(path, back));
+    EXPECT_TRUE(back == chosen);
+  }
+  EXPECT_EQ(Read(path), "1\r\n0\r\n1\r\n5\r\n3\r\n");
+}
+
+// Files written before the fifth line existed keep working, and a reader that knows only four lines
+// (lines after the fourth were always ignored) still finds its four settings in a new file.
+TEST_F(SettingsFiles, FourLineFilesMeanTheSpellingVAndFiveLineFilesStillReadAsFour) {
+  const std::string path = Path(quorvel::kSettingsFileName);
+  Write(path, "1\r\n2\r\n1\r\n9\r\n");
+  ConversionOptions options = FromIndexes({0, 0, false, 1, 1});
+  ASSERT_TRUE(quorvel::ReadConversionSettings(path, options));
+  EXPECT_TRUE(options == FromIndexes({1, 2, true, 9, 0})) << "a missing fifth line means v";
+
+  quorvel::WriteConversionSettings(path, FromIndexes({1, 1, true, 6, 1}));
+  const std::vector<std::string> firstFour = quorvel::SettingsLines(Read(path), 4);
+  EXPECT_EQ(firstFour, (std::vector<std::string>{"1", "1", "1", "6"}));
+  for (const std::string& line : firstFour) EXPECT_NO_THROW(quorvel::ParseSettingsInteger(line));
 }
 
 TEST_F(SettingsFiles, ReadingAppliesLineByLineAndStopsAtTheFirstBadNumber) {
@@ -247,12 +276,18 @@ TEST_F(SettingsFiles, ReadingAppliesLineByLineAndStopsAtTheFirstBadNumber) {
     const char* why;
   } rows[] = {
       {"1\r\n2\r\n1\r\n9\r\n", {1, 2, true, 9}, std::nullopt, "all four restored"},
+      {"1\r\n2\r\n1\r\n10\r\n1\r\n", {1, 2, true, 10, 1}, std::nullopt, "passport format, spelling yu"},
+      {"0\r\n0\r\n0\r\n1\r\n3\r\n", {0, 0, false, 1, 3}, std::nullopt, "the spelling ü"},
+      {"0\r\n0\r\n0\r\n1\r\n4\r\n", {0, 0, false, 1, 0}, std::nullopt, "a spelling out of range is v"},
+      {"0\r\n0\r\n0\r\n1\r\n\r\n", {0, 0, false, 1, 0}, std::nullopt, "an empty fifth line is v"},
+      {"0\r\n1\r\n0\r\n3\r\nyu\r\n", {0, 1, false, 3, 0}, "'yu'",
+       "the fifth line is an index like the others; the first four stay restored"},
       {"1\n2\n1\n9\n", {1, 2, true, 9}, std::nullopt, "LF-only lines read the same"},
       {"1\r\n1\r\n0\r\n5\r\n", {1, 1, false, 5}, std::nullopt, "Wade-Giles 0"},
       {"0\r\n0\r\ntrue\r\n0\r\n", {0, 0, false, 0}, std::nullopt, "Wade-Giles only for exactly 1"},
       {"0\r\n0\r\n1 \r\n0\r\n", {0, 0, false, 0}, std::nullopt, "\"1 \" is not exactly 1"},
-      {"0\r\n1\r\n1\r\n7\r\n8\r\nrubbish\r\n", {0, 1, true, 7}, std::nullopt,
-       "lines after the fourth are ignored"},
+      {"0\r\n1\r\n1\r\n7\r\n2\r\nrubbish\r\n", {0, 1, true, 7, 2}, std::nullopt,
+       "lines after the fifth are ignored"},
       {" $1\r\n+0x2\r\n1\r\n x9\r\n", {1, 2, true, 9}, std::nullopt, "blanks, signs and hex"},
       {"1\r\n2\r\n1\r\n", {1, 2, true, 1}, "''", "three lines: the fourth reads empty"},
       {"1\r\nabc\r\n1\r\n9\r\n", {1, 0, false, 1}, "'abc'", "stops at line 2, line 1 stays restored"},
@@ -278,15 +313,15 @@ TEST_F(SettingsFiles, ReadingAppliesLineByLineAndStopsAtTheFirstBadNumber) {
 
 TEST_F(SettingsFiles, OutOfRangeValuesLeaveTheirSettingAndTheNextSaveReadsBackCleanly) {
   const std::string path = Path(quorvel::kSettingsFileName);
-  Write(path, "2\r\n3\r\n1\r\n10\r\n");
+  Write(path, "2\r\n3\r\n1\r\n11\r\n");
   ConversionOptions options;
   ASSERT_TRUE(quorvel::ReadConversionSettings(path, options));
-  EXPECT_EQ(FormatConversionSettings(options), "0\r\n0\r\n1\r\n1\r\n");
+  EXPECT_EQ(FormatConversionSettings(options), "0\r\n0\r\n1\r\n1\r\n0\r\n");
 
   Write(path, "-1\r\n-1\r\n1\r\n-1\r\n");
   options = FromIndexes({1, 2, false, 9});
   ASSERT_TRUE(quorvel::ReadConversionSettings(path, options));
-  EXPECT_EQ(FormatConversionSettings(options), "1\r\n2\r\n1\r\n9\r\n") << "negative values change nothing";
+  EXPECT_EQ(FormatConversionSettings(options), "1\r\n2\r\n1\r\n9\r\n0\r\n") << "negative values change nothing";
 
   quorvel::WriteConversionSettings(path, options);
   ConversionOptions back;
@@ -300,7 +335,7 @@ TEST_F(SettingsFiles, MissingFileOrFolderChangesNothingAndAFailedWriteKeepsTheOl
   EXPECT_FALSE(quorvel::ReadConversionSettings(path, options));
   ASSERT_EQ(::mkdir(path.c_str(), 0755), 0);
   EXPECT_FALSE(quorvel::ReadConversionSettings(path, options));
-  EXPECT_EQ(FormatConversionSettings(options), "1\r\n1\r\n1\r\n3\r\n");
+  EXPECT_EQ(FormatConversionSettings(options), "1\r\n1\r\n1\r\n3\r\n0\r\n");
   EXPECT_THROW(quorvel::WriteConversionSettings(path, options), quorvel::InOutError);
   ::rmdir(path.c_str());
 
