@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Regenerates the rows from Unihan into a scratch folder and compares them byte for byte with the
-committed files. Exit 77 (skipped) where Debian's Unihan file (package unicode-data) is absent; the
+committed files. Exit 77 (skipped) where Debian's Unihan files (package unicode-data) are absent; the
 reference tables are part of the tree (data/reference)."""
 import filecmp
 import os
@@ -10,13 +10,15 @@ import tempfile
 
 source = sys.argv[1]
 unihan = "/usr/share/unicode/Unihan_Readings.txt.bz2"
+variants = "/usr/share/unicode/Unihan_Variants.txt.bz2"
 reference = os.path.join(source, "data", "reference")
-if not os.path.exists(unihan):
-    print("skipped: " + unihan + " is not here")
-    sys.exit(77)
+for path in (unihan, variants):
+    if not os.path.exists(path):
+        print("skipped: " + path + " is not here")
+        sys.exit(77)
 with tempfile.TemporaryDirectory() as out:
     subprocess.run([sys.executable, os.path.join(source, "data", "gen_rows.py"),
-                    "--unihan", unihan, "--reference", reference, "--out", out], check=True)
+                    "--unihan", unihan, "--variants", variants, "--reference", reference, "--out", out], check=True)
     bad = [f for f in ("char_rows.tsv", "surname_rows.tsv", "wade_giles_rows.tsv", "compound_surname_rows.tsv")
            if not filecmp.cmp(os.path.join(out, f), os.path.join(source, "data", f), shallow=False)]
     if bad:

@@ -73,6 +73,8 @@ TEST_F(Romanize, SurnamesComeOutRight) {
       {"曾乐乐", false, "Zeng Le-le", "given names keep the row's first reading"},
       {"欧阳修", false, "Ouyang Xiu", "a compound surname of the installed dictionary"},
       {"歐陽修", false, "Ouyang Xiu", "traditional characters are keys of their own"},
+      {"孟賁", false, "Meng Ben", "traditional 賁 reads first as its simplified form 贲 does"},
+      {"孟贲", false, "Meng Ben", ""},
       {"欧阳修", true, "Ou-yang Hsiu", "the Wade-Giles dictionary"},
       {"单于", false, "Chanyu ", "a compound surname alone: empty given name"},
       {"张三丰", true, "Chang San-feng", ""},
