@@ -21,13 +21,22 @@ constexpr const char* kUsage =
     "  SOURCE                 names file, one per line (\"-\": standard input)\n"
     "  TARGET                 output file (\"-\": standard output); default: SOURCE with \"_en\"\n"
     "                         inserted before the first \".\" of its file name\n"
-    "  -a, --all-readings     all readings of a polyphonic character, joined by \"/\"\n"
+    "  -a, --all-readings     all readings of a polyphonic character, joined by \"/\";\n"
+    "                         readings that come out alike are given once\n"
     "  -s, --separator=hyphen|space|none\n"
     "                         between given-name syllables (default hyphen)\n"
     "  -w, --wade-giles       Wade-Giles instead of Hanyu Pinyin\n"
-    "  -f, --format=N         0..9, numbered as the main window's formats (default 1):\n"
+    "  -f, --format=N|passport\n"
+    "                         0..9, numbered as the main window's formats (default 1):\n"
     "                         0 dehua liu   1 Dehua Liu   2 dehua LIU   3 Dehua LIU   4 dehualiu\n"
     "                         5 liu dehua   6 Liu Dehua   7 LIU dehua   8 LIU Dehua   9 liudehua\n"
+    "                         passport: LIU DEHUA, the given name joined, the ü written yu\n"
+    "                         (吕小明 -> LYU XIAOMING)\n"
+    "      --umlaut=v|yu|u|ü  how Hanyu Pinyin writes the ü of lü, nü, lüe, nüe (default v):\n"
+    "                         v lv nv lue nue, yu lyu nyu lue nue (as in passports),\n"
+    "                         u lu nu lue nue, ü lü nü lüe nüe (GBK targets hold ü too;\n"
+    "                         upper-cased it stays ü). Custom dictionary readings and\n"
+    "                         Wade-Giles keep their own spelling.\n"
     "      --data-dir=DIR     folder of the six list files (default: the executable's folder)\n"
     "  -h, --help             show this help and exit\n"
     "      --version          show the version and exit\n"
@@ -50,12 +59,13 @@ int main(int argc, char** argv) {
   using quorvel::Separator;
   quorvel::ConversionOptions options;
   std::string dataDir = quorvel::ExecutableDir();
-  enum { kDataDirOption = 1000, kVersionOption };
+  enum { kDataDirOption = 1000, kVersionOption, kUmlautOption };
   static const option longOptions[] = {
       {"all-readings", no_argument, nullptr, 'a'},
       {"separator", required_argument, nullptr, 's'},
       {"wade-giles", no_argument, nullptr, 'w'},
       {"format", required_argument, nullptr, 'f'},
+      {"umlaut", required_argument, nullptr, kUmlautOption},
       {"data-dir", required_argument, nullptr, kDataDirOption},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, kVersionOption},
@@ -74,10 +84,22 @@ int main(int argc, char** argv) {
         else return UsageError(std::string("invalid separator '") + optarg + "' (hyphen, space or none)");
         break;
       case 'f':
+        if (std::strcmp(optarg, "passport") == 0) {
+          options.format = quorvel::NameFormat::kPassport;
+          break;
+        }
         if (std::strlen(optarg) != 1 || optarg[0] < '0' || optarg[0] > '9')
-          return UsageError(std::string("invalid format '") + optarg + "' (0 to 9)");
+          return UsageError(std::string("invalid format '") + optarg + "' (0 to 9 or passport)");
         options.format = quorvel::NameFormatFromNumber(optarg[0] - '0');
         break;
+      case kUmlautOption: {
+        int found = -1;
+        for (int i = 0; i < quorvel::kUmlautSpellingCount; ++i)
+          if (std::strcmp(optarg, quorvel::kUmlautSpellingNames[i]) == 0) found = i;
+        if (found < 0) return UsageError(std::string("invalid umlaut spelling '") + optarg + "' (v, yu, u or ü)");
+        options.umlaut = static_cast<quorvel::UmlautSpelling>(found);
+        break;
+      }
       case kDataDirOption: dataDir = optarg; break;
       case 'h': std::fputs(kUsage, stdout); return 0;
       case kVersionOption: std::printf("quorvel-cli %s\n", quorvel::kVersion); return 0;

@@ -27,7 +27,7 @@ enum class Romanization { kPinyin, kWadeGiles };
 enum class UmlautSpelling { kV, kYu, kU, kUmlaut };
 inline constexpr int kUmlautSpellingCount = 4;
 // The spellings as the command line names them, in enum order (ü in UTF-8).
-inline constexpr const char* kUmlautSpellingNames[kUmlautSpellingCount] = {"v", "yu", "u", "Ã¼"};
+inline constexpr const char* kUmlautSpellingNames[kUmlautSpellingCount] = {"v", "yu", "u", "\xC3\xBC"};
 
 struct LookupOptions {
   Readings readings = Readings::kFirst;

@@ -49,6 +49,35 @@ TEST_F(Cli, ConvertsFilesAndStreams) {
   EXPECT_EQ(r.out, "De-hua Liu\r\n") << "UTF-8 on standard input";
 }
 
+TEST_F(Cli, UmlautSpellingsAndThePassportFormat) {
+  WriteFile(dir_.File("gbk.txt"), G("吕小明\r\n女\r\n"));
+  WriteFile(dir_.File("utf8.txt"), "吕小明\n女\n");
+  struct Row {
+    std::string args;
+    std::string out;
+    const char* why;
+  } rows[] = {
+      {"-f 6", "Lv Xiao-ming\r\nNv \r\n", "default v"},
+      {"--umlaut=v -f 6", "Lv Xiao-ming\r\nNv \r\n", ""},
+      {"--umlaut=yu -f 6", "Lyu Xiao-ming\r\nNyu \r\n", ""},
+      {"--umlaut u -f 6 -s none", "Lu Xiaoming\r\nNu \r\n", "the value as a separate argument"},
+      {"--umlaut=ü -f 6", "L\xA8\xB9 Xiao-ming\r\nN\xA8\xB9 \r\n", "GBK source: ü in GBK"},
+      {"--umlaut=ü -w -f 6", "Lu Hsiao-ming\r\nNu \r\n", "Wade-Giles keeps its own"},
+      {"--format=passport", "LYU XIAOMING\r\nNYU \r\n", "passport"},
+      {"--format=passport --umlaut=ü -s space", "LYU XIAOMING\r\nNYU \r\n", "passport always joins and writes yu"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.args + ": " + row.why);
+    Outcome r = Call(row.args + " " + dir_.File("gbk.txt") + " -");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, row.out);
+  }
+  Outcome r = Call("--umlaut=ü -f 6 " + dir_.File("utf8.txt") + " -");
+  EXPECT_EQ(r.out, "Lü Xiao-ming\r\nNü \r\n") << "UTF-8 source: ü in UTF-8";
+  r = Call("-a -w -f 1 -", G("曾国藩\r\n"));
+  EXPECT_EQ(r.out, "Kuo-fan Tseng\r\n") << "each reading once";
+}
+
 TEST_F(Cli, TheDataDirectoryCanBeChosen) {
   WriteFile(dir_.File("define_han.dll"), CrLf({G("刘")}));
   WriteFile(dir_.File("define_py.dll"), CrLf({"Lau"}));
@@ -81,7 +110,8 @@ TEST_F(Cli, FailuresExitOneWithTheMessage) {
 }
 
 TEST_F(Cli, UsageErrorsExitTwo) {
-  for (const char* args : {"", "-s dash x.txt", "-f 10 x.txt", "--format=a x.txt", "--bogus x.txt", "a b c", "-f"}) {
+  for (const char* args : {"", "-s dash x.txt", "-f 10 x.txt", "--format=a x.txt", "--format=Passport x.txt",
+                           "--umlaut=w x.txt", "--umlaut=V x.txt", "--umlaut x.txt", "--bogus x.txt", "a b c", "-f"}) {
     SCOPED_TRACE(args);
     Outcome r = Call(args);
     EXPECT_EQ(r.status, 2);
@@ -90,6 +120,9 @@ TEST_F(Cli, UsageErrorsExitTwo) {
   Outcome r = Call("--help");
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("Usage: quorvel-cli [OPTIONS] SOURCE [TARGET]"), std::string::npos);
+  for (const char* option : {"--umlaut=v|yu|u|ü", "--format=N|passport", "LYU XIAOMING"}) {
+    EXPECT_NE(r.out.find(option), std::string::npos) << option;
+  }
   EXPECT_EQ(Call("--version").out, std::string("quorvel-cli ") + quorvel::kVersion + "\n");
 }
 
