@@ -40,7 +40,7 @@ check() {
   nospace=no
   _quorvel_cli quorvel-cli "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
   local got
-  got=$(printf '%s\n' "${COMPREPLY[@]}" | sed '/^$/d' | sort | tr '\n' ' ')
+  got=$(printf '%s\n' "${COMPREPLY[@]}" | sed '/^$/d' | LC_ALL=C sort | tr '\n' ' ')
   got=${got% }
   if [ "$got" != "$expected" ]; then
     echo "FAIL: '$line' offers '$got', expected '$expected'"
@@ -51,11 +51,15 @@ check() {
 check "--all-readings" "quorvel-cli --al" quorvel-cli --al
 check "--separator=" "quorvel-cli --se" quorvel-cli --se
 [ "$nospace" = yes ] || { echo "FAIL: no space must follow '--separator='"; failures=$((failures + 1)); }
-check "--all-readings --data-dir= --format= --help --separator= --version --wade-giles" \
+check "--all-readings --data-dir= --format= --help --separator= --umlaut= --version --wade-giles" \
   "quorvel-cli -w --" quorvel-cli -w --
 check "hyphen none space" "quorvel-cli -s " quorvel-cli -s ""
 check "space" "quorvel-cli --separator=sp" quorvel-cli --separator = sp
-check "0 1 2 3 4 5 6 7 8 9" "quorvel-cli -a --format=" quorvel-cli -a --format = ""
+check "0 1 2 3 4 5 6 7 8 9 passport" "quorvel-cli -a --format=" quorvel-cli -a --format = ""
+check "passport" "quorvel-cli -f pa" quorvel-cli -f pa
+check "u v yu ü" "quorvel-cli --umlaut=" quorvel-cli --umlaut = ""
+check "yu" "quorvel-cli --umlaut=y" quorvel-cli --umlaut = y
+check "--umlaut=" "quorvel-cli --um" quorvel-cli --um
 check "7" "quorvel-cli -f 7" quorvel-cli -f 7
 check "lists" "quorvel-cli --data-dir=" quorvel-cli --data-dir = ""
 check "lists names.txt notes.txt" "quorvel-cli -f 1 " quorvel-cli -f 1 ""
