@@ -124,6 +124,7 @@ MainWindow::MainWindow(quorvel::ListFiles& data, std::string dataDir, const QUrl
   setFont(WindowFont(kWindowFontPixels));
   for (QMenu* menu : findChildren<QMenu*>()) menu->setFont(WindowFont(kWindowFontPixels));
   ui_->wadeGilesCheck->setFont(WindowFont(kLargeFontPixels));
+  ui_->passportCheck->setFont(WindowFont(kLargeFontPixels));
   ui_->formatGroup->setFont(WindowFont(kLargeFontPixels, true));
 
   formatButtons_ = new QButtonGroup(this);
@@ -166,6 +167,7 @@ MainWindow::MainWindow(quorvel::ListFiles& data, std::string dataDir, const QUrl
   connect(ui_->wadeGilesDictionaryAction, &QAction::triggered, this,
           &MainWindow::openWadeGilesDictionary);
   connect(ui_->bannerView, &QWebEngineView::loadFinished, this, &MainWindow::adjustBanner);
+  connect(ui_->passportCheck, &QCheckBox::toggled, this, &MainWindow::passportToggled);
 
   resize(kClientWidth, ui_->mainMenu->sizeHint().height() + kClientHeight);
 
@@ -246,12 +248,13 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 // Keyboard order: the name formats first, then the convert button, the banner, the two file
-// fields, the open button, and the three option controls from right to left. Kept here rather than
+// fields, the open button, and the option controls from right to left, each column top down. Kept here rather than
 // in Qt's focus chain: the banner's focus widget comes into being only once a page has loaded.
 bool MainWindow::focusNextPrevChild(bool next) {
   QWidget* const order[] = {ui_->formatGroup,    ui_->convertButton,  ui_->bannerView,
                             ui_->sourcePathEdit, ui_->targetPathEdit, ui_->openButton,
-                            ui_->wadeGilesCheck, ui_->separatorCombo, ui_->readingsCombo};
+                            ui_->wadeGilesCheck, ui_->passportCheck,  ui_->separatorCombo,
+                            ui_->umlautCombo,    ui_->readingsCombo};
   const int count = static_cast<int>(std::size(order));
   QWidget* focus = QApplication::focusWidget();
   int at = -1;
@@ -317,9 +320,19 @@ void MainWindow::SwitchLanguage(unsigned char language) {
 // ---- Conversion settings ---------------------------------------------------------------------
 
 quorvel::ConversionOptions MainWindow::CurrentOptions() const {
+  const int format = ui_->passportCheck->isChecked() ? static_cast<int>(quorvel::NameFormat::kPassport)
+                                                     : formatButtons_->checkedId();
   return quorvel::OptionsFromControlIndexes(ui_->readingsCombo->currentIndex(),
                                             ui_->separatorCombo->currentIndex(),
-                                            ui_->wadeGilesCheck->isChecked(), formatButtons_->checkedId());
+                                            ui_->wadeGilesCheck->isChecked(), format,
+                                            ui_->umlautCombo->currentIndex());
+}
+
+// The passport format sets the layout and the ü spelling itself: the format buttons and the
+// spelling drop-down have no say while it is ticked.
+void MainWindow::passportToggled(bool on) {
+  ui_->formatGroup->setEnabled(!on);
+  ui_->umlautCombo->setEnabled(!on);
 }
 
 void MainWindow::ApplyOptions(const quorvel::ConversionOptions& options) {
@@ -327,7 +340,12 @@ void MainWindow::ApplyOptions(const quorvel::ConversionOptions& options) {
   ui_->readingsCombo->setCurrentIndex(indexes.polyphone);
   ui_->separatorCombo->setCurrentIndex(indexes.separator);
   ui_->wadeGilesCheck->setChecked(indexes.wadeGiles);
-  if (QAbstractButton* format = formatButtons_->button(indexes.format)) format->setChecked(true);
+  ui_->umlautCombo->setCurrentIndex(indexes.umlaut);
+  // The passport format is a tick of its own; the format buttons keep their choice beside it.
+  const bool passport = options.format == quorvel::NameFormat::kPassport;
+  ui_->passportCheck->setChecked(passport);
+  if (QAbstractButton* format = formatButtons_->button(indexes.format); format && !passport)
+    format->setChecked(true);
 }
 
 void MainWindow::SaveSettings() {

@@ -1,4 +1,4 @@
-// The main window: the source and target file fields, the four controls that make up the
+// The main window: the source and target file fields, the controls that make up the
 // conversion options, the convert button, the menu and the web banner.
 //
 // The window is given the folder that holds its data and settings files (the executable's folder
@@ -79,6 +79,7 @@ class MainWindow : public QMainWindow {
   void acceptSource(const QString& path);
   void acceptTarget(const QString& path);
   void adjustBanner(bool loaded);  // each finished load of the banner
+  void passportToggled(bool on);   // the passport format check box
 
  signals:
   // After each finished load of the banner, once its adjustments have been applied.

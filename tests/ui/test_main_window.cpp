@@ -109,8 +109,18 @@ TEST_F(WindowTest, ItemsAndInitialChoices) {
             QStringList({QStringLiteral("给出一个常用发音"), QStringLiteral("给出所有发音")}));
   EXPECT_EQ(items(Get<QComboBox>(*window, "separatorCombo")),
             QStringList({QStringLiteral("\"－\"分隔"), QStringLiteral("空格分隔"), QStringLiteral("不分隔")}));
-  for (const char* name : {"readingsCombo", "separatorCombo"})
+  EXPECT_EQ(items(Get<QComboBox>(*window, "umlautCombo")),
+            QStringList({QStringLiteral("v"), QStringLiteral("yu"), QStringLiteral("u"), QStringLiteral("ü")}));
+  EXPECT_EQ(Get<QLabel>(*window, "umlautLabel")->text(), QStringLiteral("ü 写作"));
+  EXPECT_EQ(Get<QCheckBox>(*window, "passportCheck")->text(), QStringLiteral("护照格式"));
+  EXPECT_FALSE(Get<QCheckBox>(*window, "passportCheck")->isChecked());
+  for (const char* name : {"readingsCombo", "separatorCombo", "umlautCombo"})
     EXPECT_FALSE(Get<QComboBox>(*window, name)->isEditable()) << name;
+  // The spelling sits under the separator, the passport tick under the Wade-Giles tick.
+  EXPECT_EQ(Get<QWidget>(*window, "umlautCombo")->x(), Get<QWidget>(*window, "separatorCombo")->x());
+  EXPECT_GT(Get<QWidget>(*window, "umlautCombo")->y(), Get<QWidget>(*window, "separatorCombo")->geometry().bottom());
+  EXPECT_EQ(Get<QWidget>(*window, "passportCheck")->x(), Get<QWidget>(*window, "wadeGilesCheck")->x());
+  EXPECT_LT(Get<QWidget>(*window, "passportCheck")->geometry().bottom(), Get<QWidget>(*window, "formatGroup")->y());
 
   // Ten formats in five columns of two, filled column by column.
   const QStringList formats = {"dehua liu", "Dehua Liu", "dehua LIU", "Dehua LIU", "dehualiu",
@@ -233,7 +243,7 @@ TEST_F(WindowTest, TabOrderStartsAtTheNameFormatsAndEnterPressesConvert) {
     return QStringLiteral("?");
   };
   QStringList order{current()};
-  for (int i = 0; i < 9; ++i) {
+  for (int i = 0; i < 11; ++i) {
     const QString before = current();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     // The web page answers a key from another process: wait for the focus to move on.
@@ -241,8 +251,8 @@ TEST_F(WindowTest, TabOrderStartsAtTheNameFormatsAndEnterPressesConvert) {
     order << current();
   }
   EXPECT_EQ(order, QStringList({"formatButton1", "convertButton", "bannerView", "sourcePathEdit", "targetPathEdit",
-                                "openButton", "wadeGilesCheck", "separatorCombo", "readingsCombo",
-                                "formatButton1"}));
+                                "openButton", "wadeGilesCheck", "passportCheck", "separatorCombo",
+                                "umlautCombo", "readingsCombo", "formatButton1"}));
 
   // Enter on any control but the open button starts the conversion (here: no source yet).
   for (const char* name : {"formatButton1", "sourcePathEdit", "wadeGilesCheck", "separatorCombo"}) {
@@ -380,6 +390,9 @@ TEST_F(WindowTest, SettingsAreRestoredAtStartUpWithTheirFailures) {
       {"1\r\nabc\r\n1\r\n9\r\n", {1, 0, false, 1}, QStringLiteral("'abc' is not a valid integer value."),
        "a bad second line keeps the first"},
       {"5\r\n9\r\n1\r\n-3\r\n", {0, 0, true, 1}, {}, "out of range: those controls keep their initial values"},
+      {"0\r\n1\r\n0\r\n6\r\n3\r\n", {0, 1, false, 6, 3}, {}, "the fifth line: the spelling ü"},
+      {"0\r\n0\r\n0\r\n10\r\n2\r\n", {0, 0, false, 10, 2}, {}, "the passport format"},
+      {"0\r\n0\r\n0\r\n1\r\n9\r\n", {0, 0, false, 1, 0}, {}, "a spelling out of range is v"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
@@ -390,7 +403,11 @@ TEST_F(WindowTest, SettingsAreRestoredAtStartUpWithTheirFailures) {
     const quorvel::ControlIndexes expected = row.expected;
     EXPECT_EQ(quorvel::FormatConversionSettings(got),
               quorvel::FormatConversionSettings(quorvel::OptionsFromControlIndexes(
-                  expected.polyphone, expected.separator, expected.wadeGiles, expected.format)));
+                  expected.polyphone, expected.separator, expected.wadeGiles, expected.format,
+                  expected.umlaut)));
+    EXPECT_EQ(Get<QCheckBox>(*window, "passportCheck")->isChecked(), expected.format == 10);
+    EXPECT_EQ(Get<QWidget>(*window, "formatGroup")->isEnabled(), expected.format != 10);
+    EXPECT_EQ(Get<QWidget>(*window, "umlautCombo")->isEnabled(), expected.format != 10);
     std::vector<Call> expectedCalls;
     if (!row.error.isEmpty()) expectedCalls.push_back({Kind::kError, row.error});
     EXPECT_EQ(dialogs_.Take(), expectedCalls);
@@ -425,29 +442,45 @@ TEST_F(WindowTest, EveryWayOfClosingReleasesTheListsAndSavesTheChoices) {
     Get<QComboBox>(*window, "separatorCombo")->setCurrentIndex(2);
     Get<QCheckBox>(*window, "wadeGilesCheck")->setChecked(true);
     Get<QRadioButton>(*window, QStringLiteral("formatButton%1").arg(format).toLatin1().constData())->setChecked(true);
+    Get<QComboBox>(*window, "umlautCombo")->setCurrentIndex(format + 1);
     row.close(*window);
     EXPECT_FALSE(window->isVisible());
     EXPECT_TRUE(data_->List(quorvel::kPinyinHanList).empty()) << "lists released";
-    EXPECT_EQ(Read("config1.dll"), QStringLiteral("1\r\n2\r\n1\r\n%1\r\n").arg(format).toLatin1());
+    EXPECT_EQ(Read("config1.dll"), QStringLiteral("1\r\n2\r\n1\r\n%1\r\n%2\r\n").arg(format).arg(format + 1).toLatin1());
     ++format;
   }
   EXPECT_TRUE(dialogs_.Take().empty());
 }
 
-TEST_F(WindowTest, InitialChoicesSaveAsTwelveBytesAndOddFilesAreRewrittenCleanly) {
+TEST_F(WindowTest, InitialChoicesSaveAsFiveLinesAndOddFilesAreRewrittenCleanly) {
   {
     auto window = Open();
     window->close();
-    EXPECT_EQ(Read("config1.dll"), QByteArray("0\r\n0\r\n0\r\n1\r\n", 12));
+    EXPECT_EQ(Read("config1.dll"), QByteArray("0\r\n0\r\n0\r\n1\r\n0\r\n", 15));
   }
   Write("config1.dll", "1\r\n7\r\n1\r\n-1\r\n8\r\nextra\r\n");
   {
     auto window = Open();
     window->close();
-    EXPECT_EQ(Read("config1.dll"), QByteArray("1\r\n0\r\n1\r\n1\r\n"));
+    EXPECT_EQ(Read("config1.dll"), QByteArray("1\r\n0\r\n1\r\n1\r\n0\r\n"));
   }
+  // The passport tick is saved as the eleventh format; unticked, the format buttons' choice is back.
+  {
+    auto window = Open();
+    Get<QRadioButton>(*window, "formatButton6")->setChecked(true);
+    Get<QCheckBox>(*window, "passportCheck")->setChecked(true);
+    EXPECT_FALSE(Get<QWidget>(*window, "formatGroup")->isEnabled());
+    EXPECT_EQ(window->CurrentOptions().format, quorvel::NameFormat::kPassport);
+    Get<QCheckBox>(*window, "passportCheck")->setChecked(false);
+    EXPECT_EQ(window->CurrentOptions().format, quorvel::NameFormat::kSurnameGivenCapitalised);
+    Get<QCheckBox>(*window, "passportCheck")->setChecked(true);
+    window->close();
+    EXPECT_EQ(Read("config1.dll"), QByteArray("1\r\n0\r\n1\r\n10\r\n0\r\n"));
+  }
+  Write("config1.dll", "1\r\n0\r\n1\r\n1\r\n");
   auto window = Open();
-  EXPECT_EQ(quorvel::FormatConversionSettings(window->CurrentOptions()), "1\r\n0\r\n1\r\n1\r\n");
+  EXPECT_EQ(quorvel::FormatConversionSettings(window->CurrentOptions()), "1\r\n0\r\n1\r\n1\r\n0\r\n")
+      << "a four-line file reads with the spelling v";
   EXPECT_TRUE(dialogs_.Take().empty());
 }
 
@@ -548,6 +581,29 @@ TEST_F(ConversionTest, TheRunUsesTheChoicesOfTheControlsAtTheClick) {
       expected += quorvel::RomanizeName(*data_, quorvel::Utf8ToGbk(line), options) + "\r\n";
     }
     EXPECT_EQ(Read("names_en.txt").toStdString(), expected);
+  }
+}
+
+TEST_F(ConversionTest, TheUmlautSpellingAndThePassportTickReachTheRun) {
+  Write("names.txt", QStringLiteral("吕小明\n欧阳修\n").toUtf8());
+  Choose(PathOf("names.txt"));
+  CopyListFiles();  // the compound surnames
+  struct Row {
+    int umlaut;
+    bool passport;
+    const char* out;  // UTF-8, as the target of a UTF-8 source
+  } rows[] = {{0, false, "Xiao-ming Lv\r\nXiu Ouyang\r\n"},
+              {3, false, "Xiao-ming Lü\r\nXiu Ouyang\r\n"},
+              {1, false, "Xiao-ming Lyu\r\nXiu Ouyang\r\n"},
+              {3, true, "LYU XIAOMING\r\nOUYANG XIU\r\n"}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.out);
+    Get<QComboBox>(*window_, "umlautCombo")->setCurrentIndex(row.umlaut);
+    Get<QCheckBox>(*window_, "passportCheck")->setChecked(row.passport);
+    dialogs_.AnswerConfirm(false);
+    window_->convert();
+    dialogs_.Take();
+    EXPECT_EQ(Read("names_en.txt"), QByteArray(row.out));
   }
 }
 
