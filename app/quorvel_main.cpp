@@ -1,13 +1,23 @@
 // quorvel: the desktop program. One main window, with the help window and the two dictionary
 // editors created hidden beside it; the program ends when the main window closes. It takes no
-// command-line arguments.
+// command-line arguments. Its files lie where DataLocations.h says: beside it when it runs from
+// a build or an unpacked folder, else in the user's own folders.
+//
+// QUORVEL_QUIT_AFTER_START (any value) closes the main window as soon as the event loop runs, the
+// way the user closing it would: the installed-tree test uses it to start and end the real
+// program unattended.
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QTimer>
+#include <QTranslator>
 
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
 
 #include "AppInfo.h"
+#include "DataLocations.h"
+#include "Errors.h"
 #include "DictionaryEditor.h"
 #include "Files.h"
 #include "HelpWindow.h"
@@ -15,6 +25,7 @@
 #include "MakerConfig.h"
 #include "QtPlatformDialogs.h"
 #include "ListFiles.h"
+#include "Settings.h"
 
 namespace {
 
@@ -24,6 +35,23 @@ bool HasDisplay() {
     if (value && *value) return true;
   }
   return false;
+}
+
+// Qt's own texts (standard buttons, file dialogs) in Chinese when the interface is Chinese, so
+// that a question reads 是 / 否 rather than Yes / No beside Chinese text. Decided by config.db at
+// start; an unreadable config.db is left for the main window to report.
+void LoadQtTranslations(QApplication& app, QTranslator& translator, const std::string& settingsDir) {
+  unsigned char language = quorvel::kUiChinese;
+  if (!settingsDir.empty()) {
+    try {
+      language = quorvel::ReadUiLanguage(quorvel::JoinPath(settingsDir, quorvel::kLanguageFileName));
+    } catch (const std::exception&) {
+    }
+  }
+  if (language == quorvel::kUiEnglish) return;
+  if (translator.load(QStringLiteral("qtbase_zh_CN"),
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    app.installTranslator(&translator);
 }
 
 }  // namespace
@@ -45,22 +73,34 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/quorvel/quorvel.png")));
+  QGuiApplication::setDesktopFileName(QStringLiteral("io.github.quorvel.Quorvel"));
 
   QtPlatformDialogs dialogs;
   PlatformDialogs::Install(&dialogs);
 
-  const std::string dataDir = quorvel::ExecutableDir();
-  quorvel::ListFiles data(dataDir);
+  const quorvel::DataLocations where =
+      quorvel::FindDataLocations(quorvel::LocationInputsOfThisProgram());
+  QTranslator qtTranslator;
+  LoadQtTranslations(app, qtTranslator, where.settingsDir);
+
+  quorvel::ListFiles data(where.dictionaryDir, where.mappingDir);
   // The windows are created in this order and destroyed in the reverse one, the main window last.
   // Creating the main window loads the lists; the editors fill themselves from them.
-  MainWindow mainWindow(data, dataDir, QUrl(QString::fromUtf8(quorvel::maker::kBannerUrl)));
-  HelpWindow helpWindow(&mainWindow);
+  MainWindow mainWindow(data, where.settingsDir, QUrl(QString::fromUtf8(quorvel::maker::kBannerUrl)));
+  HelpWindow helpWindow(QString::fromStdString(where.dictionaryDir), &mainWindow);
   mainWindow.SetHelpWindow(&helpWindow);
   DictionaryEditor wadeGilesEditor(data, quorvel::CustomDictionary::Kind::kWadeGiles, &mainWindow);
   DictionaryEditor pinyinEditor(data, quorvel::CustomDictionary::Kind::kStandard, &mainWindow);
   mainWindow.SetDictionaryEditors(&pinyinEditor, &wadeGilesEditor);
 
   mainWindow.show();
+  if (!where.warnings.empty()) {
+    QStringList lines;
+    for (const std::string& warning : where.warnings)
+      lines << QString::fromStdString(quorvel::WithFullStop(warning));
+    PlatformDialogs::Instance().ShowMessage(&mainWindow, lines.join(QLatin1Char('\n')));
+  }
+  if (std::getenv("QUORVEL_QUIT_AFTER_START")) QTimer::singleShot(0, &mainWindow, &QWidget::close);
   const int result = app.exec();
   PlatformDialogs::Install(nullptr);
   return result;
