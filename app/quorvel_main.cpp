@@ -7,7 +7,6 @@
 // way the user closing it would: the installed-tree test uses it to start and end the real
 // program unattended.
 #include <QApplication>
-#include <QLibraryInfo>
 #include <QTimer>
 #include <QTranslator>
 
@@ -25,7 +24,6 @@
 #include "MakerConfig.h"
 #include "QtPlatformDialogs.h"
 #include "ListFiles.h"
-#include "Settings.h"
 
 namespace {
 
@@ -35,23 +33,6 @@ bool HasDisplay() {
     if (value && *value) return true;
   }
   return false;
-}
-
-// Qt's own texts (standard buttons, file dialogs) in Chinese when the interface is Chinese, so
-// that a question reads 是 / 否 rather than Yes / No beside Chinese text. Decided by config.db at
-// start; an unreadable config.db is left for the main window to report.
-void LoadQtTranslations(QApplication& app, QTranslator& translator, const std::string& settingsDir) {
-  unsigned char language = quorvel::kUiChinese;
-  if (!settingsDir.empty()) {
-    try {
-      language = quorvel::ReadUiLanguage(quorvel::JoinPath(settingsDir, quorvel::kLanguageFileName));
-    } catch (const std::exception&) {
-    }
-  }
-  if (language == quorvel::kUiEnglish) return;
-  if (translator.load(QStringLiteral("qtbase_zh_CN"),
-                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-    app.installTranslator(&translator);
 }
 
 }  // namespace
@@ -81,7 +62,7 @@ int main(int argc, char** argv) {
   const quorvel::DataLocations where =
       quorvel::FindDataLocations(quorvel::LocationInputsOfThisProgram());
   QTranslator qtTranslator;
-  LoadQtTranslations(app, qtTranslator, where.settingsDir);
+  InstallQtTranslations(qtTranslator, where.settingsDir);
 
   quorvel::ListFiles data(where.dictionaryDir, where.mappingDir);
   // The windows are created in this order and destroyed in the reverse one, the main window last.

@@ -92,9 +92,11 @@ std::string CopyShippedPairs(const std::string& shippedDir, const std::string& u
 
 }  // namespace
 
-LocationInputs LocationInputsOfThisProgram() {
+LocationInputs LocationInputsOfThisProgram() { return LocationInputsFor(ExecutableDir()); }
+
+LocationInputs LocationInputsFor(const std::string& executableDir) {
   LocationInputs inputs;
-  inputs.executableDir = ExecutableDir();
+  inputs.executableDir = executableDir;
   inputs.shippedDir = Clean(JoinPath(inputs.executableDir, QUORVEL_SHIPPED_DATA_FROM_BIN));
   inputs.home = Env("HOME");
   inputs.xdgDataHome = Env("XDG_DATA_HOME");

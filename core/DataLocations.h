@@ -34,8 +34,10 @@ struct LocationInputs {
   std::optional<std::string> xdgConfigHome;  // $XDG_CONFIG_HOME
 };
 
-// The inputs of the running program: ExecutableDir(), the shipped folder found from it (the
-// installed layout's path from the programs' folder to `share/quorvel`) and the environment.
+// The inputs of a program in `executableDir`: the shipped folder found from it (the installed
+// layout's path from the programs' folder to `share/quorvel`) and this process's environment.
+LocationInputs LocationInputsFor(const std::string& executableDir);
+// The same for the running program: LocationInputsFor(ExecutableDir()).
 LocationInputs LocationInputsOfThisProgram();
 
 enum class DataMode { kPortable, kInstalled };
