@@ -5,9 +5,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "BatchConversion.h"
+#include "DataLocations.h"
 #include "Errors.h"
 #include "Files.h"
 #include "Version.h"
@@ -37,11 +40,34 @@ constexpr const char* kUsage =
     "                         u lu nu lue nue, ü lü nü lüe nüe (GBK targets hold ü too;\n"
     "                         upper-cased it stays ü). Custom dictionary readings and\n"
     "                         Wade-Giles keep their own spelling.\n"
-    "      --data-dir=DIR     folder of the six list files (default: the executable's folder)\n"
+    "      --data-dir=DIR     folder of the six list files (default: see below)\n"
     "  -h, --help             show this help and exit\n"
     "      --version          show the version and exit\n"
     "\n"
     "Sources in GBK, UTF-8 or UTF-16 are read; a Unicode source gives a UTF-8 target.\n";
+
+// The lists of a run: the six files from one folder when --data-dir names it, else where the
+// location rule puts them.
+struct ListFolders {
+  std::string dictionaries;
+  std::string mapping;
+  std::vector<std::string> warnings;
+};
+
+ListFolders FoldersInUse(const std::optional<std::string>& dataDir, quorvel::LocationSetup setup) {
+  if (dataDir) return {*dataDir, *dataDir, {}};
+  quorvel::DataLocations where = quorvel::FindDataLocations(quorvel::LocationInputsOfThisProgram(), setup);
+  return {where.dictionaryDir, where.mappingDir, where.warnings};
+}
+
+void PrintHelp(const std::optional<std::string>& dataDir) {
+  std::fputs(kUsage, stdout);
+  const ListFolders folders = FoldersInUse(dataDir, quorvel::LocationSetup::kLookOnly);
+  std::printf("\nFolders in use:\n"
+              "  custom dictionaries    %s\n"
+              "  Wade-Giles mapping     %s\n",
+              folders.dictionaries.c_str(), folders.mapping.c_str());
+}
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "quorvel-cli: %s\nTry 'quorvel-cli --help'.\n", message.c_str());
@@ -58,7 +84,7 @@ int Fail(const std::string& message) {
 int main(int argc, char** argv) {
   using quorvel::Separator;
   quorvel::ConversionOptions options;
-  std::string dataDir = quorvel::ExecutableDir();
+  std::optional<std::string> dataDir;  // none: the location rule decides
   enum { kDataDirOption = 1000, kVersionOption, kUmlautOption };
   static const option longOptions[] = {
       {"all-readings", no_argument, nullptr, 'a'},
@@ -101,7 +127,7 @@ int main(int argc, char** argv) {
         break;
       }
       case kDataDirOption: dataDir = optarg; break;
-      case 'h': std::fputs(kUsage, stdout); return 0;
+      case 'h': PrintHelp(dataDir); return 0;
       case kVersionOption: std::printf("quorvel-cli %s\n", quorvel::kVersion); return 0;
       case ':': return UsageError(std::string("option '") + argv[optind - 1] + "' needs a value");
       default: return UsageError(std::string("unknown option '") + argv[optind - 1] + "'");
@@ -115,7 +141,10 @@ int main(int argc, char** argv) {
                              : quorvel::ProposeTargetName(source);
 
   try {
-    quorvel::ListFiles lists(dataDir);
+    const ListFolders folders = FoldersInUse(dataDir, quorvel::LocationSetup::kCreate);
+    for (const std::string& warning : folders.warnings)
+      std::fprintf(stderr, "quorvel-cli: %s\n", quorvel::WithFullStop(warning).c_str());
+    quorvel::ListFiles lists(folders.dictionaries, folders.mapping);
     lists.Load();
     if (target != quorvel::kStandardStream) quorvel::CreateTargetFolder(target);
     if (source != quorvel::kStandardStream && !quorvel::IsExistingFile(source))

@@ -1,13 +1,22 @@
 // quorvel: the desktop program. One main window, with the help window and the two dictionary
 // editors created hidden beside it; the program ends when the main window closes. It takes no
-// command-line arguments.
+// command-line arguments. Its files lie where DataLocations.h says: beside it when it runs from
+// a build or an unpacked folder, else in the user's own folders.
+//
+// QUORVEL_QUIT_AFTER_START (any value) closes the main window as soon as the event loop runs, the
+// way the user closing it would: the installed-tree test uses it to start and end the real
+// program unattended.
 #include <QApplication>
+#include <QTimer>
+#include <QTranslator>
 
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
 
 #include "AppInfo.h"
+#include "DataLocations.h"
+#include "Errors.h"
 #include "DictionaryEditor.h"
 #include "Files.h"
 #include "HelpWindow.h"
@@ -45,22 +54,34 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/quorvel/quorvel.png")));
+  QGuiApplication::setDesktopFileName(QStringLiteral("io.github.quorvel.Quorvel"));
 
   QtPlatformDialogs dialogs;
   PlatformDialogs::Install(&dialogs);
 
-  const std::string dataDir = quorvel::ExecutableDir();
-  quorvel::ListFiles data(dataDir);
+  const quorvel::DataLocations where =
+      quorvel::FindDataLocations(quorvel::LocationInputsOfThisProgram());
+  QTranslator qtTranslator;
+  InstallQtTranslations(qtTranslator, where.settingsDir);
+
+  quorvel::ListFiles data(where.dictionaryDir, where.mappingDir);
   // The windows are created in this order and destroyed in the reverse one, the main window last.
   // Creating the main window loads the lists; the editors fill themselves from them.
-  MainWindow mainWindow(data, dataDir, QUrl(QString::fromUtf8(quorvel::maker::kBannerUrl)));
-  HelpWindow helpWindow(&mainWindow);
+  MainWindow mainWindow(data, where.settingsDir, QUrl(QString::fromUtf8(quorvel::maker::kBannerUrl)));
+  HelpWindow helpWindow(QString::fromStdString(where.dictionaryDir), &mainWindow);
   mainWindow.SetHelpWindow(&helpWindow);
   DictionaryEditor wadeGilesEditor(data, quorvel::CustomDictionary::Kind::kWadeGiles, &mainWindow);
   DictionaryEditor pinyinEditor(data, quorvel::CustomDictionary::Kind::kStandard, &mainWindow);
   mainWindow.SetDictionaryEditors(&pinyinEditor, &wadeGilesEditor);
 
   mainWindow.show();
+  if (!where.warnings.empty()) {
+    QStringList lines;
+    for (const std::string& warning : where.warnings)
+      lines << QString::fromStdString(quorvel::WithFullStop(warning));
+    PlatformDialogs::Instance().ShowMessage(&mainWindow, lines.join(QLatin1Char('\n')));
+  }
+  if (std::getenv("QUORVEL_QUIT_AFTER_START")) QTimer::singleShot(0, &mainWindow, &QWidget::close);
   const int result = app.exec();
   PlatformDialogs::Install(nullptr);
   return result;

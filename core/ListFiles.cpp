@@ -95,28 +95,31 @@ struct ListFiles::Lists {
 };
 
 // Tells whether any of the six files may have changed since the last call.
-// inotify on the data folder does it with one non-blocking read; events for other files in the
-// folder (targets and settings are written there too) are ignored. Where inotify is not
-// available, or the folder itself goes away, the files' identities are compared instead.
+// inotify on the data folder (and on the mapping pair's folder when that is another one) does it
+// with one non-blocking read; events for other files in a watched folder (targets and settings
+// are written there too) are ignored. Where inotify is not available, or a watched folder itself
+// goes away, the files' identities are compared instead.
 class ListFiles::Watcher {
  public:
-  Watcher(const std::string& dir, bool useInotify) : dir_(dir) {
-    for (int i = 0; i < kListCount; ++i) paths_[i] = JoinPath(dir, kListFileNames[i]);
+  explicit Watcher(const std::array<std::string, kListCount>& paths, bool useInotify)
+      : paths_(paths) {
     if (!useInotify) return;
     fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (fd_ < 0) return;
     constexpr uint32_t kMask = IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_CREATE | IN_DELETE |
                                IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF |
                                IN_ONLYDIR;
-    if (::inotify_add_watch(fd_, dir.c_str(), kMask) < 0) {
-      ::close(fd_);
-      fd_ = -1;
+    for (int i = 0; i < kListCount; ++i) {
+      const std::string dir = paths_[i].substr(0, paths_[i].find_last_of('/') + 1);
+      // Watching a folder twice gives the same descriptor back.
+      watches_[i] = ::inotify_add_watch(fd_, dir.empty() ? "." : dir.c_str(), kMask);
+      if (watches_[i] < 0) {
+        ::close(fd_);
+        fd_ = -1;
+        return;
+      }
     }
   }
-  ~Watcher() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-
   bool UsesInotify() const { return fd_ >= 0; }
 
   // Called right before the files are read: what is read is at least as new as what is noted.
@@ -157,7 +160,7 @@ class ListFiles::Watcher {
           ::close(fd_);
           fd_ = -1;
           return true;
-        } else if (ev->len > 0 && IsListFile(ev->name)) {
+        } else if (ev->len > 0 && IsListFile(ev->wd, ev->name)) {
           changed = true;
         }
       }
@@ -166,31 +169,38 @@ class ListFiles::Watcher {
   }
 
  private:
-  static bool IsListFile(const char* name) {
-    for (const char* listName : kListFileNames)
-      if (std::strcmp(name, listName) == 0) return true;
+  bool IsListFile(int watch, const char* name) const {
+    for (int i = 0; i < kListCount; ++i)
+      if (watches_[i] == watch && std::strcmp(name, kListFileNames[i]) == 0) return true;
     return false;
   }
 
-  std::string dir_;
   int fd_ = -1;
   std::array<std::string, kListCount> paths_;
+  std::array<int, kListCount> watches_{};
   std::array<FileIdentity, kListCount> ids_;
   long long loadedAtNs_ = 0;
   static constexpr long long kRacyNs = 50'000'000;
 };
 
 ListFiles::ListFiles(std::string dataDir, ChangeWatch watch)
-    : dataDir_(std::move(dataDir)),
-      lists_(std::make_unique<Lists>()),
-      watcher_(std::make_unique<Watcher>(dataDir_, watch == ChangeWatch::kAuto)) {}
+    : ListFiles(dataDir, dataDir, watch) {}
+
+ListFiles::ListFiles(std::string dataDir, std::string mappingDir, ChangeWatch watch)
+    : dataDir_(std::move(dataDir)), mappingDir_(std::move(mappingDir)),
+      lists_(std::make_unique<Lists>()) {
+  std::array<std::string, kListCount> paths;
+  for (int i = 0; i < kListCount; ++i) paths[i] = ListPath(static_cast<ListSlot>(i));
+  watcher_ = std::make_unique<Watcher>(paths, watch == ChangeWatch::kAuto);
+}
 
 ListFiles::~ListFiles() = default;
 
 bool ListFiles::UsesInotify() const { return watcher_->UsesInotify(); }
 
 std::string ListFiles::ListPath(ListSlot slot) const {
-  return JoinPath(dataDir_, kListFileNames[slot]);
+  const bool mapping = slot == kPinyinHanList || slot == kPinyinWeiList;
+  return JoinPath(mapping ? mappingDir_ : dataDir_, kListFileNames[slot]);
 }
 
 void ListFiles::Load() {

@@ -1,5 +1,7 @@
-// The six list files that lie in one data folder (the executable's folder in production): the
-// pinyin -> Wade-Giles mapping pair and the two custom dictionary pairs. Each file is GBK text,
+// The six list files: the pinyin -> Wade-Giles mapping pair and the two custom dictionary pairs.
+// They lie in one data folder, except that the mapping pair may be read from a folder of its own
+// (an installed program reads the shipped mapping while the dictionaries are the user's; see
+// DataLocations.h). Each file is GBK text,
 // one item a line, every line ended by CR LF when this program writes it.
 //
 // ListFiles holds the six lists in memory with a first-match index per key list and re-reads
@@ -39,11 +41,14 @@ class ListFiles {
   enum class ChangeWatch { kAuto, kCompareFiles };  // kCompareFiles: never use inotify
 
   explicit ListFiles(std::string dataDir, ChangeWatch watch = ChangeWatch::kAuto);
+  // The mapping pair from `mappingDir`, the four dictionary files from `dataDir`.
+  ListFiles(std::string dataDir, std::string mappingDir, ChangeWatch watch = ChangeWatch::kAuto);
   ~ListFiles();
   ListFiles(const ListFiles&) = delete;
   ListFiles& operator=(const ListFiles&) = delete;
 
-  const std::string& DataDir() const { return dataDir_; }
+  const std::string& DataDir() const { return dataDir_; }        // the custom dictionaries
+  const std::string& MappingDir() const { return mappingDir_; }  // the mapping pair
   std::string ListPath(ListSlot slot) const;
 
   // Re-reads all six files now.
@@ -68,6 +73,7 @@ class ListFiles {
   class Watcher;
 
   std::string dataDir_;
+  std::string mappingDir_;
   std::unique_ptr<Lists> lists_;
   std::unique_ptr<Watcher> watcher_;
   bool stale_ = true;

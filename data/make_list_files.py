@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """Build step: writes the installed list files (GBK, CR LF) beside the executables.
 
-Usage: make_list_files.py WADE_GILES_ROWS COMPOUND_SURNAME_ROWS OUTDIR
+Usage: make_list_files.py [--shipped] WADE_GILES_ROWS COMPOUND_SURNAME_ROWS OUTDIR
 pinyin_han.dll / pinyin_wei.dll (the Wade-Giles mapping) are ours and always rewritten.
 define_*.dll are the user's custom dictionaries: pre-filled with the compound surnames only where
-no such file exists yet, so a rebuild or reinstall never overwrites a user's entries.
+no such file exists yet, so a rebuild never overwrites a user's entries.
+--shipped: OUTDIR holds the copies that are installed into share/quorvel, which nobody edits;
+every file there is kept equal to the rows.
 """
 import os
 import sys
@@ -42,16 +44,28 @@ def write_pair_if_absent(outdir, names, contents):
 
 
 def main():
-    wade, compounds, outdir = sys.argv[1], sys.argv[2], sys.argv[3]
+    args = sys.argv[1:]
+    shipped = "--shipped" in args
+    if shipped:
+        args.remove("--shipped")
+    wade, compounds, outdir = args
     os.makedirs(outdir, exist_ok=True)
     mapping = read_rows(wade, 2)
     write_if_changed(os.path.join(outdir, "pinyin_han.dll"), lines(r[0] for r in mapping))
     write_if_changed(os.path.join(outdir, "pinyin_wei.dll"), lines(r[1] for r in mapping))
     surnames = read_rows(compounds, 3)
-    write_pair_if_absent(outdir, ("define_han.dll", "define_py.dll"),
-                         (lines(r[0] for r in surnames), lines(r[1] for r in surnames)))
-    write_pair_if_absent(outdir, ("define_wei_han.dll", "define_wei_py.dll"),
-                         (lines(r[0] for r in surnames), lines(r[2] for r in surnames)))
+    pairs = ((("define_han.dll", "define_py.dll"),
+              (lines(r[0] for r in surnames), lines(r[1] for r in surnames))),
+             (("define_wei_han.dll", "define_wei_py.dll"),
+              (lines(r[0] for r in surnames), lines(r[2] for r in surnames))))
+    for names, contents in pairs:
+        if shipped:
+            for name, data in zip(names, contents):
+                write_if_changed(os.path.join(outdir, name), data)
+        else:
+            write_pair_if_absent(outdir, names, contents)
+    if shipped:
+        return
     stamp = os.path.join(outdir, ".list-files.stamp")
     with open(stamp, "w") as f:
         f.write("list files written\n")

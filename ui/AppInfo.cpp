@@ -1,7 +1,13 @@
 #include "AppInfo.h"
 
+#include <QCoreApplication>
 #include <QFontDatabase>
+#include <QLibraryInfo>
 #include <QStringList>
+#include <QTranslator>
+
+#include "Files.h"
+#include "Settings.h"
 
 QFont WindowFont(int pixelSize, bool bold) {
   QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
@@ -13,4 +19,19 @@ QFont WindowFont(int pixelSize, bool bold) {
   font.setPixelSize(pixelSize);
   font.setBold(bold);
   return font;
+}
+
+bool InstallQtTranslations(QTranslator& translator, const std::string& settingsDir) {
+  unsigned char language = quorvel::kUiChinese;
+  if (!settingsDir.empty()) {
+    try {
+      language = quorvel::ReadUiLanguage(quorvel::JoinPath(settingsDir, quorvel::kLanguageFileName));
+    } catch (const std::exception&) {
+    }
+  }
+  if (language == quorvel::kUiEnglish) return false;
+  if (!translator.load(QStringLiteral("qtbase_zh_CN"),
+                       QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    return false;
+  return QCoreApplication::installTranslator(&translator);
 }

@@ -1,9 +1,11 @@
 // What every window of the desktop program shares: the application title, the version it shows,
-// and the fonts.
+// the fonts, and Qt's own texts in the interface language.
 #pragma once
 
 #include <QFont>
 #include <QString>
+
+#include <string>
 
 #include "Version.h"
 
@@ -17,3 +19,11 @@ inline const QString kVersionText = QStringLiteral("v") + QString::fromLatin1(qu
 QFont WindowFont(int pixelSize, bool bold = false);
 inline constexpr int kWindowFontPixels = 12;   // the texts of the windows
 inline constexpr int kLargeFontPixels = 13;    // the check box, the radio group, the About labels
+
+class QTranslator;
+// Qt's own texts (standard buttons, file dialogs) in Chinese when the interface language that
+// config.db in `settingsDir` holds is Chinese, so that a question reads 是 / 否 rather than Yes / No
+// beside Chinese text: loads qtbase_zh_CN from Qt's translations folder into `translator` and
+// installs it in the application. Returns whether it did. An unreadable config.db counts as
+// Chinese (the main window reports it); an empty `settingsDir` means no config.db.
+bool InstallQtTranslations(QTranslator& translator, const std::string& settingsDir);

@@ -9,7 +9,10 @@
 #include "MakerConfig.h"
 #include "ui_HelpWindow.h"
 
-HelpWindow::HelpWindow(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::HelpWindow>()) {
+HelpWindow::HelpWindow(QWidget* parent) : HelpWindow(QString(), parent) {}
+
+HelpWindow::HelpWindow(const QString& dictionaryFolder, QWidget* parent)
+    : QDialog(parent), ui_(std::make_unique<Ui::HelpWindow>()) {
   ui_->setupUi(this);
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
@@ -18,9 +21,11 @@ HelpWindow::HelpWindow(QWidget* parent) : QDialog(parent), ui_(std::make_unique<
   QPalette palette = ui_->helpText->palette();
   palette.setColor(QPalette::Text, Qt::black);
   ui_->helpText->setPalette(palette);
-  // The form holds the fixed part of the text; an empty line and the maker's two lines follow.
+  // The form holds the fixed part of the text; the folder of the user's dictionaries, an empty
+  // line and the maker's two lines follow.
   QString text = ui_->helpText->toPlainText();
   while (text.endsWith(QLatin1Char('\n'))) text.chop(1);
+  if (!dictionaryFolder.isEmpty()) text += QStringLiteral("\n自定义字库的文件保存在：") + dictionaryFolder;
   ui_->helpText->setPlainText(text + QStringLiteral("\n\n官网：") +
                           QString::fromUtf8(quorvel::maker::kProductUrl) + QLatin1Char('\n') +
                           QString::fromUtf8(quorvel::maker::kContactLine));

@@ -1,6 +1,6 @@
 // The help window: a fixed text on what the program does and how to use it, the same in both
 // interface languages. Created hidden at start-up, shown without blocking the main window, hidden
-// again when closed.
+// again when closed. Given the folder of the user's dictionaries, it names it in one added line.
 #pragma once
 
 #include <QDialog>
@@ -15,6 +15,7 @@ class HelpWindow : public QDialog {
 
  public:
   explicit HelpWindow(QWidget* parent = nullptr);
+  HelpWindow(const QString& dictionaryFolder, QWidget* parent);
   ~HelpWindow() override;
 
   // Shows the window, or brings it to the front when it is already shown.

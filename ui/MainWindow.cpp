@@ -106,12 +106,12 @@ constexpr char kBannerAdjustment[] =
 
 }  // namespace
 
-MainWindow::MainWindow(quorvel::ListFiles& data, std::string dataDir, const QUrl& bannerUrl,
+MainWindow::MainWindow(quorvel::ListFiles& data, std::string settingsDir, const QUrl& bannerUrl,
                    QWidget* parent)
     : QMainWindow(parent),
       ui_(std::make_unique<Ui::MainWindow>()),
       data_(data),
-      dataDir_(std::move(dataDir)),
+      settingsDir_(std::move(settingsDir)),
       bannerUrl_(bannerUrl) {
   InitResources();
   ui_->setupUi(this);
@@ -179,7 +179,7 @@ MainWindow::~MainWindow() = default;
 
 void MainWindow::SetProgressDelayForTest(int milliseconds) { gProgressDelay = milliseconds; }
 
-std::string MainWindow::FilePath(const char* name) const { return quorvel::JoinPath(dataDir_, name); }
+std::string MainWindow::FilePath(const char* name) const { return quorvel::JoinPath(settingsDir_, name); }
 
 void MainWindow::ShowError(const std::exception& error) {
   PlatformDialogs::Instance().ShowError(this, FromEngineText(quorvel::WithFullStop(error.what())));
@@ -201,7 +201,7 @@ void MainWindow::StartUp() {
     data_.Load();
     if (!bannerUrl_.isEmpty()) ui_->bannerView->load(bannerUrl_);
     uiLanguage_ = quorvel::kUiChinese;
-    uiLanguage_ = quorvel::ReadUiLanguage(FilePath(quorvel::kLanguageFileName));
+    if (KeepsSettings()) uiLanguage_ = quorvel::ReadUiLanguage(FilePath(quorvel::kLanguageFileName));
     ApplyLanguage(uiLanguage_);
     LoadSettings();
   } catch (const std::exception& error) {
@@ -301,8 +301,10 @@ void MainWindow::ApplyLanguage(unsigned char language) {
   ui_->websiteAction->setText(text("官网", "Website"));
   // Both languages show the version the program has.
   setWindowTitle(QString::fromUtf8(kApplicationTitle) + QLatin1Char(' ') + kVersionText);
-  quorvel::WriteUiLanguage(FilePath(quorvel::kLanguageFileName),
-                           english ? quorvel::kUiEnglish : quorvel::kUiChinese);
+  if (KeepsSettings()) {
+    quorvel::WriteUiLanguage(FilePath(quorvel::kLanguageFileName),
+                             english ? quorvel::kUiEnglish : quorvel::kUiChinese);
+  }
 }
 
 void MainWindow::switchToChinese() { SwitchLanguage(quorvel::kUiChinese); }
@@ -349,10 +351,12 @@ void MainWindow::ApplyOptions(const quorvel::ConversionOptions& options) {
 }
 
 void MainWindow::SaveSettings() {
+  if (!KeepsSettings()) return;
   quorvel::WriteConversionSettings(FilePath(quorvel::kSettingsFileName), CurrentOptions());
 }
 
 void MainWindow::LoadSettings() {
+  if (!KeepsSettings()) return;
   quorvel::ConversionOptions options = CurrentOptions();
   try {
     quorvel::ReadConversionSettings(FilePath(quorvel::kSettingsFileName), options);

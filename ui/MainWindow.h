@@ -1,8 +1,8 @@
 // The main window: the source and target file fields, the controls that make up the
 // conversion options, the convert button, the menu and the web banner.
 //
-// The window is given the folder that holds its data and settings files (the executable's folder
-// in production) and the one ListFiles of the program. Creating it starts the window up:
+// The window is given the folder of its settings files (see DataLocations.h; empty when there is
+// none, and then the settings are neither read nor kept) and the one ListFiles of the program. Creating it starts the window up:
 // the pronunciation lists are loaded, the banner starts loading, the interface language is read
 // from config.db and applied, and the conversion settings are restored from config1.dll; an error
 // on the way is shown in the error box and skips the remaining steps. Closing it, whichever way,
@@ -40,7 +40,7 @@ class MainWindow : public QMainWindow {
 
  public:
   // `bannerUrl` is the page the banner shows; production passes the maker's banner page.
-  MainWindow(quorvel::ListFiles& data, std::string dataDir, const QUrl& bannerUrl,
+  MainWindow(quorvel::ListFiles& data, std::string settingsDir, const QUrl& bannerUrl,
              QWidget* parent = nullptr);
   ~MainWindow() override;
 
@@ -99,10 +99,11 @@ class MainWindow : public QMainWindow {
   void ApplyOptions(const quorvel::ConversionOptions& options);
   void ShowError(const std::exception& error);
   std::string FilePath(const char* name) const;
+  bool KeepsSettings() const { return !settingsDir_.empty(); }
 
   std::unique_ptr<Ui::MainWindow> ui_;
   quorvel::ListFiles& data_;
-  const std::string dataDir_;
+  const std::string settingsDir_;
   const QUrl bannerUrl_;
   unsigned char uiLanguage_ = 0;
   QButtonGroup* formatButtons_ = nullptr;

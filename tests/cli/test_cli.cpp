@@ -85,6 +85,41 @@ TEST_F(Cli, TheDataDirectoryCanBeChosen) {
   EXPECT_EQ(r.out, "De-hua Lau\r\n");
   r = Call("- -", G("刘德华\r\n"));
   EXPECT_EQ(r.out, "De-hua Liu\r\n") << "by default the files beside the program";
+
+  // --help names the folders in use.
+  const std::string bin = std::filesystem::path(QUORVEL_CLI).parent_path().string();
+  r = Call("--help");
+  EXPECT_NE(r.out.find("  custom dictionaries    " + bin + "\n  Wade-Giles mapping     " + bin + "\n"),
+            std::string::npos) << r.out;
+  r = Call("--data-dir=" + dir_.Path() + " --help");
+  EXPECT_NE(r.out.find("  custom dictionaries    " + dir_.Path() + "\n  Wade-Giles mapping     " +
+                       dir_.Path() + "\n"),
+            std::string::npos) << r.out;
+}
+
+// Installed (no list files beside the program) and without HOME: each folder that cannot be set
+// up is named on standard error, and the shipped lists still convert.
+TEST_F(Cli, WithoutAHomeTheShippedListsConvert) {
+  namespace fs = std::filesystem;
+  const std::string bin = dir_.File("prefix/bin"), shipped = dir_.File("prefix/share/quorvel");
+  fs::create_directories(bin);
+  fs::create_directories(shipped);
+  fs::copy_file(QUORVEL_CLI, bin + "/quorvel-cli");
+  CopyInstalledLists(shipped);
+  WriteFile(dir_.File("names.txt"), G("曾国藩\r\n欧阳修\r\n"));
+  const std::string cmd = "env -u HOME -u XDG_DATA_HOME -u XDG_CONFIG_HOME " + bin +
+                          "/quorvel-cli -w " + dir_.File("names.txt") + " " + dir_.File("out.txt") +
+                          " 2>" + dir_.File("stderr");
+  const int rc = std::system(cmd.c_str());
+  EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 0) << ReadFile(dir_.File("stderr"));
+  // Tseng through the shipped mapping, Ou-yang from the shipped Wade-Giles dictionary.
+  EXPECT_EQ(ReadFile(dir_.File("out.txt")), "Kuo-fan Tseng\r\nHsiu Ou-yang\r\n");
+  const std::string err = ReadFile(dir_.File("stderr"));
+  EXPECT_NE(err.find("quorvel-cli: HOME is not set, so there is no folder for your dictionaries "
+                     "(~/.local/share/quorvel); the shipped lists in \"" + shipped + "\" are used"),
+            std::string::npos) << err;
+  EXPECT_NE(err.find("(~/.config/quorvel)"), std::string::npos) << err;
+  EXPECT_EQ(fs::directory_iterator(bin)->path().filename(), "quorvel-cli") << "nothing written beside it";
 }
 
 TEST_F(Cli, FailuresExitOneWithTheMessage) {

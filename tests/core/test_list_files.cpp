@@ -156,6 +156,39 @@ TEST_P(ListFiles, MemoryStaysFlatOverManyReloads) {
   EXPECT_LT(after, before + 64 * 1024) << "before " << before << " after " << after;
 }
 
+// An installed program reads the shipped mapping pair from one folder and the user's dictionaries
+// from another: each file is read, and watched, in its own folder only.
+TEST_P(ListFiles, TheMappingPairComesFromAFolderOfItsOwn) {
+  TempDir mapping;
+  WriteFile(mapping.File("pinyin_han.dll"), CrLf({"zhang"}));
+  WriteFile(mapping.File("pinyin_wei.dll"), CrLf({"chang"}));
+  Put(kPinyinHanList, {"zhang"});
+  Put(kPinyinWeiList, {"not-this-one"});
+  Put(kDefineWeiHanList, {G("李")});
+  Put(kDefineWeiPyList, {"lee"});
+  quorvel::ListFiles lists(dir_.Path(), mapping.Path(), GetParam());
+  EXPECT_EQ(lists.ListPath(kPinyinWeiList), mapping.File("pinyin_wei.dll"));
+  EXPECT_EQ(lists.ListPath(kDefineWeiPyList), dir_.File("define_wei_py.dll"));
+  EXPECT_EQ(ReadingNow(lists, G("张"), Options(false, true)), "chang");
+  EXPECT_EQ(ReadingNow(lists, G("李"), Options(false, true)), "lee");
+
+  // A change in either folder is seen by the next lookup.
+  WriteFile(mapping.File("pinyin_wei.dll"), CrLf({"chang2"}));
+  EXPECT_EQ(ReadingNow(lists, G("张"), Options(false, true)), "chang2");
+  WriteFile(dir_.File("define_wei_py.dll"), CrLf({"lee2"}));
+  EXPECT_EQ(ReadingNow(lists, G("李"), Options(false, true)), "lee2");
+
+  // The mapping files of the dictionary folder are not the program's: changing them reloads nothing.
+  if (GetParam() == Watch::kCompareFiles) {
+    usleep(120'000);  // past the window in which a just-loaded file is read again
+    (void)ReadingNow(lists, G("张"));
+  }
+  const auto loads = lists.LoadCount();
+  Put(kPinyinWeiList, {"still-not-this-one"});
+  EXPECT_EQ(ReadingNow(lists, G("张"), Options(false, true)), "chang2");
+  EXPECT_EQ(lists.LoadCount(), loads);
+}
+
 INSTANTIATE_TEST_SUITE_P(Watch, ListFiles,
                          testing::Values(Watch::kAuto,
                                          Watch::kCompareFiles),

@@ -51,11 +51,12 @@ fi
 for path in "${expected[@]}"; do
   grep -qxF "$path" "$work/files" || fail "the package lacks /$path"
 done
-# The six list files, once each, beside the programs or among the shipped data.
+# The six list files among the shipped data; nothing but the programs in usr/bin.
 for name in pinyin_han pinyin_wei define_han define_py define_wei_han define_wei_py; do
-  count=$(grep -cxE "usr/(bin|share/quorvel)/$name\.dll" "$work/files")
-  [ "$count" -eq 1 ] || fail "the package holds $name.dll $count times (in usr/bin or usr/share/quorvel)"
+  grep -qxF "usr/share/quorvel/$name.dll" "$work/files" || fail "the package lacks /usr/share/quorvel/$name.dll"
 done
+in_bin=$(grep -E '^usr/bin/' "$work/files" | grep -vxE 'usr/bin/quorvel(-cli)?')
+[ -z "$in_bin" ] || fail "usr/bin holds more than the programs: $in_bin"
 outside=$(grep -v '^usr/' "$work/files")
 [ -z "$outside" ] || fail "files outside /usr: $outside"
 

@@ -69,6 +69,24 @@ TEST(HelpWindow, HoldsTheFixedTextWholeAndVisibleWithoutScrollBars) {
   EXPECT_EQ(QApplication::focusWidget() == nullptr || QApplication::focusWidget() == memo, true);
 }
 
+TEST(HelpWindow, NamesTheFolderOfTheUsersDictionaries) {
+  const QString folder = QStringLiteral("/home/someone/.local/share/quorvel");
+  HelpWindow note(folder, nullptr);
+  note.show();
+  auto* memo = note.findChild<QPlainTextEdit*>(QStringLiteral("helpText"));
+  ASSERT_NE(memo, nullptr);
+  const QStringList lines = memo->toPlainText().split(QLatin1Char('\n'));
+  const int last = lines.indexOf(QStringLiteral("果显示的读音不是你需要的，用户可以自定义。"));
+  ASSERT_GE(last, 0);
+  // The fixed text stays whole; the folder follows it, before the maker's lines.
+  ASSERT_EQ(lines.size(), last + 5);
+  EXPECT_EQ(lines[last + 1], QStringLiteral("自定义字库的文件保存在：") + folder);
+  EXPECT_EQ(lines[last + 2], QString());
+  EXPECT_EQ(lines[last + 3], QStringLiteral("官网：") + kProduct);
+  for (QTextBlock block = memo->document()->begin(); block.isValid(); block = block.next())
+    EXPECT_EQ(block.layout()->lineCount(), 1) << block.text().toStdString();
+}
+
 TEST_F(WindowTest, HelpOpensBesideTheMainWindowOnlyOnce) {
   auto window = Open();
   window->show();

@@ -2,14 +2,17 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTranslator>
 
 #include <functional>
 
+#include "AppInfo.h"
 #include "QtPlatformDialogs.h"
 
 namespace {
@@ -111,6 +114,42 @@ TEST(QtPlatformDialogs, DesktopOpensFilesByPathAndPagesByAddress) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
     EXPECT_EQ(QtPlatformDialogs::DesktopUrl(row.given), row.url);
+  }
+}
+
+// The confirmation's buttons follow the interface language through Qt's own translations.
+TEST(QtPlatformDialogs, QtsOwnTextsFollowTheInterfaceLanguage) {
+  struct Row {
+    const char* why;
+    QByteArray configDb;  // empty: no config.db
+    bool translated;
+    QString yes, no;
+  };
+  const Row rows[] = {
+      {"no config.db: the interface is Chinese", {}, true, QStringLiteral("是(&Y)"),
+       QStringLiteral("否(&N)")},
+      {"Chinese", "ch\r\n", true, QStringLiteral("是(&Y)"), QStringLiteral("否(&N)")},
+      {"English", "en\r\n", false, QStringLiteral("&Yes"), QStringLiteral("&No")},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    QTemporaryDir settings;
+    ASSERT_TRUE(settings.isValid());
+    if (!row.configDb.isEmpty()) {
+      QFile file(settings.filePath(QStringLiteral("config.db")));
+      ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+      file.write(row.configDb);
+    }
+    QTranslator translator;  // removed from the application again when it goes
+    ASSERT_EQ(InstallQtTranslations(translator, settings.path().toStdString()), row.translated)
+        << "Qt's translations come with the package qt6-translations-l10n";
+    QtPlatformDialogs dialogs;
+    Answer<QMessageBox>([&] { dialogs.Confirm(nullptr, QStringLiteral("?")); },
+                        [&](QMessageBox* box) {
+                          EXPECT_EQ(box->button(QMessageBox::Yes)->text(), row.yes);
+                          EXPECT_EQ(box->button(QMessageBox::No)->text(), row.no);
+                          box->button(QMessageBox::No)->click();
+                        });
   }
 }
 

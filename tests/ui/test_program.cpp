@@ -24,13 +24,16 @@ TEST(Program, WithoutADisplaySaysSoAndPointsToTheCommandLineConverter) {
   EXPECT_TRUE(err.contains(QStringLiteral("quorvel-cli"))) << err.toStdString();
 }
 
-// The files lie beside the executable, wherever the program is started from.
+// A program with its mapping list beside it (portable) keeps its files there, wherever it is
+// started from.
 TEST(Program, StartedFromAnotherFolderUsesTheFilesBesideItself) {
-  QTemporaryDir home, elsewhere;
-  ASSERT_TRUE(home.isValid() && elsewhere.isValid());
+  QTemporaryDir home, elsewhere, userHome;
+  ASSERT_TRUE(home.isValid() && elsewhere.isValid() && userHome.isValid());
   const QString copy = home.filePath(QStringLiteral("quorvel"));
   ASSERT_TRUE(QFile::copy(kProgram, copy));
   QFile::setPermissions(copy, QFile::permissions(kProgram));
+  ASSERT_TRUE(QFile::copy(QStringLiteral(QUORVEL_TEST_BIN_DIR "/pinyin_han.dll"),
+                          home.filePath(QStringLiteral("pinyin_han.dll"))));
   QFile language(home.filePath(QStringLiteral("config.db")));
   ASSERT_TRUE(language.open(QIODevice::WriteOnly));
   language.write("en");
@@ -41,6 +44,7 @@ TEST(Program, StartedFromAnotherFolderUsesTheFilesBesideItself) {
   env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
   // As root the program must switch the browser engine's sandbox off by itself.
   env.remove(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"));
+  env.insert(QStringLiteral("HOME"), userHome.path());
   program.setProcessEnvironment(env);
   program.setWorkingDirectory(elsewhere.path());
   program.start(copy, {});
@@ -60,6 +64,8 @@ TEST(Program, StartedFromAnotherFolderUsesTheFilesBesideItself) {
   program.waitForFinished(30000);
   EXPECT_TRUE(QDir(elsewhere.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty())
       << "nothing may be written to the working folder";
+  EXPECT_FALSE(QDir(userHome.filePath(QStringLiteral(".config/quorvel"))).exists())
+      << "a portable program keeps its settings beside itself";
 }
 
 }  // namespace
