@@ -83,7 +83,7 @@ DictionaryEntry CustomDictionary::EntryFromUtf8(std::string_view key, std::strin
                         std::string(TrimControls(DictionaryTextFromUtf8(reading)))};
   if (!FitsOnOneLine(entry.key) || !FitsOnOneLine(entry.reading)) throw Error(kLineBreakRefused);
   if (entry.key.size() > kMaxKeyBytes && !Find(entry.key))
-    throw Error("无法保存：支持单个汉字和复姓，最多两个汉字（“" + std::string(TrimControls(key)) + "”）");
+    throw Error("无法保存：支持单个汉字和复姓，最多两个汉字，“" + std::string(TrimControls(key)) + "”太长。");
   return entry;
 }
 
