@@ -11,6 +11,7 @@
 
 #include "BatchConversion.h"
 #include "DataLocations.h"
+#include "DictCommand.h"
 #include "Errors.h"
 #include "Files.h"
 #include "Version.h"
@@ -19,6 +20,7 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: quorvel-cli [OPTIONS] SOURCE [TARGET]\n"
+    "       quorvel-cli dict [OPTIONS] list|add|remove|import|export ... (see 'quorvel-cli dict --help')\n"
     "Romanizes a file of Chinese names, one per line, into TARGET, line for line.\n"
     "\n"
     "  SOURCE                 names file, one per line (\"-\": standard input)\n"
@@ -44,7 +46,8 @@ constexpr const char* kUsage =
     "  -h, --help             show this help and exit\n"
     "      --version          show the version and exit\n"
     "\n"
-    "Sources in GBK, UTF-8 or UTF-16 are read; a Unicode source gives a UTF-8 target.\n";
+    "Sources in GBK, UTF-8 or UTF-16 are read; a Unicode source gives a UTF-8 target.\n"
+    "A names file called \"dict\" is given as \"./dict\".\n";
 
 // The lists of a run: the six files from one folder when --data-dir names it, else where the
 // location rule puts them.
@@ -82,6 +85,10 @@ int Fail(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // "quorvel-cli dict ...": the custom dictionaries (DictCommand.h). A names file called "dict"
+  // is converted as "./dict".
+  if (argc >= 2 && std::strcmp(argv[1], quorvel::cli::kDictCommand) == 0)
+    return quorvel::cli::RunDictCommand(argc - 1, argv + 1);
   using quorvel::Separator;
   quorvel::ConversionOptions options;
   std::optional<std::string> dataDir;  // none: the location rule decides

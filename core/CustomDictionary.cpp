@@ -67,29 +67,78 @@ std::vector<std::string> CustomDictionary::Lines() const {
   return lines;
 }
 
-std::size_t CustomDictionary::AddOrUpdate(std::string_view key, std::string_view reading) {
-  key = TrimControls(key);
-  reading = TrimControls(reading);
-  if (!FitsOnOneLine(key) || !FitsOnOneLine(reading))
-    throw Error("汉字和拼音中不能有换行符或零字节");
-  Refresh();  // never write from lists that miss a change made since they were loaded
-  auto entries = Entries();
+namespace {
+const char kLineBreakRefused[] = "无法保存：汉字和拼音的中间不能有换行。";
+}  // namespace
+
+std::string DictionaryTextFromUtf8(std::string_view utf8) {
+  if (auto bad = FirstCharOutsideGbk(utf8))
+    throw Error("无法保存：GBK 编码中没有“" + *bad + "”这个字符，转换时它永远不会被查到。");
+  bool ok = true;
+  return Utf8ToGbkStrict(utf8, &ok);
+}
+
+DictionaryEntry CustomDictionary::EntryFromUtf8(std::string_view key, std::string_view reading) const {
+  DictionaryEntry entry{std::string(TrimControls(DictionaryTextFromUtf8(key))),
+                        std::string(TrimControls(DictionaryTextFromUtf8(reading)))};
+  if (!FitsOnOneLine(entry.key) || !FitsOnOneLine(entry.reading)) throw Error(kLineBreakRefused);
+  if (entry.key.size() > kMaxKeyBytes && !Find(entry.key))
+    throw Error("无法保存：支持单个汉字和复姓，最多两个汉字，“" + std::string(TrimControls(key)) + "”太长。");
+  return entry;
+}
+
+std::size_t CustomDictionary::Apply(std::vector<DictionaryEntry>& all, std::string_view key,
+                                    std::string_view reading) {
   std::optional<size_t> select;
-  for (size_t i = 0; i < entries.size(); ++i) {
-    if (entries[i].key == key) {
-      entries[i].reading = reading;
+  for (size_t i = 0; i < all.size(); ++i) {
+    if (all[i].key == key) {
+      all[i].reading = reading;
       select = i;  // no break: every equal key is updated, the last one is selected
     }
   }
   if (!select) {
-    select = entries.size();
-    entries.push_back({std::string(key), std::string(reading)});
+    select = all.size();
+    all.push_back({std::string(key), std::string(reading)});
   }
-  Write(entries);
   return *select;
 }
 
+std::size_t CustomDictionary::AddOrUpdate(std::string_view key, std::string_view reading) {
+  key = TrimControls(key);
+  reading = TrimControls(reading);
+  if (!FitsOnOneLine(key) || !FitsOnOneLine(reading)) throw Error(kLineBreakRefused);
+  ListFiles::WriteLock lock(lists_);
+  Refresh();  // never write from lists that miss a change made since they were loaded
+  auto entries = Entries();
+  size_t select = Apply(entries, key, reading);
+  Write(entries);
+  return select;
+}
+
+void CustomDictionary::AddOrUpdateAll(const std::vector<DictionaryEntry>& changes) {
+  for (const auto& change : changes)
+    if (!FitsOnOneLine(change.key) || !FitsOnOneLine(change.reading)) throw Error(kLineBreakRefused);
+  ListFiles::WriteLock lock(lists_);
+  Refresh();
+  auto entries = Entries();
+  for (const auto& change : changes) Apply(entries, TrimControls(change.key), TrimControls(change.reading));
+  Write(entries);
+}
+
+std::size_t CustomDictionary::RemoveKey(std::string_view key) {
+  key = TrimControls(key);
+  ListFiles::WriteLock lock(lists_);
+  Refresh();
+  auto entries = Entries();
+  size_t before = entries.size();
+  std::erase_if(entries, [&](const DictionaryEntry& entry) { return entry.key == key; });
+  size_t removed = before - entries.size();
+  if (removed > 0) Write(entries);
+  return removed;
+}
+
 void CustomDictionary::DeleteAt(std::size_t index) {
+  ListFiles::WriteLock lock(lists_);
   Refresh();
   auto entries = Entries();
   if (index >= entries.size()) throw ListIndexError(static_cast<long>(index));
@@ -98,6 +147,7 @@ void CustomDictionary::DeleteAt(std::size_t index) {
 }
 
 void CustomDictionary::Clear() {
+  ListFiles::WriteLock lock(lists_);
   int failure = 0;
   std::string failedPath;
   for (const std::string& path : {KeyPath(), ReadingPath()}) {
@@ -136,7 +186,7 @@ void CustomDictionary::Write(const std::vector<DictionaryEntry>& entries) {
   }
   // Both files in one replacement: a failure part way must never leave a new key file beside
   // an old reading file, which would pair every key with the wrong reading.
-  ReplaceFilesAtomically({{KeyPath(), ListFileText(keys)}, {ReadingPath(), ListFileText(readings)}});
+  lists_.WritePair(keySlot_, ListFileText(keys), readingSlot_, ListFileText(readings));
   lists_.Load();
 }
 

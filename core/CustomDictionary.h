@@ -6,9 +6,12 @@
 // entries past its end an empty reading; a longer one has its extra lines ignored. Either way the
 // next write stores one reading line per key line, so the pair is whole again.
 //
-// Every change rewrites both files together through ReplaceFilesAtomically in the list-file
-// format (ListFileText), and then reloads the lists, so the next lookup sees it. A failed write
-// throws InOutError and leaves both old files and the lists as they were. Keys and readings are
+// Every change holds the data folder's write lock (ListFiles::WriteLock) from reading the files
+// to reloading them, so two Quorvel programs changing one dictionary never undo each other's
+// change and no Quorvel reader sees a pair half written. It rewrites both files together
+// (ListFiles::WritePair: recorded renames, crash-safe) in the list-file format (ListFileText),
+// and then reloads the lists, so the next lookup sees it. A failed write throws InOutError and
+// leaves both old files and the lists as they were. Keys and readings are
 // GBK bytes, trimmed at both ends by TrimControls; a key or reading holding a line break or a
 // zero byte inside would tear the pair apart and is refused with quorvel::Error before anything
 // is written.
@@ -45,6 +48,14 @@ std::size_t GbkByteCount(std::string_view utf8);
 // nullopt when the whole text converts. The editors refuse such text: stored as a stand-in it
 // could never match what a names file holds.
 std::optional<std::string> FirstCharOutsideGbk(std::string_view utf8);
+
+// What the key field accepts: two GBK characters, a compound surname.
+inline constexpr std::size_t kMaxKeyBytes = 4;
+
+// The GBK bytes of a UTF-8 text typed for the dictionary. Error, with the editors' message, when
+// it holds a character GBK cannot hold (or a byte that is no UTF-8): stored as a stand-in it could
+// never match what a names file holds.
+std::string DictionaryTextFromUtf8(std::string_view utf8);
 
 // ---- Dictionary -----------------------------------------------------------------------------
 
@@ -84,11 +95,26 @@ class CustomDictionary {
   // Returns the line to select: the last updated entry, or the appended one.
   std::size_t AddOrUpdate(std::string_view key, std::string_view reading);
 
+  // The editors' checks on a key and reading typed as UTF-8, giving the entry to store (GBK,
+  // trimmed). Error with the editors' message when either holds a character GBK cannot hold or a
+  // line break inside, or when the trimmed key is longer than kMaxKeyBytes and not already a key
+  // here (a longer key that another program stored can still be updated, as in the window).
+  // Reads the lists as the last load left them.
+  DictionaryEntry EntryFromUtf8(std::string_view key, std::string_view reading) const;
+
+  // AddOrUpdate for each entry in order, with one write of the pair for all of them.
+  void AddOrUpdateAll(const std::vector<DictionaryEntry>& entries);
+
+  // Removes every entry whose key equals the trimmed `key`; writes and reloads when there was
+  // one. Returns how many went.
+  std::size_t RemoveKey(std::string_view key);
+
   // Removes the entry at `index` of the refreshed lists (ListIndexError when there is none),
   // writes, reloads. Callers take the index from Lines() after their own Refresh.
   void DeleteAt(std::size_t index);
 
-  // Deletes the key file, then the reading file, and reloads the lists. A missing file is
+  // Deletes the key file, then the reading file (under the write lock), and reloads the lists.
+  // A killed clear leaves at most a reading file without keys: an empty dictionary. A missing file is
   // passed over. A file that cannot be deleted stops the clear there (the reading file is not
   // deleted while its key file stays, which would blank every reading) and, after the reload,
   // raises InOutError so the failure is not mistaken for an empty dictionary.
@@ -98,6 +124,8 @@ class CustomDictionary {
   std::optional<std::size_t> Find(std::string_view key) const;
 
  private:
+  // Applies `entries` to `all` as AddOrUpdate does; returns the line to select.
+  static std::size_t Apply(std::vector<DictionaryEntry>& all, std::string_view key, std::string_view reading);
   void Write(const std::vector<DictionaryEntry>& entries);
 
   ListFiles& lists_;

@@ -3,7 +3,11 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +18,11 @@ namespace quorvel {
 namespace {
 int gFailStep = 0;
 int gFailErrno = 0;
+ReplacePointHook gPointHook = nullptr;
+
+void ReachPoint(int point) {
+  if (gPointHook) gPointHook(point);
+}
 
 bool ShouldFail(int step) {
   if (gFailStep != step) return false;
@@ -25,6 +34,43 @@ std::string FolderOf(const std::string& path) {
   auto slash = path.find_last_of('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+  auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// 12 letters and digits from the kernel's random source (a clock-and-pid mix where that fails).
+std::string RandomSuffix() {
+  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char bytes[12];
+  if (::getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
+    struct timespec now {};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    static unsigned long long counter = 0;
+    unsigned long long x = static_cast<unsigned long long>(now.tv_nsec) ^
+                           (static_cast<unsigned long long>(::getpid()) << 32) ^ (++counter * 0x9E3779B97F4A7C15ULL);
+    for (auto& b : bytes) {
+      x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+      b = static_cast<unsigned char>(x);
+    }
+  }
+  std::string suffix;
+  for (unsigned char b : bytes) suffix += kAlphabet[b % (sizeof kAlphabet - 1)];
+  return suffix;
+}
+
+void SyncFolder(const std::string& dir) {
+  int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+}
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
 }
 
 bool WriteAll(int fd, const char* data, size_t size) {
@@ -121,7 +167,206 @@ void SetReplaceFailureForTest(int step, int errnoValue) {
   gFailErrno = errnoValue;
 }
 
-void ReplaceFilesAtomically(const std::vector<std::pair<std::string, std::string>>& files) {
+void SetReplacePointHookForTest(ReplacePointHook hook) { gPointHook = hook; }
+
+namespace {
+// A new file named path + tag + random suffix, never opening or following what stands there.
+int CreateNewFileBeside(const std::string& path, const char* tag, std::string& newPath) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string candidate = path + tag + RandomSuffix();
+    int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      newPath = candidate;
+      return fd;
+    }
+    if (errno != EEXIST) return -1;
+  }
+  return -1;  // errno is EEXIST
+}
+
+// A synced copy of `path` at path + ".old-" + random, for file systems without hard links.
+// Returns the copy's path, or "" with errno set.
+std::string CopyAside(const std::string& path) {
+  std::string data;
+  try {
+    data = ReadWholeFile(path);
+  } catch (const Error&) {
+    errno = EIO;
+    return {};
+  }
+  std::string copy;
+  int fd = CreateNewFileBeside(path, ".old-", copy);
+  if (fd < 0) return {};
+  bool ok = WriteAll(fd, data.data(), data.size()) && ::fsync(fd) == 0;
+  int e = errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    e = errno;
+  }
+  if (ok) return copy;
+  ::unlink(copy.c_str());
+  errno = e;
+  return {};
+}
+}  // namespace
+
+int CreateTempFileBeside(const std::string& path, std::string& tempPath) {
+  return CreateNewFileBeside(path, ".tmp-", tempPath);
+}
+
+void RemoveLeftovers(const std::string& dir, const std::vector<std::string>& names) {
+  DIR* folder = ::opendir(dir.c_str());
+  if (!folder) return;
+  std::vector<std::string> doomed;
+  while (const dirent* entry = ::readdir(folder)) {
+    std::string_view name = entry->d_name;
+    for (const auto& file : names) {
+      if (StartsWith(name, file + ".tmp-") || StartsWith(name, file + ".old-")) {
+        doomed.emplace_back(name);
+        break;
+      }
+    }
+  }
+  ::closedir(folder);
+  for (const auto& name : doomed) ::unlink(JoinPath(dir, name).c_str());
+}
+
+FolderLock::FolderLock(const std::string& dir, Mode mode) : path_(JoinPath(dir, kLockFileName)) {
+  // O_NOFOLLOW: a symlink planted at the lock's name must not make us create a file elsewhere.
+  fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd_ < 0 && (errno == EACCES || errno == EROFS || errno == EISDIR))
+    fd_ = ::open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);  // flock needs no write access
+  if (fd_ < 0) {
+    openError_ = errno;
+    return;
+  }
+  Change(mode);
+}
+
+FolderLock::~FolderLock() {
+  if (fd_ >= 0) ::close(fd_);  // closing the last descriptor lets the lock go
+}
+
+void FolderLock::Change(Mode mode) {
+  if (fd_ < 0) return;
+  while (::flock(fd_, mode == Mode::kShared ? LOCK_SH : LOCK_EX) != 0) {
+    if (errno == EINTR) continue;
+    openError_ = errno;  // no locking here (some network file systems): go on as without a lock file
+    ::close(fd_);
+    fd_ = -1;
+    return;
+  }
+}
+
+namespace {
+
+constexpr char kIntentHeader[] = "quorvel intent 1";
+
+bool IsPlainName(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
+         name.find_first_of(std::string_view("\t\r\n\0", 4)) == std::string_view::npos;
+}
+
+// Writes the record through a temporary and a rename, then syncs the folder: once this returns,
+// the record survives a crash, and it is never seen half written. Returns false with errno set.
+bool WriteIntent(const std::string& intentPath, const std::vector<IntentStep>& steps) {
+  std::string text = std::string(kIntentHeader) + "\n";
+  for (const auto& step : steps) {
+    if (step.kind == IntentStep::Kind::kRename) text += "rename\t" + step.from + "\t" + step.to + "\n";
+    else text += "remove\t" + step.to + "\n";
+  }
+  text += "end\n";
+  std::string temp;
+  int fd = CreateTempFileBeside(intentPath, temp);
+  if (fd < 0) return false;
+  bool ok = WriteAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
+  int e = errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    e = errno;
+  }
+  if (ok && ::rename(temp.c_str(), intentPath.c_str()) != 0) {
+    ok = false;
+    e = errno;
+  }
+  if (!ok) {
+    ::unlink(temp.c_str());
+    errno = e;
+    return false;
+  }
+  SyncFolder(FolderOf(intentPath));
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::vector<IntentStep>> ReadIntent(const std::string& intentPath) {
+  int fd = ::open(intentPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string text;
+  int e = ReadFromDescriptor(fd, text, 1 << 16);
+  ::close(fd);
+  if (e != 0) return std::nullopt;
+  auto lines = SplitLines(text);
+  if (lines.size() < 2 || lines.front() != kIntentHeader || lines.back() != "end") return std::nullopt;
+  std::vector<IntentStep> steps;
+  for (size_t i = 1; i + 1 < lines.size(); ++i) {
+    std::string_view line = lines[i];
+    auto tab = line.find('\t');
+    if (tab == std::string_view::npos) return std::nullopt;
+    std::string_view verb = line.substr(0, tab), rest = line.substr(tab + 1);
+    IntentStep step;
+    if (verb == "rename") {
+      auto second = rest.find('\t');
+      if (second == std::string_view::npos) return std::nullopt;
+      step.from = rest.substr(0, second);
+      step.to = rest.substr(second + 1);
+      if (!IsPlainName(step.from)) return std::nullopt;
+    } else if (verb == "remove") {
+      step.kind = IntentStep::Kind::kRemove;
+      step.to = rest;
+    } else {
+      return std::nullopt;
+    }
+    if (!IsPlainName(step.to)) return std::nullopt;
+    steps.push_back(std::move(step));
+  }
+  return steps;
+}
+
+bool RollForwardIntent(const std::string& intentPath) {
+  auto steps = ReadIntent(intentPath);
+  if (!steps) {
+    // Either nothing is there, or something no Quorvel writer made (ours are written whole):
+    // it must not block every later write.
+    struct stat st {};
+    if (::lstat(intentPath.c_str(), &st) != 0) return false;
+    ::unlink(intentPath.c_str());
+    return false;
+  }
+  const std::string dir = FolderOf(intentPath);
+  for (const auto& step : *steps) {
+    const std::string to = JoinPath(dir, step.to);
+    if (step.kind == IntentStep::Kind::kRename) {
+      const std::string from = JoinPath(dir, step.from);
+      struct stat st {};
+      if (::lstat(from.c_str(), &st) != 0) {
+        if (errno == ENOENT) continue;  // renamed before the writer stopped
+        ThrowInOut(errno, from);
+      }
+      if (::rename(from.c_str(), to.c_str()) != 0) ThrowInOut(errno, to);
+    } else if (::unlink(to.c_str()) != 0 && errno != ENOENT) {
+      ThrowInOut(errno, to);
+    }
+  }
+  SyncFolder(dir);
+  if (::unlink(intentPath.c_str()) != 0 && errno != ENOENT) ThrowInOut(errno, intentPath);
+  SyncFolder(dir);
+  return true;
+}
+
+void ReplaceFilesAtomically(const std::vector<std::pair<std::string, std::string>>& files,
+                            const std::string& intentPath) {
   std::vector<std::string> temps;
   auto cleanup = [&] {
     for (const auto& t : temps) ::unlink(t.c_str());
@@ -135,8 +380,8 @@ void ReplaceFilesAtomically(const std::vector<std::pair<std::string, std::string
   // files as they were, and a pair must never end up with one new and one old half.
   for (size_t i = 0; i < files.size(); ++i) {
     const auto& [path, content] = files[i];
-    std::string temp = path + ".tmp-" + std::to_string(::getpid());
-    int fd = ShouldFail(i == 0 ? 1 : -1) ? -1 : ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    std::string temp;
+    int fd = ShouldFail(i == 0 ? 1 : -1) ? -1 : CreateTempFileBeside(path, temp);
     if (fd < 0) fail(path);
     temps.push_back(temp);
     bool ok = !(i == 1 && ShouldFail(2)) && WriteAll(fd, content.data(), content.size()) && ::fsync(fd) == 0;
@@ -150,34 +395,85 @@ void ReplaceFilesAtomically(const std::vector<std::pair<std::string, std::string
       fail(path);
     }
   }
-  // Keep a hard link to each old file until every rename has succeeded, so a rename that
-  // fails part way can put back the files already replaced.
+  ReachPoint(0);
+  // With several files, keep a hard link to each old file until every rename has succeeded, so
+  // a rename that fails part way can put back the files already replaced.
   std::vector<std::string> backups(files.size());
-  for (size_t i = 0; i < files.size(); ++i) {
-    std::string backup = files[i].first + ".old-" + std::to_string(::getpid());
-    ::unlink(backup.c_str());
-    if (::link(files[i].first.c_str(), backup.c_str()) == 0) backups[i] = backup;
+  auto dropBackups = [&] {
+    for (const auto& b : backups)
+      if (!b.empty()) ::unlink(b.c_str());
+  };
+  if (files.size() > 1) {
+    for (size_t i = 0; i < files.size(); ++i) {
+      int linkError = ENOENT;
+      for (int attempt = 0; attempt < 100 && backups[i].empty(); ++attempt) {
+        std::string backup = files[i].first + ".old-" + RandomSuffix();
+        if (::link(files[i].first.c_str(), backup.c_str()) == 0) backups[i] = backup;
+        else if ((linkError = errno) != EEXIST) break;
+      }
+      // No hard link to be had (a file system without them): a copy serves as well.
+      if (backups[i].empty() && linkError != ENOENT) backups[i] = CopyAside(files[i].first);
+      if (backups[i].empty() && linkError != ENOENT) {
+        // Without an undo, a failed second rename would lose the old file: do not start.
+        int e = errno;
+        cleanup();
+        dropBackups();
+        ThrowInOut(e, files[i].first);
+      }
+    }
   }
+  const std::string dir = files.empty() ? std::string(".") : FolderOf(files.front().first);
+  if (!intentPath.empty()) {
+    std::vector<IntentStep> steps;
+    for (size_t i = 0; i < files.size(); ++i)
+      steps.push_back({IntentStep::Kind::kRename, NameOf(temps[i]), NameOf(files[i].first)});
+    if (!WriteIntent(intentPath, steps)) {
+      int e = errno;
+      cleanup();
+      dropBackups();
+      ThrowInOut(e, intentPath);
+    }
+  }
+  ReachPoint(1);
   for (size_t i = 0; i < files.size(); ++i) {
     if ((i == 1 && ShouldFail(3)) || ::rename(temps[i].c_str(), files[i].first.c_str()) != 0) {
       int e = errno;
+      // Undo the renames done so far. With a record, the undo is recorded first (replacing the
+      // record of the renames), so a writer killed while undoing still ends in the old files.
+      std::vector<IntentStep> undo;
       for (size_t j = 0; j < i; ++j) {
-        if (!backups[j].empty()) ::rename(backups[j].c_str(), files[j].first.c_str());
-        else ::unlink(files[j].first.c_str());
+        if (!backups[j].empty()) undo.push_back({IntentStep::Kind::kRename, NameOf(backups[j]), NameOf(files[j].first)});
+        else undo.push_back({IntentStep::Kind::kRemove, {}, NameOf(files[j].first)});
+      }
+      if (!intentPath.empty() && !WriteIntent(intentPath, undo)) {
+        // Not even the undo can be recorded (a full disk): leave the record of the renames, which
+        // the next reader or writer completes, rather than risk mixed files.
+        ThrowInOut(e, files[i].first);
+      }
+      for (const auto& step : undo) {
+        const std::string to = JoinPath(dir, step.to);
+        if (step.kind == IntentStep::Kind::kRename) ::rename(JoinPath(dir, step.from).c_str(), to.c_str());
+        else ::unlink(to.c_str());
       }
       for (size_t j = i; j < temps.size(); ++j) ::unlink(temps[j].c_str());
-      for (const auto& b : backups) if (!b.empty()) ::unlink(b.c_str());
+      SyncFolder(dir);
+      if (!intentPath.empty()) ::unlink(intentPath.c_str());
+      dropBackups();
       ThrowInOut(e, files[i].first);
     }
+    ReachPoint(2 + static_cast<int>(i));
   }
-  for (const auto& b : backups) if (!b.empty()) ::unlink(b.c_str());
-  if (!files.empty()) {
-    int dfd = ::open(FolderOf(files.front().first).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-      ::fsync(dfd);
-      ::close(dfd);
-    }
-  }
+  SyncFolder(dir);
+  if (!intentPath.empty()) ::unlink(intentPath.c_str());
+  ReachPoint(2 + static_cast<int>(files.size()));
+  dropBackups();
+}
+
+void ReplaceFileUnderFolderLock(const std::string& path, const std::string& content) {
+  const std::string dir = FolderOf(path);
+  FolderLock lock(dir, FolderLock::Mode::kExclusive);
+  if (lock.Held()) RemoveLeftovers(dir, {NameOf(path)});
+  ReplaceFilesAtomically({{path, content}});
 }
 
 }  // namespace quorvel

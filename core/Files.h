@@ -3,6 +3,7 @@
 // leaving a torn one.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -56,15 +57,97 @@ void ForEachLine(std::string_view text, Fn&& line) {
 // space is A1 A1, so neither is ever cut.
 std::string_view TrimControls(std::string_view text);
 
+// ---- Replacing files ------------------------------------------------------------------------
+//
+// A temporary file is created beside its target as target + ".tmp-" + 12 random letters and
+// digits, opened O_CREAT | O_EXCL | O_NOFOLLOW with mode 0644 (less the umask): a name is never
+// guessed in advance, and nothing already standing at it (a planted symlink, a file) is opened or
+// followed. A hard link that keeps an old file for an undo is named target + ".old-" + random.
+// Both patterns, and the ".tmp-PID" / ".old-PID" names of earlier versions, are "leftovers" of a
+// writer that died; RemoveLeftovers removes them, and may only be called while the folder's lock
+// is held exclusively, since a live writer's temporary looks the same.
+
+// Creates a new temporary file beside `path` as described above and returns its descriptor
+// (close-on-exec), with its path in `tempPath`; -1 with errno set on failure.
+int CreateTempFileBeside(const std::string& path, std::string& tempPath);
+
+// Removes every leftover of the files `names` (file names, no folder) in `dir`. Best effort.
+void RemoveLeftovers(const std::string& dir, const std::vector<std::string>& names);
+
+// The lock file of a folder: one per folder, it stays once made and never holds data.
+inline constexpr char kLockFileName[] = ".quorvel.lock";
+
+// An advisory flock on `dir`/.quorvel.lock, held until the object goes. Cooperating Quorvel
+// processes (and threads with their own FolderLock) take it shared to read a set of files and
+// exclusively to replace them; programs that take no lock are not held back. The constructor
+// blocks while another holder's mode conflicts. When the lock file cannot be created or opened
+// (a missing or read-only folder), Held() is false and OpenError() tells why; a reader then goes
+// on without the lock.
+class FolderLock {
+ public:
+  enum class Mode { kShared, kExclusive };
+  FolderLock(const std::string& dir, Mode mode);
+  ~FolderLock();
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+  bool Held() const { return fd_ >= 0; }
+  int OpenError() const { return openError_; }
+  const std::string& Path() const { return path_; }
+  // Changes the mode of a held lock. Not atomic: another holder may come in between.
+  void Change(Mode mode);
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  int openError_ = 0;
+};
+
+// One step of an intent record: rename `from` to `to` when `from` is still there, or remove `to`.
+// Both are names of files in the record's own folder.
+struct IntentStep {
+  enum class Kind { kRename, kRemove };
+  Kind kind = Kind::kRename;
+  std::string from;
+  std::string to;
+  bool operator==(const IntentStep&) const = default;
+};
+
+// The steps an intent record holds, or nullopt when there is no record (or none this program
+// wrote: a record is written whole through a temporary and a rename, so it is never torn).
+std::optional<std::vector<IntentStep>> ReadIntent(const std::string& intentPath);
+
+// Completes what an intent record says, syncs the folder and removes the record. Every step may
+// be repeated, so a roll forward cut short is simply done again. Returns whether there was a
+// record; InOutError when a step fails (the record then stays). Call it under the exclusive lock.
+bool RollForwardIntent(const std::string& intentPath);
+
 // Replaces each file with its new content so that a failure leaves every old file whole:
 // all temporary files are written and synced first, then renamed over the old ones, then the
 // folder is synced. On failure no temporary file is left behind and InOutError is thrown.
 // All files must lie in one folder.
-void ReplaceFilesAtomically(const std::vector<std::pair<std::string, std::string>>& files);
+//
+// With an `intentPath` (in the same folder, the caller holding the folder's lock exclusively),
+// the renames are first recorded there and synced; from then on the replacement is decided and a
+// writer killed at any point is completed by RollForwardIntent. A rename that fails is undone
+// through a record of the undo, so a kill during the undo still ends in the old files. Without
+// one, a process killed between two renames leaves the files mixed: fine for a single file.
+void ReplaceFilesAtomically(const std::vector<std::pair<std::string, std::string>>& files,
+                            const std::string& intentPath = {});
+
+// A single file replaced under its folder's lock (when the lock can be had), after removing the
+// leftovers of earlier writers of that file. For the settings files.
+void ReplaceFileUnderFolderLock(const std::string& path, const std::string& content);
 
 // Test hook: when set, ReplaceFilesAtomically fails with this errno at the given step
 // (0 = none). Steps: 1 creating the first temporary, 2 writing the second temporary,
 // 3 renaming the second file.
 void SetReplaceFailureForTest(int step, int errnoValue);
+
+// Test hook: called at each point of a replacement of n files: 0 temporaries written and synced,
+// 1 renames recorded (or about to start without a record), 2 + i file i renamed, 2 + n done
+// (record removed). A crash test stops the process there. nullptr removes it.
+using ReplacePointHook = void (*)(int point);
+void SetReplacePointHookForTest(ReplacePointHook hook);
 
 }  // namespace quorvel

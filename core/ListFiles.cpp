@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
+#include <stdexcept>
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -205,11 +207,42 @@ std::string ListFiles::ListPath(ListSlot slot) const {
 
 void ListFiles::Load() {
   stale_ = true;  // stays set if a file cannot be read, so the next lookup tries again
+  const std::string intentPath = JoinPath(dataDir_, kPairIntentFileName);
+  std::unique_ptr<FolderLock> lock;
+  if (!writeLocked_) {
+    lock = std::make_unique<FolderLock>(dataDir_, FolderLock::Mode::kShared);
+    if (lock->Held() && PathExists(intentPath)) {
+      // A writer was stopped mid-pair: finish its renames before reading.
+      lock->Change(FolderLock::Mode::kExclusive);
+      try {
+        RollForwardIntent(intentPath);
+      } catch (const Error&) {
+        // A read-only folder: read the pair from where the record sends it, below.
+      }
+      lock->Change(FolderLock::Mode::kShared);
+    }
+  }
+  std::array<std::string, kListCount> paths;
+  std::array<bool, kListCount> removed{};
+  for (int i = 0; i < kListCount; ++i) paths[i] = ListPath(static_cast<ListSlot>(i));
+  if (auto steps = ReadIntent(intentPath)) {
+    for (const auto& step : *steps) {
+      for (int i = 0; i < kListCount; ++i) {
+        if (step.to != kListFileNames[i]) continue;
+        if (step.kind == IntentStep::Kind::kRemove) {
+          removed[i] = true;
+        } else if (std::string from = JoinPath(dataDir_, step.from); PathExists(from)) {
+          paths[i] = from;
+        }
+      }
+    }
+  }
   watcher_->NoteLoaded();
   auto fresh = std::make_unique<Lists>();
   for (int i = 0; i < kListCount; ++i) {
+    if (removed[i]) continue;
     bool missing = false;
-    std::string text = ReadWholeFile(ListPath(static_cast<ListSlot>(i)), &missing);
+    std::string text = ReadWholeFile(paths[i], &missing);
     if (!missing) fresh->items[i] = SplitLines(text);
   }
   fresh->pinyinHan.Build(fresh->items[kPinyinHanList]);
@@ -218,6 +251,27 @@ void ListFiles::Load() {
   lists_ = std::move(fresh);
   stale_ = false;
   ++loadCount_;
+}
+
+ListFiles::WriteLock::WriteLock(ListFiles& lists)
+    : lists_(lists), lock_(std::make_unique<FolderLock>(lists.dataDir_, FolderLock::Mode::kExclusive)) {
+  if (!lock_->Held()) ThrowInOut(lock_->OpenError(), lock_->Path());
+  const std::string intentPath = JoinPath(lists.dataDir_, kPairIntentFileName);
+  RollForwardIntent(intentPath);
+  // Under the exclusive lock every temporary or kept old file of a list file is a dead writer's.
+  std::vector<std::string> names(std::begin(kListFileNames), std::end(kListFileNames));
+  names.push_back(kPairIntentFileName);
+  RemoveLeftovers(lists.dataDir_, names);
+  lists_.writeLocked_ = true;
+}
+
+ListFiles::WriteLock::~WriteLock() { lists_.writeLocked_ = false; }
+
+void ListFiles::WritePair(ListSlot keySlot, const std::string& keyText, ListSlot readingSlot,
+                          const std::string& readingText) {
+  if (!writeLocked_) throw std::logic_error("WritePair without a WriteLock");
+  ReplaceFilesAtomically({{ListPath(keySlot), keyText}, {ListPath(readingSlot), readingText}},
+                         JoinPath(dataDir_, kPairIntentFileName));
 }
 
 void ListFiles::Refresh() {

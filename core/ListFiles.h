@@ -11,6 +11,17 @@
 // but cannot be read raises FileOpenError and leaves the lists stale, so the next Refresh() tries
 // again.
 //
+// Pairs written by Quorvel are never read mixed. In the data folder, ".quorvel.lock" (an advisory
+// flock, see FolderLock) is held exclusively by a pair write, from before it reads the lists it
+// changes until it has reloaded them, and shared by every Load. A pair write records its renames
+// in ".quorvel.intent" before it makes them; a writer killed at any instant leaves either no
+// record (the old pair stands) or one that the next writer or Load completes, so every Quorvel
+// program that reads the pair afterwards sees the old or the new one. Load never fails for want
+// of the lock: in a missing or read-only folder it reads without it, and where it cannot complete
+// a record it reads each file of the pair from where the record says it is going. The next writer
+// also removes what dead writers left (temporaries, kept old files; see RemoveLeftovers). Programs
+// that edit the files without taking the lock are seen as any outside change.
+//
 // Single-threaded: one ListFiles is used by one thread at a time.
 #pragma once
 
@@ -22,6 +33,8 @@
 
 namespace quorvel {
 
+class FolderLock;
+
 enum ListSlot : int {
   kPinyinHanList,      // mapping: pinyin syllables
   kPinyinWeiList,      // mapping: their Wade-Giles spelling, line for line
@@ -32,6 +45,8 @@ enum ListSlot : int {
   kListCount
 };
 extern const char* const kListFileNames[kListCount];  // "pinyin_han.dll", ...
+// The record of a pair write under way, in the data folder (the lock is Files.h's kLockFileName).
+inline constexpr char kPairIntentFileName[] = ".quorvel.intent";
 
 // The bytes of a list file holding `lines`: each line followed by CR LF.
 std::string ListFileText(const std::vector<std::string>& lines);
@@ -64,6 +79,29 @@ class ListFiles {
   // kDefineHanList, kDefineWeiHanList), or -1.
   long FindKey(ListSlot keyList, std::string_view key) const;
 
+  // Held by one change of a pair: takes the data folder's lock exclusively (InOutError when the
+  // lock file cannot be made or opened), completes a write that a killed writer left recorded and
+  // removes dead writers' leftovers. While it lives, Load and Refresh of this ListFiles read
+  // under it, so the change is made from the files as they are and no other Quorvel writer comes
+  // in between. Let it go only after the lists are reloaded.
+  class WriteLock {
+   public:
+    explicit WriteLock(ListFiles& lists);
+    ~WriteLock();
+    WriteLock(const WriteLock&) = delete;
+    WriteLock& operator=(const WriteLock&) = delete;
+
+   private:
+    ListFiles& lists_;
+    std::unique_ptr<FolderLock> lock_;
+  };
+
+  // Replaces the two files of a pair (key slot, reading slot) together, their renames recorded in
+  // kPairIntentFileName. Only under a WriteLock of this ListFiles (std::logic_error otherwise).
+  // Does not reload. InOutError on failure, with both old files in place.
+  void WritePair(ListSlot keySlot, const std::string& keyText, ListSlot readingSlot,
+                 const std::string& readingText);
+
   // Number of times the lists were (re)loaded, for tests and benchmarks.
   uint64_t LoadCount() const { return loadCount_; }
   bool UsesInotify() const;
@@ -77,6 +115,7 @@ class ListFiles {
   std::unique_ptr<Lists> lists_;
   std::unique_ptr<Watcher> watcher_;
   bool stale_ = true;
+  bool writeLocked_ = false;
   uint64_t loadCount_ = 0;
 };
 

@@ -91,7 +91,7 @@ unsigned char ReadUiLanguage(const std::string& path) {
 }
 
 void WriteUiLanguage(const std::string& path, unsigned char language) {
-  ReplaceFilesAtomically({{path, language == kUiEnglish ? "en\r\n" : "ch\r\n"}});
+  ReplaceFileUnderFolderLock(path, language == kUiEnglish ? "en\r\n" : "ch\r\n");
 }
 
 ConversionOptions OptionsFromControlIndexes(int polyphoneIndex, int separatorIndex, bool wadeGiles,
@@ -130,7 +130,7 @@ std::string FormatConversionSettings(const ConversionOptions& options) {
 }
 
 void WriteConversionSettings(const std::string& path, const ConversionOptions& options) {
-  ReplaceFilesAtomically({{path, FormatConversionSettings(options)}});
+  ReplaceFileUnderFolderLock(path, FormatConversionSettings(options));
 }
 
 bool ReadConversionSettings(const std::string& path, ConversionOptions& options) {

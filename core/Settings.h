@@ -15,8 +15,10 @@
 // A path where no regular file stands (nothing at all, or a folder) counts as no file. A file that
 // exists but cannot be read raises InOutError.
 //
-// Writing replaces the file atomically (temporary file, fsync, rename), so a crash while writing
-// never leaves a torn settings file; a failure raises InOutError and leaves the old file whole.
+// Writing replaces the file atomically (a temporary file of unpredictable name, fsync, rename),
+// so a crash while writing never leaves a torn settings file; a failure raises InOutError and
+// leaves the old file whole. It holds the folder's lock meanwhile and first removes temporaries
+// that killed writers of the same file left (ReplaceFileUnderFolderLock).
 #pragma once
 
 #include <string>

@@ -20,10 +20,10 @@ struct Outcome {
 
 class Cli : public testing::Test {
  protected:
-  Outcome Call(const std::string& args, const std::string& stdinBytes = "") {
+  Outcome Call(const std::string& args, const std::string& stdinBytes = "", const std::string& cwd = "") {
     WriteFile(dir_.File("stdin"), stdinBytes);
-    std::string cmd = std::string(QUORVEL_CLI) + " " + args + " <" + dir_.File("stdin") + " >" + dir_.File("stdout") +
-                      " 2>" + dir_.File("stderr");
+    std::string cmd = (cwd.empty() ? "" : "cd " + cwd + " && ") + std::string(QUORVEL_CLI) + " " + args + " <" +
+                      dir_.File("stdin") + " >" + dir_.File("stdout") + " 2>" + dir_.File("stderr");
     int rc = std::system(cmd.c_str());
     return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, ReadFile(dir_.File("stdout")), ReadFile(dir_.File("stderr"))};
   }
@@ -159,6 +159,80 @@ TEST_F(Cli, UsageErrorsExitTwo) {
     EXPECT_NE(r.out.find(option), std::string::npos) << option;
   }
   EXPECT_EQ(Call("--version").out, std::string("quorvel-cli ") + quorvel::kVersion + "\n");
+}
+
+TEST_F(Cli, DictCommandsEditTheDictionariesByTheEditorsRules) {
+  std::filesystem::create_directory(dir_.File("data"));
+  const std::string dict = "dict --data-dir=" + dir_.File("data") + " ";
+  struct Step {
+    const char* why;
+    std::string args, stdinText;
+    int status;
+    std::string out;  // exact
+    std::string err;  // contained in standard error ("" : standard error is empty)
+  };
+  const Step steps[] = {
+      {"add a compound surname", dict + "add 欧阳 Auyeung", "", 0, "", ""},
+      {"both texts are trimmed", dict + "add ' 上官 ' ' Shangguan '", "", 0, "", ""},
+      {"an existing key gets the new reading in place", dict + "add 欧阳 Au-yeung", "", 0, "", ""},
+      {"list prints KEY<TAB>READING in UTF-8", dict + "list", "", 0, "欧阳\tAu-yeung\n上官\tShangguan\n", ""},
+      {"a new key of three characters is refused", dict + "add 司马光 x", "", 1, "",
+       "quorvel-cli: 无法保存：支持单个汉字和复姓，最多两个汉字，“司马光”太长。\n"},
+      {"a character GBK cannot hold is refused", dict + "add 𠀀 x", "", 1, "", "GBK 编码中没有“𠀀”这个字符"},
+      {"a line break inside a text is refused", dict + "add 张 \"$(printf 'zh\\nang')\"", "", 1, "",
+       "quorvel-cli: 无法保存：汉字和拼音的中间不能有换行。\n"},
+      {"remove takes the key's entry away", dict + "remove 上官", "", 0, "", ""},
+      {"removing a key that is not there fails", dict + "remove 上官", "", 1, "", "quorvel-cli: 没有找到：  上官\n"},
+      {"-w chooses the Wade-Giles dictionary", dict + "-w add 张 Cheung", "", 0, "", ""},
+      {"the pinyin dictionary did not change", dict + "export", "", 0, "欧阳\tAu-yeung\n", ""},
+      {"import reports each refused line and takes the others", dict + "-w import -",
+       "\xEF\xBB\xBF李\tLee\r\nno tab here\n\n司马光\tx\n王\t Wong \n张\tCheung2\n", 1, "",
+       "quorvel-cli: -:2: no tab between key and reading\n"
+       "quorvel-cli: -:4: 无法保存：支持单个汉字和复姓，最多两个汉字，“司马光”太长。\n"
+       "quorvel-cli: 3 entries imported, 2 lines refused\n"},
+      {"export writes a file", dict + "-w export " + dir_.File("out.tsv"), "", 0, "", ""},
+      {"import of a missing file fails", dict + "import " + dir_.File("none.tsv"), "", 1, "", "Cannot open file"},
+      {"a key or reading may start with a dash after the action", dict + "add -x -y", "", 0, "", ""},
+      {"remove it again", dict + "remove -x", "", 0, "", ""},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.why);
+    Outcome r = Call(step.args, step.stdinText);
+    EXPECT_EQ(r.status, step.status) << r.err;
+    EXPECT_EQ(r.out, step.out);
+    if (step.err.empty()) EXPECT_EQ(r.err, "");
+    else EXPECT_NE(r.err.find(step.err), std::string::npos) << r.err;
+  }
+  // Stored as the windows store them: GBK, CR LF, the pair line for line.
+  EXPECT_EQ(ReadFile(dir_.File("data/define_han.dll")), CrLf({G("欧阳")}));
+  EXPECT_EQ(ReadFile(dir_.File("data/define_py.dll")), CrLf({"Au-yeung"}));
+  EXPECT_EQ(ReadFile(dir_.File("data/define_wei_han.dll")), CrLf({G("张"), G("李"), G("王")}));
+  EXPECT_EQ(ReadFile(dir_.File("data/define_wei_py.dll")), CrLf({"Cheung2", "Lee", "Wong"}));
+  EXPECT_EQ(ReadFile(dir_.File("out.tsv")), "张\tCheung2\n李\tLee\n王\tWong\n");
+  // The next conversion uses the change.
+  EXPECT_EQ(Call("--data-dir=" + dir_.File("data") + " - -", G("欧阳修\r\n")).out, "Xiu Au-yeung\r\n");
+}
+
+TEST_F(Cli, DictUsageErrorsExitTwoAndANamesFileCalledDictIsConverted) {
+  const std::string usageCases[] = {"dict", "dict frobnicate", "dict list extra", "dict add 张", "dict remove",
+                           "dict import", "dict export a b", "dict --bogus list", "dict --data-dir",
+                           "dict --data-dir= list", "dict --data-dir=/nonexistent/folder list",
+                           "dict --data-dir=" + std::string(QUORVEL_CLI) + " list"};
+  for (const std::string& args : usageCases) {
+    SCOPED_TRACE(args);
+    Outcome r = Call(args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("Try 'quorvel-cli dict --help'"), std::string::npos) << r.err;
+  }
+  Outcome r = Call("dict --help");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("quorvel-cli dict [OPTIONS] import FILE"), std::string::npos);
+
+  WriteFile(dir_.File("dict"), G("刘德华\r\n"));
+  r = Call("./dict -", "", dir_.Path());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "De-hua Liu\r\n");
 }
 
 }  // namespace

@@ -23,9 +23,12 @@ using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
 
+// What a folder holds, without the lock file: it appears with the first load or write and stays,
+// holding nothing (LockFileIsTheOnlyFileBesideThePair checks it).
 std::set<std::string> FolderContents(const std::string& dir) {
   std::set<std::string> names;
   for (const auto& e : std::filesystem::directory_iterator(dir)) names.insert(e.path().filename().string());
+  names.erase(kLockFileName);
   return names;
 }
 
@@ -313,6 +316,48 @@ TEST_F(CustomDictionaryTest, TheNextLookupSeesEveryChange) {
   wei.AddOrUpdate(G("张"), "Cheung");
   EXPECT_EQ(ReadingNow(lists_, G("张"), test::Options(false, true)), "Cheung");
   EXPECT_NE(ReadingNow(lists_, G("张"), standard), "Cheung");
+}
+
+TEST_F(CustomDictionaryTest, TextsTypedAsUtf8FollowTheEditorsRules) {
+  Seed({G("司马光")}, {"stored by another program"});
+  struct Case {
+    const char* why;
+    std::string key, reading;
+    std::optional<DictionaryEntry> stored;  // nullopt: refused
+  };
+  const Case cases[] = {
+      {"a compound surname, trimmed", " 欧阳\t", " Auyeung ", DictionaryEntry{G("欧阳"), "Auyeung"}},
+      {"three characters are more than the key field takes", "欧阳修", "x", std::nullopt},
+      {"unless the key is already there", "司马光", "Sima Guang", DictionaryEntry{G("司马光"), "Sima Guang"}},
+      {"five ASCII bytes are too many as well", "abcde", "x", std::nullopt},
+      {"a character GBK cannot hold", "𠀀", "x", std::nullopt},
+      {"nor in the reading", "张", "zh😀", std::nullopt},
+      {"a line break inside the key", "张\n李", "x", std::nullopt},
+      {"a line break inside the reading", "张", "zh\rang", std::nullopt},
+      {"an empty key, as the window allows", "", "x", DictionaryEntry{"", "x"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    if (c.stored) EXPECT_EQ(dict_.EntryFromUtf8(c.key, c.reading), *c.stored);
+    else EXPECT_THROW(dict_.EntryFromUtf8(c.key, c.reading), Error);
+  }
+}
+
+TEST_F(CustomDictionaryTest, RemoveKeyTakesEveryEntryOfTheKeyAndAddOrUpdateAllWritesOnce) {
+  Seed({G("单"), G("李"), G("单")}, {"dan", "li", "chan"});
+  EXPECT_EQ(dict_.RemoveKey(" " + G("单") + " "), 2u);
+  EXPECT_EQ(Keys(), CrLf({G("李")}));
+  EXPECT_EQ(Readings(), CrLf({"li"}));
+  EXPECT_EQ(dict_.RemoveKey(G("单")), 0u);
+  EXPECT_EQ(Keys(), CrLf({G("李")}));
+
+  const auto loads = lists_.LoadCount();
+  dict_.AddOrUpdateAll({{G("王"), " wong"}, {G("李"), "Lee"}, {G("王"), "Wong"}});
+  EXPECT_EQ(Keys(), CrLf({G("李"), G("王")}));
+  EXPECT_EQ(Readings(), CrLf({"Lee", "Wong"}));
+  EXPECT_LE(lists_.LoadCount() - loads, 2u) << "one write for all entries";
+  EXPECT_THROW(dict_.AddOrUpdateAll({{G("张"), "ok"}, {G("赵"), "zh\nao"}}), Error);
+  EXPECT_EQ(Keys(), CrLf({G("李"), G("王")})) << "nothing written when one entry is refused";
 }
 
 TEST(CustomDictionaryText, GbkByteCountsAndCharactersGbkCannotHold) {

@@ -40,7 +40,8 @@ class SettingsFiles : public ::testing::Test {
     DIR* d = ::opendir(dir_.Path().c_str());
     while (dirent* e = ::readdir(d)) {
       std::string name = e->d_name;
-      if (name != "." && name != "..") names.push_back(name);
+      // The folder's lock file stays once a write made it; it holds nothing.
+      if (name != "." && name != ".." && name != quorvel::kLockFileName) names.push_back(name);
     }
     ::closedir(d);
     std::sort(names.begin(), names.end());
@@ -350,6 +351,24 @@ TEST_F(SettingsFiles, MissingFileOrFolderChangesNothingAndAFailedWriteKeepsTheOl
   quorvel::SetReplaceFailureForTest(0, 0);
   EXPECT_EQ(Read(path), "1\r\n2\r\n1\r\n9\r\n");
   EXPECT_EQ(Entries(), std::vector<std::string>{"config1.dll"});
+}
+
+TEST_F(SettingsFiles, WritesNeverFollowAPlantedLinkAndClearDeadWritersTemporaries) {
+  Write(Path("victim"), "precious");
+  // The temporary names earlier versions used (file + ".tmp-" + pid), planted for the next pids,
+  // and what a killed writer of each file left.
+  for (const char* name : {quorvel::kSettingsFileName, quorvel::kLanguageFileName}) {
+    for (int next = 1; next <= 3; ++next)
+      ::symlink(Path("victim").c_str(), (Path(name) + ".tmp-" + std::to_string(::getpid() + next)).c_str());
+    Write(Path(name) + ".tmp-Qx81zzT0aa1b", "dead writer's");
+  }
+  Write(Path("define_han.dll.tmp-5"), "not a settings file's");
+  quorvel::WriteConversionSettings(Path(quorvel::kSettingsFileName), FromIndexes({1, 2, true, 9}));
+  quorvel::WriteUiLanguage(Path(quorvel::kLanguageFileName), quorvel::kUiEnglish);
+  EXPECT_EQ(Read(Path("victim")), "precious");
+  EXPECT_EQ(Read(Path(quorvel::kSettingsFileName)), "1\r\n2\r\n1\r\n9\r\n0\r\n");
+  EXPECT_EQ(Read(Path(quorvel::kLanguageFileName)), "en\r\n");
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"config.db", "config1.dll", "define_han.dll.tmp-5", "victim"}));
 }
 
 TEST_F(SettingsFiles, AnUnreadableFileIsAnInputOutputError) {

@@ -65,6 +65,16 @@ check "lists" "quorvel-cli --data-dir=" quorvel-cli --data-dir = ""
 check "lists names.txt notes.txt" "quorvel-cli -f 1 " quorvel-cli -f 1 ""
 check "names.txt" "quorvel-cli -w na" quorvel-cli -w na
 check "" "quorvel-cli --help " quorvel-cli --help ""
+check "dict lists names.txt notes.txt" "quorvel-cli " quorvel-cli ""
+check "dict" "quorvel-cli di" quorvel-cli di
+check "add export import list remove" "quorvel-cli dict " quorvel-cli dict ""
+check "add export import list remove" "quorvel-cli dict -w --data-dir=lists " quorvel-cli dict -w --data-dir = lists ""
+check "--data-dir= --help --wade-giles" "quorvel-cli dict --" quorvel-cli dict --
+check "lists" "quorvel-cli dict --data-dir=" quorvel-cli dict --data-dir = ""
+check "lists names.txt notes.txt" "quorvel-cli dict -w import " quorvel-cli dict -w import ""
+check "" "quorvel-cli dict import names.txt " quorvel-cli dict import names.txt ""
+check "" "quorvel-cli dict add " quorvel-cli dict add ""
+check "list" "quorvel-cli dict --data-dir lists li" quorvel-cli dict --data-dir lists li
 
 [ "$failures" -eq 0 ] || exit 1
 echo "completion offers what was expected"

@@ -4,11 +4,18 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <sstream>
 #include <stdexcept>
 
 #include "Encoding.h"
 #include "ListFiles.h"
+
+namespace quorvel {
+void PrintTo(const DictionaryEntry& entry, std::ostream* out) {
+  *out << '{' << GbkToUtf8(entry.key) << " | " << GbkToUtf8(entry.reading) << '}';
+}
+}  // namespace quorvel
 
 namespace quorvel::test {
 

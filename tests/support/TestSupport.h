@@ -6,7 +6,13 @@
 #include <string_view>
 #include <vector>
 
+#include "CustomDictionary.h"
 #include "ReadingLookup.h"
+
+namespace quorvel {
+// Dictionary entries in failure messages: key and reading as UTF-8.
+void PrintTo(const DictionaryEntry& entry, std::ostream* out);
+}  // namespace quorvel
 
 namespace quorvel::test {
 

@@ -1,0 +1,200 @@
+#include "DictCommand.h"
+
+#include <getopt.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "CustomDictionary.h"
+#include "DataLocations.h"
+#include "Encoding.h"
+#include "Errors.h"
+#include "Files.h"
+#include "ListFiles.h"
+
+namespace quorvel::cli {
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: quorvel-cli dict [OPTIONS] list\n"
+    "       quorvel-cli dict [OPTIONS] add KEY READING\n"
+    "       quorvel-cli dict [OPTIONS] remove KEY\n"
+    "       quorvel-cli dict [OPTIONS] import FILE\n"
+    "       quorvel-cli dict [OPTIONS] export [FILE]\n"
+    "Edits the custom pinyin dictionary, or with -w the Wade-Giles one, as the editor windows do.\n"
+    "\n"
+    "  list                   prints every entry as KEY<TAB>READING, in UTF-8\n"
+    "  add KEY READING        adds the entry, or gives an existing KEY the new READING\n"
+    "  remove KEY             removes the entries of KEY\n"
+    "  import FILE            adds or updates the KEY<TAB>READING lines of FILE (UTF-8; \"-\":\n"
+    "                         standard input); refused lines are reported with the reason, the\n"
+    "                         others are imported, and the exit status is then 1\n"
+    "  export [FILE]          writes the entries as KEY<TAB>READING lines to FILE (default and \"-\":\n"
+    "                         standard output)\n"
+    "  -w, --wade-giles       the Wade-Giles dictionary\n"
+    "      --data-dir=DIR     folder of the six list files (default: as for conversions)\n"
+    "  -h, --help             show this help and exit\n"
+    "\n"
+    "Keys and readings are trimmed; a key holds at most two Chinese characters, and every character\n"
+    "must exist in GBK, in which the dictionary is stored.\n";
+
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "quorvel-cli: %s\nTry 'quorvel-cli dict --help'.\n", message.c_str());
+  return 2;
+}
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "quorvel-cli: %s\n", WithFullStop(message).c_str());
+  return 1;
+}
+
+// An entry the dictionary's rules refuse: the editors' message, as they show it.
+int Refuse(const std::string& message) {
+  std::fprintf(stderr, "quorvel-cli: %s\n", message.c_str());
+  return 1;
+}
+
+std::string EntriesText(const CustomDictionary& dict) {
+  std::string text;
+  for (const auto& entry : dict.Entries()) text += GbkToUtf8(entry.key) + "\t" + GbkToUtf8(entry.reading) + "\n";
+  return text;
+}
+
+// Writes to standard output and reports a failed write (a closed or full output) as failure.
+void PrintOut(const std::string& text) {
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
+    ThrowInOut(errno);
+}
+
+std::string ReadInput(const std::string& path) {
+  if (path == "-") {
+    std::string data;
+    if (int e = ReadFromDescriptor(STDIN_FILENO, data)) ThrowInOut(e);
+    return data;
+  }
+  bool missing = false;
+  std::string data = ReadWholeFile(path, &missing);
+  if (missing) throw FileOpenError(path, ENOENT);
+  return data;
+}
+
+// Imports the KEY<TAB>READING lines of `path`. Returns the exit status.
+int Import(CustomDictionary& dict, const std::string& path) {
+  std::string text = ReadInput(path);
+  if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
+  std::vector<DictionaryEntry> accepted;
+  size_t refused = 0, lineNumber = 0;
+  ForEachLine(text, [&](std::string_view line) {
+    ++lineNumber;
+    if (TrimControls(line).empty()) return;  // blank lines separate nothing
+    auto refuse = [&](const std::string& why) {
+      ++refused;
+      std::fprintf(stderr, "quorvel-cli: %s:%zu: %s\n", path.c_str(), lineNumber, why.c_str());
+    };
+    auto tab = line.find('\t');
+    if (tab == std::string_view::npos) return refuse("no tab between key and reading");
+    try {
+      accepted.push_back(dict.EntryFromUtf8(line.substr(0, tab), line.substr(tab + 1)));
+    } catch (const Error& e) {
+      refuse(e.what());
+    }
+  });
+  if (!accepted.empty()) dict.AddOrUpdateAll(accepted);
+  if (refused == 0) return 0;
+  std::fprintf(stderr, "quorvel-cli: %zu entries imported, %zu lines refused\n", accepted.size(), refused);
+  return 1;
+}
+
+}  // namespace
+
+int RunDictCommand(int argc, char** argv) {
+  auto kind = CustomDictionary::Kind::kStandard;
+  std::optional<std::string> dataDir;  // none: the location rule decides
+  enum { kDataDirOption = 1000 };
+  static const option longOptions[] = {{"wade-giles", no_argument, nullptr, 'w'},
+                                       {"data-dir", required_argument, nullptr, kDataDirOption},
+                                       {"help", no_argument, nullptr, 'h'},
+                                       {nullptr, 0, nullptr, 0}};
+  opterr = 0;
+  optind = 1;
+  for (;;) {
+    // "+": options come before the action; everything after it is an operand, so a key or a
+    // reading may start with "-".
+    int c = getopt_long(argc, argv, "+:wh", longOptions, nullptr);
+    if (c == -1) break;
+    switch (c) {
+      case 'w': kind = CustomDictionary::Kind::kWadeGiles; break;
+      case kDataDirOption: dataDir = optarg; break;
+      case 'h': std::fputs(kUsage, stdout); return 0;
+      case ':': return UsageError(std::string("option '") + argv[optind - 1] + "' needs a value");
+      default: return UsageError(std::string("unknown option '") + argv[optind - 1] + "'");
+    }
+  }
+  if (optind >= argc) return UsageError("missing action (list, add, remove, import or export)");
+  const std::string action = argv[optind];
+  std::vector<std::string> operands(argv + optind + 1, argv + argc);
+  struct Arity {
+    const char* action;
+    size_t least, most;
+  };
+  static const Arity kArities[] = {{"list", 0, 0}, {"add", 2, 2}, {"remove", 1, 1}, {"import", 1, 1}, {"export", 0, 1}};
+  const Arity* arity = nullptr;
+  for (const auto& a : kArities)
+    if (action == a.action) arity = &a;
+  if (!arity) return UsageError("unknown action '" + action + "' (list, add, remove, import or export)");
+  if (operands.size() < arity->least) return UsageError("'" + action + "' needs more arguments");
+  if (operands.size() > arity->most) return UsageError("too many arguments for '" + action + "'");
+  // A missing folder would read as empty dictionaries and make a write fail half-explained.
+  std::string dictionaryDir, mappingDir;
+  if (dataDir) {
+    struct stat st {};
+    if (dataDir->empty() || ::stat(dataDir->c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+      return UsageError("the data folder '" + *dataDir + "' is no folder");
+    dictionaryDir = mappingDir = *dataDir;
+  } else {
+    const DataLocations where = FindDataLocations(LocationInputsOfThisProgram());
+    for (const std::string& warning : where.warnings) std::fprintf(stderr, "quorvel-cli: %s\n", warning.c_str());
+    dictionaryDir = where.dictionaryDir;
+    mappingDir = where.mappingDir;
+  }
+
+  try {
+    ListFiles lists(dictionaryDir, mappingDir);
+    lists.Load();
+    CustomDictionary dict(lists, kind);
+    if (action == "list") {
+      PrintOut(EntriesText(dict));
+    } else if (action == "add") {
+      DictionaryEntry entry;
+      try {
+        entry = dict.EntryFromUtf8(operands[0], operands[1]);
+      } catch (const Error& e) {
+        return Refuse(e.what());
+      }
+      dict.AddOrUpdate(entry.key, entry.reading);
+    } else if (action == "remove") {
+      bool encodable = true;
+      std::string key = Utf8ToGbkStrict(operands[0], &encodable);
+      if (!encodable || dict.RemoveKey(key) == 0) return Refuse("没有找到：  " + operands[0]);
+    } else if (action == "import") {
+      return Import(dict, operands[0]);
+    } else if (operands.empty() || operands[0] == "-") {
+      PrintOut(EntriesText(dict));
+    } else {
+      ReplaceFilesAtomically({{operands[0], EntriesText(dict)}});
+    }
+  } catch (const std::exception& e) {
+    return Fail(e.what());
+  }
+  return 0;
+}
+
+}  // namespace quorvel::cli

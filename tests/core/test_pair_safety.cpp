@@ -1,0 +1,322 @@
+// A dictionary pair against killed writers, concurrent readers and a hostile folder: whatever
+// instant a writer dies at, the next Quorvel reader sees the old pair or the new one, never a mix.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <set>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "CustomDictionary.h"
+#include "Errors.h"
+#include "Files.h"
+#include "ListFiles.h"
+#include "TestSupport.h"
+
+namespace quorvel {
+namespace {
+
+using test::CrLf;
+using test::G;
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+
+std::set<std::string> FolderContents(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) names.insert(e.path().filename().string());
+  return names;
+}
+
+// Runs `body` in a child process and returns its exit status (-1: killed by a signal).
+template <typename Fn>
+int InChild(Fn&& body) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    int code = 0;
+    try {
+      body();
+    } catch (...) {
+      code = 3;
+    }
+    ::_exit(code);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int gStopAt = -1;
+void StopHere(int point) {
+  if (point == gStopAt) ::_exit(42);
+}
+
+// Generation g of a pair: g % 4 + 1 entries, key "k<g>-<i>" with reading "r<g>-<i>". Returns g
+// for a consistent pair (both files of generation g, line for line), -1 for a mixed one.
+std::vector<std::string> GenerationLines(const char* tag, int g) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < g % 4 + 1; ++i) lines.push_back(tag + std::to_string(g) + "-" + std::to_string(i));
+  return lines;
+}
+void WriteGeneration(ListFiles& lists, int g) {
+  ListFiles::WriteLock lock(lists);
+  lists.WritePair(kDefineHanList, ListFileText(GenerationLines("k", g)), kDefinePyList,
+                  ListFileText(GenerationLines("r", g)));
+}
+int GenerationOf(const ListFiles& lists) {
+  const auto& keys = lists.List(kDefineHanList);
+  if (keys.empty() || keys[0].size() < 2 || keys[0][0] != 'k') return -1;
+  int g = std::atoi(keys[0].c_str() + 1);
+  return keys == GenerationLines("k", g) && lists.List(kDefinePyList) == GenerationLines("r", g) ? g : -1;
+}
+
+class PairSafety : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    SetReplacePointHookForTest(nullptr);
+    SetReplaceFailureForTest(0, 0);
+  }
+  TempDir dir_;
+};
+
+TEST_F(PairSafety, AWriterKilledAtAnyStepLeavesTheOldOrTheNewPairForTheNextReader) {
+  struct Case {
+    const char* why;
+    int stopAt;
+    bool seesNew;
+  };
+  // Points of a pair replacement: 0 temporaries synced, 1 renames recorded, 2 between the renames,
+  // 3 after both, 4 record removed.
+  const Case cases[] = {
+      {"killed with both temporaries written, nothing recorded", 0, false},
+      {"killed right after the renames were recorded", 1, true},
+      {"killed between the two renames", 2, true},
+      {"killed after both renames, the record still there", 3, true},
+      {"killed after the record was removed, old files kept aside", 4, true},
+  };
+  const std::vector<std::string> oldKeys = {G("张"), G("上官"), G("司马")};
+  const std::vector<std::string> oldReadings = {"zhang", "Shangguan", "Sima"};
+  for (const auto& c : cases) {
+    for (bool deleting : {false, true}) {
+      SCOPED_TRACE(std::string(c.why) + (deleting ? ", deleting the first entry" : ", updating"));
+      WriteFile(dir_.File("define_han.dll"), CrLf(oldKeys));
+      WriteFile(dir_.File("define_py.dll"), CrLf(oldReadings));
+      std::vector<DictionaryEntry> newPair = {{G("张"), "Cheung"}, {G("上官"), "Shangguan"}, {G("司马"), "Sima"}};
+      if (deleting) newPair.erase(newPair.begin());
+
+      int status = InChild([&] {
+        gStopAt = c.stopAt;
+        SetReplacePointHookForTest(StopHere);
+        ListFiles lists(dir_.Path());
+        CustomDictionary dict(lists, CustomDictionary::Kind::kStandard);
+        if (deleting) dict.DeleteAt(0);
+        else dict.AddOrUpdate(G("张"), "Cheung");
+      });
+      ASSERT_EQ(status, 42) << "the writer did not stop where it was told";
+
+      // A reader in another process, as the next conversion would be.
+      ListFiles reader(dir_.Path());
+      reader.Load();
+      CustomDictionary seen(reader, CustomDictionary::Kind::kStandard);
+      std::vector<DictionaryEntry> oldPair;
+      for (size_t i = 0; i < oldKeys.size(); ++i) oldPair.push_back({oldKeys[i], oldReadings[i]});
+      EXPECT_EQ(seen.Entries(), c.seesNew ? newPair : oldPair);
+      EXPECT_FALSE(PathExists(dir_.File(kPairIntentFileName))) << "the reader completed the write";
+      EXPECT_EQ(ReadFile(dir_.File("define_han.dll")).size(), CrLf(reader.List(kDefineHanList)).size());
+
+      // The next writer starts from that pair and removes what the dead one left behind.
+      seen.AddOrUpdate(G("李"), "Lee");
+      EXPECT_EQ(FolderContents(dir_.Path()),
+                (std::set<std::string>{kLockFileName, "define_han.dll", "define_py.dll"}));
+      EXPECT_EQ(seen.Entries().back(), (DictionaryEntry{G("李"), "Lee"}));
+      EXPECT_EQ(seen.Entries().size(), (c.seesNew ? newPair : oldPair).size() + 1);
+    }
+  }
+}
+
+TEST_F(PairSafety, AFirstWriteKilledMidwayLeavesNoDictionaryOrTheWholeOne) {
+  for (int stopAt : {0, 1, 2, 3}) {
+    SCOPED_TRACE(stopAt);
+    std::filesystem::remove(dir_.File("define_han.dll"));
+    std::filesystem::remove(dir_.File("define_py.dll"));
+    int status = InChild([&] {
+      gStopAt = stopAt;
+      SetReplacePointHookForTest(StopHere);
+      ListFiles lists(dir_.Path());
+      CustomDictionary(lists, CustomDictionary::Kind::kStandard).AddOrUpdate(G("欧阳"), "Auyeung");
+    });
+    ASSERT_EQ(status, 42);
+    ListFiles reader(dir_.Path());
+    reader.Load();
+    const auto entries = CustomDictionary(reader, CustomDictionary::Kind::kStandard).Entries();
+    if (stopAt == 0) EXPECT_TRUE(entries.empty());
+    else EXPECT_EQ(entries, (std::vector<DictionaryEntry>{{G("欧阳"), "Auyeung"}}));
+  }
+}
+
+TEST_F(PairSafety, AReaderThatCannotCompleteTheRecordReadsThePairItPromises) {
+  // Killed between the renames, then the lock file is replaced by a symlink, so the reader gets
+  // no lock and may not touch the files (as in a folder it cannot write): it must still read the
+  // new pair, not the new key file beside the old reading file.
+  WriteFile(dir_.File("define_han.dll"), CrLf({G("张"), G("王")}));
+  WriteFile(dir_.File("define_py.dll"), CrLf({"zhang", "wang"}));
+  ASSERT_EQ(InChild([&] {
+              gStopAt = 2;
+              SetReplacePointHookForTest(StopHere);
+              ListFiles lists(dir_.Path());
+              CustomDictionary(lists, CustomDictionary::Kind::kStandard).DeleteAt(0);
+            }),
+            42);
+  ASSERT_TRUE(PathExists(dir_.File(kPairIntentFileName)));
+  EXPECT_EQ(ReadFile(dir_.File("define_han.dll")), CrLf({G("王")})) << "the key file is already new";
+  EXPECT_EQ(ReadFile(dir_.File("define_py.dll")), CrLf({"zhang", "wang"})) << "the reading file still old";
+  std::filesystem::remove(dir_.File(kLockFileName));
+  std::filesystem::create_symlink("elsewhere", dir_.File(kLockFileName));
+
+  ListFiles reader(dir_.Path());
+  reader.Load();
+  EXPECT_EQ(reader.List(kDefineHanList), std::vector<std::string>{G("王")});
+  EXPECT_EQ(reader.List(kDefinePyList), std::vector<std::string>{"wang"});
+  EXPECT_TRUE(PathExists(dir_.File(kPairIntentFileName))) << "nothing was renamed without the lock";
+  EXPECT_FALSE(PathExists(dir_.File("elsewhere"))) << "the planted lock link was not followed";
+
+  // A writer refuses to work without the lock rather than write unguarded.
+  CustomDictionary dict(reader, CustomDictionary::Kind::kStandard);
+  EXPECT_THROW(dict.AddOrUpdate(G("李"), "li"), InOutError);
+  std::filesystem::remove(dir_.File(kLockFileName));
+  dict.AddOrUpdate(G("李"), "li");
+  EXPECT_EQ(dict.Entries(), (std::vector<DictionaryEntry>{{G("王"), "wang"}, {G("李"), "li"}}));
+}
+
+TEST_F(PairSafety, RandomKillsNeverLeaveAMixedPair) {
+  ListFiles seed(dir_.Path());
+  WriteGeneration(seed, 0);
+  std::mt19937 rng(20240611);
+  for (int round = 0; round < 40; ++round) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      ListFiles lists(dir_.Path());
+      for (int g = 1;; ++g) WriteGeneration(lists, round * 100000 + g);
+    }
+    struct timespec pause {0, static_cast<long>(rng() % 20'000'000)};
+    ::nanosleep(&pause, nullptr);
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    ListFiles reader(dir_.Path());
+    reader.Load();
+    ASSERT_NE(GenerationOf(reader), -1) << "mixed pair after kill " << round;
+  }
+  // The next writer leaves nothing of the dead ones behind.
+  WriteGeneration(seed, 1);
+  EXPECT_EQ(FolderContents(dir_.Path()), (std::set<std::string>{kLockFileName, "define_han.dll", "define_py.dll"}));
+}
+
+TEST_F(PairSafety, AReaderBesideAWriterOnlyEverSeesWholePairsInOrder) {
+  for (auto watch : {ListFiles::ChangeWatch::kAuto, ListFiles::ChangeWatch::kCompareFiles}) {
+    SCOPED_TRACE(watch == ListFiles::ChangeWatch::kAuto ? "inotify" : "comparing files");
+    ListFiles seed(dir_.Path());
+    WriteGeneration(seed, 0);
+    constexpr int kWrites = 60;
+    pid_t writer = ::fork();
+    if (writer == 0) {
+      ListFiles lists(dir_.Path());
+      for (int g = 1; g <= kWrites; ++g) WriteGeneration(lists, g);
+      ::_exit(0);
+    }
+    ListFiles reader(dir_.Path(), watch);
+    int last = 0, reads = 0, mixed = 0, backwards = 0;
+    for (bool writerDone = false; !writerDone;) {
+      writerDone = ::waitpid(writer, nullptr, WNOHANG) == writer;
+      reader.Refresh();
+      int g = GenerationOf(reader);
+      ++reads;
+      if (g < 0) ++mixed;
+      else if (g < last) ++backwards;
+      else last = g;
+    }
+    EXPECT_EQ(mixed, 0) << "of " << reads << " reads";
+    EXPECT_EQ(backwards, 0);
+    EXPECT_EQ(last, kWrites) << "the last read after the writer ended sees its last write";
+    EXPECT_GT(reader.LoadCount(), 2u) << "the reader saw the writer's changes while they happened";
+  }
+}
+
+TEST_F(PairSafety, PlantedLinksAndLeftoversNeverRedirectAWriteAndTheNextWriterClearsThem) {
+  WriteFile(dir_.File("victim"), "precious\n");
+  WriteFile(dir_.File("define_han.dll"), CrLf({G("张")}));
+  WriteFile(dir_.File("define_py.dll"), CrLf({"zhang"}));
+  // The names earlier versions used, guessed from the next pid, and leftovers of dead writers.
+  const pid_t next = ::getpid() + 1;
+  for (const char* name : {"define_han.dll", "define_py.dll"}) {
+    for (const char* kind : {".tmp-", ".old-"})
+      std::filesystem::create_symlink(dir_.File("victim"), dir_.File(name + std::string(kind) + std::to_string(next)));
+  }
+  WriteFile(dir_.File("define_han.dll.tmp-Ab3dE6gH9jK1"), "dead writer's temporary");
+  WriteFile(dir_.File("define_wei_py.dll.old-123"), "dead writer's kept file");
+  WriteFile(dir_.File(std::string(kPairIntentFileName) + ".tmp-x"), "dead writer's record, never renamed");
+  std::filesystem::create_symlink(dir_.File("victim"), dir_.File(kPairIntentFileName));
+  // Not a list file: none of this is a dictionary writer's to remove.
+  WriteFile(dir_.File("config1.dll.tmp-77"), "a settings writer's");
+  WriteFile(dir_.File("names.txt.tmp-1"), "the user's");
+
+  ASSERT_EQ(InChild([&] {
+              ListFiles lists(dir_.Path());
+              CustomDictionary(lists, CustomDictionary::Kind::kStandard).AddOrUpdate(G("李"), "li");
+            }),
+            0);
+  EXPECT_EQ(ReadFile(dir_.File("victim")), "precious\n");
+  EXPECT_EQ(ReadFile(dir_.File("define_han.dll")), CrLf({G("张"), G("李")}));
+  EXPECT_EQ(ReadFile(dir_.File("define_py.dll")), CrLf({"zhang", "li"}));
+  EXPECT_EQ(FolderContents(dir_.Path()),
+            (std::set<std::string>{kLockFileName, "define_han.dll", "define_py.dll", "victim",
+                                   "config1.dll.tmp-77", "names.txt.tmp-1"}));
+
+  // Temporaries get fresh, unpredictable names, created new and never through a link.
+  std::set<std::string> names;
+  for (int i = 0; i < 20; ++i) {
+    std::string temp;
+    int fd = CreateTempFileBeside(dir_.File("define_han.dll"), temp);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    EXPECT_TRUE(temp.starts_with(dir_.File("define_han.dll.tmp-")));
+    EXPECT_EQ(temp.size(), dir_.File("define_han.dll.tmp-").size() + 12);
+    names.insert(temp);
+  }
+  EXPECT_EQ(names.size(), 20u);
+}
+
+TEST_F(PairSafety, ReadersLoadWhateverStandsAtTheLocksNameAndInAMissingFolder) {
+  struct Case {
+    const char* why;
+    std::string dir;
+    std::function<void(const std::string&)> plant;
+  };
+  const Case cases[] = {
+      {"a folder that does not exist gives empty lists", dir_.File("missing"), nullptr},
+      {"a folder standing at the lock's name", dir_.File("a"),
+       [](const std::string& lock) { std::filesystem::create_directory(lock); }},
+      {"a dangling link at the lock's name", dir_.File("b"),
+       [](const std::string& lock) { std::filesystem::create_symlink("nowhere", lock); }},
+      {"a plain folder", dir_.File("c"), [](const std::string&) {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    if (c.plant) {
+      std::filesystem::create_directory(c.dir);
+      WriteFile(JoinPath(c.dir, "define_han.dll"), CrLf({G("张")}));
+      WriteFile(JoinPath(c.dir, "define_py.dll"), CrLf({"Cheung"}));
+      c.plant(JoinPath(c.dir, kLockFileName));
+    }
+    ListFiles lists(c.dir);
+    EXPECT_NO_THROW(lists.Load());
+    EXPECT_EQ(lists.List(kDefinePyList), c.plant ? std::vector<std::string>{"Cheung"} : std::vector<std::string>{});
+    EXPECT_FALSE(PathExists(JoinPath(c.dir, "nowhere")));
+  }
+}
+
+}  // namespace
+}  // namespace quorvel
