@@ -1,6 +1,7 @@
 // quorvel: the desktop program. One main window, with the help window and the two dictionary
-// editors created hidden beside it; the program ends when the main window closes. It takes no
-// command-line arguments.
+// editors created hidden beside it; the program ends when the main window closes.
+//
+//   quorvel [FILE]     FILE: a names file, taken as if chosen in the open dialog
 #include <QApplication>
 
 #include <cstdio>
@@ -61,6 +62,9 @@ int main(int argc, char** argv) {
   mainWindow.SetDictionaryEditors(&pinyinEditor, &wadeGilesEditor);
 
   mainWindow.show();
+  // Qt has taken its own options (-platform and the like) out of the arguments by now.
+  const QStringList arguments = QApplication::arguments();
+  if (arguments.size() > 1) mainWindow.OpenSourceFile(arguments.at(1));
   const int result = app.exec();
   PlatformDialogs::Install(nullptr);
   return result;
