@@ -161,9 +161,15 @@ MainWindow::MainWindow(quorvel::ListFiles& data, std::string dataDir, const QUrl
     formatButtons_->addButton(formats[i], i);
   }
 
-  // The pictures are shown at their natural size in the top left corner of their places.
-  const auto picture = [](const char* name) {
-    return QPixmap::fromImage(LoadJpeg(QStringLiteral(":/quorvel/") + QLatin1String(name)));
+  // The pictures are shown at their natural size in the top left corner of their places; on a
+  // screen scaled 2x or more they come from the pictures drawn at twice the size.
+  const bool sharp = devicePixelRatioF() > 1.0;
+  const auto picture = [sharp](const char* name) {
+    QString file = QStringLiteral(":/quorvel/") + QLatin1String(name);
+    if (sharp) file.replace(QLatin1String(".jpg"), QLatin1String("@2x.jpg"));
+    QPixmap pixmap = QPixmap::fromImage(LoadJpeg(file));
+    pixmap.setDevicePixelRatio(sharp ? 2.0 : 1.0);
+    return pixmap;
   };
   ui_->sampleNameImage->setPixmap(picture("Image1.jpg"));
   ui_->chineseInterfaceImage->setPixmap(picture("Image2.jpg"));
