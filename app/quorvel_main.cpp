@@ -1,7 +1,9 @@
 // quorvel: the desktop program. One main window, with the help window and the two dictionary
-// editors created hidden beside it; the program ends when the main window closes. It takes no
-// command-line arguments. Its files lie where DataLocations.h says: beside it when it runs from
-// a build or an unpacked folder, else in the user's own folders.
+// editors created hidden beside it; the program ends when the main window closes. Its files lie
+// where DataLocations.h says: beside it when it runs from a build or an unpacked folder, else in
+// the user's own folders.
+//
+//   quorvel [FILE]     FILE: a names file, taken as if chosen in the open dialog
 //
 // QUORVEL_QUIT_AFTER_START (any value) closes the main window as soon as the event loop runs, the
 // way the user closing it would: the installed-tree test uses it to start and end the real
@@ -81,6 +83,9 @@ int main(int argc, char** argv) {
       lines << QString::fromStdString(quorvel::WithFullStop(warning));
     PlatformDialogs::Instance().ShowMessage(&mainWindow, lines.join(QLatin1Char('\n')));
   }
+  // Qt has taken its own options (-platform and the like) out of the arguments by now.
+  const QStringList arguments = QApplication::arguments();
+  if (arguments.size() > 1) mainWindow.OpenSourceFile(arguments.at(1));
   if (std::getenv("QUORVEL_QUIT_AFTER_START")) QTimer::singleShot(0, &mainWindow, &QWidget::close);
   const int result = app.exec();
   PlatformDialogs::Install(nullptr);

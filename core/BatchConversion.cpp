@@ -89,7 +89,7 @@ BatchReport ConvertBytes(ListFiles& lists, std::string_view source, int targetFd
   if (unicodeTarget) text = converted = SourceToGbk(source, report.encoding);
 
   const size_t total = progress ? CountLines(text) : 0;
-  constexpr size_t kProgressEvery = 1 << 16;
+  constexpr size_t kProgressEvery = 1 << 10;  // often enough for a cancel to land at once
   Output out(targetFd, targetName);
   std::string& buf = out.Buffer();
   try {
@@ -98,6 +98,7 @@ BatchReport ConvertBytes(ListFiles& lists, std::string_view source, int targetFd
       lists.Refresh();
       size_t start = buf.size();
       AppendRomanizedName(buf, lists, line, options);
+      if (std::string_view(buf).substr(start).find("???") != std::string_view::npos) ++report.linesWithMarker;
       if (unicodeTarget && !IsAscii(std::string_view(buf).substr(start))) {
         std::string utf8 = GbkToUtf8(std::string_view(buf).substr(start));
         buf.resize(start);

@@ -29,11 +29,13 @@ std::string ProposeTargetName(const std::string& sourcePath);
 // Creates the one folder the target lies in, if missing; failure is ignored (as a rule it exists).
 void CreateTargetFolder(const std::string& targetPath);
 
-// Lines done of lines total; called now and then during a run, and once at the end.
+// Lines done of lines total; called every 1024 lines during a run, and once at the end. It may
+// throw (ConversionCancelled) to stop the run: the error passes through like any other failure.
 using ProgressFn = std::function<void(size_t done, size_t total)>;
 
 struct BatchReport {
   size_t lines = 0;
+  size_t linesWithMarker = 0;  // output lines holding "???": a character without a reading
   SourceEncoding encoding = SourceEncoding::kGbk;
 };
 

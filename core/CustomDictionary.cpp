@@ -146,6 +146,11 @@ void CustomDictionary::DeleteAt(std::size_t index) {
   Write(entries);
 }
 
+void CustomDictionary::Restore(const std::vector<DictionaryEntry>& entries) {
+  ListFiles::WriteLock lock(lists_);
+  Write(entries);
+}
+
 void CustomDictionary::Clear() {
   ListFiles::WriteLock lock(lists_);
   int failure = 0;

@@ -120,6 +120,10 @@ class CustomDictionary {
   // raises InOutError so the failure is not mistaken for an empty dictionary.
   void Clear();
 
+  // Writes exactly `entries`, as they are (no trimming, no merging of keys), and reloads: puts
+  // back a state the dictionary had before, as an undo does.
+  void Restore(const std::vector<DictionaryEntry>& entries);
+
   // The first entry whose key equals the trimmed `key`, or nullopt.
   std::optional<std::size_t> Find(std::string_view key) const;
 

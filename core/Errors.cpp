@@ -30,6 +30,8 @@ ListIndexError::ListIndexError(long index)
 ConvertError::ConvertError(const std::string& text)
     : Error("'" + text + "' is not a valid integer value") {}
 
+ConversionCancelled::ConversionCancelled() : Error("Conversion cancelled") {}
+
 static bool FolderOfPathExists(const std::string& path) {
   auto slash = path.find_last_of('/');
   if (slash == std::string::npos) return true;  // relative name in the working folder

@@ -42,6 +42,13 @@ class ConvertError : public Error {
   explicit ConvertError(const std::string& text);
 };
 
+// A run stopped at the user's request. Thrown by a progress callback (BatchConversion's
+// ProgressFn) and passed through by the engine like any failure; the window words its own message.
+class ConversionCancelled : public Error {
+ public:
+  ConversionCancelled();
+};
+
 // Input-output codes of the system and their messages.
 enum InOutCode : int {
   kFileNotFound = 2,

@@ -3,7 +3,8 @@
 //   make_pictures OUTPUT_DIR
 //
 // Image1.jpg 164 x 21 "例如中文名字：刘德华", Image2.jpg 68 x 19 "中文界面", Image3.jpg 70 x 18
-// "English OS", all encoded with libjpeg; quorvel.png, the 32 x 32 icon in 16 colours.
+// "English OS", all encoded with libjpeg, each also drawn at twice the size for screens scaled 2x
+// (Image1@2x.jpg and so on); quorvel.png, the 32 x 32 icon in 16 colours.
 #include <QDir>
 #include <QFile>
 #include <QFont>
@@ -57,10 +58,12 @@ QFont PictureFont(int pixels, bool bold) {
 }
 
 // A caption picture: text on the window's button-face grey.
-QImage Caption(int width, int height, const QString& text, int pixels, QColor ink, bool bold) {
-  QImage image(width, height, QImage::Format_RGB32);
+QImage Caption(int width, int height, const QString& text, int pixels, QColor ink, bool bold,
+               int scale = 1) {
+  QImage image(width * scale, height * scale, QImage::Format_RGB32);
   image.fill(QColor(0xef, 0xef, 0xef));
   QPainter painter(&image);
+  painter.scale(scale, scale);
   painter.setRenderHint(QPainter::TextAntialiasing);
   painter.setFont(PictureFont(pixels, bold));
   painter.setPen(ink);
@@ -101,13 +104,18 @@ int main(int argc, char** argv) {
   }
   const QDir out(QString::fromLocal8Bit(argv[1]));
   const QColor ink(0x10, 0x10, 0x10);
-  bool ok = WriteJpeg(Caption(164, 21, QStringLiteral("例如中文名字：刘德华"), 14, ink, false),
-                      out.filePath(QStringLiteral("Image1.jpg"))) &&
-            WriteJpeg(Caption(68, 19, QStringLiteral("中文界面"), 14, QColor(0, 0, 0xa0), true),
-                      out.filePath(QStringLiteral("Image2.jpg"))) &&
-            WriteJpeg(Caption(70, 18, QStringLiteral("English OS"), 12, QColor(0, 0, 0xa0), true),
-                      out.filePath(QStringLiteral("Image3.jpg"))) &&
-            Icon().save(out.filePath(QStringLiteral("quorvel.png")), "PNG");
+  bool ok = true;
+  for (int scale : {1, 2}) {
+    const QString suffix = scale == 1 ? QStringLiteral(".jpg") : QStringLiteral("@2x.jpg");
+    ok = ok &&
+         WriteJpeg(Caption(164, 21, QStringLiteral("例如中文名字：刘德华"), 14, ink, false, scale),
+                   out.filePath(QStringLiteral("Image1") + suffix)) &&
+         WriteJpeg(Caption(68, 19, QStringLiteral("中文界面"), 14, QColor(0, 0, 0xa0), true, scale),
+                   out.filePath(QStringLiteral("Image2") + suffix)) &&
+         WriteJpeg(Caption(70, 18, QStringLiteral("English OS"), 12, QColor(0, 0, 0xa0), true, scale),
+                   out.filePath(QStringLiteral("Image3") + suffix));
+  }
+  ok = ok && Icon().save(out.filePath(QStringLiteral("quorvel.png")), "PNG");
   if (!ok) std::fprintf(stderr, "make_pictures: could not write the pictures\n");
   return ok ? 0 : 1;
 }

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Makes the main window's pictures (ui/resources/Image1.jpg, Image2.jpg, Image3.jpg) and the
+"""Makes the main window's pictures (ui/resources/Image1.jpg, Image2.jpg, Image3.jpg, each also
+at twice the size as Image1@2x.jpg and so on) and the
 window icon (ui/resources/quorvel.png).
 
 The pictures are committed; run this only to change them. It compiles the small Qt drawing tool
@@ -16,7 +17,8 @@ import sys
 import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-SIZES = {"Image1.jpg": (164, 21), "Image2.jpg": (68, 19), "Image3.jpg": (70, 18)}
+SIZES = {"Image1.jpg": (164, 21), "Image2.jpg": (68, 19), "Image3.jpg": (70, 18),
+         "Image1@2x.jpg": (328, 42), "Image2@2x.jpg": (136, 38), "Image3@2x.jpg": (140, 36)}
 
 
 def jpeg_size(path):

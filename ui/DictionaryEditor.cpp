@@ -1,11 +1,16 @@
 #include "DictionaryEditor.h"
 
+#include <QAction>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QShowEvent>
+#include <QTimer>
 
 #include <string_view>
 
@@ -13,6 +18,7 @@
 #include "Errors.h"
 #include "GbkByteLimitValidator.h"
 #include "PlatformDialogs.h"
+#include "ScreenFit.h"
 #include "ui_PinyinDictionaryEditor.h"
 #include "ui_WadeGilesDictionaryEditor.h"
 
@@ -20,6 +26,10 @@ namespace {
 
 // The list box keeps 16 pixels below it; its top is at 194.
 constexpr int kListBottomMargin = 210;
+// However small the screen, the list keeps room for a few lines.
+constexpr int kSmallestListHeight = 60;
+// Changes in the folder come in bursts (two temporaries, two renames): one look after the last.
+constexpr int kFollowDelayMs = 50;
 
 QString FromGbk(std::string_view gbk) { return QString::fromStdString(quorvel::GbkToUtf8(gbk)); }
 
@@ -57,6 +67,11 @@ DictionaryEditor::DictionaryEditor(quorvel::ListFiles& data,
   keyLimit_ = new GbkByteLimitValidator(4, this);
   keyLimit_->Reset(controls_.keyEdit->text());
   controls_.keyEdit->setValidator(keyLimit_);
+  setMinimumHeight(kListBottomMargin + kSmallestListHeight);
+  watcher_ = new QFileSystemWatcher(this);
+  followTimer_ = new QTimer(this);
+  followTimer_->setSingleShot(true);
+  followTimer_->setInterval(kFollowDelayMs);
   Connect();
 
   // The main window has loaded the lists already. Should that load have failed, this refresh
@@ -77,6 +92,19 @@ void DictionaryEditor::Connect() {
   connect(c.deleteButton, &QPushButton::clicked, this, &DictionaryEditor::deleteSelected);
   connect(c.clearButton, &QPushButton::clicked, this, &DictionaryEditor::clearAll);
   connect(c.searchButton, &QPushButton::clicked, this, &DictionaryEditor::search);
+  connect(c.keyEdit, &QLineEdit::returnPressed, this, &DictionaryEditor::addOrUpdate);
+  connect(c.readingEdit, &QLineEdit::returnPressed, this, &DictionaryEditor::addOrUpdate);
+  c.entryList->installEventFilter(this);
+  c.keyEdit->installEventFilter(this);
+  c.readingEdit->installEventFilter(this);
+  auto* undoAction = new QAction(this);
+  undoAction->setObjectName(QStringLiteral("undoAction"));
+  undoAction->setShortcut(QKeySequence::Undo);
+  connect(undoAction, &QAction::triggered, this, &DictionaryEditor::undo);
+  addAction(undoAction);
+  connect(watcher_, &QFileSystemWatcher::directoryChanged, followTimer_, qOverload<>(&QTimer::start));
+  connect(watcher_, &QFileSystemWatcher::fileChanged, followTimer_, qOverload<>(&QTimer::start));
+  connect(followTimer_, &QTimer::timeout, this, &DictionaryEditor::FollowFiles);
   // A selection made with the mouse or the keyboard, and a click on the line already selected.
   // A click that changes the selection raises both; the handler gives the same result twice.
   connect(c.entryList, &QListWidget::currentRowChanged, this, [this] {
@@ -94,8 +122,97 @@ void DictionaryEditor::resizeEvent(QResizeEvent* event) {
 
 void DictionaryEditor::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
+  if (event->spontaneous()) return;
+  FitOnScreen(this, parentWidget());
   // The lists may have been reloaded by lookups since the window was last open.
-  if (!event->spontaneous()) SyncWithFiles();
+  SyncWithFiles();
+  WatchFiles();
+}
+
+void DictionaryEditor::hideEvent(QHideEvent* event) {
+  QDialog::hideEvent(event);
+  if (event->spontaneous()) return;  // minimised, not closed
+  undo_.clear();
+  if (!watcher_->files().isEmpty()) watcher_->removePaths(watcher_->files());
+  if (!watcher_->directories().isEmpty()) watcher_->removePaths(watcher_->directories());
+  followTimer_->stop();
+}
+
+bool DictionaryEditor::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::ShortcutOverride && static_cast<QKeyEvent*>(event)->matches(QKeySequence::Undo) &&
+      !undo_.empty()) {
+    // A field would take Ctrl+Z for its own text; while there is a change to take back, the
+    // window's undo comes first.
+    return true;
+  }
+  if (watched == controls_.entryList && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete &&
+      static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier) {
+    deleteSelected();
+    return true;
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+// The folder is watched as well as the files: a file replaced by a rename, or deleted, drops out
+// of the watch, while the folder sees it come back.
+void DictionaryEditor::WatchFiles() {
+  QStringList paths;
+  const QString keyPath = QString::fromStdString(dict_.KeyPath());
+  const QString readingPath = QString::fromStdString(dict_.ReadingPath());
+  paths << QFileInfo(keyPath).absolutePath();
+  for (const QString& file : {keyPath, readingPath})
+    if (QFileInfo::exists(file)) paths << file;
+  for (const QString& path : paths)
+    if (!watcher_->files().contains(path) && !watcher_->directories().contains(path)) watcher_->addPath(path);
+}
+
+void DictionaryEditor::FollowFiles() {
+  if (!isVisible()) return;
+  WatchFiles();
+  try {
+    dict_.Refresh();
+  } catch (const std::exception&) {
+    return;  // a file that cannot be read now is reported when the user next acts
+  }
+  if (dict_.Lines() != shownLines_) Refill();
+}
+
+void DictionaryEditor::RememberForUndo() {
+  pending_ = UndoStep{dict_.Entries(),
+                      quorvel::PathExists(dict_.KeyPath()) || quorvel::PathExists(dict_.ReadingPath()),
+                      {}};
+}
+
+void DictionaryEditor::KeepUndoStep() {
+  if (!pending_) return;
+  pending_->after = dict_.Lines();
+  undo_.push_back(std::move(*pending_));
+  pending_.reset();
+}
+
+void DictionaryEditor::undo() {
+  if (undo_.empty()) return;
+  if (!SyncWithFiles()) return;
+  if (dict_.Lines() != undo_.back().after) {
+    // Another program changed the files since: putting back the old state would undo its change.
+    undo_.clear();
+    PlatformDialogs::Instance().ShowMessage(
+        this, QStringLiteral("字库文件已被其他程序修改，无法撤销之前的修改。"));
+    return;
+  }
+  try {
+    if (undo_.back().existed) {
+      dict_.Restore(undo_.back().before);
+    } else {
+      dict_.Clear();  // there were no files before the change
+    }
+  } catch (const std::exception& e) {
+    ShowFailure(e);
+    return;
+  }
+  undo_.pop_back();
+  Refill();
 }
 
 void DictionaryEditor::FitListToHeight() {
@@ -120,42 +237,80 @@ void DictionaryEditor::addOrUpdate() {
   if (!key) return;
   auto reading = StoredText(controls_.readingEdit);
   if (!reading) return;
+  // An empty reading makes the name lose that syllable: "李小龙" would become "Xiao-long ".
+  if (quorvel::TrimControls(*reading).empty() &&
+      !PlatformDialogs::Instance().Confirm(
+          this,
+          QStringLiteral("拼音是空的。确认要保存没有拼音的“%1”吗？")
+              .arg(FromGbk(quorvel::TrimControls(*key))),
+          PlatformDialogs::Answer::kNo))
+    return;
   size_t line = 0;
+  RememberForUndo();
   try {
     line = dict_.AddOrUpdate(*key, *reading);
   } catch (const std::exception& e) {
+    pending_.reset();
     ShowFailure(e);  // the files and the lists are as they were: nothing to refill
     return;
   }
+  KeepUndoStep();
   Refill();
   SelectLine(static_cast<int>(line));
 }
 
 void DictionaryEditor::deleteSelected() {
+  const int chosen = SelectedLine();
+  const QString chosenText = chosen >= 0 ? controls_.entryList->item(chosen)->text() : QString();
   if (!SyncWithFiles()) return;
   int line = SelectedLine();
-  if (line < 0) return;
-  QString text = controls_.entryList->item(line)->text();
-  if (!PlatformDialogs::Instance().Confirm(this, QStringLiteral("确认要删除  ") + text + QStringLiteral("  吗？")))
+  if (line < 0) {
+    if (chosen >= 0) {
+      // The files changed under the selection: the list is refilled and nothing is deleted.
+      PlatformDialogs::Instance().ShowMessage(
+          this, QStringLiteral("字库文件已被其他程序修改，列表已更新。“%1”没有删除，请重新选择要删除的条目。")
+                    .arg(chosenText));
+    }
     return;
+  }
+  QString text = controls_.entryList->item(line)->text();
+  if (!PlatformDialogs::Instance().Confirm(this, QStringLiteral("确认要删除  ") + text + QStringLiteral("  吗？"),
+                                           PlatformDialogs::Answer::kNo))
+    return;
+  RememberForUndo();
   try {
     dict_.DeleteAt(static_cast<size_t>(line));
   } catch (const std::exception& e) {
+    pending_.reset();
     ShowFailure(e);
     return;
   }
+  KeepUndoStep();
   Refill();
 }
 
 void DictionaryEditor::clearAll() {
-  if (!PlatformDialogs::Instance().Confirm(this, QStringLiteral("确认要清空所有自定义拼音吗？"))) return;
+  if (!PlatformDialogs::Instance().Confirm(this, QStringLiteral("确认要清空所有自定义拼音吗？"),
+                                           PlatformDialogs::Answer::kNo))
+    return;
+  // What Ctrl+Z puts back must be what the files hold; files that cannot be read are cleared
+  // all the same, without a way back.
+  bool readable = true;
+  try {
+    dict_.Refresh();
+  } catch (const std::exception&) {
+    readable = false;
+  }
+  if (readable) RememberForUndo();
   try {
     dict_.Clear();
   } catch (const std::exception& e) {
+    pending_.reset();  // part of it may be gone; Ctrl+Z is no help with a half-done clear
     Refill();  // shows what the files still hold
     ShowFailure(e);
     return;
   }
+  KeepUndoStep();
   Refill();
 }
 

@@ -6,14 +6,21 @@
 // other), with the same control names.
 //
 // The list shows one line per entry, "key reading", and line i is always entry i of the
-// dictionary: before a handler acts it refreshes the dictionary, and if the files were changed by
-// another program since the list was filled, it refills the list (dropping the selection) so a
-// delete or an update can never hit the wrong entry. Dictionary work is done by
+// dictionary: while the window is shown it follows changes other programs make to the files, and
+// before a handler acts it refreshes the dictionary once more; a list that was out of date is
+// refilled (dropping the selection) so a delete or an update can never hit the wrong entry, and a
+// delete that lost its entry that way says so. Dictionary work is done by
 // quorvel::CustomDictionary; errors are shown in the standard error box and end the handler.
+//
+// Forgiving: Clear and Delete ask with No preselected, an empty reading is stored only after a
+// question, and Ctrl+Z undoes the last changes made while the window is open (add/update, delete,
+// clear) as long as nobody else has changed the files since. Enter in a field adds or updates; the
+// Delete key in the list deletes. The window fits the screen: its list gets shorter if it must.
 #pragma once
 
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 
 #include <exception>
 #include <optional>
@@ -23,7 +30,9 @@
 #include "CustomDictionary.h"
 
 class GbkByteLimitValidator;
+class QFileSystemWatcher;
 class QLineEdit;
+class QTimer;
 class QListWidget;
 class QPushButton;
 
@@ -57,16 +66,23 @@ class DictionaryEditor : public QDialog {
   void deleteSelected();     // after confirmation
   void clearAll();           // after confirmation: both files go
   void search();             // selects the first entry of the typed key
+  void undo();               // takes back the last change made while the window is open
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void Connect();
   void FitListToHeight();
   void Refill();
   bool SyncWithFiles();
+  void FollowFiles();        // a change in the dictionary's folder: the list catches up
+  void WatchFiles();
+  void RememberForUndo();
+  void KeepUndoStep();
   int SelectedLine() const;
   void SelectLine(int line);
   void SetKeyText(const QString& text);
@@ -78,4 +94,16 @@ class DictionaryEditor : public QDialog {
   GbkByteLimitValidator* keyLimit_ = nullptr;
   std::vector<std::string> shownLines_;  // the GBK lines the list was last filled with
   bool programmatic_ = false;            // list changes made by the window itself
+
+  // One change that Ctrl+Z can take back: the entries before it (`existed`: whether there were
+  // files at all) and the lines it left, to see that nobody has changed the files since.
+  struct UndoStep {
+    std::vector<quorvel::DictionaryEntry> before;
+    bool existed = false;
+    std::vector<std::string> after;
+  };
+  std::vector<UndoStep> undo_;
+  std::optional<UndoStep> pending_;  // recorded before a change, kept once it succeeded
+  QFileSystemWatcher* watcher_ = nullptr;
+  QTimer* followTimer_ = nullptr;
 };

@@ -1,12 +1,14 @@
 #include "HelpWindow.h"
 
 #include <QFontMetrics>
+#include <QWindow>
 #include <QTextDocument>
 
 #include <algorithm>
 
 #include "AppInfo.h"
 #include "MakerConfig.h"
+#include "ScreenFit.h"
 #include "ui_HelpWindow.h"
 
 HelpWindow::HelpWindow(QWidget* parent) : HelpWindow(QString(), parent) {}
@@ -48,12 +50,30 @@ HelpWindow::HelpWindow(const QString& dictionaryFolder, QWidget* parent)
   const int height = std::max(ui_->helpText->height(), static_cast<int>(measure.size().height()) + 8);
   ui_->helpText->setGeometry(0, 0, width, height);
   setFixedSize(width, height);
+  wholeText_ = QSize(width, height);
   ui_->helpText->setFocus();
+}
+
+// On a screen too small for the whole text (a large scale factor) the window takes what there is,
+// and the text gets scroll bars.
+void HelpWindow::FitToScreen() {
+  const QRect area = AvailableArea(this, parentWidget());
+  QMargins frame;
+  if (windowHandle()) frame = windowHandle()->frameMargins();
+  const QSize fits = wholeText_.boundedTo(area.size().shrunkBy(frame));
+  const bool cut = fits != wholeText_;
+  ui_->helpText->setVerticalScrollBarPolicy(cut ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+  ui_->helpText->setHorizontalScrollBarPolicy(cut ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+  ui_->helpText->setLineWrapMode(cut ? QPlainTextEdit::NoWrap : QPlainTextEdit::WidgetWidth);
+  ui_->helpText->setGeometry(0, 0, fits.width(), fits.height());
+  setFixedSize(fits);
+  if (!isVisible()) FitOnScreen(this, parentWidget());
 }
 
 HelpWindow::~HelpWindow() = default;
 
 void HelpWindow::ShowOrRaise() {
+  FitToScreen();
   show();
   raise();
   activateWindow();

@@ -22,5 +22,8 @@ class HelpWindow : public QDialog {
   void ShowOrRaise();
 
  private:
+  void FitToScreen();
+
+  QSize wholeText_;  // the size that shows the whole text without scroll bars
   std::unique_ptr<Ui::HelpWindow> ui_;
 };

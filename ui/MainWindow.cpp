@@ -1,11 +1,18 @@
 #include "MainWindow.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMimeData>
 #include <QProgressDialog>
 #include <QScreen>
 #include <QStringDecoder>
@@ -19,6 +26,7 @@
 #include "JpegImage.h"
 #include "MakerConfig.h"
 #include "PlatformDialogs.h"
+#include "ScreenFit.h"
 #include "Settings.h"
 #include "AboutWindow.h"
 #include "ListFiles.h"
@@ -47,37 +55,54 @@ QString FromEngineText(const std::string& text) {
 
 std::string ToPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
-// Shown while a long conversion runs. It has no cancel button and cannot be closed by the user:
-// the run ends on its own, and the window takes no input until then.
+// Shown while a long conversion runs; the window takes no input until the run ends. Cancel, Esc
+// and the close button stop the run: the next progress report throws ConversionCancelled.
 class RunProgress : public QProgressDialog {
  public:
   explicit RunProgress(QWidget* parent) : QProgressDialog(parent) {
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
     setWindowTitle(QString::fromUtf8(kApplicationTitle));
     setLabelText(QStringLiteral("正在转换……"));
-    setCancelButton(nullptr);
+    setCancelButtonText(QStringLiteral("取消"));
     setWindowModality(Qt::ApplicationModal);
     setAutoClose(false);
     setAutoReset(false);
     setMinimumDuration(gProgressDelay);
     setRange(0, kSteps);
     setValue(0);
+    sinceEvents_.start();
   }
 
   void Report(size_t done, size_t total) {
-    if (total == 0) return;
-    setValue(static_cast<int>(std::min<size_t>(done, total) * kSteps / total));
+    if (total > 0) setValue(static_cast<int>(std::min<size_t>(done, total) * kSteps / total));
+    // A click on Cancel must be seen even while the bar does not move.
+    if (sinceEvents_.elapsed() >= kEventsEveryMs) {
+      QCoreApplication::processEvents();
+      sinceEvents_.restart();
+    }
+    if (wasCanceled()) throw quorvel::ConversionCancelled();
   }
 
-  // Escape and the window manager's close command change nothing.
-  void reject() override {}
-
- protected:
-  void closeEvent(QCloseEvent* event) override { event->ignore(); }
+  // Esc comes here; it stops the run as Cancel does.
+  void reject() override { cancel(); }
 
  private:
   static constexpr int kSteps = 1000;
+  static constexpr int kEventsEveryMs = 20;
+  QElapsedTimer sinceEvents_;
 };
+
+// The one local file that a drag brings, or an empty text.
+QString DraggedFile(const QMimeData* mime) {
+  if (!mime || !mime->hasUrls()) return {};
+  const QList<QUrl> urls = mime->urls();
+  if (urls.size() != 1 || !urls.front().isLocalFile()) return {};
+  const QString path = urls.front().toLocalFile();
+  return QFileInfo(path).isFile() ? path : QString();
+}
+
+QString FolderOf(const QString& path) { return QFileInfo(path).absolutePath(); }
 
 // The busy cursor for the length of a conversion run.
 struct BusyCursor {
@@ -137,9 +162,15 @@ MainWindow::MainWindow(quorvel::ListFiles& data, std::string settingsDir, const 
     formatButtons_->addButton(formats[i], i);
   }
 
-  // The pictures are shown at their natural size in the top left corner of their places.
-  const auto picture = [](const char* name) {
-    return QPixmap::fromImage(LoadJpeg(QStringLiteral(":/quorvel/") + QLatin1String(name)));
+  // The pictures are shown at their natural size in the top left corner of their places; on a
+  // screen scaled 2x or more they come from the pictures drawn at twice the size.
+  const bool sharp = devicePixelRatioF() > 1.0;
+  const auto picture = [sharp](const char* name) {
+    QString file = QStringLiteral(":/quorvel/") + QLatin1String(name);
+    if (sharp) file.replace(QLatin1String(".jpg"), QLatin1String("@2x.jpg"));
+    QPixmap pixmap = QPixmap::fromImage(LoadJpeg(file));
+    pixmap.setDevicePixelRatio(sharp ? 2.0 : 1.0);
+    return pixmap;
   };
   ui_->sampleNameImage->setPixmap(picture("Image1.jpg"));
   ui_->chineseInterfaceImage->setPixmap(picture("Image2.jpg"));
@@ -169,7 +200,39 @@ MainWindow::MainWindow(quorvel::ListFiles& data, std::string settingsDir, const 
   connect(ui_->bannerView, &QWebEngineView::loadFinished, this, &MainWindow::adjustBanner);
   connect(ui_->passportCheck, &QCheckBox::toggled, this, &MainWindow::passportToggled);
 
+  // The language menu: each language named in itself, the current one ticked.
+  languageChoices_ = new QActionGroup(this);
+  languageChoices_->addAction(ui_->chineseLanguageAction);
+  languageChoices_->addAction(ui_->englishLanguageAction);
+  ui_->chineseLanguageAction->setText(QStringLiteral("中文(&C)"));
+  ui_->englishLanguageAction->setText(QStringLiteral("&English"));
+  connect(ui_->chineseLanguageAction, &QAction::triggered, this, &MainWindow::switchToChinese);
+  connect(ui_->englishLanguageAction, &QAction::triggered, this, &MainWindow::switchToEnglish);
+
+  // Keyboard: the dictionary items have only Chinese captions, so their mnemonics are fixed here;
+  // the others come with the language's captions.
+  ui_->dictionaryMenu->setTitle(QStringLiteral("字库(&D)"));
+  ui_->pinyinDictionaryAction->setText(QStringLiteral("自定义标准拼音(&P)"));
+  ui_->wadeGilesDictionaryAction->setText(QStringLiteral("自定义韦氏港台拼音(&W)"));
+  ui_->openSourceAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+  ui_->chooseTargetAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+  ui_->exitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+  ui_->helpAction->setShortcut(QKeySequence(Qt::Key_F1));
+  ui_->pinyinDictionaryAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_1));
+  ui_->wadeGilesDictionaryAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_2));
+  auto* convertAction = new QAction(this);
+  convertAction->setObjectName(QStringLiteral("convertAction"));
+  convertAction->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
+  connect(convertAction, &QAction::triggered, ui_->convertButton, &QPushButton::click);
+  addAction(convertAction);
+
+  // A names file dropped anywhere on the window; the banner would open it as a page instead.
+  setAcceptDrops(true);
+  ui_->bannerView->setAcceptDrops(false);
+
   resize(kClientWidth, ui_->mainMenu->sizeHint().height() + kClientHeight);
+  // Placed before start-up, so that an error box of start-up appears where the window will.
+  FitOnScreen(this);
 
   StartUp();
   if (QAbstractButton* chosen = formatButtons_->checkedButton()) chosen->setFocus();
@@ -196,17 +259,57 @@ void MainWindow::SetDictionaryEditors(QDialog* pinyin, QDialog* wadeGiles) {
 
 // ---- Start-up and closing --------------------------------------------------------------------
 
+// Each step stands alone: a failure is reported and the next step runs all the same.
 void MainWindow::StartUp() {
   try {
     data_.Load();
-    if (!bannerUrl_.isEmpty()) ui_->bannerView->load(bannerUrl_);
-    uiLanguage_ = quorvel::kUiChinese;
-    if (KeepsSettings()) uiLanguage_ = quorvel::ReadUiLanguage(FilePath(quorvel::kLanguageFileName));
-    ApplyLanguage(uiLanguage_);
-    LoadSettings();
   } catch (const std::exception& error) {
     ShowError(error);
   }
+  if (!bannerUrl_.isEmpty()) ui_->bannerView->load(bannerUrl_);
+
+  uiLanguage_ = quorvel::kUiChinese;
+  if (!KeepsSettings()) {  // no settings folder: Chinese and the initial choices, nothing stored
+    SetCaptions(uiLanguage_);
+    optionsAtStart_ = CurrentOptions();
+    return;
+  }
+  const std::string languagePath = FilePath(quorvel::kLanguageFileName);
+  bool languageRead = true;
+  try {
+    uiLanguage_ = quorvel::ReadUiLanguage(languagePath);
+  } catch (const std::exception& error) {
+    languageRead = false;  // Chinese, and the unreadable file stays as it is
+    ShowSettingsError(true, languagePath, error);
+  }
+  SetCaptions(uiLanguage_);
+  if (languageRead) {
+    try {
+      quorvel::WriteUiLanguage(languagePath, uiLanguage_);
+    } catch (const std::exception& error) {
+      ShowSettingsError(false, languagePath, error);
+    }
+  }
+
+  const std::string settingsPath = FilePath(quorvel::kSettingsFileName);
+  try {
+    LoadSettings();
+  } catch (const quorvel::ConvertError& error) {
+    // A line that is no number: the lines before it are restored, and the next close writes the
+    // file whole again.
+    ShowSettingsError(true, settingsPath, error);
+  } catch (const std::exception& error) {
+    keepSettingsFile_ = true;
+    ShowSettingsError(true, settingsPath, error);
+  }
+  optionsAtStart_ = CurrentOptions();
+}
+
+void MainWindow::ShowSettingsError(bool reading, const std::string& path, const std::exception& error) {
+  PlatformDialogs::Instance().ShowError(
+      this, QStringLiteral("%1“%2”：%3")
+                .arg(reading ? QStringLiteral("无法读取设置文件") : QStringLiteral("无法写入设置文件"),
+                     FromEngineText(path), FromEngineText(quorvel::WithFullStop(error.what()))));
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -216,21 +319,19 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 void MainWindow::ShutDown() {
   data_.Release();
+  // A file that could not be read is not replaced by choices the user never made.
+  if (keepSettingsFile_ && CurrentOptions() == optionsAtStart_) return;
   try {
     SaveSettings();
   } catch (const std::exception& error) {
-    ShowError(error);
+    ShowSettingsError(false, FilePath(quorvel::kSettingsFileName), error);
   }
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
   if (!centred_) {
     centred_ = true;
-    if (QScreen* screen = this->screen()) {
-      QRect frame = frameGeometry();
-      frame.moveCenter(screen->availableGeometry().center());
-      move(frame.topLeft());
-    }
+    FitOnScreen(this);
   }
   QMainWindow::showEvent(event);
 }
@@ -247,11 +348,12 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
   QMainWindow::keyPressEvent(event);
 }
 
-// Keyboard order: the name formats first, then the convert button, the banner, the two file
-// fields, the open button, and the option controls from right to left, each column top down. Kept here rather than
-// in Qt's focus chain: the banner's focus widget comes into being only once a page has loaded.
+// Keyboard order: the name formats first, then the convert button, the two file fields, the open
+// button, and the option controls from right to left, each column top down. The banner is passed over: it is an
+// advertisement, and a page that has taken the focus does not give Tab back. Kept here rather than
+// in Qt's focus chain, which would also step into the banner.
 bool MainWindow::focusNextPrevChild(bool next) {
-  QWidget* const order[] = {ui_->formatGroup,    ui_->convertButton,  ui_->bannerView,
+  QWidget* const order[] = {ui_->formatGroup,    ui_->convertButton,
                             ui_->sourcePathEdit, ui_->targetPathEdit, ui_->openButton,
                             ui_->wadeGilesCheck, ui_->passportCheck,  ui_->separatorCombo,
                             ui_->umlautCombo,    ui_->readingsCombo};
@@ -266,7 +368,6 @@ bool MainWindow::focusNextPrevChild(bool next) {
     QWidget* candidate = order[(at + (next ? step : count - step)) % count];
     if (candidate == ui_->formatGroup) candidate = formatButtons_->checkedButton();
     if (!candidate || !candidate->isVisible() || !candidate->isEnabled()) continue;
-    if (candidate == ui_->bannerView && !candidate->focusProxy()) continue;  // nothing loaded yet
     candidate->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
     return true;
   }
@@ -284,38 +385,44 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 // ---- Interface language ----------------------------------------------------------------------
 
 void MainWindow::ApplyLanguage(unsigned char language) {
+  SetCaptions(language);
+  if (!KeepsSettings()) return;
+  quorvel::WriteUiLanguage(FilePath(quorvel::kLanguageFileName),
+                           language == quorvel::kUiEnglish ? quorvel::kUiEnglish : quorvel::kUiChinese);
+}
+
+// Menu captions carry their mnemonics: "&File" in English, "文件(&F)" in Chinese.
+void MainWindow::SetCaptions(unsigned char language) {
   const bool english = language == quorvel::kUiEnglish;
   auto text = [english](const char* chinese, const char* inEnglish) {
     return QString::fromUtf8(english ? inEnglish : chinese);
   };
   ui_->openButton->setText(text("打开", "Open"));
   ui_->convertButton->setText(text("转换", "Start"));
-  ui_->fileMenu->setTitle(text("文件", "File"));
-  ui_->openSourceAction->setText(text("打开中文姓名文件", "Open"));
-  ui_->chooseTargetAction->setText(text("英文姓名文件保存为", "Save as"));
-  ui_->exitAction->setText(text("退出", "Exit"));
-  ui_->helpMenu->setTitle(text("帮助", "Help"));
-  ui_->helpAction->setText(text("使用说明", "Content"));
-  ui_->onlineHelpAction->setText(text("在线帮助", "Online help"));
-  ui_->aboutAction->setText(text("关于", "About"));
-  ui_->websiteAction->setText(text("官网", "Website"));
+  ui_->fileMenu->setTitle(text("文件(&F)", "&File"));
+  ui_->openSourceAction->setText(text("打开中文姓名文件(&O)", "&Open"));
+  ui_->chooseTargetAction->setText(text("英文姓名文件保存为(&S)", "&Save as"));
+  ui_->exitAction->setText(text("退出(&X)", "E&xit"));
+  ui_->helpMenu->setTitle(text("帮助(&H)", "&Help"));
+  ui_->helpAction->setText(text("使用说明(&C)", "&Content"));
+  ui_->onlineHelpAction->setText(text("在线帮助(&O)", "&Online help"));
+  ui_->aboutAction->setText(text("关于(&A)", "&About"));
+  ui_->websiteAction->setText(text("官网(&W)", "&Website"));
+  ui_->languageMenu->setTitle(text("语言(&L)", "&Language"));
+  (english ? ui_->englishLanguageAction : ui_->chineseLanguageAction)->setChecked(true);
   // Both languages show the version the program has.
   setWindowTitle(QString::fromUtf8(kApplicationTitle) + QLatin1Char(' ') + kVersionText);
-  if (KeepsSettings()) {
-    quorvel::WriteUiLanguage(FilePath(quorvel::kLanguageFileName),
-                             english ? quorvel::kUiEnglish : quorvel::kUiChinese);
-  }
 }
 
 void MainWindow::switchToChinese() { SwitchLanguage(quorvel::kUiChinese); }
 void MainWindow::switchToEnglish() { SwitchLanguage(quorvel::kUiEnglish); }
 
 void MainWindow::SwitchLanguage(unsigned char language) {
+  uiLanguage_ = language;
   try {
-    uiLanguage_ = language;
     ApplyLanguage(uiLanguage_);
   } catch (const std::exception& error) {
-    ShowError(error);
+    ShowSettingsError(false, FilePath(quorvel::kLanguageFileName), error);
   }
 }
 
@@ -369,24 +476,66 @@ void MainWindow::LoadSettings() {
 
 // ---- Files and conversion --------------------------------------------------------------------
 
+// The open dialog starts in the folder of the last file used, at first in the home folder (never
+// in the working folder, which for a program started from the desktop means nothing).
+QString MainWindow::OpenDialogStart() const {
+  return lastFolder_.isEmpty() ? QDir::homePath() : lastFolder_;
+}
+
+// The save dialog starts with the target as it stands: the proposed name in the source's folder
+// unless the user chose another.
+QString MainWindow::SaveDialogStart() const {
+  if (!ui_->targetPathEdit->text().isEmpty()) return ui_->targetPathEdit->text();
+  return OpenDialogStart();
+}
+
 void MainWindow::openSource() {
-  PlatformDialogs::Instance().ChooseOpenFile(this, [this](const QString& path) {
+  PlatformDialogs::Instance().ChooseOpenFile(this, OpenDialogStart(), [this](const QString& path) {
     acceptSource(path);
   });
+}
+
+bool MainWindow::OpenSourceFile(const QString& path) {
+  const QFileInfo info(path);
+  if (!info.exists()) {
+    PlatformDialogs::Instance().ShowMessage(this, QStringLiteral("找不到文件：") + path);
+    return false;
+  }
+  if (!info.isFile()) {
+    PlatformDialogs::Instance().ShowMessage(this, QStringLiteral("这不是一个文件：") + path);
+    return false;
+  }
+  acceptSource(info.absoluteFilePath());
+  return true;
 }
 
 void MainWindow::acceptSource(const QString& path) {
   ui_->sourcePathEdit->setText(path);
   ui_->targetPathEdit->setText(QFile::decodeName(quorvel::ProposeTargetName(ToPath(path)).c_str()));
+  lastFolder_ = FolderOf(path);
 }
 
 void MainWindow::chooseTarget() {
-  PlatformDialogs::Instance().ChooseSaveFile(this, [this](const QString& path) {
+  PlatformDialogs::Instance().ChooseSaveFile(this, SaveDialogStart(), [this](const QString& path) {
     acceptTarget(path);
   });
 }
 
-void MainWindow::acceptTarget(const QString& path) { ui_->targetPathEdit->setText(path); }
+void MainWindow::acceptTarget(const QString& path) {
+  ui_->targetPathEdit->setText(path);
+  lastFolder_ = FolderOf(path);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DraggedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  const QString path = DraggedFile(event->mimeData());
+  if (path.isEmpty()) return;
+  event->acceptProposedAction();
+  OpenSourceFile(path);
+}
 
 void MainWindow::convert() {
   const QString source = ui_->sourcePathEdit->text();
@@ -394,6 +543,10 @@ void MainWindow::convert() {
   // The options are read once, at the click: every line of the run uses the same.
   const quorvel::ConversionOptions options = CurrentOptions();
   PlatformDialogs& dialogs = PlatformDialogs::Instance();
+  quorvel::BatchReport report;
+  size_t done = 0;
+  size_t total = 0;
+  QElapsedTimer clock;
   try {
     quorvel::CreateTargetFolder(ToPath(target));
     if (!quorvel::IsExistingFile(ToPath(source))) {
@@ -401,18 +554,35 @@ void MainWindow::convert() {
       openSource();
       return;
     }
+    clock.start();
     {
       BusyCursor busy;
       RunProgress progress(this);
-      quorvel::ConvertFile(data_, ToPath(source), ToPath(target), options,
-                           [&progress](size_t done, size_t total) { progress.Report(done, total); });
+      report = quorvel::ConvertFile(data_, ToPath(source), ToPath(target), options,
+                                    [&](size_t linesDone, size_t lines) {
+                                      done = linesDone;
+                                      total = lines;
+                                      progress.Report(linesDone, lines);
+                                    });
     }
+  } catch (const quorvel::ConversionCancelled&) {
+    dialogs.ShowMessage(this, QStringLiteral("转换已取消：共 %1 个姓名，取消时已转换 %2 个。")
+                                  .arg(total)
+                                  .arg(done));
+    return;
   } catch (const std::exception& error) {
     ShowError(error);
     return;
   }
-  if (dialogs.Confirm(this, QStringLiteral("转换完成，是否打开文件\r\r") + target)) {
-    dialogs.OpenWithDesktop(this, target);
+  const QString summary = QStringLiteral("共写入 %1 个姓名，其中 %2 个含有“???”，用时 %3 秒。")
+                              .arg(report.lines)
+                              .arg(report.linesWithMarker)
+                              .arg(QString::number(clock.elapsed() / 1000.0, 'f', 1));
+  if (dialogs.Confirm(this, QStringLiteral("转换完成，是否打开文件\r\r") + target +
+                                QStringLiteral("\r\r") + summary)) {
+    if (!dialogs.OpenWithDesktop(this, target)) {
+      dialogs.ShowMessage(this, QStringLiteral("无法打开文件：桌面上没有可以打开它的程序。\r\r") + target);
+    }
   }
 }
 

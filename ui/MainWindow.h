@@ -8,6 +8,14 @@
 // on the way is shown in the error box and skips the remaining steps. Closing it, whichever way,
 // shuts it down: the lists are released and the settings saved.
 //
+// A settings file that cannot be read is never overwritten with the initial values: config.db is
+// written again only when the user chooses a language, config1.dll only when the user changed a
+// choice. A failure with one settings file never keeps the other from loading; the error names
+// the file.
+//
+// A names file dropped on the window, or given to the program as its argument, is taken as the
+// open dialog takes a chosen one.
+//
 // Every message box, confirmation, file dialog and desktop-open call goes through
 // PlatformDialogs::Instance().
 //
@@ -25,6 +33,7 @@
 #include "NameRomanizer.h"
 
 class HelpWindow;
+class QActionGroup;
 class QButtonGroup;
 class QDialog;
 
@@ -59,6 +68,9 @@ class MainWindow : public QMainWindow {
 
   // Sets the captions of `language` (1 English, anything else Chinese) and records it in config.db.
   void ApplyLanguage(unsigned char language);
+  // Takes `path` as the source file, as the open dialog does, after checking that it names a
+  // file (a message otherwise). The program's argument and a dropped file come here.
+  bool OpenSourceFile(const QString& path);
   // The conversion settings file, config1.dll: written from the controls, read into them.
   void SaveSettings();
   void LoadSettings();
@@ -73,7 +85,7 @@ class MainWindow : public QMainWindow {
   void openWebsite();
   void openPinyinDictionary();
   void openWadeGilesDictionary();
-  void switchToChinese();  // the hidden language switches
+  void switchToChinese();  // the language menu and the hidden language switches
   void switchToEnglish();
   // A file confirmed in the open or save dialog, before the dialog closes.
   void acceptSource(const QString& path);
@@ -87,6 +99,8 @@ class MainWindow : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -96,8 +110,13 @@ class MainWindow : public QMainWindow {
   void StartUp();
   void ShutDown();
   void SwitchLanguage(unsigned char language);
+  void SetCaptions(unsigned char language);
   void ApplyOptions(const quorvel::ConversionOptions& options);
   void ShowError(const std::exception& error);
+  // "无法读取设置文件…" or "无法写入设置文件…" with the file's path and the error.
+  void ShowSettingsError(bool reading, const std::string& path, const std::exception& error);
+  QString OpenDialogStart() const;
+  QString SaveDialogStart() const;
   std::string FilePath(const char* name) const;
   bool KeepsSettings() const { return !settingsDir_.empty(); }
 
@@ -107,6 +126,11 @@ class MainWindow : public QMainWindow {
   const QUrl bannerUrl_;
   unsigned char uiLanguage_ = 0;
   QButtonGroup* formatButtons_ = nullptr;
+  QActionGroup* languageChoices_ = nullptr;
+  QString lastFolder_;  // of the last file chosen, dropped or given; the open dialog starts there
+  // config1.dll could not be read at start-up: it is kept unless the user changes a choice.
+  bool keepSettingsFile_ = false;
+  quorvel::ConversionOptions optionsAtStart_;
   QPointer<HelpWindow> helpWindow_;
   QPointer<QDialog> pinyinEditor_;
   QPointer<QDialog> wadeGilesEditor_;

@@ -18,15 +18,22 @@ class PlatformDialogs {
   virtual void ShowMessage(QWidget* parent, const QString& text) = 0;
   // The standard error box: `text` already carries its full stop; caption "Quorvel", error icon, OK.
   virtual void ShowError(QWidget* parent, const QString& text) = 0;
-  // A confirmation with Yes and No; true only for Yes.
-  virtual bool Confirm(QWidget* parent, const QString& text) = 0;
+  // A confirmation with Yes and No; true only for Yes. `preselected` is the button that Enter
+  // presses: a question whose Yes destroys something preselects No.
+  enum class Answer { kYes, kNo };
+  virtual bool Confirm(QWidget* parent, const QString& text, Answer preselected) = 0;
+  bool Confirm(QWidget* parent, const QString& text) { return Confirm(parent, text, Answer::kYes); }
   // File dialogs with the filters "Text file (*.txt)" and "All (*.*)", the first preselected.
-  // `accept` runs on a confirmed choice before the dialog closes.
+  // `start` is the folder the dialog shows first, or a file path: its folder, with its name filled
+  // in. `accept` runs on a confirmed choice before the dialog closes.
   // Returns whether the user confirmed a file.
-  virtual bool ChooseOpenFile(QWidget* parent, const std::function<void(const QString&)>& accept) = 0;
-  virtual bool ChooseSaveFile(QWidget* parent, const std::function<void(const QString&)>& accept) = 0;
-  // Opens a file or web address with the desktop's associated program; the result is not examined.
-  virtual void OpenWithDesktop(QWidget* parent, const QString& pathOrUrl) = 0;
+  virtual bool ChooseOpenFile(QWidget* parent, const QString& start,
+                              const std::function<void(const QString&)>& accept) = 0;
+  virtual bool ChooseSaveFile(QWidget* parent, const QString& start,
+                              const std::function<void(const QString&)>& accept) = 0;
+  // Opens a file or web address with the desktop's associated program. False when the desktop
+  // has no program for it (or no launcher at all).
+  virtual bool OpenWithDesktop(QWidget* parent, const QString& pathOrUrl) = 0;
 
   // The instance the windows use: the program installs QtPlatformDialogs at start-up, tests a
   // fake. Asking before anything is installed ends the program with a message (a programming

@@ -3,21 +3,54 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
+#include <QScreen>
 #include <QUrl>
+
+#include <algorithm>
 
 namespace {
 
 QString Title() { return QApplication::applicationName(); }
 
 // The program's texts break lines with CR as the desktop program always has; a label wants LF.
-QString ForDisplay(QString text) {
+QString WithLineFeeds(QString text) {
   text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
   text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
   return text;
 }
 
-bool ChooseFile(QWidget* parent, QFileDialog::AcceptMode mode,
+// Centres `box` on `parent` while the parent is not shown yet: Qt would otherwise put the box in
+// a corner of the screen. Kept inside the parent's screen.
+void PlaceBeside(QDialog& box, QWidget* parent) {
+  if (!parent || parent->window()->isVisible()) return;  // Qt centres on a shown parent itself
+  QWidget* window = parent->window();
+  box.adjustSize();
+  QRect frame(QPoint(0, 0), box.size());
+  frame.moveCenter(window->geometry().center());
+  if (QScreen* screen = window->screen()) {
+    const QRect area = screen->availableGeometry();
+    frame.moveLeft(std::clamp(frame.left(), area.left(), std::max(area.left(), area.right() - frame.width())));
+    frame.moveTop(std::clamp(frame.top(), area.top(), std::max(area.top(), area.bottom() - frame.height())));
+  }
+  box.move(frame.topLeft());
+}
+
+int ShowBox(QMessageBox::Icon icon, QWidget* parent, const QString& text,
+            QMessageBox::StandardButtons buttons, QMessageBox::StandardButton preselected) {
+  const QString full = WithLineFeeds(text);
+  const QString shown = QtPlatformDialogs::ShownText(text);
+  QMessageBox box(icon, Title(), shown, buttons, parent);
+  box.setTextFormat(Qt::PlainText);
+  box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  if (shown != full) box.setDetailedText(full);
+  if (preselected != QMessageBox::NoButton) box.setDefaultButton(preselected);
+  PlaceBeside(box, parent);
+  return box.exec();
+}
+
+bool ChooseFile(QWidget* parent, QFileDialog::AcceptMode mode, const QString& start,
                 const std::function<void(const QString&)>& accept) {
   QFileDialog dialog(parent);
   dialog.setAcceptMode(mode);
@@ -25,6 +58,15 @@ bool ChooseFile(QWidget* parent, QFileDialog::AcceptMode mode,
                                                      : QFileDialog::AnyFile);
   dialog.setNameFilters(QtPlatformDialogs::FileFilters());
   dialog.selectNameFilter(QtPlatformDialogs::FileFilters().front());
+  if (!start.isEmpty()) {
+    const QFileInfo info(start);
+    if (info.isDir()) {
+      dialog.setDirectory(start);
+    } else {
+      dialog.setDirectory(info.absolutePath());
+      dialog.selectFile(info.fileName());
+    }
+  }
   bool chosen = false;
   // fileSelected comes with the confirmation, before the dialog closes.
   QObject::connect(&dialog, &QFileDialog::fileSelected, &dialog, [&](const QString& file) {
@@ -48,36 +90,57 @@ QUrl QtPlatformDialogs::DesktopUrl(const QString& pathOrUrl) {
   return QUrl::fromLocalFile(pathOrUrl);
 }
 
+QString QtPlatformDialogs::ShownText(const QString& text) {
+  QStringList lines;
+  for (const QString& line : WithLineFeeds(text).split(QLatin1Char('\n'))) {
+    // Blanks are break points the label uses itself; a longer run without one is broken here,
+    // never inside a surrogate pair.
+    QString wrapped;
+    int run = 0;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+      const QChar c = line[i];
+      if (c.isSpace()) {
+        run = 0;
+      } else if (run >= kWrapColumns && !c.isLowSurrogate()) {
+        lines << wrapped;
+        wrapped.clear();
+        run = 0;
+      }
+      wrapped += c;
+      if (!c.isSpace() && !c.isLowSurrogate()) ++run;
+    }
+    lines << wrapped;
+  }
+  if (lines.size() > kShownLines) {
+    lines.resize(kShownLines);
+    lines << QStringLiteral("…");
+  }
+  return lines.join(QLatin1Char('\n'));
+}
+
 void QtPlatformDialogs::ShowMessage(QWidget* parent, const QString& text) {
-  QMessageBox box(QMessageBox::NoIcon, Title(), ForDisplay(text), QMessageBox::Ok, parent);
-  box.setTextFormat(Qt::PlainText);
-  box.exec();
+  ShowBox(QMessageBox::NoIcon, parent, text, QMessageBox::Ok, QMessageBox::NoButton);
 }
 
 void QtPlatformDialogs::ShowError(QWidget* parent, const QString& text) {
-  QMessageBox box(QMessageBox::Critical, Title(), ForDisplay(text), QMessageBox::Ok, parent);
-  box.setTextFormat(Qt::PlainText);
-  box.exec();
+  ShowBox(QMessageBox::Critical, parent, text, QMessageBox::Ok, QMessageBox::NoButton);
 }
 
-bool QtPlatformDialogs::Confirm(QWidget* parent, const QString& text) {
-  QMessageBox box(QMessageBox::Question, Title(), ForDisplay(text),
-                  QMessageBox::Yes | QMessageBox::No, parent);
-  box.setTextFormat(Qt::PlainText);
-  box.setDefaultButton(QMessageBox::Yes);
-  return box.exec() == QMessageBox::Yes;
+bool QtPlatformDialogs::Confirm(QWidget* parent, const QString& text, Answer preselected) {
+  return ShowBox(QMessageBox::Question, parent, text, QMessageBox::Yes | QMessageBox::No,
+                 preselected == Answer::kNo ? QMessageBox::No : QMessageBox::Yes) == QMessageBox::Yes;
 }
 
-bool QtPlatformDialogs::ChooseOpenFile(QWidget* parent,
+bool QtPlatformDialogs::ChooseOpenFile(QWidget* parent, const QString& start,
                                        const std::function<void(const QString&)>& accept) {
-  return ChooseFile(parent, QFileDialog::AcceptOpen, accept);
+  return ChooseFile(parent, QFileDialog::AcceptOpen, start, accept);
 }
 
-bool QtPlatformDialogs::ChooseSaveFile(QWidget* parent,
+bool QtPlatformDialogs::ChooseSaveFile(QWidget* parent, const QString& start,
                                        const std::function<void(const QString&)>& accept) {
-  return ChooseFile(parent, QFileDialog::AcceptSave, accept);
+  return ChooseFile(parent, QFileDialog::AcceptSave, start, accept);
 }
 
-void QtPlatformDialogs::OpenWithDesktop(QWidget*, const QString& pathOrUrl) {
-  QDesktopServices::openUrl(DesktopUrl(pathOrUrl));
+bool QtPlatformDialogs::OpenWithDesktop(QWidget*, const QString& pathOrUrl) {
+  return QDesktopServices::openUrl(DesktopUrl(pathOrUrl));
 }

@@ -1,5 +1,7 @@
 // Answers the windows' dialogs in tests: records every message, error, confirmation, file dialog
 // and desktop-open call in order, and answers confirmations and file dialogs from prepared queues.
+// A confirmation is recorded with the answer it preselects; a file dialog's start path is kept
+// apart (Starts()), so that a check of the calls need not spell it out.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,6 +19,8 @@ class RecordingDialogs : public PlatformDialogs {
   struct Call {
     Kind kind;
     QString text;  // the message, or the path or address to open; empty for file dialogs
+    // For confirmations: the answer Enter gives.
+    PlatformDialogs::Answer preselected = PlatformDialogs::Answer::kYes;
     bool operator==(const Call&) const = default;
   };
 
@@ -27,13 +31,19 @@ class RecordingDialogs : public PlatformDialogs {
   // The next file dialog confirms `path`; std::nullopt cancels it.
   void AnswerFile(std::optional<QString> path) { files_.push_back(std::move(path)); }
 
+  // The next desktop-open calls report this result (true: a program opened it).
+  void AnswerDesktop(bool opened) { desktopOpens_ = opened; }
+
   std::vector<Call> Take() { return std::exchange(calls_, {}); }
+  // The start paths of the file dialogs shown since the last call, in order.
+  std::vector<QString> Starts() { return std::exchange(starts_, {}); }
   bool AnswersLeft() const { return !confirms_.empty() || !files_.empty(); }
 
   void ShowMessage(QWidget*, const QString& text) override { calls_.push_back({Kind::kMessage, text}); }
   void ShowError(QWidget*, const QString& text) override { calls_.push_back({Kind::kError, text}); }
-  bool Confirm(QWidget*, const QString& text) override {
-    calls_.push_back({Kind::kConfirm, text});
+  using PlatformDialogs::Confirm;
+  bool Confirm(QWidget*, const QString& text, Answer preselected) override {
+    calls_.push_back({Kind::kConfirm, text, preselected});
     if (confirms_.empty()) {
       ADD_FAILURE() << "unexpected confirmation: " << text.toStdString();
       return false;
@@ -42,14 +52,19 @@ class RecordingDialogs : public PlatformDialogs {
     confirms_.pop_front();
     return yes;
   }
-  bool ChooseOpenFile(QWidget*, const std::function<void(const QString&)>& accept) override {
+  bool ChooseOpenFile(QWidget*, const QString& start,
+                      const std::function<void(const QString&)>& accept) override {
+    starts_.push_back(start);
     return Choose(Kind::kOpenDialog, accept);
   }
-  bool ChooseSaveFile(QWidget*, const std::function<void(const QString&)>& accept) override {
+  bool ChooseSaveFile(QWidget*, const QString& start,
+                      const std::function<void(const QString&)>& accept) override {
+    starts_.push_back(start);
     return Choose(Kind::kSaveDialog, accept);
   }
-  void OpenWithDesktop(QWidget*, const QString& pathOrUrl) override {
+  bool OpenWithDesktop(QWidget*, const QString& pathOrUrl) override {
     calls_.push_back({Kind::kDesktop, pathOrUrl});
+    return desktopOpens_;
   }
 
  private:
@@ -67,6 +82,8 @@ class RecordingDialogs : public PlatformDialogs {
   }
 
   std::vector<Call> calls_;
+  std::vector<QString> starts_;
+  bool desktopOpens_ = true;
   std::deque<bool> confirms_;
   std::deque<std::optional<QString>> files_;
 };
@@ -74,6 +91,8 @@ class RecordingDialogs : public PlatformDialogs {
 inline void PrintTo(const RecordingDialogs::Call& call, std::ostream* os) {
   static const char* kinds[] = {"message", "error", "confirm", "open dialog", "save dialog", "desktop"};
   *os << kinds[static_cast<int>(call.kind)] << " \"" << call.text.toStdString() << "\"";
+  if (call.kind == RecordingDialogs::Kind::kConfirm && call.preselected == PlatformDialogs::Answer::kNo)
+    *os << " (No preselected)";
 }
 
 inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }

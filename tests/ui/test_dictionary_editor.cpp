@@ -182,13 +182,18 @@ TEST_F(DictionaryEditorTest, StoredTextIsTrimmedWhileTheFieldsKeepTheirSpaces) {
   };
   const Case cases[] = {
       {"spaces around key and reading", " 字 ", "  Zi  ", "Zi", "字 Zi"},
-      {"an empty reading: the line is the key and one space", "字", "   ", "", "字 "},
+      {"an empty reading, confirmed: the line is the key and one space", "字", "   ", "", "字 "},
   };
   Open();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
     Fill(Q(c.key), Q(c.reading));
+    if (c.storedReading.empty()) dialogs_.AnswerConfirm(true);
     C().addButton->click();
+    if (c.storedReading.empty()) {
+      EXPECT_EQ(dialogs_.Take(), (std::vector<RecordingDialogs::Call>{
+                                     {Kind::kConfirm, Q("拼音是空的。确认要保存没有拼音的“字”吗？"), PlatformDialogs::Answer::kNo}}));
+    }
     EXPECT_EQ(Keys(), G("字") + "\r\n");
     EXPECT_EQ(Readings(), c.storedReading + "\r\n");
     EXPECT_EQ(ListLines(), QStringList{Q(c.line)});
@@ -207,7 +212,8 @@ TEST_F(DictionaryEditorTest, DeletingAsksFirstAndTheOnlyEntryLeavesTwoEmptyFiles
   ClickLine(0);
   dialogs_.AnswerConfirm(false);
   C().deleteButton->click();
-  const std::vector<RecordingDialogs::Call> question{{Kind::kConfirm, Q("确认要删除  字 Zi  吗？")}};
+  const std::vector<RecordingDialogs::Call> question{
+      {Kind::kConfirm, Q("确认要删除  字 Zi  吗？"), PlatformDialogs::Answer::kNo}};
   EXPECT_EQ(dialogs_.Take(), question);
   EXPECT_EQ(Keys(), G("字") + "\r\n");
   EXPECT_EQ(ListLines().size(), 1);
@@ -225,7 +231,7 @@ TEST_F(DictionaryEditorTest, DeletingAsksFirstAndTheOnlyEntryLeavesTwoEmptyFiles
 TEST_F(DictionaryEditorTest, ClearingRemovesBothFilesAfterConfirmationAndTheNextAddRecreatesThem) {
   Seed({G("张"), G("李")}, {"zhang", "li"});
   Open();
-  const RecordingDialogs::Call question{Kind::kConfirm, Q("确认要清空所有自定义拼音吗？")};
+  const RecordingDialogs::Call question{Kind::kConfirm, Q("确认要清空所有自定义拼音吗？"), PlatformDialogs::Answer::kNo};
   dialogs_.AnswerConfirm(false);
   C().clearButton->click();
   EXPECT_EQ(dialogs_.Take(), std::vector{question});
@@ -453,9 +459,10 @@ TEST_F(DictionaryEditorTest, FilesChangedByAnotherProgramAreShownBeforeTheWindow
   WriteFile(ReadingPath(), CrLf({"wang", "zhang", "li"}));
 
   // Line 1 was 李; in the files it is now 张. Deleting it must not hit the wrong entry: the list
-  // is brought up to date, the selection goes, and the delete does nothing.
+  // is brought up to date, the selection goes, and the delete says it did nothing.
   C().deleteButton->click();
-  EXPECT_TRUE(dialogs_.Take().empty());
+  EXPECT_EQ(dialogs_.Take(), (std::vector<RecordingDialogs::Call>{
+                                 {Kind::kMessage, Q("字库文件已被其他程序修改，列表已更新。“李 li”没有删除，请重新选择要删除的条目。")}}));
   EXPECT_EQ(ListLines(), (QStringList{Q("王 wang"), Q("张 zhang"), Q("李 li")}));
   EXPECT_EQ(Selected(), -1);
   EXPECT_EQ(Keys(), CrLf({G("王"), G("张"), G("李")}));
@@ -472,6 +479,160 @@ TEST_F(DictionaryEditorTest, FilesChangedByAnotherProgramAreShownBeforeTheWindow
   WriteFile(ReadingPath(), CrLf({"zhou"}));
   window_->show();
   EXPECT_EQ(ListLines(), QStringList{Q("周 zhou")});
+}
+
+// An empty reading makes a name lose a syllable ("李小龙" becomes "Xiao-long "): it is stored only
+// when the user says so, and No is what Enter gives.
+TEST_F(DictionaryEditorTest, AnEmptyReadingIsStoredOnlyAfterAsking) {
+  Seed({G("李")}, {"li"});
+  Open();
+  Fill(Q("李"), " ");
+  dialogs_.AnswerConfirm(false);
+  C().addButton->click();
+  EXPECT_EQ(dialogs_.Take(), (std::vector<RecordingDialogs::Call>{
+                                 {Kind::kConfirm, Q("拼音是空的。确认要保存没有拼音的“李”吗？"), PlatformDialogs::Answer::kNo}}));
+  EXPECT_EQ(Readings(), "li\r\n");
+  EXPECT_EQ(ListLines(), QStringList{Q("李 li")});
+}
+
+// Ctrl+Z takes back add/update, delete and clear, one after the other, while the window is open.
+TEST_F(DictionaryEditorTest, CtrlZUndoesTheLastChangesWhileTheWindowIsOpen) {
+  Seed({G("张"), G("李")}, {"zhang", "li"});
+  Open();
+  QApplication::setActiveWindow(window_.get());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+  const std::string keys = Keys(), readings = Readings();
+
+  Fill(Q("李"), "Lee");
+  C().addButton->click();  // update
+  Fill(Q("王"), "wang");
+  C().addButton->click();  // add
+  ClickLine(0);
+  dialogs_.AnswerConfirm(true);
+  C().deleteButton->click();
+  dialogs_.AnswerConfirm(true);
+  C().clearButton->click();
+  dialogs_.Take();
+  EXPECT_TRUE(FolderContents(dir_.Path()).empty());
+
+  struct Step {
+    const char* why;
+    std::vector<std::string> keys, readings;
+  } steps[] = {
+      {"the clear", {G("李"), G("王")}, {"Lee", "wang"}},
+      {"the delete", {G("张"), G("李"), G("王")}, {"zhang", "Lee", "wang"}},
+      {"the add", {G("张"), G("李")}, {"zhang", "Lee"}},
+      {"the update", {G("张"), G("李")}, {"zhang", "li"}},
+  };
+  C().keyEdit->setFocus();  // a field would take Ctrl+Z for its own text
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.why);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(Keys(), CrLf(step.keys));
+    EXPECT_EQ(Readings(), CrLf(step.readings));
+    EXPECT_EQ(ListLines().size(), static_cast<qsizetype>(step.keys.size()));
+  }
+  EXPECT_EQ(Keys(), keys);
+  EXPECT_EQ(Readings(), readings);
+
+  // Nothing more to take back: the field's own undo works again.
+  C().keyEdit->setText(Q("周"));
+  C().keyEdit->setFocus();
+  QTest::keyClick(C().keyEdit, Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(Keys(), keys);
+
+  // Closing the window ends what can be taken back.
+  Fill(Q("赵"), "zhao");
+  C().addButton->click();
+  window_->hide();
+  window_->show();
+  QApplication::setActiveWindow(window_.get());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+  QTest::keyClick(C().entryList, Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(Keys(), CrLf({G("张"), G("李"), G("赵")}));
+
+  // A change made outside after the last change in the window is never undone.
+  Fill(Q("钱"), "qian");
+  C().addButton->click();
+  WriteFile(KeyPath(), CrLf({G("孙")}));
+  WriteFile(ReadingPath(), CrLf({"sun"}));
+  QTest::keyClick(C().entryList, Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(dialogs_.Take(), (std::vector<RecordingDialogs::Call>{
+                                 {Kind::kMessage, Q("字库文件已被其他程序修改，无法撤销之前的修改。")}}));
+  EXPECT_EQ(Keys(), CrLf({G("孙")}));
+  EXPECT_EQ(ListLines(), QStringList{Q("孙 sun")});
+}
+
+// An add to a dictionary without files, undone, leaves no files behind.
+TEST_F(DictionaryEditorTest, UndoingTheFirstAddRemovesTheFilesAgain) {
+  Open();
+  C().addButton->click();
+  ASSERT_FALSE(FolderContents(dir_.Path()).empty());
+  window_->undo();
+  EXPECT_TRUE(FolderContents(dir_.Path()).empty());
+  EXPECT_TRUE(ListLines().isEmpty());
+}
+
+TEST_F(DictionaryEditorTest, EnterInAFieldAddsAndTheDeleteKeyDeletes) {
+  Seed({G("张")}, {"zhang"});
+  Open();
+  struct Row {
+    const char* why;
+    QLineEdit* field;
+  } rows[] = {{"Enter in the key field", C().keyEdit}, {"Enter in the reading field", C().readingEdit}};
+  int added = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    Fill(added == 0 ? Q("李") : Q("王"), added == 0 ? "li" : "wang");
+    QTest::keyClick(row.field, Qt::Key_Return);
+    ++added;
+    EXPECT_EQ(ListLines().size(), 1 + added);
+    EXPECT_EQ(Selected(), added);
+  }
+  EXPECT_EQ(Readings(), CrLf({"zhang", "li", "wang"}));
+
+  ClickLine(1);
+  dialogs_.AnswerConfirm(true);
+  QTest::keyClick(C().entryList, Qt::Key_Delete);
+  EXPECT_EQ(dialogs_.Take(), (std::vector<RecordingDialogs::Call>{
+                                 {Kind::kConfirm, Q("确认要删除  李 li  吗？"), PlatformDialogs::Answer::kNo}}));
+  EXPECT_EQ(Keys(), CrLf({G("张"), G("王")}));
+  // The Delete key in a field deletes a character, not an entry.
+  C().keyEdit->setText(Q("张"));
+  C().keyEdit->setCursorPosition(0);
+  QTest::keyClick(C().keyEdit, Qt::Key_Delete);
+  EXPECT_EQ(C().keyEdit->text(), QString());
+  EXPECT_EQ(Keys(), CrLf({G("张"), G("王")}));
+}
+
+// While the window is open, a change another program makes to the files shows by itself.
+TEST_F(DictionaryEditorTest, TheListFollowsChangesMadeOutside) {
+  Seed({G("张")}, {"zhang"});
+  Open();
+  struct Row {
+    const char* why;
+    std::function<void()> change;
+    QStringList lines;
+  } rows[] = {
+      {"rewritten in place", [&] { WriteFile(KeyPath(), CrLf({G("张"), G("李")})); WriteFile(ReadingPath(), CrLf({"zhang", "li"})); },
+       {Q("张 zhang"), Q("李 li")}},
+      {"replaced by a rename", [&] {
+         WriteFile(KeyPath() + ".new", CrLf({G("王")}));
+         WriteFile(ReadingPath() + ".new", CrLf({"wang"}));
+         std::filesystem::rename(KeyPath() + ".new", KeyPath());
+         std::filesystem::rename(ReadingPath() + ".new", ReadingPath());
+       },
+       {Q("王 wang")}},
+      {"deleted", [&] { std::filesystem::remove(KeyPath()); std::filesystem::remove(ReadingPath()); }, {}},
+      {"created again", [&] { WriteFile(KeyPath(), CrLf({G("赵")})); WriteFile(ReadingPath(), CrLf({"zhao"})); },
+       {Q("赵 zhao")}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    row.change();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ListLines() == row.lines; }, 5000))
+        << ListLines().join('|').toStdString();
+  }
 }
 
 TEST_F(DictionaryEditorTest, BothEditorsStartHiddenWithTheirOwnCaptionsAndDictionaries) {

@@ -2,11 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
+#include <QTextEdit>
+#include <QTest>
 #include <QTimer>
 #include <QTranslator>
 
@@ -58,6 +63,86 @@ TEST(QtPlatformDialogs, ConfirmationShowsCarriageReturnsAsLineBreaksAndIsTrueOnl
   }
 }
 
+// Enter presses the preselected button: a question whose Yes destroys something preselects No.
+TEST(QtPlatformDialogs, EnterGivesThePreselectedAnswer) {
+  QtPlatformDialogs dialogs;
+  struct Row {
+    PlatformDialogs::Answer preselected;
+    bool expected;
+    const char* why;
+  } rows[] = {
+      {PlatformDialogs::Answer::kYes, true, "the completion question"},
+      {PlatformDialogs::Answer::kNo, false, "clear and delete"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    bool result = !row.expected;
+    Answer<QMessageBox>([&] { result = dialogs.Confirm(nullptr, QStringLiteral("确认要清空所有自定义拼音吗？"), row.preselected); },
+                        [](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); });
+    EXPECT_EQ(result, row.expected);
+  }
+}
+
+// A damaged settings file can hold a line of thousands of bytes without a blank: the box wraps it,
+// stays inside the screen and keeps the whole text selectable in its details.
+TEST(QtPlatformDialogs, LongTextsAreWrappedKeptOnScreenAndSelectable) {
+  QtPlatformDialogs dialogs;
+  const QString longRun = QStringLiteral("'") + QString(5000, QLatin1Char('x')) + QStringLiteral("' is not a valid integer value.");
+  const QString manyLines = QStringLiteral("line\r").repeated(200);
+  struct Row {
+    QString text;
+    bool cut;
+    const char* why;
+  } rows[] = {
+      {QStringLiteral("File access denied."), false, "a short text shows as it is"},
+      {longRun, true, "one line of 5000 characters"},
+      {manyLines, true, "two hundred lines"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    Answer<QMessageBox>([&] { dialogs.ShowError(nullptr, row.text); },
+                        [&](QMessageBox* box) {
+                          const QRect screen = box->screen()->availableGeometry();
+                          EXPECT_TRUE(screen.contains(box->frameGeometry()))
+                              << box->frameGeometry().width() << "x" << box->frameGeometry().height();
+                          auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+                          ASSERT_NE(label, nullptr);
+                          EXPECT_TRUE(label->textInteractionFlags() & Qt::TextSelectableByMouse);
+                          if (row.cut) {
+                            QString full = row.text;
+                            full.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+                            EXPECT_EQ(box->detailedText(), full);
+                            EXPECT_LE(box->text().count(QLatin1Char('\n')), QtPlatformDialogs::kShownLines);
+                          } else {
+                            EXPECT_EQ(box->text(), row.text);
+                            EXPECT_TRUE(box->detailedText().isEmpty());
+                          }
+                          box->button(QMessageBox::Ok)->click();
+                        });
+  }
+  // Wrapping never splits a character made of two UTF-16 units.
+  const QString emoji = QString::fromUtf8("😀").repeated(100);
+  for (const QString& line : QtPlatformDialogs::ShownText(emoji).split(QLatin1Char('\n'))) {
+    ASSERT_FALSE(line.isEmpty());
+    EXPECT_FALSE(line.front().isLowSurrogate());
+    EXPECT_FALSE(line.back().isHighSurrogate());
+  }
+}
+
+// While the main window starts it is not shown yet; its errors appear where it will appear.
+TEST(QtPlatformDialogs, ABoxOfAWindowNotYetShownIsCentredOnIt) {
+  QWidget parent;
+  const QRect area = parent.screen()->availableGeometry();
+  parent.setGeometry(QRect(area.left() + area.width() / 4, area.top() + area.height() / 4, 400, 300));
+  QtPlatformDialogs dialogs;
+  Answer<QMessageBox>([&] { dialogs.ShowError(&parent, QStringLiteral("File access denied.")); },
+                      [&](QMessageBox* box) {
+                        const QPoint offset = box->geometry().center() - parent.geometry().center();
+                        EXPECT_LE(offset.manhattanLength(), 4) << offset.x() << "," << offset.y();
+                        box->button(QMessageBox::Ok)->click();
+                      });
+}
+
 TEST(QtPlatformDialogs, FileDialogsOfferTheTwoFiltersAndRunTheHandlerBeforeClosing) {
   QTemporaryDir dir;
   const QString path = dir.filePath(QStringLiteral("names.txt"));
@@ -72,14 +157,20 @@ TEST(QtPlatformDialogs, FileDialogsOfferTheTwoFiltersAndRunTheHandlerBeforeClosi
     bool openWhileHandled = false;
     bool confirmed = false;
     QFileDialog* seen = nullptr;
+    const QString start = save ? dir.filePath(QStringLiteral("names_en.txt")) : dir.path();
     auto handler = [&](const QString& chosen) {
       accepted = chosen;
       openWhileHandled = seen && seen->isVisible();
     };
     Answer<QFileDialog>(
-        [&] { confirmed = save ? dialogs.ChooseSaveFile(nullptr, handler) : dialogs.ChooseOpenFile(nullptr, handler); },
+        [&] { confirmed = save ? dialogs.ChooseSaveFile(nullptr, start, handler) : dialogs.ChooseOpenFile(nullptr, start, handler); },
         [&](QFileDialog* dialog) {
           seen = dialog;
+          // It starts in the folder asked for; the save dialog with the proposed name filled in.
+          EXPECT_EQ(QDir(dialog->directory()).canonicalPath(), QDir(dir.path()).canonicalPath());
+          if (save) {
+            EXPECT_EQ(dialog->selectedFiles().value(0), dir.filePath(QStringLiteral("names_en.txt")));
+          }
           EXPECT_EQ(dialog->nameFilters(), QStringList({"Text file (*.txt)", "All (*)"}));
           EXPECT_EQ(dialog->selectedNameFilter(), QStringLiteral("Text file (*.txt)"));
           dialog->setOption(QFileDialog::DontConfirmOverwrite);
@@ -93,7 +184,7 @@ TEST(QtPlatformDialogs, FileDialogsOfferTheTwoFiltersAndRunTheHandlerBeforeClosi
   // Cancelling runs no handler.
   bool called = false;
   bool confirmed = true;
-  Answer<QFileDialog>([&] { confirmed = dialogs.ChooseOpenFile(nullptr, [&](const QString&) { called = true; }); },
+  Answer<QFileDialog>([&] { confirmed = dialogs.ChooseOpenFile(nullptr, {}, [&](const QString&) { called = true; }); },
                       [](QFileDialog* dialog) { dialog->reject(); });
   EXPECT_FALSE(confirmed);
   EXPECT_FALSE(called);
