@@ -128,8 +128,10 @@ size_t InvalidUtf8Length(std::string_view text) {
 Utf8Census CensusUtf8(std::string_view text) {
   Utf8Census census;
   char32_t cp;
+  bool inFault = false;
   for (size_t i = 0; i < text.size();) {
     if (static_cast<unsigned char>(text[i]) < 0x80) {
+      inFault = false;
       ++i;
       continue;
     }
@@ -137,8 +139,11 @@ Utf8Census CensusUtf8(std::string_view text) {
     size_t len = DecodeUtf8(rest, &cp);
     if (len == 0) {
       ++census.invalid;
+      census.faults += !inFault;
+      inFault = true;
       i += InvalidUtf8Length(rest);
     } else {
+      inFault = false;
       census.ideographs += IsIdeograph(cp);
       i += len;
     }
@@ -257,7 +262,7 @@ SourceEncoding DetectEncoding(std::string_view bytes) {
   // GBK text read as UTF-8 is the reverse, a fault at nearly every character; and GBK names
   // that happen to hold UTF-8-looking runs still read as GBK without a fault, which UTF-8 text
   // with a stray byte does not (a 0x80 lead, a line of odd length).
-  if (census.ideographs >= kUtf8IdeographsPerInvalid * census.invalid && !IsValidGbk(bytes))
+  if (census.ideographs >= kUtf8IdeographsPerFault * census.faults && !IsValidGbk(bytes))
     return SourceEncoding::kUtf8;
   return SourceEncoding::kGbk;
 }

@@ -33,6 +33,7 @@ bool IsValidUtf8(std::string_view text);
 struct Utf8Census {
   size_t ideographs = 0;  // valid sequences that are CJK ideographs
   size_t invalid = 0;     // invalid sequences (InvalidUtf8Length each)
+  size_t faults = 0;      // runs of invalid sequences with nothing valid between them
 };
 Utf8Census CensusUtf8(std::string_view text);
 // True when the text reads as GBK without a fault: ASCII bytes and double-byte characters
@@ -59,10 +60,11 @@ const char* EncodingName(SourceEncoding encoding);
 
 // How a names file is encoded. GBK is the default; a UTF-8 or UTF-16 byte-order mark makes it
 // Unicode, and so does text without a mark that holds UTF-8 ideographs, does not pair into
-// GB2312 characters, and either is valid UTF-8 or has invalid sequences that are rare
-// (kUtf8IdeographsPerInvalid ideographs or more for each) while it does not read as GBK either.
+// GB2312 characters, and either is valid UTF-8 or has faults (runs of invalid sequences: one
+// damaged spot) that are rare, kUtf8IdeographsPerFault ideographs or more for each, while it does
+// not read as GBK without a fault either.
 SourceEncoding DetectEncoding(std::string_view bytes);
-inline constexpr size_t kUtf8IdeographsPerInvalid = 4;
+inline constexpr size_t kUtf8IdeographsPerFault = 4;
 
 // The GBK text of a names file in `encoding` (its byte-order mark dropped). `*invalid` (if given)
 // is set to the number of invalid sequences of a Unicode source, each of which became one
