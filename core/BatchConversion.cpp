@@ -285,7 +285,10 @@ BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
   BatchReport report;
   try {
     report = ConvertInto(lists, source, out, options, progress);
-    if (::fsync(fd) != 0) ThrowInOut(errno, targetPath);
+    // Replacing the source itself, the new text must be on the disk before the names go: a
+    // power cut must not leave an empty file. Any other target can be made again from its
+    // source, so a run does not wait for the disk there.
+    if (targetIsSource && ::fsync(fd) != 0) ThrowInOut(errno, targetPath);
   } catch (...) {
     // The source converted onto itself keeps every name; any other target gets the whole lines
     // converted before the failure, as a stream would have left them.
@@ -304,9 +307,11 @@ BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
     ThrowInOut(e, targetPath);
   }
   // The rename is durable once the folder is synced; a failure here loses nothing already done.
-  if (int dir = ::open(FolderOf(finalPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
+  if (targetIsSource) {
+    if (int dir = ::open(FolderOf(finalPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+      ::fsync(dir);
+      ::close(dir);
+    }
   }
   return report;
 }

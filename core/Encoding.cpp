@@ -1,5 +1,6 @@
 #include "Encoding.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <iconv.h>
@@ -65,19 +66,36 @@ class Iconv {
     char* src = const_cast<char*>(in.data());
     size_t srcLeft = in.size();
     size_t used = 0;
+    // iconv may convert far ahead of a character it cannot convert and then redo that work to
+    // find it, so each failure costs in proportion to the input it was given. After a failure
+    // it gets a small window, growing again while no failure comes: a text full of replacements
+    // stays linear and cheap, a clean text is converted in a few large calls.
+    constexpr size_t kMinWindow = 64, kMaxWindow = size_t{1} << 20;
+    size_t window = kMaxWindow;
     ::iconv(cd_, nullptr, nullptr, nullptr, nullptr);
     while (srcLeft > 0) {
+      const size_t given = std::min(window, srcLeft);
+      size_t givenLeft = given;
       char* dst = out.data() + used;
       size_t dstLeft = out.size() - used;
-      size_t r = ::iconv(cd_, &src, &srcLeft, &dst, &dstLeft);
+      size_t r = ::iconv(cd_, &src, &givenLeft, &dst, &dstLeft);
+      const int e = errno;
+      srcLeft -= given - givenLeft;
       used = out.size() - dstLeft;
-      if (r != static_cast<size_t>(-1)) break;
-      if (errno == E2BIG) {
+      if (r != static_cast<size_t>(-1)) {
+        window = std::min(window * 2, kMaxWindow);
+        continue;
+      }
+      if (e == E2BIG) {
         out.resize(out.size() * 2);
         continue;
       }
-      // EILSEQ or EINVAL (incomplete at the end): replace and go on. The buffer only ever
-      // doubles, never re-fills what lies beyond `used`: a text full of replacements stays linear.
+      if (e == EINVAL && given < srcLeft + (given - givenLeft) && givenLeft < given) {
+        // Only the window's end cut a character: the next window starts with it.
+        continue;
+      }
+      // EILSEQ, or EINVAL (incomplete at the very end): replace and go on. The buffer only ever
+      // doubles, never re-fills what lies beyond `used`.
       std::string replacement;
       size_t pos = in.size() - srcLeft;
       size_t skip = bad(replacement, pos);
@@ -87,6 +105,7 @@ class Iconv {
       used += replacement.size();
       src += skip;
       srcLeft -= skip;
+      window = kMinWindow;
     }
     out.resize(used);
     return out;
