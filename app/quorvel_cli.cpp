@@ -1,6 +1,7 @@
 // quorvel-cli: the command-line converter. Same engine and messages as the desktop program; it
 // asks no question and opens nothing. Exit status: 0 done, 1 the conversion failed, 2 usage.
 #include <getopt.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -77,6 +78,15 @@ int UsageError(const std::string& message) {
   return 2;
 }
 
+// Why `dir` cannot be the data folder, or "" when it can.
+std::string DataDirProblem(const std::string& dir) {
+  if (dir.empty()) return "the data folder name is empty (--data-dir=\"\")";
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) != 0) return "data folder '" + dir + "' does not exist";
+  if (!S_ISDIR(st.st_mode)) return "data folder '" + dir + "' is not a folder";
+  return {};
+}
+
 int Fail(const std::string& message) {
   std::fprintf(stderr, "quorvel-cli: %s\n", quorvel::WithFullStop(message).c_str());
   return 1;
@@ -85,6 +95,8 @@ int Fail(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // First of all: a closed standard stream must not be taken over by a file opened later.
+  quorvel::GuardStandardStreams();
   // "quorvel-cli dict ...": the custom dictionaries (DictCommand.h). A names file called "dict"
   // is converted as "./dict".
   if (argc >= 2 && std::strcmp(argv[1], quorvel::cli::kDictCommand) == 0)
@@ -133,7 +145,10 @@ int main(int argc, char** argv) {
         options.umlaut = static_cast<quorvel::UmlautSpelling>(found);
         break;
       }
-      case kDataDirOption: dataDir = optarg; break;
+      case kDataDirOption:
+        if (std::string problem = DataDirProblem(optarg); !problem.empty()) return UsageError(problem);
+        dataDir = optarg;
+        break;
       case 'h': PrintHelp(dataDir); return 0;
       case kVersionOption: std::printf("quorvel-cli %s\n", quorvel::kVersion); return 0;
       case ':': return UsageError(std::string("option '") + argv[optind - 1] + "' needs a value");
@@ -156,7 +171,18 @@ int main(int argc, char** argv) {
     if (target != quorvel::kStandardStream) quorvel::CreateTargetFolder(target);
     if (source != quorvel::kStandardStream && !quorvel::IsExistingFile(source))
       return Fail("没找到源文件,请选择 (" + source + ")");
-    quorvel::ConvertFile(lists, source, target, options);
+    const quorvel::BatchReport report = quorvel::ConvertFile(lists, source, target, options);
+    if (report.invalidSequences > 0) {
+      // The names around a damaged spot are converted; the spot itself reads "???".
+      std::fprintf(stderr, "quorvel-cli: warning: %s: %zu invalid %s sequence%s, each read as \"???\"\n",
+                   source == quorvel::kStandardStream ? "standard input" : source.c_str(),
+                   report.invalidSequences,
+                   report.encoding == quorvel::SourceEncoding::kUtf16Le ||
+                           report.encoding == quorvel::SourceEncoding::kUtf16Be
+                       ? "UTF-16"
+                       : "UTF-8",
+                   report.invalidSequences == 1 ? "" : "s");
+    }
   } catch (const quorvel::Error& e) {
     return Fail(e.what());
   } catch (const std::exception& e) {

@@ -2,7 +2,10 @@
 """Writes a deterministic file of realistic Chinese names: surnames by frequency (Zipf over the
 common surnames), one- and two-character given names from common given-name characters.
 
-Usage: make_names.py COUNT OUT_GBK OUT_UTF8
+Usage: make_names.py COUNT OUT_GBK OUT_UTF8 [OUT_UTF8_EXT_B]
+
+OUT_UTF8_EXT_B: the same names in UTF-8 with one character GBK cannot hold (Extension B) in each,
+for the cost of characters that are replaced.
 """
 import random
 import sys
@@ -35,6 +38,10 @@ def main():
         f.write(text.encode("gbk"))
     with open(out_utf8, "wb") as f:
         f.write(text.encode("utf-8"))
+    if len(sys.argv) > 4:
+        ext_b = "\U0002A6A5"
+        with open(sys.argv[4], "wb") as f:
+            f.write(("\r\n".join(n[0] + ext_b + n[1:] for n in names) + "\r\n").encode("utf-8"))
 
 
 if __name__ == "__main__":

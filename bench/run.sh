@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Speed benchmarks: lookups (Google Benchmark) and whole-process conversion of 1,000,000 names
-# with quorvel-cli (hyperfine), plus peak memory. Results go to bench/README.md by hand.
+# with quorvel-cli (hyperfine), 640,000 names with a character GBK cannot hold against the same
+# without it, plus peak memory. Results go to bench/README.md by hand.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -9,12 +10,17 @@ trap 'rm -rf "$work"' EXIT
 "$root/scripts/deps.sh" bench
 cmake --build "$build" --target quorvel-cli bench_lookup >/dev/null
 python3 "$root/bench/make_names.py" 1000000 "$work/names_gbk.txt" "$work/names_utf8.txt"
-ls -l "$work"/names_*.txt
+# 640,000 names with a character GBK cannot hold in each, against the same names without it.
+python3 "$root/bench/make_names.py" 640000 "$work/few_gbk.txt" "$work/few_utf8.txt" "$work/few_ext_b.txt"
+ls -l "$work"/names_*.txt "$work"/few_*.txt
 "$build/bin/bench_lookup" --benchmark_min_time=1
 cli="$build/bin/quorvel-cli"
 hyperfine --warmup 2 --runs 10 \
   -n gbk "$cli $work/names_gbk.txt $work/out_gbk.txt" \
   -n utf8 "$cli $work/names_utf8.txt $work/out_utf8.txt"
+hyperfine --warmup 1 --runs 10 \
+  -n utf8-640k "$cli $work/few_utf8.txt $work/out_few_utf8.txt" \
+  -n ext-b-640k "$cli $work/few_ext_b.txt $work/out_few_ext_b.txt"
 for f in gbk utf8; do
   /usr/bin/time -f "$f: peak RSS %M KiB, %e s" "$cli" "$work/names_$f.txt" "$work/out_$f.txt"
 done

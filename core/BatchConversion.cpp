@@ -1,8 +1,12 @@
 #include "BatchConversion.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,16 +34,23 @@ void CreateTargetFolder(const std::string& targetPath) {
 
 namespace {
 
+bool gStdinClosed = false;
+bool gStdoutClosed = false;
+
 class Output {
  public:
   Output(int fd, const std::string& name) : fd_(fd), name_(name) { buf_.reserve(kFlushAt + 4096); }
 
   std::string& Buffer() { return buf_; }
 
+  // Bytes written so far up to the end of the last whole line among them.
+  uint64_t WholeLineBytes() const { return wholeLineBytes_; }
+
   void MaybeFlush() {
     if (buf_.size() >= kFlushAt) Flush();
   }
 
+  // Writes the buffer, which holds whole lines only.
   void Flush() {
     const char* p = buf_.data();
     size_t left = buf_.size();
@@ -48,12 +59,15 @@ class Output {
       if (n < 0) {
         if (errno == EINTR) continue;
         int e = errno;
+        size_t lastEnd = std::string_view(buf_.data(), static_cast<size_t>(p - buf_.data())).rfind('\n');
+        if (lastEnd != std::string_view::npos) wholeLineBytes_ += lastEnd + 1;
         buf_.clear();
         ThrowInOut(e, name_);
       }
       p += n;
       left -= static_cast<size_t>(n);
     }
+    wholeLineBytes_ += buf_.size();
     buf_.clear();
   }
 
@@ -62,6 +76,7 @@ class Output {
   int fd_;
   const std::string& name_;
   std::string buf_;
+  uint64_t wholeLineBytes_ = 0;
 };
 
 size_t CountLines(std::string_view text) {
@@ -76,41 +91,40 @@ bool IsAscii(std::string_view s) {
   return true;
 }
 
-}  // namespace
-
-BatchReport ConvertBytes(ListFiles& lists, std::string_view source, int targetFd,
-                         const std::string& targetName, const ConversionOptions& options,
-                         const ProgressFn& progress) {
+BatchReport ConvertInto(ListFiles& lists, std::string_view source, Output& out,
+                        const ConversionOptions& options, const ProgressFn& progress) {
   BatchReport report;
   report.encoding = DetectEncoding(source);
   const bool unicodeTarget = report.encoding != SourceEncoding::kGbk;
   std::string converted;
   std::string_view text = source;  // a GBK source is used in place, not copied
-  if (unicodeTarget) text = converted = SourceToGbk(source, report.encoding);
+  if (unicodeTarget) text = converted = SourceToGbk(source, report.encoding, &report.invalidSequences);
 
   const size_t total = progress ? CountLines(text) : 0;
   constexpr size_t kProgressEvery = 1 << 10;  // often enough for a cancel to land at once
-  Output out(targetFd, targetName);
   std::string& buf = out.Buffer();
+  size_t lineStart = 0;
   try {
     ForEachLine(text, [&](std::string_view line) {
+      lineStart = buf.size();
       // One change check per name: all lookups of a name see one state of the list files.
       lists.Refresh();
-      size_t start = buf.size();
       AppendRomanizedName(buf, lists, line, options);
-      if (std::string_view(buf).substr(start).find("???") != std::string_view::npos) ++report.linesWithMarker;
-      if (unicodeTarget && !IsAscii(std::string_view(buf).substr(start))) {
-        std::string utf8 = GbkToUtf8(std::string_view(buf).substr(start));
-        buf.resize(start);
+      if (std::string_view(buf).substr(lineStart).find("???") != std::string_view::npos) ++report.linesWithMarker;
+      if (unicodeTarget && !IsAscii(std::string_view(buf).substr(lineStart))) {
+        std::string utf8 = GbkToUtf8(std::string_view(buf).substr(lineStart));
+        buf.resize(lineStart);
         buf += utf8;
       }
       buf += "\r\n";
+      lineStart = buf.size();
       ++report.lines;
       out.MaybeFlush();
       if (progress && report.lines % kProgressEvery == 0) progress(report.lines, total);
     });
   } catch (...) {
-    // The lines converted before the failure stay in the target.
+    // The lines converted before the failure are written; no part of the failing one.
+    if (lineStart <= buf.size()) buf.resize(lineStart);
     try {
       out.Flush();
     } catch (...) {
@@ -122,28 +136,184 @@ BatchReport ConvertBytes(ListFiles& lists, std::string_view source, int targetFd
   return report;
 }
 
-BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
-                        const std::string& targetPath, const ConversionOptions& options,
-                        const ProgressFn& progress) {
-  // Read the source whole before the target is created or emptied: the two may be one file.
-  std::string source;
-  if (sourcePath == kStandardStream) {
-    if (int e = ReadFromDescriptor(STDIN_FILENO, source)) ThrowInOut(e);
-  } else {
-    source = ReadWholeFile(sourcePath);
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The file a path finally names: symbolic links of its last part followed, also one that points
+// nowhere (the run creates the file it points to). A loop gives the path back unchanged, and
+// opening it then fails with ELOOP.
+std::string FinalPathOf(const std::string& path) {
+  std::string current = path;
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat st {};
+    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+    std::string link(PATH_MAX, '\0');
+    ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
+    if (n <= 0 || static_cast<size_t>(n) >= link.size()) return current;
+    link.resize(static_cast<size_t>(n));
+    current = link.front() == '/' ? link : JoinPath(FolderOf(current), link);
   }
-  if (targetPath == kStandardStream)
-    return ConvertBytes(lists, source, STDOUT_FILENO, "standard output", options, progress);
-  int fd = ::open(targetPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) ThrowInOut(errno, targetPath);
+  return path;
+}
+
+// Creates a new, empty file with an unpredictable name in `folder`; never opens anything that
+// was there (O_EXCL), never follows a planted link (O_NOFOLLOW). Returns the descriptor, or -1
+// with errno set.
+int CreateTemporaryBeside(const std::string& folder, const std::string& name, std::string* tempPath) {
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  // Keep the name short enough for any file system whatever the target's name.
+  const std::string stem = "." + name.substr(0, 64) + ".quorvel-";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    unsigned char random[12];
+    if (::getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
+      struct timespec now {};
+      ::clock_gettime(CLOCK_MONOTONIC, &now);
+      uint64_t x = static_cast<uint64_t>(now.tv_nsec) ^ (static_cast<uint64_t>(::getpid()) << 32) ^
+                   (static_cast<uint64_t>(attempt) * 0x9E3779B97F4A7C15ULL);
+      for (auto& r : random) {
+        x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+        r = static_cast<unsigned char>(x);
+      }
+    }
+    std::string candidate = JoinPath(folder, stem);
+    for (unsigned char r : random) candidate += kLetters[r % (sizeof kLetters - 1)];
+    int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      *tempPath = candidate;
+      return fd;
+    }
+    if (errno != EEXIST) return -1;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+// Writes to `path` in place, as a stream (devices, pipes, and the fallback below).
+BatchReport ConvertInPlace(ListFiles& lists, std::string_view source, const std::string& path,
+                           const ConversionOptions& options, const ProgressFn& progress) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) ThrowInOut(errno, path);
   BatchReport report;
   try {
-    report = ConvertBytes(lists, source, fd, targetPath, options, progress);
+    report = ConvertBytes(lists, source, fd, path, options, progress);
   } catch (...) {
     ::close(fd);
     throw;
   }
-  if (::close(fd) != 0) ThrowInOut(errno, targetPath);
+  if (::close(fd) != 0) ThrowInOut(errno, path);
+  return report;
+}
+
+}  // namespace
+
+void GuardStandardStreams() {
+  for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    if (fd == STDIN_FILENO) gStdinClosed = true;
+    if (fd == STDOUT_FILENO) gStdoutClosed = true;
+    // Lowest free number first: this takes exactly `fd`, as the lower ones are open already.
+    int null = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (null >= 0 && null != fd) {
+      ::dup2(null, fd);
+      ::close(null);
+    }
+  }
+}
+
+BatchReport ConvertBytes(ListFiles& lists, std::string_view source, int targetFd,
+                         const std::string& targetName, const ConversionOptions& options,
+                         const ProgressFn& progress) {
+  Output out(targetFd, targetName);
+  return ConvertInto(lists, source, out, options, progress);
+}
+
+BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
+                        const std::string& targetPath, const ConversionOptions& options,
+                        const ProgressFn& progress) {
+  // Read the source whole before the target is touched: the two may be one file.
+  std::string source;
+  struct stat sourceStat {};
+  bool sourceIsFile = false;
+  if (sourcePath == kStandardStream) {
+    if (gStdinClosed) throw Error("Standard input is closed");
+    if (int e = ReadFromDescriptor(STDIN_FILENO, source)) ThrowInOut(e);
+  } else {
+    source = ReadWholeFile(sourcePath);
+    sourceIsFile = ::stat(sourcePath.c_str(), &sourceStat) == 0;
+  }
+  if (targetPath == kStandardStream) {
+    if (gStdoutClosed) throw Error("Standard output is closed");
+    return ConvertBytes(lists, source, STDOUT_FILENO, "standard output", options, progress);
+  }
+
+  const std::string finalPath = FinalPathOf(targetPath);
+  struct stat targetStat {};
+  const bool exists = ::stat(finalPath.c_str(), &targetStat) == 0;
+  if (exists && S_ISDIR(targetStat.st_mode)) ThrowInOut(EISDIR, targetPath);
+  if (exists && !S_ISREG(targetStat.st_mode))
+    return ConvertInPlace(lists, source, targetPath, options, progress);
+  // A read-only target is refused, as writing it in place would be, not silently replaced.
+  if (exists && ::faccessat(AT_FDCWD, finalPath.c_str(), W_OK, AT_EACCESS) != 0)
+    ThrowInOut(errno, targetPath);
+  const bool targetIsSource = exists && sourceIsFile && targetStat.st_dev == sourceStat.st_dev &&
+                              targetStat.st_ino == sourceStat.st_ino;
+
+  std::string tempPath;
+  const int fd = CreateTemporaryBeside(FolderOf(finalPath), NameOf(finalPath), &tempPath);
+  if (fd < 0) {
+    const int e = errno;
+    // A writable file in a folder that takes no new file: written in place, as it always could
+    // be; but never the source itself, whose names a failure part way would lose.
+    if (exists && !targetIsSource && (e == EACCES || e == EPERM))
+      return ConvertInPlace(lists, source, targetPath, options, progress);
+    ThrowInOut(e, targetPath);
+  }
+  if (exists) {
+    if (targetStat.st_uid != ::geteuid() || targetStat.st_gid != ::getegid())
+      (void)::fchown(fd, targetStat.st_uid, targetStat.st_gid);  // allowed or not, the run goes on
+    ::fchmod(fd, targetStat.st_mode & 07777);
+  }
+
+  Output out(fd, targetPath);
+  BatchReport report;
+  try {
+    report = ConvertInto(lists, source, out, options, progress);
+    // Replacing the source itself, the new text must be on the disk before the names go: a
+    // power cut must not leave an empty file. Any other target can be made again from its
+    // source, so a run does not wait for the disk there.
+    if (targetIsSource && ::fsync(fd) != 0) ThrowInOut(errno, targetPath);
+  } catch (...) {
+    // The source converted onto itself keeps every name; any other target gets the whole lines
+    // converted before the failure, as a stream would have left them.
+    bool placed = false;
+    if (!targetIsSource && ::ftruncate(fd, static_cast<off_t>(out.WholeLineBytes())) == 0) {
+      placed = ::close(fd) == 0 && ::rename(tempPath.c_str(), finalPath.c_str()) == 0;
+    } else {
+      ::close(fd);
+    }
+    if (!placed) ::unlink(tempPath.c_str());
+    throw;
+  }
+  if (::close(fd) != 0 || ::rename(tempPath.c_str(), finalPath.c_str()) != 0) {
+    const int e = errno;
+    ::unlink(tempPath.c_str());
+    ThrowInOut(e, targetPath);
+  }
+  // The rename is durable once the folder is synced; a failure here loses nothing already done.
+  if (targetIsSource) {
+    if (int dir = ::open(FolderOf(finalPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+      ::fsync(dir);
+      ::close(dir);
+    }
+  }
   return report;
 }
 

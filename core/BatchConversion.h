@@ -1,14 +1,22 @@
 // A names file in, a romanized file out, line for line.
 //
 // Either side may be "-" (kStandardStream): standard input, standard output. The source is read
-// whole before the target is created or emptied, so a target equal to the source ends up holding
-// the converted lines. Every output line ends with CR LF. The source's encoding is detected
-// (DetectEncoding); a Unicode source gives a UTF-8 target, a GBK one GBK.
+// whole before anything is written. Every output line ends with CR LF. The source's encoding is
+// detected (DetectEncoding); a Unicode source gives a UTF-8 target, a GBK one GBK.
+//
+// A target file is written whole: the run writes a new temporary file beside it (the final file
+// of a symbolic link) and renames it over the target at the end, so a reader or a second run
+// never sees a mix, and of two runs on one target the last to finish wins. A target that already
+// existed keeps its permission bits (and, where allowed, its owner and group). A target that is
+// no regular file (a device such as /dev/null, a pipe) is written in place, as a stream, and so is
+// standard output.
 //
 // Failures: a source file that cannot be read raises FileOpenError ("Cannot open file ..."),
 // standard input that cannot be read InOutError, a target that cannot be created InOutError, all
-// before anything is written; a failure while converting or writing a line leaves the lines
-// before it in the closed target and raises.
+// before the target is touched. A failure while converting or writing a line raises too; then a
+// target that is the source itself (same file, by any path) is left as it was, with every name,
+// while any other target holds the whole lines converted before the failure. No temporary file is
+// left behind either way.
 #pragma once
 
 #include <cstddef>
@@ -37,9 +45,17 @@ struct BatchReport {
   size_t lines = 0;
   size_t linesWithMarker = 0;  // output lines holding "???": a character without a reading
   SourceEncoding encoding = SourceEncoding::kGbk;
+  // Invalid sequences in a Unicode source (a stray or damaged byte), each read as one character
+  // that gives "???". Always 0 for a GBK source.
+  size_t invalidSequences = 0;
 };
 
 inline constexpr char kStandardStream[] = "-";
+
+// For a program's main, before it opens any file: a standard descriptor (0, 1, 2) that is closed
+// is opened on /dev/null, so no file opened later takes its number, and ConvertFile then refuses
+// "-" for a closed stream with "Standard input is closed" / "Standard output is closed".
+void GuardStandardStreams();
 
 // Converts `sourcePath` into `targetPath`, each a file path or kStandardStream. The caller has
 // checked that a source path names a file (the window and the command line each word their own
@@ -49,7 +65,8 @@ BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
                         const ProgressFn& progress = {});
 
 // Converts source bytes already in memory and writes the result to an open file descriptor
-// (`targetName` names it in messages); the descriptor stays open.
+// (`targetName` names it in messages), as a stream; the descriptor stays open. On a failure the
+// lines before it have been written, and no part of the failing line.
 BatchReport ConvertBytes(ListFiles& lists, std::string_view source, int targetFd,
                          const std::string& targetName, const ConversionOptions& options,
                          const ProgressFn& progress = {});

@@ -1,5 +1,6 @@
 #include "Encoding.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <iconv.h>
@@ -65,28 +66,46 @@ class Iconv {
     char* src = const_cast<char*>(in.data());
     size_t srcLeft = in.size();
     size_t used = 0;
+    // iconv may convert far ahead of a character it cannot convert and then redo that work to
+    // find it, so each failure costs in proportion to the input it was given. After a failure
+    // it gets a small window, growing again while no failure comes: a text full of replacements
+    // stays linear and cheap, a clean text is converted in a few large calls.
+    constexpr size_t kMinWindow = 64, kMaxWindow = size_t{1} << 20;
+    size_t window = kMaxWindow;
     ::iconv(cd_, nullptr, nullptr, nullptr, nullptr);
     while (srcLeft > 0) {
+      const size_t given = std::min(window, srcLeft);
+      size_t givenLeft = given;
       char* dst = out.data() + used;
       size_t dstLeft = out.size() - used;
-      size_t r = ::iconv(cd_, &src, &srcLeft, &dst, &dstLeft);
+      size_t r = ::iconv(cd_, &src, &givenLeft, &dst, &dstLeft);
+      const int e = errno;
+      srcLeft -= given - givenLeft;
       used = out.size() - dstLeft;
-      if (r != static_cast<size_t>(-1)) break;
-      if (errno == E2BIG) {
+      if (r != static_cast<size_t>(-1)) {
+        window = std::min(window * 2, kMaxWindow);
+        continue;
+      }
+      if (e == E2BIG) {
         out.resize(out.size() * 2);
         continue;
       }
-      // EILSEQ or EINVAL (incomplete at the end): replace and go on.
+      if (e == EINVAL && given < srcLeft + (given - givenLeft) && givenLeft < given) {
+        // Only the window's end cut a character: the next window starts with it.
+        continue;
+      }
+      // EILSEQ, or EINVAL (incomplete at the very end): replace and go on. The buffer only ever
+      // doubles, never re-fills what lies beyond `used`.
       std::string replacement;
       size_t pos = in.size() - srcLeft;
       size_t skip = bad(replacement, pos);
       if (skip == 0 || skip > srcLeft) skip = srcLeft;
-      out.resize(used);
-      out += replacement;
-      used = out.size();
-      out.resize(used + srcLeft * 2 + 16);
+      if (out.size() - used < replacement.size()) out.resize(out.size() * 2 + replacement.size());
+      replacement.copy(out.data() + used, replacement.size());
+      used += replacement.size();
       src += skip;
       srcLeft -= skip;
+      window = kMinWindow;
     }
     out.resize(used);
     return out;
@@ -97,6 +116,70 @@ class Iconv {
 };
 
 }  // namespace
+
+size_t InvalidUtf8Length(std::string_view text) {
+  if (text.empty()) return 0;
+  auto b = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char c = b(0);
+  size_t need;
+  unsigned char low = 0x80, high = 0xBF;  // the second byte's range for this lead byte
+  if (c >= 0xC2 && c <= 0xDF) {
+    need = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    need = 3;
+    if (c == 0xE0) low = 0xA0;   // shorter forms are overlong
+    if (c == 0xED) high = 0x9F;  // surrogates
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    need = 4;
+    if (c == 0xF0) low = 0x90;
+    if (c == 0xF4) high = 0x8F;  // past U+10FFFF
+  } else {
+    return 1;
+  }
+  size_t k = 1;
+  for (; k < need && k < text.size(); ++k) {
+    const unsigned char t = b(k);
+    if (k == 1 ? (t < low || t > high) : (t & 0xC0) != 0x80) break;
+  }
+  return k;
+}
+
+Utf8Census CensusUtf8(std::string_view text) {
+  Utf8Census census;
+  char32_t cp;
+  bool inFault = false;
+  for (size_t i = 0; i < text.size();) {
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      inFault = false;
+      ++i;
+      continue;
+    }
+    std::string_view rest = text.substr(i);
+    size_t len = DecodeUtf8(rest, &cp);
+    if (len == 0) {
+      ++census.invalid;
+      census.faults += !inFault;
+      inFault = true;
+      i += InvalidUtf8Length(rest);
+    } else {
+      inFault = false;
+      census.ideographs += IsIdeograph(cp);
+      i += len;
+    }
+  }
+  return census;
+}
+
+bool IsValidGbk(std::string_view text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) continue;
+    if (c == 0x80 || c == 0xFF || i + 1 >= text.size()) return false;
+    auto t = static_cast<unsigned char>(text[++i]);
+    if (t < 0x40 || t == 0x7F || t == 0xFF) return false;
+  }
+  return true;
+}
 
 bool IsValidUtf8(std::string_view text) {
   char32_t cp;
@@ -130,13 +213,15 @@ bool LooksLikeGb2312(std::string_view text) {
   return true;
 }
 
-std::string Utf8ToGbk(std::string_view utf8) {
+std::string Utf8ToGbk(std::string_view utf8, size_t* invalid) {
   Iconv cv("GBK", "UTF-8");
   return cv.Convert(utf8, [&](std::string& rep, size_t pos) -> size_t {
     rep = kUnmappableGbk;
     char32_t cp;
-    size_t len = DecodeUtf8(utf8.substr(pos), &cp);
-    return len == 0 ? 1 : len;
+    std::string_view rest = utf8.substr(pos);
+    if (size_t len = DecodeUtf8(rest, &cp)) return len;  // valid, but not in GBK
+    if (invalid) ++*invalid;
+    return InvalidUtf8Length(rest);
   });
 }
 
@@ -152,9 +237,10 @@ std::string Utf8ToGbkStrict(std::string_view utf8, bool* ok) {
   });
 }
 
-std::string Utf16ToUtf8(std::string_view utf16, bool littleEndian) {
+std::string Utf16ToUtf8(std::string_view utf16, bool littleEndian, size_t* invalid) {
   Iconv cv("UTF-8", littleEndian ? "UTF-16LE" : "UTF-16BE");
-  return cv.Convert(utf16, [](std::string& rep, size_t) -> size_t {
+  return cv.Convert(utf16, [&](std::string& rep, size_t) -> size_t {
+    if (invalid) ++*invalid;
     rep = "\xEF\xBF\xBD";
     return 2;
   });
@@ -187,20 +273,31 @@ SourceEncoding DetectEncoding(std::string_view bytes) {
   if (bytes.starts_with("\xFE\xFF")) return SourceEncoding::kUtf16Be;
   // A short GBK name can happen to be valid UTF-8 too (three characters in six bytes); GBK text
   // pairs into GB2312 characters, Unicode text read as GBK practically never does.
-  if (HasUtf8Ideograph(bytes) && IsValidUtf8(bytes) && !LooksLikeGb2312(bytes))
+  if (LooksLikeGb2312(bytes)) return SourceEncoding::kGbk;
+  const Utf8Census census = CensusUtf8(bytes);
+  if (census.ideographs == 0) return SourceEncoding::kGbk;
+  if (census.invalid == 0) return SourceEncoding::kUtf8;
+  // A stray or damaged byte in a UTF-8 file: its ideographs still far outnumber the faults.
+  // GBK text read as UTF-8 is the reverse, a fault at nearly every character; and GBK names
+  // that happen to hold UTF-8-looking runs still read as GBK without a fault, which UTF-8 text
+  // with a stray byte does not (a 0x80 lead, a line of odd length).
+  if (census.ideographs >= kUtf8IdeographsPerFault * census.faults && !IsValidGbk(bytes))
     return SourceEncoding::kUtf8;
   return SourceEncoding::kGbk;
 }
 
-std::string SourceToGbk(std::string_view source, SourceEncoding encoding) {
+std::string SourceToGbk(std::string_view source, SourceEncoding encoding, size_t* invalid) {
+  size_t count = 0;
+  std::string gbk;
   switch (encoding) {
-    case SourceEncoding::kGbk: return std::string(source);
-    case SourceEncoding::kUtf8: return Utf8ToGbk(source);
-    case SourceEncoding::kUtf8Bom: return Utf8ToGbk(source.substr(3));
-    case SourceEncoding::kUtf16Le: return Utf8ToGbk(Utf16ToUtf8(source.substr(2), true));
-    case SourceEncoding::kUtf16Be: return Utf8ToGbk(Utf16ToUtf8(source.substr(2), false));
+    case SourceEncoding::kGbk: gbk = source; break;
+    case SourceEncoding::kUtf8: gbk = Utf8ToGbk(source, &count); break;
+    case SourceEncoding::kUtf8Bom: gbk = Utf8ToGbk(source.substr(3), &count); break;
+    case SourceEncoding::kUtf16Le: gbk = Utf8ToGbk(Utf16ToUtf8(source.substr(2), true, &count)); break;
+    case SourceEncoding::kUtf16Be: gbk = Utf8ToGbk(Utf16ToUtf8(source.substr(2), false, &count)); break;
   }
-  return std::string(source);
+  if (invalid) *invalid = count;
+  return gbk;
 }
 
 }  // namespace quorvel

@@ -15,14 +15,72 @@ std::string InOutMessage(int code) {
     case kReadBeyondEnd: return "Read beyond end of file";
     case kDiskFull: return "Disk full";
     case kInvalidNumericInput: return "Invalid numeric input";
-    default: return "I/O error " + std::to_string(code);
+    default:
+      if (code >= kOsErrorBase)
+        return "I/O error " + std::to_string(code - kOsErrorBase) + " (" + ErrnoWords(code - kOsErrorBase) + ")";
+      return "I/O error " + std::to_string(code);
+  }
+}
+
+std::string ErrnoWords(int e) {
+  // The usual English wording, fixed here so that messages do not follow the locale (the
+  // window sets one) and read the same on every machine.
+  switch (e) {
+    case EPERM: return "Operation not permitted";
+    case ENOENT: return "No such file or directory";
+    case EINTR: return "Interrupted system call";
+    case EIO: return "Input/output error";
+    case ENXIO: return "No such device or address";
+    case EBADF: return "Bad file descriptor";
+    case EAGAIN: return "Resource temporarily unavailable";
+    case ENOMEM: return "Cannot allocate memory";
+    case EACCES: return "Permission denied";
+    case EFAULT: return "Bad address";
+    case EBUSY: return "Device or resource busy";
+    case EEXIST: return "File exists";
+    case EXDEV: return "Invalid cross-device link";
+    case ENODEV: return "No such device";
+    case ENOTDIR: return "Not a directory";
+    case EISDIR: return "Is a directory";
+    case EINVAL: return "Invalid argument";
+    case ENFILE: return "Too many open files in system";
+    case EMFILE: return "Too many open files";
+    case ENOTTY: return "Inappropriate ioctl for device";
+    case ETXTBSY: return "Text file busy";
+    case EFBIG: return "File too large";
+    case ENOSPC: return "No space left on device";
+    case ESPIPE: return "Illegal seek";
+    case EROFS: return "Read-only file system";
+    case EMLINK: return "Too many links";
+    case EPIPE: return "Broken pipe";
+    case ENAMETOOLONG: return "File name too long";
+    case ENOLCK: return "No locks available";
+    case ENOSYS: return "Function not implemented";
+    case ENOTEMPTY: return "Directory not empty";
+    case ELOOP: return "Too many levels of symbolic links";
+    case ENODATA: return "No data available";
+    case EOVERFLOW: return "Value too large for defined data type";
+    case EILSEQ: return "Invalid or incomplete multibyte or wide character";
+    case EOPNOTSUPP: return "Operation not supported";
+    case ECONNRESET: return "Connection reset by peer";
+    case ENOTCONN: return "Transport endpoint is not connected";
+    case ETIMEDOUT: return "Connection timed out";
+    case EHOSTDOWN: return "Host is down";
+    case ESTALE: return "Stale file handle";
+    case EUCLEAN: return "Structure needs cleaning";
+    case EREMOTEIO: return "Remote I/O error";
+    case EDQUOT: return "Disk quota exceeded";
+    case ENOMEDIUM: return "No medium found";
+    case ECANCELED: return "Operation canceled";
+    case 0: return "Success";
+    default: return "Unknown error " + std::to_string(e);
   }
 }
 
 InOutError::InOutError(int code) : Error(InOutMessage(code)), code_(code) {}
 
 FileOpenError::FileOpenError(const std::string& path, int errnoValue)
-    : Error("Cannot open file \"" + path + "\". " + std::strerror(errnoValue)) {}
+    : Error("Cannot open file \"" + path + "\". " + ErrnoWords(errnoValue)) {}
 
 ListIndexError::ListIndexError(long index)
     : Error("List index out of bounds (" + std::to_string(index) + ")") {}
@@ -63,7 +121,7 @@ int InOutCodeFromErrno(int e, const std::string& path) {
     case EFBIG:
       return kDiskFull;
     default:
-      return e;
+      return kOsErrorBase + e;
   }
 }
 

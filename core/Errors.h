@@ -14,7 +14,8 @@ class Error : public std::runtime_error {
 };
 
 // A file operation failed; the message is the one for the system's input-output code
-// ("File not found", "Disk full", ..., "I/O error N").
+// ("File not found", "Disk full", ...) or, for an operating-system error the system has no code
+// of its own for, "I/O error <errno> (<cause in words>)".
 class InOutError : public Error {
  public:
   explicit InOutError(int code);
@@ -59,10 +60,19 @@ enum InOutCode : int {
   kDiskFull = 101,
   kInvalidNumericInput = 106,
 };
+// Codes from kOsErrorBase up stand for an errno value without a code of the system's own
+// (kOsErrorBase + errno), so an errno never reads as the system code of the same number (EIO is
+// 5, the system's 5 is "File access denied").
+inline constexpr int kOsErrorBase = 0x10000;
 std::string InOutMessage(int code);
 
+// The cause of an errno value in words, from a fixed table (not the locale's strerror):
+// "Bad file descriptor", "Input/output error", ...
+std::string ErrnoWords(int errnoValue);
+
 // Maps an errno value to the system's input-output code by cause. `path` is the file the
-// operation was about: ENOENT on a path whose folder is missing is "Invalid filename".
+// operation was about: ENOENT on a path whose folder is missing is "Invalid filename". An errno
+// without a system code gives kOsErrorBase + errno.
 int InOutCodeFromErrno(int errnoValue, const std::string& path = {});
 
 [[noreturn]] void ThrowInOut(int errnoValue, const std::string& path = {});

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <iterator>
@@ -97,24 +98,23 @@ struct ListFiles::Lists {
 };
 
 // Tells whether any of the six files may have changed since the last call.
-// inotify on the data folder (and on the mapping pair's folder when that is another one) does it
-// with one non-blocking read; events for other files in a watched folder (targets and settings
-// are written there too) are ignored. Where inotify is not available, or a watched folder itself
-// goes away, the files' identities are compared instead.
+// inotify on the folder of each list file (the data folder, and the mapping pair's folder when
+// that is another one) does it with one non-blocking read; events for other files in a watched
+// folder (targets and settings are written there too) are ignored. A list file that is a symbolic
+// link is changed through its final file, elsewhere: the folders of every file along its chain of
+// links are watched too, for those names only, and set up again at every load (a changed link is
+// an event itself). Where inotify is not available, or a watched folder itself goes away, the
+// files' identities are compared instead (stat follows the links to the final file); so are those
+// of a linked list file whose far folder cannot be watched.
 class ListFiles::Watcher {
  public:
-  explicit Watcher(const std::array<std::string, kListCount>& paths, bool useInotify)
-      : paths_(paths) {
+  Watcher(const std::array<std::string, kListCount>& paths, bool useInotify) : paths_(paths) {
     if (!useInotify) return;
     fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (fd_ < 0) return;
-    constexpr uint32_t kMask = IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_CREATE | IN_DELETE |
-                               IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF |
-                               IN_ONLYDIR;
     for (int i = 0; i < kListCount; ++i) {
-      const std::string dir = paths_[i].substr(0, paths_[i].find_last_of('/') + 1);
       // Watching a folder twice gives the same descriptor back.
-      watches_[i] = ::inotify_add_watch(fd_, dir.empty() ? "." : dir.c_str(), kMask);
+      watches_[i] = ::inotify_add_watch(fd_, FolderOf(paths_[i]).c_str(), kMask);
       if (watches_[i] < 0) {
         ::close(fd_);
         fd_ = -1;
@@ -122,28 +122,27 @@ class ListFiles::Watcher {
       }
     }
   }
+  ~Watcher() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Watcher(const Watcher&) = delete;
+  Watcher& operator=(const Watcher&) = delete;
+
   bool UsesInotify() const { return fd_ >= 0; }
 
   // Called right before the files are read: what is read is at least as new as what is noted.
   void NoteLoaded() {
-    if (fd_ >= 0) return;
+    compared_.fill(fd_ < 0);
+    if (fd_ >= 0) WatchLinks();
     struct timespec now {};
     ::clock_gettime(CLOCK_REALTIME, &now);
     loadedAtNs_ = now.tv_sec * 1'000'000'000LL + now.tv_nsec;
-    for (int i = 0; i < kListCount; ++i) ids_[i] = IdentityOf(paths_[i]);
+    for (int i = 0; i < kListCount; ++i)
+      if (compared_[i]) ids_[i] = IdentityOf(paths_[i]);
   }
 
   bool Changed() {
-    if (fd_ < 0) {
-      for (int i = 0; i < kListCount; ++i) {
-        FileIdentity id = IdentityOf(paths_[i]);
-        if (!(id == ids_[i])) return true;
-        // File times come from a coarse clock: a same-size write in the same tick as the load
-        // would look unchanged. A file changed that close to the load is read again.
-        if (id.exists && id.ctimeSec * 1'000'000'000LL + id.ctimeNsec + kRacyNs >= loadedAtNs_) return true;
-      }
-      return false;
-    }
+    if (fd_ < 0) return CompareChanged();
     bool changed = false;
     alignas(struct inotify_event) char buf[8192];
     for (;;) {
@@ -155,31 +154,105 @@ class ListFiles::Watcher {
       for (char* p = buf; p < buf + n;) {
         auto* ev = reinterpret_cast<struct inotify_event*>(p);
         p += sizeof(struct inotify_event) + ev->len;
+        constexpr uint32_t kGone = IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT;
         if (ev->mask & IN_Q_OVERFLOW) {
           changed = true;  // events were lost: reload all six
-        } else if (ev->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT)) {
-          // The folder itself is gone or moved: fall back to comparing the files.
+        } else if (IsFolderWatch(ev->wd) && (ev->mask & kGone)) {
+          // A list folder itself is gone or moved: fall back to comparing the files.
           ::close(fd_);
           fd_ = -1;
+          compared_.fill(true);
           return true;
-        } else if (ev->len > 0 && IsListFile(ev->wd, ev->name)) {
-          changed = true;
+        } else if (IsFolderWatch(ev->wd)) {
+          changed |= ev->len > 0 && (IsListFile(ev->wd, ev->name) || IsLinkedName(ev->wd, ev->name));
+        } else if (linkNames_.count(ev->wd)) {
+          // A far folder of a link: its own end (the reload looks again) or a linked file.
+          changed |= (ev->mask & kGone) || (ev->len > 0 && IsLinkedName(ev->wd, ev->name));
         }
+        // Events of watches dropped at the last load are ignored.
       }
     }
-    return changed;
+    return changed || CompareChanged();
   }
 
  private:
-  bool IsListFile(int watch, const char* name) const {
+  static constexpr uint32_t kMask = IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_CREATE | IN_DELETE |
+                                    IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF |
+                                    IN_ONLYDIR;
+
+  bool IsFolderWatch(int wd) const {
+    for (int watch : watches_)
+      if (watch == wd) return true;
+    return false;
+  }
+
+  bool IsListFile(int wd, const char* name) const {
     for (int i = 0; i < kListCount; ++i)
-      if (watches_[i] == watch && std::strcmp(name, kListFileNames[i]) == 0) return true;
+      if (watches_[i] == wd && std::strcmp(name, kListFileNames[i]) == 0) return true;
+    return false;
+  }
+
+  bool IsLinkedName(int wd, const char* name) const {
+    auto it = linkNames_.find(wd);
+    if (it == linkNames_.end()) return false;
+    for (const std::string& linked : it->second)
+      if (linked == name) return true;
+    return false;
+  }
+
+  static std::string FolderOf(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+  }
+
+  // Watches the folder of every file along each list file's chain of links.
+  void WatchLinks() {
+    for (const auto& [wd, names] : linkNames_)
+      if (!IsFolderWatch(wd)) ::inotify_rm_watch(fd_, wd);
+    linkNames_.clear();
+    for (int i = 0; i < kListCount; ++i) {
+      std::string current = paths_[i];
+      for (int hop = 0; hop < 40; ++hop) {
+        struct stat st {};
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+        std::string link(PATH_MAX, '\0');
+        ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
+        if (n <= 0 || static_cast<size_t>(n) >= link.size()) {
+          compared_[i] = true;
+          break;
+        }
+        link.resize(static_cast<size_t>(n));
+        current = link.front() == '/' ? link : JoinPath(FolderOf(current), link);
+        // The same folder twice gives the same watch, and a list folder its own.
+        int wd = ::inotify_add_watch(fd_, FolderOf(current).c_str(), kMask);
+        if (wd < 0) {
+          compared_[i] = true;  // e.g. a link into a folder that does not exist (yet)
+          break;
+        }
+        size_t slash = current.find_last_of('/');
+        linkNames_[wd].push_back(slash == std::string::npos ? current : current.substr(slash + 1));
+      }
+    }
+  }
+
+  bool CompareChanged() const {
+    for (int i = 0; i < kListCount; ++i) {
+      if (!compared_[i]) continue;
+      FileIdentity id = IdentityOf(paths_[i]);
+      if (!(id == ids_[i])) return true;
+      // File times come from a coarse clock: a same-size write in the same tick as the load
+      // would look unchanged. A file changed that close to the load is read again.
+      if (id.exists && id.ctimeSec * 1'000'000'000LL + id.ctimeNsec + kRacyNs >= loadedAtNs_) return true;
+    }
     return false;
   }
 
   int fd_ = -1;
   std::array<std::string, kListCount> paths_;
   std::array<int, kListCount> watches_{};
+  std::unordered_map<int, std::vector<std::string>> linkNames_;  // watch -> linked file names
+  std::array<bool, kListCount> compared_{};
   std::array<FileIdentity, kListCount> ids_;
   long long loadedAtNs_ = 0;
   static constexpr long long kRacyNs = 50'000'000;

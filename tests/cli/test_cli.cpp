@@ -20,10 +20,14 @@ struct Outcome {
 
 class Cli : public testing::Test {
  protected:
-  Outcome Call(const std::string& args, const std::string& stdinBytes = "", const std::string& cwd = "") {
+  // `redirections` come after the usual ones, so they win ("<&-" closes standard input); `cwd` is
+  // the working folder of the run.
+  Outcome Call(const std::string& args, const std::string& stdinBytes = "", const std::string& redirections = "",
+               const std::string& cwd = "") {
     WriteFile(dir_.File("stdin"), stdinBytes);
     std::string cmd = (cwd.empty() ? "" : "cd " + cwd + " && ") + std::string(QUORVEL_CLI) + " " + args + " <" +
-                      dir_.File("stdin") + " >" + dir_.File("stdout") + " 2>" + dir_.File("stderr");
+                      dir_.File("stdin") + " >" + dir_.File("stdout") + " 2>" + dir_.File("stderr") + " " +
+                      redirections;
     int rc = std::system(cmd.c_str());
     return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, ReadFile(dir_.File("stdout")), ReadFile(dir_.File("stderr"))};
   }
@@ -144,6 +148,56 @@ TEST_F(Cli, FailuresExitOneWithTheMessage) {
   EXPECT_FALSE(std::filesystem::exists(dir_.File("none_en.txt")));
 }
 
+TEST_F(Cli, ADataDirectoryThatIsNoFolderIsAUsageError) {
+  WriteFile(dir_.File("file.txt"), "");
+  struct Case {
+    std::string option, err;
+  } cases[] = {
+      {"--data-dir=" + dir_.File("missing"), "data folder '" + dir_.File("missing") + "' does not exist"},
+      {"--data-dir=" + dir_.File("file.txt"), "data folder '" + dir_.File("file.txt") + "' is not a folder"},
+      {"--data-dir=", "the data folder name is empty (--data-dir=\"\")"},
+      {"--data-dir ''", "the data folder name is empty (--data-dir=\"\")"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.option);
+    Outcome r = Call(c.option + " - -", G("刘德华\r\n"));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "") << "nothing converted";
+    EXPECT_EQ(r.err, "quorvel-cli: " + c.err + "\nTry 'quorvel-cli --help'.\n");
+  }
+}
+
+TEST_F(Cli, ClosedStandardStreamsAreNamed) {
+  struct Case {
+    std::string redirections, err;
+  } cases[] = {
+      {"<&-", "quorvel-cli: Standard input is closed.\n"},
+      {">&-", "quorvel-cli: Standard output is closed.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.redirections);
+    Outcome r = Call("- -", G("刘德华\r\n"), c.redirections);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, c.err);
+  }
+  WriteFile(dir_.File("names.txt"), G("刘德华\r\n"));
+  Outcome r = Call(dir_.File("names.txt") + " " + dir_.File("out.txt"), "", "<&- >&-");
+  EXPECT_EQ(r.status, 0) << "closed streams matter only when used: " << r.err;
+  EXPECT_EQ(ReadFile(dir_.File("out.txt")), "De-hua Liu\r\n");
+}
+
+TEST_F(Cli, AStrayByteInUtf8IsConvertedWithAWarning) {
+  Outcome r = Call("- -", "刘德华\n单\xE7田芳\n张三\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "De-hua Liu\r\n???-tian-fang Shan\r\nSan Zhang\r\n");
+  EXPECT_EQ(r.err, "quorvel-cli: warning: standard input: 1 invalid UTF-8 sequence, each read as \"???\"\n");
+  WriteFile(dir_.File("names.txt"), "刘德华\n\x94\n单\xE7田芳\n张三\n欧阳修\n");
+  r = Call(dir_.File("names.txt") + " -");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "quorvel-cli: warning: " + dir_.File("names.txt") +
+                       ": 2 invalid UTF-8 sequences, each read as \"???\"\n");
+}
+
 TEST_F(Cli, UsageErrorsExitTwo) {
   for (const char* args : {"", "-s dash x.txt", "-f 10 x.txt", "--format=a x.txt", "--format=Passport x.txt",
                            "--umlaut=w x.txt", "--umlaut=V x.txt", "--umlaut x.txt", "--bogus x.txt", "a b c", "-f"}) {
@@ -230,7 +284,7 @@ TEST_F(Cli, DictUsageErrorsExitTwoAndANamesFileCalledDictIsConverted) {
   EXPECT_NE(r.out.find("quorvel-cli dict [OPTIONS] import FILE"), std::string::npos);
 
   WriteFile(dir_.File("dict"), G("刘德华\r\n"));
-  r = Call("./dict -", "", dir_.Path());
+  r = Call("./dict -", "", "", dir_.Path());
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "De-hua Liu\r\n");
 }

@@ -3,15 +3,20 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <set>
 
 #include "BatchConversion.h"
 #include "Errors.h"
+#include "Files.h"
 #include "TestSupport.h"
 
 using namespace quorvel;
@@ -192,6 +197,192 @@ TEST_F(Batch, TheReportCountsLinesAndLinesWithTheMarker) {
     if (out.substr(at, end - at).find("???") != std::string::npos) ++marked;
   EXPECT_EQ(report.linesWithMarker, marked);
   EXPECT_EQ(marked, 2u) << out;  // a blank line has no surname: " ???"
+}
+
+// Names of everything in a folder, to see that no temporary file is left behind. The data
+// folder's lock file, made by the first load, belongs there.
+std::set<std::string> FolderListing(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir))
+    if (entry.path().filename() != quorvel::kLockFileName) names.insert(entry.path().filename());
+  return names;
+}
+
+// Runs `body` in a child process and returns its exit status (-1: killed by a signal).
+int InChild(const std::function<int()>& body) {
+  std::fflush(nullptr);
+  pid_t pid = ::fork();
+  if (pid == 0) ::_exit(body());
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A list error on line 3 (赵 has a key line but no reading line) stops a run part way.
+class BatchFailure : public Batch {
+ protected:
+  void SetUp() override {
+    Batch::SetUp();
+    WriteFile(dir_.File("define_han.dll"), CrLf({G("欧阳"), G("赵")}));
+    WriteFile(dir_.File("define_py.dll"), CrLf({"ouyang"}));
+  }
+  const std::string names_ = G("刘德华\r\n欧阳修\r\n赵四\r\n张三\r\n李四\r\n");
+};
+
+TEST_F(BatchFailure, ASourceConvertedOntoItselfKeepsEveryNameWhenTheRunFails) {
+  WriteFile(dir_.File("names.txt"), names_);
+  const auto before = FolderListing(dir_.Path());
+  EXPECT_THROW(ConvertFile(lists_, dir_.File("names.txt"), dir_.File("names.txt"), {}), ListIndexError);
+  EXPECT_EQ(U(ReadFile(dir_.File("names.txt"))), U(names_));
+  EXPECT_EQ(FolderListing(dir_.Path()), before) << "no temporary file left";
+
+  // The same file reached through a symbolic link or a second hard link is still the source.
+  std::filesystem::create_symlink(dir_.File("names.txt"), dir_.File("link.txt"));
+  std::filesystem::create_hard_link(dir_.File("names.txt"), dir_.File("hard.txt"));
+  EXPECT_THROW(ConvertFile(lists_, dir_.File("names.txt"), dir_.File("link.txt"), {}), ListIndexError);
+  EXPECT_THROW(ConvertFile(lists_, dir_.File("hard.txt"), dir_.File("names.txt"), {}), ListIndexError);
+  EXPECT_EQ(U(ReadFile(dir_.File("names.txt"))), U(names_));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_.File("link.txt")));
+}
+
+TEST_F(BatchFailure, AnotherTargetKeepsTheWholeLinesBeforeTheFailure) {
+  WriteFile(dir_.File("names.txt"), names_);
+  WriteFile(dir_.File("out.txt"), "an older result\r\n");
+  const auto before = FolderListing(dir_.Path());
+  EXPECT_THROW(ConvertFile(lists_, dir_.File("names.txt"), dir_.File("out.txt"), {}), ListIndexError);
+  EXPECT_EQ(ReadFile(dir_.File("out.txt")), "De-hua Liu\r\nXiu Ouyang\r\n");
+  EXPECT_EQ(FolderListing(dir_.Path()), before) << "no temporary file left";
+}
+
+// A file size limit in a child process: the disk "fills" part way through a run.
+TEST_F(Batch, ADiskFullPartWayKeepsTheSourceWholeOrTheWholeLinesBefore) {
+  std::string names;
+  for (int i = 0; i < 3750; ++i) names += G(i % 2 ? "刘德华\r\n" : "欧阳修\r\n");
+  WriteFile(dir_.File("names.txt"), names);
+  const auto before = FolderListing(dir_.Path());
+  auto convertWithLimit = [&](const std::string& target) {
+    return InChild([&] {
+      std::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG instead of killing the run
+      struct rlimit limit {20000, 20000};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+      try {
+        ConvertFile(lists_, dir_.File("names.txt"), target, {});
+      } catch (const InOutError& e) {
+        return std::string(e.what()) == "Disk full" ? 0 : 2;
+      } catch (...) {
+        return 3;
+      }
+      return 1;
+    });
+  };
+  // The converted text is longer than the names, so the limit stops the self-conversion.
+  ASSERT_GT(names.size(), 20000u - 10000u);
+  EXPECT_EQ(convertWithLimit(dir_.File("names.txt")), 0);
+  EXPECT_EQ(ReadFile(dir_.File("names.txt")), names) << "all 3,750 names are still there";
+  EXPECT_EQ(FolderListing(dir_.Path()), before);
+
+  EXPECT_EQ(convertWithLimit(dir_.File("out.txt")), 0);
+  const std::string out = ReadFile(dir_.File("out.txt"));
+  std::string full;
+  for (int i = 0; i < 3750; ++i) full += i % 2 ? "De-hua Liu\r\n" : "Xiu Ouyang\r\n";
+  EXPECT_GT(out.size(), 10000u);
+  EXPECT_LE(out.size(), 20000u);
+  EXPECT_EQ(full.substr(0, out.size()), out) << "the lines before the failure";
+  EXPECT_TRUE(out.ends_with("\r\n")) << "and no piece of the line that failed";
+}
+
+TEST_F(Batch, TwoRunsOnOneTargetNeverMix) {
+  // Big enough that the two runs overlap, with results of different lengths so that any mix
+  // shows; each must come out whole, the last to finish winning.
+  std::string a, b, expectedA, expectedB;
+  for (int i = 0; i < 200000; ++i) {
+    a += G("赵\r\n");
+    expectedA += " Zhao\r\n";
+    b += G("欧阳修\r\n");
+    expectedB += "Xiu Ouyang\r\n";
+  }
+  WriteFile(dir_.File("a.txt"), a);
+  WriteFile(dir_.File("b.txt"), b);
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    int start[2];
+    ASSERT_EQ(::pipe(start), 0);
+    std::fflush(nullptr);
+    pid_t children[2];
+    for (int k = 0; k < 2; ++k) {
+      children[k] = ::fork();
+      if (children[k] == 0) {
+        ::close(start[1]);
+        char c;
+        (void)::read(start[0], &c, 1);  // both start when the parent closes the pipe
+        ListFiles lists(dir_.Path());
+        try {
+          ConvertFile(lists, dir_.File(k ? "b.txt" : "a.txt"), dir_.File("out.txt"), {});
+        } catch (...) {
+          ::_exit(1);
+        }
+        ::_exit(0);
+      }
+    }
+    ::close(start[0]);
+    ::close(start[1]);
+    for (pid_t child : children) {
+      int status = 0;
+      ::waitpid(child, &status, 0);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    const std::string out = ReadFile(dir_.File("out.txt"));
+    EXPECT_TRUE(out == expectedA || out == expectedB) << out.size() << " bytes, a mix";
+  }
+  for (const auto& name : FolderListing(dir_.Path())) EXPECT_EQ(name.find("quorvel-"), std::string::npos) << name;
+}
+
+TEST_F(Batch, AReplacedTargetKeepsItsModeAndALinkedTargetItsLink) {
+  WriteFile(dir_.File("names.txt"), G("刘德华\r\n"));
+  WriteFile(dir_.File("private.txt"), "old\r\n");
+  ::chmod(dir_.File("private.txt").c_str(), 0640);
+  ConvertFile(lists_, dir_.File("names.txt"), dir_.File("private.txt"), {});
+  struct stat st {};
+  ASSERT_EQ(::stat(dir_.File("private.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(ReadFile(dir_.File("private.txt")), "De-hua Liu\r\n");
+
+  // A new target gets the usual mode of a new file.
+  const mode_t mask = ::umask(022);
+  ConvertFile(lists_, dir_.File("names.txt"), dir_.File("new.txt"), {});
+  ::umask(mask);
+  ASSERT_EQ(::stat(dir_.File("new.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0644u);
+
+  // A symbolic link (also one pointing nowhere yet) is followed to its final file, in another
+  // folder; the link stays a link.
+  std::filesystem::create_directory(dir_.File("elsewhere"));
+  std::filesystem::create_symlink("elsewhere/final.txt", dir_.File("link.txt"));
+  std::filesystem::create_symlink("link.txt", dir_.File("link2.txt"));
+  ConvertFile(lists_, dir_.File("names.txt"), dir_.File("link2.txt"), {});
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_.File("link2.txt")));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_.File("link.txt")));
+  EXPECT_EQ(ReadFile(dir_.File("elsewhere/final.txt")), "De-hua Liu\r\n");
+  EXPECT_EQ(FolderListing(dir_.File("elsewhere")), std::set<std::string>{"final.txt"});
+
+  // A device is written as a stream, never replaced.
+  ConvertFile(lists_, dir_.File("names.txt"), "/dev/null", {});
+  ASSERT_EQ(::stat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+TEST_F(Batch, AReadOnlyTargetIsRefusedNotReplaced) {
+  if (geteuid() == 0) GTEST_SKIP() << "file modes do not stop root";
+  WriteFile(dir_.File("names.txt"), G("刘德华\r\n"));
+  WriteFile(dir_.File("ro.txt"), "kept\r\n");
+  ::chmod(dir_.File("ro.txt").c_str(), 0444);
+  try {
+    ConvertFile(lists_, dir_.File("names.txt"), dir_.File("ro.txt"), {});
+    ADD_FAILURE() << "no error";
+  } catch (const InOutError& e) {
+    EXPECT_STREQ(e.what(), "File access denied");
+  }
+  EXPECT_EQ(ReadFile(dir_.File("ro.txt")), "kept\r\n");
 }
 
 // "-" stands for standard input as the source and standard output as the target.

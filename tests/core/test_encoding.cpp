@@ -153,3 +153,112 @@ TEST_F(UnicodeBatch, ChineseCustomReadingsComeOutInUtf8) {
   EXPECT_EQ(Convert("刘华\r\n"), "华 Liu\r\n");
   EXPECT_EQ(Convert(G("刘华\r\n")), G("华") + " Liu\r\n") << "a GBK source gives GBK";
 }
+
+TEST(Encoding, AnInvalidSequenceIsOneCharacterHowEverManyBytes) {
+  struct Row {
+    std::string bytes;
+    size_t length;
+    const char* why;
+  } rows[] = {
+      {"\xE7", 1, "a lead byte alone"},
+      {"\xE7\x94", 2, "a three-byte sequence cut after two"},
+      {"\xE7\x94" "a", 2, "cut by ASCII"},
+      {"\xF0\xAA\x9A" "a", 3, "a four-byte sequence cut after three"},
+      {"\x94\x94", 1, "a continuation byte stands alone"},
+      {"\xE0\x80\x80", 1, "an overlong start is one byte"},
+      {"\xED\xA0\x80", 1, "a surrogate start is one byte"},
+      {"\xFF", 1, "never UTF-8"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    char32_t cp;
+    ASSERT_EQ(DecodeUtf8(row.bytes, &cp), 0u);
+    EXPECT_EQ(InvalidUtf8Length(row.bytes), row.length);
+  }
+}
+
+// A stray or damaged byte in a UTF-8 file: still UTF-8, the damaged spot reads "???" and is
+// counted; every other name comes out right.
+TEST_F(UnicodeBatch, AStrayByteInUtf8GivesMissingForItsCharacterOnly) {
+  struct Row {
+    std::string source, expected;
+    size_t invalid;
+    const char* why;
+  } rows[] = {
+      {"刘德华\n单田芳\n\xE7", "De-hua Liu\r\nTian-fang Shan\r\n ???\r\n", 1, "a stray lead byte at the end"},
+      {"刘德华\n单\xE7田芳\n", "De-hua Liu\r\n???-tian-fang Shan\r\n", 1, "a stray byte inside a name"},
+      {"刘德华\n单\xE7\x94田芳\n张三\n", "De-hua Liu\r\n???-tian-fang Shan\r\nSan Zhang\r\n", 1,
+       "a character cut short counts once"},
+      {"刘德华\n\x94\x94\n单田芳\n张三\n", "De-hua Liu\r\n??? ???\r\nTian-fang Shan\r\nSan Zhang\r\n", 2,
+       "two stray continuation bytes"},
+      {"\xEF\xBB\xBF刘德华\n单\xE7田芳\n", "De-hua Liu\r\n???-tian-fang Shan\r\n", 1, "after a byte-order mark"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    WriteFile(dir_.File("in.txt"), row.source);
+    const BatchReport report = ConvertFile(lists_, dir_.File("in.txt"), dir_.File("out.txt"), {});
+    EXPECT_NE(report.encoding, SourceEncoding::kGbk);
+    EXPECT_EQ(report.invalidSequences, row.invalid);
+    EXPECT_EQ(ReadFile(dir_.File("out.txt")), row.expected);
+  }
+  WriteFile(dir_.File("in.txt"), G("刘德华\r\n"));
+  EXPECT_EQ(ConvertFile(lists_, dir_.File("in.txt"), dir_.File("out.txt"), {}).invalidSequences, 0u)
+      << "a GBK source has none";
+}
+
+TEST(Encoding, GbkWithUtf8LookingRunsOrStrayBytesStaysGbk) {
+  // GB2312 names that are valid UTF-8 as bytes, as the exhaustive test finds them.
+  const auto chars = Gb2312TableCharacters();
+  std::vector<std::string> utf8Looking;
+  std::mt19937 rng(11);
+  while (utf8Looking.size() < 20) {
+    std::string name;
+    for (int k = 0; k < 3; ++k) name += chars[rng() % chars.size()];
+    if (IsValidUtf8(name) && HasUtf8Ideograph(name)) utf8Looking.push_back(name);
+  }
+  std::string many;
+  for (const auto& name : utf8Looking) many += name + "\r\n";
+  ASSERT_EQ(CensusUtf8(many).invalid, 0u);
+  struct Row {
+    std::string bytes;
+    const char* why;
+  } rows[] = {
+      {many, "only UTF-8-looking GB2312 names"},
+      {many + G("劉德華") + "\r\n", "plus a traditional name outside GB2312: one fault against 40 ideographs"},
+      {G("劉") + many, "the traditional character first"},
+      {many + "\x81\x40\r\n", "plus a GBK extension character"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    EXPECT_EQ(DetectEncoding(row.bytes), SourceEncoding::kGbk);
+  }
+
+  // Realistic GBK files of every table character, GBK extensions included, with stray bytes:
+  // the rare-fault rule never takes one for UTF-8 (the valid-UTF-8 rule alone decides those
+  // without a fault, as before).
+  std::vector<std::string> all(kBuiltinKeys, kBuiltinKeys + kBuiltinRowCount);
+  int byFaultRule = 0;
+  for (int file = 0; file < 50000; ++file) {
+    std::string text;
+    for (int line = 1 + rng() % 20; line > 0; --line) {
+      for (int k = 1 + rng() % 3; k > 0; --k) text += all[rng() % all.size()];
+      text += "\r\n";
+    }
+    if (file % 2) text.insert(rng() % (text.size() + 1), 1, static_cast<char>(0x80 + rng() % 0x80));
+    if (CensusUtf8(text).invalid > 0 && DetectEncoding(text) != SourceEncoding::kGbk) ++byFaultRule;
+  }
+  EXPECT_EQ(byFaultRule, 0);
+}
+
+TEST(Encoding, ATextOfReplacementsConvertsWhole) {
+  // Each unconvertible character used to re-fill the rest of the buffer. Not a timing test: the
+  // result must simply be right for a text that is nothing but replacements.
+  std::string text;
+  for (int i = 0; i < 2000; ++i) text += "𪚥\xE7";
+  size_t invalid = 0;
+  const std::string gbk = Utf8ToGbk(text, &invalid);
+  EXPECT_EQ(invalid, 2000u);
+  std::string expected;
+  for (int i = 0; i < 4000; ++i) expected += kUnmappableGbk;
+  EXPECT_EQ(gbk, expected);
+}

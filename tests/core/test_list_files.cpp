@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 
 #include "Errors.h"
 #include "Files.h"
@@ -187,6 +188,65 @@ TEST_P(ListFiles, TheMappingPairComesFromAFolderOfItsOwn) {
   Put(kPinyinWeiList, {"still-not-this-one"});
   EXPECT_EQ(ReadingNow(lists, G("张"), Options(false, true)), "chang2");
   EXPECT_EQ(lists.LoadCount(), loads);
+}
+
+TEST_P(ListFiles, AChangeThroughASymbolicLinkIsSeen) {
+  namespace fs = std::filesystem;
+  // define_py.dll -> far/link.txt -> farther/py.txt, and define_han.dll -> keys.txt beside it.
+  TempDir far, farther;
+  WriteFile(farther.File("py.txt"), CrLf({"one"}));
+  fs::create_symlink(farther.File("py.txt"), far.File("link.txt"));
+  fs::create_symlink(far.File("link.txt"), dir_.File("define_py.dll"));
+  WriteFile(dir_.File("keys.txt"), CrLf({G("张")}));
+  fs::create_symlink("keys.txt", dir_.File("define_han.dll"));
+  // Replaces `link` by a symbolic link to `to`, in one rename, as "ln -sf" would.
+  auto relink = [](const std::string& link, const std::string& to) {
+    fs::create_symlink(to, link + ".new");
+    fs::rename(link + ".new", link);
+  };
+  struct Step {
+    std::function<void()> change;
+    std::string reading;
+    const char* why;
+  } steps[] = {
+      {[] {}, "one", "first load"},
+      {[&] { WriteFile(farther.File("py.txt"), CrLf({"two"})); }, "two", "the final file written in place"},
+      {[&] {
+         WriteFile(farther.File("new.tmp"), CrLf({"three"}));
+         fs::rename(farther.File("new.tmp"), farther.File("py.txt"));
+       },
+       "three", "the final file replaced by rename"},
+      {[&] {
+         WriteFile(farther.File("other.txt"), CrLf({"four"}));
+         relink(far.File("link.txt"), farther.File("other.txt"));
+       },
+       "four", "a link along the chain pointed elsewhere"},
+      {[&] { WriteFile(farther.File("other.txt"), CrLf({"five"})); }, "five", "the new final file written"},
+      {[&] {
+         WriteFile(dir_.File("py2.txt"), CrLf({"six"}));
+         relink(dir_.File("define_py.dll"), "py2.txt");
+       },
+       "six", "the list file's own link pointed elsewhere"},
+      {[&] {
+         WriteFile(dir_.File("keys.txt"), CrLf({G("李")}));
+         WriteFile(dir_.File("py2.txt"), CrLf({"seven"}));
+       },
+       "zhang", "a file linked within the data folder written"},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.why);
+    step.change();
+    EXPECT_EQ(Std("张"), step.reading);
+  }
+  EXPECT_EQ(Std("李"), "seven");
+  if (GetParam() == Watch::kAuto) {
+    const auto loads = lists_.LoadCount();
+    for (int i = 0; i < 1000; ++i) ASSERT_EQ(Std("李"), "seven");
+    EXPECT_EQ(lists_.LoadCount(), loads) << "the extra watches cause no reloads of their own";
+    WriteFile(farther.File("py.txt"), CrLf({"unlinked now"}));
+    EXPECT_EQ(Std("李"), "seven");
+    EXPECT_EQ(lists_.LoadCount(), loads) << "a file no longer linked is no longer watched";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Watch, ListFiles,

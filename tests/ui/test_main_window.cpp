@@ -462,7 +462,7 @@ TEST_F(WindowTest, SettingsFailuresNameTheFileAndLoseNothing) {
          MakeUnreadable(path("config.db"));
          Write("config1.dll", restored);
        },
-       [&]() { return CannotRead(path("config.db"), "File access denied."); }, false, true, {},
+       [&]() { return CannotRead(path("config.db"), "I/O error 5 (Input/output error)"); }, false, true, {},
        [&]() {
          EXPECT_TRUE(IsStillUnreadable(path("config.db")));
          EXPECT_EQ(Read("config1.dll"), restored);
@@ -472,11 +472,11 @@ TEST_F(WindowTest, SettingsFailuresNameTheFileAndLoseNothing) {
          Write("config.db", "en\r\n");
          MakeUnreadable(path("config1.dll"));
        },
-       [&]() { return CannotRead(path("config1.dll"), "File access denied."); }, true, false, {},
+       [&]() { return CannotRead(path("config1.dll"), "I/O error 5 (Input/output error)"); }, true, false, {},
        [&]() { EXPECT_TRUE(IsStillUnreadable(path("config1.dll"))); }},
       {"config1.dll unreadable, but the user changes a choice: that choice is saved",
        [&]() { MakeUnreadable(path("config1.dll")); },
-       [&]() { return CannotRead(path("config1.dll"), "File access denied."); }, false, false,
+       [&]() { return CannotRead(path("config1.dll"), "I/O error 5 (Input/output error)"); }, false, false,
        [](MainWindow& w) { WindowTest::Get<QCheckBox>(w, "wadeGilesCheck")->setChecked(true); },
        [&]() { EXPECT_EQ(Read("config1.dll"), QByteArray("0\r\n0\r\n1\r\n1\r\n0\r\n")); }},
       {"a list file unreadable: both settings files still load",
