@@ -574,10 +574,14 @@ void MainWindow::convert() {
     ShowError(error);
     return;
   }
-  const QString summary = QStringLiteral("共写入 %1 个姓名，其中 %2 个含有“???”，用时 %3 秒。")
-                              .arg(report.lines)
-                              .arg(report.linesWithMarker)
-                              .arg(QString::number(clock.elapsed() / 1000.0, 'f', 1));
+  QString summary = QStringLiteral("共写入 %1 个姓名，其中 %2 个含有“???”，用时 %3 秒。")
+                        .arg(report.lines)
+                        .arg(report.linesWithMarker)
+                        .arg(QString::number(clock.elapsed() / 1000.0, 'f', 1));
+  // A Unicode source with a few damaged bytes is still read as Unicode; say where "???" came from.
+  if (report.invalidSequences > 0) {
+    summary += QStringLiteral("\r源文件有 %1 处无效的编码，每处写作“???”。").arg(report.invalidSequences);
+  }
   if (dialogs.Confirm(this, QStringLiteral("转换完成，是否打开文件\r\r") + target +
                                 QStringLiteral("\r\r") + summary)) {
     if (!dialogs.OpenWithDesktop(this, target)) {

@@ -706,6 +706,20 @@ TEST_F(ConversionTest, YesOpensTheFinishedTargetAndNoLeavesIt) {
   }
 }
 
+// A UTF-8 source with a stray byte is still read as UTF-8, and the completion question says how
+// many damaged places became "???".
+TEST_F(ConversionTest, TheSummaryCountsDamagedPlacesOfAUnicodeSource) {
+  Write("names.txt", QStringLiteral("刘德华\n单田芳\n张学友\n").toUtf8().insert(13, '\xe7'));
+  Choose(PathOf("names.txt"));
+  dialogs_.AnswerConfirm(false);
+  window_->convert();
+  std::vector<Call> shown = dialogs_.Take();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_TRUE(shown[0].text.endsWith(QStringLiteral("\r源文件有 1 处无效的编码，每处写作“???”。")))
+      << shown[0].text.toStdString();
+  EXPECT_EQ(Read("names_en.txt"), QByteArray("De-hua Liu\r\n???-tian-fang Shan\r\nXue-you Zhang\r\n"));
+}
+
 // Without a program for the file (no desktop launcher at all, as on a bare server), Yes must not
 // end in silence.
 TEST_F(ConversionTest, AFinishedFileThatCannotBeOpenedIsNamedInAMessage) {
