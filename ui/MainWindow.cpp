@@ -16,9 +16,10 @@
 #include <QProgressDialog>
 #include <QScreen>
 #include <QStringDecoder>
-#include <QWebEnginePage>
+#include <QTimer>
 
 #include "AppInfo.h"
+#include "BuiltInBanner.h"
 #include "BatchConversion.h"
 #include "Errors.h"
 #include "Files.h"
@@ -30,9 +31,10 @@
 #include "Settings.h"
 #include "AboutWindow.h"
 #include "ListFiles.h"
+#include "WebBanner.h"
 #include "ui_MainWindow.h"
 
-// The pictures, icon and built-in banner are compiled into this library; a static library needs
+// The pictures and the icon are compiled into this library; a static library needs
 // its resources registered by hand.
 static void InitResources() { Q_INIT_RESOURCE(quorvel); }
 
@@ -109,13 +111,6 @@ struct BusyCursor {
   BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
   ~BusyCursor() { QApplication::restoreOverrideCursor(); }
 };
-
-// The banner's own page, for when the maker's page cannot be reached.
-QString BuiltInBanner() {
-  QFile file(QStringLiteral(":/quorvel/banner.html"));
-  if (!file.open(QIODevice::ReadOnly)) return QStringLiteral("<html><body></body></html>");
-  return QString::fromUtf8(file.readAll());
-}
 
 // Hides the page's scroll bars and removes its border, on the top-level document.
 constexpr char kBannerAdjustment[] =
@@ -197,7 +192,6 @@ MainWindow::MainWindow(quorvel::ListFiles& data, std::string settingsDir, const 
           &MainWindow::openPinyinDictionary);
   connect(ui_->wadeGilesDictionaryAction, &QAction::triggered, this,
           &MainWindow::openWadeGilesDictionary);
-  connect(ui_->bannerView, &QWebEngineView::loadFinished, this, &MainWindow::adjustBanner);
   connect(ui_->passportCheck, &QCheckBox::toggled, this, &MainWindow::passportToggled);
 
   // The language menu: each language named in itself, the current one ticked.
@@ -226,9 +220,15 @@ MainWindow::MainWindow(quorvel::ListFiles& data, std::string settingsDir, const 
   connect(convertAction, &QAction::triggered, ui_->convertButton, &QPushButton::click);
   addAction(convertAction);
 
-  // A names file dropped anywhere on the window; the banner would open it as a page instead.
+  // A names file dropped anywhere on the window (the web banner, once there, refuses it).
   setAcceptDrops(true);
-  ui_->bannerView->setAcceptDrops(false);
+  // The banner's web view comes once the window is on the screen: the browser engine takes longer
+  // to start than the whole window.
+  if (IsLoadableBannerAddress(bannerUrl_)) {
+    connect(ui_->banner, &BuiltInBanner::firstPainted, this, [this] {
+      QTimer::singleShot(0, this, &MainWindow::StartWebBanner);
+    }, Qt::SingleShotConnection);
+  }
 
   resize(kClientWidth, ui_->mainMenu->sizeHint().height() + kClientHeight);
   // Placed before start-up, so that an error box of start-up appears where the window will.
@@ -266,7 +266,6 @@ void MainWindow::StartUp() {
   } catch (const std::exception& error) {
     ShowError(error);
   }
-  if (!bannerUrl_.isEmpty()) ui_->bannerView->load(bannerUrl_);
 
   uiLanguage_ = quorvel::kUiChinese;
   if (!KeepsSettings()) {  // no settings folder: Chinese and the initial choices, nothing stored
@@ -619,16 +618,36 @@ void MainWindow::openWadeGilesDictionary() {
 
 // ---- Banner ----------------------------------------------------------------------------------
 
+// Created behind the built-in banner, it loads there unseen and takes the banner's place once its
+// page has loaded and been adjusted.
+void MainWindow::StartWebBanner() {
+  if (bannerView_) return;
+  WebBannerEngine* engine = LoadWebBannerEngine();
+  if (!engine) return;
+  QPointer<MainWindow> self(this);
+  bannerView_ = engine->CreateView(centralWidget(), [self](bool loaded) {
+    if (self) self->adjustBanner(loaded);
+  });
+  bannerView_->setObjectName(QStringLiteral("bannerView"));
+  bannerView_->setGeometry(ui_->banner->geometry());
+  bannerView_->setAcceptDrops(false);  // it would open a dropped names file as a page
+  bannerView_->stackUnder(ui_->banner);
+  bannerView_->show();
+  engine->Load(bannerView_, bannerUrl_);
+}
+
 void MainWindow::adjustBanner(bool loaded) {
-  if (!loaded && !bannerFellBack_) {
-    // The maker's page could not be reached: the built-in banner instead of an error page.
-    bannerFellBack_ = true;
-    ui_->bannerView->setHtml(BuiltInBanner(), QUrl(QStringLiteral("qrc:/quorvel/")));
+  WebBannerEngine* engine = LoadWebBannerEngine();
+  if (!loaded || !engine || !bannerView_) {
+    // The page could not be reached: the built-in banner stays, and nothing is reported.
+    emit bannerAdjusted();
     return;
   }
   QPointer<MainWindow> self(this);
-  ui_->bannerView->page()->runJavaScript(QString::fromLatin1(kBannerAdjustment),
-                                         [self](const QVariant&) {
-                                           if (self) emit self->bannerAdjusted();
-                                         });
+  engine->RunScript(bannerView_, QString::fromLatin1(kBannerAdjustment), [self] {
+    if (!self || !self->bannerView_) return;
+    self->bannerView_->raise();
+    self->ui_->banner->hide();
+    emit self->bannerAdjusted();
+  });
 }

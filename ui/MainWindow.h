@@ -1,12 +1,15 @@
 // The main window: the source and target file fields, the controls that make up the
-// conversion options, the convert button, the menu and the web banner.
+// conversion options, the convert button, the menu and the banner.
 //
 // The window is given the folder of its settings files (see DataLocations.h; empty when there is
 // none, and then the settings are neither read nor kept) and the one ListFiles of the program. Creating it starts the window up:
-// the pronunciation lists are loaded, the banner starts loading, the interface language is read
-// from config.db and applied, and the conversion settings are restored from config1.dll; an error
+// the pronunciation lists are loaded, the interface language is read from config.db and applied, and the conversion settings are restored from config1.dll; an error
 // on the way is shown in the error box and skips the remaining steps. Closing it, whichever way,
 // shuts it down: the lists are released and the settings saved.
+//
+// The banner is drawn by the window itself. When a banner page is configured, its web view is
+// created only once the window has been painted, loads behind the drawn banner and replaces it
+// when the page has loaded; a page that cannot be reached leaves the drawn banner.
 //
 // A settings file that cannot be read is never overwritten with the initial values: config.db is
 // written again only when the user chooses a language, config1.dll only when the user changed a
@@ -48,7 +51,8 @@ class MainWindow : public QMainWindow {
   Q_OBJECT
 
  public:
-  // `bannerUrl` is the page the banner shows; production passes the maker's banner page.
+  // `bannerUrl` is the page the banner shows; production passes the maker's banner page. An empty
+  // or placeholder address (see IsLoadableBannerAddress) keeps the built-in banner.
   MainWindow(quorvel::ListFiles& data, std::string settingsDir, const QUrl& bannerUrl,
              QWidget* parent = nullptr);
   ~MainWindow() override;
@@ -90,11 +94,12 @@ class MainWindow : public QMainWindow {
   // A file confirmed in the open or save dialog, before the dialog closes.
   void acceptSource(const QString& path);
   void acceptTarget(const QString& path);
-  void adjustBanner(bool loaded);  // each finished load of the banner
+  void adjustBanner(bool loaded);  // each finished load of the banner page
   void passportToggled(bool on);   // the passport format check box
 
  signals:
-  // After each finished load of the banner, once its adjustments have been applied.
+  // After each finished load of the banner page: once it has been adjusted and shown, or, when it
+  // failed, with the built-in banner kept.
   void bannerAdjusted();
 
  protected:
@@ -108,6 +113,7 @@ class MainWindow : public QMainWindow {
 
  private:
   void StartUp();
+  void StartWebBanner();
   void ShutDown();
   void SwitchLanguage(unsigned char language);
   void SetCaptions(unsigned char language);
@@ -134,6 +140,6 @@ class MainWindow : public QMainWindow {
   QPointer<HelpWindow> helpWindow_;
   QPointer<QDialog> pinyinEditor_;
   QPointer<QDialog> wadeGilesEditor_;
-  bool bannerFellBack_ = false;
+  QPointer<QWidget> bannerView_;  // the banner page's web view, once created
   bool centred_ = false;
 };

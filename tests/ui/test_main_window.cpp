@@ -36,6 +36,7 @@
 #include "NameRomanizer.h"
 #include "Settings.h"
 #include "Version.h"
+#include "WebBanner.h"
 #include "WindowTestSupport.h"
 
 namespace {
@@ -61,7 +62,7 @@ TEST_F(WindowTest, ControlsHaveTheirPlacesTextsAndVisibility) {
     const char* text;
     bool visible;
   } rows[] = {
-      {"bannerView", {8, 5, 500, 70}, "", true},
+      {"banner", {8, 5, 500, 70}, "", true},
       {"readingsLabel", {8, 90, 42, 17}, "多音字", true},
       {"readingsCombo", {55, 85, 127, -1}, "给出一个常用发音", true},
       {"separatorLabel", {204, 90, 74, 17}, "名字分隔符", true},
@@ -89,7 +90,7 @@ TEST_F(WindowTest, ControlsHaveTheirPlacesTextsAndVisibility) {
     EXPECT_EQ(widget->geometry(), expected);
     if (auto* combo = qobject_cast<QComboBox*>(widget)) {
       EXPECT_EQ(combo->currentText(), QString::fromUtf8(row.text));
-    } else if (row.name != std::string_view("bannerView")) {
+    } else if (row.name != std::string_view("banner")) {
       EXPECT_EQ(TextOf(widget), QString::fromUtf8(row.text));  // pictures: no text
     }
     EXPECT_EQ(widget->isVisibleTo(window.get()), row.visible);
@@ -799,6 +800,7 @@ TEST_F(ConversionTest, ADroppedFileOrTheProgramArgumentFillsSourceAndTarget) {
       {{QUrl::fromLocalFile(PathOf("folder"))}, "sourcePathEdit", false, PathOf("other.txt"), "a folder"},
       {{QUrl(QStringLiteral("https://quorvel.example/names.txt"))}, "sourcePathEdit", false, PathOf("other.txt"),
        "a web address"},
+      {{QUrl::fromLocalFile(PathOf("names.txt"))}, "banner", true, PathOf("names.txt"), "on the built-in banner"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
@@ -806,7 +808,6 @@ TEST_F(ConversionTest, ADroppedFileOrTheProgramArgumentFillsSourceAndTarget) {
     EXPECT_EQ(Source(), row.source);
     EXPECT_EQ(Target(), QString(row.source).replace(".txt", "_en.txt"));
   }
-  EXPECT_FALSE(Get<QWidget>(*window_, "bannerView")->acceptDrops()) << "the banner would show the file as a page";
 
   // The argument, relative to the working folder as a shell gives it.
   const QString workingFolder = QDir::currentPath();
@@ -1065,15 +1066,63 @@ TEST_F(ConversionTest, LongRunShowsAModalProgressDialog) {
 
 // ---- Banner ------------------------------------------------------------------------------------
 
-TEST_F(WindowTest, BannerPageLosesItsScrollBarsAndBorder) {
+// Without a banner page the window draws its banner itself, and the browser engine is never
+// started: no web view, before or after showing.
+TEST_F(WindowTest, WithoutABannerPageTheBannerIsDrawnAndNoWebViewIsMade) {
+  struct Row {
+    QUrl address;
+    const char* why;
+  } rows[] = {
+      {QUrl(), "none configured"},
+      {QUrl(QStringLiteral("https://quorvel.example/banner/")), "a placeholder (.example never resolves)"},
+      {QUrl(QStringLiteral("http://banner.invalid/")), "a placeholder (.invalid never resolves)"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    EXPECT_FALSE(IsLoadableBannerAddress(row.address));
+    auto window = Open(row.address);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    QTest::qWait(200);
+    EXPECT_EQ(window->findChild<QWebEngineView*>(), nullptr);
+    auto* banner = Get<QWidget>(*window, "banner");
+    ASSERT_NE(banner, nullptr);
+    EXPECT_TRUE(banner->isVisible());
+    // The drawn banner: the gradient from dark to light blue, the name in white on the left.
+    const QImage picture = banner->grab().toImage();
+    EXPECT_EQ(picture.pixelColor(0, 35).rgb() & 0xffffff, 0x0b3d7aU);
+    EXPECT_GT(picture.pixelColor(499, 35).blue(), picture.pixelColor(250, 35).blue());
+    int white = 0;
+    for (int x = 18; x < 120; ++x)
+      for (int y = 10; y < 40; ++y) white += picture.pixelColor(x, y).lightness() > 240;
+    EXPECT_GT(white, 20) << "the name \"Quorvel\" in white";
+  }
+  EXPECT_TRUE(IsLoadableBannerAddress(QUrl(QStringLiteral("https://quorvel.org/banner/"))));
+  EXPECT_TRUE(IsLoadableBannerAddress(QUrl(QStringLiteral("about:blank"))));
+  EXPECT_TRUE(IsLoadableBannerAddress(QUrl::fromLocalFile(PathOf("banner.html"))));
+}
+
+// A banner page: its web view is made only once the window is on the screen, loads behind the
+// drawn banner and takes its place when loaded, without scroll bars or border.
+TEST_F(WindowTest, BannerPageComesAfterTheWindowAndLosesItsScrollBarsAndBorder) {
   Write("banner.html",
         "<!DOCTYPE html><html><body style='border: 6px solid red; margin: 0'>"
         "<div style='width: 900px; height: 400px'>a page larger than the banner</div></body></html>");
   auto window = Open(QUrl::fromLocalFile(PathOf("banner.html")));
-  window->show();
+  QTest::qWait(100);
+  EXPECT_EQ(window->findChild<QWebEngineView*>(), nullptr) << "not before the window shows";
   QSignalSpy adjusted(window.get(), &MainWindow::bannerAdjusted);
+  window->show();
+  EXPECT_EQ(window->findChild<QWebEngineView*>(), nullptr) << "not while the window is being shown";
   ASSERT_TRUE(adjusted.wait(60000));
-  QWebEnginePage* page = Get<QWebEngineView>(*window, "bannerView")->page();
+  auto* view = Get<QWebEngineView>(*window, "bannerView");
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view->parentWidget(), window->centralWidget());
+  EXPECT_EQ(view->geometry(), QRect(8, 5, 500, 70));
+  EXPECT_TRUE(view->isVisible());
+  EXPECT_FALSE(Get<QWidget>(*window, "banner")->isVisible()) << "the page replaces the drawn banner";
+  EXPECT_FALSE(view->acceptDrops()) << "the banner would show a dropped file as a page";
+  QWebEnginePage* page = view->page();
   EXPECT_EQ(page->url(), QUrl::fromLocalFile(PathOf("banner.html")));
   EXPECT_EQ(RunJavaScript(page,
                           "[document.body.scroll, getComputedStyle(document.body).overflowX,"
@@ -1087,16 +1136,17 @@ TEST_F(WindowTest, BannerPageLosesItsScrollBarsAndBorder) {
   EXPECT_EQ(RunJavaScript(page, "window.innerHeight - document.documentElement.clientHeight").toInt(), 0);
 }
 
-TEST_F(WindowTest, UnreachableBannerShowsTheBuiltInPageAdjustedTheSameWay) {
+TEST_F(WindowTest, UnreachableBannerPageKeepsTheDrawnBannerAndIsNotReported) {
   auto window = Open(QUrl(QStringLiteral("http://127.0.0.1:9/banner")));
-  window->show();
   QSignalSpy adjusted(window.get(), &MainWindow::bannerAdjusted);
+  window->show();
   ASSERT_TRUE(adjusted.wait(60000));
-  QWebEnginePage* page = Get<QWebEngineView>(*window, "bannerView")->page();
-  EXPECT_TRUE(RunJavaScript(page, "document.getElementById('quorvel-banner') !== null").toBool());
-  EXPECT_EQ(RunJavaScript(page, "document.body.scroll + ',' + getComputedStyle(document.body).borderTopStyle")
-                .toString(),
-            QStringLiteral("no,none"));
+  EXPECT_TRUE(Get<QWidget>(*window, "banner")->isVisible());
+  auto* view = Get<QWebEngineView>(*window, "bannerView");
+  ASSERT_NE(view, nullptr);
+  EXPECT_GT(view->parentWidget()->children().indexOf(Get<QWidget>(*window, "banner")),
+            view->parentWidget()->children().indexOf(view))
+      << "the failed page stays behind the drawn banner";
   EXPECT_TRUE(dialogs_.Take().empty()) << "an unreachable banner is not reported";
 }
 
