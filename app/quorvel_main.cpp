@@ -26,6 +26,7 @@
 #include "MakerConfig.h"
 #include "QtPlatformDialogs.h"
 #include "ListFiles.h"
+#include "WebBanner.h"
 
 namespace {
 
@@ -48,10 +49,14 @@ int main(int argc, char** argv) {
         stderr);
     return 1;
   }
-  // The banner's browser engine refuses to run its sandbox as root; CI and some containers run
-  // the program as root, so switch the sandbox off there and only there.
+  // The banner's browser engine, loaded only for a banner page that can be shown, needs a shared
+  // OpenGL context from the start; without a page no OpenGL is set up at all (on a machine
+  // without a GPU that alone would load a software renderer of some 40 MiB).
+  const QUrl bannerUrl(QString::fromUtf8(quorvel::maker::kBannerUrl));
+  if (IsLoadableBannerAddress(bannerUrl)) QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  // The browser engine refuses to run its sandbox as root; CI and some containers run the program
+  // as root, so switch the sandbox off there and only there.
   if (::geteuid() == 0) ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
-  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
@@ -69,7 +74,7 @@ int main(int argc, char** argv) {
   quorvel::ListFiles data(where.dictionaryDir, where.mappingDir);
   // The windows are created in this order and destroyed in the reverse one, the main window last.
   // Creating the main window loads the lists; the editors fill themselves from them.
-  MainWindow mainWindow(data, where.settingsDir, QUrl(QString::fromUtf8(quorvel::maker::kBannerUrl)));
+  MainWindow mainWindow(data, where.settingsDir, bannerUrl);
   HelpWindow helpWindow(QString::fromStdString(where.dictionaryDir), &mainWindow);
   mainWindow.SetHelpWindow(&helpWindow);
   DictionaryEditor wadeGilesEditor(data, quorvel::CustomDictionary::Kind::kWadeGiles, &mainWindow);
