@@ -15,6 +15,8 @@ runs=7
 if [ "${1:-}" = -n ]; then runs=$2; shift 2; fi
 [ $# -gt 0 ] || set -- "after=$root/build"
 
+"$root/scripts/deps.sh" ui
+pkg-config --exists xcb || { echo "window_startup.sh: needs libxcb1-dev (pkg-config xcb)" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # shellcheck disable=SC2046
@@ -53,11 +55,13 @@ rows = {}
 for line in open(sys.argv[1]):
     label, *values = line.split()
     rows.setdefault(label, []).append([float(v) for v in values])
-bare = [statistics.median(c) for c in zip(*rows["bare"])]
-print(f"\nmedians of {len(rows['bare'])} runs | mapped ms | x bare | own RSS MiB | own PSS MiB | "
-      "PSS - bare MiB | with helpers PSS MiB | processes")
+bare_runs = rows["bare"]
+bare = [statistics.median(c) for c in zip(*bare_runs)]
+print(f"\nmedians of {len(bare_runs)} runs | mapped ms | x bare (ratio of medians) | x bare (median of "
+      "each round's ratio) | own RSS MiB | own PSS MiB | own RSS - bare MiB | with helpers PSS MiB | processes")
 for label, runs in rows.items():
     m = [statistics.median(c) for c in zip(*runs)]
-    print(f"{label:8} | {m[0]:7.1f} | {m[0] / bare[0]:5.2f} | {m[1] / 1024:7.1f} | {m[2] / 1024:7.1f} | "
-          f"{(m[2] - bare[2]) / 1024:+7.1f} | {m[3] / 1024:7.1f} | {m[4]:.0f}")
+    paired = statistics.median(r[0] / b[0] for r, b in zip(runs, bare_runs))
+    print(f"{label:8} | {m[0]:7.1f} | {m[0] / bare[0]:5.2f} | {paired:5.2f} | {m[1] / 1024:7.1f} | "
+          f"{m[2] / 1024:7.1f} | {(m[1] - bare[1]) / 1024:+7.1f} | {m[3] / 1024:7.1f} | {m[4]:.0f}")
 PY
