@@ -17,23 +17,111 @@ size_t PrefixBytes(std::string_view text, int count) {
   return i;
 }
 
-void AppendCapitalised(std::string& out, std::string_view s) {
-  size_t start = out.size();
-  out.append(s);
-  if (start < out.size() && out[start] >= 'a' && out[start] <= 'z') out[start] -= 'a' - 'A';
+// In place, from `from` on: the first byte upper-cased if it is a lower-case letter.
+void Capitalise(std::string& out, size_t from) {
+  if (from < out.size() && out[from] >= 'a' && out[from] <= 'z') out[from] -= 'a' - 'A';
 }
 
-// Upper-cases the ASCII letters; the trail byte of a double-byte character (a custom reading in
-// Chinese) may look like a letter and is left alone.
-void AppendUpperCased(std::string& out, std::string_view s) {
-  for (size_t i = 0; i < s.size(); ++i) {
-    auto c = static_cast<unsigned char>(s[i]);
-    if (IsLeadByte(c) && i + 1 < s.size()) {
-      out += s[i];
-      out += s[++i];
-    } else {
-      out += c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : static_cast<char>(c);
+// In place, from `from` on: the ASCII letters upper-cased; the trail byte of a double-byte
+// character (a custom reading in Chinese) may look like a letter and is left alone.
+void UpperCase(std::string& out, size_t from) {
+  for (size_t i = from; i < out.size(); ++i) {
+    auto c = static_cast<unsigned char>(out[i]);
+    if (IsLeadByte(c) && i + 1 < out.size()) {
+      ++i;
+    } else if (c >= 'a' && c <= 'z') {
+      out[i] = static_cast<char>(c - ('a' - 'A'));
     }
+  }
+}
+
+// The one romanization of a line, over any way of looking readings up: `lookup(out, key, role)`
+// appends the reading of a key. The given name is written straight into `out`; only the surname,
+// which the given-first formats put last, goes through `surname`.
+template <typename Lookup>
+void Romanize(std::string& out, std::string& surname, const ListFiles& lists, std::string_view line,
+              const ConversionOptions& options, Lookup&& lookup) {
+  // Clean: trim both ends, then drop every inner ASCII space.
+  std::string_view trimmed = TrimControls(line);
+  std::string cleanLong;
+  std::string_view clean;
+  if (trimmed.find(' ') == std::string_view::npos) {
+    clean = trimmed;
+  } else {
+    cleanLong = RemoveSpaces(trimmed);
+    clean = cleanLong;
+  }
+
+  // The first seven characters; anything after them is ignored.
+  std::string_view p = clean.substr(0, PrefixBytes(clean, 7));
+  const size_t n = p.size();
+
+  // Surname: two characters when the current custom dictionary knows them, else one. The probe
+  // of two characters nearly always misses, which needs no lookup at all.
+  surname.clear();
+  const std::string_view probe = p.substr(0, PrefixBytes(p, 2));
+  bool twoCharacters = false;
+  if (!CertainlyNoReading(lists, probe, options.romanization)) {
+    lookup(surname, probe, KeyRole::kSurname);
+    twoCharacters = surname != kNoReading;
+  }
+  size_t pieceStart = 4;
+  long pieces = static_cast<long>(n / 2) - 2;
+  if (!twoCharacters) {
+    surname.clear();
+    lookup(surname, p.substr(0, PrefixBytes(p, 1)), KeyRole::kSurname);
+    pieceStart = 2;
+    pieces = static_cast<long>(n / 2) - 1;
+  }
+
+  const char* separator = options.format == NameFormat::kPassport   ? ""
+                          : options.separator == Separator::kHyphen ? "-"
+                          : options.separator == Separator::kSpace ? " "
+                                                                   : "";
+  // Given name: two-byte pieces, joined by the separator.
+  auto appendGiven = [&] {
+    for (long k = 0; k < pieces; ++k) {
+      if (k > 0) out += separator;
+      lookup(out, p.substr(pieceStart + 2 * static_cast<size_t>(k), 2), KeyRole::kOther);
+    }
+  };
+
+  enum Case { kAsIs, kCapitalised, kUpper };
+  auto shape = [&](size_t from, Case c) {
+    if (c == kCapitalised) Capitalise(out, from);
+    else if (c == kUpper) UpperCase(out, from);
+  };
+  auto surnameFirst = [&](Case surnameCase, const char* between, Case givenCase) {
+    size_t at = out.size();
+    out += surname;
+    shape(at, surnameCase);
+    out += between;
+    at = out.size();
+    appendGiven();
+    shape(at, givenCase);
+  };
+  auto givenFirst = [&](Case givenCase, const char* between, Case surnameCase) {
+    size_t at = out.size();
+    appendGiven();
+    shape(at, givenCase);
+    out += between;
+    at = out.size();
+    out += surname;
+    shape(at, surnameCase);
+  };
+  switch (options.format) {
+    case NameFormat::kGivenSurname: givenFirst(kAsIs, " ", kAsIs); break;
+    case NameFormat::kGivenSurnameCapitalised: givenFirst(kCapitalised, " ", kCapitalised); break;
+    case NameFormat::kGivenSurnameUpper: givenFirst(kAsIs, " ", kUpper); break;
+    case NameFormat::kGivenCapitalisedSurnameUpper: givenFirst(kCapitalised, " ", kUpper); break;
+    case NameFormat::kGivenSurnameJoined: givenFirst(kAsIs, "", kAsIs); break;
+    case NameFormat::kSurnameGiven: surnameFirst(kAsIs, " ", kAsIs); break;
+    case NameFormat::kSurnameGivenCapitalised: surnameFirst(kCapitalised, " ", kCapitalised); break;
+    case NameFormat::kSurnameUpperGiven: surnameFirst(kUpper, " ", kAsIs); break;
+    case NameFormat::kSurnameUpperGivenCapitalised: surnameFirst(kUpper, " ", kCapitalised); break;
+    case NameFormat::kSurnameGivenJoined: surnameFirst(kAsIs, "", kAsIs); break;
+    case NameFormat::kPassport: surnameFirst(kUpper, " ", kUpper); break;
+    case NameFormat::kNone: break;  // no format chosen: an empty line
   }
 }
 
@@ -53,61 +141,21 @@ std::string RemoveSpaces(std::string_view text) {
 
 void AppendRomanizedName(std::string& out, const ListFiles& lists, std::string_view line,
                          const ConversionOptions& options) {
-  // Clean: trim both ends, then drop every inner ASCII space.
-  std::string_view trimmed = TrimControls(line);
-  std::string cleanLong;
-  std::string_view clean;
-  if (trimmed.find(' ') == std::string_view::npos) {
-    clean = trimmed;
-  } else {
-    cleanLong = RemoveSpaces(trimmed);
-    clean = cleanLong;
-  }
-
-  // The first seven characters; anything after them is ignored.
-  std::string_view p = clean.substr(0, PrefixBytes(clean, 7));
-  const size_t n = p.size();
   const LookupOptions lookup = options.Lookup();
-
-  // Surname: two characters when the current custom dictionary knows them, else one.
   std::string surname;
-  AppendReading(surname, lists, p.substr(0, PrefixBytes(p, 2)), lookup, KeyRole::kSurname);
-  size_t pieceStart = 4;
-  long pieces = static_cast<long>(n / 2) - 2;
-  if (surname == kNoReading) {
-    surname.clear();
-    AppendReading(surname, lists, p.substr(0, PrefixBytes(p, 1)), lookup, KeyRole::kSurname);
-    pieceStart = 2;
-    pieces = static_cast<long>(n / 2) - 1;
-  }
+  Romanize(out, surname, lists, line, options, [&](std::string& to, std::string_view key, KeyRole role) {
+    AppendReading(to, lists, key, lookup, role);
+  });
+}
 
-  // Given name: two-byte pieces, joined by the separator.
-  std::string given;
-  const char* separator = options.format == NameFormat::kPassport   ? ""
-                          : options.separator == Separator::kHyphen ? "-"
-                          : options.separator == Separator::kSpace ? " "
-                                                                   : "";
-  for (long k = 0; k < pieces; ++k) {
-    if (k > 0) given += separator;
-    AppendReading(given, lists, p.substr(pieceStart + 2 * static_cast<size_t>(k), 2), lookup);
-  }
+NameConverter::NameConverter(const ListFiles& lists, const ConversionOptions& options)
+    : lists_(lists), options_(options), readings_(lists, options.Lookup()) {}
 
-  const std::string& s = surname;
-  const std::string& g = given;
-  switch (options.format) {
-    case NameFormat::kGivenSurname: out += g; out += ' '; out += s; break;
-    case NameFormat::kGivenSurnameCapitalised: AppendCapitalised(out, g); out += ' '; AppendCapitalised(out, s); break;
-    case NameFormat::kGivenSurnameUpper: out += g; out += ' '; AppendUpperCased(out, s); break;
-    case NameFormat::kGivenCapitalisedSurnameUpper: AppendCapitalised(out, g); out += ' '; AppendUpperCased(out, s); break;
-    case NameFormat::kGivenSurnameJoined: out += g; out += s; break;
-    case NameFormat::kSurnameGiven: out += s; out += ' '; out += g; break;
-    case NameFormat::kSurnameGivenCapitalised: AppendCapitalised(out, s); out += ' '; AppendCapitalised(out, g); break;
-    case NameFormat::kSurnameUpperGiven: AppendUpperCased(out, s); out += ' '; out += g; break;
-    case NameFormat::kSurnameUpperGivenCapitalised: AppendUpperCased(out, s); out += ' '; AppendCapitalised(out, g); break;
-    case NameFormat::kSurnameGivenJoined: out += s; out += g; break;
-    case NameFormat::kPassport: AppendUpperCased(out, s); out += ' '; AppendUpperCased(out, g); break;
-    case NameFormat::kNone: break;  // no format chosen: an empty line
-  }
+void NameConverter::Append(std::string& out, std::string_view line) {
+  readings_.Sync();
+  Romanize(out, surname_, lists_, line, options_, [&](std::string& to, std::string_view key, KeyRole role) {
+    readings_.Append(to, key, role);
+  });
 }
 
 std::string RomanizeName(ListFiles& lists, std::string_view line, const ConversionOptions& options) {

@@ -140,6 +140,44 @@ void AppendReading(std::string& out, const ListFiles& lists, std::string_view ke
   }
 }
 
+bool CertainlyNoReading(const ListFiles& lists, std::string_view key, Romanization romanization) {
+  return FindBuiltinRow(key) < 0 &&
+         lists.FindKey(romanization == Romanization::kWadeGiles ? kDefineWeiHanList : kDefineHanList, key) < 0;
+}
+
+ReadingCache::ReadingCache(const ListFiles& lists, const LookupOptions& options)
+    : lists_(lists), options_(options), generation_(lists.Generation()),
+      entries_(2 * static_cast<size_t>(kGbkSlots)) {}
+
+void ReadingCache::Sync() {
+  if (lists_.Generation() == generation_) return;
+  generation_ = lists_.Generation();
+  std::fill(entries_.begin(), entries_.end(), Entry{});
+  readings_.clear();
+}
+
+void ReadingCache::Append(std::string& out, std::string_view key, KeyRole role) {
+  Sync();
+  const int slot = GbkSlot(key);
+  if (slot < 0) {
+    AppendReading(out, lists_, key, options_, role);
+    return;
+  }
+  Entry& entry = entries_[2 * static_cast<size_t>(slot) + (role == KeyRole::kSurname)];
+  if (entry.length == kUnknown) {
+    const size_t start = out.size();
+    AppendReading(out, lists_, key, options_, role);
+    const std::string_view reading = std::string_view(out).substr(start);
+    if (readings_.size() + reading.size() < kUnknown) {
+      entry.offset = static_cast<uint32_t>(readings_.size());
+      entry.length = static_cast<uint32_t>(reading.size());
+      readings_.append(reading);
+    }
+    return;
+  }
+  out.append(readings_, entry.offset, entry.length);
+}
+
 std::string ReadingOf(const ListFiles& lists, std::string_view key, const LookupOptions& options,
                       KeyRole role) {
   std::string out;

@@ -8,10 +8,15 @@
 // A key the table does not hold reads kNoReading ("???"). A mapping syllable or custom key found
 // on a line whose partner list has no such line raises ListIndexError. The lookup reads the lists
 // as the last ListFiles::Refresh() left them; it never reads a file itself.
+//
+// ReadingCache remembers the readings of two-byte keys for one set of options while the lists
+// stay the same (ListFiles::Generation); it gives exactly what AppendReading gives.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ListFiles.h"
 
@@ -45,8 +50,37 @@ inline constexpr std::string_view kNoReading = "???";
 void AppendReading(std::string& out, const ListFiles& lists, std::string_view key,
                    const LookupOptions& options, KeyRole role = KeyRole::kOther);
 
+// True when `key` certainly reads kNoReading: neither the table nor the custom dictionary of the
+// romanization holds it (a cheap test before a lookup that is expected to miss).
+bool CertainlyNoReading(const ListFiles& lists, std::string_view key, Romanization romanization);
+
 // The same, as a string of its own.
 std::string ReadingOf(const ListFiles& lists, std::string_view key, const LookupOptions& options,
                       KeyRole role = KeyRole::kOther);
+
+// AppendReading for many keys with the same options against one ListFiles. The reading of every
+// two-byte GBK key is worked out once per state of the lists; other keys are looked up each time.
+// Errors are never remembered: a key whose lookup failed fails again.
+class ReadingCache {
+ public:
+  ReadingCache(const ListFiles& lists, const LookupOptions& options);
+
+  // Forgets everything when the lists were reloaded or released since the last call. Called by
+  // Append; the lists must not change between this and the lookups that rely on it.
+  void Sync();
+  void Append(std::string& out, std::string_view key, KeyRole role = KeyRole::kOther);
+
+ private:
+  struct Entry {
+    uint32_t offset = 0;
+    uint32_t length = kUnknown;  // kUnknown: not worked out yet
+  };
+  static constexpr uint32_t kUnknown = UINT32_MAX;
+  const ListFiles& lists_;
+  LookupOptions options_;
+  uint64_t generation_;
+  std::vector<Entry> entries_;  // per GBK slot and role
+  std::string readings_;        // the readings, one after another
+};
 
 }  // namespace quorvel

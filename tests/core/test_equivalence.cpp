@@ -224,7 +224,9 @@ TEST(Equivalence, WholeRunsGiveTheOutputOfTheTable) {
   ASSERT_EQ(options.size(), 144u);
   const auto expected = ExpectedSums();
   const char* rewrite = std::getenv("QUORVEL_EQUIVALENCE_OUT");
-  if (!rewrite) ASSERT_EQ(expected.size(), sources.size() * folders.size()) << "tests/data/equivalence.sums";
+  if (!rewrite) {
+    ASSERT_EQ(expected.size(), sources.size() * folders.size()) << "tests/data/equivalence.sums";
+  }
   std::ostringstream table;
   size_t failures = 0, markers = 0, invalid = 0;
   const std::map<std::string, SourceEncoding> detected = {{"gbk", SourceEncoding::kGbk},
@@ -257,9 +259,10 @@ TEST(Equivalence, WholeRunsGiveTheOutputOfTheTable) {
       const std::string key = sourceName + " " + folderName;
       table << key << " " << fnv.Hex() << "\n";
       auto it = expected.find(key);
-      if (!rewrite)
+      if (!rewrite) {
         EXPECT_TRUE(it != expected.end() && it->second == fnv.Hex())
             << key << ": output differs from the table (" << fnv.Hex() << ")";
+      }
     }
   }
   if (rewrite) std::ofstream(rewrite) << table.str();
