@@ -115,7 +115,8 @@ BatchReport ConvertInto(ListFiles& lists, std::string_view source, Output& out,
       }
       lineStart = buf.size();
       converter.Append(buf, line);
-      if (std::string_view(buf).substr(lineStart).find("???") != std::string_view::npos) ++report.linesWithMarker;
+      if (converter.MayHoldMarker() && std::string_view(buf).substr(lineStart).find(kNoReading) != std::string_view::npos)
+        ++report.linesWithMarker;
       if (unicodeTarget && !IsAscii(std::string_view(buf).substr(lineStart))) {
         std::string utf8 = GbkToUtf8(std::string_view(buf).substr(lineStart));
         buf.resize(lineStart);

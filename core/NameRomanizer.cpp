@@ -74,7 +74,7 @@ void Romanize(std::string& out, std::string& surname, const ListFiles& lists, st
     pieces = static_cast<long>(n / 2) - 1;
   }
 
-  const char* separator = options.format == NameFormat::kPassport   ? ""
+  const std::string_view separator = options.format == NameFormat::kPassport   ? ""
                           : options.separator == Separator::kHyphen ? "-"
                           : options.separator == Separator::kSpace ? " "
                                                                    : "";
@@ -91,7 +91,7 @@ void Romanize(std::string& out, std::string& surname, const ListFiles& lists, st
     if (c == kCapitalised) Capitalise(out, from);
     else if (c == kUpper) UpperCase(out, from);
   };
-  auto surnameFirst = [&](Case surnameCase, const char* between, Case givenCase) {
+  auto surnameFirst = [&](Case surnameCase, std::string_view between, Case givenCase) {
     size_t at = out.size();
     out += surname;
     shape(at, surnameCase);
@@ -100,7 +100,7 @@ void Romanize(std::string& out, std::string& surname, const ListFiles& lists, st
     appendGiven();
     shape(at, givenCase);
   };
-  auto givenFirst = [&](Case givenCase, const char* between, Case surnameCase) {
+  auto givenFirst = [&](Case givenCase, std::string_view between, Case surnameCase) {
     size_t at = out.size();
     appendGiven();
     shape(at, givenCase);
@@ -153,6 +153,7 @@ NameConverter::NameConverter(const ListFiles& lists, const ConversionOptions& op
 
 void NameConverter::Append(std::string& out, std::string_view line) {
   readings_.Sync();
+  readings_.ClearQuestionMark();
   Romanize(out, surname_, lists_, line, options_, [&](std::string& to, std::string_view key, KeyRole role) {
     readings_.Append(to, key, role);
   });

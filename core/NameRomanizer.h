@@ -74,6 +74,8 @@ class NameConverter {
  public:
   NameConverter(const ListFiles& lists, const ConversionOptions& options);
   void Append(std::string& out, std::string_view line);
+  // False when the line last appended certainly holds no "???" (no reading in it had a "?").
+  bool MayHoldMarker() const { return readings_.SawQuestionMark(); }
 
  private:
   const ListFiles& lists_;

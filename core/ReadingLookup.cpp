@@ -157,25 +157,24 @@ void ReadingCache::Sync() {
 }
 
 void ReadingCache::Append(std::string& out, std::string_view key, KeyRole role) {
-  Sync();
   const int slot = GbkSlot(key);
-  if (slot < 0) {
-    AppendReading(out, lists_, key, options_, role);
+  Entry* entry = slot < 0 ? nullptr : &entries_[2 * static_cast<size_t>(slot) + (role == KeyRole::kSurname)];
+  if (entry && entry->length != kUnknown) {
+    out.append(readings_, entry->offset, entry->length);
+    sawQuestion_ |= entry->question;
     return;
   }
-  Entry& entry = entries_[2 * static_cast<size_t>(slot) + (role == KeyRole::kSurname)];
-  if (entry.length == kUnknown) {
-    const size_t start = out.size();
-    AppendReading(out, lists_, key, options_, role);
-    const std::string_view reading = std::string_view(out).substr(start);
-    if (readings_.size() + reading.size() < kUnknown) {
-      entry.offset = static_cast<uint32_t>(readings_.size());
-      entry.length = static_cast<uint32_t>(reading.size());
-      readings_.append(reading);
-    }
-    return;
+  const size_t start = out.size();
+  AppendReading(out, lists_, key, options_, role);
+  const std::string_view reading = std::string_view(out).substr(start);
+  const bool question = reading.find('?') != std::string_view::npos;
+  sawQuestion_ |= question;
+  if (entry && readings_.size() + reading.size() < kUnknown) {
+    entry->offset = static_cast<uint32_t>(readings_.size());
+    entry->length = static_cast<uint32_t>(reading.size());
+    entry->question = question;
+    readings_.append(reading);
   }
-  out.append(readings_, entry.offset, entry.length);
 }
 
 std::string ReadingOf(const ListFiles& lists, std::string_view key, const LookupOptions& options,

@@ -65,15 +65,21 @@ class ReadingCache {
  public:
   ReadingCache(const ListFiles& lists, const LookupOptions& options);
 
-  // Forgets everything when the lists were reloaded or released since the last call. Called by
-  // Append; the lists must not change between this and the lookups that rely on it.
+  // Forgets everything when the lists were reloaded or released since the last call. Call it
+  // after every ListFiles::Refresh, before the next Append.
   void Sync();
   void Append(std::string& out, std::string_view key, KeyRole role = KeyRole::kOther);
+
+  // Whether a reading appended since the last ClearQuestionMark held a "?" (a marker "???" can
+  // only be in text that did); a cheap test before searching a line for the marker.
+  bool SawQuestionMark() const { return sawQuestion_; }
+  void ClearQuestionMark() { sawQuestion_ = false; }
 
  private:
   struct Entry {
     uint32_t offset = 0;
     uint32_t length = kUnknown;  // kUnknown: not worked out yet
+    bool question = false;       // the reading holds a "?"
   };
   static constexpr uint32_t kUnknown = UINT32_MAX;
   const ListFiles& lists_;
@@ -81,6 +87,7 @@ class ReadingCache {
   uint64_t generation_;
   std::vector<Entry> entries_;  // per GBK slot and role
   std::string readings_;        // the readings, one after another
+  bool sawQuestion_ = false;
 };
 
 }  // namespace quorvel
