@@ -160,7 +160,7 @@ void ReadingCache::Append(std::string& out, std::string_view key, KeyRole role) 
   const int slot = GbkSlot(key);
   Entry* entry = slot < 0 ? nullptr : &entries_[2 * static_cast<size_t>(slot) + (role == KeyRole::kSurname)];
   if (entry && entry->length != kUnknown) {
-    out.append(readings_, entry->offset, entry->length);
+    out.append(readings_.data() + entry->offset, entry->length);
     sawQuestion_ |= entry->question;
     return;
   }
