@@ -1,5 +1,8 @@
 #include "NameRomanizer.h"
 
+#include <array>
+#include <cstring>
+
 #include "Files.h"
 
 namespace quorvel {
@@ -7,6 +10,9 @@ namespace quorvel {
 namespace {
 
 bool IsLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+
+// Seven characters at most, the surname among them.
+constexpr int kMaxGivenPieces = 6;
 
 // Byte length of the first `count` characters of `text`: a lead byte 0x81-0xFE and the byte
 // after it are one character, every other byte is one. A lead byte at the very end counts alone.
@@ -17,30 +23,56 @@ size_t PrefixBytes(std::string_view text, int count) {
   return i;
 }
 
-// In place, from `from` on: the first byte upper-cased if it is a lower-case letter.
-void Capitalise(std::string& out, size_t from) {
-  if (from < out.size() && out[from] >= 'a' && out[from] <= 'z') out[from] -= 'a' - 'A';
+// The first byte of [begin, end) upper-cased if it is a lower-case letter.
+void Capitalise(char* begin, char* end) {
+  if (begin < end && *begin >= 'a' && *begin <= 'z') *begin -= 'a' - 'A';
 }
 
-// In place, from `from` on: the ASCII letters upper-cased; the trail byte of a double-byte
-// character (a custom reading in Chinese) may look like a letter and is left alone.
-void UpperCase(std::string& out, size_t from) {
-  for (size_t i = from; i < out.size(); ++i) {
-    auto c = static_cast<unsigned char>(out[i]);
-    if (IsLeadByte(c) && i + 1 < out.size()) {
-      ++i;
-    } else if (c >= 'a' && c <= 'z') {
-      out[i] = static_cast<char>(c - ('a' - 'A'));
+// The ASCII letters of [begin, end) upper-cased; the trail byte of a double-byte character (a
+// custom reading in Chinese) may look like a letter and is left alone.
+void UpperCase(char* begin, char* end) {
+  for (char* c = begin; c < end; ++c) {
+    const auto b = static_cast<unsigned char>(*c);
+    if (IsLeadByte(b) && c + 1 < end) {
+      ++c;
+    } else if (b >= 'a' && b <= 'z') {
+      *c = static_cast<char>(b - ('a' - 'A'));
     }
   }
 }
 
-// The one romanization of a line, over any way of looking readings up: `lookup(out, key, role)`
-// appends the reading of a key. The given name is written straight into `out`; only the surname,
-// which the given-first formats put last, goes through `surname`.
+// Copies `s` to `to` and returns the end; readings are short, so without a call for most.
+char* Put(char* to, std::string_view s) {
+  const char* from = s.data();
+  const size_t n = s.size();
+  if (n >= 8 && n <= 16) {
+    char a[8], b[8];
+    std::memcpy(a, from, 8);
+    std::memcpy(b, from + n - 8, 8);
+    std::memcpy(to, a, 8);
+    std::memcpy(to + n - 8, b, 8);
+  } else if (n >= 4 && n < 8) {
+    char a[4], b[4];
+    std::memcpy(a, from, 4);
+    std::memcpy(b, from + n - 4, 4);
+    std::memcpy(to, a, 4);
+    std::memcpy(to + n - 4, b, 4);
+  } else if (n > 0 && n < 4) {
+    to[0] = from[0];
+    to[n / 2] = from[n / 2];
+    to[n - 1] = from[n - 1];
+  } else if (n > 16) {
+    std::memcpy(to, from, n);
+  }
+  return to + n;
+}
+
+// The one romanization of a line, over any way of looking readings up: `lookup(key, role)` gives
+// the reading of a key, which stays valid until the line is written. All readings of the line
+// are found first; then the line is written into `out` in one piece.
 template <typename Lookup>
-void Romanize(std::string& out, std::string& surname, const ListFiles& lists, std::string_view line,
-              const ConversionOptions& options, Lookup&& lookup) {
+void Romanize(std::string& out, const ListFiles& lists, std::string_view line, const ConversionOptions& options,
+              Lookup&& lookup) {
   // Clean: trim both ends, then drop every inner ASCII space.
   std::string_view trimmed = TrimControls(line);
   std::string cleanLong;
@@ -58,70 +90,80 @@ void Romanize(std::string& out, std::string& surname, const ListFiles& lists, st
 
   // Surname: two characters when the current custom dictionary knows them, else one. The probe
   // of two characters nearly always misses, which needs no lookup at all.
-  surname.clear();
+  std::string_view surname;
   const std::string_view probe = p.substr(0, PrefixBytes(p, 2));
   bool twoCharacters = false;
   if (!CertainlyNoReading(lists, probe, options.romanization)) {
-    lookup(surname, probe, KeyRole::kSurname);
+    surname = lookup(probe, KeyRole::kSurname);
     twoCharacters = surname != kNoReading;
   }
   size_t pieceStart = 4;
   long pieces = static_cast<long>(n / 2) - 2;
   if (!twoCharacters) {
-    surname.clear();
-    lookup(surname, p.substr(0, PrefixBytes(p, 1)), KeyRole::kSurname);
+    surname = lookup(p.substr(0, PrefixBytes(p, 1)), KeyRole::kSurname);
     pieceStart = 2;
     pieces = static_cast<long>(n / 2) - 1;
   }
 
+  // Given name: two-byte pieces (at most six of seven characters), joined by the separator.
   const std::string_view separator = options.format == NameFormat::kPassport   ? ""
-                          : options.separator == Separator::kHyphen ? "-"
-                          : options.separator == Separator::kSpace ? " "
-                                                                   : "";
-  // Given name: two-byte pieces, joined by the separator.
-  auto appendGiven = [&] {
-    for (long k = 0; k < pieces; ++k) {
-      if (k > 0) out += separator;
-      lookup(out, p.substr(pieceStart + 2 * static_cast<size_t>(k), 2), KeyRole::kOther);
-    }
-  };
+                                     : options.separator == Separator::kHyphen ? "-"
+                                     : options.separator == Separator::kSpace ? " "
+                                                                              : "";
+  std::string_view given[kMaxGivenPieces];
+  size_t givenBytes = 0;
+  for (long k = 0; k < pieces; ++k) {
+    given[k] = lookup(p.substr(pieceStart + 2 * static_cast<size_t>(k), 2), KeyRole::kOther);
+    givenBytes += given[k].size() + (k > 0 ? separator.size() : 0);
+  }
 
   enum Case { kAsIs, kCapitalised, kUpper };
-  auto shape = [&](size_t from, Case c) {
-    if (c == kCapitalised) Capitalise(out, from);
-    else if (c == kUpper) UpperCase(out, from);
-  };
-  auto surnameFirst = [&](Case surnameCase, std::string_view between, Case givenCase) {
-    size_t at = out.size();
-    out += surname;
-    shape(at, surnameCase);
-    out += between;
-    at = out.size();
-    appendGiven();
-    shape(at, givenCase);
-  };
-  auto givenFirst = [&](Case givenCase, std::string_view between, Case surnameCase) {
-    size_t at = out.size();
-    appendGiven();
-    shape(at, givenCase);
-    out += between;
-    at = out.size();
-    out += surname;
-    shape(at, surnameCase);
-  };
+  bool surnameFirst = true;
+  std::string_view between = " ";
+  Case surnameCase = kAsIs, givenCase = kAsIs;
   switch (options.format) {
-    case NameFormat::kGivenSurname: givenFirst(kAsIs, " ", kAsIs); break;
-    case NameFormat::kGivenSurnameCapitalised: givenFirst(kCapitalised, " ", kCapitalised); break;
-    case NameFormat::kGivenSurnameUpper: givenFirst(kAsIs, " ", kUpper); break;
-    case NameFormat::kGivenCapitalisedSurnameUpper: givenFirst(kCapitalised, " ", kUpper); break;
-    case NameFormat::kGivenSurnameJoined: givenFirst(kAsIs, "", kAsIs); break;
-    case NameFormat::kSurnameGiven: surnameFirst(kAsIs, " ", kAsIs); break;
-    case NameFormat::kSurnameGivenCapitalised: surnameFirst(kCapitalised, " ", kCapitalised); break;
-    case NameFormat::kSurnameUpperGiven: surnameFirst(kUpper, " ", kAsIs); break;
-    case NameFormat::kSurnameUpperGivenCapitalised: surnameFirst(kUpper, " ", kCapitalised); break;
-    case NameFormat::kSurnameGivenJoined: surnameFirst(kAsIs, "", kAsIs); break;
-    case NameFormat::kPassport: surnameFirst(kUpper, " ", kUpper); break;
-    case NameFormat::kNone: break;  // no format chosen: an empty line
+    case NameFormat::kGivenSurname: surnameFirst = false; break;
+    case NameFormat::kGivenSurnameCapitalised: surnameFirst = false; givenCase = surnameCase = kCapitalised; break;
+    case NameFormat::kGivenSurnameUpper: surnameFirst = false; surnameCase = kUpper; break;
+    case NameFormat::kGivenCapitalisedSurnameUpper: surnameFirst = false; givenCase = kCapitalised; surnameCase = kUpper; break;
+    case NameFormat::kGivenSurnameJoined: surnameFirst = false; between = ""; break;
+    case NameFormat::kSurnameGiven: break;
+    case NameFormat::kSurnameGivenCapitalised: surnameCase = givenCase = kCapitalised; break;
+    case NameFormat::kSurnameUpperGiven: surnameCase = kUpper; break;
+    case NameFormat::kSurnameUpperGivenCapitalised: surnameCase = kUpper; givenCase = kCapitalised; break;
+    case NameFormat::kSurnameGivenJoined: between = ""; break;
+    case NameFormat::kPassport: surnameCase = givenCase = kUpper; break;
+    case NameFormat::kNone: return;  // no format chosen: an empty line
+  }
+
+  const size_t at = out.size();
+  out.resize(at + surname.size() + between.size() + givenBytes);
+  char* w = out.data() + at;
+  auto shape = [](char* begin, char* end, Case c) {
+    if (c == kCapitalised) Capitalise(begin, end);
+    else if (c == kUpper) UpperCase(begin, end);
+  };
+  auto putSurname = [&] {
+    char* begin = w;
+    w = Put(w, surname);
+    shape(begin, w, surnameCase);
+  };
+  auto putGiven = [&] {
+    char* begin = w;
+    for (long k = 0; k < pieces; ++k) {
+      if (k > 0) w = Put(w, separator);
+      w = Put(w, given[k]);
+    }
+    shape(begin, w, givenCase);
+  };
+  if (surnameFirst) {
+    putSurname();
+    w = Put(w, between);
+    putGiven();
+  } else {
+    putGiven();
+    w = Put(w, between);
+    putSurname();
   }
 }
 
@@ -142,9 +184,12 @@ std::string RemoveSpaces(std::string_view text) {
 void AppendRomanizedName(std::string& out, const ListFiles& lists, std::string_view line,
                          const ConversionOptions& options) {
   const LookupOptions lookup = options.Lookup();
-  std::string surname;
-  Romanize(out, surname, lists, line, options, [&](std::string& to, std::string_view key, KeyRole role) {
-    AppendReading(to, lists, key, lookup, role);
+  std::array<std::string, 2 + kMaxGivenPieces> readings;  // one per lookup of the line
+  size_t used = 0;
+  Romanize(out, lists, line, options, [&](std::string_view key, KeyRole role) -> std::string_view {
+    std::string& reading = readings[used++];
+    AppendReading(reading, lists, key, lookup, role);
+    return reading;
   });
 }
 
@@ -154,9 +199,8 @@ NameConverter::NameConverter(const ListFiles& lists, const ConversionOptions& op
 void NameConverter::Append(std::string& out, std::string_view line) {
   readings_.Sync();
   readings_.ClearQuestionMark();
-  Romanize(out, surname_, lists_, line, options_, [&](std::string& to, std::string_view key, KeyRole role) {
-    readings_.Append(to, key, role);
-  });
+  Romanize(out, lists_, line, options_,
+           [&](std::string_view key, KeyRole role) { return readings_.Reading(key, role); });
 }
 
 std::string RomanizeName(ListFiles& lists, std::string_view line, const ConversionOptions& options) {

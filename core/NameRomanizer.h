@@ -81,7 +81,6 @@ class NameConverter {
   const ListFiles& lists_;
   ConversionOptions options_;
   ReadingCache readings_;
-  std::string surname_;
 };
 
 }  // namespace quorvel

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,29 +65,42 @@ std::string ReadingOf(const ListFiles& lists, std::string_view key, const Lookup
 class ReadingCache {
  public:
   ReadingCache(const ListFiles& lists, const LookupOptions& options);
+  ~ReadingCache();
+  ReadingCache(const ReadingCache&) = delete;
+  ReadingCache& operator=(const ReadingCache&) = delete;
 
   // Forgets everything when the lists were reloaded or released since the last call. Call it
-  // after every ListFiles::Refresh, before the next Append.
+  // after every ListFiles::Refresh, before the next Reading.
   void Sync();
-  void Append(std::string& out, std::string_view key, KeyRole role = KeyRole::kOther);
+  // What AppendReading would append for `key`. The text stays valid until the next Sync or the
+  // kReadingsKept-th call after this one, whichever comes first.
+  std::string_view Reading(std::string_view key, KeyRole role = KeyRole::kOther);
+  static constexpr int kReadingsKept = 8;
 
-  // Whether a reading appended since the last ClearQuestionMark held a "?" (a marker "???" can
-  // only be in text that did); a cheap test before searching a line for the marker.
+  // Whether a reading given since the last ClearQuestionMark held a "?" (a marker "???" can only
+  // be in text that did); a cheap test before searching a line for the marker.
   bool SawQuestionMark() const { return sawQuestion_; }
   void ClearQuestionMark() { sawQuestion_ = false; }
 
  private:
   struct Entry {
-    uint32_t offset = 0;
-    uint32_t length = kUnknown;  // kUnknown: not worked out yet
+    const char* text = nullptr;  // nullptr: not worked out yet
+    uint32_t length = 0;
     bool question = false;       // the reading holds a "?"
   };
-  static constexpr uint32_t kUnknown = UINT32_MAX;
+  std::string_view Keep(std::string_view reading);
+  std::string& NextOther();
+
   const ListFiles& lists_;
   LookupOptions options_;
   uint64_t generation_;
-  std::vector<Entry> entries_;  // per GBK slot and role
-  std::string readings_;        // the readings, one after another
+  std::vector<Entry> entries_;               // per GBK slot and role
+  std::vector<std::unique_ptr<char[]>> blocks_;  // the readings; a block never moves
+  size_t blockLeft_ = 0;
+  char* blockNext_ = nullptr;
+  std::string others_[kReadingsKept];        // readings of keys that are not cached, in turn
+  int nextOther_ = 0;
+  std::string scratch_;                      // where a reading is worked out
   bool sawQuestion_ = false;
 };
 
