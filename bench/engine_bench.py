@@ -29,15 +29,19 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def run(argv, stdout=None):
-    """Wall seconds and peak RSS (KiB) of one process."""
+    """Wall seconds and peak RSS (KiB) of one process. The RSS comes from GNU time: a child's own
+    ru_maxrss would include the Python process it was forked from."""
+    rss_file = os.path.join(tempfile.gettempdir(), f"quorvel-bench-rss-{os.getpid()}")
     start = time.perf_counter()
-    proc = subprocess.Popen(argv, stdout=stdout or subprocess.DEVNULL, stderr=subprocess.PIPE)
-    _, status, usage = os.wait4(proc.pid, 0)
+    proc = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", rss_file] + argv,
+                          stdout=stdout or subprocess.DEVNULL, stderr=subprocess.PIPE)
     wall = time.perf_counter() - start
-    proc.returncode = os.waitstatus_to_exitcode(status)
     if proc.returncode != 0:
-        sys.exit(f"failed ({proc.returncode}): {' '.join(argv)}: {proc.stderr.read().decode()}")
-    return wall, usage.ru_maxrss
+        sys.exit(f"failed ({proc.returncode}): {' '.join(argv)}: {proc.stderr.decode()}")
+    with open(rss_file) as f:
+        kib = int(f.read().split()[-1])
+    os.unlink(rss_file)
+    return wall, kib
 
 
 def digest(path):
@@ -58,6 +62,7 @@ def main():
         subprocess.run(["npm", "install", "--no-save", "--no-package-lock", "@napi-rs/pinyin"], cwd=HERE,
                        check=True, stdout=subprocess.DEVNULL)
 
+    load_start = os.getloadavg()[0]
     work = tempfile.mkdtemp(prefix="quorvel-bench-")
     try:
         src = {e: os.path.join(work, f"names_{e}.txt") for e in ("gbk", "utf8", "utf16")}
@@ -114,7 +119,7 @@ def main():
         med = {k: statistics.median(v) for k, v in times.items()}
         n = args.names
         print(f"{n:,} names, {args.rounds} rounds, medians; {os.cpu_count()} cores; "
-              f"load average before/after: see the caller's note")
+              f"load average at the end {os.getloadavg()[0]:.2f} (started at {load_start:.2f})")
         print(f"peer @napi-rs/pinyin: whole text {med[('peer', 'whole')]*1000:.0f} ms "
               f"({n/med[('peer', 'whole')]/1e6:.2f} M names/s, {rss[('peer', 'whole')]/1024:.0f} MiB), "
               f"one call per name {med[('peer', 'lines')]*1000:.0f} ms ({n/med[('peer', 'lines')]/1e6:.2f} M/s)")
