@@ -318,7 +318,7 @@ class GbkLineReader::CodePoints {
     Gbk* known = cp < 0x10000 ? &bmp_[cp] : &others_[cp];
     if (known->length == kUnknown) *known = Convert(cp);
     if (known->length == kLonger) {
-      out += Convert(cp, true).bytes;  // never for GBK, whose characters have at most two bytes
+      out += Encode(cp);  // never for GBK, whose characters have at most two bytes
       return;
     }
     out.append(known->bytes, known->length);
@@ -330,12 +330,8 @@ class GbkLineReader::CodePoints {
     unsigned char length = kUnknown;
     char bytes[3] = {};
   };
-  struct Converted {
-    std::string bytes;
-  };
-
   Gbk Convert(char32_t cp) {
-    const std::string bytes = Convert(cp, true).bytes;
+    const std::string bytes = Encode(cp);
     Gbk gbk;
     if (bytes.size() > sizeof gbk.bytes) {
       gbk.length = kLonger;
@@ -346,7 +342,8 @@ class GbkLineReader::CodePoints {
     return gbk;
   }
 
-  Converted Convert(char32_t cp, bool) {
+  // The GBK bytes of one code point, or kUnmappableGbk.
+  std::string Encode(char32_t cp) {
     char utf8[4];
     size_t n = 0;
     if (cp < 0x80) {
@@ -371,8 +368,8 @@ class GbkLineReader::CodePoints {
     size_t dstLeft = sizeof out;
     ::iconv(cd_, nullptr, nullptr, nullptr, nullptr);
     if (::iconv(cd_, &src, &srcLeft, &dst, &dstLeft) == static_cast<size_t>(-1) || srcLeft != 0)
-      return {std::string(kUnmappableGbk)};
-    return {std::string(out, sizeof out - dstLeft)};
+      return std::string(kUnmappableGbk);
+    return std::string(out, sizeof out - dstLeft);
   }
 
   iconv_t cd_;
