@@ -166,7 +166,9 @@ int main(int argc, char** argv) {
     const ListFolders folders = FoldersInUse(dataDir, quorvel::LocationSetup::kCreate);
     for (const std::string& warning : folders.warnings)
       std::fprintf(stderr, "quorvel-cli: %s\n", quorvel::WithFullStop(warning).c_str());
-    quorvel::ListFiles lists(folders.dictionaries, folders.mapping);
+    // One run checks the lists a few hundred times at most: comparing the six files' identities
+    // costs microseconds each time, where an inotify instance costs milliseconds to close.
+    quorvel::ListFiles lists(folders.dictionaries, folders.mapping, quorvel::ListFiles::ChangeWatch::kCompareFiles);
     lists.Load();
     if (target != quorvel::kStandardStream) quorvel::CreateTargetFolder(target);
     if (source != quorvel::kStandardStream && !quorvel::IsExistingFile(source))

@@ -95,6 +95,35 @@ void BM_RomanizeName(benchmark::State& state) {
 }
 BENCHMARK(BM_RomanizeName);
 
+// The batch conversion's path: one NameConverter for the run, no change check per name (the run
+// checks at blocks, progress reports and every 4,096 names).
+void BM_NameConverter(benchmark::State& state) {
+  quorvel::ListFiles lists(DataDir());
+  lists.Refresh();
+  const auto keys = Keys();
+  std::vector<std::string> names;
+  for (size_t i = 0; i + 2 < keys.size(); ++i) names.push_back(keys[i] + keys[i + 1] + keys[i + 2]);
+  quorvel::NameConverter converter(lists, {});
+  std::string out;
+  size_t i = 0;
+  for (auto _ : state) {
+    out.clear();
+    converter.Append(out, names[i++ % names.size()]);
+    benchmark::DoNotOptimize(out);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_NameConverter);
+
+// One change check comparing the six files' identities (quorvel-cli's way), nothing changed.
+void BM_CompareFilesCheck(benchmark::State& state) {
+  quorvel::ListFiles lists(DataDir(), quorvel::ListFiles::ChangeWatch::kCompareFiles);
+  lists.Refresh();
+  for (auto _ : state) lists.Refresh();
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_CompareFilesCheck);
+
 }  // namespace
 
 BENCHMARK_MAIN();

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Speed benchmarks: lookups (Google Benchmark) and whole-process conversion of 1,000,000 names
 # with quorvel-cli (hyperfine), 640,000 names with a character GBK cannot hold against the same
-# without it, plus peak memory. Results go to bench/README.md by hand.
+# without it, plus peak memory; then engine_bench.py, the side-by-side table. Results go to
+# bench/README.md by hand.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 "$root/scripts/deps.sh" bench
-cmake --build "$build" --target quorvel-cli bench_lookup >/dev/null
+cmake --build "$build" --target quorvel-cli bench_lookup floor_copy >/dev/null
 python3 "$root/bench/make_names.py" 1000000 "$work/names_gbk.txt" "$work/names_utf8.txt"
 # 640,000 names with a character GBK cannot hold in each, against the same names without it.
 python3 "$root/bench/make_names.py" 640000 "$work/few_gbk.txt" "$work/few_utf8.txt" "$work/few_ext_b.txt"
@@ -24,3 +25,6 @@ hyperfine --warmup 1 --runs 10 \
 for f in gbk utf8; do
   /usr/bin/time -f "$f: peak RSS %M KiB, %e s" "$cli" "$work/names_$f.txt" "$work/out_$f.txt"
 done
+# Side by side in one run: quorvel-cli (and an earlier build: BEFORE=/path/to/quorvel-cli), the
+# cat and read-and-write floors, and @napi-rs/pinyin (npm-installed into bench/node_modules).
+python3 "$root/bench/engine_bench.py" --cli "$cli" ${BEFORE:+--before "$BEFORE"}

@@ -39,15 +39,18 @@ bool gStdoutClosed = false;
 
 class Output {
  public:
-  Output(int fd, const std::string& name) : fd_(fd), name_(name) { buf_.reserve(kFlushAt + 4096); }
+  Output(int fd, const std::string& name) : fd_(fd), name_(name) { buf_.reserve(kOutputBlockBytes + 4096); }
 
   std::string& Buffer() { return buf_; }
 
   // Bytes written so far up to the end of the last whole line among them.
   uint64_t WholeLineBytes() const { return wholeLineBytes_; }
 
-  void MaybeFlush() {
-    if (buf_.size() >= kFlushAt) Flush();
+  // Writes the buffer once it holds a whole block; true when it did.
+  bool MaybeFlush() {
+    if (buf_.size() < kOutputBlockBytes) return false;
+    Flush();
+    return true;
   }
 
   // Writes the buffer, which holds whole lines only.
@@ -72,18 +75,11 @@ class Output {
   }
 
  private:
-  static constexpr size_t kFlushAt = 1 << 20;
   int fd_;
   const std::string& name_;
   std::string buf_;
   uint64_t wholeLineBytes_ = 0;
 };
-
-size_t CountLines(std::string_view text) {
-  size_t count = 0;
-  ForEachLine(text, [&](std::string_view) { ++count; });
-  return count;
-}
 
 bool IsAscii(std::string_view s) {
   for (char c : s)
@@ -96,21 +92,31 @@ BatchReport ConvertInto(ListFiles& lists, std::string_view source, Output& out,
   BatchReport report;
   report.encoding = DetectEncoding(source);
   const bool unicodeTarget = report.encoding != SourceEncoding::kGbk;
-  std::string converted;
-  std::string_view text = source;  // a GBK source is used in place, not copied
-  if (unicodeTarget) text = converted = SourceToGbk(source, report.encoding, &report.invalidSequences);
+  // A GBK source is used in place; a Unicode one is decoded a line at a time.
+  GbkLineReader lines(source, report.encoding);
 
-  const size_t total = progress ? CountLines(text) : 0;
+  const size_t total = progress ? lines.CountLines() : 0;
   constexpr size_t kProgressEvery = 1 << 10;  // often enough for a cancel to land at once
+  NameConverter converter(lists, options);
   std::string& buf = out.Buffer();
   size_t lineStart = 0;
+  size_t sinceCheck = 0;
   try {
-    ForEachLine(text, [&](std::string_view line) {
+    // The list files are checked for changes where anyone could tell: before the first name,
+    // after every block written (output is invisible until then, so an edit finished before a
+    // block went out applies to every name written after it), at every progress report, and at
+    // least every kCheckEvery names. Each name is converted against one state of the lists.
+    lists.Refresh();
+    std::string_view line;
+    while (lines.Next(&line)) {
+      if (sinceCheck == kCheckEvery) {
+        lists.Refresh();
+        sinceCheck = 0;
+      }
       lineStart = buf.size();
-      // One change check per name: all lookups of a name see one state of the list files.
-      lists.Refresh();
-      AppendRomanizedName(buf, lists, line, options);
-      if (std::string_view(buf).substr(lineStart).find("???") != std::string_view::npos) ++report.linesWithMarker;
+      converter.Append(buf, line);
+      if (converter.MayHoldMarker() && std::string_view(buf).substr(lineStart).find(kNoReading) != std::string_view::npos)
+        ++report.linesWithMarker;
       if (unicodeTarget && !IsAscii(std::string_view(buf).substr(lineStart))) {
         std::string utf8 = GbkToUtf8(std::string_view(buf).substr(lineStart));
         buf.resize(lineStart);
@@ -119,9 +125,17 @@ BatchReport ConvertInto(ListFiles& lists, std::string_view source, Output& out,
       buf += "\r\n";
       lineStart = buf.size();
       ++report.lines;
-      out.MaybeFlush();
-      if (progress && report.lines % kProgressEvery == 0) progress(report.lines, total);
-    });
+      ++sinceCheck;
+      bool check = out.MaybeFlush();
+      if (progress && report.lines % kProgressEvery == 0) {
+        progress(report.lines, total);
+        check = true;
+      }
+      if (check) {
+        lists.Refresh();
+        sinceCheck = 0;
+      }
+    }
   } catch (...) {
     // The lines converted before the failure are written; no part of the failing one.
     if (lineStart <= buf.size()) buf.resize(lineStart);
@@ -132,6 +146,7 @@ BatchReport ConvertInto(ListFiles& lists, std::string_view source, Output& out,
     throw;
   }
   out.Flush();
+  report.invalidSequences = lines.InvalidSequences();
   if (progress) progress(report.lines, total);
   return report;
 }

@@ -2,7 +2,9 @@
 //
 // Either side may be "-" (kStandardStream): standard input, standard output. The source is read
 // whole before anything is written. Every output line ends with CR LF. The source's encoding is
-// detected (DetectEncoding); a Unicode source gives a UTF-8 target, a GBK one GBK.
+// detected (DetectEncoding); a Unicode source gives a UTF-8 target, a GBK one GBK. A Unicode
+// source is decoded a line at a time (GbkLineReader), so a run holds the source, one output
+// block and little more, whatever the encoding.
 //
 // A target file is written whole: the run writes a new temporary file beside it (the final file
 // of a symbolic link) and renames it over the target at the end, so a reader or a second run
@@ -36,6 +38,14 @@ std::string ProposeTargetName(const std::string& sourcePath);
 
 // Creates the one folder the target lies in, if missing; failure is ignored (as a rule it exists).
 void CreateTargetFolder(const std::string& targetPath);
+
+// Output is written in blocks: whenever the lines converted hold at least this many bytes, and
+// at the end.
+inline constexpr size_t kOutputBlockBytes = size_t{1} << 20;
+// The list files are checked for changes before the first name, after every block written, at
+// every progress report, and at least every kCheckEvery names: a dictionary edit finished before
+// a block is written applies to every name written after that block.
+inline constexpr size_t kCheckEvery = 4096;
 
 // Lines done of lines total; called every 1024 lines during a run, and once at the end. It may
 // throw (ConversionCancelled) to stop the run: the error passes through like any other failure.

@@ -20,7 +20,7 @@ extern const int kSurnameCount;
 extern const char* const kSurnameKeys[];      // two GBK bytes each
 extern const char* const kSurnameReadings[];  // one syllable each
 
-// Row of a key in the table, or -1.
+// Row of a key in the table, or -1 (defined below, with the index).
 int FindBuiltinRow(std::string_view key);
 
 // The reading a character has as a surname, where it differs from the row's first reading
@@ -42,5 +42,12 @@ inline int GbkSlot(std::string_view key) {
 
 extern const uint16_t kBuiltinRowOfGbk[kGbkSlots];  // row, or 0xFFFF
 extern const uint8_t kSurnameOfGbk[kGbkSlots];      // index into kSurnameReadings, or 0xFF
+
+inline int FindBuiltinRow(std::string_view key) {
+  const int slot = GbkSlot(key);
+  if (slot < 0) return -1;
+  const uint16_t row = kBuiltinRowOfGbk[slot];
+  return row == 0xFFFF ? -1 : row;
+}
 
 }  // namespace quorvel

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <iconv.h>
 #include <stdexcept>
+#include <vector>
 
 namespace quorvel {
 
@@ -298,6 +299,251 @@ std::string SourceToGbk(std::string_view source, SourceEncoding encoding, size_t
   }
   if (invalid) *invalid = count;
   return gbk;
+}
+
+// ---- GbkLineReader ----------------------------------------------------------------------------
+
+// The GBK bytes of each code point, worked out by iconv the first time it appears: exactly what
+// Utf8ToGbk makes of it, kUnmappableGbk where GBK has no such character.
+class GbkLineReader::CodePoints {
+ public:
+  CodePoints() : cd_(::iconv_open("GBK", "UTF-8")), bmp_(0x10000) {
+    if (cd_ == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("iconv cannot convert");
+  }
+  ~CodePoints() { ::iconv_close(cd_); }
+  CodePoints(const CodePoints&) = delete;
+  CodePoints& operator=(const CodePoints&) = delete;
+
+  void Append(std::string& out, char32_t cp) {
+    Gbk* known = cp < 0x10000 ? &bmp_[cp] : &others_[cp];
+    if (known->length == kUnknown) *known = Convert(cp);
+    if (known->length == kLonger) {
+      out += Encode(cp);  // never for GBK, whose characters have at most two bytes
+      return;
+    }
+    out.append(known->bytes, known->length);
+  }
+
+ private:
+  static constexpr unsigned char kUnknown = 0xFF, kLonger = 0xFE;
+  struct Gbk {
+    unsigned char length = kUnknown;
+    char bytes[3] = {};
+  };
+  Gbk Convert(char32_t cp) {
+    const std::string bytes = Encode(cp);
+    Gbk gbk;
+    if (bytes.size() > sizeof gbk.bytes) {
+      gbk.length = kLonger;
+      return gbk;
+    }
+    gbk.length = static_cast<unsigned char>(bytes.size());
+    bytes.copy(gbk.bytes, bytes.size());
+    return gbk;
+  }
+
+  // The GBK bytes of one code point, or kUnmappableGbk.
+  std::string Encode(char32_t cp) {
+    char utf8[4];
+    size_t n = 0;
+    if (cp < 0x80) {
+      utf8[n++] = static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      utf8[n++] = static_cast<char>(0xC0 | cp >> 6);
+      utf8[n++] = static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      utf8[n++] = static_cast<char>(0xE0 | cp >> 12);
+      utf8[n++] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+      utf8[n++] = static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      utf8[n++] = static_cast<char>(0xF0 | cp >> 18);
+      utf8[n++] = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+      utf8[n++] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+      utf8[n++] = static_cast<char>(0x80 | (cp & 0x3F));
+    }
+    char out[16];
+    char* src = utf8;
+    size_t srcLeft = n;
+    char* dst = out;
+    size_t dstLeft = sizeof out;
+    ::iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    if (::iconv(cd_, &src, &srcLeft, &dst, &dstLeft) == static_cast<size_t>(-1) || srcLeft != 0)
+      return std::string(kUnmappableGbk);
+    return std::string(out, sizeof out - dstLeft);
+  }
+
+  iconv_t cd_;
+  std::vector<Gbk> bmp_;
+  std::unordered_map<char32_t, Gbk> others_;
+};
+
+GbkLineReader::GbkLineReader(std::string_view source, SourceEncoding encoding)
+    : encoding_(encoding), text_(source) {
+  switch (encoding_) {
+    case SourceEncoding::kGbk:
+    case SourceEncoding::kUtf8: break;
+    case SourceEncoding::kUtf8Bom: text_ = source.substr(3); break;
+    case SourceEncoding::kUtf16Le:
+    case SourceEncoding::kUtf16Be: text_ = source.substr(2); break;
+  }
+  end_ = text_.size();
+  if (encoding_ == SourceEncoding::kUtf16Le || encoding_ == SourceEncoding::kUtf16Be) {
+    for (size_t at = 0; at + 1 < text_.size(); at += 2) {
+      if (Unit(at) == 0) {
+        end_ = at;
+        break;
+      }
+    }
+  } else if (size_t nul = text_.find('\0'); nul != std::string_view::npos) {
+    end_ = nul;
+  }
+  if (encoding_ != SourceEncoding::kGbk) codePoints_ = std::make_unique<CodePoints>();
+}
+
+GbkLineReader::~GbkLineReader() = default;
+
+char32_t GbkLineReader::Unit(size_t at) const {
+  const auto a = static_cast<unsigned char>(text_[at]), b = static_cast<unsigned char>(text_[at + 1]);
+  return encoding_ == SourceEncoding::kUtf16Le ? char32_t{b} << 8 | a : char32_t{a} << 8 | b;
+}
+
+size_t GbkLineReader::CountLines() const {
+  const bool wide = encoding_ == SourceEncoding::kUtf16Le || encoding_ == SourceEncoding::kUtf16Be;
+  const size_t step = wide ? 2 : 1;
+  auto at = [&](size_t i) -> char32_t {
+    if (!wide) return static_cast<unsigned char>(text_[i]);
+    return i + 1 < end_ ? Unit(i) : 0xFFFD;  // an odd last byte is a character of its own
+  };
+  size_t count = 0, start = 0;
+  for (size_t i = 0; i < end_; i += step) {
+    const char32_t c = at(i);
+    if (c == '\r' || c == '\n') {
+      ++count;
+      if (c == '\r' && i + step < end_ && at(i + step) == '\n') i += step;
+      start = i + step;
+    }
+  }
+  return count + (start < end_ ? 1 : 0);
+}
+
+bool GbkLineReader::Next(std::string_view* line) {
+  if (done_) return false;
+  switch (encoding_) {
+    case SourceEncoding::kGbk: break;
+    case SourceEncoding::kUtf8:
+    case SourceEncoding::kUtf8Bom: return NextUtf8(line);
+    case SourceEncoding::kUtf16Le:
+    case SourceEncoding::kUtf16Be: return NextUtf16(line);
+  }
+  if (pos_ >= end_) {
+    done_ = true;
+    return false;
+  }
+  const char* p = text_.data();
+  size_t i = pos_;
+  while (i < end_ && p[i] != '\r' && p[i] != '\n') ++i;
+  *line = text_.substr(pos_, i - pos_);
+  if (i < end_) i += p[i] == '\r' && i + 1 < end_ && p[i + 1] == '\n' ? 2 : 1;
+  pos_ = i;
+  return true;
+}
+
+void GbkLineReader::AppendCodePoint(char32_t cp) { codePoints_->Append(line_, cp); }
+
+bool GbkLineReader::NextUtf8(std::string_view* line) {
+  if (pos_ >= end_) {
+    // What follows the NUL is not read, but its damaged bytes count as they always did.
+    char32_t cp;
+    for (size_t i = end_; i < text_.size();) {
+      size_t len = DecodeUtf8(text_.substr(i), &cp);
+      if (len == 0) {
+        ++invalid_;
+        len = InvalidUtf8Length(text_.substr(i));
+      }
+      i += len;
+    }
+    done_ = true;
+    return false;
+  }
+  line_.clear();
+  const char* p = text_.data();
+  size_t i = pos_;
+  while (i < end_) {
+    const auto c = static_cast<unsigned char>(p[i]);
+    if (c < 0x80) {
+      if (c == '\r' || c == '\n') break;
+      line_ += static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    char32_t cp;
+    // A sequence never takes in a line end or a NUL (neither is a continuation byte).
+    const std::string_view rest = text_.substr(i);
+    if (size_t len = DecodeUtf8(rest, &cp)) {
+      AppendCodePoint(cp);
+      i += len;
+    } else {
+      line_ += kUnmappableGbk;
+      ++invalid_;
+      i += InvalidUtf8Length(rest);
+    }
+  }
+  *line = line_;
+  if (i < end_) i += p[i] == '\r' && i + 1 < end_ && p[i + 1] == '\n' ? 2 : 1;
+  pos_ = i;
+  return true;
+}
+
+bool GbkLineReader::NextUtf16(std::string_view* line) {
+  // One character at `i`, below `limit`: its code point and length; a lone surrogate or an odd
+  // last byte is an invalid unit, read as U+FFFD.
+  auto character = [&](size_t i, size_t limit, char32_t* cp) -> size_t {
+    if (limit - i < 2) {
+      ++invalid_;
+      *cp = 0xFFFD;
+      return limit - i;
+    }
+    const char32_t u = Unit(i);
+    if (u >= 0xD800 && u <= 0xDBFF && limit - i >= 4) {
+      const char32_t low = Unit(i + 2);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        *cp = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
+        return 4;
+      }
+    }
+    if (u >= 0xD800 && u <= 0xDFFF) {
+      ++invalid_;
+      *cp = 0xFFFD;
+      return 2;
+    }
+    *cp = u;
+    return 2;
+  };
+  if (pos_ >= end_) {
+    char32_t cp;
+    for (size_t i = end_; i < text_.size();) i += character(i, text_.size(), &cp);
+    done_ = true;
+    return false;
+  }
+  line_.clear();
+  size_t i = pos_;
+  char32_t cp = 0;
+  while (i < end_) {
+    const size_t len = character(i, end_, &cp);
+    if (cp == '\r' || cp == '\n') break;
+    if (cp < 0x80)
+      line_ += static_cast<char>(cp);
+    else
+      AppendCodePoint(cp);
+    i += len;
+  }
+  *line = line_;
+  if (i < end_) {
+    i += 2;
+    if (cp == '\r' && end_ - i >= 2 && Unit(i) == '\n') i += 2;
+  }
+  pos_ = i;
+  return true;
 }
 
 }  // namespace quorvel

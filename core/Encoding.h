@@ -8,8 +8,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace quorvel {
 
@@ -70,5 +73,41 @@ inline constexpr size_t kUtf8IdeographsPerFault = 4;
 // is set to the number of invalid sequences of a Unicode source, each of which became one
 // character that reads "???"; it is 0 for a GBK source, whose bytes are used as they are.
 std::string SourceToGbk(std::string_view source, SourceEncoding encoding, size_t* invalid = nullptr);
+
+// The lines of a names file as GBK, one at a time, without converting the file whole: the same
+// lines with the same bytes as ForEachLine (Files.h) over SourceToGbk, and the same count of
+// invalid sequences. A Unicode line is decoded into a buffer of the reader's own, each code point
+// through a table filled as code points first appear.
+class GbkLineReader {
+ public:
+  GbkLineReader(std::string_view source, SourceEncoding encoding);
+  ~GbkLineReader();
+  GbkLineReader(const GbkLineReader&) = delete;
+  GbkLineReader& operator=(const GbkLineReader&) = delete;
+
+  // The next line, valid until the next call; false after the last.
+  bool Next(std::string_view* line);
+  // The number of lines of the whole text (a scan of its own; the position stays).
+  size_t CountLines() const;
+  // Invalid sequences of the whole source, the bytes after a NUL included: final once Next has
+  // returned false.
+  size_t InvalidSequences() const { return invalid_; }
+
+ private:
+  class CodePoints;
+  bool NextUtf8(std::string_view* line);
+  bool NextUtf16(std::string_view* line);
+  void AppendCodePoint(char32_t cp);
+  char32_t Unit(size_t at) const;
+
+  SourceEncoding encoding_;
+  std::string_view text_;  // the source without its byte-order mark
+  size_t end_ = 0;         // where the text ends: its size, or its first NUL
+  size_t pos_ = 0;
+  bool done_ = false;
+  size_t invalid_ = 0;
+  std::string line_;
+  std::unique_ptr<CodePoints> codePoints_;
+};
 
 }  // namespace quorvel

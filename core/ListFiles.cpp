@@ -30,18 +30,27 @@ struct StringHash {
   size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
 };
 
-// First-match index of a key list: the position of the first line equal to a key.
+// First-match index of a key list: the position of the first line equal to a key. Two filters
+// answer most misses without hashing: one bit per two-byte key, and one bit per first two bytes
+// of the longer keys (a name's two-character surname probe, where custom dictionaries seldom hold
+// any key longer than one character).
 class KeyIndex {
  public:
   void Build(const std::vector<std::string>& items) {
     first_.clear();
     twoByte_.fill(0);
+    longerPrefix_.fill(0);
+    hasShort_ = false;
     first_.reserve(items.size());
     for (size_t i = 0; i < items.size(); ++i) {
-      if (first_.emplace(items[i], i).second && items[i].size() == 2) {
-        unsigned code = TwoByteCode(items[i]);
-        twoByte_[code >> 6] |= uint64_t{1} << (code & 63);
-      }
+      if (!first_.emplace(items[i], i).second) continue;
+      const std::string& key = items[i];
+      if (key.size() == 2)
+        Set(twoByte_, TwoByteCode(key));
+      else if (key.size() > 2)
+        Set(longerPrefix_, TwoByteCode(key));
+      else
+        hasShort_ = true;
     }
   }
 
@@ -49,19 +58,27 @@ class KeyIndex {
   long Find(std::string_view key) const {
     if (first_.empty()) return -1;
     if (key.size() == 2) {
-      unsigned code = TwoByteCode(key);
-      if (!(twoByte_[code >> 6] >> (code & 63) & 1)) return -1;  // most keys: no hash at all
+      if (!Has(twoByte_, TwoByteCode(key))) return -1;  // most keys: no hash at all
+    } else if (key.size() > 2) {
+      if (!Has(longerPrefix_, TwoByteCode(key))) return -1;
+    } else if (!hasShort_) {
+      return -1;
     }
     auto it = first_.find(key);
     return it == first_.end() ? -1 : static_cast<long>(it->second);
   }
 
  private:
+  using Bits = std::array<uint64_t, 1024>;  // one bit per value of the first two bytes
   static unsigned TwoByteCode(std::string_view s) {
     return static_cast<unsigned char>(s[0]) << 8 | static_cast<unsigned char>(s[1]);
   }
+  static void Set(Bits& bits, unsigned code) { bits[code >> 6] |= uint64_t{1} << (code & 63); }
+  static bool Has(const Bits& bits, unsigned code) { return bits[code >> 6] >> (code & 63) & 1; }
   std::unordered_map<std::string, size_t, StringHash, std::equal_to<>> first_;
-  std::array<uint64_t, 1024> twoByte_{};
+  Bits twoByte_{};
+  Bits longerPrefix_{};
+  bool hasShort_ = false;  // a key of zero or one byte
 };
 
 struct FileIdentity {
@@ -324,6 +341,7 @@ void ListFiles::Load() {
   lists_ = std::move(fresh);
   stale_ = false;
   ++loadCount_;
+  ++generation_;
 }
 
 ListFiles::WriteLock::WriteLock(ListFiles& lists)
@@ -357,6 +375,7 @@ void ListFiles::Refresh() {
 void ListFiles::Release() {
   lists_ = std::make_unique<Lists>();
   stale_ = true;
+  ++generation_;
 }
 
 const std::vector<std::string>& ListFiles::List(ListSlot slot) const {

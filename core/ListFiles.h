@@ -104,6 +104,9 @@ class ListFiles {
 
   // Number of times the lists were (re)loaded, for tests and benchmarks.
   uint64_t LoadCount() const { return loadCount_; }
+  // Changes whenever the lists in memory are replaced (a load or a release): what was derived
+  // from them under another generation is out of date.
+  uint64_t Generation() const { return generation_; }
   bool UsesInotify() const;
 
  private:
@@ -117,6 +120,7 @@ class ListFiles {
   bool stale_ = true;
   bool writeLocked_ = false;
   uint64_t loadCount_ = 0;
+  uint64_t generation_ = 0;
 };
 
 }  // namespace quorvel

@@ -1,5 +1,8 @@
 #include "NameRomanizer.h"
 
+#include <array>
+#include <cstring>
+
 #include "Files.h"
 
 namespace quorvel {
@@ -7,6 +10,9 @@ namespace quorvel {
 namespace {
 
 bool IsLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+
+// Seven characters at most, the surname among them.
+constexpr int kMaxGivenPieces = 6;
 
 // Byte length of the first `count` characters of `text`: a lead byte 0x81-0xFE and the byte
 // after it are one character, every other byte is one. A lead byte at the very end counts alone.
@@ -17,23 +23,147 @@ size_t PrefixBytes(std::string_view text, int count) {
   return i;
 }
 
-void AppendCapitalised(std::string& out, std::string_view s) {
-  size_t start = out.size();
-  out.append(s);
-  if (start < out.size() && out[start] >= 'a' && out[start] <= 'z') out[start] -= 'a' - 'A';
+// The first byte of [begin, end) upper-cased if it is a lower-case letter.
+void Capitalise(char* begin, char* end) {
+  if (begin < end && *begin >= 'a' && *begin <= 'z') *begin -= 'a' - 'A';
 }
 
-// Upper-cases the ASCII letters; the trail byte of a double-byte character (a custom reading in
-// Chinese) may look like a letter and is left alone.
-void AppendUpperCased(std::string& out, std::string_view s) {
-  for (size_t i = 0; i < s.size(); ++i) {
-    auto c = static_cast<unsigned char>(s[i]);
-    if (IsLeadByte(c) && i + 1 < s.size()) {
-      out += s[i];
-      out += s[++i];
-    } else {
-      out += c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : static_cast<char>(c);
+// The ASCII letters of [begin, end) upper-cased; the trail byte of a double-byte character (a
+// custom reading in Chinese) may look like a letter and is left alone.
+void UpperCase(char* begin, char* end) {
+  for (char* c = begin; c < end; ++c) {
+    const auto b = static_cast<unsigned char>(*c);
+    if (IsLeadByte(b) && c + 1 < end) {
+      ++c;
+    } else if (b >= 'a' && b <= 'z') {
+      *c = static_cast<char>(b - ('a' - 'A'));
     }
+  }
+}
+
+// Copies `s` to `to` and returns the end; readings are short, so without a call for most.
+char* Put(char* to, std::string_view s) {
+  const char* from = s.data();
+  const size_t n = s.size();
+  if (n >= 8 && n <= 16) {
+    char a[8], b[8];
+    std::memcpy(a, from, 8);
+    std::memcpy(b, from + n - 8, 8);
+    std::memcpy(to, a, 8);
+    std::memcpy(to + n - 8, b, 8);
+  } else if (n >= 4 && n < 8) {
+    char a[4], b[4];
+    std::memcpy(a, from, 4);
+    std::memcpy(b, from + n - 4, 4);
+    std::memcpy(to, a, 4);
+    std::memcpy(to + n - 4, b, 4);
+  } else if (n > 0 && n < 4) {
+    to[0] = from[0];
+    to[n / 2] = from[n / 2];
+    to[n - 1] = from[n - 1];
+  } else if (n > 16) {
+    std::memcpy(to, from, n);
+  }
+  return to + n;
+}
+
+// The one romanization of a line, over any way of looking readings up: `lookup(key, role)` gives
+// the reading of a key, which stays valid until the line is written. All readings of the line
+// are found first; then the line is written into `out` in one piece.
+template <typename Lookup>
+void Romanize(std::string& out, const ListFiles& lists, std::string_view line, const ConversionOptions& options,
+              Lookup&& lookup) {
+  // Clean: trim both ends, then drop every inner ASCII space.
+  std::string_view trimmed = TrimControls(line);
+  std::string cleanLong;
+  std::string_view clean;
+  if (trimmed.find(' ') == std::string_view::npos) {
+    clean = trimmed;
+  } else {
+    cleanLong = RemoveSpaces(trimmed);
+    clean = cleanLong;
+  }
+
+  // The first seven characters; anything after them is ignored.
+  std::string_view p = clean.substr(0, PrefixBytes(clean, 7));
+  const size_t n = p.size();
+
+  // Surname: two characters when the current custom dictionary knows them, else one. The probe
+  // of two characters nearly always misses, which needs no lookup at all.
+  std::string_view surname;
+  const std::string_view probe = p.substr(0, PrefixBytes(p, 2));
+  bool twoCharacters = false;
+  if (!CertainlyNoReading(lists, probe, options.romanization)) {
+    surname = lookup(probe, KeyRole::kSurname);
+    twoCharacters = surname != kNoReading;
+  }
+  size_t pieceStart = 4;
+  long pieces = static_cast<long>(n / 2) - 2;
+  if (!twoCharacters) {
+    surname = lookup(p.substr(0, PrefixBytes(p, 1)), KeyRole::kSurname);
+    pieceStart = 2;
+    pieces = static_cast<long>(n / 2) - 1;
+  }
+
+  // Given name: two-byte pieces (at most six of seven characters), joined by the separator.
+  const std::string_view separator = options.format == NameFormat::kPassport   ? ""
+                                     : options.separator == Separator::kHyphen ? "-"
+                                     : options.separator == Separator::kSpace ? " "
+                                                                              : "";
+  std::string_view given[kMaxGivenPieces];
+  size_t givenBytes = 0;
+  for (long k = 0; k < pieces; ++k) {
+    given[k] = lookup(p.substr(pieceStart + 2 * static_cast<size_t>(k), 2), KeyRole::kOther);
+    givenBytes += given[k].size() + (k > 0 ? separator.size() : 0);
+  }
+
+  enum Case { kAsIs, kCapitalised, kUpper };
+  bool surnameFirst = true;
+  std::string_view between = " ";
+  Case surnameCase = kAsIs, givenCase = kAsIs;
+  switch (options.format) {
+    case NameFormat::kGivenSurname: surnameFirst = false; break;
+    case NameFormat::kGivenSurnameCapitalised: surnameFirst = false; givenCase = surnameCase = kCapitalised; break;
+    case NameFormat::kGivenSurnameUpper: surnameFirst = false; surnameCase = kUpper; break;
+    case NameFormat::kGivenCapitalisedSurnameUpper: surnameFirst = false; givenCase = kCapitalised; surnameCase = kUpper; break;
+    case NameFormat::kGivenSurnameJoined: surnameFirst = false; between = ""; break;
+    case NameFormat::kSurnameGiven: break;
+    case NameFormat::kSurnameGivenCapitalised: surnameCase = givenCase = kCapitalised; break;
+    case NameFormat::kSurnameUpperGiven: surnameCase = kUpper; break;
+    case NameFormat::kSurnameUpperGivenCapitalised: surnameCase = kUpper; givenCase = kCapitalised; break;
+    case NameFormat::kSurnameGivenJoined: between = ""; break;
+    case NameFormat::kPassport: surnameCase = givenCase = kUpper; break;
+    case NameFormat::kNone: return;  // no format chosen: an empty line
+  }
+
+  const size_t at = out.size();
+  out.resize(at + surname.size() + between.size() + givenBytes);
+  char* w = out.data() + at;
+  auto shape = [](char* begin, char* end, Case c) {
+    if (c == kCapitalised) Capitalise(begin, end);
+    else if (c == kUpper) UpperCase(begin, end);
+  };
+  auto putSurname = [&] {
+    char* begin = w;
+    w = Put(w, surname);
+    shape(begin, w, surnameCase);
+  };
+  auto putGiven = [&] {
+    char* begin = w;
+    for (long k = 0; k < pieces; ++k) {
+      if (k > 0) w = Put(w, separator);
+      w = Put(w, given[k]);
+    }
+    shape(begin, w, givenCase);
+  };
+  if (surnameFirst) {
+    putSurname();
+    w = Put(w, between);
+    putGiven();
+  } else {
+    putGiven();
+    w = Put(w, between);
+    putSurname();
   }
 }
 
@@ -53,61 +183,24 @@ std::string RemoveSpaces(std::string_view text) {
 
 void AppendRomanizedName(std::string& out, const ListFiles& lists, std::string_view line,
                          const ConversionOptions& options) {
-  // Clean: trim both ends, then drop every inner ASCII space.
-  std::string_view trimmed = TrimControls(line);
-  std::string cleanLong;
-  std::string_view clean;
-  if (trimmed.find(' ') == std::string_view::npos) {
-    clean = trimmed;
-  } else {
-    cleanLong = RemoveSpaces(trimmed);
-    clean = cleanLong;
-  }
-
-  // The first seven characters; anything after them is ignored.
-  std::string_view p = clean.substr(0, PrefixBytes(clean, 7));
-  const size_t n = p.size();
   const LookupOptions lookup = options.Lookup();
+  std::array<std::string, 2 + kMaxGivenPieces> readings;  // one per lookup of the line
+  size_t used = 0;
+  Romanize(out, lists, line, options, [&](std::string_view key, KeyRole role) -> std::string_view {
+    std::string& reading = readings[used++];
+    AppendReading(reading, lists, key, lookup, role);
+    return reading;
+  });
+}
 
-  // Surname: two characters when the current custom dictionary knows them, else one.
-  std::string surname;
-  AppendReading(surname, lists, p.substr(0, PrefixBytes(p, 2)), lookup, KeyRole::kSurname);
-  size_t pieceStart = 4;
-  long pieces = static_cast<long>(n / 2) - 2;
-  if (surname == kNoReading) {
-    surname.clear();
-    AppendReading(surname, lists, p.substr(0, PrefixBytes(p, 1)), lookup, KeyRole::kSurname);
-    pieceStart = 2;
-    pieces = static_cast<long>(n / 2) - 1;
-  }
+NameConverter::NameConverter(const ListFiles& lists, const ConversionOptions& options)
+    : lists_(lists), options_(options), readings_(lists, options.Lookup()) {}
 
-  // Given name: two-byte pieces, joined by the separator.
-  std::string given;
-  const char* separator = options.format == NameFormat::kPassport   ? ""
-                          : options.separator == Separator::kHyphen ? "-"
-                          : options.separator == Separator::kSpace ? " "
-                                                                   : "";
-  for (long k = 0; k < pieces; ++k) {
-    if (k > 0) given += separator;
-    AppendReading(given, lists, p.substr(pieceStart + 2 * static_cast<size_t>(k), 2), lookup);
-  }
-
-  const std::string& s = surname;
-  const std::string& g = given;
-  switch (options.format) {
-    case NameFormat::kGivenSurname: out += g; out += ' '; out += s; break;
-    case NameFormat::kGivenSurnameCapitalised: AppendCapitalised(out, g); out += ' '; AppendCapitalised(out, s); break;
-    case NameFormat::kGivenSurnameUpper: out += g; out += ' '; AppendUpperCased(out, s); break;
-    case NameFormat::kGivenCapitalisedSurnameUpper: AppendCapitalised(out, g); out += ' '; AppendUpperCased(out, s); break;
-    case NameFormat::kGivenSurnameJoined: out += g; out += s; break;
-    case NameFormat::kSurnameGiven: out += s; out += ' '; out += g; break;
-    case NameFormat::kSurnameGivenCapitalised: AppendCapitalised(out, s); out += ' '; AppendCapitalised(out, g); break;
-    case NameFormat::kSurnameUpperGiven: AppendUpperCased(out, s); out += ' '; out += g; break;
-    case NameFormat::kSurnameUpperGivenCapitalised: AppendUpperCased(out, s); out += ' '; AppendCapitalised(out, g); break;
-    case NameFormat::kSurnameGivenJoined: out += s; out += g; break;
-    case NameFormat::kPassport: AppendUpperCased(out, s); out += ' '; AppendUpperCased(out, g); break;
-    case NameFormat::kNone: break;  // no format chosen: an empty line
-  }
+void NameConverter::Append(std::string& out, std::string_view line) {
+  readings_.Sync();
+  readings_.ClearQuestionMark();
+  Romanize(out, lists_, line, options_,
+           [&](std::string_view key, KeyRole role) { return readings_.Reading(key, role); });
 }
 
 std::string RomanizeName(ListFiles& lists, std::string_view line, const ConversionOptions& options) {

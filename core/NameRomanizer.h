@@ -63,9 +63,24 @@ std::string RemoveSpaces(std::string_view text);
 // that one state.
 std::string RomanizeName(ListFiles& lists, std::string_view line, const ConversionOptions& options);
 
-// Same, appending to `out`, against the state of the last Refresh (the batch conversion calls
-// Refresh itself before each line).
+// Same, appending to `out`, against the state of the last Refresh.
 void AppendRomanizedName(std::string& out, const ListFiles& lists, std::string_view line,
                          const ConversionOptions& options);
+
+// AppendRomanizedName for many lines with the same options (the batch conversion): the readings
+// of two-byte keys are worked out once per state of the lists (ReadingCache). The caller decides
+// when the lists are refreshed; each line is romanized against their state when it starts.
+class NameConverter {
+ public:
+  NameConverter(const ListFiles& lists, const ConversionOptions& options);
+  void Append(std::string& out, std::string_view line);
+  // False when the line last appended certainly holds no "???" (no reading in it had a "?").
+  bool MayHoldMarker() const { return readings_.SawQuestionMark(); }
+
+ private:
+  const ListFiles& lists_;
+  ConversionOptions options_;
+  ReadingCache readings_;
+};
 
 }  // namespace quorvel

@@ -140,6 +140,74 @@ void AppendReading(std::string& out, const ListFiles& lists, std::string_view ke
   }
 }
 
+bool CertainlyNoReading(const ListFiles& lists, std::string_view key, Romanization romanization) {
+  return FindBuiltinRow(key) < 0 &&
+         lists.FindKey(romanization == Romanization::kWadeGiles ? kDefineWeiHanList : kDefineHanList, key) < 0;
+}
+
+ReadingCache::ReadingCache(const ListFiles& lists, const LookupOptions& options)
+    : lists_(lists), options_(options), generation_(lists.Generation()),
+      entries_(2 * static_cast<size_t>(kGbkSlots)) {}
+
+ReadingCache::~ReadingCache() = default;
+
+void ReadingCache::Sync() {
+  if (lists_.Generation() == generation_) return;
+  generation_ = lists_.Generation();
+  std::fill(entries_.begin(), entries_.end(), Entry{});
+  blocks_.clear();
+  blockLeft_ = 0;
+  blockNext_ = nullptr;
+}
+
+std::string_view ReadingCache::Keep(std::string_view reading) {
+  constexpr size_t kBlockBytes = 64 * 1024;
+  if (reading.size() > blockLeft_) {
+    const size_t size = std::max(kBlockBytes, reading.size());
+    blocks_.push_back(std::make_unique<char[]>(size));
+    blockNext_ = blocks_.back().get();
+    blockLeft_ = size;
+  }
+  char* kept = blockNext_;
+  reading.copy(kept, reading.size());
+  blockNext_ += reading.size();
+  blockLeft_ -= reading.size();
+  return {kept, reading.size()};
+}
+
+std::string& ReadingCache::NextOther() {
+  std::string& reading = others_[nextOther_];
+  nextOther_ = (nextOther_ + 1) % kReadingsKept;
+  return reading;
+}
+
+std::string_view ReadingCache::Reading(std::string_view key, KeyRole role) {
+  const int slot = GbkSlot(key);
+  if (slot >= 0) {
+    Entry& entry = entries_[2 * static_cast<size_t>(slot) + (role == KeyRole::kSurname)];
+    if (!entry.text) {
+      scratch_.clear();
+      AppendReading(scratch_, lists_, key, options_, role);
+      if (scratch_.size() > UINT32_MAX) {  // never in practice; given like an uncached one
+        std::string& reading = NextOther();
+        reading.swap(scratch_);
+        sawQuestion_ |= reading.find('?') != std::string::npos;
+        return reading;
+      }
+      const std::string_view kept = Keep(scratch_);
+      entry = {kept.data() ? kept.data() : "", static_cast<uint32_t>(kept.size()),
+               kept.find('?') != std::string_view::npos};
+    }
+    sawQuestion_ |= entry.question;
+    return {entry.text, entry.length};
+  }
+  std::string& reading = NextOther();
+  reading.clear();
+  AppendReading(reading, lists_, key, options_, role);
+  sawQuestion_ |= reading.find('?') != std::string::npos;
+  return reading;
+}
+
 std::string ReadingOf(const ListFiles& lists, std::string_view key, const LookupOptions& options,
                       KeyRole role) {
   std::string out;

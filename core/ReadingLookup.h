@@ -8,10 +8,16 @@
 // A key the table does not hold reads kNoReading ("???"). A mapping syllable or custom key found
 // on a line whose partner list has no such line raises ListIndexError. The lookup reads the lists
 // as the last ListFiles::Refresh() left them; it never reads a file itself.
+//
+// ReadingCache remembers the readings of two-byte keys for one set of options while the lists
+// stay the same (ListFiles::Generation); it gives exactly what AppendReading gives.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ListFiles.h"
 
@@ -45,8 +51,57 @@ inline constexpr std::string_view kNoReading = "???";
 void AppendReading(std::string& out, const ListFiles& lists, std::string_view key,
                    const LookupOptions& options, KeyRole role = KeyRole::kOther);
 
+// True when `key` certainly reads kNoReading: neither the table nor the custom dictionary of the
+// romanization holds it (a cheap test before a lookup that is expected to miss).
+bool CertainlyNoReading(const ListFiles& lists, std::string_view key, Romanization romanization);
+
 // The same, as a string of its own.
 std::string ReadingOf(const ListFiles& lists, std::string_view key, const LookupOptions& options,
                       KeyRole role = KeyRole::kOther);
+
+// AppendReading for many keys with the same options against one ListFiles. The reading of every
+// two-byte GBK key is worked out once per state of the lists; other keys are looked up each time.
+// Errors are never remembered: a key whose lookup failed fails again.
+class ReadingCache {
+ public:
+  ReadingCache(const ListFiles& lists, const LookupOptions& options);
+  ~ReadingCache();
+  ReadingCache(const ReadingCache&) = delete;
+  ReadingCache& operator=(const ReadingCache&) = delete;
+
+  // Forgets everything when the lists were reloaded or released since the last call. Call it
+  // after every ListFiles::Refresh, before the next Reading.
+  void Sync();
+  // What AppendReading would append for `key`. The text stays valid until the next Sync or the
+  // kReadingsKept-th call after this one, whichever comes first.
+  std::string_view Reading(std::string_view key, KeyRole role = KeyRole::kOther);
+  static constexpr int kReadingsKept = 8;
+
+  // Whether a reading given since the last ClearQuestionMark held a "?" (a marker "???" can only
+  // be in text that did); a cheap test before searching a line for the marker.
+  bool SawQuestionMark() const { return sawQuestion_; }
+  void ClearQuestionMark() { sawQuestion_ = false; }
+
+ private:
+  struct Entry {
+    const char* text = nullptr;  // nullptr: not worked out yet
+    uint32_t length = 0;
+    bool question = false;       // the reading holds a "?"
+  };
+  std::string_view Keep(std::string_view reading);
+  std::string& NextOther();
+
+  const ListFiles& lists_;
+  LookupOptions options_;
+  uint64_t generation_;
+  std::vector<Entry> entries_;               // per GBK slot and role
+  std::vector<std::unique_ptr<char[]>> blocks_;  // the readings; a block never moves
+  size_t blockLeft_ = 0;
+  char* blockNext_ = nullptr;
+  std::string others_[kReadingsKept];        // readings of keys that are not cached, in turn
+  int nextOther_ = 0;
+  std::string scratch_;                      // where a reading is worked out
+  bool sawQuestion_ = false;
+};
 
 }  // namespace quorvel

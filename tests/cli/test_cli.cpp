@@ -2,9 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "TestSupport.h"
 #include "Version.h"
@@ -290,3 +293,52 @@ TEST_F(Cli, DictUsageErrorsExitTwoAndANamesFileCalledDictIsConverted) {
 }
 
 }  // namespace
+
+// A run checks the list files by comparing their identities, without an inotify instance (whose
+// closing costs milliseconds at exit). While the converter waits for its standard input, after
+// the lists are loaded, none of its descriptors is one.
+TEST_F(Cli, ARunOpensNoInotifyInstance) {
+  int toChild[2];
+  ASSERT_EQ(::pipe(toChild), 0);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::dup2(toChild[0], STDIN_FILENO);
+    ::close(toChild[0]);
+    ::close(toChild[1]);
+    const std::string dataDir = "--data-dir=" + BuildBinDir();
+    const std::string target = dir_.File("out.txt");
+    ::execl(QUORVEL_CLI, QUORVEL_CLI, dataDir.c_str(), "-", target.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(toChild[0]);
+  // Loading comes before reading standard input; wait until the converter sleeps in that read.
+  const std::string proc = "/proc/" + std::to_string(pid);
+  bool waiting = false;
+  for (int i = 0; i < 500 && !waiting; ++i) {
+    ::usleep(10000);
+    std::string stat = ReadFile(proc + "/stat");
+    const size_t close = stat.rfind(')');
+    const bool sleeping = close != std::string::npos && stat.substr(close + 2, 1) == "S";
+    waiting = sleeping;
+  }
+  std::vector<std::string> inotify;
+  int descriptors = 0;
+  for (const auto& fd : std::filesystem::directory_iterator(proc + "/fd")) {
+    std::error_code ec;
+    const auto target = std::filesystem::read_symlink(fd.path(), ec);
+    ++descriptors;
+    if (target.string().find("inotify") != std::string::npos) inotify.push_back(fd.path().filename());
+  }
+  const std::string names = G("刘德华\n");
+  ASSERT_EQ(::write(toChild[1], names.data(), names.size()), static_cast<ssize_t>(names.size()));
+  ::close(toChild[1]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(waiting);
+  EXPECT_GE(descriptors, 3);
+  EXPECT_TRUE(inotify.empty()) << "inotify descriptors: " << inotify.size();
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(ReadFile(dir_.File("out.txt")), "De-hua Liu\r\n");
+}

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <functional>
 #include <set>
+#include <thread>
 
 #include "BatchConversion.h"
 #include "Errors.h"
@@ -162,7 +163,58 @@ TEST_F(Batch, ADictionaryEditedDuringARunAppliesFromTheNextLine) {
   const std::string out = ReadFile(dir_.File("out.txt"));
   std::string expected;
   for (size_t i = 0; i < lines; ++i) expected += i < edited ? "zhao \r\n" : "chiu \r\n";
-  EXPECT_EQ(out, expected);
+  EXPECT_EQ(FirstDifferentLine(out, expected), "");
+}
+
+// Output is invisible until a block of it is written, so that is when the list files must be
+// checked: an edit finished while a block is being written applies to every name of the next
+// block, from its first line on. A pipe makes the moment exact: a block is far larger than the
+// pipe holds, so the run stays inside the write of block k until the reader takes it, and the
+// reader edits the dictionary after taking the first bytes of block 1 and again of block 2.
+TEST_F(Batch, AnEditMadeWhileABlockIsWrittenAppliesFromTheNextBlockOn) {
+  const std::string a(100, 'a'), b(100, 'b'), c(100, 'c');  // three readings of equal length
+  const size_t lineBytes = a.size() + 3;                     // "aaa... \r\n" (surname only)
+  const size_t perBlock = (kOutputBlockBytes + lineBytes - 1) / lineBytes;
+  const size_t lines = perBlock * 3 + perBlock / 2;
+  std::string source;
+  for (size_t i = 0; i < lines; ++i) source += G("赵\r\n");
+  ConversionOptions surnameFirst;
+  surnameFirst.format = NameFormat::kSurnameGiven;
+  for (auto watch : {ListFiles::ChangeWatch::kAuto, ListFiles::ChangeWatch::kCompareFiles}) {
+    SCOPED_TRACE(watch == ListFiles::ChangeWatch::kAuto ? "inotify" : "comparing files");
+    auto setReading = [&](const std::string& reading) {
+      WriteFile(dir_.File("define_han.dll"), CrLf({G("赵")}));
+      WriteFile(dir_.File("define_py.dll"), CrLf({reading}));
+    };
+    setReading(a);
+    ListFiles lists(dir_.Path(), watch);
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    ::fcntl(pipeFds[1], F_SETPIPE_SZ, 65536);
+    std::string out;
+    std::thread reader([&] {
+      char chunk[4096];
+      bool editedOnce = false, editedTwice = false;
+      for (ssize_t n; (n = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;) {
+        out.append(chunk, static_cast<size_t>(n));
+        if (!editedOnce) {
+          setReading(b);  // block 1 is being written
+          editedOnce = true;
+        } else if (!editedTwice && out.size() > perBlock * lineBytes) {
+          setReading(c);  // block 2 is being written
+          editedTwice = true;
+        }
+      }
+    });
+    const BatchReport report = ConvertBytes(lists, source, pipeFds[1], "pipe", surnameFirst);
+    ::close(pipeFds[1]);
+    reader.join();
+    ::close(pipeFds[0]);
+    EXPECT_EQ(report.lines, lines);
+    std::string expected;
+    for (size_t i = 0; i < lines; ++i) expected += (i < perBlock ? a : i < 2 * perBlock ? b : c) + " \r\n";
+    EXPECT_EQ(FirstDifferentLine(out, expected), "");
+  }
 }
 
 // A progress callback stops a run by throwing ConversionCancelled: it comes often enough for a

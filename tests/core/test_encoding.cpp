@@ -262,3 +262,56 @@ TEST(Encoding, ATextOfReplacementsConvertsWhole) {
   for (int i = 0; i < 4000; ++i) expected += kUnmappableGbk;
   EXPECT_EQ(gbk, expected);
 }
+
+// The line reader decodes a Unicode source a line at a time; the whole-text conversion is the
+// reference. Random texts mix ASCII, line ends, NULs, ideographs, characters GBK cannot hold
+// (U+FEFF, U+FFFE, U+0080, Extension B), characters GBK holds outside the ideographs, and
+// damaged bytes or units: the same lines, the same bytes, the same count of invalid sequences.
+TEST(Encoding, TheLineReaderGivesTheLinesOfTheWholeConversion) {
+  std::mt19937 rng(1211);
+  auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
+  const std::vector<std::string> pieces = {
+      "a", " ", "\t", "\r", "\n", "\r\n", std::string(1, '\0'), "刘", "德", "華", "𪚥", "\xEF\xBB\xBF",
+      "\xEF\xBF\xBE", "\xC2\x80", "·", "€", "—", "ü", "ō", "①", "\xEF\xBF\xBD"};
+  const std::vector<std::string> damage = {"\x80", "\xFF", "\xE4\xB8", "\xED\xA0\x80", "\xC0\xAF", "\xF4\x90\x80\x80"};
+  auto lines = [](std::string_view gbk) {
+    std::vector<std::string> out;
+    ForEachLine(gbk, [&](std::string_view line) { out.emplace_back(line); });
+    return out;
+  };
+  int checked = 0;
+  size_t invalidSeen = 0;
+  for (int round = 0; round < 3000; ++round) {
+    std::string utf8;
+    for (size_t k = pick(40); k > 0; --k) utf8 += pieces[pick(pieces.size())];
+    std::string damaged = utf8;
+    for (size_t k = pick(3); k > 0; --k) damaged.insert(pick(damaged.size() + 1), damage[pick(damage.size())]);
+    // The text as each encoding of a names file carries it; UTF-16 damaged by single units.
+    std::string le = Utf16(GbkToUtf8(Utf8ToGbk(utf8)), true), be = Utf16(GbkToUtf8(Utf8ToGbk(utf8)), false);
+    if (pick(2)) le.insert(2 + 2 * pick((le.size() - 2) / 2 + 1), std::string("\x00\xD8", 2));
+    if (pick(2)) be.insert(2 + 2 * pick((be.size() - 2) / 2 + 1), std::string("\xDC\x00", 2));
+    if (pick(2)) le.insert(2 + 2 * pick((le.size() - 2) / 2 + 1), "\x69\xD8\xA5\xDE");  // U+2A6A5
+    if (pick(2)) be.insert(2 + 2 * pick((be.size() - 2) / 2 + 1), "\xD8\x69\xDE\xA5");
+    if (pick(3) == 0) le += "\x41";
+    if (pick(3) == 0) be += std::string("\xD8\x3D", 2);
+    const std::pair<SourceEncoding, std::string> sources[] = {
+        {SourceEncoding::kUtf8, damaged}, {SourceEncoding::kUtf8Bom, "\xEF\xBB\xBF" + damaged},
+        {SourceEncoding::kUtf16Le, le}, {SourceEncoding::kUtf16Be, be}, {SourceEncoding::kGbk, Utf8ToGbk(utf8)}};
+    for (const auto& [encoding, bytes] : sources) {
+      size_t invalid = 0;
+      const std::vector<std::string> expected = lines(SourceToGbk(bytes, encoding, &invalid));
+      GbkLineReader reader(bytes, encoding);
+      EXPECT_EQ(reader.CountLines(), expected.size());
+      std::vector<std::string> actual;
+      std::string_view line;
+      while (reader.Next(&line)) actual.emplace_back(line);
+      EXPECT_FALSE(reader.Next(&line));
+      ASSERT_EQ(actual, expected) << EncodingName(encoding) << " round " << round;
+      ASSERT_EQ(reader.InvalidSequences(), invalid) << EncodingName(encoding) << " round " << round;
+      invalidSeen += invalid;
+      ++checked;
+    }
+  }
+  EXPECT_EQ(checked, 15000);
+  EXPECT_GT(invalidSeen, 3000u);  // the damaged paths were taken
+}

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -59,6 +60,50 @@ std::string ReadFile(const std::string& path) {
   std::ostringstream s;
   s << f.rdbuf();
   return s.str();
+}
+
+namespace {
+
+std::string Shown(std::string_view line) {
+  std::string out = "\"";
+  for (size_t i = 0; i < line.size() && i < 120; ++i) {
+    auto c = static_cast<unsigned char>(line[i]);
+    if (c >= 0x20 && c < 0x7F && c != '\\' && c != '"') {
+      out += static_cast<char>(c);
+    } else {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    }
+  }
+  return out + (line.size() > 120 ? "\"..." : "\"");
+}
+
+size_t LineCount(std::string_view text) {
+  size_t n = 0;
+  for (char c : text) n += c == '\n';
+  return n + (!text.empty() && text.back() != '\n');
+}
+
+}  // namespace
+
+std::string FirstDifferentLine(std::string_view actual, std::string_view expected) {
+  if (actual == expected) return "";
+  size_t at = 0, number = 1;
+  for (;;) {
+    size_t a = actual.find('\n', at), e = expected.find('\n', at);
+    std::string_view lineA = actual.substr(std::min(at, actual.size()), a == std::string_view::npos ? std::string_view::npos : a + 1 - at);
+    std::string_view lineE = expected.substr(std::min(at, expected.size()), e == std::string_view::npos ? std::string_view::npos : e + 1 - at);
+    if (lineA != lineE) {
+      std::ostringstream s;
+      s << "line " << number << " differs: actual " << (at >= actual.size() ? "(none)" : Shown(lineA)) << ", expected "
+        << (at >= expected.size() ? "(none)" : Shown(lineE)) << "; " << LineCount(actual) << " lines against "
+        << LineCount(expected);
+      return s.str();
+    }
+    at += lineA.size();
+    ++number;
+  }
 }
 
 std::string CrLf(const std::vector<std::string>& lines) {

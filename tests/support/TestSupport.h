@@ -37,6 +37,10 @@ class TempDir {
 
 void WriteFile(const std::string& path, std::string_view bytes);
 std::string ReadFile(const std::string& path);
+// Where two texts of many lines first differ: "" when they are equal, else the line number (from
+// 1) with both lines, shortened and escaped, and both line counts. For large outputs, whose whole
+// diff would be unreadable and costly: EXPECT_EQ(FirstDifferentLine(actual, expected), "").
+std::string FirstDifferentLine(std::string_view actual, std::string_view expected);
 // Lines joined with CR LF, each terminated, as the system writes list files.
 std::string CrLf(const std::vector<std::string>& lines);
 // The folder holding the installed list files of this build (beside the programs).
