@@ -151,17 +151,6 @@ BatchReport ConvertInto(ListFiles& lists, std::string_view source, Output& out,
   return report;
 }
 
-std::string FolderOf(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string NameOf(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // The file a path finally names: symbolic links of its last part followed, also one that points
 // nowhere (the run creates the file it points to). A loop gives the path back unchanged, and
 // opening it then fails with ELOOP.

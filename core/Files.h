@@ -16,6 +16,9 @@ std::string ExecutableDir();
 
 // Joins a folder and a file name ("dir" + "/" + name, without doubling the slash).
 std::string JoinPath(const std::string& dir, const std::string& name);
+// The folder part of a path ("." when it has none, "/" for a file in the root) and its last part.
+std::string FolderOf(const std::string& path);
+std::string NameOf(const std::string& path);
 
 bool IsExistingFile(const std::string& path);    // a regular file (a folder does not count)
 bool PathExists(const std::string& path);        // anything at all, a dangling link excluded

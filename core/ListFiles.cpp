@@ -217,12 +217,6 @@ class ListFiles::Watcher {
     return false;
   }
 
-  static std::string FolderOf(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-  }
-
   // Watches the folder of every file along each list file's chain of links.
   void WatchLinks() {
     for (const auto& [wd, names] : linkNames_)
