@@ -26,9 +26,9 @@ g++ -std=c++20 -O2 -fPIC "$root/bench/bare_window.cpp" -o "$work/bare_window" \
   $(pkg-config --cflags --libs Qt6Widgets)
 
 programs=("bare=$work/bare_window")
-for spec in "$@"; do
-  label=${spec%%=*}
-  bin=${spec#*=}/bin
+for entry in "$@"; do
+  label=${entry%%=*}
+  bin=${entry#*=}/bin
   [ -x "$bin/quorvel" ] || { echo "window_startup.sh: no $bin/quorvel" >&2; exit 1; }
   cp -r "$bin" "$work/app-$label"
   rm -f "$work/app-$label/config.db" "$work/app-$label/config1.dll"
@@ -40,9 +40,9 @@ xvfb-run -a -s "-screen 0 800x600x24 -nolisten tcp" bash -c '
   export QT_QPA_PLATFORM=xcb
   watch=$1 runs=$2 out=$3; shift 3
   for round in $(seq 0 "$runs"); do
-    for spec in "$@"; do
-      label=${spec%%=*}
-      line=$("$watch" 3 "${spec#*=}")
+    for entry in "$@"; do
+      label=${entry%%=*}
+      line=$("$watch" 3 "${entry#*=}")
       [ "$round" -eq 0 ] || echo "$label $line" >> "$out"
     done
   done' _ "$work/window_mapped" "$runs" "$work/results" "${programs[@]}"

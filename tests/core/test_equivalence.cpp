@@ -1,7 +1,7 @@
 // Whole runs pinned to a table of checksums: seeded names files in every source encoding, every
 // combination of readings, romanization, format and separator (the ü spelling rotating through
 // them), and data folders from the installed lists to broken pairs. The table was written by the
-// engine of version 2.0.2, before the batch conversion stopped checking the list files at every
+// engine as it stood before the batch conversion stopped checking the list files at every
 // name, decoded Unicode sources line by line and cached readings; every output byte, every report
 // figure and every error message must stay as it was.
 //
