@@ -281,8 +281,12 @@ BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
     ThrowInOut(e, targetPath);
   }
   if (exists) {
-    if (targetStat.st_uid != ::geteuid() || targetStat.st_gid != ::getegid())
-      (void)::fchown(fd, targetStat.st_uid, targetStat.st_gid);  // allowed or not, the run goes on
+    if (targetStat.st_uid != ::geteuid() || targetStat.st_gid != ::getegid()) {
+      if (::fchown(fd, targetStat.st_uid, targetStat.st_gid) != 0) {
+        // Not allowed (an ordinary user may not give a file away): the run goes on, the new
+        // file stays the user's.
+      }
+    }
     ::fchmod(fd, targetStat.st_mode & 07777);
   }
 

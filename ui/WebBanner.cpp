@@ -6,7 +6,7 @@
 #include <QPluginLoader>
 
 #ifndef QUORVEL_WEB_BANNER_INSTALL_DIR
-#define QUORVEL_WEB_BANNER_INSTALL_DIR "lib/quorvel"
+#define QUORVEL_WEB_BANNER_INSTALL_DIR "lib/quorvel/plugins"
 #endif
 
 namespace {

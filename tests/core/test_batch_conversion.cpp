@@ -366,7 +366,7 @@ TEST_F(Batch, TwoRunsOnOneTargetNeverMix) {
       if (children[k] == 0) {
         ::close(start[1]);
         char c;
-        (void)::read(start[0], &c, 1);  // both start when the parent closes the pipe
+        if (::read(start[0], &c, 1) < 0) ::_exit(4);  // both start when the parent closes the pipe
         ListFiles lists(dir_.Path());
         try {
           ConvertFile(lists, dir_.File(k ? "b.txt" : "a.txt"), dir_.File("out.txt"), {});

@@ -359,7 +359,7 @@ TEST_F(SettingsFiles, WritesNeverFollowAPlantedLinkAndClearDeadWritersTemporarie
   // and what a killed writer of each file left.
   for (const char* name : {quorvel::kSettingsFileName, quorvel::kLanguageFileName}) {
     for (int next = 1; next <= 3; ++next)
-      ::symlink(Path("victim").c_str(), (Path(name) + ".tmp-" + std::to_string(::getpid() + next)).c_str());
+      ASSERT_EQ(::symlink(Path("victim").c_str(), (Path(name) + ".tmp-" + std::to_string(::getpid() + next)).c_str()), 0);
     Write(Path(name) + ".tmp-Qx81zzT0aa1b", "dead writer's");
   }
   Write(Path("define_han.dll.tmp-5"), "not a settings file's");

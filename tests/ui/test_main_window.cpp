@@ -203,7 +203,9 @@ TEST_F(WindowTest, MenuBarReadsFileDictionariesHelpLanguageWebsiteWithMnemonicsA
     if (action->isSeparator() || name.isEmpty()) continue;  // the menus' own actions
     EXPECT_EQ(action->shortcut(), shortcuts.count(name) ? shortcuts.at(name) : QKeySequence());
     // Every item of the menus has its mnemonic, each letter once per menu.
-    if (name != "convertAction") EXPECT_EQ(action->text().count(QLatin1Char('&')), 1);
+    if (name != "convertAction") {
+      EXPECT_EQ(action->text().count(QLatin1Char('&')), 1);
+    }
   }
   for (QMenu* menu : {bar->findChild<QMenu*>("fileMenu"), bar->findChild<QMenu*>("dictionaryMenu"),
                       bar->findChild<QMenu*>("helpMenu"), bar->findChild<QMenu*>("languageMenu")}) {
@@ -701,7 +703,9 @@ TEST_F(ConversionTest, YesOpensTheFinishedTargetAndNoLeavesIt) {
     const QString head = kDone + PathOf("names_en.txt") + QStringLiteral("\r\r");
     ASSERT_TRUE(shown[0].text.startsWith(head)) << shown[0].text.toStdString();
     EXPECT_TRUE(Summary(3, 1).match(shown[0].text.mid(head.size())).hasMatch()) << shown[0].text.toStdString();
-    if (yes) EXPECT_EQ(shown[1], (Call{Kind::kDesktop, PathOf("names_en.txt")}));
+    if (yes) {
+      EXPECT_EQ(shown[1], (Call{Kind::kDesktop, PathOf("names_en.txt")}));
+    }
     // The first separator item joins the syllables with "-"; a blank line has the surname "???".
     EXPECT_EQ(Read("names_en.txt"), QByteArray("De-hua Liu\r\n ???\r\nDe-hua Liu\r\n"));
   }
