@@ -4,9 +4,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -172,32 +170,8 @@ std::string FinalPathOf(const std::string& path) {
 // was there (O_EXCL), never follows a planted link (O_NOFOLLOW). Returns the descriptor, or -1
 // with errno set.
 int CreateTemporaryBeside(const std::string& folder, const std::string& name, std::string* tempPath) {
-  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   // Keep the name short enough for any file system whatever the target's name.
-  const std::string stem = "." + name.substr(0, 64) + ".quorvel-";
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    unsigned char random[12];
-    if (::getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
-      struct timespec now {};
-      ::clock_gettime(CLOCK_MONOTONIC, &now);
-      uint64_t x = static_cast<uint64_t>(now.tv_nsec) ^ (static_cast<uint64_t>(::getpid()) << 32) ^
-                   (static_cast<uint64_t>(attempt) * 0x9E3779B97F4A7C15ULL);
-      for (auto& r : random) {
-        x ^= x << 13, x ^= x >> 7, x ^= x << 17;
-        r = static_cast<unsigned char>(x);
-      }
-    }
-    std::string candidate = JoinPath(folder, stem);
-    for (unsigned char r : random) candidate += kLetters[r % (sizeof kLetters - 1)];
-    int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      *tempPath = candidate;
-      return fd;
-    }
-    if (errno != EEXIST) return -1;
-  }
-  errno = EEXIST;
-  return -1;
+  return CreateNewFileNamed(JoinPath(folder, "." + name.substr(0, 64) + ".quorvel-"), 0666, *tempPath);
 }
 
 // Writes to `path` in place, as a stream (devices, pipes, and the fallback below).

@@ -169,12 +169,10 @@ void SetReplaceFailureForTest(int step, int errnoValue) {
 
 void SetReplacePointHookForTest(ReplacePointHook hook) { gPointHook = hook; }
 
-namespace {
-// A new file named path + tag + random suffix, never opening or following what stands there.
-int CreateNewFileBeside(const std::string& path, const char* tag, std::string& newPath) {
+int CreateNewFileNamed(const std::string& stem, mode_t mode, std::string& newPath) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string candidate = path + tag + RandomSuffix();
-    int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    std::string candidate = stem + RandomSuffix();
+    int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0) {
       newPath = candidate;
       return fd;
@@ -182,6 +180,12 @@ int CreateNewFileBeside(const std::string& path, const char* tag, std::string& n
     if (errno != EEXIST) return -1;
   }
   return -1;  // errno is EEXIST
+}
+
+namespace {
+// A new file named path + tag + random suffix, mode 0644.
+int CreateNewFileBeside(const std::string& path, const char* tag, std::string& newPath) {
+  return CreateNewFileNamed(path + tag, 0644, newPath);
 }
 
 // A synced copy of `path` at path + ".old-" + random, for file systems without hard links.

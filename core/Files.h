@@ -3,6 +3,8 @@
 // leaving a torn one.
 #pragma once
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -69,6 +71,12 @@ std::string_view TrimControls(std::string_view text);
 // Both patterns, and the ".tmp-PID" / ".old-PID" names of earlier versions, are "leftovers" of a
 // writer that died; RemoveLeftovers removes them, and may only be called while the folder's lock
 // is held exclusively, since a live writer's temporary looks the same.
+
+// Creates a new file named `stem` + 12 random letters and digits, opened O_CREAT | O_EXCL |
+// O_NOFOLLOW | O_CLOEXEC for writing with `mode` (less the umask): a name taken, or anything
+// standing there, is never opened or followed; another name is tried. Returns the descriptor with
+// its path in `newPath`, or -1 with errno set.
+int CreateNewFileNamed(const std::string& stem, mode_t mode, std::string& newPath);
 
 // Creates a new temporary file beside `path` as described above and returns its descriptor
 // (close-on-exec), with its path in `tempPath`; -1 with errno set on failure.
