@@ -251,14 +251,9 @@ TEST_F(Batch, TheReportCountsLinesAndLinesWithTheMarker) {
   EXPECT_EQ(marked, 2u) << out;  // a blank line has no surname: " ???"
 }
 
-// Names of everything in a folder, to see that no temporary file is left behind. The data
-// folder's lock file, made by the first load, belongs there.
-std::set<std::string> FolderListing(const std::string& dir) {
-  std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir))
-    if (entry.path().filename() != quorvel::kLockFileName) names.insert(entry.path().filename());
-  return names;
-}
+// Names of everything in a folder, to see that no temporary file is left behind (the data
+// folder's lock file, made by the first load, belongs there and is left out).
+std::set<std::string> FolderListing(const std::string& dir) { return test::FolderContents(dir); }
 
 // Runs `body` in a child process and returns its exit status (-1: killed by a signal).
 int InChild(const std::function<int()>& body) {

@@ -23,14 +23,7 @@ using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
 
-// What a folder holds, without the lock file: it appears with the first load or write and stays,
-// holding nothing (LockFileIsTheOnlyFileBesideThePair checks it).
-std::set<std::string> FolderContents(const std::string& dir) {
-  std::set<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir)) names.insert(e.path().filename().string());
-  names.erase(kLockFileName);
-  return names;
-}
+using test::FolderContents;  // without the lock file (LockFileIsTheOnlyFileBesideThePair checks it)
 
 class CustomDictionaryTest : public ::testing::Test {
  protected:

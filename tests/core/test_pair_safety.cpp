@@ -26,10 +26,9 @@ using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
 
+// Everything in a folder, the lock file included: these tests look at it too.
 std::set<std::string> FolderContents(const std::string& dir) {
-  std::set<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir)) names.insert(e.path().filename().string());
-  return names;
+  return test::FolderContents(dir, test::LockFile::kListed);
 }
 
 // Runs `body` in a child process and returns its exit status (-1: killed by a signal).

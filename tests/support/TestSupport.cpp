@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "Encoding.h"
+#include "Files.h"
 #include "ListFiles.h"
 
 namespace quorvel {
@@ -126,6 +127,13 @@ LookupOptions Options(bool all, bool wadeGiles) {
 std::string ReadingNow(ListFiles& lists, std::string_view key, const LookupOptions& options, KeyRole role) {
   lists.Refresh();
   return ReadingOf(lists, key, options, role);
+}
+
+std::set<std::string> FolderContents(const std::string& dir, LockFile lock) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.insert(entry.path().filename().string());
+  if (lock == LockFile::kLeftOut) names.erase(kLockFileName);
+  return names;
 }
 
 }  // namespace quorvel::test

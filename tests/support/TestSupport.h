@@ -2,6 +2,7 @@
 // written as UTF-8 literals in the test source.
 #pragma once
 
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,6 +44,11 @@ std::string ReadFile(const std::string& path);
 std::string FirstDifferentLine(std::string_view actual, std::string_view expected);
 // Lines joined with CR LF, each terminated, as the system writes list files.
 std::string CrLf(const std::vector<std::string>& lines);
+
+// The names of what a folder holds. The data folder's lock file is left out unless asked for: it
+// appears with the first load or write and stays, holding nothing.
+enum class LockFile { kLeftOut, kListed };
+std::set<std::string> FolderContents(const std::string& dir, LockFile lock = LockFile::kLeftOut);
 // The folder holding the installed list files of this build (beside the programs).
 std::string BuildBinDir();
 // Copies the six installed list files of this build into `dir`.

@@ -35,13 +35,7 @@ using Kind = RecordingDialogs::Kind;
 
 QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
 
-// What a folder holds, without the data folder's lock file (it stays once made, holding nothing).
-std::set<std::string> FolderContents(const std::string& dir) {
-  std::set<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir)) names.insert(e.path().filename().string());
-  names.erase(quorvel::kLockFileName);
-  return names;
-}
+using quorvel::test::FolderContents;
 
 struct WindowKind {
   const char* name;
