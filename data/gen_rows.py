@@ -41,19 +41,21 @@ def open_text(path):
     return open(path, encoding="utf-8")
 
 
+def unihan_entries(path):
+    """(code point, field, raw value) for every entry line of a Unihan file."""
+    with open_text(path) as f:
+        for line in f:
+            if line.startswith("U+"):
+                cp_text, field, value = line.rstrip("\n").split("\t", 2)
+                yield int(cp_text[2:], 16), field, value
+
+
 def read_unihan(path):
     """{code point: {field: raw value}} for the fields we use, CJK Unified Ideographs only."""
     data = {}
-    with open_text(path) as f:
-        for line in f:
-            if not line.startswith("U+"):
-                continue
-            cp_text, field, value = line.rstrip("\n").split("\t", 2)
-            if field not in FIELDS:
-                continue
-            cp = int(cp_text[2:], 16)
-            if 0x4E00 <= cp <= 0x9FFF:
-                data.setdefault(cp, {})[field] = value
+    for cp, field, value in unihan_entries(path):
+        if field in FIELDS and 0x4E00 <= cp <= 0x9FFF:
+            data.setdefault(cp, {})[field] = value
     return data
 
 
@@ -62,13 +64,9 @@ def read_simplified(path):
     A character listed among its own simplified forms stays unchanged in simplified writing for
     some of its uses."""
     result = {}
-    with open_text(path) as f:
-        for line in f:
-            if not line.startswith("U+"):
-                continue
-            cp_text, field, value = line.rstrip("\n").split("\t", 2)
-            if field == "kSimplifiedVariant":
-                result[chr(int(cp_text[2:], 16))] = [chr(int(v[2:], 16)) for v in value.split()]
+    for cp, field, value in unihan_entries(path):
+        if field == "kSimplifiedVariant":
+            result[chr(cp)] = [chr(int(v[2:], 16)) for v in value.split()]
     return result
 
 
