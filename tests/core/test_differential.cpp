@@ -9,10 +9,12 @@
 #include <random>
 
 #include "BuiltinTable.h"
+#include "CustomDictionary.h"
 #include "Errors.h"
 #include "Files.h"
 #include "TestSupport.h"
 #include "ListFiles.h"
+#include "NameRomanizer.h"
 #include "ReadingLookup.h"
 
 using namespace quorvel;
@@ -183,6 +185,99 @@ TEST_P(Differential, EngineMatchesTheReferenceUnderRandomEdits) {
   // The walk went through the interesting states, not just the easy ones.
   EXPECT_GT(errors, 100);
   EXPECT_GT(custom, 20);
+}
+
+// The batch path (NameConverter and its ReadingCache) against the one-name path, over names whose
+// surname also stands in their given name: in one run a character read as a surname (单 shan,
+// 曾 zeng) and as a given-name character (dan, ceng) keeps both readings apart.
+TEST(CachedReadings, MatchTheOneNamePathWhereASurnameAlsoStandsInAGivenName) {
+  TempDir dir;
+  CopyInstalledLists(dir.Path());
+  ListFiles lists(dir.Path());
+  lists.Load();
+  std::mt19937 rng(20261211);
+  auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
+
+  // Characters whose surname reading differs from their usual one, and some that have none.
+  Lines twoRoles(kSurnameKeys, kSurnameKeys + kSurnameCount);
+  Lines ordinary;
+  for (const char* s : {"明", "华", "国", "小", "文", "东"}) ordinary.push_back(G(s));
+  auto anyCharacter = [&] { return pick(3) ? twoRoles[pick(twoRoles.size())] : ordinary[pick(ordinary.size())]; };
+  Lines names;
+  for (const auto& key : twoRoles) names.push_back(key + key);  // 单单: both roles in one name
+  for (int i = 0; i < 600; ++i) {
+    std::string surname = pick(8) ? twoRoles[pick(twoRoles.size())] : G("欧阳");
+    names.push_back(surname + anyCharacter() + (pick(2) ? anyCharacter() : ""));
+  }
+
+  for (auto readings : {Readings::kFirst, Readings::kAll}) {
+    for (auto romanization : {Romanization::kPinyin, Romanization::kWadeGiles}) {
+      for (auto format : {NameFormat::kGivenSurnameCapitalised, NameFormat::kPassport}) {
+        ConversionOptions options;
+        options.readings = readings;
+        options.romanization = romanization;
+        options.format = format;
+        options.umlaut = UmlautSpelling::kUmlaut;
+        const std::string what = std::string(readings == Readings::kAll ? "all readings" : "first reading") +
+                                 (romanization == Romanization::kWadeGiles ? ", Wade-Giles" : ", pinyin") +
+                                 (format == NameFormat::kPassport ? ", passport" : "");
+        SCOPED_TRACE(what);
+
+        // Each key in both roles, in a random order, through one cache.
+        ReadingCache cache(lists, options.Lookup());
+        for (int i = 0; i < 2000; ++i) {
+          const std::string& key = twoRoles[pick(twoRoles.size())];
+          const KeyRole role = pick(2) ? KeyRole::kSurname : KeyRole::kOther;
+          ASSERT_EQ(cache.Reading(key, role), ReadingOf(lists, key, options.Lookup(), role))
+              << "key " << U(key) << (role == KeyRole::kSurname ? " as a surname" : " in a given name");
+        }
+
+        // Whole names through one converter, as a batch run converts them.
+        NameConverter converter(lists, options);
+        for (const auto& name : names) {
+          std::string batch, single;
+          converter.Append(batch, name);
+          AppendRomanizedName(single, lists, name, options);
+          ASSERT_EQ(batch, single) << "name " << U(name);
+        }
+      }
+    }
+  }
+}
+
+// Many changes in one write (an import) against one AddOrUpdate per change: the same pair, over
+// seeded changes whose keys repeat among themselves and among the entries already held, padded
+// with spaces and tabs that the trim rule takes off.
+TEST(ImportedEntries, GiveThePairThatOneChangeAtATimeGives) {
+  std::mt19937 rng(20261212);
+  auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
+  Lines keys;
+  for (const char* s : {"张", "王", "单", "曾", "欧阳", "司马", "李", "赵"}) keys.push_back(G(s));
+  const Lines pads = {"", "", " ", "\t", " \t "};
+  auto padded = [&](const std::string& text) { return pads[pick(pads.size())] + text + pads[pick(pads.size())]; };
+  for (int round = 0; round < 8; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    Lines heldKeys(pick(6)), heldReadings;
+    for (auto& key : heldKeys) key = keys[pick(keys.size())];
+    for (size_t i = 0; i < heldKeys.size(); ++i) heldReadings.push_back("old" + std::to_string(i));
+    if (!heldReadings.empty() && pick(4) == 0) heldReadings.pop_back();  // a short reading file
+    std::vector<DictionaryEntry> changes(1 + pick(8));
+    for (auto& change : changes) change = {padded(keys[pick(keys.size())]), padded("r" + std::to_string(pick(100)))};
+
+    TempDir all, oneByOne;
+    for (const TempDir* dir : {&all, &oneByOne}) {
+      WriteFile(dir->File("define_han.dll"), CrLf(heldKeys));
+      WriteFile(dir->File("define_py.dll"), CrLf(heldReadings));
+    }
+    ListFiles allLists(all.Path()), oneLists(oneByOne.Path());
+    CustomDictionary allAtOnce(allLists, CustomDictionary::Kind::kStandard);
+    CustomDictionary each(oneLists, CustomDictionary::Kind::kStandard);
+    allAtOnce.AddOrUpdateAll(changes);
+    for (const auto& change : changes) each.AddOrUpdate(change.key, change.reading);
+    EXPECT_EQ(allAtOnce.Entries(), each.Entries());
+    EXPECT_EQ(ReadFile(all.File("define_han.dll")), ReadFile(oneByOne.File("define_han.dll")));
+    EXPECT_EQ(ReadFile(all.File("define_py.dll")), ReadFile(oneByOne.File("define_py.dll")));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Watch, Differential,

@@ -137,6 +137,49 @@ TEST_F(PairSafety, AWriterKilledAtAnyStepLeavesTheOldOrTheNewPairForTheNextReade
   }
 }
 
+TEST_F(PairSafety, AWriterWhoseListsWereLoadedBeforeAnotherDiedCompletesThatWriteFirst) {
+  // A window loaded the pair; then another writer died mid-pair (deleting 张). The window's next
+  // change reads the pair under its own write lock, where no Load completes the record for it:
+  // the writer must, or it keeps the new key file beside the old reading file ({王 | zhang}).
+  struct Case {
+    const char* why;
+    int stopAt;
+  };
+  const Case cases[] = {
+      {"the other writer died with its renames recorded", 1},
+      {"the other writer died between its two renames", 2},
+      {"the other writer died after both renames, the record still there", 3},
+  };
+  for (auto watch : {ListFiles::ChangeWatch::kAuto, ListFiles::ChangeWatch::kCompareFiles}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.why) +
+                   (watch == ListFiles::ChangeWatch::kAuto ? ", inotify" : ", comparing files"));
+      WriteFile(dir_.File("define_han.dll"), CrLf({G("张"), G("王")}));
+      WriteFile(dir_.File("define_py.dll"), CrLf({"zhang", "wang"}));
+      ListFiles window(dir_.Path(), watch);
+      window.Load();
+      CustomDictionary dict(window, CustomDictionary::Kind::kStandard);
+      ASSERT_EQ(dict.Entries().size(), 2u);
+
+      ASSERT_EQ(InChild([&] {
+                  gStopAt = c.stopAt;
+                  SetReplacePointHookForTest(StopHere);
+                  ListFiles other(dir_.Path());
+                  CustomDictionary(other, CustomDictionary::Kind::kStandard).DeleteAt(0);
+                }),
+                42);
+      ASSERT_TRUE(PathExists(dir_.File(kPairIntentFileName)));
+
+      dict.AddOrUpdate(G("李"), "li");
+      EXPECT_EQ(ReadFile(dir_.File("define_han.dll")), CrLf({G("王"), G("李")}));
+      EXPECT_EQ(ReadFile(dir_.File("define_py.dll")), CrLf({"wang", "li"}));
+      EXPECT_EQ(dict.Entries(), (std::vector<DictionaryEntry>{{G("王"), "wang"}, {G("李"), "li"}}));
+      EXPECT_EQ(FolderContents(dir_.Path()),
+                (std::set<std::string>{kLockFileName, "define_han.dll", "define_py.dll"}));
+    }
+  }
+}
+
 TEST_F(PairSafety, AFirstWriteKilledMidwayLeavesNoDictionaryOrTheWholeOne) {
   for (int stopAt : {0, 1, 2, 3}) {
     SCOPED_TRACE(stopAt);
