@@ -3,6 +3,9 @@
 #include <cerrno>
 #include <unistd.h>
 
+#include <unordered_map>
+#include <utility>
+
 #include "Encoding.h"
 #include "Errors.h"
 #include "Files.h"
@@ -115,13 +118,55 @@ std::size_t CustomDictionary::AddOrUpdate(std::string_view key, std::string_view
   return select;
 }
 
+namespace {
+
+// Changes in order, one per key: where a key comes more than once its last reading stands, at the
+// place of its first coming. Views into the caller's entries.
+struct MergedChanges {
+  std::vector<std::pair<std::string_view, std::string_view>> entries;  // trimmed key, reading
+  std::unordered_map<std::string_view, std::size_t> indexOfKey;
+};
+
+MergedChanges MergeChanges(const std::vector<DictionaryEntry>& changes) {
+  MergedChanges merged;
+  merged.indexOfKey.reserve(changes.size());
+  for (const auto& change : changes) {
+    std::string_view key = TrimControls(change.key), reading = TrimControls(change.reading);
+    auto [at, isNew] = merged.indexOfKey.try_emplace(key, merged.entries.size());
+    if (isNew) merged.entries.emplace_back(key, reading);
+    else merged.entries[at->second].second = reading;
+  }
+  return merged;
+}
+
+// What Apply does for each change in turn, in one pass: every entry of a changed key takes its
+// last reading; the keys no entry has are appended in the order they first came.
+void ApplyMerged(std::vector<DictionaryEntry>& all, const MergedChanges& merged) {
+  std::vector<bool> present(merged.entries.size(), false);
+  for (auto& entry : all) {
+    auto found = merged.indexOfKey.find(entry.key);
+    if (found == merged.indexOfKey.end()) continue;
+    entry.reading = merged.entries[found->second].second;
+    present[found->second] = true;
+  }
+  for (std::size_t i = 0; i < merged.entries.size(); ++i) {
+    const auto& [key, reading] = merged.entries[i];
+    if (!present[i]) all.push_back({std::string(key), std::string(reading)});
+  }
+}
+
+}  // namespace
+
 void CustomDictionary::AddOrUpdateAll(const std::vector<DictionaryEntry>& changes) {
   for (const auto& change : changes)
     if (!FitsOnOneLine(change.key) || !FitsOnOneLine(change.reading)) throw Error(kLineBreakRefused);
+  // Merged before the lock is taken: the lock covers only reading the pair, one linear pass over
+  // it, the write and the reload, so readers wait for no more than that.
+  const MergedChanges merged = MergeChanges(changes);
   ListFiles::WriteLock lock(lists_);
   Refresh();
   auto entries = Entries();
-  for (const auto& change : changes) Apply(entries, TrimControls(change.key), TrimControls(change.reading));
+  ApplyMerged(entries, merged);
   Write(entries);
 }
 
@@ -174,11 +219,10 @@ void CustomDictionary::Clear() {
 }
 
 std::optional<std::size_t> CustomDictionary::Find(std::string_view key) const {
-  key = TrimControls(key);
-  const auto& keys = lists_.List(keySlot_);
-  for (size_t i = 0; i < keys.size(); ++i)
-    if (keys[i] == key) return i;
-  return std::nullopt;
+  // The lists' first-match index: an import checks every long key it is given here.
+  long at = lists_.FindKey(keySlot_, TrimControls(key));
+  if (at < 0) return std::nullopt;
+  return static_cast<std::size_t>(at);
 }
 
 void CustomDictionary::Write(const std::vector<DictionaryEntry>& entries) {

@@ -102,7 +102,8 @@ class CustomDictionary {
   // Reads the lists as the last load left them.
   DictionaryEntry EntryFromUtf8(std::string_view key, std::string_view reading) const;
 
-  // AddOrUpdate for each entry in order, with one write of the pair for all of them.
+  // AddOrUpdate for each entry in order, with one write of the pair for all of them; linear in
+  // the entries given and those already held.
   void AddOrUpdateAll(const std::vector<DictionaryEntry>& entries);
 
   // Removes every entry whose key equals the trimmed `key`; writes and reloads when there was
