@@ -12,10 +12,10 @@
 #include "CustomDictionary.h"
 #include "Errors.h"
 #include "Files.h"
-#include "TestSupport.h"
 #include "ListFiles.h"
 #include "NameRomanizer.h"
 #include "ReadingLookup.h"
+#include "TestSupport.h"
 
 using namespace quorvel;
 using namespace quorvel::test;
@@ -202,7 +202,9 @@ TEST(CachedReadings, MatchTheOneNamePathWhereASurnameAlsoStandsInAGivenName) {
   Lines twoRoles(kSurnameKeys, kSurnameKeys + kSurnameCount);
   Lines ordinary;
   for (const char* s : {"明", "华", "国", "小", "文", "东"}) ordinary.push_back(G(s));
-  auto anyCharacter = [&] { return pick(3) ? twoRoles[pick(twoRoles.size())] : ordinary[pick(ordinary.size())]; };
+  auto anyCharacter = [&] {
+    return pick(3) ? twoRoles[pick(twoRoles.size())] : ordinary[pick(ordinary.size())];
+  };
   Lines names;
   for (const auto& key : twoRoles) names.push_back(key + key);  // 单单: both roles in one name
   for (int i = 0; i < 600; ++i) {
@@ -218,9 +220,10 @@ TEST(CachedReadings, MatchTheOneNamePathWhereASurnameAlsoStandsInAGivenName) {
         options.romanization = romanization;
         options.format = format;
         options.umlaut = UmlautSpelling::kUmlaut;
-        const std::string what = std::string(readings == Readings::kAll ? "all readings" : "first reading") +
-                                 (romanization == Romanization::kWadeGiles ? ", Wade-Giles" : ", pinyin") +
-                                 (format == NameFormat::kPassport ? ", passport" : "");
+        const std::string what =
+            std::string(readings == Readings::kAll ? "all readings" : "first reading") +
+            (romanization == Romanization::kWadeGiles ? ", Wade-Giles" : ", pinyin") +
+            (format == NameFormat::kPassport ? ", passport" : "");
         SCOPED_TRACE(what);
 
         // Each key in both roles, in a random order, through one cache.
@@ -229,7 +232,8 @@ TEST(CachedReadings, MatchTheOneNamePathWhereASurnameAlsoStandsInAGivenName) {
           const std::string& key = twoRoles[pick(twoRoles.size())];
           const KeyRole role = pick(2) ? KeyRole::kSurname : KeyRole::kOther;
           ASSERT_EQ(cache.Reading(key, role), ReadingOf(lists, key, options.Lookup(), role))
-              << "key " << U(key) << (role == KeyRole::kSurname ? " as a surname" : " in a given name");
+              << "key " << U(key)
+              << (role == KeyRole::kSurname ? " as a surname" : " in a given name");
         }
 
         // Whole names through one converter, as a batch run converts them.
@@ -254,7 +258,9 @@ TEST(ImportedEntries, GiveThePairThatOneChangeAtATimeGives) {
   Lines keys;
   for (const char* s : {"张", "王", "单", "曾", "欧阳", "司马", "李", "赵"}) keys.push_back(G(s));
   const Lines pads = {"", "", " ", "\t", " \t "};
-  auto padded = [&](const std::string& text) { return pads[pick(pads.size())] + text + pads[pick(pads.size())]; };
+  auto padded = [&](const std::string& text) {
+    return pads[pick(pads.size())] + text + pads[pick(pads.size())];
+  };
   for (int round = 0; round < 8; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     Lines heldKeys(pick(6)), heldReadings;
@@ -262,7 +268,8 @@ TEST(ImportedEntries, GiveThePairThatOneChangeAtATimeGives) {
     for (size_t i = 0; i < heldKeys.size(); ++i) heldReadings.push_back("old" + std::to_string(i));
     if (!heldReadings.empty() && pick(4) == 0) heldReadings.pop_back();  // a short reading file
     std::vector<DictionaryEntry> changes(1 + pick(8));
-    for (auto& change : changes) change = {padded(keys[pick(keys.size())]), padded("r" + std::to_string(pick(100)))};
+    for (auto& change : changes)
+      change = {padded(keys[pick(keys.size())]), padded("r" + std::to_string(pick(100)))};
 
     TempDir all, oneByOne;
     for (const TempDir* dir : {&all, &oneByOne}) {
