@@ -28,3 +28,5 @@ done
 # Side by side in one run: quorvel-cli (and an earlier build: BEFORE=/path/to/quorvel-cli), the
 # cat and read-and-write floors, and @napi-rs/pinyin (npm-installed into bench/node_modules).
 python3 "$root/bench/engine_bench.py" --cli "$cli" ${BEFORE:+--before "$BEFORE"}
+# Custom dictionary import of 20,000 and 80,000 entries side by side, and a list beside it.
+python3 "$root/bench/dict_import_bench.py" --cli "$cli" ${BEFORE:+--before "$BEFORE"}
