@@ -10,7 +10,6 @@
 // program unattended.
 #include <QApplication>
 #include <QTimer>
-#include <QTranslator>
 
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +24,7 @@
 #include "MainWindow.h"
 #include "MakerConfig.h"
 #include "QtPlatformDialogs.h"
+#include "Settings.h"
 #include "ListFiles.h"
 #include "WebBanner.h"
 
@@ -68,8 +68,8 @@ int main(int argc, char** argv) {
 
   const quorvel::DataLocations where =
       quorvel::FindDataLocations(quorvel::LocationInputsOfThisProgram());
-  QTranslator qtTranslator;
-  InstallQtTranslations(qtTranslator, where.settingsDir);
+  // Qt's own texts follow the interface language from the start (before a start-up error box).
+  ApplyQtTranslations(quorvel::kUiChinese);
 
   quorvel::ListFiles data(where.dictionaryDir, where.mappingDir);
   // The windows are created in this order and destroyed in the reverse one, the main window last.

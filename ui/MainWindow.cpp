@@ -409,6 +409,7 @@ void MainWindow::SetCaptions(unsigned char language) {
   ui_->websiteAction->setText(text("官网(&W)", "&Website"));
   ui_->languageMenu->setTitle(text("语言(&L)", "&Language"));
   (english ? ui_->englishLanguageAction : ui_->chineseLanguageAction)->setChecked(true);
+  ApplyQtTranslations(language);
   // Both languages show the version the program has.
   setWindowTitle(QString::fromUtf8(kApplicationTitle) + QLatin1Char(' ') + kVersionText);
 }

@@ -4,6 +4,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -357,6 +358,10 @@ void ExpectCaptions(const MainWindow& window, const Captions& c) {
             english ? QStringLiteral("&Language") : QStringLiteral("语言(&L)"));
   EXPECT_EQ(WindowTest::Get<QAction>(window, "englishLanguageAction")->isChecked(), english);
   EXPECT_EQ(WindowTest::Get<QAction>(window, "chineseLanguageAction")->isChecked(), !english);
+  // Qt's own texts (standard buttons, file dialogs) follow at once.
+  QDialogButtonBox buttons(QDialogButtonBox::Yes);
+  EXPECT_EQ(buttons.button(QDialogButtonBox::Yes)->text(),
+            english ? QStringLiteral("&Yes") : QStringLiteral("是(&Y)"));
   // Everything else keeps its Chinese text.
   EXPECT_EQ(WindowTest::Get<QMenu>(window, "dictionaryMenu")->title(), QStringLiteral("字库(&D)"));
   EXPECT_EQ(WindowTest::Get<QLabel>(window, "sourceLabel")->text(), QStringLiteral("中文姓名文件"));

@@ -13,12 +13,12 @@
 #include <QTextEdit>
 #include <QTest>
 #include <QTimer>
-#include <QTranslator>
 
 #include <functional>
 
 #include "AppInfo.h"
 #include "QtPlatformDialogs.h"
+#include "Settings.h"
 
 namespace {
 
@@ -208,31 +208,23 @@ TEST(QtPlatformDialogs, DesktopOpensFilesByPathAndPagesByAddress) {
   }
 }
 
-// The confirmation's buttons follow the interface language through Qt's own translations.
+// The confirmation's buttons follow the interface language through Qt's own translations, and
+// change with it at once.
 TEST(QtPlatformDialogs, QtsOwnTextsFollowTheInterfaceLanguage) {
   struct Row {
     const char* why;
-    QByteArray configDb;  // empty: no config.db
+    unsigned char language;
     bool translated;
     QString yes, no;
   };
   const Row rows[] = {
-      {"no config.db: the interface is Chinese", {}, true, QStringLiteral("是(&Y)"),
-       QStringLiteral("否(&N)")},
-      {"Chinese", "ch\r\n", true, QStringLiteral("是(&Y)"), QStringLiteral("否(&N)")},
-      {"English", "en\r\n", false, QStringLiteral("&Yes"), QStringLiteral("&No")},
+      {"Chinese", quorvel::kUiChinese, true, QStringLiteral("是(&Y)"), QStringLiteral("否(&N)")},
+      {"switched to English", quorvel::kUiEnglish, false, QStringLiteral("&Yes"), QStringLiteral("&No")},
+      {"back to Chinese", quorvel::kUiChinese, true, QStringLiteral("是(&Y)"), QStringLiteral("否(&N)")},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
-    QTemporaryDir settings;
-    ASSERT_TRUE(settings.isValid());
-    if (!row.configDb.isEmpty()) {
-      QFile file(settings.filePath(QStringLiteral("config.db")));
-      ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-      file.write(row.configDb);
-    }
-    QTranslator translator;  // removed from the application again when it goes
-    ASSERT_EQ(InstallQtTranslations(translator, settings.path().toStdString()), row.translated)
+    ASSERT_EQ(ApplyQtTranslations(row.language), row.translated)
         << "Qt's translations come with the package qt6-translations-l10n";
     QtPlatformDialogs dialogs;
     Answer<QMessageBox>([&] { dialogs.Confirm(nullptr, QStringLiteral("?")); },
@@ -242,6 +234,7 @@ TEST(QtPlatformDialogs, QtsOwnTextsFollowTheInterfaceLanguage) {
                           box->button(QMessageBox::No)->click();
                         });
   }
+  ApplyQtTranslations(quorvel::kUiEnglish);
 }
 
 }  // namespace
