@@ -584,10 +584,25 @@ void MainWindow::convert() {
   }
   if (dialogs.Confirm(this, QStringLiteral("转换完成，是否打开文件\r\r") + target +
                                 QStringLiteral("\r\r") + summary)) {
-    if (!dialogs.OpenWithDesktop(this, target)) {
-      dialogs.ShowMessage(this, QStringLiteral("无法打开文件：桌面上没有可以打开它的程序。\r\r") + target);
-    }
+    OpenResult(target);
   }
+}
+
+// Opens the finished target with the desktop's program for it, unless that program is Quorvel
+// itself (a second Quorvel with the result as its names file): then its folder is offered.
+void MainWindow::OpenResult(const QString& target) {
+  PlatformDialogs& dialogs = PlatformDialogs::Instance();
+  if (!dialogs.OpensWithThisProgram(target)) {
+    if (!dialogs.OpenWithDesktop(this, target))
+      dialogs.ShowMessage(this, QStringLiteral("无法打开文件：桌面上没有可以打开它的程序。\r\r") + target);
+    return;
+  }
+  const QString folder = FolderOf(target);
+  if (!dialogs.Confirm(this, QStringLiteral("桌面设定用 Quorvel 本身打开这种文件，打开它只会再启动一个 Quorvel。"
+                                            "\r是否打开它所在的文件夹？\r\r") + folder))
+    return;
+  if (!dialogs.OpenWithDesktop(this, folder))
+    dialogs.ShowMessage(this, QStringLiteral("无法打开文件夹：桌面上没有可以打开它的程序。\r\r") + folder);
 }
 
 // ---- Menu ------------------------------------------------------------------------------------

@@ -745,6 +745,29 @@ TEST_F(ConversionTest, AFinishedFileThatCannotBeOpenedIsNamedInAMessage) {
                                                 PathOf("names_en.txt")}));
 }
 
+// When the desktop would open the result with Quorvel itself, a second Quorvel with the result as
+// its names file is never started: the message says so and offers the folder instead.
+TEST_F(ConversionTest, AResultThatWouldOpenInQuorvelItselfOffersItsFolder) {
+  Write("names.txt", QStringLiteral("刘德华\n").toUtf8());
+  Choose(PathOf("names.txt"));
+  dialogs_.AnswerOpensWithThisProgram(true);
+  const QString offer = QStringLiteral("桌面设定用 Quorvel 本身打开这种文件，打开它只会再启动一个 Quorvel。"
+                                       "\r是否打开它所在的文件夹？\r\r") + dir_.path();
+  for (bool yes : {true, false}) {
+    SCOPED_TRACE(yes ? "Yes: the folder opens" : "No: nothing opens");
+    dialogs_.AnswerConfirm(true);
+    dialogs_.AnswerConfirm(yes);
+    window_->convert();
+    std::vector<Call> shown = dialogs_.Take();
+    ASSERT_EQ(shown.size(), yes ? 3u : 2u);
+    EXPECT_TRUE(shown[0].text.startsWith(kDone));
+    EXPECT_EQ(shown[1], (Call{Kind::kConfirm, offer}));
+    if (yes) {
+      EXPECT_EQ(shown[2], (Call{Kind::kDesktop, dir_.path()}));
+    }
+  }
+}
+
 // Open starts in the folder last used (at first the home folder, never the working folder); Save as
 // in the source's folder with the proposed name filled in.
 TEST_F(ConversionTest, FileDialogsStartWhereTheFilesAre) {

@@ -14,7 +14,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include <QStandardPaths>
 #include <functional>
+#include <optional>
+#include <map>
 
 #include "AppInfo.h"
 #include "QtPlatformDialogs.h"
@@ -205,6 +208,61 @@ TEST(QtPlatformDialogs, DesktopOpensFilesByPathAndPagesByAddress) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
     EXPECT_EQ(QtPlatformDialogs::DesktopUrl(row.given), row.url);
+  }
+}
+
+// The program the desktop opens a file with is asked of xdg-mime, as xdg-open asks it: a
+// default that runs this very program (by its desktop entry's Exec line) counts as itself.
+TEST(QtPlatformDialogs, TellsWhetherTheDesktopWouldOpenAFileWithThisProgram) {
+  if (QStandardPaths::findExecutable(QStringLiteral("xdg-mime")).isEmpty())
+    GTEST_FAIL() << "xdg-mime not found: install xdg-utils (scripts/deps.sh)";
+  QTemporaryDir home;
+  ASSERT_TRUE(home.isValid());
+  QDir(home.path()).mkpath(QStringLiteral("config"));
+  QDir(home.path()).mkpath(QStringLiteral("data/applications"));
+  auto write = [&](const QString& name, const QByteArray& bytes) {
+    QFile file(home.filePath(name));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+  };
+  write(QStringLiteral("names_en.txt"), "De-hua Liu\r\n");
+  const QByteArray self = QCoreApplication::applicationFilePath().toUtf8();
+  struct Row {
+    const char* why;
+    QByteArray exec;  // of the desktop entry that mimeapps.list makes the default for text/plain
+    bool itself;
+  } rows[] = {
+      {"an editor", "/bin/cat %f", false},
+      {"this program, by its path", self + " %f", true},
+      {"this program, with options before the file", self + " --some-option %F", true},
+  };
+  const QByteArray names[] = {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_DIRS",
+                              "XDG_CURRENT_DESKTOP"};
+  std::map<QByteArray, std::optional<QByteArray>> saved;
+  for (const QByteArray& name : names)
+    saved[name] = qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt;
+  qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(QStringLiteral("config"))));
+  qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath(QStringLiteral("data"))));
+  // The system's folders stay for the MIME database; the user's defaults come first.
+  qputenv("XDG_DATA_DIRS", "/usr/local/share:/usr/share");
+  qputenv("XDG_CONFIG_DIRS", QFile::encodeName(home.filePath(QStringLiteral("none"))));
+  qunsetenv("XDG_CURRENT_DESKTOP");
+  QtPlatformDialogs dialogs;
+  EXPECT_FALSE(dialogs.OpensWithThisProgram(home.filePath(QStringLiteral("names_en.txt"))))
+      << "the system's default, if any";
+  write(QStringLiteral("config/mimeapps.list"), "[Default Applications]\ntext/plain=test-handler.desktop\n");
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    write(QStringLiteral("data/applications/test-handler.desktop"),
+          "[Desktop Entry]\nType=Application\nName=Handler\nExec=" + row.exec + "\n");
+    EXPECT_EQ(dialogs.OpensWithThisProgram(home.filePath(QStringLiteral("names_en.txt"))), row.itself);
+  }
+  for (const auto& [name, value] : saved) {
+    if (value) {
+      qputenv(name, *value);
+    } else {
+      qunsetenv(name);
+    }
   }
 }
 
