@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
   // The windows are created in this order and destroyed in the reverse one, the main window last.
   // Creating the main window loads the lists; the editors fill themselves from them.
   MainWindow mainWindow(data, where.settingsDir, bannerUrl);
-  HelpWindow helpWindow(QString::fromStdString(where.dictionaryDir), &mainWindow);
+  HelpWindow helpWindow(data, QString::fromStdString(where.dictionaryDir), &mainWindow);
   mainWindow.SetHelpWindow(&helpWindow);
   DictionaryEditor wadeGilesEditor(data, quorvel::CustomDictionary::Kind::kWadeGiles, &mainWindow);
   DictionaryEditor pinyinEditor(data, quorvel::CustomDictionary::Kind::kStandard, &mainWindow);

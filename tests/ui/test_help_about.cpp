@@ -6,13 +6,18 @@
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <QTemporaryDir>
 #include <QTimer>
+
+#include <set>
+#include <vector>
 
 #include "MakerConfig.h"
 #include "Version.h"
 #include "WindowTestSupport.h"
 #include "AboutWindow.h"
 #include "HelpWindow.h"
+#include "ListFiles.h"
 
 namespace {
 
@@ -22,14 +27,57 @@ using Call = RecordingDialogs::Call;
 const QString kProduct = QString::fromUtf8(quorvel::maker::kProductUrl);
 const QString kOnlineHelp = QString::fromUtf8(quorvel::maker::kOnlineHelpUrl);
 
-TEST(HelpWindow, HoldsTheFixedTextWholeAndVisibleWithoutScrollBars) {
+// The figures as counted straight from the rows the table and the mapping are built from.
+struct ShippedFigures {
+  size_t characters = 0, syllables = 0, spellings = 0, polyphonic = 0;
+};
+ShippedFigures CountShippedRows() {
+  ShippedFigures figures;
+  auto rows = [](const char* name) {
+    QFile file(QStringLiteral(QUORVEL_SOURCE_DIR "/data/") + QLatin1String(name));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name;
+    std::vector<QStringList> fields;
+    for (const QByteArray& line : file.readAll().split('\n'))
+      if (!line.isEmpty() && !line.startsWith('#')) fields.push_back(QString::fromUtf8(line).split(QLatin1Char('\t')));
+    return fields;
+  };
+  std::set<QString> syllables, spellings;
+  for (const QStringList& row : rows("char_rows.tsv")) {  // code point, character, readings, rule
+    if (row.size() < 3 || row[2].isEmpty()) continue;
+    ++figures.characters;
+    const QStringList readings = row[2].split(QLatin1Char('/'));
+    if (readings.size() > 1) ++figures.polyphonic;
+    syllables.insert(readings.begin(), readings.end());
+  }
+  for (const QStringList& row : rows("wade_giles_rows.tsv"))  // pinyin, Wade-Giles
+    if (row.size() >= 2 && !row[1].isEmpty()) spellings.insert(row[1]);
+  figures.syllables = syllables.size();
+  figures.spellings = spellings.size();
+  return figures;
+}
+
+class HelpWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    data_.Load();
+  }
+  QTemporaryDir dir_;
+  // The user's dictionaries in a folder of their own, the mapping as the build ships it.
+  quorvel::ListFiles data_{dir_.path().toStdString(), QUORVEL_TEST_BIN_DIR};
+};
+
+TEST_F(HelpWindowTest, HoldsTheTextWholeAndVisibleWithoutScrollBarsWithFiguresCountedFromTheData) {
+  const ShippedFigures shipped = CountShippedRows();
+  ASSERT_GT(shipped.characters, 20000u);
+  ASSERT_GT(shipped.spellings, 300u);
   const QStringList expected = {
       "软件说明：",
-      "软件收录27733个汉字，包括简体，繁体汉字和几乎所有生僻字；",
-      "收录399个标准大陆汉字读音，和435个韦氏香港台湾读音；",
+      QStringLiteral("软件收录%1个汉字，包括简体，繁体汉字和几乎所有生僻字；").arg(shipped.characters),
+      QStringLiteral("收录%1个标准大陆汉字读音，和%2个韦氏香港台湾读音；").arg(shipped.syllables).arg(shipped.spellings),
       "收录了当前常用的复姓；",
       "软件还支持自定义字库和读音；",
-      "支持6000多个多音字的所有读音。",
+      QStringLiteral("支持%1个多音字的所有读音。").arg(shipped.polyphonic),
       "",
       "操作步骤：",
       "1，将需要转换的中文名字拷贝到文本文件（.txt），每个一行，例如从excel文件中拷贝一列，作为源文件；",
@@ -46,7 +94,7 @@ TEST(HelpWindow, HoldsTheFixedTextWholeAndVisibleWithoutScrollBars) {
       QStringLiteral("官网：") + kProduct,
       QString::fromUtf8(quorvel::maker::kContactLine),
   };
-  HelpWindow note;
+  HelpWindow note(data_);
   note.show();
   auto* memo = note.findChild<QPlainTextEdit*>(QStringLiteral("helpText"));
   ASSERT_NE(memo, nullptr);
@@ -69,9 +117,9 @@ TEST(HelpWindow, HoldsTheFixedTextWholeAndVisibleWithoutScrollBars) {
   EXPECT_EQ(QApplication::focusWidget() == nullptr || QApplication::focusWidget() == memo, true);
 }
 
-TEST(HelpWindow, NamesTheFolderOfTheUsersDictionaries) {
+TEST_F(HelpWindowTest, NamesTheFolderOfTheUsersDictionaries) {
   const QString folder = QStringLiteral("/home/someone/.local/share/quorvel");
-  HelpWindow note(folder, nullptr);
+  HelpWindow note(data_, folder, nullptr);
   note.show();
   auto* memo = note.findChild<QPlainTextEdit*>(QStringLiteral("helpText"));
   ASSERT_NE(memo, nullptr);
@@ -90,7 +138,7 @@ TEST(HelpWindow, NamesTheFolderOfTheUsersDictionaries) {
 TEST_F(WindowTest, HelpOpensBesideTheMainWindowOnlyOnce) {
   auto window = Open();
   window->show();
-  HelpWindow note(window.get());
+  HelpWindow note(*data_, {}, window.get());
   window->SetHelpWindow(&note);
   Get<QAction>(*window, "helpAction")->trigger();
   EXPECT_TRUE(note.isVisible());

@@ -860,7 +860,7 @@ TEST_F(ConversionTest, ADroppedFileOrTheProgramArgumentFillsSourceAndTarget) {
 // The keys of the menu items and of the convert button, pressed on the shown window.
 TEST_F(ConversionTest, KeyboardShortcutsReachTheirCommands) {
   Write("names.txt", QStringLiteral("刘德华\n").toUtf8());
-  HelpWindow help(window_.get());
+  HelpWindow help(*data_, {}, window_.get());
   window_->SetHelpWindow(&help);
   QDialog pinyin(window_.get()), wadeGiles(window_.get());
   pinyin.setObjectName("pinyin");

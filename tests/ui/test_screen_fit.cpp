@@ -31,7 +31,7 @@ TEST_F(ScreenFitTest, EveryWindowLiesWithinTheAvailableScreenArea) {
   ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
   ExpectOnScreen(*window);
 
-  HelpWindow help(window.get());
+  HelpWindow help(*data_, {}, window.get());
   window->SetHelpWindow(&help);
   help.ShowOrRaise();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&help));
