@@ -60,8 +60,8 @@ int main(int argc, char** argv) {
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
-  QApplication::setWindowIcon(QIcon(QStringLiteral(":/quorvel/quorvel.png")));
-  QGuiApplication::setDesktopFileName(QStringLiteral("io.github.quorvel.Quorvel"));
+  QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopId));
+  QApplication::setWindowIcon(ApplicationIcon());
 
   QtPlatformDialogs dialogs;
   PlatformDialogs::Install(&dialogs);

@@ -20,6 +20,14 @@ QFont WindowFont(int pixelSize, bool bold) {
   return font;
 }
 
+QIcon ApplicationIcon() {
+  Q_INIT_RESOURCE(quorvel);  // compiled into this static library: registered by hand
+  QIcon bundled;
+  for (int size : {16, 32, 48, 64, 128, 256})
+    bundled.addFile(QStringLiteral(":/quorvel/icons/%1.png").arg(size), QSize(size, size));
+  return QIcon::fromTheme(QString::fromLatin1(kDesktopId), bundled);
+}
+
 bool ApplyQtTranslations(unsigned char language) {
   QCoreApplication* app = QCoreApplication::instance();
   if (!app) return false;

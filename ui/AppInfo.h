@@ -3,11 +3,20 @@
 #pragma once
 
 #include <QFont>
+#include <QIcon>
 #include <QString>
 
 #include <string>
 
 #include "Version.h"
+
+// The desktop's name for the program: its menu entry (io.github.quorvel.Quorvel.desktop) and the
+// icon the menu entry shows.
+inline constexpr char kDesktopId[] = "io.github.quorvel.Quorvel";
+
+// The window icon: the menu entry's, from the desktop's icon theme, or the same pictures compiled
+// into the program where the theme lacks it (a build run in place).
+QIcon ApplicationIcon();
 
 // The title of the application: task bar, and the caption of every message and error box.
 inline constexpr char kApplicationTitle[] = "Quorvel";

@@ -139,7 +139,7 @@ MainWindow::MainWindow(quorvel::ListFiles& data, std::string settingsDir, const 
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
-  setWindowIcon(QIcon(QStringLiteral(":/quorvel/quorvel.png")));
+  setWindowIcon(ApplicationIcon());
 
   setFont(WindowFont(kWindowFontPixels));
   for (QMenu* menu : findChildren<QMenu*>()) menu->setFont(WindowFont(kWindowFontPixels));
@@ -570,6 +570,11 @@ void MainWindow::convert() {
                                   .arg(total)
                                   .arg(done));
     return;
+  } catch (const quorvel::InOutError& error) {
+    // A run's input-output errors are about the target (the source's name the file themselves).
+    PlatformDialogs::Instance().ShowError(
+        this, QStringLiteral("无法写入文件“%1”：%2").arg(target, FromEngineText(quorvel::WithFullStop(error.what()))));
+    return;
   } catch (const std::exception& error) {
     ShowError(error);
     return;
@@ -612,7 +617,7 @@ void MainWindow::showHelp() {
 }
 
 void MainWindow::openOnlineHelp() {
-  PlatformDialogs::Instance().OpenWithDesktop(this, QString::fromUtf8(quorvel::maker::kOnlineHelpUrl));
+  PlatformDialogs::Instance().OpenWebPage(this, QString::fromUtf8(quorvel::maker::kOnlineHelpUrl));
 }
 
 void MainWindow::showAbout() {
@@ -621,7 +626,7 @@ void MainWindow::showAbout() {
 }
 
 void MainWindow::openWebsite() {
-  PlatformDialogs::Instance().OpenWithDesktop(this, QString::fromUtf8(quorvel::maker::kProductUrl));
+  PlatformDialogs::Instance().OpenWebPage(this, QString::fromUtf8(quorvel::maker::kProductUrl));
 }
 
 void MainWindow::openPinyinDictionary() {

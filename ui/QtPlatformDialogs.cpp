@@ -1,5 +1,6 @@
 #include "QtPlatformDialogs.h"
 
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFile>
@@ -180,6 +181,7 @@ bool QtPlatformDialogs::OpensWithThisProgram(const QString& path) {
   if (type.isEmpty()) type = QMimeDatabase().mimeTypeForFile(path).name();
   const QString handler = AskXdgMime({QStringLiteral("query"), QStringLiteral("default"), type});
   if (handler.isEmpty()) return false;
+  // The program's own desktop entry (the program names it at start-up).
   if (handler == QGuiApplication::desktopFileName() + QLatin1String(".desktop")) return true;
   const QString program = ProgramOfDesktopEntry(handler);
   return !program.isEmpty() &&

@@ -443,7 +443,10 @@ TEST_F(DictionaryEditorTest, AFailedWriteShowsTheErrorAndLeavesFilesAndListAsThe
     quorvel::SetReplaceFailureForTest(0, 0);
     auto shown = dialogs_.Take();
     ASSERT_FALSE(shown.empty());
-    EXPECT_EQ(shown.back(), (RecordingDialogs::Call{Kind::kError, Q(c.shown)}));
+    // The message names the pair.
+    EXPECT_EQ(shown.back(), (RecordingDialogs::Call{Kind::kError, Q("无法写入字库文件“%1”和“%2”：%3").arg(
+                                                                       QString::fromStdString(KeyPath()),
+                                                                       QString::fromStdString(ReadingPath()), Q(c.shown))}));
     EXPECT_EQ(Keys(), CrLf({G("张"), G("李")}));
     EXPECT_EQ(Readings(), CrLf({"zhang", "li"}));
     EXPECT_EQ(FolderContents(dir_.Path()), folder);

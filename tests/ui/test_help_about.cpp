@@ -211,6 +211,22 @@ TEST_F(WindowTest, WebPagesOpenInTheBrowser) {
   EXPECT_NE(kProduct, kOnlineHelp);
 }
 
+// Without a browser (or any desktop launcher) a web address that cannot be opened says so in a
+// box that names it, from the menu and from the About window alike.
+TEST_F(WindowTest, AWebPageThatCannotBeOpenedIsNamedInAMessage) {
+  auto window = Open();
+  dialogs_.AnswerDesktop(false);
+  Get<QAction>(*window, "onlineHelpAction")->trigger();
+  AboutWindow about(window.get());
+  about.show();
+  QTest::mouseClick(about.findChild<QLabel*>(QStringLiteral("addressLabel")), Qt::LeftButton);
+  const QString failed = QStringLiteral("无法打开网页：桌面上没有可以打开它的浏览器。\r\r");
+  EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kDesktop, kOnlineHelp},
+                                                {Kind::kMessage, failed + kOnlineHelp},
+                                                {Kind::kDesktop, kProduct},
+                                                {Kind::kMessage, failed + kProduct}}));
+}
+
 TEST_F(WindowTest, DictionaryEditorsShowModallyOncePluggedIn) {
   auto window = Open();
   window->show();

@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QFileInfo>
 #include <QStyleOptionComboBox>
@@ -100,12 +101,40 @@ TEST_F(WindowTest, ControlsHaveTheirPlacesTextsAndVisibility) {
   EXPECT_EQ(Get<QLabel>(*window, "sampleNameImage")->pixmap().size(), QSize(164, 21));
   EXPECT_EQ(Get<QLabel>(*window, "chineseInterfaceImage")->pixmap().size(), QSize(68, 19));
   EXPECT_EQ(Get<QLabel>(*window, "englishInterfaceImage")->pixmap().size(), QSize(70, 18));
-  // The window icon: 32 x 32 in 16 colours.
-  EXPECT_EQ(window->windowIcon().availableSizes().value(0), QSize(32, 32));
-  const QImage icon(QStringLiteral(":/quorvel/quorvel.png"));
-  EXPECT_EQ(icon.size(), QSize(32, 32));
-  EXPECT_GT(icon.colorCount(), 0);
-  EXPECT_LE(icon.colorCount(), 16);
+}
+
+// The window and task-bar icon is the menu entry's: from the desktop's icon theme, or, where the
+// theme lacks it, the same pictures built into the program, at every size the menu has.
+TEST_F(WindowTest, TheWindowIconIsTheMenuEntrysIcon) {
+  const QString id = QStringLiteral("io.github.quorvel.Quorvel");
+  const QString shipped = QStringLiteral(QUORVEL_SOURCE_DIR "/dist/icons/hicolor/%1x%1/apps/") + id + ".png";
+  {
+    auto window = Open();
+    for (int size : {16, 32, 48, 256}) {
+      SCOPED_TRACE(size);
+      const QImage expected = QImage(shipped.arg(size)).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+      ASSERT_FALSE(expected.isNull());
+      EXPECT_EQ(window->windowIcon().pixmap(QSize(size, size), 1.0).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
+                expected);
+    }
+  }
+  // An icon theme that holds the icon, as the installed package puts it there.
+  QTemporaryDir themes;
+  ASSERT_TRUE(themes.isValid());
+  QDir(themes.path()).mkpath(QStringLiteral("hicolor/48x48/apps"));
+  QFile::copy(shipped.arg(48), themes.filePath(QStringLiteral("hicolor/48x48/apps/") + id + ".png"));
+  QFile index(themes.filePath(QStringLiteral("hicolor/index.theme")));
+  ASSERT_TRUE(index.open(QIODevice::WriteOnly));
+  index.write("[Icon Theme]\nName=Hicolor\nDirectories=48x48/apps\n\n[48x48/apps]\nSize=48\nType=Fixed\n");
+  index.close();
+  const QStringList oldPaths = QIcon::themeSearchPaths();
+  const QString oldTheme = QIcon::themeName();
+  QIcon::setThemeSearchPaths({themes.path()});
+  QIcon::setThemeName(QStringLiteral("hicolor"));
+  auto window = Open();
+  EXPECT_EQ(window->windowIcon().name(), id) << "taken from the icon theme";
+  QIcon::setThemeSearchPaths(oldPaths);
+  QIcon::setThemeName(oldTheme);
 }
 
 TEST_F(WindowTest, ItemsAndInitialChoices) {
@@ -1072,7 +1101,8 @@ TEST_F(ConversionTest, EngineFailuresReachTheErrorBoxWithoutTheCompletionQuestio
     SCOPED_TRACE(row.why);
     Get<QLineEdit>(*window_, "targetPathEdit")->setText(row.target);
     window_->convert();
-    EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kError, row.error}}));
+    // The message names the file.
+    EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kError, QStringLiteral("无法写入文件“%1”：%2").arg(row.target, row.error)}}));
     EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the busy cursor ends with the run";
   }
 }
