@@ -347,15 +347,16 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
   QMainWindow::keyPressEvent(event);
 }
 
-// Keyboard order: the name formats first, then the convert button, the two file fields, the open
-// button, and the option controls from right to left, each column top down. The banner is passed over: it is an
-// advertisement, and a page that has taken the focus does not give Tab back. Kept here rather than
-// in Qt's focus chain, which would also step into the banner.
+// Keyboard order: as the controls stand, top to bottom and left to right: the option controls
+// row by row, the name formats, the source field and the open button, the target field and the
+// convert button. The banner is passed over: it is an advertisement, and a page that has taken the
+// focus does not give Tab back. Kept here rather than in Qt's focus chain, which would also step
+// into the banner.
 bool MainWindow::focusNextPrevChild(bool next) {
-  QWidget* const order[] = {ui_->formatGroup,    ui_->convertButton,
-                            ui_->sourcePathEdit, ui_->targetPathEdit, ui_->openButton,
-                            ui_->wadeGilesCheck, ui_->passportCheck,  ui_->separatorCombo,
-                            ui_->umlautCombo,    ui_->readingsCombo};
+  QWidget* const order[] = {ui_->readingsCombo,  ui_->separatorCombo, ui_->wadeGilesCheck,
+                            ui_->umlautCombo,    ui_->passportCheck,  ui_->formatGroup,
+                            ui_->sourcePathEdit, ui_->openButton,     ui_->targetPathEdit,
+                            ui_->convertButton};
   const int count = static_cast<int>(std::size(order));
   QWidget* focus = QApplication::focusWidget();
   int at = -1;

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -665,6 +666,31 @@ TEST_F(DictionaryEditorTest, TheListFollowsChangesMadeOutside) {
     row.change();
     EXPECT_TRUE(QTest::qWaitFor([&] { return ListLines() == row.lines; }, 5000))
         << ListLines().join('|').toStdString();
+  }
+}
+
+// Tab goes through the controls as they stand, top to bottom and left to right, and each label
+// names its control.
+TEST_F(DictionaryEditorTest, TabFollowsTheControlsAsTheyStand) {
+  for (const auto& kind : kWindows) {
+    SCOPED_TRACE(kind.name);
+    Open(kind);
+    QApplication::setActiveWindow(window_.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+    C().keyEdit->setFocus();
+    QStringList order{QApplication::focusWidget()->objectName()};
+    for (int i = 0; i < 7; ++i) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      order << QApplication::focusWidget()->objectName();
+    }
+    EXPECT_EQ(order, QStringList({"keyEdit", "readingEdit", "addButton", "searchButton", "deleteButton",
+                                  "clearButton", "entryList", "keyEdit"}));
+    for (auto [label, buddy] : {std::pair{"keyLabel", C().keyEdit}, {"readingLabel", C().readingEdit},
+                                {"listLabel", static_cast<QLineEdit*>(nullptr)}}) {
+      auto* found = window_->findChild<QLabel*>(QLatin1String(label));
+      ASSERT_NE(found, nullptr) << label;
+      EXPECT_EQ(found->buddy(), buddy ? static_cast<QWidget*>(buddy) : C().entryList) << label;
+    }
   }
 }
 

@@ -299,7 +299,7 @@ TEST_F(WindowTest, NoTextIsClippedByItsBox) {
         << child->objectName().toStdString();
 }
 
-TEST_F(WindowTest, TabOrderStartsAtTheNameFormatsAndEnterPressesConvert) {
+TEST_F(WindowTest, TabFollowsTheControlsAsTheyStandAndEnterPressesConvert) {
   Write("banner.html", "<!DOCTYPE html><html><body>banner</body></html>");
   auto window = Open(QUrl::fromLocalFile(PathOf("banner.html")));
   QSignalSpy adjusted(window.get(), &MainWindow::bannerAdjusted);
@@ -323,10 +323,16 @@ TEST_F(WindowTest, TabOrderStartsAtTheNameFormatsAndEnterPressesConvert) {
     (void)QTest::qWaitFor([&] { return current() != before; }, 5000);
     order << current();
   }
-  // The banner is passed over.
-  EXPECT_EQ(order, QStringList({"formatButton1", "convertButton", "sourcePathEdit", "targetPathEdit",
-                                "openButton", "wadeGilesCheck", "passportCheck", "separatorCombo",
-                                "umlautCombo", "readingsCombo", "formatButton1"}));
+  // Top to bottom, left to right, from the name formats where the focus starts; the banner is
+  // passed over.
+  EXPECT_EQ(order, QStringList({"formatButton1", "sourcePathEdit", "openButton", "targetPathEdit",
+                                "convertButton", "readingsCombo", "separatorCombo", "wadeGilesCheck",
+                                "umlautCombo", "passportCheck", "formatButton1"}));
+  // Each label names the control it stands for.
+  for (auto [label, buddy] : {std::pair{"readingsLabel", "readingsCombo"}, {"separatorLabel", "separatorCombo"},
+                              {"umlautLabel", "umlautCombo"}, {"sourceLabel", "sourcePathEdit"},
+                              {"targetLabel", "targetPathEdit"}})
+    EXPECT_EQ(Get<QLabel>(*window, label)->buddy(), Get<QWidget>(*window, buddy)) << label;
 
   // Enter on any control but the open button starts the conversion (here: no source yet).
   for (const char* name : {"formatButton1", "sourcePathEdit", "wadeGilesCheck", "separatorCombo"}) {
