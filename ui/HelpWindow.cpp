@@ -60,8 +60,7 @@ HelpWindow::HelpWindow(const quorvel::ListFiles& data, const QString& dictionary
 // and the text gets scroll bars.
 void HelpWindow::FitToScreen() {
   const QRect area = AvailableArea(this, parentWidget());
-  QMargins frame;
-  if (windowHandle()) frame = windowHandle()->frameMargins();
+  const QMargins frame = ExpectedFrame(this);
   const QSize fits = wholeText_.boundedTo(area.size().shrunkBy(frame));
   const bool cut = fits != wholeText_;
   ui_->helpText->setVerticalScrollBarPolicy(cut ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);

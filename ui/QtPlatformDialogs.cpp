@@ -1,5 +1,7 @@
 #include "QtPlatformDialogs.h"
 
+#include "ScreenFit.h"
+
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -72,6 +74,9 @@ bool ChooseFile(QWidget* parent, QFileDialog::AcceptMode mode, const QString& st
       dialog.selectFile(info.fileName());
     }
   }
+  // Qt's own size for the dialog may be taller than a small screen scaled up.
+  dialog.resize(dialog.sizeHint());
+  FitOnScreen(&dialog, parent);
   bool chosen = false;
   // fileSelected comes with the confirmation, before the dialog closes.
   QObject::connect(&dialog, &QFileDialog::fileSelected, &dialog, [&](const QString& file) {
