@@ -551,7 +551,9 @@ void MainWindow::convert() {
   try {
     quorvel::CreateTargetFolder(ToPath(target));
     if (!quorvel::IsExistingFile(ToPath(source))) {
-      dialogs.ShowMessage(this, QStringLiteral("没找到源文件,请选择"));
+      // A path that leads nowhere is named.
+      dialogs.ShowMessage(this, QStringLiteral("没找到源文件,请选择") +
+                                    (source.isEmpty() ? QString() : QStringLiteral("\r\r") + source));
       openSource();
       return;
     }

@@ -1081,7 +1081,9 @@ TEST_F(ConversionTest, MissingSourceAsksForOneAndConvertsNothing) {
     Write("picked.txt", "x");
     dialogs_.AnswerFile(PathOf("picked.txt"));
     window_->convert();
-    EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kMessage, kNoSource}, {Kind::kOpenDialog, {}}}));
+    // A path that leads nowhere is named.
+    const QString message = missing.isEmpty() ? kNoSource : kNoSource + QStringLiteral("\r\r") + missing;
+    EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kMessage, message}, {Kind::kOpenDialog, {}}}));
     // The choice only fills in the paths; the target's folder exists already, its file does not.
     EXPECT_EQ(Source(), PathOf("picked.txt"));
     EXPECT_EQ(Target(), PathOf("picked_en.txt"));
