@@ -10,7 +10,6 @@
 // program unattended.
 #include <QApplication>
 #include <QTimer>
-#include <QTranslator>
 
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +24,7 @@
 #include "MainWindow.h"
 #include "MakerConfig.h"
 #include "QtPlatformDialogs.h"
+#include "Settings.h"
 #include "ListFiles.h"
 #include "WebBanner.h"
 
@@ -60,22 +60,22 @@ int main(int argc, char** argv) {
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
-  QApplication::setWindowIcon(QIcon(QStringLiteral(":/quorvel/quorvel.png")));
-  QGuiApplication::setDesktopFileName(QStringLiteral("io.github.quorvel.Quorvel"));
+  QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopId));
+  QApplication::setWindowIcon(ApplicationIcon());
 
   QtPlatformDialogs dialogs;
   PlatformDialogs::Install(&dialogs);
 
   const quorvel::DataLocations where =
       quorvel::FindDataLocations(quorvel::LocationInputsOfThisProgram());
-  QTranslator qtTranslator;
-  InstallQtTranslations(qtTranslator, where.settingsDir);
+  // Qt's own texts follow the interface language from the start (before a start-up error box).
+  ApplyQtTranslations(quorvel::kUiChinese);
 
   quorvel::ListFiles data(where.dictionaryDir, where.mappingDir);
   // The windows are created in this order and destroyed in the reverse one, the main window last.
   // Creating the main window loads the lists; the editors fill themselves from them.
   MainWindow mainWindow(data, where.settingsDir, bannerUrl);
-  HelpWindow helpWindow(QString::fromStdString(where.dictionaryDir), &mainWindow);
+  HelpWindow helpWindow(data, QString::fromStdString(where.dictionaryDir), &mainWindow);
   mainWindow.SetHelpWindow(&helpWindow);
   DictionaryEditor wadeGilesEditor(data, quorvel::CustomDictionary::Kind::kWadeGiles, &mainWindow);
   DictionaryEditor pinyinEditor(data, quorvel::CustomDictionary::Kind::kStandard, &mainWindow);

@@ -1,17 +1,16 @@
-// Draws the main window's pictures and the window icon. Built and run by make_pictures.py.
+// Draws the main window's pictures. Built and run by make_pictures.py.
 //
 //   make_pictures OUTPUT_DIR
 //
 // Image1.jpg 164 x 21 "例如中文名字：刘德华", Image2.jpg 68 x 19 "中文界面", Image3.jpg 70 x 18
 // "English OS", all encoded with libjpeg, each also drawn at twice the size for screens scaled 2x
-// (Image1@2x.jpg and so on); quorvel.png, the 32 x 32 icon in 16 colours.
+// (Image1@2x.jpg and so on). The window icon is the menu entry's (dist/icons).
 #include <QDir>
 #include <QFile>
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
-#include <QPainterPath>
 
 #include <cstdio>
 #include <jpeglib.h>
@@ -71,29 +70,6 @@ QImage Caption(int width, int height, const QString& text, int pixels, QColor in
   return image;
 }
 
-// The icon: a blue tile with a white "拼" (to spell out), in the 16 colours of the classic palette.
-QImage Icon() {
-  QImage image(32, 32, QImage::Format_ARGB32);
-  image.fill(Qt::transparent);
-  QPainter painter(&image);
-  painter.setRenderHint(QPainter::Antialiasing, false);
-  QPainterPath tile;
-  tile.addRoundedRect(QRectF(1, 1, 30, 30), 5, 5);
-  painter.fillPath(tile, QColor(0x00, 0x00, 0x80));
-  painter.setPen(QColor(0x00, 0x00, 0xff));
-  painter.drawPath(tile);
-  painter.setFont(PictureFont(22, true));
-  painter.setPen(Qt::white);
-  painter.drawText(QRect(0, 0, 32, 31), Qt::AlignCenter, QStringLiteral("拼"));
-  painter.end();
-  const QList<QRgb> palette = {
-      qRgba(0, 0, 0, 0),  qRgb(0x80, 0, 0),    qRgb(0, 0x80, 0),    qRgb(0x80, 0x80, 0),
-      qRgb(0, 0, 0x80),   qRgb(0x80, 0, 0x80), qRgb(0, 0x80, 0x80), qRgb(0xc0, 0xc0, 0xc0),
-      qRgb(0x80, 0x80, 0x80), qRgb(0xff, 0, 0), qRgb(0, 0xff, 0),   qRgb(0xff, 0xff, 0),
-      qRgb(0, 0, 0xff),   qRgb(0xff, 0, 0xff), qRgb(0, 0xff, 0xff), qRgb(0xff, 0xff, 0xff)};
-  return image.convertToFormat(QImage::Format_Indexed8, palette, Qt::ThresholdDither);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -115,7 +91,6 @@ int main(int argc, char** argv) {
          WriteJpeg(Caption(70, 18, QStringLiteral("English OS"), 12, QColor(0, 0, 0xa0), true, scale),
                    out.filePath(QStringLiteral("Image3") + suffix));
   }
-  ok = ok && Icon().save(out.filePath(QStringLiteral("quorvel.png")), "PNG");
   if (!ok) std::fprintf(stderr, "make_pictures: could not write the pictures\n");
   return ok ? 0 : 1;
 }

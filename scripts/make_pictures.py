@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Makes the main window's pictures (ui/resources/Image1.jpg, Image2.jpg, Image3.jpg, each also
-at twice the size as Image1@2x.jpg and so on) and the
-window icon (ui/resources/quorvel.png).
+at twice the size as Image1@2x.jpg and so on). The window icon is the menu entry's
+(dist/icons).
 
 The pictures are committed; run this only to change them. It compiles the small Qt drawing tool
 scripts/make_pictures.cpp (needs g++, pkg-config, Qt 6 Gui, libjpeg and the Noto CJK fonts),

@@ -42,5 +42,5 @@ bool AboutWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void AboutWindow::openProductPage() {
-  PlatformDialogs::Instance().OpenWithDesktop(this, QString::fromUtf8(quorvel::maker::kProductUrl));
+  PlatformDialogs::Instance().OpenWebPage(this, QString::fromUtf8(quorvel::maker::kProductUrl));
 }

@@ -6,7 +6,6 @@
 #include <QStringList>
 #include <QTranslator>
 
-#include "Files.h"
 #include "Settings.h"
 
 QFont WindowFont(int pixelSize, bool bold) {
@@ -21,17 +20,29 @@ QFont WindowFont(int pixelSize, bool bold) {
   return font;
 }
 
-bool InstallQtTranslations(QTranslator& translator, const std::string& settingsDir) {
-  unsigned char language = quorvel::kUiChinese;
-  if (!settingsDir.empty()) {
-    try {
-      language = quorvel::ReadUiLanguage(quorvel::JoinPath(settingsDir, quorvel::kLanguageFileName));
-    } catch (const std::exception&) {
-    }
+QIcon ApplicationIcon() {
+  Q_INIT_RESOURCE(quorvel);  // compiled into this static library: registered by hand
+  QIcon bundled;
+  for (int size : {16, 32, 48, 64, 128, 256})
+    bundled.addFile(QStringLiteral(":/quorvel/icons/%1.png").arg(size), QSize(size, size));
+  return QIcon::fromTheme(QString::fromLatin1(kDesktopId), bundled);
+}
+
+bool ApplyQtTranslations(unsigned char language) {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (!app) return false;
+  // One translator for the application's life, owned by it.
+  auto* translator = app->findChild<QTranslator*>(QStringLiteral("quorvelQtTranslator"));
+  if (!translator) {
+    translator = new QTranslator(app);
+    translator->setObjectName(QStringLiteral("quorvelQtTranslator"));
   }
-  if (language == quorvel::kUiEnglish) return false;
-  if (!translator.load(QStringLiteral("qtbase_zh_CN"),
-                       QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+  if (language == quorvel::kUiEnglish) {
+    QCoreApplication::removeTranslator(translator);
     return false;
-  return QCoreApplication::installTranslator(&translator);
+  }
+  if (translator->isEmpty() &&
+      !translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    return false;
+  return QCoreApplication::installTranslator(translator);
 }

@@ -3,11 +3,20 @@
 #pragma once
 
 #include <QFont>
+#include <QIcon>
 #include <QString>
 
 #include <string>
 
 #include "Version.h"
+
+// The desktop's name for the program: its menu entry (io.github.quorvel.Quorvel.desktop) and the
+// icon the menu entry shows.
+inline constexpr char kDesktopId[] = "io.github.quorvel.Quorvel";
+
+// The window icon: the menu entry's, from the desktop's icon theme, or the same pictures compiled
+// into the program where the theme lacks it (a build run in place).
+QIcon ApplicationIcon();
 
 // The title of the application: task bar, and the caption of every message and error box.
 inline constexpr char kApplicationTitle[] = "Quorvel";
@@ -20,10 +29,9 @@ QFont WindowFont(int pixelSize, bool bold = false);
 inline constexpr int kWindowFontPixels = 12;   // the texts of the windows
 inline constexpr int kLargeFontPixels = 13;    // the check box, the radio group, the About labels
 
-class QTranslator;
-// Qt's own texts (standard buttons, file dialogs) in Chinese when the interface language that
-// config.db in `settingsDir` holds is Chinese, so that a question reads 是 / 否 rather than Yes / No
-// beside Chinese text: loads qtbase_zh_CN from Qt's translations folder into `translator` and
-// installs it in the application. Returns whether it did. An unreadable config.db counts as
-// Chinese (the main window reports it); an empty `settingsDir` means no config.db.
-bool InstallQtTranslations(QTranslator& translator, const std::string& settingsDir);
+// Qt's own texts (standard buttons, file dialogs) in the interface language, at once: for Chinese
+// (`language` anything but 1) qtbase_zh_CN from Qt's translations folder is installed in the
+// application, so that a question reads 是 / 否 rather than Yes / No beside Chinese text; for
+// English it is removed. Returns whether Qt's texts are now Chinese (false also when the
+// translation is not installed on this machine).
+bool ApplyQtTranslations(unsigned char language);

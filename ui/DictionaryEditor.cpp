@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QShowEvent>
@@ -64,10 +66,11 @@ DictionaryEditor::DictionaryEditor(quorvel::ListFiles& data,
   controls_ = kind == quorvel::CustomDictionary::Kind::kWadeGiles
                   ? SetUpLayout<Ui::WadeGilesDictionaryEditor>(this)
                   : SetUpLayout<Ui::PinyinDictionaryEditor>(this);
+  BuildEditMenu();
   keyLimit_ = new GbkByteLimitValidator(4, this);
   keyLimit_->Reset(controls_.keyEdit->text());
   controls_.keyEdit->setValidator(keyLimit_);
-  setMinimumHeight(kListBottomMargin + kSmallestListHeight);
+  setMinimumHeight(menuHeight_ + kListBottomMargin + kSmallestListHeight);
   watcher_ = new QFileSystemWatcher(this);
   followTimer_ = new QTimer(this);
   followTimer_->setSingleShot(true);
@@ -95,13 +98,7 @@ void DictionaryEditor::Connect() {
   connect(c.keyEdit, &QLineEdit::returnPressed, this, &DictionaryEditor::addOrUpdate);
   connect(c.readingEdit, &QLineEdit::returnPressed, this, &DictionaryEditor::addOrUpdate);
   c.entryList->installEventFilter(this);
-  c.keyEdit->installEventFilter(this);
-  c.readingEdit->installEventFilter(this);
-  auto* undoAction = new QAction(this);
-  undoAction->setObjectName(QStringLiteral("undoAction"));
-  undoAction->setShortcut(QKeySequence::Undo);
-  connect(undoAction, &QAction::triggered, this, &DictionaryEditor::undo);
-  addAction(undoAction);
+  connect(undoAction_, &QAction::triggered, this, &DictionaryEditor::undo);
   connect(watcher_, &QFileSystemWatcher::directoryChanged, followTimer_, qOverload<>(&QTimer::start));
   connect(watcher_, &QFileSystemWatcher::fileChanged, followTimer_, qOverload<>(&QTimer::start));
   connect(followTimer_, &QTimer::timeout, this, &DictionaryEditor::FollowFiles);
@@ -115,8 +112,30 @@ void DictionaryEditor::Connect() {
   });
 }
 
+// The Edit menu above the fixed layout, which moves down by the menu bar's height. Its undo
+// item's Ctrl+Z belongs to the list: in a text field Ctrl+Z undoes the typing.
+void DictionaryEditor::BuildEditMenu() {
+  auto* bar = new QMenuBar(this);
+  bar->setObjectName(QStringLiteral("menuBar"));
+  QMenu* edit = bar->addMenu(QStringLiteral("编辑(&E)"));
+  edit->setObjectName(QStringLiteral("editMenu"));
+  undoAction_ = edit->addAction(QStringLiteral("撤销上一次修改(&U)"));
+  undoAction_->setObjectName(QStringLiteral("undoAction"));
+  undoAction_->setShortcut(QKeySequence::Undo);
+  undoAction_->setShortcutContext(Qt::WidgetShortcut);
+  undoAction_->setEnabled(false);
+  controls_.entryList->addAction(undoAction_);
+  menuHeight_ = bar->sizeHint().height();
+  for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    if (child != bar && !child->isWindow()) child->move(child->x(), child->y() + menuHeight_);
+  bar->setGeometry(0, 0, width(), menuHeight_);
+  resize(width(), height() + menuHeight_);
+}
+
 void DictionaryEditor::resizeEvent(QResizeEvent* event) {
   QDialog::resizeEvent(event);
+  if (auto* bar = findChild<QMenuBar*>(QString(), Qt::FindDirectChildrenOnly))
+    bar->resize(width(), bar->height());
   if (controls_.entryList) FitListToHeight();
 }
 
@@ -133,18 +152,13 @@ void DictionaryEditor::hideEvent(QHideEvent* event) {
   QDialog::hideEvent(event);
   if (event->spontaneous()) return;  // minimised, not closed
   undo_.clear();
+  undoAction_->setEnabled(false);
   if (!watcher_->files().isEmpty()) watcher_->removePaths(watcher_->files());
   if (!watcher_->directories().isEmpty()) watcher_->removePaths(watcher_->directories());
   followTimer_->stop();
 }
 
 bool DictionaryEditor::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::ShortcutOverride && static_cast<QKeyEvent*>(event)->matches(QKeySequence::Undo) &&
-      !undo_.empty()) {
-    // A field would take Ctrl+Z for its own text; while there is a change to take back, the
-    // window's undo comes first.
-    return true;
-  }
   if (watched == controls_.entryList && event->type() == QEvent::KeyPress &&
       static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete &&
       static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier) {
@@ -189,6 +203,7 @@ void DictionaryEditor::KeepUndoStep() {
   pending_->after = dict_.Lines();
   undo_.push_back(std::move(*pending_));
   pending_.reset();
+  undoAction_->setEnabled(true);
 }
 
 void DictionaryEditor::undo() {
@@ -197,6 +212,7 @@ void DictionaryEditor::undo() {
   if (dict_.Lines() != undo_.back().after) {
     // Another program changed the files since: putting back the old state would undo its change.
     undo_.clear();
+    undoAction_->setEnabled(false);
     PlatformDialogs::Instance().ShowMessage(
         this, QStringLiteral("字库文件已被其他程序修改，无法撤销之前的修改。"));
     return;
@@ -212,12 +228,13 @@ void DictionaryEditor::undo() {
     return;
   }
   undo_.pop_back();
+  undoAction_->setEnabled(!undo_.empty());
   Refill();
 }
 
 void DictionaryEditor::FitListToHeight() {
   QListWidget* list = controls_.entryList;
-  list->resize(list->width(), qMax(0, height() - kListBottomMargin));
+  list->resize(list->width(), qMax(0, height() - menuHeight_ - kListBottomMargin));
 }
 
 void DictionaryEditor::showSelectedEntry() {
@@ -235,6 +252,12 @@ void DictionaryEditor::addOrUpdate() {
   if (!SyncWithFiles()) return;
   auto key = StoredText(controls_.keyEdit);
   if (!key) return;
+  // Nothing typed (the field shows only its example): nothing to store; the key field is where
+  // typing starts.
+  if (quorvel::TrimControls(*key).empty()) {
+    controls_.keyEdit->setFocus();
+    return;
+  }
   auto reading = StoredText(controls_.readingEdit);
   if (!reading) return;
   // An empty reading makes the name lose that syllable: "李小龙" would become "Xiao-long ".
@@ -394,5 +417,11 @@ std::optional<std::string> DictionaryEditor::StoredText(const QLineEdit* edit) {
 }
 
 void DictionaryEditor::ShowFailure(const std::exception& error) {
-  PlatformDialogs::Instance().ShowError(this, QString::fromUtf8(quorvel::WithFullStop(error.what())));
+  QString text = QString::fromUtf8(quorvel::WithFullStop(error.what()));
+  // An input-output error names no file: say which pair it was about.
+  if (dynamic_cast<const quorvel::InOutError*>(&error)) {
+    text = QStringLiteral("无法写入字库文件“%1”和“%2”：%3")
+               .arg(QString::fromStdString(dict_.KeyPath()), QString::fromStdString(dict_.ReadingPath()), text);
+  }
+  PlatformDialogs::Instance().ShowError(this, text);
 }

@@ -12,10 +12,13 @@
 // delete that lost its entry that way says so. Dictionary work is done by
 // quorvel::CustomDictionary; errors are shown in the standard error box and end the handler.
 //
-// Forgiving: Clear and Delete ask with No preselected, an empty reading is stored only after a
-// question, and Ctrl+Z undoes the last changes made while the window is open (add/update, delete,
-// clear) as long as nobody else has changed the files since. Enter in a field adds or updates; the
-// Delete key in the list deletes. The window fits the screen: its list gets shorter if it must.
+// Forgiving: the fields start empty (the example shows as placeholder text) and an empty key is
+// never stored; Clear and Delete ask with No preselected, an empty reading is stored only after a
+// question, and the Edit menu's undo (Ctrl+Z while the list has the focus) takes back the last
+// changes made while the window is open (add/update, delete, clear) as long as nobody else has
+// changed the files since; in a text field Ctrl+Z undoes the typing. Enter in a field adds or
+// updates; the Delete key in the list deletes. The window fits the screen: its list gets shorter
+// if it must.
 #pragma once
 
 #include <QDialog>
@@ -30,6 +33,7 @@
 #include "CustomDictionary.h"
 
 class GbkByteLimitValidator;
+class QAction;
 class QFileSystemWatcher;
 class QLineEdit;
 class QTimer;
@@ -75,6 +79,7 @@ class DictionaryEditor : public QDialog {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  void BuildEditMenu();
   void Connect();
   void FitListToHeight();
   void Refill();
@@ -103,6 +108,8 @@ class DictionaryEditor : public QDialog {
     std::vector<std::string> after;
   };
   std::vector<UndoStep> undo_;
+  QAction* undoAction_ = nullptr;  // the Edit menu's item, enabled while there is a step
+  int menuHeight_ = 0;             // the menu bar above the fixed layout
   std::optional<UndoStep> pending_;  // recorded before a change, kept once it succeeded
   QFileSystemWatcher* watcher_ = nullptr;
   QTimer* followTimer_ = nullptr;

@@ -7,13 +7,13 @@
 #include <algorithm>
 
 #include "AppInfo.h"
+#include "DataFigures.h"
+#include "ListFiles.h"
 #include "MakerConfig.h"
 #include "ScreenFit.h"
 #include "ui_HelpWindow.h"
 
-HelpWindow::HelpWindow(QWidget* parent) : HelpWindow(QString(), parent) {}
-
-HelpWindow::HelpWindow(const QString& dictionaryFolder, QWidget* parent)
+HelpWindow::HelpWindow(const quorvel::ListFiles& data, const QString& dictionaryFolder, QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::HelpWindow>()) {
   ui_->setupUi(this);
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -23,9 +23,11 @@ HelpWindow::HelpWindow(const QString& dictionaryFolder, QWidget* parent)
   QPalette palette = ui_->helpText->palette();
   palette.setColor(QPalette::Text, Qt::black);
   ui_->helpText->setPalette(palette);
-  // The form holds the fixed part of the text; the folder of the user's dictionaries, an empty
-  // line and the maker's two lines follow.
-  QString text = ui_->helpText->toPlainText();
+  // The form holds the fixed part of the text with the places of the figures; the folder of the
+  // user's dictionaries, an empty line and the maker's two lines follow.
+  const quorvel::DataFigures figures = quorvel::CountDataFigures(data.List(quorvel::kPinyinWeiList));
+  QString text = ui_->helpText->toPlainText().arg(figures.characters).arg(figures.pinyinSyllables)
+                     .arg(figures.wadeGilesSpellings).arg(figures.polyphonic);
   while (text.endsWith(QLatin1Char('\n'))) text.chop(1);
   if (!dictionaryFolder.isEmpty()) text += QStringLiteral("\n自定义字库的文件保存在：") + dictionaryFolder;
   ui_->helpText->setPlainText(text + QStringLiteral("\n\n官网：") +
@@ -58,8 +60,7 @@ HelpWindow::HelpWindow(const QString& dictionaryFolder, QWidget* parent)
 // and the text gets scroll bars.
 void HelpWindow::FitToScreen() {
   const QRect area = AvailableArea(this, parentWidget());
-  QMargins frame;
-  if (windowHandle()) frame = windowHandle()->frameMargins();
+  const QMargins frame = ExpectedFrame(this);
   const QSize fits = wholeText_.boundedTo(area.size().shrunkBy(frame));
   const bool cut = fits != wholeText_;
   ui_->helpText->setVerticalScrollBarPolicy(cut ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);

@@ -139,7 +139,7 @@ MainWindow::MainWindow(quorvel::ListFiles& data, std::string settingsDir, const 
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
-  setWindowIcon(QIcon(QStringLiteral(":/quorvel/quorvel.png")));
+  setWindowIcon(ApplicationIcon());
 
   setFont(WindowFont(kWindowFontPixels));
   for (QMenu* menu : findChildren<QMenu*>()) menu->setFont(WindowFont(kWindowFontPixels));
@@ -347,15 +347,16 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
   QMainWindow::keyPressEvent(event);
 }
 
-// Keyboard order: the name formats first, then the convert button, the two file fields, the open
-// button, and the option controls from right to left, each column top down. The banner is passed over: it is an
-// advertisement, and a page that has taken the focus does not give Tab back. Kept here rather than
-// in Qt's focus chain, which would also step into the banner.
+// Keyboard order: as the controls stand, top to bottom and left to right: the option controls
+// row by row, the name formats, the source field and the open button, the target field and the
+// convert button. The banner is passed over: it is an advertisement, and a page that has taken the
+// focus does not give Tab back. Kept here rather than in Qt's focus chain, which would also step
+// into the banner.
 bool MainWindow::focusNextPrevChild(bool next) {
-  QWidget* const order[] = {ui_->formatGroup,    ui_->convertButton,
-                            ui_->sourcePathEdit, ui_->targetPathEdit, ui_->openButton,
-                            ui_->wadeGilesCheck, ui_->passportCheck,  ui_->separatorCombo,
-                            ui_->umlautCombo,    ui_->readingsCombo};
+  QWidget* const order[] = {ui_->readingsCombo,  ui_->separatorCombo, ui_->wadeGilesCheck,
+                            ui_->umlautCombo,    ui_->passportCheck,  ui_->formatGroup,
+                            ui_->sourcePathEdit, ui_->openButton,     ui_->targetPathEdit,
+                            ui_->convertButton};
   const int count = static_cast<int>(std::size(order));
   QWidget* focus = QApplication::focusWidget();
   int at = -1;
@@ -409,6 +410,7 @@ void MainWindow::SetCaptions(unsigned char language) {
   ui_->websiteAction->setText(text("官网(&W)", "&Website"));
   ui_->languageMenu->setTitle(text("语言(&L)", "&Language"));
   (english ? ui_->englishLanguageAction : ui_->chineseLanguageAction)->setChecked(true);
+  ApplyQtTranslations(language);
   // Both languages show the version the program has.
   setWindowTitle(QString::fromUtf8(kApplicationTitle) + QLatin1Char(' ') + kVersionText);
 }
@@ -549,7 +551,9 @@ void MainWindow::convert() {
   try {
     quorvel::CreateTargetFolder(ToPath(target));
     if (!quorvel::IsExistingFile(ToPath(source))) {
-      dialogs.ShowMessage(this, QStringLiteral("没找到源文件,请选择"));
+      // A path that leads nowhere is named.
+      dialogs.ShowMessage(this, QStringLiteral("没找到源文件,请选择") +
+                                    (source.isEmpty() ? QString() : QStringLiteral("\r\r") + source));
       openSource();
       return;
     }
@@ -569,6 +573,11 @@ void MainWindow::convert() {
                                   .arg(total)
                                   .arg(done));
     return;
+  } catch (const quorvel::InOutError& error) {
+    // A run's input-output errors are about the target (the source's name the file themselves).
+    PlatformDialogs::Instance().ShowError(
+        this, QStringLiteral("无法写入文件“%1”：%2").arg(target, FromEngineText(quorvel::WithFullStop(error.what()))));
+    return;
   } catch (const std::exception& error) {
     ShowError(error);
     return;
@@ -583,10 +592,25 @@ void MainWindow::convert() {
   }
   if (dialogs.Confirm(this, QStringLiteral("转换完成，是否打开文件\r\r") + target +
                                 QStringLiteral("\r\r") + summary)) {
-    if (!dialogs.OpenWithDesktop(this, target)) {
-      dialogs.ShowMessage(this, QStringLiteral("无法打开文件：桌面上没有可以打开它的程序。\r\r") + target);
-    }
+    OpenResult(target);
   }
+}
+
+// Opens the finished target with the desktop's program for it, unless that program is Quorvel
+// itself (a second Quorvel with the result as its names file): then its folder is offered.
+void MainWindow::OpenResult(const QString& target) {
+  PlatformDialogs& dialogs = PlatformDialogs::Instance();
+  if (!dialogs.OpensWithThisProgram(target)) {
+    if (!dialogs.OpenWithDesktop(this, target))
+      dialogs.ShowMessage(this, QStringLiteral("无法打开文件：桌面上没有可以打开它的程序。\r\r") + target);
+    return;
+  }
+  const QString folder = FolderOf(target);
+  if (!dialogs.Confirm(this, QStringLiteral("桌面设定用 Quorvel 本身打开这种文件，打开它只会再启动一个 Quorvel。"
+                                            "\r是否打开它所在的文件夹？\r\r") + folder))
+    return;
+  if (!dialogs.OpenWithDesktop(this, folder))
+    dialogs.ShowMessage(this, QStringLiteral("无法打开文件夹：桌面上没有可以打开它的程序。\r\r") + folder);
 }
 
 // ---- Menu ------------------------------------------------------------------------------------
@@ -596,7 +620,7 @@ void MainWindow::showHelp() {
 }
 
 void MainWindow::openOnlineHelp() {
-  PlatformDialogs::Instance().OpenWithDesktop(this, QString::fromUtf8(quorvel::maker::kOnlineHelpUrl));
+  PlatformDialogs::Instance().OpenWebPage(this, QString::fromUtf8(quorvel::maker::kOnlineHelpUrl));
 }
 
 void MainWindow::showAbout() {
@@ -605,7 +629,7 @@ void MainWindow::showAbout() {
 }
 
 void MainWindow::openWebsite() {
-  PlatformDialogs::Instance().OpenWithDesktop(this, QString::fromUtf8(quorvel::maker::kProductUrl));
+  PlatformDialogs::Instance().OpenWebPage(this, QString::fromUtf8(quorvel::maker::kProductUrl));
 }
 
 void MainWindow::openPinyinDictionary() {

@@ -119,6 +119,7 @@ class MainWindow : public QMainWindow {
   void SetCaptions(unsigned char language);
   void ApplyOptions(const quorvel::ConversionOptions& options);
   void ShowError(const std::exception& error);
+  void OpenResult(const QString& target);
   // "无法读取设置文件…" or "无法写入设置文件…" with the file's path and the error.
   void ShowSettingsError(bool reading, const std::string& path, const std::exception& error);
   QString OpenDialogStart() const;

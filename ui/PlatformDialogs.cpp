@@ -14,3 +14,8 @@ PlatformDialogs& PlatformDialogs::Instance() {
 }
 
 void PlatformDialogs::Install(PlatformDialogs* dialogs) { gInstalled = dialogs; }
+
+void PlatformDialogs::OpenWebPage(QWidget* parent, const QString& url) {
+  if (!OpenWithDesktop(parent, url))
+    ShowMessage(parent, QStringLiteral("无法打开网页：桌面上没有可以打开它的浏览器。\r\r") + url);
+}

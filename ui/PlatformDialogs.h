@@ -34,6 +34,12 @@ class PlatformDialogs {
   // Opens a file or web address with the desktop's associated program. False when the desktop
   // has no program for it (or no launcher at all).
   virtual bool OpenWithDesktop(QWidget* parent, const QString& pathOrUrl) = 0;
+  // Whether the desktop's program for the file at `path` is this program itself: opening it then
+  // would only start this program once more.
+  virtual bool OpensWithThisProgram(const QString& path) = 0;
+  // Opens a web page in the desktop's browser; a failure (no browser, no launcher) is shown in a
+  // message box that names the address.
+  void OpenWebPage(QWidget* parent, const QString& url);
 
   // The instance the windows use: the program installs QtPlatformDialogs at start-up, tests a
   // fake. Asking before anything is installed ends the program with a message (a programming

@@ -1,11 +1,18 @@
 #include "QtPlatformDialogs.h"
 
+#include "ScreenFit.h"
+
+
 #include <QApplication>
 #include <QDesktopServices>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QMimeDatabase>
+#include <QProcess>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include <algorithm>
@@ -67,6 +74,9 @@ bool ChooseFile(QWidget* parent, QFileDialog::AcceptMode mode, const QString& st
       dialog.selectFile(info.fileName());
     }
   }
+  // Qt's own size for the dialog may be taller than a small screen scaled up.
+  dialog.resize(dialog.sizeHint());
+  FitOnScreen(&dialog, parent);
   bool chosen = false;
   // fileSelected comes with the confirmation, before the dialog closes.
   QObject::connect(&dialog, &QFileDialog::fileSelected, &dialog, [&](const QString& file) {
@@ -76,6 +86,32 @@ bool ChooseFile(QWidget* parent, QFileDialog::AcceptMode mode, const QString& st
   });
   dialog.exec();
   return chosen;
+}
+
+// The first line xdg-mime prints for `arguments`, or an empty text (no xdg-mime, no answer).
+QString AskXdgMime(const QStringList& arguments) {
+  QProcess process;
+  process.start(QStringLiteral("xdg-mime"), arguments, QIODevice::ReadOnly);
+  if (!process.waitForFinished(5000) || process.exitStatus() != QProcess::NormalExit ||
+      process.exitCode() != 0) {
+    process.kill();
+    return {};
+  }
+  return QString::fromLocal8Bit(process.readAllStandardOutput()).section(QLatin1Char('\n'), 0, 0).trimmed();
+}
+
+// The program a desktop entry runs: the first word of the Exec line of its [Desktop Entry] group.
+QString ProgramOfDesktopEntry(const QString& desktopId) {
+  QFile file(QStandardPaths::locate(QStandardPaths::ApplicationsLocation, desktopId));
+  if (file.fileName().isEmpty() || !file.open(QIODevice::ReadOnly | QIODevice::Text)) return {};
+  bool inEntry = false;
+  while (!file.atEnd()) {
+    const QString line = QString::fromUtf8(file.readLine()).trimmed();
+    if (line.startsWith(QLatin1Char('['))) inEntry = line == QLatin1String("[Desktop Entry]");
+    if (inEntry && line.startsWith(QLatin1String("Exec=")))
+      return line.mid(5).section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty);
+  }
+  return {};
 }
 
 }  // namespace
@@ -143,4 +179,16 @@ bool QtPlatformDialogs::ChooseSaveFile(QWidget* parent, const QString& start,
 
 bool QtPlatformDialogs::OpenWithDesktop(QWidget*, const QString& pathOrUrl) {
   return QDesktopServices::openUrl(DesktopUrl(pathOrUrl));
+}
+
+bool QtPlatformDialogs::OpensWithThisProgram(const QString& path) {
+  QString type = AskXdgMime({QStringLiteral("query"), QStringLiteral("filetype"), path});
+  if (type.isEmpty()) type = QMimeDatabase().mimeTypeForFile(path).name();
+  const QString handler = AskXdgMime({QStringLiteral("query"), QStringLiteral("default"), type});
+  if (handler.isEmpty()) return false;
+  // The program's own desktop entry (the program names it at start-up).
+  if (handler == QGuiApplication::desktopFileName() + QLatin1String(".desktop")) return true;
+  const QString program = ProgramOfDesktopEntry(handler);
+  return !program.isEmpty() &&
+         QFileInfo(program).fileName() == QFileInfo(QCoreApplication::applicationFilePath()).fileName();
 }

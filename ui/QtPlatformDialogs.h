@@ -1,5 +1,6 @@
 // The real dialogs of the desktop: Qt message boxes and file dialogs, and the desktop's
-// "open with" service (xdg-open on Linux) for files and web addresses.
+// "open with" service (xdg-open on Linux) for files and web addresses; the program a file opens
+// with is asked of xdg-mime, as xdg-open asks it.
 //
 // Message boxes never grow past the screen: a long text is wrapped, also inside long runs without
 // blanks (paths, bytes of a damaged file), and cut after a number of lines; the full text is then
@@ -25,6 +26,7 @@ class QtPlatformDialogs : public PlatformDialogs {
   bool ChooseSaveFile(QWidget* parent, const QString& start,
                       const std::function<void(const QString&)>& accept) override;
   bool OpenWithDesktop(QWidget* parent, const QString& pathOrUrl) override;
+  bool OpensWithThisProgram(const QString& path) override;
 
   // The file dialogs' filters, the first preselected. "All" matches every name: on Linux "*.*"
   // would hide the names without a dot.

@@ -2,6 +2,7 @@
 // panels excluded) at whatever scale the desktop uses.
 #pragma once
 
+#include <QMargins>
 #include <QRect>
 
 class QWidget;
@@ -11,6 +12,10 @@ class QWidget;
 QRect AvailableArea(const QWidget* window, const QWidget* anchor = nullptr);
 
 // Shrinks `window` to the available area (not below its minimum size) and moves it so that it
-// is centred on `anchor` (on the screen when there is none) and wholly inside the area. The window
-// frame counts once the window has one.
+// is centred on `anchor` (on the screen when there is none) and wholly inside the area, its frame
+// included: the real one once the window is on the screen, else a generous guess, checked again
+// (and the window fitted once more) as soon as it shows.
 void FitOnScreen(QWidget* window, const QWidget* anchor = nullptr);
+
+// The frame `window` has on the screen, or the guess FitOnScreen makes before it shows.
+QMargins ExpectedFrame(const QWidget* window);

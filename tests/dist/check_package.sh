@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Debian package of a build folder with cpack into a temporary folder, runs lintian on
-# it (no errors allowed) and checks the files it holds.
+# Builds the Debian packages of a build folder with cpack into a temporary folder (quorvel, and
+# with the desktop program quorvel-web-banner), runs lintian on them (no errors allowed) and checks
+# the files they hold and what they depend on.
 # Usage: check_package.sh BUILD_DIR VERSION APP_ID WITH_UI(ON|OFF)
 set -uo pipefail
 build=$1 version=$2 id=$3 with_ui=$4
@@ -16,15 +17,40 @@ trap 'rm -rf "$work"' EXIT
 if ! (cd "$build" && cpack -G DEB -B "$work/out") >"$work/cpack.log" 2>&1; then
   cat "$work/cpack.log"; echo "FAIL: cpack -G DEB failed"; exit 1
 fi
-deb=$work/out/quorvel_${version}_$(dpkg --print-architecture).deb
-[ -f "$deb" ] || { ls "$work/out"; echo "FAIL: cpack made no $(basename "$deb")"; exit 1; }
+arch=$(dpkg --print-architecture)
+deb=$work/out/quorvel_${version}_$arch.deb
+banner_deb=$work/out/quorvel-web-banner_${version}_$arch.deb
+debs=("$deb")
+[ "$with_ui" = ON ] && debs+=("$banner_deb")
+for made in "${debs[@]}"; do
+  [ -f "$made" ] || { ls "$work/out"; echo "FAIL: cpack made no $(basename "$made")"; exit 1; }
+done
 
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 echo "== lintian"
-lintian --fail-on error --tag-display-limit 0 "$deb" 2>&1 | grep -v '^running with root privileges'
+lintian --fail-on error --tag-display-limit 0 "${debs[@]}" 2>&1 | grep -v '^running with root privileges'
 [ "${PIPESTATUS[0]}" -eq 0 ] || fail "lintian reports errors"
+
+echo "== dependencies"
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "quorvel: Depends: $depends"
+# Of Qt, the programs need Widgets, Gui and Core only; the browser engine is the banner's.
+qt=$(tr ',' '\n' <<<"$depends" | sed 's/^ *//; s/ .*//' | grep '^libqt' | sort | tr '\n' ' ')
+if [ "$with_ui" = ON ]; then
+  [ "$qt" = "libqt6core6 libqt6gui6 libqt6widgets6 " ] || fail "quorvel depends on the Qt libraries $qt"
+  [ "$(dpkg-deb -f "$deb" Suggests)" = quorvel-web-banner ] || fail "quorvel does not suggest quorvel-web-banner"
+  banner_depends=$(dpkg-deb -f "$banner_deb" Depends)
+  echo "quorvel-web-banner: Depends: $banner_depends"
+  grep -qF "quorvel (= $version)" <<<"$banner_depends" || fail "quorvel-web-banner does not depend on quorvel (= $version)"
+  grep -q 'libqt6webenginewidgets6' <<<"$banner_depends" || fail "quorvel-web-banner does not depend on the browser engine"
+  banner_files=$(dpkg-deb -c "$banner_deb" | awk '{ print $NF }' | sed 's|^\./||' | grep -v '/$' | sort | tr '\n' ' ')
+  expected_banner="usr/lib/quorvel/plugins/quorvel-web-banner.so usr/share/doc/quorvel-web-banner/changelog.gz usr/share/doc/quorvel-web-banner/copyright "
+  [ "$banner_files" = "$expected_banner" ] || fail "quorvel-web-banner holds $banner_files"
+else
+  [ -z "$qt" ] || fail "quorvel-cli alone depends on the Qt libraries $qt"
+fi
 
 echo "== contents"
 dpkg-deb -c "$deb" | awk '{ print $NF }' | sed 's|^\./||' | grep -v '/$' >"$work/files"
@@ -57,6 +83,7 @@ for name in pinyin_han pinyin_wei define_han define_py define_wei_han define_wei
 done
 in_bin=$(grep -E '^usr/bin/' "$work/files" | grep -vxE 'usr/bin/quorvel(-cli)?')
 [ -z "$in_bin" ] || fail "usr/bin holds more than the programs: $in_bin"
+! grep -q 'web-banner' "$work/files" || fail "quorvel holds the web banner: $(grep 'web-banner' "$work/files")"
 outside=$(grep -v '^usr/' "$work/files")
 [ -z "$outside" ] || fail "files outside /usr: $outside"
 
@@ -82,4 +109,4 @@ if [ "$with_ui" = ON ]; then
 fi
 
 [ "$failures" -eq 0 ] || exit 1
-echo "$(basename "$deb"): lintian without errors, contents as expected"
+echo "${debs[*]##*/}: lintian without errors, contents and dependencies as expected"

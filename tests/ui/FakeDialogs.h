@@ -33,6 +33,8 @@ class RecordingDialogs : public PlatformDialogs {
 
   // The next desktop-open calls report this result (true: a program opened it).
   void AnswerDesktop(bool opened) { desktopOpens_ = opened; }
+  // Whether the desktop's program for every file is this program itself (not recorded as a call).
+  void AnswerOpensWithThisProgram(bool yes) { opensWithThisProgram_ = yes; }
 
   std::vector<Call> Take() { return std::exchange(calls_, {}); }
   // The start paths of the file dialogs shown since the last call, in order.
@@ -66,6 +68,7 @@ class RecordingDialogs : public PlatformDialogs {
     calls_.push_back({Kind::kDesktop, pathOrUrl});
     return desktopOpens_;
   }
+  bool OpensWithThisProgram(const QString&) override { return opensWithThisProgram_; }
 
  private:
   bool Choose(Kind kind, const std::function<void(const QString&)>& accept) {
@@ -84,6 +87,7 @@ class RecordingDialogs : public PlatformDialogs {
   std::vector<Call> calls_;
   std::vector<QString> starts_;
   bool desktopOpens_ = true;
+  bool opensWithThisProgram_ = false;
   std::deque<bool> confirms_;
   std::deque<std::optional<QString>> files_;
 };

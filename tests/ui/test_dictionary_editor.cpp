@@ -2,8 +2,10 @@
 // dialogs replaced by a recording fake.
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -106,10 +108,23 @@ TEST_F(DictionaryEditorTest, AddingToAnEmptyDictionaryCreatesBothFilesAndSelects
   for (const auto& kind : kWindows) {
     SCOPED_TRACE(kind.name);
     Open(kind);
-    EXPECT_EQ(C().keyEdit->text(), Q("字"));
-    EXPECT_EQ(C().readingEdit->text(), Q("Zi"));
+    // The example stands in the fields as placeholder text only: Enter and the button store
+    // nothing while they are empty.
+    EXPECT_EQ(C().keyEdit->text(), QString());
+    EXPECT_EQ(C().readingEdit->text(), QString());
+    EXPECT_EQ(C().keyEdit->placeholderText(), Q("字"));
+    EXPECT_EQ(C().readingEdit->placeholderText(), Q("Zi"));
+    QTest::keyClick(C().keyEdit, Qt::Key_Return);
+    QTest::keyClick(C().readingEdit, Qt::Key_Return);
+    C().readingEdit->setText(Q("Zi"));
+    QTest::keyClick(C().readingEdit, Qt::Key_Return);
+    C().keyEdit->setText(Q("  "));
+    C().addButton->click();
     EXPECT_EQ(C().entryList->count(), 0);
+    EXPECT_FALSE(quorvel::PathExists(KeyPath()));
+    EXPECT_FALSE(quorvel::PathExists(ReadingPath()));
 
+    Fill(Q("字"), Q("Zi"));
     C().addButton->click();
     EXPECT_EQ(Keys(), G("字") + "\r\n");
     EXPECT_EQ(Readings(), "Zi\r\n");
@@ -238,6 +253,7 @@ TEST_F(DictionaryEditorTest, ClearingRemovesBothFilesAfterConfirmationAndTheNext
   EXPECT_TRUE(FolderContents(dir_.Path()).empty());
   EXPECT_TRUE(ListLines().isEmpty());
 
+  Fill(Q("字"), Q("Zi"));
   C().addButton->click();
   EXPECT_EQ(Keys(), G("字") + "\r\n");
   EXPECT_EQ(Readings(), "Zi\r\n");
@@ -277,18 +293,25 @@ TEST_F(DictionaryEditorTest, ResizingChangesOnlyTheListHeight) {
     QListWidget* list = C().entryList;
     QList<QWidget*> controls;
     for (auto* child : w.findChildren<QWidget*>())
-      if ((child == list || !list->isAncestorOf(child)) && !child->objectName().startsWith("qt_")) controls << child;
+      if ((child == list || !list->isAncestorOf(child)) && !child->objectName().startsWith("qt_") &&
+          !child->isWindow())
+        controls << child;
     QStringList names;
     for (auto* child : controls) names << child->objectName();
-    ASSERT_EQ(controls.size(), 12) << names.join(' ').toStdString();  // 4 labels, group box, 2 fields, 4 buttons, list
+    // 4 labels, group box, 2 fields, 4 buttons, list, the menu bar
+    ASSERT_EQ(controls.size(), 13) << names.join(' ').toStdString();
     for (auto* child : controls) before[child->objectName()] = child->geometry();
     EXPECT_EQ(list->geometry().bottom() + 1, w.height() - 16) << "list bottom 16 px above the client edge";
 
     w.resize(w.width() + 40, w.height() + 100);
     QCoreApplication::processEvents();
-    EXPECT_EQ(list->height(), w.height() - 210);
+    EXPECT_EQ(list->geometry().bottom() + 1, w.height() - 16);
     for (auto* child : controls) {
       if (child == list) continue;
+      if (child->objectName() == "menuBar") {  // spans the window's width
+        EXPECT_EQ(child->geometry(), QRect(0, 0, w.width(), before["menuBar"].height()));
+        continue;
+      }
       EXPECT_EQ(child->geometry(), before[child->objectName()]) << child->objectName().toStdString();
     }
     EXPECT_EQ(list->pos(), before[list->objectName()].topLeft());
@@ -421,7 +444,10 @@ TEST_F(DictionaryEditorTest, AFailedWriteShowsTheErrorAndLeavesFilesAndListAsThe
     quorvel::SetReplaceFailureForTest(0, 0);
     auto shown = dialogs_.Take();
     ASSERT_FALSE(shown.empty());
-    EXPECT_EQ(shown.back(), (RecordingDialogs::Call{Kind::kError, Q(c.shown)}));
+    // The message names the pair.
+    EXPECT_EQ(shown.back(), (RecordingDialogs::Call{Kind::kError, Q("无法写入字库文件“%1”和“%2”：%3").arg(
+                                                                       QString::fromStdString(KeyPath()),
+                                                                       QString::fromStdString(ReadingPath()), Q(c.shown))}));
     EXPECT_EQ(Keys(), CrLf({G("张"), G("李")}));
     EXPECT_EQ(Readings(), CrLf({"zhang", "li"}));
     EXPECT_EQ(FolderContents(dir_.Path()), folder);
@@ -489,13 +515,17 @@ TEST_F(DictionaryEditorTest, AnEmptyReadingIsStoredOnlyAfterAsking) {
   EXPECT_EQ(ListLines(), QStringList{Q("李 li")});
 }
 
-// Ctrl+Z takes back add/update, delete and clear, one after the other, while the window is open.
-TEST_F(DictionaryEditorTest, CtrlZUndoesTheLastChangesWhileTheWindowIsOpen) {
+// The Edit menu's undo, or Ctrl+Z in the list, takes back add/update, delete and clear, one after
+// the other, while the window is open; in a text field Ctrl+Z undoes the typing.
+TEST_F(DictionaryEditorTest, UndoInTheListTakesBackChangesAndInAFieldTheTyping) {
   Seed({G("张"), G("李")}, {"zhang", "li"});
   Open();
   QApplication::setActiveWindow(window_.get());
   ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
   const std::string keys = Keys(), readings = Readings();
+  auto* undoItem = window_->findChild<QAction*>("undoAction");
+  ASSERT_NE(undoItem, nullptr);
+  EXPECT_FALSE(undoItem->isEnabled()) << "nothing to take back yet";
 
   Fill(Q("李"), "Lee");
   C().addButton->click();  // update
@@ -508,32 +538,41 @@ TEST_F(DictionaryEditorTest, CtrlZUndoesTheLastChangesWhileTheWindowIsOpen) {
   C().clearButton->click();
   dialogs_.Take();
   EXPECT_TRUE(FolderContents(dir_.Path()).empty());
+  EXPECT_TRUE(undoItem->isEnabled());
+
+  // Typing in a field, then Ctrl+Z there: the typing goes, the dictionary stays cleared.
+  C().readingEdit->clear();
+  C().readingEdit->setFocus();
+  QTest::keyClicks(C().readingEdit, "zhou");
+  QTest::keyClick(C().readingEdit, Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_NE(C().readingEdit->text(), QString("zhou")) << "the field's own undo";
+  EXPECT_TRUE(FolderContents(dir_.Path()).empty());
 
   struct Step {
     const char* why;
+    bool fromMenu;
     std::vector<std::string> keys, readings;
   } steps[] = {
-      {"the clear", {G("李"), G("王")}, {"Lee", "wang"}},
-      {"the delete", {G("张"), G("李"), G("王")}, {"zhang", "Lee", "wang"}},
-      {"the add", {G("张"), G("李")}, {"zhang", "Lee"}},
-      {"the update", {G("张"), G("李")}, {"zhang", "li"}},
+      {"the clear, Ctrl+Z in the list", false, {G("李"), G("王")}, {"Lee", "wang"}},
+      {"the delete, Ctrl+Z in the list", false, {G("张"), G("李"), G("王")}, {"zhang", "Lee", "wang"}},
+      {"the add, from the menu", true, {G("张"), G("李")}, {"zhang", "Lee"}},
+      {"the update, from the menu", true, {G("张"), G("李")}, {"zhang", "li"}},
   };
-  C().keyEdit->setFocus();  // a field would take Ctrl+Z for its own text
+  C().entryList->setFocus();
   for (const Step& step : steps) {
     SCOPED_TRACE(step.why);
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Z, Qt::ControlModifier);
+    if (step.fromMenu) {
+      undoItem->trigger();
+    } else {
+      QTest::keyClick(C().entryList, Qt::Key_Z, Qt::ControlModifier);
+    }
     EXPECT_EQ(Keys(), CrLf(step.keys));
     EXPECT_EQ(Readings(), CrLf(step.readings));
     EXPECT_EQ(ListLines().size(), static_cast<qsizetype>(step.keys.size()));
   }
   EXPECT_EQ(Keys(), keys);
   EXPECT_EQ(Readings(), readings);
-
-  // Nothing more to take back: the field's own undo works again.
-  C().keyEdit->setText(Q("周"));
-  C().keyEdit->setFocus();
-  QTest::keyClick(C().keyEdit, Qt::Key_Z, Qt::ControlModifier);
-  EXPECT_EQ(Keys(), keys);
+  EXPECT_FALSE(undoItem->isEnabled());
 
   // Closing the window ends what can be taken back.
   Fill(Q("赵"), "zhao");
@@ -560,6 +599,7 @@ TEST_F(DictionaryEditorTest, CtrlZUndoesTheLastChangesWhileTheWindowIsOpen) {
 // An add to a dictionary without files, undone, leaves no files behind.
 TEST_F(DictionaryEditorTest, UndoingTheFirstAddRemovesTheFilesAgain) {
   Open();
+  Fill(Q("字"), Q("Zi"));
   C().addButton->click();
   ASSERT_FALSE(FolderContents(dir_.Path()).empty());
   window_->undo();
@@ -626,6 +666,31 @@ TEST_F(DictionaryEditorTest, TheListFollowsChangesMadeOutside) {
     row.change();
     EXPECT_TRUE(QTest::qWaitFor([&] { return ListLines() == row.lines; }, 5000))
         << ListLines().join('|').toStdString();
+  }
+}
+
+// Tab goes through the controls as they stand, top to bottom and left to right, and each label
+// names its control.
+TEST_F(DictionaryEditorTest, TabFollowsTheControlsAsTheyStand) {
+  for (const auto& kind : kWindows) {
+    SCOPED_TRACE(kind.name);
+    Open(kind);
+    QApplication::setActiveWindow(window_.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+    C().keyEdit->setFocus();
+    QStringList order{QApplication::focusWidget()->objectName()};
+    for (int i = 0; i < 7; ++i) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      order << QApplication::focusWidget()->objectName();
+    }
+    EXPECT_EQ(order, QStringList({"keyEdit", "readingEdit", "addButton", "searchButton", "deleteButton",
+                                  "clearButton", "entryList", "keyEdit"}));
+    for (auto [label, buddy] : {std::pair{"keyLabel", C().keyEdit}, {"readingLabel", C().readingEdit},
+                                {"listLabel", static_cast<QLineEdit*>(nullptr)}}) {
+      auto* found = window_->findChild<QLabel*>(QLatin1String(label));
+      ASSERT_NE(found, nullptr) << label;
+      EXPECT_EQ(found->buddy(), buddy ? static_cast<QWidget*>(buddy) : C().entryList) << label;
+    }
   }
 }
 

@@ -6,13 +6,18 @@
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <QTemporaryDir>
 #include <QTimer>
+
+#include <set>
+#include <vector>
 
 #include "MakerConfig.h"
 #include "Version.h"
 #include "WindowTestSupport.h"
 #include "AboutWindow.h"
 #include "HelpWindow.h"
+#include "ListFiles.h"
 
 namespace {
 
@@ -22,20 +27,63 @@ using Call = RecordingDialogs::Call;
 const QString kProduct = QString::fromUtf8(quorvel::maker::kProductUrl);
 const QString kOnlineHelp = QString::fromUtf8(quorvel::maker::kOnlineHelpUrl);
 
-TEST(HelpWindow, HoldsTheFixedTextWholeAndVisibleWithoutScrollBars) {
+// The figures as counted straight from the rows the table and the mapping are built from.
+struct ShippedFigures {
+  size_t characters = 0, syllables = 0, spellings = 0, polyphonic = 0;
+};
+ShippedFigures CountShippedRows() {
+  ShippedFigures figures;
+  auto rows = [](const char* name) {
+    QFile file(QStringLiteral(QUORVEL_SOURCE_DIR "/data/") + QLatin1String(name));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name;
+    std::vector<QStringList> fields;
+    for (const QByteArray& line : file.readAll().split('\n'))
+      if (!line.isEmpty() && !line.startsWith('#')) fields.push_back(QString::fromUtf8(line).split(QLatin1Char('\t')));
+    return fields;
+  };
+  std::set<QString> syllables, spellings;
+  for (const QStringList& row : rows("char_rows.tsv")) {  // code point, character, readings, rule
+    if (row.size() < 3 || row[2].isEmpty()) continue;
+    ++figures.characters;
+    const QStringList readings = row[2].split(QLatin1Char('/'));
+    if (readings.size() > 1) ++figures.polyphonic;
+    syllables.insert(readings.begin(), readings.end());
+  }
+  for (const QStringList& row : rows("wade_giles_rows.tsv"))  // pinyin, Wade-Giles
+    if (row.size() >= 2 && !row[1].isEmpty()) spellings.insert(row[1]);
+  figures.syllables = syllables.size();
+  figures.spellings = spellings.size();
+  return figures;
+}
+
+class HelpWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    data_.Load();
+  }
+  QTemporaryDir dir_;
+  // The user's dictionaries in a folder of their own, the mapping as the build ships it.
+  quorvel::ListFiles data_{dir_.path().toStdString(), QUORVEL_TEST_BIN_DIR};
+};
+
+TEST_F(HelpWindowTest, HoldsTheTextWholeAndVisibleWithoutScrollBarsWithFiguresCountedFromTheData) {
+  const ShippedFigures shipped = CountShippedRows();
+  ASSERT_GT(shipped.characters, 20000u);
+  ASSERT_GT(shipped.spellings, 300u);
   const QStringList expected = {
       "软件说明：",
-      "软件收录27733个汉字，包括简体，繁体汉字和几乎所有生僻字；",
-      "收录399个标准大陆汉字读音，和435个韦氏香港台湾读音；",
+      QStringLiteral("软件收录%1个汉字，包括简体，繁体汉字和几乎所有生僻字；").arg(shipped.characters),
+      QStringLiteral("收录%1个标准大陆汉字读音，和%2个韦氏香港台湾读音；").arg(shipped.syllables).arg(shipped.spellings),
       "收录了当前常用的复姓；",
       "软件还支持自定义字库和读音；",
-      "支持6000多个多音字的所有读音。",
+      QStringLiteral("支持%1个多音字的所有读音。").arg(shipped.polyphonic),
       "",
       "操作步骤：",
-      "1，将需要转换的中文名字拷贝到文本文件（.txt），每个一行，例如从excel文件中拷贝一列，作为源文件；",
-      "2，姓名不能有除了汉字之外的其他字符（字母数字等），可以有空格，但不能有整角格式的空格，Tab制表符",
-      "等；",
-      "3，目标文件可以指定，如不指定，会自动生成一个 \" 源文件名_en.txt \" 的目标文件，在同目录下；",
+      "1，源文件可以是文本文件（.txt），每个名字一行；也可以是表格（.csv、.tsv、.xlsx），程序找出其中的姓名列；",
+      "2，姓名可以含有任何汉字，包括生僻字；其中的字母和数字原样保留；带间隔号（·）的姓名按写法分成几部分，",
+      "各部分之间空一格；",
+      "3，目标文件可以指定，如不指定，会自动生成一个 \" 源文件名_en.txt \" 的目标文件（表格保持原格式），在同目录下；",
       "4，若目标文件已经存在，原内容会被覆盖；",
       "5，选择英文名字格式，确定；",
       "6，目标文件生成，每个一行，顺序同中文；",
@@ -46,7 +94,7 @@ TEST(HelpWindow, HoldsTheFixedTextWholeAndVisibleWithoutScrollBars) {
       QStringLiteral("官网：") + kProduct,
       QString::fromUtf8(quorvel::maker::kContactLine),
   };
-  HelpWindow note;
+  HelpWindow note(data_);
   note.show();
   auto* memo = note.findChild<QPlainTextEdit*>(QStringLiteral("helpText"));
   ASSERT_NE(memo, nullptr);
@@ -69,9 +117,9 @@ TEST(HelpWindow, HoldsTheFixedTextWholeAndVisibleWithoutScrollBars) {
   EXPECT_EQ(QApplication::focusWidget() == nullptr || QApplication::focusWidget() == memo, true);
 }
 
-TEST(HelpWindow, NamesTheFolderOfTheUsersDictionaries) {
+TEST_F(HelpWindowTest, NamesTheFolderOfTheUsersDictionaries) {
   const QString folder = QStringLiteral("/home/someone/.local/share/quorvel");
-  HelpWindow note(folder, nullptr);
+  HelpWindow note(data_, folder, nullptr);
   note.show();
   auto* memo = note.findChild<QPlainTextEdit*>(QStringLiteral("helpText"));
   ASSERT_NE(memo, nullptr);
@@ -90,7 +138,7 @@ TEST(HelpWindow, NamesTheFolderOfTheUsersDictionaries) {
 TEST_F(WindowTest, HelpOpensBesideTheMainWindowOnlyOnce) {
   auto window = Open();
   window->show();
-  HelpWindow note(window.get());
+  HelpWindow note(*data_, {}, window.get());
   window->SetHelpWindow(&note);
   Get<QAction>(*window, "helpAction")->trigger();
   EXPECT_TRUE(note.isVisible());
@@ -161,6 +209,22 @@ TEST_F(WindowTest, WebPagesOpenInTheBrowser) {
                                                 {Kind::kDesktop, kProduct},
                                                 {Kind::kDesktop, kProduct}}));
   EXPECT_NE(kProduct, kOnlineHelp);
+}
+
+// Without a browser (or any desktop launcher) a web address that cannot be opened says so in a
+// box that names it, from the menu and from the About window alike.
+TEST_F(WindowTest, AWebPageThatCannotBeOpenedIsNamedInAMessage) {
+  auto window = Open();
+  dialogs_.AnswerDesktop(false);
+  Get<QAction>(*window, "onlineHelpAction")->trigger();
+  AboutWindow about(window.get());
+  about.show();
+  QTest::mouseClick(about.findChild<QLabel*>(QStringLiteral("addressLabel")), Qt::LeftButton);
+  const QString failed = QStringLiteral("无法打开网页：桌面上没有可以打开它的浏览器。\r\r");
+  EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kDesktop, kOnlineHelp},
+                                                {Kind::kMessage, failed + kOnlineHelp},
+                                                {Kind::kDesktop, kProduct},
+                                                {Kind::kMessage, failed + kProduct}}));
 }
 
 TEST_F(WindowTest, DictionaryEditorsShowModallyOncePluggedIn) {

@@ -4,6 +4,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -20,6 +21,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QFileInfo>
 #include <QStyleOptionComboBox>
@@ -99,12 +101,40 @@ TEST_F(WindowTest, ControlsHaveTheirPlacesTextsAndVisibility) {
   EXPECT_EQ(Get<QLabel>(*window, "sampleNameImage")->pixmap().size(), QSize(164, 21));
   EXPECT_EQ(Get<QLabel>(*window, "chineseInterfaceImage")->pixmap().size(), QSize(68, 19));
   EXPECT_EQ(Get<QLabel>(*window, "englishInterfaceImage")->pixmap().size(), QSize(70, 18));
-  // The window icon: 32 x 32 in 16 colours.
-  EXPECT_EQ(window->windowIcon().availableSizes().value(0), QSize(32, 32));
-  const QImage icon(QStringLiteral(":/quorvel/quorvel.png"));
-  EXPECT_EQ(icon.size(), QSize(32, 32));
-  EXPECT_GT(icon.colorCount(), 0);
-  EXPECT_LE(icon.colorCount(), 16);
+}
+
+// The window and task-bar icon is the menu entry's: from the desktop's icon theme, or, where the
+// theme lacks it, the same pictures built into the program, at every size the menu has.
+TEST_F(WindowTest, TheWindowIconIsTheMenuEntrysIcon) {
+  const QString id = QStringLiteral("io.github.quorvel.Quorvel");
+  const QString shipped = QStringLiteral(QUORVEL_SOURCE_DIR "/dist/icons/hicolor/%1x%1/apps/") + id + ".png";
+  {
+    auto window = Open();
+    for (int size : {16, 32, 48, 256}) {
+      SCOPED_TRACE(size);
+      const QImage expected = QImage(shipped.arg(size)).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+      ASSERT_FALSE(expected.isNull());
+      EXPECT_EQ(window->windowIcon().pixmap(QSize(size, size), 1.0).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
+                expected);
+    }
+  }
+  // An icon theme that holds the icon, as the installed package puts it there.
+  QTemporaryDir themes;
+  ASSERT_TRUE(themes.isValid());
+  QDir(themes.path()).mkpath(QStringLiteral("hicolor/48x48/apps"));
+  QFile::copy(shipped.arg(48), themes.filePath(QStringLiteral("hicolor/48x48/apps/") + id + ".png"));
+  QFile index(themes.filePath(QStringLiteral("hicolor/index.theme")));
+  ASSERT_TRUE(index.open(QIODevice::WriteOnly));
+  index.write("[Icon Theme]\nName=Hicolor\nDirectories=48x48/apps\n\n[48x48/apps]\nSize=48\nType=Fixed\n");
+  index.close();
+  const QStringList oldPaths = QIcon::themeSearchPaths();
+  const QString oldTheme = QIcon::themeName();
+  QIcon::setThemeSearchPaths({themes.path()});
+  QIcon::setThemeName(QStringLiteral("hicolor"));
+  auto window = Open();
+  EXPECT_EQ(window->windowIcon().name(), id) << "taken from the icon theme";
+  QIcon::setThemeSearchPaths(oldPaths);
+  QIcon::setThemeName(oldTheme);
 }
 
 TEST_F(WindowTest, ItemsAndInitialChoices) {
@@ -269,7 +299,7 @@ TEST_F(WindowTest, NoTextIsClippedByItsBox) {
         << child->objectName().toStdString();
 }
 
-TEST_F(WindowTest, TabOrderStartsAtTheNameFormatsAndEnterPressesConvert) {
+TEST_F(WindowTest, TabFollowsTheControlsAsTheyStandAndEnterPressesConvert) {
   Write("banner.html", "<!DOCTYPE html><html><body>banner</body></html>");
   auto window = Open(QUrl::fromLocalFile(PathOf("banner.html")));
   QSignalSpy adjusted(window.get(), &MainWindow::bannerAdjusted);
@@ -293,10 +323,16 @@ TEST_F(WindowTest, TabOrderStartsAtTheNameFormatsAndEnterPressesConvert) {
     (void)QTest::qWaitFor([&] { return current() != before; }, 5000);
     order << current();
   }
-  // The banner is passed over.
-  EXPECT_EQ(order, QStringList({"formatButton1", "convertButton", "sourcePathEdit", "targetPathEdit",
-                                "openButton", "wadeGilesCheck", "passportCheck", "separatorCombo",
-                                "umlautCombo", "readingsCombo", "formatButton1"}));
+  // Top to bottom, left to right, from the name formats where the focus starts; the banner is
+  // passed over.
+  EXPECT_EQ(order, QStringList({"formatButton1", "sourcePathEdit", "openButton", "targetPathEdit",
+                                "convertButton", "readingsCombo", "separatorCombo", "wadeGilesCheck",
+                                "umlautCombo", "passportCheck", "formatButton1"}));
+  // Each label names the control it stands for.
+  for (auto [label, buddy] : {std::pair{"readingsLabel", "readingsCombo"}, {"separatorLabel", "separatorCombo"},
+                              {"umlautLabel", "umlautCombo"}, {"sourceLabel", "sourcePathEdit"},
+                              {"targetLabel", "targetPathEdit"}})
+    EXPECT_EQ(Get<QLabel>(*window, label)->buddy(), Get<QWidget>(*window, buddy)) << label;
 
   // Enter on any control but the open button starts the conversion (here: no source yet).
   for (const char* name : {"formatButton1", "sourcePathEdit", "wadeGilesCheck", "separatorCombo"}) {
@@ -357,6 +393,10 @@ void ExpectCaptions(const MainWindow& window, const Captions& c) {
             english ? QStringLiteral("&Language") : QStringLiteral("语言(&L)"));
   EXPECT_EQ(WindowTest::Get<QAction>(window, "englishLanguageAction")->isChecked(), english);
   EXPECT_EQ(WindowTest::Get<QAction>(window, "chineseLanguageAction")->isChecked(), !english);
+  // Qt's own texts (standard buttons, file dialogs) follow at once.
+  QDialogButtonBox buttons(QDialogButtonBox::Yes);
+  EXPECT_EQ(buttons.button(QDialogButtonBox::Yes)->text(),
+            english ? QStringLiteral("&Yes") : QStringLiteral("是(&Y)"));
   // Everything else keeps its Chinese text.
   EXPECT_EQ(WindowTest::Get<QMenu>(window, "dictionaryMenu")->title(), QStringLiteral("字库(&D)"));
   EXPECT_EQ(WindowTest::Get<QLabel>(window, "sourceLabel")->text(), QStringLiteral("中文姓名文件"));
@@ -740,6 +780,29 @@ TEST_F(ConversionTest, AFinishedFileThatCannotBeOpenedIsNamedInAMessage) {
                                                 PathOf("names_en.txt")}));
 }
 
+// When the desktop would open the result with Quorvel itself, a second Quorvel with the result as
+// its names file is never started: the message says so and offers the folder instead.
+TEST_F(ConversionTest, AResultThatWouldOpenInQuorvelItselfOffersItsFolder) {
+  Write("names.txt", QStringLiteral("刘德华\n").toUtf8());
+  Choose(PathOf("names.txt"));
+  dialogs_.AnswerOpensWithThisProgram(true);
+  const QString offer = QStringLiteral("桌面设定用 Quorvel 本身打开这种文件，打开它只会再启动一个 Quorvel。"
+                                       "\r是否打开它所在的文件夹？\r\r") + dir_.path();
+  for (bool yes : {true, false}) {
+    SCOPED_TRACE(yes ? "Yes: the folder opens" : "No: nothing opens");
+    dialogs_.AnswerConfirm(true);
+    dialogs_.AnswerConfirm(yes);
+    window_->convert();
+    std::vector<Call> shown = dialogs_.Take();
+    ASSERT_EQ(shown.size(), yes ? 3u : 2u);
+    EXPECT_TRUE(shown[0].text.startsWith(kDone));
+    EXPECT_EQ(shown[1], (Call{Kind::kConfirm, offer}));
+    if (yes) {
+      EXPECT_EQ(shown[2], (Call{Kind::kDesktop, dir_.path()}));
+    }
+  }
+}
+
 // Open starts in the folder last used (at first the home folder, never the working folder); Save as
 // in the source's folder with the proposed name filled in.
 TEST_F(ConversionTest, FileDialogsStartWhereTheFilesAre) {
@@ -832,7 +895,7 @@ TEST_F(ConversionTest, ADroppedFileOrTheProgramArgumentFillsSourceAndTarget) {
 // The keys of the menu items and of the convert button, pressed on the shown window.
 TEST_F(ConversionTest, KeyboardShortcutsReachTheirCommands) {
   Write("names.txt", QStringLiteral("刘德华\n").toUtf8());
-  HelpWindow help(window_.get());
+  HelpWindow help(*data_, {}, window_.get());
   window_->SetHelpWindow(&help);
   QDialog pinyin(window_.get()), wadeGiles(window_.get());
   pinyin.setObjectName("pinyin");
@@ -1018,7 +1081,9 @@ TEST_F(ConversionTest, MissingSourceAsksForOneAndConvertsNothing) {
     Write("picked.txt", "x");
     dialogs_.AnswerFile(PathOf("picked.txt"));
     window_->convert();
-    EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kMessage, kNoSource}, {Kind::kOpenDialog, {}}}));
+    // A path that leads nowhere is named.
+    const QString message = missing.isEmpty() ? kNoSource : kNoSource + QStringLiteral("\r\r") + missing;
+    EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kMessage, message}, {Kind::kOpenDialog, {}}}));
     // The choice only fills in the paths; the target's folder exists already, its file does not.
     EXPECT_EQ(Source(), PathOf("picked.txt"));
     EXPECT_EQ(Target(), PathOf("picked_en.txt"));
@@ -1044,7 +1109,8 @@ TEST_F(ConversionTest, EngineFailuresReachTheErrorBoxWithoutTheCompletionQuestio
     SCOPED_TRACE(row.why);
     Get<QLineEdit>(*window_, "targetPathEdit")->setText(row.target);
     window_->convert();
-    EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kError, row.error}}));
+    // The message names the file.
+    EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kError, QStringLiteral("无法写入文件“%1”：%2").arg(row.target, row.error)}}));
     EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the busy cursor ends with the run";
   }
 }

@@ -13,12 +13,15 @@
 #include <QTextEdit>
 #include <QTest>
 #include <QTimer>
-#include <QTranslator>
 
+#include <QStandardPaths>
 #include <functional>
+#include <optional>
+#include <map>
 
 #include "AppInfo.h"
 #include "QtPlatformDialogs.h"
+#include "Settings.h"
 
 namespace {
 
@@ -208,31 +211,78 @@ TEST(QtPlatformDialogs, DesktopOpensFilesByPathAndPagesByAddress) {
   }
 }
 
-// The confirmation's buttons follow the interface language through Qt's own translations.
+// The program the desktop opens a file with is asked of xdg-mime, as xdg-open asks it: a
+// default that runs this very program (by its desktop entry's Exec line) counts as itself.
+TEST(QtPlatformDialogs, TellsWhetherTheDesktopWouldOpenAFileWithThisProgram) {
+  if (QStandardPaths::findExecutable(QStringLiteral("xdg-mime")).isEmpty())
+    GTEST_FAIL() << "xdg-mime not found: install xdg-utils (scripts/deps.sh)";
+  QTemporaryDir home;
+  ASSERT_TRUE(home.isValid());
+  QDir(home.path()).mkpath(QStringLiteral("config"));
+  QDir(home.path()).mkpath(QStringLiteral("data/applications"));
+  auto write = [&](const QString& name, const QByteArray& bytes) {
+    QFile file(home.filePath(name));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+  };
+  write(QStringLiteral("names_en.txt"), "De-hua Liu\r\n");
+  const QByteArray self = QCoreApplication::applicationFilePath().toUtf8();
+  struct Row {
+    const char* why;
+    QByteArray exec;  // of the desktop entry that mimeapps.list makes the default for text/plain
+    bool itself;
+  } rows[] = {
+      {"an editor", "/bin/cat %f", false},
+      {"this program, by its path", self + " %f", true},
+      {"this program, with options before the file", self + " --some-option %F", true},
+  };
+  const QByteArray names[] = {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_DIRS",
+                              "XDG_CURRENT_DESKTOP"};
+  std::map<QByteArray, std::optional<QByteArray>> saved;
+  for (const QByteArray& name : names)
+    saved[name] = qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt;
+  qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(QStringLiteral("config"))));
+  qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath(QStringLiteral("data"))));
+  // The system's folders stay for the MIME database; the user's defaults come first.
+  qputenv("XDG_DATA_DIRS", "/usr/local/share:/usr/share");
+  qputenv("XDG_CONFIG_DIRS", QFile::encodeName(home.filePath(QStringLiteral("none"))));
+  qunsetenv("XDG_CURRENT_DESKTOP");
+  QtPlatformDialogs dialogs;
+  EXPECT_FALSE(dialogs.OpensWithThisProgram(home.filePath(QStringLiteral("names_en.txt"))))
+      << "the system's default, if any";
+  write(QStringLiteral("config/mimeapps.list"), "[Default Applications]\ntext/plain=test-handler.desktop\n");
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    write(QStringLiteral("data/applications/test-handler.desktop"),
+          "[Desktop Entry]\nType=Application\nName=Handler\nExec=" + row.exec + "\n");
+    EXPECT_EQ(dialogs.OpensWithThisProgram(home.filePath(QStringLiteral("names_en.txt"))), row.itself);
+  }
+  for (const auto& [name, value] : saved) {
+    if (value) {
+      qputenv(name, *value);
+    } else {
+      qunsetenv(name);
+    }
+  }
+}
+
+// The confirmation's buttons follow the interface language through Qt's own translations, and
+// change with it at once.
 TEST(QtPlatformDialogs, QtsOwnTextsFollowTheInterfaceLanguage) {
   struct Row {
     const char* why;
-    QByteArray configDb;  // empty: no config.db
+    unsigned char language;
     bool translated;
     QString yes, no;
   };
   const Row rows[] = {
-      {"no config.db: the interface is Chinese", {}, true, QStringLiteral("是(&Y)"),
-       QStringLiteral("否(&N)")},
-      {"Chinese", "ch\r\n", true, QStringLiteral("是(&Y)"), QStringLiteral("否(&N)")},
-      {"English", "en\r\n", false, QStringLiteral("&Yes"), QStringLiteral("&No")},
+      {"Chinese", quorvel::kUiChinese, true, QStringLiteral("是(&Y)"), QStringLiteral("否(&N)")},
+      {"switched to English", quorvel::kUiEnglish, false, QStringLiteral("&Yes"), QStringLiteral("&No")},
+      {"back to Chinese", quorvel::kUiChinese, true, QStringLiteral("是(&Y)"), QStringLiteral("否(&N)")},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
-    QTemporaryDir settings;
-    ASSERT_TRUE(settings.isValid());
-    if (!row.configDb.isEmpty()) {
-      QFile file(settings.filePath(QStringLiteral("config.db")));
-      ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-      file.write(row.configDb);
-    }
-    QTranslator translator;  // removed from the application again when it goes
-    ASSERT_EQ(InstallQtTranslations(translator, settings.path().toStdString()), row.translated)
+    ASSERT_EQ(ApplyQtTranslations(row.language), row.translated)
         << "Qt's translations come with the package qt6-translations-l10n";
     QtPlatformDialogs dialogs;
     Answer<QMessageBox>([&] { dialogs.Confirm(nullptr, QStringLiteral("?")); },
@@ -242,6 +292,7 @@ TEST(QtPlatformDialogs, QtsOwnTextsFollowTheInterfaceLanguage) {
                           box->button(QMessageBox::No)->click();
                         });
   }
+  ApplyQtTranslations(quorvel::kUiEnglish);
 }
 
 }  // namespace
