@@ -29,7 +29,7 @@
 
 #include "CustomDictionary.h"
 
-class GbkByteLimitValidator;
+class KeyLengthValidator;
 class QFileSystemWatcher;
 class QLineEdit;
 class QTimer;
@@ -91,7 +91,7 @@ class DictionaryEditor : public QDialog {
 
   quorvel::CustomDictionary dict_;
   DictionaryEditorControls controls_{};
-  GbkByteLimitValidator* keyLimit_ = nullptr;
+  KeyLengthValidator* keyLimit_ = nullptr;
   std::vector<std::string> shownLines_;  // the GBK lines the list was last filled with
   bool programmatic_ = false;            // list changes made by the window itself
 

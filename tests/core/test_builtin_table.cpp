@@ -50,7 +50,7 @@ TEST(BuiltinTable, EveryRowFollowsTheReadingStringRules) {
     ASSERT_EQ(key.size(), 2u);
     EXPECT_TRUE(keys.insert(key).second) << "key twice";
     // Every key is a CJK Unified Ideograph in GBK.
-    std::string utf8 = GbkToUtf8(key);
+    std::string utf8 = Gb18030ToUtf8(key);
     ASSERT_EQ(utf8.size(), 3u);
     char32_t cp = (utf8[0] & 0x0F) << 12 | (utf8[1] & 0x3F) << 6 | (utf8[2] & 0x3F);
     EXPECT_GE(cp, 0x4E00u);

@@ -94,7 +94,6 @@ TEST_F(Romanize, SurnamesComeOutRight) {
 
 TEST_F(Romanize, CleaningCuttingAndOddInput) {
   const std::string liu = G("刘"), de = G("德"), hua = G("华");
-  auto piece = [&](const std::string& bytes) { return ReadingNow(lists_, bytes); };
   struct Case {
     std::string line;
     int format;
@@ -112,13 +111,13 @@ TEST_F(Romanize, CleaningCuttingAndOddInput) {
       {G("刘德华刘德华刘德华"), 5, "liu de-hua-liu-de-hua-liu", "characters after the seventh are dropped"},
       {G("欧阳德华刘德华刘德"), 5, "ouyang de-hua-liu-de-hua", "two-character surname: five given characters"},
       {G("。德华"), 8, "??? De-hua", "a surname without a reading"},
-      {liu + de + hua + "a", 5, "liu de-hua", "an odd last byte is ignored"},
-      {liu + de + "\x81", 5, "liu de", "an incomplete character at the end"},
-      {liu + "a" + de + hua, 5, "liu " + piece("a" + de.substr(0, 1)) + "-" + piece(de.substr(1) + hua.substr(0, 1)),
-       "a one-byte character shifts the pieces"},
-      {"a" + liu + de, 5, "??? " + piece(liu.substr(1) + de.substr(0, 1)), "byte 2 belongs to no piece"},
-      {liu + "\t" + de + hua, 5, "liu " + piece("\t" + de.substr(0, 1)) + "-" + piece(de.substr(1) + hua.substr(0, 1)),
-       "an inner tab stays"},
+      {liu + de + hua + "a", 5, "liu de-hua-a", "an ASCII letter is a piece of its own, as written"},
+      {liu + de + "\x81", 5, "liu de-???", "an incomplete character at the end reads as missing"},
+      {liu + "a" + de + hua, 5, "liu a-de-hua", "a one-byte character shifts nothing"},
+      {"a" + liu + de, 5, "a liu-de", "nor as the first piece"},
+      {liu + "\t" + de + hua, 5, "liu ???-de-hua", "an inner tab is a piece without a reading"},
+      {G("王小明") + "\t" + G("备注"), 1, "Xiao-ming-???-bei-zhu Wang", "no character that is not there"},
+      {liu + "\x81" + "1" + de, 5, "liu ???-1-de", "a lead byte before an ASCII digit is a character alone"},
       {G("阿阿德"), 8, "A/E A/e-de", "all readings: capitalise the first letter, upper-case all"},
   };
   for (const auto& c : cases) {
