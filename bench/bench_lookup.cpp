@@ -31,7 +31,7 @@ const std::string& DataDir() {
 
 std::vector<std::string> Keys() {
   std::vector<std::string> keys;
-  for (int i = 0; i < quorvel::kBuiltinRowCount; i += 97) keys.push_back(quorvel::kBuiltinKeys[i]);
+  for (int i = 0; i < quorvel::kBuiltinRowCount; i += 97) keys.push_back(quorvel::BuiltinKey(i));
   return keys;
 }
 

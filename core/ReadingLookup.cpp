@@ -99,7 +99,7 @@ void AppendReading(std::string& out, const ListFiles& lists, std::string_view ke
   const bool all = options.readings == Readings::kAll;
   const bool wadeGiles = options.romanization == Romanization::kWadeGiles;
   if (int row = FindBuiltinRow(key); row >= 0) {
-    std::string_view stored = kBuiltinReadings[row];
+    std::string_view stored = BuiltinReading(row);
     std::string_view reading = stored;
     std::string composed;
     const char* surname = role == KeyRole::kSurname ? SurnameReading(key) : nullptr;

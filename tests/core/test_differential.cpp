@@ -40,8 +40,8 @@ class Reference {
     });
     std::string result = latin ? key : "???";
     for (int i = 0; i < kBuiltinRowCount; ++i) {
-      if (key != kBuiltinKeys[i]) continue;
-      Lines readings = Split(kBuiltinReadings[i]);
+      if (key != BuiltinKey(i)) continue;
+      Lines readings = Split(BuiltinReading(i));
       if (role == KeyRole::kSurname) {
         for (int s = 0; s < kSurnameCount; ++s) {
           if (key != kSurnameKeys[s]) continue;
@@ -111,14 +111,14 @@ TEST_P(Differential, EngineMatchesTheReferenceUnderRandomEdits) {
 
   // Keys: table characters (surnames among them), compound surnames, non-characters.
   Lines keys;
-  for (int i = 0; i < 40; ++i) keys.push_back(kBuiltinKeys[pick(kBuiltinRowCount)]);
+  for (int i = 0; i < 40; ++i) keys.push_back(BuiltinKey(pick(kBuiltinRowCount)));
   for (int i = 0; i < kSurnameCount; i += 5) keys.push_back(kSurnameKeys[i]);
   for (const char* s : {"赵", "单", "曾", "阿", "行", "欧阳", "司马", "单于"}) keys.push_back(G(s));
   keys.insert(keys.end(), {"", "a", "\x81", "zhao", G("。")});
   Lines syllables = {"a", "e", "ya", "zhao", "shan", "dan", "chan", "zeng", "ceng", "xing", "hang",
                      "Zhao", "a ", ""};
   for (int i = 0; i < 30; ++i) {
-    std::string r = kBuiltinReadings[pick(kBuiltinRowCount)];
+    std::string r = BuiltinReading(pick(kBuiltinRowCount));
     syllables.push_back(r.substr(0, r.find('/')));
   }
 

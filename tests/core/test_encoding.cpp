@@ -18,8 +18,8 @@ namespace {
 std::vector<std::string> Gb2312TableCharacters() {
   std::vector<std::string> out;
   for (int i = 0; i < kBuiltinRowCount; ++i) {
-    auto lead = static_cast<unsigned char>(kBuiltinKeys[i][0]), trail = static_cast<unsigned char>(kBuiltinKeys[i][1]);
-    if (lead >= 0xB0 && lead <= 0xF7 && trail >= 0xA1) out.push_back(kBuiltinKeys[i]);
+    auto lead = static_cast<unsigned char>(BuiltinKey(i)[0]), trail = static_cast<unsigned char>(BuiltinKey(i)[1]);
+    if (lead >= 0xB0 && lead <= 0xF7 && trail >= 0xA1) out.push_back(BuiltinKey(i));
   }
   return out;
 }
@@ -195,10 +195,33 @@ TEST_F(UnicodeBatch, UnicodeSourcesConvertLikeGbkAndGiveUtf8) {
   EXPECT_EQ(Convert(Utf16(names, false)), expected);
 }
 
-TEST_F(UnicodeBatch, ACharacterGbkCannotHoldReadsAsMissingInItsPlace) {
-  // 𪚥 (U+2A6A5) has no GBK code; the pieces after it stay aligned.
-  EXPECT_EQ(Convert("刘𪚥华\r\n"), "???-hua Liu\r\n");
-  EXPECT_EQ(Convert("𪚥德华\r\n"), "De-hua ???\r\n");
+// Rare characters of every block, from UTF-8 and from GB18030 (which a GBK file is where it can
+// hold them: 䶮 is FE 9F, a private-use code of GBK that GB18030 gives the character).
+TEST_F(UnicodeBatch, CharactersOutsideGbkReadFromTheirRows) {
+  struct Row {
+    const char* name;
+    const char* out;
+    const char* why;
+  } rows[] = {
+      {"刘䶮", "Yan Liu", "Extension A, two bytes in GB18030"},
+      {"王㐀", "Qiu Wang", "Extension A, four bytes"},
+      {"李鿃", "Shan Li", "the unified block past GBK"},
+      {"张𠀀𪚥", "He-zhe Zhang", "Extension B"},
+      {"张𪞝", "Duo Zhang", "Extension C"},
+      {"张𫞩", "Men Zhang", "Extension D"},
+      {"张𫠥", "Lou Zhang", "Extension E"},
+      {"张𭀖", "Li Zhang", "Extension F"},
+      {"张𰻝", "Biang Zhang", "Extension G"},
+      {"豈丽", "Li Qi", "compatibility ideographs read as their canonical equivalents 豈 and 丽"},
+      {"𪚥德华", "De-hua Zhe", "a surname outside GBK"},
+      {"张🙂明", "???-ming Zhang", "a character without a reading keeps its place"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    EXPECT_EQ(Convert(std::string(row.name) + "\r\n"), std::string(row.out) + "\r\n");
+    EXPECT_EQ(Convert(G(row.name) + "\r\n"), std::string(row.out) + "\r\n") << "GB18030";
+  }
+  EXPECT_EQ(Convert("\xC1\xF5\xFE\x9F\r\n"), "Yan Liu\r\n") << "刘䶮 as a GBK file holds it";
 }
 
 TEST_F(UnicodeBatch, ChineseCustomReadingsComeOutInUtf8) {
@@ -368,7 +391,8 @@ TEST(Encoding, GbkWithUtf8LookingRunsOrStrayBytesStaysGbk) {
   // Realistic GBK files of every table character, GBK extensions included, with stray bytes:
   // the rare-fault rule never takes one for UTF-8 (the valid-UTF-8 rule alone decides those
   // without a fault, as before).
-  std::vector<std::string> all(kBuiltinKeys, kBuiltinKeys + kBuiltinRowCount);
+  std::vector<std::string> all;
+  for (int i = 0; i < kBuiltinRowCount; ++i) all.push_back(BuiltinKey(i));
   int byFaultRule = 0;
   for (int file = 0; file < 50000; ++file) {
     std::string text;

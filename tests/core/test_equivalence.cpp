@@ -58,7 +58,7 @@ std::string SeededGbkNames(uint32_t seed, int count) {
   static const std::vector<std::string> gbkRows = [] {
     std::vector<std::string> rows;
     for (int i = 0; i < kBuiltinRowCount; ++i) {
-      const std::string key = kBuiltinKeys[i];
+      const std::string key = BuiltinKey(i);
       char32_t cp = 0;
       if (key.size() == 2 && DecodeUtf8(Gb18030ToUtf8(key), &cp) == 3 && cp >= 0x4E00 && cp <= 0x9FA5)
         rows.push_back(key);
