@@ -266,6 +266,7 @@ void AppendRomanizedName(std::string& out, const ListFiles& lists, std::string_v
   size_t used = 0;
   Romanize(out, lists, line, options, [&](std::string_view key, KeyRole role) -> std::string_view {
     std::string& reading = readings[used++ % readings.size()];  // a dotted name may have more
+    reading.clear();
     AppendReading(reading, lists, key, lookup, role);
     return reading;
   });
