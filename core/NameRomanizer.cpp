@@ -11,8 +11,6 @@ namespace quorvel {
 
 namespace {
 
-bool IsLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
-
 // Seven pieces at most, the surname among them.
 constexpr int kMaxPieces = 7;
 constexpr int kMaxGivenPieces = kMaxPieces - 1;
@@ -56,13 +54,10 @@ void Capitalise(char* begin, char* end) {
 // The ASCII letters of [begin, end) upper-cased; the trail byte of a double-byte character (a
 // custom reading in Chinese) may look like a letter and is left alone.
 void UpperCase(char* begin, char* end) {
-  for (char* c = begin; c < end; ++c) {
+  for (char* c = begin; c < end;) {
     const auto b = static_cast<unsigned char>(*c);
-    if (IsLeadByte(b) && c + 1 < end) {
-      ++c;
-    } else if (b >= 'a' && b <= 'z') {
-      *c = static_cast<char>(b - ('a' - 'A'));
-    }
+    if (b >= 'a' && b <= 'z') *c = static_cast<char>(b - ('a' - 'A'));
+    c += b < 0x80 ? 1 : Gb18030CharLength(std::string_view(c, static_cast<size_t>(end - c)));
   }
 }
 
