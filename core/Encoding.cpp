@@ -313,14 +313,21 @@ Utf16Census CensusUtf16(std::string_view text, bool littleEndian) {
   return census;
 }
 
+// The longest text of UTF-16 without zero bytes (one line, no ASCII) taken for one.
+constexpr size_t kLongestLineWithoutZeros = 64 * 1024;
+
 // UTF-16 without a mark (see DetectEncoding), or nullopt. Where zero bytes are, they tell the
 // byte order: an ASCII character (a line end) has its zero byte in the high place.
 std::optional<SourceEncoding> Utf16WithoutMark(std::string_view bytes) {
   if (bytes.size() < 2 || bytes.size() % 2 != 0) return std::nullopt;
   size_t zeros[2] = {0, 0};  // at even and at odd offsets
-  for (size_t i = 0; i < bytes.size(); ++i) zeros[i % 2] += bytes[i] == '\0';
-  if (zeros[0] + zeros[1] == 0 && (IsValidUtf8(bytes) || IsValidGb18030(bytes))) return std::nullopt;
-  if (zeros[0] + zeros[1] > 0 && zeros[0] == zeros[1]) return std::nullopt;
+  if (bytes.find('\0') != std::string_view::npos) {
+    for (size_t i = 0; i < bytes.size(); ++i) zeros[i % 2] += bytes[i] == '\0';
+    if (zeros[0] == zeros[1]) return std::nullopt;
+  } else if (bytes.size() > kLongestLineWithoutZeros || IsValidUtf8(bytes) || IsValidGb18030(bytes)) {
+    // Without zero bytes UTF-16 holds no ASCII character, not even a line end: one line.
+    return std::nullopt;
+  }
   for (bool littleEndian : {true, false}) {
     if (zeros[0] + zeros[1] > 0 && (zeros[1] > zeros[0]) != littleEndian) continue;
     const Utf16Census census = CensusUtf16(bytes, littleEndian);

@@ -17,8 +17,10 @@ constexpr int kMaxGivenPieces = kMaxPieces - 1;
 
 // The length of the piece of a name at the start of `text` (not empty): a run of ASCII letters
 // and digits, which reads as written, or one GB18030 character.
-size_t PieceLength(std::string_view text) {
-  if (!IsLatinOrDigit(text[0])) return Gb18030CharLength(text);
+inline size_t PieceLength(std::string_view text) {
+  const auto first = static_cast<unsigned char>(text[0]);
+  if (first >= 0x80) return Gb18030CharLength(text);
+  if (!IsLatinOrDigit(first)) return 1;
   size_t n = 1;
   while (n < text.size() && IsLatinOrDigit(text[n])) ++n;
   return n;
@@ -29,11 +31,17 @@ size_t PieceLength(std::string_view text) {
 constexpr std::string_view kSeparatingDots[] = {"\xA1\xA4", "\x81\x36\xA6\x31", "\x81\x39\xA7\x39",
                                                 "\x81\x36\xA6\x34", "\xA3\xAE", "\x84\x31\x96\x31"};
 
-bool IsSeparatingDot(std::string_view piece) {
-  if (piece.size() != 2 && piece.size() != 4) return false;
+bool IsSeparatingDotOf(std::string_view piece) {
   for (std::string_view dot : kSeparatingDots)
     if (piece == dot) return true;
   return false;
+}
+
+// The lead byte alone rules out nearly every piece, without a call.
+inline bool IsSeparatingDot(std::string_view piece) {
+  if (piece.size() < 2) return false;
+  const auto lead = static_cast<unsigned char>(piece[0]);
+  return (lead == 0xA1 || lead == 0xA3 || lead == 0x81 || lead == 0x84) && IsSeparatingDotOf(piece);
 }
 
 // True when a piece of `text` from `from` on is a separating dot.
@@ -89,14 +97,14 @@ char* Put(char* to, std::string_view s) {
 
 enum Case { kAsIs, kCapitalised, kUpper };
 
-void Shape(char* begin, char* end, Case c) {
+inline void Shape(char* begin, char* end, Case c) {
   if (c == kCapitalised) Capitalise(begin, end);
   else if (c == kUpper) UpperCase(begin, end);
 }
 
 // The line without its control bytes at both ends and without any inner ASCII space; `keep`
 // holds the text when it had to be copied.
-std::string_view CleanLine(std::string_view line, std::string& keep) {
+inline std::string_view CleanLine(std::string_view line, std::string& keep) {
   std::string_view trimmed = TrimControls(line);
   if (trimmed.find(' ') == std::string_view::npos) return trimmed;
   keep = RemoveSpaces(trimmed);

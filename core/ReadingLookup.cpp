@@ -142,13 +142,6 @@ void AppendReading(std::string& out, const ListFiles& lists, std::string_view ke
   }
 }
 
-bool IsLatinWord(std::string_view key) {
-  if (key.empty()) return false;
-  for (char c : key)
-    if (!IsLatinOrDigit(static_cast<unsigned char>(c))) return false;
-  return true;
-}
-
 bool CertainlyNoReading(const ListFiles& lists, std::string_view key, Romanization romanization) {
   return FindBuiltinRow(key) < 0 && !IsLatinWord(key) &&
          lists.FindKey(romanization == Romanization::kWadeGiles ? kDefineWeiHanList : kDefineHanList, key) < 0;

@@ -53,7 +53,12 @@ inline bool IsLatinOrDigit(unsigned char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }
 // True when `key` is such a run (not empty).
-bool IsLatinWord(std::string_view key);
+inline bool IsLatinWord(std::string_view key) {
+  if (key.empty()) return false;
+  for (char c : key)
+    if (!IsLatinOrDigit(static_cast<unsigned char>(c))) return false;
+  return true;
+}
 
 // Appends the reading of `key` to `out` (the hot path of the name romanization).
 void AppendReading(std::string& out, const ListFiles& lists, std::string_view key,
