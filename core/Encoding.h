@@ -51,9 +51,11 @@ inline size_t Gb18030CharLength(std::string_view text) {
   const unsigned char lead = b(0);
   if (lead < 0x81 || lead == 0xFF || text.size() < 2) return 1;
   const unsigned char second = b(1);
-  if (second >= 0x30 && second <= 0x39)
-    return text.size() >= 4 && b(2) >= 0x81 && b(2) <= 0xFE && b(3) >= 0x30 && b(3) <= 0x39 ? 4 : 1;
-  return second >= 0x40 && second != 0x7F && second != 0xFF ? 2 : 1;
+  if (second >= 0x40) return second != 0x7F && second != 0xFF ? 2 : 1;
+  return second >= 0x30 && second <= 0x39 && text.size() >= 4 && b(2) >= 0x81 && b(2) <= 0xFE && b(3) >= 0x30 &&
+                 b(3) <= 0x39
+             ? 4
+             : 1;
 }
 // The number of characters of a GB18030 text (Gb18030CharLength).
 size_t Gb18030CharCount(std::string_view text);

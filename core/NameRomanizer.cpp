@@ -161,24 +161,27 @@ void Romanize(std::string& out, const ListFiles& lists, std::string_view line, c
   std::string cleanLong;
   const std::string_view clean = CleanLine(line, cleanLong);
 
-  // The first seven pieces; anything after them is ignored, but for a separating dot.
-  std::string_view pieces[kMaxPieces];
+  // The first seven pieces, piece k from starts[k] to starts[k + 1]; anything after them is
+  // ignored, but for a separating dot.
+  size_t starts[kMaxPieces + 1];
+  starts[0] = 0;
   int count = 0;
   bool dotted = false;
   size_t at = 0;
   for (; at < clean.size() && count < kMaxPieces; ++count) {
     const size_t len = PieceLength(clean.substr(at));
-    pieces[count] = clean.substr(at, len);
-    dotted = dotted || IsSeparatingDot(pieces[count]);
+    dotted = dotted || IsSeparatingDot(clean.substr(at, len));
     at += len;
+    starts[count + 1] = at;
   }
   if (dotted || (at < clean.size() && HoldsSeparatingDot(clean, at)))
     return RomanizeDotName(out, clean, options.format, lookup);
+  auto piece = [&](int k) { return clean.substr(starts[k], starts[k + 1] - starts[k]); };
 
   // Surname: two pieces when the current custom dictionary knows them, else one. The probe of
   // two nearly always misses, which needs no lookup at all.
   std::string_view surname;
-  const std::string_view probe = clean.substr(0, pieces[0].size() + (count > 1 ? pieces[1].size() : 0));
+  const std::string_view probe = clean.substr(0, count > 1 ? starts[2] : at);
   int givenFrom = 2;
   bool twoPieces = false;
   if (!CertainlyNoReading(lists, probe, options.romanization)) {
@@ -186,7 +189,7 @@ void Romanize(std::string& out, const ListFiles& lists, std::string_view line, c
     twoPieces = surname != kNoReading;
   }
   if (!twoPieces) {
-    surname = lookup(pieces[0], KeyRole::kSurname);
+    surname = lookup(count > 0 ? piece(0) : clean, KeyRole::kSurname);
     givenFrom = 1;
   }
 
@@ -199,7 +202,7 @@ void Romanize(std::string& out, const ListFiles& lists, std::string_view line, c
   const int givenCount = std::max(0, count - givenFrom);
   size_t givenBytes = 0;
   for (int k = 0; k < givenCount; ++k) {
-    given[k] = lookup(pieces[givenFrom + k], KeyRole::kOther);
+    given[k] = lookup(piece(givenFrom + k), KeyRole::kOther);
     givenBytes += given[k].size() + (k > 0 ? separator.size() : 0);
   }
 
