@@ -28,3 +28,5 @@ done
 # Side by side in one run: quorvel-cli (and an earlier build: BEFORE=/path/to/quorvel-cli), the
 # cat and read-and-write floors, and @napi-rs/pinyin (npm-installed into bench/node_modules).
 python3 "$root/bench/engine_bench.py" --cli "$cli" ${BEFORE:+--before "$BEFORE"}
+# Characters outside GBK and the per-name path against an earlier build (BEFORE).
+if [ -n "${BEFORE:-}" ]; then python3 "$root/bench/chars_bench.py" --cli "$cli" --before "$BEFORE"; fi
