@@ -169,19 +169,20 @@ void Romanize(std::string& out, const ListFiles& lists, std::string_view line, c
   bool dotted = false;
   size_t at = 0;
   for (; at < clean.size() && count < kMaxPieces; ++count) {
-    const size_t len = PieceLength(clean.substr(at));
-    dotted = dotted || IsSeparatingDot(clean.substr(at, len));
+    const std::string_view rest(clean.data() + at, clean.size() - at);  // no bounds check: at < size
+    const size_t len = PieceLength(rest);
+    dotted = dotted || IsSeparatingDot(rest.substr(0, len));
     at += len;
     starts[count + 1] = at;
   }
   if (dotted || (at < clean.size() && HoldsSeparatingDot(clean, at)))
     return RomanizeDotName(out, clean, options.format, lookup);
-  auto piece = [&](int k) { return clean.substr(starts[k], starts[k + 1] - starts[k]); };
+  auto piece = [&](int k) { return std::string_view(clean.data() + starts[k], starts[k + 1] - starts[k]); };
 
   // Surname: two pieces when the current custom dictionary knows them, else one. The probe of
   // two nearly always misses, which needs no lookup at all.
   std::string_view surname;
-  const std::string_view probe = clean.substr(0, count > 1 ? starts[2] : at);
+  const std::string_view probe(clean.data(), count > 1 ? starts[2] : at);
   int givenFrom = 2;
   bool twoPieces = false;
   if (!CertainlyNoReading(lists, probe, options.romanization)) {
