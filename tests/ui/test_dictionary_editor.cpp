@@ -306,6 +306,13 @@ TEST_F(DictionaryEditorTest, TheNextConversionUsesAReadingAddedInTheWindow) {
   EXPECT_NE(before, "sima guang");
   EXPECT_EQ(quorvel::RomanizeName(data_, G("司马光"), options), "sima guang");
 
+  // A character outside GBK: four bytes in the file, shown as typed, used at once.
+  Fill(Q("𠇔"), "zu");
+  C().addButton->click();
+  EXPECT_EQ(Keys(), CrLf({G("司马"), "\x95\x32\xB1\x34"}));
+  EXPECT_EQ(ListLines().last(), Q("𠇔 zu"));
+  EXPECT_EQ(quorvel::RomanizeName(data_, G("𠇔明"), options), "zu ming");
+
   Open(kWindows[1]);
   Fill(Q("张"), "Cheung");
   C().addButton->click();
