@@ -114,7 +114,8 @@ TEST(Encoding, GbkNamesReadAsUtf8OnlyWhenTheyAreTheUtf8OfCommonCharacters) {
     validUtf8 += IsValidUtf8(three) && HasUtf8Ideograph(three);
   }
   EXPECT_GT(validUtf8, 0);
-  EXPECT_LT(readAsUtf8, 200) << "of 2,000,000";
+  EXPECT_LT(readAsUtf8, 20) << "of 2,000,000";
+  std::printf("random GB2312 triples read as UTF-8: %d of 2,000,000\n", readAsUtf8);
 }
 
 // Files of one or two realistic names (surnames by frequency, common given-name characters, as
