@@ -43,8 +43,8 @@ constexpr const char* kUsage =
     "      --data-dir=DIR     folder of the six list files (default: as for conversions)\n"
     "  -h, --help             show this help and exit\n"
     "\n"
-    "Keys and readings are trimmed; a key holds at most two Chinese characters, and every character\n"
-    "must exist in GBK, in which the dictionary is stored.\n";
+    "Keys and readings are trimmed; a key holds at most two characters. The dictionary is stored in\n"
+    "GB18030, which writes every GBK character as GBK does.\n";
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "quorvel-cli: %s\nTry 'quorvel-cli dict --help'.\n", message.c_str());
@@ -64,7 +64,7 @@ int Refuse(const std::string& message) {
 
 std::string EntriesText(const CustomDictionary& dict) {
   std::string text;
-  for (const auto& entry : dict.Entries()) text += GbkToUtf8(entry.key) + "\t" + GbkToUtf8(entry.reading) + "\n";
+  for (const auto& entry : dict.Entries()) text += Gb18030ToUtf8(entry.key) + "\t" + Gb18030ToUtf8(entry.reading) + "\n";
   return text;
 }
 
@@ -182,7 +182,7 @@ int RunDictCommand(int argc, char** argv) {
       dict.AddOrUpdate(entry.key, entry.reading);
     } else if (action == "remove") {
       bool encodable = true;
-      std::string key = Utf8ToGbkStrict(operands[0], &encodable);
+      std::string key = Utf8ToGb18030Strict(operands[0], &encodable);
       if (!encodable || dict.RemoveKey(key) == 0) return Refuse("没有找到：  " + operands[0]);
     } else if (action == "import") {
       return Import(dict, operands[0]);

@@ -174,16 +174,21 @@ int main(int argc, char** argv) {
     if (source != quorvel::kStandardStream && !quorvel::IsExistingFile(source))
       return Fail("没找到源文件,请选择 (" + source + ")");
     const quorvel::BatchReport report = quorvel::ConvertFile(lists, source, target, options);
+    const char* name = source == quorvel::kStandardStream ? "standard input" : source.c_str();
     if (report.invalidSequences > 0) {
       // The names around a damaged spot are converted; the spot itself reads "???".
-      std::fprintf(stderr, "quorvel-cli: warning: %s: %zu invalid %s sequence%s, each read as \"???\"\n",
-                   source == quorvel::kStandardStream ? "standard input" : source.c_str(),
-                   report.invalidSequences,
+      std::fprintf(stderr,
+                   "quorvel-cli: warning: %s: %zu damaged character%s (invalid %s sequences, NUL bytes), each read "
+                   "as \"???\"\n",
+                   name, report.invalidSequences, report.invalidSequences == 1 ? "" : "s",
                    report.encoding == quorvel::SourceEncoding::kUtf16Le ||
-                           report.encoding == quorvel::SourceEncoding::kUtf16Be
-                       ? "UTF-16"
-                       : "UTF-8",
-                   report.invalidSequences == 1 ? "" : "s");
+                           report.encoding == quorvel::SourceEncoding::kUtf16Be ? "UTF-16"
+                   : report.encoding == quorvel::SourceEncoding::kGb18030 ? "GB18030"
+                                                                            : "UTF-8");
+    }
+    if (report.linesWithMarker > 0) {
+      std::fprintf(stderr, "quorvel-cli: warning: %s: %zu of %zu lines hold \"???\" (a character without a reading)\n",
+                   name, report.linesWithMarker, report.lines);
     }
   } catch (const quorvel::Error& e) {
     return Fail(e.what());

@@ -31,7 +31,7 @@ const std::string& DataDir() {
 
 std::vector<std::string> Keys() {
   std::vector<std::string> keys;
-  for (int i = 0; i < quorvel::kBuiltinRowCount; i += 97) keys.push_back(quorvel::kBuiltinKeys[i]);
+  for (int i = 0; i < quorvel::kBuiltinRowCount; i += 97) keys.push_back(quorvel::BuiltinKey(i));
   return keys;
 }
 
@@ -116,6 +116,22 @@ void BM_NameConverter(benchmark::State& state) {
 BENCHMARK(BM_NameConverter);
 
 // One change check comparing the six files' identities (quorvel-cli's way), nothing changed.
+// The table's index alone: two-byte keys (one array read) against four-byte keys (a page, then
+// the row), every 7th row of each kind.
+void BM_FindBuiltinRow(benchmark::State& state) {
+  const size_t size = static_cast<size_t>(state.range(0));
+  std::vector<std::string> keys;
+  for (int i = 0; i < quorvel::kBuiltinRowCount; ++i)
+    if (std::string key = quorvel::BuiltinKey(i); key.size() == size && i % 7 == 0) keys.push_back(key);
+  size_t i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(quorvel::FindBuiltinRow(keys[i]));
+    i = i + 1 == keys.size() ? 0 : i + 1;
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_FindBuiltinRow)->ArgName("bytes")->Arg(2)->Arg(4);
+
 void BM_CompareFilesCheck(benchmark::State& state) {
   quorvel::ListFiles lists(DataDir(), quorvel::ListFiles::ChangeWatch::kCompareFiles);
   lists.Refresh();

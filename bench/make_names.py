@@ -2,10 +2,12 @@
 """Writes a deterministic file of realistic Chinese names: surnames by frequency (Zipf over the
 common surnames), one- and two-character given names from common given-name characters.
 
-Usage: make_names.py COUNT OUT_GBK OUT_UTF8 [OUT_UTF8_EXT_B]
+Usage: make_names.py COUNT OUT_GBK OUT_UTF8 [OUT_UTF8_EXT_B] [--rare OUT_UTF8 OUT_GB18030]
 
 OUT_UTF8_EXT_B: the same names in UTF-8 with one character GBK cannot hold (Extension B) in each,
 for the cost of characters that are replaced.
+--rare: the same names, one in ten with its last character replaced by a character outside GBK
+that has a reading (from Extensions A to G and the unified block past GBK), in UTF-8 and GB18030.
 """
 import random
 import sys
@@ -22,8 +24,18 @@ GIVEN = ("伟芳娜秀英敏静丽强磊军洋勇艳杰娟涛明超秀兰霞平�
          "奇固之轮翰朗伯宏言若鸣朋斌梁栋维启克伦翔旭鹏泽晨辰士以建家致树炎德行时泰盛雄琛钧冠策腾楠榕风航弘")
 
 
+# Characters outside GBK with a reading: Extensions A to G, the unified block past GBK.
+RARE = "䶮㐀㛃鿃𠀀𪚥𪞝𫞩𫠥𭀖𰻝"
+
+
 def main():
-    count, out_gbk, out_utf8 = int(sys.argv[1]), sys.argv[2], sys.argv[3]
+    args = sys.argv[1:]
+    rare_out = None
+    if "--rare" in args:
+        at = args.index("--rare")
+        rare_out = args[at + 1:at + 3]
+        del args[at:at + 3]
+    count, out_gbk, out_utf8 = int(args[0]), args[1], args[2]
     rng = random.Random(20261210)
     singles = [c for c in SURNAMES if c not in "".join(COMPOUND)]
     surnames = singles + list(COMPOUND)
@@ -38,10 +50,17 @@ def main():
         f.write(text.encode("gbk"))
     with open(out_utf8, "wb") as f:
         f.write(text.encode("utf-8"))
-    if len(sys.argv) > 4:
+    if len(args) > 3:
         ext_b = "\U0002A6A5"
-        with open(sys.argv[4], "wb") as f:
+        with open(args[3], "wb") as f:
             f.write(("\r\n".join(n[0] + ext_b + n[1:] for n in names) + "\r\n").encode("utf-8"))
+    if rare_out:
+        rare = "\r\n".join(n[:-1] + RARE[i // 10 % len(RARE)] if i % 10 == 0 else n
+                           for i, n in enumerate(names)) + "\r\n"
+        with open(rare_out[0], "wb") as f:
+            f.write(rare.encode("utf-8"))
+        with open(rare_out[1], "wb") as f:
+            f.write(rare.encode("gb18030"))
 
 
 if __name__ == "__main__":

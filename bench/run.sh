@@ -30,3 +30,5 @@ done
 python3 "$root/bench/engine_bench.py" --cli "$cli" ${BEFORE:+--before "$BEFORE"}
 # Custom dictionary import of 20,000 and 80,000 entries side by side, and a list beside it.
 python3 "$root/bench/dict_import_bench.py" --cli "$cli" ${BEFORE:+--before "$BEFORE"}
+# Characters outside GBK and the per-name path against an earlier build (BEFORE).
+if [ -n "${BEFORE:-}" ]; then python3 "$root/bench/chars_bench.py" --cli "$cli" --before "$BEFORE"; fi

@@ -89,9 +89,9 @@ BatchReport ConvertInto(ListFiles& lists, std::string_view source, Output& out,
                         const ConversionOptions& options, const ProgressFn& progress) {
   BatchReport report;
   report.encoding = DetectEncoding(source);
-  const bool unicodeTarget = report.encoding != SourceEncoding::kGbk;
-  // A GBK source is used in place; a Unicode one is decoded a line at a time.
-  GbkLineReader lines(source, report.encoding);
+  const bool unicodeTarget = report.encoding != SourceEncoding::kGb18030;
+  // A GB18030 source is used in place; a Unicode one is decoded a line at a time.
+  Gb18030LineReader lines(source, report.encoding);
 
   const size_t total = progress ? lines.CountLines() : 0;
   constexpr size_t kProgressEvery = 1 << 10;  // often enough for a cancel to land at once
@@ -116,7 +116,7 @@ BatchReport ConvertInto(ListFiles& lists, std::string_view source, Output& out,
       if (converter.MayHoldMarker() && std::string_view(buf).substr(lineStart).find(kNoReading) != std::string_view::npos)
         ++report.linesWithMarker;
       if (unicodeTarget && !IsAscii(std::string_view(buf).substr(lineStart))) {
-        std::string utf8 = GbkToUtf8(std::string_view(buf).substr(lineStart));
+        std::string utf8 = Gb18030ToUtf8(std::string_view(buf).substr(lineStart));
         buf.resize(lineStart);
         buf += utf8;
       }

@@ -2,8 +2,8 @@
 //
 // Either side may be "-" (kStandardStream): standard input, standard output. The source is read
 // whole before anything is written. Every output line ends with CR LF. The source's encoding is
-// detected (DetectEncoding); a Unicode source gives a UTF-8 target, a GBK one GBK. A Unicode
-// source is decoded a line at a time (GbkLineReader), so a run holds the source, one output
+// detected (DetectEncoding); a Unicode source gives a UTF-8 target, a GB18030 (or GBK) one GB18030. A Unicode
+// source is decoded a line at a time (Gb18030LineReader), so a run holds the source, one output
 // block and little more, whatever the encoding.
 //
 // A target file is written whole: the run writes a new temporary file beside it (the final file
@@ -54,9 +54,9 @@ using ProgressFn = std::function<void(size_t done, size_t total)>;
 struct BatchReport {
   size_t lines = 0;
   size_t linesWithMarker = 0;  // output lines holding "???": a character without a reading
-  SourceEncoding encoding = SourceEncoding::kGbk;
-  // Invalid sequences in a Unicode source (a stray or damaged byte), each read as one character
-  // that gives "???". Always 0 for a GBK source.
+  SourceEncoding encoding = SourceEncoding::kGb18030;
+  // Damaged characters: invalid sequences of a Unicode source (a stray or damaged byte) and NUL
+  // characters, each read as one character that gives "???".
   size_t invalidSequences = 0;
 };
 

@@ -1,10 +1,11 @@
-// The built-in table: one row per character (two GBK bytes) with its reading string, and the
-// surname readings, both generated at build time from data/char_rows.tsv and
+// The built-in table: one row per character (two or four GB18030 bytes) with its reading string,
+// and the surname readings, both generated at build time from data/char_rows.tsv and
 // data/surname_rows.tsv into BuiltinTableData.cpp (constant data, nothing to initialise).
 //
 // A reading string is syllables joined by "/"; the first is the reading a name most likely has,
-// the others follow in ascending byte order. Both tables are indexed by GBK code, so finding a
-// key costs one array read; a key that is not exactly one double-byte character finds nothing.
+// the others follow in ascending byte order. A two-byte key (a GBK character) finds its row with
+// one array read, a four-byte key with two (a page of 256 codes, then the row); a key that is not
+// exactly one such character finds nothing. The surname readings are all of GBK characters.
 #pragma once
 
 #include <cstdint>
@@ -13,8 +14,13 @@
 namespace quorvel {
 
 extern const int kBuiltinRowCount;
-extern const char* const kBuiltinKeys[];      // two GBK bytes each
-extern const char* const kBuiltinReadings[];  // reading string of the row
+// The rows' keys and reading strings, each ending in a NUL, in one block of text: offsets, not
+// pointers, so that the table needs no relocation when the program starts.
+extern const char kBuiltinText[];
+extern const uint32_t kBuiltinKeyAt[];      // two or four GB18030 bytes each
+extern const uint32_t kBuiltinReadingAt[];  // reading string of the row
+inline const char* BuiltinKey(int row) { return kBuiltinText + kBuiltinKeyAt[row]; }
+inline const char* BuiltinReading(int row) { return kBuiltinText + kBuiltinReadingAt[row]; }
 
 extern const int kSurnameCount;
 extern const char* const kSurnameKeys[];      // two GBK bytes each
@@ -31,7 +37,7 @@ const char* SurnameReading(std::string_view key);
 
 inline constexpr int kGbkSlots = 126 * 191;  // lead 0x81..0xFE, trail 0x40..0xFE
 
-// Slot of a two-byte GBK key, or -1 when the bytes cannot form a double-byte character.
+// Slot of a two-byte key, or -1 when the bytes cannot form a double-byte character.
 inline int GbkSlot(std::string_view key) {
   if (key.size() != 2) return -1;
   auto lead = static_cast<unsigned char>(key[0]);
@@ -43,10 +49,36 @@ inline int GbkSlot(std::string_view key) {
 extern const uint16_t kBuiltinRowOfGbk[kGbkSlots];  // row, or 0xFFFF
 extern const uint8_t kSurnameOfGbk[kGbkSlots];      // index into kSurnameReadings, or 0xFF
 
+// Four-byte codes: bytes 0x81-0xFE, 0x30-0x39, 0x81-0xFE, 0x30-0x39.
+inline constexpr int kFourByteSlots = 126 * 10 * 126 * 10;
+inline constexpr int kFourBytePageSlots = 256;
+inline constexpr int kFourBytePages = kFourByteSlots / kFourBytePageSlots + 1;
+
+// Slot of a four-byte key, or -1 when the bytes cannot form a four-byte character.
+inline int FourByteSlot(std::string_view key) {
+  if (key.size() != 4) return -1;
+  auto b = [&](size_t k) { return static_cast<unsigned char>(key[k]); };
+  if (b(0) < 0x81 || b(0) > 0xFE || b(1) < 0x30 || b(1) > 0x39 || b(2) < 0x81 || b(2) > 0xFE || b(3) < 0x30 ||
+      b(3) > 0x39)
+    return -1;
+  return (((b(0) - 0x81) * 10 + (b(1) - 0x30)) * 126 + (b(2) - 0x81)) * 10 + (b(3) - 0x30);
+}
+
+extern const uint16_t kFourBytePageOf[kFourBytePages];                // stored page, or 0xFFFF
+extern const uint16_t kFourByteRowOfPage[][kFourBytePageSlots];  // row, or 0xFFFF
+
 inline int FindBuiltinRow(std::string_view key) {
-  const int slot = GbkSlot(key);
+  if (key.size() == 2) {
+    const int slot = GbkSlot(key);
+    if (slot < 0) return -1;
+    const uint16_t row = kBuiltinRowOfGbk[slot];
+    return row == 0xFFFF ? -1 : row;
+  }
+  const int slot = FourByteSlot(key);
   if (slot < 0) return -1;
-  const uint16_t row = kBuiltinRowOfGbk[slot];
+  const uint16_t page = kFourBytePageOf[slot / kFourBytePageSlots];
+  if (page == 0xFFFF) return -1;
+  const uint16_t row = kFourByteRowOfPage[page][slot % kFourBytePageSlots];
   return row == 0xFFFF ? -1 : row;
 }
 

@@ -16,22 +16,19 @@ bool FitsOnOneLine(std::string_view text) {
   return TrimControls(text).find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
 }
 
-int GbkCharBytes(char32_t codePoint) { return codePoint < 0x80 || codePoint == 0x20AC ? 1 : 2; }
-
-std::size_t GbkByteCount(std::string_view utf8) {
+std::size_t CharacterCount(std::string_view utf8) {
   std::size_t count = 0;
-  while (!utf8.empty()) {
+  for (; !utf8.empty(); ++count) {
     char32_t cp = 0;
-    size_t len = DecodeUtf8(utf8, &cp);
-    count += len == 0 ? 1 : static_cast<size_t>(GbkCharBytes(cp));
+    const size_t len = DecodeUtf8(utf8, &cp);
     utf8.remove_prefix(len == 0 ? 1 : len);
   }
   return count;
 }
 
-std::optional<std::string> FirstCharOutsideGbk(std::string_view utf8) {
+std::optional<std::string> FirstUnstorableChar(std::string_view utf8) {
   bool ok = true;
-  Utf8ToGbkStrict(utf8, &ok);
+  Utf8ToGb18030Strict(utf8, &ok);
   if (ok) return std::nullopt;
   // Rare and short: find the culprit one character at a time.
   while (!utf8.empty()) {
@@ -39,7 +36,7 @@ std::optional<std::string> FirstCharOutsideGbk(std::string_view utf8) {
     size_t len = DecodeUtf8(utf8, &cp);
     std::string_view ch = utf8.substr(0, len == 0 ? 1 : len);
     if (len == 0) return std::string(ch);
-    Utf8ToGbkStrict(ch, &ok);
+    Utf8ToGb18030Strict(ch, &ok);
     if (!ok) return std::string(ch);
     utf8.remove_prefix(len);
   }
@@ -75,17 +72,17 @@ const char kLineBreakRefused[] = "无法保存：汉字和拼音的中间不能�
 }  // namespace
 
 std::string DictionaryTextFromUtf8(std::string_view utf8) {
-  if (auto bad = FirstCharOutsideGbk(utf8))
-    throw Error("无法保存：GBK 编码中没有“" + *bad + "”这个字符，转换时它永远不会被查到。");
+  if (auto bad = FirstUnstorableChar(utf8))
+    throw Error("无法保存：GB18030 编码中没有“" + *bad + "”这个字符，转换时它永远不会被查到。");
   bool ok = true;
-  return Utf8ToGbkStrict(utf8, &ok);
+  return Utf8ToGb18030Strict(utf8, &ok);
 }
 
 DictionaryEntry CustomDictionary::EntryFromUtf8(std::string_view key, std::string_view reading) const {
   DictionaryEntry entry{std::string(TrimControls(DictionaryTextFromUtf8(key))),
                         std::string(TrimControls(DictionaryTextFromUtf8(reading)))};
   if (!FitsOnOneLine(entry.key) || !FitsOnOneLine(entry.reading)) throw Error(kLineBreakRefused);
-  if (entry.key.size() > kMaxKeyBytes && !Find(entry.key))
+  if (Gb18030CharCount(entry.key) > kMaxKeyCharacters && !Find(entry.key))
     throw Error("无法保存：支持单个汉字和复姓，最多两个汉字，“" + std::string(TrimControls(key)) + "”太长。");
   return entry;
 }

@@ -12,7 +12,7 @@
 // (ListFiles::WritePair: recorded renames, crash-safe) in the list-file format (ListFileText),
 // and then reloads the lists, so the next lookup sees it. A failed write throws InOutError and
 // leaves both old files and the lists as they were. Keys and readings are
-// GBK bytes, trimmed at both ends by TrimControls; a key or reading holding a line break or a
+// GB18030 bytes, trimmed at both ends by TrimControls; a key or reading holding a line break or a
 // zero byte inside would tear the pair apart and is refused with quorvel::Error before anything
 // is written.
 //
@@ -37,31 +37,29 @@ namespace quorvel {
 // entry over two lines of its file.
 bool FitsOnOneLine(std::string_view text);
 
-// Bytes one character takes in GBK: 1 for ASCII and the euro sign (0x80), 2 for everything else.
-// A character GBK cannot hold also counts 2, the size of the stand-in the engine uses for it.
-int GbkCharBytes(char32_t codePoint);
-// GbkCharBytes summed over a UTF-8 text (DecodeUtf8; each byte that does not start a valid
-// sequence, such as an overlong form or a surrogate, counts 1).
-std::size_t GbkByteCount(std::string_view utf8);
+// The number of characters of a UTF-8 text (DecodeUtf8; each byte that does not start a valid
+// sequence, such as an overlong form or a surrogate, counts one).
+std::size_t CharacterCount(std::string_view utf8);
 
-// The first character of a UTF-8 text that GBK cannot hold (or its first invalid byte), or
-// nullopt when the whole text converts. The editors refuse such text: stored as a stand-in it
-// could never match what a names file holds.
-std::optional<std::string> FirstCharOutsideGbk(std::string_view utf8);
+// The first character of a UTF-8 text that cannot be stored in GB18030 (a byte that is no UTF-8,
+// or one of the few private-use code points iconv's GB18030 gives no code), or nullopt when the
+// whole text converts. The editors refuse such text: stored as a stand-in it could never match
+// what a names file holds.
+std::optional<std::string> FirstUnstorableChar(std::string_view utf8);
 
-// What the key field accepts: two GBK characters, a compound surname.
-inline constexpr std::size_t kMaxKeyBytes = 4;
+// What the key field accepts: two characters, a compound surname. A key of any GBK characters is
+// stored in bytes that every earlier version reads alike.
+inline constexpr std::size_t kMaxKeyCharacters = 2;
 
-// The GBK bytes of a UTF-8 text typed for the dictionary. Error, with the editors' message, when
-// it holds a character GBK cannot hold (or a byte that is no UTF-8): stored as a stand-in it could
-// never match what a names file holds.
+// The GB18030 bytes of a UTF-8 text typed for the dictionary. Error, with the editors' message,
+// when FirstUnstorableChar finds a character.
 std::string DictionaryTextFromUtf8(std::string_view utf8);
 
 // ---- Dictionary -----------------------------------------------------------------------------
 
 struct DictionaryEntry {
-  std::string key;      // GBK, as the key list holds it
-  std::string reading;  // GBK; empty where the reading file has no line for the key
+  std::string key;      // GB18030, as the key list holds it
+  std::string reading;  // GB18030; empty where the reading file has no line for the key
   bool operator==(const DictionaryEntry&) const = default;
 };
 
@@ -95,9 +93,10 @@ class CustomDictionary {
   // Returns the line to select: the last updated entry, or the appended one.
   std::size_t AddOrUpdate(std::string_view key, std::string_view reading);
 
-  // The editors' checks on a key and reading typed as UTF-8, giving the entry to store (GBK,
-  // trimmed). Error with the editors' message when either holds a character GBK cannot hold or a
-  // line break inside, or when the trimmed key is longer than kMaxKeyBytes and not already a key
+  // The editors' checks on a key and reading typed as UTF-8, giving the entry to store (GB18030,
+  // trimmed). Error with the editors' message when either holds a character that cannot be stored
+  // or a line break inside, or when the trimmed key has more than kMaxKeyCharacters characters
+  // and is not already a key
   // here (a longer key that another program stored can still be updated, as in the window).
   // Reads the lists as the last load left them.
   DictionaryEntry EntryFromUtf8(std::string_view key, std::string_view reading) const;

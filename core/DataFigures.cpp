@@ -11,7 +11,7 @@ DataFigures CountDataFigures(const std::vector<std::string>& wadeGilesMapping) {
   DataFigures figures;
   std::set<std::string_view> syllables;
   for (int row = 0; row < kBuiltinRowCount; ++row) {
-    const std::string_view reading = kBuiltinReadings[row];
+    const std::string_view reading = BuiltinReading(row);
     if (reading.empty()) continue;
     ++figures.characters;
     size_t count = 0;

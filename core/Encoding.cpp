@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstddef>
 #include <iconv.h>
+#include <optional>
+#include <utility>
 #include <stdexcept>
 #include <vector>
 
@@ -171,13 +173,17 @@ Utf8Census CensusUtf8(std::string_view text) {
   return census;
 }
 
-bool IsValidGbk(std::string_view text) {
-  for (size_t i = 0; i < text.size(); ++i) {
-    auto c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) continue;
-    if (c == 0x80 || c == 0xFF || i + 1 >= text.size()) return false;
-    auto t = static_cast<unsigned char>(text[++i]);
-    if (t < 0x40 || t == 0x7F || t == 0xFF) return false;
+size_t Gb18030CharCount(std::string_view text) {
+  size_t count = 0;
+  for (size_t i = 0; i < text.size(); ++count) i += Gb18030CharLength(text.substr(i));
+  return count;
+}
+
+bool IsValidGb18030(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    const size_t len = Gb18030CharLength(text.substr(i));
+    if (len == 1 && static_cast<unsigned char>(text[i]) >= 0x80) return false;
+    i += len;
   }
   return true;
 }
@@ -214,21 +220,21 @@ bool LooksLikeGb2312(std::string_view text) {
   return true;
 }
 
-std::string Utf8ToGbk(std::string_view utf8, size_t* invalid) {
-  Iconv cv("GBK", "UTF-8");
+std::string Utf8ToGb18030(std::string_view utf8, size_t* invalid) {
+  Iconv cv("GB18030", "UTF-8");
   return cv.Convert(utf8, [&](std::string& rep, size_t pos) -> size_t {
-    rep = kUnmappableGbk;
+    rep = kDamagedCharacter;
     char32_t cp;
     std::string_view rest = utf8.substr(pos);
-    if (size_t len = DecodeUtf8(rest, &cp)) return len;  // valid, but not in GBK
+    if (size_t len = DecodeUtf8(rest, &cp)) return len;  // valid, but iconv has no code for it
     if (invalid) ++*invalid;
     return InvalidUtf8Length(rest);
   });
 }
 
-std::string Utf8ToGbkStrict(std::string_view utf8, bool* ok) {
+std::string Utf8ToGb18030Strict(std::string_view utf8, bool* ok) {
   *ok = true;
-  Iconv cv("GBK", "UTF-8");
+  Iconv cv("GB18030", "UTF-8");
   return cv.Convert(utf8, [&](std::string& rep, size_t pos) -> size_t {
     *ok = false;
     rep = "?";
@@ -247,9 +253,9 @@ std::string Utf16ToUtf8(std::string_view utf16, bool littleEndian, size_t* inval
   });
 }
 
-std::string GbkToUtf8(std::string_view gbk) {
-  Iconv cv("UTF-8", "GBK");
-  return cv.Convert(gbk, [](std::string& rep, size_t) -> size_t {
+std::string Gb18030ToUtf8(std::string_view text) {
+  Iconv cv("UTF-8", "GB18030");
+  return cv.Convert(text, [](std::string& rep, size_t) -> size_t {
     rep = "?";
     return 1;
   });
@@ -257,7 +263,7 @@ std::string GbkToUtf8(std::string_view gbk) {
 
 const char* EncodingName(SourceEncoding encoding) {
   switch (encoding) {
-    case SourceEncoding::kGbk: return "GBK";
+    case SourceEncoding::kGb18030: return "GB18030";
     case SourceEncoding::kUtf8: return "UTF-8";
     case SourceEncoding::kUtf8Bom: return "UTF-8 (byte-order mark)";
     case SourceEncoding::kUtf16Le: return "UTF-16LE";
@@ -266,48 +272,169 @@ const char* EncodingName(SourceEncoding encoding) {
   return "?";
 }
 
+namespace {
+
+// The byte-order mark a UTF-16 text starts with, if any: 2 bytes, or 0 for one without a mark.
+size_t Utf16MarkLength(std::string_view text, bool littleEndian) {
+  return text.starts_with(littleEndian ? "\xFF\xFE" : "\xFE\xFF") ? 2 : 0;
+}
+
+// What a text without a mark holds when it is read as UTF-16 in one byte order.
+struct Utf16Census {
+  size_t ideographs = 0;
+  size_t others = 0;   // characters that are neither ideographs, ASCII nor CJK punctuation
+  bool faults = false;  // a control character other than tab and line ends, or a lone surrogate
+};
+
+Utf16Census CensusUtf16(std::string_view text, bool littleEndian) {
+  Utf16Census census;
+  auto unit = [&](size_t at) -> char32_t {
+    const auto a = static_cast<unsigned char>(text[at]), b = static_cast<unsigned char>(text[at + 1]);
+    return littleEndian ? char32_t{b} << 8 | a : char32_t{a} << 8 | b;
+  };
+  for (size_t i = 0; i + 1 < text.size() && !census.faults; i += 2) {
+    char32_t u = unit(i);
+    if (u >= 0xD800 && u <= 0xDBFF && i + 3 < text.size() && unit(i + 2) >= 0xDC00 && unit(i + 2) <= 0xDFFF) {
+      u = 0x10000 + ((u - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+      i += 2;
+    }
+    if (u < 0x20) {
+      census.faults = u != 0 && u != '\t' && u != '\r' && u != '\n';  // a NUL is a damaged character
+    } else if ((u >= 0x3400 && u <= 0x4DBF) || (u >= 0x4E00 && u <= 0x9FFF) || (u >= 0xF900 && u <= 0xFAFF) ||
+               (u >= 0x20000 && u <= 0x3FFFF)) {
+      ++census.ideographs;
+    } else if ((u >= 0xD800 && u <= 0xDFFF) || (u >= 0x7F && u <= 0x9F)) {
+      census.faults = true;
+    } else if (u >= 0x80 && !(u >= 0x3000 && u <= 0x303F) && !(u >= 0xFF00 && u <= 0xFFEF) && u != 0xB7 &&
+               u != 0x2022 && u != 0x2027) {
+      ++census.others;
+    }
+  }
+  return census;
+}
+
+// The longest text of UTF-16 without zero bytes (one line, no ASCII) taken for one.
+constexpr size_t kLongestLineWithoutZeros = 64 * 1024;
+
+// UTF-16 without a mark (see DetectEncoding), or nullopt. Where zero bytes are, they tell the
+// byte order: an ASCII character (a line end) has its zero byte in the high place.
+std::optional<SourceEncoding> Utf16WithoutMark(std::string_view bytes) {
+  if (bytes.size() < 2 || bytes.size() % 2 != 0) return std::nullopt;
+  size_t zeros[2] = {0, 0};  // at even and at odd offsets
+  if (bytes.find('\0') != std::string_view::npos) {
+    for (size_t i = 0; i < bytes.size(); ++i) zeros[i % 2] += bytes[i] == '\0';
+    if (zeros[0] == zeros[1]) return std::nullopt;
+  } else if (bytes.size() > kLongestLineWithoutZeros || IsValidUtf8(bytes) || IsValidGb18030(bytes)) {
+    // Without zero bytes UTF-16 holds no ASCII character, not even a line end: one line.
+    return std::nullopt;
+  }
+  for (bool littleEndian : {true, false}) {
+    if (zeros[0] + zeros[1] > 0 && (zeros[1] > zeros[0]) != littleEndian) continue;
+    const Utf16Census census = CensusUtf16(bytes, littleEndian);
+    if (!census.faults && census.ideographs > 0 && census.ideographs >= census.others)
+      return littleEndian ? SourceEncoding::kUtf16Le : SourceEncoding::kUtf16Be;
+  }
+  return std::nullopt;
+}
+
+// How many characters of a GB18030 text are common ideographs (GB2312's first level, B0A1 to
+// D7F9), and how many are not ASCII.
+std::pair<size_t, size_t> CommonIdeographs(std::string_view text) {
+  size_t common = 0, wide = 0;
+  for (size_t i = 0; i < text.size();) {
+    const size_t len = Gb18030CharLength(text.substr(i));
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead >= 0x80) {
+      ++wide;
+      const auto trail = len == 2 ? static_cast<unsigned char>(text[i + 1]) : 0;
+      common += len == 2 && lead >= 0xB0 && lead <= 0xD7 && trail >= 0xA1 && trail <= 0xFE &&
+                !(lead == 0xD7 && trail >= 0xFA);
+    }
+    i += len;
+  }
+  return {common, wide};
+}
+
+// Valid UTF-8 that pairs into GB2312 characters too: UTF-8 when every character it reads as is a
+// common ideograph and the pairs are not all common ones.
+bool ReadsBetterAsUtf8(std::string_view bytes) {
+  if (!IsValidUtf8(bytes) || !HasUtf8Ideograph(bytes)) return false;
+  const auto [utf8Common, utf8Wide] = CommonIdeographs(Utf8ToGb18030(bytes));
+  const auto [pairsCommon, pairs] = CommonIdeographs(bytes);
+  return utf8Common == utf8Wide && pairsCommon < pairs;
+}
+
+}  // namespace
+
 SourceEncoding DetectEncoding(std::string_view bytes) {
   // EF BB BF also begins the GBK name 锘亏: a mark counts when UTF-8 really follows it.
   if (bytes.starts_with("\xEF\xBB\xBF") && (IsValidUtf8(bytes.substr(3)) || !LooksLikeGb2312(bytes)))
     return SourceEncoding::kUtf8Bom;
   if (bytes.starts_with("\xFF\xFE")) return SourceEncoding::kUtf16Le;
   if (bytes.starts_with("\xFE\xFF")) return SourceEncoding::kUtf16Be;
+  if (auto wide = Utf16WithoutMark(bytes)) return *wide;
   // A short GBK name can happen to be valid UTF-8 too (three characters in six bytes); GBK text
-  // pairs into GB2312 characters, Unicode text read as GBK practically never does.
-  if (LooksLikeGb2312(bytes)) return SourceEncoding::kGbk;
+  // pairs into GB2312 characters, Unicode text read as GBK seldom does, and then seldom into
+  // common ideographs only.
+  if (LooksLikeGb2312(bytes))
+    return ReadsBetterAsUtf8(bytes) ? SourceEncoding::kUtf8 : SourceEncoding::kGb18030;
   const Utf8Census census = CensusUtf8(bytes);
-  if (census.ideographs == 0) return SourceEncoding::kGbk;
+  if (census.ideographs == 0) return SourceEncoding::kGb18030;
   if (census.invalid == 0) return SourceEncoding::kUtf8;
   // A stray or damaged byte in a UTF-8 file: its ideographs still far outnumber the faults.
   // GBK text read as UTF-8 is the reverse, a fault at nearly every character; and GBK names
-  // that happen to hold UTF-8-looking runs still read as GBK without a fault, which UTF-8 text
-  // with a stray byte does not (a 0x80 lead, a line of odd length).
-  if (census.ideographs >= kUtf8IdeographsPerFault * census.faults && !IsValidGbk(bytes))
+  // that happen to hold UTF-8-looking runs still read as GB18030 without a fault, which UTF-8
+  // text with a stray byte does not (a 0x80 lead, a line of odd length).
+  if (census.ideographs >= kUtf8IdeographsPerFault * census.faults && !IsValidGb18030(bytes))
     return SourceEncoding::kUtf8;
-  return SourceEncoding::kGbk;
+  return SourceEncoding::kGb18030;
 }
 
-std::string SourceToGbk(std::string_view source, SourceEncoding encoding, size_t* invalid) {
-  size_t count = 0;
-  std::string gbk;
-  switch (encoding) {
-    case SourceEncoding::kGbk: gbk = source; break;
-    case SourceEncoding::kUtf8: gbk = Utf8ToGbk(source, &count); break;
-    case SourceEncoding::kUtf8Bom: gbk = Utf8ToGbk(source.substr(3), &count); break;
-    case SourceEncoding::kUtf16Le: gbk = Utf8ToGbk(Utf16ToUtf8(source.substr(2), true, &count)); break;
-    case SourceEncoding::kUtf16Be: gbk = Utf8ToGbk(Utf16ToUtf8(source.substr(2), false, &count)); break;
+namespace {
+
+// Replaces every NUL of `text` by kDamagedCharacter; returns how many there were.
+size_t MarkNuls(std::string& text) {
+  const auto count = static_cast<size_t>(std::count(text.begin(), text.end(), '\0'));
+  if (count == 0) return 0;
+  std::string marked;
+  marked.reserve(text.size() + count);
+  for (char c : text) {
+    if (c == '\0') marked += kDamagedCharacter;
+    else marked += c;
   }
-  if (invalid) *invalid = count;
-  return gbk;
+  text.swap(marked);
+  return count;
 }
 
-// ---- GbkLineReader ----------------------------------------------------------------------------
+}  // namespace
 
-// The GBK bytes of each code point, worked out by iconv the first time it appears: exactly what
-// Utf8ToGbk makes of it, kUnmappableGbk where GBK has no such character.
-class GbkLineReader::CodePoints {
+std::string SourceToGb18030(std::string_view source, SourceEncoding encoding, size_t* invalid) {
+  size_t count = 0;
+  std::string text;
+  switch (encoding) {
+    case SourceEncoding::kGb18030: text = source; break;
+    case SourceEncoding::kUtf8: text = Utf8ToGb18030(source, &count); break;
+    case SourceEncoding::kUtf8Bom: text = Utf8ToGb18030(source.substr(3), &count); break;
+    case SourceEncoding::kUtf16Le:
+    case SourceEncoding::kUtf16Be: {
+      const bool le = encoding == SourceEncoding::kUtf16Le;
+      text = Utf8ToGb18030(Utf16ToUtf8(source.substr(Utf16MarkLength(source, le)), le, &count));
+      break;
+    }
+  }
+  // No GB18030 character holds a zero byte: each one here is a NUL character of the source.
+  count += MarkNuls(text);
+  if (invalid) *invalid = count;
+  return text;
+}
+
+// ---- Gb18030LineReader ------------------------------------------------------------------------
+
+// The GB18030 bytes of each code point, worked out by iconv the first time it appears: exactly
+// what Utf8ToGb18030 makes of it.
+class Gb18030LineReader::CodePoints {
  public:
-  CodePoints() : cd_(::iconv_open("GBK", "UTF-8")), bmp_(0x10000) {
+  CodePoints() : cd_(::iconv_open("GB18030", "UTF-8")), bmp_(0x10000) {
     if (cd_ == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("iconv cannot convert");
   }
   ~CodePoints() { ::iconv_close(cd_); }
@@ -315,35 +442,19 @@ class GbkLineReader::CodePoints {
   CodePoints& operator=(const CodePoints&) = delete;
 
   void Append(std::string& out, char32_t cp) {
-    Gbk* known = cp < 0x10000 ? &bmp_[cp] : &others_[cp];
-    if (known->length == kUnknown) *known = Convert(cp);
-    if (known->length == kLonger) {
-      out += Encode(cp);  // never for GBK, whose characters have at most two bytes
-      return;
-    }
+    Code* known = cp < 0x10000 ? &bmp_[cp] : &others_[cp];
+    if (known->length == 0) *known = Encode(cp);
     out.append(known->bytes, known->length);
   }
 
  private:
-  static constexpr unsigned char kUnknown = 0xFF, kLonger = 0xFE;
-  struct Gbk {
-    unsigned char length = kUnknown;
-    char bytes[3] = {};
+  struct Code {
+    unsigned char length = 0;  // 0: not worked out yet
+    char bytes[4] = {};
   };
-  Gbk Convert(char32_t cp) {
-    const std::string bytes = Encode(cp);
-    Gbk gbk;
-    if (bytes.size() > sizeof gbk.bytes) {
-      gbk.length = kLonger;
-      return gbk;
-    }
-    gbk.length = static_cast<unsigned char>(bytes.size());
-    bytes.copy(gbk.bytes, bytes.size());
-    return gbk;
-  }
 
-  // The GBK bytes of one code point, or kUnmappableGbk.
-  std::string Encode(char32_t cp) {
+  // The GB18030 bytes of one code point, or kDamagedCharacter where iconv has none.
+  Code Encode(char32_t cp) {
     char utf8[4];
     size_t n = 0;
     if (cp < 0x80) {
@@ -361,53 +472,48 @@ class GbkLineReader::CodePoints {
       utf8[n++] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
       utf8[n++] = static_cast<char>(0x80 | (cp & 0x3F));
     }
-    char out[16];
+    Code code;
     char* src = utf8;
     size_t srcLeft = n;
-    char* dst = out;
-    size_t dstLeft = sizeof out;
+    char* dst = code.bytes;
+    size_t dstLeft = sizeof code.bytes;
     ::iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-    if (::iconv(cd_, &src, &srcLeft, &dst, &dstLeft) == static_cast<size_t>(-1) || srcLeft != 0)
-      return std::string(kUnmappableGbk);
-    return std::string(out, sizeof out - dstLeft);
+    if (::iconv(cd_, &src, &srcLeft, &dst, &dstLeft) == static_cast<size_t>(-1) || srcLeft != 0) {
+      kDamagedCharacter.copy(code.bytes, kDamagedCharacter.size());
+      code.length = static_cast<unsigned char>(kDamagedCharacter.size());
+      return code;
+    }
+    code.length = static_cast<unsigned char>(sizeof code.bytes - dstLeft);
+    return code;
   }
 
   iconv_t cd_;
-  std::vector<Gbk> bmp_;
-  std::unordered_map<char32_t, Gbk> others_;
+  std::vector<Code> bmp_;
+  std::unordered_map<char32_t, Code> others_;
 };
 
-GbkLineReader::GbkLineReader(std::string_view source, SourceEncoding encoding)
+Gb18030LineReader::Gb18030LineReader(std::string_view source, SourceEncoding encoding)
     : encoding_(encoding), text_(source) {
   switch (encoding_) {
-    case SourceEncoding::kGbk:
+    case SourceEncoding::kGb18030:
     case SourceEncoding::kUtf8: break;
     case SourceEncoding::kUtf8Bom: text_ = source.substr(3); break;
-    case SourceEncoding::kUtf16Le:
-    case SourceEncoding::kUtf16Be: text_ = source.substr(2); break;
+    case SourceEncoding::kUtf16Le: text_ = source.substr(Utf16MarkLength(source, true)); break;
+    case SourceEncoding::kUtf16Be: text_ = source.substr(Utf16MarkLength(source, false)); break;
   }
   end_ = text_.size();
-  if (encoding_ == SourceEncoding::kUtf16Le || encoding_ == SourceEncoding::kUtf16Be) {
-    for (size_t at = 0; at + 1 < text_.size(); at += 2) {
-      if (Unit(at) == 0) {
-        end_ = at;
-        break;
-      }
-    }
-  } else if (size_t nul = text_.find('\0'); nul != std::string_view::npos) {
-    end_ = nul;
-  }
-  if (encoding_ != SourceEncoding::kGbk) codePoints_ = std::make_unique<CodePoints>();
+  nextNul_ = encoding_ == SourceEncoding::kGb18030 ? text_.find('\0') : std::string_view::npos;
+  if (encoding_ != SourceEncoding::kGb18030) codePoints_ = std::make_unique<CodePoints>();
 }
 
-GbkLineReader::~GbkLineReader() = default;
+Gb18030LineReader::~Gb18030LineReader() = default;
 
-char32_t GbkLineReader::Unit(size_t at) const {
+char32_t Gb18030LineReader::Unit(size_t at) const {
   const auto a = static_cast<unsigned char>(text_[at]), b = static_cast<unsigned char>(text_[at + 1]);
   return encoding_ == SourceEncoding::kUtf16Le ? char32_t{b} << 8 | a : char32_t{a} << 8 | b;
 }
 
-size_t GbkLineReader::CountLines() const {
+size_t Gb18030LineReader::CountLines() const {
   const bool wide = encoding_ == SourceEncoding::kUtf16Le || encoding_ == SourceEncoding::kUtf16Be;
   const size_t step = wide ? 2 : 1;
   auto at = [&](size_t i) -> char32_t {
@@ -426,10 +532,10 @@ size_t GbkLineReader::CountLines() const {
   return count + (start < end_ ? 1 : 0);
 }
 
-bool GbkLineReader::Next(std::string_view* line) {
+bool Gb18030LineReader::Next(std::string_view* line) {
   if (done_) return false;
   switch (encoding_) {
-    case SourceEncoding::kGbk: break;
+    case SourceEncoding::kGb18030: break;
     case SourceEncoding::kUtf8:
     case SourceEncoding::kUtf8Bom: return NextUtf8(line);
     case SourceEncoding::kUtf16Le:
@@ -443,25 +549,22 @@ bool GbkLineReader::Next(std::string_view* line) {
   size_t i = pos_;
   while (i < end_ && p[i] != '\r' && p[i] != '\n') ++i;
   *line = text_.substr(pos_, i - pos_);
+  if (nextNul_ < i) {
+    // The line holds a NUL: a damaged character of its own, and the rest of the line stays.
+    line_.assign(*line);
+    invalid_ += MarkNuls(line_);
+    *line = line_;
+    nextNul_ = text_.find('\0', i);
+  }
   if (i < end_) i += p[i] == '\r' && i + 1 < end_ && p[i + 1] == '\n' ? 2 : 1;
   pos_ = i;
   return true;
 }
 
-void GbkLineReader::AppendCodePoint(char32_t cp) { codePoints_->Append(line_, cp); }
+void Gb18030LineReader::AppendCodePoint(char32_t cp) { codePoints_->Append(line_, cp); }
 
-bool GbkLineReader::NextUtf8(std::string_view* line) {
+bool Gb18030LineReader::NextUtf8(std::string_view* line) {
   if (pos_ >= end_) {
-    // What follows the NUL is not read, but its damaged bytes count as they always did.
-    char32_t cp;
-    for (size_t i = end_; i < text_.size();) {
-      size_t len = DecodeUtf8(text_.substr(i), &cp);
-      if (len == 0) {
-        ++invalid_;
-        len = InvalidUtf8Length(text_.substr(i));
-      }
-      i += len;
-    }
     done_ = true;
     return false;
   }
@@ -472,18 +575,23 @@ bool GbkLineReader::NextUtf8(std::string_view* line) {
     const auto c = static_cast<unsigned char>(p[i]);
     if (c < 0x80) {
       if (c == '\r' || c == '\n') break;
-      line_ += static_cast<char>(c);
+      if (c == 0) {
+        line_ += kDamagedCharacter;
+        ++invalid_;
+      } else {
+        line_ += static_cast<char>(c);
+      }
       ++i;
       continue;
     }
     char32_t cp;
     // A sequence never takes in a line end or a NUL (neither is a continuation byte).
-    const std::string_view rest = text_.substr(i);
+    const std::string_view rest = text_.substr(i, end_ - i);
     if (size_t len = DecodeUtf8(rest, &cp)) {
       AppendCodePoint(cp);
       i += len;
     } else {
-      line_ += kUnmappableGbk;
+      line_ += kDamagedCharacter;
       ++invalid_;
       i += InvalidUtf8Length(rest);
     }
@@ -494,7 +602,7 @@ bool GbkLineReader::NextUtf8(std::string_view* line) {
   return true;
 }
 
-bool GbkLineReader::NextUtf16(std::string_view* line) {
+bool Gb18030LineReader::NextUtf16(std::string_view* line) {
   // One character at `i`, below `limit`: its code point and length; a lone surrogate or an odd
   // last byte is an invalid unit, read as U+FFFD.
   auto character = [&](size_t i, size_t limit, char32_t* cp) -> size_t {
@@ -520,8 +628,6 @@ bool GbkLineReader::NextUtf16(std::string_view* line) {
     return 2;
   };
   if (pos_ >= end_) {
-    char32_t cp;
-    for (size_t i = end_; i < text_.size();) i += character(i, text_.size(), &cp);
     done_ = true;
     return false;
   }
@@ -531,10 +637,14 @@ bool GbkLineReader::NextUtf16(std::string_view* line) {
   while (i < end_) {
     const size_t len = character(i, end_, &cp);
     if (cp == '\r' || cp == '\n') break;
-    if (cp < 0x80)
+    if (cp == 0) {
+      line_ += kDamagedCharacter;
+      ++invalid_;
+    } else if (cp < 0x80) {
       line_ += static_cast<char>(cp);
-    else
+    } else {
       AppendCodePoint(cp);
+    }
     i += len;
   }
   *line = line_;

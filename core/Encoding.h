@@ -1,5 +1,7 @@
-// Text encodings of users' files. GBK is the encoding of the engine and of every list file;
-// Unicode sources are converted to GBK for the lookup and their results back to UTF-8.
+// Text encodings of users' files. GB18030 is the encoding of the engine and of every list file:
+// it holds every GBK text byte for byte, and its four-byte sequences reach every other Unicode
+// character. Unicode sources are converted to GB18030 for the lookup and their results back to
+// UTF-8. The converters are glibc's iconv "GB18030" and "UTF-8".
 //
 // One UTF-8 decoder serves the whole program, and it is strict: overlong forms, surrogates,
 // code points past U+10FFFF and truncated sequences are not UTF-8. Conversions never fail: what
@@ -16,10 +18,10 @@
 
 namespace quorvel {
 
-// Stands for a character that GBK cannot hold: a valid double-byte code (user-defined area) that
-// no table row and no dictionary key typed in the editors can have, so it reads "???" and keeps
-// the two-byte pieces of the name aligned.
-inline constexpr std::string_view kUnmappableGbk = "\xA1\x40";
+// Stands for a damaged character (an invalid sequence of a Unicode source, a NUL byte): a valid
+// double-byte code of the user-defined area that no table row and no dictionary key typed in the
+// editors can have, so it reads "???" in its place.
+inline constexpr std::string_view kDamagedCharacter = "\xA1\x40";
 
 // Decodes the UTF-8 sequence at the start of `text`: returns its length and sets `*codePoint`,
 // or returns 0 when the text is empty or does not start with a valid sequence.
@@ -39,57 +41,85 @@ struct Utf8Census {
   size_t faults = 0;      // runs of invalid sequences with nothing valid between them
 };
 Utf8Census CensusUtf8(std::string_view text);
-// True when the text reads as GBK without a fault: ASCII bytes and double-byte characters
-// (lead 0x81-0xFE, trail 0x40-0x7E or 0x80-0xFE) only.
-bool IsValidGbk(std::string_view text);
+// The length of the GB18030 character at the start of `text` (which is not empty): 4 for a
+// four-byte sequence (lead 0x81-0xFE, 0x30-0x39, 0x81-0xFE, 0x30-0x39), 2 for a lead byte with a
+// double-byte trail (0x40-0x7E, 0x80-0xFE), 1 for everything else: an ASCII byte is always a
+// character of its own, and so is a lead byte that nothing valid follows. The one rule by which
+// names and keys are cut into characters.
+inline size_t Gb18030CharLength(std::string_view text) {
+  auto b = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = b(0);
+  if (lead < 0x81 || lead == 0xFF || text.size() < 2) return 1;
+  const unsigned char second = b(1);
+  if (second >= 0x40) return second != 0x7F && second != 0xFF ? 2 : 1;
+  return second >= 0x30 && second <= 0x39 && text.size() >= 4 && b(2) >= 0x81 && b(2) <= 0xFE && b(3) >= 0x30 &&
+                 b(3) <= 0x39
+             ? 4
+             : 1;
+}
+// The number of characters of a GB18030 text (Gb18030CharLength).
+size_t Gb18030CharCount(std::string_view text);
+
+// True when the text reads as GB18030 without a fault: ASCII bytes, double-byte and four-byte
+// characters only.
+bool IsValidGb18030(std::string_view text);
 // True when the text contains a CJK ideograph encoded in UTF-8.
 bool HasUtf8Ideograph(std::string_view text);
 // True when every non-ASCII byte pairs into a GB2312 character (lead 0xA1-0xF7, trail 0xA1-0xFE):
 // what a names file written in GBK nearly always is, and Unicode text almost never.
 bool LooksLikeGb2312(std::string_view text);
 
-// Unconvertible characters and invalid sequences: kUnmappableGbk each; `*invalid` (if given) is
-// increased by the number of invalid sequences.
-std::string Utf8ToGbk(std::string_view utf8, size_t* invalid = nullptr);
+// Invalid sequences (and the rare code point iconv cannot convert): kDamagedCharacter each;
+// `*invalid` (if given) is increased by the number of invalid sequences.
+std::string Utf8ToGb18030(std::string_view utf8, size_t* invalid = nullptr);
 // Bad units (a lone surrogate, an odd last byte): U+FFFD each, counted in `*invalid` if given.
 std::string Utf16ToUtf8(std::string_view utf16, bool littleEndian, size_t* invalid = nullptr);
-std::string GbkToUtf8(std::string_view gbk);                // invalid bytes: "?"
-std::string Utf8ToGbkStrict(std::string_view utf8, bool* ok);  // ok=false if anything is unmappable
+std::string Gb18030ToUtf8(std::string_view text);                // invalid bytes: "?"
+std::string Utf8ToGb18030Strict(std::string_view utf8, bool* ok);  // ok=false if anything is unmappable
 
 // ---- Names files ------------------------------------------------------------------------------
 
-enum class SourceEncoding { kGbk, kUtf8, kUtf8Bom, kUtf16Le, kUtf16Be };
+enum class SourceEncoding { kGb18030, kUtf8, kUtf8Bom, kUtf16Le, kUtf16Be };
 const char* EncodingName(SourceEncoding encoding);
 
-// How a names file is encoded. GBK is the default; a UTF-8 or UTF-16 byte-order mark makes it
-// Unicode, and so does text without a mark that holds UTF-8 ideographs, does not pair into
-// GB2312 characters, and either is valid UTF-8 or has faults (runs of invalid sequences: one
-// damaged spot) that are rare, kUtf8IdeographsPerFault ideographs or more for each, while it does
-// not read as GBK without a fault either.
+// How a names file is encoded. GB18030 (which GBK files are) is the default; a UTF-8 or UTF-16
+// byte-order mark makes it Unicode. Without a mark:
+// - UTF-16 when the text read as UTF-16 (one byte order) is ideographs, ASCII and CJK
+//   punctuation with no control character but tab and line ends, mostly ideographs, and either
+//   holds zero bytes (its ASCII characters, line ends included) or reads neither as UTF-8 nor as
+//   GB18030;
+// - UTF-8 when it holds UTF-8 ideographs, does not pair into GB2312 characters, and either is
+//   valid UTF-8 or has faults (runs of invalid sequences: one damaged spot) that are rare,
+//   kUtf8IdeographsPerFault ideographs or more for each, while it does not read as GB18030
+//   without a fault either;
+// - UTF-8 too when it pairs into GB2312 characters but is valid UTF-8 whose characters are all
+//   common ideographs (GB2312's first level), while the pairs are not all of them: a short UTF-8
+//   name can happen to pair into GB2312 characters, seldom into common ones only.
 SourceEncoding DetectEncoding(std::string_view bytes);
 inline constexpr size_t kUtf8IdeographsPerFault = 4;
 
-// The GBK text of a names file in `encoding` (its byte-order mark dropped). `*invalid` (if given)
-// is set to the number of invalid sequences of a Unicode source, each of which became one
-// character that reads "???"; it is 0 for a GBK source, whose bytes are used as they are.
-std::string SourceToGbk(std::string_view source, SourceEncoding encoding, size_t* invalid = nullptr);
+// The GB18030 text of a names file in `encoding` (its byte-order mark dropped). `*invalid` (if
+// given) is set to the number of damaged characters: invalid sequences of a Unicode source and
+// NUL characters, each of which became kDamagedCharacter and reads "???". Other bytes of a
+// GB18030 source are used as they are.
+std::string SourceToGb18030(std::string_view source, SourceEncoding encoding, size_t* invalid = nullptr);
 
-// The lines of a names file as GBK, one at a time, without converting the file whole: the same
-// lines with the same bytes as ForEachLine (Files.h) over SourceToGbk, and the same count of
-// invalid sequences. A Unicode line is decoded into a buffer of the reader's own, each code point
-// through a table filled as code points first appear.
-class GbkLineReader {
+// The lines of a names file as GB18030, one at a time, without converting the file whole: the
+// same lines with the same bytes as ForEachLine (Files.h) over SourceToGb18030, and the same count
+// of damaged characters. A Unicode line (or one holding a NUL) is decoded into a buffer of the
+// reader's own, each code point through a table filled as code points first appear.
+class Gb18030LineReader {
  public:
-  GbkLineReader(std::string_view source, SourceEncoding encoding);
-  ~GbkLineReader();
-  GbkLineReader(const GbkLineReader&) = delete;
-  GbkLineReader& operator=(const GbkLineReader&) = delete;
+  Gb18030LineReader(std::string_view source, SourceEncoding encoding);
+  ~Gb18030LineReader();
+  Gb18030LineReader(const Gb18030LineReader&) = delete;
+  Gb18030LineReader& operator=(const Gb18030LineReader&) = delete;
 
   // The next line, valid until the next call; false after the last.
   bool Next(std::string_view* line);
   // The number of lines of the whole text (a scan of its own; the position stays).
   size_t CountLines() const;
-  // Invalid sequences of the whole source, the bytes after a NUL included: final once Next has
+  // Damaged characters (invalid sequences, NULs) of the lines read so far: final once Next has
   // returned false.
   size_t InvalidSequences() const { return invalid_; }
 
@@ -102,7 +132,8 @@ class GbkLineReader {
 
   SourceEncoding encoding_;
   std::string_view text_;  // the source without its byte-order mark
-  size_t end_ = 0;         // where the text ends: its size, or its first NUL
+  size_t end_ = 0;         // the text's size
+  size_t nextNul_ = 0;     // the next NUL of a GB18030 source, or npos
   size_t pos_ = 0;
   bool done_ = false;
   size_t invalid_ = 0;

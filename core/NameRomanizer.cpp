@@ -1,26 +1,57 @@
 #include "NameRomanizer.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
+#include "Encoding.h"
 #include "Files.h"
 
 namespace quorvel {
 
 namespace {
 
-bool IsLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+// Seven pieces at most, the surname among them.
+constexpr int kMaxPieces = 7;
+constexpr int kMaxGivenPieces = kMaxPieces - 1;
 
-// Seven characters at most, the surname among them.
-constexpr int kMaxGivenPieces = 6;
+// The length of the piece of a name at the start of `text` (not empty): a run of ASCII letters
+// and digits, which reads as written, or one GB18030 character.
+inline size_t PieceLength(std::string_view text) {
+  const auto first = static_cast<unsigned char>(text[0]);
+  if (first >= 0x80) return Gb18030CharLength(text);
+  if (!IsLatinOrDigit(first)) return 1;
+  size_t n = 1;
+  while (n < text.size() && IsLatinOrDigit(text[n])) ++n;
+  return n;
+}
 
-// Byte length of the first `count` characters of `text`: a lead byte 0x81-0xFE and the byte
-// after it are one character, every other byte is one. A lead byte at the very end counts alone.
-size_t PrefixBytes(std::string_view text, int count) {
-  size_t i = 0;
-  for (int k = 0; k < count && i < text.size(); ++k)
-    i += IsLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size() ? 2 : 1;
-  return i;
+// The dots that separate the parts of a name written in another script (买买提·艾力): · (also
+// GBK's A1A4), •, ・, ‧, ．and ･, as GB18030 bytes.
+constexpr std::string_view kSeparatingDots[] = {"\xA1\xA4", "\x81\x36\xA6\x31", "\x81\x39\xA7\x39",
+                                                "\x81\x36\xA6\x34", "\xA3\xAE", "\x84\x31\x96\x31"};
+
+bool IsSeparatingDotOf(std::string_view piece) {
+  for (std::string_view dot : kSeparatingDots)
+    if (piece == dot) return true;
+  return false;
+}
+
+// The lead byte alone rules out nearly every piece, without a call.
+inline bool IsSeparatingDot(std::string_view piece) {
+  if (piece.size() < 2) return false;
+  const auto lead = static_cast<unsigned char>(piece[0]);
+  return (lead == 0xA1 || lead == 0xA3 || lead == 0x81 || lead == 0x84) && IsSeparatingDotOf(piece);
+}
+
+// True when a piece of `text` from `from` on is a separating dot.
+bool HoldsSeparatingDot(std::string_view text, size_t from = 0) {
+  for (size_t i = from; i < text.size();) {
+    const size_t len = PieceLength(text.substr(i));
+    if (IsSeparatingDot(text.substr(i, len))) return true;
+    i += len;
+  }
+  return false;
 }
 
 // The first byte of [begin, end) upper-cased if it is a lower-case letter.
@@ -31,13 +62,10 @@ void Capitalise(char* begin, char* end) {
 // The ASCII letters of [begin, end) upper-cased; the trail byte of a double-byte character (a
 // custom reading in Chinese) may look like a letter and is left alone.
 void UpperCase(char* begin, char* end) {
-  for (char* c = begin; c < end; ++c) {
+  for (char* c = begin; c < end;) {
     const auto b = static_cast<unsigned char>(*c);
-    if (IsLeadByte(b) && c + 1 < end) {
-      ++c;
-    } else if (b >= 'a' && b <= 'z') {
-      *c = static_cast<char>(b - ('a' - 'A'));
-    }
+    if (b >= 'a' && b <= 'z') *c = static_cast<char>(b - ('a' - 'A'));
+    c += b < 0x80 ? 1 : Gb18030CharLength(std::string_view(c, static_cast<size_t>(end - c)));
   }
 }
 
@@ -67,57 +95,118 @@ char* Put(char* to, std::string_view s) {
   return to + n;
 }
 
+enum Case { kAsIs, kCapitalised, kUpper };
+
+inline void Shape(char* begin, char* end, Case c) {
+  if (c == kCapitalised) Capitalise(begin, end);
+  else if (c == kUpper) UpperCase(begin, end);
+}
+
+// The line without its control bytes at both ends and without any inner ASCII space; `keep`
+// holds the text when it had to be copied.
+inline std::string_view CleanLine(std::string_view line, std::string& keep) {
+  std::string_view trimmed = TrimControls(line);
+  if (trimmed.find(' ') == std::string_view::npos) return trimmed;
+  keep = RemoveSpaces(trimmed);
+  return keep;
+}
+
+// A name whose parts a separating dot divides has no surname: each part is one word of its
+// pieces' readings joined, the words in written order with one space between them, capitalised
+// in the mixed-case formats and upper-cased in the passport format. Every piece is read wherever
+// it stands (no surname reading); a line of dots alone reads "???".
+template <typename Lookup>
+void RomanizeDotName(std::string& out, std::string_view clean, NameFormat format, Lookup&& lookup) {
+  Case wordCase = kCapitalised;
+  switch (format) {
+    case NameFormat::kGivenSurname:
+    case NameFormat::kGivenSurnameJoined:
+    case NameFormat::kSurnameGiven:
+    case NameFormat::kSurnameGivenJoined: wordCase = kAsIs; break;
+    case NameFormat::kPassport: wordCase = kUpper; break;
+    case NameFormat::kNone: return;
+    default: break;
+  }
+  const size_t start = out.size();
+  size_t wordStart = std::string::npos;  // where the word being written began
+  auto endWord = [&] {
+    if (wordStart == std::string::npos) return;
+    Shape(out.data() + wordStart, out.data() + out.size(), wordCase);
+    wordStart = std::string::npos;
+  };
+  for (size_t i = 0; i < clean.size();) {
+    const size_t len = PieceLength(clean.substr(i));
+    const std::string_view piece = clean.substr(i, len);
+    i += len;
+    if (IsSeparatingDot(piece)) {
+      endWord();
+      continue;
+    }
+    if (wordStart == std::string::npos) {
+      if (out.size() > start) out += ' ';
+      wordStart = out.size();
+    }
+    out.append(lookup(piece, KeyRole::kOther));
+  }
+  endWord();
+  if (out.size() == start) out.append(kNoReading);
+}
+
 // The one romanization of a line, over any way of looking readings up: `lookup(key, role)` gives
 // the reading of a key, which stays valid until the line is written. All readings of the line
 // are found first; then the line is written into `out` in one piece.
 template <typename Lookup>
 void Romanize(std::string& out, const ListFiles& lists, std::string_view line, const ConversionOptions& options,
               Lookup&& lookup) {
-  // Clean: trim both ends, then drop every inner ASCII space.
-  std::string_view trimmed = TrimControls(line);
   std::string cleanLong;
-  std::string_view clean;
-  if (trimmed.find(' ') == std::string_view::npos) {
-    clean = trimmed;
-  } else {
-    cleanLong = RemoveSpaces(trimmed);
-    clean = cleanLong;
+  const std::string_view clean = CleanLine(line, cleanLong);
+
+  // The first seven pieces, piece k from starts[k] to starts[k + 1]; anything after them is
+  // ignored, but for a separating dot.
+  size_t starts[kMaxPieces + 1];
+  starts[0] = 0;
+  int count = 0;
+  bool dotted = false;
+  size_t at = 0;
+  for (; at < clean.size() && count < kMaxPieces; ++count) {
+    const std::string_view rest(clean.data() + at, clean.size() - at);  // no bounds check: at < size
+    const size_t len = PieceLength(rest);
+    dotted = dotted || IsSeparatingDot(rest.substr(0, len));
+    at += len;
+    starts[count + 1] = at;
   }
+  if (dotted || (at < clean.size() && HoldsSeparatingDot(clean, at)))
+    return RomanizeDotName(out, clean, options.format, lookup);
+  auto piece = [&](int k) { return std::string_view(clean.data() + starts[k], starts[k + 1] - starts[k]); };
 
-  // The first seven characters; anything after them is ignored.
-  std::string_view p = clean.substr(0, PrefixBytes(clean, 7));
-  const size_t n = p.size();
-
-  // Surname: two characters when the current custom dictionary knows them, else one. The probe
-  // of two characters nearly always misses, which needs no lookup at all.
+  // Surname: two pieces when the current custom dictionary knows them, else one. The probe of
+  // two nearly always misses, which needs no lookup at all.
   std::string_view surname;
-  const std::string_view probe = p.substr(0, PrefixBytes(p, 2));
-  bool twoCharacters = false;
+  const std::string_view probe(clean.data(), count > 1 ? starts[2] : at);
+  int givenFrom = 2;
+  bool twoPieces = false;
   if (!CertainlyNoReading(lists, probe, options.romanization)) {
     surname = lookup(probe, KeyRole::kSurname);
-    twoCharacters = surname != kNoReading;
+    twoPieces = surname != kNoReading;
   }
-  size_t pieceStart = 4;
-  long pieces = static_cast<long>(n / 2) - 2;
-  if (!twoCharacters) {
-    surname = lookup(p.substr(0, PrefixBytes(p, 1)), KeyRole::kSurname);
-    pieceStart = 2;
-    pieces = static_cast<long>(n / 2) - 1;
+  if (!twoPieces) {
+    surname = lookup(count > 0 ? piece(0) : clean, KeyRole::kSurname);
+    givenFrom = 1;
   }
 
-  // Given name: two-byte pieces (at most six of seven characters), joined by the separator.
+  // Given name: the other pieces, joined by the separator.
   const std::string_view separator = options.format == NameFormat::kPassport   ? ""
                                      : options.separator == Separator::kHyphen ? "-"
                                      : options.separator == Separator::kSpace ? " "
                                                                               : "";
   std::string_view given[kMaxGivenPieces];
+  const int givenCount = std::max(0, count - givenFrom);
   size_t givenBytes = 0;
-  for (long k = 0; k < pieces; ++k) {
-    given[k] = lookup(p.substr(pieceStart + 2 * static_cast<size_t>(k), 2), KeyRole::kOther);
+  for (int k = 0; k < givenCount; ++k) {
+    given[k] = lookup(piece(givenFrom + k), KeyRole::kOther);
     givenBytes += given[k].size() + (k > 0 ? separator.size() : 0);
   }
 
-  enum Case { kAsIs, kCapitalised, kUpper };
   bool surnameFirst = true;
   std::string_view between = " ";
   Case surnameCase = kAsIs, givenCase = kAsIs;
@@ -136,25 +225,21 @@ void Romanize(std::string& out, const ListFiles& lists, std::string_view line, c
     case NameFormat::kNone: return;  // no format chosen: an empty line
   }
 
-  const size_t at = out.size();
-  out.resize(at + surname.size() + between.size() + givenBytes);
-  char* w = out.data() + at;
-  auto shape = [](char* begin, char* end, Case c) {
-    if (c == kCapitalised) Capitalise(begin, end);
-    else if (c == kUpper) UpperCase(begin, end);
-  };
+  const size_t outAt = out.size();
+  out.resize(outAt + surname.size() + between.size() + givenBytes);
+  char* w = out.data() + outAt;
   auto putSurname = [&] {
     char* begin = w;
     w = Put(w, surname);
-    shape(begin, w, surnameCase);
+    Shape(begin, w, surnameCase);
   };
   auto putGiven = [&] {
     char* begin = w;
-    for (long k = 0; k < pieces; ++k) {
+    for (int k = 0; k < givenCount; ++k) {
       if (k > 0) w = Put(w, separator);
       w = Put(w, given[k]);
     }
-    shape(begin, w, givenCase);
+    Shape(begin, w, givenCase);
   };
   if (surnameFirst) {
     putSurname();
@@ -187,7 +272,8 @@ void AppendRomanizedName(std::string& out, const ListFiles& lists, std::string_v
   std::array<std::string, 2 + kMaxGivenPieces> readings;  // one per lookup of the line
   size_t used = 0;
   Romanize(out, lists, line, options, [&](std::string_view key, KeyRole role) -> std::string_view {
-    std::string& reading = readings[used++];
+    std::string& reading = readings[used++ % readings.size()];  // a dotted name may have more
+    reading.clear();
     AppendReading(reading, lists, key, lookup, role);
     return reading;
   });

@@ -1,10 +1,15 @@
 // One name line in, one romanized line out.
 //
-// The line is cleaned (TrimControls at both ends, inner ASCII spaces removed), cut to its first
-// seven characters, split into a one- or two-character surname (two when the custom dictionary
-// of the current romanization knows the first two characters) and given-name pieces of two
-// bytes, looked up, and laid out in one of ten formats or the passport format. A missing reading shows as "???"; nothing
-// is rejected. Lookup errors (ListIndexError, FileOpenError) pass through.
+// The line is cleaned (TrimControls at both ends, inner ASCII spaces removed) and cut into pieces:
+// GB18030 characters (Gb18030CharLength: an ASCII byte is always one), a run of ASCII letters
+// and digits being one piece that reads as written. The first seven pieces are split into a one-
+// or two-piece surname (two when the custom dictionary of the current romanization knows the
+// first two) and given-name pieces, looked up, and laid out in one of ten formats or the
+// passport format. A name holding a separating dot (· • ・ ‧ ． ･) has no surname: each part is
+// one word of its pieces' readings joined, the words in written order with one space between
+// them, capitalised in the mixed-case formats, upper-cased in the passport format, as they are in
+// the all-lower formats. A missing reading shows as "???"; nothing is rejected. Lookup errors
+// (ListIndexError, FileOpenError) pass through.
 #pragma once
 
 #include <string>

@@ -99,7 +99,7 @@ void AppendReading(std::string& out, const ListFiles& lists, std::string_view ke
   const bool all = options.readings == Readings::kAll;
   const bool wadeGiles = options.romanization == Romanization::kWadeGiles;
   if (int row = FindBuiltinRow(key); row >= 0) {
-    std::string_view stored = kBuiltinReadings[row];
+    std::string_view stored = BuiltinReading(row);
     std::string_view reading = stored;
     std::string composed;
     const char* surname = role == KeyRole::kSurname ? SurnameReading(key) : nullptr;
@@ -128,6 +128,8 @@ void AppendReading(std::string& out, const ListFiles& lists, std::string_view ke
     else
       AppendPinyin(out, reading, options.umlaut);
     if (all) DropRepeatedReadings(out, start);
+  } else if (IsLatinWord(key)) {
+    out.append(key);
   } else {
     out.append(kNoReading);
   }
@@ -141,7 +143,7 @@ void AppendReading(std::string& out, const ListFiles& lists, std::string_view ke
 }
 
 bool CertainlyNoReading(const ListFiles& lists, std::string_view key, Romanization romanization) {
-  return FindBuiltinRow(key) < 0 &&
+  return FindBuiltinRow(key) < 0 && !IsLatinWord(key) &&
          lists.FindKey(romanization == Romanization::kWadeGiles ? kDefineWeiHanList : kDefineHanList, key) < 0;
 }
 

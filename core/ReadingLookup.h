@@ -5,7 +5,8 @@
 // the current romanization when that knows the key. In all-readings mode a reading that the
 // spelling or the conversion makes equal to an earlier one is given once, in its first place.
 //
-// A key the table does not hold reads kNoReading ("???"). A mapping syllable or custom key found
+// A key the table does not hold reads kNoReading ("???"), unless it is a run of ASCII letters and
+// digits, which reads as written (IsLatinWord). A mapping syllable or custom key found
 // on a line whose partner list has no such line raises ListIndexError. The lookup reads the lists
 // as the last ListFiles::Refresh() left them; it never reads a file itself.
 //
@@ -46,6 +47,18 @@ struct LookupOptions {
 enum class KeyRole { kOther, kSurname };
 
 inline constexpr std::string_view kNoReading = "???";
+
+// ASCII letters and digits: a run of them in a name (李Anna) is one piece that reads as written.
+inline bool IsLatinOrDigit(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+// True when `key` is such a run (not empty).
+inline bool IsLatinWord(std::string_view key) {
+  if (key.empty()) return false;
+  for (char c : key)
+    if (!IsLatinOrDigit(static_cast<unsigned char>(c))) return false;
+  return true;
+}
 
 // Appends the reading of `key` to `out` (the hot path of the name romanization).
 void AppendReading(std::string& out, const ListFiles& lists, std::string_view key,

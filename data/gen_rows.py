@@ -2,11 +2,14 @@
 """Writes the committed row files of data/ from Unicode's Unihan and the vetted reference tables
 of data/reference/.
 
-  char_rows.tsv      one row per GBK ideograph of U+4E00..U+9FFF that Unihan gives a Mandarin
-                     reading: code point, character, reading string, the rule that chose the
-                     first reading. A traditional character (Unihan kSimplifiedVariant) takes the
-                     first reading of its simplified form when it has that reading too, so a name
-                     reads the same in both scripts.
+  char_rows.tsv      one row per CJK ideograph that Unihan gives a Mandarin reading, in every
+                     block (IDEOGRAPH_BLOCKS): code point, character, reading string, the rule that
+                     chose the first reading. A traditional character (Unihan kSimplifiedVariant)
+                     takes the first reading of its simplified form when it has that reading too,
+                     so a name reads the same in both scripts. A compatibility ideograph without
+                     readings of its own reads as its canonical equivalent. The rows of the GBK
+                     characters of U+4E00..U+9FFF, the table's first rows, are worked out among
+                     themselves exactly as before the other blocks joined, so none changes.
   surname_rows.tsv   characters whose reading as a surname differs from their usual one.
   wade_giles_rows.tsv  pinyin syllable -> Wade-Giles as written in names (Taiwan passports, press).
   compound_surname_rows.tsv  compound surnames pre-filled into the custom dictionaries.
@@ -31,6 +34,28 @@ DEFAULT_VARIANTS = "/usr/share/unicode/Unihan_Variants.txt.bz2"
 DEFAULT_REFERENCE = os.path.join(HERE, "reference")
 
 FIELDS = ("kMandarin", "kXHC1983", "kTGHZ2013", "kHanyuPinlu", "kHanyuPinyin")
+# (first, last, name) of the blocks whose characters get rows, as in Unicode 15.0's Blocks.txt.
+IDEOGRAPH_BLOCKS = (
+    (0x4E00, 0x9FFF, "CJK Unified Ideographs"),
+    (0x3400, 0x4DBF, "Extension A"),
+    (0x20000, 0x2A6DF, "Extension B"),
+    (0x2A700, 0x2B73F, "Extension C"),
+    (0x2B740, 0x2B81F, "Extension D"),
+    (0x2B820, 0x2CEAF, "Extension E"),
+    (0x2CEB0, 0x2EBEF, "Extension F"),
+    (0x30000, 0x3134F, "Extension G"),
+    (0x31350, 0x323AF, "Extension H"),
+    (0xF900, 0xFAFF, "Compatibility Ideographs"),
+    (0x2F800, 0x2FA1F, "Compatibility Ideographs Supplement"),
+)
+COMPATIBILITY_BLOCKS = ("Compatibility Ideographs", "Compatibility Ideographs Supplement")
+
+
+def block_of(cp):
+    for first, last, name in IDEOGRAPH_BLOCKS:
+        if first <= cp <= last:
+            return name
+    return None
 TONE_MARKS = {"\u0300", "\u0301", "\u0304", "\u030c"}  # grave, acute, macron, caron
 SYLLABLE = re.compile(r"^[a-z]{1,6}$")
 
@@ -51,10 +76,10 @@ def unihan_entries(path):
 
 
 def read_unihan(path):
-    """{code point: {field: raw value}} for the fields we use, CJK Unified Ideographs only."""
+    """{code point: {field: raw value}} for the fields we use, ideographs of IDEOGRAPH_BLOCKS only."""
     data = {}
     for cp, field, value in unihan_entries(path):
-        if field in FIELDS and 0x4E00 <= cp <= 0x9FFF:
+        if field in FIELDS and block_of(cp):
             data.setdefault(cp, {})[field] = value
     return data
 
@@ -70,12 +95,13 @@ def read_simplified(path):
     return result
 
 
-def agree_with_simplified(rows, simplified):
+def agree_with_simplified(rows, simplified, known=None):
     """Gives a traditional character the first reading of its simplified form where it has that
-    reading too. Left alone: a character that is also its own simplified form (乾 qian beside
-    干 gan: the simplified form covers only some of its words) and one whose first reading the
-    given-name table chose."""
-    by_char = {row[1]: row for row in rows}
+    reading too; the simplified forms are looked up among `known` rows (default: `rows`). Left
+    alone: a character that is also its own simplified form (乾 qian beside 干 gan: the
+    simplified form covers only some of its words) and one whose first reading the given-name
+    table chose."""
+    by_char = {row[1]: row for row in (known if known is not None else rows)}
     for i, (cp, ch, reading, rule) in enumerate(rows):
         forms = simplified.get(ch, [])
         if ch in forms or rule == "given-name":
@@ -211,11 +237,11 @@ def main():
     unihan = read_unihan(args.unihan)
     given = given_name_readings(args.reference)
 
+    simplified = read_simplified(args.variants)
     rows, rule_counts, skipped_given = [], {}, []
+    first_rows, other_rows = [], []
     for cp in sorted(unihan):
         ch = chr(cp)
-        if not is_gbk(ch):
-            continue
         fields = unihan[cp]
         readings = readings_of(fields)
         if not readings:
@@ -224,10 +250,29 @@ def main():
         if ch in given and rule != "given-name":
             skipped_given.append(ch)
         ordered = [first] + sorted(readings - {first})
-        rows.append((f"U+{cp:04X}", ch, "/".join(ordered), rule))
-    agree_with_simplified(rows, read_simplified(args.variants))
+        row = (f"U+{cp:04X}", ch, "/".join(ordered), rule)
+        (first_rows if 0x4E00 <= cp <= 0x9FFF and is_gbk(ch) else other_rows).append(row)
+    agree_with_simplified(first_rows, simplified)
+    agree_with_simplified(other_rows, simplified, first_rows + other_rows)
+    rows = first_rows + other_rows
+    by_char = {row[1]: row for row in rows}
+    for first_cp, last_cp, name in IDEOGRAPH_BLOCKS:
+        if name not in COMPATIBILITY_BLOCKS:
+            continue
+        for cp in range(first_cp, last_cp + 1):
+            ch = chr(cp)
+            equivalent = unicodedata.normalize("NFC", ch)
+            if ch in by_char or equivalent == ch or equivalent not in by_char:
+                continue
+            rows.append((f"U+{cp:04X}", ch, by_char[equivalent][2], "canonical-equivalent"))
+    rows.sort(key=lambda row: int(row[0][2:], 16))
     for row in rows:
         rule_counts[row[3]] = rule_counts.get(row[3], 0) + 1
+    per_block, first_set = {}, set(first_rows)
+    for row in rows:
+        if row not in first_set:
+            name = block_of(int(row[0][2:], 16))
+            per_block[name] = per_block.get(name, 0) + 1
 
     syllables = {s for r in rows for s in r[2].split("/")}
     polyphonic = sum(1 for r in rows if "/" in r[2])
@@ -274,6 +319,9 @@ def main():
           compounds)
 
     print(f"rows={len(rows)} syllables={len(syllables)} polyphonic={polyphonic}")
+    print(f"  rows of the GBK characters of U+4E00..U+9FFF: {len(first_rows)}")
+    for _, _, name in IDEOGRAPH_BLOCKS:
+        print(f"  rows added, {name}: {per_block.get(name, 0)}")
     for rule in sorted(rule_counts):
         print(f"  first reading by {rule}: {rule_counts[rule]}")
     if skipped_given:

@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   std::string line = quorvel::RomanizeName(lists, text, options);
   if (options.format == quorvel::NameFormat::kNone && !line.empty()) std::abort();  // an empty line
   quorvel::ConvertBytes(lists, text, devNull, "/dev/null", options);
-  (void)quorvel::GbkToUtf8(text);
-  (void)quorvel::Utf8ToGbk(text);
+  (void)quorvel::Gb18030ToUtf8(text);
+  (void)quorvel::Utf8ToGb18030(text);
   return 0;
 }

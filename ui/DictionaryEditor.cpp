@@ -18,7 +18,7 @@
 
 #include "Encoding.h"
 #include "Errors.h"
-#include "GbkByteLimitValidator.h"
+#include "KeyLengthValidator.h"
 #include "PlatformDialogs.h"
 #include "ScreenFit.h"
 #include "ui_PinyinDictionaryEditor.h"
@@ -33,7 +33,7 @@ constexpr int kSmallestListHeight = 60;
 // Changes in the folder come in bursts (two temporaries, two renames): one look after the last.
 constexpr int kFollowDelayMs = 50;
 
-QString FromGbk(std::string_view gbk) { return QString::fromStdString(quorvel::GbkToUtf8(gbk)); }
+QString FromGbk(std::string_view gbk) { return QString::fromStdString(quorvel::Gb18030ToUtf8(gbk)); }
 
 class FlagGuard {
  public:
@@ -67,7 +67,7 @@ DictionaryEditor::DictionaryEditor(quorvel::ListFiles& data,
                   ? SetUpLayout<Ui::WadeGilesDictionaryEditor>(this)
                   : SetUpLayout<Ui::PinyinDictionaryEditor>(this);
   BuildEditMenu();
-  keyLimit_ = new GbkByteLimitValidator(4, this);
+  keyLimit_ = new KeyLengthValidator(quorvel::kMaxKeyCharacters, this);
   keyLimit_->Reset(controls_.keyEdit->text());
   controls_.keyEdit->setValidator(keyLimit_);
   setMinimumHeight(menuHeight_ + kListBottomMargin + kSmallestListHeight);
@@ -342,7 +342,7 @@ void DictionaryEditor::search() {
   QString typed = controls_.keyEdit->text();
   QByteArray utf8 = typed.toUtf8();
   bool encodable = true;
-  std::string key = quorvel::Utf8ToGbkStrict(std::string_view(utf8.constData(), utf8.size()), &encodable);
+  std::string key = quorvel::Utf8ToGb18030Strict(std::string_view(utf8.constData(), utf8.size()), &encodable);
   auto found = encodable ? dict_.Find(key) : std::nullopt;
   if (found) {
     SelectLine(static_cast<int>(*found));  // raises no showSelectedEntry: the key field stays
@@ -361,7 +361,7 @@ void DictionaryEditor::Refill() {
     joined += line;
     joined += '\n';
   }
-  QStringList texts = QString::fromStdString(quorvel::GbkToUtf8(joined)).split(QLatin1Char('\n'));
+  QStringList texts = QString::fromStdString(quorvel::Gb18030ToUtf8(joined)).split(QLatin1Char('\n'));
   texts.removeLast();
   FlagGuard guard(programmatic_);
   controls_.entryList->clear();
@@ -399,14 +399,14 @@ void DictionaryEditor::SetKeyText(const QString& text) {
 std::optional<std::string> DictionaryEditor::StoredText(const QLineEdit* edit) {
   QByteArray utf8 = edit->text().toUtf8();
   std::string_view text(utf8.constData(), static_cast<size_t>(utf8.size()));
-  if (auto bad = quorvel::FirstCharOutsideGbk(text)) {
+  if (auto bad = quorvel::FirstUnstorableChar(text)) {
     PlatformDialogs::Instance().ShowMessage(
-        this, QStringLiteral("无法保存：GBK 编码中没有“%1”这个字符，转换时它永远不会被查到。")
+        this, QStringLiteral("无法保存：GB18030 编码中没有“%1”这个字符，转换时它永远不会被查到。")
                   .arg(QString::fromStdString(*bad)));
     return std::nullopt;
   }
   bool ok = true;
-  std::string gbk = quorvel::Utf8ToGbkStrict(text, &ok);
+  std::string gbk = quorvel::Utf8ToGb18030Strict(text, &ok);
   // A pasted text may hold line breaks; at the ends they are trimmed, inside they would split
   // one entry over two lines of the file.
   if (!quorvel::FitsOnOneLine(gbk)) {

@@ -32,7 +32,7 @@
 
 #include "CustomDictionary.h"
 
-class GbkByteLimitValidator;
+class KeyLengthValidator;
 class QAction;
 class QFileSystemWatcher;
 class QLineEdit;
@@ -96,7 +96,7 @@ class DictionaryEditor : public QDialog {
 
   quorvel::CustomDictionary dict_;
   DictionaryEditorControls controls_{};
-  GbkByteLimitValidator* keyLimit_ = nullptr;
+  KeyLengthValidator* keyLimit_ = nullptr;
   std::vector<std::string> shownLines_;  // the GBK lines the list was last filled with
   bool programmatic_ = false;            // list changes made by the window itself
 

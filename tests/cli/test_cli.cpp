@@ -189,16 +189,42 @@ TEST_F(Cli, ClosedStandardStreamsAreNamed) {
   EXPECT_EQ(ReadFile(dir_.File("out.txt")), "De-hua Liu\r\n");
 }
 
-TEST_F(Cli, AStrayByteInUtf8IsConvertedWithAWarning) {
-  Outcome r = Call("- -", "刘德华\n单\xE7田芳\n张三\n");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "De-hua Liu\r\n???-tian-fang Shan\r\nSan Zhang\r\n");
-  EXPECT_EQ(r.err, "quorvel-cli: warning: standard input: 1 invalid UTF-8 sequence, each read as \"???\"\n");
+TEST_F(Cli, DamagedCharactersAndLinesWithoutAReadingAreConvertedWithAWarning) {
+  auto warnDamaged = [](const char* count, const char* encoding) {
+    return std::string("quorvel-cli: warning: standard input: ") + count + " (invalid " + encoding +
+           " sequences, NUL bytes), each read as \"???\"\n";
+  };
+  auto warnMissing = [](const char* count) {
+    return std::string("quorvel-cli: warning: standard input: ") + count +
+           " lines hold \"???\" (a character without a reading)\n";
+  };
+  struct Row {
+    const char* why;
+    std::string in, out, err;
+  } rows[] = {
+      {"a stray byte in UTF-8", "刘德华\n单\xE7田芳\n张三\n", "De-hua Liu\r\n???-tian-fang Shan\r\nSan Zhang\r\n",
+       warnDamaged("1 damaged character", "UTF-8") + warnMissing("1 of 3")},
+      {"a NUL in GBK ends nothing", G("刘德华\r\n张") + '\0' + G("三\r\n李四\r\n"),
+       "De-hua Liu\r\n???-san Zhang\r\nSi Li\r\n", warnDamaged("1 damaged character", "GB18030") + warnMissing("1 of 3")},
+      {"NULs in UTF-8", std::string("刘德华\0\0\n李四\n", 19), "De-hua-???-??? Liu\r\nSi Li\r\n",
+       warnDamaged("2 damaged characters", "UTF-8") + warnMissing("1 of 2")},
+      {"a character without a reading", G("刘。\r\n李四\r\n"), "??? Liu\r\nSi Li\r\n", warnMissing("1 of 2")},
+      {"nothing to say", G("刘德华\r\n"), "De-hua Liu\r\n", ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    Outcome r = Call("- -", row.in);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, row.out);
+    EXPECT_EQ(r.err, row.err);
+  }
   WriteFile(dir_.File("names.txt"), "刘德华\n\x94\n单\xE7田芳\n张三\n欧阳修\n");
-  r = Call(dir_.File("names.txt") + " -");
+  Outcome r = Call(dir_.File("names.txt") + " -");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "quorvel-cli: warning: " + dir_.File("names.txt") +
-                       ": 2 invalid UTF-8 sequences, each read as \"???\"\n");
+                       ": 2 damaged characters (invalid UTF-8 sequences, NUL bytes), each read as \"???\"\n"
+                       "quorvel-cli: warning: " + dir_.File("names.txt") +
+                       ": 2 of 5 lines hold \"???\" (a character without a reading)\n");
 }
 
 TEST_F(Cli, UsageErrorsExitTwo) {
@@ -235,7 +261,9 @@ TEST_F(Cli, DictCommandsEditTheDictionariesByTheEditorsRules) {
       {"list prints KEY<TAB>READING in UTF-8", dict + "list", "", 0, "欧阳\tAu-yeung\n上官\tShangguan\n", ""},
       {"a new key of three characters is refused", dict + "add 司马光 x", "", 1, "",
        "quorvel-cli: 无法保存：支持单个汉字和复姓，最多两个汉字，“司马光”太长。\n"},
-      {"a character GBK cannot hold is refused", dict + "add 𠀀 x", "", 1, "", "GBK 编码中没有“𠀀”这个字符"},
+      {"a character outside GBK is a key like any other", dict + "add 𠇔 zu", "", 0, "", ""},
+      {"and is listed as typed", dict + "list", "", 0, "欧阳\tAu-yeung\n上官\tShangguan\n𠇔\tzu\n", ""},
+      {"and removed", dict + "remove 𠇔", "", 0, "", ""},
       {"a line break inside a text is refused", dict + "add 张 \"$(printf 'zh\\nang')\"", "", 1, "",
        "quorvel-cli: 无法保存：汉字和拼音的中间不能有换行。\n"},
       {"remove takes the key's entry away", dict + "remove 上官", "", 0, "", ""},

@@ -25,6 +25,15 @@ std::vector<std::string> Syllables(const std::string& reading) {
   return out;
 }
 
+// The code point of every row of the committed rows file, in order.
+std::vector<char32_t> RowCodePoints() {
+  std::ifstream f(quorvel::test::SourceDir() + "/data/char_rows.tsv");
+  std::vector<char32_t> out;
+  for (std::string line; std::getline(f, line);)
+    if (line.starts_with("U+")) out.push_back(static_cast<char32_t>(std::stoul(line.substr(2), nullptr, 16)));
+  return out;
+}
+
 // "# rows=N syllables=N polyphonic=N" from the committed rows file.
 std::map<std::string, int> GeneratorCounts() {
   std::ifstream f(quorvel::test::SourceDir() + "/data/char_rows.tsv");
@@ -43,22 +52,27 @@ std::map<std::string, int> GeneratorCounts() {
 TEST(BuiltinTable, EveryRowFollowsTheReadingStringRules) {
   const std::regex syllable("[a-z]{1,6}");
   std::set<std::string> keys, allSyllables;
-  int polyphonic = 0;
+  int polyphonic = 0, twoByte = 0;
+  const std::vector<char32_t> codePoints = RowCodePoints();
+  ASSERT_EQ(codePoints.size(), static_cast<size_t>(kBuiltinRowCount));
   for (int i = 0; i < kBuiltinRowCount; ++i) {
-    SCOPED_TRACE(testing::Message() << "row " << i << " " << quorvel::test::U(kBuiltinKeys[i]) << " " << kBuiltinReadings[i]);
-    std::string key = kBuiltinKeys[i];
-    ASSERT_EQ(key.size(), 2u);
+    SCOPED_TRACE(testing::Message() << "row " << i << " " << quorvel::test::U(BuiltinKey(i)) << " " << BuiltinReading(i));
+    std::string key = BuiltinKey(i);
+    ASSERT_TRUE(key.size() == 2 || key.size() == 4);
     EXPECT_TRUE(keys.insert(key).second) << "key twice";
-    // Every key is a CJK Unified Ideograph in GBK.
-    std::string utf8 = GbkToUtf8(key);
-    ASSERT_EQ(utf8.size(), 3u);
-    char32_t cp = (utf8[0] & 0x0F) << 12 | (utf8[1] & 0x3F) << 6 | (utf8[2] & 0x3F);
-    EXPECT_GE(cp, 0x4E00u);
-    EXPECT_LE(cp, 0x9FFFu);
+    // Every key is the engine's GB18030 code of its row's code point, which is an ideograph.
+    const std::string utf8 = Gb18030ToUtf8(key);
+    char32_t cp = 0;
+    ASSERT_EQ(DecodeUtf8(utf8, &cp), utf8.size());
+    ASSERT_EQ(static_cast<uint32_t>(cp), static_cast<uint32_t>(codePoints[static_cast<size_t>(i)]));
+    EXPECT_EQ(Utf8ToGb18030(utf8), key);
+    EXPECT_TRUE((cp >= 0x3400 && cp <= 0x9FFF) || (cp >= 0xF900 && cp <= 0xFAFF) || (cp >= 0x20000 && cp <= 0x323AF))
+        << std::hex << static_cast<uint32_t>(cp);
+    twoByte += key.size() == 2;
 
-    auto parts = Syllables(kBuiltinReadings[i]);
+    auto parts = Syllables(BuiltinReading(i));
     ASSERT_FALSE(parts.empty());
-    EXPECT_EQ(parts.size() > 1 ? std::string(kBuiltinReadings[i]).find("//") : std::string::npos, std::string::npos);
+    EXPECT_EQ(parts.size() > 1 ? std::string(BuiltinReading(i)).find("//") : std::string::npos, std::string::npos);
     for (const auto& s : parts) EXPECT_TRUE(std::regex_match(s, syllable)) << "'" << s << "'";
     // The first reading is the name reading; the rest follow in ascending byte order, no repeats.
     std::set<std::string> unique(parts.begin(), parts.end());
@@ -72,9 +86,12 @@ TEST(BuiltinTable, EveryRowFollowsTheReadingStringRules) {
   EXPECT_EQ(static_cast<int>(allSyllables.size()), counts["syllables"]);
   EXPECT_EQ(polyphonic, counts["polyphonic"]);
   // The figures the generator reported for Unihan 15.0.
-  EXPECT_EQ(kBuiltinRowCount, 20892);
-  EXPECT_EQ(counts["syllables"], 418);
-  EXPECT_EQ(counts["polyphonic"], 2665);
+  EXPECT_EQ(kBuiltinRowCount, 42343);
+  EXPECT_EQ(counts["syllables"], 423);
+  EXPECT_EQ(counts["polyphonic"], 4763);
+  EXPECT_EQ(twoByte, 20892 + 9 + 57) << "the unified ideographs of GBK, nine compatibility ideographs GBK holds, "
+                                        "and 57 ideographs of Extensions A and B to which GB18030 gives the "
+                                        "two-byte codes that GBK leaves to private use";
 }
 
 TEST(BuiltinTable, NameReadingComesFirst) {
@@ -107,13 +124,13 @@ TEST(BuiltinTable, NameReadingComesFirst) {
     SCOPED_TRACE(std::string(r.ch) + ": " + r.why);
     int row = FindBuiltinRow(G(r.ch));
     ASSERT_GE(row, 0);
-    EXPECT_STREQ(kBuiltinReadings[row], r.reading);
+    EXPECT_STREQ(BuiltinReading(row), r.reading);
   }
 }
 
 TEST(BuiltinTable, IndexFindsExactlyWhatAScanFinds) {
   std::map<std::string, int> byKey;
-  for (int i = 0; i < kBuiltinRowCount; ++i) byKey[kBuiltinKeys[i]] = i;
+  for (int i = 0; i < kBuiltinRowCount; ++i) byKey[BuiltinKey(i)] = i;
   // Every two-byte string: the index agrees with a plain search.
   for (int a = 0; a < 256; ++a)
     for (int b = 0; b < 256; ++b) {
@@ -121,6 +138,20 @@ TEST(BuiltinTable, IndexFindsExactlyWhatAScanFinds) {
       auto it = byKey.find(key);
       ASSERT_EQ(FindBuiltinRow(key), it == byKey.end() ? -1 : it->second) << a << "," << b;
     }
+  // Every four-byte code too, and the four-byte strings next to their ranges.
+  int fourByteRows = 0;
+  std::string key(4, '\0');
+  for (int b0 = 0x80; b0 <= 0xFF; ++b0)
+    for (int b1 = 0x2F; b1 <= 0x3A; ++b1)
+      for (int b2 = 0x80; b2 <= 0xFF; ++b2)
+        for (int b3 = 0x2F; b3 <= 0x3A; ++b3) {
+          key = {static_cast<char>(b0), static_cast<char>(b1), static_cast<char>(b2), static_cast<char>(b3)};
+          auto it = byKey.find(key);
+          const int expected = it == byKey.end() ? -1 : it->second;
+          if (FindBuiltinRow(key) != expected) FAIL() << std::hex << b0 << " " << b1 << " " << b2 << " " << b3;
+          fourByteRows += expected >= 0;
+        }
+  EXPECT_GT(fourByteRows, 20000);
   EXPECT_EQ(FindBuiltinRow(""), -1);
   EXPECT_EQ(FindBuiltinRow(G("赵")[0] + std::string()), -1) << "one byte";
   EXPECT_EQ(FindBuiltinRow(G("欧阳")), -1) << "two characters never match a row";
@@ -146,7 +177,7 @@ TEST(InstalledLists, TheMappingCoversEverySyllableOfTheTable) {
   std::set<std::string> mapped(han.begin(), han.end());
   EXPECT_EQ(mapped.size(), han.size()) << "each syllable once";
   for (int i = 0; i < kBuiltinRowCount; ++i)
-    for (const auto& s : Syllables(kBuiltinReadings[i])) EXPECT_TRUE(mapped.count(s)) << s;
+    for (const auto& s : Syllables(BuiltinReading(i))) EXPECT_TRUE(mapped.count(s)) << s;
   // Spelled as names are written in Taiwan passports and the press: no apostrophes, no ü.
   for (const auto& w : wei) EXPECT_TRUE(std::regex_match(w, std::regex("[a-z]+(-[a-z]+)?"))) << w;
 }

@@ -322,9 +322,11 @@ TEST_F(CustomDictionaryTest, TextsTypedAsUtf8FollowTheEditorsRules) {
       {"a compound surname, trimmed", " 欧阳\t", " Auyeung ", DictionaryEntry{G("欧阳"), "Auyeung"}},
       {"three characters are more than the key field takes", "欧阳修", "x", std::nullopt},
       {"unless the key is already there", "司马光", "Sima Guang", DictionaryEntry{G("司马光"), "Sima Guang"}},
-      {"five ASCII bytes are too many as well", "abcde", "x", std::nullopt},
-      {"a character GBK cannot hold", "𠀀", "x", std::nullopt},
-      {"nor in the reading", "张", "zh😀", std::nullopt},
+      {"three ASCII letters are three characters", "abc", "x", std::nullopt},
+      {"a character outside GBK is one character, in four bytes", "𠇔", "zu", DictionaryEntry{"\x95\x32\xB1\x34", "zu"}},
+      {"with a second character it is a compound surname", "𠇔李", "x", DictionaryEntry{"\x95\x32\xB1\x34" + G("李"), "x"}},
+      {"a character iconv cannot store", "\uE78D", "x", std::nullopt},
+      {"nor in the reading", "张", "zh\uE78D", std::nullopt},
       {"a line break inside the key", "张\n李", "x", std::nullopt},
       {"a line break inside the reading", "张", "zh\rang", std::nullopt},
       {"an empty key, as the window allows", "", "x", DictionaryEntry{"", "x"}},
@@ -353,28 +355,27 @@ TEST_F(CustomDictionaryTest, RemoveKeyTakesEveryEntryOfTheKeyAndAddOrUpdateAllWr
   EXPECT_EQ(Keys(), CrLf({G("李"), G("王")})) << "nothing written when one entry is refused";
 }
 
-TEST(CustomDictionaryText, GbkByteCountsAndCharactersGbkCannotHold) {
+TEST(CustomDictionaryText, CharacterCountsAndCharactersThatCannotBeStored) {
   struct Case {
     const char* why;
     const char* utf8;
-    size_t bytes;
-    std::optional<std::string> outside;
+    size_t characters;
+    std::optional<std::string> unstorable;
   };
   const Case cases[] = {
-      {"ASCII is one byte each", "Zi 1", 4, std::nullopt},
-      {"two Chinese characters fill four bytes", "欧阳", 4, std::nullopt},
-      {"the euro sign is one byte in GBK", "€字", 3, std::nullopt},
-      {"a full-width space is two", "　", 2, std::nullopt},
-      {"an emoji is no GBK character", "字😀a", 5, "😀"},
-      {"an extension-B ideograph is none either", "𠀀", 2, "𠀀"},
+      {"ASCII is one character each", "Zi 1", 4, std::nullopt},
+      {"two Chinese characters", "欧阳", 2, std::nullopt},
+      {"an extension-B ideograph is one character, stored in four bytes", "𠇔", 1, std::nullopt},
+      {"an emoji is a character too", "字😀a", 3, std::nullopt},
+      {"a private-use code point iconv gives no GB18030 code", "字\uE78D", 2, "\uE78D"},
       {"the empty text", "", 0, std::nullopt},
       {"an overlong form is no UTF-8: each byte counts one", "\xE0\x80\x80", 3, "\xE0"},
       {"nor is a surrogate", "a\xED\xA0\x80", 4, "\xED"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
-    EXPECT_EQ(GbkByteCount(c.utf8), c.bytes);
-    EXPECT_EQ(FirstCharOutsideGbk(c.utf8), c.outside);
+    EXPECT_EQ(CharacterCount(c.utf8), c.characters);
+    EXPECT_EQ(FirstUnstorableChar(c.utf8), c.unstorable);
   }
 }
 

@@ -2,8 +2,12 @@
 // ten formats, with the installed mapping and compound surnames.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
+#include <random>
+#include <unistd.h>
 
+#include "BatchConversion.h"
 #include "NameRomanizer.h"
 #include "Settings.h"
 #include "TestSupport.h"
@@ -94,7 +98,6 @@ TEST_F(Romanize, SurnamesComeOutRight) {
 
 TEST_F(Romanize, CleaningCuttingAndOddInput) {
   const std::string liu = G("刘"), de = G("德"), hua = G("华");
-  auto piece = [&](const std::string& bytes) { return ReadingNow(lists_, bytes); };
   struct Case {
     std::string line;
     int format;
@@ -112,13 +115,13 @@ TEST_F(Romanize, CleaningCuttingAndOddInput) {
       {G("刘德华刘德华刘德华"), 5, "liu de-hua-liu-de-hua-liu", "characters after the seventh are dropped"},
       {G("欧阳德华刘德华刘德"), 5, "ouyang de-hua-liu-de-hua", "two-character surname: five given characters"},
       {G("。德华"), 8, "??? De-hua", "a surname without a reading"},
-      {liu + de + hua + "a", 5, "liu de-hua", "an odd last byte is ignored"},
-      {liu + de + "\x81", 5, "liu de", "an incomplete character at the end"},
-      {liu + "a" + de + hua, 5, "liu " + piece("a" + de.substr(0, 1)) + "-" + piece(de.substr(1) + hua.substr(0, 1)),
-       "a one-byte character shifts the pieces"},
-      {"a" + liu + de, 5, "??? " + piece(liu.substr(1) + de.substr(0, 1)), "byte 2 belongs to no piece"},
-      {liu + "\t" + de + hua, 5, "liu " + piece("\t" + de.substr(0, 1)) + "-" + piece(de.substr(1) + hua.substr(0, 1)),
-       "an inner tab stays"},
+      {liu + de + hua + "a", 5, "liu de-hua-a", "an ASCII letter is a piece of its own, as written"},
+      {liu + de + "\x81", 5, "liu de-???", "an incomplete character at the end reads as missing"},
+      {liu + "a" + de + hua, 5, "liu a-de-hua", "a one-byte character shifts nothing"},
+      {"a" + liu + de, 5, "a liu-de", "nor as the first piece"},
+      {liu + "\t" + de + hua, 5, "liu ???-de-hua", "an inner tab is a piece without a reading"},
+      {G("王小明") + "\t" + G("备注"), 1, "Xiao-ming-???-bei-zhu Wang", "no character that is not there"},
+      {liu + "\x81" + "1" + de, 5, "liu ???-1-de", "a lead byte before an ASCII digit is a character alone"},
       {G("阿阿德"), 8, "A/E A/e-de", "all readings: capitalise the first letter, upper-case all"},
   };
   for (const auto& c : cases) {
@@ -211,6 +214,105 @@ TEST_F(Romanize, CustomReadingsKeepTheirCase) {
   // A Chinese custom reading: upper-casing leaves its bytes alone (a trail byte may look like a letter).
   EXPECT_EQ(Ru("德德", 7), trailLikeLetters + " " + trailLikeLetters);
   EXPECT_EQ(Ru("德德", 8), trailLikeLetters + " " + trailLikeLetters);
+}
+
+// A name whose parts a separating dot divides: no surname, each part one word, the words in
+// written order; the format decides only the case.
+TEST_F(Romanize, DotSeparatedNamesInEveryFormat) {
+  const char* dots[] = {"·", "•", "・", "‧", "．", "･"};
+  for (const char* dot : dots) {
+    const std::string name = std::string("买买提") + dot + "艾力";
+    for (int format = 0; format <= 10; ++format) {
+      SCOPED_TRACE(name + " format " + std::to_string(format));
+      const bool lower = format == 0 || format == 4 || format == 5 || format == 9;
+      EXPECT_EQ(Ru(name.c_str(), format, 0), format == 10 ? "MAIMAITI AILI" : lower ? "maimaiti aili" : "Maimaiti Aili");
+    }
+  }
+  EXPECT_EQ(R(G("买买提") + "\xA1\xA4" + G("艾力"), 1), "Maimaiti Aili") << "GBK's A1A4 in a GBK file";
+
+  struct Case {
+    const char* name;
+    int format, sep;
+    bool all;
+    const char* out;
+    const char* why;
+  };
+  const Case cases[] = {
+      {"阿沛·阿旺晋美", 1, 0, false, "Apei Awangjinmei", "syllables joined whatever the separator"},
+      {"阿沛·阿旺晋美", 6, 1, false, "Apei Awangjinmei", ""},
+      {"阿沛·阿旺", 1, 0, true, "A/epei A/ewang", "all readings, as usual"},
+      {"单·曾", 1, 0, false, "Dan Ceng", "no part is a surname: rows are read as they stand"},
+      {"阿卜杜热合曼尼·买买提", 1, 0, false, "Abudurehemanni Maimaiti", "a dot past the seventh character"},
+      {"克里斯托弗·哥伦布·约翰", 10, 0, false, "KELISITUOFU GELUNBU YUEHAN", "three parts, nothing cut"},
+      {" 买买提 · 艾力 ", 1, 0, false, "Maimaiti Aili", "spaces around the dot are removed"},
+      {"·艾力··买买提·", 1, 0, false, "Aili Maimaiti", "empty parts give no word"},
+      {"·", 1, 0, false, "???", "a dot alone"},
+      {"Anna·李", 0, 0, false, "Anna li", "Latin letters as written"},
+      {"玛丽·🙂", 1, 0, false, "Mali ???", "a character without a reading"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + ": " + c.why);
+    EXPECT_EQ(Ru(c.name, c.format, c.sep, c.all), c.out);
+  }
+  // The custom dictionary first, as everywhere.
+  WriteFile(dir_.File("define_han.dll"), CrLf({G("买")}));
+  WriteFile(dir_.File("define_py.dll"), CrLf({"mae"}));
+  EXPECT_EQ(Ru("买买提·艾力", 1), "Maemaeti Aili");
+  EXPECT_EQ(Ru("买买提·艾力", 10), "MAEMAETI AILI");
+}
+
+// Latin letters and digits are kept as written, a run of them one piece; formats shape them as
+// they shape readings (they never lower-case).
+TEST_F(Romanize, LatinLettersAndDigitsAreKeptAsWritten) {
+  struct Case {
+    const char* name;
+    int format, sep;
+    const char* out;
+  };
+  const Case cases[] = {
+      {"李Anna", 1, 0, "Anna Li"},          {"李Anna", 0, 0, "Anna li"},
+      {"李anna", 1, 0, "Anna Li"},          {"李Anna", 10, 0, "LI ANNA"},
+      {"李A明", 1, 0, "A-ming Li"},         {"王2号", 6, 1, "Wang 2 hao"},
+      {"李 Anna Maria", 5, 0, "li AnnaMaria"}, {"Anna李", 1, 0, "Li Anna"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " format " + std::to_string(c.format));
+    EXPECT_EQ(Ru(c.name, c.format, c.sep), c.out);
+  }
+}
+
+// The batch conversion's cached path gives, line for line, what RomanizeName gives: random lines
+// of GBK and four-byte characters, dots, Latin runs, tabs, lone lead bytes, a full-width space,
+// with custom keys of four bytes and compound surnames, in every format and reading mode.
+TEST_F(Romanize, TheBatchPathGivesWhatRomanizeNameGives) {
+  WriteFile(dir_.File("define_han.dll"), CrLf({G("𠇔"), G("欧阳"), G("䶮刘"), "bc"}));
+  WriteFile(dir_.File("define_py.dll"), CrLf({"zu", "ouyang", "yanliu", "Bee"}));
+  const std::vector<std::string> pool = {G("刘"), G("德"), G("单"), G("曾"), G("䶮"), G("𠀀"), G("𪚥"), G("𠇔"),
+                                         G("欧"), G("阳"), G("·"), G("•"), "A", "bc", "1", "\t", "\x81", G("　"), " "};
+  std::mt19937 rng(5);
+  std::string text;
+  std::vector<std::string> lines;
+  for (int i = 0; i < 3000; ++i) {
+    std::string line;
+    for (int k = rng() % 10; k > 0; --k) line += pool[rng() % pool.size()];
+    lines.push_back(line);
+    text += line + "\r\n";
+  }
+  const std::string target = dir_.File("out.txt");
+  for (int format = -1; format <= 10; ++format) {
+    for (int mode = 0; mode < 4; ++mode) {
+      SCOPED_TRACE(testing::Message() << "format " << format << " mode " << mode);
+      const ConversionOptions options = OptionsFromControlIndexes(mode & 1, mode / 2, mode == 3, format, 0);
+      std::string expected;
+      for (const auto& line : lines) expected += RomanizeName(lists_, line, options) + "\r\n";
+      const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      ASSERT_GE(fd, 0);
+      const BatchReport report = ConvertBytes(lists_, text, fd, target, options);
+      ::close(fd);
+      ASSERT_EQ(report.encoding, SourceEncoding::kGb18030);
+      EXPECT_EQ(FirstDifferentLine(ReadFile(target), expected), "");
+    }
+  }
 }
 
 TEST(RemoveSpaces, RemovesOnlyAsciiSpaces) {

@@ -52,7 +52,9 @@ TEST_F(Lookup, TableReadingsUnderTheFourOptionSets) {
 
 TEST_F(Lookup, KeysTheTableDoesNotHold) {
   EXPECT_EQ(L(G("欧阳"), false, false), "???") << "two characters";
-  EXPECT_EQ(L("a", false, false), "???") << "one byte";
+  EXPECT_EQ(L("!", false, false), "???") << "one byte";
+  EXPECT_EQ(L("Anna2", true, true), "Anna2") << "ASCII letters and digits read as written";
+  EXPECT_EQ(L("Ann a", false, false), "???") << "but nothing else ASCII";
   EXPECT_EQ(L("", false, false), "???") << "empty key";
   EXPECT_EQ(L(G("。"), false, false), "???") << "a GBK symbol";
   EXPECT_EQ(L(G("〇"), true, true), "???") << "not a unified ideograph";

@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
                           ? quorvel::CustomDictionary::Kind::kStandard
                           : quorvel::CustomDictionary::Kind::kWadeGiles;
     quorvel::CustomDictionary dictionary(lists, kind);
-    dictionary.AddOrUpdate(quorvel::Utf8ToGbk(argv[3]), quorvel::Utf8ToGbk(argv[4]));
+    dictionary.AddOrUpdate(quorvel::Utf8ToGb18030(argv[3]), quorvel::Utf8ToGb18030(argv[4]));
     std::printf("%s\n", where.dictionaryDir.c_str());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "add_dictionary_entry: %s\n", e.what());

@@ -15,7 +15,7 @@
 
 namespace quorvel {
 void PrintTo(const DictionaryEntry& entry, std::ostream* out) {
-  *out << '{' << GbkToUtf8(entry.key) << " | " << GbkToUtf8(entry.reading) << '}';
+  *out << '{' << Gb18030ToUtf8(entry.key) << " | " << Gb18030ToUtf8(entry.reading) << '}';
 }
 }  // namespace quorvel
 
@@ -23,15 +23,15 @@ namespace quorvel::test {
 
 std::string G(std::string_view utf8) {
   bool ok = false;
-  std::string gbk = Utf8ToGbkStrict(utf8, &ok);
+  std::string gbk = Utf8ToGb18030Strict(utf8, &ok);
   if (!ok) {
-    std::fprintf(stderr, "test text not representable in GBK: %.*s\n", static_cast<int>(utf8.size()), utf8.data());
+    std::fprintf(stderr, "test text not representable in GB18030: %.*s\n", static_cast<int>(utf8.size()), utf8.data());
     std::abort();
   }
   return gbk;
 }
 
-std::string U(std::string_view gbk) { return GbkToUtf8(gbk); }
+std::string U(std::string_view gbk) { return Gb18030ToUtf8(gbk); }
 
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");

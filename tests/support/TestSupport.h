@@ -17,9 +17,10 @@ void PrintTo(const DictionaryEntry& entry, std::ostream* out);
 
 namespace quorvel::test {
 
-// GBK bytes of a UTF-8 literal ("单" -> "\xB5\xA5"). Aborts the test program on text GBK cannot hold.
+// GB18030 bytes of a UTF-8 literal ("单" -> "\xB5\xA5", as in GBK). Aborts the test program on text
+// iconv cannot convert.
 std::string G(std::string_view utf8);
-// UTF-8 of GBK bytes, for readable failure messages.
+// UTF-8 of GB18030 bytes, for readable failure messages.
 std::string U(std::string_view gbk);
 
 // A fresh folder under $TMPDIR, removed with everything in it when the object goes.

@@ -1044,7 +1044,7 @@ TEST_F(ConversionTest, TheRunUsesTheChoicesOfTheControlsAtTheClick) {
         quorvel::OptionsFromControlIndexes(row.polyphone, row.separator, row.wei, row.format);
     std::string expected;
     for (const char* line : {"刘德华", "张学友", "单田芳", "欧阳震华"}) {
-      expected += quorvel::RomanizeName(*data_, quorvel::Utf8ToGbk(line), options) + "\r\n";
+      expected += quorvel::RomanizeName(*data_, quorvel::Utf8ToGb18030(line), options) + "\r\n";
     }
     EXPECT_EQ(Read("names_en.txt").toStdString(), expected);
   }
