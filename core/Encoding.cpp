@@ -42,12 +42,12 @@ size_t DecodeUtf8(std::string_view text, char32_t* codePoint) {
   return len;
 }
 
-namespace {
-
 bool IsIdeograph(char32_t cp) {
   return (cp >= 0x3400 && cp <= 0x4DBF) || (cp >= 0x4E00 && cp <= 0x9FFF) ||
          (cp >= 0xF900 && cp <= 0xFAFF) || (cp >= 0x20000 && cp <= 0x3FFFF);
 }
+
+namespace {
 
 class Iconv {
  public:

@@ -32,6 +32,9 @@ size_t InvalidUtf8Length(std::string_view text);
 
 bool IsValidUtf8(std::string_view text);
 
+// A CJK ideograph: the unified blocks and their extensions, and the compatibility ideographs.
+bool IsIdeograph(char32_t codePoint);
+
 // What a text holds when it is read as UTF-8.
 struct Utf8Census {
   size_t ideographs = 0;  // valid sequences that are CJK ideographs

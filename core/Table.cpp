@@ -1,0 +1,28 @@
+#include "Table.h"
+
+#include "Encoding.h"
+
+namespace quorvel {
+
+std::optional<TableFormat> TableFormatNamed(std::string_view name) {
+  if (name == "csv") return TableFormat::kCsv;
+  if (name == "tsv") return TableFormat::kTsv;
+  if (name == "xlsx") return TableFormat::kXlsx;
+  return std::nullopt;
+}
+
+std::optional<TableFormat> TableFormatOfPath(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::nullopt;
+  std::string extension = path.substr(dot + 1);
+  for (char& c : extension)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return TableFormatNamed(extension);
+}
+
+std::string CellUtf8(const Cell& cell, TextEncoding encoding) {
+  return encoding == TextEncoding::kGbk ? GbkToUtf8(cell.text) : cell.text;
+}
+
+}  // namespace quorvel

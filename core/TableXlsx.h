@@ -1,0 +1,65 @@
+// Excel workbooks (.xlsx): reading the values of every sheet, writing a new workbook of values.
+//
+// Reading (libzip, expat) takes the workbook's sheets in their order with their names; a sheet's
+// rows are parsed as they are read, a block of XML at a time. Cells come as their values: shared
+// and inline strings as text (Excel's _xHHHH_ escapes undone), numbers as the digits stored,
+// booleans, error values; a formula gives the value last calculated. Missing rows and cells (the
+// file leaves out empty ones) come back as empty rows and cells.
+//
+// Writing (libxlsxwriter, its constant-memory mode) puts the rows down in order: text as text,
+// whatever it looks like, numbers as numbers, booleans as booleans, error values as their text.
+// No formatting, formula, merged range, comment or picture is carried over.
+//
+// Failures: a file that is no workbook, or a damaged one, raises Error with a message; a
+// workbook that cannot be written raises Error naming the cause.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Table.h"
+
+struct lxw_workbook;
+struct lxw_worksheet;
+
+namespace quorvel {
+
+class XlsxSource : public TableSource {
+ public:
+  explicit XlsxSource(std::string bytes);
+  ~XlsxSource() override;
+
+  TextEncoding Encoding() const override { return TextEncoding::kUtf8; }
+  std::vector<std::string> SheetNames() const override;
+  std::unique_ptr<RowReader> Rows(size_t sheet) const override;
+
+  class Archive;  // the open zip file
+
+ private:
+  std::string bytes_;
+  std::unique_ptr<Archive> archive_;
+  std::vector<std::string> names_;
+  std::vector<std::string> paths_;  // of each sheet's XML inside the archive
+  std::vector<std::string> sharedStrings_;
+};
+
+class XlsxWriter {
+ public:
+  explicit XlsxWriter(const std::string& path);
+  ~XlsxWriter();
+  XlsxWriter(const XlsxWriter&) = delete;
+  XlsxWriter& operator=(const XlsxWriter&) = delete;
+
+  void AddSheet(const std::string& name);  // empty: the default name
+  void Write(const Row& row);              // the next row of the sheet added last
+  void Close();                            // writes the file
+
+ private:
+  void Check(int error);
+  lxw_workbook* book_ = nullptr;
+  lxw_worksheet* sheet_ = nullptr;
+  unsigned row_ = 0;
+};
+
+}  // namespace quorvel
