@@ -120,6 +120,7 @@ ColumnChoice ChooseNameColumn(const std::vector<Row>& firstRows, TextEncoding en
   const size_t widest = Widest(firstRows);
   auto headerOf = [&](size_t at) {
     if (header == HeaderRow::kNone || firstRows.empty()) return false;
+    if (header == HeaderRow::kPresent) return true;
     const Row& first = firstRows.front();
     return at >= first.size() || !LooksLikeName(CellUtf8(first[at], encoding));
   };

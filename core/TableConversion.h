@@ -31,7 +31,8 @@ class TableChoiceError : public Error {
   using Error::Error;
 };
 
-enum class HeaderRow { kGuess, kNone };
+// Whether the first row is a header: guessed, none, or certainly one (the window's tick).
+enum class HeaderRow { kGuess, kNone, kPresent };
 
 // Columns that may follow the romanized name, in this order.
 enum class AddedColumn { kSurname, kGiven, kInitials, kCitation, kPassport };

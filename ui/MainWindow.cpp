@@ -29,6 +29,7 @@
 #include "PlatformDialogs.h"
 #include "ScreenFit.h"
 #include "Settings.h"
+#include "TableColumnChooser.h"
 #include "AboutWindow.h"
 #include "ListFiles.h"
 #include "WebBanner.h"
@@ -512,6 +513,8 @@ void MainWindow::acceptSource(const QString& path) {
   ui_->sourcePathEdit->setText(path);
   ui_->targetPathEdit->setText(QFile::decodeName(quorvel::ProposeTargetName(ToPath(path)).c_str()));
   lastFolder_ = FolderOf(path);
+  tableOptions_.reset();
+  if (quorvel::TableFormatOfPath(ToPath(path))) ChooseTableColumn(path);
 }
 
 void MainWindow::chooseTarget() {
@@ -537,6 +540,10 @@ void MainWindow::dropEvent(QDropEvent* event) {
 }
 
 void MainWindow::convert() {
+  if (tableOptions_) {
+    ConvertTableSource();
+    return;
+  }
   const QString source = ui_->sourcePathEdit->text();
   const QString target = ui_->targetPathEdit->text();
   // The options are read once, at the click: every line of the run uses the same.
@@ -586,6 +593,57 @@ void MainWindow::convert() {
     if (!dialogs.OpenWithDesktop(this, target)) {
       dialogs.ShowMessage(this, QStringLiteral("无法打开文件：桌面上没有可以打开它的程序。\r\r") + target);
     }
+  }
+}
+
+// The guessed column stands until the user chooses in the dialog, which shows without blocking.
+void MainWindow::ChooseTableColumn(const QString& path) {
+  TableColumnChooser* chooser = nullptr;
+  try {
+    chooser = new TableColumnChooser(path, this);
+  } catch (const std::exception& error) {
+    ShowError(error);
+    return;
+  }
+  chooser->setAttribute(Qt::WA_DeleteOnClose);
+  tableOptions_ = chooser->Choice();
+  connect(chooser, &QDialog::accepted, this, [this, chooser] { tableOptions_ = chooser->Choice(); });
+  chooser->open();
+}
+
+void MainWindow::ConvertTableSource() {
+  const QString source = ui_->sourcePathEdit->text();
+  const QString target = ui_->targetPathEdit->text();
+  const quorvel::ConversionOptions options = CurrentOptions();
+  PlatformDialogs& dialogs = PlatformDialogs::Instance();
+  quorvel::TableReport report;
+  QElapsedTimer clock;
+  try {
+    quorvel::CreateTargetFolder(ToPath(target));
+    if (!quorvel::IsExistingFile(ToPath(source))) {
+      dialogs.ShowMessage(this, QStringLiteral("没找到源文件,请选择"));
+      openSource();
+      return;
+    }
+    clock.start();
+    BusyCursor busy;
+    RunProgress progress(this);
+    report = quorvel::ConvertTable(data_, ToPath(source), ToPath(target), options, *tableOptions_,
+                                   [&](size_t done, size_t total) { progress.Report(done, total); });
+  } catch (const quorvel::ConversionCancelled&) {
+    dialogs.ShowMessage(this, QStringLiteral("转换已取消，没有写入表格。"));
+    return;
+  } catch (const std::exception& error) {
+    ShowError(error);
+    return;
+  }
+  const QString summary = QStringLiteral("共转换 %1 行，其中 %2 行的姓名含有“???”，用时 %3 秒。")
+                              .arg(report.rows)
+                              .arg(report.rowsWithMarker)
+                              .arg(QString::number(clock.elapsed() / 1000.0, 'f', 1));
+  if (dialogs.Confirm(this, QStringLiteral("转换完成，是否打开文件\r\r") + target + QStringLiteral("\r\r") + summary)) {
+    if (!dialogs.OpenWithDesktop(this, target))
+      dialogs.ShowMessage(this, QStringLiteral("无法打开文件：桌面上没有可以打开它的程序。\r\r") + target);
   }
 }
 

@@ -81,7 +81,7 @@ bool ChooseFile(QWidget* parent, QFileDialog::AcceptMode mode, const QString& st
 }  // namespace
 
 QStringList QtPlatformDialogs::FileFilters() {
-  return {QStringLiteral("Text file (*.txt)"), QStringLiteral("All (*)")};
+  return {QStringLiteral("Text file (*.txt)"), QStringLiteral("Table (*.csv *.tsv *.xlsx)"), QStringLiteral("All (*)")};
 }
 
 QUrl QtPlatformDialogs::DesktopUrl(const QString& pathOrUrl) {
