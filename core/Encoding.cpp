@@ -450,6 +450,30 @@ bool GbkLineReader::Next(std::string_view* line) {
 
 void GbkLineReader::AppendCodePoint(char32_t cp) { codePoints_->Append(line_, cp); }
 
+Utf8ToGbkConverter::Utf8ToGbkConverter() : codePoints_(std::make_unique<GbkLineReader::CodePoints>()) {}
+Utf8ToGbkConverter::~Utf8ToGbkConverter() = default;
+
+void Utf8ToGbkConverter::Convert(std::string_view utf8, std::string& gbk) {
+  gbk.clear();
+  for (size_t i = 0; i < utf8.size();) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    if (c < 0x80) {
+      gbk += static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    char32_t cp;
+    const std::string_view rest = utf8.substr(i);
+    if (size_t len = DecodeUtf8(rest, &cp)) {
+      codePoints_->Append(gbk, cp);
+      i += len;
+    } else {
+      gbk += kUnmappableGbk;
+      i += InvalidUtf8Length(rest);
+    }
+  }
+}
+
 bool GbkLineReader::NextUtf8(std::string_view* line) {
   if (pos_ >= end_) {
     // What follows the NUL is not read, but its damaged bytes count as they always did.

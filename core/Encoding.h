@@ -82,6 +82,8 @@ std::string SourceToGbk(std::string_view source, SourceEncoding encoding, size_t
 // invalid sequences. A Unicode line is decoded into a buffer of the reader's own, each code point
 // through a table filled as code points first appear.
 class GbkLineReader {
+  friend class Utf8ToGbkConverter;
+
  public:
   GbkLineReader(std::string_view source, SourceEncoding encoding);
   ~GbkLineReader();
@@ -111,6 +113,21 @@ class GbkLineReader {
   size_t invalid_ = 0;
   std::string line_;
   std::unique_ptr<CodePoints> codePoints_;
+};
+
+// Utf8ToGbk for many short texts (the name cells of a table): the same bytes, each code point
+// worked out once, with no converter opened per text.
+class Utf8ToGbkConverter {
+ public:
+  Utf8ToGbkConverter();
+  ~Utf8ToGbkConverter();
+  Utf8ToGbkConverter(const Utf8ToGbkConverter&) = delete;
+  Utf8ToGbkConverter& operator=(const Utf8ToGbkConverter&) = delete;
+  // `gbk` = the text in GBK; an invalid sequence gives kUnmappableGbk.
+  void Convert(std::string_view utf8, std::string& gbk);
+
+ private:
+  std::unique_ptr<GbkLineReader::CodePoints> codePoints_;
 };
 
 }  // namespace quorvel

@@ -253,7 +253,12 @@ class RowConverter {
         cells.resize(count);  // an empty name gives empty cells
         return;
       }
-      const std::string gbk = encoding_ == TextEncoding::kUtf8 ? Utf8ToGbk(text) : text;
+      const std::string* name = &text;
+      if (encoding_ == TextEncoding::kUtf8) {
+        toGbk_.Convert(text, gbk_);
+        name = &gbk_;
+      }
+      const std::string& gbk = *name;
       std::string value;
       AppendNameInStyle(value, names_, parts_, gbk, table_.style, options_.separator);
       marker = value.find(kNoReading) != std::string::npos;
@@ -317,6 +322,8 @@ class RowConverter {
   NameConverter passport_;
   NameParts parts_;
   std::vector<Cell> newCells_;
+  Utf8ToGbkConverter toGbk_;
+  std::string gbk_;
 };
 
 // Where the rows of a run go: sheet after sheet, row after row.

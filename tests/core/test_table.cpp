@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "Encoding.h"
 #include "Errors.h"
 #include "Files.h"
 #include "TableConversion.h"
@@ -285,4 +286,13 @@ TEST_F(TableRun, WorkbooksKeepValuesAndEverySheet) {
   WriteFile(dir_.File("bad.xlsx"), "not a zip");
   EXPECT_THROW(ConvertTable(lists_, dir_.File("bad.xlsx"), dir_.File("x.xlsx"), {}, {}), Error);
   EXPECT_FALSE(PathExists(dir_.File("x.xlsx")));
+}
+
+TEST(Table, NameCellsConvertToGbkAsWholeTextsDo) {
+  Utf8ToGbkConverter converter;
+  std::string gbk;
+  for (std::string text : {"刘德华", "ab 欧阳·修", "\xF0\xAA\x9A\xA5x", "bad \xE5\x88 byte", "\xFF\xFE", "", "ü"}) {
+    converter.Convert(text, gbk);
+    EXPECT_EQ(gbk, Utf8ToGbk(text)) << text;
+  }
 }
