@@ -185,6 +185,10 @@ TEST_F(TableRun, EveryCellComesBackWithTheNameBesideItsColumn) {
   ConversionOptions wadeGiles;
   wadeGiles.romanization = Romanization::kWadeGiles;
   EXPECT_EQ(U(Convert(G("姓名\n曾国藩\n"), {}, wadeGiles)), "姓名,姓名 (Wade-Giles)\n曾国藩,Kuo-fan Tseng\n");
+  // A GB18030 four-byte character in another cell is carried byte for byte.
+  const std::string fourBytes = "\x95\x32\x82\x36";
+  EXPECT_EQ(Convert(G("姓名,备注\r\n刘德华,") + fourBytes + "\r\n"),
+            G("姓名,姓名 (Pinyin),备注\r\n刘德华,De-hua Liu,") + fourBytes + "\r\n");
   TableOptions byLetter;
   byLetter.column = "A";
   EXPECT_EQ(Convert("刘德华\tx\n\xEE\x80\x80\xEE\x80\x80\ty", byLetter, {}, "in.tsv"),
