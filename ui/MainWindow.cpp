@@ -553,13 +553,8 @@ void MainWindow::convert() {
   size_t done = 0;
   size_t total = 0;
   QElapsedTimer clock;
+  if (!SourceFound(source, target)) return;
   try {
-    quorvel::CreateTargetFolder(ToPath(target));
-    if (!quorvel::IsExistingFile(ToPath(source))) {
-      dialogs.ShowMessage(this, QStringLiteral("没找到源文件,请选择"));
-      openSource();
-      return;
-    }
     clock.start();
     {
       BusyCursor busy;
@@ -588,12 +583,7 @@ void MainWindow::convert() {
   if (report.invalidSequences > 0) {
     summary += QStringLiteral("\r源文件有 %1 处无效的编码，每处写作“???”。").arg(report.invalidSequences);
   }
-  if (dialogs.Confirm(this, QStringLiteral("转换完成，是否打开文件\r\r") + target +
-                                QStringLiteral("\r\r") + summary)) {
-    if (!dialogs.OpenWithDesktop(this, target)) {
-      dialogs.ShowMessage(this, QStringLiteral("无法打开文件：桌面上没有可以打开它的程序。\r\r") + target);
-    }
-  }
+  OfferToOpen(target, summary);
 }
 
 // The guessed column stands until the user chooses in the dialog, which shows without blocking.
@@ -618,13 +608,8 @@ void MainWindow::ConvertTableSource() {
   PlatformDialogs& dialogs = PlatformDialogs::Instance();
   quorvel::TableReport report;
   QElapsedTimer clock;
+  if (!SourceFound(source, target)) return;
   try {
-    quorvel::CreateTargetFolder(ToPath(target));
-    if (!quorvel::IsExistingFile(ToPath(source))) {
-      dialogs.ShowMessage(this, QStringLiteral("没找到源文件,请选择"));
-      openSource();
-      return;
-    }
     clock.start();
     BusyCursor busy;
     RunProgress progress(this);
@@ -641,9 +626,26 @@ void MainWindow::ConvertTableSource() {
                               .arg(report.rows)
                               .arg(report.rowsWithMarker)
                               .arg(QString::number(clock.elapsed() / 1000.0, 'f', 1));
-  if (dialogs.Confirm(this, QStringLiteral("转换完成，是否打开文件\r\r") + target + QStringLiteral("\r\r") + summary)) {
-    if (!dialogs.OpenWithDesktop(this, target))
+  OfferToOpen(target, summary);
+}
+
+// Before a run: the target's folder is made; a missing source is said and asked for again.
+bool MainWindow::SourceFound(const QString& source, const QString& target) {
+  quorvel::CreateTargetFolder(ToPath(target));
+  if (quorvel::IsExistingFile(ToPath(source))) return true;
+  PlatformDialogs::Instance().ShowMessage(this, QStringLiteral("没找到源文件,请选择"));
+  openSource();
+  return false;
+}
+
+// After a run: the completion question, and the finished file opened on Yes.
+void MainWindow::OfferToOpen(const QString& target, const QString& summary) {
+  PlatformDialogs& dialogs = PlatformDialogs::Instance();
+  if (dialogs.Confirm(this, QStringLiteral("转换完成，是否打开文件\r\r") + target +
+                                QStringLiteral("\r\r") + summary)) {
+    if (!dialogs.OpenWithDesktop(this, target)) {
       dialogs.ShowMessage(this, QStringLiteral("无法打开文件：桌面上没有可以打开它的程序。\r\r") + target);
+    }
   }
 }
 

@@ -131,6 +131,8 @@ class MainWindow : public QMainWindow {
   // Tables: the name column asked for when one is chosen as the source, and its run.
   void ChooseTableColumn(const QString& path);
   void ConvertTableSource();
+  bool SourceFound(const QString& source, const QString& target);
+  void OfferToOpen(const QString& target, const QString& summary);
 
   std::unique_ptr<Ui::MainWindow> ui_;
   quorvel::ListFiles& data_;
