@@ -28,3 +28,5 @@ done
 # Side by side in one run: quorvel-cli (and an earlier build: BEFORE=/path/to/quorvel-cli), the
 # cat and read-and-write floors, and @napi-rs/pinyin (npm-installed into bench/node_modules).
 python3 "$root/bench/engine_bench.py" --cli "$cli" ${BEFORE:+--before "$BEFORE"}
+# Tables: 1,000,000-row CSV and workbook against the same names as a plain file.
+python3 "$root/bench/table_bench.py" "$cli" "$work/tables"
