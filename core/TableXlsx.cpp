@@ -4,8 +4,10 @@
 #include <xlsxwriter.h>
 #include <zip.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <map>
 
@@ -59,34 +61,76 @@ std::string UndoEscapes(std::string text) {
   return out;
 }
 
-// An expat parser with namespaces split off, calling back into `Handler`.
+// An expat parser with namespaces split off, calling back into `Handler`. A handler's exception
+// stops the parser and is thrown again from Feed, never through expat's own frames.
 template <typename Handler>
 class XmlParser {
  public:
-  explicit XmlParser(Handler& handler) : parser_(XML_ParserCreateNS(nullptr, '|')) {
+  explicit XmlParser(Handler& handler) : handler_(handler), parser_(XML_ParserCreateNS(nullptr, '|')) {
     if (!parser_) throw std::bad_alloc();
-    XML_SetUserData(parser_, &handler);
+    XML_SetUserData(parser_, this);
     XML_SetElementHandler(
         parser_,
-        [](void* h, const XML_Char* name, const XML_Char** attributes) {
-          static_cast<Handler*>(h)->Start(LocalName(name), attributes);
+        [](void* self, const XML_Char* name, const XML_Char** attributes) {
+          static_cast<XmlParser*>(self)->Guard([&](Handler& h) { h.Start(LocalName(name), attributes); });
         },
-        [](void* h, const XML_Char* name) { static_cast<Handler*>(h)->End(LocalName(name)); });
-    XML_SetCharacterDataHandler(parser_, [](void* h, const XML_Char* text, int length) {
-      static_cast<Handler*>(h)->Text(std::string_view(text, static_cast<size_t>(length)));
+        [](void* self, const XML_Char* name) {
+          static_cast<XmlParser*>(self)->Guard([&](Handler& h) { h.End(LocalName(name)); });
+        });
+    XML_SetCharacterDataHandler(parser_, [](void* self, const XML_Char* text, int length) {
+      static_cast<XmlParser*>(self)->Guard(
+          [&](Handler& h) { h.Text(std::string_view(text, static_cast<size_t>(length))); });
     });
   }
   ~XmlParser() { XML_ParserFree(parser_); }
   XmlParser(const XmlParser&) = delete;
   XmlParser& operator=(const XmlParser&) = delete;
 
-  void Parse(std::string_view chunk, bool last) {
-    if (XML_Parse(parser_, chunk.data(), static_cast<int>(chunk.size()), last) == XML_STATUS_ERROR)
+  // Parses the next block of `file` (in expat's own buffer, so a pause may leave it half read), or
+  // goes on where a pause (Pause) stopped. Returns the bytes read from the file; true in `*ended`
+  // once the whole file has been parsed.
+  size_t Feed(zip_file_t* file, bool* ended) {
+    enum XML_Status status;
+    size_t bytes = 0;
+    if (paused_) {
+      status = XML_ResumeParser(parser_);
+    } else {
+      constexpr int kBlock = 1 << 16;
+      void* buffer = XML_GetBuffer(parser_, kBlock);
+      if (!buffer) throw std::bad_alloc();
+      const zip_int64_t n = zip_fread(file, buffer, kBlock);
+      if (n < 0) throw Error(kNotAWorkbook);
+      bytes = static_cast<size_t>(n);
+      last_ = n == 0;
+      status = XML_ParseBuffer(parser_, static_cast<int>(n), last_);
+    }
+    if (failure_) std::rethrow_exception(failure_);
+    if (status == XML_STATUS_ERROR)
       throw Error(std::string(kNotAWorkbook) + " (" + XML_ErrorString(XML_GetErrorCode(parser_)) + ")");
+    paused_ = status == XML_STATUS_SUSPENDED;
+    *ended = last_ && !paused_;
+    return bytes;
   }
+  // From a handler: stop after the current element, to go on at the next Feed.
+  void Pause() { XML_StopParser(parser_, XML_TRUE); }
 
  private:
+  template <typename Call>
+  void Guard(Call&& call) {
+    if (failure_) return;
+    try {
+      call(handler_);
+    } catch (...) {
+      failure_ = std::current_exception();
+      XML_StopParser(parser_, XML_FALSE);
+    }
+  }
+
+  Handler& handler_;
   XML_Parser parser_;
+  std::exception_ptr failure_;
+  bool paused_ = false;
+  bool last_ = false;
 };
 
 // Collects what one kind of element holds: the workbook's sheets, the relationships, strings.
@@ -121,7 +165,9 @@ struct RelationshipsHandler {
 // <si> items; the text of their <t> elements, a phonetic guide (<rPh>) left out.
 struct SharedStringsHandler {
   explicit SharedStringsHandler(std::vector<std::string>& into) : strings(into) {}
+  static constexpr size_t kMaxBytes = size_t{1} << 30;
   std::vector<std::string>& strings;
+  size_t bytes = 0;
   std::string current;
   bool inText = false;
   int phonetic = 0;
@@ -131,7 +177,12 @@ struct SharedStringsHandler {
     else if (name == "t") inText = phonetic == 0;
   }
   void End(std::string_view name) {
-    if (name == "si") strings.push_back(UndoEscapes(std::move(current)));
+    if (name == "si") {
+      // The strings stay in memory for the run: a file that unpacks to more is refused.
+      bytes += current.size() + sizeof(std::string);
+      if (bytes > kMaxBytes) throw Error("This workbook's texts take more than 1 GiB, which is not read");
+      strings.push_back(UndoEscapes(std::move(current)));
+    }
     else if (name == "rPh") --phonetic;
     else if (name == "t") inText = false;
   }
@@ -144,7 +195,10 @@ struct SharedStringsHandler {
 std::optional<size_t> ColumnOfReference(const char* reference) {
   size_t column = 0;
   const char* p = reference;
-  for (; *p >= 'A' && *p <= 'Z'; ++p) column = column * 26 + static_cast<size_t>(*p - 'A' + 1);
+  for (; *p >= 'A' && *p <= 'Z'; ++p) {
+    if (p - reference == 3) return SIZE_MAX;  // no sheet is that wide
+    column = column * 26 + static_cast<size_t>(*p - 'A' + 1);
+  }
   if (p == reference) return std::nullopt;
   return column - 1;
 }
@@ -178,14 +232,8 @@ class XlsxSource::Archive {
     zip_file_t* file = Open(name, &size);
     if (!file) return false;
     XmlParser<Handler> parser(handler);
-    char chunk[1 << 16];
     try {
-      for (;;) {
-        const zip_int64_t n = zip_fread(file, chunk, sizeof chunk);
-        if (n < 0) throw Error(kNotAWorkbook);
-        parser.Parse(std::string_view(chunk, static_cast<size_t>(n)), n == 0);
-        if (n == 0) break;
-      }
+      for (bool ended = false; !ended;) parser.Feed(file, &ended);
     } catch (...) {
       zip_fclose(file);
       throw;
@@ -229,7 +277,8 @@ class SheetReader : public RowReader {
     if (name == "row") {
       const char* r = Attribute(attributes, "r");
       const size_t index = r ? std::strtoul(r, nullptr, 10) : nextRow_;
-      while (nextRow_ < index && index - nextRow_ < (1u << 21)) {  // rows the file left out
+      if (index > kMaxRows) throw Error(std::string(kNotAWorkbook) + " (row " + r + ")");
+      while (nextRow_ < index) {  // rows the file left out
         ready_.emplace_back();
         ++nextRow_;
       }
@@ -238,7 +287,8 @@ class SheetReader : public RowReader {
       const char* r = Attribute(attributes, "r");
       const char* t = Attribute(attributes, "t");
       const std::optional<size_t> column = r ? ColumnOfReference(r) : std::nullopt;
-      column_ = column && *column < (1u << 14) ? *column : row_.size();
+      column_ = column ? *column : row_.size();
+      if (column_ >= kMaxColumns) throw Error(std::string(kNotAWorkbook) + " (cell " + (r ? r : "") + ")");
       type_ = t ? t : "n";
       value_.clear();
     } else if (name == "v" || (name == "t" && phonetic_ == 0)) {
@@ -261,6 +311,9 @@ class SheetReader : public RowReader {
       ready_.push_back(std::move(row_));
       row_ = Row();
       ++nextRow_;
+      // A few rows at a time: a block of the file may hold thousands of rows, each as wide as a
+      // sheet can be.
+      if (ready_.size() >= kRowsAhead) parser_.Pause();
     }
   }
 
@@ -282,15 +335,10 @@ class SheetReader : public RowReader {
     return {CellType::kNumber, std::move(value)};
   }
 
-  void ReadBlock() {
-    char chunk[1 << 16];
-    const zip_int64_t n = zip_fread(file_, chunk, sizeof chunk);
-    if (n < 0) throw Error(kNotAWorkbook);
-    position_ += static_cast<size_t>(n);
-    parser_.Parse(std::string_view(chunk, static_cast<size_t>(n)), n == 0);
-    done_ = n == 0;
-  }
+  void ReadBlock() { position_ += parser_.Feed(file_, &done_); }
 
+  static constexpr size_t kRowsAhead = 64;
+  static constexpr size_t kMaxRows = 1048576, kMaxColumns = 16384;  // a sheet's size
   const std::vector<std::string>& strings_;
   XmlParser<SheetReader> parser_;
   zip_file_t* file_ = nullptr;

@@ -2,6 +2,8 @@
 // the added name forms, and a table converted whole or not at all.
 #include <gtest/gtest.h>
 
+#include <zip.h>
+
 #include <filesystem>
 
 #include "Encoding.h"
@@ -298,5 +300,72 @@ TEST(Table, NameCellsConvertToGbkAsWholeTextsDo) {
   for (std::string text : {"刘德华", "ab 欧阳·修", "\xF0\xAA\x9A\xA5x", "bad \xE5\x88 byte", "\xFF\xFE", "", "ü"}) {
     converter.Convert(text, gbk);
     EXPECT_EQ(gbk, Utf8ToGbk(text)) << text;
+  }
+}
+
+namespace {
+
+// A workbook of one sheet "S" made from its XML parts, as other programs write them.
+void MakeWorkbook(const std::string& path, const std::string& sheetData, const std::string& sharedStrings) {
+  const std::string main = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+  const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+  const std::vector<std::pair<std::string, std::string>> parts = {
+      {"xl/workbook.xml", "<workbook xmlns=\"" + main + "\" xmlns:r=\"" + rel +
+                              "\"><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
+      {"xl/_rels/workbook.xml.rels",
+       "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+       "<Relationship Id=\"rId1\" Type=\"" + rel + "/worksheet\" Target=\"/xl/worksheets/s.xml\"/>"
+       "<Relationship Id=\"rId2\" Type=\"" + rel + "/sharedStrings\" Target=\"strings.xml\"/></Relationships>"},
+      {"xl/worksheets/s.xml", "<worksheet xmlns=\"" + main + "\"><sheetData>" + sheetData + "</sheetData></worksheet>"},
+      {"xl/strings.xml", "<sst xmlns=\"" + main + "\">" + sharedStrings + "</sst>"},
+  };
+  int error = 0;
+  zip_t* zip = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+  ASSERT_TRUE(zip);
+  for (const auto& [name, text] : parts) {
+    zip_source_t* source = zip_source_buffer(zip, text.data(), text.size(), 0);
+    ASSERT_GE(zip_file_add(zip, name.c_str(), source, ZIP_FL_ENC_UTF_8), 0);
+  }
+  ASSERT_EQ(zip_close(zip), 0);
+}
+
+}  // namespace
+
+TEST(Xlsx, ReadsWhatOtherProgramsWrite) {
+  TempDir dir;
+  const std::string path = dir.File("w.xlsx");
+  // Rich text runs joined, a phonetic guide left out, Excel's _xHHHH_ escapes undone, rows and
+  // cells the file leaves out filled in, a formula's last value kept, inline strings, booleans.
+  MakeWorkbook(path,
+               "<row r=\"2\"><c r=\"B2\" t=\"s\"><v>0</v></c><c r=\"D2\" t=\"s\"><v>1</v></c></row>"
+               "<row r=\"4\"><c r=\"A4\"><f>1+1</f><v>2</v></c><c t=\"inlineStr\"><is><t>行内</t></is></c>"
+               "<c t=\"b\"><v>1</v></c><c t=\"str\"><f>\"a\"&amp;\"b\"</f><v>ab</v></c></row>",
+               "<si><r><t>刘</t></r><r><t xml:space=\"preserve\">德华 </t></r><rPh><t>リュウ</t></rPh></si>"
+               "<si><t>a_x000D_b_x005F_</t></si>");
+  const std::vector<Row> rows = ReadAll(XlsxSource(ReadFile(path)));
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_EQ(rows[0], Row{});
+  EXPECT_EQ(rows[1], (Row{{}, T("刘德华 "), {}, T("a\rb_")}));
+  EXPECT_EQ(rows[2], Row{});
+  EXPECT_EQ(rows[3], (Row{N("2"), T("行内"), {CellType::kBoolean, "1"}, T("ab")}));
+
+  struct Bad {
+    const char* why;
+    std::string sheet;
+    std::string message;
+  } bad[] = {
+      {"a row past the last a sheet has", "<row r=\"1048577\"><c><v>1</v></c></row>", "(row 1048577)"},
+      {"a cell past the last column", "<row><c r=\"AAAA1\"><v>1</v></c></row>", "(cell AAAA1)"},
+      {"broken XML", "<row><c><v>1</c></row>", "mismatched tag"},
+  };
+  for (const Bad& b : bad) {
+    SCOPED_TRACE(b.why);
+    MakeWorkbook(path, b.sheet, "");
+    try {
+      ReadAll(XlsxSource(ReadFile(path)));
+      ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+      EXPECT_NE(std::string(e.what()).find(b.message), std::string::npos) << e.what();
+    }
   }
 }
