@@ -101,7 +101,9 @@ void AppendDelimitedRow(std::string& out, const Row& row, const DelimitedLayout&
   for (size_t i = 0; i < row.size(); ++i) {
     if (i > 0) out.push_back(layout.delimiter);
     const std::string& text = row[i].text;
-    if (text.find_first_of(special, 0, 4) == std::string::npos) {
+    // A field that starts with the byte-order mark's bytes is quoted too: at the start of the
+    // text, a reader would take them for the mark and drop them.
+    if (text.find_first_of(special, 0, 4) == std::string::npos && !std::string_view(text).starts_with(kUtf8Bom)) {
       out += text;
       continue;
     }

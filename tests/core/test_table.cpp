@@ -81,6 +81,9 @@ TEST(Csv, WritesWhatReadsBackAndKeepsTheSourcesLayout) {
   out.clear();
   AppendDelimitedRow(out, {T("a,b"), T("c\td")}, layout);
   EXPECT_EQ(out, "a,b\t\"c\td\"\n") << "TSV quotes tabs, not commas";
+  out.clear();
+  AppendDelimitedRow(out, {T("\xEF\xBB\xBFx")}, layout);
+  EXPECT_EQ(out, "\"\xEF\xBB\xBFx\"\n") << "a field starting with a byte-order mark is quoted, or a reader drops it";
 
   struct Case {
     const char* why;
