@@ -165,6 +165,7 @@ std::unique_ptr<TableSource> OpenTable(std::string bytes, TableFormat format) {
 size_t FindSheet(const TableSource& table, const std::string& name) {
   const std::vector<std::string> sheets = table.SheetNames();
   if (name.empty()) return 0;
+  if (sheets.size() == 1 && sheets[0].empty()) throw TableChoiceError("A CSV or TSV table has no sheets to choose");
   for (size_t i = 0; i < sheets.size(); ++i)
     if (sheets[i] == name) return i;
   std::string list;

@@ -604,6 +604,10 @@ void MainWindow::ChooseTableColumn(const QString& path) {
 void MainWindow::ConvertTableSource() {
   const QString source = ui_->sourcePathEdit->text();
   const QString target = ui_->targetPathEdit->text();
+  if (tableOptions_->column.empty()) {  // no column guessed and none chosen yet: ask again
+    ChooseTableColumn(source);
+    return;
+  }
   const quorvel::ConversionOptions options = CurrentOptions();
   PlatformDialogs& dialogs = PlatformDialogs::Instance();
   quorvel::TableReport report;

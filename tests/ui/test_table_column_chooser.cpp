@@ -74,6 +74,21 @@ TEST_F(TableWindowTest, AnOpenedCsvAsksForItsColumnAndConvertsIntoACsv) {
   dialogs_.Take();
   EXPECT_EQ(Read("staff_en.csv"), QStringLiteral("刘德华,单田芳,Tian-fang Shan\r\n").toUtf8());
 
+  // No column guessed and the chooser closed: the run asks again instead of converting.
+  Write("ids.csv", QStringLiteral("工号,部门\r\n1,x\r\n").toUtf8());
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  ASSERT_TRUE(window_->OpenSourceFile(PathOf("ids.csv")));
+  chooser = window_->findChild<TableColumnChooser*>();
+  ASSERT_TRUE(chooser);
+  EXPECT_EQ(Get<QComboBox>(*chooser, "columnCombo")->currentIndex(), -1);
+  EXPECT_FALSE(Get<QDialogButtonBox>(*chooser, "buttons")->button(QDialogButtonBox::Ok)->isEnabled());
+  chooser->reject();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  Get<QPushButton>(*window_, "convertButton")->click();
+  EXPECT_TRUE(window_->findChild<TableColumnChooser*>());
+  EXPECT_EQ(Read("ids_en.csv"), QByteArray("<missing>"));
+  EXPECT_TRUE(dialogs_.Take().empty());
+
   Write("names.txt", QStringLiteral("刘德华\r\n").toUtf8());
   ASSERT_TRUE(window_->OpenSourceFile(PathOf("names.txt")));
   dialogs_.AnswerConfirm(false);
