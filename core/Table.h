@@ -7,6 +7,7 @@
 // a GBK CSV stay GBK from reading to writing, and only the name cell is converted.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,6 +34,9 @@ enum class CellType {
 struct Cell {
   CellType type = CellType::kEmpty;
   std::string text;
+  // A workbook number's display format: 0 General, 1-163 Excel's built-in formats (14 a date),
+  // higher ones codes the source names (TableSource::NumberFormats).
+  int numberFormat = 0;
   bool operator==(const Cell&) const = default;
 };
 
@@ -60,6 +64,8 @@ class TableSource {
   virtual TextEncoding Encoding() const = 0;
   virtual std::vector<std::string> SheetNames() const = 0;  // UTF-8
   virtual std::unique_ptr<RowReader> Rows(size_t sheet) const = 0;
+  // The format codes of the number formats 164 and up that the cells use ("yyyy/m/d").
+  virtual std::map<int, std::string> NumberFormats() const { return {}; }
 };
 
 // A cell's text as UTF-8 (for headers, messages and the window's preview).

@@ -377,7 +377,8 @@ class DelimitedSink : public RowSink {
 
 class XlsxSink : public RowSink {
  public:
-  explicit XlsxSink(const std::string& path) : writer_(path) {}
+  XlsxSink(const std::string& path, std::map<int, std::string> numberFormats)
+      : writer_(path, std::move(numberFormats)) {}
   void BeginSheet(const std::string& name) override { writer_.AddSheet(name); }
   void Write(const Row& row) override { writer_.Write(row); }
   void Finish() override { writer_.Close(); }
@@ -387,7 +388,8 @@ class XlsxSink : public RowSink {
 };
 
 // A workbook for a stream is made in a private temporary file first, then copied.
-void WriteWorkbookToStream(int fd, const std::string& name, const std::function<void(RowSink&)>& run) {
+void WriteWorkbookToStream(int fd, const std::string& name, const std::map<int, std::string>& numberFormats,
+                           const std::function<void(RowSink&)>& run) {
   std::string tempPath;
   const char* tmp = std::getenv("TMPDIR");
   const int temp = CreateNewFileNamed(JoinPath(tmp && *tmp ? tmp : "/tmp", "quorvel-workbook-"), 0600, tempPath);
@@ -395,7 +397,7 @@ void WriteWorkbookToStream(int fd, const std::string& name, const std::function<
   ::close(temp);
   try {
     {
-      XlsxSink sink(tempPath);
+      XlsxSink sink(tempPath, numberFormats);
       run(sink);
     }
     WriteAll(fd, ReadWholeFile(tempPath), name);
@@ -454,9 +456,9 @@ TableReport ConvertTable(ListFiles& lists, const std::string& sourcePath, const 
       DelimitedSink sink(fd, name, static_cast<const DelimitedSource&>(*source).Layout());
       run(sink);
     } else if (path.empty()) {
-      WriteWorkbookToStream(fd, name, run);
+      WriteWorkbookToStream(fd, name, source->NumberFormats(), run);
     } else {
-      XlsxSink sink(path);
+      XlsxSink sink(path, source->NumberFormats());
       run(sink);
     }
   };

@@ -149,6 +149,7 @@ struct WorkbookHandler {
 struct RelationshipsHandler {
   std::map<std::string, std::string> targets;  // id -> target
   std::string sharedStrings;
+  std::string styles;
   void Start(std::string_view name, const XML_Char** attributes) {
     if (name != "Relationship") return;
     const char* id = Attribute(attributes, "Id");
@@ -157,6 +158,7 @@ struct RelationshipsHandler {
     if (!id || !target) return;
     targets[id] = target;
     if (type && std::string_view(type).ends_with("/sharedStrings")) sharedStrings = target;
+    if (type && std::string_view(type).ends_with("/styles")) styles = target;
   }
   void End(std::string_view) {}
   void Text(std::string_view) {}
@@ -189,6 +191,29 @@ struct SharedStringsHandler {
   void Text(std::string_view text) {
     if (inText) current.append(text);
   }
+};
+
+// The number formats of the cell styles: <numFmts> codes, and <cellXfs> (not <cellStyleXfs>).
+struct StylesHandler {
+  std::vector<int>& cellFormats;
+  std::map<int, std::string>& codes;
+  bool inCellXfs = false;
+  void Start(std::string_view name, const XML_Char** attributes) {
+    if (name == "cellXfs") {
+      inCellXfs = true;
+    } else if (name == "numFmt") {
+      const char* id = Attribute(attributes, "numFmtId");
+      const char* code = Attribute(attributes, "formatCode");
+      if (id && code) codes[std::atoi(id)] = code;
+    } else if (name == "xf" && inCellXfs) {
+      const char* id = Attribute(attributes, "numFmtId");
+      cellFormats.push_back(id ? std::atoi(id) : 0);
+    }
+  }
+  void End(std::string_view name) {
+    if (name == "cellXfs") inCellXfs = false;
+  }
+  void Text(std::string_view) {}
 };
 
 // The column of a cell reference ("AB12" -> 27).
@@ -256,8 +281,9 @@ std::string PartPath(const std::string& target) {
 // The rows of one sheet, parsed a block at a time as they are asked for.
 class SheetReader : public RowReader {
  public:
-  SheetReader(const XlsxSource::Archive& archive, const std::string& path, const std::vector<std::string>& strings)
-      : strings_(strings), parser_(*this) {
+  SheetReader(const XlsxSource::Archive& archive, const std::string& path, const std::vector<std::string>& strings,
+              const std::vector<int>& cellFormats)
+      : strings_(strings), cellFormats_(cellFormats), parser_(*this) {
     file_ = archive.Open(path, &size_);
     if (!file_) throw Error(kNotAWorkbook);
   }
@@ -286,6 +312,9 @@ class SheetReader : public RowReader {
     } else if (name == "c") {
       const char* r = Attribute(attributes, "r");
       const char* t = Attribute(attributes, "t");
+      const char* s = Attribute(attributes, "s");
+      const size_t style = s ? std::strtoul(s, nullptr, 10) : 0;
+      format_ = style < cellFormats_.size() ? cellFormats_[style] : 0;
       const std::optional<size_t> column = r ? ColumnOfReference(r) : std::nullopt;
       column_ = column ? *column : row_.size();
       if (column_ >= kMaxColumns) throw Error(std::string(kNotAWorkbook) + " (cell " + (r ? r : "") + ")");
@@ -307,6 +336,7 @@ class SheetReader : public RowReader {
       if (row_.size() <= column_) row_.resize(column_ + 1);
       Cell& cell = row_[column_];
       cell = CellOf(type_, std::move(value_));
+      if (cell.type == CellType::kNumber) cell.numberFormat = format_;
     } else if (name == "row") {
       ready_.push_back(std::move(row_));
       row_ = Row();
@@ -340,6 +370,7 @@ class SheetReader : public RowReader {
   static constexpr size_t kRowsAhead = 64;
   static constexpr size_t kMaxRows = 1048576, kMaxColumns = 16384;  // a sheet's size
   const std::vector<std::string>& strings_;
+  const std::vector<int>& cellFormats_;
   XmlParser<SheetReader> parser_;
   zip_file_t* file_ = nullptr;
   zip_uint64_t size_ = 0;
@@ -349,6 +380,7 @@ class SheetReader : public RowReader {
   Row row_;
   size_t nextRow_ = 1;
   size_t column_ = 0;
+  int format_ = 0;
   std::string type_;
   std::string value_;
   bool collecting_ = false;
@@ -373,6 +405,10 @@ XlsxSource::XlsxSource(std::string bytes) : bytes_(std::move(bytes)), archive_(s
     SharedStringsHandler strings(sharedStrings_);
     archive_->Parse(PartPath(relationships.sharedStrings), strings);
   }
+  if (!relationships.styles.empty()) {
+    StylesHandler styles{cellFormats_, formatCodes_};
+    archive_->Parse(PartPath(relationships.styles), styles);
+  }
 }
 
 XlsxSource::~XlsxSource() = default;
@@ -380,10 +416,11 @@ XlsxSource::~XlsxSource() = default;
 std::vector<std::string> XlsxSource::SheetNames() const { return names_; }
 
 std::unique_ptr<RowReader> XlsxSource::Rows(size_t sheet) const {
-  return std::make_unique<SheetReader>(*archive_, paths_.at(sheet), sharedStrings_);
+  return std::make_unique<SheetReader>(*archive_, paths_.at(sheet), sharedStrings_, cellFormats_);
 }
 
-XlsxWriter::XlsxWriter(const std::string& path) {
+XlsxWriter::XlsxWriter(const std::string& path, std::map<int, std::string> numberFormats)
+    : codes_(std::move(numberFormats)) {
   lxw_workbook_options options = {};
   options.constant_memory = LXW_TRUE;  // rows go to the file as they come
   book_ = workbook_new_opt(path.c_str(), &options);
@@ -416,7 +453,8 @@ void XlsxWriter::Write(const Row& row) {
     switch (cell.type) {
       case CellType::kEmpty: break;
       case CellType::kNumber:
-        Check(worksheet_write_number(sheet_, row_, column, std::strtod(cell.text.c_str(), nullptr), nullptr));
+        Check(worksheet_write_number(sheet_, row_, column, std::strtod(cell.text.c_str(), nullptr),
+                                     NumberFormat(cell.numberFormat)));
         break;
       case CellType::kBoolean:
         Check(worksheet_write_boolean(sheet_, row_, column, cell.text == "1", nullptr));
@@ -428,6 +466,21 @@ void XlsxWriter::Write(const Row& row) {
     }
   }
   ++row_;
+}
+
+// The workbook's format for a number format, made once; nullptr for General or an unknown code.
+lxw_format* XlsxWriter::NumberFormat(int id) {
+  if (id <= 0) return nullptr;
+  if (auto known = formats_.find(id); known != formats_.end()) return known->second;
+  lxw_format* format = nullptr;
+  const auto code = codes_.find(id);
+  if (id < 164 || code != codes_.end()) {
+    format = workbook_add_format(book_);
+    if (id < 164) format_set_num_format_index(format, static_cast<uint8_t>(id));
+    else format_set_num_format(format, code->second.c_str());
+  }
+  formats_[id] = format;
+  return format;
 }
 
 void XlsxWriter::Close() {

@@ -3,17 +3,20 @@
 // Reading (libzip, expat) takes the workbook's sheets in their order with their names; a sheet's
 // rows are parsed as they are read, a block of XML at a time. Cells come as their values: shared
 // and inline strings as text (Excel's _xHHHH_ escapes undone), numbers as the digits stored,
-// booleans, error values; a formula gives the value last calculated. Missing rows and cells (the
+// booleans, error values; a formula gives the value last calculated. A number keeps the number
+// format of its cell style (dates, times, percentages). Missing rows and cells (the
 // file leaves out empty ones) come back as empty rows and cells.
 //
 // Writing (libxlsxwriter, its constant-memory mode) puts the rows down in order: text as text,
-// whatever it looks like, numbers as numbers, booleans as booleans, error values as their text.
-// No formatting, formula, merged range, comment or picture is carried over.
+// whatever it looks like, numbers as numbers with their number format (a date stays a date),
+// booleans as booleans, error values as their text. No other formatting, no formula, merged
+// range, comment or picture is carried over.
 //
 // Failures: a file that is no workbook, or a damaged one, raises Error with a message; a
 // workbook that cannot be written raises Error naming the cause.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,6 +25,7 @@
 
 struct lxw_workbook;
 struct lxw_worksheet;
+struct lxw_format;
 
 namespace quorvel {
 
@@ -33,6 +37,7 @@ class XlsxSource : public TableSource {
   TextEncoding Encoding() const override { return TextEncoding::kUtf8; }
   std::vector<std::string> SheetNames() const override;
   std::unique_ptr<RowReader> Rows(size_t sheet) const override;
+  std::map<int, std::string> NumberFormats() const override { return formatCodes_; }
 
   class Archive;  // the open zip file
 
@@ -42,11 +47,14 @@ class XlsxSource : public TableSource {
   std::vector<std::string> names_;
   std::vector<std::string> paths_;  // of each sheet's XML inside the archive
   std::vector<std::string> sharedStrings_;
+  std::vector<int> cellFormats_;             // number format of each cell style (the s attribute)
+  std::map<int, std::string> formatCodes_;  // of the number formats 164 and up
 };
 
 class XlsxWriter {
  public:
-  explicit XlsxWriter(const std::string& path);
+  // `numberFormats`: the codes of the number formats 164 and up that cells may name.
+  explicit XlsxWriter(const std::string& path, std::map<int, std::string> numberFormats = {});
   ~XlsxWriter();
   XlsxWriter(const XlsxWriter&) = delete;
   XlsxWriter& operator=(const XlsxWriter&) = delete;
@@ -57,7 +65,10 @@ class XlsxWriter {
 
  private:
   void Check(int error);
+  lxw_format* NumberFormat(int id);
   lxw_workbook* book_ = nullptr;
+  std::map<int, std::string> codes_;
+  std::map<int, lxw_format*> formats_;
   lxw_worksheet* sheet_ = nullptr;
   unsigned row_ = 0;
 };

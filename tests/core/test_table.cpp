@@ -309,7 +309,8 @@ TEST(Table, NameCellsConvertToGbkAsWholeTextsDo) {
 namespace {
 
 // A workbook of one sheet "S" made from its XML parts, as other programs write them.
-void MakeWorkbook(const std::string& path, const std::string& sheetData, const std::string& sharedStrings) {
+void MakeWorkbook(const std::string& path, const std::string& sheetData, const std::string& sharedStrings,
+                  const std::string& styles = "") {
   const std::string main = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
   const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
   const std::vector<std::pair<std::string, std::string>> parts = {
@@ -318,7 +319,9 @@ void MakeWorkbook(const std::string& path, const std::string& sheetData, const s
       {"xl/_rels/workbook.xml.rels",
        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
        "<Relationship Id=\"rId1\" Type=\"" + rel + "/worksheet\" Target=\"/xl/worksheets/s.xml\"/>"
-       "<Relationship Id=\"rId2\" Type=\"" + rel + "/sharedStrings\" Target=\"strings.xml\"/></Relationships>"},
+       "<Relationship Id=\"rId2\" Type=\"" + rel + "/sharedStrings\" Target=\"strings.xml\"/>"
+       "<Relationship Id=\"rId3\" Type=\"" + rel + "/styles\" Target=\"styles.xml\"/></Relationships>"},
+      {"xl/styles.xml", "<styleSheet xmlns=\"" + main + "\">" + styles + "</styleSheet>"},
       {"xl/worksheets/s.xml", "<worksheet xmlns=\"" + main + "\"><sheetData>" + sheetData + "</sheetData></worksheet>"},
       {"xl/strings.xml", "<sst xmlns=\"" + main + "\">" + sharedStrings + "</sst>"},
   };
@@ -371,4 +374,42 @@ TEST(Xlsx, ReadsWhatOtherProgramsWrite) {
       EXPECT_NE(std::string(e.what()).find(b.message), std::string::npos) << e.what();
     }
   }
+}
+
+TEST(Xlsx, NumbersKeepTheirNumberFormats) {
+  TempDir dir;
+  // Style 1 a built-in date format, style 2 a format of the file's own; the xf of cellStyleXfs
+  // is no cell style.
+  MakeWorkbook(dir.File("d.xlsx"),
+               "<row><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\" s=\"1\"><v>45123</v></c>"
+               "<c r=\"C1\" s=\"2\"><v>0.25</v></c><c r=\"D1\"><v>7</v></c></row>",
+               "<si><t>刘德华</t></si>",
+               "<numFmts count=\"1\"><numFmt numFmtId=\"170\" formatCode=\"0.0%\"/></numFmts>"
+               "<cellStyleXfs><xf numFmtId=\"99\"/></cellStyleXfs>"
+               "<cellXfs><xf numFmtId=\"0\"/><xf numFmtId=\"14\"/><xf numFmtId=\"170\"/></cellXfs>");
+  const XlsxSource source(ReadFile(dir.File("d.xlsx")));
+  const std::vector<Row> rows = ReadAll(source);
+  ASSERT_EQ(rows.size(), 1u);
+  ASSERT_EQ(rows[0].size(), 4u);
+  EXPECT_EQ(rows[0][1].numberFormat, 14);
+  EXPECT_EQ(rows[0][2].numberFormat, 170);
+  EXPECT_EQ(rows[0][3].numberFormat, 0);
+  EXPECT_EQ(source.NumberFormats().at(170), "0.0%");
+
+  TempDir data;
+  CopyInstalledLists(data.Path());
+  ListFiles lists(data.Path());
+  TableOptions table;
+  table.column = "A";
+  ConvertTable(lists, dir.File("d.xlsx"), dir.File("d_en.xlsx"), {}, table);
+  const XlsxSource result(ReadFile(dir.File("d_en.xlsx")));
+  const std::vector<Row> converted = ReadAll(result);
+  ASSERT_EQ(converted.size(), 1u);
+  ASSERT_EQ(converted[0].size(), 5u);
+  EXPECT_EQ(converted[0][1], T("De-hua Liu"));
+  EXPECT_EQ(converted[0][2].numberFormat, 14) << "a date stays a date";
+  const int percent = converted[0][3].numberFormat;
+  ASSERT_GE(percent, 164);
+  EXPECT_EQ(result.NumberFormats().at(percent), "0.0%");
+  EXPECT_EQ(converted[0][4], N("7"));
 }
