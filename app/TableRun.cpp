@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace quorvel::cli {
 
@@ -55,6 +56,19 @@ std::string PlainListProblem(const TableOptions& table) {
   if (!table.sheet.empty() || !table.column.empty() || table.header == HeaderRow::kNone || table.added != 0)
     return "--sheet, --column, --no-header and --add are for tables (.csv, .tsv, .xlsx or --table)";
   return {};
+}
+
+LineWriter IndexFormWriter(const ListFiles& lists, const ConversionOptions& options, NameStyle style) {
+  if (style == NameStyle::kLayout) return {};
+  struct State {
+    State(const ListFiles& lists, const ConversionOptions& options) : converter(lists, options) {}
+    NameConverter converter;
+    NameParts parts;
+  };
+  auto state = std::make_shared<State>(lists, options);
+  return [state, style, separator = options.separator](std::string& out, std::string_view line) {
+    AppendNameInStyle(out, state->converter, state->parts, line, style, separator);
+  };
 }
 
 int RunTable(ListFiles& lists, const std::string& source, const std::string& target,

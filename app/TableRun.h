@@ -24,6 +24,10 @@ bool IsTableRun(const std::string& source, const TableOptions& table);
 // The usage error of table options given for a plain names file, or "".
 std::string PlainListProblem(const TableOptions& table);
 
+// For a plain names file with --format=initials or citation: the line writer of ConvertFile
+// (empty for the ten layouts and the passport format).
+LineWriter IndexFormWriter(const ListFiles& lists, const ConversionOptions& options, NameStyle style);
+
 // A table run: the summary line on standard error when rows hold "???". Returns the exit status:
 // 0, 1 when the conversion failed, 2 when the sheet or column cannot be found.
 int RunTable(ListFiles& lists, const std::string& source, const std::string& target,

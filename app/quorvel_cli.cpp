@@ -15,7 +15,6 @@
 #include "DictCommand.h"
 #include "Errors.h"
 #include "Files.h"
-#include "NameForms.h"
 #include "TableRun.h"
 #include "Version.h"
 
@@ -208,16 +207,8 @@ int main(int argc, char** argv) {
     if (source != quorvel::kStandardStream && !quorvel::IsExistingFile(source))
       return Fail("没找到源文件,请选择 (" + source + ")");
     if (tableRun) return quorvel::cli::RunTable(lists, source, target, options, table);
-    quorvel::LineWriter indexForm;
-    std::optional<quorvel::NameConverter> converter;
-    quorvel::NameParts parts;
-    if (table.style != quorvel::NameStyle::kLayout) {
-      converter.emplace(lists, options);
-      indexForm = [&](std::string& out, std::string_view line) {
-        quorvel::AppendNameInStyle(out, *converter, parts, line, table.style, options.separator);
-      };
-    }
-    const quorvel::BatchReport report = quorvel::ConvertFile(lists, source, target, options, {}, indexForm);
+    const quorvel::BatchReport report = quorvel::ConvertFile(
+        lists, source, target, options, {}, quorvel::cli::IndexFormWriter(lists, options, table.style));
     if (report.invalidSequences > 0) {
       // The names around a damaged spot are converted; the spot itself reads "???".
       std::fprintf(stderr, "quorvel-cli: warning: %s: %zu invalid %s sequence%s, each read as \"???\"\n",
