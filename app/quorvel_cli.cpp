@@ -207,6 +207,7 @@ int main(int argc, char** argv) {
     if (source != quorvel::kStandardStream && !quorvel::IsExistingFile(source))
       return Fail("没找到源文件,请选择 (" + source + ")");
     if (tableRun) return quorvel::cli::RunTable(lists, source, target, options, table);
+    if (std::string unread = quorvel::UnreadSpreadsheetMessage(source); !unread.empty()) return Fail(unread);
     const quorvel::BatchReport report = quorvel::ConvertFile(
         lists, source, target, options, {}, quorvel::cli::IndexFormWriter(lists, options, table.style));
     if (report.invalidSequences > 0) {

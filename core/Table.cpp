@@ -11,14 +11,29 @@ std::optional<TableFormat> TableFormatNamed(std::string_view name) {
   return std::nullopt;
 }
 
-std::optional<TableFormat> TableFormatOfPath(const std::string& path) {
+namespace {
+
+// The file name's extension in lower case, or "".
+std::string ExtensionOf(const std::string& path) {
   const size_t slash = path.find_last_of('/');
   const size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::nullopt;
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
   std::string extension = path.substr(dot + 1);
   for (char& c : extension)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return TableFormatNamed(extension);
+  return extension;
+}
+
+}  // namespace
+
+std::optional<TableFormat> TableFormatOfPath(const std::string& path) { return TableFormatNamed(ExtensionOf(path)); }
+
+std::string UnreadSpreadsheetMessage(const std::string& path) {
+  const std::string extension = ExtensionOf(path);
+  for (const char* unread : {"xls", "xlsm", "xlsb", "ods", "et", "numbers"})
+    if (extension == unread)
+      return "Spreadsheets saved as ." + extension + " are not read; save it as .xlsx or .csv (" + path + ")";
+  return {};
 }
 
 std::string CellUtf8(const Cell& cell, TextEncoding encoding) {

@@ -20,6 +20,9 @@ enum class TableFormat { kCsv, kTsv, kXlsx };
 
 // By the file name's extension (.csv, .tsv, .xlsx, in any case); nullopt for anything else.
 std::optional<TableFormat> TableFormatOfPath(const std::string& path);
+// For a spreadsheet format that is not read (.xls, .ods, .et, .numbers, by extension): the message
+// that says so and what to save it as; "" for any other file.
+std::string UnreadSpreadsheetMessage(const std::string& path);
 // "csv", "tsv" or "xlsx"; nullopt for anything else.
 std::optional<TableFormat> TableFormatNamed(std::string_view name);
 

@@ -510,6 +510,11 @@ bool MainWindow::OpenSourceFile(const QString& path) {
 }
 
 void MainWindow::acceptSource(const QString& path) {
+  // A spreadsheet that is not read is not taken: converted as a names file it would give garbage.
+  if (const std::string unread = quorvel::UnreadSpreadsheetMessage(ToPath(path)); !unread.empty()) {
+    PlatformDialogs::Instance().ShowMessage(this, FromEngineText(unread));
+    return;
+  }
   ui_->sourcePathEdit->setText(path);
   ui_->targetPathEdit->setText(QFile::decodeName(quorvel::ProposeTargetName(ToPath(path)).c_str()));
   lastFolder_ = FolderOf(path);

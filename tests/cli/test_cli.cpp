@@ -243,6 +243,12 @@ TEST_F(Cli, TablesComeBackWithTheNamesBesideTheirColumn) {
     SCOPED_TRACE(args);
     EXPECT_EQ(Call(args).status, 2);
   }
+  // An old Excel workbook is no names file: refused with what to do, no target written.
+  WriteFile(dir_.File("old.XLS"), std::string("\xD0\xCF\x11\xE0 binary", 9));
+  r = Call(dir_.File("old.XLS"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Spreadsheets saved as .xls are not read; save it as .xlsx or .csv"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("old_en.XLS")));
 }
 
 TEST_F(Cli, DictCommandsEditTheDictionariesByTheEditorsRules) {

@@ -97,6 +97,16 @@ TEST_F(TableWindowTest, AnOpenedCsvAsksForItsColumnAndConvertsIntoACsv) {
   EXPECT_EQ(Read("names_en.txt"), QByteArray("De-hua Liu\r\n"));
 }
 
+TEST_F(TableWindowTest, AnOldExcelWorkbookIsNotTaken) {
+  Write("roll.xls", "\xD0\xCF\x11\xE0");
+  ASSERT_TRUE(window_->OpenSourceFile(PathOf("roll.xls")));
+  const std::vector<RecordingDialogs::Call> shown = dialogs_.Take();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].kind, Kind::kMessage);
+  EXPECT_TRUE(shown[0].text.startsWith(QStringLiteral("Spreadsheets saved as .xls are not read"))) << shown[0].text.toStdString();
+  EXPECT_TRUE(Get<QLineEdit>(*window_, "sourcePathEdit")->text().isEmpty());
+}
+
 TEST_F(TableWindowTest, ADamagedWorkbookIsReportedAndAskedNothing) {
   Write("roll.xlsx", "not a workbook");
   ASSERT_TRUE(window_->OpenSourceFile(PathOf("roll.xlsx")));
