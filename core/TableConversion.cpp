@@ -429,7 +429,10 @@ TableReport ConvertTable(ListFiles& lists, const std::string& sourcePath, const 
       sink.BeginSheet(sheets[s]);
       std::unique_ptr<RowReader> rows = source->Rows(s);
       if (s != sheet) {  // every other sheet's values come along as they are
-        while (rows->Next(in)) sink.Write(in);
+        for (size_t copied = 1; rows->Next(in); ++copied) {
+          sink.Write(in);
+          if (progress && copied % 1024 == 0) progress(rows->Position(), rows->Size());  // a cancel lands here too
+        }
         continue;
       }
       RowConverter converter(lists, options, table, report.choice, source->Encoding());
