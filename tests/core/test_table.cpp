@@ -206,10 +206,11 @@ TEST_F(TableRun, AddedColumnsAndIndexForms) {
   TableOptions table;
   std::string unknown;
   table.added = *ParseAddedColumns("passport,citation,initials,given,surname", &unknown);
-  const std::string out = Convert("name\n刘\n单田芳\n欧阳修\n诸葛孔明\n吕小明\n", table);
+  const std::string out = Convert("name\n刘\n王伟\n单田芳\n欧阳修\n诸葛孔明\n吕小明\n", table);
   EXPECT_EQ(out,
             "name,name (Pinyin),name (Surname),name (Given name),name (Initials),name (Citation),name (Passport)\n"
             "刘,Liu,Liu,,Liu,Liu,LIU\n"
+            "王伟,Wei Wang,Wang,Wei,Wang W,\"Wang, W.\",WANG WEI\n"
             "单田芳,Tian-fang Shan,Shan,Tian-fang,Shan TF,\"Shan, T.-F.\",SHAN TIANFANG\n"
             "欧阳修,Xiu Ouyang,Ouyang,Xiu,Ouyang X,\"Ouyang, X.\",OUYANG XIU\n"
             "诸葛孔明,Kong-ming Zhuge,Zhuge,Kong-ming,Zhuge KM,\"Zhuge, K.-M.\",ZHUGE KONGMING\n"
