@@ -147,7 +147,7 @@ struct WorkbookHandler {
 };
 
 struct RelationshipsHandler {
-  std::map<std::string, std::string> targets;  // id -> target
+  std::map<std::string, std::string> targets;  // id -> target, of the worksheets
   std::string sharedStrings;
   std::string styles;
   void Start(std::string_view name, const XML_Char** attributes) {
@@ -156,7 +156,7 @@ struct RelationshipsHandler {
     const char* target = Attribute(attributes, "Target");
     const char* type = Attribute(attributes, "Type");
     if (!id || !target) return;
-    targets[id] = target;
+    if (type && std::string_view(type).ends_with("/worksheet")) targets[id] = target;
     if (type && std::string_view(type).ends_with("/sharedStrings")) sharedStrings = target;
     if (type && std::string_view(type).ends_with("/styles")) styles = target;
   }
@@ -396,7 +396,7 @@ XlsxSource::XlsxSource(std::string bytes) : bytes_(std::move(bytes)), archive_(s
     throw Error(kNotAWorkbook);
   for (const auto& [name, id] : workbook.sheets) {
     const auto target = relationships.targets.find(id);
-    if (target == relationships.targets.end()) continue;  // a chart sheet or a broken link: no rows
+    if (target == relationships.targets.end()) continue;  // a chart sheet, or a broken link: no rows
     names_.push_back(name);
     paths_.push_back(PartPath(target->second));
   }

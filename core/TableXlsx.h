@@ -1,6 +1,7 @@
 // Excel workbooks (.xlsx): reading the values of every sheet, writing a new workbook of values.
 //
-// Reading (libzip, expat) takes the workbook's sheets in their order with their names; a sheet's
+// Reading (libzip, expat) takes the workbook's worksheets in their order with their names (chart
+// sheets, which hold no cells, are left out); a sheet's
 // rows are parsed as they are read, a block of XML at a time. Cells come as their values: shared
 // and inline strings as text (Excel's _xHHHH_ escapes undone), numbers as the digits stored,
 // booleans, error values; a formula gives the value last calculated. A number keeps the number
