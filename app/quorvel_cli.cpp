@@ -15,6 +15,7 @@
 #include "DictCommand.h"
 #include "Errors.h"
 #include "Files.h"
+#include "TableRun.h"
 #include "Version.h"
 
 namespace {
@@ -22,7 +23,8 @@ namespace {
 constexpr const char* kUsage =
     "Usage: quorvel-cli [OPTIONS] SOURCE [TARGET]\n"
     "       quorvel-cli dict [OPTIONS] list|add|remove|import|export ... (see 'quorvel-cli dict --help')\n"
-    "Romanizes a file of Chinese names, one per line, into TARGET, line for line.\n"
+    "Romanizes a file of Chinese names, one per line, into TARGET, line for line, or the name\n"
+    "column of a table (.csv, .tsv, .xlsx) into the same table with the names beside it.\n"
     "\n"
     "  SOURCE                 names file, one per line (\"-\": standard input)\n"
     "  TARGET                 output file (\"-\": standard output); default: SOURCE with \"_en\"\n"
@@ -38,12 +40,26 @@ constexpr const char* kUsage =
     "                         5 liu dehua   6 Liu Dehua   7 LIU dehua   8 LIU Dehua   9 liudehua\n"
     "                         passport: LIU DEHUA, the given name joined, the ü written yu\n"
     "                         (吕小明 -> LYU XIAOMING)\n"
+    "                         initials: Liu DH, Ouyang X (as medical and science indexes)\n"
+    "                         citation: Liu, D.-H. (as author-date reference lists)\n"
     "      --umlaut=v|yu|u|ü  how Hanyu Pinyin writes the ü of lü, nü, lüe, nüe (default v):\n"
     "                         v lv nv lue nue, yu lyu nyu lue nue (as in passports),\n"
     "                         u lu nu lue nue, ü lü nü lüe nüe (GBK targets hold ü too;\n"
     "                         upper-cased it stays ü). Custom dictionary readings and\n"
     "                         Wade-Giles keep their own spelling.\n"
     "      --data-dir=DIR     folder of the six list files (default: see below)\n"
+    "\n"
+    "Tables (CSV and TSV in UTF-8 or GBK, Excel .xlsx): every row comes back unchanged, the\n"
+    "romanized name in a new column after the name column, headed \"<header> (Pinyin)\".\n"
+    "      --table=csv|tsv|xlsx  the source's format (default: by its extension; needed for \"-\")\n"
+    "      --sheet=NAME       the workbook's sheet to convert (default: the first)\n"
+    "      --column=N|LETTER|HEADER\n"
+    "                         the name column: number from 1, letter (B) or header text;\n"
+    "                         default: the column headed 姓名, 名字, 中文名, 中文姓名 or name\n"
+    "      --no-header        the first row holds names, not headers (default: a header row\n"
+    "                         when the name column's first cell is not a name)\n"
+    "      --add=surname,given,initials,citation,passport\n"
+    "                         further columns after the romanized name, in this order\n"
     "  -h, --help             show this help and exit\n"
     "      --version          show the version and exit\n"
     "\n"
@@ -105,7 +121,7 @@ int main(int argc, char** argv) {
   quorvel::ConversionOptions options;
   std::optional<std::string> dataDir;  // none: the location rule decides
   enum { kDataDirOption = 1000, kVersionOption, kUmlautOption };
-  static const option longOptions[] = {
+  static const option baseOptions[] = {
       {"all-readings", no_argument, nullptr, 'a'},
       {"separator", required_argument, nullptr, 's'},
       {"wade-giles", no_argument, nullptr, 'w'},
@@ -113,11 +129,15 @@ int main(int argc, char** argv) {
       {"umlaut", required_argument, nullptr, kUmlautOption},
       {"data-dir", required_argument, nullptr, kDataDirOption},
       {"help", no_argument, nullptr, 'h'},
-      {"version", no_argument, nullptr, kVersionOption},
-      {nullptr, 0, nullptr, 0}};
+      {"version", no_argument, nullptr, kVersionOption}};
+  std::vector<option> longOptions(std::begin(baseOptions), std::end(baseOptions));
+  longOptions.insert(longOptions.end(), quorvel::cli::kTableOptions,
+                     quorvel::cli::kTableOptions + quorvel::cli::kTableOptionCount);
+  longOptions.push_back({nullptr, 0, nullptr, 0});
+  quorvel::TableOptions table;
   opterr = 0;
   for (;;) {
-    int c = getopt_long(argc, argv, ":as:wf:h", longOptions, nullptr);
+    int c = getopt_long(argc, argv, ":as:wf:h", longOptions.data(), nullptr);
     if (c == -1) break;
     switch (c) {
       case 'a': options.readings = quorvel::Readings::kAll; break;
@@ -133,8 +153,12 @@ int main(int argc, char** argv) {
           options.format = quorvel::NameFormat::kPassport;
           break;
         }
+        if (const auto style = quorvel::NameStyleNamed(optarg)) {
+          table.style = *style;
+          break;
+        }
         if (std::strlen(optarg) != 1 || optarg[0] < '0' || optarg[0] > '9')
-          return UsageError(std::string("invalid format '") + optarg + "' (0 to 9 or passport)");
+          return UsageError(std::string("invalid format '") + optarg + "' (0 to 9, passport, initials or citation)");
         options.format = quorvel::NameFormatFromNumber(optarg[0] - '0');
         break;
       case kUmlautOption: {
@@ -152,12 +176,21 @@ int main(int argc, char** argv) {
       case 'h': PrintHelp(dataDir); return 0;
       case kVersionOption: std::printf("quorvel-cli %s\n", quorvel::kVersion); return 0;
       case ':': return UsageError(std::string("option '") + argv[optind - 1] + "' needs a value");
-      default: return UsageError(std::string("unknown option '") + argv[optind - 1] + "'");
+      default:
+        if (quorvel::cli::IsTableOption(c)) {
+          if (std::string problem = quorvel::cli::ApplyTableOption(c, optarg, table); !problem.empty())
+            return UsageError(problem);
+          break;
+        }
+        return UsageError(std::string("unknown option '") + argv[optind - 1] + "'");
     }
   }
   if (optind >= argc) return UsageError("missing SOURCE");
   if (argc - optind > 2) return UsageError("too many arguments");
   const std::string source = argv[optind];
+  const bool tableRun = quorvel::cli::IsTableRun(source, table);
+  if (std::string problem = quorvel::cli::PlainListProblem(table); !tableRun && !problem.empty())
+    return UsageError(problem);
   const std::string target = optind + 1 < argc ? argv[optind + 1]
                              : source == quorvel::kStandardStream ? source
                              : quorvel::ProposeTargetName(source);
@@ -173,7 +206,10 @@ int main(int argc, char** argv) {
     if (target != quorvel::kStandardStream) quorvel::CreateTargetFolder(target);
     if (source != quorvel::kStandardStream && !quorvel::IsExistingFile(source))
       return Fail("没找到源文件,请选择 (" + source + ")");
-    const quorvel::BatchReport report = quorvel::ConvertFile(lists, source, target, options);
+    if (tableRun) return quorvel::cli::RunTable(lists, source, target, options, table);
+    if (std::string unread = quorvel::UnreadSpreadsheetMessage(source); !unread.empty()) return Fail(unread);
+    const quorvel::BatchReport report = quorvel::ConvertFile(
+        lists, source, target, options, {}, quorvel::cli::IndexFormWriter(lists, options, table.style));
     const char* name = source == quorvel::kStandardStream ? "standard input" : source.c_str();
     if (report.invalidSequences > 0) {
       // The names around a damaged spot are converted; the spot itself reads "???".

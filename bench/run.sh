@@ -32,3 +32,5 @@ python3 "$root/bench/engine_bench.py" --cli "$cli" ${BEFORE:+--before "$BEFORE"}
 python3 "$root/bench/dict_import_bench.py" --cli "$cli" ${BEFORE:+--before "$BEFORE"}
 # Characters outside GBK and the per-name path against an earlier build (BEFORE).
 if [ -n "${BEFORE:-}" ]; then python3 "$root/bench/chars_bench.py" --cli "$cli" --before "$BEFORE"; fi
+# Tables: 1,000,000-row CSV and workbook against the same names as a plain file.
+python3 "$root/bench/table_bench.py" "$cli" "$work/tables"

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -86,7 +87,8 @@ bool IsAscii(std::string_view s) {
 }
 
 BatchReport ConvertInto(ListFiles& lists, std::string_view source, Output& out,
-                        const ConversionOptions& options, const ProgressFn& progress) {
+                        const ConversionOptions& options, const ProgressFn& progress,
+                        const LineWriter& writeLine = {}) {
   BatchReport report;
   report.encoding = DetectEncoding(source);
   const bool unicodeTarget = report.encoding != SourceEncoding::kGb18030;
@@ -112,8 +114,9 @@ BatchReport ConvertInto(ListFiles& lists, std::string_view source, Output& out,
         sinceCheck = 0;
       }
       lineStart = buf.size();
-      converter.Append(buf, line);
-      if (converter.MayHoldMarker() && std::string_view(buf).substr(lineStart).find(kNoReading) != std::string_view::npos)
+      if (writeLine) writeLine(buf, line);
+      else converter.Append(buf, line);
+      if ((writeLine || converter.MayHoldMarker()) && std::string_view(buf).substr(lineStart).find(kNoReading) != std::string_view::npos)
         ++report.linesWithMarker;
       if (unicodeTarget && !IsAscii(std::string_view(buf).substr(lineStart))) {
         std::string utf8 = Gb18030ToUtf8(std::string_view(buf).substr(lineStart));
@@ -175,19 +178,16 @@ int CreateTemporaryBeside(const std::string& folder, const std::string& name, st
 }
 
 // Writes to `path` in place, as a stream (devices, pipes, and the fallback below).
-BatchReport ConvertInPlace(ListFiles& lists, std::string_view source, const std::string& path,
-                           const ConversionOptions& options, const ProgressFn& progress) {
+void WriteInPlace(const std::string& path, const TargetWrite& how) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) ThrowInOut(errno, path);
-  BatchReport report;
   try {
-    report = ConvertBytes(lists, source, fd, path, options, progress);
+    how.write(fd, path, {});
   } catch (...) {
     ::close(fd);
     throw;
   }
   if (::close(fd) != 0) ThrowInOut(errno, path);
-  return report;
 }
 
 }  // namespace
@@ -206,6 +206,24 @@ void GuardStandardStreams() {
   }
 }
 
+std::string ReadSource(const std::string& sourcePath, struct stat* fileStat, bool* isFile) {
+  std::string source;
+  *isFile = false;
+  if (sourcePath == kStandardStream) {
+    if (gStdinClosed) throw Error("Standard input is closed");
+    if (int e = ReadFromDescriptor(STDIN_FILENO, source)) ThrowInOut(e);
+  } else {
+    source = ReadWholeFile(sourcePath);
+    *isFile = ::stat(sourcePath.c_str(), fileStat) == 0;
+  }
+  return source;
+}
+
+int StandardOutput() {
+  if (gStdoutClosed) throw Error("Standard output is closed");
+  return STDOUT_FILENO;
+}
+
 BatchReport ConvertBytes(ListFiles& lists, std::string_view source, int targetFd,
                          const std::string& targetName, const ConversionOptions& options,
                          const ProgressFn& progress) {
@@ -215,43 +233,55 @@ BatchReport ConvertBytes(ListFiles& lists, std::string_view source, int targetFd
 
 BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
                         const std::string& targetPath, const ConversionOptions& options,
-                        const ProgressFn& progress) {
+                        const ProgressFn& progress, const LineWriter& writeLine) {
   // Read the source whole before the target is touched: the two may be one file.
-  std::string source;
   struct stat sourceStat {};
   bool sourceIsFile = false;
-  if (sourcePath == kStandardStream) {
-    if (gStdinClosed) throw Error("Standard input is closed");
-    if (int e = ReadFromDescriptor(STDIN_FILENO, source)) ThrowInOut(e);
-  } else {
-    source = ReadWholeFile(sourcePath);
-    sourceIsFile = ::stat(sourcePath.c_str(), &sourceStat) == 0;
-  }
+  const std::string source = ReadSource(sourcePath, &sourceStat, &sourceIsFile);
   if (targetPath == kStandardStream) {
-    if (gStdoutClosed) throw Error("Standard output is closed");
-    return ConvertBytes(lists, source, STDOUT_FILENO, "standard output", options, progress);
+    const std::string name = "standard output";
+    Output out(StandardOutput(), name);
+    return ConvertInto(lists, source, out, options, progress, writeLine);
   }
 
+  BatchReport report;
+  std::optional<Output> output;
+  TargetWrite how;
+  how.write = [&](int fd, const std::string& name, const std::string&) {
+    output.emplace(fd, name);
+    report = ConvertInto(lists, source, *output, options, progress, writeLine);
+  };
+  // A new target gets the whole lines converted before a failure, as a stream would have.
+  how.keepAfterFailure = [&]() -> std::optional<uint64_t> {
+    if (!output) return std::nullopt;
+    return output->WholeLineBytes();
+  };
+  WriteTarget(targetPath, sourceIsFile ? &sourceStat : nullptr, how);
+  return report;
+}
+
+void WriteTarget(const std::string& targetPath, const struct stat* sourceStat, const TargetWrite& how) {
   const std::string finalPath = FinalPathOf(targetPath);
   struct stat targetStat {};
   const bool exists = ::stat(finalPath.c_str(), &targetStat) == 0;
   if (exists && S_ISDIR(targetStat.st_mode)) ThrowInOut(EISDIR, targetPath);
   if (exists && !S_ISREG(targetStat.st_mode))
-    return ConvertInPlace(lists, source, targetPath, options, progress);
+    return WriteInPlace(targetPath, how);
   // A read-only target is refused, as writing it in place would be, not silently replaced.
   if (exists && ::faccessat(AT_FDCWD, finalPath.c_str(), W_OK, AT_EACCESS) != 0)
     ThrowInOut(errno, targetPath);
-  const bool targetIsSource = exists && sourceIsFile && targetStat.st_dev == sourceStat.st_dev &&
-                              targetStat.st_ino == sourceStat.st_ino;
+  const bool targetIsSource = exists && sourceStat && targetStat.st_dev == sourceStat->st_dev &&
+                              targetStat.st_ino == sourceStat->st_ino;
 
   std::string tempPath;
   const int fd = CreateTemporaryBeside(FolderOf(finalPath), NameOf(finalPath), &tempPath);
   if (fd < 0) {
     const int e = errno;
     // A writable file in a folder that takes no new file: written in place, as it always could
-    // be; but never the source itself, whose names a failure part way would lose.
-    if (exists && !targetIsSource && (e == EACCES || e == EPERM))
-      return ConvertInPlace(lists, source, targetPath, options, progress);
+    // be; but never the source itself, whose names a failure part way would lose, nor a target
+    // that must be whole or not at all.
+    if (exists && !targetIsSource && how.keepAfterFailure && (e == EACCES || e == EPERM))
+      return WriteInPlace(targetPath, how);
     ThrowInOut(e, targetPath);
   }
   if (exists) {
@@ -264,19 +294,19 @@ BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
     ::fchmod(fd, targetStat.st_mode & 07777);
   }
 
-  Output out(fd, targetPath);
-  BatchReport report;
   try {
-    report = ConvertInto(lists, source, out, options, progress);
+    how.write(fd, targetPath, tempPath);
     // Replacing the source itself, the new text must be on the disk before the names go: a
     // power cut must not leave an empty file. Any other target can be made again from its
     // source, so a run does not wait for the disk there.
     if (targetIsSource && ::fsync(fd) != 0) ThrowInOut(errno, targetPath);
   } catch (...) {
-    // The source converted onto itself keeps every name; any other target gets the whole lines
-    // converted before the failure, as a stream would have left them.
+    // The source converted onto itself keeps every name; any other target gets what the writer
+    // says may stay (the whole lines converted before the failure), or is left as it was.
     bool placed = false;
-    if (!targetIsSource && ::ftruncate(fd, static_cast<off_t>(out.WholeLineBytes())) == 0) {
+    const std::optional<uint64_t> keep =
+        !targetIsSource && how.keepAfterFailure ? how.keepAfterFailure() : std::nullopt;
+    if (keep && ::ftruncate(fd, static_cast<off_t>(*keep)) == 0) {
       placed = ::close(fd) == 0 && ::rename(tempPath.c_str(), finalPath.c_str()) == 0;
     } else {
       ::close(fd);
@@ -296,7 +326,6 @@ BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
       ::close(dir);
     }
   }
-  return report;
 }
 
 }  // namespace quorvel

@@ -22,12 +22,16 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "Encoding.h"
 #include "NameRomanizer.h"
+
+struct stat;
 
 namespace quorvel {
 
@@ -67,12 +71,40 @@ inline constexpr char kStandardStream[] = "-";
 // "-" for a closed stream with "Standard input is closed" / "Standard output is closed".
 void GuardStandardStreams();
 
+// A source read whole: a file, or standard input for kStandardStream ("Standard input is closed"
+// when it was). `*isFile` tells whether `*fileStat` was filled in.
+std::string ReadSource(const std::string& sourcePath, struct stat* fileStat, bool* isFile);
+// Standard output's descriptor for a target "-"; Error "Standard output is closed" when it was.
+int StandardOutput();
+
 // Converts `sourcePath` into `targetPath`, each a file path or kStandardStream. The caller has
 // checked that a source path names a file (the window and the command line each word their own
 // message otherwise) and created the target's folder (CreateTargetFolder).
+// Writes one name line (GBK) into `out` in place of the options' layout (the index forms).
+using LineWriter = std::function<void(std::string& out, std::string_view line)>;
+
 BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
                         const std::string& targetPath, const ConversionOptions& options,
-                        const ProgressFn& progress = {});
+                        const ProgressFn& progress = {}, const LineWriter& writeLine = {});
+
+// How WriteTarget fills a target.
+struct TargetWrite {
+  // Writes the whole content to `fd` (named `name` in messages). `path` is the new temporary file
+  // behind `fd` when there is one, empty when the target is written in place as a stream.
+  std::function<void(int fd, const std::string& name, const std::string& path)> write;
+  // After `write` failed: how many of the bytes written may stay in a new target (whole lines),
+  // or nullopt to drop it. Without this function, a new target is whole or not at all: any old
+  // one stays, and a regular file is never written in place.
+  std::function<std::optional<uint64_t>()> keepAfterFailure;
+};
+
+// The target rules of a run, for any writer: a regular file (or none yet) is written as a new
+// temporary beside the final file of `targetPath` and renamed over it, keeping an old target's
+// permission bits (and, where allowed, owner and group); a device or pipe is written in place; a
+// folder or a read-only file is refused with InOutError. `sourceStat` (when the source is a file)
+// tells a target that is the source itself: it is synced before the rename and kept whole on a
+// failure. No temporary is left behind.
+void WriteTarget(const std::string& targetPath, const struct stat* sourceStat, const TargetWrite& how);
 
 // Converts source bytes already in memory and writes the result to an open file descriptor
 // (`targetName` names it in messages), as a stream; the descriptor stays open. On a failure the

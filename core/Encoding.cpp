@@ -44,12 +44,12 @@ size_t DecodeUtf8(std::string_view text, char32_t* codePoint) {
   return len;
 }
 
-namespace {
-
 bool IsIdeograph(char32_t cp) {
   return (cp >= 0x3400 && cp <= 0x4DBF) || (cp >= 0x4E00 && cp <= 0x9FFF) ||
          (cp >= 0xF900 && cp <= 0xFAFF) || (cp >= 0x20000 && cp <= 0x3FFFF);
 }
+
+namespace {
 
 class Iconv {
  public:
@@ -562,6 +562,30 @@ bool Gb18030LineReader::Next(std::string_view* line) {
 }
 
 void Gb18030LineReader::AppendCodePoint(char32_t cp) { codePoints_->Append(line_, cp); }
+
+Utf8ToGb18030Converter::Utf8ToGb18030Converter() : codePoints_(std::make_unique<Gb18030LineReader::CodePoints>()) {}
+Utf8ToGb18030Converter::~Utf8ToGb18030Converter() = default;
+
+void Utf8ToGb18030Converter::Convert(std::string_view utf8, std::string& gbk) {
+  gbk.clear();
+  for (size_t i = 0; i < utf8.size();) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    if (c < 0x80) {
+      gbk += static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    char32_t cp;
+    const std::string_view rest = utf8.substr(i);
+    if (size_t len = DecodeUtf8(rest, &cp)) {
+      codePoints_->Append(gbk, cp);
+      i += len;
+    } else {
+      gbk += kDamagedCharacter;
+      i += InvalidUtf8Length(rest);
+    }
+  }
+}
 
 bool Gb18030LineReader::NextUtf8(std::string_view* line) {
   if (pos_ >= end_) {

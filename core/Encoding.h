@@ -34,6 +34,9 @@ size_t InvalidUtf8Length(std::string_view text);
 
 bool IsValidUtf8(std::string_view text);
 
+// A CJK ideograph: the unified blocks and their extensions, and the compatibility ideographs.
+bool IsIdeograph(char32_t codePoint);
+
 // What a text holds when it is read as UTF-8.
 struct Utf8Census {
   size_t ideographs = 0;  // valid sequences that are CJK ideographs
@@ -109,6 +112,8 @@ std::string SourceToGb18030(std::string_view source, SourceEncoding encoding, si
 // of damaged characters. A Unicode line (or one holding a NUL) is decoded into a buffer of the
 // reader's own, each code point through a table filled as code points first appear.
 class Gb18030LineReader {
+  friend class Utf8ToGb18030Converter;
+
  public:
   Gb18030LineReader(std::string_view source, SourceEncoding encoding);
   ~Gb18030LineReader();
@@ -139,6 +144,21 @@ class Gb18030LineReader {
   size_t invalid_ = 0;
   std::string line_;
   std::unique_ptr<CodePoints> codePoints_;
+};
+
+// Utf8ToGb18030 for many short texts (the name cells of a table): the same bytes, each code point
+// worked out once, with no converter opened per text.
+class Utf8ToGb18030Converter {
+ public:
+  Utf8ToGb18030Converter();
+  ~Utf8ToGb18030Converter();
+  Utf8ToGb18030Converter(const Utf8ToGb18030Converter&) = delete;
+  Utf8ToGb18030Converter& operator=(const Utf8ToGb18030Converter&) = delete;
+  // `gbk` = the text in GB18030; an invalid sequence gives kDamagedCharacter.
+  void Convert(std::string_view utf8, std::string& gbk);
+
+ private:
+  std::unique_ptr<Gb18030LineReader::CodePoints> codePoints_;
 };
 
 }  // namespace quorvel

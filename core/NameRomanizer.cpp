@@ -289,6 +289,23 @@ void NameConverter::Append(std::string& out, std::string_view line) {
            [&](std::string_view key, KeyRole role) { return readings_.Reading(key, role); });
 }
 
+void NameConverter::Split(NameParts& parts, std::string_view line) {
+  readings_.Sync();
+  readings_.ClearQuestionMark();
+  parts.surname.clear();
+  parts.given.clear();
+  std::string unused;
+  ConversionOptions noLayout = options_;
+  noLayout.format = NameFormat::kNone;  // the readings are found, nothing is laid out
+  Romanize(unused, lists_, line, noLayout, [&](std::string_view key, KeyRole role) {
+    std::string_view reading = readings_.Reading(key, role);
+    // The one-character surname, looked up after a two-character probe that missed, wins.
+    if (role == KeyRole::kSurname) parts.surname.assign(reading);
+    else parts.given.emplace_back(reading);
+    return reading;
+  });
+}
+
 std::string RomanizeName(ListFiles& lists, std::string_view line, const ConversionOptions& options) {
   lists.Refresh();
   std::string out;

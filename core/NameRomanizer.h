@@ -14,6 +14,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ReadingLookup.h"
 
@@ -72,6 +73,13 @@ std::string RomanizeName(ListFiles& lists, std::string_view line, const Conversi
 void AppendRomanizedName(std::string& out, const ListFiles& lists, std::string_view line,
                          const ConversionOptions& options);
 
+// The readings of a name line as the romanization splits it, before any layout or case change:
+// the surname's reading and each given-name piece's reading in order ("???" where one is missing).
+struct NameParts {
+  std::string surname;
+  std::vector<std::string> given;
+};
+
 // AppendRomanizedName for many lines with the same options (the batch conversion): the readings
 // of two-byte keys are worked out once per state of the lists (ReadingCache). The caller decides
 // when the lists are refreshed; each line is romanized against their state when it starts.
@@ -79,6 +87,8 @@ class NameConverter {
  public:
   NameConverter(const ListFiles& lists, const ConversionOptions& options);
   void Append(std::string& out, std::string_view line);
+  // The parts of the line, split exactly as Append splits it (the table's added columns).
+  void Split(NameParts& parts, std::string_view line);
   // False when the line last appended certainly holds no "???" (no reading in it had a "?").
   bool MayHoldMarker() const { return readings_.SawQuestionMark(); }
 

@@ -3,7 +3,9 @@
 # Usage: scripts/deps.sh [build|ui|fuzz|dist|bench]...   (default: build ui)
 set -euo pipefail
 
-build=(cmake ninja-build g++ python3 pkg-config libgtest-dev libgmock-dev libbenchmark-dev unicode-data)
+# Workbooks: libzip and expat read .xlsx files, libxlsxwriter writes them.
+build=(cmake ninja-build g++ python3 pkg-config libgtest-dev libgmock-dev libbenchmark-dev unicode-data
+  libzip-dev libexpat1-dev libxlsxwriter-dev)
 ui=(qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-translations-l10n xdg-utils libjpeg62-turbo-dev libgl-dev fonts-noto-cjk xvfb xauth)
 fuzz=(clang libclang-rt-14-dev)
 # Checks of the desktop entry, metainfo, manual pages and the Debian package.

@@ -29,6 +29,7 @@
 #include "PlatformDialogs.h"
 #include "ScreenFit.h"
 #include "Settings.h"
+#include "TableColumnChooser.h"
 #include "AboutWindow.h"
 #include "ListFiles.h"
 #include "WebBanner.h"
@@ -511,9 +512,16 @@ bool MainWindow::OpenSourceFile(const QString& path) {
 }
 
 void MainWindow::acceptSource(const QString& path) {
+  // A spreadsheet that is not read is not taken: converted as a names file it would give garbage.
+  if (const std::string unread = quorvel::UnreadSpreadsheetMessage(ToPath(path)); !unread.empty()) {
+    PlatformDialogs::Instance().ShowMessage(this, FromEngineText(unread));
+    return;
+  }
   ui_->sourcePathEdit->setText(path);
   ui_->targetPathEdit->setText(QFile::decodeName(quorvel::ProposeTargetName(ToPath(path)).c_str()));
   lastFolder_ = FolderOf(path);
+  tableOptions_.reset();
+  if (quorvel::TableFormatOfPath(ToPath(path))) ChooseTableColumn(path);
 }
 
 void MainWindow::chooseTarget() {
@@ -539,6 +547,10 @@ void MainWindow::dropEvent(QDropEvent* event) {
 }
 
 void MainWindow::convert() {
+  if (tableOptions_) {
+    ConvertTableSource();
+    return;
+  }
   const QString source = ui_->sourcePathEdit->text();
   const QString target = ui_->targetPathEdit->text();
   // The options are read once, at the click: every line of the run uses the same.
@@ -548,15 +560,8 @@ void MainWindow::convert() {
   size_t done = 0;
   size_t total = 0;
   QElapsedTimer clock;
+  if (!SourceFound(source, target)) return;
   try {
-    quorvel::CreateTargetFolder(ToPath(target));
-    if (!quorvel::IsExistingFile(ToPath(source))) {
-      // A path that leads nowhere is named.
-      dialogs.ShowMessage(this, QStringLiteral("没找到源文件,请选择") +
-                                    (source.isEmpty() ? QString() : QStringLiteral("\r\r") + source));
-      openSource();
-      return;
-    }
     clock.start();
     {
       BusyCursor busy;
@@ -590,6 +595,70 @@ void MainWindow::convert() {
   if (report.invalidSequences > 0) {
     summary += QStringLiteral("\r源文件有 %1 处无效的编码，每处写作“???”。").arg(report.invalidSequences);
   }
+  OfferToOpen(target, summary);
+}
+
+// The guessed column stands until the user chooses in the dialog, which shows without blocking.
+void MainWindow::ChooseTableColumn(const QString& path) {
+  TableColumnChooser* chooser = nullptr;
+  try {
+    chooser = new TableColumnChooser(path, this);
+  } catch (const std::exception& error) {
+    ShowError(error);
+    return;
+  }
+  chooser->setAttribute(Qt::WA_DeleteOnClose);
+  tableOptions_ = chooser->Choice();
+  connect(chooser, &QDialog::accepted, this, [this, chooser] { tableOptions_ = chooser->Choice(); });
+  chooser->open();
+}
+
+void MainWindow::ConvertTableSource() {
+  const QString source = ui_->sourcePathEdit->text();
+  const QString target = ui_->targetPathEdit->text();
+  if (tableOptions_->column.empty()) {  // no column guessed and none chosen yet: ask again
+    ChooseTableColumn(source);
+    return;
+  }
+  const quorvel::ConversionOptions options = CurrentOptions();
+  PlatformDialogs& dialogs = PlatformDialogs::Instance();
+  quorvel::TableReport report;
+  QElapsedTimer clock;
+  if (!SourceFound(source, target)) return;
+  try {
+    clock.start();
+    BusyCursor busy;
+    RunProgress progress(this);
+    report = quorvel::ConvertTable(data_, ToPath(source), ToPath(target), options, *tableOptions_,
+                                   [&](size_t done, size_t total) { progress.Report(done, total); });
+  } catch (const quorvel::ConversionCancelled&) {
+    dialogs.ShowMessage(this, QStringLiteral("转换已取消，没有写入表格。"));
+    return;
+  } catch (const std::exception& error) {
+    ShowError(error);
+    return;
+  }
+  const QString summary = QStringLiteral("共转换 %1 行，其中 %2 行的姓名含有“???”，用时 %3 秒。")
+                              .arg(report.rows)
+                              .arg(report.rowsWithMarker)
+                              .arg(QString::number(clock.elapsed() / 1000.0, 'f', 1));
+  OfferToOpen(target, summary);
+}
+
+// Before a run: the target's folder is made; a missing source is said and asked for again.
+bool MainWindow::SourceFound(const QString& source, const QString& target) {
+  quorvel::CreateTargetFolder(ToPath(target));
+  if (quorvel::IsExistingFile(ToPath(source))) return true;
+  // A path that leads nowhere is named.
+  PlatformDialogs::Instance().ShowMessage(
+      this, QStringLiteral("没找到源文件,请选择") + (source.isEmpty() ? QString() : QStringLiteral("\r\r") + source));
+  openSource();
+  return false;
+}
+
+// After a run: the completion question, and the finished file opened on Yes.
+void MainWindow::OfferToOpen(const QString& target, const QString& summary) {
+  PlatformDialogs& dialogs = PlatformDialogs::Instance();
   if (dialogs.Confirm(this, QStringLiteral("转换完成，是否打开文件\r\r") + target +
                                 QStringLiteral("\r\r") + summary)) {
     OpenResult(target);

@@ -17,7 +17,8 @@
 // the file.
 //
 // A names file dropped on the window, or given to the program as its argument, is taken as the
-// open dialog takes a chosen one.
+// open dialog takes a chosen one. A table (.csv, .tsv, .xlsx) asks for its name column first
+// (TableColumnChooser) and converts into the same kind of table.
 //
 // Every message box, confirmation, file dialog and desktop-open call goes through
 // PlatformDialogs::Instance().
@@ -31,9 +32,11 @@
 #include <QUrl>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "NameRomanizer.h"
+#include "TableConversion.h"
 
 class HelpWindow;
 class QActionGroup;
@@ -126,6 +129,11 @@ class MainWindow : public QMainWindow {
   QString SaveDialogStart() const;
   std::string FilePath(const char* name) const;
   bool KeepsSettings() const { return !settingsDir_.empty(); }
+  // Tables: the name column asked for when one is chosen as the source, and its run.
+  void ChooseTableColumn(const QString& path);
+  void ConvertTableSource();
+  bool SourceFound(const QString& source, const QString& target);
+  void OfferToOpen(const QString& target, const QString& summary);
 
   std::unique_ptr<Ui::MainWindow> ui_;
   quorvel::ListFiles& data_;
@@ -143,4 +151,6 @@ class MainWindow : public QMainWindow {
   QPointer<QDialog> wadeGilesEditor_;
   QPointer<QWidget> bannerView_;  // the banner page's web view, once created
   bool centred_ = false;
+  // The source is a table: how its names are found (TableColumnChooser); none for a names file.
+  std::optional<quorvel::TableOptions> tableOptions_;
 };

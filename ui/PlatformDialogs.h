@@ -23,7 +23,8 @@ class PlatformDialogs {
   enum class Answer { kYes, kNo };
   virtual bool Confirm(QWidget* parent, const QString& text, Answer preselected) = 0;
   bool Confirm(QWidget* parent, const QString& text) { return Confirm(parent, text, Answer::kYes); }
-  // File dialogs with the filters "Text file (*.txt)" and "All (*.*)", the first preselected.
+  // File dialogs with the filters "Text file (*.txt)", "Table (*.csv *.tsv *.xlsx)" and "All (*.*)",
+  // the first preselected.
   // `start` is the folder the dialog shows first, or a file path: its folder, with its name filled
   // in. `accept` runs on a confirmed choice before the dialog closes.
   // Returns whether the user confirmed a file.

@@ -117,7 +117,7 @@ QString ProgramOfDesktopEntry(const QString& desktopId) {
 }  // namespace
 
 QStringList QtPlatformDialogs::FileFilters() {
-  return {QStringLiteral("Text file (*.txt)"), QStringLiteral("All (*)")};
+  return {QStringLiteral("Text file (*.txt)"), QStringLiteral("Table (*.csv *.tsv *.xlsx)"), QStringLiteral("All (*)")};
 }
 
 QUrl QtPlatformDialogs::DesktopUrl(const QString& pathOrUrl) {

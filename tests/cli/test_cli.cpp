@@ -244,6 +244,39 @@ TEST_F(Cli, UsageErrorsExitTwo) {
   EXPECT_EQ(Call("--version").out, std::string("quorvel-cli ") + quorvel::kVersion + "\n");
 }
 
+TEST_F(Cli, TablesComeBackWithTheNamesBesideTheirColumn) {
+  WriteFile(dir_.File("staff.csv"), "工号,姓名,部门\r\n001,刘德华,\"销售, 北区\"\r\n002,\xEE\x80\x80,x\r\n");
+  Outcome r = Call("--add=citation " + dir_.File("staff.csv"));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir_.File("staff_en.csv")),
+            "工号,姓名,姓名 (Pinyin),姓名 (Citation),部门\r\n001,刘德华,De-hua Liu,\"Liu, D.-H.\",\"销售, 北区\"\r\n"
+            "002,\xEE\x80\x80,???,???,x\r\n");
+  EXPECT_EQ(r.err, "quorvel-cli: 1 of 2 rows hold a name with \"???\" (a character without a reading)\n");
+
+  r = Call("--table=tsv --column=1 --no-header -w - -", "欧阳修\t1\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "欧阳修\tHsiu Ou-yang\t1\n") << "a table on the standard streams";
+
+  WriteFile(dir_.File("names.txt"), G("刘德华\r\n欧阳修\r\n"));
+  r = Call("--format=initials " + dir_.File("names.txt") + " -");
+  EXPECT_EQ(r.out, "Liu DH\r\nOuyang X\r\n") << "the index forms for a plain list";
+
+  // The column cannot be found: exit 2 with the headers; table options for a plain list: exit 2.
+  r = Call("--column=Dept " + dir_.File("staff.csv"));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("工号 (A), 姓名 (B), 部门 (C)"), std::string::npos) << r.err;
+  for (const char* args : {"--column=2 names.txt", "--add=middle x.csv", "--table=ods x.csv"}) {
+    SCOPED_TRACE(args);
+    EXPECT_EQ(Call(args).status, 2);
+  }
+  // An old Excel workbook is no names file: refused with what to do, no target written.
+  WriteFile(dir_.File("old.XLS"), std::string("\xD0\xCF\x11\xE0 binary", 9));
+  r = Call(dir_.File("old.XLS"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Spreadsheets saved as .xls are not read; save it as .xlsx or .csv"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("old_en.XLS")));
+}
+
 TEST_F(Cli, DictCommandsEditTheDictionariesByTheEditorsRules) {
   std::filesystem::create_directory(dir_.File("data"));
   const std::string dict = "dict --data-dir=" + dir_.File("data") + " ";

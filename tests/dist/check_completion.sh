@@ -51,11 +51,14 @@ check() {
 check "--all-readings" "quorvel-cli --al" quorvel-cli --al
 check "--separator=" "quorvel-cli --se" quorvel-cli --se
 [ "$nospace" = yes ] || { echo "FAIL: no space must follow '--separator='"; failures=$((failures + 1)); }
-check "--all-readings --data-dir= --format= --help --separator= --umlaut= --version --wade-giles" \
+check "--add= --all-readings --column= --data-dir= --format= --help --no-header --separator= --sheet= --table= --umlaut= --version --wade-giles" \
   "quorvel-cli -w --" quorvel-cli -w --
 check "hyphen none space" "quorvel-cli -s " quorvel-cli -s ""
 check "space" "quorvel-cli --separator=sp" quorvel-cli --separator = sp
-check "0 1 2 3 4 5 6 7 8 9 passport" "quorvel-cli -a --format=" quorvel-cli -a --format = ""
+check "0 1 2 3 4 5 6 7 8 9 citation initials passport" "quorvel-cli -a --format=" quorvel-cli -a --format = ""
+check "csv tsv xlsx" "quorvel-cli --table=" quorvel-cli --table = ""
+check "surname,given" "quorvel-cli --add=surname,g" quorvel-cli --add = surname,g
+check "" "quorvel-cli --column " quorvel-cli --column ""
 check "passport" "quorvel-cli -f pa" quorvel-cli -f pa
 check "u v yu ü" "quorvel-cli --umlaut=" quorvel-cli --umlaut = ""
 check "yu" "quorvel-cli --umlaut=y" quorvel-cli --umlaut = y

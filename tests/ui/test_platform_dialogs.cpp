@@ -174,7 +174,7 @@ TEST(QtPlatformDialogs, FileDialogsOfferTheTwoFiltersAndRunTheHandlerBeforeClosi
           if (save) {
             EXPECT_EQ(dialog->selectedFiles().value(0), dir.filePath(QStringLiteral("names_en.txt")));
           }
-          EXPECT_EQ(dialog->nameFilters(), QStringList({"Text file (*.txt)", "All (*)"}));
+          EXPECT_EQ(dialog->nameFilters(), QStringList({"Text file (*.txt)", "Table (*.csv *.tsv *.xlsx)", "All (*)"}));
           EXPECT_EQ(dialog->selectedNameFilter(), QStringLiteral("Text file (*.txt)"));
           dialog->setOption(QFileDialog::DontConfirmOverwrite);
           dialog->selectFile(path);

@@ -1,0 +1,77 @@
+// Excel workbooks (.xlsx): reading the values of every sheet, writing a new workbook of values.
+//
+// Reading (libzip, expat) takes the workbook's worksheets in their order with their names (chart
+// sheets, which hold no cells, are left out); a sheet's
+// rows are parsed as they are read, a block of XML at a time. Cells come as their values: shared
+// and inline strings as text (Excel's _xHHHH_ escapes undone), numbers as the digits stored,
+// booleans, error values; a formula gives the value last calculated. A number keeps the number
+// format of its cell style (dates, times, percentages). Missing rows and cells (the
+// file leaves out empty ones) come back as empty rows and cells.
+//
+// Writing (libxlsxwriter, its constant-memory mode) puts the rows down in order: text as text,
+// whatever it looks like, numbers as numbers with their number format (a date stays a date),
+// booleans as booleans, error values as their text. No other formatting, no formula, merged
+// range, comment or picture is carried over.
+//
+// Failures: a file that is no workbook, or a damaged one, raises Error with a message; a
+// workbook that cannot be written raises Error naming the cause.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Table.h"
+
+struct lxw_workbook;
+struct lxw_worksheet;
+struct lxw_format;
+
+namespace quorvel {
+
+class XlsxSource : public TableSource {
+ public:
+  explicit XlsxSource(std::string bytes);
+  ~XlsxSource() override;
+
+  TextEncoding Encoding() const override { return TextEncoding::kUtf8; }
+  std::vector<std::string> SheetNames() const override;
+  std::unique_ptr<RowReader> Rows(size_t sheet) const override;
+  std::map<int, std::string> NumberFormats() const override { return formatCodes_; }
+
+  class Archive;  // the open zip file
+
+ private:
+  std::string bytes_;
+  std::unique_ptr<Archive> archive_;
+  std::vector<std::string> names_;
+  std::vector<std::string> paths_;  // of each sheet's XML inside the archive
+  std::vector<std::string> sharedStrings_;
+  std::vector<int> cellFormats_;             // number format of each cell style (the s attribute)
+  std::map<int, std::string> formatCodes_;  // of the number formats 164 and up
+};
+
+class XlsxWriter {
+ public:
+  // `numberFormats`: the codes of the number formats 164 and up that cells may name.
+  explicit XlsxWriter(const std::string& path, std::map<int, std::string> numberFormats = {});
+  ~XlsxWriter();
+  XlsxWriter(const XlsxWriter&) = delete;
+  XlsxWriter& operator=(const XlsxWriter&) = delete;
+
+  void AddSheet(const std::string& name);  // empty: the default name
+  void Write(const Row& row);              // the next row of the sheet added last
+  void Close();                            // writes the file
+
+ private:
+  void Check(int error);
+  lxw_format* NumberFormat(int id);
+  lxw_workbook* book_ = nullptr;
+  std::map<int, std::string> codes_;
+  std::map<int, lxw_format*> formats_;
+  lxw_worksheet* sheet_ = nullptr;
+  unsigned row_ = 0;
+};
+
+}  // namespace quorvel
