@@ -3,6 +3,7 @@
 #include <getopt.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,8 +14,10 @@
 #include "BatchConversion.h"
 #include "DataLocations.h"
 #include "DictCommand.h"
+#include "Encoding.h"
 #include "Errors.h"
 #include "Files.h"
+#include "Review.h"
 #include "Version.h"
 
 namespace {
@@ -43,7 +46,12 @@ constexpr const char* kUsage =
     "                         u lu nu lue nue, ü lü nü lüe nüe (GBK targets hold ü too;\n"
     "                         upper-cased it stays ü). Custom dictionary readings and\n"
     "                         Wade-Giles keep their own spelling.\n"
-    "      --data-dir=DIR     folder of the six list files (default: see below)\n"
+    "      --review=FILE      also writes FILE (UTF-8) with one line per name to check:\n"
+    "                         LINE<TAB>NAME<TAB>OUTPUT<TAB>FLAG TEXT, LINE counted from 1; a\n"
+    "                         name is flagged for a character without a reading, a surname\n"
+    "                         with two surname readings, or a given-name character whose\n"
+    "                         reading in names is uncertain. The count goes to standard error\n"
+    "      --data-dir=DIR     folder of the list files (default: see below)\n"
     "  -h, --help             show this help and exit\n"
     "      --version          show the version and exit\n"
     "\n"
@@ -92,6 +100,42 @@ int Fail(const std::string& message) {
   return 1;
 }
 
+// The names of a run that a person should check, gathered line by line as the run converts them
+// and written whole at its end.
+class ReviewCollector {
+ public:
+  ReviewCollector(const quorvel::ListFiles& lists, const quorvel::ConversionOptions& options)
+      : reviewer_(lists, options) {}
+
+  quorvel::LineFn Hook() {
+    return [this](size_t number, std::string_view name, std::string_view output) {
+      const std::vector<quorvel::ReviewFlag> flags = reviewer_.Review(name, output);
+      if (flags.empty()) return;
+      ++count_;
+      text_ += std::to_string(number) + '\t' + Field(quorvel::TrimControls(name)) + '\t' + Field(output) + '\t' +
+               quorvel::FlagText(flags) + '\n';
+    };
+  }
+
+  void Write(const std::string& path) const {
+    quorvel::ReplaceFilesAtomically({{path, text_}});
+    std::fprintf(stderr, "quorvel-cli: %zu name%s to check, listed in %s\n", count_, count_ == 1 ? "" : "s",
+                 path.c_str());
+  }
+
+ private:
+  // A GBK text as one UTF-8 field: a tab or line break inside would split the row.
+  static std::string Field(std::string_view gbk) {
+    std::string utf8 = quorvel::GbkToUtf8(gbk);
+    std::replace_if(utf8.begin(), utf8.end(), [](char c) { return c == '\t' || c == '\r' || c == '\n'; }, ' ');
+    return utf8;
+  }
+
+  quorvel::NameReviewer reviewer_;
+  std::string text_;
+  size_t count_ = 0;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -104,7 +148,8 @@ int main(int argc, char** argv) {
   using quorvel::Separator;
   quorvel::ConversionOptions options;
   std::optional<std::string> dataDir;  // none: the location rule decides
-  enum { kDataDirOption = 1000, kVersionOption, kUmlautOption };
+  std::optional<std::string> reviewPath;  // --review=FILE
+  enum { kDataDirOption = 1000, kVersionOption, kUmlautOption, kReviewOption };
   static const option longOptions[] = {
       {"all-readings", no_argument, nullptr, 'a'},
       {"separator", required_argument, nullptr, 's'},
@@ -112,6 +157,7 @@ int main(int argc, char** argv) {
       {"format", required_argument, nullptr, 'f'},
       {"umlaut", required_argument, nullptr, kUmlautOption},
       {"data-dir", required_argument, nullptr, kDataDirOption},
+      {"review", required_argument, nullptr, kReviewOption},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, kVersionOption},
       {nullptr, 0, nullptr, 0}};
@@ -149,6 +195,10 @@ int main(int argc, char** argv) {
         if (std::string problem = DataDirProblem(optarg); !problem.empty()) return UsageError(problem);
         dataDir = optarg;
         break;
+      case kReviewOption:
+        if (*optarg == '\0') return UsageError("the review file name is empty (--review=\"\")");
+        reviewPath = optarg;
+        break;
       case 'h': PrintHelp(dataDir); return 0;
       case kVersionOption: std::printf("quorvel-cli %s\n", quorvel::kVersion); return 0;
       case ':': return UsageError(std::string("option '") + argv[optind - 1] + "' needs a value");
@@ -173,7 +223,10 @@ int main(int argc, char** argv) {
     if (target != quorvel::kStandardStream) quorvel::CreateTargetFolder(target);
     if (source != quorvel::kStandardStream && !quorvel::IsExistingFile(source))
       return Fail("没找到源文件,请选择 (" + source + ")");
-    const quorvel::BatchReport report = quorvel::ConvertFile(lists, source, target, options);
+    ReviewCollector review(lists, options);
+    const quorvel::BatchReport report =
+        quorvel::ConvertFile(lists, source, target, options, {}, reviewPath ? review.Hook() : quorvel::LineFn());
+    if (reviewPath) review.Write(*reviewPath);
     if (report.invalidSequences > 0) {
       // The names around a damaged spot are converted; the spot itself reads "???".
       std::fprintf(stderr, "quorvel-cli: warning: %s: %zu invalid %s sequence%s, each read as \"???\"\n",

@@ -86,7 +86,7 @@ bool IsAscii(std::string_view s) {
 }
 
 BatchReport ConvertInto(ListFiles& lists, std::string_view source, Output& out,
-                        const ConversionOptions& options, const ProgressFn& progress) {
+                        const ConversionOptions& options, const ProgressFn& progress, const LineFn& onLine) {
   BatchReport report;
   report.encoding = DetectEncoding(source);
   const bool unicodeTarget = report.encoding != SourceEncoding::kGbk;
@@ -115,6 +115,7 @@ BatchReport ConvertInto(ListFiles& lists, std::string_view source, Output& out,
       converter.Append(buf, line);
       if (converter.MayHoldMarker() && std::string_view(buf).substr(lineStart).find(kNoReading) != std::string_view::npos)
         ++report.linesWithMarker;
+      if (onLine) onLine(report.lines + 1, line, std::string_view(buf).substr(lineStart));
       if (unicodeTarget && !IsAscii(std::string_view(buf).substr(lineStart))) {
         std::string utf8 = GbkToUtf8(std::string_view(buf).substr(lineStart));
         buf.resize(lineStart);
@@ -176,12 +177,12 @@ int CreateTemporaryBeside(const std::string& folder, const std::string& name, st
 
 // Writes to `path` in place, as a stream (devices, pipes, and the fallback below).
 BatchReport ConvertInPlace(ListFiles& lists, std::string_view source, const std::string& path,
-                           const ConversionOptions& options, const ProgressFn& progress) {
+                           const ConversionOptions& options, const ProgressFn& progress, const LineFn& onLine) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) ThrowInOut(errno, path);
   BatchReport report;
   try {
-    report = ConvertBytes(lists, source, fd, path, options, progress);
+    report = ConvertBytes(lists, source, fd, path, options, progress, onLine);
   } catch (...) {
     ::close(fd);
     throw;
@@ -208,14 +209,14 @@ void GuardStandardStreams() {
 
 BatchReport ConvertBytes(ListFiles& lists, std::string_view source, int targetFd,
                          const std::string& targetName, const ConversionOptions& options,
-                         const ProgressFn& progress) {
+                         const ProgressFn& progress, const LineFn& onLine) {
   Output out(targetFd, targetName);
-  return ConvertInto(lists, source, out, options, progress);
+  return ConvertInto(lists, source, out, options, progress, onLine);
 }
 
 BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
                         const std::string& targetPath, const ConversionOptions& options,
-                        const ProgressFn& progress) {
+                        const ProgressFn& progress, const LineFn& onLine) {
   // Read the source whole before the target is touched: the two may be one file.
   std::string source;
   struct stat sourceStat {};
@@ -229,7 +230,7 @@ BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
   }
   if (targetPath == kStandardStream) {
     if (gStdoutClosed) throw Error("Standard output is closed");
-    return ConvertBytes(lists, source, STDOUT_FILENO, "standard output", options, progress);
+    return ConvertBytes(lists, source, STDOUT_FILENO, "standard output", options, progress, onLine);
   }
 
   const std::string finalPath = FinalPathOf(targetPath);
@@ -237,7 +238,7 @@ BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
   const bool exists = ::stat(finalPath.c_str(), &targetStat) == 0;
   if (exists && S_ISDIR(targetStat.st_mode)) ThrowInOut(EISDIR, targetPath);
   if (exists && !S_ISREG(targetStat.st_mode))
-    return ConvertInPlace(lists, source, targetPath, options, progress);
+    return ConvertInPlace(lists, source, targetPath, options, progress, onLine);
   // A read-only target is refused, as writing it in place would be, not silently replaced.
   if (exists && ::faccessat(AT_FDCWD, finalPath.c_str(), W_OK, AT_EACCESS) != 0)
     ThrowInOut(errno, targetPath);
@@ -251,7 +252,7 @@ BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
     // A writable file in a folder that takes no new file: written in place, as it always could
     // be; but never the source itself, whose names a failure part way would lose.
     if (exists && !targetIsSource && (e == EACCES || e == EPERM))
-      return ConvertInPlace(lists, source, targetPath, options, progress);
+      return ConvertInPlace(lists, source, targetPath, options, progress, onLine);
     ThrowInOut(e, targetPath);
   }
   if (exists) {
@@ -267,7 +268,7 @@ BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
   Output out(fd, targetPath);
   BatchReport report;
   try {
-    report = ConvertInto(lists, source, out, options, progress);
+    report = ConvertInto(lists, source, out, options, progress, onLine);
     // Replacing the source itself, the new text must be on the disk before the names go: a
     // power cut must not leave an empty file. Any other target can be made again from its
     // source, so a run does not wait for the disk there.

@@ -1,0 +1,62 @@
+// The review rule: which name lines a person should check, and what to check in them.
+//
+// A romanized name that is wrong looks exactly like a right one; the rule points at the lines
+// whose reading rests on a guess. A line is flagged for each of its characters that
+//   - reads "???" (no reading: kNoReading);
+//   - is a single-character surname with a second surname reading (乐 yue / le: kSurname);
+//   - is a given-name character whose reading is ambiguous in names (kGiven): it has several
+//     readings and is rare in given names, or its other readings are common in text.
+// The characters and their reasons are the generated rows of ReviewRows.h (data/review_rows.tsv,
+// made by data/gen_review_rows.py from Unihan, the table rows and given-name character counts;
+// core/README.md gives the thresholds). A character the custom dictionary of the current
+// romanization knows, and a line that is a taught whole name, are the user's choice and never
+// flagged. The name is walked exactly as the romanization walks it (AppendRomanizedWith), so a
+// surname, a compound surname and the given-name pieces are told apart as in the output.
+//
+// The flag text, UTF-8, says per flag the character, the reading used, the others, the reason and
+// the whole name with each other reading, laid out as the output line is:
+//   曾参 → Zeng Can ⚑ 参: can / cen / shen (rare in given names) — or Zeng Cen · Zeng Shen
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "NameRomanizer.h"
+
+namespace quorvel {
+
+struct ReviewFlag {
+  enum class Kind { kNoReading, kSurname, kGiven };
+  Kind kind = Kind::kGiven;
+  std::string character;                  // GBK
+  std::vector<std::string> readings;      // as the output writes them, the one used first
+  std::string reason;                     // a few words, ASCII
+  std::vector<std::string> alternatives;  // the output line with each other reading, GBK
+  bool operator==(const ReviewFlag&) const = default;
+};
+
+// Reviews name lines converted with one set of options against the lists as the last Refresh
+// left them (the batch conversion's state for that line).
+class NameReviewer {
+ public:
+  NameReviewer(const ListFiles& lists, const ConversionOptions& options);
+
+  // The flags of one name line (GBK) whose romanized line is `output`, in the order of its
+  // characters; empty when there is nothing to check. Most lines are cleared by one table read
+  // per character.
+  std::vector<ReviewFlag> Review(std::string_view line, std::string_view output) const;
+
+ private:
+  const ListFiles& lists_;
+  ConversionOptions options_;
+};
+
+// "参: can / cen / shen (rare in given names) — or Zeng Cen · Zeng Shen", the flags joined by
+// " ⚑ "; UTF-8.
+std::string FlagText(const std::vector<ReviewFlag>& flags);
+
+// "曾参 → Zeng Can ⚑ " and the flag text: the trimmed name and the output (both GBK) in UTF-8.
+std::string FlagLine(std::string_view name, std::string_view output, const std::vector<ReviewFlag>& flags);
+
+}  // namespace quorvel
