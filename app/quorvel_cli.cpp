@@ -3,7 +3,7 @@
 #include <getopt.h>
 #include <sys/stat.h>
 
-#include <algorithm>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,7 +14,6 @@
 #include "BatchConversion.h"
 #include "DataLocations.h"
 #include "DictCommand.h"
-#include "Encoding.h"
 #include "Errors.h"
 #include "Files.h"
 #include "Review.h"
@@ -109,11 +108,10 @@ class ReviewCollector {
 
   quorvel::LineFn Hook() {
     return [this](size_t number, std::string_view name, std::string_view output) {
-      const std::vector<quorvel::ReviewFlag> flags = reviewer_.Review(name, output);
+      const std::vector<quorvel::ReviewFlag> flags = reviewer_.Review(name);
       if (flags.empty()) return;
       ++count_;
-      text_ += std::to_string(number) + '\t' + Field(quorvel::TrimControls(name)) + '\t' + Field(output) + '\t' +
-               quorvel::FlagText(flags) + '\n';
+      quorvel::AppendReviewRow(text_, number, name, output, flags);
     };
   }
 
@@ -124,13 +122,6 @@ class ReviewCollector {
   }
 
  private:
-  // A GBK text as one UTF-8 field: a tab or line break inside would split the row.
-  static std::string Field(std::string_view gbk) {
-    std::string utf8 = quorvel::GbkToUtf8(gbk);
-    std::replace_if(utf8.begin(), utf8.end(), [](char c) { return c == '\t' || c == '\r' || c == '\n'; }, ' ');
-    return utf8;
-  }
-
   quorvel::NameReviewer reviewer_;
   std::string text_;
   size_t count_ = 0;

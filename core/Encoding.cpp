@@ -248,7 +248,8 @@ std::string Utf16ToUtf8(std::string_view utf16, bool littleEndian, size_t* inval
 }
 
 std::string GbkToUtf8(std::string_view gbk) {
-  Iconv cv("UTF-8", "GBK");
+  // Opening a converter costs more than converting a name: one per thread, reset at every call.
+  thread_local Iconv cv("UTF-8", "GBK");
   return cv.Convert(gbk, [](std::string& rep, size_t) -> size_t {
     rep = "?";
     return 1;

@@ -19,19 +19,41 @@ int RowOf(const uint16_t* index, std::string_view key) {
   return index[slot] == kNoRow ? -1 : index[slot];
 }
 
-// Whether anything in the line could be flagged: a "?" in the output, or a character with a row.
-bool MayBeFlagged(std::string_view line, std::string_view output) {
-  if (output.find('?') != std::string_view::npos) return true;
-  for (size_t i = 0; i + 1 < line.size();) {
-    if (static_cast<unsigned char>(line[i]) < 0x81) {
+// One bit per GBK slot: the character has a review row (given name or surname), or no row in the
+// built-in table (it may read "???"). Small enough to stay in the first-level cache while a run
+// reviews every line.
+class Candidates {
+ public:
+  Candidates() {
+    for (int slot = 0; slot < kGbkSlots; ++slot)
+      if (kGivenReviewOfGbk[slot] != kNoRow || kSurnameReviewOfGbk[slot] != kNoRow || kBuiltinRowOfGbk[slot] == 0xFFFF)
+        bits_[slot >> 6] |= uint64_t{1} << (slot & 63);
+  }
+  bool Has(int slot) const { return bits_[slot >> 6] >> (slot & 63) & 1; }
+
+ private:
+  uint64_t bits_[(kGbkSlots + 63) / 64] = {};
+};
+
+// Whether anything in the line could be flagged: a character with a review row, one the table
+// does not know, any other byte but a space or control byte (a letter, a digit: "???"), or no
+// character at all (an empty surname). One table read per character decides most lines; the
+// output need not be searched.
+bool MayBeFlagged(std::string_view line) {
+  static const Candidates candidates;
+  bool any = false;
+  for (size_t i = 0; i < line.size();) {
+    const auto lead = static_cast<unsigned char>(line[i]);
+    if (lead <= 0x20) {
       ++i;
       continue;
     }
-    const std::string_view key = line.substr(i, 2);
-    if (RowOf(kGivenReviewOfGbk, key) >= 0 || RowOf(kSurnameReviewOfGbk, key) >= 0) return true;
+    const int slot = GbkSlot(line.substr(i, 2));
+    if (lead < 0x81 || slot < 0 || candidates.Has(slot)) return true;
+    any = true;
     i += 2;
   }
-  return false;
+  return !any;
 }
 
 // One lookup the romanization made for a line, in its order.
@@ -68,8 +90,8 @@ std::vector<std::string> Split(std::string_view readings) {
 NameReviewer::NameReviewer(const ListFiles& lists, const ConversionOptions& options)
     : lists_(lists), options_(options) {}
 
-std::vector<ReviewFlag> NameReviewer::Review(std::string_view line, std::string_view output) const {
-  if (!MayBeFlagged(line, output)) return {};
+std::vector<ReviewFlag> NameReviewer::Review(std::string_view line) const {
+  if (!MayBeFlagged(line)) return {};
   if (lists_.FindKey(kDefineNameHanList, TrimControls(line)) >= 0) return {};  // taught: the user's choice
   const std::vector<KeyRead> keys = KeysOf(lists_, line, options_);
   const ListSlot dictionary = options_.romanization == Romanization::kWadeGiles ? kDefineWeiHanList : kDefineHanList;
@@ -113,21 +135,93 @@ std::vector<ReviewFlag> NameReviewer::Review(std::string_view line, std::string_
   return flags;
 }
 
+namespace {
+
+// Appends GBK text as UTF-8: ASCII as it is, each double-byte character through a table filled as
+// characters first appear (a flag text is mostly ASCII with a few characters, and converting
+// each piece with iconv would cost more than reviewing the name). A byte that starts no
+// character becomes "?", as GbkToUtf8 makes it.
+void AppendUtf8(std::string& out, std::string_view gbk) {
+  struct Utf8 {
+    char bytes[4];
+    uint8_t size = 0;  // 0: not converted yet
+  };
+  static std::vector<Utf8> table(kGbkSlots);
+  for (size_t i = 0; i < gbk.size();) {
+    const int slot = GbkSlot(gbk.substr(i, 2));
+    if (static_cast<unsigned char>(gbk[i]) < 0x80 || slot < 0) {
+      out += static_cast<unsigned char>(gbk[i]) < 0x80 ? gbk[i] : '?';
+      ++i;
+      continue;
+    }
+    Utf8& utf8 = table[static_cast<size_t>(slot)];
+    if (utf8.size == 0) {
+      const std::string converted = GbkToUtf8(gbk.substr(i, 2));
+      utf8.size = static_cast<uint8_t>(std::min<size_t>(converted.size(), sizeof utf8.bytes));
+      std::copy_n(converted.data(), utf8.size, utf8.bytes);
+    }
+    out.append(utf8.bytes, utf8.size);
+    i += 2;
+  }
+}
+
+void AppendFlagText(std::string& out, const std::vector<ReviewFlag>& flags) {
+  bool first = true;
+  for (const ReviewFlag& flag : flags) {
+    if (!first) out += " \u2691 ";
+    first = false;
+    AppendUtf8(out, flag.character);
+    out += ": ";
+    for (size_t r = 0; r < flag.readings.size(); ++r) {
+      if (r > 0) out += " / ";
+      AppendUtf8(out, flag.readings[r]);
+    }
+    if (flag.readings.empty()) out += flag.reason;
+    else out.append(" (").append(flag.reason).append(")");
+    for (size_t a = 0; a < flag.alternatives.size(); ++a) {
+      out += a == 0 ? " \u2014 or " : " \u00B7 ";
+      AppendUtf8(out, flag.alternatives[a]);
+    }
+  }
+}
+
+// A text as one field of a tab-separated row: a tab or line break inside would split the row (no
+// GBK trail byte is one).
+void AppendField(std::string& out, std::string_view gbk) {
+  const size_t at = out.size();
+  AppendUtf8(out, gbk);
+  for (size_t i = at; i < out.size(); ++i)
+    if (out[i] == '\t' || out[i] == '\r' || out[i] == '\n') out[i] = ' ';
+}
+
+}  // namespace
+
 std::string FlagText(const std::vector<ReviewFlag>& flags) {
   std::string text;
-  for (const ReviewFlag& flag : flags) {
-    if (!text.empty()) text += " \u2691 ";
-    text += GbkToUtf8(flag.character) + ": ";
-    for (size_t r = 0; r < flag.readings.size(); ++r) text += (r ? " / " : "") + GbkToUtf8(flag.readings[r]);
-    text += flag.readings.empty() ? flag.reason : " (" + flag.reason + ")";
-    for (size_t a = 0; a < flag.alternatives.size(); ++a)
-      text += (a ? " \u00B7 " : " \u2014 or ") + GbkToUtf8(flag.alternatives[a]);
-  }
+  AppendFlagText(text, flags);
   return text;
 }
 
 std::string FlagLine(std::string_view name, std::string_view output, const std::vector<ReviewFlag>& flags) {
-  return GbkToUtf8(TrimControls(name)) + " \u2192 " + GbkToUtf8(output) + " \u2691 " + FlagText(flags);
+  std::string line;
+  AppendUtf8(line, TrimControls(name));
+  line += " \u2192 ";
+  AppendUtf8(line, output);
+  line += " \u2691 ";
+  AppendFlagText(line, flags);
+  return line;
+}
+
+void AppendReviewRow(std::string& out, size_t number, std::string_view name, std::string_view output,
+                     const std::vector<ReviewFlag>& flags) {
+  out += std::to_string(number);
+  out += '\t';
+  AppendField(out, TrimControls(name));
+  out += '\t';
+  AppendField(out, output);
+  out += '\t';
+  AppendFlagText(out, flags);
+  out += '\n';
 }
 
 }  // namespace quorvel

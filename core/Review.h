@@ -42,10 +42,9 @@ class NameReviewer {
  public:
   NameReviewer(const ListFiles& lists, const ConversionOptions& options);
 
-  // The flags of one name line (GBK) whose romanized line is `output`, in the order of its
-  // characters; empty when there is nothing to check. Most lines are cleared by one table read
-  // per character.
-  std::vector<ReviewFlag> Review(std::string_view line, std::string_view output) const;
+  // The flags of one name line (GBK), in the order of its characters; empty when there is
+  // nothing to check. Most lines are cleared by one table read per character.
+  std::vector<ReviewFlag> Review(std::string_view line) const;
 
  private:
   const ListFiles& lists_;
@@ -58,5 +57,10 @@ std::string FlagText(const std::vector<ReviewFlag>& flags);
 
 // "曾参 → Zeng Can ⚑ " and the flag text: the trimmed name and the output (both GBK) in UTF-8.
 std::string FlagLine(std::string_view name, std::string_view output, const std::vector<ReviewFlag>& flags);
+
+// Appends the row of a review file, UTF-8: LINE<TAB>NAME<TAB>OUTPUT<TAB>FLAG TEXT and a line feed,
+// the name trimmed; a tab or line break inside the name or output becomes a space.
+void AppendReviewRow(std::string& out, size_t number, std::string_view name, std::string_view output,
+                     const std::vector<ReviewFlag>& flags);
 
 }  // namespace quorvel
