@@ -3,8 +3,10 @@
 #include <algorithm>
 
 #include "Encoding.h"
+#include "Errors.h"
 #include "Files.h"
 #include "ReviewRows.h"
+#include "TaughtNames.h"
 
 namespace quorvel {
 
@@ -104,7 +106,7 @@ std::vector<ReviewFlag> NameReviewer::Review(std::string_view line) const {
     if (keys[k].role == KeyRole::kSurname && k != surname) continue;  // the two-character probe
     const KeyRead& read = keys[k];
     if (read.reading.find(kNoReading) != std::string::npos) {
-      flags.push_back({ReviewFlag::Kind::kNoReading, read.key, {}, kNoReadingReason, {}});
+      flags.push_back({ReviewFlag::Kind::kNoReading, read.key, {}, kNoReadingReason, {}, {}, k});
       continue;
     }
     if (lists_.FindKey(dictionary, read.key) >= 0) continue;  // the user's own reading
@@ -112,12 +114,13 @@ std::vector<ReviewFlag> NameReviewer::Review(std::string_view line) const {
     const int row = RowOf(isSurname ? kSurnameReviewOfGbk : kGivenReviewOfGbk, read.key);
     if (row < 0) continue;
     ReviewFlag flag{isSurname ? ReviewFlag::Kind::kSurname : ReviewFlag::Kind::kGiven, read.key, {},
-                    kReviewReasons[row], {}};
-    for (const std::string& pinyin : Split(kReviewReadings[row])) {
+                    kReviewReasons[row], {}, {}, k};
+    for (std::string& pinyin : Split(kReviewReadings[row])) {
       std::string written;
       AppendPinyinReading(written, lists_, pinyin, options_.Lookup());
-      if (std::find(flag.readings.begin(), flag.readings.end(), written) == flag.readings.end())
-        flag.readings.push_back(std::move(written));
+      if (std::find(flag.readings.begin(), flag.readings.end(), written) != flag.readings.end()) continue;
+      flag.readings.push_back(std::move(written));
+      flag.pinyin.push_back(std::move(pinyin));
     }
     for (size_t r = 1; r < flag.readings.size(); ++r) {
       // The same walk, every key reading as before but this one.
@@ -133,6 +136,49 @@ std::vector<ReviewFlag> NameReviewer::Review(std::string_view line) const {
     flags.push_back(std::move(flag));
   }
   return flags;
+}
+
+std::optional<DictionaryEntry> EntryForAlternative(const ListFiles& lists, std::string_view line,
+                                                   const ReviewFlag& flag, std::size_t alternative) {
+  if (alternative + 1 >= flag.pinyin.size()) return std::nullopt;
+  ConversionOptions pinyin;  // first readings, Hanyu Pinyin, v: the syllables a whole name stores
+  pinyin.format = NameFormat::kSurnameGiven;
+  std::vector<KeyRead> keys = KeysOf(lists, line, pinyin);
+  if (flag.position >= keys.size()) return std::nullopt;
+  keys[flag.position].reading = flag.pinyin[alternative + 1];
+  std::string syllables;
+  size_t surname = keys.size();
+  for (size_t k = 0; k < keys.size(); ++k)
+    if (keys[k].role == KeyRole::kSurname) surname = k;
+  for (size_t k = 0; k < keys.size(); ++k) {
+    if (keys[k].role == KeyRole::kSurname && k != surname) continue;  // the two-character probe
+    if (keys[k].key.size() != 2) return std::nullopt;
+    if (!syllables.empty()) syllables += ' ';
+    syllables += keys[k].reading;
+  }
+  try {
+    return TaughtEntryFromUtf8(GbkToUtf8(TrimControls(line)), syllables);
+  } catch (const Error&) {
+    return std::nullopt;
+  }
+}
+
+void RewriteTargetLine(const std::string& path, std::size_t number, std::string_view expected,
+                       std::string_view replacement) {
+  const std::string text = ReadWholeFile(path);
+  size_t start = 0;
+  for (size_t n = 1; n < number && start != std::string::npos; ++n) {
+    start = text.find("\r\n", start);
+    if (start != std::string::npos) start += 2;
+  }
+  const size_t end = start == std::string::npos ? start : text.find("\r\n", start);
+  if (number == 0 || end == std::string::npos)
+    throw Error("目标文件没有第 " + std::to_string(number) + " 行，没有改写：" + path);
+  if (std::string_view(text).substr(start, end - start) != expected)
+    throw Error("目标文件第 " + std::to_string(number) + " 行已被改动，没有改写：" + path);
+  std::string changed = text.substr(0, start);
+  changed.append(replacement).append(text, end);
+  ReplaceFilesAtomically({{path, changed}});
 }
 
 namespace {

@@ -22,6 +22,10 @@
 #include <string_view>
 #include <vector>
 
+#include <cstddef>
+#include <optional>
+
+#include "CustomDictionary.h"
 #include "NameRomanizer.h"
 
 namespace quorvel {
@@ -33,7 +37,18 @@ struct ReviewFlag {
   std::vector<std::string> readings;      // as the output writes them, the one used first
   std::string reason;                     // a few words, ASCII
   std::vector<std::string> alternatives;  // the output line with each other reading, GBK
+  std::vector<std::string> pinyin;        // the readings in pinyin, in the order of `readings`
+  std::size_t position = 0;               // which of the line's keys, in the order they are read
   bool operator==(const ReviewFlag&) const = default;
+};
+
+// A flagged line of a run, as the review window lists it: its number (from 1), the name line and
+// the line written (both GBK), and the flags.
+struct ReviewedLine {
+  std::size_t number = 0;
+  std::string name;
+  std::string output;
+  std::vector<ReviewFlag> flags;
 };
 
 // Reviews name lines converted with one set of options against the lists as the last Refresh
@@ -50,6 +65,20 @@ class NameReviewer {
   const ListFiles& lists_;
   ConversionOptions options_;
 };
+
+// The whole-name entry (TaughtNames.h) that makes `line` read with alternative `alternative` of
+// `flag` (an index into flag.alternatives), every other character as the table reads it in pinyin;
+// nullopt where no entry can say so: a compound surname (two characters, one reading), a reading
+// that is not one syllable of letters, a name not of 2 to 6 characters.
+std::optional<DictionaryEntry> EntryForAlternative(const ListFiles& lists, std::string_view line,
+                                                   const ReviewFlag& flag, std::size_t alternative);
+
+// Replaces line `number` (from 1) of a converted target, whose lines end with CR LF, when it still
+// reads `expected`; the file is replaced whole (a temporary renamed over it). Both texts in the
+// target's encoding. Error when the file has no such line or the line was changed since, so an
+// edit of the user's is never overwritten; InOutError when the file cannot be read or written.
+void RewriteTargetLine(const std::string& path, std::size_t number, std::string_view expected,
+                       std::string_view replacement);
 
 // "参: can / cen / shen (rare in given names) — or Zeng Cen · Zeng Shen", the flags joined by
 // " ⚑ "; UTF-8.

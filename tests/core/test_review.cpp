@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "BatchConversion.h"
+#include "Errors.h"
 #include "CustomDictionary.h"
 #include "Review.h"
 #include "Settings.h"
@@ -116,6 +117,54 @@ TEST_F(ReviewTest, TheBatchConversionHandsEveryLineToTheReviewWithItsNumber) {
               });
   EXPECT_EQ(seen, (std::vector<std::string>{"2 Zeng Can", "3 ??? ", "4 Yue Jia"}));
   EXPECT_EQ(ReadFile(target), "Liu De-hua\r\nZeng Can\r\n??? \r\nYue Jia\r\n");
+}
+
+TEST_F(ReviewTest, AChosenAlternativeRewritesItsLineOnlyWhereTheLineIsStillTheConvertedOne) {
+  const std::string target = dir_.File("out.txt");
+  WriteFile(target, "Liu De-hua\r\nZeng Can\r\nYue Jia\r\n");
+  RewriteTargetLine(target, 2, "Zeng Can", "Zeng Shen");
+  EXPECT_EQ(ReadFile(target), "Liu De-hua\r\nZeng Shen\r\nYue Jia\r\n");
+  RewriteTargetLine(target, 3, "Yue Jia", "Le Jia");
+  EXPECT_EQ(ReadFile(target), "Liu De-hua\r\nZeng Shen\r\nLe Jia\r\n");
+  struct Case {
+    const char* why;
+    size_t number;
+    const char* expected;
+  } refused[] = {{"the line was changed since", 2, "Zeng Can"}, {"no such line", 4, ""}, {"no line 0", 0, ""}};
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.why);
+    EXPECT_THROW(RewriteTargetLine(target, c.number, c.expected, "x"), Error);
+    EXPECT_EQ(ReadFile(target), "Liu De-hua\r\nZeng Shen\r\nLe Jia\r\n") << "the file is as it was";
+  }
+  EXPECT_EQ(FolderContents(dir_.Path()).count("out.txt"), 1u);
+}
+
+TEST_F(ReviewTest, TheEntryToRememberHoldsTheChosenReadingAndTheTablesOthers) {
+  struct Case {
+    const char* name;
+    size_t flag, alternative;
+    const char* key;       // nullptr: nothing to remember
+    const char* reading;
+  } cases[] = {
+      {"曾参", 0, 1, "曾参", "zeng shen"},
+      {"曾参", 0, 0, "曾参", "zeng cen"},
+      {"乐嘉", 0, 0, "乐嘉", "le jia"},
+      {"隗嚣", 1, 0, "隗嚣", "wei ao"},
+      {"长孙无忌", 0, 0, nullptr, nullptr},  // a compound surname has one reading for two characters
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto flags = Flags(G(c.name));
+    ASSERT_GT(flags.size(), c.flag);
+    const auto entry = EntryForAlternative(lists_, G(c.name), flags[c.flag], c.alternative);
+    if (!c.key) {
+      EXPECT_FALSE(entry);
+      continue;
+    }
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(*entry, (DictionaryEntry{G(c.key), c.reading}));
+  }
+  EXPECT_FALSE(EntryForAlternative(lists_, G("曾参"), Flags(G("曾参"))[0], 2)) << "no third alternative";
 }
 
 }  // namespace
