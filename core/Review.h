@@ -30,6 +30,8 @@
 
 namespace quorvel {
 
+struct Candidates;
+
 struct ReviewFlag {
   enum class Kind { kNoReading, kSurname, kGiven };
   Kind kind = Kind::kGiven;
@@ -64,6 +66,7 @@ class NameReviewer {
  private:
   const ListFiles& lists_;
   ConversionOptions options_;
+  const Candidates* candidates_;  // the quick test of every line
 };
 
 // The whole-name entry (TaughtNames.h) that makes `line` read with alternative `alternative` of
