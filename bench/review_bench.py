@@ -5,8 +5,9 @@
     and on the 1,000,000-name set of the engine benchmarks (make_names.py);
   - on well-known people's names (famous_names.tsv, with their accepted readings): how many the
     engine reads wrong, how many lines are flagged, and how many of the wrong ones are flagged;
-  - cost: quorvel-cli on the 1,000,000 names in GBK and UTF-8 with and without --review,
-    interleaved rounds, median wall and CPU (user + system) times and their ratio.
+  - cost: quorvel-cli on the 1,000,000 names in GBK and UTF-8, and on the population list, with
+    and without --review, interleaved rounds, median wall and CPU (user + system) times and their
+    ratio.
 Prints Markdown.
 
 Usage: review_bench.py --cli BUILD/bin/quorvel-cli [--names 1000000] [--rounds 7]
@@ -92,7 +93,8 @@ def main():
 
         print("\n| Source | Without review: wall / CPU (median) | With --review | Ratio wall / CPU |\n|---|---|---|---|")
         review = os.path.join(work, "r.tsv")
-        for label, path in (("GBK", gbk), ("UTF-8", utf8)):
+        for label, path in (("make_names.py, GBK", gbk), ("make_names.py, UTF-8", utf8),
+                            ("population frequencies, UTF-8", population)):
             out = os.path.join(work, "o.txt")
             plain, reviewed = [], []
             for _ in range(args.rounds):

@@ -105,6 +105,26 @@ const Candidates& TheCandidates() {
 NameReviewer::NameReviewer(const ListFiles& lists, const ConversionOptions& options)
     : lists_(lists), options_(options), candidates_(&TheCandidates()) {}
 
+// The readings of a row as the output writes them (the same for every line until the lists
+// change), worked out once.
+const NameReviewer::RowReadings& NameReviewer::ReadingsOfRow(int row) const {
+  if (rowsGeneration_ != lists_.Generation()) {
+    rows_.assign(static_cast<size_t>(kReviewRowCount), {});
+    rowsGeneration_ = lists_.Generation();
+  }
+  RowReadings& readings = rows_[static_cast<size_t>(row)];
+  if (readings.done) return readings;
+  for (std::string& pinyin : Split(kReviewReadings[row])) {
+    std::string written;
+    AppendPinyinReading(written, lists_, pinyin, options_.Lookup());
+    if (std::find(readings.written.begin(), readings.written.end(), written) != readings.written.end()) continue;
+    readings.written.push_back(std::move(written));
+    readings.pinyin.push_back(std::move(pinyin));
+  }
+  readings.done = true;
+  return readings;
+}
+
 std::vector<ReviewFlag> NameReviewer::Review(std::string_view line) const {
   if (!candidates_->MayBeFlagged(line)) return {};
   if (lists_.FindKey(kDefineNameHanList, TrimControls(line)) >= 0) return {};  // taught: the user's choice
@@ -126,15 +146,9 @@ std::vector<ReviewFlag> NameReviewer::Review(std::string_view line) const {
     const bool isSurname = read.role == KeyRole::kSurname;
     const int row = RowOf(isSurname ? kSurnameReviewOfGbk : kGivenReviewOfGbk, read.key);
     if (row < 0) continue;
-    ReviewFlag flag{isSurname ? ReviewFlag::Kind::kSurname : ReviewFlag::Kind::kGiven, read.key, {},
-                    kReviewReasons[row], {}, {}, k};
-    for (std::string& pinyin : Split(kReviewReadings[row])) {
-      std::string written;
-      AppendPinyinReading(written, lists_, pinyin, options_.Lookup());
-      if (std::find(flag.readings.begin(), flag.readings.end(), written) != flag.readings.end()) continue;
-      flag.readings.push_back(std::move(written));
-      flag.pinyin.push_back(std::move(pinyin));
-    }
+    const RowReadings& readings = ReadingsOfRow(row);
+    ReviewFlag flag{isSurname ? ReviewFlag::Kind::kSurname : ReviewFlag::Kind::kGiven, read.key,
+                    readings.written, kReviewReasons[row], {}, readings.pinyin, k};
     for (size_t r = 1; r < flag.readings.size(); ++r) {
       // The same walk, every key reading as before but this one.
       size_t call = 0;

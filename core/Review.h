@@ -23,6 +23,7 @@
 #include <vector>
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 
 #include "CustomDictionary.h"
@@ -64,9 +65,17 @@ class NameReviewer {
   std::vector<ReviewFlag> Review(std::string_view line) const;
 
  private:
+  struct RowReadings {
+    bool done = false;
+    std::vector<std::string> written, pinyin;
+  };
+  const RowReadings& ReadingsOfRow(int row) const;
+
   const ListFiles& lists_;
   ConversionOptions options_;
   const Candidates* candidates_;  // the quick test of every line
+  mutable std::vector<RowReadings> rows_;  // per review row, for the lists' generation below
+  mutable uint64_t rowsGeneration_ = ~uint64_t{0};
 };
 
 // The whole-name entry (TaughtNames.h) that makes `line` read with alternative `alternative` of
