@@ -28,3 +28,5 @@ done
 # Side by side in one run: quorvel-cli (and an earlier build: BEFORE=/path/to/quorvel-cli), the
 # cat and read-and-write floors, and @napi-rs/pinyin (npm-installed into bench/node_modules).
 python3 "$root/bench/engine_bench.py" --cli "$cli" ${BEFORE:+--before "$BEFORE"}
+# The review rule: its flag rate on ordinary and well-known names, and its cost (review_bench.py).
+python3 "$root/bench/review_bench.py" --cli "$cli"
