@@ -73,6 +73,7 @@ void ReviewWindow::Fill() {
     table->setCellWidget(row, kChoiceColumn, choices);
   }
   table->resizeColumnsToContents();
+  table->horizontalHeader()->setStretchLastSection(true);
 }
 
 void ReviewWindow::choose(int row, int flag, int alternative) {
