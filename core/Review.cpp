@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <deque>
 
 #include "Encoding.h"
 #include "Errors.h"
@@ -11,9 +12,11 @@
 
 namespace quorvel {
 
+// A slot without a review row.
+constexpr uint16_t kNoRow = 0xFFFF;
+
 namespace {
 
-constexpr uint16_t kNoRow = 0xFFFF;
 constexpr char kNoReadingReason[] = "no reading";
 
 int RowOf(const uint16_t* index, std::string_view key) {
@@ -29,9 +32,10 @@ struct KeyRead {
   std::string reading;
 };
 
-std::vector<KeyRead> KeysOf(const ListFiles& lists, std::string_view line, const ConversionOptions& options) {
-  std::vector<KeyRead> keys;
-  keys.reserve(8);
+// A deque: the walk keeps the readings it was handed until the line is laid out, so they must not
+// move when more keys come.
+std::deque<KeyRead> KeysOf(const ListFiles& lists, std::string_view line, const ConversionOptions& options) {
+  std::deque<KeyRead> keys;
   const LookupOptions lookup = options.Lookup();
   std::string scratch;
   AppendRomanizedWith(scratch, lists, line, options, [&](std::string_view key, KeyRole role) -> std::string_view {
@@ -53,9 +57,6 @@ std::vector<std::string> Split(std::string_view readings) {
 
 }  // namespace
 
-// The review rows have no entry for a slot.
-constexpr uint16_t kNoReviewRow = 0xFFFF;
-
 // One bit per GBK slot, for the surname position and for the given name: the character has a
 // review row there, or no row in the built-in table (it may read "???"). 6 KiB: they stay in the
 // first-level cache while a run reviews every line.
@@ -66,8 +67,8 @@ struct Candidates {
   Candidates() {
     for (int slot = 0; slot < kGbkSlots; ++slot) {
       const bool unknown = kBuiltinRowOfGbk[slot] == 0xFFFF;
-      if (unknown || kSurnameReviewOfGbk[slot] != kNoReviewRow) surname[slot >> 6] |= uint64_t{1} << (slot & 63);
-      if (unknown || kGivenReviewOfGbk[slot] != kNoReviewRow) given[slot >> 6] |= uint64_t{1} << (slot & 63);
+      if (unknown || kSurnameReviewOfGbk[slot] != kNoRow) surname[slot >> 6] |= uint64_t{1} << (slot & 63);
+      if (unknown || kGivenReviewOfGbk[slot] != kNoRow) given[slot >> 6] |= uint64_t{1} << (slot & 63);
     }
   }
 
@@ -128,7 +129,7 @@ const NameReviewer::RowReadings& NameReviewer::ReadingsOfRow(int row) const {
 std::vector<ReviewFlag> NameReviewer::Review(std::string_view line) const {
   if (!candidates_->MayBeFlagged(line)) return {};
   if (lists_.FindKey(kDefineNameHanList, TrimControls(line)) >= 0) return {};  // taught: the user's choice
-  const std::vector<KeyRead> keys = KeysOf(lists_, line, options_);
+  const std::deque<KeyRead> keys = KeysOf(lists_, line, options_);
   const ListSlot dictionary = options_.romanization == Romanization::kWadeGiles ? kDefineWeiHanList : kDefineHanList;
   size_t surname = keys.size();  // the surname is the last key read in the surname position
   for (size_t k = 0; k < keys.size(); ++k)
@@ -170,7 +171,7 @@ std::optional<DictionaryEntry> EntryForAlternative(const ListFiles& lists, std::
   if (alternative + 1 >= flag.pinyin.size()) return std::nullopt;
   ConversionOptions pinyin;  // first readings, Hanyu Pinyin, v: the syllables a whole name stores
   pinyin.format = NameFormat::kSurnameGiven;
-  std::vector<KeyRead> keys = KeysOf(lists, line, pinyin);
+  std::deque<KeyRead> keys = KeysOf(lists, line, pinyin);
   if (flag.position >= keys.size()) return std::nullopt;
   keys[flag.position].reading = flag.pinyin[alternative + 1];
   std::string syllables;
