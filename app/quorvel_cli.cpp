@@ -94,6 +94,15 @@ std::string DataDirProblem(const std::string& dir) {
   return {};
 }
 
+// Whether two paths name one file: the same text, or one existing file by any path ("-" is
+// never a file).
+bool SameFile(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  struct stat sa {}, sb {};
+  return a != quorvel::kStandardStream && b != quorvel::kStandardStream && ::stat(a.c_str(), &sa) == 0 &&
+         ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 int Fail(const std::string& message) {
   std::fprintf(stderr, "quorvel-cli: %s\n", quorvel::WithFullStop(message).c_str());
   return 1;
@@ -202,6 +211,9 @@ int main(int argc, char** argv) {
   const std::string target = optind + 1 < argc ? argv[optind + 1]
                              : source == quorvel::kStandardStream ? source
                              : quorvel::ProposeTargetName(source);
+  // The review file replaces whatever stands at its name: never the names or the result.
+  if (reviewPath && (SameFile(*reviewPath, source) || SameFile(*reviewPath, target)))
+    return UsageError("the review file '" + *reviewPath + "' is the source or the target");
 
   try {
     const ListFolders folders = FoldersInUse(dataDir, quorvel::LocationSetup::kCreate);

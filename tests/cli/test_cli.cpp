@@ -316,6 +316,16 @@ TEST_F(Cli, ReviewWritesTheNamesToCheckWithTheirLineAndCountsThem) {
   EXPECT_EQ(r.status, 1);
   EXPECT_FALSE(std::filesystem::exists(dir_.File("again.tsv")));
   EXPECT_EQ(Call("--review= " + dir_.File("plain.txt")).status, 2) << "an empty file name";
+  // The review file never takes the place of the names or the result.
+  for (const std::string& clash : {dir_.File("plain.txt"), dir_.File("./plain.txt"), dir_.File("plain_en.txt")}) {
+    SCOPED_TRACE(clash);
+    WriteFile(dir_.File("plain_en.txt"), "old result\r\n");
+    r = Call("--review=" + clash + " " + dir_.File("plain.txt"));
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("is the source or the target"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFile(dir_.File("plain.txt")), G("刘德华\r\n"));
+    EXPECT_EQ(ReadFile(dir_.File("plain_en.txt")), "old result\r\n");
+  }
 }
 
 TEST_F(Cli, DictNamesTeachesWholeNamesThatTheNextConversionUses) {
