@@ -29,7 +29,9 @@ constexpr const char* kUsage =
     "       quorvel-cli dict [OPTIONS] remove KEY\n"
     "       quorvel-cli dict [OPTIONS] import FILE\n"
     "       quorvel-cli dict [OPTIONS] export [FILE]\n"
-    "Edits the custom pinyin dictionary, or with -w the Wade-Giles one, as the editor windows do.\n"
+    "       quorvel-cli dict [OPTIONS] clear\n"
+    "Edits the custom pinyin dictionary, or with -w the Wade-Giles one, or with --names the taught\n"
+    "whole names, as the editor windows do.\n"
     "\n"
     "  list                   prints every entry as KEY<TAB>READING, in UTF-8\n"
     "  add KEY READING        adds the entry, or gives an existing KEY the new READING\n"
@@ -39,7 +41,12 @@ constexpr const char* kUsage =
     "                         others are imported, and the exit status is then 1\n"
     "  export [FILE]          writes the entries as KEY<TAB>READING lines to FILE (default and \"-\":\n"
     "                         standard output)\n"
+    "  clear                  removes every entry\n"
     "  -w, --wade-giles       the Wade-Giles dictionary\n"
+    "      --names            the whole names: KEY is a name of 2 to 6 characters (\"欧阳|修\": a\n"
+    "                         \"|\" marks where the surname ends), READING its pinyin syllables,\n"
+    "                         one per character (\"ou yang xiu\"); a names line equal to it takes\n"
+    "                         those syllables in every format and in Wade-Giles\n"
     "      --data-dir=DIR     folder of the six list files (default: as for conversions)\n"
     "  -h, --help             show this help and exit\n"
     "\n"
@@ -118,8 +125,9 @@ int Import(CustomDictionary& dict, const std::string& path) {
 int RunDictCommand(int argc, char** argv) {
   auto kind = CustomDictionary::Kind::kStandard;
   std::optional<std::string> dataDir;  // none: the location rule decides
-  enum { kDataDirOption = 1000 };
+  enum { kDataDirOption = 1000, kNamesOption };
   static const option longOptions[] = {{"wade-giles", no_argument, nullptr, 'w'},
+                                       {"names", no_argument, nullptr, kNamesOption},
                                        {"data-dir", required_argument, nullptr, kDataDirOption},
                                        {"help", no_argument, nullptr, 'h'},
                                        {nullptr, 0, nullptr, 0}};
@@ -132,24 +140,25 @@ int RunDictCommand(int argc, char** argv) {
     if (c == -1) break;
     switch (c) {
       case 'w': kind = CustomDictionary::Kind::kWadeGiles; break;
+      case kNamesOption: kind = CustomDictionary::Kind::kWholeNames; break;
       case kDataDirOption: dataDir = optarg; break;
       case 'h': std::fputs(kUsage, stdout); return 0;
       case ':': return UsageError(std::string("option '") + argv[optind - 1] + "' needs a value");
       default: return UsageError(std::string("unknown option '") + argv[optind - 1] + "'");
     }
   }
-  if (optind >= argc) return UsageError("missing action (list, add, remove, import or export)");
+  if (optind >= argc) return UsageError("missing action (list, add, remove, import, export or clear)");
   const std::string action = argv[optind];
   std::vector<std::string> operands(argv + optind + 1, argv + argc);
   struct Arity {
     const char* action;
     size_t least, most;
   };
-  static const Arity kArities[] = {{"list", 0, 0}, {"add", 2, 2}, {"remove", 1, 1}, {"import", 1, 1}, {"export", 0, 1}};
+  static const Arity kArities[] = {{"list", 0, 0}, {"add", 2, 2}, {"remove", 1, 1}, {"import", 1, 1}, {"export", 0, 1}, {"clear", 0, 0}};
   const Arity* arity = nullptr;
   for (const auto& a : kArities)
     if (action == a.action) arity = &a;
-  if (!arity) return UsageError("unknown action '" + action + "' (list, add, remove, import or export)");
+  if (!arity) return UsageError("unknown action '" + action + "' (list, add, remove, import, export or clear)");
   if (operands.size() < arity->least) return UsageError("'" + action + "' needs more arguments");
   if (operands.size() > arity->most) return UsageError("too many arguments for '" + action + "'");
   // A missing folder would read as empty dictionaries and make a write fail half-explained.
@@ -183,9 +192,12 @@ int RunDictCommand(int argc, char** argv) {
     } else if (action == "remove") {
       bool encodable = true;
       std::string key = Utf8ToGb18030Strict(operands[0], &encodable);
+      if (kind == CustomDictionary::Kind::kWholeNames) std::erase(key, '|');  // the split mark is no part of a name
       if (!encodable || dict.RemoveKey(key) == 0) return Refuse("没有找到：  " + operands[0]);
     } else if (action == "import") {
       return Import(dict, operands[0]);
+    } else if (action == "clear") {
+      dict.Clear();
     } else if (operands.empty() || operands[0] == "-") {
       PrintOut(EntriesText(dict));
     } else {

@@ -3,6 +3,7 @@
 #include <getopt.h>
 #include <sys/stat.h>
 
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include "Errors.h"
 #include "Files.h"
 #include "TableRun.h"
+#include "Review.h"
 #include "Version.h"
 
 namespace {
@@ -47,7 +49,12 @@ constexpr const char* kUsage =
     "                         u lu nu lue nue, ü lü nü lüe nüe (GBK targets hold ü too;\n"
     "                         upper-cased it stays ü). Custom dictionary readings and\n"
     "                         Wade-Giles keep their own spelling.\n"
-    "      --data-dir=DIR     folder of the six list files (default: see below)\n"
+    "      --review=FILE      also writes FILE (UTF-8) with one line per name to check:\n"
+    "                         LINE<TAB>NAME<TAB>OUTPUT<TAB>FLAG TEXT, LINE counted from 1; a\n"
+    "                         name is flagged for a character without a reading, a surname\n"
+    "                         with two surname readings, or a given-name character whose\n"
+    "                         reading in names is uncertain. The count goes to standard error\n"
+    "      --data-dir=DIR     folder of the list files (default: see below)\n"
     "\n"
     "Tables (CSV and TSV in UTF-8 or GBK, Excel .xlsx): every row comes back unchanged, the\n"
     "romanized name in a new column after the name column, headed \"<header> (Pinyin)\".\n"
@@ -60,10 +67,11 @@ constexpr const char* kUsage =
     "                         when the name column's first cell is not a name)\n"
     "      --add=surname,given,initials,citation,passport\n"
     "                         further columns after the romanized name, in this order\n"
+    "\n"
     "  -h, --help             show this help and exit\n"
     "      --version          show the version and exit\n"
     "\n"
-    "Sources in GBK, UTF-8 or UTF-16 are read; a Unicode source gives a UTF-8 target.\n"
+    "Sources in GB18030 (GBK), UTF-8 or UTF-16 are read; a Unicode source gives a UTF-8 target.\n"
     "A names file called \"dict\" is given as \"./dict\".\n";
 
 // The lists of a run: the six files from one folder when --data-dir names it, else where the
@@ -103,10 +111,47 @@ std::string DataDirProblem(const std::string& dir) {
   return {};
 }
 
+// Whether two paths name one file: the same text, or one existing file by any path ("-" is
+// never a file).
+bool SameFile(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  struct stat sa {}, sb {};
+  return a != quorvel::kStandardStream && b != quorvel::kStandardStream && ::stat(a.c_str(), &sa) == 0 &&
+         ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 int Fail(const std::string& message) {
   std::fprintf(stderr, "quorvel-cli: %s\n", quorvel::WithFullStop(message).c_str());
   return 1;
 }
+
+// The names of a run that a person should check, gathered line by line as the run converts them
+// and written whole at its end.
+class ReviewCollector {
+ public:
+  ReviewCollector(const quorvel::ListFiles& lists, const quorvel::ConversionOptions& options)
+      : reviewer_(lists, options) {}
+
+  quorvel::LineFn Hook() {
+    return [this](size_t number, std::string_view name, std::string_view output) {
+      const std::vector<quorvel::ReviewFlag> flags = reviewer_.Review(name);
+      if (flags.empty()) return;
+      ++count_;
+      quorvel::AppendReviewRow(text_, number, name, output, flags);
+    };
+  }
+
+  void Write(const std::string& path) const {
+    quorvel::ReplaceFilesAtomically({{path, text_}});
+    std::fprintf(stderr, "quorvel-cli: %zu name%s to check, listed in %s\n", count_, count_ == 1 ? "" : "s",
+                 path.c_str());
+  }
+
+ private:
+  quorvel::NameReviewer reviewer_;
+  std::string text_;
+  size_t count_ = 0;
+};
 
 }  // namespace
 
@@ -120,7 +165,8 @@ int main(int argc, char** argv) {
   using quorvel::Separator;
   quorvel::ConversionOptions options;
   std::optional<std::string> dataDir;  // none: the location rule decides
-  enum { kDataDirOption = 1000, kVersionOption, kUmlautOption };
+  std::optional<std::string> reviewPath;  // --review=FILE
+  enum { kDataDirOption = 1000, kVersionOption, kUmlautOption, kReviewOption };
   static const option baseOptions[] = {
       {"all-readings", no_argument, nullptr, 'a'},
       {"separator", required_argument, nullptr, 's'},
@@ -128,6 +174,7 @@ int main(int argc, char** argv) {
       {"format", required_argument, nullptr, 'f'},
       {"umlaut", required_argument, nullptr, kUmlautOption},
       {"data-dir", required_argument, nullptr, kDataDirOption},
+      {"review", required_argument, nullptr, kReviewOption},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, kVersionOption}};
   std::vector<option> longOptions(std::begin(baseOptions), std::end(baseOptions));
@@ -173,6 +220,10 @@ int main(int argc, char** argv) {
         if (std::string problem = DataDirProblem(optarg); !problem.empty()) return UsageError(problem);
         dataDir = optarg;
         break;
+      case kReviewOption:
+        if (*optarg == '\0') return UsageError("the review file name is empty (--review=\"\")");
+        reviewPath = optarg;
+        break;
       case 'h': PrintHelp(dataDir); return 0;
       case kVersionOption: std::printf("quorvel-cli %s\n", quorvel::kVersion); return 0;
       case ':': return UsageError(std::string("option '") + argv[optind - 1] + "' needs a value");
@@ -194,6 +245,9 @@ int main(int argc, char** argv) {
   const std::string target = optind + 1 < argc ? argv[optind + 1]
                              : source == quorvel::kStandardStream ? source
                              : quorvel::ProposeTargetName(source);
+  // The review file replaces whatever stands at its name: never the names or the result.
+  if (reviewPath && (SameFile(*reviewPath, source) || SameFile(*reviewPath, target)))
+    return UsageError("the review file '" + *reviewPath + "' is the source or the target");
 
   try {
     const ListFolders folders = FoldersInUse(dataDir, quorvel::LocationSetup::kCreate);
@@ -206,10 +260,16 @@ int main(int argc, char** argv) {
     if (target != quorvel::kStandardStream) quorvel::CreateTargetFolder(target);
     if (source != quorvel::kStandardStream && !quorvel::IsExistingFile(source))
       return Fail("没找到源文件,请选择 (" + source + ")");
-    if (tableRun) return quorvel::cli::RunTable(lists, source, target, options, table);
+    if (tableRun) {
+      if (reviewPath) return UsageError("--review takes a names file; a table's names are not reviewed yet");
+      return quorvel::cli::RunTable(lists, source, target, options, table);
+    }
     if (std::string unread = quorvel::UnreadSpreadsheetMessage(source); !unread.empty()) return Fail(unread);
+    ReviewCollector review(lists, options);
     const quorvel::BatchReport report = quorvel::ConvertFile(
-        lists, source, target, options, {}, quorvel::cli::IndexFormWriter(lists, options, table.style));
+        lists, source, target, options, {}, quorvel::cli::IndexFormWriter(lists, options, table.style),
+        reviewPath ? review.Hook() : quorvel::LineFn());
+    if (reviewPath) review.Write(*reviewPath);
     const char* name = source == quorvel::kStandardStream ? "standard input" : source.c_str();
     if (report.invalidSequences > 0) {
       // The names around a damaged spot are converted; the spot itself reads "???".

@@ -19,6 +19,7 @@
 #include "DataLocations.h"
 #include "Errors.h"
 #include "DictionaryEditor.h"
+#include "WholeNamesEditor.h"
 #include "Files.h"
 #include "HelpWindow.h"
 #include "MainWindow.h"
@@ -80,6 +81,8 @@ int main(int argc, char** argv) {
   DictionaryEditor wadeGilesEditor(data, quorvel::CustomDictionary::Kind::kWadeGiles, &mainWindow);
   DictionaryEditor pinyinEditor(data, quorvel::CustomDictionary::Kind::kStandard, &mainWindow);
   mainWindow.SetDictionaryEditors(&pinyinEditor, &wadeGilesEditor);
+  WholeNamesEditor wholeNamesEditor(data, &mainWindow);
+  mainWindow.SetWholeNamesEditor(&wholeNamesEditor);
 
   mainWindow.show();
   if (!where.warnings.empty()) {

@@ -88,7 +88,7 @@ bool IsAscii(std::string_view s) {
 
 BatchReport ConvertInto(ListFiles& lists, std::string_view source, Output& out,
                         const ConversionOptions& options, const ProgressFn& progress,
-                        const LineWriter& writeLine = {}) {
+                        const LineWriter& writeLine = {}, const LineFn& onLine = {}) {
   BatchReport report;
   report.encoding = DetectEncoding(source);
   const bool unicodeTarget = report.encoding != SourceEncoding::kGb18030;
@@ -118,6 +118,7 @@ BatchReport ConvertInto(ListFiles& lists, std::string_view source, Output& out,
       else converter.Append(buf, line);
       if ((writeLine || converter.MayHoldMarker()) && std::string_view(buf).substr(lineStart).find(kNoReading) != std::string_view::npos)
         ++report.linesWithMarker;
+      if (onLine) onLine(report.lines + 1, line, std::string_view(buf).substr(lineStart));
       if (unicodeTarget && !IsAscii(std::string_view(buf).substr(lineStart))) {
         std::string utf8 = Gb18030ToUtf8(std::string_view(buf).substr(lineStart));
         buf.resize(lineStart);
@@ -226,14 +227,14 @@ int StandardOutput() {
 
 BatchReport ConvertBytes(ListFiles& lists, std::string_view source, int targetFd,
                          const std::string& targetName, const ConversionOptions& options,
-                         const ProgressFn& progress) {
+                         const ProgressFn& progress, const LineFn& onLine) {
   Output out(targetFd, targetName);
-  return ConvertInto(lists, source, out, options, progress);
+  return ConvertInto(lists, source, out, options, progress, {}, onLine);
 }
 
 BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
                         const std::string& targetPath, const ConversionOptions& options,
-                        const ProgressFn& progress, const LineWriter& writeLine) {
+                        const ProgressFn& progress, const LineWriter& writeLine, const LineFn& onLine) {
   // Read the source whole before the target is touched: the two may be one file.
   struct stat sourceStat {};
   bool sourceIsFile = false;
@@ -241,7 +242,7 @@ BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
   if (targetPath == kStandardStream) {
     const std::string name = "standard output";
     Output out(StandardOutput(), name);
-    return ConvertInto(lists, source, out, options, progress, writeLine);
+    return ConvertInto(lists, source, out, options, progress, writeLine, onLine);
   }
 
   BatchReport report;
@@ -249,7 +250,7 @@ BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
   TargetWrite how;
   how.write = [&](int fd, const std::string& name, const std::string&) {
     output.emplace(fd, name);
-    report = ConvertInto(lists, source, *output, options, progress, writeLine);
+    report = ConvertInto(lists, source, *output, options, progress, writeLine, onLine);
   };
   // A new target gets the whole lines converted before a failure, as a stream would have.
   how.keepAfterFailure = [&]() -> std::optional<uint64_t> {

@@ -55,6 +55,10 @@ inline constexpr size_t kCheckEvery = 4096;
 // throw (ConversionCancelled) to stop the run: the error passes through like any other failure.
 using ProgressFn = std::function<void(size_t done, size_t total)>;
 
+// Called for every line converted, in order: its number (from 1), the name line as read and the
+// line written, both GBK and without a line end (the review of a run).
+using LineFn = std::function<void(size_t number, std::string_view name, std::string_view output)>;
+
 struct BatchReport {
   size_t lines = 0;
   size_t linesWithMarker = 0;  // output lines holding "???": a character without a reading
@@ -85,7 +89,8 @@ using LineWriter = std::function<void(std::string& out, std::string_view line)>;
 
 BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
                         const std::string& targetPath, const ConversionOptions& options,
-                        const ProgressFn& progress = {}, const LineWriter& writeLine = {});
+                        const ProgressFn& progress = {}, const LineWriter& writeLine = {},
+                        const LineFn& onLine = {});
 
 // How WriteTarget fills a target.
 struct TargetWrite {
@@ -111,6 +116,6 @@ void WriteTarget(const std::string& targetPath, const struct stat* sourceStat, c
 // lines before it have been written, and no part of the failing line.
 BatchReport ConvertBytes(ListFiles& lists, std::string_view source, int targetFd,
                          const std::string& targetName, const ConversionOptions& options,
-                         const ProgressFn& progress = {});
+                         const ProgressFn& progress = {}, const LineFn& onLine = {});
 
 }  // namespace quorvel

@@ -9,6 +9,7 @@
 #include "Encoding.h"
 #include "Errors.h"
 #include "Files.h"
+#include "TaughtNames.h"
 
 namespace quorvel {
 
@@ -48,8 +49,8 @@ std::string EntryLine(const DictionaryEntry& entry) { return entry.key + " " + e
 CustomDictionary::CustomDictionary(ListFiles& lists, Kind kind)
     : lists_(lists),
       kind_(kind),
-      keySlot_(kind == Kind::kStandard ? kDefineHanList : kDefineWeiHanList),
-      readingSlot_(kind == Kind::kStandard ? kDefinePyList : kDefineWeiPyList) {}
+      keySlot_(kind == Kind::kStandard ? kDefineHanList : kind == Kind::kWadeGiles ? kDefineWeiHanList : kDefineNameHanList),
+      readingSlot_(kind == Kind::kStandard ? kDefinePyList : kind == Kind::kWadeGiles ? kDefineWeiPyList : kDefineNamePyList) {}
 
 std::vector<DictionaryEntry> CustomDictionary::Entries() const {
   const auto& keys = lists_.List(keySlot_);
@@ -79,6 +80,7 @@ std::string DictionaryTextFromUtf8(std::string_view utf8) {
 }
 
 DictionaryEntry CustomDictionary::EntryFromUtf8(std::string_view key, std::string_view reading) const {
+  if (kind_ == Kind::kWholeNames) return TaughtEntryFromUtf8(key, reading);
   DictionaryEntry entry{std::string(TrimControls(DictionaryTextFromUtf8(key))),
                         std::string(TrimControls(DictionaryTextFromUtf8(reading)))};
   if (!FitsOnOneLine(entry.key) || !FitsOnOneLine(entry.reading)) throw Error(kLineBreakRefused);

@@ -68,7 +68,7 @@ std::string EntryLine(const DictionaryEntry& entry);
 
 class CustomDictionary {
  public:
-  enum class Kind { kStandard, kWadeGiles };
+  enum class Kind { kStandard, kWadeGiles, kWholeNames };  // kWholeNames: TaughtNames.h
 
   CustomDictionary(ListFiles& lists, Kind kind);
 

@@ -21,7 +21,8 @@ namespace quorvel {
 
 const char* const kListFileNames[kListCount] = {
     "pinyin_han.dll", "pinyin_wei.dll",     "define_han.dll",
-    "define_py.dll",  "define_wei_han.dll", "define_wei_py.dll"};
+    "define_py.dll",  "define_wei_han.dll", "define_wei_py.dll",
+    "define_name_han.dll", "define_name_py.dll"};
 
 namespace {
 
@@ -111,10 +112,10 @@ FileIdentity IdentityOf(const std::string& path) {
 
 struct ListFiles::Lists {
   std::array<std::vector<std::string>, kListCount> items;
-  KeyIndex pinyinHan, defineHan, defineWeiHan;
+  KeyIndex pinyinHan, defineHan, defineWeiHan, defineName;
 };
 
-// Tells whether any of the six files may have changed since the last call.
+// Tells whether any of the list files may have changed since the last call.
 // inotify on the folder of each list file (the data folder, and the mapping pair's folder when
 // that is another one) does it with one non-blocking read; events for other files in a watched
 // folder (targets and settings are written there too) are ignored. A list file that is a symbolic
@@ -173,7 +174,7 @@ class ListFiles::Watcher {
         p += sizeof(struct inotify_event) + ev->len;
         constexpr uint32_t kGone = IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT;
         if (ev->mask & IN_Q_OVERFLOW) {
-          changed = true;  // events were lost: reload all six
+          changed = true;  // events were lost: reload them all
         } else if (IsFolderWatch(ev->wd) && (ev->mask & kGone)) {
           // A list folder itself is gone or moved: fall back to comparing the files.
           ::close(fd_);
@@ -332,6 +333,7 @@ void ListFiles::Load() {
   fresh->pinyinHan.Build(fresh->items[kPinyinHanList]);
   fresh->defineHan.Build(fresh->items[kDefineHanList]);
   fresh->defineWeiHan.Build(fresh->items[kDefineWeiHanList]);
+  fresh->defineName.Build(fresh->items[kDefineNameHanList]);
   lists_ = std::move(fresh);
   stale_ = false;
   ++loadCount_;
@@ -381,6 +383,7 @@ long ListFiles::FindKey(ListSlot keyList, std::string_view key) const {
     case kPinyinHanList: return lists_->pinyinHan.Find(key);
     case kDefineHanList: return lists_->defineHan.Find(key);
     case kDefineWeiHanList: return lists_->defineWeiHan.Find(key);
+    case kDefineNameHanList: return lists_->defineName.Find(key);
     default: return -1;  // the reading lists are never searched
   }
 }

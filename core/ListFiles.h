@@ -1,11 +1,12 @@
-// The six list files: the pinyin -> Wade-Giles mapping pair and the two custom dictionary pairs.
+// The list files: the pinyin -> Wade-Giles mapping pair, the two custom dictionary pairs and the
+// whole-name pair.
 // They lie in one data folder, except that the mapping pair may be read from a folder of its own
 // (an installed program reads the shipped mapping while the dictionaries are the user's; see
 // DataLocations.h). Each file is GBK text,
 // one item a line, every line ended by CR LF when this program writes it.
 //
-// ListFiles holds the six lists in memory with a first-match index per key list and re-reads
-// them only when one of the six files changed: a change completed before Refresh() is seen by it;
+// ListFiles holds the lists in memory with a first-match index per key list and re-reads
+// them only when one of the files changed: a change completed before Refresh() is seen by it;
 // a Refresh() with nothing changed reads no file (inotify on the folder where it works, else a
 // comparison of the files' identities). A missing file gives an empty list; a file that exists
 // but cannot be read raises FileOpenError and leaves the lists stale, so the next Refresh() tries
@@ -42,6 +43,8 @@ enum ListSlot : int {
   kDefinePyList,       // custom dictionary (pinyin): readings
   kDefineWeiHanList,   // custom dictionary (Wade-Giles): keys
   kDefineWeiPyList,    // custom dictionary (Wade-Giles): readings
+  kDefineNameHanList,  // whole names: names (2 to 6 characters)
+  kDefineNamePyList,   // whole names: their pinyin syllables (TaughtNames.h)
   kListCount
 };
 extern const char* const kListFileNames[kListCount];  // "pinyin_han.dll", ...
@@ -66,17 +69,17 @@ class ListFiles {
   const std::string& MappingDir() const { return mappingDir_; }  // the mapping pair
   std::string ListPath(ListSlot slot) const;
 
-  // Re-reads all six files now.
+  // Re-reads all the files now.
   void Load();
-  // The "check now" step: reloads the lists if any of the six files changed since they were
+  // The "check now" step: reloads the lists if any of the files changed since they were
   // loaded (or a previous load failed). What is read afterwards is the state it found.
   void Refresh();
   // Drops the lists (the main window does this when it closes). The next Refresh reloads.
   void Release();
 
   const std::vector<std::string>& List(ListSlot slot) const;
-  // Position of the first line equal to `key` in one of the three key lists (kPinyinHanList,
-  // kDefineHanList, kDefineWeiHanList), or -1.
+  // Position of the first line equal to `key` in one of the four key lists (kPinyinHanList,
+  // kDefineHanList, kDefineWeiHanList, kDefineNameHanList), or -1.
   long FindKey(ListSlot keyList, std::string_view key) const;
 
   // Held by one change of a pair: takes the data folder's lock exclusively (InOutError when the

@@ -6,6 +6,7 @@
 
 #include "Encoding.h"
 #include "Files.h"
+#include "TaughtNames.h"
 
 namespace quorvel {
 
@@ -268,6 +269,7 @@ std::string RemoveSpaces(std::string_view text) {
 
 void AppendRomanizedName(std::string& out, const ListFiles& lists, std::string_view line,
                          const ConversionOptions& options) {
+  if (AppendTaughtName(out, lists, line, options)) return;
   const LookupOptions lookup = options.Lookup();
   std::array<std::string, 2 + kMaxGivenPieces> readings;  // one per lookup of the line
   size_t used = 0;
@@ -285,6 +287,7 @@ NameConverter::NameConverter(const ListFiles& lists, const ConversionOptions& op
 void NameConverter::Append(std::string& out, std::string_view line) {
   readings_.Sync();
   readings_.ClearQuestionMark();
+  if (AppendTaughtName(out, lists_, line, options_)) return;
   Romanize(out, lists_, line, options_,
            [&](std::string_view key, KeyRole role) { return readings_.Reading(key, role); });
 }
@@ -303,6 +306,26 @@ void NameConverter::Split(NameParts& parts, std::string_view line) {
     if (role == KeyRole::kSurname) parts.surname.assign(reading);
     else parts.given.emplace_back(reading);
     return reading;
+  });
+}
+
+void AppendRomanizedWith(std::string& out, const ListFiles& lists, std::string_view line,
+                         const ConversionOptions& options, const ReadingFn& reading) {
+  Romanize(out, lists, line, options, reading);
+}
+
+void AppendLaidOutName(std::string& out, const ListFiles& lists, std::string_view surname,
+                       const std::vector<std::string>& given, const ConversionOptions& options) {
+  // The walk of a stand-in line, one character for the surname and one per syllable, hands the
+  // readings out in order: the layout keeps its one home in Romanize. The two-character probe
+  // reads "???", so the surname is always the first stand-in.
+  const std::string_view kStandIn = "\xD2\xBB";  // 一
+  std::string line;
+  for (size_t k = 0; k <= given.size() && k <= kMaxGivenPieces; ++k) line += kStandIn;
+  size_t next = 0;
+  Romanize(out, lists, line, options, [&](std::string_view key, KeyRole role) -> std::string_view {
+    if (role == KeyRole::kSurname) return key.size() == kStandIn.size() ? surname : kNoReading;
+    return next < given.size() ? std::string_view(given[next++]) : std::string_view();
   });
 }
 

@@ -12,6 +12,7 @@
 // (ListIndexError, FileOpenError) pass through.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -79,6 +80,21 @@ struct NameParts {
   std::string surname;
   std::vector<std::string> given;
 };
+
+// The reading of one key of a line, as the name romanization asks for it (`role`: the surname
+// probe and the surname, or a given-name piece); the text must stay valid until the line is
+// written.
+using ReadingFn = std::function<std::string_view(std::string_view key, KeyRole role)>;
+
+// Romanizes `line` by the same walk and layout as AppendRomanizedName, every reading taken from
+// `reading`: the review records the keys a name is read by and lays out its alternatives so.
+void AppendRomanizedWith(std::string& out, const ListFiles& lists, std::string_view line,
+                         const ConversionOptions& options, const ReadingFn& reading);
+
+// Lays out readings already found, a surname and at most six given-name syllables, as a name
+// that read so would be laid out: format, separator and case as for any line (taught names).
+void AppendLaidOutName(std::string& out, const ListFiles& lists, std::string_view surname,
+                       const std::vector<std::string>& given, const ConversionOptions& options);
 
 // AppendRomanizedName for many lines with the same options (the batch conversion): the readings
 // of two-byte keys are worked out once per state of the lists (ReadingCache). The caller decides

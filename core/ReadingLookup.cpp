@@ -93,6 +93,14 @@ void DropRepeatedReadings(std::string& out, size_t start) {
 
 }  // namespace
 
+void AppendPinyinReading(std::string& out, const ListFiles& lists, std::string_view pinyin,
+                         const LookupOptions& options) {
+  if (options.romanization == Romanization::kWadeGiles)
+    AppendWadeGiles(out, lists, pinyin);
+  else
+    AppendPinyin(out, pinyin, options.umlaut);
+}
+
 void AppendReading(std::string& out, const ListFiles& lists, std::string_view key,
                    const LookupOptions& options, KeyRole role) {
   const size_t start = out.size();
@@ -123,10 +131,7 @@ void AppendReading(std::string& out, const ListFiles& lists, std::string_view ke
     } else if (!all) {
       reading = stored.substr(0, stored.find('/'));
     }
-    if (wadeGiles)
-      AppendWadeGiles(out, lists, reading);
-    else
-      AppendPinyin(out, reading, options.umlaut);
+    AppendPinyinReading(out, lists, reading, options);
     if (all) DropRepeatedReadings(out, start);
   } else if (IsLatinWord(key)) {
     out.append(key);

@@ -68,7 +68,13 @@ void AppendReading(std::string& out, const ListFiles& lists, std::string_view ke
 // romanization holds it (a cheap test before a lookup that is expected to miss).
 bool CertainlyNoReading(const ListFiles& lists, std::string_view key, Romanization romanization);
 
-// The same, as a string of its own.
+// Appends one pinyin reading as the table's readings are given under `options`: in the chosen ü
+// spelling, or converted to Wade-Giles through the mapping pair (whole names and the review's
+// alternatives are pinyin syllables too). No custom dictionary takes part.
+void AppendPinyinReading(std::string& out, const ListFiles& lists, std::string_view pinyin,
+                         const LookupOptions& options);
+
+// The same as AppendReading, as a string of its own.
 std::string ReadingOf(const ListFiles& lists, std::string_view key, const LookupOptions& options,
                       KeyRole role = KeyRole::kOther);
 

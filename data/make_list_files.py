@@ -4,7 +4,9 @@
 Usage: make_list_files.py [--shipped] WADE_GILES_ROWS COMPOUND_SURNAME_ROWS OUTDIR
 pinyin_han.dll / pinyin_wei.dll (the Wade-Giles mapping) are ours and always rewritten.
 define_*.dll are the user's custom dictionaries: pre-filled with the compound surnames only where
-no such file exists yet, so a rebuild never overwrites a user's entries.
+no such file exists yet, so a rebuild never overwrites a user's entries. The whole-name pair
+(define_name_*.dll) starts empty beside the executables and is not shipped: an installed user's
+folder gets it with the first name taught.
 --shipped: OUTDIR holds the copies that are installed into share/quorvel, which nobody edits;
 every file there is kept equal to the rows.
 """
@@ -66,6 +68,7 @@ def main():
             write_pair_if_absent(outdir, names, contents)
     if shipped:
         return
+    write_pair_if_absent(outdir, ("define_name_han.dll", "define_name_py.dll"), (b"", b""))
     stamp = os.path.join(outdir, ".list-files.stamp")
     with open(stamp, "w") as f:
         f.write("list files written\n")

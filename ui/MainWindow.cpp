@@ -28,6 +28,7 @@
 #include "MakerConfig.h"
 #include "PlatformDialogs.h"
 #include "ScreenFit.h"
+#include "ReviewWindow.h"
 #include "Settings.h"
 #include "TableColumnChooser.h"
 #include "AboutWindow.h"
@@ -189,6 +190,12 @@ MainWindow::MainWindow(quorvel::ListFiles& data, std::string settingsDir, const 
   connect(ui_->onlineHelpAction, &QAction::triggered, this, &MainWindow::openOnlineHelp);
   connect(ui_->aboutAction, &QAction::triggered, this, &MainWindow::showAbout);
   connect(ui_->websiteAction, &QAction::triggered, this, &MainWindow::openWebsite);
+  // "N 个姓名需要核对", over the banner's lower right corner, only after a run that flagged names.
+  reviewButton_ = new QPushButton(centralWidget());
+  reviewButton_->setObjectName(QStringLiteral("reviewButton"));
+  reviewButton_->setGeometry(368, 51, 136, 23);
+  reviewButton_->hide();
+  connect(reviewButton_, &QPushButton::clicked, this, &MainWindow::showReview);
   connect(ui_->pinyinDictionaryAction, &QAction::triggered, this,
           &MainWindow::openPinyinDictionary);
   connect(ui_->wadeGilesDictionaryAction, &QAction::triggered, this,
@@ -256,6 +263,12 @@ void MainWindow::SetDictionaryEditors(QDialog* pinyin, QDialog* wadeGiles) {
   wadeGilesEditor_ = wadeGiles;
   ui_->pinyinDictionaryAction->setEnabled(pinyin != nullptr);
   ui_->wadeGilesDictionaryAction->setEnabled(wadeGiles != nullptr);
+}
+
+void MainWindow::SetWholeNamesEditor(QDialog* editor) {
+  QAction* action = ui_->dictionaryMenu->addAction(QStringLiteral("整名读音(&N)"));
+  action->setObjectName(QStringLiteral("wholeNamesAction"));
+  connect(action, &QAction::triggered, editor, &QDialog::exec);
 }
 
 // ---- Start-up and closing --------------------------------------------------------------------
@@ -557,6 +570,9 @@ void MainWindow::convert() {
   const quorvel::ConversionOptions options = CurrentOptions();
   PlatformDialogs& dialogs = PlatformDialogs::Instance();
   quorvel::BatchReport report;
+  auto review = std::make_unique<ConversionReview>(data_, options);
+  review_.reset();  // the last run's names to check go with a new run
+  reviewButton_->hide();
   size_t done = 0;
   size_t total = 0;
   QElapsedTimer clock;
@@ -571,7 +587,8 @@ void MainWindow::convert() {
                                       done = linesDone;
                                       total = lines;
                                       progress.Report(linesDone, lines);
-                                    });
+                                    },
+                                    review->Hook());
     }
   } catch (const quorvel::ConversionCancelled&) {
     dialogs.ShowMessage(this, QStringLiteral("转换已取消：共 %1 个姓名，取消时已转换 %2 个。")
@@ -586,6 +603,13 @@ void MainWindow::convert() {
   } catch (const std::exception& error) {
     ShowError(error);
     return;
+  }
+  if (review->Count() > 0) {
+    review->Finish(ToPath(target), report.encoding != quorvel::SourceEncoding::kGb18030);
+    reviewButton_->setText(QStringLiteral("%1 个姓名需要核对").arg(review->Count()));
+    reviewButton_->show();
+    reviewButton_->raise();  // above the banner page too
+    review_ = std::move(review);
   }
   QString summary = QStringLiteral("共写入 %1 个姓名，其中 %2 个含有“???”，用时 %3 秒。")
                         .arg(report.lines)
@@ -699,6 +723,10 @@ void MainWindow::showAbout() {
 
 void MainWindow::openWebsite() {
   PlatformDialogs::Instance().OpenWebPage(this, QString::fromUtf8(quorvel::maker::kProductUrl));
+}
+
+void MainWindow::showReview() {
+  if (review_) review_->Show(this, data_);
 }
 
 void MainWindow::openPinyinDictionary() {

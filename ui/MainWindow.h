@@ -38,10 +38,12 @@
 #include "NameRomanizer.h"
 #include "TableConversion.h"
 
+class ConversionReview;
 class HelpWindow;
 class QActionGroup;
 class QButtonGroup;
 class QDialog;
+class QPushButton;
 
 namespace quorvel {
 class ListFiles;
@@ -64,6 +66,8 @@ class MainWindow : public QMainWindow {
   void SetHelpWindow(HelpWindow* help);
   // Plugs in the two dictionary editors: their menu items stay disabled until then.
   void SetDictionaryEditors(QDialog* pinyin, QDialog* wadeGiles);
+  // Plugs in the whole names' editor: a third item of the dictionary menu shows it.
+  void SetWholeNamesEditor(QDialog* editor);
 
   // The interface language applied at start-up: 1 English, 0 Chinese.
   unsigned char UiLanguage() const { return uiLanguage_; }
@@ -99,6 +103,7 @@ class MainWindow : public QMainWindow {
   void acceptTarget(const QString& path);
   void adjustBanner(bool loaded);  // each finished load of the banner page
   void passportToggled(bool on);   // the passport format check box
+  void showReview();               // "N 个姓名需要核对": the names of the last run to check
 
  signals:
   // After each finished load of the banner page: once it has been adjusted and shown, or, when it
@@ -153,4 +158,7 @@ class MainWindow : public QMainWindow {
   bool centred_ = false;
   // The source is a table: how its names are found (TableColumnChooser); none for a names file.
   std::optional<quorvel::TableOptions> tableOptions_;
+  // The names the last conversion flagged, and the button that shows them (hidden without).
+  std::unique_ptr<ConversionReview> review_;
+  QPushButton* reviewButton_ = nullptr;
 };

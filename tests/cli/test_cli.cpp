@@ -34,6 +34,25 @@ class Cli : public testing::Test {
     int rc = std::system(cmd.c_str());
     return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, ReadFile(dir_.File("stdout")), ReadFile(dir_.File("stderr"))};
   }
+  // One command of a sequence: its exit status, its exact output, a part of its standard error
+  // ("": standard error is empty).
+  struct Step {
+    const char* why;
+    std::string args, stdinText;
+    int status;
+    std::string out;
+    std::string err;
+  };
+  void Run(const std::vector<Step>& steps) {
+    for (const auto& step : steps) {
+      SCOPED_TRACE(step.why);
+      Outcome r = Call(step.args, step.stdinText);
+      EXPECT_EQ(r.status, step.status) << r.err;
+      EXPECT_EQ(r.out, step.out);
+      if (step.err.empty()) EXPECT_EQ(r.err, "");
+      else EXPECT_NE(r.err.find(step.err), std::string::npos) << r.err;
+    }
+  }
   TempDir dir_;
 };
 
@@ -280,14 +299,7 @@ TEST_F(Cli, TablesComeBackWithTheNamesBesideTheirColumn) {
 TEST_F(Cli, DictCommandsEditTheDictionariesByTheEditorsRules) {
   std::filesystem::create_directory(dir_.File("data"));
   const std::string dict = "dict --data-dir=" + dir_.File("data") + " ";
-  struct Step {
-    const char* why;
-    std::string args, stdinText;
-    int status;
-    std::string out;  // exact
-    std::string err;  // contained in standard error ("" : standard error is empty)
-  };
-  const Step steps[] = {
+  Run({
       {"add a compound surname", dict + "add 欧阳 Auyeung", "", 0, "", ""},
       {"both texts are trimmed", dict + "add ' 上官 ' ' Shangguan '", "", 0, "", ""},
       {"an existing key gets the new reading in place", dict + "add 欧阳 Au-yeung", "", 0, "", ""},
@@ -312,15 +324,7 @@ TEST_F(Cli, DictCommandsEditTheDictionariesByTheEditorsRules) {
       {"import of a missing file fails", dict + "import " + dir_.File("none.tsv"), "", 1, "", "Cannot open file"},
       {"a key or reading may start with a dash after the action", dict + "add -x -y", "", 0, "", ""},
       {"remove it again", dict + "remove -x", "", 0, "", ""},
-  };
-  for (const auto& step : steps) {
-    SCOPED_TRACE(step.why);
-    Outcome r = Call(step.args, step.stdinText);
-    EXPECT_EQ(r.status, step.status) << r.err;
-    EXPECT_EQ(r.out, step.out);
-    if (step.err.empty()) EXPECT_EQ(r.err, "");
-    else EXPECT_NE(r.err.find(step.err), std::string::npos) << r.err;
-  }
+  });
   // Stored as the windows store them: GBK, CR LF, the pair line for line.
   EXPECT_EQ(ReadFile(dir_.File("data/define_han.dll")), CrLf({G("欧阳")}));
   EXPECT_EQ(ReadFile(dir_.File("data/define_py.dll")), CrLf({"Au-yeung"}));
@@ -351,6 +355,70 @@ TEST_F(Cli, DictUsageErrorsExitTwoAndANamesFileCalledDictIsConverted) {
   r = Call("./dict -", "", "", dir_.Path());
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "De-hua Liu\r\n");
+}
+
+TEST_F(Cli, ReviewWritesTheNamesToCheckWithTheirLineAndCountsThem) {
+  WriteFile(dir_.File("names.txt"), "刘德华\n曾参\n\t乐嘉 \n张朝阳\n王ㄅ\n");
+  Outcome r = Call("-f 6 --review=" + dir_.File("review.tsv") + " " + dir_.File("names.txt") + " " + dir_.File("out.txt"));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "quorvel-cli: 3 names to check, listed in " + dir_.File("review.tsv") + "\n");
+  EXPECT_EQ(ReadFile(dir_.File("review.tsv")),
+            "2\t曾参\tZeng Can\t参: can / cen / shen (rare in given names) — or Zeng Cen · Zeng Shen\n"
+            "3\t乐嘉\tYue Jia\t乐: yue / le (two surname readings) — or Le Jia\n"
+            "5\t王ㄅ\tWang ???\tㄅ: no reading\n");
+  EXPECT_EQ(ReadFile(dir_.File("out.txt")), "Liu De-hua\r\nZeng Can\r\nYue Jia\r\nZhang Chao-yang\r\nWang ???\r\n");
+
+  // Nothing to check: an empty file, replacing the old one; a failed run writes none.
+  WriteFile(dir_.File("plain.txt"), G("刘德华\r\n"));
+  r = Call("--review=" + dir_.File("review.tsv") + " " + dir_.File("plain.txt") + " -");
+  EXPECT_EQ(r.err, "quorvel-cli: 0 names to check, listed in " + dir_.File("review.tsv") + "\n");
+  EXPECT_EQ(ReadFile(dir_.File("review.tsv")), "");
+  r = Call("--review=" + dir_.File("again.tsv") + " " + dir_.File("missing.txt"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("again.tsv")));
+  EXPECT_EQ(Call("--review= " + dir_.File("plain.txt")).status, 2) << "an empty file name";
+  // The review file never takes the place of the names or the result.
+  for (const std::string& clash : {dir_.File("plain.txt"), dir_.File("./plain.txt"), dir_.File("plain_en.txt")}) {
+    SCOPED_TRACE(clash);
+    WriteFile(dir_.File("plain_en.txt"), "old result\r\n");
+    r = Call("--review=" + clash + " " + dir_.File("plain.txt"));
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("is the source or the target"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFile(dir_.File("plain.txt")), G("刘德华\r\n"));
+    EXPECT_EQ(ReadFile(dir_.File("plain_en.txt")), "old result\r\n");
+  }
+}
+
+TEST_F(Cli, DictNamesTeachesWholeNamesThatTheNextConversionUses) {
+  std::filesystem::create_directory(dir_.File("data"));
+  CopyInstalledLists(dir_.File("data"));
+  const std::string names = "dict --names --data-dir=" + dir_.File("data") + " ";
+  const std::string convert = "-f 6 --data-dir=" + dir_.File("data") + " --review=" + dir_.File("r.tsv") + " - -";
+  EXPECT_EQ(Call(convert, G("曾参\r\n欧阳修\r\n")).out, "Zeng Can\r\nOuyang Xiu\r\n");
+
+  Run({
+      {"add a name", names + "add 曾参 'Zeng Shen'", "", 0, "", ""},
+      {"the split marked in the name", names + "add '欧阳|修' 'ou yang xiu'", "", 0, "", ""},
+      {"a name with too few syllables is refused", names + "add 乐嘉 le", "", 1, "", "有 2 个汉字，拼音却有 1 个音节"},
+      {"list shows the syllables with the mark", names + "list", "", 0, "曾参\tzeng shen\n欧阳修\tou yang|xiu\n", ""},
+      {"import takes KEY<TAB>SYLLABLES lines", names + "import -", "乐嘉\tle jia\n伍\twu\n", 1, "",
+       "quorvel-cli: -:2: 无法保存：整名要 2 到 6 个汉字"},
+      {"remove accepts the marked form", names + "remove '欧阳|修'", "", 0, "", ""},
+      {"export", names + "export", "", 0, "曾参\tzeng shen\n乐嘉\tle jia\n", ""},
+  });
+  EXPECT_EQ(ReadFile(dir_.File("data/define_name_han.dll")), CrLf({G("曾参"), G("乐嘉")}));
+  EXPECT_EQ(ReadFile(dir_.File("data/define_name_py.dll")), CrLf({"zeng shen", "le jia"}));
+  Outcome r = Call(convert, G("曾参\r\n乐嘉\r\n乐毅\r\n"));
+  EXPECT_EQ(r.out, "Zeng Shen\r\nLe Jia\r\nYue Yi\r\n");
+  EXPECT_EQ(ReadFile(dir_.File("r.tsv")), "3\t乐毅\tYue Yi\t乐: yue / le (two surname readings) — or Le Yi\n")
+      << "taught names are not flagged";
+  EXPECT_EQ(Call("-w " + convert, G("曾参\r\n")).out, "Tseng Shen\r\n");
+
+  r = Call(names + "clear");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Call(names + "list").out, "");
+  EXPECT_EQ(Call(convert, G("曾参\r\n")).out, "Zeng Can\r\n");
+  EXPECT_EQ(Call(names + "clear extra").status, 2);
 }
 
 }  // namespace

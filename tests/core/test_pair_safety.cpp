@@ -360,5 +360,42 @@ TEST_F(PairSafety, ReadersLoadWhateverStandsAtTheLocksNameAndInAMissingFolder) {
   }
 }
 
+TEST_F(PairSafety, TheWholeNamesListIsAsSafeAsADictionary) {
+  const std::vector<DictionaryEntry> oldList = {{G("曾参"), "zeng shen"}, {G("欧阳修"), "ou yang|xiu"}};
+  for (int stopAt = 0; stopAt <= 4; ++stopAt) {
+    for (bool removing : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "killed at point " << stopAt << (removing ? ", removing" : ", adding"));
+      WriteFile(dir_.File("define_name_han.dll"), CrLf({oldList[0].key, oldList[1].key}));
+      WriteFile(dir_.File("define_name_py.dll"), CrLf({oldList[0].reading, oldList[1].reading}));
+      std::vector<DictionaryEntry> newList = oldList;
+      if (removing) newList.erase(newList.begin());
+      else newList.push_back({G("乐嘉"), "le jia"});
+
+      ASSERT_EQ(InChild([&] {
+                  gStopAt = stopAt;
+                  SetReplacePointHookForTest(StopHere);
+                  ListFiles lists(dir_.Path());
+                  CustomDictionary names(lists, CustomDictionary::Kind::kWholeNames);
+                  if (removing) names.RemoveKey(G("曾参"));
+                  else names.AddOrUpdate(G("乐嘉"), "le jia");
+                }),
+                42)
+          << "the writer did not stop where it was told";
+
+      ListFiles reader(dir_.Path());
+      reader.Load();
+      CustomDictionary seen(reader, CustomDictionary::Kind::kWholeNames);
+      EXPECT_EQ(seen.Entries(), stopAt == 0 ? oldList : newList) << "recorded renames are completed";
+      EXPECT_FALSE(PathExists(dir_.File(kPairIntentFileName)));
+
+      seen.AddOrUpdate(G("伍员"), "wu yun");
+      EXPECT_EQ(FolderContents(dir_.Path()),
+                (std::set<std::string>{kLockFileName, "define_name_han.dll", "define_name_py.dll"}))
+          << "nothing of the dead writer is left";
+      EXPECT_EQ(seen.Entries().back(), (DictionaryEntry{G("伍员"), "wu yun"}));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quorvel

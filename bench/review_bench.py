@@ -1,0 +1,111 @@
+#!/usr/bin/env python3
+"""The review rule (quorvel-cli --review): its flag rate and its cost, side by side in one run.
+
+  - flag rate on an ordinary list drawn with population frequencies (make_population_names.py)
+    and on the 1,000,000-name set of the engine benchmarks (make_names.py);
+  - on well-known people's names (famous_names.tsv, with their accepted readings): how many the
+    engine reads wrong, how many lines are flagged, and how many of the wrong ones are flagged;
+  - cost: quorvel-cli on the 1,000,000 names in GBK and UTF-8, and on the population list, with
+    and without --review, interleaved rounds, median wall and CPU (user + system) times and their
+    ratio.
+Prints Markdown.
+
+Usage: review_bench.py --cli BUILD/bin/quorvel-cli [--names 1000000] [--rounds 7]
+"""
+import argparse
+import os
+import resource
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def timed(argv):
+    """Wall and CPU seconds of one process."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    start = time.perf_counter()
+    proc = subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    wall = time.perf_counter() - start
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    if proc.returncode != 0:
+        sys.exit(f"failed: {' '.join(argv)}: {proc.stderr.decode()}")
+    return wall, (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+
+
+def flagged_lines(cli, source, work, *options):
+    review = os.path.join(work, "review.tsv")
+    subprocess.run([cli, *options, f"--review={review}", source, os.path.join(work, "out.txt")],
+                   check=True, stderr=subprocess.DEVNULL)
+    with open(review, encoding="utf-8") as f:
+        return {int(line.split("\t", 1)[0]) for line in f}
+
+
+def line_count(path):
+    with open(path, "rb") as f:
+        return sum(1 for _ in f)
+
+
+def famous(cli, work):
+    names, accepted = [], []
+    with open(os.path.join(HERE, "famous_names.tsv"), encoding="utf-8") as f:
+        for line in f:
+            if not line.startswith("#") and line.strip():
+                name, reading = line.rstrip("\n").split("\t")
+                names.append(name)
+                accepted.append(reading.replace(" ", ""))
+    source = os.path.join(work, "famous.txt")
+    with open(source, "w", encoding="utf-8") as f:
+        f.write("".join(n + "\n" for n in names))
+    flagged = flagged_lines(cli, source, work, "-f", "9", "-s", "none")
+    with open(os.path.join(work, "out.txt"), encoding="utf-8") as f:
+        outputs = [line.rstrip("\r\n") for line in f]
+    wrong = [i + 1 for i, (out, want) in enumerate(zip(outputs, accepted)) if out != want]
+    caught = [i for i in wrong if i in flagged]
+    missed = [names[i - 1] for i in wrong if i not in flagged]
+    print(f"| Well-known people's names ({len(names)}) | read wrong: {len(wrong)}; lines flagged: {len(flagged)} "
+          f"({100 * len(flagged) / len(names):.1f} %); wrong ones flagged: {len(caught)} of {len(wrong)} "
+          f"({100 * len(caught) / max(1, len(wrong)):.0f} %); missed: {' '.join(missed)} |")
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--cli", required=True)
+    ap.add_argument("--names", type=int, default=1000000)
+    ap.add_argument("--rounds", type=int, default=7)
+    args = ap.parse_args()
+    with tempfile.TemporaryDirectory() as work:
+        population = os.path.join(work, "population.txt")
+        subprocess.run([sys.executable, os.path.join(HERE, "make_population_names.py"), str(args.names), population],
+                       check=True)
+        gbk, utf8 = os.path.join(work, "names_gbk.txt"), os.path.join(work, "names_utf8.txt")
+        subprocess.run([sys.executable, os.path.join(HERE, "make_names.py"), str(args.names), gbk, utf8], check=True)
+
+        print("| List | Flagged lines |\n|---|---|")
+        for label, path in (("Population frequencies (make_population_names.py)", population),
+                            ("Engine benchmark set (make_names.py)", utf8)):
+            n = len(flagged_lines(args.cli, path, work))
+            print(f"| {label}, {line_count(path):,} names | {n:,} ({100 * n / line_count(path):.2f} %) |")
+        famous(args.cli, work)
+
+        print("\n| Source | Without review: wall / CPU (median) | With --review | Ratio wall / CPU |\n|---|---|---|---|")
+        review = os.path.join(work, "r.tsv")
+        for label, path in (("make_names.py, GBK", gbk), ("make_names.py, UTF-8", utf8),
+                            ("population frequencies, UTF-8", population)):
+            out = os.path.join(work, "o.txt")
+            plain, reviewed = [], []
+            for _ in range(args.rounds):
+                plain.append(timed([args.cli, path, out]))
+                reviewed.append(timed([args.cli, f"--review={review}", path, out]))
+            pw, pc = (statistics.median(t[i] for t in plain) for i in (0, 1))
+            rw, rc = (statistics.median(t[i] for t in reviewed) for i in (0, 1))
+            print(f"| {label}, {args.names:,} names | {pw * 1000:.0f} ms / {pc * 1000:.0f} ms | "
+                  f"{rw * 1000:.0f} ms / {rc * 1000:.0f} ms | {rw / pw:.3f} / {rc / pc:.3f} |")
+        print(f"\nload average at the end: {os.getloadavg()[0]:.1f}")
+
+
+if __name__ == "__main__":
+    main()

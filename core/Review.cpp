@@ -1,0 +1,306 @@
+#include "Review.h"
+
+#include <algorithm>
+#include <array>
+#include <deque>
+
+#include "Encoding.h"
+#include "Errors.h"
+#include "Files.h"
+#include "ReviewRows.h"
+#include "TaughtNames.h"
+
+namespace quorvel {
+
+// A slot without a review row.
+constexpr uint16_t kNoRow = 0xFFFF;
+
+namespace {
+
+constexpr char kNoReadingReason[] = "no reading";
+
+int RowOf(const uint16_t* index, std::string_view key) {
+  const int slot = GbkSlot(key);
+  if (slot < 0) return -1;
+  return index[slot] == kNoRow ? -1 : index[slot];
+}
+
+// One lookup the romanization made for a line, in its order.
+struct KeyRead {
+  std::string key;
+  KeyRole role;
+  std::string reading;
+};
+
+// A deque: the walk keeps the readings it was handed until the line is laid out, so they must not
+// move when more keys come.
+std::deque<KeyRead> KeysOf(const ListFiles& lists, std::string_view line, const ConversionOptions& options) {
+  std::deque<KeyRead> keys;
+  const LookupOptions lookup = options.Lookup();
+  std::string scratch;
+  AppendRomanizedWith(scratch, lists, line, options, [&](std::string_view key, KeyRole role) -> std::string_view {
+    keys.push_back({std::string(key), role, ReadingOf(lists, key, lookup, role)});
+    return keys.back().reading;
+  });
+  return keys;
+}
+
+std::vector<std::string> Split(std::string_view readings) {
+  std::vector<std::string> out;
+  for (size_t pos = 0;;) {
+    const size_t slash = readings.find('/', pos);
+    out.emplace_back(readings.substr(pos, slash == std::string_view::npos ? slash : slash - pos));
+    if (slash == std::string_view::npos) return out;
+    pos = slash + 1;
+  }
+}
+
+}  // namespace
+
+// One bit per GBK slot, for the surname position and for the given name: the character has a
+// review row there, or no row in the built-in table (it may read "???"). 6 KiB: they stay in the
+// first-level cache while a run reviews every line.
+struct Candidates {
+  using Bits = std::array<uint64_t, (kGbkSlots + 63) / 64>;
+  Bits surname{}, given{};
+
+  Candidates() {
+    for (int slot = 0; slot < kGbkSlots; ++slot) {
+      const bool unknown = kBuiltinRowOfGbk[slot] == 0xFFFF;
+      if (unknown || kSurnameReviewOfGbk[slot] != kNoRow) surname[slot >> 6] |= uint64_t{1} << (slot & 63);
+      if (unknown || kGivenReviewOfGbk[slot] != kNoRow) given[slot >> 6] |= uint64_t{1} << (slot & 63);
+    }
+  }
+
+  // Whether anything in the line could be flagged: its first character (always the surname, or
+  // its first half) with a surname row, a later one with a given-name row, a character the table
+  // does not know, any other byte but a space or control byte (a letter, a digit: "???"), or no
+  // character at all (an empty surname). One table read per character decides most lines.
+  bool MayBeFlagged(std::string_view line) const {
+    const auto* p = reinterpret_cast<const unsigned char*>(line.data());
+    const auto* end = p + line.size();
+    const Bits* bits = &surname;
+    bool none = true;
+    while (p < end) {
+      const unsigned lead = *p;
+      if (lead <= 0x20) {
+        ++p;
+        continue;
+      }
+      if (lead < 0x81 || lead == 0xFF || end - p < 2 || p[1] < 0x40 || p[1] == 0xFF) return true;
+      const unsigned slot = (lead - 0x81) * 191 + (p[1] - 0x40u);
+      if ((*bits)[slot >> 6] >> (slot & 63) & 1) return true;
+      bits = &given;
+      none = false;
+      p += 2;
+    }
+    return none;
+  }
+};
+
+const Candidates& TheCandidates() {
+  static const Candidates candidates;
+  return candidates;
+}
+
+NameReviewer::NameReviewer(const ListFiles& lists, const ConversionOptions& options)
+    : lists_(lists), options_(options), candidates_(&TheCandidates()) {}
+
+// The readings of a row as the output writes them (the same for every line until the lists
+// change), worked out once.
+const NameReviewer::RowReadings& NameReviewer::ReadingsOfRow(int row) const {
+  if (rowsGeneration_ != lists_.Generation()) {
+    rows_.assign(static_cast<size_t>(kReviewRowCount), {});
+    rowsGeneration_ = lists_.Generation();
+  }
+  RowReadings& readings = rows_[static_cast<size_t>(row)];
+  if (readings.done) return readings;
+  for (std::string& pinyin : Split(kReviewReadings[row])) {
+    std::string written;
+    AppendPinyinReading(written, lists_, pinyin, options_.Lookup());
+    if (std::find(readings.written.begin(), readings.written.end(), written) != readings.written.end()) continue;
+    readings.written.push_back(std::move(written));
+    readings.pinyin.push_back(std::move(pinyin));
+  }
+  readings.done = true;
+  return readings;
+}
+
+std::vector<ReviewFlag> NameReviewer::Review(std::string_view line) const {
+  if (!candidates_->MayBeFlagged(line)) return {};
+  if (lists_.FindKey(kDefineNameHanList, TrimControls(line)) >= 0) return {};  // taught: the user's choice
+  const std::deque<KeyRead> keys = KeysOf(lists_, line, options_);
+  const ListSlot dictionary = options_.romanization == Romanization::kWadeGiles ? kDefineWeiHanList : kDefineHanList;
+  size_t surname = keys.size();  // the surname is the last key read in the surname position
+  for (size_t k = 0; k < keys.size(); ++k)
+    if (keys[k].role == KeyRole::kSurname) surname = k;
+
+  std::vector<ReviewFlag> flags;
+  for (size_t k = 0; k < keys.size(); ++k) {
+    if (keys[k].role == KeyRole::kSurname && k != surname) continue;  // the two-character probe
+    const KeyRead& read = keys[k];
+    if (read.reading.find(kNoReading) != std::string::npos) {
+      flags.push_back({ReviewFlag::Kind::kNoReading, read.key, {}, kNoReadingReason, {}, {}, k});
+      continue;
+    }
+    if (lists_.FindKey(dictionary, read.key) >= 0) continue;  // the user's own reading
+    const bool isSurname = read.role == KeyRole::kSurname;
+    const int row = RowOf(isSurname ? kSurnameReviewOfGbk : kGivenReviewOfGbk, read.key);
+    if (row < 0) continue;
+    const RowReadings& readings = ReadingsOfRow(row);
+    ReviewFlag flag{isSurname ? ReviewFlag::Kind::kSurname : ReviewFlag::Kind::kGiven, read.key,
+                    readings.written, kReviewReasons[row], {}, readings.pinyin, k};
+    for (size_t r = 1; r < flag.readings.size(); ++r) {
+      // The same walk, every key reading as before but this one.
+      size_t call = 0;
+      std::string alternative;
+      AppendRomanizedWith(alternative, lists_, line, options_, [&](std::string_view, KeyRole) -> std::string_view {
+        const size_t at = call++;
+        if (at == k) return flag.readings[r];
+        return at < keys.size() ? std::string_view(keys[at].reading) : kNoReading;
+      });
+      flag.alternatives.push_back(std::move(alternative));
+    }
+    flags.push_back(std::move(flag));
+  }
+  return flags;
+}
+
+std::optional<DictionaryEntry> EntryForAlternative(const ListFiles& lists, std::string_view line,
+                                                   const ReviewFlag& flag, std::size_t alternative) {
+  if (alternative + 1 >= flag.pinyin.size()) return std::nullopt;
+  ConversionOptions pinyin;  // first readings, Hanyu Pinyin, v: the syllables a whole name stores
+  pinyin.format = NameFormat::kSurnameGiven;
+  std::deque<KeyRead> keys = KeysOf(lists, line, pinyin);
+  if (flag.position >= keys.size()) return std::nullopt;
+  keys[flag.position].reading = flag.pinyin[alternative + 1];
+  std::string syllables;
+  size_t surname = keys.size();
+  for (size_t k = 0; k < keys.size(); ++k)
+    if (keys[k].role == KeyRole::kSurname) surname = k;
+  for (size_t k = 0; k < keys.size(); ++k) {
+    if (keys[k].role == KeyRole::kSurname && k != surname) continue;  // the two-character probe
+    if (keys[k].key.size() != 2) return std::nullopt;
+    if (!syllables.empty()) syllables += ' ';
+    syllables += keys[k].reading;
+  }
+  try {
+    return TaughtEntryFromUtf8(Gb18030ToUtf8(TrimControls(line)), syllables);
+  } catch (const Error&) {
+    return std::nullopt;
+  }
+}
+
+void RewriteTargetLine(const std::string& path, std::size_t number, std::string_view expected,
+                       std::string_view replacement) {
+  const std::string text = ReadWholeFile(path);
+  size_t start = 0;
+  for (size_t n = 1; n < number && start != std::string::npos; ++n) {
+    start = text.find("\r\n", start);
+    if (start != std::string::npos) start += 2;
+  }
+  const size_t end = start == std::string::npos ? start : text.find("\r\n", start);
+  if (number == 0 || end == std::string::npos)
+    throw Error("目标文件没有第 " + std::to_string(number) + " 行，没有改写：" + path);
+  if (std::string_view(text).substr(start, end - start) != expected)
+    throw Error("目标文件第 " + std::to_string(number) + " 行已被改动，没有改写：" + path);
+  std::string changed = text.substr(0, start);
+  changed.append(replacement).append(text, end);
+  ReplaceFilesAtomically({{path, changed}});
+}
+
+namespace {
+
+// Appends GBK text as UTF-8: ASCII as it is, each double-byte character through a table filled as
+// characters first appear (a flag text is mostly ASCII with a few characters, and converting
+// each piece with iconv would cost more than reviewing the name). A byte that starts no
+// character becomes "?", as Gb18030ToUtf8 makes it.
+void AppendUtf8(std::string& out, std::string_view gbk) {
+  struct Utf8 {
+    char bytes[4];
+    uint8_t size = 0;  // 0: not converted yet
+  };
+  static std::vector<Utf8> table(kGbkSlots);
+  for (size_t i = 0; i < gbk.size();) {
+    if (Gb18030CharLength(gbk.substr(i)) == 4) {  // rare characters: converted as they come
+      out += Gb18030ToUtf8(gbk.substr(i, 4));
+      i += 4;
+      continue;
+    }
+    const int slot = GbkSlot(gbk.substr(i, 2));
+    if (static_cast<unsigned char>(gbk[i]) < 0x80 || slot < 0) {
+      out += static_cast<unsigned char>(gbk[i]) < 0x80 ? gbk[i] : '?';
+      ++i;
+      continue;
+    }
+    Utf8& utf8 = table[static_cast<size_t>(slot)];
+    if (utf8.size == 0) {
+      const std::string converted = Gb18030ToUtf8(gbk.substr(i, 2));
+      utf8.size = static_cast<uint8_t>(std::min<size_t>(converted.size(), sizeof utf8.bytes));
+      std::copy_n(converted.data(), utf8.size, utf8.bytes);
+    }
+    out.append(utf8.bytes, utf8.size);
+    i += 2;
+  }
+}
+
+void AppendFlagText(std::string& out, const std::vector<ReviewFlag>& flags) {
+  bool first = true;
+  for (const ReviewFlag& flag : flags) {
+    if (!first) out += " \u2691 ";
+    first = false;
+    AppendUtf8(out, flag.character);
+    out += ": ";
+    for (size_t r = 0; r < flag.readings.size(); ++r) {
+      if (r > 0) out += " / ";
+      AppendUtf8(out, flag.readings[r]);
+    }
+    if (flag.readings.empty()) out += flag.reason;
+    else out.append(" (").append(flag.reason).append(")");
+    for (size_t a = 0; a < flag.alternatives.size(); ++a) {
+      out += a == 0 ? " \u2014 or " : " \u00B7 ";
+      AppendUtf8(out, flag.alternatives[a]);
+    }
+  }
+}
+
+// A text as one field of a tab-separated row: a tab or line break inside would split the row (no
+// GBK trail byte is one).
+void AppendField(std::string& out, std::string_view gbk) {
+  const size_t at = out.size();
+  AppendUtf8(out, gbk);
+  for (size_t i = at; i < out.size(); ++i)
+    if (out[i] == '\t' || out[i] == '\r' || out[i] == '\n') out[i] = ' ';
+}
+
+}  // namespace
+
+std::string FlagText(const std::vector<ReviewFlag>& flags) {
+  std::string text;
+  AppendFlagText(text, flags);
+  return text;
+}
+
+std::string FlagLine(std::string_view name, std::string_view output, const std::vector<ReviewFlag>& flags) {
+  std::string line;
+  AppendUtf8(line, TrimControls(name));
+  line += " \u2192 ";
+  AppendUtf8(line, output);
+  line += " \u2691 ";
+  AppendFlagText(line, flags);
+  return line;
+}
+
+void AppendReviewRow(std::string& out, size_t number, std::string_view name, std::string_view output,
+                     const std::vector<ReviewFlag>& flags) {
+  out += std::to_string(number);
+  out += '\t';
+  AppendField(out, TrimControls(name));
+  out += '\t';
+  AppendField(out, output);
+  out += '\t';
+  AppendFlagText(out, flags);
+  out += '\n';
+}
+
+}  // namespace quorvel

@@ -1,0 +1,170 @@
+// The review rule: which lines are flagged and why, the flag text, and the batch conversion
+// handing every line to it.
+#include <gtest/gtest.h>
+
+#include "BatchConversion.h"
+#include "Errors.h"
+#include "CustomDictionary.h"
+#include "Review.h"
+#include "Settings.h"
+#include "TestSupport.h"
+
+using namespace quorvel;
+using namespace quorvel::test;
+
+namespace {
+
+using Kind = ReviewFlag::Kind;
+
+class ReviewTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    CopyInstalledLists(dir_.Path());
+    lists_.Refresh();
+  }
+  static ConversionOptions Options(NameFormat format = NameFormat::kSurnameGivenCapitalised,
+                                   Romanization romanization = Romanization::kPinyin) {
+    ConversionOptions options;
+    options.format = format;
+    options.romanization = romanization;
+    return options;
+  }
+  std::vector<ReviewFlag> Flags(const std::string& gbkName, const ConversionOptions& options = Options()) {
+    lists_.Refresh();
+    return NameReviewer(lists_, options).Review(gbkName);
+  }
+  std::string Line(const char* utf8Name, const ConversionOptions& options = Options()) {
+    const std::string name = G(utf8Name);
+    lists_.Refresh();
+    return FlagLine(name, RomanizeName(lists_, name, options), Flags(name, options));
+  }
+  TempDir dir_;
+  ListFiles lists_{dir_.Path()};
+};
+
+TEST_F(ReviewTest, FlagsOnlyTheCharactersWhoseReadingIsAGuess) {
+  struct Case {
+    const char* why;
+    const char* name;
+    std::vector<Kind> kinds;  // the flags, in the order of the characters
+    const char* reason;       // of the first flag
+  };
+  const Case cases[] = {
+      {"a given-name character rare in names", "曾参", {Kind::kGiven}, "rare in given names"},
+      {"another rare one with a classical reading", "伍员", {Kind::kGiven}, "rare in given names"},
+      {"a common given-name character whose other reading is common in text", "李宗盛", {Kind::kGiven},
+       "often read cheng"},
+      {"a surname with a second surname reading", "乐嘉", {Kind::kSurname}, "two surname readings"},
+      {"both in one name", "隗嚣", {Kind::kSurname, Kind::kGiven}, "two surname readings"},
+      {"a character without a reading", "王ㄅ", {Kind::kNoReading}, "no reading"},
+      {"an ordinary name", "刘德华", {}, nullptr},
+      {"ordinary names with polyphonic but settled characters", "张朝阳", {}, nullptr},
+      {"乐 in the given name has no second surname reading to check", "古天乐", {}, nullptr},
+      {"a compound surname from the custom dictionary is not a single-character surname", "长孙无忌",
+       {Kind::kGiven}, "rare in given names"},
+      {"an empty line", "", {Kind::kNoReading}, "no reading"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.why) + ": " + c.name);
+    const auto flags = Flags(G(c.name));
+    std::vector<Kind> kinds;
+    for (const auto& flag : flags) kinds.push_back(flag.kind);
+    EXPECT_EQ(kinds, c.kinds);
+    if (c.reason && !flags.empty()) {
+      EXPECT_EQ(flags[0].reason, c.reason);
+    }
+  }
+}
+
+TEST_F(ReviewTest, TheFlagTextNamesTheReadingsTheReasonAndTheWholeNameWithEachAlternative) {
+  EXPECT_EQ(Line("曾参"), "曾参 → Zeng Can ⚑ 参: can / cen / shen (rare in given names) — or Zeng Cen · Zeng Shen");
+  EXPECT_EQ(Line("乐嘉"), "乐嘉 → Yue Jia ⚑ 乐: yue / le (two surname readings) — or Le Jia");
+  EXPECT_EQ(Line("隗嚣"), "隗嚣 → Wei Xiao ⚑ 隗: wei / kui (two surname readings) — or Kui Xiao ⚑ "
+                          "嚣: xiao / ao (rare in given names) — or Wei Ao");
+  EXPECT_EQ(Line("王ㄅ"), "王ㄅ → Wang ??? ⚑ ㄅ: no reading");
+  // The alternatives are laid out as the output is: format, separator, romanization.
+  ConversionOptions options = Options(NameFormat::kGivenSurnameUpper);
+  options.separator = Separator::kSpace;
+  EXPECT_EQ(Line("郦食其", options), "郦食其 → shi qi LI ⚑ 食: shi / si / yi (rare in given names) — or si qi LI · yi qi LI");
+  EXPECT_EQ(Line("曾参", Options(NameFormat::kSurnameGivenCapitalised, Romanization::kWadeGiles)),
+            "曾参 → Tseng Tsan ⚑ 参: tsan / tsen / shen (rare in given names) — or Tseng Tsen · Tseng Shen");
+}
+
+TEST_F(ReviewTest, WhatTheUserDecidedIsNotFlagged) {
+  CustomDictionary(lists_, CustomDictionary::Kind::kStandard).AddOrUpdate(G("参"), "shen");
+  EXPECT_TRUE(Flags(G("曾参")).empty()) << "the custom dictionary knows the character";
+  EXPECT_EQ(Flags(G("曾参"), Options(NameFormat::kSurnameGiven, Romanization::kWadeGiles)).size(), 1u)
+      << "the pinyin dictionary does not decide Wade-Giles";
+
+  CustomDictionary names(lists_, CustomDictionary::Kind::kWholeNames);
+  const auto entry = names.EntryFromUtf8("乐嘉", "le jia");
+  names.AddOrUpdate(entry.key, entry.reading);
+  EXPECT_TRUE(Flags(G("乐嘉")).empty()) << "a taught whole name";
+  EXPECT_TRUE(Flags(G(" 乐嘉\t")).empty()) << "also once trimmed";
+  EXPECT_EQ(Flags(G("乐毅")).size(), 1u) << "another name with the surname still is";
+}
+
+TEST_F(ReviewTest, TheBatchConversionHandsEveryLineToTheReviewWithItsNumber) {
+  const std::string source = G("刘德华\r\n曾参\r\n\r\n乐嘉\r\n");
+  const std::string target = dir_.File("out.txt");
+  WriteFile(dir_.File("in.txt"), source);
+  const ConversionOptions options = Options();
+  NameReviewer reviewer(lists_, options);
+  std::vector<std::string> seen;
+  ConvertFile(lists_, dir_.File("in.txt"), target, options, {},
+              [&](size_t number, std::string_view name, std::string_view output) {
+                if (!reviewer.Review(name).empty()) seen.push_back(std::to_string(number) + " " + U(output));
+              });
+  EXPECT_EQ(seen, (std::vector<std::string>{"2 Zeng Can", "3 ??? ", "4 Yue Jia"}));
+  EXPECT_EQ(ReadFile(target), "Liu De-hua\r\nZeng Can\r\n??? \r\nYue Jia\r\n");
+}
+
+TEST_F(ReviewTest, AChosenAlternativeRewritesItsLineOnlyWhereTheLineIsStillTheConvertedOne) {
+  const std::string target = dir_.File("out.txt");
+  WriteFile(target, "Liu De-hua\r\nZeng Can\r\nYue Jia\r\n");
+  RewriteTargetLine(target, 2, "Zeng Can", "Zeng Shen");
+  EXPECT_EQ(ReadFile(target), "Liu De-hua\r\nZeng Shen\r\nYue Jia\r\n");
+  RewriteTargetLine(target, 3, "Yue Jia", "Le Jia");
+  EXPECT_EQ(ReadFile(target), "Liu De-hua\r\nZeng Shen\r\nLe Jia\r\n");
+  struct Case {
+    const char* why;
+    size_t number;
+    const char* expected;
+  } refused[] = {{"the line was changed since", 2, "Zeng Can"}, {"no such line", 4, ""}, {"no line 0", 0, ""}};
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.why);
+    EXPECT_THROW(RewriteTargetLine(target, c.number, c.expected, "x"), Error);
+    EXPECT_EQ(ReadFile(target), "Liu De-hua\r\nZeng Shen\r\nLe Jia\r\n") << "the file is as it was";
+  }
+  EXPECT_EQ(FolderContents(dir_.Path()).count("out.txt"), 1u);
+}
+
+TEST_F(ReviewTest, TheEntryToRememberHoldsTheChosenReadingAndTheTablesOthers) {
+  struct Case {
+    const char* name;
+    size_t flag, alternative;
+    const char* key;       // nullptr: nothing to remember
+    const char* reading;
+  } cases[] = {
+      {"曾参", 0, 1, "曾参", "zeng shen"},
+      {"曾参", 0, 0, "曾参", "zeng cen"},
+      {"乐嘉", 0, 0, "乐嘉", "le jia"},
+      {"隗嚣", 1, 0, "隗嚣", "wei ao"},
+      {"长孙无忌", 0, 0, nullptr, nullptr},  // a compound surname has one reading for two characters
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto flags = Flags(G(c.name));
+    ASSERT_GT(flags.size(), c.flag);
+    const auto entry = EntryForAlternative(lists_, G(c.name), flags[c.flag], c.alternative);
+    if (!c.key) {
+      EXPECT_FALSE(entry);
+      continue;
+    }
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(*entry, (DictionaryEntry{G(c.key), c.reading}));
+  }
+  EXPECT_FALSE(EntryForAlternative(lists_, G("曾参"), Flags(G("曾参"))[0], 2)) << "no third alternative";
+}
+
+}  // namespace
