@@ -2,11 +2,12 @@
 """Build step: turns review_rows.tsv into the C++ source of the review rule's rows.
 
 Usage: gen_review_cpp.py REVIEW_ROWS OUTPUT.cpp
-Two indexes map a GBK code to its row: one for a character in the given name, one for a surname.
+Two indexes map a two-byte GB18030 code to its row: one for a character in the given name, one for a surname.
 """
 import sys
 
-from gen_table_cpp import cstr, gbk_code, not_gbk, slot
+from gb18030 import encode
+from gen_table_cpp import cstr, two_byte_slot
 from rows import read_rows
 
 KINDS = ("given", "surname")
@@ -18,7 +19,7 @@ def check(row):
         return f"kind {kind!r} is neither given nor surname"
     if len(readings.split("/")) < 2:
         return "a row needs at least two readings"
-    return not_gbk(ch)
+    return None if len(ch) == 1 and len(encode(ch)) == 2 else f"{ch!r} is not one two-byte GB18030 character"
 
 
 def main():
@@ -26,7 +27,7 @@ def main():
     rows = read_rows(rows_path, 4, check)
     index = {kind: [0xFFFF] * (126 * 191) for kind in KINDS}
     for i, (ch, kind, _readings, _reason) in enumerate(rows):
-        at = slot(*gbk_code(ch))
+        at = two_byte_slot(encode(ch))
         assert index[kind][at] == 0xFFFF, ch
         index[kind][at] = i
     assert len(rows) < 0xFFFF
@@ -37,7 +38,7 @@ def main():
         f.write(f"extern const int kReviewRowCount = {len(rows)};\n\n")
         f.write("extern const char* const kReviewKeys[] = {\n")
         for ch, *_ in rows:
-            f.write(f"    {cstr(bytes(gbk_code(ch)))},\n")
+            f.write(f"    {cstr(encode(ch))},\n")
         f.write("};\n\nextern const char* const kReviewReadings[] = {\n")
         for _, _, readings, _ in rows:
             f.write(f'    "{readings}",\n')

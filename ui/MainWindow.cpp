@@ -588,7 +588,7 @@ void MainWindow::convert() {
                                       total = lines;
                                       progress.Report(linesDone, lines);
                                     },
-                                    review->Hook());
+                                    {}, review->Hook());
     }
   } catch (const quorvel::ConversionCancelled&) {
     dialogs.ShowMessage(this, QStringLiteral("转换已取消：共 %1 个姓名，取消时已转换 %2 个。")

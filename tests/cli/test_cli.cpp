@@ -361,7 +361,9 @@ TEST_F(Cli, ReviewWritesTheNamesToCheckWithTheirLineAndCountsThem) {
   WriteFile(dir_.File("names.txt"), "刘德华\n曾参\n\t乐嘉 \n张朝阳\n王ㄅ\n");
   Outcome r = Call("-f 6 --review=" + dir_.File("review.tsv") + " " + dir_.File("names.txt") + " " + dir_.File("out.txt"));
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.err, "quorvel-cli: 3 names to check, listed in " + dir_.File("review.tsv") + "\n");
+  EXPECT_EQ(r.err, "quorvel-cli: 3 names to check, listed in " + dir_.File("review.tsv") + "\n" +
+                       "quorvel-cli: warning: " + dir_.File("names.txt") +
+                       ": 1 of 5 lines hold \"???\" (a character without a reading)\n");
   EXPECT_EQ(ReadFile(dir_.File("review.tsv")),
             "2\t曾参\tZeng Can\t参: can / cen / shen (rare in given names) — or Zeng Cen · Zeng Shen\n"
             "3\t乐嘉\tYue Jia\t乐: yue / le (two surname readings) — or Le Jia\n"

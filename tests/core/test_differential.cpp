@@ -131,7 +131,8 @@ TEST_P(Differential, EngineMatchesTheReferenceUnderRandomEdits) {
   };
   auto path = [&](int slot) { return dir.File(kListFileNames[slot]); };
   auto edit = [&] {
-    int slot = static_cast<int>(pick(kListCount));
+    // The six pronunciation lists the reference models; the taught whole names are not read here.
+    int slot = static_cast<int>(pick(6));
     bool keyList = slot % 2 == 0;
     const Lines& pool = slot < 2 ? syllables : keyList ? keys : syllables;
     std::error_code ec;
