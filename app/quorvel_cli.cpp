@@ -92,6 +92,21 @@ int Fail(const std::string& message) {
   return 1;
 }
 
+// What a failed run left at its target, in words ("" when it did not get so far).
+std::string TargetLeftText(const quorvel::TargetLeft& left, const std::string& target) {
+  using Kind = quorvel::TargetLeft::Kind;
+  const std::string names = std::to_string(left.lines) + (left.lines == 1 ? " name" : " names");
+  switch (left.kind) {
+    case Kind::kEarlierKept: return "the earlier file " + target + " is kept unchanged";
+    case Kind::kLinesKept: return target + " holds the first " + names + " converted";
+    case Kind::kStreamed:
+      if (left.lines == 0) break;
+      return names + " converted and written to " + (target == quorvel::kStandardStream ? "standard output" : target);
+    case Kind::kUntouched: break;
+  }
+  return {};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -162,6 +177,7 @@ int main(int argc, char** argv) {
                              : source == quorvel::kStandardStream ? source
                              : quorvel::ProposeTargetName(source);
 
+  quorvel::TargetLeft left;
   try {
     const ListFolders folders = FoldersInUse(dataDir, quorvel::LocationSetup::kCreate);
     for (const std::string& warning : folders.warnings)
@@ -173,7 +189,7 @@ int main(int argc, char** argv) {
     if (target != quorvel::kStandardStream) quorvel::CreateTargetFolder(target);
     if (source != quorvel::kStandardStream && !quorvel::IsExistingFile(source))
       return Fail("没找到源文件,请选择 (" + source + ")");
-    const quorvel::BatchReport report = quorvel::ConvertFile(lists, source, target, options);
+    const quorvel::BatchReport report = quorvel::ConvertFile(lists, source, target, options, {}, &left);
     if (report.invalidSequences > 0) {
       // The names around a damaged spot are converted; the spot itself reads "???".
       std::fprintf(stderr, "quorvel-cli: warning: %s: %zu invalid %s sequence%s, each read as \"???\"\n",
@@ -185,10 +201,11 @@ int main(int argc, char** argv) {
                        : "UTF-8",
                    report.invalidSequences == 1 ? "" : "s");
     }
-  } catch (const quorvel::Error& e) {
-    return Fail(e.what());
   } catch (const std::exception& e) {
-    return Fail(e.what());
+    const int status = Fail(e.what());
+    if (std::string what = TargetLeftText(left, target); !what.empty())
+      std::fprintf(stderr, "quorvel-cli: %s\n", what.c_str());
+    return status;
   }
   return 0;
 }

@@ -1,5 +1,6 @@
 #include "BatchConversion.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -43,6 +44,7 @@ class Output {
 
   // Bytes written so far up to the end of the last whole line among them.
   uint64_t WholeLineBytes() const { return wholeLineBytes_; }
+  size_t WholeLines() const { return wholeLines_; }
 
   // Writes the buffer once it holds a whole block; true when it did.
   bool MaybeFlush() {
@@ -61,7 +63,10 @@ class Output {
         if (errno == EINTR) continue;
         int e = errno;
         size_t lastEnd = std::string_view(buf_.data(), static_cast<size_t>(p - buf_.data())).rfind('\n');
-        if (lastEnd != std::string_view::npos) wholeLineBytes_ += lastEnd + 1;
+        if (lastEnd != std::string_view::npos) {
+          wholeLineBytes_ += lastEnd + 1;
+          wholeLines_ += LineCount(std::string_view(buf_.data(), lastEnd + 1));
+        }
         buf_.clear();
         ThrowInOut(e, name_);
       }
@@ -69,6 +74,7 @@ class Output {
       left -= static_cast<size_t>(n);
     }
     wholeLineBytes_ += buf_.size();
+    wholeLines_ += LineCount(buf_);
     buf_.clear();
   }
 
@@ -77,6 +83,9 @@ class Output {
   const std::string& name_;
   std::string buf_;
   uint64_t wholeLineBytes_ = 0;
+  size_t wholeLines_ = 0;
+
+  static size_t LineCount(std::string_view text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
 };
 
 bool IsAscii(std::string_view s) {
@@ -149,12 +158,33 @@ BatchReport ConvertInto(ListFiles& lists, std::string_view source, Output& out,
   return report;
 }
 
-// The file a path finally names: symbolic links of its last part followed, also one that points
-// nowhere (the run creates the file it points to). A loop gives the path back unchanged, and
-// opening it then fails with ELOOP.
-std::string FinalPathOf(const std::string& path) {
+// A path that names one of this process's own descriptors: /dev/fd/N, /proc/self/fd/N or
+// /proc/<own pid>/fd/N, also at the end of a chain of links (/dev/stdout is a link to
+// /proc/self/fd/1). Returns N, or -1.
+int OwnDescriptorNamed(const std::string& path) {
+  const std::string pid = std::to_string(::getpid());
+  const std::string prefixes[] = {"/dev/fd/", "/proc/self/fd/", "/proc/thread-self/fd/", "/proc/" + pid + "/fd/"};
+  for (const std::string& prefix : prefixes) {
+    if (!path.starts_with(prefix) || path.size() == prefix.size() || path.size() > prefix.size() + 9) continue;
+    int fd = 0;
+    for (char c : std::string_view(path).substr(prefix.size())) {
+      if (c < '0' || c > '9') return -1;
+      fd = fd * 10 + (c - '0');
+    }
+    return fd;
+  }
+  return -1;
+}
+
+// Where a target path finally leads: the file at the end of the symbolic links of its last part
+// (also one pointing nowhere yet: the run creates the file it points to), or one of this
+// process's descriptors (`*descriptor` >= 0) when the chain passes through one. A loop gives the
+// path back unchanged, and opening it then fails with ELOOP.
+std::string FinalPathOf(const std::string& path, int* descriptor) {
+  *descriptor = -1;
   std::string current = path;
   for (int hop = 0; hop < 40; ++hop) {
+    if ((*descriptor = OwnDescriptorNamed(current)) >= 0) return current;
     struct stat st {};
     if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
     std::string link(PATH_MAX, '\0');
@@ -174,20 +204,122 @@ int CreateTemporaryBeside(const std::string& folder, const std::string& name, st
   return CreateNewFileNamed(JoinPath(folder, "." + name.substr(0, 64) + ".quorvel-"), 0666, *tempPath);
 }
 
+using Producer = std::function<void(Output&)>;
+
+// Writes into an open descriptor as a stream; on a failure `left` tells how many lines went out.
+void StreamInto(int fd, const std::string& name, const Producer& produce, TargetLeft* left) {
+  IgnoreFileSizeSignal();
+  Output out(fd, name);
+  try {
+    produce(out);
+  } catch (...) {
+    if (left) *left = {TargetLeft::Kind::kStreamed, out.WholeLines()};
+    throw;
+  }
+}
+
 // Writes to `path` in place, as a stream (devices, pipes, and the fallback below).
-BatchReport ConvertInPlace(ListFiles& lists, std::string_view source, const std::string& path,
-                           const ConversionOptions& options, const ProgressFn& progress) {
+void WriteInPlace(const std::string& path, const Producer& produce, TargetLeft* left) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) ThrowInOut(errno, path);
-  BatchReport report;
   try {
-    report = ConvertBytes(lists, source, fd, path, options, progress);
+    StreamInto(fd, path, produce, left);
   } catch (...) {
     ::close(fd);
     throw;
   }
   if (::close(fd) != 0) ThrowInOut(errno, path);
-  return report;
+}
+
+// Writes to a descriptor of this process that a target path named, where it stands: "> log"
+// goes on at its offset, ">> log" appends.
+void WriteToOwnDescriptor(int fd, const std::string& path, const Producer& produce, TargetLeft* left) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0) ThrowInOut(EBADF, path);
+  if ((flags & O_ACCMODE) == O_RDONLY) ThrowInOut(EBADF, path);
+  StreamInto(fd, path, produce, left);
+}
+
+// The identity of the source file, to tell when the target is the source itself.
+struct SourceIdentity {
+  bool known = false;
+  dev_t dev = 0;
+  ino_t ino = 0;
+};
+
+// A target written whole by the rules in BatchConversion.h: `produce` writes the content.
+void WriteTarget(const std::string& targetPath, const SourceIdentity& source, const Producer& produce,
+                 TargetLeft* left) {
+  int descriptor = -1;
+  const std::string finalPath = FinalPathOf(targetPath, &descriptor);
+  if (descriptor >= 0) return WriteToOwnDescriptor(descriptor, targetPath, produce, left);
+  struct stat targetStat {};
+  const bool exists = ::stat(finalPath.c_str(), &targetStat) == 0;
+  if (exists && S_ISDIR(targetStat.st_mode)) ThrowInOut(EISDIR, targetPath);
+  if (exists && !S_ISREG(targetStat.st_mode)) return WriteInPlace(targetPath, produce, left);
+  // A read-only target is refused, as writing it in place would be, not silently replaced.
+  if (exists && ::faccessat(AT_FDCWD, finalPath.c_str(), W_OK, AT_EACCESS) != 0)
+    ThrowInOut(errno, targetPath);
+  const bool targetIsSource = exists && source.known && targetStat.st_dev == source.dev &&
+                              targetStat.st_ino == source.ino;
+
+  std::string tempPath;
+  const int fd = CreateTemporaryBeside(FolderOf(finalPath), NameOf(finalPath), &tempPath);
+  if (fd < 0) {
+    const int e = errno;
+    // A writable file in a folder that takes no new file: written in place, as it always could
+    // be; but never the source itself, whose names a failure part way would lose.
+    if (exists && !targetIsSource && (e == EACCES || e == EPERM)) return WriteInPlace(targetPath, produce, left);
+    ThrowInOut(e, targetPath);
+  }
+  if (exists) {
+    if (targetStat.st_uid != ::geteuid() || targetStat.st_gid != ::getegid()) {
+      if (::fchown(fd, targetStat.st_uid, targetStat.st_gid) != 0) {
+        // Not allowed (an ordinary user may not give a file away): the run goes on, the new
+        // file stays the user's.
+      }
+    }
+    ::fchmod(fd, targetStat.st_mode & 07777);
+  }
+
+  Output out(fd, targetPath);
+  try {
+    produce(out);
+    // Replacing the source itself, the new text must be on the disk before the names go: a
+    // power cut must not leave an empty file. Any other target can be made again from its
+    // source, so a run does not wait for the disk there.
+    if (targetIsSource && ::fsync(fd) != 0) ThrowInOut(errno, targetPath);
+  } catch (...) {
+    // An earlier file is never replaced by a part of the run (the source converted onto itself
+    // keeps every name); where there was none, the whole lines converted before the failure are
+    // kept, as a stream would have left them.
+    bool placed = false;
+    if (!exists && ::ftruncate(fd, static_cast<off_t>(out.WholeLineBytes())) == 0) {
+      placed = ::close(fd) == 0 && ::rename(tempPath.c_str(), finalPath.c_str()) == 0;
+    } else {
+      ::close(fd);
+    }
+    if (!placed) ::unlink(tempPath.c_str());
+    if (left) {
+      *left = exists ? TargetLeft{TargetLeft::Kind::kEarlierKept, 0}
+              : placed ? TargetLeft{TargetLeft::Kind::kLinesKept, out.WholeLines()}
+                       : TargetLeft{};
+    }
+    throw;
+  }
+  if (::close(fd) != 0 || ::rename(tempPath.c_str(), finalPath.c_str()) != 0) {
+    const int e = errno;
+    ::unlink(tempPath.c_str());
+    if (left) *left = exists ? TargetLeft{TargetLeft::Kind::kEarlierKept, 0} : TargetLeft{};
+    ThrowInOut(e, targetPath);
+  }
+  // The rename is durable once the folder is synced; a failure here loses nothing already done.
+  if (targetIsSource) {
+    if (int dir = ::open(FolderOf(finalPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+      ::fsync(dir);
+      ::close(dir);
+    }
+  }
 }
 
 }  // namespace
@@ -215,88 +347,41 @@ BatchReport ConvertBytes(ListFiles& lists, std::string_view source, int targetFd
 
 BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
                         const std::string& targetPath, const ConversionOptions& options,
-                        const ProgressFn& progress) {
+                        const ProgressFn& progress, TargetLeft* left) {
+  if (left) *left = {};
   // Read the source whole before the target is touched: the two may be one file.
   std::string source;
-  struct stat sourceStat {};
-  bool sourceIsFile = false;
+  SourceIdentity sourceId;
   if (sourcePath == kStandardStream) {
     if (gStdinClosed) throw Error("Standard input is closed");
     if (int e = ReadFromDescriptor(STDIN_FILENO, source)) ThrowInOut(e);
   } else {
     source = ReadWholeFile(sourcePath);
-    sourceIsFile = ::stat(sourcePath.c_str(), &sourceStat) == 0;
+    struct stat st {};
+    if (::stat(sourcePath.c_str(), &st) == 0) sourceId = {true, st.st_dev, st.st_ino};
   }
+  BatchReport report;
+  const Producer produce = [&](Output& out) { report = ConvertInto(lists, source, out, options, progress); };
   if (targetPath == kStandardStream) {
     if (gStdoutClosed) throw Error("Standard output is closed");
-    return ConvertBytes(lists, source, STDOUT_FILENO, "standard output", options, progress);
-  }
-
-  const std::string finalPath = FinalPathOf(targetPath);
-  struct stat targetStat {};
-  const bool exists = ::stat(finalPath.c_str(), &targetStat) == 0;
-  if (exists && S_ISDIR(targetStat.st_mode)) ThrowInOut(EISDIR, targetPath);
-  if (exists && !S_ISREG(targetStat.st_mode))
-    return ConvertInPlace(lists, source, targetPath, options, progress);
-  // A read-only target is refused, as writing it in place would be, not silently replaced.
-  if (exists && ::faccessat(AT_FDCWD, finalPath.c_str(), W_OK, AT_EACCESS) != 0)
-    ThrowInOut(errno, targetPath);
-  const bool targetIsSource = exists && sourceIsFile && targetStat.st_dev == sourceStat.st_dev &&
-                              targetStat.st_ino == sourceStat.st_ino;
-
-  std::string tempPath;
-  const int fd = CreateTemporaryBeside(FolderOf(finalPath), NameOf(finalPath), &tempPath);
-  if (fd < 0) {
-    const int e = errno;
-    // A writable file in a folder that takes no new file: written in place, as it always could
-    // be; but never the source itself, whose names a failure part way would lose.
-    if (exists && !targetIsSource && (e == EACCES || e == EPERM))
-      return ConvertInPlace(lists, source, targetPath, options, progress);
-    ThrowInOut(e, targetPath);
-  }
-  if (exists) {
-    if (targetStat.st_uid != ::geteuid() || targetStat.st_gid != ::getegid()) {
-      if (::fchown(fd, targetStat.st_uid, targetStat.st_gid) != 0) {
-        // Not allowed (an ordinary user may not give a file away): the run goes on, the new
-        // file stays the user's.
-      }
-    }
-    ::fchmod(fd, targetStat.st_mode & 07777);
-  }
-
-  Output out(fd, targetPath);
-  BatchReport report;
-  try {
-    report = ConvertInto(lists, source, out, options, progress);
-    // Replacing the source itself, the new text must be on the disk before the names go: a
-    // power cut must not leave an empty file. Any other target can be made again from its
-    // source, so a run does not wait for the disk there.
-    if (targetIsSource && ::fsync(fd) != 0) ThrowInOut(errno, targetPath);
-  } catch (...) {
-    // The source converted onto itself keeps every name; any other target gets the whole lines
-    // converted before the failure, as a stream would have left them.
-    bool placed = false;
-    if (!targetIsSource && ::ftruncate(fd, static_cast<off_t>(out.WholeLineBytes())) == 0) {
-      placed = ::close(fd) == 0 && ::rename(tempPath.c_str(), finalPath.c_str()) == 0;
-    } else {
-      ::close(fd);
-    }
-    if (!placed) ::unlink(tempPath.c_str());
-    throw;
-  }
-  if (::close(fd) != 0 || ::rename(tempPath.c_str(), finalPath.c_str()) != 0) {
-    const int e = errno;
-    ::unlink(tempPath.c_str());
-    ThrowInOut(e, targetPath);
-  }
-  // The rename is durable once the folder is synced; a failure here loses nothing already done.
-  if (targetIsSource) {
-    if (int dir = ::open(FolderOf(finalPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-      ::fsync(dir);
-      ::close(dir);
-    }
+    StreamInto(STDOUT_FILENO, "standard output", produce, left);
+  } else {
+    WriteTarget(targetPath, sourceId, produce, left);
   }
   return report;
+}
+
+void WriteTextTarget(const std::string& targetPath, std::string_view text) {
+  const Producer produce = [&](Output& out) {
+    out.Buffer().assign(text);
+    out.Flush();
+  };
+  if (targetPath == kStandardStream) {
+    if (gStdoutClosed) throw Error("Standard output is closed");
+    StreamInto(STDOUT_FILENO, "standard output", produce, nullptr);
+  } else {
+    WriteTarget(targetPath, {}, produce, nullptr);
+  }
 }
 
 }  // namespace quorvel

@@ -10,15 +10,18 @@
 // of a symbolic link) and renames it over the target at the end, so a reader or a second run
 // never sees a mix, and of two runs on one target the last to finish wins. A target that already
 // existed keeps its permission bits (and, where allowed, its owner and group). A target that is
-// no regular file (a device such as /dev/null, a pipe) is written in place, as a stream, and so is
-// standard output.
+// no regular file after following its links (a device such as /dev/null, a pipe) is written in
+// place, as a stream, and so is standard output; a path naming one of the program's own
+// descriptors (/dev/stdout, /dev/fd/N, also through links) is written to that descriptor where it
+// stands, so "> log" and ">> log" work as for "-".
 //
 // Failures: a source file that cannot be read raises FileOpenError ("Cannot open file ..."),
 // standard input that cannot be read InOutError, a target that cannot be created InOutError, all
-// before the target is touched. A failure while converting or writing a line raises too; then a
-// target that is the source itself (same file, by any path) is left as it was, with every name,
-// while any other target holds the whole lines converted before the failure. No temporary file is
-// left behind either way.
+// before the target is touched. A failure while converting or writing a line raises too, and so
+// does a cancel (ConversionCancelled from the progress callback). A failed or cancelled run never
+// replaces a file that stood at the target (the source converted onto itself included); where no
+// file stood, the whole lines converted before the failure are kept there. TargetLeft says which.
+// No temporary file is left behind either way.
 #pragma once
 
 #include <cstddef>
@@ -62,6 +65,18 @@ struct BatchReport {
 
 inline constexpr char kStandardStream[] = "-";
 
+// What a run that failed or was cancelled left at its target.
+struct TargetLeft {
+  enum class Kind {
+    kUntouched,    // nothing was written: the target is as it was (or absent)
+    kEarlierKept,  // a file stood at the target and is kept unchanged
+    kLinesKept,    // no file stood there; the target holds the first `lines` converted lines
+    kStreamed,     // a stream (standard output, a device, a pipe) received `lines` lines
+  };
+  Kind kind = Kind::kUntouched;
+  size_t lines = 0;
+};
+
 // For a program's main, before it opens any file: a standard descriptor (0, 1, 2) that is closed
 // is opened on /dev/null, so no file opened later takes its number, and ConvertFile then refuses
 // "-" for a closed stream with "Standard input is closed" / "Standard output is closed".
@@ -69,10 +84,16 @@ void GuardStandardStreams();
 
 // Converts `sourcePath` into `targetPath`, each a file path or kStandardStream. The caller has
 // checked that a source path names a file (the window and the command line each word their own
-// message otherwise) and created the target's folder (CreateTargetFolder).
+// message otherwise) and created the target's folder (CreateTargetFolder). When the run fails,
+// `left` (if given) says what the target holds before the error passes on.
 BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
                         const std::string& targetPath, const ConversionOptions& options,
-                        const ProgressFn& progress = {});
+                        const ProgressFn& progress = {}, TargetLeft* left = nullptr);
+
+// Writes `text` to a target by the same rules as a conversion's (links followed, a stream or
+// device written in place, an earlier file replaced only whole, its mode kept; "-" standard
+// output). InOutError on failure.
+void WriteTextTarget(const std::string& targetPath, std::string_view text);
 
 // Converts source bytes already in memory and writes the result to an open file descriptor
 // (`targetName` names it in messages), as a stream; the descriptor stays open. On a failure the

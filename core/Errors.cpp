@@ -118,7 +118,6 @@ int InOutCodeFromErrno(int e, const std::string& path) {
       return kAccessDenied;
     case ENOSPC:
     case EDQUOT:
-    case EFBIG:
       return kDiskFull;
     default:
       return kOsErrorBase + e;

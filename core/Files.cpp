@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <dirent.h>
@@ -169,7 +170,17 @@ void SetReplaceFailureForTest(int step, int errnoValue) {
 
 void SetReplacePointHookForTest(ReplacePointHook hook) { gPointHook = hook; }
 
+void IgnoreFileSizeSignal() {
+  static const bool done = [] {
+    struct sigaction action {};
+    if (::sigaction(SIGXFSZ, nullptr, &action) == 0 && action.sa_handler == SIG_DFL) ::signal(SIGXFSZ, SIG_IGN);
+    return true;
+  }();
+  (void)done;
+}
+
 int CreateNewFileNamed(const std::string& stem, mode_t mode, std::string& newPath) {
+  IgnoreFileSizeSignal();
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = stem + RandomSuffix();
     int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);

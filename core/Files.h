@@ -72,6 +72,10 @@ std::string_view TrimControls(std::string_view text);
 // writer that died; RemoveLeftovers removes them, and may only be called while the folder's lock
 // is held exclusively, since a live writer's temporary looks the same.
 
+// Makes a file-size limit (ulimit -f) fail a write with EFBIG, reported as any write failure,
+// instead of killing the program with SIGXFSZ. Called by every writer of files; idempotent.
+void IgnoreFileSizeSignal();
+
 // Creates a new file named `stem` + 12 random letters and digits, opened O_CREAT | O_EXCL |
 // O_NOFOLLOW | O_CLOEXEC for writing with `mode` (less the umask): a name taken, or anything
 // standing there, is never opened or followed; another name is tried. Returns the descriptor with

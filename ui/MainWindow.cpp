@@ -106,6 +106,26 @@ QString DraggedFile(const QMimeData* mime) {
 
 QString FolderOf(const QString& path) { return QFileInfo(path).absolutePath(); }
 
+// What a run that failed or was cancelled left at its target, as the second part of its message.
+QString TargetLeftText(const quorvel::TargetLeft& left, const QString& target) {
+  using Kind = quorvel::TargetLeft::Kind;
+  switch (left.kind) {
+    case Kind::kEarlierKept: return QStringLiteral("原来的文件保持不变：%1").arg(target);
+    case Kind::kLinesKept: return QStringLiteral("已转换的前 %1 个姓名保存在：%2").arg(left.lines).arg(target);
+    case Kind::kStreamed:
+      if (left.lines == 0) break;
+      return QStringLiteral("已转换 %1 个姓名，已写入：%2").arg(left.lines).arg(target);
+    case Kind::kUntouched: break;
+  }
+  return {};
+}
+
+// A message and, on a line of its own, what the run left at its target.
+QString WithTargetLeft(const QString& message, const quorvel::TargetLeft& left, const QString& target) {
+  const QString what = TargetLeftText(left, target);
+  return what.isEmpty() ? message : message + QStringLiteral("\r") + what;
+}
+
 // The busy cursor for the length of a conversion run.
 struct BusyCursor {
   BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
@@ -543,6 +563,7 @@ void MainWindow::convert() {
   const quorvel::ConversionOptions options = CurrentOptions();
   PlatformDialogs& dialogs = PlatformDialogs::Instance();
   quorvel::BatchReport report;
+  quorvel::TargetLeft left;
   size_t done = 0;
   size_t total = 0;
   QElapsedTimer clock;
@@ -562,15 +583,16 @@ void MainWindow::convert() {
                                       done = linesDone;
                                       total = lines;
                                       progress.Report(linesDone, lines);
-                                    });
+                                    }, &left);
     }
   } catch (const quorvel::ConversionCancelled&) {
-    dialogs.ShowMessage(this, QStringLiteral("转换已取消：共 %1 个姓名，取消时已转换 %2 个。")
-                                  .arg(total)
-                                  .arg(done));
+    dialogs.ShowMessage(this, WithTargetLeft(QStringLiteral("转换已取消：共 %1 个姓名，取消时已转换 %2 个。")
+                                                 .arg(total)
+                                                 .arg(done),
+                                             left, target));
     return;
   } catch (const std::exception& error) {
-    ShowError(error);
+    dialogs.ShowError(this, WithTargetLeft(FromEngineText(quorvel::WithFullStop(error.what())), left, target));
     return;
   }
   QString summary = QStringLiteral("共写入 %1 个姓名，其中 %2 个含有“???”，用时 %3 秒。")

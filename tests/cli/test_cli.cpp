@@ -151,6 +151,38 @@ TEST_F(Cli, FailuresExitOneWithTheMessage) {
   EXPECT_FALSE(std::filesystem::exists(dir_.File("none_en.txt")));
 }
 
+// A run that fails part way says what became of the target: an earlier file is kept unchanged, a
+// new one holds the names converted before the failure. A file size limit is such a failure.
+TEST_F(Cli, AFailedRunSaysWhatItLeftAtTheTarget) {
+  WriteFile(dir_.File("define_han.dll"), CrLf({G("赵")}));  // a key without a reading line
+  WriteFile(dir_.File("define_py.dll"), "");
+  WriteFile(dir_.File("names.txt"), G("刘德华\r\n李四\r\n赵四\r\n"));
+  WriteFile(dir_.File("old.txt"), "earlier\r\n");
+  const std::string run = "--data-dir=" + dir_.Path() + " " + dir_.File("names.txt") + " ";
+  Outcome r = Call(run + dir_.File("old.txt"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "quorvel-cli: List index out of bounds (0)\nquorvel-cli: the earlier file " + dir_.File("old.txt") +
+                       " is kept unchanged\n");
+  EXPECT_EQ(ReadFile(dir_.File("old.txt")), "earlier\r\n");
+  r = Call(run + dir_.File("new.txt"));
+  EXPECT_EQ(r.err, "quorvel-cli: List index out of bounds (0)\nquorvel-cli: " + dir_.File("new.txt") +
+                       " holds the first 2 names converted\n");
+  EXPECT_EQ(ReadFile(dir_.File("new.txt")), "De-hua Liu\r\nSi Li\r\n");
+  r = Call(run + "-");
+  EXPECT_EQ(r.err, "quorvel-cli: List index out of bounds (0)\nquorvel-cli: 2 names converted and written to standard output\n");
+
+  std::string many;
+  for (int i = 0; i < 2000; ++i) many += G("刘德华\r\n");
+  WriteFile(dir_.File("many.txt"), many);
+  const std::string limited = "ulimit -f 8 && " + std::string(QUORVEL_CLI) + " " + dir_.File("many.txt") + " " +
+                              dir_.File("old.txt") + " 2>" + dir_.File("stderr");
+  const int rc = std::system(("sh -c '" + limited + "'").c_str());
+  ASSERT_TRUE(WIFEXITED(rc)) << "killed by the file size limit's signal";
+  EXPECT_EQ(WEXITSTATUS(rc), 1);
+  EXPECT_NE(ReadFile(dir_.File("stderr")).find("File too large"), std::string::npos) << ReadFile(dir_.File("stderr"));
+  EXPECT_EQ(ReadFile(dir_.File("old.txt")), "earlier\r\n");
+}
+
 TEST_F(Cli, ADataDirectoryThatIsNoFolderIsAUsageError) {
   WriteFile(dir_.File("file.txt"), "");
   struct Case {

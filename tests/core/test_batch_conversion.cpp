@@ -292,30 +292,65 @@ TEST_F(BatchFailure, ASourceConvertedOntoItselfKeepsEveryNameWhenTheRunFails) {
   EXPECT_TRUE(std::filesystem::is_symlink(dir_.File("link.txt")));
 }
 
-TEST_F(BatchFailure, AnotherTargetKeepsTheWholeLinesBeforeTheFailure) {
+// A failed or cancelled run never replaces a file that stood at the target; where none stood,
+// the whole lines converted before the failure are kept, and TargetLeft says which.
+TEST_F(BatchFailure, AnEarlierTargetIsKeptAndANewOneHoldsTheLinesBeforeTheFailure) {
   WriteFile(dir_.File("names.txt"), names_);
   WriteFile(dir_.File("out.txt"), "an older result\r\n");
   const auto before = FolderListing(dir_.Path());
-  EXPECT_THROW(ConvertFile(lists_, dir_.File("names.txt"), dir_.File("out.txt"), {}), ListIndexError);
-  EXPECT_EQ(ReadFile(dir_.File("out.txt")), "De-hua Liu\r\nXiu Ouyang\r\n");
+  TargetLeft left;
+  EXPECT_THROW(ConvertFile(lists_, dir_.File("names.txt"), dir_.File("out.txt"), {}, {}, &left), ListIndexError);
+  EXPECT_EQ(ReadFile(dir_.File("out.txt")), "an older result\r\n");
+  EXPECT_EQ(left.kind, TargetLeft::Kind::kEarlierKept);
   EXPECT_EQ(FolderListing(dir_.Path()), before) << "no temporary file left";
+
+  EXPECT_THROW(ConvertFile(lists_, dir_.File("names.txt"), dir_.File("new.txt"), {}, {}, &left), ListIndexError);
+  EXPECT_EQ(ReadFile(dir_.File("new.txt")), "De-hua Liu\r\nXiu Ouyang\r\n");
+  EXPECT_EQ(left.kind, TargetLeft::Kind::kLinesKept);
+  EXPECT_EQ(left.lines, 2u);
+
+  // A stream gets the lines as they go.
+  EXPECT_THROW(ConvertFile(lists_, dir_.File("names.txt"), "/dev/null", {}, {}, &left), ListIndexError);
+  EXPECT_EQ(left.kind, TargetLeft::Kind::kStreamed);
+  EXPECT_EQ(left.lines, 2u);
+
+  // A source that cannot be read leaves the target untouched.
+  EXPECT_THROW(ConvertFile(lists_, dir_.File("missing.txt"), dir_.File("out.txt"), {}, {}, &left), FileOpenError);
+  EXPECT_EQ(left.kind, TargetLeft::Kind::kUntouched);
 }
 
-// A file size limit in a child process: the disk "fills" part way through a run.
-TEST_F(Batch, ADiskFullPartWayKeepsTheSourceWholeOrTheWholeLinesBefore) {
+// A cancel is a failure like any other: the earlier file stays.
+TEST_F(Batch, ACancelledRunKeepsTheEarlierTarget) {
+  std::string names;
+  for (int i = 0; i < 10000; ++i) names += G("刘德华\r\n");
+  WriteFile(dir_.File("names.txt"), names);
+  WriteFile(dir_.File("out.txt"), "the earlier output\r\n");
+  TargetLeft left;
+  EXPECT_THROW(ConvertFile(lists_, dir_.File("names.txt"), dir_.File("out.txt"), {},
+                           [](size_t done, size_t) {
+                             if (done >= 2048) throw ConversionCancelled();
+                           },
+                           &left),
+               ConversionCancelled);
+  EXPECT_EQ(ReadFile(dir_.File("out.txt")), "the earlier output\r\n");
+  EXPECT_EQ(left.kind, TargetLeft::Kind::kEarlierKept);
+}
+
+// A file size limit in a child process: the disk "fills" part way through a run. The limit's
+// signal does not kill the run: it fails with a message.
+TEST_F(Batch, AFileSizeLimitPartWayKeepsEveryEarlierFileOrTheWholeLinesBefore) {
   std::string names;
   for (int i = 0; i < 3750; ++i) names += G(i % 2 ? "刘德华\r\n" : "欧阳修\r\n");
   WriteFile(dir_.File("names.txt"), names);
   const auto before = FolderListing(dir_.Path());
   auto convertWithLimit = [&](const std::string& target) {
     return InChild([&] {
-      std::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG instead of killing the run
       struct rlimit limit {20000, 20000};
       ::setrlimit(RLIMIT_FSIZE, &limit);
       try {
         ConvertFile(lists_, dir_.File("names.txt"), target, {});
       } catch (const InOutError& e) {
-        return std::string(e.what()) == "Disk full" ? 0 : 2;
+        return std::string(e.what()).find("File too large") != std::string::npos ? 0 : 2;
       } catch (...) {
         return 3;
       }
@@ -336,6 +371,9 @@ TEST_F(Batch, ADiskFullPartWayKeepsTheSourceWholeOrTheWholeLinesBefore) {
   EXPECT_LE(out.size(), 20000u);
   EXPECT_EQ(full.substr(0, out.size()), out) << "the lines before the failure";
   EXPECT_TRUE(out.ends_with("\r\n")) << "and no piece of the line that failed";
+
+  EXPECT_EQ(convertWithLimit(dir_.File("out.txt")), 0);
+  EXPECT_EQ(ReadFile(dir_.File("out.txt")), out) << "a second failed run keeps the first one's file";
 }
 
 TEST_F(Batch, TwoRunsOnOneTargetNeverMix) {

@@ -18,7 +18,7 @@ TEST(Errors, EveryErrnoReadsAsItsCause) {
       {EACCES, "File access denied", "a fixed message of the system"},
       {EISDIR, "File access denied", "a folder where a file should be"},
       {ENOSPC, "Disk full", "a fixed message of the system"},
-      {EFBIG, "Disk full", "past the file size limit"},
+      {EFBIG, "I/O error 27 (File too large)", "past the file size limit"},
       {EMFILE, "Too many open files", "a fixed message of the system"},
       {ENAMETOOLONG, "Invalid filename", "a fixed message of the system"},
       {EBADF, "I/O error 9 (Bad file descriptor)", "a closed descriptor"},

@@ -908,18 +908,20 @@ TEST_F(ConversionTest, ALongRunStopsAtOnceOnCancelOrEsc) {
   for (int i = 0; i < 2000000; ++i) names += "刘德华\n";
   Write("names.txt", names);
   Choose(PathOf("names.txt"));
+  QByteArray keptBefore;
   struct Row {
     const char* why;
+    bool targetExisted;
     std::function<void(QProgressDialog*)> cancel;
   } rows[] = {
-      {"the Cancel button",
+      {"the Cancel button", false,
        [](QProgressDialog* progress) {
          auto buttons = progress->findChildren<QPushButton*>();
          ASSERT_EQ(buttons.size(), 1);
          EXPECT_EQ(buttons[0]->text(), QStringLiteral("取消"));
          buttons[0]->click();
        }},
-      {"Esc", [](QProgressDialog* progress) { QTest::keyClick(progress, Qt::Key_Escape); }},
+      {"Esc", true, [](QProgressDialog* progress) { QTest::keyClick(progress, Qt::Key_Escape); }},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
@@ -947,10 +949,19 @@ TEST_F(ConversionTest, ALongRunStopsAtOnceOnCancelOrEsc) {
     const auto shown = dialogs_.Take();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].kind, Kind::kMessage);
-    const QRegularExpression said(QStringLiteral("^转换已取消：共 2000000 个姓名，取消时已转换 (\\d+) 个。$"));
+    // The first run leaves the names it converted in a new target; the second finds that file
+    // there and keeps it unchanged.
+    const QString target = PathOf("names_en.txt");
+    const QString kept = row.targetExisted ? QStringLiteral("原来的文件保持不变：") + QRegularExpression::escape(target)
+                                           : QStringLiteral("已转换的前 \\1 个姓名保存在：") + QRegularExpression::escape(target);
+    const QRegularExpression said(QStringLiteral("^转换已取消：共 2000000 个姓名，取消时已转换 (\\d+) 个。\r") + kept + "$");
     const QRegularExpressionMatch match = said.match(shown[0].text);
     ASSERT_TRUE(match.hasMatch()) << shown[0].text.toStdString();
     EXPECT_LT(match.captured(1).toLongLong(), 2000000);
+    const QByteArray left = Read(QStringLiteral("names_en.txt"));
+    if (!row.targetExisted) keptBefore = left;
+    EXPECT_EQ(left.count('\n'), keptBefore.count('\n'));
+    EXPECT_EQ(left, keptBefore) << "a cancelled run never replaces the earlier file";
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   }
