@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "BatchConversion.h"
 #include "CustomDictionary.h"
 #include "DataLocations.h"
 #include "Encoding.h"
@@ -186,10 +187,9 @@ int RunDictCommand(int argc, char** argv) {
       if (!encodable || dict.RemoveKey(key) == 0) return Refuse("没有找到：  " + operands[0]);
     } else if (action == "import") {
       return Import(dict, operands[0]);
-    } else if (operands.empty() || operands[0] == "-") {
-      PrintOut(EntriesText(dict));
     } else {
-      ReplaceFilesAtomically({{operands[0], EntriesText(dict)}});
+      // A file as a conversion writes its target: whole, through links, a device or pipe in place.
+      WriteTextTarget(operands.empty() ? kStandardStream : operands[0], EntriesText(dict));
     }
   } catch (const std::exception& e) {
     return Fail(e.what());

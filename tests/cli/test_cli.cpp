@@ -253,6 +253,8 @@ TEST_F(Cli, UsageErrorsExitTwo) {
 TEST_F(Cli, DictCommandsEditTheDictionariesByTheEditorsRules) {
   std::filesystem::create_directory(dir_.File("data"));
   const std::string dict = "dict --data-dir=" + dir_.File("data") + " ";
+  std::filesystem::create_symlink("final.tsv", dir_.File("link.tsv"));
+  WriteFile(dir_.File("log"), "earlier\n");
   struct Step {
     const char* why;
     std::string args, stdinText;
@@ -280,6 +282,7 @@ TEST_F(Cli, DictCommandsEditTheDictionariesByTheEditorsRules) {
        "quorvel-cli: -:4: 无法保存：支持单个汉字和复姓，最多两个汉字，“司马光”太长。\n"
        "quorvel-cli: 3 entries imported, 2 lines refused\n"},
       {"export writes a file", dict + "-w export " + dir_.File("out.tsv"), "", 0, "", ""},
+      {"export through a link writes its final file", dict + "export " + dir_.File("link.tsv"), "", 0, "", ""},
       {"import of a missing file fails", dict + "import " + dir_.File("none.tsv"), "", 1, "", "Cannot open file"},
       {"a key or reading may start with a dash after the action", dict + "add -x -y", "", 0, "", ""},
       {"remove it again", dict + "remove -x", "", 0, "", ""},
@@ -298,6 +301,11 @@ TEST_F(Cli, DictCommandsEditTheDictionariesByTheEditorsRules) {
   EXPECT_EQ(ReadFile(dir_.File("data/define_wei_han.dll")), CrLf({G("张"), G("李"), G("王")}));
   EXPECT_EQ(ReadFile(dir_.File("data/define_wei_py.dll")), CrLf({"Cheung2", "Lee", "Wong"}));
   EXPECT_EQ(ReadFile(dir_.File("out.tsv")), "张\tCheung2\n李\tLee\n王\tWong\n");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_.File("link.tsv")));
+  EXPECT_EQ(Call(dict + "export /dev/stdout", "", ">>" + dir_.File("log")).status, 0)
+      << "standard output appended to a log";
+  EXPECT_EQ(ReadFile(dir_.File("final.tsv")), "欧阳\tAu-yeung\n");
+  EXPECT_EQ(ReadFile(dir_.File("log")), "earlier\n欧阳\tAu-yeung\n");
   // The next conversion uses the change.
   EXPECT_EQ(Call("--data-dir=" + dir_.File("data") + " - -", G("欧阳修\r\n")).out, "Xiu Au-yeung\r\n");
 }

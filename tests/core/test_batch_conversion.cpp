@@ -456,6 +456,76 @@ TEST_F(Batch, AReplacedTargetKeepsItsModeAndALinkedTargetItsLink) {
   EXPECT_TRUE(S_ISCHR(st.st_mode));
 }
 
+// A target that names one of the program's own descriptors, also through links, is written to
+// that descriptor where it stands: ">> log" appends, nothing replaces the file behind it. A pipe
+// stays a pipe.
+TEST_F(Batch, OwnDescriptorsAndPipesAreWrittenInPlace) {
+  WriteFile(dir_.File("names.txt"), G("刘德华\r\n"));
+  std::filesystem::create_symlink("/dev/stdout", dir_.File("to-stdout"));
+  struct Row {
+    std::string target;
+    int fd;
+    const char* why;
+  } rows[] = {
+      {"/dev/stdout", STDOUT_FILENO, "standard output by its name"},
+      {dir_.File("to-stdout"), STDOUT_FILENO, "a link to it"},
+      {"/dev/fd/7", 7, "a descriptor by number"},
+      {"/proc/self/fd/7", 7, "through /proc"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    WriteFile(dir_.File("log"), "earlier\r\n");
+    EXPECT_EQ(InChild([&] {
+                int log = ::open(dir_.File("log").c_str(), O_WRONLY | O_APPEND);
+                if (log < 0 || ::dup2(log, row.fd) < 0) return 2;
+                ConvertFile(lists_, dir_.File("names.txt"), row.target, {});
+                return 0;
+              }),
+              0);
+    EXPECT_EQ(ReadFile(dir_.File("log")), "earlier\r\nDe-hua Liu\r\n");
+  }
+  EXPECT_EQ(InChild([&] {
+              ::close(9);
+              try {
+                ConvertFile(lists_, dir_.File("names.txt"), "/dev/fd/9", {});
+              } catch (const InOutError&) {
+                return 0;
+              }
+              return 1;
+            }),
+            0)
+      << "a closed descriptor is an error, not a file created somewhere";
+
+  ASSERT_EQ(::mkfifo(dir_.File("fifo").c_str(), 0600), 0);
+  std::string fromPipe;
+  std::thread reader([&] { fromPipe = ReadFile(dir_.File("fifo")); });
+  ConvertFile(lists_, dir_.File("names.txt"), dir_.File("fifo"), {});
+  reader.join();
+  EXPECT_EQ(fromPipe, "De-hua Liu\r\n");
+  struct stat st {};
+  ASSERT_EQ(::lstat(dir_.File("fifo").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// WriteTextTarget, the dictionary export's writer, follows the same rules.
+TEST_F(Batch, ATextTargetFollowsTheConversionsRules) {
+  std::filesystem::create_directory(dir_.File("elsewhere"));
+  std::filesystem::create_symlink("elsewhere/final.txt", dir_.File("link.txt"));
+  WriteTextTarget(dir_.File("link.txt"), "a\tb\n");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_.File("link.txt")));
+  EXPECT_EQ(ReadFile(dir_.File("elsewhere/final.txt")), "a\tb\n");
+  WriteFile(dir_.File("private.txt"), "old");
+  ::chmod(dir_.File("private.txt").c_str(), 0600);
+  WriteTextTarget(dir_.File("private.txt"), "new");
+  struct stat st {};
+  ASSERT_EQ(::stat(dir_.File("private.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(ReadFile(dir_.File("private.txt")), "new");
+  WriteTextTarget("/dev/null", "x");
+  ASSERT_EQ(::stat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
 TEST_F(Batch, AReadOnlyTargetIsRefusedNotReplaced) {
   if (geteuid() == 0) GTEST_SKIP() << "file modes do not stop root";
   WriteFile(dir_.File("names.txt"), G("刘德华\r\n"));
