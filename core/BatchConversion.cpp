@@ -196,14 +196,6 @@ std::string FinalPathOf(const std::string& path, int* descriptor) {
   return path;
 }
 
-// Creates a new, empty file with an unpredictable name in `folder`; never opens anything that
-// was there (O_EXCL), never follows a planted link (O_NOFOLLOW). Returns the descriptor, or -1
-// with errno set.
-int CreateTemporaryBeside(const std::string& folder, const std::string& name, std::string* tempPath) {
-  // Keep the name short enough for any file system whatever the target's name.
-  return CreateNewFileNamed(JoinPath(folder, "." + name.substr(0, 64) + ".quorvel-"), 0666, *tempPath);
-}
-
 using Producer = std::function<void(Output&)>;
 
 // Writes into an open descriptor as a stream; on a failure `left` tells how many lines went out.
@@ -264,7 +256,8 @@ void WriteTarget(const std::string& targetPath, const SourceIdentity& source, co
                               targetStat.st_ino == source.ino;
 
   std::string tempPath;
-  const int fd = CreateTemporaryBeside(FolderOf(finalPath), NameOf(finalPath), &tempPath);
+  RemoveDeadTargetTemporaries(FolderOf(finalPath));
+  const int fd = CreateTargetTemporary(FolderOf(finalPath), NameOf(finalPath), tempPath);
   if (fd < 0) {
     const int e = errno;
     // A writable file in a folder that takes no new file: written in place, as it always could

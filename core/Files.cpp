@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -57,10 +58,6 @@ void SyncFolder(const std::string& dir) {
     ::fsync(dfd);
     ::close(dfd);
   }
-}
-
-bool StartsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
 }
 
 bool WriteAll(int fd, const char* data, size_t size) {
@@ -229,21 +226,87 @@ int CreateTempFileBeside(const std::string& path, std::string& tempPath) {
   return CreateNewFileBeside(path, ".tmp-", tempPath);
 }
 
-void RemoveLeftovers(const std::string& dir, const std::vector<std::string>& names) {
+namespace {
+constexpr size_t kSuffixLength = 12;
+
+// The random part of a name this program made: exactly 12 letters and digits.
+bool IsRandomSuffix(std::string_view text) {
+  if (text.size() != kSuffixLength) return false;
+  for (char c : text)
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
+  return true;
+}
+
+// A process id, as earlier versions named their temporaries: 1 to 10 digits.
+bool IsProcessId(std::string_view text) {
+  if (text.empty() || text.size() > 10) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+// The names in `dir` for which `doomed` says yes.
+std::vector<std::string> NamesIn(const std::string& dir, const std::function<bool(std::string_view)>& doomed) {
+  std::vector<std::string> found;
   DIR* folder = ::opendir(dir.c_str());
-  if (!folder) return;
-  std::vector<std::string> doomed;
-  while (const dirent* entry = ::readdir(folder)) {
-    std::string_view name = entry->d_name;
-    for (const auto& file : names) {
-      if (StartsWith(name, file + ".tmp-") || StartsWith(name, file + ".old-")) {
-        doomed.emplace_back(name);
-        break;
-      }
-    }
-  }
+  if (!folder) return found;
+  while (const dirent* entry = ::readdir(folder))
+    if (doomed(entry->d_name)) found.emplace_back(entry->d_name);
   ::closedir(folder);
+  return found;
+}
+}  // namespace
+
+bool IsLeftoverOf(std::string_view name, std::string_view file) {
+  if (!name.starts_with(file)) return false;
+  name.remove_prefix(file.size());
+  if (!name.starts_with(".tmp-") && !name.starts_with(".old-")) return false;
+  name.remove_prefix(5);
+  return IsRandomSuffix(name) || IsProcessId(name);
+}
+
+void RemoveLeftovers(const std::string& dir, const std::vector<std::string>& names) {
+  const auto doomed = NamesIn(dir, [&](std::string_view name) {
+    for (const auto& file : names)
+      if (IsLeftoverOf(name, file)) return true;
+    return false;
+  });
   for (const auto& name : doomed) ::unlink(JoinPath(dir, name).c_str());
+}
+
+bool IsTargetTemporaryName(std::string_view name) {
+  constexpr std::string_view kTag = ".quorvel-";
+  if (name.size() < 1 + 1 + kTag.size() + kSuffixLength || name.front() != '.') return false;
+  const std::string_view stem = name.substr(0, name.size() - kSuffixLength);
+  return stem.ends_with(kTag) && stem.size() - kTag.size() - 1 <= 64 &&
+         IsRandomSuffix(name.substr(name.size() - kSuffixLength));
+}
+
+int CreateTargetTemporary(const std::string& folder, const std::string& name, std::string& tempPath) {
+  // Keep the name short enough for any file system whatever the target's name.
+  int fd = CreateNewFileNamed(JoinPath(folder, "." + name.substr(0, 64) + ".quorvel-"), 0666, tempPath);
+  // Held until the descriptor closes: a later run tells a live writer's temporary from a dead one's.
+  if (fd >= 0) ::flock(fd, LOCK_EX | LOCK_NB);
+  return fd;
+}
+
+void RemoveDeadTargetTemporaries(const std::string& folder) {
+  const auto candidates = NamesIn(folder, IsTargetTemporaryName);
+  struct timespec now {};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  for (const auto& name : candidates) {
+    const std::string path = JoinPath(folder, name);
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st {};
+    // Only the user's own regular files, untouched for a while (a writer takes its lock right
+    // after creating the file), whose lock nobody holds.
+    const bool dead = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+                      st.st_mtim.tv_sec + kDeadTemporarySeconds <= now.tv_sec &&
+                      ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    if (dead) ::unlink(path.c_str());
+    ::close(fd);
+  }
 }
 
 FolderLock::FolderLock(const std::string& dir, Mode mode) : path_(JoinPath(dir, kLockFileName)) {

@@ -68,9 +68,14 @@ std::string_view TrimControls(std::string_view text);
 // digits, opened O_CREAT | O_EXCL | O_NOFOLLOW with mode 0644 (less the umask): a name is never
 // guessed in advance, and nothing already standing at it (a planted symlink, a file) is opened or
 // followed. A hard link that keeps an old file for an undo is named target + ".old-" + random.
-// Both patterns, and the ".tmp-PID" / ".old-PID" names of earlier versions, are "leftovers" of a
-// writer that died; RemoveLeftovers removes them, and may only be called while the folder's lock
-// is held exclusively, since a live writer's temporary looks the same.
+// Exactly these names, and the ".tmp-PID" / ".old-PID" names of earlier versions (digits only),
+// are "leftovers" of a writer that died; nothing else beside a file is ever taken for one.
+// RemoveLeftovers removes them, and may only be called while the folder's lock is held
+// exclusively, since a live writer's temporary looks the same.
+//
+// A conversion's target is written through "." + the target's name (its first 64 bytes) +
+// ".quorvel-" + 12 random letters and digits, on which the writer holds a flock while it lives;
+// a later run in the folder removes those of dead writers (RemoveDeadTargetTemporaries).
 
 // Makes a file-size limit (ulimit -f) fail a write with EFBIG, reported as any write failure,
 // instead of killing the program with SIGXFSZ. Called by every writer of files; idempotent.
@@ -86,8 +91,22 @@ int CreateNewFileNamed(const std::string& stem, mode_t mode, std::string& newPat
 // (close-on-exec), with its path in `tempPath`; -1 with errno set on failure.
 int CreateTempFileBeside(const std::string& path, std::string& tempPath);
 
+// Whether `name` is a leftover of `file` (both file names, no folder), as described above.
+bool IsLeftoverOf(std::string_view name, std::string_view file);
 // Removes every leftover of the files `names` (file names, no folder) in `dir`. Best effort.
 void RemoveLeftovers(const std::string& dir, const std::vector<std::string>& names);
+
+// Whether `name` is a conversion temporary's name, as described above.
+bool IsTargetTemporaryName(std::string_view name);
+// Creates the temporary of a target called `name` in `folder` and takes its lock. Returns the
+// descriptor with its path in `tempPath`, or -1 with errno set.
+int CreateTargetTemporary(const std::string& folder, const std::string& name, std::string& tempPath);
+// A conversion temporary is taken for a dead writer's once it has not been written for this long
+// and nobody holds its lock.
+inline constexpr long kDeadTemporarySeconds = 10;
+// Removes from `folder` the conversion temporaries of dead writers: the user's own regular files
+// of that name pattern whose lock is free and that were not written for kDeadTemporarySeconds.
+void RemoveDeadTargetTemporaries(const std::string& folder);
 
 // The lock file of a folder: one per folder, it stays once made and never holds data.
 inline constexpr char kLockFileName[] = ".quorvel.lock";

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -420,6 +421,57 @@ TEST_F(Batch, TwoRunsOnOneTargetNeverMix) {
     EXPECT_TRUE(out == expectedA || out == expectedB) << out.size() << " bytes, a mix";
   }
   for (const auto& name : FolderListing(dir_.Path())) EXPECT_EQ(name.find("quorvel-"), std::string::npos) << name;
+}
+
+// A run removes the temporaries that killed runs left in its target's folder: its own, of the
+// exact pattern, that nobody holds locked. Others' files and a live run's temporary stay.
+TEST_F(Batch, ARunRemovesTheTemporariesOfKilledRunsOnly) {
+  WriteFile(dir_.File("names.txt"), G("刘德华\r\n"));
+  auto plant = [&](const std::string& name, long ageSeconds) {
+    WriteFile(dir_.File(name), "partial");
+    struct timespec times[2] = {{::time(nullptr) - ageSeconds, 0}, {::time(nullptr) - ageSeconds, 0}};
+    ::utimensat(AT_FDCWD, dir_.File(name).c_str(), times, 0);
+  };
+  plant(".out.txt.quorvel-Ab3dE6gH9jK1", 60);  // a killed run's
+  plant(".other.txt.quorvel-Zz9yY8xX7wW6", 60);  // another target's killed run: same folder, same rule
+  plant(".out.txt.quorvel-fresh0000000", 0);   // just made: its writer may not have locked it yet
+  plant(".out.txt.quorvel-Ab3dE6gH9jK", 60);   // not the exact pattern
+  plant("out.txt.quorvel-Ab3dE6gH9jK1", 60);
+  plant(".out.txt.quorvel-mine", 60);
+  plant(".held.txt.quorvel-Ab3dE6gH9jK1", 60);  // a live run's, locked
+  int held = ::open(dir_.File(".held.txt.quorvel-Ab3dE6gH9jK1").c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  ConvertFile(lists_, dir_.File("names.txt"), dir_.File("out.txt"), {});
+  ::close(held);
+  EXPECT_EQ(FolderListing(dir_.Path()),
+            (std::set<std::string>{"names.txt", "out.txt", ".out.txt.quorvel-fresh0000000",
+                                   ".out.txt.quorvel-Ab3dE6gH9jK", "out.txt.quorvel-Ab3dE6gH9jK1",
+                                   ".out.txt.quorvel-mine", ".held.txt.quorvel-Ab3dE6gH9jK1",
+                                   "define_han.dll", "define_py.dll", "define_wei_han.dll", "define_wei_py.dll",
+                                   "pinyin_han.dll", "pinyin_wei.dll"}));
+
+  // A run killed part way leaves its temporary; the next run removes it once it is old enough.
+  std::string many;
+  for (int i = 0; i < 300000; ++i) many += G("刘德华\r\n");
+  WriteFile(dir_.File("many.txt"), many);
+  const std::set<std::string> before = FolderListing(dir_.Path());
+  EXPECT_EQ(InChild([&] {
+              ConvertFile(lists_, dir_.File("many.txt"), dir_.File("big.txt"), {}, [](size_t done, size_t) {
+                if (done >= 100000) ::raise(SIGKILL);
+              });
+              return 0;
+            }),
+            -1);
+  std::string left;
+  for (const auto& name : FolderListing(dir_.Path()))
+    if (!before.count(name)) left = name;
+  ASSERT_TRUE(IsTargetTemporaryName(left)) << left;
+  ConvertFile(lists_, dir_.File("names.txt"), dir_.File("out.txt"), {});
+  EXPECT_TRUE(std::filesystem::exists(dir_.File(left))) << "too young to tell";
+  struct timespec old[2] = {{::time(nullptr) - 60, 0}, {::time(nullptr) - 60, 0}};
+  ::utimensat(AT_FDCWD, dir_.File(left).c_str(), old, 0);
+  ConvertFile(lists_, dir_.File("names.txt"), dir_.File("out.txt"), {});
+  EXPECT_FALSE(std::filesystem::exists(dir_.File(left)));
 }
 
 TEST_F(Batch, AReplacedTargetKeepsItsModeAndALinkedTargetItsLink) {

@@ -256,11 +256,17 @@ TEST_F(PairSafety, PlantedLinksAndLeftoversNeverRedirectAWriteAndTheNextWriterCl
   }
   WriteFile(dir_.File("define_han.dll.tmp-Ab3dE6gH9jK1"), "dead writer's temporary");
   WriteFile(dir_.File("define_wei_py.dll.old-123"), "dead writer's kept file");
-  WriteFile(dir_.File(std::string(kPairIntentFileName) + ".tmp-x"), "dead writer's record, never renamed");
+  WriteFile(dir_.File(std::string(kPairIntentFileName) + ".tmp-x2Yz3Ab4Cd5E"), "dead writer's record, never renamed");
   std::filesystem::create_symlink(dir_.File("victim"), dir_.File(kPairIntentFileName));
   // Not a list file: none of this is a dictionary writer's to remove.
   WriteFile(dir_.File("config1.dll.tmp-77"), "a settings writer's");
   WriteFile(dir_.File("names.txt.tmp-1"), "the user's");
+  // Names like a leftover's, but not of the exact pattern: the user's own files.
+  const std::set<std::string> users = {"define_han.dll.old-backup-2024", "define_py.dll.tmp-mine",
+                                       "define_py.dll.tmp-Ab3dE6gH9jK1x", "define_py.dll.tmp-Ab3dE6gH9jK",
+                                       std::string(kPairIntentFileName) + ".tmp-x", "define_py.dll.tmp-",
+                                       "define_py.dllx.tmp-Ab3dE6gH9jK1", "define_py.dll.tmp-Ab3dE6gH9-K1"};
+  for (const auto& name : users) WriteFile(dir_.File(name), "the user's");
 
   ASSERT_EQ(InChild([&] {
               ListFiles lists(dir_.Path());
@@ -270,9 +276,10 @@ TEST_F(PairSafety, PlantedLinksAndLeftoversNeverRedirectAWriteAndTheNextWriterCl
   EXPECT_EQ(ReadFile(dir_.File("victim")), "precious\n");
   EXPECT_EQ(ReadFile(dir_.File("define_han.dll")), CrLf({G("张"), G("李")}));
   EXPECT_EQ(ReadFile(dir_.File("define_py.dll")), CrLf({"zhang", "li"}));
-  EXPECT_EQ(FolderContents(dir_.Path()),
-            (std::set<std::string>{kLockFileName, "define_han.dll", "define_py.dll", "victim",
-                                   "config1.dll.tmp-77", "names.txt.tmp-1"}));
+  std::set<std::string> expected = {kLockFileName, "define_han.dll", "define_py.dll", "victim",
+                                    "config1.dll.tmp-77", "names.txt.tmp-1"};
+  expected.insert(users.begin(), users.end());
+  EXPECT_EQ(FolderContents(dir_.Path()), expected);
 
   // Temporaries get fresh, unpredictable names, created new and never through a link.
   std::set<std::string> names;

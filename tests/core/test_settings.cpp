@@ -363,12 +363,14 @@ TEST_F(SettingsFiles, WritesNeverFollowAPlantedLinkAndClearDeadWritersTemporarie
     Write(Path(name) + ".tmp-Qx81zzT0aa1b", "dead writer's");
   }
   Write(Path("define_han.dll.tmp-5"), "not a settings file's");
+  Write(Path("config1.dll.old-mysettings"), "the user's own copy");
   quorvel::WriteConversionSettings(Path(quorvel::kSettingsFileName), FromIndexes({1, 2, true, 9}));
   quorvel::WriteUiLanguage(Path(quorvel::kLanguageFileName), quorvel::kUiEnglish);
   EXPECT_EQ(Read(Path("victim")), "precious");
   EXPECT_EQ(Read(Path(quorvel::kSettingsFileName)), "1\r\n2\r\n1\r\n9\r\n0\r\n");
   EXPECT_EQ(Read(Path(quorvel::kLanguageFileName)), "en\r\n");
-  EXPECT_EQ(Entries(), (std::vector<std::string>{"config.db", "config1.dll", "define_han.dll.tmp-5", "victim"}));
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"config.db", "config1.dll", "config1.dll.old-mysettings",
+                                                 "define_han.dll.tmp-5", "victim"}));
 }
 
 TEST_F(SettingsFiles, AnUnreadableFileIsAnInputOutputError) {
