@@ -107,11 +107,16 @@ std::string TargetLeftText(const quorvel::TargetLeft& left, const std::string& t
   return {};
 }
 
+void PrintWarning(const std::string& message) {
+  std::fprintf(stderr, "quorvel-cli: warning: %s\n", message.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   // First of all: a closed standard stream must not be taken over by a file opened later.
   quorvel::GuardStandardStreams();
+  quorvel::SetWarningHandler(PrintWarning);
   // "quorvel-cli dict ...": the custom dictionaries (DictCommand.h). A names file called "dict"
   // is converted as "./dict".
   if (argc >= 2 && std::strcmp(argv[1], quorvel::cli::kDictCommand) == 0)

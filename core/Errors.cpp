@@ -1,6 +1,7 @@
 #include "Errors.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
 
@@ -126,6 +127,17 @@ int InOutCodeFromErrno(int e, const std::string& path) {
 
 void ThrowInOut(int errnoValue, const std::string& path) {
   throw InOutError(InOutCodeFromErrno(errnoValue, path));
+}
+
+namespace {
+WarningHandler gWarningHandler = nullptr;
+}  // namespace
+
+void SetWarningHandler(WarningHandler handler) { gWarningHandler = handler; }
+
+void Warn(const std::string& message) {
+  if (gWarningHandler) gWarningHandler(message);
+  else std::fprintf(stderr, "quorvel: warning: %s\n", message.c_str());
 }
 
 std::string WithFullStop(const std::string& message) {

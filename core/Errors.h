@@ -77,6 +77,13 @@ int InOutCodeFromErrno(int errnoValue, const std::string& path = {});
 
 [[noreturn]] void ThrowInOut(int errnoValue, const std::string& path = {});
 
+// Warnings: something passed over that the user should hear of, the operation going on. By
+// default each goes to standard error as "quorvel: warning: <message>"; a program may route them
+// elsewhere (nullptr restores the default).
+using WarningHandler = void (*)(const std::string& message);
+void SetWarningHandler(WarningHandler handler);
+void Warn(const std::string& message);
+
 // The text shown in the error box: a full stop is appended unless the message's last byte
 // sorts at or before "." (so "Disk full" becomes "Disk full.", "(3)" and "..." stay).
 std::string WithFullStop(const std::string& message);

@@ -378,13 +378,23 @@ bool WriteIntent(const std::string& intentPath, const std::vector<IntentStep>& s
 
 }  // namespace
 
-std::optional<std::vector<IntentStep>> ReadIntent(const std::string& intentPath) {
-  int fd = ::open(intentPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  std::string text;
-  int e = ReadFromDescriptor(fd, text, 1 << 16);
-  ::close(fd);
-  if (e != 0) return std::nullopt;
+namespace {
+
+// Whether a record's step stays within what a pair writer does: it renames one of its own
+// temporaries or kept old files onto one of `files`, or removes one of `files`.
+bool IsWritersStep(const IntentStep& step, const std::vector<std::string>& files) {
+  for (const auto& file : files) {
+    if (step.to != file) continue;
+    if (step.kind == IntentStep::Kind::kRemove) return true;
+    const std::string_view from = step.from;
+    return (from.starts_with(file + ".tmp-") || from.starts_with(file + ".old-")) &&
+           IsRandomSuffix(from.substr(file.size() + 5));
+  }
+  return false;
+}
+
+// Parses a record's text; nullopt when it is none this program wrote (ours are written whole).
+std::optional<std::vector<IntentStep>> ParseIntent(std::string_view text) {
   auto lines = SplitLines(text);
   if (lines.size() < 2 || lines.front() != kIntentHeader || lines.back() != "end") return std::nullopt;
   std::vector<IntentStep> steps;
@@ -412,11 +422,43 @@ std::optional<std::vector<IntentStep>> ReadIntent(const std::string& intentPath)
   return steps;
 }
 
-bool RollForwardIntent(const std::string& intentPath) {
-  auto steps = ReadIntent(intentPath);
+}  // namespace
+
+std::optional<std::vector<IntentStep>> ReadIntent(const std::string& intentPath, const std::vector<std::string>& files,
+                                                  std::string* whyIgnored) {
+  if (whyIgnored) whyIgnored->clear();
+  auto ignore = [&](const std::string& why) -> std::optional<std::vector<IntentStep>> {
+    if (whyIgnored) *whyIgnored = "the record of an unfinished dictionary write \"" + intentPath + "\" is ignored: " + why;
+    return std::nullopt;
+  };
+  // Never blocks (a pipe planted at the name) and never follows a link.
+  int fd = ::open(intentPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? std::nullopt : ignore(ErrnoWords(errno));
+  struct stat st {};
+  std::string text;
+  int e = ::fstat(fd, &st) != 0 ? errno : 0;
+  if (e == 0 && S_ISREG(st.st_mode)) e = ReadFromDescriptor(fd, text, 1 << 16);
+  ::close(fd);
+  if (e != 0) return ignore(ErrnoWords(e));
+  if (!S_ISREG(st.st_mode)) return ignore("it is no regular file");
+  // In a folder others may write, a record another user left could make this user's process
+  // move files of theirs into place.
+  if (st.st_uid != ::geteuid() && st.st_uid != 0) return ignore("it belongs to another user");
+  auto steps = ParseIntent(text);
+  if (!steps) return ignore("it is damaged");
+  for (const auto& step : *steps)
+    if (!IsWritersStep(step, files)) return ignore("it names \"" + (step.kind == IntentStep::Kind::kRemove ? step.to : step.from) +
+                                                   "\", which is no list file nor a temporary of one");
+  return steps;
+}
+
+bool RollForwardIntent(const std::string& intentPath, const std::vector<std::string>& files) {
+  std::string why;
+  auto steps = ReadIntent(intentPath, files, &why);
   if (!steps) {
-    // Either nothing is there, or something no Quorvel writer made (ours are written whole):
-    // it must not block every later write.
+    // Either nothing is there, or something no Quorvel writer made: it is never acted on, and it
+    // must not block every later write.
+    if (!why.empty()) Warn(why);
     struct stat st {};
     if (::lstat(intentPath.c_str(), &st) != 0) return false;
     ::unlink(intentPath.c_str());

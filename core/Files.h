@@ -147,14 +147,22 @@ struct IntentStep {
   bool operator==(const IntentStep&) const = default;
 };
 
-// The steps an intent record holds, or nullopt when there is no record (or none this program
-// wrote: a record is written whole through a temporary and a rename, so it is never torn).
-std::optional<std::vector<IntentStep>> ReadIntent(const std::string& intentPath);
+// The steps an intent record holds, or nullopt when there is no record or when it is to be
+// ignored: a record this program did not write (ours are written whole through a temporary and a
+// rename, so never torn), one that is no regular file or that belongs to another user (root
+// excepted), or one with a step a pair writer never makes. A writer's steps rename one of its
+// own temporaries or kept files (`file` + ".tmp-" / ".old-" + 12 letters and digits) onto one of
+// `files`, or remove one of `files`. `whyIgnored` (when given) gets the warning for a record that
+// is there but ignored, else "". Opens nothing that blocks and follows no link.
+std::optional<std::vector<IntentStep>> ReadIntent(const std::string& intentPath, const std::vector<std::string>& files,
+                                                  std::string* whyIgnored = nullptr);
 
 // Completes what an intent record says, syncs the folder and removes the record. Every step may
-// be repeated, so a roll forward cut short is simply done again. Returns whether there was a
-// record; InOutError when a step fails (the record then stays). Call it under the exclusive lock.
-bool RollForwardIntent(const std::string& intentPath);
+// be repeated, so a roll forward cut short is simply done again. A record to be ignored (see
+// ReadIntent) is never acted on: it is reported through Warn and removed where that is allowed.
+// Returns whether there was a record to complete; InOutError when a step fails (the record then
+// stays). Call it under the exclusive lock.
+bool RollForwardIntent(const std::string& intentPath, const std::vector<std::string>& files);
 
 // Replaces each file with its new content so that a failure leaves every old file whole:
 // all temporary files are written and synced first, then renamed over the old ones, then the

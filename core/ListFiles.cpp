@@ -23,6 +23,8 @@ const char* const kListFileNames[kListCount] = {
     "pinyin_han.dll", "pinyin_wei.dll",     "define_han.dll",
     "define_py.dll",  "define_wei_han.dll", "define_wei_py.dll"};
 
+std::vector<std::string> ListFileNames() { return {std::begin(kListFileNames), std::end(kListFileNames)}; }
+
 namespace {
 
 struct StringHash {
@@ -299,7 +301,7 @@ void ListFiles::Load() {
       // A writer was stopped mid-pair: finish its renames before reading.
       lock->Change(FolderLock::Mode::kExclusive);
       try {
-        RollForwardIntent(intentPath);
+        RollForwardIntent(intentPath, ListFileNames());
       } catch (const Error&) {
         // A read-only folder: read the pair from where the record sends it, below.
       }
@@ -309,7 +311,7 @@ void ListFiles::Load() {
   std::array<std::string, kListCount> paths;
   std::array<bool, kListCount> removed{};
   for (int i = 0; i < kListCount; ++i) paths[i] = ListPath(static_cast<ListSlot>(i));
-  if (auto steps = ReadIntent(intentPath)) {
+  if (auto steps = ReadIntent(intentPath, ListFileNames())) {
     for (const auto& step : *steps) {
       for (int i = 0; i < kListCount; ++i) {
         if (step.to != kListFileNames[i]) continue;
@@ -342,9 +344,9 @@ ListFiles::WriteLock::WriteLock(ListFiles& lists)
     : lists_(lists), lock_(std::make_unique<FolderLock>(lists.dataDir_, FolderLock::Mode::kExclusive)) {
   if (!lock_->Held()) ThrowInOut(lock_->OpenError(), lock_->Path());
   const std::string intentPath = JoinPath(lists.dataDir_, kPairIntentFileName);
-  RollForwardIntent(intentPath);
+  RollForwardIntent(intentPath, ListFileNames());
   // Under the exclusive lock every temporary or kept old file of a list file is a dead writer's.
-  std::vector<std::string> names(std::begin(kListFileNames), std::end(kListFileNames));
+  std::vector<std::string> names = ListFileNames();
   names.push_back(kPairIntentFileName);
   RemoveLeftovers(lists.dataDir_, names);
   lists_.writeLocked_ = true;

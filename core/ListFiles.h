@@ -44,7 +44,9 @@ enum ListSlot : int {
   kDefineWeiPyList,    // custom dictionary (Wade-Giles): readings
   kListCount
 };
+// The one list of the list files' names, in slot order: a list joins here and in ListSlot.
 extern const char* const kListFileNames[kListCount];  // "pinyin_han.dll", ...
+std::vector<std::string> ListFileNames();  // the same as strings
 // The record of a pair write under way, in the data folder (the lock is Files.h's kLockFileName).
 inline constexpr char kPairIntentFileName[] = ".quorvel.intent";
 

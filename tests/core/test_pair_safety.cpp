@@ -326,3 +326,66 @@ TEST_F(PairSafety, ReadersLoadWhateverStandsAtTheLocksNameAndInAMissingFolder) {
 
 }  // namespace
 }  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+std::vector<std::string> gWarnings;
+void KeepWarning(const std::string& message) { gWarnings.push_back(message); }
+
+// An intent record is acted on only when it is one a pair writer makes: its own record, naming
+// only the list files and the writer's own temporaries. Anything else is ignored with a warning,
+// touches no file, and does not stop the next write.
+TEST(IntentRecord, ARecordNamingAnythingElseIsIgnoredWithAWarning) {
+  const std::string temp = "define_han.dll.tmp-Ab3dE6gH9jK1";
+  struct Row {
+    const char* why;
+    std::string record;  // "" : a pipe stands at the record's name
+    bool foreign;        // the record belongs to another user
+    std::string warning;
+  } rows[] = {
+      {"remove a file that is no list", "remove\tnotes.txt\n", false, "it names \"notes.txt\""},
+      {"rename a user's file onto a list", "rename\tnotes.txt\tdefine_han.dll\n", false, "it names \"notes.txt\""},
+      {"rename a temporary onto a user's file", "rename\t" + temp + "\tnotes.txt\n", false, "it names \"" + temp + "\""},
+      {"a temporary of another list", "rename\tdefine_py.dll.tmp-Ab3dE6gH9jK1\tdefine_han.dll\n", false,
+       "it names \"define_py.dll.tmp-Ab3dE6gH9jK1\""},
+      {"a temporary not of the writer's pattern", "rename\tdefine_han.dll.tmp-mine\tdefine_han.dll\n", false,
+       "it names \"define_han.dll.tmp-mine\""},
+      {"another user's record", "rename\t" + temp + "\tdefine_han.dll\n", true, "it belongs to another user"},
+      {"a pipe at the record's name", "", false, "it is no regular file"},
+  };
+  SetWarningHandler(KeepWarning);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    TempDir dir;
+    WriteFile(dir.File("notes.txt"), "the user's notes");
+    WriteFile(dir.File("define_han.dll"), CrLf({G("张")}));
+    WriteFile(dir.File("define_py.dll"), CrLf({"zhang"}));
+    WriteFile(dir.File(temp), CrLf({G("李")}));
+    WriteFile(dir.File("define_py.dll.tmp-Ab3dE6gH9jK1"), CrLf({"li"}));
+    const std::string recordPath = dir.File(kPairIntentFileName);
+    if (row.record.empty()) {
+      ASSERT_EQ(::mkfifo(recordPath.c_str(), 0600), 0);
+    } else {
+      WriteFile(recordPath, "quorvel intent 1\n" + row.record + "end\n");
+      if (row.foreign) ASSERT_EQ(::chown(recordPath.c_str(), 65534, 65534), 0);
+    }
+    gWarnings.clear();
+    ListFiles lists(dir.Path());
+    lists.Load();
+    EXPECT_EQ(lists.List(kDefineHanList), std::vector<std::string>{G("张")}) << "read where it stands";
+    ASSERT_FALSE(gWarnings.empty());
+    EXPECT_NE(gWarnings.front().find(row.warning), std::string::npos) << gWarnings.front();
+    EXPECT_NE(gWarnings.front().find(recordPath), std::string::npos) << gWarnings.front();
+    EXPECT_EQ(ReadFile(dir.File("notes.txt")), "the user's notes");
+    EXPECT_EQ(ReadFile(dir.File(temp)), CrLf({G("李")})) << "nothing renamed";
+
+    CustomDictionary(lists, CustomDictionary::Kind::kStandard).AddOrUpdate(G("王"), "wang");
+    EXPECT_EQ(ReadFile(dir.File("define_han.dll")), CrLf({G("张"), G("王")})) << "the next write goes through";
+    EXPECT_EQ(ReadFile(dir.File("notes.txt")), "the user's notes");
+  }
+  SetWarningHandler(nullptr);
+}
+
+}  // namespace
+}  // namespace quorvel
