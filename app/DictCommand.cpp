@@ -28,6 +28,7 @@ constexpr const char* kUsage =
     "Usage: quorvel-cli dict [OPTIONS] list\n"
     "       quorvel-cli dict [OPTIONS] add KEY READING\n"
     "       quorvel-cli dict [OPTIONS] remove KEY\n"
+    "       quorvel-cli dict [OPTIONS] clear\n"
     "       quorvel-cli dict [OPTIONS] import FILE\n"
     "       quorvel-cli dict [OPTIONS] export [FILE]\n"
     "Edits the custom pinyin dictionary, or with -w the Wade-Giles one, as the editor windows do.\n"
@@ -35,6 +36,8 @@ constexpr const char* kUsage =
     "  list                   prints every entry as KEY<TAB>READING, in UTF-8\n"
     "  add KEY READING        adds the entry, or gives an existing KEY the new READING\n"
     "  remove KEY             removes the entries of KEY\n"
+    "  clear                  removes every entry (the dictionary stays empty; a shipped one is\n"
+    "                         not copied in again)\n"
     "  import FILE            adds or updates the KEY<TAB>READING lines of FILE (UTF-8; \"-\":\n"
     "                         standard input); refused lines are reported with the reason, the\n"
     "                         others are imported, and the exit status is then 1\n"
@@ -139,18 +142,18 @@ int RunDictCommand(int argc, char** argv) {
       default: return UsageError(std::string("unknown option '") + argv[optind - 1] + "'");
     }
   }
-  if (optind >= argc) return UsageError("missing action (list, add, remove, import or export)");
+  if (optind >= argc) return UsageError("missing action (list, add, remove, clear, import or export)");
   const std::string action = argv[optind];
   std::vector<std::string> operands(argv + optind + 1, argv + argc);
   struct Arity {
     const char* action;
     size_t least, most;
   };
-  static const Arity kArities[] = {{"list", 0, 0}, {"add", 2, 2}, {"remove", 1, 1}, {"import", 1, 1}, {"export", 0, 1}};
+  static const Arity kArities[] = {{"list", 0, 0}, {"add", 2, 2}, {"remove", 1, 1}, {"clear", 0, 0}, {"import", 1, 1}, {"export", 0, 1}};
   const Arity* arity = nullptr;
   for (const auto& a : kArities)
     if (action == a.action) arity = &a;
-  if (!arity) return UsageError("unknown action '" + action + "' (list, add, remove, import or export)");
+  if (!arity) return UsageError("unknown action '" + action + "' (list, add, remove, clear, import or export)");
   if (operands.size() < arity->least) return UsageError("'" + action + "' needs more arguments");
   if (operands.size() > arity->most) return UsageError("too many arguments for '" + action + "'");
   // A missing folder would read as empty dictionaries and make a write fail half-explained.
@@ -185,6 +188,8 @@ int RunDictCommand(int argc, char** argv) {
       bool encodable = true;
       std::string key = Utf8ToGbkStrict(operands[0], &encodable);
       if (!encodable || dict.RemoveKey(key) == 0) return Refuse("没有找到：  " + operands[0]);
+    } else if (action == "clear") {
+      dict.Clear();
     } else if (action == "import") {
       return Import(dict, operands[0]);
     } else {

@@ -21,7 +21,7 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: quorvel-cli [OPTIONS] SOURCE [TARGET]\n"
-    "       quorvel-cli dict [OPTIONS] list|add|remove|import|export ... (see 'quorvel-cli dict --help')\n"
+    "       quorvel-cli dict [OPTIONS] list|add|remove|clear|import|export ... (see 'quorvel-cli dict --help')\n"
     "Romanizes a file of Chinese names, one per line, into TARGET, line for line.\n"
     "\n"
     "  SOURCE                 names file, one per line (\"-\": standard input)\n"

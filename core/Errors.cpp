@@ -81,7 +81,7 @@ std::string ErrnoWords(int e) {
 InOutError::InOutError(int code) : Error(InOutMessage(code)), code_(code) {}
 
 FileOpenError::FileOpenError(const std::string& path, int errnoValue)
-    : Error("Cannot open file \"" + path + "\". " + ErrnoWords(errnoValue)) {}
+    : Error("Cannot open file \"" + path + "\". " + ErrnoWords(errnoValue)), errno_(errnoValue) {}
 
 ListIndexError::ListIndexError(long index)
     : Error("List index out of bounds (" + std::to_string(index) + ")") {}

@@ -29,6 +29,10 @@ class InOutError : public Error {
 class FileOpenError : public Error {
  public:
   FileOpenError(const std::string& path, int errnoValue);
+  int Errno() const { return errno_; }
+
+ private:
+  int errno_;
 };
 
 // "List index out of bounds (<index>)": a key list line whose partner list has no such line.

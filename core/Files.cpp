@@ -202,8 +202,8 @@ std::string CopyAside(const std::string& path) {
   std::string data;
   try {
     data = ReadWholeFile(path);
-  } catch (const Error&) {
-    errno = EIO;
+  } catch (const FileOpenError& e) {
+    errno = e.Errno();
     return {};
   }
   std::string copy;

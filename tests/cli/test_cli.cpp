@@ -286,6 +286,7 @@ TEST_F(Cli, DictCommandsEditTheDictionariesByTheEditorsRules) {
       {"import of a missing file fails", dict + "import " + dir_.File("none.tsv"), "", 1, "", "Cannot open file"},
       {"a key or reading may start with a dash after the action", dict + "add -x -y", "", 0, "", ""},
       {"remove it again", dict + "remove -x", "", 0, "", ""},
+
   };
   for (const auto& step : steps) {
     SCOPED_TRACE(step.why);
@@ -308,6 +309,14 @@ TEST_F(Cli, DictCommandsEditTheDictionariesByTheEditorsRules) {
   EXPECT_EQ(ReadFile(dir_.File("log")), "earlier\n欧阳\tAu-yeung\n");
   // The next conversion uses the change.
   EXPECT_EQ(Call("--data-dir=" + dir_.File("data") + " - -", G("欧阳修\r\n")).out, "Xiu Au-yeung\r\n");
+
+  // clear leaves an empty pair.
+  Outcome r = Call(dict + "clear");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Call(dict + "list").out, "");
+  EXPECT_EQ(ReadFile(dir_.File("data/define_han.dll")), "");
+  EXPECT_EQ(ReadFile(dir_.File("data/define_py.dll")), "");
+  EXPECT_EQ(ReadFile(dir_.File("data/define_wei_py.dll")), CrLf({"Cheung2", "Lee", "Wong"})) << "the other stays";
 }
 
 TEST_F(Cli, DictUsageErrorsExitTwoAndANamesFileCalledDictIsConverted) {

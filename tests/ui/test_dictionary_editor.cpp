@@ -222,7 +222,7 @@ TEST_F(DictionaryEditorTest, DeletingAsksFirstAndTheOnlyEntryLeavesTwoEmptyFiles
   EXPECT_EQ(C().readingEdit->text(), Q("Zi"));
 }
 
-TEST_F(DictionaryEditorTest, ClearingRemovesBothFilesAfterConfirmationAndTheNextAddRecreatesThem) {
+TEST_F(DictionaryEditorTest, ClearingEmptiesBothFilesAfterConfirmationAndTheNextAddFillsThem) {
   Seed({G("张"), G("李")}, {"zhang", "li"});
   Open();
   const RecordingDialogs::Call question{Kind::kConfirm, Q("确认要清空所有自定义拼音吗？"), PlatformDialogs::Answer::kNo};
@@ -235,7 +235,8 @@ TEST_F(DictionaryEditorTest, ClearingRemovesBothFilesAfterConfirmationAndTheNext
   dialogs_.AnswerConfirm(true);
   C().clearButton->click();
   EXPECT_EQ(dialogs_.Take(), std::vector{question});
-  EXPECT_TRUE(FolderContents(dir_.Path()).empty());
+  EXPECT_EQ(Keys(), "") << "an empty pair: a cleared dictionary stays cleared";
+  EXPECT_EQ(Readings(), "");
   EXPECT_TRUE(ListLines().isEmpty());
 
   C().addButton->click();
@@ -507,7 +508,7 @@ TEST_F(DictionaryEditorTest, CtrlZUndoesTheLastChangesWhileTheWindowIsOpen) {
   dialogs_.AnswerConfirm(true);
   C().clearButton->click();
   dialogs_.Take();
-  EXPECT_TRUE(FolderContents(dir_.Path()).empty());
+  EXPECT_EQ(Keys() + Readings(), "") << "cleared: an empty pair";
 
   struct Step {
     const char* why;
@@ -557,13 +558,13 @@ TEST_F(DictionaryEditorTest, CtrlZUndoesTheLastChangesWhileTheWindowIsOpen) {
   EXPECT_EQ(ListLines(), QStringList{Q("孙 sun")});
 }
 
-// An add to a dictionary without files, undone, leaves no files behind.
-TEST_F(DictionaryEditorTest, UndoingTheFirstAddRemovesTheFilesAgain) {
+// An add to a dictionary without files, undone, leaves it empty: an empty pair, as a clear does.
+TEST_F(DictionaryEditorTest, UndoingTheFirstAddEmptiesTheDictionaryAgain) {
   Open();
   C().addButton->click();
   ASSERT_FALSE(FolderContents(dir_.Path()).empty());
   window_->undo();
-  EXPECT_TRUE(FolderContents(dir_.Path()).empty());
+  EXPECT_EQ(Keys() + Readings(), "");
   EXPECT_TRUE(ListLines().isEmpty());
 }
 
