@@ -338,6 +338,19 @@ BatchReport ConvertBytes(ListFiles& lists, std::string_view source, int targetFd
   return ConvertInto(lists, source, out, options, progress);
 }
 
+void CheckWadeGilesMapping(ListFiles& lists) {
+  lists.Refresh();
+  const std::string keys = lists.ListPath(kPinyinHanList), spellings = lists.ListPath(kPinyinWeiList);
+  const size_t keyCount = lists.List(kPinyinHanList).size(), spellingCount = lists.List(kPinyinWeiList).size();
+  for (const auto& [path, count] : {std::pair{keys, keyCount}, std::pair{spellings, spellingCount}}) {
+    if (count == 0)
+      throw Error("Wade-Giles needs the syllable mapping \"" + path + "\", which is missing or empty");
+  }
+  if (keyCount != spellingCount)
+    throw Error("The syllable mapping is damaged: \"" + keys + "\" holds " + std::to_string(keyCount) +
+                " syllables, \"" + spellings + "\" " + std::to_string(spellingCount) + " spellings");
+}
+
 BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
                         const std::string& targetPath, const ConversionOptions& options,
                         const ProgressFn& progress, TargetLeft* left) {
@@ -353,6 +366,7 @@ BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
     struct stat st {};
     if (::stat(sourcePath.c_str(), &st) == 0) sourceId = {true, st.st_dev, st.st_ino};
   }
+  if (options.romanization == Romanization::kWadeGiles) CheckWadeGilesMapping(lists);
   BatchReport report;
   const Producer produce = [&](Output& out) { report = ConvertInto(lists, source, out, options, progress); };
   if (targetPath == kStandardStream) {

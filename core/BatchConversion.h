@@ -82,7 +82,12 @@ struct TargetLeft {
 // "-" for a closed stream with "Standard input is closed" / "Standard output is closed".
 void GuardStandardStreams();
 
-// Converts `sourcePath` into `targetPath`, each a file path or kStandardStream. The caller has
+// Error, naming the files, when the mapping pair that Wade-Giles needs is missing, empty or
+// damaged (one file holding more lines than the other). Refreshes the lists first.
+void CheckWadeGilesMapping(ListFiles& lists);
+
+// Converts `sourcePath` into `targetPath`, each a file path or kStandardStream. A Wade-Giles run
+// first checks the mapping pair (CheckWadeGilesMapping), before the target is touched. The caller has
 // checked that a source path names a file (the window and the command line each word their own
 // message otherwise) and created the target's folder (CreateTargetFolder). When the run fails,
 // `left` (if given) says what the target holds before the error passes on.

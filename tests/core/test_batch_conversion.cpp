@@ -131,6 +131,48 @@ TEST_F(Batch, ReadOnlyTargetFolder) {
       InOutError);
 }
 
+// Wade-Giles without its mapping pair, or with a damaged one, is an error naming the files,
+// raised before the target is touched; Hanyu Pinyin needs no mapping.
+TEST_F(Batch, WadeGilesWithoutAWholeMappingPairIsAnError) {
+  WriteFile(dir_.File("names.txt"), G("刘德华\r\n"));
+  const std::string han = dir_.File("pinyin_han.dll"), wei = dir_.File("pinyin_wei.dll");
+  const std::string shippedHan = ReadFile(han), shippedWei = ReadFile(wei);
+  struct Row {
+    const char* why;
+    std::function<void()> damage;
+    std::string message;
+  } rows[] = {
+      {"no mapping at all", [&] { std::filesystem::remove(han), std::filesystem::remove(wei); },
+       "Wade-Giles needs the syllable mapping \"" + han + "\", which is missing or empty"},
+      {"no spellings", [&] { std::filesystem::remove(wei); },
+       "Wade-Giles needs the syllable mapping \"" + wei + "\", which is missing or empty"},
+      {"an empty syllable file", [&] { WriteFile(han, ""); },
+       "Wade-Giles needs the syllable mapping \"" + han + "\", which is missing or empty"},
+      {"a spelling missing", [&] { WriteFile(wei, shippedWei.substr(0, shippedWei.rfind("\r\n", shippedWei.size() - 3) + 2)); },
+       "The syllable mapping is damaged: \"" + han + "\" holds " + std::to_string(SplitLines(shippedHan).size()) +
+           " syllables, \"" + wei + "\" " + std::to_string(SplitLines(shippedHan).size() - 1) + " spellings"},
+  };
+  ConversionOptions wade;
+  wade.romanization = Romanization::kWadeGiles;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    WriteFile(han, shippedHan);
+    WriteFile(wei, shippedWei);
+    row.damage();
+    WriteFile(dir_.File("out.txt"), "earlier\r\n");
+    TargetLeft left;
+    try {
+      ConvertFile(lists_, dir_.File("names.txt"), dir_.File("out.txt"), wade, {}, &left);
+      ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.what(), row.message);
+    }
+    EXPECT_EQ(left.kind, TargetLeft::Kind::kUntouched);
+    EXPECT_EQ(ReadFile(dir_.File("out.txt")), "earlier\r\n");
+    EXPECT_EQ(Convert(G("刘德华\r\n")), "De-hua Liu\r\n") << "Hanyu Pinyin needs no mapping";
+  }
+}
+
 TEST_F(Batch, AFailureMidRunKeepsTheLinesBeforeIt) {
   WriteFile(dir_.File("define_han.dll"), CrLf({G("欧阳"), G("赵")}));
   WriteFile(dir_.File("define_py.dll"), CrLf({"ouyang"}));  // 赵 has no partner line
