@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -45,6 +46,8 @@ constexpr const char* kUsage =
     "                         standard output)\n"
     "  -w, --wade-giles       the Wade-Giles dictionary\n"
     "      --data-dir=DIR     folder of the six list files (default: as for conversions)\n"
+    "      --wait=SECONDS     how long to wait for the folder while another Quorvel program\n"
+    "                         holds it (default 30)\n"
     "  -h, --help             show this help and exit\n"
     "\n"
     "Keys and readings are trimmed; a key holds at most two Chinese characters, and every character\n"
@@ -119,12 +122,22 @@ int Import(CustomDictionary& dict, const std::string& path) {
 
 }  // namespace
 
+bool SetWaitOption(const char* value) {
+  char* end = nullptr;
+  errno = 0;
+  const double seconds = std::strtod(value, &end);
+  if (end == value || *end != '\0' || errno != 0 || !(seconds >= 0) || seconds > 1e6) return false;
+  SetLockWaitLimit(seconds);
+  return true;
+}
+
 int RunDictCommand(int argc, char** argv) {
   auto kind = CustomDictionary::Kind::kStandard;
   std::optional<std::string> dataDir;  // none: the location rule decides
-  enum { kDataDirOption = 1000 };
+  enum { kDataDirOption = 1000, kWaitOption };
   static const option longOptions[] = {{"wade-giles", no_argument, nullptr, 'w'},
                                        {"data-dir", required_argument, nullptr, kDataDirOption},
+                                       {"wait", required_argument, nullptr, kWaitOption},
                                        {"help", no_argument, nullptr, 'h'},
                                        {nullptr, 0, nullptr, 0}};
   opterr = 0;
@@ -137,6 +150,9 @@ int RunDictCommand(int argc, char** argv) {
     switch (c) {
       case 'w': kind = CustomDictionary::Kind::kWadeGiles; break;
       case kDataDirOption: dataDir = optarg; break;
+      case kWaitOption:
+        if (!SetWaitOption(optarg)) return UsageError(std::string("invalid wait '") + optarg + "' (seconds, 0 or more)");
+        break;
       case 'h': std::fputs(kUsage, stdout); return 0;
       case ':': return UsageError(std::string("option '") + argv[optind - 1] + "' needs a value");
       default: return UsageError(std::string("unknown option '") + argv[optind - 1] + "'");

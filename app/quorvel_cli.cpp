@@ -44,6 +44,8 @@ constexpr const char* kUsage =
     "                         upper-cased it stays ü). Custom dictionary readings and\n"
     "                         Wade-Giles keep their own spelling.\n"
     "      --data-dir=DIR     folder of the six list files (default: see below)\n"
+    "      --wait=SECONDS     how long to wait for the lists' folder while another Quorvel\n"
+    "                         program holds it (default 30); after a second the holder is named\n"
     "  -h, --help             show this help and exit\n"
     "      --version          show the version and exit\n"
     "\n"
@@ -124,7 +126,7 @@ int main(int argc, char** argv) {
   using quorvel::Separator;
   quorvel::ConversionOptions options;
   std::optional<std::string> dataDir;  // none: the location rule decides
-  enum { kDataDirOption = 1000, kVersionOption, kUmlautOption };
+  enum { kDataDirOption = 1000, kVersionOption, kUmlautOption, kWaitOption };
   static const option longOptions[] = {
       {"all-readings", no_argument, nullptr, 'a'},
       {"separator", required_argument, nullptr, 's'},
@@ -132,6 +134,7 @@ int main(int argc, char** argv) {
       {"format", required_argument, nullptr, 'f'},
       {"umlaut", required_argument, nullptr, kUmlautOption},
       {"data-dir", required_argument, nullptr, kDataDirOption},
+      {"wait", required_argument, nullptr, kWaitOption},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, kVersionOption},
       {nullptr, 0, nullptr, 0}};
@@ -168,6 +171,9 @@ int main(int argc, char** argv) {
       case kDataDirOption:
         if (std::string problem = DataDirProblem(optarg); !problem.empty()) return UsageError(problem);
         dataDir = optarg;
+        break;
+      case kWaitOption:
+        if (!quorvel::cli::SetWaitOption(optarg)) return UsageError(std::string("invalid wait '") + optarg + "' (seconds, 0 or more)");
         break;
       case 'h': PrintHelp(dataDir); return 0;
       case kVersionOption: std::printf("quorvel-cli %s\n", quorvel::kVersion); return 0;

@@ -1,6 +1,7 @@
 #include "Errors.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
@@ -83,11 +84,23 @@ InOutError::InOutError(int code) : Error(InOutMessage(code)), code_(code) {}
 FileOpenError::FileOpenError(const std::string& path, int errnoValue)
     : Error("Cannot open file \"" + path + "\". " + ErrnoWords(errnoValue)), errno_(errnoValue) {}
 
+FileOpenError::FileOpenError(const std::string& path, const std::string& reason, int errnoValue)
+    : Error("Cannot open file \"" + path + "\". " + reason), errno_(errnoValue) {}
+
 ListIndexError::ListIndexError(long index)
     : Error("List index out of bounds (" + std::to_string(index) + ")") {}
 
 ConvertError::ConvertError(const std::string& text)
     : Error("'" + text + "' is not a valid integer value") {}
+
+static std::string GaveUp(const std::string& waitMessage, double seconds) {
+  char waited[32];
+  std::snprintf(waited, sizeof waited, "%g", std::round(seconds * 10) / 10);  // "30", "1.5"
+  return "Gave up " + waitMessage + " after " + waited + " s";
+}
+
+LockWaitError::LockWaitError(const std::string& waitMessage, double seconds)
+    : Error(GaveUp(waitMessage, seconds)) {}
 
 ConversionCancelled::ConversionCancelled() : Error("Conversion cancelled") {}
 

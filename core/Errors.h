@@ -29,6 +29,7 @@ class InOutError : public Error {
 class FileOpenError : public Error {
  public:
   FileOpenError(const std::string& path, int errnoValue);
+  FileOpenError(const std::string& path, const std::string& reason, int errnoValue = 0);
   int Errno() const { return errno_; }
 
  private:
@@ -45,6 +46,13 @@ class ListIndexError : public Error {
 class ConvertError : public Error {
  public:
   explicit ConvertError(const std::string& text);
+};
+
+// A lock another process held was waited for until the waiting gave up: "Gave up <wait message>
+// after N s".
+class LockWaitError : public Error {
+ public:
+  LockWaitError(const std::string& waitMessage, double seconds);
 };
 
 // A run stopped at the user's request. Thrown by a progress callback (BatchConversion's

@@ -1,6 +1,7 @@
 #include "Files.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <climits>
 #include <csignal>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "Errors.h"
@@ -108,24 +110,55 @@ bool PathExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
+std::string NotAFileReason(mode_t mode) {
+  if (S_ISDIR(mode)) return "Is a directory";
+  if (S_ISFIFO(mode)) return "Is a named pipe (FIFO), not a file";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "Is a device, not a file";
+  if (S_ISSOCK(mode)) return "Is a socket, not a file";
+  return S_ISREG(mode) ? std::string() : "Is not a regular file";
+}
+
+int OpenRegularFile(const std::string& path, std::string* reason) {
+  reason->clear();
+  // O_NONBLOCK: opening a pipe or a device never waits; regular files ignore it.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    const int e = errno;
+    *reason = ErrnoWords(e);
+    errno = e;
+    return -1;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    const int e = errno;
+    ::close(fd);
+    *reason = ErrnoWords(e);
+    errno = e;
+    return -1;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    *reason = NotAFileReason(st.st_mode);
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return -1;
+  }
+  return fd;
+}
+
 std::string ReadWholeFile(const std::string& path, bool* missing) {
   if (missing) *missing = false;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  std::string reason;
+  int fd = OpenRegularFile(path, &reason);
   if (fd < 0) {
-    int e = errno;
-    if (missing && e == ENOENT) {
+    if (missing && errno == ENOENT) {
       *missing = true;
       return {};
     }
-    throw FileOpenError(path, e);
+    throw FileOpenError(path, reason, errno);
   }
   std::string data;
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    throw FileOpenError(path, EISDIR);
-  }
-  if (st.st_size > 0) data.reserve(static_cast<size_t>(st.st_size));
+  if (::fstat(fd, &st) == 0 && st.st_size > 0) data.reserve(static_cast<size_t>(st.st_size));
   if (int e = ReadFromDescriptor(fd, data)) {
     ::close(fd);
     throw FileOpenError(path, e);
@@ -309,11 +342,71 @@ void RemoveDeadTargetTemporaries(const std::string& folder) {
   }
 }
 
+namespace {
+
+double gLockWaitLimit = kDefaultLockWaitSeconds;
+LockWaitHandler gLockWaitHandler = nullptr;
+
+// The default: says once who holds the lock, and gives up after the limit.
+bool DefaultLockWait(const LockWait& wait) {
+  if (wait.notice == 1) Warn(LockWaitMessage(wait));
+  return wait.waitedSeconds < gLockWaitLimit;
+}
+
+double SecondsSince(const struct timespec& start) {
+  struct timespec now {};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<double>(now.tv_sec - start.tv_sec) + static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
+}
+
+}  // namespace
+
+void SetLockWaitLimit(double seconds) { gLockWaitLimit = seconds; }
+double LockWaitLimit() { return gLockWaitLimit; }
+void SetLockWaitHandler(LockWaitHandler handler) { gLockWaitHandler = handler; }
+
+std::string LockWaitMessage(const LockWait& wait) {
+  return "waiting for \"" + wait.lockPath + "\" held by " +
+         (wait.holder > 0 ? "process " + std::to_string(wait.holder) : std::string("another process"));
+}
+
+long FlockHolder(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return 0;
+  std::string locks;
+  int procFd = ::open("/proc/locks", O_RDONLY | O_CLOEXEC);
+  if (procFd < 0) return 0;
+  ReadFromDescriptor(procFd, locks, 1 << 20);
+  ::close(procFd);
+  // "1: FLOCK  ADVISORY  WRITE 1234 08:01:5678 0 EOF"; waiting requests carry "->".
+  char want[64];
+  std::snprintf(want, sizeof want, "%02x:%02x:%lu", major(st.st_dev), minor(st.st_dev),
+                static_cast<unsigned long>(st.st_ino));
+  long holder = 0;
+  ForEachLine(locks, [&](std::string_view line) {
+    if (holder != 0 || line.find("FLOCK") == std::string_view::npos || line.find("->") != std::string_view::npos) return;
+    char kind[16], advisory[16], mode[16], device[64];
+    long pid = 0;
+    if (std::sscanf(std::string(line).c_str(), "%*d: %15s %15s %15s %ld %63s", kind, advisory, mode, &pid, device) == 5 &&
+        std::string_view(device) == want)
+      holder = pid;
+  });
+  return holder;
+}
+
 FolderLock::FolderLock(const std::string& dir, Mode mode) : path_(JoinPath(dir, kLockFileName)) {
-  // O_NOFOLLOW: a symlink planted at the lock's name must not make us create a file elsewhere.
-  fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+  // O_NOFOLLOW: a symlink planted at the lock's name must not make us create a file elsewhere;
+  // O_NONBLOCK: a pipe planted there must not hang the program.
+  constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | kFlags, 0644);
   if (fd_ < 0 && (errno == EACCES || errno == EROFS || errno == EISDIR))
-    fd_ = ::open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);  // flock needs no write access
+    fd_ = ::open(path_.c_str(), O_RDONLY | kFlags);  // flock needs no write access
+  struct stat st {};
+  if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
+    ::close(fd_);
+    fd_ = -1;
+    errno = EINVAL;
+  }
   if (fd_ < 0) {
     openError_ = errno;
     return;
@@ -327,12 +420,36 @@ FolderLock::~FolderLock() {
 
 void FolderLock::Change(Mode mode) {
   if (fd_ < 0) return;
-  while (::flock(fd_, mode == Mode::kShared ? LOCK_SH : LOCK_EX) != 0) {
+  const int operation = mode == Mode::kShared ? LOCK_SH : LOCK_EX;
+  struct timespec start {};
+  ::clock_gettime(CLOCK_MONOTONIC, &start);
+  double nextNotice = std::min(kLockNoticeSeconds, gLockWaitLimit);
+  LockWait wait{path_, 0, 0.0, 0};
+  while (::flock(fd_, operation | LOCK_NB) != 0) {
     if (errno == EINTR) continue;
-    openError_ = errno;  // no locking here (some network file systems): go on as without a lock file
-    ::close(fd_);
-    fd_ = -1;
-    return;
+    if (errno != EWOULDBLOCK) {
+      openError_ = errno;  // no locking here (some network file systems): go on as without a lock file
+      ::close(fd_);
+      fd_ = -1;
+      return;
+    }
+    wait.waitedSeconds = SecondsSince(start);
+    if (wait.waitedSeconds >= nextNotice) {
+      wait.holder = FlockHolder(fd_);
+      ++wait.notice;
+      const bool goOn = (gLockWaitHandler ? gLockWaitHandler : DefaultLockWait)(wait);
+      if (!goOn) {
+        ::close(fd_);
+        fd_ = -1;
+        throw LockWaitError(LockWaitMessage(wait), wait.waitedSeconds);
+      }
+      // A handler that asked the user may have taken a while: the next notice is a second on,
+      // or at the default handler's limit.
+      nextNotice = SecondsSince(start) + kLockNoticeSeconds;
+      if (!gLockWaitHandler && gLockWaitLimit > wait.waitedSeconds) nextNotice = std::min(nextNotice, gLockWaitLimit);
+    }
+    struct timespec pause {0, 20'000'000};
+    ::nanosleep(&pause, nullptr);
   }
 }
 

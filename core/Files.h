@@ -25,9 +25,18 @@ std::string NameOf(const std::string& path);
 bool IsExistingFile(const std::string& path);    // a regular file (a folder does not count)
 bool PathExists(const std::string& path);        // anything at all, a dangling link excluded
 
-// Reads a file whole. Throws FileOpenError when the file exists but cannot be opened or read
-// (a folder standing where the file should be included); `*missing` is set instead of throwing
-// when nothing is there at all.
+// Why something that is no regular file cannot be read as one ("Is a directory", "Is a named
+// pipe (FIFO), not a file", "Is a device, not a file", ...); "" for a regular file.
+std::string NotAFileReason(mode_t mode);
+
+// Opens a regular file for reading without ever blocking (a pipe or device is refused, not
+// waited on). Returns the descriptor, or -1 with errno set and `reason` in words (ErrnoWords, or
+// NotAFileReason with errno EISDIR for a folder and EINVAL for anything else).
+int OpenRegularFile(const std::string& path, std::string* reason);
+
+// Reads a regular file whole (OpenRegularFile). Throws FileOpenError when something is there but
+// cannot be opened or read (a folder, pipe or device in the file's place included); `*missing` is
+// set instead of throwing when nothing is there at all.
 std::string ReadWholeFile(const std::string& path, bool* missing = nullptr);
 
 // Appends what an open file descriptor holds to `out`, reading on until its end or until `out`
@@ -113,10 +122,33 @@ inline constexpr char kLockFileName[] = ".quorvel.lock";
 
 // An advisory flock on `dir`/.quorvel.lock, held until the object goes. Cooperating Quorvel
 // processes (and threads with their own FolderLock) take it shared to read a set of files and
-// exclusively to replace them; programs that take no lock are not held back. The constructor
-// blocks while another holder's mode conflicts. When the lock file cannot be created or opened
-// (a missing or read-only folder), Held() is false and OpenError() tells why; a reader then goes
-// on without the lock.
+// exclusively to replace them; programs that take no lock are not held back. While another
+// holder's mode conflicts, the constructor waits: after kLockNoticeSeconds (or the wait limit, if
+// shorter), and every second after, it calls the lock-wait handler (SetLockWaitHandler), which
+// decides whether to go on waiting; when it does not, LockWaitError is thrown. The default
+// handler warns once ("waiting for ... held by process N", through Warn) and gives up after
+// LockWaitLimit() seconds. When the lock file cannot be created or opened (a missing or read-only
+// folder, something other than a file in its place), Held() is false and OpenError() tells why; a
+// reader then goes on without the lock.
+inline constexpr double kLockNoticeSeconds = 1.0;
+inline constexpr double kDefaultLockWaitSeconds = 30.0;
+
+struct LockWait {
+  std::string lockPath;
+  long holder = 0;           // the holding process, 0 when it cannot be told
+  double waitedSeconds = 0;  // since the wait began
+  int notice = 0;            // 1 at the first call of a wait, then 2, 3, ...
+};
+// Returns whether to go on waiting.
+using LockWaitHandler = bool (*)(const LockWait& wait);
+void SetLockWaitHandler(LockWaitHandler handler);  // nullptr: the default
+void SetLockWaitLimit(double seconds);             // for the default handler
+double LockWaitLimit();
+// "waiting for "<lock file>" held by process N".
+std::string LockWaitMessage(const LockWait& wait);
+// The process holding a flock on the file open at `fd` (from /proc/locks), or 0.
+long FlockHolder(int fd);
+
 class FolderLock {
  public:
   enum class Mode { kShared, kExclusive };
@@ -128,7 +160,8 @@ class FolderLock {
   bool Held() const { return fd_ >= 0; }
   int OpenError() const { return openError_; }
   const std::string& Path() const { return path_; }
-  // Changes the mode of a held lock. Not atomic: another holder may come in between.
+  // Changes the mode of a held lock, waiting as the constructor does. Not atomic: another holder
+  // may come in between.
   void Change(Mode mode);
 
  private:

@@ -19,9 +19,12 @@ constexpr size_t kMaxSettingsBytes = 1 << 16;
 
 // Reads the start of the settings file at `path` into `text`. False when there is no file.
 bool ReadSettingsFile(const std::string& path, std::string& text) {
-  if (!IsExistingFile(path)) return false;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) ThrowInOut(errno, path);
+  std::string reason;
+  int fd = OpenRegularFile(path, &reason);  // never waits on a pipe planted there
+  if (fd < 0) {
+    if (errno == ENOENT || errno == EISDIR || errno == EINVAL) return false;  // no file stands there
+    ThrowInOut(errno, path);
+  }
   text.clear();
   if (int e = ReadFromDescriptor(fd, text, kMaxSettingsBytes)) {
     ::close(fd);

@@ -183,6 +183,34 @@ TEST_F(Cli, AFailedRunSaysWhatItLeftAtTheTarget) {
   EXPECT_EQ(ReadFile(dir_.File("old.txt")), "earlier\r\n");
 }
 
+// A lock another Quorvel program holds on the lists' folder: after a second the holder is named,
+// and after --wait seconds the command gives up with exit status 1.
+TEST_F(Cli, AHeldLockIsWaitedForWithTheHolderNamedThenGivenUp) {
+  CopyInstalledLists(dir_.Path());
+  WriteFile(dir_.File("names.txt"), G("刘德华\r\n"));
+  const std::string lock = "\"" + dir_.File(".quorvel.lock") + "\"";
+  struct Row {
+    std::string args;
+  } rows[] = {{"--wait=1.5 --data-dir=" + dir_.Path() + " " + dir_.File("names.txt") + " -"},
+              {"dict --wait=1.5 --data-dir=" + dir_.Path() + " add 张 zhang"}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.args);
+    LockHolder holder(dir_.Path(), 60);
+    const std::string held = lock + " held by process " + std::to_string(holder.Pid());
+    Outcome r = Call(row.args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "quorvel-cli: warning: waiting for " + held + "\nquorvel-cli: Gave up waiting for " + held +
+                         " after 1.5 s.\n");
+    EXPECT_EQ(r.out, "");
+  }
+  LockHolder briefly(dir_.Path(), 1.5);
+  Outcome r = Call("--data-dir=" + dir_.Path() + " " + dir_.File("names.txt") + " -");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "De-hua Liu\r\n");
+  EXPECT_EQ(r.err, "quorvel-cli: warning: waiting for " + lock + " held by process " + std::to_string(briefly.Pid()) + "\n");
+  EXPECT_EQ(Call("--wait=soon x").status, 2);
+}
+
 TEST_F(Cli, ADataDirectoryThatIsNoFolderIsAUsageError) {
   WriteFile(dir_.File("file.txt"), "");
   struct Case {
