@@ -120,6 +120,19 @@ QString TargetLeftText(const quorvel::TargetLeft& left, const QString& target) {
   return {};
 }
 
+// The window whose boxes ask about a held lock.
+QPointer<QWidget> gLockAsker;
+
+// A lock another program holds on the lists' folder, waited for a second already: a box with
+// Retry and Cancel; while it is up the window is drawn and the holder may finish.
+bool AskAboutHeldLock(const quorvel::LockWait& wait) {
+  QWidget* parent = QApplication::activeModalWidget() ? QApplication::activeModalWidget() : gLockAsker.data();
+  const QString holder = wait.holder > 0 ? QStringLiteral("进程 %1").arg(wait.holder) : QStringLiteral("另一个程序");
+  return PlatformDialogs::Instance().RetryOrCancel(
+      parent, QStringLiteral("正在等待“%1”：它被%2占用。\r\r（%3）\r\r重试：继续等待；取消：放弃这次操作。")
+                  .arg(FromEngineText(wait.lockPath), holder, FromEngineText(quorvel::LockWaitMessage(wait))));
+}
+
 // A message and, on a line of its own, what the run left at its target.
 QString WithTargetLeft(const QString& message, const quorvel::TargetLeft& left, const QString& target) {
   const QString what = TargetLeftText(left, target);
@@ -281,6 +294,9 @@ void MainWindow::SetDictionaryEditors(QDialog* pinyin, QDialog* wadeGiles) {
 
 // Each step stands alone: a failure is reported and the next step runs all the same.
 void MainWindow::StartUp() {
+  // From now on every wait for the lock of the lists' folder is asked about in a box.
+  gLockAsker = this;
+  quorvel::SetLockWaitHandler(AskAboutHeldLock);
   try {
     data_.Load();
   } catch (const std::exception& error) {

@@ -37,6 +37,7 @@
 #include "Settings.h"
 #include "Version.h"
 #include "WebBanner.h"
+#include "TestSupport.h"
 #include "WindowTestSupport.h"
 
 namespace {
@@ -966,6 +967,42 @@ TEST_F(ConversionTest, ALongRunStopsAtOnceOnCancelOrEsc) {
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   }
   MainWindow::SetProgressDelayForTest(500);
+}
+
+// A dictionary another program holds locked: after a second the window asks, Retry or Cancel,
+// naming the holder; Cancel gives the run up with a message, Retry waits on until the lock is free.
+TEST_F(ConversionTest, AHeldLockIsAskedAboutWithRetryOrCancel) {
+  Write("names.txt", QStringLiteral("刘德华\n").toUtf8());
+  Choose(PathOf("names.txt"));
+  const std::string dir = PathOf(QString()).toStdString();
+  for (bool retry : {false, true}) {
+    SCOPED_TRACE(retry ? "Retry" : "Cancel");
+    // A change to a list makes the run read the lists again, under the folder's lock.
+    Write("define_py.dll", retry ? "a\r\n" : "b\r\n");
+    quorvel::test::LockHolder holder(dir, retry ? 1.5 : 60);
+    const QString lock = PathOf(QStringLiteral(".quorvel.lock"));
+    const QString asked = QStringLiteral("正在等待“%1”：它被进程 %2占用。\r\r（waiting for \"%1\" held by process %2）\r\r"
+                                         "重试：继续等待；取消：放弃这次操作。")
+                              .arg(lock)
+                              .arg(holder.Pid());
+    dialogs_.AnswerConfirm(retry);
+    if (retry) dialogs_.AnswerConfirm(false);  // the completion question
+    window_->convert();
+    const auto shown = dialogs_.Take();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].kind, Kind::kConfirm);
+    EXPECT_EQ(shown[0].text, asked);
+    if (retry) {
+      EXPECT_EQ(shown[1].kind, Kind::kConfirm);
+      EXPECT_TRUE(shown[1].text.startsWith(QStringLiteral("转换完成"))) << shown[1].text.toStdString();
+    } else {
+      EXPECT_EQ(shown[1].kind, Kind::kError);
+      EXPECT_TRUE(shown[1].text.startsWith(QStringLiteral("Gave up waiting for \"%1\" held by process %2 after ")
+                                               .arg(lock)
+                                               .arg(holder.Pid())))
+          << shown[1].text.toStdString();
+    }
+  }
 }
 
 TEST_F(ConversionTest, TheRunUsesTheChoicesOfTheControlsAtTheClick) {
