@@ -110,6 +110,20 @@ bool PathExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
+bool IsSharedFolder(const std::string& dir) {
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) != 0) return false;
+  return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0 || (st.st_uid != ::geteuid() && st.st_uid != 0);
+}
+
+std::string ForeignLinkProblem(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return {};
+  if (st.st_uid == ::geteuid() || st.st_uid == 0 || !IsSharedFolder(FolderOf(path))) return {};
+  return "\"" + path + "\" is a symbolic link another user (" + std::to_string(st.st_uid) +
+         ") made in a folder others may write; it is not followed. Remove it, or keep the lists in a folder of your own";
+}
+
 std::string NotAFileReason(mode_t mode) {
   if (S_ISDIR(mode)) return "Is a directory";
   if (S_ISFIFO(mode)) return "Is a named pipe (FIFO), not a file";
@@ -621,6 +635,11 @@ void ReplaceFilesAtomically(const std::vector<std::pair<std::string, std::string
     int fd = ShouldFail(i == 0 ? 1 : -1) ? -1 : CreateTempFileBeside(path, temp);
     if (fd < 0) fail(path);
     temps.push_back(temp);
+    // The new file is never readable by more people than the one it replaces.
+    if (struct stat old {}; ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+      struct stat fresh {};
+      if (::fstat(fd, &fresh) == 0) ::fchmod(fd, fresh.st_mode & old.st_mode & 0777);
+    }
     bool ok = !(i == 1 && ShouldFail(2)) && WriteAll(fd, content.data(), content.size()) && ::fsync(fd) == 0;
     int e = errno;
     if (::close(fd) != 0 && ok) {

@@ -25,6 +25,14 @@ std::string NameOf(const std::string& path);
 bool IsExistingFile(const std::string& path);    // a regular file (a folder does not count)
 bool PathExists(const std::string& path);        // anything at all, a dangling link excluded
 
+// A folder other users may write: writable by its group or by all, or another user's (root's
+// excepted).
+bool IsSharedFolder(const std::string& dir);
+// Why the file at `path` must not be used: it is a symbolic link that another user (not root)
+// made in a shared folder, which could make this user's process read or write a file of its
+// choosing. "" when nothing is wrong.
+std::string ForeignLinkProblem(const std::string& path);
+
 // Why something that is no regular file cannot be read as one ("Is a directory", "Is a named
 // pipe (FIFO), not a file", "Is a device, not a file", ...); "" for a regular file.
 std::string NotAFileReason(mode_t mode);
@@ -197,7 +205,8 @@ std::optional<std::vector<IntentStep>> ReadIntent(const std::string& intentPath,
 // stays). Call it under the exclusive lock.
 bool RollForwardIntent(const std::string& intentPath, const std::vector<std::string>& files);
 
-// Replaces each file with its new content so that a failure leaves every old file whole:
+// Replaces each file with its new content so that a failure leaves every old file whole (a new
+// file never gets wider permissions than the one it replaces):
 // all temporary files are written and synced first, then renamed over the old ones, then the
 // folder is synced. On failure no temporary file is left behind and InOutError is thrown.
 // All files must lie in one folder.

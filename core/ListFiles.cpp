@@ -327,6 +327,7 @@ void ListFiles::Load() {
   auto fresh = std::make_unique<Lists>();
   for (int i = 0; i < kListCount; ++i) {
     if (removed[i]) continue;
+    if (std::string problem = ForeignLinkProblem(paths[i]); !problem.empty()) throw Error(problem);
     bool missing = false;
     std::string text = ReadWholeFile(paths[i], &missing);
     if (!missing) fresh->items[i] = SplitLines(text);
@@ -357,6 +358,8 @@ ListFiles::WriteLock::~WriteLock() { lists_.writeLocked_ = false; }
 void ListFiles::WritePair(ListSlot keySlot, const std::string& keyText, ListSlot readingSlot,
                           const std::string& readingText) {
   if (!writeLocked_) throw std::logic_error("WritePair without a WriteLock");
+  for (ListSlot slot : {keySlot, readingSlot})
+    if (std::string problem = ForeignLinkProblem(ListPath(slot)); !problem.empty()) throw Error(problem);
   ReplaceFilesAtomically({{ListPath(keySlot), keyText}, {ListPath(readingSlot), readingText}},
                          JoinPath(dataDir_, kPairIntentFileName));
 }

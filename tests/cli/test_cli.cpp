@@ -1,6 +1,7 @@
 // quorvel-cli as a script sees it: arguments, exit status, messages, files.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -209,6 +210,35 @@ TEST_F(Cli, AHeldLockIsWaitedForWithTheHolderNamedThenGivenUp) {
   EXPECT_EQ(r.out, "De-hua Liu\r\n");
   EXPECT_EQ(r.err, "quorvel-cli: warning: waiting for " + lock + " held by process " + std::to_string(briefly.Pid()) + "\n");
   EXPECT_EQ(Call("--wait=soon x").status, 2);
+}
+
+// A folder other users may write: a list file that another user made a symbolic link (here to a
+// private file of the user running the command) is refused with a message, never followed.
+TEST_F(Cli, AListFileLinkedByAnotherUserInASharedFolderIsRefused) {
+  if (::geteuid() != 0 || std::system("command -v setpriv >/dev/null") != 0) GTEST_SKIP() << "needs root and setpriv";
+  ASSERT_EQ(::chmod(dir_.Path().c_str(), 0755), 0);
+  const std::string shared = dir_.File("shared");
+  std::filesystem::create_directory(shared);
+  ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+  WriteFile(dir_.File("private.txt"), "the user's secret\r\n");
+  ASSERT_EQ(::chmod(dir_.File("private.txt").c_str(), 0600), 0);
+  WriteFile(shared + "/define_han.dll", CrLf({G("李")}));
+  const std::string asNobody = "setpriv --reuid=nobody --regid=nogroup --clear-groups -- ";
+  ASSERT_EQ(std::system((asNobody + "ln -s " + dir_.File("private.txt") + " " + shared + "/define_py.dll").c_str()), 0);
+  WriteFile(dir_.File("names.txt"), G("李四\r\n"));
+  const std::string refused = "\"" + shared + "/define_py.dll\" is a symbolic link another user (65534) made in a folder "
+                              "others may write; it is not followed";
+  for (const std::string& args : {"dict --data-dir=" + shared + " add 张 zhang",
+                                  "--data-dir=" + shared + " " + dir_.File("names.txt") + " -"}) {
+    SCOPED_TRACE(args);
+    Outcome r = Call(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(refused), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_EQ(ReadFile(dir_.File("private.txt")), "the user's secret\r\n");
+  EXPECT_TRUE(std::filesystem::is_symlink(shared + "/define_py.dll"));
+  EXPECT_EQ(ReadFile(shared + "/define_han.dll"), CrLf({G("李")}));
 }
 
 TEST_F(Cli, ADataDirectoryThatIsNoFolderIsAUsageError) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <random>
 #include <set>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -385,6 +386,29 @@ TEST(IntentRecord, ARecordNamingAnythingElseIsIgnoredWithAWarning) {
     EXPECT_EQ(ReadFile(dir.File("notes.txt")), "the user's notes");
   }
   SetWarningHandler(nullptr);
+}
+
+}  // namespace
+}  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+// A pair write never gives the new files wider permissions than the old ones had.
+TEST(PairWrite, NeverWidensPermissions) {
+  TempDir dir;
+  WriteFile(dir.File("define_han.dll"), CrLf({G("张")}));
+  WriteFile(dir.File("define_py.dll"), CrLf({"zhang"}));
+  ASSERT_EQ(::chmod(dir.File("define_han.dll").c_str(), 0600), 0);
+  ASSERT_EQ(::chmod(dir.File("define_py.dll").c_str(), 0640), 0);
+  ListFiles lists(dir.Path());
+  CustomDictionary(lists, CustomDictionary::Kind::kStandard).AddOrUpdate(G("李"), "li");
+  struct stat st {};
+  ASSERT_EQ(::stat(dir.File("define_han.dll").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(::stat(dir.File("define_py.dll").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(ReadFile(dir.File("define_py.dll")), CrLf({"zhang", "li"}));
 }
 
 }  // namespace
