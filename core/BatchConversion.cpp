@@ -176,24 +176,11 @@ int OwnDescriptorNamed(const std::string& path) {
   return -1;
 }
 
-// Where a target path finally leads: the file at the end of the symbolic links of its last part
-// (also one pointing nowhere yet: the run creates the file it points to), or one of this
-// process's descriptors (`*descriptor` >= 0) when the chain passes through one. A loop gives the
-// path back unchanged, and opening it then fails with ELOOP.
-std::string FinalPathOf(const std::string& path, int* descriptor) {
+// Where a target path finally leads: its final file (FinalPathOf), or one of this process's
+// descriptors (`*descriptor` >= 0) when the chain of links passes through one.
+std::string FinalTargetOf(const std::string& path, int* descriptor) {
   *descriptor = -1;
-  std::string current = path;
-  for (int hop = 0; hop < 40; ++hop) {
-    if ((*descriptor = OwnDescriptorNamed(current)) >= 0) return current;
-    struct stat st {};
-    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
-    std::string link(PATH_MAX, '\0');
-    ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
-    if (n <= 0 || static_cast<size_t>(n) >= link.size()) return current;
-    link.resize(static_cast<size_t>(n));
-    current = link.front() == '/' ? link : JoinPath(FolderOf(current), link);
-  }
-  return path;
+  return FinalPathOf(path, [descriptor](const std::string& hop) { return (*descriptor = OwnDescriptorNamed(hop)) >= 0; });
 }
 
 using Producer = std::function<void(Output&)>;
@@ -243,7 +230,7 @@ struct SourceIdentity {
 void WriteTarget(const std::string& targetPath, const SourceIdentity& source, const Producer& produce,
                  TargetLeft* left) {
   int descriptor = -1;
-  const std::string finalPath = FinalPathOf(targetPath, &descriptor);
+  const std::string finalPath = FinalTargetOf(targetPath, &descriptor);
   if (descriptor >= 0) return WriteToOwnDescriptor(descriptor, targetPath, produce, left);
   struct stat targetStat {};
   const bool exists = ::stat(finalPath.c_str(), &targetStat) == 0;

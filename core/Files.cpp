@@ -726,10 +726,26 @@ void ReplaceFilesAtomically(const std::vector<std::pair<std::string, std::string
 }
 
 void ReplaceFileUnderFolderLock(const std::string& path, const std::string& content) {
-  const std::string dir = FolderOf(path);
+  const std::string final = FinalPathOf(path);  // a link stays a link: its file is replaced
+  const std::string dir = FolderOf(final);
   FolderLock lock(dir, FolderLock::Mode::kExclusive);
-  if (lock.Held()) RemoveLeftovers(dir, {NameOf(path)});
-  ReplaceFilesAtomically({{path, content}});
+  if (lock.Held()) RemoveLeftovers(dir, {NameOf(final)});
+  ReplaceFilesAtomically({{final, content}});
+}
+
+std::string FinalPathOf(const std::string& path, const std::function<bool(const std::string&)>& stopAt) {
+  std::string current = path;
+  for (int hop = 0; hop < 40; ++hop) {
+    if (stopAt && stopAt(current)) return current;
+    struct stat st {};
+    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+    std::string link(PATH_MAX, '\0');
+    ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
+    if (n <= 0 || static_cast<size_t>(n) >= link.size()) return current;
+    link.resize(static_cast<size_t>(n));
+    current = link.front() == '/' ? link : JoinPath(FolderOf(current), link);
+  }
+  return path;
 }
 
 }  // namespace quorvel

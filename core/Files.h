@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,11 @@ std::string JoinPath(const std::string& dir, const std::string& name);
 // The folder part of a path ("." when it has none, "/" for a file in the root) and its last part.
 std::string FolderOf(const std::string& path);
 std::string NameOf(const std::string& path);
+
+// The file a path finally names: the symbolic links of its last part followed, also one that
+// points nowhere (a writer creates the file it points to), stopping early where `stopAt` says so.
+// A loop gives the path back unchanged (opening it then fails with ELOOP).
+std::string FinalPathOf(const std::string& path, const std::function<bool(const std::string&)>& stopAt = {});
 
 bool IsExistingFile(const std::string& path);    // a regular file (a folder does not count)
 bool PathExists(const std::string& path);        // anything at all, a dangling link excluded
@@ -220,7 +226,8 @@ void ReplaceFilesAtomically(const std::vector<std::pair<std::string, std::string
                             const std::string& intentPath = {});
 
 // A single file replaced under its folder's lock (when the lock can be had), after removing the
-// leftovers of earlier writers of that file. For the settings files.
+// leftovers of earlier writers of that file. A symbolic link at `path` is written through: its
+// final file is replaced, the link stays. For the settings files.
 void ReplaceFileUnderFolderLock(const std::string& path, const std::string& content);
 
 // Test hook: when set, ReplaceFilesAtomically fails with this errno at the given step

@@ -327,14 +327,14 @@ void MainWindow::StartUp() {
   }
 
   const std::string settingsPath = FilePath(quorvel::kSettingsFileName);
+  // A settings file that stands (readable or not, whole or not) is rewritten only when the user
+  // changes a choice; the first start leaves one with the choices of its close.
+  keepSettingsFile_ = quorvel::PathExists(settingsPath);
   try {
     LoadSettings();
-  } catch (const quorvel::ConvertError& error) {
-    // A line that is no number: the lines before it are restored, and the next close writes the
-    // file whole again.
-    ShowSettingsError(true, settingsPath, error);
   } catch (const std::exception& error) {
-    keepSettingsFile_ = true;
+    // A line that is no number: every other line is restored. A file that cannot be read: the
+    // initial choices.
     ShowSettingsError(true, settingsPath, error);
   }
   optionsAtStart_ = CurrentOptions();
@@ -354,7 +354,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 void MainWindow::ShutDown() {
   data_.Release();
-  // A file that could not be read is not replaced by choices the user never made.
+  // A file is not replaced by choices the user never made.
   if (keepSettingsFile_ && CurrentOptions() == optionsAtStart_) return;
   try {
     SaveSettings();

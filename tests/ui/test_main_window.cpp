@@ -478,9 +478,10 @@ TEST_F(WindowTest, SettingsFailuresNameTheFileAndLoseNothing) {
        },
        [&]() { return CannotRead(path("config1.dll"), "I/O error 5 (Input/output error)"); }, true, false, {},
        [&]() { EXPECT_TRUE(IsStillUnreadable(path("config1.dll"))); }},
+      // A link that leads nowhere but to itself cannot be written through: it is replaced.
       {"config1.dll unreadable, but the user changes a choice: that choice is saved",
-       [&]() { MakeUnreadable(path("config1.dll")); },
-       [&]() { return CannotRead(path("config1.dll"), "I/O error 5 (Input/output error)"); }, false, false,
+       [&]() { ASSERT_TRUE(QFile::link(QStringLiteral("config1.dll"), path("config1.dll"))); },
+       [&]() { return CannotRead(path("config1.dll"), "Invalid filename"); }, false, false,
        [](MainWindow& w) { WindowTest::Get<QCheckBox>(w, "wadeGilesCheck")->setChecked(true); },
        [&]() { EXPECT_EQ(Read("config1.dll"), QByteArray("0\r\n0\r\n1\r\n1\r\n0\r\n")); }},
       {"a list file unreadable: both settings files still load",
@@ -532,8 +533,8 @@ TEST_F(WindowTest, SettingsAreRestoredAtStartUpWithTheirFailures) {
       {"0\r\n0\r\n1 \r\n0\r\n", {0, 0, false, 0}, nullptr, "Wade-Giles only for exactly 1"},
       {"1\r\n2\r\n1\r\n", {1, 2, true, 1}, "'' is not a valid integer value.",
        "three lines: three restored, the format stays Dehua Liu"},
-      {"1\r\nabc\r\n1\r\n9\r\n", {1, 0, false, 1}, "'abc' is not a valid integer value.",
-       "a bad second line keeps the first"},
+      {"1\r\nabc\r\n1\r\n9\r\n3\r\n", {1, 0, true, 9, 3}, "'abc' is not a valid integer value.",
+       "a bad second line: each other line is restored"},
       {"5\r\n9\r\n1\r\n-3\r\n", {0, 0, true, 1}, nullptr, "out of range: those controls keep their initial values"},
       {"0\r\n1\r\n0\r\n6\r\n3\r\n", {0, 1, false, 6, 3}, nullptr, "the fifth line: the spelling ü"},
       {"0\r\n0\r\n0\r\n10\r\n2\r\n", {0, 0, false, 10, 2}, nullptr, "the passport format"},
@@ -607,7 +608,14 @@ TEST_F(WindowTest, InitialChoicesSaveAsFiveLinesAndOddFilesAreRewrittenCleanly) 
   {
     auto window = Open();
     window->close();
-    EXPECT_EQ(Read("config1.dll"), QByteArray("1\r\n0\r\n1\r\n1\r\n0\r\n"));
+    EXPECT_EQ(Read("config1.dll"), QByteArray("1\r\n7\r\n1\r\n-1\r\n8\r\nextra\r\n"))
+        << "nothing changed: nothing written";
+  }
+  {
+    auto window = Open();
+    Get<QComboBox>(*window, "separatorCombo")->setCurrentIndex(1);
+    window->close();
+    EXPECT_EQ(Read("config1.dll"), QByteArray("1\r\n1\r\n1\r\n1\r\n0\r\n")) << "a change: written whole";
   }
   // The passport tick is saved as the eleventh format; unticked, the format buttons' choice is back.
   {
@@ -620,12 +628,19 @@ TEST_F(WindowTest, InitialChoicesSaveAsFiveLinesAndOddFilesAreRewrittenCleanly) 
     EXPECT_EQ(window->CurrentOptions().format, quorvel::NameFormat::kSurnameGivenCapitalised);
     Get<QCheckBox>(*window, "passportCheck")->setChecked(true);
     window->close();
-    EXPECT_EQ(Read("config1.dll"), QByteArray("1\r\n0\r\n1\r\n10\r\n0\r\n"));
+    EXPECT_EQ(Read("config1.dll"), QByteArray("1\r\n1\r\n1\r\n10\r\n0\r\n"));
   }
   Write("config1.dll", "1\r\n0\r\n1\r\n1\r\n");
   auto window = Open();
   EXPECT_EQ(quorvel::FormatConversionSettings(window->CurrentOptions()), "1\r\n0\r\n1\r\n1\r\n0\r\n")
       << "a four-line file reads with the spelling v";
+  // A damaged line no longer costs the later choices at the next close.
+  window.reset();
+  Write("config1.dll", "1\r\nabc\r\n1\r\n7\r\n3\r\n");
+  window = Open();
+  dialogs_.Take();
+  window->close();
+  EXPECT_EQ(Read("config1.dll"), QByteArray("1\r\nabc\r\n1\r\n7\r\n3\r\n")) << "kept until a choice changes";
   EXPECT_TRUE(dialogs_.Take().empty());
 }
 
