@@ -198,8 +198,11 @@ int main(int argc, char** argv) {
     quorvel::ListFiles lists(folders.dictionaries, folders.mapping, quorvel::ListFiles::ChangeWatch::kCompareFiles);
     lists.Load();
     if (target != quorvel::kStandardStream) quorvel::CreateTargetFolder(target);
-    if (source != quorvel::kStandardStream && !quorvel::IsExistingFile(source))
-      return Fail("没找到源文件,请选择 (" + source + ")");
+    if (source != quorvel::kStandardStream) {
+      bool missing = false;
+      if (std::string problem = quorvel::SourceFileProblem(source, &missing); !problem.empty())
+        return Fail(missing ? "没找到源文件,请选择 (" + source + ")" : "Cannot convert \"" + source + "\": " + problem);
+    }
     const quorvel::BatchReport report = quorvel::ConvertFile(lists, source, target, options, {}, &left);
     if (report.invalidSequences > 0) {
       // The names around a damaged spot are converted; the spot itself reads "???".

@@ -25,6 +25,14 @@ std::string ProposeTargetName(const std::string& sourcePath) {
   return sourcePath.substr(0, dot) + "_en" + sourcePath.substr(dot);
 }
 
+std::string SourceFileProblem(const std::string& path, bool* missing) {
+  std::string reason;
+  const int fd = OpenRegularFile(path, &reason);
+  *missing = fd < 0 && errno == ENOENT;
+  if (fd >= 0) ::close(fd);
+  return reason;
+}
+
 void CreateTargetFolder(const std::string& targetPath) {
   size_t slash = targetPath.find_last_of('/');
   if (slash == std::string::npos || slash == 0) return;

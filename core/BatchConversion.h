@@ -39,6 +39,11 @@ namespace quorvel {
 // without "." gets "_en" appended. The folder part is never changed.
 std::string ProposeTargetName(const std::string& sourcePath);
 
+// Why `path` cannot be read as a names file, in words, or "" when it can: "No such file or
+// directory" (then `*missing` is set), "Is a directory", "Is a named pipe (FIFO), not a file",
+// "Is a device, not a file", "Permission denied", ... Opens nothing that blocks.
+std::string SourceFileProblem(const std::string& path, bool* missing);
+
 // Creates the one folder the target lies in, if missing; failure is ignored (as a rule it exists).
 void CreateTargetFolder(const std::string& targetPath);
 

@@ -79,7 +79,21 @@ std::string ErrnoWords(int e) {
   }
 }
 
-InOutError::InOutError(int code) : Error(InOutMessage(code)), code_(code) {}
+namespace {
+std::string InOutText(int code, const std::string& path, int errnoValue) {
+  std::string text = InOutMessage(code);
+  if (path.empty()) return text;
+  // The code's message names the cause already for these, and an OS error carries its words.
+  const bool causeShown = errnoValue == 0 || code == kFileNotFound || code == kTooManyOpenFiles ||
+                          (code == kDiskFull && errnoValue == ENOSPC) || code >= kOsErrorBase;
+  if (code == kInvalidFilename && errnoValue == ENOENT) text += " (a folder on the path does not exist)";
+  else if (!causeShown) text += " (" + ErrnoWords(errnoValue) + ")";
+  return text + ": \"" + path + "\"";
+}
+}  // namespace
+
+InOutError::InOutError(int code, const std::string& path, int errnoValue)
+    : Error(InOutText(code, path, errnoValue)), code_(code) {}
 
 FileOpenError::FileOpenError(const std::string& path, int errnoValue)
     : Error("Cannot open file \"" + path + "\". " + ErrnoWords(errnoValue)), errno_(errnoValue) {}
@@ -139,7 +153,7 @@ int InOutCodeFromErrno(int e, const std::string& path) {
 }
 
 void ThrowInOut(int errnoValue, const std::string& path) {
-  throw InOutError(InOutCodeFromErrno(errnoValue, path));
+  throw InOutError(InOutCodeFromErrno(errnoValue, path), path, errnoValue);
 }
 
 namespace {

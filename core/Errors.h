@@ -15,10 +15,12 @@ class Error : public std::runtime_error {
 
 // A file operation failed; the message is the one for the system's input-output code
 // ("File not found", "Disk full", ...) or, for an operating-system error the system has no code
-// of its own for, "I/O error <errno> (<cause in words>)".
+// of its own for, "I/O error <errno> (<cause in words>)". With the file it was about, the message
+// names it and, where the code's message leaves the cause open, the cause:
+// File access denied (Is a directory): "/home/li/out.txt".
 class InOutError : public Error {
  public:
-  explicit InOutError(int code);
+  explicit InOutError(int code, const std::string& path = {}, int errnoValue = 0);
   int Code() const { return code_; }
 
  private:
@@ -87,6 +89,7 @@ std::string ErrnoWords(int errnoValue);
 // without a system code gives kOsErrorBase + errno.
 int InOutCodeFromErrno(int errnoValue, const std::string& path = {});
 
+// Throws the InOutError of an errno value, naming `path` (when given) and the cause.
 [[noreturn]] void ThrowInOut(int errnoValue, const std::string& path = {});
 
 // Warnings: something passed over that the user should hear of, the operation going on. By

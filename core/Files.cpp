@@ -413,8 +413,11 @@ FolderLock::FolderLock(const std::string& dir, Mode mode) : path_(JoinPath(dir, 
   // O_NONBLOCK: a pipe planted there must not hang the program.
   constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
   fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | kFlags, 0644);
-  if (fd_ < 0 && (errno == EACCES || errno == EROFS || errno == EISDIR))
+  if (fd_ < 0 && (errno == EACCES || errno == EROFS || errno == EISDIR)) {
+    const int writeError = errno;
     fd_ = ::open(path_.c_str(), O_RDONLY | kFlags);  // flock needs no write access
+    if (fd_ < 0 && errno == ENOENT) errno = writeError;  // no lock file, and none can be made: say why
+  }
   struct stat st {};
   if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
     ::close(fd_);

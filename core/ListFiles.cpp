@@ -343,7 +343,8 @@ void ListFiles::Load() {
 
 ListFiles::WriteLock::WriteLock(ListFiles& lists)
     : lists_(lists), lock_(std::make_unique<FolderLock>(lists.dataDir_, FolderLock::Mode::kExclusive)) {
-  if (!lock_->Held()) ThrowInOut(lock_->OpenError(), lock_->Path());
+  // The folder is named: that is what the user may not write (or what is missing).
+  if (!lock_->Held()) ThrowInOut(lock_->OpenError(), lists.dataDir_);
   const std::string intentPath = JoinPath(lists.dataDir_, kPairIntentFileName);
   RollForwardIntent(intentPath, ListFileNames());
   // Under the exclusive lock every temporary or kept old file of a list file is a dead writer's.

@@ -585,8 +585,12 @@ void MainWindow::convert() {
   QElapsedTimer clock;
   try {
     quorvel::CreateTargetFolder(ToPath(target));
-    if (!quorvel::IsExistingFile(ToPath(source))) {
-      dialogs.ShowMessage(this, QStringLiteral("没找到源文件,请选择"));
+    bool missing = false;
+    if (const std::string problem = quorvel::SourceFileProblem(ToPath(source), &missing); !problem.empty()) {
+      // What stands there, when something does: a folder, a pipe, a device, a file not allowed.
+      dialogs.ShowMessage(this, missing || source.isEmpty()
+                                    ? QStringLiteral("没找到源文件,请选择")
+                                    : QStringLiteral("无法读取源文件“%1”：%2\r\r请选择").arg(source, FromEngineText(problem)));
       openSource();
       return;
     }

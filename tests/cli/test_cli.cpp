@@ -133,15 +133,22 @@ TEST_F(Cli, WithoutAHomeTheShippedListsConvert) {
 TEST_F(Cli, FailuresExitOneWithTheMessage) {
   WriteFile(dir_.File("names.txt"), G("刘德华\r\n"));
   std::filesystem::create_directory(dir_.File("folder"));
+  ASSERT_EQ(::mkfifo(dir_.File("fifo").c_str(), 0600), 0);
   struct Case {
     std::string args, err;
   };
   const Case cases[] = {
       {dir_.File("none.txt"), "quorvel-cli: 没找到源文件,请选择 (" + dir_.File("none.txt") + ")\n"},
-      {dir_.File("names.txt") + " /dev/full", "quorvel-cli: Disk full.\n"},
-      {dir_.File("names.txt") + " " + dir_.File("folder"), "quorvel-cli: File access denied.\n"},
-      {dir_.File("names.txt") + " " + dir_.File("a/b/c.txt"), "quorvel-cli: Invalid filename.\n"},
-      {dir_.File("folder") + " -", "quorvel-cli: 没找到源文件,请选择 (" + dir_.File("folder") + ")\n"},
+      {dir_.File("names.txt") + " /dev/full", "quorvel-cli: Disk full: \"/dev/full\"\n"},
+      {dir_.File("names.txt") + " " + dir_.File("folder"),
+       "quorvel-cli: File access denied (Is a directory): \"" + dir_.File("folder") + "\"\n"},
+      {dir_.File("names.txt") + " " + dir_.File("a/b/c.txt"),
+       "quorvel-cli: Invalid filename (a folder on the path does not exist): \"" + dir_.File("a/b/c.txt") + "\"\n"},
+      // What stands at the source is named.
+      {dir_.File("folder") + " -", "quorvel-cli: Cannot convert \"" + dir_.File("folder") + "\": Is a directory.\n"},
+      {dir_.File("fifo") + " -",
+       "quorvel-cli: Cannot convert \"" + dir_.File("fifo") + "\": Is a named pipe (FIFO), not a file.\n"},
+      {"/dev/zero -", "quorvel-cli: Cannot convert \"/dev/zero\": Is a device, not a file.\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
@@ -239,6 +246,29 @@ TEST_F(Cli, AListFileLinkedByAnotherUserInASharedFolderIsRefused) {
   EXPECT_EQ(ReadFile(dir_.File("private.txt")), "the user's secret\r\n");
   EXPECT_TRUE(std::filesystem::is_symlink(shared + "/define_py.dll"));
   EXPECT_EQ(ReadFile(shared + "/define_han.dll"), CrLf({G("李")}));
+}
+
+// Another user's folder that this user may read but not write: conversions read the lists, a
+// dictionary change is refused naming the folder and the cause.
+TEST_F(Cli, AReadOnlyDataFolderIsNamedWithTheCause) {
+  if (::geteuid() != 0 || std::system("command -v setpriv >/dev/null") != 0) GTEST_SKIP() << "needs root and setpriv";
+  ASSERT_EQ(::chmod(dir_.Path().c_str(), 0755), 0);
+  const std::string data = dir_.File("data");
+  std::filesystem::create_directory(data);
+  CopyInstalledLists(data);
+  WriteFile(dir_.File("names.txt"), G("刘德华\r\n"));
+  ::chmod(dir_.File("names.txt").c_str(), 0644);
+  const std::string asNobody = "setpriv --reuid=nobody --regid=nogroup --clear-groups -- ";
+  const std::string cli = asNobody + QUORVEL_CLI + " ";
+  const std::string err = dir_.File("err");
+  auto run = [&](const std::string& args) {
+    const int rc = std::system((cli + args + " >" + dir_.File("out") + " 2>" + err).c_str());
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  };
+  EXPECT_EQ(run("--data-dir=" + data + " " + dir_.File("names.txt") + " -"), 0) << ReadFile(err);
+  EXPECT_EQ(ReadFile(dir_.File("out")), "De-hua Liu\r\n");
+  EXPECT_EQ(run("dict --data-dir=" + data + " add 张 zhang"), 1);
+  EXPECT_EQ(ReadFile(err), "quorvel-cli: File access denied (Permission denied): \"" + data + "\"\n");
 }
 
 TEST_F(Cli, ADataDirectoryThatIsNoFolderIsAUsageError) {

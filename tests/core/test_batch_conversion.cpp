@@ -95,9 +95,12 @@ TEST_F(Batch, FailuresLeaveNothingHalfDone) {
   };
   std::filesystem::create_directory(dir_.File("folder"));
   const Case cases[] = {
-      {dir_.File("in.txt"), dir_.File("folder"), "File access denied", "a folder as target"},
-      {dir_.File("in.txt"), "/dev/full", "Disk full", "a full disk"},
-      {dir_.File("in.txt"), dir_.File("missing/deeper/out.txt"), "Invalid filename", "a missing folder on the path"},
+      {dir_.File("in.txt"), dir_.File("folder"), "File access denied (Is a directory): \"" + dir_.File("folder") + "\"",
+       "a folder as target"},
+      {dir_.File("in.txt"), "/dev/full", "Disk full: \"/dev/full\"", "a full disk"},
+      {dir_.File("in.txt"), dir_.File("missing/deeper/out.txt"),
+       "Invalid filename (a folder on the path does not exist): \"" + dir_.File("missing/deeper/out.txt") + "\"",
+       "a missing folder on the path"},
       {dir_.File("folder"), dir_.File("out2.txt"), "Cannot open file \"" + dir_.File("folder") + "\". Is a directory",
        "a source that cannot be read"},
   };

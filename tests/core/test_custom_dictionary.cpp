@@ -206,12 +206,13 @@ TEST_F(CustomDictionaryTest, AFailedWriteLeavesTheOldPairAndTheListsWholeWithNoT
     const char* why;
     int step;
     int error;
-    const char* message;
+    std::string message;
   };
   const Case cases[] = {
-      {"disk full creating the first temporary", 1, ENOSPC, "Disk full"},
-      {"disk full writing the second temporary", 2, ENOSPC, "Disk full"},
-      {"read-only folder when the second rename is due", 3, EROFS, "File access denied"},
+      {"disk full creating the first temporary", 1, ENOSPC, "Disk full: \"" + dict_.KeyPath() + "\""},
+      {"disk full writing the second temporary", 2, ENOSPC, "Disk full: \"" + dict_.ReadingPath() + "\""},
+      {"read-only folder when the second rename is due", 3, EROFS,
+       "File access denied (Read-only file system): \"" + dict_.ReadingPath() + "\""},
   };
   Seed({G("张"), G("李")}, {"zhang", "li"});
   const std::string keys = Keys(), readings = Readings();

@@ -71,7 +71,8 @@ TEST(ReplaceFilesAtomically, WritesBothOrLeavesBothAsTheyWere) {
       ReplaceFilesAtomically({{a, "new-a\r\n"}, {b, "new-b\r\n"}});
       ADD_FAILURE() << "no error";
     } catch (const InOutError& e) {
-      EXPECT_STREQ(e.what(), "Disk full");
+      // The file whose step failed is named.
+      EXPECT_EQ(std::string(e.what()), "Disk full: \"" + (step == 1 ? a : b) + "\"");
     }
     SetReplaceFailureForTest(0, 0);
     EXPECT_EQ(ReadFile(a), "old-a\r\n");

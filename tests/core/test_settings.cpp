@@ -233,7 +233,7 @@ TEST_F(SettingsFiles, LanguageFileHoldsFourBytesAndAFolderInItsPlaceIsNoFile) {
     quorvel::WriteUiLanguage(path, quorvel::kUiChinese);
     ADD_FAILURE() << "wrote over a folder";
   } catch (const quorvel::InOutError& error) {
-    EXPECT_STREQ(error.what(), "File access denied");
+    EXPECT_EQ(std::string(error.what()), "File access denied (Is a directory): \"" + path + "\"");
   }
   EXPECT_EQ(Entries(), std::vector<std::string>{"config.db"}) << "no temporary file may stay behind";
 }
@@ -350,7 +350,7 @@ TEST_F(SettingsFiles, MissingFileOrFolderChangesNothingAndAFailedWriteKeepsTheOl
     quorvel::WriteConversionSettings(path, ConversionOptions{});
     ADD_FAILURE() << "the write did not fail";
   } catch (const quorvel::InOutError& error) {
-    EXPECT_STREQ(error.what(), "Disk full");
+    EXPECT_EQ(std::string(error.what()), "Disk full: \"" + path + "\"");
   }
   quorvel::SetReplaceFailureForTest(0, 0);
   EXPECT_EQ(Read(path), "1\r\n2\r\n1\r\n9\r\n");

@@ -404,15 +404,16 @@ TEST_F(DictionaryEditorTest, AFailedWriteShowsTheErrorAndLeavesFilesAndListAsThe
     const char* why;
     int step;
     int error;
-    const char* shown;
+    std::string shown;
     std::function<void()> act;
   };
+  const std::string keyFile = "\"" + KeyPath() + "\"", readingFile = "\"" + ReadingPath() + "\"";
   const Case cases[] = {
-      {"update, disk full on the second temporary", 2, ENOSPC, "Disk full.",
+      {"update, disk full on the second temporary", 2, ENOSPC, "Disk full: " + readingFile,
        [&] { Fill(Q("李"), "Lee"); C().addButton->click(); }},
-      {"append, read-only when renaming", 3, EROFS, "File access denied.",
+      {"append, read-only when renaming", 3, EROFS, "File access denied (Read-only file system): " + readingFile,
        [&] { Fill(Q("王"), "wang"); C().addButton->click(); }},
-      {"delete, disk full on the first temporary", 1, ENOSPC, "Disk full.",
+      {"delete, disk full on the first temporary", 1, ENOSPC, "Disk full: " + keyFile,
        [&] { dialogs_.AnswerConfirm(true); C().deleteButton->click(); }},
   };
   for (const auto& c : cases) {
@@ -422,7 +423,7 @@ TEST_F(DictionaryEditorTest, AFailedWriteShowsTheErrorAndLeavesFilesAndListAsThe
     quorvel::SetReplaceFailureForTest(0, 0);
     auto shown = dialogs_.Take();
     ASSERT_FALSE(shown.empty());
-    EXPECT_EQ(shown.back(), (RecordingDialogs::Call{Kind::kError, Q(c.shown)}));
+    EXPECT_EQ(shown.back(), (RecordingDialogs::Call{Kind::kError, QString::fromStdString(c.shown)}));
     EXPECT_EQ(Keys(), CrLf({G("张"), G("李")}));
     EXPECT_EQ(Readings(), CrLf({"zhang", "li"}));
     EXPECT_EQ(FolderContents(dir_.Path()), folder);

@@ -456,7 +456,7 @@ TEST_F(WindowTest, SettingsFailuresNameTheFileAndLoseNothing) {
          ASSERT_EQ(::mkdir(QFile::encodeName(path("config.db")).constData(), 0755), 0);
          Write("config1.dll", restored);
        },
-       [&]() { return CannotWrite(path("config.db"), "File access denied."); }, false, true, {},
+       [&]() { return CannotWrite(path("config.db"), "File access denied (Is a directory)"); }, false, true, {},
        [&]() {
          EXPECT_TRUE(QFileInfo(path("config.db")).isDir());
          EXPECT_EQ(Read("config1.dll"), restored);
@@ -650,7 +650,11 @@ TEST_F(WindowTest, AFailedSaveIsReportedAndTheWindowStillCloses) {
   ASSERT_EQ(::mkdir(QFile::encodeName(PathOf("config1.dll")).constData(), 0755), 0);
   window->close();
   EXPECT_FALSE(window->isVisible());
-  EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kError, CannotWrite(PathOf("config1.dll"), "File access denied.")}}));
+  EXPECT_EQ(dialogs_.Take(),
+            (std::vector<Call>{{Kind::kError, CannotWrite(PathOf("config1.dll"),
+                                                          ("File access denied (Is a directory): \"" +
+                                                           PathOf("config1.dll").toStdString() + "\"")
+                                                              .c_str())}}));
 }
 
 // ---- Files and conversion ----------------------------------------------------------------------
@@ -1073,9 +1077,17 @@ TEST_F(ConversionTest, TheUmlautSpellingAndThePassportTickReachTheRun) {
   }
 }
 
+// A missing source, or something there that is no file (named with what it is), asks for one.
 TEST_F(ConversionTest, MissingSourceAsksForOneAndConvertsNothing) {
-  for (const QString& missing : {QString(), PathOf("gone.txt"), dir_.path()}) {
+  ASSERT_EQ(::mkfifo(QFile::encodeName(PathOf("fifo")).constData(), 0600), 0);
+  const std::map<QString, QString> said = {
+      {dir_.path(), QStringLiteral("无法读取源文件“%1”：Is a directory\r\r请选择").arg(dir_.path())},
+      {PathOf("fifo"), QStringLiteral("无法读取源文件“%1”：Is a named pipe (FIFO), not a file\r\r请选择").arg(PathOf("fifo"))},
+      {QStringLiteral("/dev/zero"), QStringLiteral("无法读取源文件“/dev/zero”：Is a device, not a file\r\r请选择")},
+  };
+  for (const QString& missing : {QString(), PathOf("gone.txt"), dir_.path(), PathOf("fifo"), QStringLiteral("/dev/zero")}) {
     SCOPED_TRACE(missing.toStdString());
+    const QString kNoSource = said.count(missing) ? said.at(missing) : ::kNoSource;
     Get<QLineEdit>(*window_, "sourcePathEdit")->setText(missing);
     Get<QLineEdit>(*window_, "targetPathEdit")->setText(PathOf("out/result.txt"));
     Write("picked.txt", "x");
@@ -1100,8 +1112,11 @@ TEST_F(ConversionTest, EngineFailuresReachTheErrorBoxWithoutTheCompletionQuestio
     QString error;
     const char* why;
   } rows[] = {
-      {PathOf("taken"), QStringLiteral("File access denied."), "a folder stands where the target goes"},
-      {PathOf("no/such/folder/out.txt"), QStringLiteral("Invalid filename."), "the target's folder's parent is missing"},
+      {PathOf("taken"), QStringLiteral("File access denied (Is a directory): \"%1\"").arg(PathOf("taken")),
+       "a folder stands where the target goes"},
+      {PathOf("no/such/folder/out.txt"),
+       QStringLiteral("Invalid filename (a folder on the path does not exist): \"%1\"").arg(PathOf("no/such/folder/out.txt")),
+       "the target's folder's parent is missing"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
