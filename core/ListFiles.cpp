@@ -347,6 +347,12 @@ ListFiles::WriteLock::WriteLock(ListFiles& lists)
   if (!lock_->Held()) ThrowInOut(lock_->OpenError(), lists.dataDir_);
   const std::string intentPath = JoinPath(lists.dataDir_, kPairIntentFileName);
   RollForwardIntent(intentPath, ListFileNames());
+  // A record that was ignored and could not be removed (another user's, in a folder whose sticky
+  // bit keeps it there) must not block every write: this one goes without a record of its own.
+  struct stat st {};
+  lists_.recordBlocked_ = ::lstat(intentPath.c_str(), &st) == 0;
+  if (lists_.recordBlocked_)
+    Warn("\"" + intentPath + "\" cannot be replaced; the dictionary is written without a record of its renames");
   // Under the exclusive lock every temporary or kept old file of a list file is a dead writer's.
   std::vector<std::string> names = ListFileNames();
   names.push_back(kPairIntentFileName);
@@ -362,7 +368,7 @@ void ListFiles::WritePair(ListSlot keySlot, const std::string& keyText, ListSlot
   for (ListSlot slot : {keySlot, readingSlot})
     if (std::string problem = ForeignLinkProblem(ListPath(slot)); !problem.empty()) throw Error(problem);
   ReplaceFilesAtomically({{ListPath(keySlot), keyText}, {ListPath(readingSlot), readingText}},
-                         JoinPath(dataDir_, kPairIntentFileName));
+                         recordBlocked_ ? std::string() : JoinPath(dataDir_, kPairIntentFileName));
 }
 
 void ListFiles::Refresh() {

@@ -121,6 +121,7 @@ class ListFiles {
   std::unique_ptr<Watcher> watcher_;
   bool stale_ = true;
   bool writeLocked_ = false;
+  bool recordBlocked_ = false;  // a foreign record stands where a pair write records its renames
   uint64_t loadCount_ = 0;
   uint64_t generation_ = 0;
 };

@@ -271,6 +271,30 @@ TEST_F(Cli, AReadOnlyDataFolderIsNamedWithTheCause) {
   EXPECT_EQ(ReadFile(err), "quorvel-cli: File access denied (Permission denied): \"" + data + "\"\n");
 }
 
+// In a shared folder with the sticky bit, a record of an unfinished write that another user
+// planted can neither be acted on nor removed; it is ignored with a warning and blocks no write.
+TEST_F(Cli, AnotherUsersRecordInAStickyFolderIsIgnoredAndBlocksNothing) {
+  if (::geteuid() != 0 || std::system("command -v setpriv >/dev/null") != 0) GTEST_SKIP() << "needs root and setpriv";
+  ASSERT_EQ(::chmod(dir_.Path().c_str(), 0755), 0);
+  const std::string shared = dir_.File("shared");
+  std::filesystem::create_directory(shared);
+  ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+  const std::string asOther = "setpriv --reuid=12345 --regid=12345 --clear-groups -- ";
+  const std::string asNobody = "setpriv --reuid=nobody --regid=nogroup --clear-groups -- ";
+  ASSERT_EQ(std::system((asOther + "sh -c 'printf \"hers\" >" + shared + "/define_py.dll.tmp-Ab3dE6gH9jK1 && printf " +
+                         "\"quorvel intent 1\\nrename\\tdefine_py.dll.tmp-Ab3dE6gH9jK1\\tdefine_py.dll\\nend\\n\" >" +
+                         shared + "/.quorvel.intent'").c_str()),
+            0);
+  const std::string err = dir_.File("err");
+  const int rc = std::system((asNobody + QUORVEL_CLI + " dict --data-dir=" + shared + " add 张 zhang 2>" + err).c_str());
+  ASSERT_TRUE(WIFEXITED(rc));
+  EXPECT_EQ(WEXITSTATUS(rc), 0) << ReadFile(err);
+  EXPECT_NE(ReadFile(err).find("is ignored: it belongs to another user"), std::string::npos) << ReadFile(err);
+  EXPECT_EQ(ReadFile(shared + "/define_han.dll"), CrLf({G("张")}));
+  EXPECT_EQ(ReadFile(shared + "/define_py.dll"), CrLf({"zhang"})) << "not the other user's file";
+  EXPECT_EQ(ReadFile(shared + "/define_py.dll.tmp-Ab3dE6gH9jK1"), "hers");
+}
+
 TEST_F(Cli, ADataDirectoryThatIsNoFolderIsAUsageError) {
   WriteFile(dir_.File("file.txt"), "");
   struct Case {
