@@ -5,7 +5,9 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <cstdlib>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -95,6 +97,18 @@ class Output {
 
   static size_t LineCount(std::string_view text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
 };
+
+bool WriteAllTo(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
 
 bool IsAscii(std::string_view s) {
   for (char c : s)
@@ -218,6 +232,47 @@ void WriteInPlace(const std::string& path, const Producer& produce, TargetLeft* 
   if (::close(fd) != 0) ThrowInOut(errno, path);
 }
 
+// An unnamed scratch file for a whole run: in the temporary folder where it can be made, else in
+// memory. -1 with errno set when neither can.
+int ScratchFile() {
+  const char* tmp = std::getenv("TMPDIR");
+  int fd = ::open(tmp && *tmp == '/' ? tmp : "/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  return fd >= 0 ? fd : ::memfd_create("quorvel-target", MFD_CLOEXEC);
+}
+
+// A regular file that may be written but not replaced (its folder takes no new file): the run goes
+// into a scratch file first, and only a run that succeeded is copied over the target, so a failed
+// or cancelled one leaves it as it was.
+void WriteOverWhenDone(const std::string& path, const Producer& produce, TargetLeft* left) {
+  const int scratch = ScratchFile();
+  if (scratch < 0) ThrowInOut(errno, path);
+  Output out(scratch, path);
+  try {
+    produce(out);
+  } catch (...) {
+    ::close(scratch);
+    if (left) *left = {TargetLeft::Kind::kEarlierKept, 0};
+    throw;
+  }
+  int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  int e = fd < 0 ? errno : 0;
+  if (fd >= 0) {
+    std::string block;
+    ::lseek(scratch, 0, SEEK_SET);
+    for (;;) {
+      block.clear();
+      if ((e = ReadFromDescriptor(scratch, block, kOutputBlockBytes)) != 0 || block.empty()) break;
+      if (!WriteAllTo(fd, block)) {
+        e = errno;
+        break;
+      }
+    }
+    if (::close(fd) != 0 && e == 0) e = errno;
+  }
+  ::close(scratch);
+  if (e != 0) ThrowInOut(e, path);
+}
+
 // Writes to a descriptor of this process that a target path named, where it stands: "> log"
 // goes on at its offset, ">> log" appends.
 void WriteToOwnDescriptor(int fd, const std::string& path, const Producer& produce, TargetLeft* left) {
@@ -255,9 +310,9 @@ void WriteTarget(const std::string& targetPath, const SourceIdentity& source, co
   const int fd = CreateTargetTemporary(FolderOf(finalPath), NameOf(finalPath), tempPath);
   if (fd < 0) {
     const int e = errno;
-    // A writable file in a folder that takes no new file: written in place, as it always could
-    // be; but never the source itself, whose names a failure part way would lose.
-    if (exists && !targetIsSource && (e == EACCES || e == EPERM)) return WriteInPlace(targetPath, produce, left);
+    // A writable file in a folder that takes no new file: written over once the run is done, as
+    // it always could be; but never the source itself, whose names a failure part way would lose.
+    if (exists && !targetIsSource && (e == EACCES || e == EPERM)) return WriteOverWhenDone(targetPath, produce, left);
     ThrowInOut(e, targetPath);
   }
   if (exists) {

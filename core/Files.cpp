@@ -9,6 +9,7 @@
 #include <functional>
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -435,16 +436,79 @@ FolderLock::~FolderLock() {
   if (fd_ >= 0) ::close(fd_);  // closing the last descriptor lets the lock go
 }
 
+namespace {
+
+// Interrupts this thread's blocking calls (EINTR) from `first` seconds on and every tenth of a
+// second after, while it is armed: a blocking flock then wakes to tell the user who holds the
+// lock, and a signal that came just before the call is followed by another. The signal goes to
+// this thread only, and its handler does nothing.
+class Interrupter {
+ public:
+  Interrupter() {
+    struct sigaction action {};
+    action.sa_handler = [](int) {};
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: the blocking call returns EINTR
+    ::sigaction(kSignal, &action, &old_);
+    struct sigevent event {};
+    event.sigev_notify = SIGEV_SIGNAL | SIGEV_THREAD_ID;
+    event.sigev_signo = kSignal;
+    event._sigev_un._tid = ::gettid();  // glibc 2.36 names the field only so
+    created_ = ::timer_create(CLOCK_MONOTONIC, &event, &timer_) == 0;
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, kSignal);
+    ::pthread_sigmask(SIG_UNBLOCK, &set, &oldMask_);
+  }
+  ~Interrupter() {
+    if (created_) ::timer_delete(timer_);
+    ::pthread_sigmask(SIG_SETMASK, &oldMask_, nullptr);
+    ::sigaction(kSignal, &old_, nullptr);
+  }
+  Interrupter(const Interrupter&) = delete;
+  Interrupter& operator=(const Interrupter&) = delete;
+
+  bool Works() const { return created_; }
+  void Arm(double first) {
+    struct itimerspec when {};
+    first = std::max(first, 0.001);
+    when.it_value.tv_sec = static_cast<time_t>(first);
+    when.it_value.tv_nsec = static_cast<long>((first - static_cast<double>(when.it_value.tv_sec)) * 1e9);
+    when.it_interval.tv_nsec = 100'000'000;
+    if (created_) ::timer_settime(timer_, 0, &when, nullptr);
+  }
+  void Disarm() {
+    struct itimerspec never {};
+    if (created_) ::timer_settime(timer_, 0, &never, nullptr);
+  }
+
+ private:
+  static inline const int kSignal = SIGRTMIN + 5;
+  timer_t timer_{};
+  bool created_ = false;
+  struct sigaction old_ {};
+  sigset_t oldMask_{};
+};
+
+}  // namespace
+
 void FolderLock::Change(Mode mode) {
   if (fd_ < 0) return;
   const int operation = mode == Mode::kShared ? LOCK_SH : LOCK_EX;
+  if (::flock(fd_, operation | LOCK_NB) == 0) return;
   struct timespec start {};
   ::clock_gettime(CLOCK_MONOTONIC, &start);
   double nextNotice = std::min(kLockNoticeSeconds, gLockWaitLimit);
   LockWait wait{path_, 0, 0.0, 0};
-  while (::flock(fd_, operation | LOCK_NB) != 0) {
-    if (errno == EINTR) continue;
-    if (errno != EWOULDBLOCK) {
+  // The wait itself blocks in the kernel, which hands the lock over as soon as it is let go (a
+  // poll would lose it to a busy writer taking it again at once); the interrupter wakes it when
+  // it is time to say who holds it.
+  Interrupter interrupter;
+  interrupter.Arm(nextNotice);
+  for (;;) {
+    const int flags = interrupter.Works() ? operation : operation | LOCK_NB;
+    if (::flock(fd_, flags) == 0) return;
+    if (errno != EINTR && errno != EWOULDBLOCK) {
       openError_ = errno;  // no locking here (some network file systems): go on as without a lock file
       ::close(fd_);
       fd_ = -1;
@@ -452,6 +516,7 @@ void FolderLock::Change(Mode mode) {
     }
     wait.waitedSeconds = SecondsSince(start);
     if (wait.waitedSeconds >= nextNotice) {
+      interrupter.Disarm();  // nothing interrupts the handler, which may show a box
       wait.holder = FlockHolder(fd_);
       ++wait.notice;
       const bool goOn = (gLockWaitHandler ? gLockWaitHandler : DefaultLockWait)(wait);
@@ -464,9 +529,12 @@ void FolderLock::Change(Mode mode) {
       // or at the default handler's limit.
       nextNotice = SecondsSince(start) + kLockNoticeSeconds;
       if (!gLockWaitHandler && gLockWaitLimit > wait.waitedSeconds) nextNotice = std::min(nextNotice, gLockWaitLimit);
+      interrupter.Arm(nextNotice - SecondsSince(start));
     }
-    struct timespec pause {0, 20'000'000};
-    ::nanosleep(&pause, nullptr);
+    if (!interrupter.Works()) {
+      struct timespec pause {0, 5'000'000};
+      ::nanosleep(&pause, nullptr);
+    }
   }
 }
 

@@ -295,6 +295,29 @@ TEST_F(Cli, AnotherUsersRecordInAStickyFolderIsIgnoredAndBlocksNothing) {
   EXPECT_EQ(ReadFile(shared + "/define_py.dll.tmp-Ab3dE6gH9jK1"), "hers");
 }
 
+// A file the user may write in a folder that takes no new file cannot be replaced whole: it is
+// written over, but only by a run that succeeded; a failed one leaves it as it was.
+TEST_F(Cli, AWritableTargetInAReadOnlyFolderIsWrittenOverOnlyBySuccess) {
+  if (::geteuid() != 0 || std::system("command -v setpriv >/dev/null") != 0) GTEST_SKIP() << "needs root and setpriv";
+  ASSERT_EQ(::chmod(dir_.Path().c_str(), 0755), 0);
+  WriteFile(dir_.File("define_han.dll"), CrLf({G("赵")}));  // a key without a reading line
+  WriteFile(dir_.File("define_py.dll"), "");
+  WriteFile(dir_.File("good.txt"), G("刘德华\r\n"));
+  WriteFile(dir_.File("bad.txt"), G("刘德华\r\n赵四\r\n"));
+  WriteFile(dir_.File("out.txt"), "earlier\r\n");
+  ASSERT_EQ(::chown(dir_.File("out.txt").c_str(), 65534, 65534), 0);
+  const std::string cli = "setpriv --reuid=nobody --regid=nogroup --clear-groups -- " + std::string(QUORVEL_CLI) +
+                          " --data-dir=" + dir_.Path() + " ";
+  const std::string err = " 2>" + dir_.File("err");
+  int rc = std::system((cli + dir_.File("bad.txt") + " " + dir_.File("out.txt") + err).c_str());
+  EXPECT_EQ(WEXITSTATUS(rc), 1);
+  EXPECT_EQ(ReadFile(dir_.File("out.txt")), "earlier\r\n");
+  EXPECT_NE(ReadFile(dir_.File("err")).find("is kept unchanged"), std::string::npos) << ReadFile(dir_.File("err"));
+  rc = std::system((cli + dir_.File("good.txt") + " " + dir_.File("out.txt") + err).c_str());
+  EXPECT_EQ(WEXITSTATUS(rc), 0) << ReadFile(dir_.File("err"));
+  EXPECT_EQ(ReadFile(dir_.File("out.txt")), "De-hua Liu\r\n");
+}
+
 TEST_F(Cli, ADataDirectoryThatIsNoFolderIsAUsageError) {
   WriteFile(dir_.File("file.txt"), "");
   struct Case {

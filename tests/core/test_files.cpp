@@ -102,6 +102,7 @@ TEST(FolderLock, AHeldLockIsWaitedForWithTheHolderNamedAndGivenUpOnRequest) {
   {
     LockHolder holder(dir.Path(), 60);
     SetLockWaitHandler(RecordWait);
+    gWaits.clear();
     gKeepWaiting = false;
     try {
       FolderLock lock(dir.Path(), FolderLock::Mode::kShared);
