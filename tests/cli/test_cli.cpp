@@ -187,7 +187,8 @@ TEST_F(Cli, AFailedRunSaysWhatItLeftAtTheTarget) {
   const int rc = std::system(("sh -c '" + limited + "'").c_str());
   ASSERT_TRUE(WIFEXITED(rc)) << "killed by the file size limit's signal";
   EXPECT_EQ(WEXITSTATUS(rc), 1);
-  EXPECT_NE(ReadFile(dir_.File("stderr")).find("File too large"), std::string::npos) << ReadFile(dir_.File("stderr"));
+  EXPECT_NE(ReadFile(dir_.File("stderr")).find("(File too large): \"" + dir_.File("old.txt") + "\""), std::string::npos)
+      << ReadFile(dir_.File("stderr"));
   EXPECT_EQ(ReadFile(dir_.File("old.txt")), "earlier\r\n");
 }
 
