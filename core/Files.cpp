@@ -687,26 +687,23 @@ bool RollForwardIntent(const std::string& intentPath, const std::vector<std::str
   return true;
 }
 
-void ReplaceFilesAtomically(const std::vector<std::pair<std::string, std::string>>& files,
-                            const std::string& intentPath) {
+namespace {
+
+// Writes and syncs a temporary beside each file, never readable by more people than the file it
+// replaces. On failure none is left and InOutError is thrown.
+std::vector<std::string> WriteTemporaries(const std::vector<std::pair<std::string, std::string>>& files) {
   std::vector<std::string> temps;
-  auto cleanup = [&] {
-    for (const auto& t : temps) ::unlink(t.c_str());
-  };
   auto fail = [&](const std::string& path) {
     int e = errno;
-    cleanup();
+    for (const auto& t : temps) ::unlink(t.c_str());
     ThrowInOut(e, path);
   };
-  // Write and sync every temporary before any rename: a failure part way must leave the old
-  // files as they were, and a pair must never end up with one new and one old half.
   for (size_t i = 0; i < files.size(); ++i) {
     const auto& [path, content] = files[i];
     std::string temp;
     int fd = ShouldFail(i == 0 ? 1 : -1) ? -1 : CreateTempFileBeside(path, temp);
     if (fd < 0) fail(path);
     temps.push_back(temp);
-    // The new file is never readable by more people than the one it replaces.
     if (struct stat old {}; ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
       struct stat fresh {};
       if (::fstat(fd, &fresh) == 0) ::fchmod(fd, fresh.st_mode & old.st_mode & 0777);
@@ -722,6 +719,19 @@ void ReplaceFilesAtomically(const std::vector<std::pair<std::string, std::string
       fail(path);
     }
   }
+  return temps;
+}
+
+}  // namespace
+
+void ReplaceFilesAtomically(const std::vector<std::pair<std::string, std::string>>& files,
+                            const std::string& intentPath) {
+  // Write and sync every temporary before any rename: a failure part way must leave the old
+  // files as they were, and a pair must never end up with one new and one old half.
+  std::vector<std::string> temps = WriteTemporaries(files);
+  auto cleanup = [&] {
+    for (const auto& t : temps) ::unlink(t.c_str());
+  };
   ReachPoint(0);
   // With several files, keep a hard link to each old file until every rename has succeeded, so
   // a rename that fails part way can put back the files already replaced.
