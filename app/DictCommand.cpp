@@ -6,12 +6,14 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "BatchConversion.h"
 #include "CustomDictionary.h"
 #include "DataLocations.h"
 #include "Encoding.h"
@@ -27,27 +29,30 @@ constexpr const char* kUsage =
     "Usage: quorvel-cli dict [OPTIONS] list\n"
     "       quorvel-cli dict [OPTIONS] add KEY READING\n"
     "       quorvel-cli dict [OPTIONS] remove KEY\n"
+    "       quorvel-cli dict [OPTIONS] clear\n"
     "       quorvel-cli dict [OPTIONS] import FILE\n"
     "       quorvel-cli dict [OPTIONS] export [FILE]\n"
-    "       quorvel-cli dict [OPTIONS] clear\n"
     "Edits the custom pinyin dictionary, or with -w the Wade-Giles one, or with --names the taught\n"
     "whole names, as the editor windows do.\n"
     "\n"
     "  list                   prints every entry as KEY<TAB>READING, in UTF-8\n"
     "  add KEY READING        adds the entry, or gives an existing KEY the new READING\n"
     "  remove KEY             removes the entries of KEY\n"
+    "  clear                  removes every entry (the dictionary stays empty; a shipped one is\n"
+    "                         not copied in again)\n"
     "  import FILE            adds or updates the KEY<TAB>READING lines of FILE (UTF-8; \"-\":\n"
     "                         standard input); refused lines are reported with the reason, the\n"
     "                         others are imported, and the exit status is then 1\n"
     "  export [FILE]          writes the entries as KEY<TAB>READING lines to FILE (default and \"-\":\n"
     "                         standard output)\n"
-    "  clear                  removes every entry\n"
     "  -w, --wade-giles       the Wade-Giles dictionary\n"
     "      --names            the whole names: KEY is a name of 2 to 6 characters (\"欧阳|修\": a\n"
     "                         \"|\" marks where the surname ends), READING its pinyin syllables,\n"
     "                         one per character (\"ou yang xiu\"); a names line equal to it takes\n"
     "                         those syllables in every format and in Wade-Giles\n"
     "      --data-dir=DIR     folder of the six list files (default: as for conversions)\n"
+    "      --wait=SECONDS     how long to wait for the folder while another Quorvel program\n"
+    "                         holds it (default 30)\n"
     "  -h, --help             show this help and exit\n"
     "\n"
     "Keys and readings are trimmed; a key holds at most two characters. The dictionary is stored in\n"
@@ -122,13 +127,23 @@ int Import(CustomDictionary& dict, const std::string& path) {
 
 }  // namespace
 
+bool SetWaitOption(const char* value) {
+  char* end = nullptr;
+  errno = 0;
+  const double seconds = std::strtod(value, &end);
+  if (end == value || *end != '\0' || errno != 0 || !(seconds >= 0) || seconds > 1e6) return false;
+  SetLockWaitLimit(seconds);
+  return true;
+}
+
 int RunDictCommand(int argc, char** argv) {
   auto kind = CustomDictionary::Kind::kStandard;
   std::optional<std::string> dataDir;  // none: the location rule decides
-  enum { kDataDirOption = 1000, kNamesOption };
+  enum { kDataDirOption = 1000, kNamesOption, kWaitOption };
   static const option longOptions[] = {{"wade-giles", no_argument, nullptr, 'w'},
                                        {"names", no_argument, nullptr, kNamesOption},
                                        {"data-dir", required_argument, nullptr, kDataDirOption},
+                                       {"wait", required_argument, nullptr, kWaitOption},
                                        {"help", no_argument, nullptr, 'h'},
                                        {nullptr, 0, nullptr, 0}};
   opterr = 0;
@@ -142,23 +157,26 @@ int RunDictCommand(int argc, char** argv) {
       case 'w': kind = CustomDictionary::Kind::kWadeGiles; break;
       case kNamesOption: kind = CustomDictionary::Kind::kWholeNames; break;
       case kDataDirOption: dataDir = optarg; break;
+      case kWaitOption:
+        if (!SetWaitOption(optarg)) return UsageError(std::string("invalid wait '") + optarg + "' (seconds, 0 or more)");
+        break;
       case 'h': std::fputs(kUsage, stdout); return 0;
       case ':': return UsageError(std::string("option '") + argv[optind - 1] + "' needs a value");
       default: return UsageError(std::string("unknown option '") + argv[optind - 1] + "'");
     }
   }
-  if (optind >= argc) return UsageError("missing action (list, add, remove, import, export or clear)");
+  if (optind >= argc) return UsageError("missing action (list, add, remove, clear, import or export)");
   const std::string action = argv[optind];
   std::vector<std::string> operands(argv + optind + 1, argv + argc);
   struct Arity {
     const char* action;
     size_t least, most;
   };
-  static const Arity kArities[] = {{"list", 0, 0}, {"add", 2, 2}, {"remove", 1, 1}, {"import", 1, 1}, {"export", 0, 1}, {"clear", 0, 0}};
+  static const Arity kArities[] = {{"list", 0, 0}, {"add", 2, 2}, {"remove", 1, 1}, {"clear", 0, 0}, {"import", 1, 1}, {"export", 0, 1}};
   const Arity* arity = nullptr;
   for (const auto& a : kArities)
     if (action == a.action) arity = &a;
-  if (!arity) return UsageError("unknown action '" + action + "' (list, add, remove, import, export or clear)");
+  if (!arity) return UsageError("unknown action '" + action + "' (list, add, remove, clear, import or export)");
   if (operands.size() < arity->least) return UsageError("'" + action + "' needs more arguments");
   if (operands.size() > arity->most) return UsageError("too many arguments for '" + action + "'");
   // A missing folder would read as empty dictionaries and make a write fail half-explained.
@@ -194,14 +212,13 @@ int RunDictCommand(int argc, char** argv) {
       std::string key = Utf8ToGb18030Strict(operands[0], &encodable);
       if (kind == CustomDictionary::Kind::kWholeNames) std::erase(key, '|');  // the split mark is no part of a name
       if (!encodable || dict.RemoveKey(key) == 0) return Refuse("没有找到：  " + operands[0]);
-    } else if (action == "import") {
-      return Import(dict, operands[0]);
     } else if (action == "clear") {
       dict.Clear();
-    } else if (operands.empty() || operands[0] == "-") {
-      PrintOut(EntriesText(dict));
+    } else if (action == "import") {
+      return Import(dict, operands[0]);
     } else {
-      ReplaceFilesAtomically({{operands[0], EntriesText(dict)}});
+      // A file as a conversion writes its target: whole, through links, a device or pipe in place.
+      WriteTextTarget(operands.empty() ? kStandardStream : operands[0], EntriesText(dict));
     }
   } catch (const std::exception& e) {
     return Fail(e.what());

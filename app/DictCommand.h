@@ -12,6 +12,10 @@ namespace quorvel::cli {
 // converted when written as a path ("./dict").
 inline constexpr char kDictCommand[] = "dict";
 
+// "--wait=SECONDS" of both commands: how long a lock another Quorvel program holds is waited for
+// (quorvel::SetLockWaitLimit). False when `value` is no number of seconds, 0 or more.
+bool SetWaitOption(const char* value);
+
 // Runs the subcommand; argv[0] is "dict", the rest its options and operands.
 int RunDictCommand(int argc, char** argv);
 

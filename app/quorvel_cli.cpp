@@ -24,7 +24,7 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: quorvel-cli [OPTIONS] SOURCE [TARGET]\n"
-    "       quorvel-cli dict [OPTIONS] list|add|remove|import|export ... (see 'quorvel-cli dict --help')\n"
+    "       quorvel-cli dict [OPTIONS] list|add|remove|clear|import|export ... (see 'quorvel-cli dict --help')\n"
     "Romanizes a file of Chinese names, one per line, into TARGET, line for line, or the name\n"
     "column of a table (.csv, .tsv, .xlsx) into the same table with the names beside it.\n"
     "\n"
@@ -55,6 +55,8 @@ constexpr const char* kUsage =
     "                         with two surname readings, or a given-name character whose\n"
     "                         reading in names is uncertain. The count goes to standard error\n"
     "      --data-dir=DIR     folder of the list files (default: see below)\n"
+    "      --wait=SECONDS     how long to wait for the lists' folder while another Quorvel\n"
+    "                         program holds it (default 30); after a second the holder is named\n"
     "\n"
     "Tables (CSV and TSV in UTF-8 or GBK, Excel .xlsx): every row comes back unchanged, the\n"
     "romanized name in a new column after the name column, headed \"<header> (Pinyin)\".\n"
@@ -153,11 +155,31 @@ class ReviewCollector {
   size_t count_ = 0;
 };
 
+// What a failed run left at its target, in words ("" when it did not get so far).
+std::string TargetLeftText(const quorvel::TargetLeft& left, const std::string& target) {
+  using Kind = quorvel::TargetLeft::Kind;
+  const std::string names = std::to_string(left.lines) + (left.lines == 1 ? " name" : " names");
+  switch (left.kind) {
+    case Kind::kEarlierKept: return "the earlier file " + target + " is kept unchanged";
+    case Kind::kLinesKept: return target + " holds the first " + names + " converted";
+    case Kind::kStreamed:
+      if (left.lines == 0) break;
+      return names + " converted and written to " + (target == quorvel::kStandardStream ? "standard output" : target);
+    case Kind::kUntouched: break;
+  }
+  return {};
+}
+
+void PrintWarning(const std::string& message) {
+  std::fprintf(stderr, "quorvel-cli: warning: %s\n", message.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   // First of all: a closed standard stream must not be taken over by a file opened later.
   quorvel::GuardStandardStreams();
+  quorvel::SetWarningHandler(PrintWarning);
   // "quorvel-cli dict ...": the custom dictionaries (DictCommand.h). A names file called "dict"
   // is converted as "./dict".
   if (argc >= 2 && std::strcmp(argv[1], quorvel::cli::kDictCommand) == 0)
@@ -166,7 +188,7 @@ int main(int argc, char** argv) {
   quorvel::ConversionOptions options;
   std::optional<std::string> dataDir;  // none: the location rule decides
   std::optional<std::string> reviewPath;  // --review=FILE
-  enum { kDataDirOption = 1000, kVersionOption, kUmlautOption, kReviewOption };
+  enum { kDataDirOption = 1000, kVersionOption, kUmlautOption, kReviewOption, kWaitOption };
   static const option baseOptions[] = {
       {"all-readings", no_argument, nullptr, 'a'},
       {"separator", required_argument, nullptr, 's'},
@@ -175,6 +197,7 @@ int main(int argc, char** argv) {
       {"umlaut", required_argument, nullptr, kUmlautOption},
       {"data-dir", required_argument, nullptr, kDataDirOption},
       {"review", required_argument, nullptr, kReviewOption},
+      {"wait", required_argument, nullptr, kWaitOption},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, kVersionOption}};
   std::vector<option> longOptions(std::begin(baseOptions), std::end(baseOptions));
@@ -224,6 +247,9 @@ int main(int argc, char** argv) {
         if (*optarg == '\0') return UsageError("the review file name is empty (--review=\"\")");
         reviewPath = optarg;
         break;
+      case kWaitOption:
+        if (!quorvel::cli::SetWaitOption(optarg)) return UsageError(std::string("invalid wait '") + optarg + "' (seconds, 0 or more)");
+        break;
       case 'h': PrintHelp(dataDir); return 0;
       case kVersionOption: std::printf("quorvel-cli %s\n", quorvel::kVersion); return 0;
       case ':': return UsageError(std::string("option '") + argv[optind - 1] + "' needs a value");
@@ -249,6 +275,7 @@ int main(int argc, char** argv) {
   if (reviewPath && (SameFile(*reviewPath, source) || SameFile(*reviewPath, target)))
     return UsageError("the review file '" + *reviewPath + "' is the source or the target");
 
+  quorvel::TargetLeft left;
   try {
     const ListFolders folders = FoldersInUse(dataDir, quorvel::LocationSetup::kCreate);
     for (const std::string& warning : folders.warnings)
@@ -258,8 +285,11 @@ int main(int argc, char** argv) {
     quorvel::ListFiles lists(folders.dictionaries, folders.mapping, quorvel::ListFiles::ChangeWatch::kCompareFiles);
     lists.Load();
     if (target != quorvel::kStandardStream) quorvel::CreateTargetFolder(target);
-    if (source != quorvel::kStandardStream && !quorvel::IsExistingFile(source))
-      return Fail("没找到源文件,请选择 (" + source + ")");
+    if (source != quorvel::kStandardStream) {
+      bool missing = false;
+      if (std::string problem = quorvel::SourceFileProblem(source, &missing); !problem.empty())
+        return Fail(missing ? "没找到源文件,请选择 (" + source + ")" : "Cannot convert \"" + source + "\": " + problem);
+    }
     if (tableRun) {
       if (reviewPath) return UsageError("--review takes a names file; a table's names are not reviewed yet");
       return quorvel::cli::RunTable(lists, source, target, options, table);
@@ -267,7 +297,7 @@ int main(int argc, char** argv) {
     if (std::string unread = quorvel::UnreadSpreadsheetMessage(source); !unread.empty()) return Fail(unread);
     ReviewCollector review(lists, options);
     const quorvel::BatchReport report = quorvel::ConvertFile(
-        lists, source, target, options, {}, quorvel::cli::IndexFormWriter(lists, options, table.style),
+        lists, source, target, options, {}, &left, quorvel::cli::IndexFormWriter(lists, options, table.style),
         reviewPath ? review.Hook() : quorvel::LineFn());
     if (reviewPath) review.Write(*reviewPath);
     const char* name = source == quorvel::kStandardStream ? "standard input" : source.c_str();
@@ -286,10 +316,11 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "quorvel-cli: warning: %s: %zu of %zu lines hold \"???\" (a character without a reading)\n",
                    name, report.linesWithMarker, report.lines);
     }
-  } catch (const quorvel::Error& e) {
-    return Fail(e.what());
   } catch (const std::exception& e) {
-    return Fail(e.what());
+    const int status = Fail(e.what());
+    if (std::string what = TargetLeftText(left, target); !what.empty())
+      std::fprintf(stderr, "quorvel-cli: %s\n", what.c_str());
+    return status;
   }
   return 0;
 }

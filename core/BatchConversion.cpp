@@ -1,11 +1,14 @@
 #include "BatchConversion.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <cstdlib>
 #include <optional>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +28,14 @@ std::string ProposeTargetName(const std::string& sourcePath) {
   return sourcePath.substr(0, dot) + "_en" + sourcePath.substr(dot);
 }
 
+std::string SourceFileProblem(const std::string& path, bool* missing) {
+  std::string reason;
+  const int fd = OpenRegularFile(path, &reason);
+  *missing = fd < 0 && errno == ENOENT;
+  if (fd >= 0) ::close(fd);
+  return reason;
+}
+
 void CreateTargetFolder(const std::string& targetPath) {
   size_t slash = targetPath.find_last_of('/');
   if (slash == std::string::npos || slash == 0) return;
@@ -41,9 +52,12 @@ class Output {
   Output(int fd, const std::string& name) : fd_(fd), name_(name) { buf_.reserve(kOutputBlockBytes + 4096); }
 
   std::string& Buffer() { return buf_; }
+  int Descriptor() const { return fd_; }
+  const std::string& Name() const { return name_; }
 
   // Bytes written so far up to the end of the last whole line among them.
   uint64_t WholeLineBytes() const { return wholeLineBytes_; }
+  size_t WholeLines() const { return wholeLines_; }
 
   // Writes the buffer once it holds a whole block; true when it did.
   bool MaybeFlush() {
@@ -62,7 +76,10 @@ class Output {
         if (errno == EINTR) continue;
         int e = errno;
         size_t lastEnd = std::string_view(buf_.data(), static_cast<size_t>(p - buf_.data())).rfind('\n');
-        if (lastEnd != std::string_view::npos) wholeLineBytes_ += lastEnd + 1;
+        if (lastEnd != std::string_view::npos) {
+          wholeLineBytes_ += lastEnd + 1;
+          wholeLines_ += LineCount(std::string_view(buf_.data(), lastEnd + 1));
+        }
         buf_.clear();
         ThrowInOut(e, name_);
       }
@@ -70,6 +87,7 @@ class Output {
       left -= static_cast<size_t>(n);
     }
     wholeLineBytes_ += buf_.size();
+    wholeLines_ += LineCount(buf_);
     buf_.clear();
   }
 
@@ -78,7 +96,22 @@ class Output {
   const std::string& name_;
   std::string buf_;
   uint64_t wholeLineBytes_ = 0;
+  size_t wholeLines_ = 0;
+
+  static size_t LineCount(std::string_view text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
 };
+
+bool WriteAllTo(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
 
 bool IsAscii(std::string_view s) {
   for (char c : s)
@@ -153,42 +186,192 @@ BatchReport ConvertInto(ListFiles& lists, std::string_view source, Output& out,
   return report;
 }
 
-// The file a path finally names: symbolic links of its last part followed, also one that points
-// nowhere (the run creates the file it points to). A loop gives the path back unchanged, and
-// opening it then fails with ELOOP.
-std::string FinalPathOf(const std::string& path) {
-  std::string current = path;
-  for (int hop = 0; hop < 40; ++hop) {
-    struct stat st {};
-    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
-    std::string link(PATH_MAX, '\0');
-    ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
-    if (n <= 0 || static_cast<size_t>(n) >= link.size()) return current;
-    link.resize(static_cast<size_t>(n));
-    current = link.front() == '/' ? link : JoinPath(FolderOf(current), link);
+// A path that names one of this process's own descriptors: /dev/fd/N, /proc/self/fd/N or
+// /proc/<own pid>/fd/N, also at the end of a chain of links (/dev/stdout is a link to
+// /proc/self/fd/1). Returns N, or -1.
+int OwnDescriptorNamed(const std::string& path) {
+  const std::string pid = std::to_string(::getpid());
+  const std::string prefixes[] = {"/dev/fd/", "/proc/self/fd/", "/proc/thread-self/fd/", "/proc/" + pid + "/fd/"};
+  for (const std::string& prefix : prefixes) {
+    if (!path.starts_with(prefix) || path.size() == prefix.size() || path.size() > prefix.size() + 9) continue;
+    int fd = 0;
+    for (char c : std::string_view(path).substr(prefix.size())) {
+      if (c < '0' || c > '9') return -1;
+      fd = fd * 10 + (c - '0');
+    }
+    return fd;
   }
-  return path;
+  return -1;
 }
 
-// Creates a new, empty file with an unpredictable name in `folder`; never opens anything that
-// was there (O_EXCL), never follows a planted link (O_NOFOLLOW). Returns the descriptor, or -1
-// with errno set.
-int CreateTemporaryBeside(const std::string& folder, const std::string& name, std::string* tempPath) {
-  // Keep the name short enough for any file system whatever the target's name.
-  return CreateNewFileNamed(JoinPath(folder, "." + name.substr(0, 64) + ".quorvel-"), 0666, *tempPath);
+// Where a target path finally leads: its final file (FinalPathOf), or one of this process's
+// descriptors (`*descriptor` >= 0) when the chain of links passes through one.
+std::string FinalTargetOf(const std::string& path, int* descriptor) {
+  *descriptor = -1;
+  return FinalPathOf(path, [descriptor](const std::string& hop) { return (*descriptor = OwnDescriptorNamed(hop)) >= 0; });
+}
+
+// Writes a target's content into `out`; `tempPath` is the new file behind it when there is one,
+// empty when the target is written as a stream.
+using Producer = std::function<void(Output& out, const std::string& tempPath)>;
+
+// Writes into an open descriptor as a stream; on a failure `left` tells how many lines went out.
+void StreamInto(int fd, const std::string& name, const Producer& produce, TargetLeft* left) {
+  IgnoreFileSizeSignal();
+  Output out(fd, name);
+  try {
+    produce(out, {});
+  } catch (...) {
+    if (left) *left = {TargetLeft::Kind::kStreamed, out.WholeLines()};
+    throw;
+  }
 }
 
 // Writes to `path` in place, as a stream (devices, pipes, and the fallback below).
-void WriteInPlace(const std::string& path, const TargetWrite& how) {
+void WriteInPlace(const std::string& path, const Producer& produce, TargetLeft* left) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) ThrowInOut(errno, path);
   try {
-    how.write(fd, path, {});
+    StreamInto(fd, path, produce, left);
   } catch (...) {
     ::close(fd);
     throw;
   }
   if (::close(fd) != 0) ThrowInOut(errno, path);
+}
+
+// An unnamed scratch file for a whole run: in the temporary folder where it can be made, else in
+// memory. -1 with errno set when neither can.
+int ScratchFile() {
+  const char* tmp = std::getenv("TMPDIR");
+  int fd = ::open(tmp && *tmp == '/' ? tmp : "/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  return fd >= 0 ? fd : ::memfd_create("quorvel-target", MFD_CLOEXEC);
+}
+
+// A regular file that may be written but not replaced (its folder takes no new file): the run goes
+// into a scratch file first, and only a run that succeeded is copied over the target, so a failed
+// or cancelled one leaves it as it was.
+void WriteOverWhenDone(const std::string& path, const Producer& produce, TargetLeft* left) {
+  const int scratch = ScratchFile();
+  if (scratch < 0) ThrowInOut(errno, path);
+  Output out(scratch, path);
+  try {
+    produce(out, {});
+  } catch (...) {
+    ::close(scratch);
+    if (left) *left = {TargetLeft::Kind::kEarlierKept, 0};
+    throw;
+  }
+  int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  int e = fd < 0 ? errno : 0;
+  if (fd >= 0) {
+    std::string block;
+    ::lseek(scratch, 0, SEEK_SET);
+    for (;;) {
+      block.clear();
+      if ((e = ReadFromDescriptor(scratch, block, kOutputBlockBytes)) != 0 || block.empty()) break;
+      if (!WriteAllTo(fd, block)) {
+        e = errno;
+        break;
+      }
+    }
+    if (::close(fd) != 0 && e == 0) e = errno;
+  }
+  ::close(scratch);
+  if (e != 0) ThrowInOut(e, path);
+}
+
+// Writes to a descriptor of this process that a target path named, where it stands: "> log"
+// goes on at its offset, ">> log" appends.
+void WriteToOwnDescriptor(int fd, const std::string& path, const Producer& produce, TargetLeft* left) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0) ThrowInOut(EBADF, path);
+  if ((flags & O_ACCMODE) == O_RDONLY) ThrowInOut(EBADF, path);
+  StreamInto(fd, path, produce, left);
+}
+
+// The identity of the source file, to tell when the target is the source itself.
+struct SourceIdentity {
+  bool known = false;
+  dev_t dev = 0;
+  ino_t ino = 0;
+};
+
+// A target written by the rules in BatchConversion.h: `produce` writes the content. Where no file
+// stood, `keepPartial` keeps the whole lines written before a failure, else nothing is left.
+void WriteTargetBy(const std::string& targetPath, const SourceIdentity& source, const Producer& produce,
+                   TargetLeft* left, bool keepPartial = true) {
+  int descriptor = -1;
+  const std::string finalPath = FinalTargetOf(targetPath, &descriptor);
+  if (descriptor >= 0) return WriteToOwnDescriptor(descriptor, targetPath, produce, left);
+  struct stat targetStat {};
+  const bool exists = ::stat(finalPath.c_str(), &targetStat) == 0;
+  if (exists && S_ISDIR(targetStat.st_mode)) ThrowInOut(EISDIR, targetPath);
+  if (exists && !S_ISREG(targetStat.st_mode)) return WriteInPlace(targetPath, produce, left);
+  // A read-only target is refused, as writing it in place would be, not silently replaced.
+  if (exists && ::faccessat(AT_FDCWD, finalPath.c_str(), W_OK, AT_EACCESS) != 0)
+    ThrowInOut(errno, targetPath);
+  const bool targetIsSource = exists && source.known && targetStat.st_dev == source.dev &&
+                              targetStat.st_ino == source.ino;
+
+  std::string tempPath;
+  RemoveDeadTargetTemporaries(FolderOf(finalPath));
+  const int fd = CreateTargetTemporary(FolderOf(finalPath), NameOf(finalPath), tempPath);
+  if (fd < 0) {
+    const int e = errno;
+    // A writable file in a folder that takes no new file: written over once the run is done, as
+    // it always could be; but never the source itself, whose names a failure part way would lose.
+    if (exists && !targetIsSource && (e == EACCES || e == EPERM)) return WriteOverWhenDone(targetPath, produce, left);
+    ThrowInOut(e, targetPath);
+  }
+  if (exists) {
+    if (targetStat.st_uid != ::geteuid() || targetStat.st_gid != ::getegid()) {
+      if (::fchown(fd, targetStat.st_uid, targetStat.st_gid) != 0) {
+        // Not allowed (an ordinary user may not give a file away): the run goes on, the new
+        // file stays the user's.
+      }
+    }
+    ::fchmod(fd, targetStat.st_mode & 07777);
+  }
+
+  Output out(fd, targetPath);
+  try {
+    produce(out, tempPath);
+    // Replacing the source itself, the new text must be on the disk before the names go: a
+    // power cut must not leave an empty file. Any other target can be made again from its
+    // source, so a run does not wait for the disk there.
+    if (targetIsSource && ::fsync(fd) != 0) ThrowInOut(errno, targetPath);
+  } catch (...) {
+    // An earlier file is never replaced by a part of the run (the source converted onto itself
+    // keeps every name); where there was none, the whole lines converted before the failure are
+    // kept, as a stream would have left them.
+    bool placed = false;
+    if (!exists && keepPartial && ::ftruncate(fd, static_cast<off_t>(out.WholeLineBytes())) == 0) {
+      placed = ::close(fd) == 0 && ::rename(tempPath.c_str(), finalPath.c_str()) == 0;
+    } else {
+      ::close(fd);
+    }
+    if (!placed) ::unlink(tempPath.c_str());
+    if (left) {
+      *left = exists ? TargetLeft{TargetLeft::Kind::kEarlierKept, 0}
+              : placed ? TargetLeft{TargetLeft::Kind::kLinesKept, out.WholeLines()}
+                       : TargetLeft{};
+    }
+    throw;
+  }
+  if (::close(fd) != 0 || ::rename(tempPath.c_str(), finalPath.c_str()) != 0) {
+    const int e = errno;
+    ::unlink(tempPath.c_str());
+    if (left) *left = exists ? TargetLeft{TargetLeft::Kind::kEarlierKept, 0} : TargetLeft{};
+    ThrowInOut(e, targetPath);
+  }
+  // The rename is durable once the folder is synced; a failure here loses nothing already done.
+  if (targetIsSource) {
+    if (int dir = ::open(FolderOf(finalPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+      ::fsync(dir);
+      ::close(dir);
+    }
+  }
 }
 
 }  // namespace
@@ -205,6 +388,26 @@ void GuardStandardStreams() {
       ::close(null);
     }
   }
+}
+
+BatchReport ConvertBytes(ListFiles& lists, std::string_view source, int targetFd,
+                         const std::string& targetName, const ConversionOptions& options,
+                         const ProgressFn& progress, const LineFn& onLine) {
+  Output out(targetFd, targetName);
+  return ConvertInto(lists, source, out, options, progress, {}, onLine);
+}
+
+void CheckWadeGilesMapping(ListFiles& lists) {
+  lists.Refresh();
+  const std::string keys = lists.ListPath(kPinyinHanList), spellings = lists.ListPath(kPinyinWeiList);
+  const size_t keyCount = lists.List(kPinyinHanList).size(), spellingCount = lists.List(kPinyinWeiList).size();
+  for (const auto& [path, count] : {std::pair{keys, keyCount}, std::pair{spellings, spellingCount}}) {
+    if (count == 0)
+      throw Error("Wade-Giles needs the syllable mapping \"" + path + "\", which is missing or empty");
+  }
+  if (keyCount != spellingCount)
+    throw Error("The syllable mapping is damaged: \"" + keys + "\" holds " + std::to_string(keyCount) +
+                " syllables, \"" + spellings + "\" " + std::to_string(spellingCount) + " spellings");
 }
 
 std::string ReadSource(const std::string& sourcePath, struct stat* fileStat, bool* isFile) {
@@ -225,107 +428,49 @@ int StandardOutput() {
   return STDOUT_FILENO;
 }
 
-BatchReport ConvertBytes(ListFiles& lists, std::string_view source, int targetFd,
-                         const std::string& targetName, const ConversionOptions& options,
-                         const ProgressFn& progress, const LineFn& onLine) {
-  Output out(targetFd, targetName);
-  return ConvertInto(lists, source, out, options, progress, {}, onLine);
-}
-
 BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
                         const std::string& targetPath, const ConversionOptions& options,
-                        const ProgressFn& progress, const LineWriter& writeLine, const LineFn& onLine) {
+                        const ProgressFn& progress, TargetLeft* left, const LineWriter& writeLine,
+                        const LineFn& onLine) {
+  if (left) *left = {};
   // Read the source whole before the target is touched: the two may be one file.
   struct stat sourceStat {};
   bool sourceIsFile = false;
   const std::string source = ReadSource(sourcePath, &sourceStat, &sourceIsFile);
-  if (targetPath == kStandardStream) {
-    const std::string name = "standard output";
-    Output out(StandardOutput(), name);
-    return ConvertInto(lists, source, out, options, progress, writeLine, onLine);
-  }
-
+  if (options.romanization == Romanization::kWadeGiles) CheckWadeGilesMapping(lists);
   BatchReport report;
-  std::optional<Output> output;
-  TargetWrite how;
-  how.write = [&](int fd, const std::string& name, const std::string&) {
-    output.emplace(fd, name);
-    report = ConvertInto(lists, source, *output, options, progress, writeLine, onLine);
+  const Producer produce = [&](Output& out, const std::string&) {
+    report = ConvertInto(lists, source, out, options, progress, writeLine, onLine);
   };
-  // A new target gets the whole lines converted before a failure, as a stream would have.
-  how.keepAfterFailure = [&]() -> std::optional<uint64_t> {
-    if (!output) return std::nullopt;
-    return output->WholeLineBytes();
-  };
-  WriteTarget(targetPath, sourceIsFile ? &sourceStat : nullptr, how);
+  if (targetPath == kStandardStream) {
+    StreamInto(StandardOutput(), "standard output", produce, left);
+  } else {
+    const SourceIdentity sourceId{sourceIsFile, sourceStat.st_dev, sourceStat.st_ino};
+    WriteTargetBy(targetPath, sourceId, produce, left);
+  }
   return report;
 }
 
 void WriteTarget(const std::string& targetPath, const struct stat* sourceStat, const TargetWrite& how) {
-  const std::string finalPath = FinalPathOf(targetPath);
-  struct stat targetStat {};
-  const bool exists = ::stat(finalPath.c_str(), &targetStat) == 0;
-  if (exists && S_ISDIR(targetStat.st_mode)) ThrowInOut(EISDIR, targetPath);
-  if (exists && !S_ISREG(targetStat.st_mode))
-    return WriteInPlace(targetPath, how);
-  // A read-only target is refused, as writing it in place would be, not silently replaced.
-  if (exists && ::faccessat(AT_FDCWD, finalPath.c_str(), W_OK, AT_EACCESS) != 0)
-    ThrowInOut(errno, targetPath);
-  const bool targetIsSource = exists && sourceStat && targetStat.st_dev == sourceStat->st_dev &&
-                              targetStat.st_ino == sourceStat->st_ino;
+  const SourceIdentity sourceId{sourceStat != nullptr, sourceStat ? sourceStat->st_dev : 0,
+                                sourceStat ? sourceStat->st_ino : 0};
+  const Producer produce = [&](Output& out, const std::string& tempPath) {
+    out.Flush();
+    how.write(out.Descriptor(), out.Name(), tempPath);
+  };
+  WriteTargetBy(targetPath, sourceId, produce, nullptr, /*keepPartial=*/false);
+}
 
-  std::string tempPath;
-  const int fd = CreateTemporaryBeside(FolderOf(finalPath), NameOf(finalPath), &tempPath);
-  if (fd < 0) {
-    const int e = errno;
-    // A writable file in a folder that takes no new file: written in place, as it always could
-    // be; but never the source itself, whose names a failure part way would lose, nor a target
-    // that must be whole or not at all.
-    if (exists && !targetIsSource && how.keepAfterFailure && (e == EACCES || e == EPERM))
-      return WriteInPlace(targetPath, how);
-    ThrowInOut(e, targetPath);
-  }
-  if (exists) {
-    if (targetStat.st_uid != ::geteuid() || targetStat.st_gid != ::getegid()) {
-      if (::fchown(fd, targetStat.st_uid, targetStat.st_gid) != 0) {
-        // Not allowed (an ordinary user may not give a file away): the run goes on, the new
-        // file stays the user's.
-      }
-    }
-    ::fchmod(fd, targetStat.st_mode & 07777);
-  }
-
-  try {
-    how.write(fd, targetPath, tempPath);
-    // Replacing the source itself, the new text must be on the disk before the names go: a
-    // power cut must not leave an empty file. Any other target can be made again from its
-    // source, so a run does not wait for the disk there.
-    if (targetIsSource && ::fsync(fd) != 0) ThrowInOut(errno, targetPath);
-  } catch (...) {
-    // The source converted onto itself keeps every name; any other target gets what the writer
-    // says may stay (the whole lines converted before the failure), or is left as it was.
-    bool placed = false;
-    const std::optional<uint64_t> keep =
-        !targetIsSource && how.keepAfterFailure ? how.keepAfterFailure() : std::nullopt;
-    if (keep && ::ftruncate(fd, static_cast<off_t>(*keep)) == 0) {
-      placed = ::close(fd) == 0 && ::rename(tempPath.c_str(), finalPath.c_str()) == 0;
-    } else {
-      ::close(fd);
-    }
-    if (!placed) ::unlink(tempPath.c_str());
-    throw;
-  }
-  if (::close(fd) != 0 || ::rename(tempPath.c_str(), finalPath.c_str()) != 0) {
-    const int e = errno;
-    ::unlink(tempPath.c_str());
-    ThrowInOut(e, targetPath);
-  }
-  // The rename is durable once the folder is synced; a failure here loses nothing already done.
-  if (targetIsSource) {
-    if (int dir = ::open(FolderOf(finalPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-      ::fsync(dir);
-      ::close(dir);
-    }
+void WriteTextTarget(const std::string& targetPath, std::string_view text) {
+  const Producer produce = [&](Output& out, const std::string&) {
+    out.Buffer().assign(text);
+    out.Flush();
+  };
+  if (targetPath == kStandardStream) {
+    if (gStdoutClosed) throw Error("Standard output is closed");
+    StreamInto(STDOUT_FILENO, "standard output", produce, nullptr);
+  } else {
+    WriteTargetBy(targetPath, {}, produce, nullptr);
   }
 }
 

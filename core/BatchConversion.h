@@ -10,15 +10,18 @@
 // of a symbolic link) and renames it over the target at the end, so a reader or a second run
 // never sees a mix, and of two runs on one target the last to finish wins. A target that already
 // existed keeps its permission bits (and, where allowed, its owner and group). A target that is
-// no regular file (a device such as /dev/null, a pipe) is written in place, as a stream, and so is
-// standard output.
+// no regular file after following its links (a device such as /dev/null, a pipe) is written in
+// place, as a stream, and so is standard output; a path naming one of the program's own
+// descriptors (/dev/stdout, /dev/fd/N, also through links) is written to that descriptor where it
+// stands, so "> log" and ">> log" work as for "-".
 //
 // Failures: a source file that cannot be read raises FileOpenError ("Cannot open file ..."),
 // standard input that cannot be read InOutError, a target that cannot be created InOutError, all
-// before the target is touched. A failure while converting or writing a line raises too; then a
-// target that is the source itself (same file, by any path) is left as it was, with every name,
-// while any other target holds the whole lines converted before the failure. No temporary file is
-// left behind either way.
+// before the target is touched. A failure while converting or writing a line raises too, and so
+// does a cancel (ConversionCancelled from the progress callback). A failed or cancelled run never
+// replaces a file that stood at the target (the source converted onto itself included); where no
+// file stood, the whole lines converted before the failure are kept there. TargetLeft says which.
+// No temporary file is left behind either way.
 #pragma once
 
 #include <cstddef>
@@ -39,6 +42,11 @@ namespace quorvel {
 // (names.old.txt -> names_en.old.txt; a hidden file's leading dot does not count); a name
 // without "." gets "_en" appended. The folder part is never changed.
 std::string ProposeTargetName(const std::string& sourcePath);
+
+// Why `path` cannot be read as a names file, in words, or "" when it can: "No such file or
+// directory" (then `*missing` is set), "Is a directory", "Is a named pipe (FIFO), not a file",
+// "Is a device, not a file", "Permission denied", ... Opens nothing that blocks.
+std::string SourceFileProblem(const std::string& path, bool* missing);
 
 // Creates the one folder the target lies in, if missing; failure is ignored (as a rule it exists).
 void CreateTargetFolder(const std::string& targetPath);
@@ -70,6 +78,18 @@ struct BatchReport {
 
 inline constexpr char kStandardStream[] = "-";
 
+// What a run that failed or was cancelled left at its target.
+struct TargetLeft {
+  enum class Kind {
+    kUntouched,    // nothing was written: the target is as it was (or absent)
+    kEarlierKept,  // a file stood at the target and is kept unchanged
+    kLinesKept,    // no file stood there; the target holds the first `lines` converted lines
+    kStreamed,     // a stream (standard output, a device, a pipe) received `lines` lines
+  };
+  Kind kind = Kind::kUntouched;
+  size_t lines = 0;
+};
+
 // For a program's main, before it opens any file: a standard descriptor (0, 1, 2) that is closed
 // is opened on /dev/null, so no file opened later takes its number, and ConvertFile then refuses
 // "-" for a closed stream with "Standard input is closed" / "Standard output is closed".
@@ -81,34 +101,41 @@ std::string ReadSource(const std::string& sourcePath, struct stat* fileStat, boo
 // Standard output's descriptor for a target "-"; Error "Standard output is closed" when it was.
 int StandardOutput();
 
-// Converts `sourcePath` into `targetPath`, each a file path or kStandardStream. The caller has
-// checked that a source path names a file (the window and the command line each word their own
-// message otherwise) and created the target's folder (CreateTargetFolder).
-// Writes one name line (GBK) into `out` in place of the options' layout (the index forms).
+// Error, naming the files, when the mapping pair that Wade-Giles needs is missing, empty or
+// damaged (one file holding more lines than the other). Refreshes the lists first.
+void CheckWadeGilesMapping(ListFiles& lists);
+
+// Writes one name line (GB18030) into `out` in place of the options' layout (the index forms).
 using LineWriter = std::function<void(std::string& out, std::string_view line)>;
 
+// Converts `sourcePath` into `targetPath`, each a file path or kStandardStream. A Wade-Giles run
+// first checks the mapping pair (CheckWadeGilesMapping), before the target is touched. The caller has
+// checked that a source path names a file (the window and the command line each word their own
+// message otherwise) and created the target's folder (CreateTargetFolder). When the run fails,
+// `left` (if given) says what the target holds before the error passes on. `writeLine` (if given)
+// writes each line instead of the options' layout; `onLine` sees each line and its output.
 BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
                         const std::string& targetPath, const ConversionOptions& options,
-                        const ProgressFn& progress = {}, const LineWriter& writeLine = {},
-                        const LineFn& onLine = {});
+                        const ProgressFn& progress = {}, TargetLeft* left = nullptr,
+                        const LineWriter& writeLine = {}, const LineFn& onLine = {});
+
+// Writes `text` to a target by the same rules as a conversion's (links followed, a stream or
+// device written in place, an earlier file replaced only whole, its mode kept; "-" standard
+// output). InOutError on failure.
+void WriteTextTarget(const std::string& targetPath, std::string_view text);
 
 // How WriteTarget fills a target.
 struct TargetWrite {
   // Writes the whole content to `fd` (named `name` in messages). `path` is the new temporary file
   // behind `fd` when there is one, empty when the target is written in place as a stream.
   std::function<void(int fd, const std::string& name, const std::string& path)> write;
-  // After `write` failed: how many of the bytes written may stay in a new target (whole lines),
-  // or nullopt to drop it. Without this function, a new target is whole or not at all: any old
-  // one stays, and a regular file is never written in place.
-  std::function<std::optional<uint64_t>()> keepAfterFailure;
 };
 
-// The target rules of a run, for any writer: a regular file (or none yet) is written as a new
-// temporary beside the final file of `targetPath` and renamed over it, keeping an old target's
-// permission bits (and, where allowed, owner and group); a device or pipe is written in place; a
-// folder or a read-only file is refused with InOutError. `sourceStat` (when the source is a file)
-// tells a target that is the source itself: it is synced before the rename and kept whole on a
-// failure. No temporary is left behind.
+// The target rules of a conversion for any other writer (tables): the target is whole or not
+// written at all: a failure or a cancel leaves an earlier file as it was and no new file where
+// none stood; a device, pipe or the program's own descriptor is written in place; a folder or a
+// read-only file is refused with InOutError. `sourceStat` (when the source is a file) tells a
+// target that is the source itself: it is synced before the rename. No temporary is left behind.
 void WriteTarget(const std::string& targetPath, const struct stat* sourceStat, const TargetWrite& how);
 
 // Converts source bytes already in memory and writes the result to an open file descriptor

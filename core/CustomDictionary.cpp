@@ -197,24 +197,7 @@ void CustomDictionary::Restore(const std::vector<DictionaryEntry>& entries) {
 
 void CustomDictionary::Clear() {
   ListFiles::WriteLock lock(lists_);
-  int failure = 0;
-  std::string failedPath;
-  for (const std::string& path : {KeyPath(), ReadingPath()}) {
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-      failure = errno;
-      failedPath = path;
-      break;
-    }
-  }
-  if (failure != 0) {
-    // The failed delete is the news; a reload that fails too is retried by the next Refresh.
-    try {
-      lists_.Load();
-    } catch (const Error&) {
-    }
-    ThrowInOut(failure, failedPath);
-  }
-  lists_.Load();
+  Write({});
 }
 
 std::optional<std::size_t> CustomDictionary::Find(std::string_view key) const {

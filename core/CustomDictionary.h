@@ -113,11 +113,9 @@ class CustomDictionary {
   // writes, reloads. Callers take the index from Lines() after their own Refresh.
   void DeleteAt(std::size_t index);
 
-  // Deletes the key file, then the reading file (under the write lock), and reloads the lists.
-  // A killed clear leaves at most a reading file without keys: an empty dictionary. A missing file is
-  // passed over. A file that cannot be deleted stops the clear there (the reading file is not
-  // deleted while its key file stays, which would blank every reading) and, after the reload,
-  // raises InOutError so the failure is not mistaken for an empty dictionary.
+  // Writes both files empty, together as every change (an empty pair, which is not a missing
+  // one: the installed program copies the shipped dictionary only where the user has no pair),
+  // and reloads the lists. A failure raises InOutError with both old files in place.
   void Clear();
 
   // Writes exactly `entries`, as they are (no trimming, no merging of keys), and reloads: puts

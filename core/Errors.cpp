@@ -1,6 +1,8 @@
 #include "Errors.h"
 
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
 
@@ -77,16 +79,42 @@ std::string ErrnoWords(int e) {
   }
 }
 
-InOutError::InOutError(int code) : Error(InOutMessage(code)), code_(code) {}
+namespace {
+std::string InOutText(int code, const std::string& path, int errnoValue) {
+  std::string text = InOutMessage(code);
+  if (path.empty()) return text;
+  // The code's message names the cause already for these, and an OS error carries its words.
+  const bool causeShown = errnoValue == 0 || code == kFileNotFound || code == kTooManyOpenFiles ||
+                          (code == kDiskFull && errnoValue == ENOSPC) || code >= kOsErrorBase;
+  if (code == kInvalidFilename && errnoValue == ENOENT) text += " (a folder on the path does not exist)";
+  else if (!causeShown) text += " (" + ErrnoWords(errnoValue) + ")";
+  return text + ": \"" + path + "\"";
+}
+}  // namespace
+
+InOutError::InOutError(int code, const std::string& path, int errnoValue)
+    : Error(InOutText(code, path, errnoValue)), code_(code) {}
 
 FileOpenError::FileOpenError(const std::string& path, int errnoValue)
-    : Error("Cannot open file \"" + path + "\". " + ErrnoWords(errnoValue)) {}
+    : Error("Cannot open file \"" + path + "\". " + ErrnoWords(errnoValue)), errno_(errnoValue) {}
+
+FileOpenError::FileOpenError(const std::string& path, const std::string& reason, int errnoValue)
+    : Error("Cannot open file \"" + path + "\". " + reason), errno_(errnoValue) {}
 
 ListIndexError::ListIndexError(long index)
     : Error("List index out of bounds (" + std::to_string(index) + ")") {}
 
 ConvertError::ConvertError(const std::string& text)
     : Error("'" + text + "' is not a valid integer value") {}
+
+static std::string GaveUp(const std::string& waitMessage, double seconds) {
+  char waited[32];
+  std::snprintf(waited, sizeof waited, "%g", std::round(seconds * 10) / 10);  // "30", "1.5"
+  return "Gave up " + waitMessage + " after " + waited + " s";
+}
+
+LockWaitError::LockWaitError(const std::string& waitMessage, double seconds)
+    : Error(GaveUp(waitMessage, seconds)) {}
 
 ConversionCancelled::ConversionCancelled() : Error("Conversion cancelled") {}
 
@@ -118,7 +146,6 @@ int InOutCodeFromErrno(int e, const std::string& path) {
       return kAccessDenied;
     case ENOSPC:
     case EDQUOT:
-    case EFBIG:
       return kDiskFull;
     default:
       return kOsErrorBase + e;
@@ -126,7 +153,18 @@ int InOutCodeFromErrno(int e, const std::string& path) {
 }
 
 void ThrowInOut(int errnoValue, const std::string& path) {
-  throw InOutError(InOutCodeFromErrno(errnoValue, path));
+  throw InOutError(InOutCodeFromErrno(errnoValue, path), path, errnoValue);
+}
+
+namespace {
+WarningHandler gWarningHandler = nullptr;
+}  // namespace
+
+void SetWarningHandler(WarningHandler handler) { gWarningHandler = handler; }
+
+void Warn(const std::string& message) {
+  if (gWarningHandler) gWarningHandler(message);
+  else std::fprintf(stderr, "quorvel: warning: %s\n", message.c_str());
 }
 
 std::string WithFullStop(const std::string& message) {

@@ -15,10 +15,12 @@ class Error : public std::runtime_error {
 
 // A file operation failed; the message is the one for the system's input-output code
 // ("File not found", "Disk full", ...) or, for an operating-system error the system has no code
-// of its own for, "I/O error <errno> (<cause in words>)".
+// of its own for, "I/O error <errno> (<cause in words>)". With the file it was about, the message
+// names it and, where the code's message leaves the cause open, the cause:
+// File access denied (Is a directory): "/home/li/out.txt".
 class InOutError : public Error {
  public:
-  explicit InOutError(int code);
+  explicit InOutError(int code, const std::string& path = {}, int errnoValue = 0);
   int Code() const { return code_; }
 
  private:
@@ -29,6 +31,11 @@ class InOutError : public Error {
 class FileOpenError : public Error {
  public:
   FileOpenError(const std::string& path, int errnoValue);
+  FileOpenError(const std::string& path, const std::string& reason, int errnoValue = 0);
+  int Errno() const { return errno_; }
+
+ private:
+  int errno_;
 };
 
 // "List index out of bounds (<index>)": a key list line whose partner list has no such line.
@@ -41,6 +48,13 @@ class ListIndexError : public Error {
 class ConvertError : public Error {
  public:
   explicit ConvertError(const std::string& text);
+};
+
+// A lock another process held was waited for until the waiting gave up: "Gave up <wait message>
+// after N s".
+class LockWaitError : public Error {
+ public:
+  LockWaitError(const std::string& waitMessage, double seconds);
 };
 
 // A run stopped at the user's request. Thrown by a progress callback (BatchConversion's
@@ -75,7 +89,15 @@ std::string ErrnoWords(int errnoValue);
 // without a system code gives kOsErrorBase + errno.
 int InOutCodeFromErrno(int errnoValue, const std::string& path = {});
 
+// Throws the InOutError of an errno value, naming `path` (when given) and the cause.
 [[noreturn]] void ThrowInOut(int errnoValue, const std::string& path = {});
+
+// Warnings: something passed over that the user should hear of, the operation going on. By
+// default each goes to standard error as "quorvel: warning: <message>"; a program may route them
+// elsewhere (nullptr restores the default).
+using WarningHandler = void (*)(const std::string& message);
+void SetWarningHandler(WarningHandler handler);
+void Warn(const std::string& message);
 
 // The text shown in the error box: a full stop is appended unless the message's last byte
 // sorts at or before "." (so "Disk full" becomes "Disk full.", "(3)" and "..." stay).

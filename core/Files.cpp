@@ -1,14 +1,19 @@
 #include "Files.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "Errors.h"
@@ -56,10 +61,6 @@ void SyncFolder(const std::string& dir) {
     ::fsync(dfd);
     ::close(dfd);
   }
-}
-
-bool StartsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
 }
 
 bool WriteAll(int fd, const char* data, size_t size) {
@@ -110,24 +111,69 @@ bool PathExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
+bool IsSharedFolder(const std::string& dir) {
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) != 0) return false;
+  return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0 || (st.st_uid != ::geteuid() && st.st_uid != 0);
+}
+
+std::string ForeignLinkProblem(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return {};
+  if (st.st_uid == ::geteuid() || st.st_uid == 0 || !IsSharedFolder(FolderOf(path))) return {};
+  return "\"" + path + "\" is a symbolic link another user (" + std::to_string(st.st_uid) +
+         ") made in a folder others may write; it is not followed. Remove it, or keep the lists in a folder of your own";
+}
+
+std::string NotAFileReason(mode_t mode) {
+  if (S_ISDIR(mode)) return "Is a directory";
+  if (S_ISFIFO(mode)) return "Is a named pipe (FIFO), not a file";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "Is a device, not a file";
+  if (S_ISSOCK(mode)) return "Is a socket, not a file";
+  return S_ISREG(mode) ? std::string() : "Is not a regular file";
+}
+
+int OpenRegularFile(const std::string& path, std::string* reason) {
+  reason->clear();
+  // O_NONBLOCK: opening a pipe or a device never waits; regular files ignore it.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    const int e = errno;
+    *reason = ErrnoWords(e);
+    errno = e;
+    return -1;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    const int e = errno;
+    ::close(fd);
+    *reason = ErrnoWords(e);
+    errno = e;
+    return -1;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    *reason = NotAFileReason(st.st_mode);
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return -1;
+  }
+  return fd;
+}
+
 std::string ReadWholeFile(const std::string& path, bool* missing) {
   if (missing) *missing = false;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  std::string reason;
+  int fd = OpenRegularFile(path, &reason);
   if (fd < 0) {
-    int e = errno;
-    if (missing && e == ENOENT) {
+    if (missing && errno == ENOENT) {
       *missing = true;
       return {};
     }
-    throw FileOpenError(path, e);
+    throw FileOpenError(path, reason, errno);
   }
   std::string data;
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    throw FileOpenError(path, EISDIR);
-  }
-  if (st.st_size > 0) data.reserve(static_cast<size_t>(st.st_size));
+  if (::fstat(fd, &st) == 0 && st.st_size > 0) data.reserve(static_cast<size_t>(st.st_size));
   if (int e = ReadFromDescriptor(fd, data)) {
     ::close(fd);
     throw FileOpenError(path, e);
@@ -169,7 +215,17 @@ void SetReplaceFailureForTest(int step, int errnoValue) {
 
 void SetReplacePointHookForTest(ReplacePointHook hook) { gPointHook = hook; }
 
+void IgnoreFileSizeSignal() {
+  static const bool done = [] {
+    struct sigaction action {};
+    if (::sigaction(SIGXFSZ, nullptr, &action) == 0 && action.sa_handler == SIG_DFL) ::signal(SIGXFSZ, SIG_IGN);
+    return true;
+  }();
+  (void)done;
+}
+
 int CreateNewFileNamed(const std::string& stem, mode_t mode, std::string& newPath) {
+  IgnoreFileSizeSignal();
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = stem + RandomSuffix();
     int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
@@ -194,8 +250,8 @@ std::string CopyAside(const std::string& path) {
   std::string data;
   try {
     data = ReadWholeFile(path);
-  } catch (const Error&) {
-    errno = EIO;
+  } catch (const FileOpenError& e) {
+    errno = e.Errno();
     return {};
   }
   std::string copy;
@@ -218,28 +274,157 @@ int CreateTempFileBeside(const std::string& path, std::string& tempPath) {
   return CreateNewFileBeside(path, ".tmp-", tempPath);
 }
 
-void RemoveLeftovers(const std::string& dir, const std::vector<std::string>& names) {
+namespace {
+constexpr size_t kSuffixLength = 12;
+
+// The random part of a name this program made: exactly 12 letters and digits.
+bool IsRandomSuffix(std::string_view text) {
+  if (text.size() != kSuffixLength) return false;
+  for (char c : text)
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
+  return true;
+}
+
+// A process id, as earlier versions named their temporaries: 1 to 10 digits.
+bool IsProcessId(std::string_view text) {
+  if (text.empty() || text.size() > 10) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+// The names in `dir` for which `doomed` says yes.
+std::vector<std::string> NamesIn(const std::string& dir, const std::function<bool(std::string_view)>& doomed) {
+  std::vector<std::string> found;
   DIR* folder = ::opendir(dir.c_str());
-  if (!folder) return;
-  std::vector<std::string> doomed;
-  while (const dirent* entry = ::readdir(folder)) {
-    std::string_view name = entry->d_name;
-    for (const auto& file : names) {
-      if (StartsWith(name, file + ".tmp-") || StartsWith(name, file + ".old-")) {
-        doomed.emplace_back(name);
-        break;
-      }
-    }
-  }
+  if (!folder) return found;
+  while (const dirent* entry = ::readdir(folder))
+    if (doomed(entry->d_name)) found.emplace_back(entry->d_name);
   ::closedir(folder);
+  return found;
+}
+}  // namespace
+
+bool IsLeftoverOf(std::string_view name, std::string_view file) {
+  if (!name.starts_with(file)) return false;
+  name.remove_prefix(file.size());
+  if (!name.starts_with(".tmp-") && !name.starts_with(".old-")) return false;
+  name.remove_prefix(5);
+  return IsRandomSuffix(name) || IsProcessId(name);
+}
+
+void RemoveLeftovers(const std::string& dir, const std::vector<std::string>& names) {
+  const auto doomed = NamesIn(dir, [&](std::string_view name) {
+    for (const auto& file : names)
+      if (IsLeftoverOf(name, file)) return true;
+    return false;
+  });
   for (const auto& name : doomed) ::unlink(JoinPath(dir, name).c_str());
 }
 
+bool IsTargetTemporaryName(std::string_view name) {
+  constexpr std::string_view kTag = ".quorvel-";
+  if (name.size() < 1 + 1 + kTag.size() + kSuffixLength || name.front() != '.') return false;
+  const std::string_view stem = name.substr(0, name.size() - kSuffixLength);
+  return stem.ends_with(kTag) && stem.size() - kTag.size() - 1 <= 64 &&
+         IsRandomSuffix(name.substr(name.size() - kSuffixLength));
+}
+
+int CreateTargetTemporary(const std::string& folder, const std::string& name, std::string& tempPath) {
+  // Keep the name short enough for any file system whatever the target's name.
+  int fd = CreateNewFileNamed(JoinPath(folder, "." + name.substr(0, 64) + ".quorvel-"), 0666, tempPath);
+  // Held until the descriptor closes: a later run tells a live writer's temporary from a dead one's.
+  if (fd >= 0) ::flock(fd, LOCK_EX | LOCK_NB);
+  return fd;
+}
+
+void RemoveDeadTargetTemporaries(const std::string& folder) {
+  const auto candidates = NamesIn(folder, IsTargetTemporaryName);
+  struct timespec now {};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  for (const auto& name : candidates) {
+    const std::string path = JoinPath(folder, name);
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st {};
+    // Only the user's own regular files, untouched for a while (a writer takes its lock right
+    // after creating the file), whose lock nobody holds.
+    const bool dead = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+                      st.st_mtim.tv_sec + kDeadTemporarySeconds <= now.tv_sec &&
+                      ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    if (dead) ::unlink(path.c_str());
+    ::close(fd);
+  }
+}
+
+namespace {
+
+double gLockWaitLimit = kDefaultLockWaitSeconds;
+LockWaitHandler gLockWaitHandler = nullptr;
+
+// The default: says once who holds the lock, and gives up after the limit.
+bool DefaultLockWait(const LockWait& wait) {
+  if (wait.notice == 1) Warn(LockWaitMessage(wait));
+  return wait.waitedSeconds < gLockWaitLimit;
+}
+
+double SecondsSince(const struct timespec& start) {
+  struct timespec now {};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<double>(now.tv_sec - start.tv_sec) + static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
+}
+
+}  // namespace
+
+void SetLockWaitLimit(double seconds) { gLockWaitLimit = seconds; }
+double LockWaitLimit() { return gLockWaitLimit; }
+void SetLockWaitHandler(LockWaitHandler handler) { gLockWaitHandler = handler; }
+
+std::string LockWaitMessage(const LockWait& wait) {
+  return "waiting for \"" + wait.lockPath + "\" held by " +
+         (wait.holder > 0 ? "process " + std::to_string(wait.holder) : std::string("another process"));
+}
+
+long FlockHolder(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return 0;
+  std::string locks;
+  int procFd = ::open("/proc/locks", O_RDONLY | O_CLOEXEC);
+  if (procFd < 0) return 0;
+  ReadFromDescriptor(procFd, locks, 1 << 20);
+  ::close(procFd);
+  // "1: FLOCK  ADVISORY  WRITE 1234 08:01:5678 0 EOF"; waiting requests carry "->".
+  char want[64];
+  std::snprintf(want, sizeof want, "%02x:%02x:%lu", major(st.st_dev), minor(st.st_dev),
+                static_cast<unsigned long>(st.st_ino));
+  long holder = 0;
+  ForEachLine(locks, [&](std::string_view line) {
+    if (holder != 0 || line.find("FLOCK") == std::string_view::npos || line.find("->") != std::string_view::npos) return;
+    char kind[16], advisory[16], mode[16], device[64];
+    long pid = 0;
+    if (std::sscanf(std::string(line).c_str(), "%*d: %15s %15s %15s %ld %63s", kind, advisory, mode, &pid, device) == 5 &&
+        std::string_view(device) == want)
+      holder = pid;
+  });
+  return holder;
+}
+
 FolderLock::FolderLock(const std::string& dir, Mode mode) : path_(JoinPath(dir, kLockFileName)) {
-  // O_NOFOLLOW: a symlink planted at the lock's name must not make us create a file elsewhere.
-  fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd_ < 0 && (errno == EACCES || errno == EROFS || errno == EISDIR))
-    fd_ = ::open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);  // flock needs no write access
+  // O_NOFOLLOW: a symlink planted at the lock's name must not make us create a file elsewhere;
+  // O_NONBLOCK: a pipe planted there must not hang the program.
+  constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | kFlags, 0644);
+  if (fd_ < 0 && (errno == EACCES || errno == EROFS || errno == EISDIR)) {
+    const int writeError = errno;
+    fd_ = ::open(path_.c_str(), O_RDONLY | kFlags);  // flock needs no write access
+    if (fd_ < 0 && errno == ENOENT) errno = writeError;  // no lock file, and none can be made: say why
+  }
+  struct stat st {};
+  if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
+    ::close(fd_);
+    fd_ = -1;
+    errno = EINVAL;
+  }
   if (fd_ < 0) {
     openError_ = errno;
     return;
@@ -251,14 +436,105 @@ FolderLock::~FolderLock() {
   if (fd_ >= 0) ::close(fd_);  // closing the last descriptor lets the lock go
 }
 
+namespace {
+
+// Interrupts this thread's blocking calls (EINTR) from `first` seconds on and every tenth of a
+// second after, while it is armed: a blocking flock then wakes to tell the user who holds the
+// lock, and a signal that came just before the call is followed by another. The signal goes to
+// this thread only, and its handler does nothing.
+class Interrupter {
+ public:
+  Interrupter() {
+    struct sigaction action {};
+    action.sa_handler = [](int) {};
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: the blocking call returns EINTR
+    ::sigaction(kSignal, &action, &old_);
+    struct sigevent event {};
+    event.sigev_notify = SIGEV_SIGNAL | SIGEV_THREAD_ID;
+    event.sigev_signo = kSignal;
+    event._sigev_un._tid = ::gettid();  // glibc 2.36 names the field only so
+    created_ = ::timer_create(CLOCK_MONOTONIC, &event, &timer_) == 0;
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, kSignal);
+    ::pthread_sigmask(SIG_UNBLOCK, &set, &oldMask_);
+  }
+  ~Interrupter() {
+    if (created_) ::timer_delete(timer_);
+    ::pthread_sigmask(SIG_SETMASK, &oldMask_, nullptr);
+    ::sigaction(kSignal, &old_, nullptr);
+  }
+  Interrupter(const Interrupter&) = delete;
+  Interrupter& operator=(const Interrupter&) = delete;
+
+  bool Works() const { return created_; }
+  void Arm(double first) {
+    struct itimerspec when {};
+    first = std::max(first, 0.001);
+    when.it_value.tv_sec = static_cast<time_t>(first);
+    when.it_value.tv_nsec = static_cast<long>((first - static_cast<double>(when.it_value.tv_sec)) * 1e9);
+    when.it_interval.tv_nsec = 100'000'000;
+    if (created_) ::timer_settime(timer_, 0, &when, nullptr);
+  }
+  void Disarm() {
+    struct itimerspec never {};
+    if (created_) ::timer_settime(timer_, 0, &never, nullptr);
+  }
+
+ private:
+  static inline const int kSignal = SIGRTMIN + 5;
+  timer_t timer_{};
+  bool created_ = false;
+  struct sigaction old_ {};
+  sigset_t oldMask_{};
+};
+
+}  // namespace
+
 void FolderLock::Change(Mode mode) {
   if (fd_ < 0) return;
-  while (::flock(fd_, mode == Mode::kShared ? LOCK_SH : LOCK_EX) != 0) {
-    if (errno == EINTR) continue;
-    openError_ = errno;  // no locking here (some network file systems): go on as without a lock file
-    ::close(fd_);
-    fd_ = -1;
-    return;
+  const int operation = mode == Mode::kShared ? LOCK_SH : LOCK_EX;
+  if (::flock(fd_, operation | LOCK_NB) == 0) return;
+  struct timespec start {};
+  ::clock_gettime(CLOCK_MONOTONIC, &start);
+  double nextNotice = std::min(kLockNoticeSeconds, gLockWaitLimit);
+  LockWait wait{path_, 0, 0.0, 0};
+  // The wait itself blocks in the kernel, which hands the lock over as soon as it is let go (a
+  // poll would lose it to a busy writer taking it again at once); the interrupter wakes it when
+  // it is time to say who holds it.
+  Interrupter interrupter;
+  interrupter.Arm(nextNotice);
+  for (;;) {
+    const int flags = interrupter.Works() ? operation : operation | LOCK_NB;
+    if (::flock(fd_, flags) == 0) return;
+    if (errno != EINTR && errno != EWOULDBLOCK) {
+      openError_ = errno;  // no locking here (some network file systems): go on as without a lock file
+      ::close(fd_);
+      fd_ = -1;
+      return;
+    }
+    wait.waitedSeconds = SecondsSince(start);
+    if (wait.waitedSeconds >= nextNotice) {
+      interrupter.Disarm();  // nothing interrupts the handler, which may show a box
+      wait.holder = FlockHolder(fd_);
+      ++wait.notice;
+      const bool goOn = (gLockWaitHandler ? gLockWaitHandler : DefaultLockWait)(wait);
+      if (!goOn) {
+        ::close(fd_);
+        fd_ = -1;
+        throw LockWaitError(LockWaitMessage(wait), wait.waitedSeconds);
+      }
+      // A handler that asked the user may have taken a while: the next notice is a second on,
+      // or at the default handler's limit.
+      nextNotice = SecondsSince(start) + kLockNoticeSeconds;
+      if (!gLockWaitHandler && gLockWaitLimit > wait.waitedSeconds) nextNotice = std::min(nextNotice, gLockWaitLimit);
+      interrupter.Arm(nextNotice - SecondsSince(start));
+    }
+    if (!interrupter.Works()) {
+      struct timespec pause {0, 5'000'000};
+      ::nanosleep(&pause, nullptr);
+    }
   }
 }
 
@@ -304,13 +580,23 @@ bool WriteIntent(const std::string& intentPath, const std::vector<IntentStep>& s
 
 }  // namespace
 
-std::optional<std::vector<IntentStep>> ReadIntent(const std::string& intentPath) {
-  int fd = ::open(intentPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  std::string text;
-  int e = ReadFromDescriptor(fd, text, 1 << 16);
-  ::close(fd);
-  if (e != 0) return std::nullopt;
+namespace {
+
+// Whether a record's step stays within what a pair writer does: it renames one of its own
+// temporaries or kept old files onto one of `files`, or removes one of `files`.
+bool IsWritersStep(const IntentStep& step, const std::vector<std::string>& files) {
+  for (const auto& file : files) {
+    if (step.to != file) continue;
+    if (step.kind == IntentStep::Kind::kRemove) return true;
+    const std::string_view from = step.from;
+    return (from.starts_with(file + ".tmp-") || from.starts_with(file + ".old-")) &&
+           IsRandomSuffix(from.substr(file.size() + 5));
+  }
+  return false;
+}
+
+// Parses a record's text; nullopt when it is none this program wrote (ours are written whole).
+std::optional<std::vector<IntentStep>> ParseIntent(std::string_view text) {
   auto lines = SplitLines(text);
   if (lines.size() < 2 || lines.front() != kIntentHeader || lines.back() != "end") return std::nullopt;
   std::vector<IntentStep> steps;
@@ -338,11 +624,43 @@ std::optional<std::vector<IntentStep>> ReadIntent(const std::string& intentPath)
   return steps;
 }
 
-bool RollForwardIntent(const std::string& intentPath) {
-  auto steps = ReadIntent(intentPath);
+}  // namespace
+
+std::optional<std::vector<IntentStep>> ReadIntent(const std::string& intentPath, const std::vector<std::string>& files,
+                                                  std::string* whyIgnored) {
+  if (whyIgnored) whyIgnored->clear();
+  auto ignore = [&](const std::string& why) -> std::optional<std::vector<IntentStep>> {
+    if (whyIgnored) *whyIgnored = "the record of an unfinished dictionary write \"" + intentPath + "\" is ignored: " + why;
+    return std::nullopt;
+  };
+  // Never blocks (a pipe planted at the name) and never follows a link.
+  int fd = ::open(intentPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? std::nullopt : ignore(ErrnoWords(errno));
+  struct stat st {};
+  std::string text;
+  int e = ::fstat(fd, &st) != 0 ? errno : 0;
+  if (e == 0 && S_ISREG(st.st_mode)) e = ReadFromDescriptor(fd, text, 1 << 16);
+  ::close(fd);
+  if (e != 0) return ignore(ErrnoWords(e));
+  if (!S_ISREG(st.st_mode)) return ignore("it is no regular file");
+  // In a folder others may write, a record another user left could make this user's process
+  // move files of theirs into place.
+  if (st.st_uid != ::geteuid() && st.st_uid != 0) return ignore("it belongs to another user");
+  auto steps = ParseIntent(text);
+  if (!steps) return ignore("it is damaged");
+  for (const auto& step : *steps)
+    if (!IsWritersStep(step, files)) return ignore("it names \"" + (step.kind == IntentStep::Kind::kRemove ? step.to : step.from) +
+                                                   "\", which is no list file nor a temporary of one");
+  return steps;
+}
+
+bool RollForwardIntent(const std::string& intentPath, const std::vector<std::string>& files) {
+  std::string why;
+  auto steps = ReadIntent(intentPath, files, &why);
   if (!steps) {
-    // Either nothing is there, or something no Quorvel writer made (ours are written whole):
-    // it must not block every later write.
+    // Either nothing is there, or something no Quorvel writer made: it is never acted on, and it
+    // must not block every later write.
+    if (!why.empty()) Warn(why);
     struct stat st {};
     if (::lstat(intentPath.c_str(), &st) != 0) return false;
     ::unlink(intentPath.c_str());
@@ -369,25 +687,27 @@ bool RollForwardIntent(const std::string& intentPath) {
   return true;
 }
 
-void ReplaceFilesAtomically(const std::vector<std::pair<std::string, std::string>>& files,
-                            const std::string& intentPath) {
+namespace {
+
+// Writes and syncs a temporary beside each file, never readable by more people than the file it
+// replaces. On failure none is left and InOutError is thrown.
+std::vector<std::string> WriteTemporaries(const std::vector<std::pair<std::string, std::string>>& files) {
   std::vector<std::string> temps;
-  auto cleanup = [&] {
-    for (const auto& t : temps) ::unlink(t.c_str());
-  };
   auto fail = [&](const std::string& path) {
     int e = errno;
-    cleanup();
+    for (const auto& t : temps) ::unlink(t.c_str());
     ThrowInOut(e, path);
   };
-  // Write and sync every temporary before any rename: a failure part way must leave the old
-  // files as they were, and a pair must never end up with one new and one old half.
   for (size_t i = 0; i < files.size(); ++i) {
     const auto& [path, content] = files[i];
     std::string temp;
     int fd = ShouldFail(i == 0 ? 1 : -1) ? -1 : CreateTempFileBeside(path, temp);
     if (fd < 0) fail(path);
     temps.push_back(temp);
+    if (struct stat old {}; ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+      struct stat fresh {};
+      if (::fstat(fd, &fresh) == 0) ::fchmod(fd, fresh.st_mode & old.st_mode & 0777);
+    }
     bool ok = !(i == 1 && ShouldFail(2)) && WriteAll(fd, content.data(), content.size()) && ::fsync(fd) == 0;
     int e = errno;
     if (::close(fd) != 0 && ok) {
@@ -399,6 +719,19 @@ void ReplaceFilesAtomically(const std::vector<std::pair<std::string, std::string
       fail(path);
     }
   }
+  return temps;
+}
+
+}  // namespace
+
+void ReplaceFilesAtomically(const std::vector<std::pair<std::string, std::string>>& files,
+                            const std::string& intentPath) {
+  // Write and sync every temporary before any rename: a failure part way must leave the old
+  // files as they were, and a pair must never end up with one new and one old half.
+  std::vector<std::string> temps = WriteTemporaries(files);
+  auto cleanup = [&] {
+    for (const auto& t : temps) ::unlink(t.c_str());
+  };
   ReachPoint(0);
   // With several files, keep a hard link to each old file until every rename has succeeded, so
   // a rename that fails part way can put back the files already replaced.
@@ -474,10 +807,26 @@ void ReplaceFilesAtomically(const std::vector<std::pair<std::string, std::string
 }
 
 void ReplaceFileUnderFolderLock(const std::string& path, const std::string& content) {
-  const std::string dir = FolderOf(path);
+  const std::string final = FinalPathOf(path);  // a link stays a link: its file is replaced
+  const std::string dir = FolderOf(final);
   FolderLock lock(dir, FolderLock::Mode::kExclusive);
-  if (lock.Held()) RemoveLeftovers(dir, {NameOf(path)});
-  ReplaceFilesAtomically({{path, content}});
+  if (lock.Held()) RemoveLeftovers(dir, {NameOf(final)});
+  ReplaceFilesAtomically({{final, content}});
+}
+
+std::string FinalPathOf(const std::string& path, const std::function<bool(const std::string&)>& stopAt) {
+  std::string current = path;
+  for (int hop = 0; hop < 40; ++hop) {
+    if (stopAt && stopAt(current)) return current;
+    struct stat st {};
+    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+    std::string link(PATH_MAX, '\0');
+    ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
+    if (n <= 0 || static_cast<size_t>(n) >= link.size()) return current;
+    link.resize(static_cast<size_t>(n));
+    current = link.front() == '/' ? link : JoinPath(FolderOf(current), link);
+  }
+  return path;
 }
 
 }  // namespace quorvel

@@ -24,6 +24,8 @@ const char* const kListFileNames[kListCount] = {
     "define_py.dll",  "define_wei_han.dll", "define_wei_py.dll",
     "define_name_han.dll", "define_name_py.dll"};
 
+std::vector<std::string> ListFileNames() { return {std::begin(kListFileNames), std::end(kListFileNames)}; }
+
 namespace {
 
 struct StringHash {
@@ -300,7 +302,7 @@ void ListFiles::Load() {
       // A writer was stopped mid-pair: finish its renames before reading.
       lock->Change(FolderLock::Mode::kExclusive);
       try {
-        RollForwardIntent(intentPath);
+        RollForwardIntent(intentPath, ListFileNames());
       } catch (const Error&) {
         // A read-only folder: read the pair from where the record sends it, below.
       }
@@ -310,7 +312,7 @@ void ListFiles::Load() {
   std::array<std::string, kListCount> paths;
   std::array<bool, kListCount> removed{};
   for (int i = 0; i < kListCount; ++i) paths[i] = ListPath(static_cast<ListSlot>(i));
-  if (auto steps = ReadIntent(intentPath)) {
+  if (auto steps = ReadIntent(intentPath, ListFileNames())) {
     for (const auto& step : *steps) {
       for (int i = 0; i < kListCount; ++i) {
         if (step.to != kListFileNames[i]) continue;
@@ -326,6 +328,7 @@ void ListFiles::Load() {
   auto fresh = std::make_unique<Lists>();
   for (int i = 0; i < kListCount; ++i) {
     if (removed[i]) continue;
+    if (std::string problem = ForeignLinkProblem(paths[i]); !problem.empty()) throw Error(problem);
     bool missing = false;
     std::string text = ReadWholeFile(paths[i], &missing);
     if (!missing) fresh->items[i] = SplitLines(text);
@@ -342,11 +345,18 @@ void ListFiles::Load() {
 
 ListFiles::WriteLock::WriteLock(ListFiles& lists)
     : lists_(lists), lock_(std::make_unique<FolderLock>(lists.dataDir_, FolderLock::Mode::kExclusive)) {
-  if (!lock_->Held()) ThrowInOut(lock_->OpenError(), lock_->Path());
+  // The folder is named: that is what the user may not write (or what is missing).
+  if (!lock_->Held()) ThrowInOut(lock_->OpenError(), lists.dataDir_);
   const std::string intentPath = JoinPath(lists.dataDir_, kPairIntentFileName);
-  RollForwardIntent(intentPath);
+  RollForwardIntent(intentPath, ListFileNames());
+  // A record that was ignored and could not be removed (another user's, in a folder whose sticky
+  // bit keeps it there) must not block every write: this one goes without a record of its own.
+  struct stat st {};
+  lists_.recordBlocked_ = ::lstat(intentPath.c_str(), &st) == 0;
+  if (lists_.recordBlocked_)
+    Warn("\"" + intentPath + "\" cannot be replaced; the dictionary is written without a record of its renames");
   // Under the exclusive lock every temporary or kept old file of a list file is a dead writer's.
-  std::vector<std::string> names(std::begin(kListFileNames), std::end(kListFileNames));
+  std::vector<std::string> names = ListFileNames();
   names.push_back(kPairIntentFileName);
   RemoveLeftovers(lists.dataDir_, names);
   lists_.writeLocked_ = true;
@@ -357,8 +367,10 @@ ListFiles::WriteLock::~WriteLock() { lists_.writeLocked_ = false; }
 void ListFiles::WritePair(ListSlot keySlot, const std::string& keyText, ListSlot readingSlot,
                           const std::string& readingText) {
   if (!writeLocked_) throw std::logic_error("WritePair without a WriteLock");
+  for (ListSlot slot : {keySlot, readingSlot})
+    if (std::string problem = ForeignLinkProblem(ListPath(slot)); !problem.empty()) throw Error(problem);
   ReplaceFilesAtomically({{ListPath(keySlot), keyText}, {ListPath(readingSlot), readingText}},
-                         JoinPath(dataDir_, kPairIntentFileName));
+                         recordBlocked_ ? std::string() : JoinPath(dataDir_, kPairIntentFileName));
 }
 
 void ListFiles::Refresh() {

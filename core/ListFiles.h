@@ -47,7 +47,9 @@ enum ListSlot : int {
   kDefineNamePyList,   // whole names: their pinyin syllables (TaughtNames.h)
   kListCount
 };
+// The one list of the list files' names, in slot order: a list joins here and in ListSlot.
 extern const char* const kListFileNames[kListCount];  // "pinyin_han.dll", ...
+std::vector<std::string> ListFileNames();  // the same as strings
 // The record of a pair write under way, in the data folder (the lock is Files.h's kLockFileName).
 inline constexpr char kPairIntentFileName[] = ".quorvel.intent";
 
@@ -122,6 +124,7 @@ class ListFiles {
   std::unique_ptr<Watcher> watcher_;
   bool stale_ = true;
   bool writeLocked_ = false;
+  bool recordBlocked_ = false;  // a foreign record stands where a pair write records its renames
   uint64_t loadCount_ = 0;
   uint64_t generation_ = 0;
 };

@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <optional>
+
 #include "Errors.h"
 #include "Files.h"
 
@@ -19,9 +21,12 @@ constexpr size_t kMaxSettingsBytes = 1 << 16;
 
 // Reads the start of the settings file at `path` into `text`. False when there is no file.
 bool ReadSettingsFile(const std::string& path, std::string& text) {
-  if (!IsExistingFile(path)) return false;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) ThrowInOut(errno, path);
+  std::string reason;
+  int fd = OpenRegularFile(path, &reason);  // never waits on a pipe planted there
+  if (fd < 0) {
+    if (errno == ENOENT || errno == EISDIR || errno == EINVAL) return false;  // no file stands there
+    ThrowInOut(errno, path);
+  }
   text.clear();
   if (int e = ReadFromDescriptor(fd, text, kMaxSettingsBytes)) {
     ::close(fd);
@@ -138,25 +143,27 @@ bool ReadConversionSettings(const std::string& path, ConversionOptions& options)
   if (!ReadSettingsFile(path, text)) return false;
   const std::vector<std::string> lines = SettingsLines(text, 5);
   ControlIndexes indexes = ControlIndexesOf(options);
-  // Applied line by line: a bad line further down leaves the settings before it read.
-  auto store = [&] {
-    options = OptionsFromControlIndexes(indexes.polyphone, indexes.separator, indexes.wadeGiles,
-                                        indexes.format, indexes.umlaut);
-  };
+  // Each line stands alone: a bad one leaves its own setting as it was and is reported once the
+  // others are read.
+  std::optional<ConvertError> firstError;
   auto apply = [&](int& setting, const std::string& line, int last) {
-    int value = ParseSettingsInteger(line);
-    if (value >= 0 && value <= last) setting = value;
-    store();
+    try {
+      int value = ParseSettingsInteger(line);
+      if (value >= 0 && value <= last) setting = value;
+    } catch (const ConvertError& e) {
+      if (!firstError) firstError = e;
+    }
   };
   apply(indexes.polyphone, lines[0], 1);
   apply(indexes.separator, lines[1], 2);
   indexes.wadeGiles = lines[2] == "1";
-  store();
   apply(indexes.format, lines[3], kNameFormatCount - 1);
   // Files written before the ü spelling existed end here: they mean v.
   indexes.umlaut = 0;
-  store();
   if (!lines[4].empty()) apply(indexes.umlaut, lines[4], kUmlautSpellingCount - 1);
+  options = OptionsFromControlIndexes(indexes.polyphone, indexes.separator, indexes.wadeGiles, indexes.format,
+                                      indexes.umlaut);
+  if (firstError) throw *firstError;
   return true;
 }
 

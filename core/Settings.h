@@ -15,7 +15,8 @@
 // A path where no regular file stands (nothing at all, or a folder) counts as no file. A file that
 // exists but cannot be read raises InOutError.
 //
-// Writing replaces the file atomically (a temporary file of unpredictable name, fsync, rename),
+// Writing replaces the file atomically (a temporary file of unpredictable name, fsync, rename;
+// a symbolic link at the file's name is written through, to its final file, and stays),
 // so a crash while writing never leaves a torn settings file; a failure raises InOutError and
 // leaves the old file whole. It holds the folder's lock meanwhile and first removes temporaries
 // that killed writers of the same file left (ReplaceFileUnderFolderLock).
@@ -71,9 +72,10 @@ ControlIndexes ControlIndexesOf(const ConversionOptions& options);
 std::string FormatConversionSettings(const ConversionOptions& options);
 void WriteConversionSettings(const std::string& path, const ConversionOptions& options);
 
-// Puts the choices stored in config1.dll at `path` into `options`, line after line. Returns false,
-// changing nothing, when there is no file. When a line is no number, ConvertError is raised with
-// the settings of the lines before it already in `options` and the later ones untouched. A number
+// Puts the choices stored in config1.dll at `path` into `options`. Returns false, changing
+// nothing, when there is no file. Each line stands alone: a line that is no number leaves its own
+// setting as it was, every other line is applied, and then ConvertError is raised for the first
+// such line (the settings of all good lines already in `options`). A number
 // outside its control's range (polyphone 0-1, separator 0-2, format 0-10, ü spelling 0-3) leaves
 // that setting as it was, so that what the window saves next reads back cleanly. An empty or
 // missing fifth line means the spelling v.

@@ -417,11 +417,6 @@ std::optional<std::string> DictionaryEditor::StoredText(const QLineEdit* edit) {
 }
 
 void DictionaryEditor::ShowFailure(const std::exception& error) {
-  QString text = QString::fromUtf8(quorvel::WithFullStop(error.what()));
-  // An input-output error names no file: say which pair it was about.
-  if (dynamic_cast<const quorvel::InOutError*>(&error)) {
-    text = QStringLiteral("无法写入字库文件“%1”和“%2”：%3")
-               .arg(QString::fromStdString(dict_.KeyPath()), QString::fromStdString(dict_.ReadingPath()), text);
-  }
-  PlatformDialogs::Instance().ShowError(this, text);
+  // File errors name the file they are about.
+  PlatformDialogs::Instance().ShowError(this, QString::fromUtf8(quorvel::WithFullStop(error.what())));
 }

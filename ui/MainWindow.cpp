@@ -108,6 +108,39 @@ QString DraggedFile(const QMimeData* mime) {
 
 QString FolderOf(const QString& path) { return QFileInfo(path).absolutePath(); }
 
+// What a run that failed or was cancelled left at its target, as the second part of its message.
+QString TargetLeftText(const quorvel::TargetLeft& left, const QString& target) {
+  using Kind = quorvel::TargetLeft::Kind;
+  switch (left.kind) {
+    case Kind::kEarlierKept: return QStringLiteral("原来的文件保持不变：%1").arg(target);
+    case Kind::kLinesKept: return QStringLiteral("已转换的前 %1 个姓名保存在：%2").arg(left.lines).arg(target);
+    case Kind::kStreamed:
+      if (left.lines == 0) break;
+      return QStringLiteral("已转换 %1 个姓名，已写入：%2").arg(left.lines).arg(target);
+    case Kind::kUntouched: break;
+  }
+  return {};
+}
+
+// The window whose boxes ask about a held lock.
+QPointer<QWidget> gLockAsker;
+
+// A lock another program holds on the lists' folder, waited for a second already: a box with
+// Retry and Cancel; while it is up the window is drawn and the holder may finish.
+bool AskAboutHeldLock(const quorvel::LockWait& wait) {
+  QWidget* parent = QApplication::activeModalWidget() ? QApplication::activeModalWidget() : gLockAsker.data();
+  const QString holder = wait.holder > 0 ? QStringLiteral("进程 %1").arg(wait.holder) : QStringLiteral("另一个程序");
+  return PlatformDialogs::Instance().RetryOrCancel(
+      parent, QStringLiteral("正在等待“%1”：它被%2占用。\r\r（%3）\r\r重试：继续等待；取消：放弃这次操作。")
+                  .arg(FromEngineText(wait.lockPath), holder, FromEngineText(quorvel::LockWaitMessage(wait))));
+}
+
+// A message and, on a line of its own, what the run left at its target.
+QString WithTargetLeft(const QString& message, const quorvel::TargetLeft& left, const QString& target) {
+  const QString what = TargetLeftText(left, target);
+  return what.isEmpty() ? message : message + QStringLiteral("\r") + what;
+}
+
 // The busy cursor for the length of a conversion run.
 struct BusyCursor {
   BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
@@ -275,6 +308,9 @@ void MainWindow::SetWholeNamesEditor(QDialog* editor) {
 
 // Each step stands alone: a failure is reported and the next step runs all the same.
 void MainWindow::StartUp() {
+  // From now on every wait for the lock of the lists' folder is asked about in a box.
+  gLockAsker = this;
+  quorvel::SetLockWaitHandler(AskAboutHeldLock);
   try {
     data_.Load();
   } catch (const std::exception& error) {
@@ -305,14 +341,14 @@ void MainWindow::StartUp() {
   }
 
   const std::string settingsPath = FilePath(quorvel::kSettingsFileName);
+  // A settings file that stands (readable or not, whole or not) is rewritten only when the user
+  // changes a choice; the first start leaves one with the choices of its close.
+  keepSettingsFile_ = quorvel::PathExists(settingsPath);
   try {
     LoadSettings();
-  } catch (const quorvel::ConvertError& error) {
-    // A line that is no number: the lines before it are restored, and the next close writes the
-    // file whole again.
-    ShowSettingsError(true, settingsPath, error);
   } catch (const std::exception& error) {
-    keepSettingsFile_ = true;
+    // A line that is no number: every other line is restored. A file that cannot be read: the
+    // initial choices.
     ShowSettingsError(true, settingsPath, error);
   }
   optionsAtStart_ = CurrentOptions();
@@ -332,7 +368,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 void MainWindow::ShutDown() {
   data_.Release();
-  // A file that could not be read is not replaced by choices the user never made.
+  // A file is not replaced by choices the user never made.
   if (keepSettingsFile_ && CurrentOptions() == optionsAtStart_) return;
   try {
     SaveSettings();
@@ -573,6 +609,7 @@ void MainWindow::convert() {
   auto review = std::make_unique<ConversionReview>(data_, options);
   review_.reset();  // the last run's names to check go with a new run
   reviewButton_->hide();
+  quorvel::TargetLeft left;
   size_t done = 0;
   size_t total = 0;
   QElapsedTimer clock;
@@ -588,20 +625,16 @@ void MainWindow::convert() {
                                       total = lines;
                                       progress.Report(linesDone, lines);
                                     },
-                                    {}, review->Hook());
+                                    &left, {}, review->Hook());
     }
   } catch (const quorvel::ConversionCancelled&) {
-    dialogs.ShowMessage(this, QStringLiteral("转换已取消：共 %1 个姓名，取消时已转换 %2 个。")
-                                  .arg(total)
-                                  .arg(done));
-    return;
-  } catch (const quorvel::InOutError& error) {
-    // A run's input-output errors are about the target (the source's name the file themselves).
-    PlatformDialogs::Instance().ShowError(
-        this, QStringLiteral("无法写入文件“%1”：%2").arg(target, FromEngineText(quorvel::WithFullStop(error.what()))));
+    dialogs.ShowMessage(this, WithTargetLeft(QStringLiteral("转换已取消：共 %1 个姓名，取消时已转换 %2 个。")
+                                                 .arg(total)
+                                                 .arg(done),
+                                             left, target));
     return;
   } catch (const std::exception& error) {
-    ShowError(error);
+    dialogs.ShowError(this, WithTargetLeft(FromEngineText(quorvel::WithFullStop(error.what())), left, target));
     return;
   }
   if (review->Count() > 0) {
@@ -671,11 +704,21 @@ void MainWindow::ConvertTableSource() {
 
 // Before a run: the target's folder is made; a missing source is said and asked for again.
 bool MainWindow::SourceFound(const QString& source, const QString& target) {
-  quorvel::CreateTargetFolder(ToPath(target));
-  if (quorvel::IsExistingFile(ToPath(source))) return true;
-  // A path that leads nowhere is named.
+  try {
+    quorvel::CreateTargetFolder(ToPath(target));
+  } catch (const std::exception& error) {
+    ShowError(error);
+    return false;
+  }
+  bool missing = false;
+  const std::string problem = quorvel::SourceFileProblem(ToPath(source), &missing);
+  if (problem.empty()) return true;
+  // A path that leads nowhere is named; so is what stands there when something does: a folder, a
+  // pipe, a device, a file not allowed.
   PlatformDialogs::Instance().ShowMessage(
-      this, QStringLiteral("没找到源文件,请选择") + (source.isEmpty() ? QString() : QStringLiteral("\r\r") + source));
+      this, missing || source.isEmpty()
+                ? QStringLiteral("没找到源文件,请选择") + (source.isEmpty() ? QString() : QStringLiteral("\r\r") + source)
+                : QStringLiteral("无法读取源文件“%1”：%2\r\r请选择").arg(source, FromEngineText(problem)));
   openSource();
   return false;
 }

@@ -148,7 +148,7 @@ class MainWindow : public QMainWindow {
   QButtonGroup* formatButtons_ = nullptr;
   QActionGroup* languageChoices_ = nullptr;
   QString lastFolder_;  // of the last file chosen, dropped or given; the open dialog starts there
-  // config1.dll could not be read at start-up: it is kept unless the user changes a choice.
+  // config1.dll stood at start-up: it is kept unless the user changes a choice.
   bool keepSettingsFile_ = false;
   quorvel::ConversionOptions optionsAtStart_;
   QPointer<HelpWindow> helpWindow_;

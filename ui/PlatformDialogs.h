@@ -23,6 +23,9 @@ class PlatformDialogs {
   enum class Answer { kYes, kNo };
   virtual bool Confirm(QWidget* parent, const QString& text, Answer preselected) = 0;
   bool Confirm(QWidget* parent, const QString& text) { return Confirm(parent, text, Answer::kYes); }
+  // A box with Retry and Cancel (Retry preselected); true only for Retry. By default a
+  // confirmation, Yes standing for Retry.
+  virtual bool RetryOrCancel(QWidget* parent, const QString& text) { return Confirm(parent, text, Answer::kYes); }
   // File dialogs with the filters "Text file (*.txt)", "Table (*.csv *.tsv *.xlsx)" and "All (*.*)",
   // the first preselected.
   // `start` is the folder the dialog shows first, or a file path: its folder, with its name filled

@@ -167,6 +167,11 @@ bool QtPlatformDialogs::Confirm(QWidget* parent, const QString& text, Answer pre
                  preselected == Answer::kNo ? QMessageBox::No : QMessageBox::Yes) == QMessageBox::Yes;
 }
 
+bool QtPlatformDialogs::RetryOrCancel(QWidget* parent, const QString& text) {
+  return ShowBox(QMessageBox::Warning, parent, text, QMessageBox::Retry | QMessageBox::Cancel, QMessageBox::Retry) ==
+         QMessageBox::Retry;
+}
+
 bool QtPlatformDialogs::ChooseOpenFile(QWidget* parent, const QString& start,
                                        const std::function<void(const QString&)>& accept) {
   return ChooseFile(parent, QFileDialog::AcceptOpen, start, accept);

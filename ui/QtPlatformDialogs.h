@@ -21,6 +21,7 @@ class QtPlatformDialogs : public PlatformDialogs {
   void ShowMessage(QWidget* parent, const QString& text) override;
   void ShowError(QWidget* parent, const QString& text) override;
   bool Confirm(QWidget* parent, const QString& text, Answer preselected) override;
+  bool RetryOrCancel(QWidget* parent, const QString& text) override;
   bool ChooseOpenFile(QWidget* parent, const QString& start,
                       const std::function<void(const QString&)>& accept) override;
   bool ChooseSaveFile(QWidget* parent, const QString& start,

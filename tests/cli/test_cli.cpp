@@ -1,6 +1,7 @@
 // quorvel-cli as a script sees it: arguments, exit status, messages, files.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -151,15 +152,22 @@ TEST_F(Cli, WithoutAHomeTheShippedListsConvert) {
 TEST_F(Cli, FailuresExitOneWithTheMessage) {
   WriteFile(dir_.File("names.txt"), G("刘德华\r\n"));
   std::filesystem::create_directory(dir_.File("folder"));
+  ASSERT_EQ(::mkfifo(dir_.File("fifo").c_str(), 0600), 0);
   struct Case {
     std::string args, err;
   };
   const Case cases[] = {
       {dir_.File("none.txt"), "quorvel-cli: 没找到源文件,请选择 (" + dir_.File("none.txt") + ")\n"},
-      {dir_.File("names.txt") + " /dev/full", "quorvel-cli: Disk full.\n"},
-      {dir_.File("names.txt") + " " + dir_.File("folder"), "quorvel-cli: File access denied.\n"},
-      {dir_.File("names.txt") + " " + dir_.File("a/b/c.txt"), "quorvel-cli: Invalid filename.\n"},
-      {dir_.File("folder") + " -", "quorvel-cli: 没找到源文件,请选择 (" + dir_.File("folder") + ")\n"},
+      {dir_.File("names.txt") + " /dev/full", "quorvel-cli: Disk full: \"/dev/full\"\n"},
+      {dir_.File("names.txt") + " " + dir_.File("folder"),
+       "quorvel-cli: File access denied (Is a directory): \"" + dir_.File("folder") + "\"\n"},
+      {dir_.File("names.txt") + " " + dir_.File("a/b/c.txt"),
+       "quorvel-cli: Invalid filename (a folder on the path does not exist): \"" + dir_.File("a/b/c.txt") + "\"\n"},
+      // What stands at the source is named.
+      {dir_.File("folder") + " -", "quorvel-cli: Cannot convert \"" + dir_.File("folder") + "\": Is a directory.\n"},
+      {dir_.File("fifo") + " -",
+       "quorvel-cli: Cannot convert \"" + dir_.File("fifo") + "\": Is a named pipe (FIFO), not a file.\n"},
+      {"/dev/zero -", "quorvel-cli: Cannot convert \"/dev/zero\": Is a device, not a file.\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
@@ -168,6 +176,166 @@ TEST_F(Cli, FailuresExitOneWithTheMessage) {
     EXPECT_EQ(r.err, c.err);
   }
   EXPECT_FALSE(std::filesystem::exists(dir_.File("none_en.txt")));
+}
+
+// A run that fails part way says what became of the target: an earlier file is kept unchanged, a
+// new one holds the names converted before the failure. A file size limit is such a failure.
+TEST_F(Cli, AFailedRunSaysWhatItLeftAtTheTarget) {
+  WriteFile(dir_.File("define_han.dll"), CrLf({G("赵")}));  // a key without a reading line
+  WriteFile(dir_.File("define_py.dll"), "");
+  WriteFile(dir_.File("names.txt"), G("刘德华\r\n李四\r\n赵四\r\n"));
+  WriteFile(dir_.File("old.txt"), "earlier\r\n");
+  const std::string run = "--data-dir=" + dir_.Path() + " " + dir_.File("names.txt") + " ";
+  Outcome r = Call(run + dir_.File("old.txt"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "quorvel-cli: List index out of bounds (0)\nquorvel-cli: the earlier file " + dir_.File("old.txt") +
+                       " is kept unchanged\n");
+  EXPECT_EQ(ReadFile(dir_.File("old.txt")), "earlier\r\n");
+  r = Call(run + dir_.File("new.txt"));
+  EXPECT_EQ(r.err, "quorvel-cli: List index out of bounds (0)\nquorvel-cli: " + dir_.File("new.txt") +
+                       " holds the first 2 names converted\n");
+  EXPECT_EQ(ReadFile(dir_.File("new.txt")), "De-hua Liu\r\nSi Li\r\n");
+  r = Call(run + "-");
+  EXPECT_EQ(r.err, "quorvel-cli: List index out of bounds (0)\nquorvel-cli: 2 names converted and written to standard output\n");
+
+  std::string many;
+  for (int i = 0; i < 2000; ++i) many += G("刘德华\r\n");
+  WriteFile(dir_.File("many.txt"), many);
+  const std::string limited = "ulimit -f 8 && " + std::string(QUORVEL_CLI) + " " + dir_.File("many.txt") + " " +
+                              dir_.File("old.txt") + " 2>" + dir_.File("stderr");
+  const int rc = std::system(("sh -c '" + limited + "'").c_str());
+  ASSERT_TRUE(WIFEXITED(rc)) << "killed by the file size limit's signal";
+  EXPECT_EQ(WEXITSTATUS(rc), 1);
+  EXPECT_NE(ReadFile(dir_.File("stderr")).find("(File too large): \"" + dir_.File("old.txt") + "\""), std::string::npos)
+      << ReadFile(dir_.File("stderr"));
+  EXPECT_EQ(ReadFile(dir_.File("old.txt")), "earlier\r\n");
+}
+
+// A lock another Quorvel program holds on the lists' folder: after a second the holder is named,
+// and after --wait seconds the command gives up with exit status 1.
+TEST_F(Cli, AHeldLockIsWaitedForWithTheHolderNamedThenGivenUp) {
+  CopyInstalledLists(dir_.Path());
+  WriteFile(dir_.File("names.txt"), G("刘德华\r\n"));
+  const std::string lock = "\"" + dir_.File(".quorvel.lock") + "\"";
+  struct Row {
+    std::string args;
+  } rows[] = {{"--wait=1.5 --data-dir=" + dir_.Path() + " " + dir_.File("names.txt") + " -"},
+              {"dict --wait=1.5 --data-dir=" + dir_.Path() + " add 张 zhang"}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.args);
+    LockHolder holder(dir_.Path(), 60);
+    const std::string held = lock + " held by process " + std::to_string(holder.Pid());
+    Outcome r = Call(row.args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "quorvel-cli: warning: waiting for " + held + "\nquorvel-cli: Gave up waiting for " + held +
+                         " after 1.5 s.\n");
+    EXPECT_EQ(r.out, "");
+  }
+  LockHolder briefly(dir_.Path(), 1.5);
+  Outcome r = Call("--data-dir=" + dir_.Path() + " " + dir_.File("names.txt") + " -");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "De-hua Liu\r\n");
+  EXPECT_EQ(r.err, "quorvel-cli: warning: waiting for " + lock + " held by process " + std::to_string(briefly.Pid()) + "\n");
+  EXPECT_EQ(Call("--wait=soon x").status, 2);
+}
+
+// A folder other users may write: a list file that another user made a symbolic link (here to a
+// private file of the user running the command) is refused with a message, never followed.
+TEST_F(Cli, AListFileLinkedByAnotherUserInASharedFolderIsRefused) {
+  if (::geteuid() != 0 || std::system("command -v setpriv >/dev/null") != 0) GTEST_SKIP() << "needs root and setpriv";
+  ASSERT_EQ(::chmod(dir_.Path().c_str(), 0755), 0);
+  const std::string shared = dir_.File("shared");
+  std::filesystem::create_directory(shared);
+  ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+  WriteFile(dir_.File("private.txt"), "the user's secret\r\n");
+  ASSERT_EQ(::chmod(dir_.File("private.txt").c_str(), 0600), 0);
+  WriteFile(shared + "/define_han.dll", CrLf({G("李")}));
+  const std::string asNobody = "setpriv --reuid=nobody --regid=nogroup --clear-groups -- ";
+  ASSERT_EQ(std::system((asNobody + "ln -s " + dir_.File("private.txt") + " " + shared + "/define_py.dll").c_str()), 0);
+  WriteFile(dir_.File("names.txt"), G("李四\r\n"));
+  const std::string refused = "\"" + shared + "/define_py.dll\" is a symbolic link another user (65534) made in a folder "
+                              "others may write; it is not followed";
+  for (const std::string& args : {"dict --data-dir=" + shared + " add 张 zhang",
+                                  "--data-dir=" + shared + " " + dir_.File("names.txt") + " -"}) {
+    SCOPED_TRACE(args);
+    Outcome r = Call(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(refused), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_EQ(ReadFile(dir_.File("private.txt")), "the user's secret\r\n");
+  EXPECT_TRUE(std::filesystem::is_symlink(shared + "/define_py.dll"));
+  EXPECT_EQ(ReadFile(shared + "/define_han.dll"), CrLf({G("李")}));
+}
+
+// Another user's folder that this user may read but not write: conversions read the lists, a
+// dictionary change is refused naming the folder and the cause.
+TEST_F(Cli, AReadOnlyDataFolderIsNamedWithTheCause) {
+  if (::geteuid() != 0 || std::system("command -v setpriv >/dev/null") != 0) GTEST_SKIP() << "needs root and setpriv";
+  ASSERT_EQ(::chmod(dir_.Path().c_str(), 0755), 0);
+  const std::string data = dir_.File("data");
+  std::filesystem::create_directory(data);
+  CopyInstalledLists(data);
+  WriteFile(dir_.File("names.txt"), G("刘德华\r\n"));
+  ::chmod(dir_.File("names.txt").c_str(), 0644);
+  const std::string asNobody = "setpriv --reuid=nobody --regid=nogroup --clear-groups -- ";
+  const std::string cli = asNobody + QUORVEL_CLI + " ";
+  const std::string err = dir_.File("err");
+  auto run = [&](const std::string& args) {
+    const int rc = std::system((cli + args + " >" + dir_.File("out") + " 2>" + err).c_str());
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  };
+  EXPECT_EQ(run("--data-dir=" + data + " " + dir_.File("names.txt") + " -"), 0) << ReadFile(err);
+  EXPECT_EQ(ReadFile(dir_.File("out")), "De-hua Liu\r\n");
+  EXPECT_EQ(run("dict --data-dir=" + data + " add 张 zhang"), 1);
+  EXPECT_EQ(ReadFile(err), "quorvel-cli: File access denied (Permission denied): \"" + data + "\"\n");
+}
+
+// In a shared folder with the sticky bit, a record of an unfinished write that another user
+// planted can neither be acted on nor removed; it is ignored with a warning and blocks no write.
+TEST_F(Cli, AnotherUsersRecordInAStickyFolderIsIgnoredAndBlocksNothing) {
+  if (::geteuid() != 0 || std::system("command -v setpriv >/dev/null") != 0) GTEST_SKIP() << "needs root and setpriv";
+  ASSERT_EQ(::chmod(dir_.Path().c_str(), 0755), 0);
+  const std::string shared = dir_.File("shared");
+  std::filesystem::create_directory(shared);
+  ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+  const std::string asOther = "setpriv --reuid=12345 --regid=12345 --clear-groups -- ";
+  const std::string asNobody = "setpriv --reuid=nobody --regid=nogroup --clear-groups -- ";
+  ASSERT_EQ(std::system((asOther + "sh -c 'printf \"hers\" >" + shared + "/define_py.dll.tmp-Ab3dE6gH9jK1 && printf " +
+                         "\"quorvel intent 1\\nrename\\tdefine_py.dll.tmp-Ab3dE6gH9jK1\\tdefine_py.dll\\nend\\n\" >" +
+                         shared + "/.quorvel.intent'").c_str()),
+            0);
+  const std::string err = dir_.File("err");
+  const int rc = std::system((asNobody + QUORVEL_CLI + " dict --data-dir=" + shared + " add 张 zhang 2>" + err).c_str());
+  ASSERT_TRUE(WIFEXITED(rc));
+  EXPECT_EQ(WEXITSTATUS(rc), 0) << ReadFile(err);
+  EXPECT_NE(ReadFile(err).find("is ignored: it belongs to another user"), std::string::npos) << ReadFile(err);
+  EXPECT_EQ(ReadFile(shared + "/define_han.dll"), CrLf({G("张")}));
+  EXPECT_EQ(ReadFile(shared + "/define_py.dll"), CrLf({"zhang"})) << "not the other user's file";
+  EXPECT_EQ(ReadFile(shared + "/define_py.dll.tmp-Ab3dE6gH9jK1"), "hers");
+}
+
+// A file the user may write in a folder that takes no new file cannot be replaced whole: it is
+// written over, but only by a run that succeeded; a failed one leaves it as it was.
+TEST_F(Cli, AWritableTargetInAReadOnlyFolderIsWrittenOverOnlyBySuccess) {
+  if (::geteuid() != 0 || std::system("command -v setpriv >/dev/null") != 0) GTEST_SKIP() << "needs root and setpriv";
+  ASSERT_EQ(::chmod(dir_.Path().c_str(), 0755), 0);
+  WriteFile(dir_.File("define_han.dll"), CrLf({G("赵")}));  // a key without a reading line
+  WriteFile(dir_.File("define_py.dll"), "");
+  WriteFile(dir_.File("good.txt"), G("刘德华\r\n"));
+  WriteFile(dir_.File("bad.txt"), G("刘德华\r\n赵四\r\n"));
+  WriteFile(dir_.File("out.txt"), "earlier\r\n");
+  ASSERT_EQ(::chown(dir_.File("out.txt").c_str(), 65534, 65534), 0);
+  const std::string cli = "setpriv --reuid=nobody --regid=nogroup --clear-groups -- " + std::string(QUORVEL_CLI) +
+                          " --data-dir=" + dir_.Path() + " ";
+  const std::string err = " 2>" + dir_.File("err");
+  int rc = std::system((cli + dir_.File("bad.txt") + " " + dir_.File("out.txt") + err).c_str());
+  EXPECT_EQ(WEXITSTATUS(rc), 1);
+  EXPECT_EQ(ReadFile(dir_.File("out.txt")), "earlier\r\n");
+  EXPECT_NE(ReadFile(dir_.File("err")).find("is kept unchanged"), std::string::npos) << ReadFile(dir_.File("err"));
+  rc = std::system((cli + dir_.File("good.txt") + " " + dir_.File("out.txt") + err).c_str());
+  EXPECT_EQ(WEXITSTATUS(rc), 0) << ReadFile(dir_.File("err"));
+  EXPECT_EQ(ReadFile(dir_.File("out.txt")), "De-hua Liu\r\n");
 }
 
 TEST_F(Cli, ADataDirectoryThatIsNoFolderIsAUsageError) {
@@ -299,6 +467,8 @@ TEST_F(Cli, TablesComeBackWithTheNamesBesideTheirColumn) {
 TEST_F(Cli, DictCommandsEditTheDictionariesByTheEditorsRules) {
   std::filesystem::create_directory(dir_.File("data"));
   const std::string dict = "dict --data-dir=" + dir_.File("data") + " ";
+  std::filesystem::create_symlink("final.tsv", dir_.File("link.tsv"));
+  WriteFile(dir_.File("log"), "earlier\n");
   Run({
       {"add a compound surname", dict + "add 欧阳 Auyeung", "", 0, "", ""},
       {"both texts are trimmed", dict + "add ' 上官 ' ' Shangguan '", "", 0, "", ""},
@@ -321,6 +491,7 @@ TEST_F(Cli, DictCommandsEditTheDictionariesByTheEditorsRules) {
        "quorvel-cli: -:4: 无法保存：支持单个汉字和复姓，最多两个汉字，“司马光”太长。\n"
        "quorvel-cli: 3 entries imported, 2 lines refused\n"},
       {"export writes a file", dict + "-w export " + dir_.File("out.tsv"), "", 0, "", ""},
+      {"export through a link writes its final file", dict + "export " + dir_.File("link.tsv"), "", 0, "", ""},
       {"import of a missing file fails", dict + "import " + dir_.File("none.tsv"), "", 1, "", "Cannot open file"},
       {"a key or reading may start with a dash after the action", dict + "add -x -y", "", 0, "", ""},
       {"remove it again", dict + "remove -x", "", 0, "", ""},
@@ -331,8 +502,21 @@ TEST_F(Cli, DictCommandsEditTheDictionariesByTheEditorsRules) {
   EXPECT_EQ(ReadFile(dir_.File("data/define_wei_han.dll")), CrLf({G("张"), G("李"), G("王")}));
   EXPECT_EQ(ReadFile(dir_.File("data/define_wei_py.dll")), CrLf({"Cheung2", "Lee", "Wong"}));
   EXPECT_EQ(ReadFile(dir_.File("out.tsv")), "张\tCheung2\n李\tLee\n王\tWong\n");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_.File("link.tsv")));
+  EXPECT_EQ(Call(dict + "export /dev/stdout", "", ">>" + dir_.File("log")).status, 0)
+      << "standard output appended to a log";
+  EXPECT_EQ(ReadFile(dir_.File("final.tsv")), "欧阳\tAu-yeung\n");
+  EXPECT_EQ(ReadFile(dir_.File("log")), "earlier\n欧阳\tAu-yeung\n");
   // The next conversion uses the change.
   EXPECT_EQ(Call("--data-dir=" + dir_.File("data") + " - -", G("欧阳修\r\n")).out, "Xiu Au-yeung\r\n");
+
+  // clear leaves an empty pair.
+  Outcome r = Call(dict + "clear");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Call(dict + "list").out, "");
+  EXPECT_EQ(ReadFile(dir_.File("data/define_han.dll")), "");
+  EXPECT_EQ(ReadFile(dir_.File("data/define_py.dll")), "");
+  EXPECT_EQ(ReadFile(dir_.File("data/define_wei_py.dll")), CrLf({"Cheung2", "Lee", "Wong"})) << "the other stays";
 }
 
 TEST_F(Cli, DictUsageErrorsExitTwoAndANamesFileCalledDictIsConverted) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -94,9 +95,12 @@ TEST_F(Batch, FailuresLeaveNothingHalfDone) {
   };
   std::filesystem::create_directory(dir_.File("folder"));
   const Case cases[] = {
-      {dir_.File("in.txt"), dir_.File("folder"), "File access denied", "a folder as target"},
-      {dir_.File("in.txt"), "/dev/full", "Disk full", "a full disk"},
-      {dir_.File("in.txt"), dir_.File("missing/deeper/out.txt"), "Invalid filename", "a missing folder on the path"},
+      {dir_.File("in.txt"), dir_.File("folder"), "File access denied (Is a directory): \"" + dir_.File("folder") + "\"",
+       "a folder as target"},
+      {dir_.File("in.txt"), "/dev/full", "Disk full: \"/dev/full\"", "a full disk"},
+      {dir_.File("in.txt"), dir_.File("missing/deeper/out.txt"),
+       "Invalid filename (a folder on the path does not exist): \"" + dir_.File("missing/deeper/out.txt") + "\"",
+       "a missing folder on the path"},
       {dir_.File("folder"), dir_.File("out2.txt"), "Cannot open file \"" + dir_.File("folder") + "\". Is a directory",
        "a source that cannot be read"},
   };
@@ -128,6 +132,48 @@ TEST_F(Batch, ReadOnlyTargetFolder) {
         }
       },
       InOutError);
+}
+
+// Wade-Giles without its mapping pair, or with a damaged one, is an error naming the files,
+// raised before the target is touched; Hanyu Pinyin needs no mapping.
+TEST_F(Batch, WadeGilesWithoutAWholeMappingPairIsAnError) {
+  WriteFile(dir_.File("names.txt"), G("刘德华\r\n"));
+  const std::string han = dir_.File("pinyin_han.dll"), wei = dir_.File("pinyin_wei.dll");
+  const std::string shippedHan = ReadFile(han), shippedWei = ReadFile(wei);
+  struct Row {
+    const char* why;
+    std::function<void()> damage;
+    std::string message;
+  } rows[] = {
+      {"no mapping at all", [&] { std::filesystem::remove(han), std::filesystem::remove(wei); },
+       "Wade-Giles needs the syllable mapping \"" + han + "\", which is missing or empty"},
+      {"no spellings", [&] { std::filesystem::remove(wei); },
+       "Wade-Giles needs the syllable mapping \"" + wei + "\", which is missing or empty"},
+      {"an empty syllable file", [&] { WriteFile(han, ""); },
+       "Wade-Giles needs the syllable mapping \"" + han + "\", which is missing or empty"},
+      {"a spelling missing", [&] { WriteFile(wei, shippedWei.substr(0, shippedWei.rfind("\r\n", shippedWei.size() - 3) + 2)); },
+       "The syllable mapping is damaged: \"" + han + "\" holds " + std::to_string(SplitLines(shippedHan).size()) +
+           " syllables, \"" + wei + "\" " + std::to_string(SplitLines(shippedHan).size() - 1) + " spellings"},
+  };
+  ConversionOptions wade;
+  wade.romanization = Romanization::kWadeGiles;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    WriteFile(han, shippedHan);
+    WriteFile(wei, shippedWei);
+    row.damage();
+    WriteFile(dir_.File("out.txt"), "earlier\r\n");
+    TargetLeft left;
+    try {
+      ConvertFile(lists_, dir_.File("names.txt"), dir_.File("out.txt"), wade, {}, &left);
+      ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.what(), row.message);
+    }
+    EXPECT_EQ(left.kind, TargetLeft::Kind::kUntouched);
+    EXPECT_EQ(ReadFile(dir_.File("out.txt")), "earlier\r\n");
+    EXPECT_EQ(Convert(G("刘德华\r\n")), "De-hua Liu\r\n") << "Hanyu Pinyin needs no mapping";
+  }
 }
 
 TEST_F(Batch, AFailureMidRunKeepsTheLinesBeforeIt) {
@@ -292,30 +338,65 @@ TEST_F(BatchFailure, ASourceConvertedOntoItselfKeepsEveryNameWhenTheRunFails) {
   EXPECT_TRUE(std::filesystem::is_symlink(dir_.File("link.txt")));
 }
 
-TEST_F(BatchFailure, AnotherTargetKeepsTheWholeLinesBeforeTheFailure) {
+// A failed or cancelled run never replaces a file that stood at the target; where none stood,
+// the whole lines converted before the failure are kept, and TargetLeft says which.
+TEST_F(BatchFailure, AnEarlierTargetIsKeptAndANewOneHoldsTheLinesBeforeTheFailure) {
   WriteFile(dir_.File("names.txt"), names_);
   WriteFile(dir_.File("out.txt"), "an older result\r\n");
   const auto before = FolderListing(dir_.Path());
-  EXPECT_THROW(ConvertFile(lists_, dir_.File("names.txt"), dir_.File("out.txt"), {}), ListIndexError);
-  EXPECT_EQ(ReadFile(dir_.File("out.txt")), "De-hua Liu\r\nXiu Ouyang\r\n");
+  TargetLeft left;
+  EXPECT_THROW(ConvertFile(lists_, dir_.File("names.txt"), dir_.File("out.txt"), {}, {}, &left), ListIndexError);
+  EXPECT_EQ(ReadFile(dir_.File("out.txt")), "an older result\r\n");
+  EXPECT_EQ(left.kind, TargetLeft::Kind::kEarlierKept);
   EXPECT_EQ(FolderListing(dir_.Path()), before) << "no temporary file left";
+
+  EXPECT_THROW(ConvertFile(lists_, dir_.File("names.txt"), dir_.File("new.txt"), {}, {}, &left), ListIndexError);
+  EXPECT_EQ(ReadFile(dir_.File("new.txt")), "De-hua Liu\r\nXiu Ouyang\r\n");
+  EXPECT_EQ(left.kind, TargetLeft::Kind::kLinesKept);
+  EXPECT_EQ(left.lines, 2u);
+
+  // A stream gets the lines as they go.
+  EXPECT_THROW(ConvertFile(lists_, dir_.File("names.txt"), "/dev/null", {}, {}, &left), ListIndexError);
+  EXPECT_EQ(left.kind, TargetLeft::Kind::kStreamed);
+  EXPECT_EQ(left.lines, 2u);
+
+  // A source that cannot be read leaves the target untouched.
+  EXPECT_THROW(ConvertFile(lists_, dir_.File("missing.txt"), dir_.File("out.txt"), {}, {}, &left), FileOpenError);
+  EXPECT_EQ(left.kind, TargetLeft::Kind::kUntouched);
 }
 
-// A file size limit in a child process: the disk "fills" part way through a run.
-TEST_F(Batch, ADiskFullPartWayKeepsTheSourceWholeOrTheWholeLinesBefore) {
+// A cancel is a failure like any other: the earlier file stays.
+TEST_F(Batch, ACancelledRunKeepsTheEarlierTarget) {
+  std::string names;
+  for (int i = 0; i < 10000; ++i) names += G("刘德华\r\n");
+  WriteFile(dir_.File("names.txt"), names);
+  WriteFile(dir_.File("out.txt"), "the earlier output\r\n");
+  TargetLeft left;
+  EXPECT_THROW(ConvertFile(lists_, dir_.File("names.txt"), dir_.File("out.txt"), {},
+                           [](size_t done, size_t) {
+                             if (done >= 2048) throw ConversionCancelled();
+                           },
+                           &left),
+               ConversionCancelled);
+  EXPECT_EQ(ReadFile(dir_.File("out.txt")), "the earlier output\r\n");
+  EXPECT_EQ(left.kind, TargetLeft::Kind::kEarlierKept);
+}
+
+// A file size limit in a child process: the disk "fills" part way through a run. The limit's
+// signal does not kill the run: it fails with a message.
+TEST_F(Batch, AFileSizeLimitPartWayKeepsEveryEarlierFileOrTheWholeLinesBefore) {
   std::string names;
   for (int i = 0; i < 3750; ++i) names += G(i % 2 ? "刘德华\r\n" : "欧阳修\r\n");
   WriteFile(dir_.File("names.txt"), names);
   const auto before = FolderListing(dir_.Path());
   auto convertWithLimit = [&](const std::string& target) {
     return InChild([&] {
-      std::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG instead of killing the run
       struct rlimit limit {20000, 20000};
       ::setrlimit(RLIMIT_FSIZE, &limit);
       try {
         ConvertFile(lists_, dir_.File("names.txt"), target, {});
       } catch (const InOutError& e) {
-        return std::string(e.what()) == "Disk full" ? 0 : 2;
+        return std::string(e.what()).find("File too large") != std::string::npos ? 0 : 2;
       } catch (...) {
         return 3;
       }
@@ -336,6 +417,9 @@ TEST_F(Batch, ADiskFullPartWayKeepsTheSourceWholeOrTheWholeLinesBefore) {
   EXPECT_LE(out.size(), 20000u);
   EXPECT_EQ(full.substr(0, out.size()), out) << "the lines before the failure";
   EXPECT_TRUE(out.ends_with("\r\n")) << "and no piece of the line that failed";
+
+  EXPECT_EQ(convertWithLimit(dir_.File("out.txt")), 0);
+  EXPECT_EQ(ReadFile(dir_.File("out.txt")), out) << "a second failed run keeps the first one's file";
 }
 
 TEST_F(Batch, TwoRunsOnOneTargetNeverMix) {
@@ -384,6 +468,58 @@ TEST_F(Batch, TwoRunsOnOneTargetNeverMix) {
   for (const auto& name : FolderListing(dir_.Path())) EXPECT_EQ(name.find("quorvel-"), std::string::npos) << name;
 }
 
+// A run removes the temporaries that killed runs left in its target's folder: its own, of the
+// exact pattern, that nobody holds locked. Others' files and a live run's temporary stay.
+TEST_F(Batch, ARunRemovesTheTemporariesOfKilledRunsOnly) {
+  WriteFile(dir_.File("names.txt"), G("刘德华\r\n"));
+  auto plant = [&](const std::string& name, long ageSeconds) {
+    WriteFile(dir_.File(name), "partial");
+    struct timespec times[2] = {{::time(nullptr) - ageSeconds, 0}, {::time(nullptr) - ageSeconds, 0}};
+    ::utimensat(AT_FDCWD, dir_.File(name).c_str(), times, 0);
+  };
+  plant(".out.txt.quorvel-Ab3dE6gH9jK1", 60);  // a killed run's
+  plant(".other.txt.quorvel-Zz9yY8xX7wW6", 60);  // another target's killed run: same folder, same rule
+  plant(".out.txt.quorvel-fresh0000000", 0);   // just made: its writer may not have locked it yet
+  plant(".out.txt.quorvel-Ab3dE6gH9jK", 60);   // not the exact pattern
+  plant("out.txt.quorvel-Ab3dE6gH9jK1", 60);
+  plant(".out.txt.quorvel-mine", 60);
+  plant(".held.txt.quorvel-Ab3dE6gH9jK1", 60);  // a live run's, locked
+  int held = ::open(dir_.File(".held.txt.quorvel-Ab3dE6gH9jK1").c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  ConvertFile(lists_, dir_.File("names.txt"), dir_.File("out.txt"), {});
+  ::close(held);
+  EXPECT_EQ(FolderListing(dir_.Path()),
+            (std::set<std::string>{"names.txt", "out.txt", ".out.txt.quorvel-fresh0000000",
+                                   ".out.txt.quorvel-Ab3dE6gH9jK", "out.txt.quorvel-Ab3dE6gH9jK1",
+                                   ".out.txt.quorvel-mine", ".held.txt.quorvel-Ab3dE6gH9jK1",
+                                   "define_han.dll", "define_py.dll", "define_wei_han.dll", "define_wei_py.dll",
+                                   "define_name_han.dll", "define_name_py.dll",
+                                   "pinyin_han.dll", "pinyin_wei.dll"}));
+
+  // A run killed part way leaves its temporary; the next run removes it once it is old enough.
+  std::string many;
+  for (int i = 0; i < 300000; ++i) many += G("刘德华\r\n");
+  WriteFile(dir_.File("many.txt"), many);
+  const std::set<std::string> before = FolderListing(dir_.Path());
+  EXPECT_EQ(InChild([&] {
+              ConvertFile(lists_, dir_.File("many.txt"), dir_.File("big.txt"), {}, [](size_t done, size_t) {
+                if (done >= 100000) ::raise(SIGKILL);
+              });
+              return 0;
+            }),
+            -1);
+  std::string left;
+  for (const auto& name : FolderListing(dir_.Path()))
+    if (!before.count(name)) left = name;
+  ASSERT_TRUE(IsTargetTemporaryName(left)) << left;
+  ConvertFile(lists_, dir_.File("names.txt"), dir_.File("out.txt"), {});
+  EXPECT_TRUE(std::filesystem::exists(dir_.File(left))) << "too young to tell";
+  struct timespec old[2] = {{::time(nullptr) - 60, 0}, {::time(nullptr) - 60, 0}};
+  ::utimensat(AT_FDCWD, dir_.File(left).c_str(), old, 0);
+  ConvertFile(lists_, dir_.File("names.txt"), dir_.File("out.txt"), {});
+  EXPECT_FALSE(std::filesystem::exists(dir_.File(left)));
+}
+
 TEST_F(Batch, AReplacedTargetKeepsItsModeAndALinkedTargetItsLink) {
   WriteFile(dir_.File("names.txt"), G("刘德华\r\n"));
   WriteFile(dir_.File("private.txt"), "old\r\n");
@@ -414,6 +550,76 @@ TEST_F(Batch, AReplacedTargetKeepsItsModeAndALinkedTargetItsLink) {
 
   // A device is written as a stream, never replaced.
   ConvertFile(lists_, dir_.File("names.txt"), "/dev/null", {});
+  ASSERT_EQ(::stat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+// A target that names one of the program's own descriptors, also through links, is written to
+// that descriptor where it stands: ">> log" appends, nothing replaces the file behind it. A pipe
+// stays a pipe.
+TEST_F(Batch, OwnDescriptorsAndPipesAreWrittenInPlace) {
+  WriteFile(dir_.File("names.txt"), G("刘德华\r\n"));
+  std::filesystem::create_symlink("/dev/stdout", dir_.File("to-stdout"));
+  struct Row {
+    std::string target;
+    int fd;
+    const char* why;
+  } rows[] = {
+      {"/dev/stdout", STDOUT_FILENO, "standard output by its name"},
+      {dir_.File("to-stdout"), STDOUT_FILENO, "a link to it"},
+      {"/dev/fd/7", 7, "a descriptor by number"},
+      {"/proc/self/fd/7", 7, "through /proc"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    WriteFile(dir_.File("log"), "earlier\r\n");
+    EXPECT_EQ(InChild([&] {
+                int log = ::open(dir_.File("log").c_str(), O_WRONLY | O_APPEND);
+                if (log < 0 || ::dup2(log, row.fd) < 0) return 2;
+                ConvertFile(lists_, dir_.File("names.txt"), row.target, {});
+                return 0;
+              }),
+              0);
+    EXPECT_EQ(ReadFile(dir_.File("log")), "earlier\r\nDe-hua Liu\r\n");
+  }
+  EXPECT_EQ(InChild([&] {
+              ::close(9);
+              try {
+                ConvertFile(lists_, dir_.File("names.txt"), "/dev/fd/9", {});
+              } catch (const InOutError&) {
+                return 0;
+              }
+              return 1;
+            }),
+            0)
+      << "a closed descriptor is an error, not a file created somewhere";
+
+  ASSERT_EQ(::mkfifo(dir_.File("fifo").c_str(), 0600), 0);
+  std::string fromPipe;
+  std::thread reader([&] { fromPipe = ReadFile(dir_.File("fifo")); });
+  ConvertFile(lists_, dir_.File("names.txt"), dir_.File("fifo"), {});
+  reader.join();
+  EXPECT_EQ(fromPipe, "De-hua Liu\r\n");
+  struct stat st {};
+  ASSERT_EQ(::lstat(dir_.File("fifo").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// WriteTextTarget, the dictionary export's writer, follows the same rules.
+TEST_F(Batch, ATextTargetFollowsTheConversionsRules) {
+  std::filesystem::create_directory(dir_.File("elsewhere"));
+  std::filesystem::create_symlink("elsewhere/final.txt", dir_.File("link.txt"));
+  WriteTextTarget(dir_.File("link.txt"), "a\tb\n");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_.File("link.txt")));
+  EXPECT_EQ(ReadFile(dir_.File("elsewhere/final.txt")), "a\tb\n");
+  WriteFile(dir_.File("private.txt"), "old");
+  ::chmod(dir_.File("private.txt").c_str(), 0600);
+  WriteTextTarget(dir_.File("private.txt"), "new");
+  struct stat st {};
+  ASSERT_EQ(::stat(dir_.File("private.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(ReadFile(dir_.File("private.txt")), "new");
+  WriteTextTarget("/dev/null", "x");
   ASSERT_EQ(::stat("/dev/null", &st), 0);
   EXPECT_TRUE(S_ISCHR(st.st_mode));
 }

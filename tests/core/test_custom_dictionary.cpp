@@ -134,7 +134,7 @@ TEST_F(CustomDictionaryTest, FindComparesTheTrimmedKeyByteForByte) {
   }
 }
 
-TEST_F(CustomDictionaryTest, DeletingTheOnlyEntryLeavesTwoEmptyFilesAndClearRemovesThem) {
+TEST_F(CustomDictionaryTest, DeletingTheOnlyEntryOrClearingLeavesTwoEmptyFiles) {
   dict_.AddOrUpdate(G("字"), "Zi");
   dict_.DeleteAt(0);
   EXPECT_EQ(Keys(), "");
@@ -149,17 +149,20 @@ TEST_F(CustomDictionaryTest, DeletingTheOnlyEntryLeavesTwoEmptyFilesAndClearRemo
   EXPECT_EQ(Keys(), CrLf({G("张"), G("王")}));
 
   dict_.Clear();
-  EXPECT_FALSE(PathExists(dict_.KeyPath()));
-  EXPECT_FALSE(PathExists(dict_.ReadingPath()));
+  EXPECT_EQ(Keys(), "") << "an empty pair, not a missing one";
+  EXPECT_EQ(Readings(), "");
   EXPECT_TRUE(dict_.Entries().empty());
-  dict_.Clear();  // nothing there: passed over
+  std::filesystem::remove(dict_.KeyPath());
+  std::filesystem::remove(dict_.ReadingPath());
+  dict_.Clear();  // nothing there: an empty pair all the same
+  EXPECT_EQ(Keys(), "");
 
   EXPECT_EQ(dict_.AddOrUpdate(G("字"), "Zi"), 0u);
   EXPECT_EQ(Keys(), G("字") + "\r\n");
   EXPECT_EQ(Readings(), "Zi\r\n");
 }
 
-TEST_F(CustomDictionaryTest, AClearThatCannotDeleteTheKeyFileSaysSoAndKeepsTheReadings) {
+TEST_F(CustomDictionaryTest, AClearThatCannotWriteTheKeyFileSaysSoAndKeepsTheReadings) {
   Seed({G("张")}, {"zhang"});
   // A folder standing at the key file's place cannot be unlinked.
   std::filesystem::remove(dict_.KeyPath());
@@ -203,12 +206,13 @@ TEST_F(CustomDictionaryTest, AFailedWriteLeavesTheOldPairAndTheListsWholeWithNoT
     const char* why;
     int step;
     int error;
-    const char* message;
+    std::string message;
   };
   const Case cases[] = {
-      {"disk full creating the first temporary", 1, ENOSPC, "Disk full"},
-      {"disk full writing the second temporary", 2, ENOSPC, "Disk full"},
-      {"read-only folder when the second rename is due", 3, EROFS, "File access denied"},
+      {"disk full creating the first temporary", 1, ENOSPC, "Disk full: \"" + dict_.KeyPath() + "\""},
+      {"disk full writing the second temporary", 2, ENOSPC, "Disk full: \"" + dict_.ReadingPath() + "\""},
+      {"read-only folder when the second rename is due", 3, EROFS,
+       "File access denied (Read-only file system): \"" + dict_.ReadingPath() + "\""},
   };
   Seed({G("张"), G("李")}, {"zhang", "li"});
   const std::string keys = Keys(), readings = Readings();

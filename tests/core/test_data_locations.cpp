@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 
+#include "CustomDictionary.h"
 #include "DataLocations.h"
 #include "TestSupport.h"
 
@@ -236,6 +237,13 @@ TEST_F(DataLocationsTest, AStartAfterTheFirstKeepsWhatTheUserChanged) {
   EXPECT_EQ(ReadFile(first.dictionaryDir + "/define_han.dll"), "edited\r\n");
   // A pair deleted whole is a pair the user does not have: it comes back as shipped.
   EXPECT_EQ(ReadFile(first.dictionaryDir + "/define_wei_py.dll"), Shipped("define_wei_py.dll"));
+
+  // A dictionary cleared in the program is an empty pair, which stays empty.
+  quorvel::ListFiles lists(first.dictionaryDir, first.mappingDir);
+  quorvel::CustomDictionary(lists, quorvel::CustomDictionary::Kind::kStandard).Clear();
+  FindDataLocations(Inputs());
+  EXPECT_EQ(ReadFile(first.dictionaryDir + "/define_han.dll"), "");
+  EXPECT_EQ(ReadFile(first.dictionaryDir + "/define_py.dll"), "");
 }
 
 TEST_F(DataLocationsTest, LookingOnlyCreatesAndCopiesNothing) {

@@ -18,7 +18,7 @@ TEST(Errors, EveryErrnoReadsAsItsCause) {
       {EACCES, "File access denied", "a fixed message of the system"},
       {EISDIR, "File access denied", "a folder where a file should be"},
       {ENOSPC, "Disk full", "a fixed message of the system"},
-      {EFBIG, "Disk full", "past the file size limit"},
+      {EFBIG, "I/O error 27 (File too large)", "past the file size limit"},
       {EMFILE, "Too many open files", "a fixed message of the system"},
       {ENAMETOOLONG, "Invalid filename", "a fixed message of the system"},
       {EBADF, "I/O error 9 (Bad file descriptor)", "a closed descriptor"},
@@ -34,4 +34,32 @@ TEST(Errors, EveryErrnoReadsAsItsCause) {
     EXPECT_EQ(InOutError(InOutCodeFromErrno(row.errnoValue)).what(), std::string(row.message));
   }
   EXPECT_EQ(FileOpenError("/x", EACCES).what(), std::string("Cannot open file \"/x\". Permission denied"));
+}
+
+// With the file it was about, the message names the file and, where the system's message leaves
+// it open, the cause.
+TEST(Errors, AFileMessageNamesTheFileAndItsCause) {
+  struct Row {
+    int errnoValue;
+    std::string path;
+    const char* message;
+  } rows[] = {
+      {EISDIR, "/data/out.txt", "File access denied (Is a directory): \"/data/out.txt\""},
+      {EACCES, "/data/out.txt", "File access denied (Permission denied): \"/data/out.txt\""},
+      {EROFS, "/media/cd/out.txt", "File access denied (Read-only file system): \"/media/cd/out.txt\""},
+      {ENOENT, "out.txt", "File not found: \"out.txt\""},
+      {ENOENT, "/no/such/folder/out.txt", "Invalid filename (a folder on the path does not exist): \"/no/such/folder/out.txt\""},
+      {ENOSPC, "/data/out.txt", "Disk full: \"/data/out.txt\""},
+      {EDQUOT, "/data/out.txt", "Disk full (Disk quota exceeded): \"/data/out.txt\""},
+      {EFBIG, "/data/out.txt", "I/O error 27 (File too large): \"/data/out.txt\""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.message);
+    try {
+      ThrowInOut(row.errnoValue, row.path);
+    } catch (const InOutError& e) {
+      EXPECT_EQ(e.what(), std::string(row.message));
+      EXPECT_EQ(e.Code(), InOutCodeFromErrno(row.errnoValue, row.path));
+    }
+  }
 }

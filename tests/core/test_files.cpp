@@ -2,6 +2,8 @@
 // leaves every old file whole.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <filesystem>
 
@@ -69,7 +71,8 @@ TEST(ReplaceFilesAtomically, WritesBothOrLeavesBothAsTheyWere) {
       ReplaceFilesAtomically({{a, "new-a\r\n"}, {b, "new-b\r\n"}});
       ADD_FAILURE() << "no error";
     } catch (const InOutError& e) {
-      EXPECT_STREQ(e.what(), "Disk full");
+      // The file whose step failed is named.
+      EXPECT_EQ(std::string(e.what()), "Disk full: \"" + (step == 1 ? a : b) + "\"");
     }
     SetReplaceFailureForTest(0, 0);
     EXPECT_EQ(ReadFile(a), "old-a\r\n");
@@ -80,4 +83,60 @@ TEST(ReplaceFilesAtomically, WritesBothOrLeavesBothAsTheyWere) {
   EXPECT_EQ(ReadFile(a), "new-a\r\n");
   EXPECT_EQ(ReadFile(b), "new-b\r\n");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2);
+}
+
+namespace {
+std::vector<LockWait> gWaits;
+bool gKeepWaiting = false;
+bool RecordWait(const LockWait& wait) {
+  gWaits.push_back(wait);
+  return gKeepWaiting;
+}
+}  // namespace
+
+// A lock another process holds is waited for, never without end or word: after a second the
+// handler hears who holds it and decides whether to go on.
+TEST(FolderLock, AHeldLockIsWaitedForWithTheHolderNamedAndGivenUpOnRequest) {
+  TempDir dir;
+  const std::string lockPath = dir.File(kLockFileName);
+  {
+    LockHolder holder(dir.Path(), 60);
+    SetLockWaitHandler(RecordWait);
+    gWaits.clear();
+    gKeepWaiting = false;
+    try {
+      FolderLock lock(dir.Path(), FolderLock::Mode::kShared);
+      ADD_FAILURE() << "the lock was had";
+    } catch (const LockWaitError& e) {
+      EXPECT_EQ(std::string(e.what()),
+                "Gave up waiting for \"" + lockPath + "\" held by process " + std::to_string(holder.Pid()) + " after 1 s");
+    }
+    ASSERT_EQ(gWaits.size(), 1u);
+    EXPECT_EQ(gWaits[0].lockPath, lockPath);
+    EXPECT_EQ(gWaits[0].holder, holder.Pid());
+    EXPECT_EQ(gWaits[0].notice, 1);
+    EXPECT_GE(gWaits[0].waitedSeconds, kLockNoticeSeconds);
+  }
+  {
+    // Going on waiting: the lock is had once the holder lets it go.
+    gWaits.clear();
+    gKeepWaiting = true;
+    LockHolder holder(dir.Path(), 1.5);
+    FolderLock lock(dir.Path(), FolderLock::Mode::kExclusive);
+    EXPECT_TRUE(lock.Held());
+    EXPECT_EQ(gWaits.size(), 1u);
+  }
+  SetLockWaitHandler(nullptr);
+  {
+    // The default gives up after the limit.
+    LockHolder holder(dir.Path(), 60);
+    SetLockWaitLimit(0);
+    EXPECT_THROW(FolderLock(dir.Path(), FolderLock::Mode::kExclusive), LockWaitError);
+    SetLockWaitLimit(kDefaultLockWaitSeconds);
+  }
+  // A pipe at the lock file's name is never opened to wait on: no lock, no hang.
+  std::filesystem::remove(lockPath);
+  ASSERT_EQ(::mkfifo(lockPath.c_str(), 0600), 0);
+  FolderLock lock(dir.Path(), FolderLock::Mode::kShared);
+  EXPECT_FALSE(lock.Held());
 }

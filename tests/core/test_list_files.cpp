@@ -119,20 +119,35 @@ TEST_P(ListFiles, NothingIsReadWhileNothingChanged) {
   EXPECT_EQ(lists_.LoadCount(), loads);
 }
 
-TEST_P(ListFiles, AFileThatCannotBeReadRaisesWithItsPath) {
-  // A folder where the file should be cannot be read, even by root.
-  std::filesystem::create_directory(dir_.File("define_py.dll"));
-  try {
-    lists_.Load();
-    FAIL() << "no error";
-  } catch (const FileOpenError& e) {
-    EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + dir_.File("define_py.dll") + "\". Is a directory");
+// A folder, pipe or device where a list file should be cannot be read, even by root, and is never
+// waited on: the error names the file and what stands there.
+TEST_P(ListFiles, AFileThatCannotBeReadRaisesWithItsPathAndWhatItIs) {
+  struct Row {
+    const char* why;
+    std::function<void(const std::string&)> make;
+    std::string reason;
+  } rows[] = {
+      {"a folder", [](const std::string& path) { std::filesystem::create_directory(path); }, "Is a directory"},
+      {"a pipe", [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); },
+       "Is a named pipe (FIFO), not a file"},
+      {"a device, through a link", [](const std::string& path) { std::filesystem::create_symlink("/dev/zero", path); },
+       "Is a device, not a file"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    row.make(dir_.File("define_py.dll"));
+    try {
+      lists_.Load();
+      ADD_FAILURE() << "no error";
+    } catch (const FileOpenError& e) {
+      EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + dir_.File("define_py.dll") + "\". " + row.reason);
+    }
+    // Every lookup raises until it is gone, then the data loads again.
+    EXPECT_THROW(Std("张"), FileOpenError);
+    EXPECT_THROW(Std("张"), FileOpenError);
+    std::filesystem::remove(dir_.File("define_py.dll"));
+    EXPECT_EQ(Std("张"), "zhang");
   }
-  // Every lookup raises until the folder is gone, then the data loads again.
-  EXPECT_THROW(Std("张"), FileOpenError);
-  EXPECT_THROW(Std("张"), FileOpenError);
-  std::filesystem::remove(dir_.File("define_py.dll"));
-  EXPECT_EQ(Std("张"), "zhang");
 }
 
 TEST_P(ListFiles, AReloadDiscardsChangesMadeInMemory) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <random>
 #include <set>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -299,11 +300,17 @@ TEST_F(PairSafety, PlantedLinksAndLeftoversNeverRedirectAWriteAndTheNextWriterCl
   }
   WriteFile(dir_.File("define_han.dll.tmp-Ab3dE6gH9jK1"), "dead writer's temporary");
   WriteFile(dir_.File("define_wei_py.dll.old-123"), "dead writer's kept file");
-  WriteFile(dir_.File(std::string(kPairIntentFileName) + ".tmp-x"), "dead writer's record, never renamed");
+  WriteFile(dir_.File(std::string(kPairIntentFileName) + ".tmp-x2Yz3Ab4Cd5E"), "dead writer's record, never renamed");
   std::filesystem::create_symlink(dir_.File("victim"), dir_.File(kPairIntentFileName));
   // Not a list file: none of this is a dictionary writer's to remove.
   WriteFile(dir_.File("config1.dll.tmp-77"), "a settings writer's");
   WriteFile(dir_.File("names.txt.tmp-1"), "the user's");
+  // Names like a leftover's, but not of the exact pattern: the user's own files.
+  const std::set<std::string> users = {"define_han.dll.old-backup-2024", "define_py.dll.tmp-mine",
+                                       "define_py.dll.tmp-Ab3dE6gH9jK1x", "define_py.dll.tmp-Ab3dE6gH9jK",
+                                       std::string(kPairIntentFileName) + ".tmp-x", "define_py.dll.tmp-",
+                                       "define_py.dllx.tmp-Ab3dE6gH9jK1", "define_py.dll.tmp-Ab3dE6gH9-K1"};
+  for (const auto& name : users) WriteFile(dir_.File(name), "the user's");
 
   ASSERT_EQ(InChild([&] {
               ListFiles lists(dir_.Path());
@@ -313,9 +320,10 @@ TEST_F(PairSafety, PlantedLinksAndLeftoversNeverRedirectAWriteAndTheNextWriterCl
   EXPECT_EQ(ReadFile(dir_.File("victim")), "precious\n");
   EXPECT_EQ(ReadFile(dir_.File("define_han.dll")), CrLf({G("张"), G("李")}));
   EXPECT_EQ(ReadFile(dir_.File("define_py.dll")), CrLf({"zhang", "li"}));
-  EXPECT_EQ(FolderContents(dir_.Path()),
-            (std::set<std::string>{kLockFileName, "define_han.dll", "define_py.dll", "victim",
-                                   "config1.dll.tmp-77", "names.txt.tmp-1"}));
+  std::set<std::string> expected = {kLockFileName, "define_han.dll", "define_py.dll", "victim",
+                                    "config1.dll.tmp-77", "names.txt.tmp-1"};
+  expected.insert(users.begin(), users.end());
+  EXPECT_EQ(FolderContents(dir_.Path()), expected);
 
   // Temporaries get fresh, unpredictable names, created new and never through a link.
   std::set<std::string> names;
@@ -395,6 +403,92 @@ TEST_F(PairSafety, TheWholeNamesListIsAsSafeAsADictionary) {
       EXPECT_EQ(seen.Entries().back(), (DictionaryEntry{G("伍员"), "wu yun"}));
     }
   }
+}
+
+}  // namespace
+}  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+std::vector<std::string> gWarnings;
+void KeepWarning(const std::string& message) { gWarnings.push_back(message); }
+
+// An intent record is acted on only when it is one a pair writer makes: its own record, naming
+// only the list files and the writer's own temporaries. Anything else is ignored with a warning,
+// touches no file, and does not stop the next write.
+TEST(IntentRecord, ARecordNamingAnythingElseIsIgnoredWithAWarning) {
+  const std::string temp = "define_han.dll.tmp-Ab3dE6gH9jK1";
+  struct Row {
+    const char* why;
+    std::string record;  // "" : a pipe stands at the record's name
+    bool foreign;        // the record belongs to another user
+    std::string warning;
+  } rows[] = {
+      {"remove a file that is no list", "remove\tnotes.txt\n", false, "it names \"notes.txt\""},
+      {"rename a user's file onto a list", "rename\tnotes.txt\tdefine_han.dll\n", false, "it names \"notes.txt\""},
+      {"rename a temporary onto a user's file", "rename\t" + temp + "\tnotes.txt\n", false, "it names \"" + temp + "\""},
+      {"a temporary of another list", "rename\tdefine_py.dll.tmp-Ab3dE6gH9jK1\tdefine_han.dll\n", false,
+       "it names \"define_py.dll.tmp-Ab3dE6gH9jK1\""},
+      {"a temporary not of the writer's pattern", "rename\tdefine_han.dll.tmp-mine\tdefine_han.dll\n", false,
+       "it names \"define_han.dll.tmp-mine\""},
+      {"another user's record", "rename\t" + temp + "\tdefine_han.dll\n", true, "it belongs to another user"},
+      {"a pipe at the record's name", "", false, "it is no regular file"},
+  };
+  SetWarningHandler(KeepWarning);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    TempDir dir;
+    WriteFile(dir.File("notes.txt"), "the user's notes");
+    WriteFile(dir.File("define_han.dll"), CrLf({G("张")}));
+    WriteFile(dir.File("define_py.dll"), CrLf({"zhang"}));
+    WriteFile(dir.File(temp), CrLf({G("李")}));
+    WriteFile(dir.File("define_py.dll.tmp-Ab3dE6gH9jK1"), CrLf({"li"}));
+    const std::string recordPath = dir.File(kPairIntentFileName);
+    if (row.record.empty()) {
+      ASSERT_EQ(::mkfifo(recordPath.c_str(), 0600), 0);
+    } else {
+      WriteFile(recordPath, "quorvel intent 1\n" + row.record + "end\n");
+      if (row.foreign) ASSERT_EQ(::chown(recordPath.c_str(), 65534, 65534), 0);
+    }
+    gWarnings.clear();
+    ListFiles lists(dir.Path());
+    lists.Load();
+    EXPECT_EQ(lists.List(kDefineHanList), std::vector<std::string>{G("张")}) << "read where it stands";
+    ASSERT_FALSE(gWarnings.empty());
+    EXPECT_NE(gWarnings.front().find(row.warning), std::string::npos) << gWarnings.front();
+    EXPECT_NE(gWarnings.front().find(recordPath), std::string::npos) << gWarnings.front();
+    EXPECT_EQ(ReadFile(dir.File("notes.txt")), "the user's notes");
+    EXPECT_EQ(ReadFile(dir.File(temp)), CrLf({G("李")})) << "nothing renamed";
+
+    CustomDictionary(lists, CustomDictionary::Kind::kStandard).AddOrUpdate(G("王"), "wang");
+    EXPECT_EQ(ReadFile(dir.File("define_han.dll")), CrLf({G("张"), G("王")})) << "the next write goes through";
+    EXPECT_EQ(ReadFile(dir.File("notes.txt")), "the user's notes");
+  }
+  SetWarningHandler(nullptr);
+}
+
+}  // namespace
+}  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+// A pair write never gives the new files wider permissions than the old ones had.
+TEST(PairWrite, NeverWidensPermissions) {
+  TempDir dir;
+  WriteFile(dir.File("define_han.dll"), CrLf({G("张")}));
+  WriteFile(dir.File("define_py.dll"), CrLf({"zhang"}));
+  ASSERT_EQ(::chmod(dir.File("define_han.dll").c_str(), 0600), 0);
+  ASSERT_EQ(::chmod(dir.File("define_py.dll").c_str(), 0640), 0);
+  ListFiles lists(dir.Path());
+  CustomDictionary(lists, CustomDictionary::Kind::kStandard).AddOrUpdate(G("李"), "li");
+  struct stat st {};
+  ASSERT_EQ(::stat(dir.File("define_han.dll").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(::stat(dir.File("define_py.dll").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(ReadFile(dir.File("define_py.dll")), CrLf({"zhang", "li"}));
 }
 
 }  // namespace

@@ -111,7 +111,7 @@ TEST_F(ReviewTest, TheBatchConversionHandsEveryLineToTheReviewWithItsNumber) {
   const ConversionOptions options = Options();
   NameReviewer reviewer(lists_, options);
   std::vector<std::string> seen;
-  ConvertFile(lists_, dir_.File("in.txt"), target, options, {}, {},
+  ConvertFile(lists_, dir_.File("in.txt"), target, options, {}, nullptr, {},
               [&](size_t number, std::string_view name, std::string_view output) {
                 if (!reviewer.Review(name).empty()) seen.push_back(std::to_string(number) + " " + U(output));
               });

@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -232,7 +233,7 @@ TEST_F(SettingsFiles, LanguageFileHoldsFourBytesAndAFolderInItsPlaceIsNoFile) {
     quorvel::WriteUiLanguage(path, quorvel::kUiChinese);
     ADD_FAILURE() << "wrote over a folder";
   } catch (const quorvel::InOutError& error) {
-    EXPECT_STREQ(error.what(), "File access denied");
+    EXPECT_EQ(std::string(error.what()), "File access denied (Is a directory): \"" + path + "\"");
   }
   EXPECT_EQ(Entries(), std::vector<std::string>{"config.db"}) << "no temporary file may stay behind";
 }
@@ -269,7 +270,9 @@ TEST_F(SettingsFiles, FourLineFilesMeanTheSpellingVAndFiveLineFilesStillReadAsFo
   for (const std::string& line : firstFour) EXPECT_NO_THROW(quorvel::ParseSettingsInteger(line));
 }
 
-TEST_F(SettingsFiles, ReadingAppliesLineByLineAndStopsAtTheFirstBadNumber) {
+// Each line stands alone: a bad line leaves only its own setting as it was, and the first bad
+// line is reported once every other line is applied.
+TEST_F(SettingsFiles, EachLineStandsAloneAndTheFirstBadNumberIsReported) {
   struct Row {
     std::string content;
     ControlIndexes expected;  // starting from the initial choices 0, 0, unticked, 1
@@ -282,7 +285,7 @@ TEST_F(SettingsFiles, ReadingAppliesLineByLineAndStopsAtTheFirstBadNumber) {
       {"0\r\n0\r\n0\r\n1\r\n4\r\n", {0, 0, false, 1, 0}, std::nullopt, "a spelling out of range is v"},
       {"0\r\n0\r\n0\r\n1\r\n\r\n", {0, 0, false, 1, 0}, std::nullopt, "an empty fifth line is v"},
       {"0\r\n1\r\n0\r\n3\r\nyu\r\n", {0, 1, false, 3, 0}, "'yu'",
-       "the fifth line is an index like the others; the first four stay restored"},
+       "the fifth line is an index like the others; the first four are restored"},
       {"1\n2\n1\n9\n", {1, 2, true, 9}, std::nullopt, "LF-only lines read the same"},
       {"1\r\n1\r\n0\r\n5\r\n", {1, 1, false, 5}, std::nullopt, "Wade-Giles 0"},
       {"0\r\n0\r\ntrue\r\n0\r\n", {0, 0, false, 0}, std::nullopt, "Wade-Giles only for exactly 1"},
@@ -291,9 +294,10 @@ TEST_F(SettingsFiles, ReadingAppliesLineByLineAndStopsAtTheFirstBadNumber) {
        "lines after the fifth are ignored"},
       {" $1\r\n+0x2\r\n1\r\n x9\r\n", {1, 2, true, 9}, std::nullopt, "blanks, signs and hex"},
       {"1\r\n2\r\n1\r\n", {1, 2, true, 1}, "''", "three lines: the fourth reads empty"},
-      {"1\r\nabc\r\n1\r\n9\r\n", {1, 0, false, 1}, "'abc'", "stops at line 2, line 1 stays restored"},
-      {"x\r\n2\r\n1\r\n9\r\n", {0, 0, false, 1}, "'x'", "stops at line 1, nothing restored"},
-      {"1\r\n2\r\n1\r\n9 \r\n", {1, 2, true, 1}, "'9 '", "a trailing blank is no number"},
+      {"1\r\nabc\r\n1\r\n9\r\n3\r\n", {1, 0, true, 9, 3}, "'abc'", "a bad line 2: every other line restored"},
+      {"x\r\n2\r\n1\r\n9\r\n", {0, 2, true, 9}, "'x'", "a bad line 1: the later lines restored"},
+      {"x\r\ny\r\n1\r\n9\r\n", {0, 0, true, 9}, "'x'", "the first bad line is the one reported"},
+      {"1\r\n2\r\n1\r\n9 \r\n3\r\n", {1, 2, true, 1, 3}, "'9 '", "a trailing blank is no number"},
       {"", {0, 0, false, 1}, "''", "an empty file"},
   };
   const std::string path = Path(quorvel::kSettingsFileName);
@@ -346,7 +350,7 @@ TEST_F(SettingsFiles, MissingFileOrFolderChangesNothingAndAFailedWriteKeepsTheOl
     quorvel::WriteConversionSettings(path, ConversionOptions{});
     ADD_FAILURE() << "the write did not fail";
   } catch (const quorvel::InOutError& error) {
-    EXPECT_STREQ(error.what(), "Disk full");
+    EXPECT_EQ(std::string(error.what()), "Disk full: \"" + path + "\"");
   }
   quorvel::SetReplaceFailureForTest(0, 0);
   EXPECT_EQ(Read(path), "1\r\n2\r\n1\r\n9\r\n");
@@ -363,12 +367,33 @@ TEST_F(SettingsFiles, WritesNeverFollowAPlantedLinkAndClearDeadWritersTemporarie
     Write(Path(name) + ".tmp-Qx81zzT0aa1b", "dead writer's");
   }
   Write(Path("define_han.dll.tmp-5"), "not a settings file's");
+  Write(Path("config1.dll.old-mysettings"), "the user's own copy");
   quorvel::WriteConversionSettings(Path(quorvel::kSettingsFileName), FromIndexes({1, 2, true, 9}));
   quorvel::WriteUiLanguage(Path(quorvel::kLanguageFileName), quorvel::kUiEnglish);
   EXPECT_EQ(Read(Path("victim")), "precious");
   EXPECT_EQ(Read(Path(quorvel::kSettingsFileName)), "1\r\n2\r\n1\r\n9\r\n0\r\n");
   EXPECT_EQ(Read(Path(quorvel::kLanguageFileName)), "en\r\n");
-  EXPECT_EQ(Entries(), (std::vector<std::string>{"config.db", "config1.dll", "define_han.dll.tmp-5", "victim"}));
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"config.db", "config1.dll", "config1.dll.old-mysettings",
+                                                 "define_han.dll.tmp-5", "victim"}));
+}
+
+// A symbolic link at a settings file (a user keeping the settings elsewhere) is written through:
+// the link stays and its file gets the new content, with its permissions.
+TEST_F(SettingsFiles, LinksAtTheSettingsFilesAreWrittenThrough) {
+  std::filesystem::create_directory(Path("kept"));
+  Write(Path("kept/settings"), "0\r\n0\r\n0\r\n1\r\n0\r\n");
+  ASSERT_EQ(::chmod(Path("kept/settings").c_str(), 0600), 0);
+  std::filesystem::create_symlink("kept/settings", Path(quorvel::kSettingsFileName));
+  std::filesystem::create_symlink(Path("kept/language"), Path(quorvel::kLanguageFileName));  // points nowhere yet
+  quorvel::WriteConversionSettings(Path(quorvel::kSettingsFileName), FromIndexes({1, 2, true, 9}));
+  quorvel::WriteUiLanguage(Path(quorvel::kLanguageFileName), quorvel::kUiEnglish);
+  EXPECT_TRUE(std::filesystem::is_symlink(Path(quorvel::kSettingsFileName)));
+  EXPECT_TRUE(std::filesystem::is_symlink(Path(quorvel::kLanguageFileName)));
+  EXPECT_EQ(Read(Path("kept/settings")), "1\r\n2\r\n1\r\n9\r\n0\r\n");
+  EXPECT_EQ(Read(Path("kept/language")), "en\r\n");
+  struct stat st {};
+  ASSERT_EQ(::stat(Path("kept/settings").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST_F(SettingsFiles, AnUnreadableFileIsAnInputOutputError) {

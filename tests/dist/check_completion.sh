@@ -51,7 +51,7 @@ check() {
 check "--all-readings" "quorvel-cli --al" quorvel-cli --al
 check "--separator=" "quorvel-cli --se" quorvel-cli --se
 [ "$nospace" = yes ] || { echo "FAIL: no space must follow '--separator='"; failures=$((failures + 1)); }
-check "--add= --all-readings --column= --data-dir= --format= --help --no-header --separator= --sheet= --table= --umlaut= --version --wade-giles" \
+check "--add= --all-readings --column= --data-dir= --format= --help --no-header --review= --separator= --sheet= --table= --umlaut= --version --wade-giles --wait=" \
   "quorvel-cli -w --" quorvel-cli -w --
 check "hyphen none space" "quorvel-cli -s " quorvel-cli -s ""
 check "space" "quorvel-cli --separator=sp" quorvel-cli --separator = sp
@@ -70,9 +70,11 @@ check "names.txt" "quorvel-cli -w na" quorvel-cli -w na
 check "" "quorvel-cli --help " quorvel-cli --help ""
 check "dict lists names.txt notes.txt" "quorvel-cli " quorvel-cli ""
 check "dict" "quorvel-cli di" quorvel-cli di
-check "add export import list remove" "quorvel-cli dict " quorvel-cli dict ""
-check "add export import list remove" "quorvel-cli dict -w --data-dir=lists " quorvel-cli dict -w --data-dir = lists ""
-check "--data-dir= --help --wade-giles" "quorvel-cli dict --" quorvel-cli dict --
+check "add clear export import list remove" "quorvel-cli dict " quorvel-cli dict ""
+check "add clear export import list remove" "quorvel-cli dict -w --data-dir=lists " quorvel-cli dict -w --data-dir = lists ""
+check "add clear export import list remove" "quorvel-cli dict --wait 5 " quorvel-cli dict --wait 5 ""
+check "--data-dir= --help --wade-giles --wait=" "quorvel-cli dict --" quorvel-cli dict --
+check "" "quorvel-cli --wait=" quorvel-cli --wait = ""
 check "lists" "quorvel-cli dict --data-dir=" quorvel-cli dict --data-dir = ""
 check "lists names.txt notes.txt" "quorvel-cli dict -w import " quorvel-cli dict -w import ""
 check "" "quorvel-cli dict import names.txt " quorvel-cli dict import names.txt ""

@@ -1,6 +1,13 @@
 #include "TestSupport.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <csignal>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -134,6 +141,34 @@ std::set<std::string> FolderContents(const std::string& dir, LockFile lock) {
   for (const auto& entry : std::filesystem::directory_iterator(dir)) names.insert(entry.path().filename().string());
   if (lock == LockFile::kLeftOut) names.erase(kLockFileName);
   return names;
+}
+
+}  // namespace quorvel::test
+
+namespace quorvel::test {
+
+LockHolder::LockHolder(const std::string& dir, double seconds) {
+  int ready[2];
+  if (::pipe(ready) != 0) std::abort();
+  std::fflush(nullptr);
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    int fd = ::open((dir + "/.quorvel.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0 || ::flock(fd, LOCK_EX) != 0) ::_exit(1);
+    if (::write(ready[1], "x", 1) != 1) ::_exit(1);
+    struct timespec hold {static_cast<time_t>(seconds), static_cast<long>((seconds - static_cast<long>(seconds)) * 1e9)};
+    ::nanosleep(&hold, nullptr);
+    ::_exit(0);
+  }
+  ::close(ready[1]);
+  char c;
+  if (::read(ready[0], &c, 1) != 1) std::abort();
+  ::close(ready[0]);
+}
+
+LockHolder::~LockHolder() {
+  ::kill(pid_, SIGKILL);
+  ::waitpid(pid_, nullptr, 0);
 }
 
 }  // namespace quorvel::test

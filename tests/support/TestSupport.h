@@ -57,6 +57,20 @@ void CopyInstalledLists(const std::string& dir);
 // The source tree's root.
 std::string SourceDir();
 
+// Another process holding `dir`/.quorvel.lock exclusively, as a Quorvel writer does, from the
+// constructor's return for `seconds` (or until the object goes, which ends the process).
+class LockHolder {
+ public:
+  LockHolder(const std::string& dir, double seconds);
+  ~LockHolder();
+  LockHolder(const LockHolder&) = delete;
+  LockHolder& operator=(const LockHolder&) = delete;
+  int Pid() const { return pid_; }
+
+ private:
+  int pid_ = -1;
+};
+
 // Lookup options from two flags: all readings, Wade-Giles.
 LookupOptions Options(bool all, bool wadeGiles);
 // The reading of `key` right now: the lists refreshed, then looked up.

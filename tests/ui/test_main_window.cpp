@@ -39,6 +39,7 @@
 #include "Settings.h"
 #include "Version.h"
 #include "WebBanner.h"
+#include "TestSupport.h"
 #include "WindowTestSupport.h"
 
 namespace {
@@ -495,7 +496,7 @@ TEST_F(WindowTest, SettingsFailuresNameTheFileAndLoseNothing) {
          ASSERT_EQ(::mkdir(QFile::encodeName(path("config.db")).constData(), 0755), 0);
          Write("config1.dll", restored);
        },
-       [&]() { return CannotWrite(path("config.db"), "File access denied."); }, false, true, {},
+       [&]() { return CannotWrite(path("config.db"), "File access denied (Is a directory)"); }, false, true, {},
        [&]() {
          EXPECT_TRUE(QFileInfo(path("config.db")).isDir());
          EXPECT_EQ(Read("config1.dll"), restored);
@@ -517,9 +518,10 @@ TEST_F(WindowTest, SettingsFailuresNameTheFileAndLoseNothing) {
        },
        [&]() { return CannotRead(path("config1.dll"), "I/O error 5 (Input/output error)"); }, true, false, {},
        [&]() { EXPECT_TRUE(IsStillUnreadable(path("config1.dll"))); }},
+      // A link that leads nowhere but to itself cannot be written through: it is replaced.
       {"config1.dll unreadable, but the user changes a choice: that choice is saved",
-       [&]() { MakeUnreadable(path("config1.dll")); },
-       [&]() { return CannotRead(path("config1.dll"), "I/O error 5 (Input/output error)"); }, false, false,
+       [&]() { ASSERT_TRUE(QFile::link(QStringLiteral("config1.dll"), path("config1.dll"))); },
+       [&]() { return CannotRead(path("config1.dll"), "Invalid filename"); }, false, false,
        [](MainWindow& w) { WindowTest::Get<QCheckBox>(w, "wadeGilesCheck")->setChecked(true); },
        [&]() { EXPECT_EQ(Read("config1.dll"), QByteArray("0\r\n0\r\n1\r\n1\r\n0\r\n")); }},
       {"a list file unreadable: both settings files still load",
@@ -571,8 +573,8 @@ TEST_F(WindowTest, SettingsAreRestoredAtStartUpWithTheirFailures) {
       {"0\r\n0\r\n1 \r\n0\r\n", {0, 0, false, 0}, nullptr, "Wade-Giles only for exactly 1"},
       {"1\r\n2\r\n1\r\n", {1, 2, true, 1}, "'' is not a valid integer value.",
        "three lines: three restored, the format stays Dehua Liu"},
-      {"1\r\nabc\r\n1\r\n9\r\n", {1, 0, false, 1}, "'abc' is not a valid integer value.",
-       "a bad second line keeps the first"},
+      {"1\r\nabc\r\n1\r\n9\r\n3\r\n", {1, 0, true, 9, 3}, "'abc' is not a valid integer value.",
+       "a bad second line: each other line is restored"},
       {"5\r\n9\r\n1\r\n-3\r\n", {0, 0, true, 1}, nullptr, "out of range: those controls keep their initial values"},
       {"0\r\n1\r\n0\r\n6\r\n3\r\n", {0, 1, false, 6, 3}, nullptr, "the fifth line: the spelling ü"},
       {"0\r\n0\r\n0\r\n10\r\n2\r\n", {0, 0, false, 10, 2}, nullptr, "the passport format"},
@@ -646,7 +648,14 @@ TEST_F(WindowTest, InitialChoicesSaveAsFiveLinesAndOddFilesAreRewrittenCleanly) 
   {
     auto window = Open();
     window->close();
-    EXPECT_EQ(Read("config1.dll"), QByteArray("1\r\n0\r\n1\r\n1\r\n0\r\n"));
+    EXPECT_EQ(Read("config1.dll"), QByteArray("1\r\n7\r\n1\r\n-1\r\n8\r\nextra\r\n"))
+        << "nothing changed: nothing written";
+  }
+  {
+    auto window = Open();
+    Get<QComboBox>(*window, "separatorCombo")->setCurrentIndex(1);
+    window->close();
+    EXPECT_EQ(Read("config1.dll"), QByteArray("1\r\n1\r\n1\r\n1\r\n0\r\n")) << "a change: written whole";
   }
   // The passport tick is saved as the eleventh format; unticked, the format buttons' choice is back.
   {
@@ -659,12 +668,19 @@ TEST_F(WindowTest, InitialChoicesSaveAsFiveLinesAndOddFilesAreRewrittenCleanly) 
     EXPECT_EQ(window->CurrentOptions().format, quorvel::NameFormat::kSurnameGivenCapitalised);
     Get<QCheckBox>(*window, "passportCheck")->setChecked(true);
     window->close();
-    EXPECT_EQ(Read("config1.dll"), QByteArray("1\r\n0\r\n1\r\n10\r\n0\r\n"));
+    EXPECT_EQ(Read("config1.dll"), QByteArray("1\r\n1\r\n1\r\n10\r\n0\r\n"));
   }
   Write("config1.dll", "1\r\n0\r\n1\r\n1\r\n");
   auto window = Open();
   EXPECT_EQ(quorvel::FormatConversionSettings(window->CurrentOptions()), "1\r\n0\r\n1\r\n1\r\n0\r\n")
       << "a four-line file reads with the spelling v";
+  // A damaged line no longer costs the later choices at the next close.
+  window.reset();
+  Write("config1.dll", "1\r\nabc\r\n1\r\n7\r\n3\r\n");
+  window = Open();
+  dialogs_.Take();
+  window->close();
+  EXPECT_EQ(Read("config1.dll"), QByteArray("1\r\nabc\r\n1\r\n7\r\n3\r\n")) << "kept until a choice changes";
   EXPECT_TRUE(dialogs_.Take().empty());
 }
 
@@ -674,7 +690,11 @@ TEST_F(WindowTest, AFailedSaveIsReportedAndTheWindowStillCloses) {
   ASSERT_EQ(::mkdir(QFile::encodeName(PathOf("config1.dll")).constData(), 0755), 0);
   window->close();
   EXPECT_FALSE(window->isVisible());
-  EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kError, CannotWrite(PathOf("config1.dll"), "File access denied.")}}));
+  EXPECT_EQ(dialogs_.Take(),
+            (std::vector<Call>{{Kind::kError, CannotWrite(PathOf("config1.dll"),
+                                                          ("File access denied (Is a directory): \"" +
+                                                           PathOf("config1.dll").toStdString() + "\"")
+                                                              .c_str())}}));
 }
 
 // ---- Files and conversion ----------------------------------------------------------------------
@@ -971,18 +991,20 @@ TEST_F(ConversionTest, ALongRunStopsAtOnceOnCancelOrEsc) {
   for (int i = 0; i < 2000000; ++i) names += "刘德华\n";
   Write("names.txt", names);
   Choose(PathOf("names.txt"));
+  QByteArray keptBefore;
   struct Row {
     const char* why;
+    bool targetExisted;
     std::function<void(QProgressDialog*)> cancel;
   } rows[] = {
-      {"the Cancel button",
+      {"the Cancel button", false,
        [](QProgressDialog* progress) {
          auto buttons = progress->findChildren<QPushButton*>();
          ASSERT_EQ(buttons.size(), 1);
          EXPECT_EQ(buttons[0]->text(), QStringLiteral("取消"));
          buttons[0]->click();
        }},
-      {"Esc", [](QProgressDialog* progress) { QTest::keyClick(progress, Qt::Key_Escape); }},
+      {"Esc", true, [](QProgressDialog* progress) { QTest::keyClick(progress, Qt::Key_Escape); }},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
@@ -1010,14 +1032,59 @@ TEST_F(ConversionTest, ALongRunStopsAtOnceOnCancelOrEsc) {
     const auto shown = dialogs_.Take();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].kind, Kind::kMessage);
-    const QRegularExpression said(QStringLiteral("^转换已取消：共 2000000 个姓名，取消时已转换 (\\d+) 个。$"));
+    // The first run leaves the names it converted in a new target; the second finds that file
+    // there and keeps it unchanged.
+    const QString target = PathOf("names_en.txt");
+    const QString kept = row.targetExisted ? QStringLiteral("原来的文件保持不变：") + QRegularExpression::escape(target)
+                                           : QStringLiteral("已转换的前 \\1 个姓名保存在：") + QRegularExpression::escape(target);
+    const QRegularExpression said(QStringLiteral("^转换已取消：共 2000000 个姓名，取消时已转换 (\\d+) 个。\r") + kept + "$");
     const QRegularExpressionMatch match = said.match(shown[0].text);
     ASSERT_TRUE(match.hasMatch()) << shown[0].text.toStdString();
     EXPECT_LT(match.captured(1).toLongLong(), 2000000);
+    const QByteArray left = Read(QStringLiteral("names_en.txt"));
+    if (!row.targetExisted) keptBefore = left;
+    EXPECT_EQ(left.count('\n'), keptBefore.count('\n'));
+    EXPECT_EQ(left, keptBefore) << "a cancelled run never replaces the earlier file";
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   }
   MainWindow::SetProgressDelayForTest(500);
+}
+
+// A dictionary another program holds locked: after a second the window asks, Retry or Cancel,
+// naming the holder; Cancel gives the run up with a message, Retry waits on until the lock is free.
+TEST_F(ConversionTest, AHeldLockIsAskedAboutWithRetryOrCancel) {
+  Write("names.txt", QStringLiteral("刘德华\n").toUtf8());
+  Choose(PathOf("names.txt"));
+  const std::string dir = PathOf(QString()).toStdString();
+  for (bool retry : {false, true}) {
+    SCOPED_TRACE(retry ? "Retry" : "Cancel");
+    // A change to a list makes the run read the lists again, under the folder's lock.
+    Write("define_py.dll", retry ? "a\r\n" : "b\r\n");
+    quorvel::test::LockHolder holder(dir, retry ? 1.5 : 60);
+    const QString lock = PathOf(QStringLiteral(".quorvel.lock"));
+    const QString asked = QStringLiteral("正在等待“%1”：它被进程 %2占用。\r\r（waiting for \"%1\" held by process %2）\r\r"
+                                         "重试：继续等待；取消：放弃这次操作。")
+                              .arg(lock)
+                              .arg(holder.Pid());
+    dialogs_.AnswerConfirm(retry);
+    if (retry) dialogs_.AnswerConfirm(false);  // the completion question
+    window_->convert();
+    const auto shown = dialogs_.Take();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].kind, Kind::kConfirm);
+    EXPECT_EQ(shown[0].text, asked);
+    if (retry) {
+      EXPECT_EQ(shown[1].kind, Kind::kConfirm);
+      EXPECT_TRUE(shown[1].text.startsWith(QStringLiteral("转换完成"))) << shown[1].text.toStdString();
+    } else {
+      EXPECT_EQ(shown[1].kind, Kind::kError);
+      EXPECT_TRUE(shown[1].text.startsWith(QStringLiteral("Gave up waiting for \"%1\" held by process %2 after ")
+                                               .arg(lock)
+                                               .arg(holder.Pid())))
+          << shown[1].text.toStdString();
+    }
+  }
 }
 
 TEST_F(ConversionTest, TheRunUsesTheChoicesOfTheControlsAtTheClick) {
@@ -1073,16 +1140,24 @@ TEST_F(ConversionTest, TheUmlautSpellingAndThePassportTickReachTheRun) {
   }
 }
 
+// A missing source, or something there that is no file (named with what it is), asks for one.
 TEST_F(ConversionTest, MissingSourceAsksForOneAndConvertsNothing) {
-  for (const QString& missing : {QString(), PathOf("gone.txt"), dir_.path()}) {
+  ASSERT_EQ(::mkfifo(QFile::encodeName(PathOf("fifo")).constData(), 0600), 0);
+  const std::map<QString, QString> said = {
+      {dir_.path(), QStringLiteral("无法读取源文件“%1”：Is a directory\r\r请选择").arg(dir_.path())},
+      {PathOf("fifo"), QStringLiteral("无法读取源文件“%1”：Is a named pipe (FIFO), not a file\r\r请选择").arg(PathOf("fifo"))},
+      {QStringLiteral("/dev/zero"), QStringLiteral("无法读取源文件“/dev/zero”：Is a device, not a file\r\r请选择")},
+  };
+  for (const QString& missing : {QString(), PathOf("gone.txt"), dir_.path(), PathOf("fifo"), QStringLiteral("/dev/zero")}) {
     SCOPED_TRACE(missing.toStdString());
+    const QString kNoSource = said.count(missing) ? said.at(missing) : ::kNoSource;
     Get<QLineEdit>(*window_, "sourcePathEdit")->setText(missing);
     Get<QLineEdit>(*window_, "targetPathEdit")->setText(PathOf("out/result.txt"));
     Write("picked.txt", "x");
     dialogs_.AnswerFile(PathOf("picked.txt"));
     window_->convert();
-    // A path that leads nowhere is named.
-    const QString message = missing.isEmpty() ? kNoSource : kNoSource + QStringLiteral("\r\r") + missing;
+    // A path that leads nowhere is named; so is one where something else stands.
+    const QString message = missing.isEmpty() || said.count(missing) ? kNoSource : kNoSource + QStringLiteral("\r\r") + missing;
     EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kMessage, message}, {Kind::kOpenDialog, {}}}));
     // The choice only fills in the paths; the target's folder exists already, its file does not.
     EXPECT_EQ(Source(), PathOf("picked.txt"));
@@ -1102,15 +1177,18 @@ TEST_F(ConversionTest, EngineFailuresReachTheErrorBoxWithoutTheCompletionQuestio
     QString error;
     const char* why;
   } rows[] = {
-      {PathOf("taken"), QStringLiteral("File access denied."), "a folder stands where the target goes"},
-      {PathOf("no/such/folder/out.txt"), QStringLiteral("Invalid filename."), "the target's folder's parent is missing"},
+      {PathOf("taken"), QStringLiteral("File access denied (Is a directory): \"%1\"").arg(PathOf("taken")),
+       "a folder stands where the target goes"},
+      {PathOf("no/such/folder/out.txt"),
+       QStringLiteral("Invalid filename (a folder on the path does not exist): \"%1\"").arg(PathOf("no/such/folder/out.txt")),
+       "the target's folder's parent is missing"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
     Get<QLineEdit>(*window_, "targetPathEdit")->setText(row.target);
     window_->convert();
     // The message names the file.
-    EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kError, QStringLiteral("无法写入文件“%1”：%2").arg(row.target, row.error)}}));
+    EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kError, row.error}}));
     EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the busy cursor ends with the run";
   }
 }
