@@ -174,21 +174,19 @@ void PrintWarning(const std::string& message) {
   std::fprintf(stderr, "quorvel-cli: warning: %s\n", message.c_str());
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  // First of all: a closed standard stream must not be taken over by a file opened later.
-  quorvel::GuardStandardStreams();
-  quorvel::SetWarningHandler(PrintWarning);
-  // "quorvel-cli dict ...": the custom dictionaries (DictCommand.h). A names file called "dict"
-  // is converted as "./dict".
-  if (argc >= 2 && std::strcmp(argv[1], quorvel::cli::kDictCommand) == 0)
-    return quorvel::cli::RunDictCommand(argc - 1, argv + 1);
-  using quorvel::Separator;
+// What one run is to do, from its command line.
+struct Run {
   quorvel::ConversionOptions options;
-  std::optional<std::string> dataDir;  // none: the location rule decides
+  std::optional<std::string> dataDir;     // none: the location rule decides
   std::optional<std::string> reviewPath;  // --review=FILE
-  enum { kDataDirOption = 1000, kVersionOption, kUmlautOption, kReviewOption, kWaitOption };
+  quorvel::TableOptions table;
+  std::string source, target;
+  bool tableRun = false;
+};
+
+enum { kDataDirOption = 1000, kVersionOption, kUmlautOption, kReviewOption, kWaitOption };
+
+std::vector<option> LongOptions() {
   static const option baseOptions[] = {
       {"all-readings", no_argument, nullptr, 'a'},
       {"separator", required_argument, nullptr, 's'},
@@ -204,123 +202,160 @@ int main(int argc, char** argv) {
   longOptions.insert(longOptions.end(), quorvel::cli::kTableOptions,
                      quorvel::cli::kTableOptions + quorvel::cli::kTableOptionCount);
   longOptions.push_back({nullptr, 0, nullptr, 0});
-  quorvel::TableOptions table;
-  opterr = 0;
-  for (;;) {
-    int c = getopt_long(argc, argv, ":as:wf:h", longOptions.data(), nullptr);
-    if (c == -1) break;
-    switch (c) {
-      case 'a': options.readings = quorvel::Readings::kAll; break;
-      case 'w': options.romanization = quorvel::Romanization::kWadeGiles; break;
-      case 's':
-        if (std::strcmp(optarg, "hyphen") == 0) options.separator = Separator::kHyphen;
-        else if (std::strcmp(optarg, "space") == 0) options.separator = Separator::kSpace;
-        else if (std::strcmp(optarg, "none") == 0) options.separator = Separator::kNone;
-        else return UsageError(std::string("invalid separator '") + optarg + "' (hyphen, space or none)");
-        break;
-      case 'f':
-        if (std::strcmp(optarg, "passport") == 0) {
-          options.format = quorvel::NameFormat::kPassport;
-          break;
-        }
-        if (const auto style = quorvel::NameStyleNamed(optarg)) {
-          table.style = *style;
-          break;
-        }
-        if (std::strlen(optarg) != 1 || optarg[0] < '0' || optarg[0] > '9')
-          return UsageError(std::string("invalid format '") + optarg + "' (0 to 9, passport, initials or citation)");
-        options.format = quorvel::NameFormatFromNumber(optarg[0] - '0');
-        break;
-      case kUmlautOption: {
-        int found = -1;
-        for (int i = 0; i < quorvel::kUmlautSpellingCount; ++i)
-          if (std::strcmp(optarg, quorvel::kUmlautSpellingNames[i]) == 0) found = i;
-        if (found < 0) return UsageError(std::string("invalid umlaut spelling '") + optarg + "' (v, yu, u or ü)");
-        options.umlaut = static_cast<quorvel::UmlautSpelling>(found);
-        break;
-      }
-      case kDataDirOption:
-        if (std::string problem = DataDirProblem(optarg); !problem.empty()) return UsageError(problem);
-        dataDir = optarg;
-        break;
-      case kReviewOption:
-        if (*optarg == '\0') return UsageError("the review file name is empty (--review=\"\")");
-        reviewPath = optarg;
-        break;
-      case kWaitOption:
-        if (!quorvel::cli::SetWaitOption(optarg)) return UsageError(std::string("invalid wait '") + optarg + "' (seconds, 0 or more)");
-        break;
-      case 'h': PrintHelp(dataDir); return 0;
-      case kVersionOption: std::printf("quorvel-cli %s\n", quorvel::kVersion); return 0;
-      case ':': return UsageError(std::string("option '") + argv[optind - 1] + "' needs a value");
-      default:
-        if (quorvel::cli::IsTableOption(c)) {
-          if (std::string problem = quorvel::cli::ApplyTableOption(c, optarg, table); !problem.empty())
-            return UsageError(problem);
-          break;
-        }
-        return UsageError(std::string("unknown option '") + argv[optind - 1] + "'");
+  return longOptions;
+}
+
+// The options that set how names are written: -s, -f and --umlaut. An exit status on a usage
+// error, else nothing.
+std::optional<int> ApplyFormOption(int c, const char* value, Run& run) {
+  using quorvel::Separator;
+  quorvel::ConversionOptions& options = run.options;
+  if (c == 's') {
+    if (std::strcmp(value, "hyphen") == 0) options.separator = Separator::kHyphen;
+    else if (std::strcmp(value, "space") == 0) options.separator = Separator::kSpace;
+    else if (std::strcmp(value, "none") == 0) options.separator = Separator::kNone;
+    else return UsageError(std::string("invalid separator '") + value + "' (hyphen, space or none)");
+  } else if (c == 'f') {
+    if (std::strcmp(value, "passport") == 0) {
+      options.format = quorvel::NameFormat::kPassport;
+    } else if (const auto style = quorvel::NameStyleNamed(value)) {
+      run.table.style = *style;
+    } else if (std::strlen(value) != 1 || value[0] < '0' || value[0] > '9') {
+      return UsageError(std::string("invalid format '") + value + "' (0 to 9, passport, initials or citation)");
+    } else {
+      options.format = quorvel::NameFormatFromNumber(value[0] - '0');
     }
+  } else {  // --umlaut
+    int found = -1;
+    for (int i = 0; i < quorvel::kUmlautSpellingCount; ++i)
+      if (std::strcmp(value, quorvel::kUmlautSpellingNames[i]) == 0) found = i;
+    if (found < 0) return UsageError(std::string("invalid umlaut spelling '") + value + "' (v, yu, u or ü)");
+    options.umlaut = static_cast<quorvel::UmlautSpelling>(found);
   }
+  return std::nullopt;
+}
+
+// One option of getopt_long's. An exit status when the program ends here (help, version, a
+// usage error), else nothing.
+std::optional<int> ApplyOption(int c, char** argv, Run& run) {
+  switch (c) {
+    case 'a': run.options.readings = quorvel::Readings::kAll; break;
+    case 'w': run.options.romanization = quorvel::Romanization::kWadeGiles; break;
+    case 's':
+    case 'f':
+    case kUmlautOption: return ApplyFormOption(c, optarg, run);
+    case kDataDirOption:
+      if (std::string problem = DataDirProblem(optarg); !problem.empty()) return UsageError(problem);
+      run.dataDir = optarg;
+      break;
+    case kReviewOption:
+      if (*optarg == '\0') return UsageError("the review file name is empty (--review=\"\")");
+      run.reviewPath = optarg;
+      break;
+    case kWaitOption:
+      if (!quorvel::cli::SetWaitOption(optarg))
+        return UsageError(std::string("invalid wait '") + optarg + "' (seconds, 0 or more)");
+      break;
+    case 'h': PrintHelp(run.dataDir); return 0;
+    case kVersionOption: std::printf("quorvel-cli %s\n", quorvel::kVersion); return 0;
+    case ':': return UsageError(std::string("option '") + argv[optind - 1] + "' needs a value");
+    default:
+      if (!quorvel::cli::IsTableOption(c)) return UsageError(std::string("unknown option '") + argv[optind - 1] + "'");
+      if (std::string problem = quorvel::cli::ApplyTableOption(c, optarg, run.table); !problem.empty())
+        return UsageError(problem);
+  }
+  return std::nullopt;
+}
+
+// Reads the command line into `run`. An exit status when the program ends here, else nothing.
+std::optional<int> ParseArguments(int argc, char** argv, Run& run) {
+  const std::vector<option> longOptions = LongOptions();
+  opterr = 0;
+  for (int c; (c = getopt_long(argc, argv, ":as:wf:h", longOptions.data(), nullptr)) != -1;)
+    if (std::optional<int> status = ApplyOption(c, argv, run)) return status;
   if (optind >= argc) return UsageError("missing SOURCE");
   if (argc - optind > 2) return UsageError("too many arguments");
-  const std::string source = argv[optind];
-  const bool tableRun = quorvel::cli::IsTableRun(source, table);
-  if (std::string problem = quorvel::cli::PlainListProblem(table); !tableRun && !problem.empty())
+  run.source = argv[optind];
+  run.tableRun = quorvel::cli::IsTableRun(run.source, run.table);
+  if (std::string problem = quorvel::cli::PlainListProblem(run.table); !run.tableRun && !problem.empty())
     return UsageError(problem);
-  const std::string target = optind + 1 < argc ? argv[optind + 1]
-                             : source == quorvel::kStandardStream ? source
-                             : quorvel::ProposeTargetName(source);
+  run.target = optind + 1 < argc                         ? argv[optind + 1]
+               : run.source == quorvel::kStandardStream ? run.source
+                                                        : quorvel::ProposeTargetName(run.source);
   // The review file replaces whatever stands at its name: never the names or the result.
-  if (reviewPath && (SameFile(*reviewPath, source) || SameFile(*reviewPath, target)))
-    return UsageError("the review file '" + *reviewPath + "' is the source or the target");
+  if (run.reviewPath && (SameFile(*run.reviewPath, run.source) || SameFile(*run.reviewPath, run.target)))
+    return UsageError("the review file '" + *run.reviewPath + "' is the source or the target");
+  if (run.tableRun && run.reviewPath)
+    return UsageError("--review takes a names file; a table's names are not reviewed yet");
+  return std::nullopt;
+}
 
+// The warnings a finished run owes its user: damaged characters, lines holding "???".
+void WarnAboutMarkers(const Run& run, const quorvel::BatchReport& report) {
+  const char* name = run.source == quorvel::kStandardStream ? "standard input" : run.source.c_str();
+  if (report.invalidSequences > 0) {
+    // The names around a damaged spot are converted; the spot itself reads "???".
+    const bool utf16 = report.encoding == quorvel::SourceEncoding::kUtf16Le ||
+                       report.encoding == quorvel::SourceEncoding::kUtf16Be;
+    std::fprintf(stderr,
+                 "quorvel-cli: warning: %s: %zu damaged character%s (invalid %s sequences, NUL bytes), each read "
+                 "as \"???\"\n",
+                 name, report.invalidSequences, report.invalidSequences == 1 ? "" : "s",
+                 utf16 ? "UTF-16" : report.encoding == quorvel::SourceEncoding::kGb18030 ? "GB18030" : "UTF-8");
+  }
+  if (report.linesWithMarker > 0) {
+    std::fprintf(stderr, "quorvel-cli: warning: %s: %zu of %zu lines hold \"???\" (a character without a reading)\n",
+                 name, report.linesWithMarker, report.lines);
+  }
+}
+
+// Converts the run's source into its target; the exit status.
+int Convert(const Run& run) {
   quorvel::TargetLeft left;
   try {
-    const ListFolders folders = FoldersInUse(dataDir, quorvel::LocationSetup::kCreate);
+    const ListFolders folders = FoldersInUse(run.dataDir, quorvel::LocationSetup::kCreate);
     for (const std::string& warning : folders.warnings)
       std::fprintf(stderr, "quorvel-cli: %s\n", quorvel::WithFullStop(warning).c_str());
-    // One run checks the lists a few hundred times at most: comparing the six files' identities
+    // One run checks the lists a few hundred times at most: comparing the files' identities
     // costs microseconds each time, where an inotify instance costs milliseconds to close.
     quorvel::ListFiles lists(folders.dictionaries, folders.mapping, quorvel::ListFiles::ChangeWatch::kCompareFiles);
     lists.Load();
-    if (target != quorvel::kStandardStream) quorvel::CreateTargetFolder(target);
-    if (source != quorvel::kStandardStream) {
+    if (run.target != quorvel::kStandardStream) quorvel::CreateTargetFolder(run.target);
+    if (run.source != quorvel::kStandardStream) {
       bool missing = false;
-      if (std::string problem = quorvel::SourceFileProblem(source, &missing); !problem.empty())
-        return Fail(missing ? "没找到源文件,请选择 (" + source + ")" : "Cannot convert \"" + source + "\": " + problem);
+      if (std::string problem = quorvel::SourceFileProblem(run.source, &missing); !problem.empty())
+        return Fail(missing ? "没找到源文件,请选择 (" + run.source + ")"
+                            : "Cannot convert \"" + run.source + "\": " + problem);
     }
-    if (tableRun) {
-      if (reviewPath) return UsageError("--review takes a names file; a table's names are not reviewed yet");
-      return quorvel::cli::RunTable(lists, source, target, options, table);
-    }
-    if (std::string unread = quorvel::UnreadSpreadsheetMessage(source); !unread.empty()) return Fail(unread);
-    ReviewCollector review(lists, options);
+    if (run.tableRun) return quorvel::cli::RunTable(lists, run.source, run.target, run.options, run.table);
+    if (std::string unread = quorvel::UnreadSpreadsheetMessage(run.source); !unread.empty()) return Fail(unread);
+    ReviewCollector review(lists, run.options);
     const quorvel::BatchReport report = quorvel::ConvertFile(
-        lists, source, target, options, {}, &left, quorvel::cli::IndexFormWriter(lists, options, table.style),
-        reviewPath ? review.Hook() : quorvel::LineFn());
-    if (reviewPath) review.Write(*reviewPath);
-    const char* name = source == quorvel::kStandardStream ? "standard input" : source.c_str();
-    if (report.invalidSequences > 0) {
-      // The names around a damaged spot are converted; the spot itself reads "???".
-      std::fprintf(stderr,
-                   "quorvel-cli: warning: %s: %zu damaged character%s (invalid %s sequences, NUL bytes), each read "
-                   "as \"???\"\n",
-                   name, report.invalidSequences, report.invalidSequences == 1 ? "" : "s",
-                   report.encoding == quorvel::SourceEncoding::kUtf16Le ||
-                           report.encoding == quorvel::SourceEncoding::kUtf16Be ? "UTF-16"
-                   : report.encoding == quorvel::SourceEncoding::kGb18030 ? "GB18030"
-                                                                            : "UTF-8");
-    }
-    if (report.linesWithMarker > 0) {
-      std::fprintf(stderr, "quorvel-cli: warning: %s: %zu of %zu lines hold \"???\" (a character without a reading)\n",
-                   name, report.linesWithMarker, report.lines);
-    }
+        lists, run.source, run.target, run.options, {}, &left,
+        quorvel::cli::IndexFormWriter(lists, run.options, run.table.style),
+        run.reviewPath ? review.Hook() : quorvel::LineFn());
+    if (run.reviewPath) review.Write(*run.reviewPath);
+    WarnAboutMarkers(run, report);
   } catch (const std::exception& e) {
     const int status = Fail(e.what());
-    if (std::string what = TargetLeftText(left, target); !what.empty())
+    if (std::string what = TargetLeftText(left, run.target); !what.empty())
       std::fprintf(stderr, "quorvel-cli: %s\n", what.c_str());
     return status;
   }
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // First of all: a closed standard stream must not be taken over by a file opened later.
+  quorvel::GuardStandardStreams();
+  quorvel::SetWarningHandler(PrintWarning);
+  // "quorvel-cli dict ...": the custom dictionaries (DictCommand.h). A names file called "dict"
+  // is converted as "./dict".
+  if (argc >= 2 && std::strcmp(argv[1], quorvel::cli::kDictCommand) == 0)
+    return quorvel::cli::RunDictCommand(argc - 1, argv + 1);
+  Run run;
+  if (std::optional<int> status = ParseArguments(argc, argv, run)) return *status;
+  return Convert(run);
 }
