@@ -176,6 +176,30 @@ MainWindow::MainWindow(quorvel::ListFiles& data, std::string settingsDir, const 
                  Qt::WindowCloseButtonHint);
   setWindowIcon(ApplicationIcon());
 
+  SetUpControls();
+  ConnectActions();
+  SetUpLanguageMenuAndKeys();
+
+  // A names file dropped anywhere on the window (the web banner, once there, refuses it).
+  setAcceptDrops(true);
+  // The banner's web view comes once the window is on the screen: the browser engine takes longer
+  // to start than the whole window.
+  if (IsLoadableBannerAddress(bannerUrl_)) {
+    connect(ui_->banner, &BuiltInBanner::firstPainted, this, [this] {
+      QTimer::singleShot(0, this, &MainWindow::StartWebBanner);
+    }, Qt::SingleShotConnection);
+  }
+
+  resize(kClientWidth, ui_->mainMenu->sizeHint().height() + kClientHeight);
+  // Placed before start-up, so that an error box of start-up appears where the window will.
+  FitOnScreen(this);
+
+  StartUp();
+  if (QAbstractButton* chosen = formatButtons_->checkedButton()) chosen->setFocus();
+}
+
+// Fonts, the ten format buttons and the pictures.
+void MainWindow::SetUpControls() {
   setFont(WindowFont(kWindowFontPixels));
   for (QMenu* menu : findChildren<QMenu*>()) menu->setFont(WindowFont(kWindowFontPixels));
   ui_->wadeGilesCheck->setFont(WindowFont(kLargeFontPixels));
@@ -207,7 +231,10 @@ MainWindow::MainWindow(quorvel::ListFiles& data, std::string settingsDir, const 
   ui_->englishInterfaceImage->setPixmap(picture("Image3.jpg"));
   ui_->chineseInterfaceImage->installEventFilter(this);
   ui_->englishInterfaceImage->installEventFilter(this);
+}
 
+// The menus' and buttons' actions, and the button that shows the names to check.
+void MainWindow::ConnectActions() {
   // The two separators of the menus carry their own names too.
   const QList<QAction*> fileItems = ui_->fileMenu->actions();
   const QList<QAction*> helpItems = ui_->helpMenu->actions();
@@ -234,7 +261,10 @@ MainWindow::MainWindow(quorvel::ListFiles& data, std::string settingsDir, const 
   connect(ui_->wadeGilesDictionaryAction, &QAction::triggered, this,
           &MainWindow::openWadeGilesDictionary);
   connect(ui_->passportCheck, &QCheckBox::toggled, this, &MainWindow::passportToggled);
+}
 
+// The language menu, the mnemonics and the shortcuts.
+void MainWindow::SetUpLanguageMenuAndKeys() {
   // The language menu: each language named in itself, the current one ticked.
   languageChoices_ = new QActionGroup(this);
   languageChoices_->addAction(ui_->chineseLanguageAction);
@@ -260,23 +290,6 @@ MainWindow::MainWindow(quorvel::ListFiles& data, std::string settingsDir, const 
   convertAction->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
   connect(convertAction, &QAction::triggered, ui_->convertButton, &QPushButton::click);
   addAction(convertAction);
-
-  // A names file dropped anywhere on the window (the web banner, once there, refuses it).
-  setAcceptDrops(true);
-  // The banner's web view comes once the window is on the screen: the browser engine takes longer
-  // to start than the whole window.
-  if (IsLoadableBannerAddress(bannerUrl_)) {
-    connect(ui_->banner, &BuiltInBanner::firstPainted, this, [this] {
-      QTimer::singleShot(0, this, &MainWindow::StartWebBanner);
-    }, Qt::SingleShotConnection);
-  }
-
-  resize(kClientWidth, ui_->mainMenu->sizeHint().height() + kClientHeight);
-  // Placed before start-up, so that an error box of start-up appears where the window will.
-  FitOnScreen(this);
-
-  StartUp();
-  if (QAbstractButton* chosen = formatButtons_->checkedButton()) chosen->setFocus();
 }
 
 MainWindow::~MainWindow() = default;

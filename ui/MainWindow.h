@@ -120,6 +120,9 @@ class MainWindow : public QMainWindow {
   bool focusNextPrevChild(bool next) override;
 
  private:
+  void SetUpControls();
+  void ConnectActions();
+  void SetUpLanguageMenuAndKeys();
   void StartUp();
   void StartWebBanner();
   void ShutDown();
