@@ -136,6 +136,39 @@ bool SetWaitOption(const char* value) {
   return true;
 }
 
+namespace {
+
+// Carries out one action on the dictionary; the exit status. Errors of the files pass on.
+int RunAction(CustomDictionary& dict, CustomDictionary::Kind kind, const std::string& action,
+              const std::vector<std::string>& operands) {
+  if (action == "list") {
+    PrintOut(EntriesText(dict));
+  } else if (action == "add") {
+    DictionaryEntry entry;
+    try {
+      entry = dict.EntryFromUtf8(operands[0], operands[1]);
+    } catch (const Error& e) {
+      return Refuse(e.what());
+    }
+    dict.AddOrUpdate(entry.key, entry.reading);
+  } else if (action == "remove") {
+    bool encodable = true;
+    std::string key = Utf8ToGb18030Strict(operands[0], &encodable);
+    if (kind == CustomDictionary::Kind::kWholeNames) std::erase(key, '|');  // the split mark is no part of a name
+    if (!encodable || dict.RemoveKey(key) == 0) return Refuse("没有找到：  " + operands[0]);
+  } else if (action == "clear") {
+    dict.Clear();
+  } else if (action == "import") {
+    return Import(dict, operands[0]);
+  } else {
+    // A file as a conversion writes its target: whole, through links, a device or pipe in place.
+    WriteTextTarget(operands.empty() ? kStandardStream : operands[0], EntriesText(dict));
+  }
+  return 0;
+}
+
+}  // namespace
+
 int RunDictCommand(int argc, char** argv) {
   auto kind = CustomDictionary::Kind::kStandard;
   std::optional<std::string> dataDir;  // none: the location rule decides
@@ -197,33 +230,10 @@ int RunDictCommand(int argc, char** argv) {
     ListFiles lists(dictionaryDir, mappingDir);
     lists.Load();
     CustomDictionary dict(lists, kind);
-    if (action == "list") {
-      PrintOut(EntriesText(dict));
-    } else if (action == "add") {
-      DictionaryEntry entry;
-      try {
-        entry = dict.EntryFromUtf8(operands[0], operands[1]);
-      } catch (const Error& e) {
-        return Refuse(e.what());
-      }
-      dict.AddOrUpdate(entry.key, entry.reading);
-    } else if (action == "remove") {
-      bool encodable = true;
-      std::string key = Utf8ToGb18030Strict(operands[0], &encodable);
-      if (kind == CustomDictionary::Kind::kWholeNames) std::erase(key, '|');  // the split mark is no part of a name
-      if (!encodable || dict.RemoveKey(key) == 0) return Refuse("没有找到：  " + operands[0]);
-    } else if (action == "clear") {
-      dict.Clear();
-    } else if (action == "import") {
-      return Import(dict, operands[0]);
-    } else {
-      // A file as a conversion writes its target: whole, through links, a device or pipe in place.
-      WriteTextTarget(operands.empty() ? kStandardStream : operands[0], EntriesText(dict));
-    }
+    return RunAction(dict, kind, action, operands);
   } catch (const std::exception& e) {
     return Fail(e.what());
   }
-  return 0;
 }
 
 }  // namespace quorvel::cli
