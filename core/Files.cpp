@@ -722,6 +722,34 @@ std::vector<std::string> WriteTemporaries(const std::vector<std::pair<std::strin
   return temps;
 }
 
+// A hard link (or, where a file system has none, a copy) to each old file of a multi-file
+// replacement, "" for a file not there yet; none for a single file. When one cannot be had, the
+// temporaries and the backups made so far are removed and InOutError names the file.
+std::vector<std::string> BackupsOf(const std::vector<std::pair<std::string, std::string>>& files,
+                                   const std::vector<std::string>& temps) {
+  std::vector<std::string> backups(files.size());
+  if (files.size() < 2) return backups;
+  for (size_t i = 0; i < files.size(); ++i) {
+    int linkError = ENOENT;
+    for (int attempt = 0; attempt < 100 && backups[i].empty(); ++attempt) {
+      std::string backup = files[i].first + ".old-" + RandomSuffix();
+      if (::link(files[i].first.c_str(), backup.c_str()) == 0) backups[i] = backup;
+      else if ((linkError = errno) != EEXIST) break;
+    }
+    // No hard link to be had (a file system without them): a copy serves as well.
+    if (backups[i].empty() && linkError != ENOENT) backups[i] = CopyAside(files[i].first);
+    if (backups[i].empty() && linkError != ENOENT) {
+      // Without an undo, a failed second rename would lose the old file: do not start.
+      int e = errno;
+      for (const auto& t : temps) ::unlink(t.c_str());
+      for (const auto& b : backups)
+        if (!b.empty()) ::unlink(b.c_str());
+      ThrowInOut(e, files[i].first);
+    }
+  }
+  return backups;
+}
+
 }  // namespace
 
 void ReplaceFilesAtomically(const std::vector<std::pair<std::string, std::string>>& files,
@@ -735,30 +763,11 @@ void ReplaceFilesAtomically(const std::vector<std::pair<std::string, std::string
   ReachPoint(0);
   // With several files, keep a hard link to each old file until every rename has succeeded, so
   // a rename that fails part way can put back the files already replaced.
-  std::vector<std::string> backups(files.size());
+  std::vector<std::string> backups = BackupsOf(files, temps);
   auto dropBackups = [&] {
     for (const auto& b : backups)
       if (!b.empty()) ::unlink(b.c_str());
   };
-  if (files.size() > 1) {
-    for (size_t i = 0; i < files.size(); ++i) {
-      int linkError = ENOENT;
-      for (int attempt = 0; attempt < 100 && backups[i].empty(); ++attempt) {
-        std::string backup = files[i].first + ".old-" + RandomSuffix();
-        if (::link(files[i].first.c_str(), backup.c_str()) == 0) backups[i] = backup;
-        else if ((linkError = errno) != EEXIST) break;
-      }
-      // No hard link to be had (a file system without them): a copy serves as well.
-      if (backups[i].empty() && linkError != ENOENT) backups[i] = CopyAside(files[i].first);
-      if (backups[i].empty() && linkError != ENOENT) {
-        // Without an undo, a failed second rename would lose the old file: do not start.
-        int e = errno;
-        cleanup();
-        dropBackups();
-        ThrowInOut(e, files[i].first);
-      }
-    }
-  }
   const std::string dir = files.empty() ? std::string(".") : FolderOf(files.front().first);
   if (!intentPath.empty()) {
     std::vector<IntentStep> steps;
