@@ -74,7 +74,7 @@ struct Candidates {
 
   // Whether anything in the line could be flagged: its first character (always the surname, or
   // its first half) with a surname row, a later one with a given-name row, a character the table
-  // does not know, any other byte but a space or control byte (a letter, a digit: "???"), or no
+  // does not know, any other byte but a space (a letter, a digit, a control byte: "???"), or no
   // character at all (an empty surname). One table read per character decides most lines.
   bool MayBeFlagged(std::string_view line) const {
     const auto* p = reinterpret_cast<const unsigned char*>(line.data());
@@ -83,7 +83,7 @@ struct Candidates {
     bool none = true;
     while (p < end) {
       const unsigned lead = *p;
-      if (lead <= 0x20) {
+      if (lead == 0x20) {  // spaces are dropped from names; a control byte inside one reads "???"
         ++p;
         continue;
       }

@@ -57,6 +57,7 @@ TEST_F(ReviewTest, FlagsOnlyTheCharactersWhoseReadingIsAGuess) {
       {"a surname with a second surname reading", "乐嘉", {Kind::kSurname}, "two surname readings"},
       {"both in one name", "隗嚣", {Kind::kSurname, Kind::kGiven}, "two surname readings"},
       {"a character without a reading", "王ㄅ", {Kind::kNoReading}, "no reading"},
+      {"a control byte inside a name reads \"???\"", "王小明\t备注", {Kind::kNoReading}, "no reading"},
       {"an ordinary name", "刘德华", {}, nullptr},
       {"ordinary names with polyphonic but settled characters", "张朝阳", {}, nullptr},
       {"乐 in the given name has no second surname reading to check", "古天乐", {}, nullptr},
