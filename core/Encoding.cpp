@@ -147,7 +147,12 @@ size_t InvalidUtf8Length(std::string_view text) {
   return k;
 }
 
-Utf8Census CensusUtf8(std::string_view text) {
+namespace {
+
+// The census of `text`, or of a part of it from the start: `settled(census, rest)` is asked at
+// every new fault, with the bytes not yet counted, and ends the count when it says yes.
+template <typename Settled>
+Utf8Census CountUtf8(std::string_view text, Settled&& settled) {
   Utf8Census census;
   char32_t cp;
   bool inFault = false;
@@ -161,9 +166,12 @@ Utf8Census CensusUtf8(std::string_view text) {
     size_t len = DecodeUtf8(rest, &cp);
     if (len == 0) {
       ++census.invalid;
-      census.faults += !inFault;
-      inFault = true;
       i += InvalidUtf8Length(rest);
+      if (!inFault) {
+        ++census.faults;
+        if (settled(census, text.size() - i)) return census;
+      }
+      inFault = true;
     } else {
       inFault = false;
       census.ideographs += IsIdeograph(cp);
@@ -171,6 +179,12 @@ Utf8Census CensusUtf8(std::string_view text) {
     }
   }
   return census;
+}
+
+}  // namespace
+
+Utf8Census CensusUtf8(std::string_view text) {
+  return CountUtf8(text, [](const Utf8Census&, size_t) { return false; });
 }
 
 size_t Gb18030CharCount(std::string_view text) {
@@ -379,7 +393,11 @@ SourceEncoding DetectEncoding(std::string_view bytes) {
   // common ideographs only.
   if (LooksLikeGb2312(bytes))
     return ReadsBetterAsUtf8(bytes) ? SourceEncoding::kUtf8 : SourceEncoding::kGb18030;
-  const Utf8Census census = CensusUtf8(bytes);
+  // Faults never go away and an ideograph takes three bytes at least: once even the rest of the
+  // text read as ideographs would be too few for the faults, the count can stop.
+  const Utf8Census census = CountUtf8(bytes, [](const Utf8Census& sofar, size_t rest) {
+    return sofar.ideographs + rest / 3 < kUtf8IdeographsPerFault * sofar.faults;
+  });
   if (census.ideographs == 0) return SourceEncoding::kGb18030;
   if (census.invalid == 0) return SourceEncoding::kUtf8;
   // A stray or damaged byte in a UTF-8 file: its ideographs still far outnumber the faults.
