@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "BuiltinTable.h"
 #include "Encoding.h"
 #include "Files.h"
 #include "TaughtNames.h"
@@ -156,7 +157,7 @@ void RomanizeDotName(std::string& out, std::string_view clean, NameFormat format
 // are found first; then the line is written into `out` in one piece.
 template <typename Lookup>
 void Romanize(std::string& out, const ListFiles& lists, std::string_view line, const NameLayout& layout,
-              Lookup&& lookup) {
+              Lookup&& lookup, ReadingCache* cache = nullptr) {
   std::string cleanLong;
   const std::string_view clean = CleanLine(line, cleanLong);
 
@@ -184,7 +185,12 @@ void Romanize(std::string& out, const ListFiles& lists, std::string_view line, c
   const std::string_view probe(clean.data(), count > 1 ? starts[2] : at);
   int givenFrom = 2;
   bool twoPieces = false;
-  if (!CertainlyNoReading(lists, probe, layout.romanization)) {
+  // Two pieces of which the first is a two-byte character are no table key nor a Latin word:
+  // only the custom dictionary could know them.
+  const int firstSlot = cache && count > 1 && starts[1] == 2 ? GbkSlot(piece(0)) : -1;
+  const bool oneCertainly = (firstSlot >= 0 && !cache->MayStartLongerKey(firstSlot)) ||
+                            CertainlyNoReading(lists, probe, layout.romanization);
+  if (!oneCertainly) {
     surname = lookup(probe, KeyRole::kSurname);
     twoPieces = surname != kNoReading;
   }
@@ -292,7 +298,7 @@ void NameConverter::Append(std::string& out, std::string_view line) {
   // Without whole names taught (the usual case) no line is one: no search for it.
   if (!lists_.List(kDefineNameHanList).empty() && AppendTaughtName(out, lists_, line, options_)) return;
   Romanize(out, lists_, line, layout_,
-           [&](std::string_view key, KeyRole role) { return readings_.Reading(key, role); });
+           [&](std::string_view key, KeyRole role) { return readings_.Reading(key, role); }, &readings_);
 }
 
 void NameConverter::Split(NameParts& parts, std::string_view line) {

@@ -96,6 +96,14 @@ class ReadingCache {
   std::string_view Reading(std::string_view key, KeyRole role = KeyRole::kOther);
   static constexpr int kReadingsKept = 8;
 
+  // False when no key of the custom dictionary of the romanization that is longer than two bytes
+  // starts with the two-byte character in GbkSlot `slot`: a name beginning with it has a one-
+  // character surname, with no search for its first two.
+  bool MayStartLongerKey(int slot) {
+    if (!startsKnown_) FindLongerKeyStarts();
+    return longerKeyStarts_[static_cast<size_t>(slot) / 64] >> (slot % 64) & 1;
+  }
+
   // Whether a reading given since the last ClearQuestionMark held a "?" (a marker "???" can only
   // be in text that did); a cheap test before searching a line for the marker.
   bool SawQuestionMark() const { return sawQuestion_; }
@@ -108,6 +116,7 @@ class ReadingCache {
     bool question = false;       // the reading holds a "?"
   };
   std::string_view Keep(std::string_view reading);
+  void FindLongerKeyStarts();
   std::string& NextOther();
 
   const ListFiles& lists_;
@@ -121,6 +130,8 @@ class ReadingCache {
   int nextOther_ = 0;
   std::string scratch_;                      // where a reading is worked out
   bool sawQuestion_ = false;
+  std::vector<uint64_t> longerKeyStarts_;    // one bit per GBK slot, for MayStartLongerKey
+  bool startsKnown_ = false;
 };
 
 }  // namespace quorvel
