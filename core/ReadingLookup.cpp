@@ -201,7 +201,7 @@ std::string& ReadingCache::NextOther() {
   return reading;
 }
 
-std::string_view ReadingCache::Reading(std::string_view key, KeyRole role) {
+std::string_view ReadingCache::WorkOut(std::string_view key, KeyRole role) {
   const int slot = GbkSlot(key);
   if (slot >= 0) {
     Entry& entry = entries_[2 * static_cast<size_t>(slot) + (role == KeyRole::kSurname)];

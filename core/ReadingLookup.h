@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "BuiltinTable.h"
 #include "ListFiles.h"
 
 namespace quorvel {
@@ -93,7 +94,17 @@ class ReadingCache {
   void Sync();
   // What AppendReading would append for `key`. The text stays valid until the next Sync or the
   // kReadingsKept-th call after this one, whichever comes first.
-  std::string_view Reading(std::string_view key, KeyRole role = KeyRole::kOther);
+  std::string_view Reading(std::string_view key, KeyRole role = KeyRole::kOther) {
+    // A reading worked out before: nothing but a look at its slot.
+    if (const int slot = GbkSlot(key); slot >= 0) {
+      const Entry& entry = entries_[2 * static_cast<size_t>(slot) + (role == KeyRole::kSurname)];
+      if (entry.text) {
+        sawQuestion_ |= entry.question;
+        return {entry.text, entry.length};
+      }
+    }
+    return WorkOut(key, role);
+  }
   static constexpr int kReadingsKept = 8;
 
   // False when no key of the custom dictionary of the romanization that is longer than two bytes
@@ -115,6 +126,7 @@ class ReadingCache {
     uint32_t length = 0;
     bool question = false;       // the reading holds a "?"
   };
+  std::string_view WorkOut(std::string_view key, KeyRole role);
   std::string_view Keep(std::string_view reading);
   void FindLongerKeyStarts();
   std::string& NextOther();
