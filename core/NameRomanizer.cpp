@@ -201,12 +201,16 @@ void Romanize(std::string& out, const ListFiles& lists, std::string_view line, c
 
   // Given name: the other pieces, joined by the separator.
   const std::string_view separator = layout.separator;
-  std::string_view given[kMaxGivenPieces];
+  // Pointers and sizes, filled before use (an array of views would be set empty first).
+  const char* givenText[kMaxGivenPieces];
+  size_t givenSize[kMaxGivenPieces];
   const int givenCount = std::max(0, count - givenFrom);
   size_t givenBytes = 0;
   for (int k = 0; k < givenCount; ++k) {
-    given[k] = lookup(piece(givenFrom + k), KeyRole::kOther);
-    givenBytes += given[k].size() + (k > 0 ? separator.size() : 0);
+    const std::string_view reading = lookup(piece(givenFrom + k), KeyRole::kOther);
+    givenText[k] = reading.data();
+    givenSize[k] = reading.size();
+    givenBytes += reading.size() + (k > 0 ? separator.size() : 0);
   }
 
   if (layout.format == NameFormat::kNone) return;  // no format chosen: an empty line
@@ -214,16 +218,16 @@ void Romanize(std::string& out, const ListFiles& lists, std::string_view line, c
   const size_t outAt = out.size();
   out.resize(outAt + surname.size() + between.size() + givenBytes);
   char* w = out.data() + outAt;
-  auto putSurname = [&] {
+  auto putSurname = [&]() __attribute__((always_inline)) {
     char* begin = w;
     w = Put(w, surname);
     Shape(begin, w, layout.surnameCase);
   };
-  auto putGiven = [&] {
+  auto putGiven = [&]() __attribute__((always_inline)) {
     char* begin = w;
     for (int k = 0; k < givenCount; ++k) {
       if (k > 0) w = Put(w, separator);
-      w = Put(w, given[k]);
+      w = Put(w, std::string_view(givenText[k], givenSize[k]));
     }
     Shape(begin, w, layout.givenCase);
   };
