@@ -44,6 +44,26 @@ size_t DecodeUtf8(std::string_view text, char32_t* codePoint) {
   return len;
 }
 
+namespace {
+
+// DecodeUtf8 with the three-byte form (every common ideograph) decoded in place, without a call.
+inline size_t DecodeUtf8Quick(std::string_view text, char32_t* codePoint) {
+  if (text.size() >= 3) {
+    const auto a = static_cast<unsigned char>(text[0]), b = static_cast<unsigned char>(text[1]),
+               c = static_cast<unsigned char>(text[2]);
+    if ((a & 0xF0) == 0xE0 && (b & 0xC0) == 0x80 && (c & 0xC0) == 0x80) {
+      const char32_t v = char32_t{a & 0x0Fu} << 12 | char32_t{b & 0x3Fu} << 6 | (c & 0x3Fu);
+      if (v >= 0x800 && (v < 0xD800 || v > 0xDFFF)) {
+        *codePoint = v;
+        return 3;
+      }
+    }
+  }
+  return DecodeUtf8(text, codePoint);
+}
+
+}  // namespace
+
 bool IsIdeograph(char32_t cp) {
   return (cp >= 0x3400 && cp <= 0x4DBF) || (cp >= 0x4E00 && cp <= 0x9FFF) ||
          (cp >= 0xF900 && cp <= 0xFAFF) || (cp >= 0x20000 && cp <= 0x3FFFF);
@@ -147,7 +167,12 @@ size_t InvalidUtf8Length(std::string_view text) {
   return k;
 }
 
-Utf8Census CensusUtf8(std::string_view text) {
+namespace {
+
+// The census of `text`, or of a part of it from the start: `settled(census, rest)` is asked at
+// every new fault, with the bytes not yet counted, and ends the count when it says yes.
+template <typename Settled>
+Utf8Census CountUtf8(std::string_view text, Settled&& settled) {
   Utf8Census census;
   char32_t cp;
   bool inFault = false;
@@ -158,12 +183,15 @@ Utf8Census CensusUtf8(std::string_view text) {
       continue;
     }
     std::string_view rest = text.substr(i);
-    size_t len = DecodeUtf8(rest, &cp);
+    size_t len = DecodeUtf8Quick(rest, &cp);
     if (len == 0) {
       ++census.invalid;
-      census.faults += !inFault;
-      inFault = true;
       i += InvalidUtf8Length(rest);
+      if (!inFault) {
+        ++census.faults;
+        if (settled(census, text.size() - i)) return census;
+      }
+      inFault = true;
     } else {
       inFault = false;
       census.ideographs += IsIdeograph(cp);
@@ -171,6 +199,12 @@ Utf8Census CensusUtf8(std::string_view text) {
     }
   }
   return census;
+}
+
+}  // namespace
+
+Utf8Census CensusUtf8(std::string_view text) {
+  return CountUtf8(text, [](const Utf8Census&, size_t) { return false; });
 }
 
 size_t Gb18030CharCount(std::string_view text) {
@@ -379,7 +413,11 @@ SourceEncoding DetectEncoding(std::string_view bytes) {
   // common ideographs only.
   if (LooksLikeGb2312(bytes))
     return ReadsBetterAsUtf8(bytes) ? SourceEncoding::kUtf8 : SourceEncoding::kGb18030;
-  const Utf8Census census = CensusUtf8(bytes);
+  // Faults never go away and an ideograph takes three bytes at least: once even the rest of the
+  // text read as ideographs would be too few for the faults, the count can stop.
+  const Utf8Census census = CountUtf8(bytes, [](const Utf8Census& sofar, size_t rest) {
+    return sofar.ideographs + rest / 3 < kUtf8IdeographsPerFault * sofar.faults;
+  });
   if (census.ideographs == 0) return SourceEncoding::kGb18030;
   if (census.invalid == 0) return SourceEncoding::kUtf8;
   // A stray or damaged byte in a UTF-8 file: its ideographs still far outnumber the faults.
@@ -612,7 +650,7 @@ bool Gb18030LineReader::NextUtf8(std::string_view* line) {
     char32_t cp;
     // A sequence never takes in a line end or a NUL (neither is a continuation byte).
     const std::string_view rest = text_.substr(i, end_ - i);
-    if (size_t len = DecodeUtf8(rest, &cp)) {
+    if (size_t len = DecodeUtf8Quick(rest, &cp)) {
       AppendCodePoint(cp);
       i += len;
     } else {

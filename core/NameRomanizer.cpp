@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "BuiltinTable.h"
 #include "Encoding.h"
 #include "Files.h"
 #include "TaughtNames.h"
@@ -71,7 +72,7 @@ void UpperCase(char* begin, char* end) {
 }
 
 // Copies `s` to `to` and returns the end; readings are short, so without a call for most.
-char* Put(char* to, std::string_view s) {
+[[gnu::always_inline]] inline char* Put(char* to, std::string_view s) {
   const char* from = s.data();
   const size_t n = s.size();
   if (n >= 8 && n <= 16) {
@@ -96,11 +97,9 @@ char* Put(char* to, std::string_view s) {
   return to + n;
 }
 
-enum Case { kAsIs, kCapitalised, kUpper };
-
-inline void Shape(char* begin, char* end, Case c) {
-  if (c == kCapitalised) Capitalise(begin, end);
-  else if (c == kUpper) UpperCase(begin, end);
+inline void Shape(char* begin, char* end, LetterCase c) {
+  if (c == LetterCase::kCapitalised) Capitalise(begin, end);
+  else if (c == LetterCase::kUpper) UpperCase(begin, end);
 }
 
 // The line without its control bytes at both ends and without any inner ASCII space; `keep`
@@ -118,13 +117,13 @@ inline std::string_view CleanLine(std::string_view line, std::string& keep) {
 // it stands (no surname reading); a line of dots alone reads "???".
 template <typename Lookup>
 void RomanizeDotName(std::string& out, std::string_view clean, NameFormat format, Lookup&& lookup) {
-  Case wordCase = kCapitalised;
+  LetterCase wordCase = LetterCase::kCapitalised;
   switch (format) {
     case NameFormat::kGivenSurname:
     case NameFormat::kGivenSurnameJoined:
     case NameFormat::kSurnameGiven:
-    case NameFormat::kSurnameGivenJoined: wordCase = kAsIs; break;
-    case NameFormat::kPassport: wordCase = kUpper; break;
+    case NameFormat::kSurnameGivenJoined: wordCase = LetterCase::kAsIs; break;
+    case NameFormat::kPassport: wordCase = LetterCase::kUpper; break;
     case NameFormat::kNone: return;
     default: break;
   }
@@ -157,8 +156,8 @@ void RomanizeDotName(std::string& out, std::string_view clean, NameFormat format
 // the reading of a key, which stays valid until the line is written. All readings of the line
 // are found first; then the line is written into `out` in one piece.
 template <typename Lookup>
-void Romanize(std::string& out, const ListFiles& lists, std::string_view line, const ConversionOptions& options,
-              Lookup&& lookup) {
+void Romanize(std::string& out, const ListFiles& lists, std::string_view line, const NameLayout& layout,
+              Lookup&& lookup, ReadingCache* cache = nullptr) {
   std::string cleanLong;
   const std::string_view clean = CleanLine(line, cleanLong);
 
@@ -177,7 +176,7 @@ void Romanize(std::string& out, const ListFiles& lists, std::string_view line, c
     starts[count + 1] = at;
   }
   if (dotted || (at < clean.size() && HoldsSeparatingDot(clean, at)))
-    return RomanizeDotName(out, clean, options.format, lookup);
+    return RomanizeDotName(out, clean, layout.format, lookup);
   auto piece = [&](int k) { return std::string_view(clean.data() + starts[k], starts[k + 1] - starts[k]); };
 
   // Surname: two pieces when the current custom dictionary knows them, else one. The probe of
@@ -186,7 +185,12 @@ void Romanize(std::string& out, const ListFiles& lists, std::string_view line, c
   const std::string_view probe(clean.data(), count > 1 ? starts[2] : at);
   int givenFrom = 2;
   bool twoPieces = false;
-  if (!CertainlyNoReading(lists, probe, options.romanization)) {
+  // Two pieces of which the first is a two-byte character are no table key nor a Latin word:
+  // only the custom dictionary could know them.
+  const int firstSlot = cache && count > 1 && starts[1] == 2 ? GbkSlot(piece(0)) : -1;
+  const bool oneCertainly = (firstSlot >= 0 && !cache->MayStartLongerKey(firstSlot)) ||
+                            CertainlyNoReading(lists, probe, layout.romanization);
+  if (!oneCertainly) {
     surname = lookup(probe, KeyRole::kSurname);
     twoPieces = surname != kNoReading;
   }
@@ -196,53 +200,38 @@ void Romanize(std::string& out, const ListFiles& lists, std::string_view line, c
   }
 
   // Given name: the other pieces, joined by the separator.
-  const std::string_view separator = options.format == NameFormat::kPassport   ? ""
-                                     : options.separator == Separator::kHyphen ? "-"
-                                     : options.separator == Separator::kSpace ? " "
-                                                                              : "";
-  std::string_view given[kMaxGivenPieces];
+  const std::string_view separator = layout.separator;
+  // Pointers and sizes, filled before use (an array of views would be set empty first).
+  const char* givenText[kMaxGivenPieces];
+  size_t givenSize[kMaxGivenPieces];
   const int givenCount = std::max(0, count - givenFrom);
   size_t givenBytes = 0;
   for (int k = 0; k < givenCount; ++k) {
-    given[k] = lookup(piece(givenFrom + k), KeyRole::kOther);
-    givenBytes += given[k].size() + (k > 0 ? separator.size() : 0);
+    const std::string_view reading = lookup(piece(givenFrom + k), KeyRole::kOther);
+    givenText[k] = reading.data();
+    givenSize[k] = reading.size();
+    givenBytes += reading.size() + (k > 0 ? separator.size() : 0);
   }
 
-  bool surnameFirst = true;
-  std::string_view between = " ";
-  Case surnameCase = kAsIs, givenCase = kAsIs;
-  switch (options.format) {
-    case NameFormat::kGivenSurname: surnameFirst = false; break;
-    case NameFormat::kGivenSurnameCapitalised: surnameFirst = false; givenCase = surnameCase = kCapitalised; break;
-    case NameFormat::kGivenSurnameUpper: surnameFirst = false; surnameCase = kUpper; break;
-    case NameFormat::kGivenCapitalisedSurnameUpper: surnameFirst = false; givenCase = kCapitalised; surnameCase = kUpper; break;
-    case NameFormat::kGivenSurnameJoined: surnameFirst = false; between = ""; break;
-    case NameFormat::kSurnameGiven: break;
-    case NameFormat::kSurnameGivenCapitalised: surnameCase = givenCase = kCapitalised; break;
-    case NameFormat::kSurnameUpperGiven: surnameCase = kUpper; break;
-    case NameFormat::kSurnameUpperGivenCapitalised: surnameCase = kUpper; givenCase = kCapitalised; break;
-    case NameFormat::kSurnameGivenJoined: between = ""; break;
-    case NameFormat::kPassport: surnameCase = givenCase = kUpper; break;
-    case NameFormat::kNone: return;  // no format chosen: an empty line
-  }
-
+  if (layout.format == NameFormat::kNone) return;  // no format chosen: an empty line
+  const std::string_view between = layout.between;
   const size_t outAt = out.size();
   out.resize(outAt + surname.size() + between.size() + givenBytes);
   char* w = out.data() + outAt;
-  auto putSurname = [&] {
+  auto putSurname = [&]() __attribute__((always_inline)) {
     char* begin = w;
     w = Put(w, surname);
-    Shape(begin, w, surnameCase);
+    Shape(begin, w, layout.surnameCase);
   };
-  auto putGiven = [&] {
+  auto putGiven = [&]() __attribute__((always_inline)) {
     char* begin = w;
     for (int k = 0; k < givenCount; ++k) {
       if (k > 0) w = Put(w, separator);
-      w = Put(w, given[k]);
+      w = Put(w, std::string_view(givenText[k], givenSize[k]));
     }
-    Shape(begin, w, givenCase);
+    Shape(begin, w, layout.givenCase);
   };
-  if (surnameFirst) {
+  if (layout.surnameFirst) {
     putSurname();
     w = Put(w, between);
     putGiven();
@@ -254,6 +243,29 @@ void Romanize(std::string& out, const ListFiles& lists, std::string_view line, c
 }
 
 }  // namespace
+
+NameLayout::NameLayout(const ConversionOptions& options)
+    : format(options.format), romanization(options.romanization) {
+  separator = format == NameFormat::kPassport             ? ""
+              : options.separator == Separator::kHyphen ? "-"
+              : options.separator == Separator::kSpace  ? " "
+                                                        : "";
+  using enum LetterCase;
+  switch (format) {
+    case NameFormat::kGivenSurname: surnameFirst = false; break;
+    case NameFormat::kGivenSurnameCapitalised: surnameFirst = false; givenCase = surnameCase = kCapitalised; break;
+    case NameFormat::kGivenSurnameUpper: surnameFirst = false; surnameCase = kUpper; break;
+    case NameFormat::kGivenCapitalisedSurnameUpper: surnameFirst = false; givenCase = kCapitalised; surnameCase = kUpper; break;
+    case NameFormat::kGivenSurnameJoined: surnameFirst = false; between = ""; break;
+    case NameFormat::kSurnameGiven: break;
+    case NameFormat::kSurnameGivenCapitalised: surnameCase = givenCase = kCapitalised; break;
+    case NameFormat::kSurnameUpperGiven: surnameCase = kUpper; break;
+    case NameFormat::kSurnameUpperGivenCapitalised: surnameCase = kUpper; givenCase = kCapitalised; break;
+    case NameFormat::kSurnameGivenJoined: between = ""; break;
+    case NameFormat::kPassport: surnameCase = givenCase = kUpper; break;
+    case NameFormat::kNone: break;
+  }
+}
 
 NameFormat NameFormatFromNumber(int number) {
   return number >= 0 && number < kNameFormatCount ? static_cast<NameFormat>(number) : NameFormat::kNone;
@@ -273,7 +285,7 @@ void AppendRomanizedName(std::string& out, const ListFiles& lists, std::string_v
   const LookupOptions lookup = options.Lookup();
   std::array<std::string, 2 + kMaxGivenPieces> readings;  // one per lookup of the line
   size_t used = 0;
-  Romanize(out, lists, line, options, [&](std::string_view key, KeyRole role) -> std::string_view {
+  Romanize(out, lists, line, NameLayout(options), [&](std::string_view key, KeyRole role) -> std::string_view {
     std::string& reading = readings[used++ % readings.size()];  // a dotted name may have more
     reading.clear();
     AppendReading(reading, lists, key, lookup, role);
@@ -282,14 +294,15 @@ void AppendRomanizedName(std::string& out, const ListFiles& lists, std::string_v
 }
 
 NameConverter::NameConverter(const ListFiles& lists, const ConversionOptions& options)
-    : lists_(lists), options_(options), readings_(lists, options.Lookup()) {}
+    : lists_(lists), options_(options), layout_(options), readings_(lists, options.Lookup()) {}
 
 void NameConverter::Append(std::string& out, std::string_view line) {
   readings_.Sync();
   readings_.ClearQuestionMark();
-  if (AppendTaughtName(out, lists_, line, options_)) return;
-  Romanize(out, lists_, line, options_,
-           [&](std::string_view key, KeyRole role) { return readings_.Reading(key, role); });
+  // Without whole names taught (the usual case) no line is one: no search for it.
+  if (!lists_.List(kDefineNameHanList).empty() && AppendTaughtName(out, lists_, line, options_)) return;
+  Romanize(out, lists_, line, layout_,
+           [&](std::string_view key, KeyRole role) { return readings_.Reading(key, role); }, &readings_);
 }
 
 void NameConverter::Split(NameParts& parts, std::string_view line) {
@@ -300,7 +313,7 @@ void NameConverter::Split(NameParts& parts, std::string_view line) {
   std::string unused;
   ConversionOptions noLayout = options_;
   noLayout.format = NameFormat::kNone;  // the readings are found, nothing is laid out
-  Romanize(unused, lists_, line, noLayout, [&](std::string_view key, KeyRole role) {
+  Romanize(unused, lists_, line, NameLayout(noLayout), [&](std::string_view key, KeyRole role) {
     std::string_view reading = readings_.Reading(key, role);
     // The one-character surname, looked up after a two-character probe that missed, wins.
     if (role == KeyRole::kSurname) parts.surname.assign(reading);
@@ -311,7 +324,7 @@ void NameConverter::Split(NameParts& parts, std::string_view line) {
 
 void AppendRomanizedWith(std::string& out, const ListFiles& lists, std::string_view line,
                          const ConversionOptions& options, const ReadingFn& reading) {
-  Romanize(out, lists, line, options, reading);
+  Romanize(out, lists, line, NameLayout(options), reading);
 }
 
 void AppendLaidOutName(std::string& out, const ListFiles& lists, std::string_view surname,
@@ -323,7 +336,7 @@ void AppendLaidOutName(std::string& out, const ListFiles& lists, std::string_vie
   std::string line;
   for (size_t k = 0; k <= given.size() && k <= kMaxGivenPieces; ++k) line += kStandIn;
   size_t next = 0;
-  Romanize(out, lists, line, options, [&](std::string_view key, KeyRole role) -> std::string_view {
+  Romanize(out, lists, line, NameLayout(options), [&](std::string_view key, KeyRole role) -> std::string_view {
     if (role == KeyRole::kSurname) return key.size() == kStandIn.size() ? surname : kNoReading;
     return next < given.size() ? std::string_view(given[next++]) : std::string_view();
   });

@@ -63,6 +63,21 @@ struct ConversionOptions {
   bool operator==(const ConversionOptions&) const = default;
 };
 
+enum class LetterCase { kAsIs, kCapitalised, kUpper };
+
+// What the options make of every name's layout, settled once for a run of names: which part
+// comes first, what stands between the parts and between given-name syllables, and each part's
+// case.
+struct NameLayout {
+  explicit NameLayout(const ConversionOptions& options);
+  NameFormat format;
+  Romanization romanization;  // whose custom dictionary decides a two-character surname
+  bool surnameFirst = true;
+  std::string_view between = " ";
+  std::string_view separator;
+  LetterCase surnameCase = LetterCase::kAsIs, givenCase = LetterCase::kAsIs;
+};
+
 // The text without any ASCII space (0x20); every other byte stays where it is.
 std::string RemoveSpaces(std::string_view text);
 
@@ -111,6 +126,7 @@ class NameConverter {
  private:
   const ListFiles& lists_;
   ConversionOptions options_;
+  NameLayout layout_;
   ReadingCache readings_;
 };
 

@@ -161,10 +161,23 @@ ReadingCache::~ReadingCache() = default;
 void ReadingCache::Sync() {
   if (lists_.Generation() == generation_) return;
   generation_ = lists_.Generation();
+  startsKnown_ = false;
   std::fill(entries_.begin(), entries_.end(), Entry{});
   blocks_.clear();
   blockLeft_ = 0;
   blockNext_ = nullptr;
+}
+
+void ReadingCache::FindLongerKeyStarts() {
+  // The same test as the key index's own: the first two bytes of every longer key.
+  longerKeyStarts_.assign((kGbkSlots + 63) / 64, 0);
+  const bool wadeGiles = options_.romanization == Romanization::kWadeGiles;
+  for (const std::string& key : lists_.List(wadeGiles ? kDefineWeiHanList : kDefineHanList)) {
+    if (key.size() <= 2) continue;
+    if (const int slot = GbkSlot(std::string_view(key).substr(0, 2)); slot >= 0)
+      longerKeyStarts_[static_cast<size_t>(slot) / 64] |= uint64_t{1} << (slot % 64);
+  }
+  startsKnown_ = true;
 }
 
 std::string_view ReadingCache::Keep(std::string_view reading) {
@@ -188,7 +201,7 @@ std::string& ReadingCache::NextOther() {
   return reading;
 }
 
-std::string_view ReadingCache::Reading(std::string_view key, KeyRole role) {
+std::string_view ReadingCache::WorkOut(std::string_view key, KeyRole role) {
   const int slot = GbkSlot(key);
   if (slot >= 0) {
     Entry& entry = entries_[2 * static_cast<size_t>(slot) + (role == KeyRole::kSurname)];

@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "BuiltinTable.h"
 #include "ListFiles.h"
 
 namespace quorvel {
@@ -93,8 +94,26 @@ class ReadingCache {
   void Sync();
   // What AppendReading would append for `key`. The text stays valid until the next Sync or the
   // kReadingsKept-th call after this one, whichever comes first.
-  std::string_view Reading(std::string_view key, KeyRole role = KeyRole::kOther);
+  std::string_view Reading(std::string_view key, KeyRole role = KeyRole::kOther) {
+    // A reading worked out before: nothing but a look at its slot.
+    if (const int slot = GbkSlot(key); slot >= 0) {
+      const Entry& entry = entries_[2 * static_cast<size_t>(slot) + (role == KeyRole::kSurname)];
+      if (entry.text) {
+        sawQuestion_ |= entry.question;
+        return {entry.text, entry.length};
+      }
+    }
+    return WorkOut(key, role);
+  }
   static constexpr int kReadingsKept = 8;
+
+  // False when no key of the custom dictionary of the romanization that is longer than two bytes
+  // starts with the two-byte character in GbkSlot `slot`: a name beginning with it has a one-
+  // character surname, with no search for its first two.
+  bool MayStartLongerKey(int slot) {
+    if (!startsKnown_) FindLongerKeyStarts();
+    return longerKeyStarts_[static_cast<size_t>(slot) / 64] >> (slot % 64) & 1;
+  }
 
   // Whether a reading given since the last ClearQuestionMark held a "?" (a marker "???" can only
   // be in text that did); a cheap test before searching a line for the marker.
@@ -107,7 +126,9 @@ class ReadingCache {
     uint32_t length = 0;
     bool question = false;       // the reading holds a "?"
   };
+  std::string_view WorkOut(std::string_view key, KeyRole role);
   std::string_view Keep(std::string_view reading);
+  void FindLongerKeyStarts();
   std::string& NextOther();
 
   const ListFiles& lists_;
@@ -121,6 +142,8 @@ class ReadingCache {
   int nextOther_ = 0;
   std::string scratch_;                      // where a reading is worked out
   bool sawQuestion_ = false;
+  std::vector<uint64_t> longerKeyStarts_;    // one bit per GBK slot, for MayStartLongerKey
+  bool startsKnown_ = false;
 };
 
 }  // namespace quorvel

@@ -256,6 +256,41 @@ TEST(CachedReadings, MatchTheOneNamePathWhereASurnameAlsoStandsInAGivenName) {
   }
 }
 
+// A converter kept over changes of the custom dictionary: a two-character surname added while it
+// runs is read as one at once, in the romanization whose dictionary holds it only, and a key
+// starting with a one-byte character or a four-byte one is searched for as before.
+TEST(CachedReadings, FollowTwoCharacterSurnamesAddedWhileAConverterRuns) {
+  TempDir dir;
+  CopyInstalledLists(dir.Path());
+  ListFiles lists(dir.Path());
+  lists.Load();
+  const Lines names = {G("龙小明"), G("龙小"), G("龙"), "a" + G("小明"), G("䶮小明"), G("欧阳明")};
+  const Lines keys = {G("龙小"), "a" + G("小"), G("䶮小")};
+  for (auto romanization : {Romanization::kPinyin, Romanization::kWadeGiles}) {
+    SCOPED_TRACE(romanization == Romanization::kWadeGiles ? "Wade-Giles" : "pinyin");
+    ConversionOptions options;
+    options.romanization = romanization;
+    NameConverter converter(lists, options);
+    CustomDictionary pinyin(lists, CustomDictionary::Kind::kStandard);
+    auto compare = [&](const char* when) {
+      for (const auto& name : names) {
+        std::string batch, single;
+        converter.Append(batch, name);
+        AppendRomanizedName(single, lists, name, options);
+        ASSERT_EQ(batch, single) << when << ", name " << U(name);
+      }
+    };
+    compare("before");
+    for (const auto& key : keys) pinyin.AddOrUpdate(key, "Zz");
+    compare("added");
+    std::string batch;
+    converter.Append(batch, names[0]);
+    EXPECT_EQ(batch.starts_with("Ming"), romanization == Romanization::kPinyin) << batch;
+    for (const auto& key : keys) pinyin.RemoveKey(key);
+    compare("removed");
+  }
+}
+
 // Many changes in one write (an import) against one AddOrUpdate per change: the same pair, over
 // seeded changes whose keys repeat among themselves and among the entries already held, padded
 // with spaces and tabs that the trim rule takes off.

@@ -407,6 +407,30 @@ TEST(Encoding, GbkWithUtf8LookingRunsOrStrayBytesStaysGbk) {
   EXPECT_EQ(byFaultRule, 0);
 }
 
+TEST(Encoding, FaultsFirstAndIdeographsAfterAreWeighedWhole) {
+  // Three damaged spots first, then UTF-8 ideographs: twelve outweigh the faults, eleven do not,
+  // wherever in the file they stand.
+  const std::string faults = "\x80\n\x80\n\x80\n";
+  std::string eleven;
+  for (int k = 0; k < 11; ++k) eleven += "华";
+  const struct {
+    std::string bytes;
+    SourceEncoding expected;
+  } rows[] = {
+      {faults + eleven + "华\n", SourceEncoding::kUtf8},
+      {faults + eleven + "\n", SourceEncoding::kGb18030},
+      {faults + std::string(301, 'a') + eleven + "华", SourceEncoding::kUtf8},
+      {eleven + "华" + faults, SourceEncoding::kUtf8},
+      {faults + "\x80\n" + eleven + "华华华\n", SourceEncoding::kGb18030},
+  };
+  for (const auto& row : rows) {
+    std::string bytes = row.bytes;
+    if (bytes.size() % 2 == 0) bytes += 'a';  // an odd length never reads as UTF-16
+    SCOPED_TRACE(bytes);
+    EXPECT_EQ(DetectEncoding(bytes), row.expected);
+  }
+}
+
 TEST(Encoding, ATextOfReplacementsConvertsWhole) {
   // Each unconvertible character used to re-fill the rest of the buffer. Not a timing test: the
   // result must simply be right for a text that is nothing but replacements.
