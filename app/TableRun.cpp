@@ -40,7 +40,7 @@ std::string ApplyTableOption(int code, const char* value, TableOptions& table) {
       std::string unknown;
       const std::optional<AddedColumns> added = ParseAddedColumns(value, &unknown);
       if (!added)
-        return "invalid column to add '" + unknown + "' (surname, given, initials, citation, passport)";
+        return "invalid column to add '" + unknown + "' (surname, given, initials, citation, passport, review)";
       table.added = *added;
       return {};
     }

@@ -9,6 +9,7 @@
 
 #include "Encoding.h"
 #include "Files.h"
+#include "Review.h"
 #include "TableCsv.h"
 #include "TableXlsx.h"
 
@@ -226,7 +227,8 @@ class RowConverter {
         column_(choice.column),
         encoding_(encoding),
         names_(lists, options),
-        passport_(lists, PassportOptions(options)) {}
+        passport_(lists, PassportOptions(options)),
+        reviewer_(lists, options) {}
 
   void Header(const Row& in, Row& out) {
     const std::string header = column_ < in.size() ? in[column_].text : std::string();
@@ -238,7 +240,7 @@ class RowConverter {
                              : options_.romanization == Romanization::kPinyin ? "Pinyin"
                                                                               : "Wade-Giles"));
       static const char* const kHeaders[kAddedColumnCount] = {"Surname", "Given name", "Initials", "Citation",
-                                                              "Passport"};
+                                                              "Passport", "Review"};
       for (int i = 0; i < kAddedColumnCount; ++i)
         if (table_.added & (1u << i)) cells.push_back(headed(kHeaders[i]));
     });
@@ -276,6 +278,7 @@ class RowConverter {
           case AddedColumn::kInitials: AppendInitials(value, parts_); break;
           case AddedColumn::kCitation: AppendCitation(value, parts_, options_.separator); break;
           case AddedColumn::kPassport: passport_.Append(value, gbk); break;
+          case AddedColumn::kReview: cells.push_back(ReviewCell(gbk)); continue;
         }
         cells.push_back(TextCell(value));
       }
@@ -300,6 +303,12 @@ class RowConverter {
     return {CellType::kText, encoding_ == TextEncoding::kUtf8 && !ascii ? Gb18030ToUtf8(text) : std::string(text)};
   }
 
+  // The flag text of a name (UTF-8) in the table's encoding; empty when there is nothing to check.
+  Cell ReviewCell(const std::string& gbk) const {
+    const std::string text = FlagText(reviewer_.Review(gbk));
+    return {CellType::kText, encoding_ == TextEncoding::kUtf8 || text.empty() ? text : Utf8ToGb18030(text)};
+  }
+
   // `out` = `in` with the new cells after the name column; a row too short keeps its cells alone.
   template <typename Fill>
   void Insert(const Row& in, Row& out, Fill&& fill) {
@@ -321,6 +330,7 @@ class RowConverter {
   const TextEncoding encoding_;
   NameConverter names_;
   NameConverter passport_;
+  NameReviewer reviewer_;
   NameParts parts_;
   std::vector<Cell> newCells_;
   Utf8ToGb18030Converter toGbk_;

@@ -34,11 +34,12 @@ class TableChoiceError : public Error {
 // Whether the first row is a header: guessed, none, or certainly one (the window's tick).
 enum class HeaderRow { kGuess, kNone, kPresent };
 
-// Columns that may follow the romanized name, in this order.
-enum class AddedColumn { kSurname, kGiven, kInitials, kCitation, kPassport };
-inline constexpr int kAddedColumnCount = 5;
+// Columns that may follow the romanized name, in this order. The review column holds the flag
+// text of the name (Review.h), empty when there is nothing to check.
+enum class AddedColumn { kSurname, kGiven, kInitials, kCitation, kPassport, kReview };
+inline constexpr int kAddedColumnCount = 6;
 inline constexpr const char* kAddedColumnNames[kAddedColumnCount] = {"surname", "given", "initials", "citation",
-                                                                     "passport"};
+                                                                     "passport", "review"};
 // A set of added columns: bit i stands for AddedColumn i.
 using AddedColumns = unsigned;
 inline constexpr AddedColumns Bit(AddedColumn column) { return 1u << static_cast<int>(column); }

@@ -444,6 +444,14 @@ TEST_F(Cli, TablesComeBackWithTheNamesBesideTheirColumn) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "欧阳修\tHsiu Ou-yang\t1\n") << "a table on the standard streams";
 
+  r = Call("--table=csv --add=review - -", "姓名\n曾参\n王伟\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "姓名,姓名 (Pinyin),姓名 (Review)\n曾参,Can Zeng,参: can / cen / shen (rare in given names) — or "
+                   "Cen Zeng · Shen Zeng\n王伟,Wei Wang,\n")
+      << "the review column: the flag text, empty when there is nothing to check";
+  r = Call("--review=" + dir_.File("r.txt") + " " + dir_.File("staff.csv"));
+  EXPECT_EQ(r.status, 2) << "--review takes a names file only";
+
   WriteFile(dir_.File("names.txt"), G("刘德华\r\n欧阳修\r\n"));
   r = Call("--format=initials " + dir_.File("names.txt") + " -");
   EXPECT_EQ(r.out, "Liu DH\r\nOuyang X\r\n") << "the index forms for a plain list";
