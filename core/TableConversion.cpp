@@ -246,8 +246,8 @@ class RowConverter {
     });
   }
 
-  // True when the name holds "???".
-  bool Data(const Row& in, Row& out) {
+  // True when the name holds "???". `number`: the row in the sheet, for `onRow`.
+  bool Data(const Row& in, Row& out, size_t number, const LineFn& onRow) {
     bool marker = false;
     Insert(in, out, [&](std::vector<Cell>& cells) {
       const std::string& text = in[column_].text;
@@ -265,6 +265,7 @@ class RowConverter {
       std::string value;
       AppendNameInStyle(value, names_, parts_, gbk, table_.style, options_.separator);
       marker = value.find(kNoReading) != std::string::npos;
+      if (onRow) onRow(number, gbk, value);
       cells.push_back(TextCell(value));
       constexpr AddedColumns kNeedParts = Bit(AddedColumn::kSurname) | Bit(AddedColumn::kGiven) |
                                           Bit(AddedColumn::kInitials) | Bit(AddedColumn::kCitation);
@@ -421,7 +422,8 @@ void WriteWorkbookToStream(int fd, const std::string& name, const std::map<int, 
 }  // namespace
 
 TableReport ConvertTable(ListFiles& lists, const std::string& sourcePath, const std::string& targetPath,
-                         const ConversionOptions& options, const TableOptions& table, const ProgressFn& progress) {
+                         const ConversionOptions& options, const TableOptions& table, const ProgressFn& progress,
+                         const LineFn& onRow) {
   TableReport report;
   report.format = FormatOfSource(sourcePath, table);
   struct stat sourceStat {};
@@ -447,11 +449,13 @@ TableReport ConvertTable(ListFiles& lists, const std::string& sourcePath, const 
       }
       RowConverter converter(lists, options, table, report.choice, source->Encoding());
       lists.Refresh();
+      size_t number = 0;
       for (bool first = true; rows->Next(in); first = false) {
+        ++number;
         if (first && report.choice.header) {
           converter.Header(in, out);
         } else {
-          if (converter.Data(in, out)) ++report.rowsWithMarker;
+          if (converter.Data(in, out, number, onRow)) ++report.rowsWithMarker;
           ++report.rows;
         }
         sink.Write(out);

@@ -91,10 +91,12 @@ size_t FindSheet(const TableSource& table, const std::string& name);
 TableFormat FormatOfSource(const std::string& sourcePath, const TableOptions& options);
 
 // Converts the table `sourcePath` (a file, or kStandardStream with options.format) into
-// `targetPath` (a file or kStandardStream). Progress counts in units of the source read.
+// `targetPath` (a file or kStandardStream). Progress counts in units of the source read. `onRow`
+// sees each data row with a name: its row in the sheet (from 1, a header row counted), the name
+// and the romanized name, both GBK.
 TableReport ConvertTable(ListFiles& lists, const std::string& sourcePath, const std::string& targetPath,
                          const ConversionOptions& options, const TableOptions& table,
-                         const ProgressFn& progress = {});
+                         const ProgressFn& progress = {}, const LineFn& onRow = {});
 
 // What the window shows before a run: the sheet's first rows (UTF-8) and the guessed choice
 // (nullopt when no header names the column).
