@@ -40,7 +40,7 @@ std::string ApplyTableOption(int code, const char* value, TableOptions& table) {
       std::string unknown;
       const std::optional<AddedColumns> added = ParseAddedColumns(value, &unknown);
       if (!added)
-        return "invalid column to add '" + unknown + "' (surname, given, initials, citation, passport)";
+        return "invalid column to add '" + unknown + "' (surname, given, initials, citation, passport, review)";
       table.added = *added;
       return {};
     }
@@ -72,9 +72,9 @@ LineWriter IndexFormWriter(const ListFiles& lists, const ConversionOptions& opti
 }
 
 int RunTable(ListFiles& lists, const std::string& source, const std::string& target,
-             const ConversionOptions& options, const TableOptions& table) {
+             const ConversionOptions& options, const TableOptions& table, const LineFn& onRow) {
   try {
-    const TableReport report = ConvertTable(lists, source, target, options, table);
+    const TableReport report = ConvertTable(lists, source, target, options, table, {}, onRow);
     if (report.rowsWithMarker > 0)
       std::fprintf(stderr, "quorvel-cli: %zu of %zu rows hold a name with \"???\" (a character without a reading)\n",
                    report.rowsWithMarker, report.rows);

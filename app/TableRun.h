@@ -28,9 +28,10 @@ std::string PlainListProblem(const TableOptions& table);
 // (empty for the ten layouts and the passport format).
 LineWriter IndexFormWriter(const ListFiles& lists, const ConversionOptions& options, NameStyle style);
 
-// A table run: the summary line on standard error when rows hold "???". Returns the exit status:
-// 0, 1 when the conversion failed, 2 when the sheet or column cannot be found.
+// A table run: the summary line on standard error when rows hold "???"; `onRow` sees each name
+// (ConvertTable). Returns the exit status: 0, 1 when the conversion failed, 2 when the sheet or
+// column cannot be found.
 int RunTable(ListFiles& lists, const std::string& source, const std::string& target,
-             const ConversionOptions& options, const TableOptions& table);
+             const ConversionOptions& options, const TableOptions& table, const LineFn& onRow = {});
 
 }  // namespace quorvel::cli

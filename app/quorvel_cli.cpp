@@ -50,7 +50,8 @@ constexpr const char* kUsage =
     "                         upper-cased it stays ü). Custom dictionary readings and\n"
     "                         Wade-Giles keep their own spelling.\n"
     "      --review=FILE      also writes FILE (UTF-8) with one line per name to check:\n"
-    "                         LINE<TAB>NAME<TAB>OUTPUT<TAB>FLAG TEXT, LINE counted from 1; a\n"
+    "                         LINE<TAB>NAME<TAB>OUTPUT<TAB>FLAG TEXT, LINE counted from 1 (for\n"
+    "                         a table, the row in the sheet, the header row counted); a\n"
     "                         name is flagged for a character without a reading, a surname\n"
     "                         with two surname readings, or a given-name character whose\n"
     "                         reading in names is uncertain. The count goes to standard error\n"
@@ -68,7 +69,8 @@ constexpr const char* kUsage =
     "      --no-header        the first row holds names, not headers (default: a header row\n"
     "                         when the name column's first cell is not a name)\n"
     "      --add=surname,given,initials,citation,passport\n"
-    "                         further columns after the romanized name, in this order\n"
+    "                         further columns after the romanized name, in this order;\n"
+    "                         review: what to check in the name (--review's flag text)\n"
     "\n"
     "  -h, --help             show this help and exit\n"
     "      --version          show the version and exit\n"
@@ -285,8 +287,6 @@ std::optional<int> ParseArguments(int argc, char** argv, Run& run) {
   // The review file replaces whatever stands at its name: never the names or the result.
   if (run.reviewPath && (SameFile(*run.reviewPath, run.source) || SameFile(*run.reviewPath, run.target)))
     return UsageError("the review file '" + *run.reviewPath + "' is the source or the target");
-  if (run.tableRun && run.reviewPath)
-    return UsageError("--review takes a names file; a table's names are not reviewed yet");
   return std::nullopt;
 }
 
@@ -327,13 +327,17 @@ int Convert(const Run& run) {
         return Fail(missing ? "没找到源文件,请选择 (" + run.source + ")"
                             : "Cannot convert \"" + run.source + "\": " + problem);
     }
-    if (run.tableRun) return quorvel::cli::RunTable(lists, run.source, run.target, run.options, run.table);
-    if (std::string unread = quorvel::UnreadSpreadsheetMessage(run.source); !unread.empty()) return Fail(unread);
     ReviewCollector review(lists, run.options);
+    const quorvel::LineFn reviewHook = run.reviewPath ? review.Hook() : quorvel::LineFn();
+    if (run.tableRun) {
+      const int status = quorvel::cli::RunTable(lists, run.source, run.target, run.options, run.table, reviewHook);
+      if (status == 0 && run.reviewPath) review.Write(*run.reviewPath);
+      return status;
+    }
+    if (std::string unread = quorvel::UnreadSpreadsheetMessage(run.source); !unread.empty()) return Fail(unread);
     const quorvel::BatchReport report = quorvel::ConvertFile(
         lists, run.source, run.target, run.options, {}, &left,
-        quorvel::cli::IndexFormWriter(lists, run.options, run.table.style),
-        run.reviewPath ? review.Hook() : quorvel::LineFn());
+        quorvel::cli::IndexFormWriter(lists, run.options, run.table.style), reviewHook);
     if (run.reviewPath) review.Write(*run.reviewPath);
     WarnAboutMarkers(run, report);
   } catch (const std::exception& e) {

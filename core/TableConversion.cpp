@@ -9,6 +9,7 @@
 
 #include "Encoding.h"
 #include "Files.h"
+#include "Review.h"
 #include "TableCsv.h"
 #include "TableXlsx.h"
 
@@ -226,7 +227,8 @@ class RowConverter {
         column_(choice.column),
         encoding_(encoding),
         names_(lists, options),
-        passport_(lists, PassportOptions(options)) {}
+        passport_(lists, PassportOptions(options)),
+        reviewer_(lists, options) {}
 
   void Header(const Row& in, Row& out) {
     const std::string header = column_ < in.size() ? in[column_].text : std::string();
@@ -238,14 +240,14 @@ class RowConverter {
                              : options_.romanization == Romanization::kPinyin ? "Pinyin"
                                                                               : "Wade-Giles"));
       static const char* const kHeaders[kAddedColumnCount] = {"Surname", "Given name", "Initials", "Citation",
-                                                              "Passport"};
+                                                              "Passport", "Review"};
       for (int i = 0; i < kAddedColumnCount; ++i)
         if (table_.added & (1u << i)) cells.push_back(headed(kHeaders[i]));
     });
   }
 
-  // True when the name holds "???".
-  bool Data(const Row& in, Row& out) {
+  // True when the name holds "???". `number`: the row in the sheet, for `onRow`.
+  bool Data(const Row& in, Row& out, size_t number, const LineFn& onRow) {
     bool marker = false;
     Insert(in, out, [&](std::vector<Cell>& cells) {
       const std::string& text = in[column_].text;
@@ -263,6 +265,7 @@ class RowConverter {
       std::string value;
       AppendNameInStyle(value, names_, parts_, gbk, table_.style, options_.separator);
       marker = value.find(kNoReading) != std::string::npos;
+      if (onRow) onRow(number, gbk, value);
       cells.push_back(TextCell(value));
       constexpr AddedColumns kNeedParts = Bit(AddedColumn::kSurname) | Bit(AddedColumn::kGiven) |
                                           Bit(AddedColumn::kInitials) | Bit(AddedColumn::kCitation);
@@ -276,6 +279,7 @@ class RowConverter {
           case AddedColumn::kInitials: AppendInitials(value, parts_); break;
           case AddedColumn::kCitation: AppendCitation(value, parts_, options_.separator); break;
           case AddedColumn::kPassport: passport_.Append(value, gbk); break;
+          case AddedColumn::kReview: cells.push_back(ReviewCell(gbk)); continue;
         }
         cells.push_back(TextCell(value));
       }
@@ -300,6 +304,12 @@ class RowConverter {
     return {CellType::kText, encoding_ == TextEncoding::kUtf8 && !ascii ? Gb18030ToUtf8(text) : std::string(text)};
   }
 
+  // The flag text of a name (UTF-8) in the table's encoding; empty when there is nothing to check.
+  Cell ReviewCell(const std::string& gbk) const {
+    const std::string text = FlagText(reviewer_.Review(gbk));
+    return {CellType::kText, encoding_ == TextEncoding::kUtf8 || text.empty() ? text : Utf8ToGb18030(text)};
+  }
+
   // `out` = `in` with the new cells after the name column; a row too short keeps its cells alone.
   template <typename Fill>
   void Insert(const Row& in, Row& out, Fill&& fill) {
@@ -321,6 +331,7 @@ class RowConverter {
   const TextEncoding encoding_;
   NameConverter names_;
   NameConverter passport_;
+  NameReviewer reviewer_;
   NameParts parts_;
   std::vector<Cell> newCells_;
   Utf8ToGb18030Converter toGbk_;
@@ -411,7 +422,8 @@ void WriteWorkbookToStream(int fd, const std::string& name, const std::map<int, 
 }  // namespace
 
 TableReport ConvertTable(ListFiles& lists, const std::string& sourcePath, const std::string& targetPath,
-                         const ConversionOptions& options, const TableOptions& table, const ProgressFn& progress) {
+                         const ConversionOptions& options, const TableOptions& table, const ProgressFn& progress,
+                         const LineFn& onRow) {
   TableReport report;
   report.format = FormatOfSource(sourcePath, table);
   struct stat sourceStat {};
@@ -437,11 +449,13 @@ TableReport ConvertTable(ListFiles& lists, const std::string& sourcePath, const 
       }
       RowConverter converter(lists, options, table, report.choice, source->Encoding());
       lists.Refresh();
+      size_t number = 0;
       for (bool first = true; rows->Next(in); first = false) {
+        ++number;
         if (first && report.choice.header) {
           converter.Header(in, out);
         } else {
-          if (converter.Data(in, out)) ++report.rowsWithMarker;
+          if (converter.Data(in, out, number, onRow)) ++report.rowsWithMarker;
           ++report.rows;
         }
         sink.Write(out);

@@ -34,11 +34,12 @@ class TableChoiceError : public Error {
 // Whether the first row is a header: guessed, none, or certainly one (the window's tick).
 enum class HeaderRow { kGuess, kNone, kPresent };
 
-// Columns that may follow the romanized name, in this order.
-enum class AddedColumn { kSurname, kGiven, kInitials, kCitation, kPassport };
-inline constexpr int kAddedColumnCount = 5;
+// Columns that may follow the romanized name, in this order. The review column holds the flag
+// text of the name (Review.h), empty when there is nothing to check.
+enum class AddedColumn { kSurname, kGiven, kInitials, kCitation, kPassport, kReview };
+inline constexpr int kAddedColumnCount = 6;
 inline constexpr const char* kAddedColumnNames[kAddedColumnCount] = {"surname", "given", "initials", "citation",
-                                                                     "passport"};
+                                                                     "passport", "review"};
 // A set of added columns: bit i stands for AddedColumn i.
 using AddedColumns = unsigned;
 inline constexpr AddedColumns Bit(AddedColumn column) { return 1u << static_cast<int>(column); }
@@ -90,10 +91,12 @@ size_t FindSheet(const TableSource& table, const std::string& name);
 TableFormat FormatOfSource(const std::string& sourcePath, const TableOptions& options);
 
 // Converts the table `sourcePath` (a file, or kStandardStream with options.format) into
-// `targetPath` (a file or kStandardStream). Progress counts in units of the source read.
+// `targetPath` (a file or kStandardStream). Progress counts in units of the source read. `onRow`
+// sees each data row with a name: its row in the sheet (from 1, a header row counted), the name
+// and the romanized name, both GBK.
 TableReport ConvertTable(ListFiles& lists, const std::string& sourcePath, const std::string& targetPath,
                          const ConversionOptions& options, const TableOptions& table,
-                         const ProgressFn& progress = {});
+                         const ProgressFn& progress = {}, const LineFn& onRow = {});
 
 // What the window shows before a run: the sheet's first rows (UTF-8) and the guessed choice
 // (nullopt when no header names the column).

@@ -68,7 +68,8 @@ quorvel::TableOptions TableColumnChooser::Choice() const {
   if (column >= 0) options.column = std::to_string(column + 1);
   options.header = ui_->headerCheck->isChecked() ? quorvel::HeaderRow::kPresent : quorvel::HeaderRow::kNone;
   const QCheckBox* added[quorvel::kAddedColumnCount] = {ui_->surnameCheck, ui_->givenCheck, ui_->initialsCheck,
-                                                        ui_->citationCheck, ui_->passportAddedCheck};
+                                                        ui_->citationCheck, ui_->passportAddedCheck,
+                                                        ui_->reviewCheck};
   for (int i = 0; i < quorvel::kAddedColumnCount; ++i)
     if (added[i]->isChecked()) options.added |= 1u << i;
   return options;

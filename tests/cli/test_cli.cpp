@@ -444,6 +444,19 @@ TEST_F(Cli, TablesComeBackWithTheNamesBesideTheirColumn) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "欧阳修\tHsiu Ou-yang\t1\n") << "a table on the standard streams";
 
+  r = Call("--table=csv --add=review - -", "姓名\n曾参\n王伟\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "姓名,姓名 (Pinyin),姓名 (Review)\n曾参,Can Zeng,参: can / cen / shen (rare in given names) — or "
+                   "Cen Zeng · Shen Zeng\n王伟,Wei Wang,\n")
+      << "the review column: the flag text, empty when there is nothing to check";
+  WriteFile(dir_.File("people.csv"), "姓名,部门\r\n王伟,x\r\n曾参,y\r\n");
+  r = Call("--review=" + dir_.File("r.txt") + " " + dir_.File("people.csv"));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir_.File("r.txt")), "3\t曾参\tCan Zeng\t参: can / cen / shen (rare in given names) — or Cen Zeng · "
+                                          "Shen Zeng\n")
+      << "a table's review file: LINE is the row in the sheet, the header row counted";
+  EXPECT_NE(r.err.find("1 name to check"), std::string::npos) << r.err;
+
   WriteFile(dir_.File("names.txt"), G("刘德华\r\n欧阳修\r\n"));
   r = Call("--format=initials " + dir_.File("names.txt") + " -");
   EXPECT_EQ(r.out, "Liu DH\r\nOuyang X\r\n") << "the index forms for a plain list";

@@ -228,6 +228,18 @@ TEST_F(TableRun, AddedColumnsAndIndexForms) {
             "姓名,姓名 (Wade-Giles),姓名 (Initials)\n曾国藩,\"Tseng, K. F.\",Tseng KF\n");
 }
 
+TEST_F(TableRun, ReviewColumnHoldsTheFlagTextInTheTablesEncoding) {
+  TableOptions table;
+  table.added = Bit(AddedColumn::kReview) | Bit(AddedColumn::kSurname);
+  const std::string flag = "参: can / cen / shen (rare in given names) — or Cen Zeng · Shen Zeng";
+  EXPECT_EQ(Convert("姓名,备注\n曾参,x\n王伟,y\n,z\n", table),
+            "姓名,姓名 (Pinyin),姓名 (Surname),姓名 (Review),备注\n曾参,Can Zeng,Zeng," + flag +
+                ",x\n王伟,Wei Wang,Wang,,y\n,,,,z\n")
+      << "after the other added columns; empty for a name with nothing to check and for an empty cell";
+  EXPECT_EQ(Convert(G("姓名\r\n曾参\r\n"), table), G("姓名,姓名 (Pinyin),姓名 (Surname),姓名 (Review)\r\n曾参,Can Zeng,Zeng,") + G(flag) + "\r\n")
+      << "a GBK table gets the flag text in GB18030";
+}
+
 TEST_F(TableRun, ATargetIsWholeOrNotWritten) {
   WriteFile(dir_.File("in.csv"), "姓名\n刘德华\n单田芳\n");
   WriteFile(dir_.File("out.csv"), "the old table\n");

@@ -58,6 +58,7 @@ check "space" "quorvel-cli --separator=sp" quorvel-cli --separator = sp
 check "0 1 2 3 4 5 6 7 8 9 citation initials passport" "quorvel-cli -a --format=" quorvel-cli -a --format = ""
 check "csv tsv xlsx" "quorvel-cli --table=" quorvel-cli --table = ""
 check "surname,given" "quorvel-cli --add=surname,g" quorvel-cli --add = surname,g
+check "surname,given,review" "quorvel-cli --add=surname,given,r" quorvel-cli --add = surname,given,r
 check "" "quorvel-cli --column " quorvel-cli --column ""
 check "passport" "quorvel-cli -f pa" quorvel-cli -f pa
 check "u v yu ü" "quorvel-cli --umlaut=" quorvel-cli --umlaut = ""
