@@ -1,7 +1,6 @@
 #include "DictCommand.h"
 
 #include <getopt.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "BatchConversion.h"
+#include "CliSupport.h"
 #include "CustomDictionary.h"
 #include "DataLocations.h"
 #include "Encoding.h"
@@ -58,21 +58,7 @@ constexpr const char* kUsage =
     "Keys and readings are trimmed; a key holds at most two characters. The dictionary is stored in\n"
     "GB18030, which writes every GBK character as GBK does.\n";
 
-int UsageError(const std::string& message) {
-  std::fprintf(stderr, "quorvel-cli: %s\nTry 'quorvel-cli dict --help'.\n", message.c_str());
-  return 2;
-}
-
-int Fail(const std::string& message) {
-  std::fprintf(stderr, "quorvel-cli: %s\n", WithFullStop(message).c_str());
-  return 1;
-}
-
-// An entry the dictionary's rules refuse: the editors' message, as they show it.
-int Refuse(const std::string& message) {
-  std::fprintf(stderr, "quorvel-cli: %s\n", message.c_str());
-  return 1;
-}
+int DictUsageError(const std::string& message) { return UsageError(message, "dict"); }
 
 std::string EntriesText(const CustomDictionary& dict) {
   std::string text;
@@ -191,14 +177,14 @@ int RunDictCommand(int argc, char** argv) {
       case kNamesOption: kind = CustomDictionary::Kind::kWholeNames; break;
       case kDataDirOption: dataDir = optarg; break;
       case kWaitOption:
-        if (!SetWaitOption(optarg)) return UsageError(std::string("invalid wait '") + optarg + "' (seconds, 0 or more)");
+        if (!SetWaitOption(optarg)) return DictUsageError(std::string("invalid wait '") + optarg + "' (seconds, 0 or more)");
         break;
       case 'h': std::fputs(kUsage, stdout); return 0;
-      case ':': return UsageError(std::string("option '") + argv[optind - 1] + "' needs a value");
-      default: return UsageError(std::string("unknown option '") + argv[optind - 1] + "'");
+      case ':': return DictUsageError(std::string("option '") + argv[optind - 1] + "' needs a value");
+      default: return DictUsageError(std::string("unknown option '") + argv[optind - 1] + "'");
     }
   }
-  if (optind >= argc) return UsageError("missing action (list, add, remove, clear, import or export)");
+  if (optind >= argc) return DictUsageError("missing action (list, add, remove, clear, import or export)");
   const std::string action = argv[optind];
   std::vector<std::string> operands(argv + optind + 1, argv + argc);
   struct Arity {
@@ -209,15 +195,13 @@ int RunDictCommand(int argc, char** argv) {
   const Arity* arity = nullptr;
   for (const auto& a : kArities)
     if (action == a.action) arity = &a;
-  if (!arity) return UsageError("unknown action '" + action + "' (list, add, remove, clear, import or export)");
-  if (operands.size() < arity->least) return UsageError("'" + action + "' needs more arguments");
-  if (operands.size() > arity->most) return UsageError("too many arguments for '" + action + "'");
+  if (!arity) return DictUsageError("unknown action '" + action + "' (list, add, remove, clear, import or export)");
+  if (operands.size() < arity->least) return DictUsageError("'" + action + "' needs more arguments");
+  if (operands.size() > arity->most) return DictUsageError("too many arguments for '" + action + "'");
   // A missing folder would read as empty dictionaries and make a write fail half-explained.
   std::string dictionaryDir, mappingDir;
   if (dataDir) {
-    struct stat st {};
-    if (dataDir->empty() || ::stat(dataDir->c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-      return UsageError("the data folder '" + *dataDir + "' is no folder");
+    if (std::string problem = DataDirProblem(*dataDir); !problem.empty()) return DictUsageError(problem);
     dictionaryDir = mappingDir = *dataDir;
   } else {
     const DataLocations where = FindDataLocations(LocationInputsOfThisProgram());

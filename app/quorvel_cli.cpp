@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "BatchConversion.h"
+#include "CliSupport.h"
 #include "DataLocations.h"
 #include "DictCommand.h"
 #include "Errors.h"
@@ -21,6 +22,10 @@
 #include "Version.h"
 
 namespace {
+
+using quorvel::cli::DataDirProblem;
+using quorvel::cli::Fail;
+using quorvel::cli::UsageError;
 
 constexpr const char* kUsage =
     "Usage: quorvel-cli [OPTIONS] SOURCE [TARGET]\n"
@@ -101,20 +106,6 @@ void PrintHelp(const std::optional<std::string>& dataDir) {
               folders.dictionaries.c_str(), folders.mapping.c_str());
 }
 
-int UsageError(const std::string& message) {
-  std::fprintf(stderr, "quorvel-cli: %s\nTry 'quorvel-cli --help'.\n", message.c_str());
-  return 2;
-}
-
-// Why `dir` cannot be the data folder, or "" when it can.
-std::string DataDirProblem(const std::string& dir) {
-  if (dir.empty()) return "the data folder name is empty (--data-dir=\"\")";
-  struct stat st {};
-  if (::stat(dir.c_str(), &st) != 0) return "data folder '" + dir + "' does not exist";
-  if (!S_ISDIR(st.st_mode)) return "data folder '" + dir + "' is not a folder";
-  return {};
-}
-
 // Whether two paths name one file: the same text, or one existing file by any path ("-" is
 // never a file).
 bool SameFile(const std::string& a, const std::string& b) {
@@ -122,11 +113,6 @@ bool SameFile(const std::string& a, const std::string& b) {
   struct stat sa {}, sb {};
   return a != quorvel::kStandardStream && b != quorvel::kStandardStream && ::stat(a.c_str(), &sa) == 0 &&
          ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
-int Fail(const std::string& message) {
-  std::fprintf(stderr, "quorvel-cli: %s\n", quorvel::WithFullStop(message).c_str());
-  return 1;
 }
 
 // The names of a run that a person should check, gathered line by line as the run converts them

@@ -338,7 +338,7 @@ TEST_F(Cli, AWritableTargetInAReadOnlyFolderIsWrittenOverOnlyBySuccess) {
   EXPECT_EQ(ReadFile(dir_.File("out.txt")), "De-hua Liu\r\n");
 }
 
-TEST_F(Cli, ADataDirectoryThatIsNoFolderIsAUsageError) {
+TEST_F(Cli, ADataDirectoryThatIsNotAFolderIsAUsageErrorOfEitherCommand) {
   WriteFile(dir_.File("file.txt"), "");
   struct Case {
     std::string option, err;
@@ -354,6 +354,10 @@ TEST_F(Cli, ADataDirectoryThatIsNoFolderIsAUsageError) {
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "") << "nothing converted";
     EXPECT_EQ(r.err, "quorvel-cli: " + c.err + "\nTry 'quorvel-cli --help'.\n");
+    // The dictionary command words the same folder alike, pointing at its own help.
+    Outcome d = Call("dict " + c.option + " list");
+    EXPECT_EQ(d.status, 2);
+    EXPECT_EQ(d.err, "quorvel-cli: " + c.err + "\nTry 'quorvel-cli dict --help'.\n");
   }
 }
 
