@@ -79,11 +79,16 @@ std::string DictionaryTextFromUtf8(std::string_view utf8) {
   return Utf8ToGb18030Strict(utf8, &ok);
 }
 
+std::string OneLineDictionaryText(std::string_view utf8) {
+  std::string text = DictionaryTextFromUtf8(utf8);
+  if (!FitsOnOneLine(text)) throw Error(kLineBreakRefused);
+  return text;
+}
+
 DictionaryEntry CustomDictionary::EntryFromUtf8(std::string_view key, std::string_view reading) const {
   if (kind_ == Kind::kWholeNames) return TaughtEntryFromUtf8(key, reading);
-  DictionaryEntry entry{std::string(TrimControls(DictionaryTextFromUtf8(key))),
-                        std::string(TrimControls(DictionaryTextFromUtf8(reading)))};
-  if (!FitsOnOneLine(entry.key) || !FitsOnOneLine(entry.reading)) throw Error(kLineBreakRefused);
+  DictionaryEntry entry{std::string(TrimControls(OneLineDictionaryText(key))),
+                        std::string(TrimControls(OneLineDictionaryText(reading)))};
   if (Gb18030CharCount(entry.key) > kMaxKeyCharacters && !Find(entry.key))
     throw Error("无法保存：支持单个汉字和复姓，最多两个汉字，“" + std::string(TrimControls(key)) + "”太长。");
   return entry;

@@ -55,6 +55,10 @@ inline constexpr std::size_t kMaxKeyCharacters = 2;
 // when FirstUnstorableChar finds a character.
 std::string DictionaryTextFromUtf8(std::string_view utf8);
 
+// DictionaryTextFromUtf8 for one field of an entry (a key or a reading): also an Error, with the
+// editors' message, when the trimmed text still holds a line break (FitsOnOneLine).
+std::string OneLineDictionaryText(std::string_view utf8);
+
 // ---- Dictionary -----------------------------------------------------------------------------
 
 struct DictionaryEntry {

@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QFileInfo>
-#include <QFileSystemWatcher>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -31,7 +30,7 @@ constexpr int kListBottomMargin = 210;
 // However small the screen, the list keeps room for a few lines.
 constexpr int kSmallestListHeight = 60;
 // Changes in the folder come in bursts (two temporaries, two renames): one look after the last.
-constexpr int kFollowDelayMs = 50;
+constexpr int kFollowEveryMs = 250;
 
 QString FromGbk(std::string_view gbk) { return QString::fromStdString(quorvel::Gb18030ToUtf8(gbk)); }
 
@@ -71,10 +70,8 @@ DictionaryEditor::DictionaryEditor(quorvel::ListFiles& data,
   keyLimit_->Reset(controls_.keyEdit->text());
   controls_.keyEdit->setValidator(keyLimit_);
   setMinimumHeight(menuHeight_ + kListBottomMargin + kSmallestListHeight);
-  watcher_ = new QFileSystemWatcher(this);
   followTimer_ = new QTimer(this);
-  followTimer_->setSingleShot(true);
-  followTimer_->setInterval(kFollowDelayMs);
+  followTimer_->setInterval(kFollowEveryMs);
   Connect();
 
   // The main window has loaded the lists already. Should that load have failed, this refresh
@@ -99,8 +96,6 @@ void DictionaryEditor::Connect() {
   connect(c.readingEdit, &QLineEdit::returnPressed, this, &DictionaryEditor::addOrUpdate);
   c.entryList->installEventFilter(this);
   connect(undoAction_, &QAction::triggered, this, &DictionaryEditor::undo);
-  connect(watcher_, &QFileSystemWatcher::directoryChanged, followTimer_, qOverload<>(&QTimer::start));
-  connect(watcher_, &QFileSystemWatcher::fileChanged, followTimer_, qOverload<>(&QTimer::start));
   connect(followTimer_, &QTimer::timeout, this, &DictionaryEditor::FollowFiles);
   // A selection made with the mouse or the keyboard, and a click on the line already selected.
   // A click that changes the selection raises both; the handler gives the same result twice.
@@ -145,7 +140,7 @@ void DictionaryEditor::showEvent(QShowEvent* event) {
   FitOnScreen(this, parentWidget());
   // The lists may have been reloaded by lookups since the window was last open.
   SyncWithFiles();
-  WatchFiles();
+  followTimer_->start();
 }
 
 void DictionaryEditor::hideEvent(QHideEvent* event) {
@@ -153,8 +148,6 @@ void DictionaryEditor::hideEvent(QHideEvent* event) {
   if (event->spontaneous()) return;  // minimised, not closed
   undo_.clear();
   undoAction_->setEnabled(false);
-  if (!watcher_->files().isEmpty()) watcher_->removePaths(watcher_->files());
-  if (!watcher_->directories().isEmpty()) watcher_->removePaths(watcher_->directories());
   followTimer_->stop();
 }
 
@@ -168,22 +161,12 @@ bool DictionaryEditor::eventFilter(QObject* watched, QEvent* event) {
   return QDialog::eventFilter(watched, event);
 }
 
-// The folder is watched as well as the files: a file replaced by a rename, or deleted, drops out
-// of the watch, while the folder sees it come back.
-void DictionaryEditor::WatchFiles() {
-  QStringList paths;
-  const QString keyPath = QString::fromStdString(dict_.KeyPath());
-  const QString readingPath = QString::fromStdString(dict_.ReadingPath());
-  paths << QFileInfo(keyPath).absolutePath();
-  for (const QString& file : {keyPath, readingPath})
-    if (QFileInfo::exists(file)) paths << file;
-  for (const QString& path : paths)
-    if (!watcher_->files().contains(path) && !watcher_->directories().contains(path)) watcher_->addPath(path);
-}
-
+// While the window is open the list follows changes other programs make to the files. The lists'
+// own change watch (ListFiles::Refresh: inotify on the folders, along symbolic links, else the
+// files' identities) tells whether anything changed and reads no file when nothing did, so asking
+// it a few times a second costs next to nothing and needs no second watcher here.
 void DictionaryEditor::FollowFiles() {
   if (!isVisible()) return;
-  WatchFiles();
   try {
     dict_.Refresh();
   } catch (const std::exception&) {
@@ -397,23 +380,15 @@ void DictionaryEditor::SetKeyText(const QString& text) {
 }
 
 std::optional<std::string> DictionaryEditor::StoredText(const QLineEdit* edit) {
-  QByteArray utf8 = edit->text().toUtf8();
-  std::string_view text(utf8.constData(), static_cast<size_t>(utf8.size()));
-  if (auto bad = quorvel::FirstUnstorableChar(text)) {
-    PlatformDialogs::Instance().ShowMessage(
-        this, QStringLiteral("无法保存：GB18030 编码中没有“%1”这个字符，转换时它永远不会被查到。")
-                  .arg(QString::fromStdString(*bad)));
-    return std::nullopt;
-  }
-  bool ok = true;
-  std::string gbk = quorvel::Utf8ToGb18030Strict(text, &ok);
   // A pasted text may hold line breaks; at the ends they are trimmed, inside they would split
-  // one entry over two lines of the file.
-  if (!quorvel::FitsOnOneLine(gbk)) {
-    PlatformDialogs::Instance().ShowMessage(this, QStringLiteral("无法保存：汉字和拼音的中间不能有换行。"));
+  // one entry over two lines of the file. The dictionary's rules refuse that and characters
+  // GB18030 cannot store, with the message shown here as it is.
+  try {
+    return quorvel::OneLineDictionaryText(edit->text().toStdString());
+  } catch (const quorvel::Error& refused) {
+    PlatformDialogs::Instance().ShowMessage(this, QString::fromStdString(refused.what()));
     return std::nullopt;
   }
-  return gbk;
 }
 
 void DictionaryEditor::ShowFailure(const std::exception& error) {

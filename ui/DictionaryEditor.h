@@ -34,7 +34,6 @@
 
 class KeyLengthValidator;
 class QAction;
-class QFileSystemWatcher;
 class QLineEdit;
 class QTimer;
 class QListWidget;
@@ -84,8 +83,7 @@ class DictionaryEditor : public QDialog {
   void FitListToHeight();
   void Refill();
   bool SyncWithFiles();
-  void FollowFiles();        // a change in the dictionary's folder: the list catches up
-  void WatchFiles();
+  void FollowFiles();        // while shown, a few times a second: the list catches up with the files
   void RememberForUndo();
   void KeepUndoStep();
   int SelectedLine() const;
@@ -111,6 +109,5 @@ class DictionaryEditor : public QDialog {
   QAction* undoAction_ = nullptr;  // the Edit menu's item, enabled while there is a step
   int menuHeight_ = 0;             // the menu bar above the fixed layout
   std::optional<UndoStep> pending_;  // recorded before a change, kept once it succeeded
-  QFileSystemWatcher* watcher_ = nullptr;
   QTimer* followTimer_ = nullptr;
 };
