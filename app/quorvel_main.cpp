@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
   const quorvel::DataLocations where =
       quorvel::FindDataLocations(quorvel::LocationInputsOfThisProgram());
   // Qt's own texts follow the interface language from the start (before a start-up error box).
-  ApplyQtTranslations(quorvel::kUiChinese);
+  ApplyQtTranslations(quorvel::UiLanguage::kChinese);
 
   quorvel::ListFiles data(where.dictionaryDir, where.mappingDir);
   // The windows are created in this order and destroyed in the reverse one, the main window last.

@@ -89,14 +89,14 @@ int ParseSettingsInteger(std::string_view text) {
   return static_cast<int>(negative ? -value : value);
 }
 
-unsigned char ReadUiLanguage(const std::string& path) {
+UiLanguage ReadUiLanguage(const std::string& path) {
   std::string text;
-  if (!ReadSettingsFile(path, text)) return kUiChinese;
-  return SettingsLines(text, 1).front() == "en" ? kUiEnglish : kUiChinese;
+  if (!ReadSettingsFile(path, text)) return UiLanguage::kChinese;
+  return SettingsLines(text, 1).front() == "en" ? UiLanguage::kEnglish : UiLanguage::kChinese;
 }
 
-void WriteUiLanguage(const std::string& path, unsigned char language) {
-  ReplaceFileUnderFolderLock(path, language == kUiEnglish ? "en\r\n" : "ch\r\n");
+void WriteUiLanguage(const std::string& path, UiLanguage language) {
+  ReplaceFileUnderFolderLock(path, language == UiLanguage::kEnglish ? "en\r\n" : "ch\r\n");
 }
 
 ConversionOptions OptionsFromControlIndexes(int polyphoneIndex, int separatorIndex, bool wadeGiles,

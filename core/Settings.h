@@ -33,9 +33,9 @@ namespace quorvel {
 inline constexpr char kLanguageFileName[] = "config.db";
 inline constexpr char kSettingsFileName[] = "config1.dll";
 
-// The interface language byte: 1 English, any other value Chinese.
-inline constexpr unsigned char kUiChinese = 0;
-inline constexpr unsigned char kUiEnglish = 1;
+// The interface language. config.db spells it "en" or "ch" (ReadUiLanguage, WriteUiLanguage are
+// the one mapping); anything else there reads as Chinese.
+enum class UiLanguage : unsigned char { kChinese, kEnglish };
 
 // The first `count` lines of `text` by the reading rules above, padded with empty lines.
 std::vector<std::string> SettingsLines(std::string_view text, size_t count);
@@ -47,9 +47,9 @@ std::vector<std::string> SettingsLines(std::string_view text, size_t count);
 int ParseSettingsInteger(std::string_view text);
 
 // The language stored in config.db at `path`.
-unsigned char ReadUiLanguage(const std::string& path);
-// Records `language` in config.db ("en" for kUiEnglish, "ch" for anything else).
-void WriteUiLanguage(const std::string& path, unsigned char language);
+UiLanguage ReadUiLanguage(const std::string& path);
+// Records `language` in config.db ("en" for English, "ch" for Chinese).
+void WriteUiLanguage(const std::string& path, UiLanguage language);
 
 // The main window's five controls as item indexes, the form config1.dll stores them in.
 struct ControlIndexes {

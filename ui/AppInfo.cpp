@@ -28,7 +28,7 @@ QIcon ApplicationIcon() {
   return QIcon::fromTheme(QString::fromLatin1(kDesktopId), bundled);
 }
 
-bool ApplyQtTranslations(unsigned char language) {
+bool ApplyQtTranslations(quorvel::UiLanguage language) {
   QCoreApplication* app = QCoreApplication::instance();
   if (!app) return false;
   // One translator for the application's life, owned by it.
@@ -37,7 +37,7 @@ bool ApplyQtTranslations(unsigned char language) {
     translator = new QTranslator(app);
     translator->setObjectName(QStringLiteral("quorvelQtTranslator"));
   }
-  if (language == quorvel::kUiEnglish) {
+  if (language == quorvel::UiLanguage::kEnglish) {
     QCoreApplication::removeTranslator(translator);
     return false;
   }

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "Settings.h"
 #include "Version.h"
 
 // The desktop's name for the program: its menu entry (io.github.quorvel.Quorvel.desktop) and the
@@ -30,8 +31,8 @@ inline constexpr int kWindowFontPixels = 12;   // the texts of the windows
 inline constexpr int kLargeFontPixels = 13;    // the check box, the radio group, the About labels
 
 // Qt's own texts (standard buttons, file dialogs) in the interface language, at once: for Chinese
-// (`language` anything but 1) qtbase_zh_CN from Qt's translations folder is installed in the
+// qtbase_zh_CN from Qt's translations folder is installed in the
 // application, so that a question reads 是 / 否 rather than Yes / No beside Chinese text; for
 // English it is removed. Returns whether Qt's texts are now Chinese (false also when the
 // translation is not installed on this machine).
-bool ApplyQtTranslations(unsigned char language);
+bool ApplyQtTranslations(quorvel::UiLanguage language);

@@ -165,7 +165,7 @@ MainWindow::MainWindow(quorvel::ListFiles& data, std::string settingsDir, const 
                    QWidget* parent)
     : QMainWindow(parent),
       ui_(std::make_unique<Ui::MainWindow>()),
-      data_(data),
+      lists_(data),
       settingsDir_(std::move(settingsDir)),
       bannerUrl_(bannerUrl) {
   InitResources();
@@ -325,12 +325,12 @@ void MainWindow::StartUp() {
   gLockAsker = this;
   quorvel::SetLockWaitHandler(AskAboutHeldLock);
   try {
-    data_.Load();
+    lists_.Load();
   } catch (const std::exception& error) {
     ShowError(error);
   }
 
-  uiLanguage_ = quorvel::kUiChinese;
+  uiLanguage_ = quorvel::UiLanguage::kChinese;
   if (!KeepsSettings()) {  // no settings folder: Chinese and the initial choices, nothing stored
     SetCaptions(uiLanguage_);
     optionsAtStart_ = CurrentOptions();
@@ -380,7 +380,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::ShutDown() {
-  data_.Release();
+  lists_.Release();
   // A file is not replaced by choices the user never made.
   if (keepSettingsFile_ && CurrentOptions() == optionsAtStart_) return;
   try {
@@ -447,16 +447,15 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 
 // ---- Interface language ----------------------------------------------------------------------
 
-void MainWindow::ApplyLanguage(unsigned char language) {
+void MainWindow::ApplyLanguage(quorvel::UiLanguage language) {
   SetCaptions(language);
   if (!KeepsSettings()) return;
-  quorvel::WriteUiLanguage(FilePath(quorvel::kLanguageFileName),
-                           language == quorvel::kUiEnglish ? quorvel::kUiEnglish : quorvel::kUiChinese);
+  quorvel::WriteUiLanguage(FilePath(quorvel::kLanguageFileName), language);
 }
 
 // Menu captions carry their mnemonics: "&File" in English, "文件(&F)" in Chinese.
-void MainWindow::SetCaptions(unsigned char language) {
-  const bool english = language == quorvel::kUiEnglish;
+void MainWindow::SetCaptions(quorvel::UiLanguage language) {
+  const bool english = language == quorvel::UiLanguage::kEnglish;
   auto text = [english](const char* chinese, const char* inEnglish) {
     return QString::fromUtf8(english ? inEnglish : chinese);
   };
@@ -478,10 +477,10 @@ void MainWindow::SetCaptions(unsigned char language) {
   setWindowTitle(QString::fromUtf8(kApplicationTitle) + QLatin1Char(' ') + kVersionText);
 }
 
-void MainWindow::switchToChinese() { SwitchLanguage(quorvel::kUiChinese); }
-void MainWindow::switchToEnglish() { SwitchLanguage(quorvel::kUiEnglish); }
+void MainWindow::switchToChinese() { SwitchLanguage(quorvel::UiLanguage::kChinese); }
+void MainWindow::switchToEnglish() { SwitchLanguage(quorvel::UiLanguage::kEnglish); }
 
-void MainWindow::SwitchLanguage(unsigned char language) {
+void MainWindow::SwitchLanguage(quorvel::UiLanguage language) {
   uiLanguage_ = language;
   try {
     ApplyLanguage(uiLanguage_);
@@ -619,7 +618,7 @@ void MainWindow::convert() {
   const quorvel::ConversionOptions options = CurrentOptions();
   PlatformDialogs& dialogs = PlatformDialogs::Instance();
   quorvel::BatchReport report;
-  auto review = std::make_unique<ConversionReview>(data_, options);
+  auto review = std::make_unique<ConversionReview>(lists_, options);
   review_.reset();  // the last run's names to check go with a new run
   reviewButton_->hide();
   quorvel::TargetLeft left;
@@ -632,7 +631,7 @@ void MainWindow::convert() {
     {
       BusyCursor busy;
       RunProgress progress(this);
-      report = quorvel::ConvertFile(data_, ToPath(source), ToPath(target), options,
+      report = quorvel::ConvertFile(lists_, ToPath(source), ToPath(target), options,
                                     [&](size_t linesDone, size_t lines) {
                                       done = linesDone;
                                       total = lines;
@@ -699,7 +698,7 @@ void MainWindow::ConvertTableSource() {
     clock.start();
     BusyCursor busy;
     RunProgress progress(this);
-    report = quorvel::ConvertTable(data_, ToPath(source), ToPath(target), options, *tableOptions_,
+    report = quorvel::ConvertTable(lists_, ToPath(source), ToPath(target), options, *tableOptions_,
                                    [&](size_t done, size_t total) { progress.Report(done, total); });
   } catch (const quorvel::ConversionCancelled&) {
     dialogs.ShowMessage(this, QStringLiteral("转换已取消，没有写入表格。"));
@@ -782,7 +781,7 @@ void MainWindow::openWebsite() {
 }
 
 void MainWindow::showReview() {
-  if (review_) review_->Show(this, data_);
+  if (review_) review_->Show(this, lists_);
 }
 
 void MainWindow::openPinyinDictionary() {

@@ -36,6 +36,7 @@
 #include <string>
 
 #include "NameRomanizer.h"
+#include "Settings.h"
 #include "TableConversion.h"
 
 class ConversionReview;
@@ -69,16 +70,16 @@ class MainWindow : public QMainWindow {
   // Plugs in the whole names' editor: a third item of the dictionary menu shows it.
   void SetWholeNamesEditor(QDialog* editor);
 
-  // The interface language applied at start-up: 1 English, 0 Chinese.
-  unsigned char UiLanguage() const { return uiLanguage_; }
+  // The interface language applied at start-up.
+  quorvel::UiLanguage UiLanguage() const { return uiLanguage_; }
   // How long a conversion runs before its progress dialog shows (500 ms); tests set 0.
   static void SetProgressDelayForTest(int milliseconds);
 
   // The conversion options as the controls hold them right now.
   quorvel::ConversionOptions CurrentOptions() const;
 
-  // Sets the captions of `language` (1 English, anything else Chinese) and records it in config.db.
-  void ApplyLanguage(unsigned char language);
+  // Sets the captions of `language` and records it in config.db.
+  void ApplyLanguage(quorvel::UiLanguage language);
   // Takes `path` as the source file, as the open dialog does, after checking that it names a
   // file (a message otherwise). The program's argument and a dropped file come here.
   bool OpenSourceFile(const QString& path);
@@ -126,8 +127,8 @@ class MainWindow : public QMainWindow {
   void StartUp();
   void StartWebBanner();
   void ShutDown();
-  void SwitchLanguage(unsigned char language);
-  void SetCaptions(unsigned char language);
+  void SwitchLanguage(quorvel::UiLanguage language);
+  void SetCaptions(quorvel::UiLanguage language);
   void ApplyOptions(const quorvel::ConversionOptions& options);
   void ShowError(const std::exception& error);
   void OpenResult(const QString& target);
@@ -144,10 +145,10 @@ class MainWindow : public QMainWindow {
   void OfferToOpen(const QString& target, const QString& summary);
 
   std::unique_ptr<Ui::MainWindow> ui_;
-  quorvel::ListFiles& data_;
+  quorvel::ListFiles& lists_;  // the list files every conversion and editor reads
   const std::string settingsDir_;
   const QUrl bannerUrl_;
-  unsigned char uiLanguage_ = 0;
+  quorvel::UiLanguage uiLanguage_ = quorvel::UiLanguage::kChinese;
   QButtonGroup* formatButtons_ = nullptr;
   QActionGroup* languageChoices_ = nullptr;
   QString lastFolder_;  // of the last file chosen, dropped or given; the open dialog starts there

@@ -195,20 +195,20 @@ TEST_F(SettingsFiles, NoFormatChosenIsStoredAsMinusOneAndLeavesTheFormatWhenRead
 TEST_F(SettingsFiles, LanguageIsEnglishOnlyForAnExactEnOnTheFirstLine) {
   struct Row {
     std::optional<std::string> content;
-    unsigned char language;
+    quorvel::UiLanguage language;
     const char* why;
   } rows[] = {
-      {std::nullopt, quorvel::kUiChinese, "no file"},
-      {"en", quorvel::kUiEnglish, "en without a line end"},
-      {"en\r\n", quorvel::kUiEnglish, "as written"},
-      {"en\n", quorvel::kUiEnglish, "LF only"},
-      {"en\r", quorvel::kUiEnglish, "a CR is never part of the line"},
-      {"ch\r\n", quorvel::kUiChinese, "as written for Chinese"},
-      {"EN\r\n", quorvel::kUiChinese, "case counts"},
-      {"en \r\n", quorvel::kUiChinese, "a trailing blank counts"},
-      {" en\r\n", quorvel::kUiChinese, "a leading blank counts"},
-      {"ch\r\nen\r\n", quorvel::kUiChinese, "only the first line counts"},
-      {"", quorvel::kUiChinese, "an empty file"},
+      {std::nullopt, quorvel::UiLanguage::kChinese, "no file"},
+      {"en", quorvel::UiLanguage::kEnglish, "en without a line end"},
+      {"en\r\n", quorvel::UiLanguage::kEnglish, "as written"},
+      {"en\n", quorvel::UiLanguage::kEnglish, "LF only"},
+      {"en\r", quorvel::UiLanguage::kEnglish, "a CR is never part of the line"},
+      {"ch\r\n", quorvel::UiLanguage::kChinese, "as written for Chinese"},
+      {"EN\r\n", quorvel::UiLanguage::kChinese, "case counts"},
+      {"en \r\n", quorvel::UiLanguage::kChinese, "a trailing blank counts"},
+      {" en\r\n", quorvel::UiLanguage::kChinese, "a leading blank counts"},
+      {"ch\r\nen\r\n", quorvel::UiLanguage::kChinese, "only the first line counts"},
+      {"", quorvel::UiLanguage::kChinese, "an empty file"},
   };
   const std::string path = Path(quorvel::kLanguageFileName);
   for (const Row& row : rows) {
@@ -221,16 +221,16 @@ TEST_F(SettingsFiles, LanguageIsEnglishOnlyForAnExactEnOnTheFirstLine) {
 
 TEST_F(SettingsFiles, LanguageFileHoldsFourBytesAndAFolderInItsPlaceIsNoFile) {
   const std::string path = Path(quorvel::kLanguageFileName);
-  quorvel::WriteUiLanguage(path, quorvel::kUiEnglish);
+  quorvel::WriteUiLanguage(path, quorvel::UiLanguage::kEnglish);
   EXPECT_EQ(Read(path), "en\r\n");
-  quorvel::WriteUiLanguage(path, 7);  // any value but 1 is Chinese
+  quorvel::WriteUiLanguage(path, quorvel::UiLanguage::kChinese);
   EXPECT_EQ(Read(path), "ch\r\n");
 
   ::unlink(path.c_str());
   ASSERT_EQ(::mkdir(path.c_str(), 0755), 0);
-  EXPECT_EQ(quorvel::ReadUiLanguage(path), quorvel::kUiChinese);
+  EXPECT_EQ(quorvel::ReadUiLanguage(path), quorvel::UiLanguage::kChinese);
   try {
-    quorvel::WriteUiLanguage(path, quorvel::kUiChinese);
+    quorvel::WriteUiLanguage(path, quorvel::UiLanguage::kChinese);
     ADD_FAILURE() << "wrote over a folder";
   } catch (const quorvel::InOutError& error) {
     EXPECT_EQ(std::string(error.what()), "File access denied (Is a directory): \"" + path + "\"");
@@ -369,7 +369,7 @@ TEST_F(SettingsFiles, WritesNeverFollowAPlantedLinkAndClearDeadWritersTemporarie
   Write(Path("define_han.dll.tmp-5"), "not a settings file's");
   Write(Path("config1.dll.old-mysettings"), "the user's own copy");
   quorvel::WriteConversionSettings(Path(quorvel::kSettingsFileName), FromIndexes({1, 2, true, 9}));
-  quorvel::WriteUiLanguage(Path(quorvel::kLanguageFileName), quorvel::kUiEnglish);
+  quorvel::WriteUiLanguage(Path(quorvel::kLanguageFileName), quorvel::UiLanguage::kEnglish);
   EXPECT_EQ(Read(Path("victim")), "precious");
   EXPECT_EQ(Read(Path(quorvel::kSettingsFileName)), "1\r\n2\r\n1\r\n9\r\n0\r\n");
   EXPECT_EQ(Read(Path(quorvel::kLanguageFileName)), "en\r\n");
@@ -386,7 +386,7 @@ TEST_F(SettingsFiles, LinksAtTheSettingsFilesAreWrittenThrough) {
   std::filesystem::create_symlink("kept/settings", Path(quorvel::kSettingsFileName));
   std::filesystem::create_symlink(Path("kept/language"), Path(quorvel::kLanguageFileName));  // points nowhere yet
   quorvel::WriteConversionSettings(Path(quorvel::kSettingsFileName), FromIndexes({1, 2, true, 9}));
-  quorvel::WriteUiLanguage(Path(quorvel::kLanguageFileName), quorvel::kUiEnglish);
+  quorvel::WriteUiLanguage(Path(quorvel::kLanguageFileName), quorvel::UiLanguage::kEnglish);
   EXPECT_TRUE(std::filesystem::is_symlink(Path(quorvel::kSettingsFileName)));
   EXPECT_TRUE(std::filesystem::is_symlink(Path(quorvel::kLanguageFileName)));
   EXPECT_EQ(Read(Path("kept/settings")), "1\r\n2\r\n1\r\n9\r\n0\r\n");

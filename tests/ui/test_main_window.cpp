@@ -424,7 +424,7 @@ TEST_F(WindowTest, LanguageComesFromConfigDbAndIsWrittenBackAtEveryStart) {
     QFile::remove(PathOf("config.db"));
     if (row.content) Write("config.db", *row.content);
     auto window = Open();
-    EXPECT_EQ(window->UiLanguage(), row.english ? 1 : 0);
+    EXPECT_EQ(window->UiLanguage(), row.english ? quorvel::UiLanguage::kEnglish : quorvel::UiLanguage::kChinese);
     ExpectCaptions(*window, row.english ? kEnglish : kChinese);
     EXPECT_EQ(Read("config.db"), row.english ? QByteArray("en\r\n") : QByteArray("ch\r\n"));
     EXPECT_TRUE(dialogs_.Take().empty());
@@ -434,11 +434,11 @@ TEST_F(WindowTest, LanguageComesFromConfigDbAndIsWrittenBackAtEveryStart) {
 TEST_F(WindowTest, TheLanguageMenuSwitchesTheCaptionsAtOnceAndRecordsTheChoice) {
   auto window = Open();
   Get<QAction>(*window, "englishLanguageAction")->trigger();
-  EXPECT_EQ(window->UiLanguage(), 1);
+  EXPECT_EQ(window->UiLanguage(), quorvel::UiLanguage::kEnglish);
   ExpectCaptions(*window, kEnglish);
   EXPECT_EQ(Read("config.db"), QByteArray("en\r\n"));
   Get<QAction>(*window, "chineseLanguageAction")->trigger();
-  EXPECT_EQ(window->UiLanguage(), 0);
+  EXPECT_EQ(window->UiLanguage(), quorvel::UiLanguage::kChinese);
   ExpectCaptions(*window, kChinese);
   EXPECT_EQ(Read("config.db"), QByteArray("ch\r\n"));
   // The next start comes up in the language chosen last.
@@ -452,11 +452,11 @@ TEST_F(WindowTest, TheLanguageMenuSwitchesTheCaptionsAtOnceAndRecordsTheChoice) 
 TEST_F(WindowTest, HiddenLanguageSwitchesApplyAndRecordTheLanguage) {
   auto window = Open();
   window->switchToEnglish();
-  EXPECT_EQ(window->UiLanguage(), 1);
+  EXPECT_EQ(window->UiLanguage(), quorvel::UiLanguage::kEnglish);
   ExpectCaptions(*window, kEnglish);
   EXPECT_EQ(Read("config.db"), QByteArray("en\r\n"));
   window->switchToChinese();
-  EXPECT_EQ(window->UiLanguage(), 0);
+  EXPECT_EQ(window->UiLanguage(), quorvel::UiLanguage::kChinese);
   ExpectCaptions(*window, kChinese);
   EXPECT_EQ(Read("config.db"), QByteArray("ch\r\n"));
 }

@@ -271,14 +271,14 @@ TEST(QtPlatformDialogs, TellsWhetherTheDesktopWouldOpenAFileWithThisProgram) {
 TEST(QtPlatformDialogs, QtsOwnTextsFollowTheInterfaceLanguage) {
   struct Row {
     const char* why;
-    unsigned char language;
+    quorvel::UiLanguage language;
     bool translated;
     QString yes, no;
   };
   const Row rows[] = {
-      {"Chinese", quorvel::kUiChinese, true, QStringLiteral("是(&Y)"), QStringLiteral("否(&N)")},
-      {"switched to English", quorvel::kUiEnglish, false, QStringLiteral("&Yes"), QStringLiteral("&No")},
-      {"back to Chinese", quorvel::kUiChinese, true, QStringLiteral("是(&Y)"), QStringLiteral("否(&N)")},
+      {"Chinese", quorvel::UiLanguage::kChinese, true, QStringLiteral("是(&Y)"), QStringLiteral("否(&N)")},
+      {"switched to English", quorvel::UiLanguage::kEnglish, false, QStringLiteral("&Yes"), QStringLiteral("&No")},
+      {"back to Chinese", quorvel::UiLanguage::kChinese, true, QStringLiteral("是(&Y)"), QStringLiteral("否(&N)")},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
@@ -292,7 +292,7 @@ TEST(QtPlatformDialogs, QtsOwnTextsFollowTheInterfaceLanguage) {
                           box->button(QMessageBox::No)->click();
                         });
   }
-  ApplyQtTranslations(quorvel::kUiEnglish);
+  ApplyQtTranslations(quorvel::UiLanguage::kEnglish);
 }
 
 }  // namespace
