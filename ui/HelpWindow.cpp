@@ -35,8 +35,8 @@ HelpWindow::HelpWindow(const quorvel::ListFiles& data, const QString& dictionary
                           QString::fromUtf8(quorvel::maker::kContactLine));
 
   // The box has no scroll bars, so the window is made large enough for the whole text, each line
-  // on one line as written: the fonts of a Linux desktop need a little more width and more height
-  // than the classic 578 x 278 pixels.
+  // on one line as written: the form's size is the least it takes, and the desktop's fonts decide
+  // how much more is needed.
   const QFont font = ui_->helpText->font();
   const QFontMetrics metrics(font);
   const int margin = static_cast<int>(ui_->helpText->document()->documentMargin());

@@ -21,7 +21,8 @@ namespace {
 
 QString Title() { return QApplication::applicationName(); }
 
-// The program's texts break lines with CR as the desktop program always has; a label wants LF.
+// Messages may break their lines with CR or CR LF (the line end of the program's own files); a
+// label wants LF.
 QString WithLineFeeds(QString text) {
   text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
   text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
