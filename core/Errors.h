@@ -1,4 +1,4 @@
-// Errors raised by the engine. Each carries the final message text in the system's own wording;
+// Errors raised by the engine. Each carries its final, user-facing message text;
 // windows show it in the standard error box, the command-line converter prints it and exits 1.
 // Nothing in core returns error codes: a failure ends the operation under way.
 #pragma once
@@ -64,7 +64,7 @@ class ConversionCancelled : public Error {
   ConversionCancelled();
 };
 
-// Input-output codes of the system and their messages.
+// Input-output codes with fixed messages of their own.
 enum InOutCode : int {
   kFileNotFound = 2,
   kInvalidFilename = 3,
@@ -74,9 +74,9 @@ enum InOutCode : int {
   kDiskFull = 101,
   kInvalidNumericInput = 106,
 };
-// Codes from kOsErrorBase up stand for an errno value without a code of the system's own
-// (kOsErrorBase + errno), so an errno never reads as the system code of the same number (EIO is
-// 5, the system's 5 is "File access denied").
+// Codes from kOsErrorBase up stand for an errno value without an input-output code of its own
+// (kOsErrorBase + errno), so an errno never reads as the input-output code of the same number
+// (EIO is 5, kAccessDenied is 5 too and reads "File access denied").
 inline constexpr int kOsErrorBase = 0x10000;
 std::string InOutMessage(int code);
 

@@ -55,14 +55,6 @@ std::string RandomSuffix() {
   return suffix;
 }
 
-void SyncFolder(const std::string& dir) {
-  int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
-  }
-}
-
 bool WriteAll(int fd, const char* data, size_t size) {
   while (size > 0) {
     ssize_t n = ::write(fd, data, size);
@@ -76,6 +68,14 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 }  // namespace
+
+void SyncFolder(const std::string& dir) {
+  int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+}
 
 std::string FolderOf(const std::string& path) {
   auto slash = path.find_last_of('/');

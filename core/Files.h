@@ -22,6 +22,9 @@ std::string JoinPath(const std::string& dir, const std::string& name);
 // The folder part of a path ("." when it has none, "/" for a file in the root) and its last part.
 std::string FolderOf(const std::string& path);
 std::string NameOf(const std::string& path);
+// Makes the renames and creations in a folder durable (fsync of the folder); a folder that cannot
+// be opened is left as it is, the files themselves are already synced.
+void SyncFolder(const std::string& dir);
 
 // The file a path finally names: the symbolic links of its last part followed, also one that
 // points nowhere (a writer creates the file it points to), stopping early where `stopAt` says so.

@@ -45,6 +45,14 @@ def write_pair_if_absent(outdir, names, contents):
         os.replace(path + ".tmp", path)
 
 
+# The list files, in the order of the engine's kListFileNames (core/ListFiles.cpp); the test
+# data.list_file_names_agree checks that this list, the engine's and the install list in
+# data/CMakeLists.txt name the same files.
+LIST_FILE_NAMES = ("pinyin_han.dll", "pinyin_wei.dll", "define_han.dll", "define_py.dll",
+                   "define_wei_han.dll", "define_wei_py.dll", "define_name_han.dll",
+                   "define_name_py.dll")
+
+
 def main():
     args = sys.argv[1:]
     shipped = "--shipped" in args
@@ -53,12 +61,14 @@ def main():
     wade, compounds, outdir = args
     os.makedirs(outdir, exist_ok=True)
     mapping = read_rows(wade, 2)
-    write_if_changed(os.path.join(outdir, "pinyin_han.dll"), lines(r[0] for r in mapping))
-    write_if_changed(os.path.join(outdir, "pinyin_wei.dll"), lines(r[1] for r in mapping))
+    han_map, wei_map, define_han, define_py, define_wei_han, define_wei_py, name_han, name_py = \
+        LIST_FILE_NAMES
+    write_if_changed(os.path.join(outdir, han_map), lines(r[0] for r in mapping))
+    write_if_changed(os.path.join(outdir, wei_map), lines(r[1] for r in mapping))
     surnames = read_rows(compounds, 3)
-    pairs = ((("define_han.dll", "define_py.dll"),
+    pairs = (((define_han, define_py),
               (lines(r[0] for r in surnames), lines(r[1] for r in surnames))),
-             (("define_wei_han.dll", "define_wei_py.dll"),
+             ((define_wei_han, define_wei_py),
               (lines(r[0] for r in surnames), lines(r[2] for r in surnames))))
     for names, contents in pairs:
         if shipped:
@@ -68,7 +78,7 @@ def main():
             write_pair_if_absent(outdir, names, contents)
     if shipped:
         return
-    write_pair_if_absent(outdir, ("define_name_han.dll", "define_name_py.dll"), (b"", b""))
+    write_pair_if_absent(outdir, (name_han, name_py), (b"", b""))
     stamp = os.path.join(outdir, ".list-files.stamp")
     with open(stamp, "w") as f:
         f.write("list files written\n")

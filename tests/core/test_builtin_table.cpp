@@ -111,13 +111,13 @@ TEST(BuiltinTable, NameReadingComesFirst) {
       {"地", "di/de", "a neutral particle reading never comes first"},
       {"长", "chang/zhang", "given names use chang"},
       {"阿", "a/e", "a first"},
-      {"吕", "lv", "a gap of the old table, written with v"},
+      {"吕", "lv", "a surname character, its ü written with v"},
       {"冷", "leng", "leng exists"},
       {"女", "nv", "nv"},
       {"略", "lue", "lüe written lue"},
       {"儿", "er", "the erhua r is left out"},
       {"嗯", "n/ng", "interjections kept as such"},
-      {"冀", "ji", "a gap of the old table"},
+      {"冀", "ji", "a surname character"},
       {"咗", "zuo", "a GBK extension character"},
   };
   for (const auto& r : rows) {

@@ -1,5 +1,5 @@
-// The messages of operating-system errors: the system's own fixed texts where it has one, the
-// cause in words for every other errno, never a bare number that reads as a different system code.
+// The messages of operating-system errors: the fixed text of an input-output code where one
+// exists, the cause in words for every other errno, never a bare number that reads as another code.
 #include <gtest/gtest.h>
 
 #include <cerrno>
