@@ -146,7 +146,7 @@ void RomanizeDotName(std::string& out, std::string_view clean, NameFormat format
       if (out.size() > start) out += ' ';
       wordStart = out.size();
     }
-    out.append(lookup(piece, KeyRole::kOther));
+    out.append(lookup(piece, KeyRole::kGivenName));
   }
   endWord();
   if (out.size() == start) out.append(kNoReading);
@@ -207,7 +207,7 @@ void Romanize(std::string& out, const ListFiles& lists, std::string_view line, c
   const int givenCount = std::max(0, count - givenFrom);
   size_t givenBytes = 0;
   for (int k = 0; k < givenCount; ++k) {
-    const std::string_view reading = lookup(piece(givenFrom + k), KeyRole::kOther);
+    const std::string_view reading = lookup(piece(givenFrom + k), KeyRole::kGivenName);
     givenText[k] = reading.data();
     givenSize[k] = reading.size();
     givenBytes += reading.size() + (k > 0 ? separator.size() : 0);
