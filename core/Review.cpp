@@ -19,10 +19,23 @@ namespace {
 
 constexpr char kNoReadingReason[] = "no reading";
 
-int RowOf(const uint16_t* index, std::string_view key) {
+// The review row of a key in the surname position or in the given name, or -1.
+int RowOf(std::string_view key, bool surname) {
+  if (key.size() == 4) {  // outside GBK
+    uint32_t code = 0;
+    for (char c : key) code = code << 8 | static_cast<unsigned char>(c);
+    const FourByteReview* end = kFourByteReviews + kFourByteReviewCount;
+    const FourByteReview* at =
+        std::lower_bound(kFourByteReviews, end, code,
+                         [](const FourByteReview& row, uint32_t c) { return row.code < c; });
+    if (at == end || at->code != code) return -1;
+    const uint16_t row = surname ? at->surname : at->given;
+    return row == kNoRow ? -1 : row;
+  }
   const int slot = GbkSlot(key);
   if (slot < 0) return -1;
-  return index[slot] == kNoRow ? -1 : index[slot];
+  const uint16_t row = (surname ? kSurnameReviewOfGbk : kGivenReviewOfGbk)[slot];
+  return row == kNoRow ? -1 : row;
 }
 
 // One lookup the romanization made for a line, in its order.
@@ -124,7 +137,7 @@ std::vector<ReviewFlag> NameReviewer::ReviewCandidate(std::string_view line) con
     }
     if (lists_.FindKey(dictionary, read.key) >= 0) continue;  // the user's own reading
     const bool isSurname = read.role == KeyRole::kSurname;
-    const int row = RowOf(isSurname ? kSurnameReviewOfGbk : kGivenReviewOfGbk, read.key);
+    const int row = RowOf(read.key, isSurname);
     if (row < 0) continue;
     const RowReadings& readings = ReadingsOfRow(row);
     ReviewFlag flag{isSurname ? ReviewFlag::Kind::kSurname : ReviewFlag::Kind::kGiven, read.key,
