@@ -163,15 +163,18 @@ struct Pieces {
 inline __attribute__((always_inline)) Pieces CutPieces(std::string_view clean) {
   Pieces pieces;
   pieces.starts[0] = 0;
+  int count = 0;
+  bool dotted = false;
   size_t at = 0;
-  for (; at < clean.size() && pieces.count < kMaxPieces; ++pieces.count) {
+  for (; at < clean.size() && count < kMaxPieces; ++count) {
     const std::string_view rest(clean.data() + at, clean.size() - at);  // no bounds check: at < size
     const size_t len = PieceLength(rest);
-    pieces.dotted = pieces.dotted || IsSeparatingDot(rest.substr(0, len));
+    dotted = dotted || IsSeparatingDot(rest.substr(0, len));
     at += len;
-    pieces.starts[pieces.count + 1] = at;
+    pieces.starts[count + 1] = at;
   }
-  pieces.dotted = pieces.dotted || (at < clean.size() && HoldsSeparatingDot(clean, at));
+  pieces.count = count;
+  pieces.dotted = dotted || (at < clean.size() && HoldsSeparatingDot(clean, at));
   return pieces;
 }
 
@@ -187,7 +190,8 @@ inline __attribute__((always_inline)) std::string_view ReadSurname(
   const std::string_view probe(clean.data(), starts[count > 1 ? 2 : count]);
   // Two pieces of which the first is a two-byte character are no table key nor a Latin word:
   // only the custom dictionary could know them.
-  const int firstSlot = cache && count > 1 && starts[1] == 2 ? GbkSlot(clean.substr(0, 2)) : -1;
+  const int firstSlot =
+      cache && count > 1 && starts[1] == 2 ? GbkSlot(std::string_view(clean.data(), 2)) : -1;
   const bool oneCertainly = (firstSlot >= 0 && !cache->MayStartLongerKey(firstSlot)) ||
                             CertainlyNoReading(lists, probe, romanization);
   if (!oneCertainly) {
@@ -260,16 +264,20 @@ void Romanize(std::string& out, const ListFiles& lists, std::string_view line,
       ReadSurname(lists, clean, pieces, layout.romanization, lookup, cache, givenFrom);
 
   GivenReadings given;
-  given.count = std::max(0, pieces.count - givenFrom);
-  for (int k = 0; k < given.count; ++k) {
+  const int givenCount = std::max(0, pieces.count - givenFrom);
+  size_t bytes = 0;
+  const size_t separatorSize = layout.separator.size();
+  for (int k = 0; k < givenCount; ++k) {
     const size_t from = pieces.starts[givenFrom + k];
     const std::string_view reading =
         lookup(std::string_view(clean.data() + from, pieces.starts[givenFrom + k + 1] - from),
                KeyRole::kGivenName);
     given.text[k] = reading.data();
     given.size[k] = reading.size();
-    given.bytes += reading.size() + (k > 0 ? layout.separator.size() : 0);
+    bytes += reading.size() + (k > 0 ? separatorSize : 0);
   }
+  given.count = givenCount;
+  given.bytes = bytes;
 
   if (layout.format == NameFormat::kNone) return;  // no format chosen: an empty line
   LayOut(out, layout, surname, given);
