@@ -146,25 +146,23 @@ void RomanizeDotName(std::string& out, std::string_view clean, NameFormat format
       if (out.size() > start) out += ' ';
       wordStart = out.size();
     }
-    out.append(lookup(piece, KeyRole::kOther));
+    out.append(lookup(piece, KeyRole::kGivenName));
   }
   endWord();
   if (out.size() == start) out.append(kNoReading);
 }
 
-// The one romanization of a line, over any way of looking readings up: `lookup(key, role)` gives
-// the reading of a key, which stays valid until the line is written. All readings of the line
-// are found first; then the line is written into `out` in one piece.
-template <typename Lookup>
-void Romanize(std::string& out, const ListFiles& lists, std::string_view line, const NameLayout& layout,
-              Lookup&& lookup, ReadingCache* cache = nullptr) {
-  std::string cleanLong;
-  const std::string_view clean = CleanLine(line, cleanLong);
-
-  // The first seven pieces, piece k from starts[k] to starts[k + 1]; anything after them is
-  // ignored, but for a separating dot.
+// The first seven pieces of a clean line, piece k from starts[k] to starts[k + 1]; anything after
+// them is ignored, but for a separating dot.
+struct Pieces {
   size_t starts[kMaxPieces + 1];
-  starts[0] = 0;
+  int count = 0;
+  bool dotted = false;  // a separating dot anywhere in the line
+};
+
+inline __attribute__((always_inline)) Pieces CutPieces(std::string_view clean) {
+  Pieces pieces;
+  pieces.starts[0] = 0;
   int count = 0;
   bool dotted = false;
   size_t at = 0;
@@ -173,50 +171,58 @@ void Romanize(std::string& out, const ListFiles& lists, std::string_view line, c
     const size_t len = PieceLength(rest);
     dotted = dotted || IsSeparatingDot(rest.substr(0, len));
     at += len;
-    starts[count + 1] = at;
+    pieces.starts[count + 1] = at;
   }
-  if (dotted || (at < clean.size() && HoldsSeparatingDot(clean, at)))
-    return RomanizeDotName(out, clean, layout.format, lookup);
-  auto piece = [&](int k) { return std::string_view(clean.data() + starts[k], starts[k + 1] - starts[k]); };
+  pieces.count = count;
+  pieces.dotted = dotted || (at < clean.size() && HoldsSeparatingDot(clean, at));
+  return pieces;
+}
 
-  // Surname: two pieces when the current custom dictionary knows them, else one. The probe of
-  // two nearly always misses, which needs no lookup at all.
-  std::string_view surname;
-  const std::string_view probe(clean.data(), count > 1 ? starts[2] : at);
-  int givenFrom = 2;
-  bool twoPieces = false;
+// The surname's reading: two pieces when the current custom dictionary knows them, else one.
+// `givenFrom` is set to the first piece of the given name. The probe of two nearly always misses,
+// which needs no lookup at all.
+template <typename Lookup>
+inline __attribute__((always_inline)) std::string_view ReadSurname(
+    const ListFiles& lists, std::string_view clean, const Pieces& pieces, Romanization romanization,
+    Lookup& lookup, ReadingCache* cache, int& givenFrom) {
+  const size_t* starts = pieces.starts;
+  const int count = pieces.count;
+  const std::string_view probe(clean.data(), starts[count > 1 ? 2 : count]);
   // Two pieces of which the first is a two-byte character are no table key nor a Latin word:
   // only the custom dictionary could know them.
-  const int firstSlot = cache && count > 1 && starts[1] == 2 ? GbkSlot(piece(0)) : -1;
+  const int firstSlot =
+      cache && count > 1 && starts[1] == 2 ? GbkSlot(std::string_view(clean.data(), 2)) : -1;
   const bool oneCertainly = (firstSlot >= 0 && !cache->MayStartLongerKey(firstSlot)) ||
-                            CertainlyNoReading(lists, probe, layout.romanization);
+                            CertainlyNoReading(lists, probe, romanization);
   if (!oneCertainly) {
-    surname = lookup(probe, KeyRole::kSurname);
-    twoPieces = surname != kNoReading;
+    const std::string_view surname = lookup(probe, KeyRole::kSurname);
+    if (surname != kNoReading) {
+      givenFrom = 2;
+      return surname;
+    }
   }
-  if (!twoPieces) {
-    surname = lookup(count > 0 ? piece(0) : clean, KeyRole::kSurname);
-    givenFrom = 1;
-  }
+  givenFrom = 1;
+  return lookup(count > 0 ? std::string_view(clean.data(), starts[1]) : clean, KeyRole::kSurname);
+}
 
-  // Given name: the other pieces, joined by the separator.
+// The readings of the given-name pieces, as pointers and sizes (an array of views would be set
+// empty first), and the bytes they fill joined by the separator.
+struct GivenReadings {
+  const char* text[kMaxGivenPieces];
+  size_t size[kMaxGivenPieces];
+  int count = 0;
+  size_t bytes = 0;
+};
+
+// Writes the line laid out into `out` in one piece: surname and given name in the layout's order
+// and case, the given-name syllables joined by its separator.
+inline __attribute__((always_inline)) void LayOut(std::string& out, const NameLayout& layout,
+                                                  std::string_view surname,
+                                                  const GivenReadings& given) {
   const std::string_view separator = layout.separator;
-  // Pointers and sizes, filled before use (an array of views would be set empty first).
-  const char* givenText[kMaxGivenPieces];
-  size_t givenSize[kMaxGivenPieces];
-  const int givenCount = std::max(0, count - givenFrom);
-  size_t givenBytes = 0;
-  for (int k = 0; k < givenCount; ++k) {
-    const std::string_view reading = lookup(piece(givenFrom + k), KeyRole::kOther);
-    givenText[k] = reading.data();
-    givenSize[k] = reading.size();
-    givenBytes += reading.size() + (k > 0 ? separator.size() : 0);
-  }
-
-  if (layout.format == NameFormat::kNone) return;  // no format chosen: an empty line
   const std::string_view between = layout.between;
   const size_t outAt = out.size();
-  out.resize(outAt + surname.size() + between.size() + givenBytes);
+  out.resize(outAt + surname.size() + between.size() + given.bytes);
   char* w = out.data() + outAt;
   auto putSurname = [&]() __attribute__((always_inline)) {
     char* begin = w;
@@ -225,9 +231,9 @@ void Romanize(std::string& out, const ListFiles& lists, std::string_view line, c
   };
   auto putGiven = [&]() __attribute__((always_inline)) {
     char* begin = w;
-    for (int k = 0; k < givenCount; ++k) {
+    for (int k = 0; k < given.count; ++k) {
       if (k > 0) w = Put(w, separator);
-      w = Put(w, std::string_view(givenText[k], givenSize[k]));
+      w = Put(w, std::string_view(given.text[k], given.size[k]));
     }
     Shape(begin, w, layout.givenCase);
   };
@@ -240,6 +246,41 @@ void Romanize(std::string& out, const ListFiles& lists, std::string_view line, c
     w = Put(w, between);
     putSurname();
   }
+}
+
+// The one romanization of a line, over any way of looking readings up: `lookup(key, role)` gives
+// the reading of a key, which stays valid until the line is written. All readings of the line
+// are found first; then the line is written into `out` in one piece.
+template <typename Lookup>
+void Romanize(std::string& out, const ListFiles& lists, std::string_view line,
+              const NameLayout& layout, Lookup&& lookup, ReadingCache* cache = nullptr) {
+  std::string cleanLong;
+  const std::string_view clean = CleanLine(line, cleanLong);
+  const Pieces pieces = CutPieces(clean);
+  if (pieces.dotted) return RomanizeDotName(out, clean, layout.format, lookup);
+
+  int givenFrom = 1;
+  const std::string_view surname =
+      ReadSurname(lists, clean, pieces, layout.romanization, lookup, cache, givenFrom);
+
+  GivenReadings given;
+  const int givenCount = std::max(0, pieces.count - givenFrom);
+  size_t bytes = 0;
+  const size_t separatorSize = layout.separator.size();
+  for (int k = 0; k < givenCount; ++k) {
+    const size_t from = pieces.starts[givenFrom + k];
+    const std::string_view reading =
+        lookup(std::string_view(clean.data() + from, pieces.starts[givenFrom + k + 1] - from),
+               KeyRole::kGivenName);
+    given.text[k] = reading.data();
+    given.size[k] = reading.size();
+    bytes += reading.size() + (k > 0 ? separatorSize : 0);
+  }
+  given.count = givenCount;
+  given.bytes = bytes;
+
+  if (layout.format == NameFormat::kNone) return;  // no format chosen: an empty line
+  LayOut(out, layout, surname, given);
 }
 
 }  // namespace

@@ -44,8 +44,9 @@ struct LookupOptions {
 };
 
 // Where a key stands in a name. In the surname position the character's surname reading comes
-// first (单 as a surname reads shan); everywhere else the row is used as stored.
-enum class KeyRole { kOther, kSurname };
+// first (单 as a surname reads shan); in the given name (and in every part of a name that
+// separating dots divide, which has no surname) the row is used as stored.
+enum class KeyRole { kGivenName, kSurname };
 
 inline constexpr std::string_view kNoReading = "???";
 
@@ -63,7 +64,7 @@ inline bool IsLatinWord(std::string_view key) {
 
 // Appends the reading of `key` to `out` (the hot path of the name romanization).
 void AppendReading(std::string& out, const ListFiles& lists, std::string_view key,
-                   const LookupOptions& options, KeyRole role = KeyRole::kOther);
+                   const LookupOptions& options, KeyRole role = KeyRole::kGivenName);
 
 // True when `key` certainly reads kNoReading: neither the table nor the custom dictionary of the
 // romanization holds it (a cheap test before a lookup that is expected to miss).
@@ -77,7 +78,7 @@ void AppendPinyinReading(std::string& out, const ListFiles& lists, std::string_v
 
 // The same as AppendReading, as a string of its own.
 std::string ReadingOf(const ListFiles& lists, std::string_view key, const LookupOptions& options,
-                      KeyRole role = KeyRole::kOther);
+                      KeyRole role = KeyRole::kGivenName);
 
 // AppendReading for many keys with the same options against one ListFiles. The reading of every
 // two-byte GBK key is worked out once per state of the lists; other keys are looked up each time.
@@ -94,7 +95,7 @@ class ReadingCache {
   void Sync();
   // What AppendReading would append for `key`. The text stays valid until the next Sync or the
   // kReadingsKept-th call after this one, whichever comes first.
-  std::string_view Reading(std::string_view key, KeyRole role = KeyRole::kOther) {
+  std::string_view Reading(std::string_view key, KeyRole role = KeyRole::kGivenName) {
     // A reading worked out before: nothing but a look at its slot.
     if (const int slot = GbkSlot(key); slot >= 0) {
       const Entry& entry = entries_[2 * static_cast<size_t>(slot) + (role == KeyRole::kSurname)];

@@ -19,10 +19,23 @@ namespace {
 
 constexpr char kNoReadingReason[] = "no reading";
 
-int RowOf(const uint16_t* index, std::string_view key) {
+// The review row of a key in the surname position or in the given name, or -1.
+int RowOf(std::string_view key, bool surname) {
+  if (key.size() == 4) {  // outside GBK
+    uint32_t code = 0;
+    for (char c : key) code = code << 8 | static_cast<unsigned char>(c);
+    const FourByteReview* end = kFourByteReviews + kFourByteReviewCount;
+    const FourByteReview* at =
+        std::lower_bound(kFourByteReviews, end, code,
+                         [](const FourByteReview& row, uint32_t c) { return row.code < c; });
+    if (at == end || at->code != code) return -1;
+    const uint16_t row = surname ? at->surname : at->given;
+    return row == kNoRow ? -1 : row;
+  }
   const int slot = GbkSlot(key);
   if (slot < 0) return -1;
-  return index[slot] == kNoRow ? -1 : index[slot];
+  const uint16_t row = (surname ? kSurnameReviewOfGbk : kGivenReviewOfGbk)[slot];
+  return row == kNoRow ? -1 : row;
 }
 
 // One lookup the romanization made for a line, in its order.
@@ -34,14 +47,19 @@ struct KeyRead {
 
 // A deque: the walk keeps the readings it was handed until the line is laid out, so they must not
 // move when more keys come.
-std::deque<KeyRead> KeysOf(const ListFiles& lists, std::string_view line, const ConversionOptions& options) {
+// `cache`, when given, holds the readings for `options`.
+std::deque<KeyRead> KeysOf(const ListFiles& lists, std::string_view line,
+                           const ConversionOptions& options, ReadingCache* cache = nullptr) {
   std::deque<KeyRead> keys;
   const LookupOptions lookup = options.Lookup();
   std::string scratch;
-  AppendRomanizedWith(scratch, lists, line, options, [&](std::string_view key, KeyRole role) -> std::string_view {
-    keys.push_back({std::string(key), role, ReadingOf(lists, key, lookup, role)});
-    return keys.back().reading;
-  });
+  AppendRomanizedWith(
+      scratch, lists, line, options, [&](std::string_view key, KeyRole role) -> std::string_view {
+        keys.push_back(
+            {std::string(key), role,
+             cache ? std::string(cache->Reading(key, role)) : ReadingOf(lists, key, lookup, role)});
+        return keys.back().reading;
+      });
   return keys;
 }
 
@@ -57,54 +75,28 @@ std::vector<std::string> Split(std::string_view readings) {
 
 }  // namespace
 
-// One bit per GBK slot, for the surname position and for the given name: the character has a
-// review row there, or no row in the built-in table (it may read "???"). 6 KiB: they stay in the
-// first-level cache while a run reviews every line.
-struct Candidates {
-  using Bits = std::array<uint64_t, (kGbkSlots + 63) / 64>;
-  Bits surname{}, given{};
-
-  Candidates() {
-    for (int slot = 0; slot < kGbkSlots; ++slot) {
-      const bool unknown = kBuiltinRowOfGbk[slot] == 0xFFFF;
-      if (unknown || kSurnameReviewOfGbk[slot] != kNoRow) surname[slot >> 6] |= uint64_t{1} << (slot & 63);
-      if (unknown || kGivenReviewOfGbk[slot] != kNoRow) given[slot >> 6] |= uint64_t{1} << (slot & 63);
-    }
+// Per GBK slot, bit kSurnamePosition and kGivenPosition: the character has a review row there, or
+// no row in the built-in table (it may read "???"). 24 KiB, read once per character of a line.
+std::vector<uint8_t> CandidateSlots() {
+  std::vector<uint8_t> slots(kGbkSlots);
+  for (size_t slot = 0; slot < slots.size(); ++slot) {
+    const bool unknown = kBuiltinRowOfGbk[slot] == 0xFFFF;
+    if (unknown || kSurnameReviewOfGbk[slot] != kNoRow) slots[slot] |= 1;
+    if (unknown || kGivenReviewOfGbk[slot] != kNoRow) slots[slot] |= 2;
   }
+  return slots;
+}
 
-  // Whether anything in the line could be flagged: its first character (always the surname, or
-  // its first half) with a surname row, a later one with a given-name row, a character the table
-  // does not know, any other byte but a space (a letter, a digit, a control byte: "???"), or no
-  // character at all (an empty surname). One table read per character decides most lines.
-  bool MayBeFlagged(std::string_view line) const {
-    const auto* p = reinterpret_cast<const unsigned char*>(line.data());
-    const auto* end = p + line.size();
-    const Bits* bits = &surname;
-    bool none = true;
-    while (p < end) {
-      const unsigned lead = *p;
-      if (lead == 0x20) {  // spaces are dropped from names; a control byte inside one reads "???"
-        ++p;
-        continue;
-      }
-      if (lead < 0x81 || lead == 0xFF || end - p < 2 || p[1] < 0x40 || p[1] == 0xFF) return true;
-      const unsigned slot = (lead - 0x81) * 191 + (p[1] - 0x40u);
-      if ((*bits)[slot >> 6] >> (slot & 63) & 1) return true;
-      bits = &given;
-      none = false;
-      p += 2;
-    }
-    return none;
-  }
-};
-
-const Candidates& TheCandidates() {
-  static const Candidates candidates;
-  return candidates;
+const uint8_t* TheCandidates() {
+  static const std::vector<uint8_t> candidates = CandidateSlots();
+  return candidates.data();
 }
 
 NameReviewer::NameReviewer(const ListFiles& lists, const ConversionOptions& options)
-    : lists_(lists), options_(options), candidates_(&TheCandidates()) {}
+    : lists_(lists),
+      options_(options),
+      candidates_(TheCandidates()),
+      readings_(std::make_unique<ReadingCache>(lists, options.Lookup())) {}
 
 // The readings of a row as the output writes them (the same for every line until the lists
 // change), worked out once.
@@ -126,10 +118,10 @@ const NameReviewer::RowReadings& NameReviewer::ReadingsOfRow(int row) const {
   return readings;
 }
 
-std::vector<ReviewFlag> NameReviewer::Review(std::string_view line) const {
-  if (!candidates_->MayBeFlagged(line)) return {};
+std::vector<ReviewFlag> NameReviewer::ReviewCandidate(std::string_view line) const {
   if (lists_.FindKey(kDefineNameHanList, TrimControls(line)) >= 0) return {};  // taught: the user's choice
-  const std::deque<KeyRead> keys = KeysOf(lists_, line, options_);
+  readings_->Sync();
+  const std::deque<KeyRead> keys = KeysOf(lists_, line, options_, readings_.get());
   const ListSlot dictionary = options_.romanization == Romanization::kWadeGiles ? kDefineWeiHanList : kDefineHanList;
   size_t surname = keys.size();  // the surname is the last key read in the surname position
   for (size_t k = 0; k < keys.size(); ++k)
@@ -145,7 +137,7 @@ std::vector<ReviewFlag> NameReviewer::Review(std::string_view line) const {
     }
     if (lists_.FindKey(dictionary, read.key) >= 0) continue;  // the user's own reading
     const bool isSurname = read.role == KeyRole::kSurname;
-    const int row = RowOf(isSurname ? kSurnameReviewOfGbk : kGivenReviewOfGbk, read.key);
+    const int row = RowOf(read.key, isSurname);
     if (row < 0) continue;
     const RowReadings& readings = ReadingsOfRow(row);
     ReviewFlag flag{isSurname ? ReviewFlag::Kind::kSurname : ReviewFlag::Kind::kGiven, read.key,
@@ -222,6 +214,13 @@ void AppendUtf8(std::string& out, std::string_view gbk) {
   };
   static std::vector<Utf8> table(kGbkSlots);
   for (size_t i = 0; i < gbk.size();) {
+    size_t ascii = i;  // a run of ASCII bytes goes as it is
+    while (ascii < gbk.size() && static_cast<unsigned char>(gbk[ascii]) < 0x80) ++ascii;
+    if (ascii > i) {
+      out.append(gbk.data() + i, ascii - i);
+      i = ascii;
+      continue;
+    }
     if (Gb18030CharLength(gbk.substr(i)) == 4) {  // rare characters: converted as they come
       out += Gb18030ToUtf8(gbk.substr(i, 4));
       i += 4;

@@ -24,14 +24,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 #include "CustomDictionary.h"
 #include "NameRomanizer.h"
 
 namespace quorvel {
-
-struct Candidates;
 
 struct ReviewFlag {
   enum class Kind { kNoReading, kSurname, kGiven };
@@ -62,7 +61,32 @@ class NameReviewer {
 
   // The flags of one name line (GBK), in the order of its characters; empty when there is
   // nothing to check. Most lines are cleared by one table read per character.
-  std::vector<ReviewFlag> Review(std::string_view line) const;
+  std::vector<ReviewFlag> Review(std::string_view line) const {
+    if (!MayBeFlagged(line)) return {};
+    return ReviewCandidate(line);
+  }
+
+  // Whether anything in the line could be flagged: its first character (always the surname, or
+  // its first half) with a surname row, a later one with a given-name row, a character the table
+  // does not know, any other byte but a space (a letter, a digit, a control byte: "???"), or no
+  // character at all (an empty surname). One bit per character; false clears the line.
+  bool MayBeFlagged(std::string_view line) const {
+    const auto* p = reinterpret_cast<const unsigned char*>(line.data());
+    const auto* end = p + line.size();
+    uint8_t position = kSurnamePosition;
+    for (; end - p >= 2; p += 2) {
+      const unsigned lead = p[0] - 0x81u, trail = p[1] - 0x40u;
+      if (lead >= 0x7E || trail >= 0xBF) {  // not a double-byte character: a space, or "???"
+        if (*p != 0x20) return true;        // spaces are dropped from names
+        --p;
+        continue;
+      }
+      if (candidates_[lead * 191 + trail] & position) return true;
+      position = kGivenPosition;
+    }
+    if (p < end && *p != 0x20) return true;
+    return position == kSurnamePosition;
+  }
 
  private:
   struct RowReadings {
@@ -70,10 +94,16 @@ class NameReviewer {
     std::vector<std::string> written, pinyin;
   };
   const RowReadings& ReadingsOfRow(int row) const;
+  std::vector<ReviewFlag> ReviewCandidate(std::string_view line) const;
 
   const ListFiles& lists_;
   ConversionOptions options_;
-  const Candidates* candidates_;  // the quick test of every line
+  // The quick test of every line: per GBK slot, whether the character may be flagged in the
+  // surname position and in the given name.
+  static constexpr uint8_t kSurnamePosition = 1, kGivenPosition = 2;
+  const uint8_t* candidates_;
+  std::unique_ptr<ReadingCache>
+      readings_;                           // the readings of the keys of a line that may be flagged
   mutable std::vector<RowReadings> rows_;  // per review row, for the lists' generation below
   mutable uint64_t rowsGeneration_ = ~uint64_t{0};
 };

@@ -3,6 +3,7 @@
 
 Usage: gen_review_cpp.py REVIEW_ROWS OUTPUT.cpp
 Two indexes map a two-byte GB18030 code to its row: one for a character in the given name, one for a surname.
+A character outside GBK (four bytes) is found in a table sorted by its code.
 """
 import sys
 
@@ -19,15 +20,21 @@ def check(row):
         return f"kind {kind!r} is neither given nor surname"
     if len(readings.split("/")) < 2:
         return "a row needs at least two readings"
-    return None if len(ch) == 1 and len(encode(ch)) == 2 else f"{ch!r} is not one two-byte GB18030 character"
+    return None if len(ch) == 1 and len(encode(ch)) in (2, 4) else f"{ch!r} is not one GB18030 character"
 
 
 def main():
     rows_path, out = sys.argv[1], sys.argv[2]
     rows = read_rows(rows_path, 4, check)
     index = {kind: [0xFFFF] * (126 * 191) for kind in KINDS}
+    four = {}  # code -> {kind: row}
     for i, (ch, kind, _readings, _reason) in enumerate(rows):
-        at = two_byte_slot(encode(ch))
+        code = encode(ch)
+        if len(code) == 4:
+            assert kind not in four.setdefault(int.from_bytes(code, "big"), {}), ch
+            four[int.from_bytes(code, "big")][kind] = i
+            continue
+        at = two_byte_slot(code)
         assert index[kind][at] == 0xFFFF, ch
         index[kind][at] = i
     assert len(rows) < 0xFFFF
@@ -51,6 +58,11 @@ def main():
             for i in range(0, len(index[kind]), 16):
                 f.write("    " + ",".join(str(v) for v in index[kind][i:i + 16]) + ",\n")
             f.write("};\n")
+        f.write(f"\nextern const int kFourByteReviewCount = {len(four)};\n")
+        f.write("extern const FourByteReview kFourByteReviews[] = {\n")
+        for code in sorted(four):
+            f.write(f"    {{0x{code:08X}u, {four[code].get('given', 0xFFFF)}, {four[code].get('surname', 0xFFFF)}}},\n")
+        f.write("};\n")
         f.write("\n}  // namespace quorvel\n")
 
 

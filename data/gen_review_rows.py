@@ -26,7 +26,6 @@ import re
 from gen_rows import (DEFAULT_REFERENCE, DEFAULT_UNIHAN, DEFAULT_VARIANTS, HERE, keep, pinlu_counts,
                       plain, read_simplified, read_unihan, write)
 from rows import read_rows, read_table
-from gb18030 import encode
 
 RARE_PER_MILLION = 100    # below this many holders per million, a character is rare in given names
 OTHER_TEXT_SHARE = 0.2    # the other readings' share of the text counts that makes them common
@@ -111,9 +110,8 @@ def main():
     ap.add_argument("--out", default=HERE)
     args = ap.parse_args()
 
-    # The rule's index has a slot per two-byte code: characters outside GBK are read from the table
-    # but not reviewed (a name holding one is flagged only where it has no reading).
-    table = [r for r in read_rows(os.path.join(args.rows, "char_rows.tsv"), 4) if len(encode(r[1])) == 2]
+    # Every character of the table, four-byte GB18030 ones (outside GBK) too.
+    table = read_rows(os.path.join(args.rows, "char_rows.tsv"), 4)
     surname_first = dict(read_rows(os.path.join(args.rows, "surname_rows.tsv"), 2))
     per_million = {r["character"]: int(r["per_million"])
                    for r in read_table(os.path.join(args.reference, "given_name_chars.tsv"))}

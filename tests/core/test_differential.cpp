@@ -182,7 +182,7 @@ TEST_P(Differential, EngineMatchesTheReferenceUnderRandomEdits) {
     const std::string& key = keys[pick(keys.size())];
     const bool all = pick(2) == 1, wade = pick(2) == 1;
     const LookupOptions opt = Options(all, wade);
-    KeyRole role = pick(2) ? KeyRole::kSurname : KeyRole::kOther;
+    KeyRole role = pick(2) ? KeyRole::kSurname : KeyRole::kGivenName;
     std::string expected = Outcome([&] { return reference.Lookup(key, opt, role); });
     std::string actual = Outcome([&] { return ReadingNow(engine, key, opt, role); });
     ASSERT_EQ(actual, expected) << "step " << step << " key " << U(key) << " all " << all << " wade " << wade;
@@ -237,7 +237,7 @@ TEST(CachedReadings, MatchTheOneNamePathWhereASurnameAlsoStandsInAGivenName) {
         ReadingCache cache(lists, options.Lookup());
         for (int i = 0; i < 2000; ++i) {
           const std::string& key = twoRoles[pick(twoRoles.size())];
-          const KeyRole role = pick(2) ? KeyRole::kSurname : KeyRole::kOther;
+          const KeyRole role = pick(2) ? KeyRole::kSurname : KeyRole::kGivenName;
           ASSERT_EQ(cache.Reading(key, role), ReadingOf(lists, key, options.Lookup(), role))
               << "key " << U(key)
               << (role == KeyRole::kSurname ? " as a surname" : " in a given name");

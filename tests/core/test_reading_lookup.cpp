@@ -17,7 +17,7 @@ class Lookup : public testing::Test {
     Put(kPinyinWeiList, {"A", "YA", "O", "chao", "shan", "tan", "chan", "tseng", "tseng"});
   }
   void Put(ListSlot slot, const Lines& lines) { WriteFile(dir_.File(kListFileNames[slot]), CrLf(lines)); }
-  std::string L(const std::string& key, bool all, bool wade, KeyRole role = KeyRole::kOther) {
+  std::string L(const std::string& key, bool all, bool wade, KeyRole role = KeyRole::kGivenName) {
     return ReadingNow(lists_, key, Options(all, wade), role);
   }
   TempDir dir_;
@@ -108,7 +108,7 @@ TEST_F(Lookup, TheSurnamePositionPutsTheSurnameReadingFirst) {
   const Case cases[] = {
       {"单", false, false, KeyRole::kSurname, "shan"},
       {"单", true, false, KeyRole::kSurname, "shan/dan/chan"},
-      {"单", false, false, KeyRole::kOther, "dan"},
+      {"单", false, false, KeyRole::kGivenName, "dan"},
       {"单", false, true, KeyRole::kSurname, "shan"},
       {"曾", false, true, KeyRole::kSurname, "tseng"},
       {"曾", true, false, KeyRole::kSurname, "zeng/ceng"},

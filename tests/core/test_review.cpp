@@ -52,18 +52,31 @@ TEST_F(ReviewTest, FlagsOnlyTheCharactersWhoseReadingIsAGuess) {
   const Case cases[] = {
       {"a given-name character rare in names", "曾参", {Kind::kGiven}, "rare in given names"},
       {"another rare one with a classical reading", "伍员", {Kind::kGiven}, "rare in given names"},
-      {"a common given-name character whose other reading is common in text", "李宗盛", {Kind::kGiven},
+      {"a common given-name character whose other reading is common in text",
+       "李宗盛",
+       {Kind::kGiven},
        "often read cheng"},
       {"a surname with a second surname reading", "乐嘉", {Kind::kSurname}, "two surname readings"},
       {"both in one name", "隗嚣", {Kind::kSurname, Kind::kGiven}, "two surname readings"},
       {"a character without a reading", "王ㄅ", {Kind::kNoReading}, "no reading"},
-      {"a control byte inside a name reads \"???\"", "王小明\t备注", {Kind::kNoReading}, "no reading"},
+      {"a control byte inside a name reads \"???\"",
+       "王小明\t备注",
+       {Kind::kNoReading},
+       "no reading"},
       {"an ordinary name", "刘德华", {}, nullptr},
       {"ordinary names with polyphonic but settled characters", "张朝阳", {}, nullptr},
       {"乐 in the given name has no second surname reading to check", "古天乐", {}, nullptr},
-      {"a compound surname from the custom dictionary is not a single-character surname", "长孙无忌",
-       {Kind::kGiven}, "rare in given names"},
+      {"a compound surname from the custom dictionary is not a single-character surname",
+       "长孙无忌",
+       {Kind::kGiven},
+       "rare in given names"},
       {"an empty line", "", {Kind::kNoReading}, "no reading"},
+      {"a four-byte given-name character with two readings",
+       "王㐤",
+       {Kind::kGiven},
+       "rare in given names"},
+      {"a four-byte given-name character with one reading", "王𠀀", {}, nullptr},
+      {"a four-byte character without a reading", "王𠮷", {Kind::kNoReading}, "no reading"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.why) + ": " + c.name);
@@ -83,6 +96,7 @@ TEST_F(ReviewTest, TheFlagTextNamesTheReadingsTheReasonAndTheWholeNameWithEachAl
   EXPECT_EQ(Line("隗嚣"), "隗嚣 → Wei Xiao ⚑ 隗: wei / kui (two surname readings) — or Kui Xiao ⚑ "
                           "嚣: xiao / ao (rare in given names) — or Wei Ao");
   EXPECT_EQ(Line("王ㄅ"), "王ㄅ → Wang ??? ⚑ ㄅ: no reading");
+  EXPECT_EQ(Line("王㐤"), "王㐤 → Wang Dan ⚑ 㐤: dan / qiu (rare in given names) — or Wang Qiu");
   // The alternatives are laid out as the output is: format, separator, romanization.
   ConversionOptions options = Options(NameFormat::kGivenSurnameUpper);
   options.separator = Separator::kSpace;

@@ -75,6 +75,6 @@ class LockHolder {
 LookupOptions Options(bool all, bool wadeGiles);
 // The reading of `key` right now: the lists refreshed, then looked up.
 std::string ReadingNow(ListFiles& lists, std::string_view key, const LookupOptions& options = {},
-                       KeyRole role = KeyRole::kOther);
+                       KeyRole role = KeyRole::kGivenName);
 
 }  // namespace quorvel::test
