@@ -155,7 +155,7 @@ bool IsRandomSuffix(std::string_view text) {
   return true;
 }
 
-// A process id, as earlier versions named their temporaries: 1 to 10 digits.
+// A process id, as writers of older releases named their temporaries: 1 to 10 digits.
 bool IsProcessId(std::string_view text) {
   if (text.empty() || text.size() > 10) return false;
   for (char c : text)

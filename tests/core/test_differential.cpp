@@ -258,7 +258,7 @@ TEST(CachedReadings, MatchTheOneNamePathWhereASurnameAlsoStandsInAGivenName) {
 
 // A converter kept over changes of the custom dictionary: a two-character surname added while it
 // runs is read as one at once, in the romanization whose dictionary holds it only, and a key
-// starting with a one-byte character or a four-byte one is searched for as before.
+// starting with a one-byte character or a four-byte one is still found.
 TEST(CachedReadings, FollowTwoCharacterSurnamesAddedWhileAConverterRuns) {
   TempDir dir;
   CopyInstalledLists(dir.Path());
