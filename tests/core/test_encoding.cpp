@@ -390,8 +390,8 @@ TEST(Encoding, GbkWithUtf8LookingRunsOrStrayBytesStaysGbk) {
   }
 
   // Realistic GBK files of every table character, GBK extensions included, with stray bytes:
-  // the rare-fault rule never takes one for UTF-8 (the valid-UTF-8 rule alone decides those
-  // without a fault, as before).
+  // the rare-fault rule never takes one for UTF-8 (the valid-UTF-8 rule alone decides those,
+  // with no fault).
   std::vector<std::string> all;
   for (int i = 0; i < kBuiltinRowCount; ++i) all.push_back(BuiltinKey(i));
   int byFaultRule = 0;

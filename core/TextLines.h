@@ -1,0 +1,40 @@
+// Text lines and trimming: the one line-end scanner every reader of lists and names uses, and
+// the one trim rule.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quorvel {
+
+// Splits text into lines: a line ends at CR LF, a lone CR or a lone LF; a terminator after the
+// last line adds no line; an empty line is an empty item; a NUL byte ends the text.
+// No trimming and no conversion.
+std::vector<std::string> SplitLines(std::string_view text);
+
+// Calls `line` for each line, with the same rules as SplitLines, without copying.
+template <typename Fn>
+void ForEachLine(std::string_view text, Fn&& line) {
+  if (auto nul = text.find('\0'); nul != std::string_view::npos) text = text.substr(0, nul);
+  size_t start = 0;
+  const size_t n = text.size();
+  const char* p = text.data();
+  for (size_t i = 0; i < n; ++i) {
+    char c = p[i];
+    if (c == '\r' || c == '\n') {
+      line(text.substr(start, i - start));
+      if (c == '\r' && i + 1 < n && p[i + 1] == '\n') ++i;
+      start = i + 1;
+    }
+  }
+  if (start < n) line(text.substr(start));
+}
+
+// The text without the bytes 0x00 to 0x20 at either end: the one trim rule of names and
+// dictionary entries. GBK bytes of a Chinese character are all above 0x3F and the full-width
+// space is A1 A1, so neither is ever cut.
+std::string_view TrimControls(std::string_view text);
+
+}  // namespace quorvel
