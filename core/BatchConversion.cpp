@@ -119,14 +119,30 @@ bool IsAscii(std::string_view s) {
   return true;
 }
 
-BatchReport ConvertInto(ListFiles& lists, std::string_view source, Output& out,
+// A names source: bytes in memory, or a regular file read block by block.
+struct Source {
+  std::string bytes;
+  int fd = -1;
+  std::string name;
+  Source() = default;
+  Source(const Source&) = delete;
+  Source& operator=(const Source&) = delete;
+  ~Source() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+BatchReport ConvertInto(ListFiles& lists, const Source& source, Output& out,
                         const ConversionOptions& options, const ProgressFn& progress,
                         const LineWriter& writeLine = {}, const LineFn& onLine = {}) {
   BatchReport report;
-  report.encoding = DetectEncoding(source);
+  report.encoding = source.fd >= 0 ? DetectFileEncoding(source.fd) : DetectEncoding(source.bytes);
   const bool unicodeTarget = report.encoding != SourceEncoding::kGb18030;
   // A GB18030 source is used in place; a Unicode one is decoded a line at a time.
-  Gb18030LineReader lines(source, report.encoding);
+  std::optional<Gb18030LineReader> reader;
+  if (source.fd >= 0) reader.emplace(source.fd, report.encoding, source.name);
+  else reader.emplace(source.bytes, report.encoding);
+  Gb18030LineReader& lines = *reader;
 
   const size_t total = progress ? lines.CountLines() : 0;
   constexpr size_t kProgressEvery = 1 << 10;  // often enough for a cancel to land at once
@@ -394,7 +410,9 @@ BatchReport ConvertBytes(ListFiles& lists, std::string_view source, int targetFd
                          const std::string& targetName, const ConversionOptions& options,
                          const ProgressFn& progress, const LineFn& onLine) {
   Output out(targetFd, targetName);
-  return ConvertInto(lists, source, out, options, progress, {}, onLine);
+  Source bytes;
+  bytes.bytes = source;
+  return ConvertInto(lists, bytes, out, options, progress, {}, onLine);
 }
 
 void CheckWadeGilesMapping(ListFiles& lists) {
@@ -423,6 +441,63 @@ std::string ReadSource(const std::string& sourcePath, struct stat* fileStat, boo
   return source;
 }
 
+namespace {
+
+// Standard input: held in memory when it is short, else copied into a scratch file, as a pipe
+// can be read only once and deciding its encoding may need all of it. A run of more than
+// kLongestLineBytes bytes without a CR or LF byte is a line too long in every encoding: it ends
+// the reading (an endless /dev/zero included) with the line's number.
+constexpr size_t kStandardInputInMemory = size_t{4} << 20;
+
+void OpenStandardInput(Source& source) {
+  if (gStdinClosed) throw Error("Standard input is closed");
+  source.name = "standard input";
+  size_t run = 0, lineEnds = 0;
+  bool afterCr = false;
+  auto guard = [&](std::string_view block) {
+    for (char c : block) {
+      const bool end = c == '\r' || c == '\n';
+      if (end && !(afterCr && c == '\n')) ++lineEnds;
+      afterCr = c == '\r';
+      run = end ? 0 : run + 1;
+      if (run > kLongestLineBytes) ThrowLineTooLong(lineEnds + 1, source.name, kLongestLineBytes);
+    }
+  };
+  std::string& buf = source.bytes;
+  for (;;) {
+    const size_t before = buf.size();
+    if (int e = ReadFromDescriptor(STDIN_FILENO, buf, before + (size_t{1} << 16))) ThrowInOut(e);
+    guard(std::string_view(buf).substr(before));
+    if (buf.size() == before) return;  // the end, in memory
+    if (buf.size() >= kStandardInputInMemory) break;
+  }
+  const int scratch = ScratchFile();
+  if (scratch < 0) ThrowInOut(errno, "standard input");
+  source.fd = scratch;
+  for (;;) {
+    if (!WriteAllTo(scratch, buf)) ThrowInOut(errno, "standard input");
+    buf.clear();
+    if (int e = ReadFromDescriptor(STDIN_FILENO, buf, kSourceBlockBytes)) ThrowInOut(e);
+    if (buf.empty()) break;
+    guard(buf);
+  }
+  std::string().swap(buf);
+  if (::lseek(scratch, 0, SEEK_SET) != 0) ThrowInOut(errno, "standard input");
+}
+
+// The source of a conversion, opened but not read: a regular file, or standard input.
+void OpenSource(const std::string& sourcePath, Source& source, struct stat* fileStat, bool* isFile) {
+  *isFile = false;
+  if (sourcePath == kStandardStream) return OpenStandardInput(source);
+  std::string reason;
+  source.fd = OpenRegularFile(sourcePath, &reason);
+  if (source.fd < 0) throw FileOpenError(sourcePath, reason, errno);
+  source.name = sourcePath;
+  *isFile = ::fstat(source.fd, fileStat) == 0;
+}
+
+}  // namespace
+
 int StandardOutput() {
   if (gStdoutClosed) throw Error("Standard output is closed");
   return STDOUT_FILENO;
@@ -433,10 +508,12 @@ BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
                         const ProgressFn& progress, TargetLeft* left, const LineWriter& writeLine,
                         const LineFn& onLine) {
   if (left) *left = {};
-  // Read the source whole before the target is touched: the two may be one file.
+  // The source is opened before the target is touched. It is read a block at a time while the
+  // target is written: a target file is a new file until the end, so the two may be one file.
   struct stat sourceStat {};
   bool sourceIsFile = false;
-  const std::string source = ReadSource(sourcePath, &sourceStat, &sourceIsFile);
+  Source source;
+  OpenSource(sourcePath, source, &sourceStat, &sourceIsFile);
   if (options.romanization == Romanization::kWadeGiles) CheckWadeGilesMapping(lists);
   BatchReport report;
   const Producer produce = [&](Output& out, const std::string&) {

@@ -8,6 +8,12 @@
 #include <utility>
 #include <stdexcept>
 #include <vector>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "Errors.h"
+#include "Files.h"
 
 namespace quorvel {
 
@@ -552,27 +558,146 @@ char32_t Gb18030LineReader::Unit(size_t at) const {
   return encoding_ == SourceEncoding::kUtf16Le ? char32_t{b} << 8 | a : char32_t{a} << 8 | b;
 }
 
-size_t Gb18030LineReader::CountLines() const {
-  const bool wide = encoding_ == SourceEncoding::kUtf16Le || encoding_ == SourceEncoding::kUtf16Be;
-  const size_t step = wide ? 2 : 1;
-  auto at = [&](size_t i) -> char32_t {
-    if (!wide) return static_cast<unsigned char>(text_[i]);
-    return i + 1 < end_ ? Unit(i) : 0xFFFD;  // an odd last byte is a character of its own
-  };
-  size_t count = 0, start = 0;
-  for (size_t i = 0; i < end_; i += step) {
-    const char32_t c = at(i);
+namespace {
+
+// Counts lines block by block: a line ends at CR, LF or CR LF, and whatever follows the last end
+// is a line too.
+struct LineCounter {
+  size_t count = 0;
+  bool afterCr = false, open = false;
+  void Feed(char32_t c) {
+    const bool crLf = afterCr && c == '\n';
+    afterCr = false;
+    if (crLf) return;
     if (c == '\r' || c == '\n') {
       ++count;
-      if (c == '\r' && i + step < end_ && at(i + step) == '\n') i += step;
-      start = i + step;
+      open = false;
+      afterCr = c == '\r';
+    } else {
+      open = true;
     }
   }
-  return count + (start < end_ ? 1 : 0);
+  size_t Total() const { return count + (open ? 1 : 0); }
+};
+
+}  // namespace
+
+size_t Gb18030LineReader::CountLines() const {
+  const bool wide = Wide();
+  LineCounter counter;
+  auto feed = [&](std::string_view text) {
+    const char* p = text.data();
+    const size_t n = text.size();
+    if (!wide) {
+      for (size_t i = 0; i < n; ++i) counter.Feed(static_cast<unsigned char>(p[i]));
+      return;
+    }
+    const bool le = encoding_ == SourceEncoding::kUtf16Le;
+    for (size_t i = 0; i + 1 < n; i += 2) {
+      const auto a = static_cast<unsigned char>(p[i]), b = static_cast<unsigned char>(p[i + 1]);
+      counter.Feed(le ? char32_t{b} << 8 | a : char32_t{a} << 8 | b);
+    }
+    if (n % 2) counter.Feed(0xFFFD);  // an odd last byte is a character of its own
+  };
+  if (fd_ < 0) {
+    feed(text_.substr(0, end_));
+    return counter.Total();
+  }
+  std::string block(block_, '\0');
+  for (off_t at = static_cast<off_t>(markLength_);;) {
+    const ssize_t n = ::pread(fd_, block.data(), block.size(), at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ThrowInOut(errno, name_);
+    if (n == 0) break;
+    at += n;
+    // A block of odd length from a short read: the next one starts with the unit's other byte.
+    size_t used = static_cast<size_t>(n);
+    if (wide && used % 2 && used == block.size()) --used, --at;
+    feed(std::string_view(block.data(), used));
+  }
+  return counter.Total();
+}
+
+void Gb18030LineReader::Refill() {
+  window_.erase(0, pos_);
+  pos_ = 0;
+  const size_t want = window_.size() + block_;
+  if (int e = ReadFromDescriptor(fd_, window_, want)) ThrowInOut(e, name_);
+  eof_ = window_.size() < want;
+  if (!started_) {
+    started_ = true;
+    window_.erase(0, markLength_);
+  }
+  text_ = window_;
+  end_ = window_.size();
+  nextNul_ = encoding_ == SourceEncoding::kGb18030 ? text_.find('\0') : std::string_view::npos;
+}
+
+// Makes sure the window holds the next line whole with its line end (and the unit after a CR), or
+// the rest of the text.
+void Gb18030LineReader::EnsureLine() {
+  if (fd_ < 0) return;
+  const size_t step = Wide() ? 2 : 1;
+  for (;;) {
+    size_t i = pos_;
+    for (; i + step <= end_; i += step) {
+      const char32_t c = Wide() ? Unit(i) : static_cast<unsigned char>(text_[i]);
+      if (c == '\r' || c == '\n') break;
+    }
+    const bool found = i + step <= end_;
+    if (i - pos_ > longest_) ThrowLineTooLong(lines_ + 1, name_, longest_);
+    if (eof_ || (found && i + 2 * step <= end_)) return;
+    Refill();
+  }
+}
+
+Gb18030LineReader::Gb18030LineReader(int fd, SourceEncoding encoding, std::string name, size_t blockBytes,
+                                     size_t longestLine)
+    : encoding_(encoding), fd_(fd), name_(std::move(name)), block_(std::max<size_t>(blockBytes, 4)),
+      longest_(longestLine), eof_(false) {
+  if (encoding_ != SourceEncoding::kGb18030) codePoints_ = std::make_unique<CodePoints>();
+  nextNul_ = std::string_view::npos;
+  // The byte-order mark, skipped by the reading and by the count.
+  char head[3] = {};
+  ssize_t n;
+  do n = ::pread(fd_, head, sizeof head, 0);
+  while (n < 0 && errno == EINTR);
+  if (n < 0) ThrowInOut(errno, name_);
+  const std::string_view start(head, static_cast<size_t>(n));
+  if (encoding_ == SourceEncoding::kUtf8Bom) markLength_ = start.size();
+  if (Wide()) markLength_ = Utf16MarkLength(start, encoding_ == SourceEncoding::kUtf16Le);
+}
+
+void ThrowLineTooLong(size_t lineNumber, const std::string& name, size_t limit) {
+  const std::string size = limit % (size_t{1} << 20) == 0 ? std::to_string(limit >> 20) + " MiB"
+                                                          : std::to_string(limit) + " bytes";
+  throw Error("Line " + std::to_string(lineNumber) + " of \"" + name + "\" is longer than " + size +
+              ": not a names file?");
+}
+
+SourceEncoding DetectFileEncoding(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) ThrowInOut(errno);
+  if (st.st_size <= 0) return DetectEncoding({});
+  const auto size = static_cast<size_t>(st.st_size);
+  void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+  if (map == MAP_FAILED) ThrowInOut(errno);
+  ::madvise(map, size, MADV_SEQUENTIAL);
+  SourceEncoding encoding;
+  try {
+    encoding = DetectEncoding(std::string_view(static_cast<const char*>(map), size));
+  } catch (...) {
+    ::munmap(map, size);
+    throw;
+  }
+  ::munmap(map, size);
+  return encoding;
 }
 
 bool Gb18030LineReader::Next(std::string_view* line) {
   if (done_) return false;
+  EnsureLine();
+  if (pos_ < end_) ++lines_;
   switch (encoding_) {
     case SourceEncoding::kGb18030: break;
     case SourceEncoding::kUtf8:
