@@ -671,8 +671,7 @@ Gb18030LineReader::Gb18030LineReader(int fd, SourceEncoding encoding, std::strin
 void ThrowLineTooLong(size_t lineNumber, const std::string& name, size_t limit) {
   const std::string size = limit % (size_t{1} << 20) == 0 ? std::to_string(limit >> 20) + " MiB"
                                                           : std::to_string(limit) + " bytes";
-  throw Error("Line " + std::to_string(lineNumber) + " of \"" + name + "\" is longer than " + size +
-              ": not a names file?");
+  throw Error("Line " + std::to_string(lineNumber) + " of \"" + name + "\" is longer than " + size);
 }
 
 SourceEncoding DetectFileEncoding(int fd) {
