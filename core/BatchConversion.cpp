@@ -449,6 +449,28 @@ namespace {
 // the reading (an endless /dev/zero included) with the line's number.
 constexpr size_t kStandardInputInMemory = size_t{4} << 20;
 
+// Copies what is left of `from` (after `pending`, bytes already read from it) into an unnamed
+// scratch file, which becomes the source. `check` sees every block read.
+void SpoolToScratch(Source& source, int from, std::string& pending, const std::function<void(std::string_view)>& check) {
+  const int scratch = ScratchFile();
+  if (scratch < 0) ThrowInOut(errno, source.name);
+  auto fail = [&](int e) {
+    ::close(scratch);
+    ThrowInOut(e, source.name);
+  };
+  for (;;) {
+    if (!WriteAllTo(scratch, pending)) fail(errno);
+    pending.clear();
+    if (int e = ReadFromDescriptor(from, pending, kSourceBlockBytes)) fail(e);
+    if (pending.empty()) break;
+    if (check) check(pending);
+  }
+  std::string().swap(pending);
+  if (::lseek(scratch, 0, SEEK_SET) != 0) fail(errno);
+  if (source.fd >= 0) ::close(source.fd);
+  source.fd = scratch;
+}
+
 void OpenStandardInput(Source& source) {
   if (gStdinClosed) throw Error("Standard input is closed");
   source.name = "standard input";
@@ -471,18 +493,7 @@ void OpenStandardInput(Source& source) {
     if (buf.size() == before) return;  // the end, in memory
     if (buf.size() >= kStandardInputInMemory) break;
   }
-  const int scratch = ScratchFile();
-  if (scratch < 0) ThrowInOut(errno, "standard input");
-  source.fd = scratch;
-  for (;;) {
-    if (!WriteAllTo(scratch, buf)) ThrowInOut(errno, "standard input");
-    buf.clear();
-    if (int e = ReadFromDescriptor(STDIN_FILENO, buf, kSourceBlockBytes)) ThrowInOut(e);
-    if (buf.empty()) break;
-    guard(buf);
-  }
-  std::string().swap(buf);
-  if (::lseek(scratch, 0, SEEK_SET) != 0) ThrowInOut(errno, "standard input");
+  SpoolToScratch(source, STDIN_FILENO, buf, guard);
 }
 
 // The source of a conversion, opened but not read: a regular file, or standard input.
@@ -497,6 +508,16 @@ void OpenSource(const std::string& sourcePath, Source& source, struct stat* file
 }
 
 }  // namespace
+
+// True when the target is a descriptor of this process open on the source file itself ("-" or
+// /dev/stdout with ">> names.txt"): written in place, it would be read back as more names, so the
+// source is copied aside first.
+bool WrittenIntoSource(const std::string& targetPath, const struct stat& source) {
+  int fd = STDOUT_FILENO;
+  if (targetPath != kStandardStream) FinalTargetOf(targetPath, &fd);
+  struct stat st {};
+  return fd >= 0 && ::fstat(fd, &st) == 0 && st.st_dev == source.st_dev && st.st_ino == source.st_ino;
+}
 
 int StandardOutput() {
   if (gStdoutClosed) throw Error("Standard output is closed");
@@ -514,6 +535,10 @@ BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
   bool sourceIsFile = false;
   Source source;
   OpenSource(sourcePath, source, &sourceStat, &sourceIsFile);
+  if (sourceIsFile && WrittenIntoSource(targetPath, sourceStat)) {
+    std::string none;
+    SpoolToScratch(source, source.fd, none, {});
+  }
   if (options.romanization == Romanization::kWadeGiles) CheckWadeGilesMapping(lists);
   BatchReport report;
   const Producer produce = [&](Output& out, const std::string&) {

@@ -674,11 +674,67 @@ void ThrowLineTooLong(size_t lineNumber, const std::string& name, size_t limit) 
   throw Error("Line " + std::to_string(lineNumber) + " of \"" + name + "\" is longer than " + size);
 }
 
-SourceEncoding DetectFileEncoding(int fd) {
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) ThrowInOut(errno);
-  if (st.st_size <= 0) return DetectEncoding({});
-  const auto size = static_cast<size_t>(st.st_size);
+namespace {
+
+// Reads up to `size` bytes of `fd` at `at` into `out` (fewer only at the end of the file).
+void ReadAt(int fd, off_t at, size_t size, std::string& out) {
+  out.resize(size);
+  size_t got = 0;
+  while (got < size) {
+    const ssize_t n = ::pread(fd, out.data() + got, size - got, at + static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ThrowInOut(errno);
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  out.resize(got);
+}
+
+// What one pass over a large text in blocks tells of it, cut after a LF (a character of its own
+// in UTF-8 and in GBK, never inside another).
+struct TextSurvey {
+  bool complete = true;  // false: a zero byte, or a block without a LF; the pass stopped
+  bool looksGb2312 = true, validUtf8 = true, utf8Ideograph = false;
+};
+
+TextSurvey SurveyText(int fd, size_t size, size_t block) {
+  TextSurvey survey;
+  std::string bytes;
+  for (size_t at = 0; at < size;) {
+    ReadAt(fd, static_cast<off_t>(at), std::min(block, size - at), bytes);
+    if (bytes.empty()) break;  // the file shrank meanwhile: the rest is not there
+    std::string_view text = bytes;
+    if (at + text.size() < size) {
+      const size_t lf = text.rfind('\n');
+      if (lf == std::string_view::npos) return survey.complete = false, survey;
+      text = text.substr(0, lf + 1);
+    }
+    if (text.find('\0') != std::string_view::npos) return survey.complete = false, survey;
+    if (survey.looksGb2312) survey.looksGb2312 = LooksLikeGb2312(text);
+    if (survey.validUtf8) survey.validUtf8 = IsValidUtf8(text);
+    if (survey.validUtf8 && !survey.utf8Ideograph) survey.utf8Ideograph = HasUtf8Ideograph(text);
+    // Neither GB2312 pairs nor valid UTF-8: only the whole-text rule can tell.
+    if (!survey.looksGb2312 && !survey.validUtf8) return survey.complete = false, survey;
+    at += text.size();
+  }
+  return survey;
+}
+
+// DetectEncoding's answer for a large text from its survey, where the survey settles it.
+std::optional<SourceEncoding> SettledBySurvey(const TextSurvey& s, std::string_view head) {
+  if (!s.complete) return std::nullopt;
+  // The mark counts when UTF-8 follows it (EF BB BF is valid UTF-8 itself) or GBK cannot.
+  if (head.starts_with("\xEF\xBB\xBF") && (s.validUtf8 || !s.looksGb2312)) return SourceEncoding::kUtf8Bom;
+  // No zero byte and longer than one line of UTF-16 without ASCII: not UTF-16 without a mark.
+  if (s.looksGb2312) {
+    if (!s.validUtf8 || !s.utf8Ideograph) return SourceEncoding::kGb18030;  // not better as UTF-8
+    return std::nullopt;
+  }
+  // Valid UTF-8 throughout: no fault to weigh, only whether it holds an ideograph.
+  return s.utf8Ideograph ? SourceEncoding::kUtf8 : SourceEncoding::kGb18030;
+}
+
+SourceEncoding DetectMapped(int fd, size_t size) {
   void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
   if (map == MAP_FAILED) ThrowInOut(errno);
   ::madvise(map, size, MADV_SEQUENTIAL);
@@ -691,6 +747,23 @@ SourceEncoding DetectFileEncoding(int fd) {
   }
   ::munmap(map, size);
   return encoding;
+}
+
+}  // namespace
+
+SourceEncoding DetectFileEncoding(int fd, size_t wholeUpTo, size_t block) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) ThrowInOut(errno);
+  const auto size = static_cast<size_t>(std::max<off_t>(st.st_size, 0));
+  std::string head;
+  ReadAt(fd, 0, std::min(size, std::max<size_t>(wholeUpTo, 4)), head);
+  if (head.size() < 4 || size <= wholeUpTo) return DetectEncoding(head);
+  if (head.starts_with("\xFF\xFE") && !head.starts_with("\xEF\xBB\xBF")) return SourceEncoding::kUtf16Le;
+  if (head.starts_with("\xFE\xFF")) return SourceEncoding::kUtf16Be;
+  if (size > 64 * 1024)
+    if (auto settled = SettledBySurvey(SurveyText(fd, size, std::max<size_t>(block, 16)), head)) return *settled;
+  // The rest (zero bytes, damaged UTF-8, UTF-8 that pairs as GB2312 too): the whole text, mapped.
+  return DetectMapped(fd, size);
 }
 
 bool Gb18030LineReader::Next(std::string_view* line) {

@@ -167,8 +167,10 @@ class Gb18030LineReader {
 // Raises Error: line `lineNumber` of `name` is longer than `limit` bytes.
 [[noreturn]] void ThrowLineTooLong(size_t lineNumber, const std::string& name, size_t limit);
 
-// The encoding of the regular file `fd` (DetectEncoding over its bytes, mapped, not read).
-SourceEncoding DetectFileEncoding(int fd);
+// DetectEncoding's answer for the regular file `fd`. A file of up to `wholeUpTo` bytes is read
+// whole; a larger one is surveyed in blocks of `block` bytes (BOMs, GB2312 pairs, UTF-8 validity)
+// where that settles the answer, and only otherwise seen whole (mapped, not read into memory).
+SourceEncoding DetectFileEncoding(int fd, size_t wholeUpTo = size_t{4} << 20, size_t block = kSourceBlockBytes);
 
 // Utf8ToGb18030 for many short texts (the name cells of a table): the same bytes, each code point
 // worked out once, with no converter opened per text.

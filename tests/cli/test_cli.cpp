@@ -712,4 +712,14 @@ TEST_F(Cli, PipesConvertAsFilesDoAndAnEndlessLineIsAnError) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("Line 3 of \"" + dir_.File("long.txt") + "\" is longer than 1 MiB"), std::string::npos) << r.err;
   EXPECT_EQ(ReadFile(dir_.File("out.txt")), "earlier\r\n");
+
+  // The source appended to as the target: its names are read before the first block goes out.
+  WriteFile(dir_.File("in.txt"), names);
+  ASSERT_EQ(Call(dir_.File("in.txt") + " " + dir_.File("expected.txt")).status, 0);
+  for (const char* target : {"-", "/dev/stdout"}) {
+    WriteFile(dir_.File("self.txt"), names);
+    r = Call(dir_.File("self.txt") + " " + target, "", ">>" + dir_.File("self.txt"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadFile(dir_.File("self.txt")), names + ReadFile(dir_.File("expected.txt"))) << target;
+  }
 }

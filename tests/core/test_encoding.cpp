@@ -552,3 +552,40 @@ TEST(Encoding, ALineLongerThanTheLimitIsAnErrorNamingIt) {
     }
   }
 }
+
+// A large file's encoding comes from a survey in blocks where that settles it, and from the whole
+// text otherwise: the answers are DetectEncoding's, whatever the block size, for each kind of
+// names file and for the texts where only the whole decides (a zero byte, a stray byte, UTF-8
+// that pairs into GB2312 too, a line longer than a block).
+TEST(Encoding, AFileIsDetectedInBlocksAsWhole) {
+  auto times = [](const std::string& unit, size_t bytes) {
+    std::string out;
+    while (out.size() < bytes) out += unit;
+    return out;
+  };
+  const std::string names = "刘德华\r\n欧阳修\n张三\r\nzhang san\n";
+  const std::string big = times(names, 70000);
+  const std::string cases[] = {
+      Utf8ToGb18030(big),
+      big,
+      "\xEF\xBB\xBF" + big,
+      "\xEF\xBB\xBF" + Utf8ToGb18030(big),                       // 锘亏 and GBK names after it
+      "\xEF\xBB\xBF" + big + "\xB0",                             // a BOM, then UTF-8 with a fault
+      times("zhang san\r\n", 70000),                             // ASCII: GBK
+      times("José\n", 70000),                                    // valid UTF-8 without ideographs
+      big + "\xFF\n" + big,                                      // a stray byte in UTF-8
+      Utf8ToGb18030(big) + "\xFF\n",                             // GBK beyond GB2312 pairs
+      times("涓\n", 70000),                                      // UTF-8 that is GB2312 pairs too
+      Utf8ToGb18030(big) + '\0' + "\n",                          // a NUL
+      Utf16(big, true), Utf16(big, false), Utf16(big, true).substr(2),
+      times("刘德华", 70000) + "\n",                             // one line longer than a block
+  };
+  for (size_t block : {size_t{16}, size_t{777}, size_t{1} << 16}) {
+    for (const std::string& bytes : cases) {
+      const ScratchDescriptor file(bytes);
+      EXPECT_EQ(DetectFileEncoding(file.fd, 0, block), DetectEncoding(bytes))
+          << "block " << block << ": " << bytes.substr(0, 12);
+      EXPECT_EQ(DetectFileEncoding(file.fd), DetectEncoding(bytes));  // read whole
+    }
+  }
+}
