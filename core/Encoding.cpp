@@ -690,34 +690,73 @@ void ReadAt(int fd, off_t at, size_t size, std::string& out) {
   out.resize(got);
 }
 
-// What one pass over a large text in blocks tells of it, cut after a LF (a character of its own
-// in UTF-8 and in GBK, never inside another).
+// Hands `fn` a large text in blocks of up to `block` bytes, each cut after its last LF (a
+// character of its own in UTF-8, GBK and GB18030, never inside another), with the count of bytes
+// after it; `fn` returns false to stop. False when a block holds no LF (one line longer than a
+// block): the blocks cannot stand for the text.
+template <typename Fn>
+bool ForEachBlock(int fd, size_t size, size_t block, Fn&& fn) {
+  std::string bytes;
+  for (size_t at = 0; at < size;) {
+    ReadAt(fd, static_cast<off_t>(at), std::min(block, size - at), bytes);
+    if (bytes.empty()) return true;  // the file shrank meanwhile: the rest is not there
+    std::string_view text = bytes;
+    if (at + text.size() < size) {
+      const size_t lf = text.rfind('\n');
+      if (lf == std::string_view::npos) return false;
+      text = text.substr(0, lf + 1);
+    }
+    at += text.size();
+    if (!fn(text, size - at)) return true;
+  }
+  return true;
+}
+
+// What one pass over a large text in blocks tells of it.
 struct TextSurvey {
-  bool complete = true;  // false: a zero byte, or a block without a LF; the pass stopped
+  bool complete = true;  // false: a zero byte, or a line longer than a block
   bool looksGb2312 = true, validUtf8 = true, utf8Ideograph = false;
 };
 
 TextSurvey SurveyText(int fd, size_t size, size_t block) {
-  TextSurvey survey;
-  std::string bytes;
-  for (size_t at = 0; at < size;) {
-    ReadAt(fd, static_cast<off_t>(at), std::min(block, size - at), bytes);
-    if (bytes.empty()) break;  // the file shrank meanwhile: the rest is not there
-    std::string_view text = bytes;
-    if (at + text.size() < size) {
-      const size_t lf = text.rfind('\n');
-      if (lf == std::string_view::npos) return survey.complete = false, survey;
-      text = text.substr(0, lf + 1);
-    }
-    if (text.find('\0') != std::string_view::npos) return survey.complete = false, survey;
-    if (survey.looksGb2312) survey.looksGb2312 = LooksLikeGb2312(text);
-    if (survey.validUtf8) survey.validUtf8 = IsValidUtf8(text);
-    if (survey.validUtf8 && !survey.utf8Ideograph) survey.utf8Ideograph = HasUtf8Ideograph(text);
-    // Neither GB2312 pairs nor valid UTF-8: only the whole-text rule can tell.
-    if (!survey.looksGb2312 && !survey.validUtf8) return survey.complete = false, survey;
-    at += text.size();
-  }
-  return survey;
+  TextSurvey s;
+  s.complete = ForEachBlock(fd, size, block, [&](std::string_view text, size_t) {
+    if (text.find('\0') != std::string_view::npos) return s.complete = false;
+    if (s.looksGb2312) s.looksGb2312 = LooksLikeGb2312(text);
+    if (s.validUtf8) s.validUtf8 = IsValidUtf8(text);
+    if (s.validUtf8 && !s.utf8Ideograph) s.utf8Ideograph = HasUtf8Ideograph(text);
+    return s.looksGb2312 || s.validUtf8;  // else the census below decides
+  }) && s.complete;
+  return s;
+}
+
+// Neither GB2312 pairs nor valid UTF-8, no zero byte: DetectEncoding's count of UTF-8 faults and
+// ideographs, in blocks, stopping where it stops; nullopt for a zero byte or a line longer than a
+// block.
+std::optional<SourceEncoding> Utf8FaultRule(int fd, size_t size, size_t block) {
+  Utf8Census whole;
+  bool settled = false, zero = false;
+  const bool complete = ForEachBlock(fd, size, block, [&](std::string_view text, size_t after) {
+    if (text.find('\0') != std::string_view::npos) return !(zero = true);
+    if (settled) return true;  // only zero bytes are looked for now
+    const Utf8Census part = CountUtf8(text, [&](const Utf8Census& sofar, size_t rest) {
+      settled = whole.ideographs + sofar.ideographs + (rest + after) / 3 <
+                kUtf8IdeographsPerFault * (whole.faults + sofar.faults);
+      return settled;
+    });
+    whole.ideographs += part.ideographs;
+    whole.invalid += part.invalid;
+    whole.faults += part.faults;
+    return true;
+  });
+  if (!complete || zero) return std::nullopt;
+  if (whole.ideographs == 0) return SourceEncoding::kGb18030;
+  if (whole.invalid == 0) return SourceEncoding::kUtf8;
+  if (whole.ideographs < kUtf8IdeographsPerFault * whole.faults) return SourceEncoding::kGb18030;
+  bool gb18030 = true;
+  if (!ForEachBlock(fd, size, block, [&](std::string_view text, size_t) { return gb18030 = IsValidGb18030(text); }))
+    return std::nullopt;
+  return gb18030 ? SourceEncoding::kGb18030 : SourceEncoding::kUtf8;
 }
 
 // DetectEncoding's answer for a large text from its survey, where the survey settles it.
@@ -730,6 +769,7 @@ std::optional<SourceEncoding> SettledBySurvey(const TextSurvey& s, std::string_v
     if (!s.validUtf8 || !s.utf8Ideograph) return SourceEncoding::kGb18030;  // not better as UTF-8
     return std::nullopt;
   }
+  if (!s.validUtf8) return std::nullopt;  // the faults are weighed (Utf8FaultRule)
   // Valid UTF-8 throughout: no fault to weigh, only whether it holds an ideograph.
   return s.utf8Ideograph ? SourceEncoding::kUtf8 : SourceEncoding::kGb18030;
 }
@@ -760,8 +800,15 @@ SourceEncoding DetectFileEncoding(int fd, size_t wholeUpTo, size_t block) {
   if (head.size() < 4 || size <= wholeUpTo) return DetectEncoding(head);
   if (head.starts_with("\xFF\xFE") && !head.starts_with("\xEF\xBB\xBF")) return SourceEncoding::kUtf16Le;
   if (head.starts_with("\xFE\xFF")) return SourceEncoding::kUtf16Be;
-  if (size > 64 * 1024)
-    if (auto settled = SettledBySurvey(SurveyText(fd, size, std::max<size_t>(block, 16)), head)) return *settled;
+  block = std::max<size_t>(block, 16);
+  if (size > kLongestLineWithoutZeros) {
+    const TextSurvey survey = SurveyText(fd, size, block);
+    if (auto settled = SettledBySurvey(survey, head)) return *settled;
+    if (survey.complete && !survey.looksGb2312 && !survey.validUtf8) {
+      if (head.starts_with("\xEF\xBB\xBF")) return SourceEncoding::kUtf8Bom;  // GBK cannot follow the mark
+      if (auto settled = Utf8FaultRule(fd, size, block)) return *settled;
+    }
+  }
   // The rest (zero bytes, damaged UTF-8, UTF-8 that pairs as GB2312 too): the whole text, mapped.
   return DetectMapped(fd, size);
 }

@@ -577,6 +577,11 @@ TEST(Encoding, AFileIsDetectedInBlocksAsWhole) {
       Utf8ToGb18030(big) + "\xFF\n",                             // GBK beyond GB2312 pairs
       times("涓\n", 70000),                                      // UTF-8 that is GB2312 pairs too
       Utf8ToGb18030(big) + '\0' + "\n",                          // a NUL
+      Utf8ToGb18030("朱镕基\n" + big),                          // GBK beyond GB2312 from the start
+      Utf8ToGb18030("朱镕基\n" + big) + '\0',                   // and a NUL far after
+      "\xEF\xBB\xBF" + Utf8ToGb18030("朱镕基\n" + big),          // a mark, then such GBK
+      times("刘德华\xFF\xFE\n", 70000),                         // UTF-8 with a fault in every line
+      times("\x81\x40\x81\x41\n", 70000),                         // GBK that reads as no ideograph
       Utf16(big, true), Utf16(big, false), Utf16(big, true).substr(2),
       times("刘德华", 70000) + "\n",                             // one line longer than a block
   };
