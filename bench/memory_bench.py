@@ -2,7 +2,7 @@
 """Peak memory and time of quorvel-cli as the names file grows.
 
 make_names.py's 1,000,000 names (GBK, UTF-8, and UTF-16LE with a mark) are repeated to each size
-asked for, converted once per build and encoding under GNU time; the table gives wall time and
+asked for (and the GBK names behind one name outside GB2312), converted once per build and encoding under GNU time; the table gives wall time and
 maximum resident set size. The memory goal: a constant, not growing with the file. The big files
 are removed at the end.
 
@@ -37,11 +37,13 @@ def main():
     args = ap.parse_args()
     work = tempfile.mkdtemp(prefix="quorvel-memory-bench-", dir=args.dir)
     try:
-        base = {k: os.path.join(work, f"base-{k}.txt") for k in ("gbk", "utf8", "utf16le")}
+        base = {k: os.path.join(work, f"base-{k}.txt") for k in ("gbk", "utf8", "utf16le", "gbk-wide-first")}
         subprocess.run([sys.executable, os.path.join(HERE, "make_names.py"), "1000000", base["gbk"],
                         base["utf8"]], check=True)
         with open(base["utf8"], "rb") as f, open(base["utf16le"], "wb") as g:
             g.write(f.read().decode("utf-8").encode("utf-16-le"))
+        with open(base["gbk"], "rb") as f, open(base["gbk-wide-first"], "wb") as g:
+            g.write("朱镕基\r\n".encode("gbk") + f.read())  # 镕 is in GBK, not in GB2312
         builds = [("after", args.cli)] + ([("before", args.before)] if args.before else [])
         print(f"{os.cpu_count()} cores, load average {os.getloadavg()[0]:.2f} at the start")
         print("| Names | Source | Size | Build | Wall | Peak RSS |")
