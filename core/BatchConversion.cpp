@@ -474,15 +474,11 @@ void SpoolToScratch(Source& source, int from, std::string& pending, const std::f
 void OpenStandardInput(Source& source) {
   if (gStdinClosed) throw Error("Standard input is closed");
   source.name = "standard input";
-  size_t run = 0, lineEnds = 0;
-  bool afterCr = false;
+  LineCounter lines;
   auto guard = [&](std::string_view block) {
     for (char c : block) {
-      const bool end = c == '\r' || c == '\n';
-      if (end && !(afterCr && c == '\n')) ++lineEnds;
-      afterCr = c == '\r';
-      run = end ? 0 : run + 1;
-      if (run > kLongestLineBytes) ThrowLineTooLong(lineEnds + 1, source.name, kLongestLineBytes);
+      lines.Feed(static_cast<unsigned char>(c));
+      if (lines.run > kLongestLineBytes) ThrowLineTooLong(lines.count + 1, source.name, kLongestLineBytes);
     }
   };
   std::string& buf = source.bytes;

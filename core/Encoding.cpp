@@ -558,30 +558,6 @@ char32_t Gb18030LineReader::Unit(size_t at) const {
   return encoding_ == SourceEncoding::kUtf16Le ? char32_t{b} << 8 | a : char32_t{a} << 8 | b;
 }
 
-namespace {
-
-// Counts lines block by block: a line ends at CR, LF or CR LF, and whatever follows the last end
-// is a line too.
-struct LineCounter {
-  size_t count = 0;
-  bool afterCr = false, open = false;
-  void Feed(char32_t c) {
-    const bool crLf = afterCr && c == '\n';
-    afterCr = false;
-    if (crLf) return;
-    if (c == '\r' || c == '\n') {
-      ++count;
-      open = false;
-      afterCr = c == '\r';
-    } else {
-      open = true;
-    }
-  }
-  size_t Total() const { return count + (open ? 1 : 0); }
-};
-
-}  // namespace
-
 size_t Gb18030LineReader::CountLines() const {
   const bool wide = Wide();
   LineCounter counter;

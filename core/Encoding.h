@@ -164,6 +164,27 @@ class Gb18030LineReader {
   bool eof_ = true, started_ = false;
 };
 
+// The line-end rule of a text seen a character (or byte) at a time, across blocks: a line ends at
+// CR, LF or CR LF, and whatever follows the last end is a line too. `run` is the length of the
+// line read so far.
+struct LineCounter {
+  size_t count = 0, run = 0;
+  bool afterCr = false;
+  void Feed(char32_t c) {
+    const bool crLf = afterCr && c == '\n';
+    afterCr = false;
+    if (crLf) return;
+    if (c == '\r' || c == '\n') {
+      ++count;
+      run = 0;
+      afterCr = c == '\r';
+    } else {
+      ++run;
+    }
+  }
+  size_t Total() const { return count + (run > 0 ? 1 : 0); }
+};
+
 // Raises Error: line `lineNumber` of `name` is longer than `limit` bytes.
 [[noreturn]] void ThrowLineTooLong(size_t lineNumber, const std::string& name, size_t limit);
 
