@@ -58,13 +58,15 @@ def main():
     args = ap.parse_args()
     work = tempfile.mkdtemp(prefix="quorvel-speed-bench-")
     try:
-        src = {k: os.path.join(work, f"{k}.txt") for k in ("gbk", "utf8", "gbk-wide-first")}
+        src = {k: os.path.join(work, f"{k}.txt") for k in ("gbk", "utf8", "utf16le", "gbk-wide-first")}
         subprocess.run([sys.executable, os.path.join(HERE, "make_names.py"), str(args.names), src["gbk"],
                         src["utf8"]], check=True)
         with open(src["gbk-wide-first"], "wb") as f:  # 镕 is in GBK, not in GB2312
             f.write("朱镕基\r\n".encode("gbk"))
             with open(src["gbk"], "rb") as g:
                 f.write(g.read())
+        with open(src["utf8"], "rb") as f, open(src["utf16le"], "wb") as g:
+            g.write("\ufeff".encode("utf-16-le") + f.read().decode("utf-8").encode("utf-16-le"))
         builds = {"before": args.before, "after": args.cli}
         differ = 0
         if not args.skip_compare:

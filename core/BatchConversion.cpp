@@ -119,14 +119,30 @@ bool IsAscii(std::string_view s) {
   return true;
 }
 
-BatchReport ConvertInto(ListFiles& lists, std::string_view source, Output& out,
+// A names source: bytes in memory, or a regular file read block by block.
+struct Source {
+  std::string bytes;
+  int fd = -1;
+  std::string name;
+  Source() = default;
+  Source(const Source&) = delete;
+  Source& operator=(const Source&) = delete;
+  ~Source() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+BatchReport ConvertInto(ListFiles& lists, const Source& source, Output& out,
                         const ConversionOptions& options, const ProgressFn& progress,
                         const LineWriter& writeLine = {}, const LineFn& onLine = {}) {
   BatchReport report;
-  report.encoding = DetectEncoding(source);
+  report.encoding = source.fd >= 0 ? DetectFileEncoding(source.fd) : DetectEncoding(source.bytes);
   const bool unicodeTarget = report.encoding != SourceEncoding::kGb18030;
   // A GB18030 source is used in place; a Unicode one is decoded a line at a time.
-  Gb18030LineReader lines(source, report.encoding);
+  std::optional<Gb18030LineReader> reader;
+  if (source.fd >= 0) reader.emplace(source.fd, report.encoding, source.name);
+  else reader.emplace(source.bytes, report.encoding);
+  Gb18030LineReader& lines = *reader;
 
   const size_t total = progress ? lines.CountLines() : 0;
   constexpr size_t kProgressEvery = 1 << 10;  // often enough for a cancel to land at once
@@ -394,7 +410,9 @@ BatchReport ConvertBytes(ListFiles& lists, std::string_view source, int targetFd
                          const std::string& targetName, const ConversionOptions& options,
                          const ProgressFn& progress, const LineFn& onLine) {
   Output out(targetFd, targetName);
-  return ConvertInto(lists, source, out, options, progress, {}, onLine);
+  Source bytes;
+  bytes.bytes = source;
+  return ConvertInto(lists, bytes, out, options, progress, {}, onLine);
 }
 
 void CheckWadeGilesMapping(ListFiles& lists) {
@@ -423,6 +441,80 @@ std::string ReadSource(const std::string& sourcePath, struct stat* fileStat, boo
   return source;
 }
 
+namespace {
+
+// Standard input: held in memory when it is short, else copied into a scratch file, as a pipe
+// can be read only once and deciding its encoding may need all of it. A run of more than
+// kLongestLineBytes bytes without a CR or LF byte is a line too long in every encoding: it ends
+// the reading (an endless /dev/zero included) with the line's number.
+constexpr size_t kStandardInputInMemory = size_t{4} << 20;
+
+// Copies what is left of `from` (after `pending`, bytes already read from it) into an unnamed
+// scratch file, which becomes the source. `check` sees every block read.
+void SpoolToScratch(Source& source, int from, std::string& pending, const std::function<void(std::string_view)>& check) {
+  const int scratch = ScratchFile();
+  if (scratch < 0) ThrowInOut(errno, source.name);
+  auto fail = [&](int e) {
+    ::close(scratch);
+    ThrowInOut(e, source.name);
+  };
+  for (;;) {
+    if (!WriteAllTo(scratch, pending)) fail(errno);
+    pending.clear();
+    if (int e = ReadFromDescriptor(from, pending, kSourceBlockBytes)) fail(e);
+    if (pending.empty()) break;
+    if (check) check(pending);
+  }
+  std::string().swap(pending);
+  if (::lseek(scratch, 0, SEEK_SET) != 0) fail(errno);
+  if (source.fd >= 0) ::close(source.fd);
+  source.fd = scratch;
+}
+
+void OpenStandardInput(Source& source) {
+  if (gStdinClosed) throw Error("Standard input is closed");
+  source.name = "standard input";
+  LineCounter lines;
+  auto guard = [&](std::string_view block) {
+    for (char c : block) {
+      lines.Feed(static_cast<unsigned char>(c));
+      if (lines.run > kLongestLineBytes) ThrowLineTooLong(lines.count + 1, source.name, kLongestLineBytes);
+    }
+  };
+  std::string& buf = source.bytes;
+  for (;;) {
+    const size_t before = buf.size();
+    if (int e = ReadFromDescriptor(STDIN_FILENO, buf, before + (size_t{1} << 16))) ThrowInOut(e);
+    guard(std::string_view(buf).substr(before));
+    if (buf.size() == before) return;  // the end, in memory
+    if (buf.size() >= kStandardInputInMemory) break;
+  }
+  SpoolToScratch(source, STDIN_FILENO, buf, guard);
+}
+
+// The source of a conversion, opened but not read: a regular file, or standard input.
+void OpenSource(const std::string& sourcePath, Source& source, struct stat* fileStat, bool* isFile) {
+  *isFile = false;
+  if (sourcePath == kStandardStream) return OpenStandardInput(source);
+  std::string reason;
+  source.fd = OpenRegularFile(sourcePath, &reason);
+  if (source.fd < 0) throw FileOpenError(sourcePath, reason, errno);
+  source.name = sourcePath;
+  *isFile = ::fstat(source.fd, fileStat) == 0;
+}
+
+}  // namespace
+
+// True when the target is a descriptor of this process open on the source file itself ("-" or
+// /dev/stdout with ">> names.txt"): written in place, it would be read back as more names, so the
+// source is copied aside first.
+bool WrittenIntoSource(const std::string& targetPath, const struct stat& source) {
+  int fd = STDOUT_FILENO;
+  if (targetPath != kStandardStream) FinalTargetOf(targetPath, &fd);
+  struct stat st {};
+  return fd >= 0 && ::fstat(fd, &st) == 0 && st.st_dev == source.st_dev && st.st_ino == source.st_ino;
+}
+
 int StandardOutput() {
   if (gStdoutClosed) throw Error("Standard output is closed");
   return STDOUT_FILENO;
@@ -433,10 +525,16 @@ BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
                         const ProgressFn& progress, TargetLeft* left, const LineWriter& writeLine,
                         const LineFn& onLine) {
   if (left) *left = {};
-  // Read the source whole before the target is touched: the two may be one file.
+  // The source is opened before the target is touched. It is read a block at a time while the
+  // target is written: a target file is a new file until the end, so the two may be one file.
   struct stat sourceStat {};
   bool sourceIsFile = false;
-  const std::string source = ReadSource(sourcePath, &sourceStat, &sourceIsFile);
+  Source source;
+  OpenSource(sourcePath, source, &sourceStat, &sourceIsFile);
+  if (sourceIsFile && WrittenIntoSource(targetPath, sourceStat)) {
+    std::string none;
+    SpoolToScratch(source, source.fd, none, {});
+  }
   if (options.romanization == Romanization::kWadeGiles) CheckWadeGilesMapping(lists);
   BatchReport report;
   const Producer produce = [&](Output& out, const std::string&) {

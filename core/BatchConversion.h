@@ -1,10 +1,14 @@
 // A names file in, a romanized file out, line for line.
 //
-// Either side may be "-" (kStandardStream): standard input, standard output. The source is read
-// whole before anything is written. Every output line ends with CR LF. The source's encoding is
-// detected (DetectEncoding); a Unicode source gives a UTF-8 target, a GB18030 (or GBK) one GB18030. A Unicode
-// source is decoded a line at a time (Gb18030LineReader), so a run holds the source, one output
-// block and little more, whatever the encoding.
+// Either side may be "-" (kStandardStream): standard input, standard output. Every output line
+// ends with CR LF. The source's encoding is detected (DetectEncoding); a Unicode source gives a
+// UTF-8 target, a GB18030 (or GBK) one GB18030. The source is read a block at a time
+// (Gb18030LineReader) while the target is written, so a run holds one source block, the line
+// being read, one output block and little more, whatever the size and encoding; a line of more
+// than kLongestLineBytes is an error naming its number. Standard input can be read only once: up
+// to 4 MiB of it is held in memory, a longer one is copied into an unnamed scratch file first
+// (deciding the encoding may need all of it), and a run of more than kLongestLineBytes bytes
+// without a CR or LF ends it at once (an endless /dev/zero), before the target is touched.
 //
 // A target file is written whole: the run writes a new temporary file beside it (the final file
 // of a symbolic link) and renames it over the target at the end, so a reader or a second run

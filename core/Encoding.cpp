@@ -8,6 +8,12 @@
 #include <utility>
 #include <stdexcept>
 #include <vector>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "Errors.h"
+#include "Files.h"
 
 namespace quorvel {
 
@@ -553,26 +559,240 @@ char32_t Gb18030LineReader::Unit(size_t at) const {
 }
 
 size_t Gb18030LineReader::CountLines() const {
-  const bool wide = encoding_ == SourceEncoding::kUtf16Le || encoding_ == SourceEncoding::kUtf16Be;
-  const size_t step = wide ? 2 : 1;
-  auto at = [&](size_t i) -> char32_t {
-    if (!wide) return static_cast<unsigned char>(text_[i]);
-    return i + 1 < end_ ? Unit(i) : 0xFFFD;  // an odd last byte is a character of its own
+  const bool wide = Wide();
+  LineCounter counter;
+  auto feed = [&](std::string_view text) {
+    const char* p = text.data();
+    const size_t n = text.size();
+    if (!wide) {
+      for (size_t i = 0; i < n; ++i) counter.Feed(static_cast<unsigned char>(p[i]));
+      return;
+    }
+    const bool le = encoding_ == SourceEncoding::kUtf16Le;
+    for (size_t i = 0; i + 1 < n; i += 2) {
+      const auto a = static_cast<unsigned char>(p[i]), b = static_cast<unsigned char>(p[i + 1]);
+      counter.Feed(le ? char32_t{b} << 8 | a : char32_t{a} << 8 | b);
+    }
+    if (n % 2) counter.Feed(0xFFFD);  // an odd last byte is a character of its own
   };
-  size_t count = 0, start = 0;
-  for (size_t i = 0; i < end_; i += step) {
-    const char32_t c = at(i);
-    if (c == '\r' || c == '\n') {
-      ++count;
-      if (c == '\r' && i + step < end_ && at(i + step) == '\n') i += step;
-      start = i + step;
+  if (fd_ < 0) {
+    feed(text_.substr(0, end_));
+    return counter.Total();
+  }
+  std::string block(block_, '\0');
+  for (off_t at = static_cast<off_t>(markLength_);;) {
+    const ssize_t n = ::pread(fd_, block.data(), block.size(), at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ThrowInOut(errno, name_);
+    if (n == 0) break;
+    at += n;
+    // A block of odd length from a short read: the next one starts with the unit's other byte.
+    size_t used = static_cast<size_t>(n);
+    if (wide && used % 2 && used == block.size()) --used, --at;
+    feed(std::string_view(block.data(), used));
+  }
+  return counter.Total();
+}
+
+void Gb18030LineReader::Refill() {
+  window_.erase(0, pos_);
+  pos_ = 0;
+  const size_t want = window_.size() + block_;
+  if (int e = ReadFromDescriptor(fd_, window_, want)) ThrowInOut(e, name_);
+  eof_ = window_.size() < want;
+  if (!started_) {
+    started_ = true;
+    window_.erase(0, markLength_);
+  }
+  text_ = window_;
+  end_ = window_.size();
+  nextNul_ = encoding_ == SourceEncoding::kGb18030 ? text_.find('\0') : std::string_view::npos;
+}
+
+// Makes sure the window holds the next line whole with its line end (and the unit after a CR), or
+// the rest of the text.
+void Gb18030LineReader::EnsureLine() {
+  if (fd_ < 0) return;
+  const size_t step = Wide() ? 2 : 1;
+  for (;;) {
+    size_t i = pos_;
+    for (; i + step <= end_; i += step) {
+      const char32_t c = Wide() ? Unit(i) : static_cast<unsigned char>(text_[i]);
+      if (c == '\r' || c == '\n') break;
+    }
+    const bool found = i + step <= end_;
+    if (i - pos_ > longest_) ThrowLineTooLong(lines_ + 1, name_, longest_);
+    if (eof_ || (found && i + 2 * step <= end_)) return;
+    Refill();
+  }
+}
+
+Gb18030LineReader::Gb18030LineReader(int fd, SourceEncoding encoding, std::string name, size_t blockBytes,
+                                     size_t longestLine)
+    : encoding_(encoding), fd_(fd), name_(std::move(name)), block_(std::max<size_t>(blockBytes, 4)),
+      longest_(longestLine), eof_(false) {
+  if (encoding_ != SourceEncoding::kGb18030) codePoints_ = std::make_unique<CodePoints>();
+  nextNul_ = std::string_view::npos;
+  // The byte-order mark, skipped by the reading and by the count.
+  char head[3] = {};
+  ssize_t n;
+  do n = ::pread(fd_, head, sizeof head, 0);
+  while (n < 0 && errno == EINTR);
+  if (n < 0) ThrowInOut(errno, name_);
+  const std::string_view start(head, static_cast<size_t>(n));
+  if (encoding_ == SourceEncoding::kUtf8Bom) markLength_ = start.size();
+  if (Wide()) markLength_ = Utf16MarkLength(start, encoding_ == SourceEncoding::kUtf16Le);
+}
+
+void ThrowLineTooLong(size_t lineNumber, const std::string& name, size_t limit) {
+  const std::string size = limit % (size_t{1} << 20) == 0 ? std::to_string(limit >> 20) + " MiB"
+                                                          : std::to_string(limit) + " bytes";
+  throw Error("Line " + std::to_string(lineNumber) + " of \"" + name + "\" is longer than " + size);
+}
+
+namespace {
+
+// Reads up to `size` bytes of `fd` at `at` into `out` (fewer only at the end of the file).
+void ReadAt(int fd, off_t at, size_t size, std::string& out) {
+  out.resize(size);
+  size_t got = 0;
+  while (got < size) {
+    const ssize_t n = ::pread(fd, out.data() + got, size - got, at + static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ThrowInOut(errno);
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  out.resize(got);
+}
+
+// Hands `fn` a large text in blocks of up to `block` bytes, each cut after its last LF (a
+// character of its own in UTF-8, GBK and GB18030, never inside another), with the count of bytes
+// after it; `fn` returns false to stop. False when a block holds no LF (one line longer than a
+// block): the blocks cannot stand for the text.
+template <typename Fn>
+bool ForEachBlock(int fd, size_t size, size_t block, Fn&& fn) {
+  std::string bytes;
+  for (size_t at = 0; at < size;) {
+    ReadAt(fd, static_cast<off_t>(at), std::min(block, size - at), bytes);
+    if (bytes.empty()) return true;  // the file shrank meanwhile: the rest is not there
+    std::string_view text = bytes;
+    if (at + text.size() < size) {
+      const size_t lf = text.rfind('\n');
+      if (lf == std::string_view::npos) return false;
+      text = text.substr(0, lf + 1);
+    }
+    at += text.size();
+    if (!fn(text, size - at)) return true;
+  }
+  return true;
+}
+
+// What one pass over a large text in blocks tells of it.
+struct TextSurvey {
+  bool complete = true;  // false: a zero byte, or a line longer than a block
+  bool looksGb2312 = true, validUtf8 = true, utf8Ideograph = false;
+};
+
+TextSurvey SurveyText(int fd, size_t size, size_t block) {
+  TextSurvey s;
+  s.complete = ForEachBlock(fd, size, block, [&](std::string_view text, size_t) {
+    if (text.find('\0') != std::string_view::npos) return s.complete = false;
+    if (s.looksGb2312) s.looksGb2312 = LooksLikeGb2312(text);
+    if (s.validUtf8) s.validUtf8 = IsValidUtf8(text);
+    if (s.validUtf8 && !s.utf8Ideograph) s.utf8Ideograph = HasUtf8Ideograph(text);
+    return s.looksGb2312 || s.validUtf8;  // else the census below decides
+  }) && s.complete;
+  return s;
+}
+
+// Neither GB2312 pairs nor valid UTF-8, no zero byte: DetectEncoding's count of UTF-8 faults and
+// ideographs, in blocks, stopping where it stops; nullopt for a zero byte or a line longer than a
+// block.
+std::optional<SourceEncoding> Utf8FaultRule(int fd, size_t size, size_t block) {
+  Utf8Census whole;
+  bool settled = false, zero = false;
+  const bool complete = ForEachBlock(fd, size, block, [&](std::string_view text, size_t after) {
+    if (text.find('\0') != std::string_view::npos) return !(zero = true);
+    if (settled) return true;  // only zero bytes are looked for now
+    const Utf8Census part = CountUtf8(text, [&](const Utf8Census& sofar, size_t rest) {
+      settled = whole.ideographs + sofar.ideographs + (rest + after) / 3 <
+                kUtf8IdeographsPerFault * (whole.faults + sofar.faults);
+      return settled;
+    });
+    whole.ideographs += part.ideographs;
+    whole.invalid += part.invalid;
+    whole.faults += part.faults;
+    return true;
+  });
+  if (!complete || zero) return std::nullopt;
+  if (whole.ideographs == 0) return SourceEncoding::kGb18030;
+  if (whole.invalid == 0) return SourceEncoding::kUtf8;
+  if (whole.ideographs < kUtf8IdeographsPerFault * whole.faults) return SourceEncoding::kGb18030;
+  bool gb18030 = true;
+  if (!ForEachBlock(fd, size, block, [&](std::string_view text, size_t) { return gb18030 = IsValidGb18030(text); }))
+    return std::nullopt;
+  return gb18030 ? SourceEncoding::kGb18030 : SourceEncoding::kUtf8;
+}
+
+// DetectEncoding's answer for a large text from its survey, where the survey settles it.
+std::optional<SourceEncoding> SettledBySurvey(const TextSurvey& s, std::string_view head) {
+  if (!s.complete) return std::nullopt;
+  // The mark counts when UTF-8 follows it (EF BB BF is valid UTF-8 itself) or GBK cannot.
+  if (head.starts_with("\xEF\xBB\xBF") && (s.validUtf8 || !s.looksGb2312)) return SourceEncoding::kUtf8Bom;
+  // No zero byte and longer than one line of UTF-16 without ASCII: not UTF-16 without a mark.
+  if (s.looksGb2312) {
+    if (!s.validUtf8 || !s.utf8Ideograph) return SourceEncoding::kGb18030;  // not better as UTF-8
+    return std::nullopt;
+  }
+  if (!s.validUtf8) return std::nullopt;  // the faults are weighed (Utf8FaultRule)
+  // Valid UTF-8 throughout: no fault to weigh, only whether it holds an ideograph.
+  return s.utf8Ideograph ? SourceEncoding::kUtf8 : SourceEncoding::kGb18030;
+}
+
+SourceEncoding DetectMapped(int fd, size_t size) {
+  void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+  if (map == MAP_FAILED) ThrowInOut(errno);
+  ::madvise(map, size, MADV_SEQUENTIAL);
+  SourceEncoding encoding;
+  try {
+    encoding = DetectEncoding(std::string_view(static_cast<const char*>(map), size));
+  } catch (...) {
+    ::munmap(map, size);
+    throw;
+  }
+  ::munmap(map, size);
+  return encoding;
+}
+
+}  // namespace
+
+SourceEncoding DetectFileEncoding(int fd, size_t wholeUpTo, size_t block) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) ThrowInOut(errno);
+  const auto size = static_cast<size_t>(std::max<off_t>(st.st_size, 0));
+  std::string head;
+  ReadAt(fd, 0, std::min(size, std::max<size_t>(wholeUpTo, 4)), head);
+  if (head.size() < 4 || size <= wholeUpTo) return DetectEncoding(head);
+  if (head.starts_with("\xFF\xFE") && !head.starts_with("\xEF\xBB\xBF")) return SourceEncoding::kUtf16Le;
+  if (head.starts_with("\xFE\xFF")) return SourceEncoding::kUtf16Be;
+  block = std::max<size_t>(block, 16);
+  if (size > kLongestLineWithoutZeros) {
+    const TextSurvey survey = SurveyText(fd, size, block);
+    if (auto settled = SettledBySurvey(survey, head)) return *settled;
+    if (survey.complete && !survey.looksGb2312 && !survey.validUtf8) {
+      if (head.starts_with("\xEF\xBB\xBF")) return SourceEncoding::kUtf8Bom;  // GBK cannot follow the mark
+      if (auto settled = Utf8FaultRule(fd, size, block)) return *settled;
     }
   }
-  return count + (start < end_ ? 1 : 0);
+  // The rest (zero bytes, damaged UTF-8, UTF-8 that pairs as GB2312 too): the whole text, mapped.
+  return DetectMapped(fd, size);
 }
 
 bool Gb18030LineReader::Next(std::string_view* line) {
   if (done_) return false;
+  EnsureLine();
+  if (pos_ < end_) ++lines_;
   switch (encoding_) {
     case SourceEncoding::kGb18030: break;
     case SourceEncoding::kUtf8:

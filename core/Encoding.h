@@ -111,18 +111,27 @@ std::string SourceToGb18030(std::string_view source, SourceEncoding encoding, si
 // same lines with the same bytes as ForEachLine (Files.h) over SourceToGb18030, and the same count
 // of damaged characters. A Unicode line (or one holding a NUL) is decoded into a buffer of the
 // reader's own, each code point through a table filled as code points first appear.
+//
+// Read from a descriptor, the reader holds one block and the line being read, never the file: a
+// line of more than `longestLine` bytes raises Error naming its number and `name`.
+inline constexpr size_t kSourceBlockBytes = size_t{1} << 20;
+inline constexpr size_t kLongestLineBytes = size_t{1} << 20;
 class Gb18030LineReader {
   friend class Utf8ToGb18030Converter;
 
  public:
   Gb18030LineReader(std::string_view source, SourceEncoding encoding);
+  // The text of `fd` (a regular file read from its start; the reader does not close it).
+  Gb18030LineReader(int fd, SourceEncoding encoding, std::string name, size_t blockBytes = kSourceBlockBytes,
+                    size_t longestLine = kLongestLineBytes);
   ~Gb18030LineReader();
   Gb18030LineReader(const Gb18030LineReader&) = delete;
   Gb18030LineReader& operator=(const Gb18030LineReader&) = delete;
 
   // The next line, valid until the next call; false after the last.
   bool Next(std::string_view* line);
-  // The number of lines of the whole text (a scan of its own; the position stays).
+  // The number of lines of the whole text (a scan of its own, in blocks from a descriptor; the
+  // position stays).
   size_t CountLines() const;
   // Damaged characters (invalid sequences, NULs) of the lines read so far: final once Next has
   // returned false.
@@ -134,6 +143,9 @@ class Gb18030LineReader {
   bool NextUtf16(std::string_view* line);
   void AppendCodePoint(char32_t cp);
   char32_t Unit(size_t at) const;
+  bool Wide() const { return encoding_ == SourceEncoding::kUtf16Le || encoding_ == SourceEncoding::kUtf16Be; }
+  void EnsureLine();
+  void Refill();
 
   SourceEncoding encoding_;
   std::string_view text_;  // the source without its byte-order mark
@@ -144,7 +156,42 @@ class Gb18030LineReader {
   size_t invalid_ = 0;
   std::string line_;
   std::unique_ptr<CodePoints> codePoints_;
+  // Read from a descriptor: the block window text_ points into.
+  int fd_ = -1;
+  std::string name_;
+  std::string window_;
+  size_t block_ = 0, longest_ = 0, lines_ = 0, markLength_ = 0;
+  bool eof_ = true, started_ = false;
 };
+
+// The line-end rule of a text seen a character (or byte) at a time, across blocks: a line ends at
+// CR, LF or CR LF, and whatever follows the last end is a line too. `run` is the length of the
+// line read so far.
+struct LineCounter {
+  size_t count = 0, run = 0;
+  bool afterCr = false;
+  void Feed(char32_t c) {
+    const bool crLf = afterCr && c == '\n';
+    afterCr = false;
+    if (crLf) return;
+    if (c == '\r' || c == '\n') {
+      ++count;
+      run = 0;
+      afterCr = c == '\r';
+    } else {
+      ++run;
+    }
+  }
+  size_t Total() const { return count + (run > 0 ? 1 : 0); }
+};
+
+// Raises Error: line `lineNumber` of `name` is longer than `limit` bytes.
+[[noreturn]] void ThrowLineTooLong(size_t lineNumber, const std::string& name, size_t limit);
+
+// DetectEncoding's answer for the regular file `fd`. A file of up to `wholeUpTo` bytes is read
+// whole; a larger one is surveyed in blocks of `block` bytes (BOMs, GB2312 pairs, UTF-8 validity)
+// where that settles the answer, and only otherwise seen whole (mapped, not read into memory).
+SourceEncoding DetectFileEncoding(int fd, size_t wholeUpTo = size_t{4} << 20, size_t block = kSourceBlockBytes);
 
 // Utf8ToGb18030 for many short texts (the name cells of a table): the same bytes, each code point
 // worked out once, with no converter opened per text.

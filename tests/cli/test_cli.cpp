@@ -1,6 +1,7 @@
 // quorvel-cli as a script sees it: arguments, exit status, messages, files.
 #include <gtest/gtest.h>
 
+#include <iconv.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -673,4 +674,56 @@ TEST_F(Cli, ARunOpensNoInotifyInstance) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(ReadFile(dir_.File("out.txt")), "De-hua Liu\r\n");
+}
+
+// A pipe is read once: short ones are held, long ones copied aside, and either converts as the
+// same bytes in a file do, whatever the encoding. A line over 1 MiB ends the run with its number,
+// from a file or from an endless /dev/zero, and an earlier target stays as it was.
+std::string Utf8ToUtf16Le(std::string utf8) {
+  iconv_t cd = ::iconv_open("UTF-16LE", "UTF-8");
+  std::string out(utf8.size() * 2, '\0');
+  char *in = utf8.data(), *to = out.data();
+  size_t inLeft = utf8.size(), outLeft = out.size();
+  EXPECT_NE(::iconv(cd, &in, &inLeft, &to, &outLeft), static_cast<size_t>(-1));
+  ::iconv_close(cd);
+  out.resize(out.size() - outLeft);
+  return out;
+}
+
+TEST_F(Cli, PipesConvertAsFilesDoAndAnEndlessLineIsAnError) {
+  std::string names;
+  for (int i = 0; i < 200000; ++i) names += i % 2 ? "欧阳修\r\n" : "刘德华\n";  // over 4 MiB as UTF-16
+  const struct {
+    const char* why;
+    std::string bytes;
+  } sources[] = {{"GBK, short", G("单田芳\r\n欧阳修\r\n")},
+                 {"UTF-8, long", names},
+                 {"UTF-16LE without a mark, long", Utf8ToUtf16Le(names)}};
+  for (const auto& s : sources) {
+    SCOPED_TRACE(s.why);
+    WriteFile(dir_.File("in.txt"), s.bytes);
+    ASSERT_EQ(Call(dir_.File("in.txt") + " " + dir_.File("from_file.txt")).status, 0);
+    const std::string cmd = "cat " + dir_.File("in.txt") + " | " + QUORVEL_CLI + " - " + dir_.File("from_pipe.txt");
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    EXPECT_EQ(ReadFile(dir_.File("from_pipe.txt")), ReadFile(dir_.File("from_file.txt")));
+  }
+  WriteFile(dir_.File("out.txt"), "earlier\r\n");
+  Outcome r = Call("- " + dir_.File("out.txt"), "", "</dev/zero");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "quorvel-cli: Line 1 of \"standard input\" is longer than 1 MiB.\n");
+  WriteFile(dir_.File("long.txt"), G("单田芳\r\n欧阳修\r\n") + std::string((1 << 20) + 1, 'x') + "\r\n");
+  r = Call(dir_.File("long.txt") + " " + dir_.File("out.txt"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Line 3 of \"" + dir_.File("long.txt") + "\" is longer than 1 MiB"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(dir_.File("out.txt")), "earlier\r\n");
+
+  // The source appended to as the target: its names are read before the first block goes out.
+  WriteFile(dir_.File("in.txt"), names);
+  ASSERT_EQ(Call(dir_.File("in.txt") + " " + dir_.File("expected.txt")).status, 0);
+  for (const char* target : {"-", "/dev/stdout"}) {
+    WriteFile(dir_.File("self.txt"), names);
+    r = Call(dir_.File("self.txt") + " " + target, "", ">>" + dir_.File("self.txt"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadFile(dir_.File("self.txt")), names + ReadFile(dir_.File("expected.txt"))) << target;
+  }
 }

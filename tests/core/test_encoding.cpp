@@ -4,10 +4,13 @@
 
 #include <filesystem>
 #include <random>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include "BuiltinTable.h"
 #include "BatchConversion.h"
 #include "Encoding.h"
+#include "Errors.h"
 #include "TestSupport.h"
 
 using namespace quorvel;
@@ -23,6 +26,16 @@ std::vector<std::string> Gb2312TableCharacters() {
   }
   return out;
 }
+
+// An unnamed file holding `bytes`, read from its start.
+struct ScratchDescriptor {
+  int fd;
+  explicit ScratchDescriptor(std::string_view bytes) : fd(::memfd_create("names", MFD_CLOEXEC)) {
+    EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ::lseek(fd, 0, SEEK_SET);
+  }
+  ~ScratchDescriptor() { ::close(fd); }
+};
 
 std::string Utf16(const std::string& utf8, bool le) {
   std::string out = le ? "\xFF\xFE" : "\xFE\xFF";
@@ -489,10 +502,95 @@ TEST(Encoding, TheLineReaderGivesTheLinesOfTheWholeConversion) {
       EXPECT_FALSE(reader.Next(&line));
       ASSERT_EQ(actual, expected) << EncodingName(encoding) << " round " << round;
       ASSERT_EQ(reader.InvalidSequences(), invalid) << EncodingName(encoding) << " round " << round;
+      // Read from a file in blocks of a few bytes, every line end, four-byte character and
+      // surrogate pair falls across a block edge somewhere: the same lines again.
+      const size_t block = 1 + pick(7);
+      const ScratchDescriptor file(bytes);
+      Gb18030LineReader blocks(file.fd, encoding, "names.txt", block);
+      EXPECT_EQ(blocks.CountLines(), expected.size()) << EncodingName(encoding) << " block " << block;
+      std::vector<std::string> streamed;
+      while (blocks.Next(&line)) streamed.emplace_back(line);
+      ASSERT_EQ(streamed, expected) << EncodingName(encoding) << " round " << round << " block " << block;
+      ASSERT_EQ(blocks.InvalidSequences(), invalid) << EncodingName(encoding) << " round " << round;
       invalidSeen += invalid;
       ++checked;
     }
   }
   EXPECT_EQ(checked, 15000);
   EXPECT_GT(invalidSeen, 3000u);  // the damaged paths were taken
+}
+
+// A line longer than the reader's limit ends the reading with its number and the file's name, in
+// every encoding, whether its end is far away or never comes; lines up to the limit are read.
+TEST(Encoding, ALineLongerThanTheLimitIsAnErrorNamingIt) {
+  const std::string fine = "刘德华\r\n" + std::string(16, 'x') + "\n";  // 16 bytes: at the limit
+  const std::string longLine = std::string(40, 'y');
+  const struct {
+    SourceEncoding encoding;
+    std::string bytes;
+    size_t limit;
+  } cases[] = {
+      {SourceEncoding::kGb18030, Utf8ToGb18030(fine) + longLine + "\r\nz\r\n", 16},
+      {SourceEncoding::kGb18030, Utf8ToGb18030(fine) + longLine, 16},  // no end at all
+      {SourceEncoding::kUtf8, fine + longLine + "\n", 16},
+      {SourceEncoding::kUtf8Bom, "\xEF\xBB\xBF" + fine + longLine, 16},
+      {SourceEncoding::kUtf16Le, Utf16(fine + longLine + "\r\n", true), 32},
+      {SourceEncoding::kUtf16Be, Utf16(fine + longLine, false), 32},
+  };
+  for (const auto& c : cases) {
+    const ScratchDescriptor file(c.bytes);
+    Gb18030LineReader reader(file.fd, c.encoding, "/tmp/names.txt", 5, c.limit);
+    std::string_view line;
+    ASSERT_TRUE(reader.Next(&line));
+    ASSERT_TRUE(reader.Next(&line)) << EncodingName(c.encoding);
+    EXPECT_EQ(line, std::string(16, 'x'));
+    try {
+      reader.Next(&line);
+      ADD_FAILURE() << EncodingName(c.encoding) << ": the long line was read";
+    } catch (const Error& e) {
+      EXPECT_EQ(std::string(e.what()), ("Line 3 of \"/tmp/names.txt\" is longer than " + std::to_string(c.limit) + " bytes")) << EncodingName(c.encoding);
+    }
+  }
+}
+
+// A large file's encoding comes from a survey in blocks where that settles it, and from the whole
+// text otherwise: the answers are DetectEncoding's, whatever the block size, for each kind of
+// names file and for the texts where only the whole decides (a zero byte, a stray byte, UTF-8
+// that pairs into GB2312 too, a line longer than a block).
+TEST(Encoding, AFileIsDetectedInBlocksAsWhole) {
+  auto times = [](const std::string& unit, size_t bytes) {
+    std::string out;
+    while (out.size() < bytes) out += unit;
+    return out;
+  };
+  const std::string names = "刘德华\r\n欧阳修\n张三\r\nzhang san\n";
+  const std::string big = times(names, 70000);
+  const std::string cases[] = {
+      Utf8ToGb18030(big),
+      big,
+      "\xEF\xBB\xBF" + big,
+      "\xEF\xBB\xBF" + Utf8ToGb18030(big),                       // 锘亏 and GBK names after it
+      "\xEF\xBB\xBF" + big + "\xB0",                             // a BOM, then UTF-8 with a fault
+      times("zhang san\r\n", 70000),                             // ASCII: GBK
+      times("José\n", 70000),                                    // valid UTF-8 without ideographs
+      big + "\xFF\n" + big,                                      // a stray byte in UTF-8
+      Utf8ToGb18030(big) + "\xFF\n",                             // GBK beyond GB2312 pairs
+      times("涓\n", 70000),                                      // UTF-8 that is GB2312 pairs too
+      Utf8ToGb18030(big) + '\0' + "\n",                          // a NUL
+      Utf8ToGb18030("朱镕基\n" + big),                          // GBK beyond GB2312 from the start
+      Utf8ToGb18030("朱镕基\n" + big) + '\0',                   // and a NUL far after
+      "\xEF\xBB\xBF" + Utf8ToGb18030("朱镕基\n" + big),          // a mark, then such GBK
+      times("刘德华\xFF\xFE\n", 70000),                         // UTF-8 with a fault in every line
+      times("\x81\x40\x81\x41\n", 70000),                         // GBK that reads as no ideograph
+      Utf16(big, true), Utf16(big, false), Utf16(big, true).substr(2),
+      times("刘德华", 70000) + "\n",                             // one line longer than a block
+  };
+  for (size_t block : {size_t{16}, size_t{777}, size_t{1} << 16}) {
+    for (const std::string& bytes : cases) {
+      const ScratchDescriptor file(bytes);
+      EXPECT_EQ(DetectFileEncoding(file.fd, 0, block), DetectEncoding(bytes))
+          << "block " << block << ": " << bytes.substr(0, 12);
+      EXPECT_EQ(DetectFileEncoding(file.fd), DetectEncoding(bytes));  // read whole
+    }
+  }
 }
