@@ -382,12 +382,7 @@ void WriteTargetBy(const std::string& targetPath, const SourceIdentity& source, 
     ThrowInOut(e, targetPath);
   }
   // The rename is durable once the folder is synced; a failure here loses nothing already done.
-  if (targetIsSource) {
-    if (int dir = ::open(FolderOf(finalPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-      ::fsync(dir);
-      ::close(dir);
-    }
-  }
+  if (targetIsSource) SyncFolder(FolderOf(finalPath));
 }
 
 }  // namespace
