@@ -32,7 +32,8 @@ constexpr const char* kUsage =
     "       quorvel-cli dict [OPTIONS] clear\n"
     "       quorvel-cli dict [OPTIONS] import FILE\n"
     "       quorvel-cli dict [OPTIONS] export [FILE]\n"
-    "Edits the custom pinyin dictionary, or with -w the Wade-Giles one, or with --names the taught\n"
+    "Edits the custom pinyin dictionary, or with -w the Wade-Giles one, or with --names the "
+    "taught\n"
     "whole names, as the editor windows do.\n"
     "\n"
     "  list                   prints every entry as KEY<TAB>READING, in UTF-8\n"
@@ -43,7 +44,8 @@ constexpr const char* kUsage =
     "  import FILE            adds or updates the KEY<TAB>READING lines of FILE (UTF-8; \"-\":\n"
     "                         standard input); refused lines are reported with the reason, the\n"
     "                         others are imported, and the exit status is then 1\n"
-    "  export [FILE]          writes the entries as KEY<TAB>READING lines to FILE (default and \"-\":\n"
+    "  export [FILE]          writes the entries as KEY<TAB>READING lines to FILE (default and "
+    "\"-\":\n"
     "                         standard output)\n"
     "  -w, --wade-giles       the Wade-Giles dictionary\n"
     "      --names            the whole names: KEY is a name of 2 to 6 characters (\"欧阳|修\": a\n"
@@ -55,14 +57,16 @@ constexpr const char* kUsage =
     "                         holds it (default 30)\n"
     "  -h, --help             show this help and exit\n"
     "\n"
-    "Keys and readings are trimmed; a key holds at most two characters. The dictionary is stored in\n"
+    "Keys and readings are trimmed; a key holds at most two characters. The dictionary is stored "
+    "in\n"
     "GB18030, which writes every GBK character as GBK does.\n";
 
 int DictUsageError(const std::string& message) { return UsageError(message, "dict"); }
 
 std::string EntriesText(const CustomDictionary& dict) {
   std::string text;
-  for (const auto& entry : dict.Entries()) text += Gb18030ToUtf8(entry.key) + "\t" + Gb18030ToUtf8(entry.reading) + "\n";
+  for (const auto& entry : dict.Entries())
+    text += Gb18030ToUtf8(entry.key) + "\t" + Gb18030ToUtf8(entry.reading) + "\n";
   return text;
 }
 
@@ -107,7 +111,8 @@ int Import(CustomDictionary& dict, const std::string& path) {
   });
   if (!accepted.empty()) dict.AddOrUpdateAll(accepted);
   if (refused == 0) return 0;
-  std::fprintf(stderr, "quorvel-cli: %zu entries imported, %zu lines refused\n", accepted.size(), refused);
+  std::fprintf(stderr, "quorvel-cli: %zu entries imported, %zu lines refused\n", accepted.size(),
+               refused);
   return 1;
 }
 
@@ -140,7 +145,8 @@ int RunAction(CustomDictionary& dict, CustomDictionary::Kind kind, const std::st
   } else if (action == "remove") {
     bool encodable = true;
     std::string key = Utf8ToGb18030Strict(operands[0], &encodable);
-    if (kind == CustomDictionary::Kind::kWholeNames) std::erase(key, '|');  // the split mark is no part of a name
+    if (kind == CustomDictionary::Kind::kWholeNames)
+      std::erase(key, '|');  // the split mark is no part of a name
     if (!encodable || dict.RemoveKey(key) == 0) return Refuse("没有找到：  " + operands[0]);
   } else if (action == "clear") {
     dict.Clear();
@@ -177,35 +183,45 @@ int RunDictCommand(int argc, char** argv) {
       case kNamesOption: kind = CustomDictionary::Kind::kWholeNames; break;
       case kDataDirOption: dataDir = optarg; break;
       case kWaitOption:
-        if (!SetWaitOption(optarg)) return DictUsageError(std::string("invalid wait '") + optarg + "' (seconds, 0 or more)");
+        if (!SetWaitOption(optarg))
+          return DictUsageError(std::string("invalid wait '") + optarg + "' (seconds, 0 or more)");
         break;
       case 'h': std::fputs(kUsage, stdout); return 0;
-      case ':': return DictUsageError(std::string("option '") + argv[optind - 1] + "' needs a value");
+      case ':':
+        return DictUsageError(std::string("option '") + argv[optind - 1] + "' needs a value");
       default: return DictUsageError(std::string("unknown option '") + argv[optind - 1] + "'");
     }
   }
-  if (optind >= argc) return DictUsageError("missing action (list, add, remove, clear, import or export)");
+  if (optind >= argc)
+    return DictUsageError("missing action (list, add, remove, clear, import or export)");
   const std::string action = argv[optind];
   std::vector<std::string> operands(argv + optind + 1, argv + argc);
   struct Arity {
     const char* action;
     size_t least, most;
   };
-  static const Arity kArities[] = {{"list", 0, 0}, {"add", 2, 2}, {"remove", 1, 1}, {"clear", 0, 0}, {"import", 1, 1}, {"export", 0, 1}};
+  static const Arity kArities[] = {{"list", 0, 0},  {"add", 2, 2},    {"remove", 1, 1},
+                                   {"clear", 0, 0}, {"import", 1, 1}, {"export", 0, 1}};
   const Arity* arity = nullptr;
   for (const auto& a : kArities)
     if (action == a.action) arity = &a;
-  if (!arity) return DictUsageError("unknown action '" + action + "' (list, add, remove, clear, import or export)");
-  if (operands.size() < arity->least) return DictUsageError("'" + action + "' needs more arguments");
-  if (operands.size() > arity->most) return DictUsageError("too many arguments for '" + action + "'");
+  if (!arity)
+    return DictUsageError("unknown action '" + action +
+                          "' (list, add, remove, clear, import or export)");
+  if (operands.size() < arity->least)
+    return DictUsageError("'" + action + "' needs more arguments");
+  if (operands.size() > arity->most)
+    return DictUsageError("too many arguments for '" + action + "'");
   // A missing folder would read as empty dictionaries and make a write fail half-explained.
   std::string dictionaryDir, mappingDir;
   if (dataDir) {
-    if (std::string problem = DataDirProblem(*dataDir); !problem.empty()) return DictUsageError(problem);
+    if (std::string problem = DataDirProblem(*dataDir); !problem.empty())
+      return DictUsageError(problem);
     dictionaryDir = mappingDir = *dataDir;
   } else {
     const DataLocations where = FindDataLocations(LocationInputsOfThisProgram());
-    for (const std::string& warning : where.warnings) std::fprintf(stderr, "quorvel-cli: %s\n", warning.c_str());
+    for (const std::string& warning : where.warnings)
+      std::fprintf(stderr, "quorvel-cli: %s\n", warning.c_str());
     dictionaryDir = where.dictionaryDir;
     mappingDir = where.mappingDir;
   }

@@ -13,7 +13,7 @@ enum Code { kTable = kTableOptionCodes, kSheet, kColumn, kNoHeader, kAdd, kEnd }
 }  // namespace
 
 const option kTableOptions[] = {
-    {"table", required_argument, nullptr, kTable},  {"sheet", required_argument, nullptr, kSheet},
+    {"table", required_argument, nullptr, kTable},   {"sheet", required_argument, nullptr, kSheet},
     {"column", required_argument, nullptr, kColumn}, {"no-header", no_argument, nullptr, kNoHeader},
     {"add", required_argument, nullptr, kAdd},
 };
@@ -25,7 +25,8 @@ std::string ApplyTableOption(int code, const char* value, TableOptions& table) {
   switch (code) {
     case kTable:
       table.format = TableFormatNamed(value);
-      if (!table.format) return std::string("invalid table format '") + value + "' (csv, tsv or xlsx)";
+      if (!table.format)
+        return std::string("invalid table format '") + value + "' (csv, tsv or xlsx)";
       return {};
     case kSheet:
       if (!*value) return "the sheet name is empty (--sheet=\"\")";
@@ -40,7 +41,8 @@ std::string ApplyTableOption(int code, const char* value, TableOptions& table) {
       std::string unknown;
       const std::optional<AddedColumns> added = ParseAddedColumns(value, &unknown);
       if (!added)
-        return "invalid column to add '" + unknown + "' (surname, given, initials, citation, passport, review)";
+        return "invalid column to add '" + unknown +
+               "' (surname, given, initials, citation, passport, review)";
       table.added = *added;
       return {};
     }
@@ -53,12 +55,14 @@ bool IsTableRun(const std::string& source, const TableOptions& table) {
 }
 
 std::string PlainListProblem(const TableOptions& table) {
-  if (!table.sheet.empty() || !table.column.empty() || table.header == HeaderRow::kNone || table.added != 0)
+  if (!table.sheet.empty() || !table.column.empty() || table.header == HeaderRow::kNone ||
+      table.added != 0)
     return "--sheet, --column, --no-header and --add are for tables (.csv, .tsv, .xlsx or --table)";
   return {};
 }
 
-LineWriter IndexFormWriter(const ListFiles& lists, const ConversionOptions& options, NameStyle style) {
+LineWriter IndexFormWriter(const ListFiles& lists, const ConversionOptions& options,
+                           NameStyle style) {
   if (style == NameStyle::kLayout) return {};
   struct State {
     State(const ListFiles& lists, const ConversionOptions& options) : converter(lists, options) {}
@@ -76,8 +80,10 @@ int RunTable(ListFiles& lists, const std::string& source, const std::string& tar
   try {
     const TableReport report = ConvertTable(lists, source, target, options, table, {}, onRow);
     if (report.rowsWithMarker > 0)
-      std::fprintf(stderr, "quorvel-cli: %zu of %zu rows hold a name with \"???\" (a character without a reading)\n",
-                   report.rowsWithMarker, report.rows);
+      std::fprintf(
+          stderr,
+          "quorvel-cli: %zu of %zu rows hold a name with \"???\" (a character without a reading)\n",
+          report.rowsWithMarker, report.rows);
     return 0;
   } catch (const TableChoiceError& e) {
     std::fprintf(stderr, "quorvel-cli: %s\n", WithFullStop(e.what()).c_str());

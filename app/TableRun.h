@@ -26,7 +26,8 @@ std::string PlainListProblem(const TableOptions& table);
 
 // For a plain names file with --format=initials or citation: the line writer of ConvertFile
 // (empty for the ten layouts and the passport format).
-LineWriter IndexFormWriter(const ListFiles& lists, const ConversionOptions& options, NameStyle style);
+LineWriter IndexFormWriter(const ListFiles& lists, const ConversionOptions& options,
+                           NameStyle style);
 
 // A table run: the summary line on standard error when rows hold "???"; `onRow` sees each name
 // (ConvertTable). Returns the exit status: 0, 1 when the conversion failed, 2 when the sheet or

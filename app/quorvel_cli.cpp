@@ -3,7 +3,6 @@
 #include <getopt.h>
 #include <sys/stat.h>
 
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,8 +16,8 @@
 #include "DictCommand.h"
 #include "Errors.h"
 #include "Files.h"
-#include "TableRun.h"
 #include "Review.h"
+#include "TableRun.h"
 #include "Version.h"
 
 namespace {
@@ -29,7 +28,8 @@ using quorvel::cli::UsageError;
 
 constexpr const char* kUsage =
     "Usage: quorvel-cli [OPTIONS] SOURCE [TARGET]\n"
-    "       quorvel-cli dict [OPTIONS] list|add|remove|clear|import|export ... (see 'quorvel-cli dict --help')\n"
+    "       quorvel-cli dict [OPTIONS] list|add|remove|clear|import|export ... (see 'quorvel-cli "
+    "dict --help')\n"
     "Romanizes a file of Chinese names, one per line, into TARGET, line for line, or the name\n"
     "column of a table (.csv, .tsv, .xlsx) into the same table with the names beside it.\n"
     "\n"
@@ -66,7 +66,8 @@ constexpr const char* kUsage =
     "\n"
     "Tables (CSV and TSV in UTF-8 or GBK, Excel .xlsx): every row comes back unchanged, the\n"
     "romanized name in a new column after the name column, headed \"<header> (Pinyin)\".\n"
-    "      --table=csv|tsv|xlsx  the source's format (default: by its extension; needed for \"-\")\n"
+    "      --table=csv|tsv|xlsx  the source's format (default: by its extension; needed for "
+    "\"-\")\n"
     "      --sheet=NAME       the workbook's sheet to convert (default: the first)\n"
     "      --column=N|LETTER|HEADER\n"
     "                         the name column: number from 1, letter (B) or header text;\n"
@@ -93,26 +94,30 @@ struct ListFolders {
 
 ListFolders FoldersInUse(const std::optional<std::string>& dataDir, quorvel::LocationSetup setup) {
   if (dataDir) return {*dataDir, *dataDir, {}};
-  quorvel::DataLocations where = quorvel::FindDataLocations(quorvel::LocationInputsOfThisProgram(), setup);
+  quorvel::DataLocations where =
+      quorvel::FindDataLocations(quorvel::LocationInputsOfThisProgram(), setup);
   return {where.dictionaryDir, where.mappingDir, where.warnings};
 }
 
 void PrintHelp(const std::optional<std::string>& dataDir) {
   std::fputs(kUsage, stdout);
   const ListFolders folders = FoldersInUse(dataDir, quorvel::LocationSetup::kLookOnly);
-  std::printf("\nFolders in use:\n"
-              "  custom dictionaries    %s\n"
-              "  Wade-Giles mapping     %s\n",
-              folders.dictionaries.c_str(), folders.mapping.c_str());
+  std::printf(
+      "\nFolders in use:\n"
+      "  custom dictionaries    %s\n"
+      "  Wade-Giles mapping     %s\n",
+      folders.dictionaries.c_str(), folders.mapping.c_str());
 }
 
 // Whether two paths name one file: the same text, or one existing file by any path ("-" is
 // never a file).
 bool SameFile(const std::string& a, const std::string& b) {
   if (a == b) return true;
-  struct stat sa {}, sb {};
-  return a != quorvel::kStandardStream && b != quorvel::kStandardStream && ::stat(a.c_str(), &sa) == 0 &&
-         ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  struct stat sa {
+  }, sb{};
+  return a != quorvel::kStandardStream && b != quorvel::kStandardStream &&
+         ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
 }
 
 // The names of a run that a person should check, gathered line by line as the run converts them
@@ -134,8 +139,8 @@ class ReviewCollector {
 
   void Write(const std::string& path) const {
     quorvel::ReplaceFilesAtomically({{path, text_}});
-    std::fprintf(stderr, "quorvel-cli: %zu name%s to check, listed in %s\n", count_, count_ == 1 ? "" : "s",
-                 path.c_str());
+    std::fprintf(stderr, "quorvel-cli: %zu name%s to check, listed in %s\n", count_,
+                 count_ == 1 ? "" : "s", path.c_str());
   }
 
  private:
@@ -153,7 +158,8 @@ std::string TargetLeftText(const quorvel::TargetLeft& left, const std::string& t
     case Kind::kLinesKept: return target + " holds the first " + names + " converted";
     case Kind::kStreamed:
       if (left.lines == 0) break;
-      return names + " converted and written to " + (target == quorvel::kStandardStream ? "standard output" : target);
+      return names + " converted and written to " +
+             (target == quorvel::kStandardStream ? "standard output" : target);
     case Kind::kUntouched: break;
   }
   return {};
@@ -176,17 +182,16 @@ struct Run {
 enum { kDataDirOption = 1000, kVersionOption, kUmlautOption, kReviewOption, kWaitOption };
 
 std::vector<option> LongOptions() {
-  static const option baseOptions[] = {
-      {"all-readings", no_argument, nullptr, 'a'},
-      {"separator", required_argument, nullptr, 's'},
-      {"wade-giles", no_argument, nullptr, 'w'},
-      {"format", required_argument, nullptr, 'f'},
-      {"umlaut", required_argument, nullptr, kUmlautOption},
-      {"data-dir", required_argument, nullptr, kDataDirOption},
-      {"review", required_argument, nullptr, kReviewOption},
-      {"wait", required_argument, nullptr, kWaitOption},
-      {"help", no_argument, nullptr, 'h'},
-      {"version", no_argument, nullptr, kVersionOption}};
+  static const option baseOptions[] = {{"all-readings", no_argument, nullptr, 'a'},
+                                       {"separator", required_argument, nullptr, 's'},
+                                       {"wade-giles", no_argument, nullptr, 'w'},
+                                       {"format", required_argument, nullptr, 'f'},
+                                       {"umlaut", required_argument, nullptr, kUmlautOption},
+                                       {"data-dir", required_argument, nullptr, kDataDirOption},
+                                       {"review", required_argument, nullptr, kReviewOption},
+                                       {"wait", required_argument, nullptr, kWaitOption},
+                                       {"help", no_argument, nullptr, 'h'},
+                                       {"version", no_argument, nullptr, kVersionOption}};
   std::vector<option> longOptions(std::begin(baseOptions), std::end(baseOptions));
   longOptions.insert(longOptions.end(), quorvel::cli::kTableOptions,
                      quorvel::cli::kTableOptions + quorvel::cli::kTableOptionCount);
@@ -203,14 +208,16 @@ std::optional<int> ApplyFormOption(int c, const char* value, Run& run) {
     if (std::strcmp(value, "hyphen") == 0) options.separator = Separator::kHyphen;
     else if (std::strcmp(value, "space") == 0) options.separator = Separator::kSpace;
     else if (std::strcmp(value, "none") == 0) options.separator = Separator::kNone;
-    else return UsageError(std::string("invalid separator '") + value + "' (hyphen, space or none)");
+    else
+      return UsageError(std::string("invalid separator '") + value + "' (hyphen, space or none)");
   } else if (c == 'f') {
     if (std::strcmp(value, "passport") == 0) {
       options.format = quorvel::NameFormat::kPassport;
     } else if (const auto style = quorvel::NameStyleNamed(value)) {
       run.table.style = *style;
     } else if (std::strlen(value) != 1 || value[0] < '0' || value[0] > '9') {
-      return UsageError(std::string("invalid format '") + value + "' (0 to 9, passport, initials or citation)");
+      return UsageError(std::string("invalid format '") + value +
+                        "' (0 to 9, passport, initials or citation)");
     } else {
       options.format = quorvel::NameFormatFromNumber(value[0] - '0');
     }
@@ -218,7 +225,8 @@ std::optional<int> ApplyFormOption(int c, const char* value, Run& run) {
     int found = -1;
     for (int i = 0; i < quorvel::kUmlautSpellingCount; ++i)
       if (std::strcmp(value, quorvel::kUmlautSpellingNames[i]) == 0) found = i;
-    if (found < 0) return UsageError(std::string("invalid umlaut spelling '") + value + "' (v, yu, u or ü)");
+    if (found < 0)
+      return UsageError(std::string("invalid umlaut spelling '") + value + "' (v, yu, u or ü)");
     options.umlaut = static_cast<quorvel::UmlautSpelling>(found);
   }
   return std::nullopt;
@@ -234,7 +242,8 @@ std::optional<int> ApplyOption(int c, char** argv, Run& run) {
     case 'f':
     case kUmlautOption: return ApplyFormOption(c, optarg, run);
     case kDataDirOption:
-      if (std::string problem = DataDirProblem(optarg); !problem.empty()) return UsageError(problem);
+      if (std::string problem = DataDirProblem(optarg); !problem.empty())
+        return UsageError(problem);
       run.dataDir = optarg;
       break;
     case kReviewOption:
@@ -249,8 +258,10 @@ std::optional<int> ApplyOption(int c, char** argv, Run& run) {
     case kVersionOption: std::printf("quorvel-cli %s\n", quorvel::kVersion); return 0;
     case ':': return UsageError(std::string("option '") + argv[optind - 1] + "' needs a value");
     default:
-      if (!quorvel::cli::IsTableOption(c)) return UsageError(std::string("unknown option '") + argv[optind - 1] + "'");
-      if (std::string problem = quorvel::cli::ApplyTableOption(c, optarg, run.table); !problem.empty())
+      if (!quorvel::cli::IsTableOption(c))
+        return UsageError(std::string("unknown option '") + argv[optind - 1] + "'");
+      if (std::string problem = quorvel::cli::ApplyTableOption(c, optarg, run.table);
+          !problem.empty())
         return UsageError(problem);
   }
   return std::nullopt;
@@ -266,13 +277,15 @@ std::optional<int> ParseArguments(int argc, char** argv, Run& run) {
   if (argc - optind > 2) return UsageError("too many arguments");
   run.source = argv[optind];
   run.tableRun = quorvel::cli::IsTableRun(run.source, run.table);
-  if (std::string problem = quorvel::cli::PlainListProblem(run.table); !run.tableRun && !problem.empty())
+  if (std::string problem = quorvel::cli::PlainListProblem(run.table);
+      !run.tableRun && !problem.empty())
     return UsageError(problem);
-  run.target = optind + 1 < argc                         ? argv[optind + 1]
+  run.target = optind + 1 < argc                        ? argv[optind + 1]
                : run.source == quorvel::kStandardStream ? run.source
                                                         : quorvel::ProposeTargetName(run.source);
   // The review file replaces whatever stands at its name: never the names or the result.
-  if (run.reviewPath && (SameFile(*run.reviewPath, run.source) || SameFile(*run.reviewPath, run.target)))
+  if (run.reviewPath &&
+      (SameFile(*run.reviewPath, run.source) || SameFile(*run.reviewPath, run.target)))
     return UsageError("the review file '" + *run.reviewPath + "' is the source or the target");
   return std::nullopt;
 }
@@ -285,14 +298,19 @@ void WarnAboutMarkers(const Run& run, const quorvel::BatchReport& report) {
     const bool utf16 = report.encoding == quorvel::SourceEncoding::kUtf16Le ||
                        report.encoding == quorvel::SourceEncoding::kUtf16Be;
     std::fprintf(stderr,
-                 "quorvel-cli: warning: %s: %zu damaged character%s (invalid %s sequences, NUL bytes), each read "
+                 "quorvel-cli: warning: %s: %zu damaged character%s (invalid %s sequences, NUL "
+                 "bytes), each read "
                  "as \"???\"\n",
                  name, report.invalidSequences, report.invalidSequences == 1 ? "" : "s",
-                 utf16 ? "UTF-16" : report.encoding == quorvel::SourceEncoding::kGb18030 ? "GB18030" : "UTF-8");
+                 utf16                                                  ? "UTF-16"
+                 : report.encoding == quorvel::SourceEncoding::kGb18030 ? "GB18030"
+                                                                        : "UTF-8");
   }
   if (report.linesWithMarker > 0) {
-    std::fprintf(stderr, "quorvel-cli: warning: %s: %zu of %zu lines hold \"???\" (a character without a reading)\n",
-                 name, report.linesWithMarker, report.lines);
+    std::fprintf(
+        stderr,
+        "quorvel-cli: warning: %s: %zu of %zu lines hold \"???\" (a character without a reading)\n",
+        name, report.linesWithMarker, report.lines);
   }
 }
 
@@ -305,7 +323,8 @@ int Convert(const Run& run) {
       std::fprintf(stderr, "quorvel-cli: %s\n", quorvel::WithFullStop(warning).c_str());
     // One run checks the lists a few hundred times at most: comparing the files' identities
     // costs microseconds each time, where an inotify instance costs milliseconds to close.
-    quorvel::ListFiles lists(folders.dictionaries, folders.mapping, quorvel::ListFiles::ChangeWatch::kCompareFiles);
+    quorvel::ListFiles lists(folders.dictionaries, folders.mapping,
+                             quorvel::ListFiles::ChangeWatch::kCompareFiles);
     lists.Load();
     if (run.target != quorvel::kStandardStream) quorvel::CreateTargetFolder(run.target);
     if (run.source != quorvel::kStandardStream) {
@@ -317,11 +336,13 @@ int Convert(const Run& run) {
     ReviewCollector review(lists, run.options);
     const quorvel::LineFn reviewHook = run.reviewPath ? review.Hook() : quorvel::LineFn();
     if (run.tableRun) {
-      const int status = quorvel::cli::RunTable(lists, run.source, run.target, run.options, run.table, reviewHook);
+      const int status =
+          quorvel::cli::RunTable(lists, run.source, run.target, run.options, run.table, reviewHook);
       if (status == 0 && run.reviewPath) review.Write(*run.reviewPath);
       return status;
     }
-    if (std::string unread = quorvel::UnreadSpreadsheetMessage(run.source); !unread.empty()) return Fail(unread);
+    if (std::string unread = quorvel::UnreadSpreadsheetMessage(run.source); !unread.empty())
+      return Fail(unread);
     const quorvel::BatchReport report = quorvel::ConvertFile(
         lists, run.source, run.target, run.options, {}, &left,
         quorvel::cli::IndexFormWriter(lists, run.options, run.table.style), reviewHook);

@@ -11,23 +11,23 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
 
 #include "AppInfo.h"
 #include "DataLocations.h"
-#include "Errors.h"
 #include "DictionaryEditor.h"
-#include "WholeNamesEditor.h"
+#include "Errors.h"
 #include "Files.h"
 #include "HelpWindow.h"
+#include "ListFiles.h"
 #include "MainWindow.h"
 #include "MakerConfig.h"
 #include "QtPlatformDialogs.h"
 #include "Settings.h"
-#include "ListFiles.h"
 #include "WebBanner.h"
+#include "WholeNamesEditor.h"
 
 namespace {
 
@@ -54,7 +54,8 @@ int main(int argc, char** argv) {
   // OpenGL context from the start; without a page no OpenGL is set up at all (on a machine
   // without a GPU that alone would load a software renderer of some 40 MiB).
   const QUrl bannerUrl(QString::fromUtf8(quorvel::maker::kBannerUrl));
-  if (IsLoadableBannerAddress(bannerUrl)) QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  if (IsLoadableBannerAddress(bannerUrl))
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   // The browser engine refuses to run its sandbox as root; CI and some containers run the program
   // as root, so switch the sandbox off there and only there.
   if (::geteuid() == 0) ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);

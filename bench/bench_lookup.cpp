@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "NameRomanizer.h"
 #include "BuiltinTable.h"
 #include "ListFiles.h"
+#include "NameRomanizer.h"
 #include "ReadingLookup.h"
 
 namespace {
@@ -57,16 +57,20 @@ void BM_LookupUnchanged(benchmark::State& state) {
   state.counters["reloads"] = static_cast<double>(lists.LoadCount());
 }
 BENCHMARK_TEMPLATE(BM_LookupUnchanged, quorvel::ListFiles::ChangeWatch::kAuto)
-    ->ArgNames({"all", "wade"})->Args({0, 0})->Args({1, 1});
+    ->ArgNames({"all", "wade"})
+    ->Args({0, 0})
+    ->Args({1, 1});
 BENCHMARK_TEMPLATE(BM_LookupUnchanged, quorvel::ListFiles::ChangeWatch::kCompareFiles)
-    ->ArgNames({"all", "wade"})->Args({0, 0});
+    ->ArgNames({"all", "wade"})
+    ->Args({0, 0});
 
 template <quorvel::ListFiles::ChangeWatch kWatch>
 void BM_LookupFileChangedEvery10000(benchmark::State& state) {
   quorvel::ListFiles lists(DataDir(), kWatch);
   const auto keys = Keys();
   const std::string target = DataDir() + "/define_wei_han.dll";
-  std::filesystem::copy_file(target, DataDir() + "/saved.dll", std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::copy_file(target, DataDir() + "/saved.dll",
+                             std::filesystem::copy_options::overwrite_existing);
   size_t i = 0;
   int edits = 0;
   for (auto _ : state) {
@@ -122,7 +126,8 @@ void BM_FindBuiltinRow(benchmark::State& state) {
   const size_t size = static_cast<size_t>(state.range(0));
   std::vector<std::string> keys;
   for (int i = 0; i < quorvel::kBuiltinRowCount; ++i)
-    if (std::string key = quorvel::BuiltinKey(i); key.size() == size && i % 7 == 0) keys.push_back(key);
+    if (std::string key = quorvel::BuiltinKey(i); key.size() == size && i % 7 == 0)
+      keys.push_back(key);
   size_t i = 0;
   for (auto _ : state) {
     benchmark::DoNotOptimize(quorvel::FindBuiltinRow(keys[i]));

@@ -19,7 +19,8 @@ int main(int argc, char** argv) {
   if (in < 0) return 1;
   std::string source;
   char chunk[1 << 16];
-  for (ssize_t n; (n = ::read(in, chunk, sizeof chunk)) > 0;) source.append(chunk, static_cast<size_t>(n));
+  for (ssize_t n; (n = ::read(in, chunk, sizeof chunk)) > 0;)
+    source.append(chunk, static_cast<size_t>(n));
   ::close(in);
   int out = ::open(argv[2], O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (out < 0) return 1;

@@ -19,10 +19,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <dirent.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -96,7 +96,8 @@ int main(int argc, char** argv) {
   }
   const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(x)).data->root;
   const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
-  xcb_void_cookie_t cookie = xcb_change_window_attributes_checked(x, root, XCB_CW_EVENT_MASK, &mask);
+  xcb_void_cookie_t cookie =
+      xcb_change_window_attributes_checked(x, root, XCB_CW_EVENT_MASK, &mask);
   if (xcb_generic_error_t* error = xcb_request_check(x, cookie)) {
     std::fprintf(stderr, "window_mapped: cannot watch the root window (a window manager?)\n");
     std::free(error);

@@ -1,16 +1,16 @@
 #include "BatchConversion.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <climits>
-#include <cstdint>
-#include <cstring>
-#include <cstdlib>
-#include <optional>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
 
 #include "Encoding.h"
 #include "Errors.h"
@@ -22,7 +22,8 @@ std::string ProposeTargetName(const std::string& sourcePath) {
   size_t nameStart = sourcePath.find_last_of('/');
   nameStart = nameStart == std::string::npos ? 0 : nameStart + 1;
   // A hidden file's leading dot is part of its name, not the start of an extension.
-  size_t searchFrom = nameStart < sourcePath.size() && sourcePath[nameStart] == '.' ? nameStart + 1 : nameStart;
+  size_t searchFrom =
+      nameStart < sourcePath.size() && sourcePath[nameStart] == '.' ? nameStart + 1 : nameStart;
   size_t dot = sourcePath.find('.', searchFrom);
   if (dot == std::string::npos) return sourcePath + "_en";
   return sourcePath.substr(0, dot) + "_en" + sourcePath.substr(dot);
@@ -49,7 +50,9 @@ bool gStdoutClosed = false;
 
 class Output {
  public:
-  Output(int fd, const std::string& name) : fd_(fd), name_(name) { buf_.reserve(kOutputBlockBytes + 4096); }
+  Output(int fd, const std::string& name) : fd_(fd), name_(name) {
+    buf_.reserve(kOutputBlockBytes + 4096);
+  }
 
   std::string& Buffer() { return buf_; }
   int Descriptor() const { return fd_; }
@@ -75,7 +78,8 @@ class Output {
       if (n < 0) {
         if (errno == EINTR) continue;
         int e = errno;
-        size_t lastEnd = std::string_view(buf_.data(), static_cast<size_t>(p - buf_.data())).rfind('\n');
+        size_t lastEnd =
+            std::string_view(buf_.data(), static_cast<size_t>(p - buf_.data())).rfind('\n');
         if (lastEnd != std::string_view::npos) {
           wholeLineBytes_ += lastEnd + 1;
           wholeLines_ += LineCount(std::string_view(buf_.data(), lastEnd + 1));
@@ -98,7 +102,9 @@ class Output {
   uint64_t wholeLineBytes_ = 0;
   size_t wholeLines_ = 0;
 
-  static size_t LineCount(std::string_view text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
+  static size_t LineCount(std::string_view text) {
+    return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+  }
 };
 
 bool WriteAllTo(int fd, std::string_view data) {
@@ -165,7 +171,8 @@ BatchReport ConvertInto(ListFiles& lists, const Source& source, Output& out,
       lineStart = buf.size();
       if (writeLine) writeLine(buf, line);
       else converter.Append(buf, line);
-      if ((writeLine || converter.MayHoldMarker()) && std::string_view(buf).substr(lineStart).find(kNoReading) != std::string_view::npos)
+      if ((writeLine || converter.MayHoldMarker()) &&
+          std::string_view(buf).substr(lineStart).find(kNoReading) != std::string_view::npos)
         ++report.linesWithMarker;
       if (onLine) onLine(report.lines + 1, line, std::string_view(buf).substr(lineStart));
       if (unicodeTarget && !IsAscii(std::string_view(buf).substr(lineStart))) {
@@ -207,9 +214,12 @@ BatchReport ConvertInto(ListFiles& lists, const Source& source, Output& out,
 // /proc/self/fd/1). Returns N, or -1.
 int OwnDescriptorNamed(const std::string& path) {
   const std::string pid = std::to_string(::getpid());
-  const std::string prefixes[] = {"/dev/fd/", "/proc/self/fd/", "/proc/thread-self/fd/", "/proc/" + pid + "/fd/"};
+  const std::string prefixes[] = {"/dev/fd/", "/proc/self/fd/", "/proc/thread-self/fd/",
+                                  "/proc/" + pid + "/fd/"};
   for (const std::string& prefix : prefixes) {
-    if (!path.starts_with(prefix) || path.size() == prefix.size() || path.size() > prefix.size() + 9) continue;
+    if (!path.starts_with(prefix) || path.size() == prefix.size() ||
+        path.size() > prefix.size() + 9)
+      continue;
     int fd = 0;
     for (char c : std::string_view(path).substr(prefix.size())) {
       if (c < '0' || c > '9') return -1;
@@ -224,7 +234,9 @@ int OwnDescriptorNamed(const std::string& path) {
 // descriptors (`*descriptor` >= 0) when the chain of links passes through one.
 std::string FinalTargetOf(const std::string& path, int* descriptor) {
   *descriptor = -1;
-  return FinalPathOf(path, [descriptor](const std::string& hop) { return (*descriptor = OwnDescriptorNamed(hop)) >= 0; });
+  return FinalPathOf(path, [descriptor](const std::string& hop) {
+    return (*descriptor = OwnDescriptorNamed(hop)) >= 0;
+  });
 }
 
 // Writes a target's content into `out`; `tempPath` is the new file behind it when there is one,
@@ -299,7 +311,8 @@ void WriteOverWhenDone(const std::string& path, const Producer& produce, TargetL
 
 // Writes to a descriptor of this process that a target path named, where it stands: "> log"
 // goes on at its offset, ">> log" appends.
-void WriteToOwnDescriptor(int fd, const std::string& path, const Producer& produce, TargetLeft* left) {
+void WriteToOwnDescriptor(int fd, const std::string& path, const Producer& produce,
+                          TargetLeft* left) {
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0) ThrowInOut(EBADF, path);
   if ((flags & O_ACCMODE) == O_RDONLY) ThrowInOut(EBADF, path);
@@ -315,8 +328,8 @@ struct SourceIdentity {
 
 // A target written by the rules in BatchConversion.h: `produce` writes the content. Where no file
 // stood, `keepPartial` keeps the whole lines written before a failure, else nothing is left.
-void WriteTargetBy(const std::string& targetPath, const SourceIdentity& source, const Producer& produce,
-                   TargetLeft* left, bool keepPartial = true) {
+void WriteTargetBy(const std::string& targetPath, const SourceIdentity& source,
+                   const Producer& produce, TargetLeft* left, bool keepPartial = true) {
   int descriptor = -1;
   const std::string finalPath = FinalTargetOf(targetPath, &descriptor);
   if (descriptor >= 0) return WriteToOwnDescriptor(descriptor, targetPath, produce, left);
@@ -327,8 +340,8 @@ void WriteTargetBy(const std::string& targetPath, const SourceIdentity& source, 
   // A read-only target is refused, as writing it in place would be, not silently replaced.
   if (exists && ::faccessat(AT_FDCWD, finalPath.c_str(), W_OK, AT_EACCESS) != 0)
     ThrowInOut(errno, targetPath);
-  const bool targetIsSource = exists && source.known && targetStat.st_dev == source.dev &&
-                              targetStat.st_ino == source.ino;
+  const bool targetIsSource =
+      exists && source.known && targetStat.st_dev == source.dev && targetStat.st_ino == source.ino;
 
   std::string tempPath;
   RemoveDeadTargetTemporaries(FolderOf(finalPath));
@@ -337,7 +350,8 @@ void WriteTargetBy(const std::string& targetPath, const SourceIdentity& source, 
     const int e = errno;
     // A writable file in a folder that takes no new file: written over once the run is done, as
     // it always could be; but never the source itself, whose names a failure part way would lose.
-    if (exists && !targetIsSource && (e == EACCES || e == EPERM)) return WriteOverWhenDone(targetPath, produce, left);
+    if (exists && !targetIsSource && (e == EACCES || e == EPERM))
+      return WriteOverWhenDone(targetPath, produce, left);
     ThrowInOut(e, targetPath);
   }
   if (exists) {
@@ -369,7 +383,7 @@ void WriteTargetBy(const std::string& targetPath, const SourceIdentity& source, 
     }
     if (!placed) ::unlink(tempPath.c_str());
     if (left) {
-      *left = exists ? TargetLeft{TargetLeft::Kind::kEarlierKept, 0}
+      *left = exists   ? TargetLeft{TargetLeft::Kind::kEarlierKept, 0}
               : placed ? TargetLeft{TargetLeft::Kind::kLinesKept, out.WholeLines()}
                        : TargetLeft{};
     }
@@ -412,15 +426,20 @@ BatchReport ConvertBytes(ListFiles& lists, std::string_view source, int targetFd
 
 void CheckWadeGilesMapping(ListFiles& lists) {
   lists.Refresh();
-  const std::string keys = lists.ListPath(kPinyinHanList), spellings = lists.ListPath(kPinyinWeiList);
-  const size_t keyCount = lists.List(kPinyinHanList).size(), spellingCount = lists.List(kPinyinWeiList).size();
-  for (const auto& [path, count] : {std::pair{keys, keyCount}, std::pair{spellings, spellingCount}}) {
+  const std::string keys = lists.ListPath(kPinyinHanList),
+                    spellings = lists.ListPath(kPinyinWeiList);
+  const size_t keyCount = lists.List(kPinyinHanList).size(),
+               spellingCount = lists.List(kPinyinWeiList).size();
+  for (const auto& [path, count] :
+       {std::pair{keys, keyCount}, std::pair{spellings, spellingCount}}) {
     if (count == 0)
-      throw Error("Wade-Giles needs the syllable mapping \"" + path + "\", which is missing or empty");
+      throw Error("Wade-Giles needs the syllable mapping \"" + path +
+                  "\", which is missing or empty");
   }
   if (keyCount != spellingCount)
-    throw Error("The syllable mapping is damaged: \"" + keys + "\" holds " + std::to_string(keyCount) +
-                " syllables, \"" + spellings + "\" " + std::to_string(spellingCount) + " spellings");
+    throw Error("The syllable mapping is damaged: \"" + keys + "\" holds " +
+                std::to_string(keyCount) + " syllables, \"" + spellings + "\" " +
+                std::to_string(spellingCount) + " spellings");
 }
 
 std::string ReadSource(const std::string& sourcePath, struct stat* fileStat, bool* isFile) {
@@ -446,7 +465,8 @@ constexpr size_t kStandardInputInMemory = size_t{4} << 20;
 
 // Copies what is left of `from` (after `pending`, bytes already read from it) into an unnamed
 // scratch file, which becomes the source. `check` sees every block read.
-void SpoolToScratch(Source& source, int from, std::string& pending, const std::function<void(std::string_view)>& check) {
+void SpoolToScratch(Source& source, int from, std::string& pending,
+                    const std::function<void(std::string_view)>& check) {
   const int scratch = ScratchFile();
   if (scratch < 0) ThrowInOut(errno, source.name);
   auto fail = [&](int e) {
@@ -473,7 +493,8 @@ void OpenStandardInput(Source& source) {
   auto guard = [&](std::string_view block) {
     for (char c : block) {
       lines.Feed(static_cast<unsigned char>(c));
-      if (lines.run > kLongestLineBytes) ThrowLineTooLong(lines.count + 1, source.name, kLongestLineBytes);
+      if (lines.run > kLongestLineBytes)
+        ThrowLineTooLong(lines.count + 1, source.name, kLongestLineBytes);
     }
   };
   std::string& buf = source.bytes;
@@ -488,7 +509,8 @@ void OpenStandardInput(Source& source) {
 }
 
 // The source of a conversion, opened but not read: a regular file, or standard input.
-void OpenSource(const std::string& sourcePath, Source& source, struct stat* fileStat, bool* isFile) {
+void OpenSource(const std::string& sourcePath, Source& source, struct stat* fileStat,
+                bool* isFile) {
   *isFile = false;
   if (sourcePath == kStandardStream) return OpenStandardInput(source);
   std::string reason;
@@ -507,7 +529,8 @@ bool WrittenIntoSource(const std::string& targetPath, const struct stat& source)
   int fd = STDOUT_FILENO;
   if (targetPath != kStandardStream) FinalTargetOf(targetPath, &fd);
   struct stat st {};
-  return fd >= 0 && ::fstat(fd, &st) == 0 && st.st_dev == source.st_dev && st.st_ino == source.st_ino;
+  return fd >= 0 && ::fstat(fd, &st) == 0 && st.st_dev == source.st_dev &&
+         st.st_ino == source.st_ino;
 }
 
 int StandardOutput() {
@@ -544,7 +567,8 @@ BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
   return report;
 }
 
-void WriteTarget(const std::string& targetPath, const struct stat* sourceStat, const TargetWrite& how) {
+void WriteTarget(const std::string& targetPath, const struct stat* sourceStat,
+                 const TargetWrite& how) {
   const SourceIdentity sourceId{sourceStat != nullptr, sourceStat ? sourceStat->st_dev : 0,
                                 sourceStat ? sourceStat->st_ino : 0};
   const Producer produce = [&](Output& out, const std::string& tempPath) {

@@ -113,8 +113,8 @@ void CheckWadeGilesMapping(ListFiles& lists);
 using LineWriter = std::function<void(std::string& out, std::string_view line)>;
 
 // Converts `sourcePath` into `targetPath`, each a file path or kStandardStream. A Wade-Giles run
-// first checks the mapping pair (CheckWadeGilesMapping), before the target is touched. The caller has
-// checked that a source path names a file (the window and the command line each word their own
+// first checks the mapping pair (CheckWadeGilesMapping), before the target is touched. The caller
+// has checked that a source path names a file (the window and the command line each word their own
 // message otherwise) and created the target's folder (CreateTargetFolder). When the run fails,
 // `left` (if given) says what the target holds before the error passes on. `writeLine` (if given)
 // writes each line instead of the options' layout; `onLine` sees each line and its output.
@@ -140,7 +140,8 @@ struct TargetWrite {
 // none stood; a device, pipe or the program's own descriptor is written in place; a folder or a
 // read-only file is refused with InOutError. `sourceStat` (when the source is a file) tells a
 // target that is the source itself: it is synced before the rename. No temporary is left behind.
-void WriteTarget(const std::string& targetPath, const struct stat* sourceStat, const TargetWrite& how);
+void WriteTarget(const std::string& targetPath, const struct stat* sourceStat,
+                 const TargetWrite& how);
 
 // Converts source bytes already in memory and writes the result to an open file descriptor
 // (`targetName` names it in messages), as a stream; the descriptor stays open. On a failure the

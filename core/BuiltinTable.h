@@ -58,13 +58,13 @@ inline constexpr int kFourBytePages = kFourByteSlots / kFourBytePageSlots + 1;
 inline int FourByteSlot(std::string_view key) {
   if (key.size() != 4) return -1;
   auto b = [&](size_t k) { return static_cast<unsigned char>(key[k]); };
-  if (b(0) < 0x81 || b(0) > 0xFE || b(1) < 0x30 || b(1) > 0x39 || b(2) < 0x81 || b(2) > 0xFE || b(3) < 0x30 ||
-      b(3) > 0x39)
+  if (b(0) < 0x81 || b(0) > 0xFE || b(1) < 0x30 || b(1) > 0x39 || b(2) < 0x81 || b(2) > 0xFE ||
+      b(3) < 0x30 || b(3) > 0x39)
     return -1;
   return (((b(0) - 0x81) * 10 + (b(1) - 0x30)) * 126 + (b(2) - 0x81)) * 10 + (b(3) - 0x30);
 }
 
-extern const uint16_t kFourBytePageOf[kFourBytePages];                // stored page, or 0xFFFF
+extern const uint16_t kFourBytePageOf[kFourBytePages];           // stored page, or 0xFFFF
 extern const uint16_t kFourByteRowOfPage[][kFourBytePageSlots];  // row, or 0xFFFF
 
 inline int FindBuiltinRow(std::string_view key) {

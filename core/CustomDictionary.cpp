@@ -1,7 +1,7 @@
 #include "CustomDictionary.h"
 
-#include <cerrno>
 #include <unistd.h>
+#include <cerrno>
 
 #include <unordered_map>
 #include <utility>
@@ -49,8 +49,12 @@ std::string EntryLine(const DictionaryEntry& entry) { return entry.key + " " + e
 CustomDictionary::CustomDictionary(ListFiles& lists, Kind kind)
     : lists_(lists),
       kind_(kind),
-      keySlot_(kind == Kind::kStandard ? kDefineHanList : kind == Kind::kWadeGiles ? kDefineWeiHanList : kDefineNameHanList),
-      readingSlot_(kind == Kind::kStandard ? kDefinePyList : kind == Kind::kWadeGiles ? kDefineWeiPyList : kDefineNamePyList) {}
+      keySlot_(kind == Kind::kStandard    ? kDefineHanList
+               : kind == Kind::kWadeGiles ? kDefineWeiHanList
+                                          : kDefineNameHanList),
+      readingSlot_(kind == Kind::kStandard    ? kDefinePyList
+                   : kind == Kind::kWadeGiles ? kDefineWeiPyList
+                                              : kDefineNamePyList) {}
 
 std::vector<DictionaryEntry> CustomDictionary::Entries() const {
   const auto& keys = lists_.List(keySlot_);
@@ -85,12 +89,14 @@ std::string OneLineDictionaryText(std::string_view utf8) {
   return text;
 }
 
-DictionaryEntry CustomDictionary::EntryFromUtf8(std::string_view key, std::string_view reading) const {
+DictionaryEntry CustomDictionary::EntryFromUtf8(std::string_view key,
+                                                std::string_view reading) const {
   if (kind_ == Kind::kWholeNames) return TaughtEntryFromUtf8(key, reading);
   DictionaryEntry entry{std::string(TrimControls(OneLineDictionaryText(key))),
                         std::string(TrimControls(OneLineDictionaryText(reading)))};
   if (Gb18030CharCount(entry.key) > kMaxKeyCharacters && !Find(entry.key))
-    throw Error("无法保存：支持单个汉字和复姓，最多两个汉字，“" + std::string(TrimControls(key)) + "”太长。");
+    throw Error("无法保存：支持单个汉字和复姓，最多两个汉字，“" + std::string(TrimControls(key)) +
+                "”太长。");
   return entry;
 }
 
@@ -163,7 +169,8 @@ void ApplyMerged(std::vector<DictionaryEntry>& all, const MergedChanges& merged)
 
 void CustomDictionary::AddOrUpdateAll(const std::vector<DictionaryEntry>& changes) {
   for (const auto& change : changes)
-    if (!FitsOnOneLine(change.key) || !FitsOnOneLine(change.reading)) throw Error(kLineBreakRefused);
+    if (!FitsOnOneLine(change.key) || !FitsOnOneLine(change.reading))
+      throw Error(kLineBreakRefused);
   // Merged before the lock is taken: the lock covers only reading the pair, one linear pass over
   // it, the write and the reload, so readers wait for no more than that.
   const MergedChanges merged = MergeChanges(changes);

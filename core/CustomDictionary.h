@@ -131,7 +131,8 @@ class CustomDictionary {
 
  private:
   // Applies `entries` to `all` as AddOrUpdate does; returns the line to select.
-  static std::size_t Apply(std::vector<DictionaryEntry>& all, std::string_view key, std::string_view reading);
+  static std::size_t Apply(std::vector<DictionaryEntry>& all, std::string_view key,
+                           std::string_view reading);
   void Write(const std::vector<DictionaryEntry>& entries);
 
   ListFiles& lists_;

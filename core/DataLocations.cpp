@@ -1,10 +1,10 @@
 #include "DataLocations.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "Errors.h"
 #include "Files.h"
@@ -80,8 +80,8 @@ std::string CopyShippedPairs(const std::string& shippedDir, const std::string& u
     if (Occupied(user[0]) || Occupied(user[1])) continue;
     if (!IsExistingFile(shipped[0]) || !IsExistingFile(shipped[1])) continue;
     try {
-      ReplaceFilesAtomically({{user[0], ReadWholeFile(shipped[0])},
-                              {user[1], ReadWholeFile(shipped[1])}});
+      ReplaceFilesAtomically(
+          {{user[0], ReadWholeFile(shipped[0])}, {user[1], ReadWholeFile(shipped[1])}});
     } catch (const Error& e) {
       return "Cannot copy the shipped dictionary " + std::string(pair[0]) + " into \"" + userDir +
              "\" (" + e.what() + ")";
@@ -122,8 +122,9 @@ DataLocations FindDataLocations(const LocationInputs& inputs, LocationSetup setu
   if (auto base = BaseFolder(inputs.xdgDataHome, inputs.home, ".local/share")) {
     const std::string userDir = JoinPath(*base, kAppFolder);
     if (int e = create ? MakeFolders(userDir) : 0) {
-      where.warnings.push_back("Cannot create the folder \"" + userDir + "\" for your dictionaries (" +
-                               Reason(e, userDir) + "); the shipped lists in \"" + shippedDir +
+      where.warnings.push_back("Cannot create the folder \"" + userDir +
+                               "\" for your dictionaries (" + Reason(e, userDir) +
+                               "); the shipped lists in \"" + shippedDir +
                                "\" are used and changes to the dictionaries cannot be saved");
     } else {
       where.dictionaryDir = userDir;
@@ -131,13 +132,16 @@ DataLocations FindDataLocations(const LocationInputs& inputs, LocationSetup setu
         if (std::string warning = CopyShippedPairs(shippedDir, userDir); !warning.empty())
           where.warnings.push_back(warning);
       }
-      if (Occupied(JoinPath(userDir, kMappingPair[0])) || Occupied(JoinPath(userDir, kMappingPair[1])))
+      if (Occupied(JoinPath(userDir, kMappingPair[0])) ||
+          Occupied(JoinPath(userDir, kMappingPair[1])))
         where.mappingDir = userDir;
     }
   } else {
     where.warnings.push_back(
         "HOME is not set, so there is no folder for your dictionaries (~/.local/share/quorvel); "
-        "the shipped lists in \"" + shippedDir + "\" are used and changes to the dictionaries "
+        "the shipped lists in \"" +
+        shippedDir +
+        "\" are used and changes to the dictionaries "
         "cannot be saved");
   }
 
@@ -145,8 +149,9 @@ DataLocations FindDataLocations(const LocationInputs& inputs, LocationSetup setu
   if (auto base = BaseFolder(inputs.xdgConfigHome, inputs.home, ".config")) {
     const std::string settingsDir = JoinPath(*base, kAppFolder);
     if (int e = create ? MakeFolders(settingsDir) : 0) {
-      where.warnings.push_back("Cannot create the folder \"" + settingsDir + "\" for the settings (" +
-                               Reason(e, settingsDir) + "); they are not kept");
+      where.warnings.push_back("Cannot create the folder \"" + settingsDir +
+                               "\" for the settings (" + Reason(e, settingsDir) +
+                               "); they are not kept");
     } else {
       where.settingsDir = settingsDir;
     }

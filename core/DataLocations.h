@@ -27,8 +27,8 @@
 namespace quorvel {
 
 struct LocationInputs {
-  std::string executableDir;   // the folder of the running program
-  std::string shippedDir;      // <prefix>/share/quorvel
+  std::string executableDir;                 // the folder of the running program
+  std::string shippedDir;                    // <prefix>/share/quorvel
   std::optional<std::string> home;           // $HOME; nullopt when unset
   std::optional<std::string> xdgDataHome;    // $XDG_DATA_HOME
   std::optional<std::string> xdgConfigHome;  // $XDG_CONFIG_HOME
@@ -44,9 +44,9 @@ enum class DataMode { kPortable, kInstalled };
 
 struct DataLocations {
   DataMode mode = DataMode::kPortable;
-  std::string dictionaryDir;  // the custom dictionary pairs: read, edited and watched here
-  std::string mappingDir;     // the Wade-Giles mapping pair
-  std::string settingsDir;    // config.db and config1.dll; empty: settings are not kept
+  std::string dictionaryDir;          // the custom dictionary pairs: read, edited and watched here
+  std::string mappingDir;             // the Wade-Giles mapping pair
+  std::string settingsDir;            // config.db and config1.dll; empty: settings are not kept
   std::vector<std::string> warnings;  // one message per folder that could not be set up
 };
 

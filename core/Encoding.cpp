@@ -1,16 +1,16 @@
 #include "Encoding.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstddef>
 #include <iconv.h>
-#include <optional>
-#include <utility>
-#include <stdexcept>
-#include <vector>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <optional>
+#include <stdexcept>
+#include <utility>
+#include <vector>
 
 #include "Errors.h"
 #include "Files.h"
@@ -323,31 +323,34 @@ size_t Utf16MarkLength(std::string_view text, bool littleEndian) {
 // What a text without a mark holds when it is read as UTF-16 in one byte order.
 struct Utf16Census {
   size_t ideographs = 0;
-  size_t others = 0;   // characters that are neither ideographs, ASCII nor CJK punctuation
+  size_t others = 0;    // characters that are neither ideographs, ASCII nor CJK punctuation
   bool faults = false;  // a control character other than tab and line ends, or a lone surrogate
 };
 
 Utf16Census CensusUtf16(std::string_view text, bool littleEndian) {
   Utf16Census census;
   auto unit = [&](size_t at) -> char32_t {
-    const auto a = static_cast<unsigned char>(text[at]), b = static_cast<unsigned char>(text[at + 1]);
+    const auto a = static_cast<unsigned char>(text[at]),
+               b = static_cast<unsigned char>(text[at + 1]);
     return littleEndian ? char32_t{b} << 8 | a : char32_t{a} << 8 | b;
   };
   for (size_t i = 0; i + 1 < text.size() && !census.faults; i += 2) {
     char32_t u = unit(i);
-    if (u >= 0xD800 && u <= 0xDBFF && i + 3 < text.size() && unit(i + 2) >= 0xDC00 && unit(i + 2) <= 0xDFFF) {
+    if (u >= 0xD800 && u <= 0xDBFF && i + 3 < text.size() && unit(i + 2) >= 0xDC00 &&
+        unit(i + 2) <= 0xDFFF) {
       u = 0x10000 + ((u - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
       i += 2;
     }
     if (u < 0x20) {
-      census.faults = u != 0 && u != '\t' && u != '\r' && u != '\n';  // a NUL is a damaged character
-    } else if ((u >= 0x3400 && u <= 0x4DBF) || (u >= 0x4E00 && u <= 0x9FFF) || (u >= 0xF900 && u <= 0xFAFF) ||
-               (u >= 0x20000 && u <= 0x3FFFF)) {
+      census.faults =
+          u != 0 && u != '\t' && u != '\r' && u != '\n';  // a NUL is a damaged character
+    } else if ((u >= 0x3400 && u <= 0x4DBF) || (u >= 0x4E00 && u <= 0x9FFF) ||
+               (u >= 0xF900 && u <= 0xFAFF) || (u >= 0x20000 && u <= 0x3FFFF)) {
       ++census.ideographs;
     } else if ((u >= 0xD800 && u <= 0xDFFF) || (u >= 0x7F && u <= 0x9F)) {
       census.faults = true;
-    } else if (u >= 0x80 && !(u >= 0x3000 && u <= 0x303F) && !(u >= 0xFF00 && u <= 0xFFEF) && u != 0xB7 &&
-               u != 0x2022 && u != 0x2027) {
+    } else if (u >= 0x80 && !(u >= 0x3000 && u <= 0x303F) && !(u >= 0xFF00 && u <= 0xFFEF) &&
+               u != 0xB7 && u != 0x2022 && u != 0x2027) {
       ++census.others;
     }
   }
@@ -365,7 +368,8 @@ std::optional<SourceEncoding> Utf16WithoutMark(std::string_view bytes) {
   if (bytes.find('\0') != std::string_view::npos) {
     for (size_t i = 0; i < bytes.size(); ++i) zeros[i % 2] += bytes[i] == '\0';
     if (zeros[0] == zeros[1]) return std::nullopt;
-  } else if (bytes.size() > kLongestLineWithoutZeros || IsValidUtf8(bytes) || IsValidGb18030(bytes)) {
+  } else if (bytes.size() > kLongestLineWithoutZeros || IsValidUtf8(bytes) ||
+             IsValidGb18030(bytes)) {
     // Without zero bytes UTF-16 holds no ASCII character, not even a line end: one line.
     return std::nullopt;
   }
@@ -409,7 +413,8 @@ bool ReadsBetterAsUtf8(std::string_view bytes) {
 
 SourceEncoding DetectEncoding(std::string_view bytes) {
   // EF BB BF also begins the GBK name 锘亏: a mark counts when UTF-8 really follows it.
-  if (bytes.starts_with("\xEF\xBB\xBF") && (IsValidUtf8(bytes.substr(3)) || !LooksLikeGb2312(bytes)))
+  if (bytes.starts_with("\xEF\xBB\xBF") &&
+      (IsValidUtf8(bytes.substr(3)) || !LooksLikeGb2312(bytes)))
     return SourceEncoding::kUtf8Bom;
   if (bytes.starts_with("\xFF\xFE")) return SourceEncoding::kUtf16Le;
   if (bytes.starts_with("\xFE\xFF")) return SourceEncoding::kUtf16Be;
@@ -554,7 +559,8 @@ Gb18030LineReader::Gb18030LineReader(std::string_view source, SourceEncoding enc
 Gb18030LineReader::~Gb18030LineReader() = default;
 
 char32_t Gb18030LineReader::Unit(size_t at) const {
-  const auto a = static_cast<unsigned char>(text_[at]), b = static_cast<unsigned char>(text_[at + 1]);
+  const auto a = static_cast<unsigned char>(text_[at]),
+             b = static_cast<unsigned char>(text_[at + 1]);
   return encoding_ == SourceEncoding::kUtf16Le ? char32_t{b} << 8 | a : char32_t{a} << 8 | b;
 }
 
@@ -627,10 +633,14 @@ void Gb18030LineReader::EnsureLine() {
   }
 }
 
-Gb18030LineReader::Gb18030LineReader(int fd, SourceEncoding encoding, std::string name, size_t blockBytes,
-                                     size_t longestLine)
-    : encoding_(encoding), fd_(fd), name_(std::move(name)), block_(std::max<size_t>(blockBytes, 4)),
-      longest_(longestLine), eof_(false) {
+Gb18030LineReader::Gb18030LineReader(int fd, SourceEncoding encoding, std::string name,
+                                     size_t blockBytes, size_t longestLine)
+    : encoding_(encoding),
+      fd_(fd),
+      name_(std::move(name)),
+      block_(std::max<size_t>(blockBytes, 4)),
+      longest_(longestLine),
+      eof_(false) {
   if (encoding_ != SourceEncoding::kGb18030) codePoints_ = std::make_unique<CodePoints>();
   nextNul_ = std::string_view::npos;
   // The byte-order mark, skipped by the reading and by the count.
@@ -696,13 +706,17 @@ struct TextSurvey {
 
 TextSurvey SurveyText(int fd, size_t size, size_t block) {
   TextSurvey s;
-  s.complete = ForEachBlock(fd, size, block, [&](std::string_view text, size_t) {
-    if (text.find('\0') != std::string_view::npos) return s.complete = false;
-    if (s.looksGb2312) s.looksGb2312 = LooksLikeGb2312(text);
-    if (s.validUtf8) s.validUtf8 = IsValidUtf8(text);
-    if (s.validUtf8 && !s.utf8Ideograph) s.utf8Ideograph = HasUtf8Ideograph(text);
-    return s.looksGb2312 || s.validUtf8;  // else the census below decides
-  }) && s.complete;
+  s.complete = ForEachBlock(fd, size, block,
+                            [&](std::string_view text, size_t) {
+                              if (text.find('\0') != std::string_view::npos)
+                                return s.complete = false;
+                              if (s.looksGb2312) s.looksGb2312 = LooksLikeGb2312(text);
+                              if (s.validUtf8) s.validUtf8 = IsValidUtf8(text);
+                              if (s.validUtf8 && !s.utf8Ideograph)
+                                s.utf8Ideograph = HasUtf8Ideograph(text);
+                              return s.looksGb2312 || s.validUtf8;  // else the census below decides
+                            }) &&
+               s.complete;
   return s;
 }
 
@@ -730,7 +744,8 @@ std::optional<SourceEncoding> Utf8FaultRule(int fd, size_t size, size_t block) {
   if (whole.invalid == 0) return SourceEncoding::kUtf8;
   if (whole.ideographs < kUtf8IdeographsPerFault * whole.faults) return SourceEncoding::kGb18030;
   bool gb18030 = true;
-  if (!ForEachBlock(fd, size, block, [&](std::string_view text, size_t) { return gb18030 = IsValidGb18030(text); }))
+  if (!ForEachBlock(fd, size, block,
+                    [&](std::string_view text, size_t) { return gb18030 = IsValidGb18030(text); }))
     return std::nullopt;
   return gb18030 ? SourceEncoding::kGb18030 : SourceEncoding::kUtf8;
 }
@@ -739,7 +754,8 @@ std::optional<SourceEncoding> Utf8FaultRule(int fd, size_t size, size_t block) {
 std::optional<SourceEncoding> SettledBySurvey(const TextSurvey& s, std::string_view head) {
   if (!s.complete) return std::nullopt;
   // The mark counts when UTF-8 follows it (EF BB BF is valid UTF-8 itself) or GBK cannot.
-  if (head.starts_with("\xEF\xBB\xBF") && (s.validUtf8 || !s.looksGb2312)) return SourceEncoding::kUtf8Bom;
+  if (head.starts_with("\xEF\xBB\xBF") && (s.validUtf8 || !s.looksGb2312))
+    return SourceEncoding::kUtf8Bom;
   // No zero byte and longer than one line of UTF-16 without ASCII: not UTF-16 without a mark.
   if (s.looksGb2312) {
     if (!s.validUtf8 || !s.utf8Ideograph) return SourceEncoding::kGb18030;  // not better as UTF-8
@@ -774,14 +790,16 @@ SourceEncoding DetectFileEncoding(int fd, size_t wholeUpTo, size_t block) {
   std::string head;
   ReadAt(fd, 0, std::min(size, std::max<size_t>(wholeUpTo, 4)), head);
   if (head.size() < 4 || size <= wholeUpTo) return DetectEncoding(head);
-  if (head.starts_with("\xFF\xFE") && !head.starts_with("\xEF\xBB\xBF")) return SourceEncoding::kUtf16Le;
+  if (head.starts_with("\xFF\xFE") && !head.starts_with("\xEF\xBB\xBF"))
+    return SourceEncoding::kUtf16Le;
   if (head.starts_with("\xFE\xFF")) return SourceEncoding::kUtf16Be;
   block = std::max<size_t>(block, 16);
   if (size > kLongestLineWithoutZeros) {
     const TextSurvey survey = SurveyText(fd, size, block);
     if (auto settled = SettledBySurvey(survey, head)) return *settled;
     if (survey.complete && !survey.looksGb2312 && !survey.validUtf8) {
-      if (head.starts_with("\xEF\xBB\xBF")) return SourceEncoding::kUtf8Bom;  // GBK cannot follow the mark
+      if (head.starts_with("\xEF\xBB\xBF"))
+        return SourceEncoding::kUtf8Bom;  // GBK cannot follow the mark
       if (auto settled = Utf8FaultRule(fd, size, block)) return *settled;
     }
   }
@@ -822,7 +840,8 @@ bool Gb18030LineReader::Next(std::string_view* line) {
 
 void Gb18030LineReader::AppendCodePoint(char32_t cp) { codePoints_->Append(line_, cp); }
 
-Utf8ToGb18030Converter::Utf8ToGb18030Converter() : codePoints_(std::make_unique<Gb18030LineReader::CodePoints>()) {}
+Utf8ToGb18030Converter::Utf8ToGb18030Converter()
+    : codePoints_(std::make_unique<Gb18030LineReader::CodePoints>()) {}
 Utf8ToGb18030Converter::~Utf8ToGb18030Converter() = default;
 
 void Utf8ToGb18030Converter::Convert(std::string_view utf8, std::string& gbk) {

@@ -55,8 +55,8 @@ inline size_t Gb18030CharLength(std::string_view text) {
   if (lead < 0x81 || lead == 0xFF || text.size() < 2) return 1;
   const unsigned char second = b(1);
   if (second >= 0x40) return second != 0x7F && second != 0xFF ? 2 : 1;
-  return second >= 0x30 && second <= 0x39 && text.size() >= 4 && b(2) >= 0x81 && b(2) <= 0xFE && b(3) >= 0x30 &&
-                 b(3) <= 0x39
+  return second >= 0x30 && second <= 0x39 && text.size() >= 4 && b(2) >= 0x81 && b(2) <= 0xFE &&
+                 b(3) >= 0x30 && b(3) <= 0x39
              ? 4
              : 1;
 }
@@ -77,8 +77,9 @@ bool LooksLikeGb2312(std::string_view text);
 std::string Utf8ToGb18030(std::string_view utf8, size_t* invalid = nullptr);
 // Bad units (a lone surrogate, an odd last byte): U+FFFD each, counted in `*invalid` if given.
 std::string Utf16ToUtf8(std::string_view utf16, bool littleEndian, size_t* invalid = nullptr);
-std::string Gb18030ToUtf8(std::string_view text);                // invalid bytes: "?"
-std::string Utf8ToGb18030Strict(std::string_view utf8, bool* ok);  // ok=false if anything is unmappable
+std::string Gb18030ToUtf8(std::string_view text);  // invalid bytes: "?"
+std::string Utf8ToGb18030Strict(std::string_view utf8,
+                                bool* ok);  // ok=false if anything is unmappable
 
 // ---- Names files ------------------------------------------------------------------------------
 
@@ -105,7 +106,8 @@ inline constexpr size_t kUtf8IdeographsPerFault = 4;
 // given) is set to the number of damaged characters: invalid sequences of a Unicode source and
 // NUL characters, each of which became kDamagedCharacter and reads "???". Other bytes of a
 // GB18030 source are used as they are.
-std::string SourceToGb18030(std::string_view source, SourceEncoding encoding, size_t* invalid = nullptr);
+std::string SourceToGb18030(std::string_view source, SourceEncoding encoding,
+                            size_t* invalid = nullptr);
 
 // The lines of a names file as GB18030, one at a time, without converting the file whole: the
 // same lines with the same bytes as ForEachLine (Files.h) over SourceToGb18030, and the same count
@@ -122,8 +124,8 @@ class Gb18030LineReader {
  public:
   Gb18030LineReader(std::string_view source, SourceEncoding encoding);
   // The text of `fd` (a regular file read from its start; the reader does not close it).
-  Gb18030LineReader(int fd, SourceEncoding encoding, std::string name, size_t blockBytes = kSourceBlockBytes,
-                    size_t longestLine = kLongestLineBytes);
+  Gb18030LineReader(int fd, SourceEncoding encoding, std::string name,
+                    size_t blockBytes = kSourceBlockBytes, size_t longestLine = kLongestLineBytes);
   ~Gb18030LineReader();
   Gb18030LineReader(const Gb18030LineReader&) = delete;
   Gb18030LineReader& operator=(const Gb18030LineReader&) = delete;
@@ -143,7 +145,9 @@ class Gb18030LineReader {
   bool NextUtf16(std::string_view* line);
   void AppendCodePoint(char32_t cp);
   char32_t Unit(size_t at) const;
-  bool Wide() const { return encoding_ == SourceEncoding::kUtf16Le || encoding_ == SourceEncoding::kUtf16Be; }
+  bool Wide() const {
+    return encoding_ == SourceEncoding::kUtf16Le || encoding_ == SourceEncoding::kUtf16Be;
+  }
   void EnsureLine();
   void Refill();
 
@@ -191,7 +195,8 @@ struct LineCounter {
 // DetectEncoding's answer for the regular file `fd`. A file of up to `wholeUpTo` bytes is read
 // whole; a larger one is surveyed in blocks of `block` bytes (BOMs, GB2312 pairs, UTF-8 validity)
 // where that settles the answer, and only otherwise seen whole (mapped, not read into memory).
-SourceEncoding DetectFileEncoding(int fd, size_t wholeUpTo = size_t{4} << 20, size_t block = kSourceBlockBytes);
+SourceEncoding DetectFileEncoding(int fd, size_t wholeUpTo = size_t{4} << 20,
+                                  size_t block = kSourceBlockBytes);
 
 // Utf8ToGb18030 for many short texts (the name cells of a table): the same bytes, each code point
 // worked out once, with no converter opened per text.

@@ -1,10 +1,10 @@
 #include "Errors.h"
 
+#include <sys/stat.h>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
 
 namespace quorvel {
 
@@ -19,7 +19,8 @@ std::string InOutMessage(int code) {
     case kInvalidNumericInput: return "Invalid numeric input";
     default:
       if (code >= kOsErrorBase)
-        return "I/O error " + std::to_string(code - kOsErrorBase) + " (" + ErrnoWords(code - kOsErrorBase) + ")";
+        return "I/O error " + std::to_string(code - kOsErrorBase) + " (" +
+               ErrnoWords(code - kOsErrorBase) + ")";
       return "I/O error " + std::to_string(code);
   }
 }
@@ -86,7 +87,8 @@ std::string InOutText(int code, const std::string& path, int errnoValue) {
   // The code's message names the cause already for these, and an OS error carries its words.
   const bool causeShown = errnoValue == 0 || code == kFileNotFound || code == kTooManyOpenFiles ||
                           (code == kDiskFull && errnoValue == ENOSPC) || code >= kOsErrorBase;
-  if (code == kInvalidFilename && errnoValue == ENOENT) text += " (a folder on the path does not exist)";
+  if (code == kInvalidFilename && errnoValue == ENOENT)
+    text += " (a folder on the path does not exist)";
   else if (!causeShown) text += " (" + ErrnoWords(errnoValue) + ")";
   return text + ": \"" + path + "\"";
 }
@@ -133,22 +135,17 @@ int InOutCodeFromErrno(int e, const std::string& path) {
     case ENOTDIR:
     case ENAMETOOLONG:
     case EINVAL:
-    case ELOOP:
-      return kInvalidFilename;
+    case ELOOP: return kInvalidFilename;
     case EMFILE:
-    case ENFILE:
-      return kTooManyOpenFiles;
+    case ENFILE: return kTooManyOpenFiles;
     case EACCES:
     case EPERM:
     case EISDIR:
     case EROFS:
-    case ETXTBSY:
-      return kAccessDenied;
+    case ETXTBSY: return kAccessDenied;
     case ENOSPC:
-    case EDQUOT:
-      return kDiskFull;
-    default:
-      return kOsErrorBase + e;
+    case EDQUOT: return kDiskFull;
+    default: return kOsErrorBase + e;
   }
 }
 

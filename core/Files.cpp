@@ -1,12 +1,5 @@
 #include "Files.h"
 
-#include <cerrno>
-#include <algorithm>
-#include <climits>
-#include <csignal>
-#include <cstdio>
-#include <ctime>
-#include <functional>
 #include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -15,6 +8,13 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <functional>
 
 #include "Errors.h"
 
@@ -37,14 +37,16 @@ bool ShouldFail(int step) {
 
 // 12 letters and digits from the kernel's random source (a clock-and-pid mix where that fails).
 std::string RandomSuffix() {
-  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   unsigned char bytes[12];
   if (::getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
     struct timespec now {};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
     static unsigned long long counter = 0;
     unsigned long long x = static_cast<unsigned long long>(now.tv_nsec) ^
-                           (static_cast<unsigned long long>(::getpid()) << 32) ^ (++counter * 0x9E3779B97F4A7C15ULL);
+                           (static_cast<unsigned long long>(::getpid()) << 32) ^
+                           (++counter * 0x9E3779B97F4A7C15ULL);
     for (auto& b : bytes) {
       x ^= x << 13, x ^= x >> 7, x ^= x << 17;
       b = static_cast<unsigned char>(x);
@@ -77,7 +79,6 @@ void SyncFolder(const std::string& dir) {
   }
 }
 
-
 void SetReplaceFailureForTest(int step, int errnoValue) {
   gFailStep = step;
   gFailErrno = errnoValue;
@@ -88,7 +89,8 @@ void SetReplacePointHookForTest(ReplacePointHook hook) { gPointHook = hook; }
 void IgnoreFileSizeSignal() {
   static const bool done = [] {
     struct sigaction action {};
-    if (::sigaction(SIGXFSZ, nullptr, &action) == 0 && action.sa_handler == SIG_DFL) ::signal(SIGXFSZ, SIG_IGN);
+    if (::sigaction(SIGXFSZ, nullptr, &action) == 0 && action.sa_handler == SIG_DFL)
+      ::signal(SIGXFSZ, SIG_IGN);
     return true;
   }();
   (void)done;
@@ -164,7 +166,8 @@ bool IsProcessId(std::string_view text) {
 }
 
 // The names in `dir` for which `doomed` says yes.
-std::vector<std::string> NamesIn(const std::string& dir, const std::function<bool(std::string_view)>& doomed) {
+std::vector<std::string> NamesIn(const std::string& dir,
+                                 const std::function<bool(std::string_view)>& doomed) {
   std::vector<std::string> found;
   DIR* folder = ::opendir(dir.c_str());
   if (!folder) return found;
@@ -200,10 +203,13 @@ bool IsTargetTemporaryName(std::string_view name) {
          IsRandomSuffix(name.substr(name.size() - kSuffixLength));
 }
 
-int CreateTargetTemporary(const std::string& folder, const std::string& name, std::string& tempPath) {
+int CreateTargetTemporary(const std::string& folder, const std::string& name,
+                          std::string& tempPath) {
   // Keep the name short enough for any file system whatever the target's name.
-  int fd = CreateNewFileNamed(JoinPath(folder, "." + name.substr(0, 64) + ".quorvel-"), 0666, tempPath);
-  // Held until the descriptor closes: a later run tells a live writer's temporary from a dead one's.
+  int fd =
+      CreateNewFileNamed(JoinPath(folder, "." + name.substr(0, 64) + ".quorvel-"), 0666, tempPath);
+  // Held until the descriptor closes: a later run tells a live writer's temporary from a dead
+  // one's.
   if (fd >= 0) ::flock(fd, LOCK_EX | LOCK_NB);
   return fd;
 }
@@ -227,7 +233,6 @@ void RemoveDeadTargetTemporaries(const std::string& folder) {
   }
 }
 
-
 namespace {
 
 constexpr char kIntentHeader[] = "quorvel intent 1";
@@ -242,7 +247,8 @@ bool IsPlainName(std::string_view name) {
 bool WriteIntent(const std::string& intentPath, const std::vector<IntentStep>& steps) {
   std::string text = std::string(kIntentHeader) + "\n";
   for (const auto& step : steps) {
-    if (step.kind == IntentStep::Kind::kRename) text += "rename\t" + step.from + "\t" + step.to + "\n";
+    if (step.kind == IntentStep::Kind::kRename)
+      text += "rename\t" + step.from + "\t" + step.to + "\n";
     else text += "remove\t" + step.to + "\n";
   }
   text += "end\n";
@@ -288,7 +294,8 @@ bool IsWritersStep(const IntentStep& step, const std::vector<std::string>& files
 // Parses a record's text; nullopt when it is none this program wrote (ours are written whole).
 std::optional<std::vector<IntentStep>> ParseIntent(std::string_view text) {
   auto lines = SplitLines(text);
-  if (lines.size() < 2 || lines.front() != kIntentHeader || lines.back() != "end") return std::nullopt;
+  if (lines.size() < 2 || lines.front() != kIntentHeader || lines.back() != "end")
+    return std::nullopt;
   std::vector<IntentStep> steps;
   for (size_t i = 1; i + 1 < lines.size(); ++i) {
     std::string_view line = lines[i];
@@ -316,11 +323,14 @@ std::optional<std::vector<IntentStep>> ParseIntent(std::string_view text) {
 
 }  // namespace
 
-std::optional<std::vector<IntentStep>> ReadIntent(const std::string& intentPath, const std::vector<std::string>& files,
+std::optional<std::vector<IntentStep>> ReadIntent(const std::string& intentPath,
+                                                  const std::vector<std::string>& files,
                                                   std::string* whyIgnored) {
   if (whyIgnored) whyIgnored->clear();
   auto ignore = [&](const std::string& why) -> std::optional<std::vector<IntentStep>> {
-    if (whyIgnored) *whyIgnored = "the record of an unfinished dictionary write \"" + intentPath + "\" is ignored: " + why;
+    if (whyIgnored)
+      *whyIgnored =
+          "the record of an unfinished dictionary write \"" + intentPath + "\" is ignored: " + why;
     return std::nullopt;
   };
   // Never blocks (a pipe planted at the name) and never follows a link.
@@ -339,8 +349,9 @@ std::optional<std::vector<IntentStep>> ReadIntent(const std::string& intentPath,
   auto steps = ParseIntent(text);
   if (!steps) return ignore("it is damaged");
   for (const auto& step : *steps)
-    if (!IsWritersStep(step, files)) return ignore("it names \"" + (step.kind == IntentStep::Kind::kRemove ? step.to : step.from) +
-                                                   "\", which is no list file nor a temporary of one");
+    if (!IsWritersStep(step, files))
+      return ignore("it names \"" + (step.kind == IntentStep::Kind::kRemove ? step.to : step.from) +
+                    "\", which is no list file nor a temporary of one");
   return steps;
 }
 
@@ -381,7 +392,8 @@ namespace {
 
 // Writes and syncs a temporary beside each file, never readable by more people than the file it
 // replaces. On failure none is left and InOutError is thrown.
-std::vector<std::string> WriteTemporaries(const std::vector<std::pair<std::string, std::string>>& files) {
+std::vector<std::string> WriteTemporaries(
+    const std::vector<std::pair<std::string, std::string>>& files) {
   std::vector<std::string> temps;
   auto fail = [&](const std::string& path) {
     int e = errno;
@@ -394,11 +406,12 @@ std::vector<std::string> WriteTemporaries(const std::vector<std::pair<std::strin
     int fd = ShouldFail(i == 0 ? 1 : -1) ? -1 : CreateTempFileBeside(path, temp);
     if (fd < 0) fail(path);
     temps.push_back(temp);
-    if (struct stat old {}; ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+    if (struct stat old{}; ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
       struct stat fresh {};
       if (::fstat(fd, &fresh) == 0) ::fchmod(fd, fresh.st_mode & old.st_mode & 0777);
     }
-    bool ok = !(i == 1 && ShouldFail(2)) && WriteAll(fd, content.data(), content.size()) && ::fsync(fd) == 0;
+    bool ok = !(i == 1 && ShouldFail(2)) && WriteAll(fd, content.data(), content.size()) &&
+              ::fsync(fd) == 0;
     int e = errno;
     if (::close(fd) != 0 && ok) {
       ok = false;
@@ -478,7 +491,8 @@ void ReplaceFilesAtomically(const std::vector<std::pair<std::string, std::string
       // record of the renames), so a writer killed while undoing still ends in the old files.
       std::vector<IntentStep> undo;
       for (size_t j = 0; j < i; ++j) {
-        if (!backups[j].empty()) undo.push_back({IntentStep::Kind::kRename, NameOf(backups[j]), NameOf(files[j].first)});
+        if (!backups[j].empty())
+          undo.push_back({IntentStep::Kind::kRename, NameOf(backups[j]), NameOf(files[j].first)});
         else undo.push_back({IntentStep::Kind::kRemove, {}, NameOf(files[j].first)});
       }
       if (!intentPath.empty() && !WriteIntent(intentPath, undo)) {
@@ -488,7 +502,8 @@ void ReplaceFilesAtomically(const std::vector<std::pair<std::string, std::string
       }
       for (const auto& step : undo) {
         const std::string to = JoinPath(dir, step.to);
-        if (step.kind == IntentStep::Kind::kRename) ::rename(JoinPath(dir, step.from).c_str(), to.c_str());
+        if (step.kind == IntentStep::Kind::kRename)
+          ::rename(JoinPath(dir, step.from).c_str(), to.c_str());
         else ::unlink(to.c_str());
       }
       for (size_t j = i; j < temps.size(); ++j) ::unlink(temps[j].c_str());

@@ -60,7 +60,8 @@ void RemoveLeftovers(const std::string& dir, const std::vector<std::string>& nam
 bool IsTargetTemporaryName(std::string_view name);
 // Creates the temporary of a target called `name` in `folder` and takes its lock. Returns the
 // descriptor with its path in `tempPath`, or -1 with errno set.
-int CreateTargetTemporary(const std::string& folder, const std::string& name, std::string& tempPath);
+int CreateTargetTemporary(const std::string& folder, const std::string& name,
+                          std::string& tempPath);
 // A conversion temporary is taken for a dead writer's once it has not been written for this long
 // and nobody holds its lock.
 inline constexpr long kDeadTemporarySeconds = 10;
@@ -85,7 +86,8 @@ struct IntentStep {
 // own temporaries or kept files (`file` + ".tmp-" / ".old-" + 12 letters and digits) onto one of
 // `files`, or remove one of `files`. `whyIgnored` (when given) gets the warning for a record that
 // is there but ignored, else "". Opens nothing that blocks and follows no link.
-std::optional<std::vector<IntentStep>> ReadIntent(const std::string& intentPath, const std::vector<std::string>& files,
+std::optional<std::vector<IntentStep>> ReadIntent(const std::string& intentPath,
+                                                  const std::vector<std::string>& files,
                                                   std::string* whyIgnored = nullptr);
 
 // Completes what an intent record says, syncs the folder and removes the record. Every step may

@@ -1,5 +1,10 @@
 #include "ListFiles.h"
 
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
 #include <array>
 #include <cerrno>
 #include <climits>
@@ -7,11 +12,6 @@
 #include <cstring>
 #include <iterator>
 #include <stdexcept>
-#include <fcntl.h>
-#include <sys/inotify.h>
-#include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
 #include <unordered_map>
 
 #include "Errors.h"
@@ -20,11 +20,12 @@
 namespace quorvel {
 
 const char* const kListFileNames[kListCount] = {
-    "pinyin_han.dll", "pinyin_wei.dll",     "define_han.dll",
-    "define_py.dll",  "define_wei_han.dll", "define_wei_py.dll",
-    "define_name_han.dll", "define_name_py.dll"};
+    "pinyin_han.dll",     "pinyin_wei.dll",    "define_han.dll",      "define_py.dll",
+    "define_wei_han.dll", "define_wei_py.dll", "define_name_han.dll", "define_name_py.dll"};
 
-std::vector<std::string> ListFileNames() { return {std::begin(kListFileNames), std::end(kListFileNames)}; }
+std::vector<std::string> ListFileNames() {
+  return {std::begin(kListFileNames), std::end(kListFileNames)};
+}
 
 namespace {
 
@@ -48,12 +49,9 @@ class KeyIndex {
     for (size_t i = 0; i < items.size(); ++i) {
       if (!first_.emplace(items[i], i).second) continue;
       const std::string& key = items[i];
-      if (key.size() == 2)
-        Set(twoByte_, TwoByteCode(key));
-      else if (key.size() > 2)
-        Set(longerPrefix_, TwoByteCode(key));
-      else
-        hasShort_ = true;
+      if (key.size() == 2) Set(twoByte_, TwoByteCode(key));
+      else if (key.size() > 2) Set(longerPrefix_, TwoByteCode(key));
+      else hasShort_ = true;
     }
   }
 
@@ -184,7 +182,8 @@ class ListFiles::Watcher {
           compared_.fill(true);
           return true;
         } else if (IsFolderWatch(ev->wd)) {
-          changed |= ev->len > 0 && (IsListFile(ev->wd, ev->name) || IsLinkedName(ev->wd, ev->name));
+          changed |=
+              ev->len > 0 && (IsListFile(ev->wd, ev->name) || IsLinkedName(ev->wd, ev->name));
         } else if (linkNames_.count(ev->wd)) {
           // A far folder of a link: its own end (the reload looks again) or a linked file.
           changed |= (ev->mask & kGone) || (ev->len > 0 && IsLinkedName(ev->wd, ev->name));
@@ -257,7 +256,8 @@ class ListFiles::Watcher {
       if (!(id == ids_[i])) return true;
       // File times come from a coarse clock: a same-size write in the same tick as the load
       // would look unchanged. A file changed that close to the load is read again.
-      if (id.exists && id.ctimeSec * 1'000'000'000LL + id.ctimeNsec + kRacyNs >= loadedAtNs_) return true;
+      if (id.exists && id.ctimeSec * 1'000'000'000LL + id.ctimeNsec + kRacyNs >= loadedAtNs_)
+        return true;
     }
     return false;
   }
@@ -272,11 +272,11 @@ class ListFiles::Watcher {
   static constexpr long long kRacyNs = 50'000'000;
 };
 
-ListFiles::ListFiles(std::string dataDir, ChangeWatch watch)
-    : ListFiles(dataDir, dataDir, watch) {}
+ListFiles::ListFiles(std::string dataDir, ChangeWatch watch) : ListFiles(dataDir, dataDir, watch) {}
 
 ListFiles::ListFiles(std::string dataDir, std::string mappingDir, ChangeWatch watch)
-    : dataDir_(std::move(dataDir)), mappingDir_(std::move(mappingDir)),
+    : dataDir_(std::move(dataDir)),
+      mappingDir_(std::move(mappingDir)),
       lists_(std::make_unique<Lists>()) {
   std::array<std::string, kListCount> paths;
   for (int i = 0; i < kListCount; ++i) paths[i] = ListPath(static_cast<ListSlot>(i));
@@ -344,7 +344,8 @@ void ListFiles::Load() {
 }
 
 ListFiles::WriteLock::WriteLock(ListFiles& lists)
-    : lists_(lists), lock_(std::make_unique<FolderLock>(lists.dataDir_, FolderLock::Mode::kExclusive)) {
+    : lists_(lists),
+      lock_(std::make_unique<FolderLock>(lists.dataDir_, FolderLock::Mode::kExclusive)) {
   // The folder is named: that is what the user may not write (or what is missing).
   if (!lock_->Held()) ThrowInOut(lock_->OpenError(), lists.dataDir_);
   const std::string intentPath = JoinPath(lists.dataDir_, kPairIntentFileName);
@@ -354,7 +355,8 @@ ListFiles::WriteLock::WriteLock(ListFiles& lists)
   struct stat st {};
   lists_.recordBlocked_ = ::lstat(intentPath.c_str(), &st) == 0;
   if (lists_.recordBlocked_)
-    Warn("\"" + intentPath + "\" cannot be replaced; the dictionary is written without a record of its renames");
+    Warn("\"" + intentPath +
+         "\" cannot be replaced; the dictionary is written without a record of its renames");
   // Under the exclusive lock every temporary or kept old file of a list file is a dead writer's.
   std::vector<std::string> names = ListFileNames();
   names.push_back(kPairIntentFileName);
@@ -368,7 +370,8 @@ void ListFiles::WritePair(ListSlot keySlot, const std::string& keyText, ListSlot
                           const std::string& readingText) {
   if (!writeLocked_) throw std::logic_error("WritePair without a WriteLock");
   for (ListSlot slot : {keySlot, readingSlot})
-    if (std::string problem = ForeignLinkProblem(ListPath(slot)); !problem.empty()) throw Error(problem);
+    if (std::string problem = ForeignLinkProblem(ListPath(slot)); !problem.empty())
+      throw Error(problem);
   ReplaceFilesAtomically({{ListPath(keySlot), keyText}, {ListPath(readingSlot), readingText}},
                          recordBlocked_ ? std::string() : JoinPath(dataDir_, kPairIntentFileName));
 }
@@ -386,9 +389,7 @@ void ListFiles::Release() {
   ++generation_;
 }
 
-const std::vector<std::string>& ListFiles::List(ListSlot slot) const {
-  return lists_->items[slot];
-}
+const std::vector<std::string>& ListFiles::List(ListSlot slot) const { return lists_->items[slot]; }
 
 long ListFiles::FindKey(ListSlot keyList, std::string_view key) const {
   switch (keyList) {

@@ -49,7 +49,7 @@ enum ListSlot : int {
 };
 // The one list of the list files' names, in slot order: a list joins here and in ListSlot.
 extern const char* const kListFileNames[kListCount];  // "pinyin_han.dll", ...
-std::vector<std::string> ListFileNames();  // the same as strings
+std::vector<std::string> ListFileNames();             // the same as strings
 // The record of a pair write under way, in the data folder (the lock is Files.h's kLockFileName).
 inline constexpr char kPairIntentFileName[] = ".quorvel.intent";
 

@@ -34,7 +34,9 @@ std::optional<NameStyle> NameStyleNamed(std::string_view name) {
   return std::nullopt;
 }
 
-void AppendSurname(std::string& out, const NameParts& parts) { AppendCapitalised(out, parts.surname); }
+void AppendSurname(std::string& out, const NameParts& parts) {
+  AppendCapitalised(out, parts.surname);
+}
 
 void AppendGivenName(std::string& out, const NameParts& parts, Separator separator) {
   const size_t start = out.size();
@@ -64,8 +66,8 @@ void AppendCitation(std::string& out, const NameParts& parts, Separator separato
   }
 }
 
-void AppendNameInStyle(std::string& out, NameConverter& converter, NameParts& parts, std::string_view line,
-                       NameStyle style, Separator separator) {
+void AppendNameInStyle(std::string& out, NameConverter& converter, NameParts& parts,
+                       std::string_view line, NameStyle style, Separator separator) {
   if (style == NameStyle::kLayout) {
     converter.Append(out, line);
     return;

@@ -21,15 +21,15 @@ enum class NameStyle { kLayout, kInitials, kCitation };
 // "initials" or "citation"; nullopt for anything else.
 std::optional<NameStyle> NameStyleNamed(std::string_view name);
 
-void AppendSurname(std::string& out, const NameParts& parts);                        // Liu
+void AppendSurname(std::string& out, const NameParts& parts);                         // Liu
 void AppendGivenName(std::string& out, const NameParts& parts, Separator separator);  // De-hua
-void AppendInitials(std::string& out, const NameParts& parts);                       // Liu DH
+void AppendInitials(std::string& out, const NameParts& parts);                        // Liu DH
 // Liu, D.-H.; with the space separator Liu, D. H.
 void AppendCitation(std::string& out, const NameParts& parts, Separator separator);
 
 // One name line (GBK) in `style` through `converter`, whose options give the layout and the
 // separator; `parts` is scratch space kept between calls.
-void AppendNameInStyle(std::string& out, NameConverter& converter, NameParts& parts, std::string_view line,
-                       NameStyle style, Separator separator);
+void AppendNameInStyle(std::string& out, NameConverter& converter, NameParts& parts,
+                       std::string_view line, NameStyle style, Separator separator);
 
 }  // namespace quorvel

@@ -30,8 +30,9 @@ inline size_t PieceLength(std::string_view text) {
 
 // The dots that separate the parts of a name written in another script (买买提·艾力): · (also
 // GBK's A1A4), •, ・, ‧, ．and ･, as GB18030 bytes.
-constexpr std::string_view kSeparatingDots[] = {"\xA1\xA4", "\x81\x36\xA6\x31", "\x81\x39\xA7\x39",
-                                                "\x81\x36\xA6\x34", "\xA3\xAE", "\x84\x31\x96\x31"};
+constexpr std::string_view kSeparatingDots[] = {"\xA1\xA4",         "\x81\x36\xA6\x31",
+                                                "\x81\x39\xA7\x39", "\x81\x36\xA6\x34",
+                                                "\xA3\xAE",         "\x84\x31\x96\x31"};
 
 bool IsSeparatingDotOf(std::string_view piece) {
   for (std::string_view dot : kSeparatingDots)
@@ -167,7 +168,8 @@ inline __attribute__((always_inline)) Pieces CutPieces(std::string_view clean) {
   bool dotted = false;
   size_t at = 0;
   for (; at < clean.size() && count < kMaxPieces; ++count) {
-    const std::string_view rest(clean.data() + at, clean.size() - at);  // no bounds check: at < size
+    const std::string_view rest(clean.data() + at,
+                                clean.size() - at);  // no bounds check: at < size
     const size_t len = PieceLength(rest);
     dotted = dotted || IsSeparatingDot(rest.substr(0, len));
     at += len;
@@ -287,21 +289,37 @@ void Romanize(std::string& out, const ListFiles& lists, std::string_view line,
 
 NameLayout::NameLayout(const ConversionOptions& options)
     : format(options.format), romanization(options.romanization) {
-  separator = format == NameFormat::kPassport             ? ""
+  separator = format == NameFormat::kPassport           ? ""
               : options.separator == Separator::kHyphen ? "-"
               : options.separator == Separator::kSpace  ? " "
                                                         : "";
   using enum LetterCase;
   switch (format) {
     case NameFormat::kGivenSurname: surnameFirst = false; break;
-    case NameFormat::kGivenSurnameCapitalised: surnameFirst = false; givenCase = surnameCase = kCapitalised; break;
-    case NameFormat::kGivenSurnameUpper: surnameFirst = false; surnameCase = kUpper; break;
-    case NameFormat::kGivenCapitalisedSurnameUpper: surnameFirst = false; givenCase = kCapitalised; surnameCase = kUpper; break;
-    case NameFormat::kGivenSurnameJoined: surnameFirst = false; between = ""; break;
+    case NameFormat::kGivenSurnameCapitalised:
+      surnameFirst = false;
+      givenCase = surnameCase = kCapitalised;
+      break;
+    case NameFormat::kGivenSurnameUpper:
+      surnameFirst = false;
+      surnameCase = kUpper;
+      break;
+    case NameFormat::kGivenCapitalisedSurnameUpper:
+      surnameFirst = false;
+      givenCase = kCapitalised;
+      surnameCase = kUpper;
+      break;
+    case NameFormat::kGivenSurnameJoined:
+      surnameFirst = false;
+      between = "";
+      break;
     case NameFormat::kSurnameGiven: break;
     case NameFormat::kSurnameGivenCapitalised: surnameCase = givenCase = kCapitalised; break;
     case NameFormat::kSurnameUpperGiven: surnameCase = kUpper; break;
-    case NameFormat::kSurnameUpperGivenCapitalised: surnameCase = kUpper; givenCase = kCapitalised; break;
+    case NameFormat::kSurnameUpperGivenCapitalised:
+      surnameCase = kUpper;
+      givenCase = kCapitalised;
+      break;
     case NameFormat::kSurnameGivenJoined: between = ""; break;
     case NameFormat::kPassport: surnameCase = givenCase = kUpper; break;
     case NameFormat::kNone: break;
@@ -309,7 +327,8 @@ NameLayout::NameLayout(const ConversionOptions& options)
 }
 
 NameFormat NameFormatFromNumber(int number) {
-  return number >= 0 && number < kNameFormatCount ? static_cast<NameFormat>(number) : NameFormat::kNone;
+  return number >= 0 && number < kNameFormatCount ? static_cast<NameFormat>(number)
+                                                  : NameFormat::kNone;
 }
 
 std::string RemoveSpaces(std::string_view text) {
@@ -326,12 +345,14 @@ void AppendRomanizedName(std::string& out, const ListFiles& lists, std::string_v
   const LookupOptions lookup = options.Lookup();
   std::array<std::string, 2 + kMaxGivenPieces> readings;  // one per lookup of the line
   size_t used = 0;
-  Romanize(out, lists, line, NameLayout(options), [&](std::string_view key, KeyRole role) -> std::string_view {
-    std::string& reading = readings[used++ % readings.size()];  // a dotted name may have more
-    reading.clear();
-    AppendReading(reading, lists, key, lookup, role);
-    return reading;
-  });
+  Romanize(out, lists, line, NameLayout(options),
+           [&](std::string_view key, KeyRole role) -> std::string_view {
+             std::string& reading =
+                 readings[used++ % readings.size()];  // a dotted name may have more
+             reading.clear();
+             AppendReading(reading, lists, key, lookup, role);
+             return reading;
+           });
 }
 
 NameConverter::NameConverter(const ListFiles& lists, const ConversionOptions& options)
@@ -341,9 +362,11 @@ void NameConverter::Append(std::string& out, std::string_view line) {
   readings_.Sync();
   readings_.ClearQuestionMark();
   // Without whole names taught (the usual case) no line is one: no search for it.
-  if (!lists_.List(kDefineNameHanList).empty() && AppendTaughtName(out, lists_, line, options_)) return;
-  Romanize(out, lists_, line, layout_,
-           [&](std::string_view key, KeyRole role) { return readings_.Reading(key, role); }, &readings_);
+  if (!lists_.List(kDefineNameHanList).empty() && AppendTaughtName(out, lists_, line, options_))
+    return;
+  Romanize(
+      out, lists_, line, layout_,
+      [&](std::string_view key, KeyRole role) { return readings_.Reading(key, role); }, &readings_);
 }
 
 void NameConverter::Split(NameParts& parts, std::string_view line) {
@@ -377,13 +400,16 @@ void AppendLaidOutName(std::string& out, const ListFiles& lists, std::string_vie
   std::string line;
   for (size_t k = 0; k <= given.size() && k <= kMaxGivenPieces; ++k) line += kStandIn;
   size_t next = 0;
-  Romanize(out, lists, line, NameLayout(options), [&](std::string_view key, KeyRole role) -> std::string_view {
-    if (role == KeyRole::kSurname) return key.size() == kStandIn.size() ? surname : kNoReading;
-    return next < given.size() ? std::string_view(given[next++]) : std::string_view();
-  });
+  Romanize(out, lists, line, NameLayout(options),
+           [&](std::string_view key, KeyRole role) -> std::string_view {
+             if (role == KeyRole::kSurname)
+               return key.size() == kStandIn.size() ? surname : kNoReading;
+             return next < given.size() ? std::string_view(given[next++]) : std::string_view();
+           });
 }
 
-std::string RomanizeName(ListFiles& lists, std::string_view line, const ConversionOptions& options) {
+std::string RomanizeName(ListFiles& lists, std::string_view line,
+                         const ConversionOptions& options) {
   lists.Refresh();
   std::string out;
   AppendRomanizedName(out, lists, line, options);

@@ -44,8 +44,8 @@ enum class NameFormat {
 inline constexpr int kNameFormatCount = 11;
 
 inline constexpr const char* kNameFormatCaptions[kNameFormatCount] = {
-    "dehua liu", "Dehua Liu", "dehua LIU", "Dehua LIU", "dehualiu",
-    "liu dehua", "Liu Dehua", "LIU dehua", "LIU Dehua", "liudehua", "LIU DEHUA"};
+    "dehua liu", "Dehua Liu", "dehua LIU", "Dehua LIU", "dehualiu", "liu dehua",
+    "Liu Dehua", "LIU dehua", "LIU Dehua", "liudehua",  "LIU DEHUA"};
 
 // The format numbered `number` (0..10); any other number is kNone.
 NameFormat NameFormatFromNumber(int number);

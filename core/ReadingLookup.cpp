@@ -16,7 +16,8 @@ void AppendWadeGiles(std::string& out, const ListFiles& lists, std::string_view 
   size_t pos = 0;
   for (bool first = true;; first = false) {
     size_t slash = reading.find('/', pos);
-    std::string_view syllable = reading.substr(pos, slash == std::string_view::npos ? slash : slash - pos);
+    std::string_view syllable =
+        reading.substr(pos, slash == std::string_view::npos ? slash : slash - pos);
     if (!first) out += '/';
     if (long i = lists.FindKey(kPinyinHanList, syllable); i >= 0) {
       if (static_cast<size_t>(i) >= wei.size()) throw ListIndexError(i);
@@ -36,7 +37,8 @@ constexpr std::string_view kGbkUmlaut = "\xA8\xB9";
 // and lue, nue (lüe, nüe); after j, q, x and y the u is ü anyway and is never marked.
 void AppendPinyinSyllable(std::string& out, std::string_view syllable, UmlautSpelling umlaut) {
   const bool ln = syllable.size() >= 2 && (syllable[0] == 'l' || syllable[0] == 'n');
-  if (umlaut == UmlautSpelling::kV || !ln || (syllable.substr(1) != "v" && syllable.substr(1) != "ue")) {
+  if (umlaut == UmlautSpelling::kV || !ln ||
+      (syllable.substr(1) != "v" && syllable.substr(1) != "ue")) {
     out.append(syllable);
     return;
   }
@@ -63,7 +65,8 @@ void AppendPinyin(std::string& out, std::string_view reading, UmlautSpelling uml
   size_t pos = 0;
   for (;;) {
     size_t slash = reading.find('/', pos);
-    AppendPinyinSyllable(out, reading.substr(pos, slash == std::string_view::npos ? slash : slash - pos), umlaut);
+    AppendPinyinSyllable(
+        out, reading.substr(pos, slash == std::string_view::npos ? slash : slash - pos), umlaut);
     if (slash == std::string_view::npos) break;
     out += '/';
     pos = slash + 1;
@@ -79,7 +82,8 @@ void DropRepeatedReadings(std::string& out, size_t start) {
   size_t pos = 0;
   for (;;) {
     size_t slash = all.find('/', pos);
-    std::string_view reading = std::string_view(all).substr(pos, slash == std::string::npos ? slash : slash - pos);
+    std::string_view reading =
+        std::string_view(all).substr(pos, slash == std::string::npos ? slash : slash - pos);
     if (std::find(kept.begin(), kept.end(), reading) == kept.end()) kept.push_back(reading);
     if (slash == std::string::npos) break;
     pos = slash + 1;
@@ -95,10 +99,8 @@ void DropRepeatedReadings(std::string& out, size_t start) {
 
 void AppendPinyinReading(std::string& out, const ListFiles& lists, std::string_view pinyin,
                          const LookupOptions& options) {
-  if (options.romanization == Romanization::kWadeGiles)
-    AppendWadeGiles(out, lists, pinyin);
-  else
-    AppendPinyin(out, pinyin, options.umlaut);
+  if (options.romanization == Romanization::kWadeGiles) AppendWadeGiles(out, lists, pinyin);
+  else AppendPinyin(out, pinyin, options.umlaut);
 }
 
 void AppendReading(std::string& out, const ListFiles& lists, std::string_view key,
@@ -149,11 +151,15 @@ void AppendReading(std::string& out, const ListFiles& lists, std::string_view ke
 
 bool CertainlyNoReading(const ListFiles& lists, std::string_view key, Romanization romanization) {
   return FindBuiltinRow(key) < 0 && !IsLatinWord(key) &&
-         lists.FindKey(romanization == Romanization::kWadeGiles ? kDefineWeiHanList : kDefineHanList, key) < 0;
+         lists.FindKey(
+             romanization == Romanization::kWadeGiles ? kDefineWeiHanList : kDefineHanList, key) <
+             0;
 }
 
 ReadingCache::ReadingCache(const ListFiles& lists, const LookupOptions& options)
-    : lists_(lists), options_(options), generation_(lists.Generation()),
+    : lists_(lists),
+      options_(options),
+      generation_(lists.Generation()),
       entries_(2 * static_cast<size_t>(kGbkSlots)) {}
 
 ReadingCache::~ReadingCache() = default;

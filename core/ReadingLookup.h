@@ -25,7 +25,7 @@
 
 namespace quorvel {
 
-enum class Readings { kFirst, kAll };               // a polyphonic character: its first or all
+enum class Readings { kFirst, kAll };  // a polyphonic character: its first or all
 enum class Romanization { kPinyin, kWadeGiles };
 
 // How a pinyin reading of the built-in table writes the ü of lü, nü, lüe and nüe (the table keeps
@@ -35,7 +35,8 @@ enum class Romanization { kPinyin, kWadeGiles };
 enum class UmlautSpelling { kV, kYu, kU, kUmlaut };
 inline constexpr int kUmlautSpellingCount = 4;
 // The spellings as the command line names them, in enum order (ü in UTF-8).
-inline constexpr const char* kUmlautSpellingNames[kUmlautSpellingCount] = {"v", "yu", "u", "\xC3\xBC"};
+inline constexpr const char* kUmlautSpellingNames[kUmlautSpellingCount] = {"v", "yu", "u",
+                                                                           "\xC3\xBC"};
 
 struct LookupOptions {
   Readings readings = Readings::kFirst;
@@ -125,7 +126,7 @@ class ReadingCache {
   struct Entry {
     const char* text = nullptr;  // nullptr: not worked out yet
     uint32_t length = 0;
-    bool question = false;       // the reading holds a "?"
+    bool question = false;  // the reading holds a "?"
   };
   std::string_view WorkOut(std::string_view key, KeyRole role);
   std::string_view Keep(std::string_view reading);
@@ -135,15 +136,15 @@ class ReadingCache {
   const ListFiles& lists_;
   LookupOptions options_;
   uint64_t generation_;
-  std::vector<Entry> entries_;               // per GBK slot and role
+  std::vector<Entry> entries_;                   // per GBK slot and role
   std::vector<std::unique_ptr<char[]>> blocks_;  // the readings; a block never moves
   size_t blockLeft_ = 0;
   char* blockNext_ = nullptr;
-  std::string others_[kReadingsKept];        // readings of keys that are not cached, in turn
+  std::string others_[kReadingsKept];  // readings of keys that are not cached, in turn
   int nextOther_ = 0;
-  std::string scratch_;                      // where a reading is worked out
+  std::string scratch_;  // where a reading is worked out
   bool sawQuestion_ = false;
-  std::vector<uint64_t> longerKeyStarts_;    // one bit per GBK slot, for MayStartLongerKey
+  std::vector<uint64_t> longerKeyStarts_;  // one bit per GBK slot, for MayStartLongerKey
   bool startsKnown_ = false;
 };
 

@@ -110,7 +110,9 @@ const NameReviewer::RowReadings& NameReviewer::ReadingsOfRow(int row) const {
   for (std::string& pinyin : Split(kReviewReadings[row])) {
     std::string written;
     AppendPinyinReading(written, lists_, pinyin, options_.Lookup());
-    if (std::find(readings.written.begin(), readings.written.end(), written) != readings.written.end()) continue;
+    if (std::find(readings.written.begin(), readings.written.end(), written) !=
+        readings.written.end())
+      continue;
     readings.written.push_back(std::move(written));
     readings.pinyin.push_back(std::move(pinyin));
   }
@@ -119,10 +121,12 @@ const NameReviewer::RowReadings& NameReviewer::ReadingsOfRow(int row) const {
 }
 
 std::vector<ReviewFlag> NameReviewer::ReviewCandidate(std::string_view line) const {
-  if (lists_.FindKey(kDefineNameHanList, TrimControls(line)) >= 0) return {};  // taught: the user's choice
+  if (lists_.FindKey(kDefineNameHanList, TrimControls(line)) >= 0)
+    return {};  // taught: the user's choice
   readings_->Sync();
   const std::deque<KeyRead> keys = KeysOf(lists_, line, options_, readings_.get());
-  const ListSlot dictionary = options_.romanization == Romanization::kWadeGiles ? kDefineWeiHanList : kDefineHanList;
+  const ListSlot dictionary =
+      options_.romanization == Romanization::kWadeGiles ? kDefineWeiHanList : kDefineHanList;
   size_t surname = keys.size();  // the surname is the last key read in the surname position
   for (size_t k = 0; k < keys.size(); ++k)
     if (keys[k].role == KeyRole::kSurname) surname = k;
@@ -140,17 +144,23 @@ std::vector<ReviewFlag> NameReviewer::ReviewCandidate(std::string_view line) con
     const int row = RowOf(read.key, isSurname);
     if (row < 0) continue;
     const RowReadings& readings = ReadingsOfRow(row);
-    ReviewFlag flag{isSurname ? ReviewFlag::Kind::kSurname : ReviewFlag::Kind::kGiven, read.key,
-                    readings.written, kReviewReasons[row], {}, readings.pinyin, k};
+    ReviewFlag flag{isSurname ? ReviewFlag::Kind::kSurname : ReviewFlag::Kind::kGiven,
+                    read.key,
+                    readings.written,
+                    kReviewReasons[row],
+                    {},
+                    readings.pinyin,
+                    k};
     for (size_t r = 1; r < flag.readings.size(); ++r) {
       // The same walk, every key reading as before but this one.
       size_t call = 0;
       std::string alternative;
-      AppendRomanizedWith(alternative, lists_, line, options_, [&](std::string_view, KeyRole) -> std::string_view {
-        const size_t at = call++;
-        if (at == k) return flag.readings[r];
-        return at < keys.size() ? std::string_view(keys[at].reading) : kNoReading;
-      });
+      AppendRomanizedWith(
+          alternative, lists_, line, options_, [&](std::string_view, KeyRole) -> std::string_view {
+            const size_t at = call++;
+            if (at == k) return flag.readings[r];
+            return at < keys.size() ? std::string_view(keys[at].reading) : kNoReading;
+          });
       flag.alternatives.push_back(std::move(alternative));
     }
     flags.push_back(std::move(flag));
@@ -159,7 +169,8 @@ std::vector<ReviewFlag> NameReviewer::ReviewCandidate(std::string_view line) con
 }
 
 std::optional<DictionaryEntry> EntryForAlternative(const ListFiles& lists, std::string_view line,
-                                                   const ReviewFlag& flag, std::size_t alternative) {
+                                                   const ReviewFlag& flag,
+                                                   std::size_t alternative) {
   if (alternative + 1 >= flag.pinyin.size()) return std::nullopt;
   ConversionOptions pinyin;  // first readings, Hanyu Pinyin, v: the syllables a whole name stores
   pinyin.format = NameFormat::kSurnameGiven;
@@ -280,7 +291,8 @@ std::string FlagText(const std::vector<ReviewFlag>& flags) {
   return text;
 }
 
-std::string FlagLine(std::string_view name, std::string_view output, const std::vector<ReviewFlag>& flags) {
+std::string FlagLine(std::string_view name, std::string_view output,
+                     const std::vector<ReviewFlag>& flags) {
   std::string line;
   AppendUtf8(line, TrimControls(name));
   line += " \u2192 ";
@@ -290,8 +302,8 @@ std::string FlagLine(std::string_view name, std::string_view output, const std::
   return line;
 }
 
-void AppendReviewRow(std::string& out, size_t number, std::string_view name, std::string_view output,
-                     const std::vector<ReviewFlag>& flags) {
+void AppendReviewRow(std::string& out, size_t number, std::string_view name,
+                     std::string_view output, const std::vector<ReviewFlag>& flags) {
   out += std::to_string(number);
   out += '\t';
   AppendField(out, TrimControls(name));

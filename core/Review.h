@@ -127,11 +127,12 @@ void RewriteTargetLine(const std::string& path, std::size_t number, std::string_
 std::string FlagText(const std::vector<ReviewFlag>& flags);
 
 // "曾参 → Zeng Can ⚑ " and the flag text: the trimmed name and the output (both GBK) in UTF-8.
-std::string FlagLine(std::string_view name, std::string_view output, const std::vector<ReviewFlag>& flags);
+std::string FlagLine(std::string_view name, std::string_view output,
+                     const std::vector<ReviewFlag>& flags);
 
 // Appends the row of a review file, UTF-8: LINE<TAB>NAME<TAB>OUTPUT<TAB>FLAG TEXT and a line feed,
 // the name trimmed; a tab or line break inside the name or output becomes a space.
-void AppendReviewRow(std::string& out, size_t number, std::string_view name, std::string_view output,
-                     const std::vector<ReviewFlag>& flags);
+void AppendReviewRow(std::string& out, size_t number, std::string_view name,
+                     std::string_view output, const std::vector<ReviewFlag>& flags);
 
 }  // namespace quorvel

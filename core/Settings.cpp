@@ -1,10 +1,10 @@
 #include "Settings.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <optional>
 
@@ -24,7 +24,8 @@ bool ReadSettingsFile(const std::string& path, std::string& text) {
   std::string reason;
   int fd = OpenRegularFile(path, &reason);  // never waits on a pipe planted there
   if (fd < 0) {
-    if (errno == ENOENT || errno == EISDIR || errno == EINVAL) return false;  // no file stands there
+    if (errno == ENOENT || errno == EISDIR || errno == EINVAL)
+      return false;  // no file stands there
     ThrowInOut(errno, path);
   }
   text.clear();
@@ -161,8 +162,8 @@ bool ReadConversionSettings(const std::string& path, ConversionOptions& options)
   // Files written before the ü spelling existed end here: they mean v.
   indexes.umlaut = 0;
   if (!lines[4].empty()) apply(indexes.umlaut, lines[4], kUmlautSpellingCount - 1);
-  options = OptionsFromControlIndexes(indexes.polyphone, indexes.separator, indexes.wadeGiles, indexes.format,
-                                      indexes.umlaut);
+  options = OptionsFromControlIndexes(indexes.polyphone, indexes.separator, indexes.wadeGiles,
+                                      indexes.format, indexes.umlaut);
   if (firstError) throw *firstError;
   return true;
 }

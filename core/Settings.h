@@ -56,8 +56,8 @@ struct ControlIndexes {
   int polyphone = 0;  // 0 first reading only, 1 all readings
   int separator = 0;  // 0 "-", 1 " ", 2 none
   bool wadeGiles = false;
-  int format = 1;     // 0..9 as in kNameFormatCaptions, 10 passport; -1 no format chosen
-  int umlaut = 0;     // UmlautSpelling: 0 v, 1 yu, 2 u, 3 ü
+  int format = 1;  // 0..9 as in kNameFormatCaptions, 10 passport; -1 no format chosen
+  int umlaut = 0;  // UmlautSpelling: 0 v, 1 yu, 2 u, 3 ü
 };
 
 // The one mapping from control indexes to options: polyphone 0 first reading, any other index all

@@ -26,13 +26,16 @@ std::string ExtensionOf(const std::string& path) {
 
 }  // namespace
 
-std::optional<TableFormat> TableFormatOfPath(const std::string& path) { return TableFormatNamed(ExtensionOf(path)); }
+std::optional<TableFormat> TableFormatOfPath(const std::string& path) {
+  return TableFormatNamed(ExtensionOf(path));
+}
 
 std::string UnreadSpreadsheetMessage(const std::string& path) {
   const std::string extension = ExtensionOf(path);
   for (const char* unread : {"xls", "xlsm", "xlsb", "ods", "et", "numbers"})
     if (extension == unread)
-      return "Spreadsheets saved as ." + extension + " are not read; save it as .xlsx or .csv (" + path + ")";
+      return "Spreadsheets saved as ." + extension + " are not read; save it as .xlsx or .csv (" +
+             path + ")";
   return {};
 }
 

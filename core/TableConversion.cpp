@@ -51,7 +51,8 @@ std::string HeaderList(const std::vector<std::string>& headers) {
   std::string list = "its headers are ";
   for (size_t i = 0; i < headers.size(); ++i) {
     if (i > 0) list += ", ";
-    list += (headers[i].empty() ? std::string("(empty)") : headers[i]) + " (" + ColumnLetters(i) + ")";
+    list +=
+        (headers[i].empty() ? std::string("(empty)") : headers[i]) + " (" + ColumnLetters(i) + ")";
   }
   return list;
 }
@@ -110,12 +111,13 @@ bool LooksLikeName(const std::string& utf8) {
 
 std::string ColumnLetters(size_t column) {
   std::string letters;
-  for (size_t n = column + 1; n > 0; n = (n - 1) / 26) letters.insert(letters.begin(), static_cast<char>('A' + (n - 1) % 26));
+  for (size_t n = column + 1; n > 0; n = (n - 1) / 26)
+    letters.insert(letters.begin(), static_cast<char>('A' + (n - 1) % 26));
   return letters;
 }
 
-ColumnChoice ChooseNameColumn(const std::vector<Row>& firstRows, TextEncoding encoding, const std::string& column,
-                              HeaderRow header) {
+ColumnChoice ChooseNameColumn(const std::vector<Row>& firstRows, TextEncoding encoding,
+                              const std::string& column, HeaderRow header) {
   const std::vector<std::string> headers =
       header == HeaderRow::kNone ? std::vector<std::string>() : FirstRowTexts(firstRows, encoding);
   const size_t widest = Widest(firstRows);
@@ -131,13 +133,16 @@ ColumnChoice ChooseNameColumn(const std::vector<Row>& firstRows, TextEncoding en
         if (headers[i] == name) return {i, true};
     // One column and no header naming it: that column, a header row only if its first cell is none.
     if (widest <= 1) return {0, headerOf(0)};
-    throw TableChoiceError("No column is headed 姓名, 名字, 中文名, 中文姓名 or name; choose the name column with "
-                           "--column (" + HeaderList(headers) + ")");
+    throw TableChoiceError(
+        "No column is headed 姓名, 名字, 中文名, 中文姓名 or name; choose the name column with "
+        "--column (" +
+        HeaderList(headers) + ")");
   }
   std::optional<size_t> chosen;
   if (IsDigits(column)) {
     const unsigned long number = column.size() > 6 ? 0 : std::stoul(column);
-    if (number == 0) throw TableChoiceError("Column numbers count from 1 (--column=" + column + ")");
+    if (number == 0)
+      throw TableChoiceError("Column numbers count from 1 (--column=" + column + ")");
     chosen = number - 1;
   } else {
     const std::string wanted = Trimmed(column);
@@ -149,8 +154,8 @@ ColumnChoice ChooseNameColumn(const std::vector<Row>& firstRows, TextEncoding en
   }
   if (*chosen >= widest && widest > 0)
     throw TableChoiceError("Column " + ColumnLetters(*chosen) + " (" + std::to_string(*chosen + 1) +
-                           ") lies past the table's last column, " + ColumnLetters(widest - 1) + " (" +
-                           std::to_string(widest) + ")");
+                           ") lies past the table's last column, " + ColumnLetters(widest - 1) +
+                           " (" + std::to_string(widest) + ")");
   return {*chosen, headerOf(*chosen)};
 }
 
@@ -166,7 +171,8 @@ std::unique_ptr<TableSource> OpenTable(std::string bytes, TableFormat format) {
 size_t FindSheet(const TableSource& table, const std::string& name) {
   const std::vector<std::string> sheets = table.SheetNames();
   if (name.empty()) return 0;
-  if (sheets.size() == 1 && sheets[0].empty()) throw TableChoiceError("A CSV or TSV table has no sheets to choose");
+  if (sheets.size() == 1 && sheets[0].empty())
+    throw TableChoiceError("A CSV or TSV table has no sheets to choose");
   for (size_t i = 0; i < sheets.size(); ++i)
     if (sheets[i] == name) return i;
   std::string list;
@@ -177,7 +183,8 @@ size_t FindSheet(const TableSource& table, const std::string& name) {
 TableFormat FormatOfSource(const std::string& sourcePath, const TableOptions& options) {
   if (options.format) return *options.format;
   if (std::optional<TableFormat> format = TableFormatOfPath(sourcePath)) return *format;
-  throw TableChoiceError("Cannot tell the table format of \"" + sourcePath + "\" (--table=csv, tsv or xlsx)");
+  throw TableChoiceError("Cannot tell the table format of \"" + sourcePath +
+                         "\" (--table=csv, tsv or xlsx)");
 }
 
 namespace {
@@ -195,12 +202,14 @@ constexpr size_t kRowsForChoice = 20;
 
 }  // namespace
 
-TablePreview PreviewTable(const std::string& sourcePath, const TableOptions& options, size_t rowCount) {
+TablePreview PreviewTable(const std::string& sourcePath, const TableOptions& options,
+                          size_t rowCount) {
   const TableFormat format = FormatOfSource(sourcePath, options);
   struct stat unused {};
   bool isFile = false;
   std::unique_ptr<TableSource> table = OpenTable(ReadSource(sourcePath, &unused, &isFile), format);
-  const std::vector<Row> rows = FirstRows(*table, FindSheet(*table, options.sheet), std::max(rowCount, kRowsForChoice));
+  const std::vector<Row> rows =
+      FirstRows(*table, FindSheet(*table, options.sheet), std::max(rowCount, kRowsForChoice));
   TablePreview preview;
   for (size_t i = 0; i < rows.size() && i < rowCount; ++i) {
     std::vector<std::string> texts;
@@ -236,11 +245,11 @@ class RowConverter {
       return Cell{CellType::kText, header.empty() ? std::string(kind) : header + " (" + kind + ")"};
     };
     Insert(in, out, [&](std::vector<Cell>& cells) {
-      cells.push_back(headed(options_.format == NameFormat::kPassport       ? "Passport"
+      cells.push_back(headed(options_.format == NameFormat::kPassport         ? "Passport"
                              : options_.romanization == Romanization::kPinyin ? "Pinyin"
                                                                               : "Wade-Giles"));
-      static const char* const kHeaders[kAddedColumnCount] = {"Surname", "Given name", "Initials", "Citation",
-                                                              "Passport", "Review"};
+      static const char* const kHeaders[kAddedColumnCount] = {"Surname",  "Given name", "Initials",
+                                                              "Citation", "Passport",   "Review"};
       for (int i = 0; i < kAddedColumnCount; ++i)
         if (table_.added & (1u << i)) cells.push_back(headed(kHeaders[i]));
     });
@@ -301,13 +310,15 @@ class RowConverter {
     while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
     bool ascii = true;
     for (char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-    return {CellType::kText, encoding_ == TextEncoding::kUtf8 && !ascii ? Gb18030ToUtf8(text) : std::string(text)};
+    return {CellType::kText,
+            encoding_ == TextEncoding::kUtf8 && !ascii ? Gb18030ToUtf8(text) : std::string(text)};
   }
 
   // The flag text of a name (UTF-8) in the table's encoding; empty when there is nothing to check.
   Cell ReviewCell(const std::string& gbk) const {
     const std::string text = FlagText(reviewer_.Review(gbk));
-    return {CellType::kText, encoding_ == TextEncoding::kUtf8 || text.empty() ? text : Utf8ToGb18030(text)};
+    return {CellType::kText,
+            encoding_ == TextEncoding::kUtf8 || text.empty() ? text : Utf8ToGb18030(text)};
   }
 
   // `out` = `in` with the new cells after the name column; a row too short keeps its cells alone.
@@ -399,11 +410,13 @@ class XlsxSink : public RowSink {
 };
 
 // A workbook for a stream is made in a private temporary file first, then copied.
-void WriteWorkbookToStream(int fd, const std::string& name, const std::map<int, std::string>& numberFormats,
+void WriteWorkbookToStream(int fd, const std::string& name,
+                           const std::map<int, std::string>& numberFormats,
                            const std::function<void(RowSink&)>& run) {
   std::string tempPath;
   const char* tmp = std::getenv("TMPDIR");
-  const int temp = CreateNewFileNamed(JoinPath(tmp && *tmp ? tmp : "/tmp", "quorvel-workbook-"), 0600, tempPath);
+  const int temp =
+      CreateNewFileNamed(JoinPath(tmp && *tmp ? tmp : "/tmp", "quorvel-workbook-"), 0600, tempPath);
   if (temp < 0) ThrowInOut(errno, tempPath);
   ::close(temp);
   try {
@@ -421,17 +434,19 @@ void WriteWorkbookToStream(int fd, const std::string& name, const std::map<int, 
 
 }  // namespace
 
-TableReport ConvertTable(ListFiles& lists, const std::string& sourcePath, const std::string& targetPath,
-                         const ConversionOptions& options, const TableOptions& table, const ProgressFn& progress,
+TableReport ConvertTable(ListFiles& lists, const std::string& sourcePath,
+                         const std::string& targetPath, const ConversionOptions& options,
+                         const TableOptions& table, const ProgressFn& progress,
                          const LineFn& onRow) {
   TableReport report;
   report.format = FormatOfSource(sourcePath, table);
   struct stat sourceStat {};
   bool sourceIsFile = false;
-  std::unique_ptr<TableSource> source = OpenTable(ReadSource(sourcePath, &sourceStat, &sourceIsFile), report.format);
+  std::unique_ptr<TableSource> source =
+      OpenTable(ReadSource(sourcePath, &sourceStat, &sourceIsFile), report.format);
   const size_t sheet = FindSheet(*source, table.sheet);
-  report.choice = ChooseNameColumn(FirstRows(*source, sheet, kRowsForChoice), source->Encoding(), table.column,
-                                   table.header);
+  report.choice = ChooseNameColumn(FirstRows(*source, sheet, kRowsForChoice), source->Encoding(),
+                                   table.column, table.header);
 
   auto run = [&](RowSink& sink) {
     report.rows = report.rowsWithMarker = 0;
@@ -443,7 +458,8 @@ TableReport ConvertTable(ListFiles& lists, const std::string& sourcePath, const 
       if (s != sheet) {  // every other sheet's values come along as they are
         for (size_t copied = 1; rows->Next(in); ++copied) {
           sink.Write(in);
-          if (progress && copied % 1024 == 0) progress(rows->Position(), rows->Size());  // a cancel lands here too
+          if (progress && copied % 1024 == 0)
+            progress(rows->Position(), rows->Size());  // a cancel lands here too
         }
         continue;
       }

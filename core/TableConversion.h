@@ -38,8 +38,8 @@ enum class HeaderRow { kGuess, kNone, kPresent };
 // text of the name (Review.h), empty when there is nothing to check.
 enum class AddedColumn { kSurname, kGiven, kInitials, kCitation, kPassport, kReview };
 inline constexpr int kAddedColumnCount = 6;
-inline constexpr const char* kAddedColumnNames[kAddedColumnCount] = {"surname", "given", "initials", "citation",
-                                                                     "passport", "review"};
+inline constexpr const char* kAddedColumnNames[kAddedColumnCount] = {
+    "surname", "given", "initials", "citation", "passport", "review"};
 // A set of added columns: bit i stands for AddedColumn i.
 using AddedColumns = unsigned;
 inline constexpr AddedColumns Bit(AddedColumn column) { return 1u << static_cast<int>(column); }
@@ -47,8 +47,10 @@ inline constexpr AddedColumns Bit(AddedColumn column) { return 1u << static_cast
 // in `*unknown`.
 std::optional<AddedColumns> ParseAddedColumns(std::string_view list, std::string* unknown);
 
-// Header texts that mark the name column when none is given, in the order they are tried per column.
-inline constexpr const char* kNameHeaders[] = {"姓名", "名字", "中文名", "中文姓名", "name", "Name", "NAME"};
+// Header texts that mark the name column when none is given, in the order they are tried per
+// column.
+inline constexpr const char* kNameHeaders[] = {"姓名", "名字", "中文名", "中文姓名",
+                                               "name", "Name", "NAME"};
 
 struct TableOptions {
   std::optional<TableFormat> format;  // nullopt: by the source's extension
@@ -66,8 +68,8 @@ struct ColumnChoice {
 
 // The name column and whether the first row is a header, from a table's first rows. A header row
 // is assumed (unless HeaderRow::kNone) when the name column's first cell is not a name.
-ColumnChoice ChooseNameColumn(const std::vector<Row>& firstRows, TextEncoding encoding, const std::string& column,
-                              HeaderRow header);
+ColumnChoice ChooseNameColumn(const std::vector<Row>& firstRows, TextEncoding encoding,
+                              const std::string& column, HeaderRow header);
 
 // A cell that reads as a personal name: one to seven Chinese characters (a middle dot between
 // them allowed), spaces aside.
@@ -94,9 +96,10 @@ TableFormat FormatOfSource(const std::string& sourcePath, const TableOptions& op
 // `targetPath` (a file or kStandardStream). Progress counts in units of the source read. `onRow`
 // sees each data row with a name: its row in the sheet (from 1, a header row counted), the name
 // and the romanized name, both GBK.
-TableReport ConvertTable(ListFiles& lists, const std::string& sourcePath, const std::string& targetPath,
-                         const ConversionOptions& options, const TableOptions& table,
-                         const ProgressFn& progress = {}, const LineFn& onRow = {});
+TableReport ConvertTable(ListFiles& lists, const std::string& sourcePath,
+                         const std::string& targetPath, const ConversionOptions& options,
+                         const TableOptions& table, const ProgressFn& progress = {},
+                         const LineFn& onRow = {});
 
 // What the window shows before a run: the sheet's first rows (UTF-8) and the guessed choice
 // (nullopt when no header names the column).
@@ -105,6 +108,7 @@ struct TablePreview {
   size_t columns = 0;  // the widest of those rows
   std::optional<ColumnChoice> guess;
 };
-TablePreview PreviewTable(const std::string& sourcePath, const TableOptions& options, size_t rowCount);
+TablePreview PreviewTable(const std::string& sourcePath, const TableOptions& options,
+                          size_t rowCount);
 
 }  // namespace quorvel

@@ -18,7 +18,8 @@ DelimitedSource::DelimitedSource(std::string bytes, char delimiter) : bytes_(std
   const SourceEncoding encoding = DetectEncoding(bytes_);
   if (encoding == SourceEncoding::kUtf16Le || encoding == SourceEncoding::kUtf16Be)
     throw Error("This table is in UTF-16, which is not read; save it as CSV in UTF-8 or GBK");
-  layout_.encoding = encoding == SourceEncoding::kGb18030 ? TextEncoding::kGb18030 : TextEncoding::kUtf8;
+  layout_.encoding =
+      encoding == SourceEncoding::kGb18030 ? TextEncoding::kGb18030 : TextEncoding::kUtf8;
   text_ = bytes_;
   if (text_.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
     layout_.byteOrderMark = true;
@@ -30,8 +31,8 @@ DelimitedSource::DelimitedSource(std::string bytes, char delimiter) : bytes_(std
     if (text_[i] == '"') quoted = !quoted;
     if (!quoted && IsLineEnd(text_[i])) {
       layout_.lineEnd = text_[i] == '\r' && i + 1 < text_.size() && text_[i + 1] == '\n' ? "\r\n"
-                        : text_[i] == '\r'                                                ? "\r"
-                                                                                          : "\n";
+                        : text_[i] == '\r'                                               ? "\r"
+                                                                                         : "\n";
       break;
     }
   }
@@ -103,7 +104,8 @@ void AppendDelimitedRow(std::string& out, const Row& row, const DelimitedLayout&
     const std::string& text = row[i].text;
     // A field that starts with the byte-order mark's bytes is quoted too: at the start of the
     // text, a reader would take them for the mark and drop them.
-    if (text.find_first_of(special, 0, 4) == std::string::npos && !std::string_view(text).starts_with(kUtf8Bom)) {
+    if (text.find_first_of(special, 0, 4) == std::string::npos &&
+        !std::string_view(text).starts_with(kUtf8Bom)) {
       out += text;
       continue;
     }

@@ -10,7 +10,8 @@
 // tells; the structure bytes (quote, comma, tab, CR, LF) never occur inside a GBK or GB18030
 // character, so fields are cut without decoding anything. Writing keeps the source's encoding,
 // byte-order mark, delimiter and line end; a field is quoted exactly when it holds the
-// delimiter, a quote or a line break, or starts with the bytes of a UTF-8 byte-order mark. A UTF-16 source is refused with a message.
+// delimiter, a quote or a line break, or starts with the bytes of a UTF-8 byte-order mark. A UTF-16
+// source is refused with a message.
 #pragma once
 
 #include <string>

@@ -66,13 +66,15 @@ std::string UndoEscapes(std::string text) {
 template <typename Handler>
 class XmlParser {
  public:
-  explicit XmlParser(Handler& handler) : handler_(handler), parser_(XML_ParserCreateNS(nullptr, '|')) {
+  explicit XmlParser(Handler& handler)
+      : handler_(handler), parser_(XML_ParserCreateNS(nullptr, '|')) {
     if (!parser_) throw std::bad_alloc();
     XML_SetUserData(parser_, this);
     XML_SetElementHandler(
         parser_,
         [](void* self, const XML_Char* name, const XML_Char** attributes) {
-          static_cast<XmlParser*>(self)->Guard([&](Handler& h) { h.Start(LocalName(name), attributes); });
+          static_cast<XmlParser*>(self)->Guard(
+              [&](Handler& h) { h.Start(LocalName(name), attributes); });
         },
         [](void* self, const XML_Char* name) {
           static_cast<XmlParser*>(self)->Guard([&](Handler& h) { h.End(LocalName(name)); });
@@ -106,7 +108,8 @@ class XmlParser {
     }
     if (failure_) std::rethrow_exception(failure_);
     if (status == XML_STATUS_ERROR)
-      throw Error(std::string(kNotAWorkbook) + " (" + XML_ErrorString(XML_GetErrorCode(parser_)) + ")");
+      throw Error(std::string(kNotAWorkbook) + " (" + XML_ErrorString(XML_GetErrorCode(parser_)) +
+                  ")");
     paused_ = status == XML_STATUS_SUSPENDED;
     *ended = last_ && !paused_;
     return bytes;
@@ -182,10 +185,10 @@ struct SharedStringsHandler {
     if (name == "si") {
       // The strings stay in memory for the run: a file that unpacks to more is refused.
       bytes += current.size() + sizeof(std::string);
-      if (bytes > kMaxBytes) throw Error("This workbook's texts take more than 1 GiB, which is not read");
+      if (bytes > kMaxBytes)
+        throw Error("This workbook's texts take more than 1 GiB, which is not read");
       strings.push_back(UndoEscapes(std::move(current)));
-    }
-    else if (name == "rPh") --phonetic;
+    } else if (name == "rPh") --phonetic;
     else if (name == "t") inText = false;
   }
   void Text(std::string_view text) {
@@ -281,8 +284,8 @@ std::string PartPath(const std::string& target) {
 // The rows of one sheet, parsed a block at a time as they are asked for.
 class SheetReader : public RowReader {
  public:
-  SheetReader(const XlsxSource::Archive& archive, const std::string& path, const std::vector<std::string>& strings,
-              const std::vector<int>& cellFormats)
+  SheetReader(const XlsxSource::Archive& archive, const std::string& path,
+              const std::vector<std::string>& strings, const std::vector<int>& cellFormats)
       : strings_(strings), cellFormats_(cellFormats), parser_(*this) {
     file_ = archive.Open(path, &size_);
     if (!file_) throw Error(kNotAWorkbook);
@@ -317,7 +320,8 @@ class SheetReader : public RowReader {
       format_ = style < cellFormats_.size() ? cellFormats_[style] : 0;
       const std::optional<size_t> column = r ? ColumnOfReference(r) : std::nullopt;
       column_ = column ? *column : row_.size();
-      if (column_ >= kMaxColumns) throw Error(std::string(kNotAWorkbook) + " (cell " + (r ? r : "") + ")");
+      if (column_ >= kMaxColumns)
+        throw Error(std::string(kNotAWorkbook) + " (cell " + (r ? r : "") + ")");
       type_ = t ? t : "n";
       value_.clear();
     } else if (name == "v" || (name == "t" && phonetic_ == 0)) {
@@ -359,7 +363,8 @@ class SheetReader : public RowReader {
       return {CellType::kText, strings_[index]};
     }
     if (value.empty()) return {};
-    if (type == "inlineStr" || type == "str" || type == "d") return {CellType::kText, UndoEscapes(std::move(value))};
+    if (type == "inlineStr" || type == "str" || type == "d")
+      return {CellType::kText, UndoEscapes(std::move(value))};
     if (type == "b") return {CellType::kBoolean, value == "1" ? "1" : "0"};
     if (type == "e") return {CellType::kError, std::move(value)};
     return {CellType::kNumber, std::move(value)};
@@ -389,14 +394,17 @@ class SheetReader : public RowReader {
 
 }  // namespace
 
-XlsxSource::XlsxSource(std::string bytes) : bytes_(std::move(bytes)), archive_(std::make_unique<Archive>(bytes_)) {
+XlsxSource::XlsxSource(std::string bytes)
+    : bytes_(std::move(bytes)), archive_(std::make_unique<Archive>(bytes_)) {
   WorkbookHandler workbook;
   RelationshipsHandler relationships;
-  if (!archive_->Parse("xl/workbook.xml", workbook) || !archive_->Parse("xl/_rels/workbook.xml.rels", relationships))
+  if (!archive_->Parse("xl/workbook.xml", workbook) ||
+      !archive_->Parse("xl/_rels/workbook.xml.rels", relationships))
     throw Error(kNotAWorkbook);
   for (const auto& [name, id] : workbook.sheets) {
     const auto target = relationships.targets.find(id);
-    if (target == relationships.targets.end()) continue;  // a chart sheet, or a broken link: no rows
+    if (target == relationships.targets.end())
+      continue;  // a chart sheet, or a broken link: no rows
     names_.push_back(name);
     paths_.push_back(PartPath(target->second));
   }
@@ -433,7 +441,8 @@ XlsxWriter::~XlsxWriter() {
 
 void XlsxWriter::Check(int error) {
   if (error != LXW_NO_ERROR)
-    throw Error(std::string("Cannot write the workbook: ") + lxw_strerror(static_cast<lxw_error>(error)));
+    throw Error(std::string("Cannot write the workbook: ") +
+                lxw_strerror(static_cast<lxw_error>(error)));
 }
 
 void XlsxWriter::AddSheet(const std::string& name) {
@@ -445,8 +454,8 @@ void XlsxWriter::AddSheet(const std::string& name) {
 void XlsxWriter::Write(const Row& row) {
   if (row_ >= LXW_ROW_MAX) Check(LXW_ERROR_WORKSHEET_INDEX_OUT_OF_RANGE);
   if (row.size() > LXW_COL_MAX)
-    throw Error("Cannot write the workbook: a row of " + std::to_string(row.size()) + " cells is wider than " +
-                std::to_string(LXW_COL_MAX) + " columns");
+    throw Error("Cannot write the workbook: a row of " + std::to_string(row.size()) +
+                " cells is wider than " + std::to_string(LXW_COL_MAX) + " columns");
   for (size_t i = 0; i < row.size(); ++i) {
     const Cell& cell = row[i];
     const auto column = static_cast<lxw_col_t>(i);
@@ -461,7 +470,8 @@ void XlsxWriter::Write(const Row& row) {
         break;
       case CellType::kText:
       case CellType::kError:
-        if (!cell.text.empty()) Check(worksheet_write_string(sheet_, row_, column, cell.text.c_str(), nullptr));
+        if (!cell.text.empty())
+          Check(worksheet_write_string(sheet_, row_, column, cell.text.c_str(), nullptr));
         break;
     }
   }

@@ -48,7 +48,7 @@ class XlsxSource : public TableSource {
   std::vector<std::string> names_;
   std::vector<std::string> paths_;  // of each sheet's XML inside the archive
   std::vector<std::string> sharedStrings_;
-  std::vector<int> cellFormats_;             // number format of each cell style (the s attribute)
+  std::vector<int> cellFormats_;            // number format of each cell style (the s attribute)
   std::map<int, std::string> formatCodes_;  // of the number formats 164 and up
 };
 

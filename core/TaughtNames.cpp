@@ -47,7 +47,8 @@ std::vector<std::string> TypedSyllables(std::string_view utf8, std::size_t* spli
       current += static_cast<char>(c - 'A' + 'a');
     } else if (c == kSplitMark) {
       finish();
-      if (marked || syllables.empty()) throw Error("无法保存：姓与名之间只能有一个“|”，且前后都要有音节。");
+      if (marked || syllables.empty())
+        throw Error("无法保存：姓与名之间只能有一个“|”，且前后都要有音节。");
       marked = true;
       *split = syllables.size();
     } else if (static_cast<unsigned char>(c) <= 0x20) {
@@ -57,7 +58,8 @@ std::vector<std::string> TypedSyllables(std::string_view utf8, std::size_t* spli
     }
   }
   finish();
-  if (marked && *split >= syllables.size()) throw Error("无法保存：姓与名之间只能有一个“|”，且前后都要有音节。");
+  if (marked && *split >= syllables.size())
+    throw Error("无法保存：姓与名之间只能有一个“|”，且前后都要有音节。");
   for (const auto& s : syllables)
     if (!IsSyllable(s)) throw Error("无法保存：拼音只能由字母组成（ü 写作 v），“" + s + "”不行。");
   return syllables;
@@ -79,7 +81,8 @@ std::optional<TaughtReading> ParseTaughtReading(std::string_view reading, std::s
     }
     start = i + 1;
   }
-  if (taught.syllables.size() != characters || taught.surnameSyllables >= characters) return std::nullopt;
+  if (taught.syllables.size() != characters || taught.surnameSyllables >= characters)
+    return std::nullopt;
   return taught;
 }
 
@@ -92,13 +95,16 @@ DictionaryEntry TaughtEntryFromUtf8(std::string_view name, std::string_view syll
     if (nameSplit == 0 || marked.find(kSplitMark) != std::string::npos) nameSplit = marked.size();
   }
   const std::size_t characters = NameCharacters(marked);
-  if (characters < kMinTaughtNameChars || characters > kMaxTaughtNameChars || nameSplit >= characters)
-    throw Error("无法保存：整名要 2 到 6 个汉字（可用一个“|”隔开姓和名），“" + std::string(TrimControls(name)) + "”不行。");
+  if (characters < kMinTaughtNameChars || characters > kMaxTaughtNameChars ||
+      nameSplit >= characters)
+    throw Error("无法保存：整名要 2 到 6 个汉字（可用一个“|”隔开姓和名），“" +
+                std::string(TrimControls(name)) + "”不行。");
   std::size_t readingSplit = 0;
   std::vector<std::string> typed = TypedSyllables(syllables, &readingSplit);
   if (typed.size() != characters)
-    throw Error("无法保存：“" + std::string(TrimControls(name)) + "”有 " + std::to_string(characters) + " 个汉字，拼音却有 " +
-                std::to_string(typed.size()) + " 个音节。");
+    throw Error("无法保存：“" + std::string(TrimControls(name)) + "”有 " +
+                std::to_string(characters) + " 个汉字，拼音却有 " + std::to_string(typed.size()) +
+                " 个音节。");
   if (nameSplit != 0 && readingSplit != 0 && nameSplit != readingSplit)
     throw Error("无法保存：汉字和拼音里的“|”不在同一处。");
   const std::size_t split = nameSplit != 0 ? nameSplit : readingSplit;
@@ -125,11 +131,13 @@ bool AppendTaughtName(std::string& out, const ListFiles& lists, std::string_view
   if (at < 0) return false;
   const auto& readings = lists.List(kDefineNamePyList);
   if (static_cast<std::size_t>(at) >= readings.size()) throw ListIndexError(at);
-  const auto taught = ParseTaughtReading(readings[static_cast<std::size_t>(at)], NameCharacters(name));
+  const auto taught =
+      ParseTaughtReading(readings[static_cast<std::size_t>(at)], NameCharacters(name));
   if (!taught) return false;
   std::size_t surnameCount = taught->surnameSyllables;
   if (surnameCount == 0) {
-    const ListSlot dictionary = options.romanization == Romanization::kWadeGiles ? kDefineWeiHanList : kDefineHanList;
+    const ListSlot dictionary =
+        options.romanization == Romanization::kWadeGiles ? kDefineWeiHanList : kDefineHanList;
     surnameCount = lists.FindKey(dictionary, name.substr(0, 4)) >= 0 ? 2 : 1;
   }
   const LookupOptions lookup = options.Lookup();
@@ -137,7 +145,8 @@ bool AppendTaughtName(std::string& out, const ListFiles& lists, std::string_view
   std::vector<std::string> given;
   for (std::size_t k = 0; k < taught->syllables.size(); ++k) {
     if (k >= surnameCount) given.emplace_back();
-    AppendPinyinReading(k < surnameCount ? surname : given.back(), lists, taught->syllables[k], lookup);
+    AppendPinyinReading(k < surnameCount ? surname : given.back(), lists, taught->syllables[k],
+                        lookup);
   }
   AppendLaidOutName(out, lists, surname, given, options);
   return true;

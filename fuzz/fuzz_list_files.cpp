@@ -1,11 +1,11 @@
 // The list-file parser over arbitrary bytes: the streaming splitter and the copying one agree,
 // no item holds a line end or NUL, and a loaded key list answers lookups without fault.
+#include <fcntl.h>
+#include <unistd.h>
 #include <cstdint>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 
 #include "Errors.h"
 #include "Files.h"

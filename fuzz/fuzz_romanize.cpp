@@ -1,10 +1,11 @@
 // Name romanization and the source splitter over arbitrary bytes, with the installed list files:
-// every format, separator, reading mode and ü spelling; encodings detected and converted; never a fault.
+// every format, separator, reading mode and ü spelling; encodings detected and converted; never a
+// fault.
+#include <fcntl.h>
+#include <unistd.h>
 #include <cstdint>
 #include <cstdlib>
-#include <fcntl.h>
 #include <string>
-#include <unistd.h>
 
 #include "BatchConversion.h"
 #include "Encoding.h"
@@ -17,8 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   std::string_view text(reinterpret_cast<const char*>(bytes + 1), size - 1);
   const uint8_t sel = bytes[0];
   // The options through the window's mapping, every index each control can give and more.
-  // Format -1..14: none, the ten, passport, and past the last. The ü spelling from the separator bits
-  // (0..3) so that every spelling meets every format.
+  // Format -1..14: none, the ten, passport, and past the last. The ü spelling from the separator
+  // bits (0..3) so that every spelling meets every format.
   const quorvel::ConversionOptions options = quorvel::OptionsFromControlIndexes(
       sel & 1, (sel >> 1) & 3, ((sel >> 3) & 1) != 0, (sel >> 4) - 1, (sel >> 1) & 3);
   std::string line = quorvel::RomanizeName(lists, text, options);

@@ -15,7 +15,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: grab_screen OUTPUT.png\n");
     return 2;
   }
-  const QImage screen = app.primaryScreen()->grabWindow(0).toImage().convertToFormat(QImage::Format_RGB32);
+  const QImage screen =
+      app.primaryScreen()->grabWindow(0).toImage().convertToFormat(QImage::Format_RGB32);
   int left = screen.width(), top = screen.height(), right = -1, bottom = -1;
   for (int y = 0; y < screen.height(); ++y) {
     const QRgb* row = reinterpret_cast<const QRgb*>(screen.constScanLine(y));
@@ -31,7 +32,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "grab_screen: the screen is empty\n");
     return 1;
   }
-  if (!screen.copy(left, top, right - left + 1, bottom - top + 1).save(QString::fromLocal8Bit(argv[1]))) {
+  if (!screen.copy(left, top, right - left + 1, bottom - top + 1)
+           .save(QString::fromLocal8Bit(argv[1]))) {
     std::fprintf(stderr, "grab_screen: cannot write %s\n", argv[1]);
     return 1;
   }

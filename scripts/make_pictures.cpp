@@ -12,8 +12,8 @@
 #include <QImage>
 #include <QPainter>
 
-#include <cstdio>
 #include <jpeglib.h>
+#include <cstdio>
 
 namespace {
 
@@ -88,8 +88,9 @@ int main(int argc, char** argv) {
                    out.filePath(QStringLiteral("Image1") + suffix)) &&
          WriteJpeg(Caption(68, 19, QStringLiteral("中文界面"), 14, QColor(0, 0, 0xa0), true, scale),
                    out.filePath(QStringLiteral("Image2") + suffix)) &&
-         WriteJpeg(Caption(70, 18, QStringLiteral("English OS"), 12, QColor(0, 0, 0xa0), true, scale),
-                   out.filePath(QStringLiteral("Image3") + suffix));
+         WriteJpeg(
+             Caption(70, 18, QStringLiteral("English OS"), 12, QColor(0, 0, 0xa0), true, scale),
+             out.filePath(QStringLiteral("Image3") + suffix));
   }
   if (!ok) std::fprintf(stderr, "make_pictures: could not write the pictures\n");
   return ok ? 0 : 1;

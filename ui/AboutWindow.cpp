@@ -7,7 +7,8 @@
 #include "PlatformDialogs.h"
 #include "ui_AboutWindow.h"
 
-AboutWindow::AboutWindow(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::AboutWindow>()) {
+AboutWindow::AboutWindow(QWidget* parent)
+    : QDialog(parent), ui_(std::make_unique<Ui::AboutWindow>()) {
   ui_->setupUi(this);
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);

@@ -42,7 +42,8 @@ bool ApplyQtTranslations(quorvel::UiLanguage language) {
     return false;
   }
   if (translator->isEmpty() &&
-      !translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+      !translator->load(QStringLiteral("qtbase_zh_CN"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
     return false;
   return QCoreApplication::installTranslator(translator);
 }

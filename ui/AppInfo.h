@@ -27,8 +27,8 @@ inline const QString kVersionText = QStringLiteral("v") + QString::fromLatin1(qu
 // The windows' font: the desktop's sans-serif, with a CJK face for the Chinese texts, at a pixel
 // size chosen to fit the windows' fixed boxes whatever the screen's DPI setting.
 QFont WindowFont(int pixelSize, bool bold = false);
-inline constexpr int kWindowFontPixels = 12;   // the texts of the windows
-inline constexpr int kLargeFontPixels = 13;    // the check box, the radio group, the About labels
+inline constexpr int kWindowFontPixels = 12;  // the texts of the windows
+inline constexpr int kLargeFontPixels = 13;   // the check box, the radio group, the About labels
 
 // Qt's own texts (standard buttons, file dialogs) in the interface language, at once: for Chinese
 // qtbase_zh_CN from Qt's translations folder is installed in the

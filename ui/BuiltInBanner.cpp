@@ -27,7 +27,9 @@ BuiltInBanner::BuiltInBanner(QWidget* parent) : QWidget(parent) {
 
 QString BuiltInBanner::Title() { return QStringLiteral("Quorvel"); }
 
-QString BuiltInBanner::Subtitle() { return QStringLiteral("中文姓名批量转拼音 · 标准拼音与韦氏/港台拼音"); }
+QString BuiltInBanner::Subtitle() {
+  return QStringLiteral("中文姓名批量转拼音 · 标准拼音与韦氏/港台拼音");
+}
 
 void BuiltInBanner::paintEvent(QPaintEvent*) {
   QPainter painter(this);

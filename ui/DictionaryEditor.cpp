@@ -32,7 +32,9 @@ constexpr int kSmallestListHeight = 60;
 // Changes in the folder come in bursts (two temporaries, two renames): one look after the last.
 constexpr int kFollowEveryMs = 250;
 
-QString FromGbk(std::string_view gbk) { return QString::fromStdString(quorvel::Gb18030ToUtf8(gbk)); }
+QString FromGbk(std::string_view gbk) {
+  return QString::fromStdString(quorvel::Gb18030ToUtf8(gbk));
+}
 
 class FlagGuard {
  public:
@@ -51,7 +53,8 @@ DictionaryEditorControls SetUpLayout(QDialog* window) {
   Layout layout;
   layout.setupUi(window);
   // Labels take the size of their text in the font in use; the top one keeps its width.
-  for (QLabel* label : {layout.keyLabel, layout.readingLabel, layout.listLabel}) label->adjustSize();
+  for (QLabel* label : {layout.keyLabel, layout.readingLabel, layout.listLabel})
+    label->adjustSize();
   layout.hintLabel->resize(layout.hintLabel->width(), layout.hintLabel->sizeHint().height());
   return {layout.keyEdit,     layout.readingEdit,  layout.addButton, layout.deleteButton,
           layout.clearButton, layout.searchButton, layout.entryList};
@@ -59,8 +62,8 @@ DictionaryEditorControls SetUpLayout(QDialog* window) {
 
 }  // namespace
 
-DictionaryEditor::DictionaryEditor(quorvel::ListFiles& data,
-                                   quorvel::CustomDictionary::Kind kind, QWidget* parent)
+DictionaryEditor::DictionaryEditor(quorvel::ListFiles& data, quorvel::CustomDictionary::Kind kind,
+                                   QWidget* parent)
     : QDialog(parent), dict_(data, kind) {
   controls_ = kind == quorvel::CustomDictionary::Kind::kWadeGiles
                   ? SetUpLayout<Ui::WadeGilesDictionaryEditor>(this)
@@ -176,9 +179,10 @@ void DictionaryEditor::FollowFiles() {
 }
 
 void DictionaryEditor::RememberForUndo() {
-  pending_ = UndoStep{dict_.Entries(),
-                      quorvel::PathExists(dict_.KeyPath()) || quorvel::PathExists(dict_.ReadingPath()),
-                      {}};
+  pending_ =
+      UndoStep{dict_.Entries(),
+               quorvel::PathExists(dict_.KeyPath()) || quorvel::PathExists(dict_.ReadingPath()),
+               {}};
 }
 
 void DictionaryEditor::KeepUndoStep() {
@@ -274,14 +278,16 @@ void DictionaryEditor::deleteSelected() {
     if (chosen >= 0) {
       // The files changed under the selection: the list is refilled and nothing is deleted.
       PlatformDialogs::Instance().ShowMessage(
-          this, QStringLiteral("字库文件已被其他程序修改，列表已更新。“%1”没有删除，请重新选择要删除的条目。")
+          this, QStringLiteral(
+                    "字库文件已被其他程序修改，列表已更新。“%1”没有删除，请重新选择要删除的条目。")
                     .arg(chosenText));
     }
     return;
   }
   QString text = controls_.entryList->item(line)->text();
-  if (!PlatformDialogs::Instance().Confirm(this, QStringLiteral("确认要删除  ") + text + QStringLiteral("  吗？"),
-                                           PlatformDialogs::Answer::kNo))
+  if (!PlatformDialogs::Instance().Confirm(
+          this, QStringLiteral("确认要删除  ") + text + QStringLiteral("  吗？"),
+          PlatformDialogs::Answer::kNo))
     return;
   RememberForUndo();
   try {
@@ -312,7 +318,7 @@ void DictionaryEditor::clearAll() {
     dict_.Clear();
   } catch (const std::exception& e) {
     pending_.reset();  // part of it may be gone; Ctrl+Z is no help with a half-done clear
-    Refill();  // shows what the files still hold
+    Refill();          // shows what the files still hold
     ShowFailure(e);
     return;
   }
@@ -325,7 +331,8 @@ void DictionaryEditor::search() {
   QString typed = controls_.keyEdit->text();
   QByteArray utf8 = typed.toUtf8();
   bool encodable = true;
-  std::string key = quorvel::Utf8ToGb18030Strict(std::string_view(utf8.constData(), utf8.size()), &encodable);
+  std::string key =
+      quorvel::Utf8ToGb18030Strict(std::string_view(utf8.constData(), utf8.size()), &encodable);
   auto found = encodable ? dict_.Find(key) : std::nullopt;
   if (found) {
     SelectLine(static_cast<int>(*found));  // raises no showSelectedEntry: the key field stays
@@ -344,7 +351,8 @@ void DictionaryEditor::Refill() {
     joined += line;
     joined += '\n';
   }
-  QStringList texts = QString::fromStdString(quorvel::Gb18030ToUtf8(joined)).split(QLatin1Char('\n'));
+  QStringList texts =
+      QString::fromStdString(quorvel::Gb18030ToUtf8(joined)).split(QLatin1Char('\n'));
   texts.removeLast();
   FlagGuard guard(programmatic_);
   controls_.entryList->clear();
@@ -393,5 +401,6 @@ std::optional<std::string> DictionaryEditor::StoredText(const QLineEdit* edit) {
 
 void DictionaryEditor::ShowFailure(const std::exception& error) {
   // File errors name the file they are about.
-  PlatformDialogs::Instance().ShowError(this, QString::fromUtf8(quorvel::WithFullStop(error.what())));
+  PlatformDialogs::Instance().ShowError(this,
+                                        QString::fromUtf8(quorvel::WithFullStop(error.what())));
 }

@@ -66,10 +66,10 @@ class DictionaryEditor : public QDialog {
   void showSelectedEntry();  // a line chosen in the list: its key and reading into the fields
   void clearReading();       // the key was edited: the reading field empties
   void addOrUpdate();
-  void deleteSelected();     // after confirmation
-  void clearAll();           // after confirmation: both files go
-  void search();             // selects the first entry of the typed key
-  void undo();               // takes back the last change made while the window is open
+  void deleteSelected();  // after confirmation
+  void clearAll();        // after confirmation: both files go
+  void search();          // selects the first entry of the typed key
+  void undo();            // takes back the last change made while the window is open
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -83,7 +83,7 @@ class DictionaryEditor : public QDialog {
   void FitListToHeight();
   void Refill();
   bool SyncWithFiles();
-  void FollowFiles();        // while shown, a few times a second: the list catches up with the files
+  void FollowFiles();  // while shown, a few times a second: the list catches up with the files
   void RememberForUndo();
   void KeepUndoStep();
   int SelectedLine() const;
@@ -106,8 +106,8 @@ class DictionaryEditor : public QDialog {
     std::vector<std::string> after;
   };
   std::vector<UndoStep> undo_;
-  QAction* undoAction_ = nullptr;  // the Edit menu's item, enabled while there is a step
-  int menuHeight_ = 0;             // the menu bar above the fixed layout
+  QAction* undoAction_ = nullptr;    // the Edit menu's item, enabled while there is a step
+  int menuHeight_ = 0;               // the menu bar above the fixed layout
   std::optional<UndoStep> pending_;  // recorded before a change, kept once it succeeded
   QTimer* followTimer_ = nullptr;
 };

@@ -1,8 +1,8 @@
 #include "HelpWindow.h"
 
 #include <QFontMetrics>
-#include <QWindow>
 #include <QTextDocument>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -13,7 +13,8 @@
 #include "ScreenFit.h"
 #include "ui_HelpWindow.h"
 
-HelpWindow::HelpWindow(const quorvel::ListFiles& data, const QString& dictionaryFolder, QWidget* parent)
+HelpWindow::HelpWindow(const quorvel::ListFiles& data, const QString& dictionaryFolder,
+                       QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::HelpWindow>()) {
   ui_->setupUi(this);
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -25,14 +26,19 @@ HelpWindow::HelpWindow(const quorvel::ListFiles& data, const QString& dictionary
   ui_->helpText->setPalette(palette);
   // The form holds the fixed part of the text with the places of the figures; the folder of the
   // user's dictionaries, an empty line and the maker's two lines follow.
-  const quorvel::DataFigures figures = quorvel::CountDataFigures(data.List(quorvel::kPinyinWeiList));
-  QString text = ui_->helpText->toPlainText().arg(figures.characters).arg(figures.pinyinSyllables)
-                     .arg(figures.wadeGilesSpellings).arg(figures.polyphonic);
+  const quorvel::DataFigures figures =
+      quorvel::CountDataFigures(data.List(quorvel::kPinyinWeiList));
+  QString text = ui_->helpText->toPlainText()
+                     .arg(figures.characters)
+                     .arg(figures.pinyinSyllables)
+                     .arg(figures.wadeGilesSpellings)
+                     .arg(figures.polyphonic);
   while (text.endsWith(QLatin1Char('\n'))) text.chop(1);
-  if (!dictionaryFolder.isEmpty()) text += QStringLiteral("\n自定义字库的文件保存在：") + dictionaryFolder;
+  if (!dictionaryFolder.isEmpty())
+    text += QStringLiteral("\n自定义字库的文件保存在：") + dictionaryFolder;
   ui_->helpText->setPlainText(text + QStringLiteral("\n\n官网：") +
-                          QString::fromUtf8(quorvel::maker::kProductUrl) + QLatin1Char('\n') +
-                          QString::fromUtf8(quorvel::maker::kContactLine));
+                              QString::fromUtf8(quorvel::maker::kProductUrl) + QLatin1Char('\n') +
+                              QString::fromUtf8(quorvel::maker::kContactLine));
 
   // The box has no scroll bars, so the window is made large enough for the whole text, each line
   // on one line as written: the form's size is the least it takes, and the desktop's fonts decide
@@ -49,7 +55,8 @@ HelpWindow::HelpWindow(const quorvel::ListFiles& data, const QString& dictionary
   measure.setDocumentMargin(margin);
   measure.setPlainText(ui_->helpText->toPlainText());
   measure.setTextWidth(width);
-  const int height = std::max(ui_->helpText->height(), static_cast<int>(measure.size().height()) + 8);
+  const int height =
+      std::max(ui_->helpText->height(), static_cast<int>(measure.size().height()) + 8);
   ui_->helpText->setGeometry(0, 0, width, height);
   setFixedSize(width, height);
   wholeText_ = QSize(width, height);

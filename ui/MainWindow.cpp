@@ -18,21 +18,21 @@
 #include <QStringDecoder>
 #include <QTimer>
 
+#include "AboutWindow.h"
 #include "AppInfo.h"
-#include "BuiltInBanner.h"
 #include "BatchConversion.h"
+#include "BuiltInBanner.h"
 #include "Errors.h"
 #include "Files.h"
 #include "HelpWindow.h"
 #include "JpegImage.h"
+#include "ListFiles.h"
 #include "MakerConfig.h"
 #include "PlatformDialogs.h"
-#include "ScreenFit.h"
 #include "ReviewWindow.h"
+#include "ScreenFit.h"
 #include "Settings.h"
 #include "TableColumnChooser.h"
-#include "AboutWindow.h"
-#include "ListFiles.h"
 #include "WebBanner.h"
 #include "ui_MainWindow.h"
 
@@ -113,7 +113,8 @@ QString TargetLeftText(const quorvel::TargetLeft& left, const QString& target) {
   using Kind = quorvel::TargetLeft::Kind;
   switch (left.kind) {
     case Kind::kEarlierKept: return QStringLiteral("原来的文件保持不变：%1").arg(target);
-    case Kind::kLinesKept: return QStringLiteral("已转换的前 %1 个姓名保存在：%2").arg(left.lines).arg(target);
+    case Kind::kLinesKept:
+      return QStringLiteral("已转换的前 %1 个姓名保存在：%2").arg(left.lines).arg(target);
     case Kind::kStreamed:
       if (left.lines == 0) break;
       return QStringLiteral("已转换 %1 个姓名，已写入：%2").arg(left.lines).arg(target);
@@ -128,15 +129,20 @@ QPointer<QWidget> gLockAsker;
 // A lock another program holds on the lists' folder, waited for a second already: a box with
 // Retry and Cancel; while it is up the window is drawn and the holder may finish.
 bool AskAboutHeldLock(const quorvel::LockWait& wait) {
-  QWidget* parent = QApplication::activeModalWidget() ? QApplication::activeModalWidget() : gLockAsker.data();
-  const QString holder = wait.holder > 0 ? QStringLiteral("进程 %1").arg(wait.holder) : QStringLiteral("另一个程序");
+  QWidget* parent =
+      QApplication::activeModalWidget() ? QApplication::activeModalWidget() : gLockAsker.data();
+  const QString holder =
+      wait.holder > 0 ? QStringLiteral("进程 %1").arg(wait.holder) : QStringLiteral("另一个程序");
   return PlatformDialogs::Instance().RetryOrCancel(
-      parent, QStringLiteral("正在等待“%1”：它被%2占用。\r\r（%3）\r\r重试：继续等待；取消：放弃这次操作。")
-                  .arg(FromEngineText(wait.lockPath), holder, FromEngineText(quorvel::LockWaitMessage(wait))));
+      parent,
+      QStringLiteral("正在等待“%1”：它被%2占用。\r\r（%3）\r\r重试：继续等待；取消：放弃这次操作。")
+          .arg(FromEngineText(wait.lockPath), holder,
+               FromEngineText(quorvel::LockWaitMessage(wait))));
 }
 
 // A message and, on a line of its own, what the run left at its target.
-QString WithTargetLeft(const QString& message, const quorvel::TargetLeft& left, const QString& target) {
+QString WithTargetLeft(const QString& message, const quorvel::TargetLeft& left,
+                       const QString& target) {
   const QString what = TargetLeftText(left, target);
   return what.isEmpty() ? message : message + QStringLiteral("\r") + what;
 }
@@ -162,7 +168,7 @@ constexpr char kBannerAdjustment[] =
 }  // namespace
 
 MainWindow::MainWindow(quorvel::ListFiles& data, std::string settingsDir, const QUrl& bannerUrl,
-                   QWidget* parent)
+                       QWidget* parent)
     : QMainWindow(parent),
       ui_(std::make_unique<Ui::MainWindow>()),
       lists_(data),
@@ -185,9 +191,10 @@ MainWindow::MainWindow(quorvel::ListFiles& data, std::string settingsDir, const 
   // The banner's web view comes once the window is on the screen: the browser engine takes longer
   // to start than the whole window.
   if (IsLoadableBannerAddress(bannerUrl_)) {
-    connect(ui_->banner, &BuiltInBanner::firstPainted, this, [this] {
-      QTimer::singleShot(0, this, &MainWindow::StartWebBanner);
-    }, Qt::SingleShotConnection);
+    connect(
+        ui_->banner, &BuiltInBanner::firstPainted, this,
+        [this] { QTimer::singleShot(0, this, &MainWindow::StartWebBanner); },
+        Qt::SingleShotConnection);
   }
 
   resize(kClientWidth, ui_->mainMenu->sizeHint().height() + kClientHeight);
@@ -207,10 +214,10 @@ void MainWindow::SetUpControls() {
   ui_->formatGroup->setFont(WindowFont(kLargeFontPixels, true));
 
   formatButtons_ = new QButtonGroup(this);
-  const QList<QRadioButton*> formats = {
-      ui_->formatButton0, ui_->formatButton1, ui_->formatButton2, ui_->formatButton3,
-      ui_->formatButton4, ui_->formatButton5, ui_->formatButton6, ui_->formatButton7,
-      ui_->formatButton8, ui_->formatButton9};
+  const QList<QRadioButton*> formats = {ui_->formatButton0, ui_->formatButton1, ui_->formatButton2,
+                                        ui_->formatButton3, ui_->formatButton4, ui_->formatButton5,
+                                        ui_->formatButton6, ui_->formatButton7, ui_->formatButton8,
+                                        ui_->formatButton9};
   for (int i = 0; i < formats.size(); ++i) {
     formats[i]->setText(QString::fromUtf8(quorvel::kNameFormatCaptions[i]));
     formatButtons_->addButton(formats[i], i);
@@ -287,7 +294,8 @@ void MainWindow::SetUpLanguageMenuAndKeys() {
   ui_->wadeGilesDictionaryAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_2));
   auto* convertAction = new QAction(this);
   convertAction->setObjectName(QStringLiteral("convertAction"));
-  convertAction->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
+  convertAction->setShortcuts(
+      {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
   connect(convertAction, &QAction::triggered, ui_->convertButton, &QPushButton::click);
   addAction(convertAction);
 }
@@ -296,7 +304,9 @@ MainWindow::~MainWindow() = default;
 
 void MainWindow::SetProgressDelayForTest(int milliseconds) { gProgressDelay = milliseconds; }
 
-std::string MainWindow::FilePath(const char* name) const { return quorvel::JoinPath(settingsDir_, name); }
+std::string MainWindow::FilePath(const char* name) const {
+  return quorvel::JoinPath(settingsDir_, name);
+}
 
 void MainWindow::ShowError(const std::exception& error) {
   PlatformDialogs::Instance().ShowError(this, FromEngineText(quorvel::WithFullStop(error.what())));
@@ -367,11 +377,13 @@ void MainWindow::StartUp() {
   optionsAtStart_ = CurrentOptions();
 }
 
-void MainWindow::ShowSettingsError(bool reading, const std::string& path, const std::exception& error) {
+void MainWindow::ShowSettingsError(bool reading, const std::string& path,
+                                   const std::exception& error) {
   PlatformDialogs::Instance().ShowError(
-      this, QStringLiteral("%1“%2”：%3")
-                .arg(reading ? QStringLiteral("无法读取设置文件") : QStringLiteral("无法写入设置文件"),
-                     FromEngineText(path), FromEngineText(quorvel::WithFullStop(error.what()))));
+      this,
+      QStringLiteral("%1“%2”：%3")
+          .arg(reading ? QStringLiteral("无法读取设置文件") : QStringLiteral("无法写入设置文件"),
+               FromEngineText(path), FromEngineText(quorvel::WithFullStop(error.what()))));
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -492,12 +504,12 @@ void MainWindow::SwitchLanguage(quorvel::UiLanguage language) {
 // ---- Conversion settings ---------------------------------------------------------------------
 
 quorvel::ConversionOptions MainWindow::CurrentOptions() const {
-  const int format = ui_->passportCheck->isChecked() ? static_cast<int>(quorvel::NameFormat::kPassport)
-                                                     : formatButtons_->checkedId();
-  return quorvel::OptionsFromControlIndexes(ui_->readingsCombo->currentIndex(),
-                                            ui_->separatorCombo->currentIndex(),
-                                            ui_->wadeGilesCheck->isChecked(), format,
-                                            ui_->umlautCombo->currentIndex());
+  const int format = ui_->passportCheck->isChecked()
+                         ? static_cast<int>(quorvel::NameFormat::kPassport)
+                         : formatButtons_->checkedId();
+  return quorvel::OptionsFromControlIndexes(
+      ui_->readingsCombo->currentIndex(), ui_->separatorCombo->currentIndex(),
+      ui_->wadeGilesCheck->isChecked(), format, ui_->umlautCombo->currentIndex());
 }
 
 // The passport format sets the layout and the ü spelling itself: the format buttons and the
@@ -553,9 +565,8 @@ QString MainWindow::SaveDialogStart() const {
 }
 
 void MainWindow::openSource() {
-  PlatformDialogs::Instance().ChooseOpenFile(this, OpenDialogStart(), [this](const QString& path) {
-    acceptSource(path);
-  });
+  PlatformDialogs::Instance().ChooseOpenFile(this, OpenDialogStart(),
+                                             [this](const QString& path) { acceptSource(path); });
 }
 
 bool MainWindow::OpenSourceFile(const QString& path) {
@@ -586,9 +597,8 @@ void MainWindow::acceptSource(const QString& path) {
 }
 
 void MainWindow::chooseTarget() {
-  PlatformDialogs::Instance().ChooseSaveFile(this, SaveDialogStart(), [this](const QString& path) {
-    acceptTarget(path);
-  });
+  PlatformDialogs::Instance().ChooseSaveFile(this, SaveDialogStart(),
+                                             [this](const QString& path) { acceptTarget(path); });
 }
 
 void MainWindow::acceptTarget(const QString& path) {
@@ -631,22 +641,25 @@ void MainWindow::convert() {
     {
       BusyCursor busy;
       RunProgress progress(this);
-      report = quorvel::ConvertFile(lists_, ToPath(source), ToPath(target), options,
-                                    [&](size_t linesDone, size_t lines) {
-                                      done = linesDone;
-                                      total = lines;
-                                      progress.Report(linesDone, lines);
-                                    },
-                                    &left, {}, review->Hook());
+      report = quorvel::ConvertFile(
+          lists_, ToPath(source), ToPath(target), options,
+          [&](size_t linesDone, size_t lines) {
+            done = linesDone;
+            total = lines;
+            progress.Report(linesDone, lines);
+          },
+          &left, {}, review->Hook());
     }
   } catch (const quorvel::ConversionCancelled&) {
-    dialogs.ShowMessage(this, WithTargetLeft(QStringLiteral("转换已取消：共 %1 个姓名，取消时已转换 %2 个。")
-                                                 .arg(total)
-                                                 .arg(done),
-                                             left, target));
+    dialogs.ShowMessage(
+        this,
+        WithTargetLeft(
+            QStringLiteral("转换已取消：共 %1 个姓名，取消时已转换 %2 个。").arg(total).arg(done),
+            left, target));
     return;
   } catch (const std::exception& error) {
-    dialogs.ShowError(this, WithTargetLeft(FromEngineText(quorvel::WithFullStop(error.what())), left, target));
+    dialogs.ShowError(
+        this, WithTargetLeft(FromEngineText(quorvel::WithFullStop(error.what())), left, target));
     return;
   }
   if (review->Count() > 0) {
@@ -662,7 +675,8 @@ void MainWindow::convert() {
                         .arg(QString::number(clock.elapsed() / 1000.0, 'f', 1));
   // A Unicode source with a few damaged bytes is still read as Unicode; say where "???" came from.
   if (report.invalidSequences > 0) {
-    summary += QStringLiteral("\r源文件有 %1 处无效的编码，每处写作“???”。").arg(report.invalidSequences);
+    summary +=
+        QStringLiteral("\r源文件有 %1 处无效的编码，每处写作“???”。").arg(report.invalidSequences);
   }
   OfferToOpen(target, summary);
 }
@@ -678,7 +692,8 @@ void MainWindow::ChooseTableColumn(const QString& path) {
   }
   chooser->setAttribute(Qt::WA_DeleteOnClose);
   tableOptions_ = chooser->Choice();
-  connect(chooser, &QDialog::accepted, this, [this, chooser] { tableOptions_ = chooser->Choice(); });
+  connect(chooser, &QDialog::accepted, this,
+          [this, chooser] { tableOptions_ = chooser->Choice(); });
   chooser->open();
 }
 
@@ -698,8 +713,9 @@ void MainWindow::ConvertTableSource() {
     clock.start();
     BusyCursor busy;
     RunProgress progress(this);
-    report = quorvel::ConvertTable(lists_, ToPath(source), ToPath(target), options, *tableOptions_,
-                                   [&](size_t done, size_t total) { progress.Report(done, total); });
+    report =
+        quorvel::ConvertTable(lists_, ToPath(source), ToPath(target), options, *tableOptions_,
+                              [&](size_t done, size_t total) { progress.Report(done, total); });
   } catch (const quorvel::ConversionCancelled&) {
     dialogs.ShowMessage(this, QStringLiteral("转换已取消，没有写入表格。"));
     return;
@@ -729,8 +745,10 @@ bool MainWindow::SourceFound(const QString& source, const QString& target) {
   // pipe, a device, a file not allowed.
   PlatformDialogs::Instance().ShowMessage(
       this, missing || source.isEmpty()
-                ? QStringLiteral("没找到源文件,请选择") + (source.isEmpty() ? QString() : QStringLiteral("\r\r") + source)
-                : QStringLiteral("无法读取源文件“%1”：%2\r\r请选择").arg(source, FromEngineText(problem)));
+                ? QStringLiteral("没找到源文件,请选择") +
+                      (source.isEmpty() ? QString() : QStringLiteral("\r\r") + source)
+                : QStringLiteral("无法读取源文件“%1”：%2\r\r请选择")
+                      .arg(source, FromEngineText(problem)));
   openSource();
   return false;
 }
@@ -750,15 +768,19 @@ void MainWindow::OpenResult(const QString& target) {
   PlatformDialogs& dialogs = PlatformDialogs::Instance();
   if (!dialogs.OpensWithThisProgram(target)) {
     if (!dialogs.OpenWithDesktop(this, target))
-      dialogs.ShowMessage(this, QStringLiteral("无法打开文件：桌面上没有可以打开它的程序。\r\r") + target);
+      dialogs.ShowMessage(
+          this, QStringLiteral("无法打开文件：桌面上没有可以打开它的程序。\r\r") + target);
     return;
   }
   const QString folder = FolderOf(target);
-  if (!dialogs.Confirm(this, QStringLiteral("桌面设定用 Quorvel 本身打开这种文件，打开它只会再启动一个 Quorvel。"
-                                            "\r是否打开它所在的文件夹？\r\r") + folder))
+  if (!dialogs.Confirm(
+          this, QStringLiteral("桌面设定用 Quorvel 本身打开这种文件，打开它只会再启动一个 Quorvel。"
+                               "\r是否打开它所在的文件夹？\r\r") +
+                    folder))
     return;
   if (!dialogs.OpenWithDesktop(this, folder))
-    dialogs.ShowMessage(this, QStringLiteral("无法打开文件夹：桌面上没有可以打开它的程序。\r\r") + folder);
+    dialogs.ShowMessage(
+        this, QStringLiteral("无法打开文件夹：桌面上没有可以打开它的程序。\r\r") + folder);
 }
 
 // ---- Menu ------------------------------------------------------------------------------------

@@ -2,10 +2,11 @@
 // conversion options, the convert button, the menu and the banner.
 //
 // The window is given the folder of its settings files (see DataLocations.h; empty when there is
-// none, and then the settings are neither read nor kept) and the one ListFiles of the program. Creating it starts the window up:
-// the pronunciation lists are loaded, the interface language is read from config.db and applied, and the conversion settings are restored from config1.dll; an error
-// on the way is shown in the error box and skips the remaining steps. Closing it, whichever way,
-// shuts it down: the lists are released and the settings saved.
+// none, and then the settings are neither read nor kept) and the one ListFiles of the program.
+// Creating it starts the window up: the pronunciation lists are loaded, the interface language is
+// read from config.db and applied, and the conversion settings are restored from config1.dll; an
+// error on the way is shown in the error box and skips the remaining steps. Closing it, whichever
+// way, shuts it down: the lists are released and the settings saved.
 //
 // The banner is drawn by the window itself. When a banner page is configured, its web view is
 // created only once the window has been painted, loads behind the drawn banner and replaces it
@@ -89,7 +90,7 @@ class MainWindow : public QMainWindow {
 
  public slots:
   void convert();
-  void openSource();   // the open button and the menu item: chooses the source file
+  void openSource();  // the open button and the menu item: chooses the source file
   void chooseTarget();
   void showHelp();
   void openOnlineHelp();

@@ -16,7 +16,8 @@ class PlatformDialogs {
 
   // A plain message box with an OK button (caption: the application title).
   virtual void ShowMessage(QWidget* parent, const QString& text) = 0;
-  // The standard error box: `text` already carries its full stop; caption "Quorvel", error icon, OK.
+  // The standard error box: `text` already carries its full stop; caption "Quorvel", error icon,
+  // OK.
   virtual void ShowError(QWidget* parent, const QString& text) = 0;
   // A confirmation with Yes and No; true only for Yes. `preselected` is the button that Enter
   // presses: a question whose Yes destroys something preselects No.
@@ -25,12 +26,13 @@ class PlatformDialogs {
   bool Confirm(QWidget* parent, const QString& text) { return Confirm(parent, text, Answer::kYes); }
   // A box with Retry and Cancel (Retry preselected); true only for Retry. By default a
   // confirmation, Yes standing for Retry.
-  virtual bool RetryOrCancel(QWidget* parent, const QString& text) { return Confirm(parent, text, Answer::kYes); }
-  // File dialogs with the filters "Text file (*.txt)", "Table (*.csv *.tsv *.xlsx)" and "All (*.*)",
-  // the first preselected.
-  // `start` is the folder the dialog shows first, or a file path: its folder, with its name filled
-  // in. `accept` runs on a confirmed choice before the dialog closes.
-  // Returns whether the user confirmed a file.
+  virtual bool RetryOrCancel(QWidget* parent, const QString& text) {
+    return Confirm(parent, text, Answer::kYes);
+  }
+  // File dialogs with the filters "Text file (*.txt)", "Table (*.csv *.tsv *.xlsx)" and "All
+  // (*.*)", the first preselected. `start` is the folder the dialog shows first, or a file path:
+  // its folder, with its name filled in. `accept` runs on a confirmed choice before the dialog
+  // closes. Returns whether the user confirmed a file.
   virtual bool ChooseOpenFile(QWidget* parent, const QString& start,
                               const std::function<void(const QString&)>& accept) = 0;
   virtual bool ChooseSaveFile(QWidget* parent, const QString& start,

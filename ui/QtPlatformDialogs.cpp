@@ -2,7 +2,6 @@
 
 #include "ScreenFit.h"
 
-
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFile>
@@ -39,8 +38,10 @@ void PlaceBeside(QDialog& box, QWidget* parent) {
   frame.moveCenter(window->geometry().center());
   if (QScreen* screen = window->screen()) {
     const QRect area = screen->availableGeometry();
-    frame.moveLeft(std::clamp(frame.left(), area.left(), std::max(area.left(), area.right() - frame.width())));
-    frame.moveTop(std::clamp(frame.top(), area.top(), std::max(area.top(), area.bottom() - frame.height())));
+    frame.moveLeft(
+        std::clamp(frame.left(), area.left(), std::max(area.left(), area.right() - frame.width())));
+    frame.moveTop(
+        std::clamp(frame.top(), area.top(), std::max(area.top(), area.bottom() - frame.height())));
   }
   box.move(frame.topLeft());
 }
@@ -98,7 +99,9 @@ QString AskXdgMime(const QStringList& arguments) {
     process.kill();
     return {};
   }
-  return QString::fromLocal8Bit(process.readAllStandardOutput()).section(QLatin1Char('\n'), 0, 0).trimmed();
+  return QString::fromLocal8Bit(process.readAllStandardOutput())
+      .section(QLatin1Char('\n'), 0, 0)
+      .trimmed();
 }
 
 // The program a desktop entry runs: the first word of the Exec line of its [Desktop Entry] group.
@@ -118,7 +121,8 @@ QString ProgramOfDesktopEntry(const QString& desktopId) {
 }  // namespace
 
 QStringList QtPlatformDialogs::FileFilters() {
-  return {QStringLiteral("Text file (*.txt)"), QStringLiteral("Table (*.csv *.tsv *.xlsx)"), QStringLiteral("All (*)")};
+  return {QStringLiteral("Text file (*.txt)"), QStringLiteral("Table (*.csv *.tsv *.xlsx)"),
+          QStringLiteral("All (*)")};
 }
 
 QUrl QtPlatformDialogs::DesktopUrl(const QString& pathOrUrl) {
@@ -165,12 +169,13 @@ void QtPlatformDialogs::ShowError(QWidget* parent, const QString& text) {
 
 bool QtPlatformDialogs::Confirm(QWidget* parent, const QString& text, Answer preselected) {
   return ShowBox(QMessageBox::Question, parent, text, QMessageBox::Yes | QMessageBox::No,
-                 preselected == Answer::kNo ? QMessageBox::No : QMessageBox::Yes) == QMessageBox::Yes;
+                 preselected == Answer::kNo ? QMessageBox::No : QMessageBox::Yes) ==
+         QMessageBox::Yes;
 }
 
 bool QtPlatformDialogs::RetryOrCancel(QWidget* parent, const QString& text) {
-  return ShowBox(QMessageBox::Warning, parent, text, QMessageBox::Retry | QMessageBox::Cancel, QMessageBox::Retry) ==
-         QMessageBox::Retry;
+  return ShowBox(QMessageBox::Warning, parent, text, QMessageBox::Retry | QMessageBox::Cancel,
+                 QMessageBox::Retry) == QMessageBox::Retry;
 }
 
 bool QtPlatformDialogs::ChooseOpenFile(QWidget* parent, const QString& start,
@@ -195,6 +200,6 @@ bool QtPlatformDialogs::OpensWithThisProgram(const QString& path) {
   // The program's own desktop entry (the program names it at start-up).
   if (handler == QGuiApplication::desktopFileName() + QLatin1String(".desktop")) return true;
   const QString program = ProgramOfDesktopEntry(handler);
-  return !program.isEmpty() &&
-         QFileInfo(program).fileName() == QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+  return !program.isEmpty() && QFileInfo(program).fileName() ==
+                                   QFileInfo(QCoreApplication::applicationFilePath()).fileName();
 }

@@ -17,7 +17,9 @@ namespace {
 
 enum Column { kLineColumn, kNameColumn, kOutputColumn, kReasonColumn, kChoiceColumn, kColumnCount };
 
-QString FromGbk(std::string_view gbk) { return QString::fromStdString(quorvel::Gb18030ToUtf8(gbk)); }
+QString FromGbk(std::string_view gbk) {
+  return QString::fromStdString(quorvel::Gb18030ToUtf8(gbk));
+}
 
 // The flags without their alternatives, which are the buttons: "参: can / cen / shen (rare in
 // given names)".
@@ -37,7 +39,9 @@ ReviewWindow::ReviewWindow(quorvel::ListFiles& data, std::string target, bool ut
       utf8Target_(utf8Target),
       lines_(lines) {
   ui_->setupUi(this);
-  ui_->summaryLabel->setText(QStringLiteral("%1 个姓名需要核对：点选正确的读法，目标文件的那一行随即改写。").arg(lines_.size()));
+  ui_->summaryLabel->setText(
+      QStringLiteral("%1 个姓名需要核对：点选正确的读法，目标文件的那一行随即改写。")
+          .arg(lines_.size()));
   connect(ui_->closeButton, &QPushButton::clicked, this, &QDialog::accept);
   Fill();
 }
@@ -47,14 +51,16 @@ ReviewWindow::~ReviewWindow() = default;
 void ReviewWindow::Fill() {
   QTableWidget* table = ui_->reviewTable;
   table->setColumnCount(kColumnCount);
-  table->setHorizontalHeaderLabels({QStringLiteral("行"), QStringLiteral("姓名"), QStringLiteral("译名"),
-                                    QStringLiteral("需核对"), QStringLiteral("改为")});
+  table->setHorizontalHeaderLabels({QStringLiteral("行"), QStringLiteral("姓名"),
+                                    QStringLiteral("译名"), QStringLiteral("需核对"),
+                                    QStringLiteral("改为")});
   table->setRowCount(static_cast<int>(lines_.size()));
   table->verticalHeader()->hide();
   for (int row = 0; row < table->rowCount(); ++row) {
     const quorvel::ReviewedLine& line = lines_[static_cast<size_t>(row)];
     table->setItem(row, kLineColumn, new QTableWidgetItem(QString::number(line.number)));
-    table->setItem(row, kNameColumn, new QTableWidgetItem(FromGbk(quorvel::TrimControls(line.name))));
+    table->setItem(row, kNameColumn,
+                   new QTableWidgetItem(FromGbk(quorvel::TrimControls(line.name))));
     table->setItem(row, kOutputColumn, new QTableWidgetItem(FromGbk(line.output)));
     table->setItem(row, kReasonColumn, new QTableWidgetItem(Reasons(line.flags)));
     auto* choices = new QWidget(table);
@@ -80,37 +86,44 @@ void ReviewWindow::choose(int row, int flag, int alternative) {
   quorvel::ReviewedLine& line = lines_.at(static_cast<size_t>(row));
   const quorvel::ReviewFlag& chosen = line.flags.at(static_cast<size_t>(flag));
   const std::string& text = chosen.alternatives.at(static_cast<size_t>(alternative));
-  auto inTarget = [this](const std::string& gbk) { return utf8Target_ ? quorvel::Gb18030ToUtf8(gbk) : gbk; };
+  auto inTarget = [this](const std::string& gbk) {
+    return utf8Target_ ? quorvel::Gb18030ToUtf8(gbk) : gbk;
+  };
   try {
     quorvel::RewriteTargetLine(target_, line.number, inTarget(line.output), inTarget(text));
     line.output = text;
     ui_->reviewTable->item(row, kOutputColumn)->setText(FromGbk(text));
     if (!ui_->rememberCheck->isChecked()) return;
     data_.Refresh();
-    const auto entry = quorvel::EntryForAlternative(data_, line.name, chosen, static_cast<size_t>(alternative));
+    const auto entry =
+        quorvel::EntryForAlternative(data_, line.name, chosen, static_cast<size_t>(alternative));
     if (!entry) {
       PlatformDialogs::Instance().ShowMessage(
           this, QStringLiteral("“%1”无法记为整名（复姓只有一个读音），只改写了目标文件。")
                     .arg(FromGbk(quorvel::TrimControls(line.name))));
       return;
     }
-    quorvel::CustomDictionary(data_, quorvel::CustomDictionary::Kind::kWholeNames).AddOrUpdate(entry->key, entry->reading);
+    quorvel::CustomDictionary(data_, quorvel::CustomDictionary::Kind::kWholeNames)
+        .AddOrUpdate(entry->key, entry->reading);
   } catch (const std::exception& error) {
     ShowFailure(error);
   }
 }
 
 void ReviewWindow::ShowFailure(const std::exception& error) {
-  PlatformDialogs::Instance().ShowError(this, QString::fromStdString(quorvel::WithFullStop(error.what())));
+  PlatformDialogs::Instance().ShowError(
+      this, QString::fromStdString(quorvel::WithFullStop(error.what())));
 }
 
-ConversionReview::ConversionReview(const quorvel::ListFiles& data, const quorvel::ConversionOptions& options)
+ConversionReview::ConversionReview(const quorvel::ListFiles& data,
+                                   const quorvel::ConversionOptions& options)
     : reviewer_(data, options) {}
 
 quorvel::LineFn ConversionReview::Hook() {
   return [this](size_t number, std::string_view name, std::string_view output) {
     std::vector<quorvel::ReviewFlag> flags = reviewer_.Review(name);
-    if (!flags.empty()) lines_.push_back({number, std::string(name), std::string(output), std::move(flags)});
+    if (!flags.empty())
+      lines_.push_back({number, std::string(name), std::string(output), std::move(flags)});
   };
 }
 

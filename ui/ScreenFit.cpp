@@ -22,7 +22,8 @@ QMargins FrameOf(const QWidget* window, bool* known) {
     return handle->frameMargins();
   }
   *known = false;
-  if (window->windowFlags().testFlag(Qt::FramelessWindowHint) || window->windowType() == Qt::Popup) return {};
+  if (window->windowFlags().testFlag(Qt::FramelessWindowHint) || window->windowType() == Qt::Popup)
+    return {};
   constexpr int kBorder = 4;
   const int titleBar = std::max(window->style()->pixelMetric(QStyle::PM_TitleBarHeight), 28);
   return QMargins(kBorder, titleBar + kBorder, kBorder, kBorder);
@@ -35,15 +36,18 @@ void Fit(QWidget* window, const QWidget* anchor, bool recheck) {
   const QMargins frame = FrameOf(window, &frameKnown);
   const int frameWidth = frame.left() + frame.right();
   const int frameHeight = frame.top() + frame.bottom();
-  const QSize fits(std::max(window->minimumWidth(), std::min(window->width(), area.width() - frameWidth)),
-                   std::max(window->minimumHeight(), std::min(window->height(), area.height() - frameHeight)));
+  const QSize fits(
+      std::max(window->minimumWidth(), std::min(window->width(), area.width() - frameWidth)),
+      std::max(window->minimumHeight(), std::min(window->height(), area.height() - frameHeight)));
   if (fits != window->size()) window->resize(fits);
 
   QRect outer(QPoint(0, 0), window->size().grownBy(frame));
   const QRect around = anchor && anchor->isVisible() ? anchor->window()->frameGeometry() : area;
   outer.moveCenter(around.center());
-  outer.moveLeft(std::clamp(outer.left(), area.left(), std::max(area.left(), area.right() + 1 - outer.width())));
-  outer.moveTop(std::clamp(outer.top(), area.top(), std::max(area.top(), area.bottom() + 1 - outer.height())));
+  outer.moveLeft(std::clamp(outer.left(), area.left(),
+                            std::max(area.left(), area.right() + 1 - outer.width())));
+  outer.moveTop(std::clamp(outer.top(), area.top(),
+                           std::max(area.top(), area.bottom() + 1 - outer.height())));
   window->move(outer.topLeft());  // move() places the frame's top left corner
 
   // Once the window is on the screen its real frame is known: fitted again with it, once.

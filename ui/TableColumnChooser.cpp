@@ -29,7 +29,8 @@ TableColumnChooser::TableColumnChooser(const QString& sourcePath, QWidget* paren
   }
   ui_->headerCheck->setChecked(header);
   FillPreview();
-  connect(ui_->columnCombo, &QComboBox::currentIndexChanged, this, &TableColumnChooser::columnChosen);
+  connect(ui_->columnCombo, &QComboBox::currentIndexChanged, this,
+          &TableColumnChooser::columnChosen);
   connect(ui_->buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(ui_->buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   ui_->columnCombo->setCurrentIndex(preview_.guess ? static_cast<int>(preview_.guess->column) : -1);
@@ -43,7 +44,8 @@ void TableColumnChooser::FillPreview() {
   table->setRowCount(static_cast<int>(preview_.rows.size()));
   table->setColumnCount(static_cast<int>(preview_.columns));
   QStringList letters;
-  for (size_t i = 0; i < preview_.columns; ++i) letters << QString::fromStdString(quorvel::ColumnLetters(i));
+  for (size_t i = 0; i < preview_.columns; ++i)
+    letters << QString::fromStdString(quorvel::ColumnLetters(i));
   table->setHorizontalHeaderLabels(letters);
   for (size_t r = 0; r < preview_.rows.size(); ++r)
     for (size_t c = 0; c < preview_.rows[r].size(); ++c)
@@ -59,17 +61,19 @@ void TableColumnChooser::columnChosen(int index) {
   const auto column = static_cast<size_t>(index);
   const std::vector<std::vector<std::string>>& rows = preview_.rows;
   if (!rows.empty())
-    ui_->headerCheck->setChecked(column >= rows.front().size() || !quorvel::LooksLikeName(rows.front()[column]));
+    ui_->headerCheck->setChecked(column >= rows.front().size() ||
+                                 !quorvel::LooksLikeName(rows.front()[column]));
 }
 
 quorvel::TableOptions TableColumnChooser::Choice() const {
   quorvel::TableOptions options;
   const int column = ui_->columnCombo->currentIndex();
   if (column >= 0) options.column = std::to_string(column + 1);
-  options.header = ui_->headerCheck->isChecked() ? quorvel::HeaderRow::kPresent : quorvel::HeaderRow::kNone;
-  const QCheckBox* added[quorvel::kAddedColumnCount] = {ui_->surnameCheck, ui_->givenCheck, ui_->initialsCheck,
-                                                        ui_->citationCheck, ui_->passportAddedCheck,
-                                                        ui_->reviewCheck};
+  options.header =
+      ui_->headerCheck->isChecked() ? quorvel::HeaderRow::kPresent : quorvel::HeaderRow::kNone;
+  const QCheckBox* added[quorvel::kAddedColumnCount] = {ui_->surnameCheck,       ui_->givenCheck,
+                                                        ui_->initialsCheck,      ui_->citationCheck,
+                                                        ui_->passportAddedCheck, ui_->reviewCheck};
   for (int i = 0; i < quorvel::kAddedColumnCount; ++i)
     if (added[i]->isChecked()) options.added |= 1u << i;
   return options;

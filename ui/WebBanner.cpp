@@ -23,13 +23,15 @@ bool IsLoadableBannerAddress(const QUrl& url) {
 }
 
 WebBannerEngine* LoadWebBannerEngine() {
-  static WebBannerEngine* engine = [] () -> WebBannerEngine* {
+  static WebBannerEngine* engine = []() -> WebBannerEngine* {
     const QDir programDir(QCoreApplication::applicationDirPath());
     const QString candidates[] = {
         programDir.filePath(QLatin1String(kPluginFile)),
-        programDir.filePath(QStringLiteral("../" QUORVEL_WEB_BANNER_INSTALL_DIR "/") + QLatin1String(kPluginFile)),
+        programDir.filePath(QStringLiteral("../" QUORVEL_WEB_BANNER_INSTALL_DIR "/") +
+                            QLatin1String(kPluginFile)),
     };
-    QString failure = QStringLiteral("not found beside the program nor in ../" QUORVEL_WEB_BANNER_INSTALL_DIR);
+    QString failure =
+        QStringLiteral("not found beside the program nor in ../" QUORVEL_WEB_BANNER_INSTALL_DIR);
     for (const QString& path : candidates) {
       if (!QFileInfo::exists(path)) continue;
       // The loader stays alive: the plugin is never unloaded while the program runs.

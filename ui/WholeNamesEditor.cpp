@@ -12,10 +12,14 @@
 
 namespace {
 
-QString FromGbk(std::string_view gbk) { return QString::fromStdString(quorvel::Gb18030ToUtf8(gbk)); }
+QString FromGbk(std::string_view gbk) {
+  return QString::fromStdString(quorvel::Gb18030ToUtf8(gbk));
+}
 
 // "欧阳|修" and "ou yang xiu": the name as typed, the syllables without the mark.
-QString ShownName(const quorvel::DictionaryEntry& entry) { return FromGbk(quorvel::MarkedName(entry)); }
+QString ShownName(const quorvel::DictionaryEntry& entry) {
+  return FromGbk(quorvel::MarkedName(entry));
+}
 QString ShownSyllables(const quorvel::DictionaryEntry& entry) {
   std::string syllables = entry.reading;
   for (char& c : syllables)
@@ -34,7 +38,8 @@ WholeNamesEditor::WholeNamesEditor(quorvel::ListFiles& data, QWidget* parent)
   connect(ui_->deleteButton, &QPushButton::clicked, this, &WholeNamesEditor::deleteSelected);
   connect(ui_->clearButton, &QPushButton::clicked, this, &WholeNamesEditor::clearAll);
   connect(ui_->syllablesEdit, &QLineEdit::returnPressed, this, &WholeNamesEditor::addOrUpdate);
-  connect(ui_->entryList, &QListWidget::currentRowChanged, this, &WholeNamesEditor::showSelectedEntry);
+  connect(ui_->entryList, &QListWidget::currentRowChanged, this,
+          &WholeNamesEditor::showSelectedEntry);
   Refill();
 }
 
@@ -54,7 +59,8 @@ void WholeNamesEditor::Refill() {
   const QSignalBlocker quiet(ui_->entryList);
   shown_ = names_.Entries();
   ui_->entryList->clear();
-  for (const auto& entry : shown_) ui_->entryList->addItem(ShownName(entry) + QLatin1Char(' ') + ShownSyllables(entry));
+  for (const auto& entry : shown_)
+    ui_->entryList->addItem(ShownName(entry) + QLatin1Char(' ') + ShownSyllables(entry));
 }
 
 void WholeNamesEditor::showSelectedEntry() {
@@ -67,8 +73,8 @@ void WholeNamesEditor::showSelectedEntry() {
 void WholeNamesEditor::addOrUpdate() {
   try {
     names_.Refresh();
-    const quorvel::DictionaryEntry entry =
-        names_.EntryFromUtf8(ui_->nameEdit->text().toStdString(), ui_->syllablesEdit->text().toStdString());
+    const quorvel::DictionaryEntry entry = names_.EntryFromUtf8(
+        ui_->nameEdit->text().toStdString(), ui_->syllablesEdit->text().toStdString());
     const size_t line = names_.AddOrUpdate(entry.key, entry.reading);
     Refill();
     ui_->entryList->setCurrentRow(static_cast<int>(line));
@@ -81,8 +87,10 @@ void WholeNamesEditor::deleteSelected() {
   const int row = ui_->entryList->currentRow();
   if (row < 0 || row >= static_cast<int>(shown_.size())) return;
   const quorvel::DictionaryEntry entry = shown_[static_cast<size_t>(row)];
-  if (!PlatformDialogs::Instance().Confirm(this, QStringLiteral("确认要删除  ") + ui_->entryList->item(row)->text() +
-                                                     QStringLiteral("  吗？"),
+  if (!PlatformDialogs::Instance().Confirm(this,
+                                           QStringLiteral("确认要删除  ") +
+                                               ui_->entryList->item(row)->text() +
+                                               QStringLiteral("  吗？"),
                                            PlatformDialogs::Answer::kNo))
     return;
   try {
@@ -94,7 +102,8 @@ void WholeNamesEditor::deleteSelected() {
 }
 
 void WholeNamesEditor::clearAll() {
-  if (!PlatformDialogs::Instance().Confirm(this, QStringLiteral("确认要清空所有整名吗？"), PlatformDialogs::Answer::kNo))
+  if (!PlatformDialogs::Instance().Confirm(this, QStringLiteral("确认要清空所有整名吗？"),
+                                           PlatformDialogs::Answer::kNo))
     return;
   try {
     names_.Clear();
@@ -105,5 +114,6 @@ void WholeNamesEditor::clearAll() {
 }
 
 void WholeNamesEditor::ShowFailure(const std::exception& error) {
-  PlatformDialogs::Instance().ShowError(this, QString::fromStdString(quorvel::WithFullStop(error.what())));
+  PlatformDialogs::Instance().ShowError(
+      this, QString::fromStdString(quorvel::WithFullStop(error.what())));
 }

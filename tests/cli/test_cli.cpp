@@ -27,14 +27,15 @@ class Cli : public testing::Test {
  protected:
   // `redirections` come after the usual ones, so they win ("<&-" closes standard input); `cwd` is
   // the working folder of the run.
-  Outcome Call(const std::string& args, const std::string& stdinBytes = "", const std::string& redirections = "",
-               const std::string& cwd = "") {
+  Outcome Call(const std::string& args, const std::string& stdinBytes = "",
+               const std::string& redirections = "", const std::string& cwd = "") {
     WriteFile(dir_.File("stdin"), stdinBytes);
-    std::string cmd = (cwd.empty() ? "" : "cd " + cwd + " && ") + std::string(QUORVEL_CLI) + " " + args + " <" +
-                      dir_.File("stdin") + " >" + dir_.File("stdout") + " 2>" + dir_.File("stderr") + " " +
-                      redirections;
+    std::string cmd = (cwd.empty() ? "" : "cd " + cwd + " && ") + std::string(QUORVEL_CLI) + " " +
+                      args + " <" + dir_.File("stdin") + " >" + dir_.File("stdout") + " 2>" +
+                      dir_.File("stderr") + " " + redirections;
     int rc = std::system(cmd.c_str());
-    return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, ReadFile(dir_.File("stdout")), ReadFile(dir_.File("stderr"))};
+    return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, ReadFile(dir_.File("stdout")),
+            ReadFile(dir_.File("stderr"))};
   }
   // One command of a sequence: its exit status, its exact output, a part of its standard error
   // ("": standard error is empty).
@@ -63,15 +64,19 @@ TEST_F(Cli, ConvertsFilesAndStreams) {
   Outcome r = Call(dir_.File("names.txt"));
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out + r.err, "");
-  EXPECT_EQ(ReadFile(dir_.File("names_en.txt")), "Tian-fang Shan\r\nXiu Ouyang\r\n") << "the proposed target";
+  EXPECT_EQ(ReadFile(dir_.File("names_en.txt")), "Tian-fang Shan\r\nXiu Ouyang\r\n")
+      << "the proposed target";
 
   r = Call("-a -s space -w -f 6 - -", G("曾国藩\r\n行\r\n"));
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "Tseng Kuo fan\r\nHsing/hang/heng \r\n") << "zeng and ceng are both tseng: given once";
+  EXPECT_EQ(r.out, "Tseng Kuo fan\r\nHsing/hang/heng \r\n")
+      << "zeng and ceng are both tseng: given once";
 
-  r = Call("--separator=none --format=9 " + dir_.File("names.txt") + " " + dir_.File("sub/out.txt"));
+  r = Call("--separator=none --format=9 " + dir_.File("names.txt") + " " +
+           dir_.File("sub/out.txt"));
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(ReadFile(dir_.File("sub/out.txt")), "shantianfang\r\nouyangxiu\r\n") << "the target's folder is created";
+  EXPECT_EQ(ReadFile(dir_.File("sub/out.txt")), "shantianfang\r\nouyangxiu\r\n")
+      << "the target's folder is created";
 
   r = Call("-", "刘德华\n");
   EXPECT_EQ(r.out, "De-hua Liu\r\n") << "UTF-8 on standard input";
@@ -92,7 +97,8 @@ TEST_F(Cli, UmlautSpellingsAndThePassportFormat) {
       {"--umlaut=ü -f 6", "L\xA8\xB9 Xiao-ming\r\nN\xA8\xB9 \r\n", "GBK source: ü in GBK"},
       {"--umlaut=ü -w -f 6", "Lu Hsiao-ming\r\nNu \r\n", "Wade-Giles keeps its own"},
       {"--format=passport", "LYU XIAOMING\r\nNYU \r\n", "passport"},
-      {"--format=passport --umlaut=ü -s space", "LYU XIAOMING\r\nNYU \r\n", "passport always joins and writes yu"},
+      {"--format=passport --umlaut=ü -s space", "LYU XIAOMING\r\nNYU \r\n",
+       "passport always joins and writes yu"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.args + ": " + row.why);
@@ -117,12 +123,15 @@ TEST_F(Cli, TheDataDirectoryCanBeChosen) {
   // --help names the folders in use.
   const std::string bin = std::filesystem::path(QUORVEL_CLI).parent_path().string();
   r = Call("--help");
-  EXPECT_NE(r.out.find("  custom dictionaries    " + bin + "\n  Wade-Giles mapping     " + bin + "\n"),
-            std::string::npos) << r.out;
+  EXPECT_NE(
+      r.out.find("  custom dictionaries    " + bin + "\n  Wade-Giles mapping     " + bin + "\n"),
+      std::string::npos)
+      << r.out;
   r = Call("--data-dir=" + dir_.Path() + " --help");
   EXPECT_NE(r.out.find("  custom dictionaries    " + dir_.Path() + "\n  Wade-Giles mapping     " +
                        dir_.Path() + "\n"),
-            std::string::npos) << r.out;
+            std::string::npos)
+      << r.out;
 }
 
 // Installed (no list files beside the program) and without HOME: each folder that cannot be set
@@ -144,10 +153,13 @@ TEST_F(Cli, WithoutAHomeTheShippedListsConvert) {
   EXPECT_EQ(ReadFile(dir_.File("out.txt")), "Kuo-fan Tseng\r\nHsiu Ou-yang\r\n");
   const std::string err = ReadFile(dir_.File("stderr"));
   EXPECT_NE(err.find("quorvel-cli: HOME is not set, so there is no folder for your dictionaries "
-                     "(~/.local/share/quorvel); the shipped lists in \"" + shipped + "\" are used"),
-            std::string::npos) << err;
+                     "(~/.local/share/quorvel); the shipped lists in \"" +
+                     shipped + "\" are used"),
+            std::string::npos)
+      << err;
   EXPECT_NE(err.find("(~/.config/quorvel)"), std::string::npos) << err;
-  EXPECT_EQ(fs::directory_iterator(bin)->path().filename(), "quorvel-cli") << "nothing written beside it";
+  EXPECT_EQ(fs::directory_iterator(bin)->path().filename(), "quorvel-cli")
+      << "nothing written beside it";
 }
 
 TEST_F(Cli, FailuresExitOneWithTheMessage) {
@@ -163,11 +175,13 @@ TEST_F(Cli, FailuresExitOneWithTheMessage) {
       {dir_.File("names.txt") + " " + dir_.File("folder"),
        "quorvel-cli: File access denied (Is a directory): \"" + dir_.File("folder") + "\"\n"},
       {dir_.File("names.txt") + " " + dir_.File("a/b/c.txt"),
-       "quorvel-cli: Invalid filename (a folder on the path does not exist): \"" + dir_.File("a/b/c.txt") + "\"\n"},
+       "quorvel-cli: Invalid filename (a folder on the path does not exist): \"" +
+           dir_.File("a/b/c.txt") + "\"\n"},
       // What stands at the source is named.
-      {dir_.File("folder") + " -", "quorvel-cli: Cannot convert \"" + dir_.File("folder") + "\": Is a directory.\n"},
-      {dir_.File("fifo") + " -",
-       "quorvel-cli: Cannot convert \"" + dir_.File("fifo") + "\": Is a named pipe (FIFO), not a file.\n"},
+      {dir_.File("folder") + " -",
+       "quorvel-cli: Cannot convert \"" + dir_.File("folder") + "\": Is a directory.\n"},
+      {dir_.File("fifo") + " -", "quorvel-cli: Cannot convert \"" + dir_.File("fifo") +
+                                     "\": Is a named pipe (FIFO), not a file.\n"},
       {"/dev/zero -", "quorvel-cli: Cannot convert \"/dev/zero\": Is a device, not a file.\n"},
   };
   for (const auto& c : cases) {
@@ -189,25 +203,30 @@ TEST_F(Cli, AFailedRunSaysWhatItLeftAtTheTarget) {
   const std::string run = "--data-dir=" + dir_.Path() + " " + dir_.File("names.txt") + " ";
   Outcome r = Call(run + dir_.File("old.txt"));
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "quorvel-cli: List index out of bounds (0)\nquorvel-cli: the earlier file " + dir_.File("old.txt") +
-                       " is kept unchanged\n");
+  EXPECT_EQ(r.err, "quorvel-cli: List index out of bounds (0)\nquorvel-cli: the earlier file " +
+                       dir_.File("old.txt") + " is kept unchanged\n");
   EXPECT_EQ(ReadFile(dir_.File("old.txt")), "earlier\r\n");
   r = Call(run + dir_.File("new.txt"));
-  EXPECT_EQ(r.err, "quorvel-cli: List index out of bounds (0)\nquorvel-cli: " + dir_.File("new.txt") +
-                       " holds the first 2 names converted\n");
+  EXPECT_EQ(r.err, "quorvel-cli: List index out of bounds (0)\nquorvel-cli: " +
+                       dir_.File("new.txt") + " holds the first 2 names converted\n");
   EXPECT_EQ(ReadFile(dir_.File("new.txt")), "De-hua Liu\r\nSi Li\r\n");
   r = Call(run + "-");
-  EXPECT_EQ(r.err, "quorvel-cli: List index out of bounds (0)\nquorvel-cli: 2 names converted and written to standard output\n");
+  EXPECT_EQ(r.err,
+            "quorvel-cli: List index out of bounds (0)\nquorvel-cli: 2 names converted and written "
+            "to standard output\n");
 
   std::string many;
   for (int i = 0; i < 2000; ++i) many += G("刘德华\r\n");
   WriteFile(dir_.File("many.txt"), many);
-  const std::string limited = "ulimit -f 8 && " + std::string(QUORVEL_CLI) + " " + dir_.File("many.txt") + " " +
-                              dir_.File("old.txt") + " 2>" + dir_.File("stderr");
+  const std::string limited = "ulimit -f 8 && " + std::string(QUORVEL_CLI) + " " +
+                              dir_.File("many.txt") + " " + dir_.File("old.txt") + " 2>" +
+                              dir_.File("stderr");
   const int rc = std::system(("sh -c '" + limited + "'").c_str());
   ASSERT_TRUE(WIFEXITED(rc)) << "killed by the file size limit's signal";
   EXPECT_EQ(WEXITSTATUS(rc), 1);
-  EXPECT_NE(ReadFile(dir_.File("stderr")).find("(File too large): \"" + dir_.File("old.txt") + "\""), std::string::npos)
+  EXPECT_NE(
+      ReadFile(dir_.File("stderr")).find("(File too large): \"" + dir_.File("old.txt") + "\""),
+      std::string::npos)
       << ReadFile(dir_.File("stderr"));
   EXPECT_EQ(ReadFile(dir_.File("old.txt")), "earlier\r\n");
 }
@@ -228,22 +247,24 @@ TEST_F(Cli, AHeldLockIsWaitedForWithTheHolderNamedThenGivenUp) {
     const std::string held = lock + " held by process " + std::to_string(holder.Pid());
     Outcome r = Call(row.args);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "quorvel-cli: warning: waiting for " + held + "\nquorvel-cli: Gave up waiting for " + held +
-                         " after 1.5 s.\n");
+    EXPECT_EQ(r.err, "quorvel-cli: warning: waiting for " + held +
+                         "\nquorvel-cli: Gave up waiting for " + held + " after 1.5 s.\n");
     EXPECT_EQ(r.out, "");
   }
   LockHolder briefly(dir_.Path(), 1.5);
   Outcome r = Call("--data-dir=" + dir_.Path() + " " + dir_.File("names.txt") + " -");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "De-hua Liu\r\n");
-  EXPECT_EQ(r.err, "quorvel-cli: warning: waiting for " + lock + " held by process " + std::to_string(briefly.Pid()) + "\n");
+  EXPECT_EQ(r.err, "quorvel-cli: warning: waiting for " + lock + " held by process " +
+                       std::to_string(briefly.Pid()) + "\n");
   EXPECT_EQ(Call("--wait=soon x").status, 2);
 }
 
 // A folder other users may write: a list file that another user made a symbolic link (here to a
 // private file of the user running the command) is refused with a message, never followed.
 TEST_F(Cli, AListFileLinkedByAnotherUserInASharedFolderIsRefused) {
-  if (::geteuid() != 0 || std::system("command -v setpriv >/dev/null") != 0) GTEST_SKIP() << "needs root and setpriv";
+  if (::geteuid() != 0 || std::system("command -v setpriv >/dev/null") != 0)
+    GTEST_SKIP() << "needs root and setpriv";
   ASSERT_EQ(::chmod(dir_.Path().c_str(), 0755), 0);
   const std::string shared = dir_.File("shared");
   std::filesystem::create_directory(shared);
@@ -252,10 +273,15 @@ TEST_F(Cli, AListFileLinkedByAnotherUserInASharedFolderIsRefused) {
   ASSERT_EQ(::chmod(dir_.File("private.txt").c_str(), 0600), 0);
   WriteFile(shared + "/define_han.dll", CrLf({G("李")}));
   const std::string asNobody = "setpriv --reuid=nobody --regid=nogroup --clear-groups -- ";
-  ASSERT_EQ(std::system((asNobody + "ln -s " + dir_.File("private.txt") + " " + shared + "/define_py.dll").c_str()), 0);
+  ASSERT_EQ(
+      std::system((asNobody + "ln -s " + dir_.File("private.txt") + " " + shared + "/define_py.dll")
+                      .c_str()),
+      0);
   WriteFile(dir_.File("names.txt"), G("李四\r\n"));
-  const std::string refused = "\"" + shared + "/define_py.dll\" is a symbolic link another user (65534) made in a folder "
-                              "others may write; it is not followed";
+  const std::string refused =
+      "\"" + shared +
+      "/define_py.dll\" is a symbolic link another user (65534) made in a folder "
+      "others may write; it is not followed";
   for (const std::string& args : {"dict --data-dir=" + shared + " add 张 zhang",
                                   "--data-dir=" + shared + " " + dir_.File("names.txt") + " -"}) {
     SCOPED_TRACE(args);
@@ -272,7 +298,8 @@ TEST_F(Cli, AListFileLinkedByAnotherUserInASharedFolderIsRefused) {
 // Another user's folder that this user may read but not write: conversions read the lists, a
 // dictionary change is refused naming the folder and the cause.
 TEST_F(Cli, AReadOnlyDataFolderIsNamedWithTheCause) {
-  if (::geteuid() != 0 || std::system("command -v setpriv >/dev/null") != 0) GTEST_SKIP() << "needs root and setpriv";
+  if (::geteuid() != 0 || std::system("command -v setpriv >/dev/null") != 0)
+    GTEST_SKIP() << "needs root and setpriv";
   ASSERT_EQ(::chmod(dir_.Path().c_str(), 0755), 0);
   const std::string data = dir_.File("data");
   std::filesystem::create_directory(data);
@@ -289,28 +316,36 @@ TEST_F(Cli, AReadOnlyDataFolderIsNamedWithTheCause) {
   EXPECT_EQ(run("--data-dir=" + data + " " + dir_.File("names.txt") + " -"), 0) << ReadFile(err);
   EXPECT_EQ(ReadFile(dir_.File("out")), "De-hua Liu\r\n");
   EXPECT_EQ(run("dict --data-dir=" + data + " add 张 zhang"), 1);
-  EXPECT_EQ(ReadFile(err), "quorvel-cli: File access denied (Permission denied): \"" + data + "\"\n");
+  EXPECT_EQ(ReadFile(err),
+            "quorvel-cli: File access denied (Permission denied): \"" + data + "\"\n");
 }
 
 // In a shared folder with the sticky bit, a record of an unfinished write that another user
 // planted can neither be acted on nor removed; it is ignored with a warning and blocks no write.
 TEST_F(Cli, AnotherUsersRecordInAStickyFolderIsIgnoredAndBlocksNothing) {
-  if (::geteuid() != 0 || std::system("command -v setpriv >/dev/null") != 0) GTEST_SKIP() << "needs root and setpriv";
+  if (::geteuid() != 0 || std::system("command -v setpriv >/dev/null") != 0)
+    GTEST_SKIP() << "needs root and setpriv";
   ASSERT_EQ(::chmod(dir_.Path().c_str(), 0755), 0);
   const std::string shared = dir_.File("shared");
   std::filesystem::create_directory(shared);
   ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
   const std::string asOther = "setpriv --reuid=12345 --regid=12345 --clear-groups -- ";
   const std::string asNobody = "setpriv --reuid=nobody --regid=nogroup --clear-groups -- ";
-  ASSERT_EQ(std::system((asOther + "sh -c 'printf \"hers\" >" + shared + "/define_py.dll.tmp-Ab3dE6gH9jK1 && printf " +
-                         "\"quorvel intent 1\\nrename\\tdefine_py.dll.tmp-Ab3dE6gH9jK1\\tdefine_py.dll\\nend\\n\" >" +
-                         shared + "/.quorvel.intent'").c_str()),
-            0);
+  ASSERT_EQ(
+      std::system((asOther + "sh -c 'printf \"hers\" >" + shared +
+                   "/define_py.dll.tmp-Ab3dE6gH9jK1 && printf " +
+                   "\"quorvel intent "
+                   "1\\nrename\\tdefine_py.dll.tmp-Ab3dE6gH9jK1\\tdefine_py.dll\\nend\\n\" >" +
+                   shared + "/.quorvel.intent'")
+                      .c_str()),
+      0);
   const std::string err = dir_.File("err");
-  const int rc = std::system((asNobody + QUORVEL_CLI + " dict --data-dir=" + shared + " add 张 zhang 2>" + err).c_str());
+  const int rc = std::system(
+      (asNobody + QUORVEL_CLI + " dict --data-dir=" + shared + " add 张 zhang 2>" + err).c_str());
   ASSERT_TRUE(WIFEXITED(rc));
   EXPECT_EQ(WEXITSTATUS(rc), 0) << ReadFile(err);
-  EXPECT_NE(ReadFile(err).find("is ignored: it belongs to another user"), std::string::npos) << ReadFile(err);
+  EXPECT_NE(ReadFile(err).find("is ignored: it belongs to another user"), std::string::npos)
+      << ReadFile(err);
   EXPECT_EQ(ReadFile(shared + "/define_han.dll"), CrLf({G("张")}));
   EXPECT_EQ(ReadFile(shared + "/define_py.dll"), CrLf({"zhang"})) << "not the other user's file";
   EXPECT_EQ(ReadFile(shared + "/define_py.dll.tmp-Ab3dE6gH9jK1"), "hers");
@@ -319,7 +354,8 @@ TEST_F(Cli, AnotherUsersRecordInAStickyFolderIsIgnoredAndBlocksNothing) {
 // A file the user may write in a folder that takes no new file cannot be replaced whole: it is
 // written over, but only by a run that succeeded; a failed one leaves it as it was.
 TEST_F(Cli, AWritableTargetInAReadOnlyFolderIsWrittenOverOnlyBySuccess) {
-  if (::geteuid() != 0 || std::system("command -v setpriv >/dev/null") != 0) GTEST_SKIP() << "needs root and setpriv";
+  if (::geteuid() != 0 || std::system("command -v setpriv >/dev/null") != 0)
+    GTEST_SKIP() << "needs root and setpriv";
   ASSERT_EQ(::chmod(dir_.Path().c_str(), 0755), 0);
   WriteFile(dir_.File("define_han.dll"), CrLf({G("赵")}));  // a key without a reading line
   WriteFile(dir_.File("define_py.dll"), "");
@@ -327,13 +363,14 @@ TEST_F(Cli, AWritableTargetInAReadOnlyFolderIsWrittenOverOnlyBySuccess) {
   WriteFile(dir_.File("bad.txt"), G("刘德华\r\n赵四\r\n"));
   WriteFile(dir_.File("out.txt"), "earlier\r\n");
   ASSERT_EQ(::chown(dir_.File("out.txt").c_str(), 65534, 65534), 0);
-  const std::string cli = "setpriv --reuid=nobody --regid=nogroup --clear-groups -- " + std::string(QUORVEL_CLI) +
-                          " --data-dir=" + dir_.Path() + " ";
+  const std::string cli = "setpriv --reuid=nobody --regid=nogroup --clear-groups -- " +
+                          std::string(QUORVEL_CLI) + " --data-dir=" + dir_.Path() + " ";
   const std::string err = " 2>" + dir_.File("err");
   int rc = std::system((cli + dir_.File("bad.txt") + " " + dir_.File("out.txt") + err).c_str());
   EXPECT_EQ(WEXITSTATUS(rc), 1);
   EXPECT_EQ(ReadFile(dir_.File("out.txt")), "earlier\r\n");
-  EXPECT_NE(ReadFile(dir_.File("err")).find("is kept unchanged"), std::string::npos) << ReadFile(dir_.File("err"));
+  EXPECT_NE(ReadFile(dir_.File("err")).find("is kept unchanged"), std::string::npos)
+      << ReadFile(dir_.File("err"));
   rc = std::system((cli + dir_.File("good.txt") + " " + dir_.File("out.txt") + err).c_str());
   EXPECT_EQ(WEXITSTATUS(rc), 0) << ReadFile(dir_.File("err"));
   EXPECT_EQ(ReadFile(dir_.File("out.txt")), "De-hua Liu\r\n");
@@ -344,8 +381,10 @@ TEST_F(Cli, ADataDirectoryThatIsNotAFolderIsAUsageErrorOfEitherCommand) {
   struct Case {
     std::string option, err;
   } cases[] = {
-      {"--data-dir=" + dir_.File("missing"), "data folder '" + dir_.File("missing") + "' does not exist"},
-      {"--data-dir=" + dir_.File("file.txt"), "data folder '" + dir_.File("file.txt") + "' is not a folder"},
+      {"--data-dir=" + dir_.File("missing"),
+       "data folder '" + dir_.File("missing") + "' does not exist"},
+      {"--data-dir=" + dir_.File("file.txt"),
+       "data folder '" + dir_.File("file.txt") + "' is not a folder"},
       {"--data-dir=", "the data folder name is empty (--data-dir=\"\")"},
       {"--data-dir ''", "the data folder name is empty (--data-dir=\"\")"},
   };
@@ -394,13 +433,16 @@ TEST_F(Cli, DamagedCharactersAndLinesWithoutAReadingAreConvertedWithAWarning) {
     const char* why;
     std::string in, out, err;
   } rows[] = {
-      {"a stray byte in UTF-8", "刘德华\n单\xE7田芳\n张三\n", "De-hua Liu\r\n???-tian-fang Shan\r\nSan Zhang\r\n",
+      {"a stray byte in UTF-8", "刘德华\n单\xE7田芳\n张三\n",
+       "De-hua Liu\r\n???-tian-fang Shan\r\nSan Zhang\r\n",
        warnDamaged("1 damaged character", "UTF-8") + warnMissing("1 of 3")},
       {"a NUL in GBK ends nothing", G("刘德华\r\n张") + '\0' + G("三\r\n李四\r\n"),
-       "De-hua Liu\r\n???-san Zhang\r\nSi Li\r\n", warnDamaged("1 damaged character", "GB18030") + warnMissing("1 of 3")},
+       "De-hua Liu\r\n???-san Zhang\r\nSi Li\r\n",
+       warnDamaged("1 damaged character", "GB18030") + warnMissing("1 of 3")},
       {"NULs in UTF-8", std::string("刘德华\0\0\n李四\n", 19), "De-hua-???-??? Liu\r\nSi Li\r\n",
        warnDamaged("2 damaged characters", "UTF-8") + warnMissing("1 of 2")},
-      {"a character without a reading", G("刘。\r\n李四\r\n"), "??? Liu\r\nSi Li\r\n", warnMissing("1 of 2")},
+      {"a character without a reading", G("刘。\r\n李四\r\n"), "??? Liu\r\nSi Li\r\n",
+       warnMissing("1 of 2")},
       {"nothing to say", G("刘德华\r\n"), "De-hua Liu\r\n", ""},
   };
   for (const Row& row : rows) {
@@ -413,15 +455,18 @@ TEST_F(Cli, DamagedCharactersAndLinesWithoutAReadingAreConvertedWithAWarning) {
   WriteFile(dir_.File("names.txt"), "刘德华\n\x94\n单\xE7田芳\n张三\n欧阳修\n");
   Outcome r = Call(dir_.File("names.txt") + " -");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "quorvel-cli: warning: " + dir_.File("names.txt") +
-                       ": 2 damaged characters (invalid UTF-8 sequences, NUL bytes), each read as \"???\"\n"
-                       "quorvel-cli: warning: " + dir_.File("names.txt") +
-                       ": 2 of 5 lines hold \"???\" (a character without a reading)\n");
+  EXPECT_EQ(
+      r.err,
+      "quorvel-cli: warning: " + dir_.File("names.txt") +
+          ": 2 damaged characters (invalid UTF-8 sequences, NUL bytes), each read as \"???\"\n"
+          "quorvel-cli: warning: " +
+          dir_.File("names.txt") + ": 2 of 5 lines hold \"???\" (a character without a reading)\n");
 }
 
 TEST_F(Cli, UsageErrorsExitTwo) {
-  for (const char* args : {"", "-s dash x.txt", "-f 10 x.txt", "--format=a x.txt", "--format=Passport x.txt",
-                           "--umlaut=w x.txt", "--umlaut=V x.txt", "--umlaut x.txt", "--bogus x.txt", "a b c", "-f"}) {
+  for (const char* args :
+       {"", "-s dash x.txt", "-f 10 x.txt", "--format=a x.txt", "--format=Passport x.txt",
+        "--umlaut=w x.txt", "--umlaut=V x.txt", "--umlaut x.txt", "--bogus x.txt", "a b c", "-f"}) {
     SCOPED_TRACE(args);
     Outcome r = Call(args);
     EXPECT_EQ(r.status, 2);
@@ -437,13 +482,16 @@ TEST_F(Cli, UsageErrorsExitTwo) {
 }
 
 TEST_F(Cli, TablesComeBackWithTheNamesBesideTheirColumn) {
-  WriteFile(dir_.File("staff.csv"), "工号,姓名,部门\r\n001,刘德华,\"销售, 北区\"\r\n002,\xEE\x80\x80,x\r\n");
+  WriteFile(dir_.File("staff.csv"),
+            "工号,姓名,部门\r\n001,刘德华,\"销售, 北区\"\r\n002,\xEE\x80\x80,x\r\n");
   Outcome r = Call("--add=citation " + dir_.File("staff.csv"));
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ReadFile(dir_.File("staff_en.csv")),
-            "工号,姓名,姓名 (Pinyin),姓名 (Citation),部门\r\n001,刘德华,De-hua Liu,\"Liu, D.-H.\",\"销售, 北区\"\r\n"
+            "工号,姓名,姓名 (Pinyin),姓名 (Citation),部门\r\n001,刘德华,De-hua Liu,\"Liu, "
+            "D.-H.\",\"销售, 北区\"\r\n"
             "002,\xEE\x80\x80,???,???,x\r\n");
-  EXPECT_EQ(r.err, "quorvel-cli: 1 of 2 rows hold a name with \"???\" (a character without a reading)\n");
+  EXPECT_EQ(r.err,
+            "quorvel-cli: 1 of 2 rows hold a name with \"???\" (a character without a reading)\n");
 
   r = Call("--table=tsv --column=1 --no-header -w - -", "欧阳修\t1\n");
   EXPECT_EQ(r.status, 0) << r.err;
@@ -451,14 +499,17 @@ TEST_F(Cli, TablesComeBackWithTheNamesBesideTheirColumn) {
 
   r = Call("--table=csv --add=review - -", "姓名\n曾参\n王伟\n");
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "姓名,姓名 (Pinyin),姓名 (Review)\n曾参,Can Zeng,参: can / cen / shen (rare in given names) — or "
-                   "Cen Zeng · Shen Zeng\n王伟,Wei Wang,\n")
+  EXPECT_EQ(r.out,
+            "姓名,姓名 (Pinyin),姓名 (Review)\n曾参,Can Zeng,参: can / cen / shen (rare in given "
+            "names) — or "
+            "Cen Zeng · Shen Zeng\n王伟,Wei Wang,\n")
       << "the review column: the flag text, empty when there is nothing to check";
   WriteFile(dir_.File("people.csv"), "姓名,部门\r\n王伟,x\r\n曾参,y\r\n");
   r = Call("--review=" + dir_.File("r.txt") + " " + dir_.File("people.csv"));
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(ReadFile(dir_.File("r.txt")), "3\t曾参\tCan Zeng\t参: can / cen / shen (rare in given names) — or Cen Zeng · "
-                                          "Shen Zeng\n")
+  EXPECT_EQ(ReadFile(dir_.File("r.txt")),
+            "3\t曾参\tCan Zeng\t参: can / cen / shen (rare in given names) — or Cen Zeng · "
+            "Shen Zeng\n")
       << "a table's review file: LINE is the row in the sheet, the header row counted";
   EXPECT_NE(r.err.find("1 name to check"), std::string::npos) << r.err;
 
@@ -478,7 +529,9 @@ TEST_F(Cli, TablesComeBackWithTheNamesBesideTheirColumn) {
   WriteFile(dir_.File("old.XLS"), std::string("\xD0\xCF\x11\xE0 binary", 9));
   r = Call(dir_.File("old.XLS"));
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("Spreadsheets saved as .xls are not read; save it as .xlsx or .csv"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Spreadsheets saved as .xls are not read; save it as .xlsx or .csv"),
+            std::string::npos)
+      << r.err;
   EXPECT_FALSE(std::filesystem::exists(dir_.File("old_en.XLS")));
 }
 
@@ -491,16 +544,19 @@ TEST_F(Cli, DictCommandsEditTheDictionariesByTheEditorsRules) {
       {"add a compound surname", dict + "add 欧阳 Auyeung", "", 0, "", ""},
       {"both texts are trimmed", dict + "add ' 上官 ' ' Shangguan '", "", 0, "", ""},
       {"an existing key gets the new reading in place", dict + "add 欧阳 Au-yeung", "", 0, "", ""},
-      {"list prints KEY<TAB>READING in UTF-8", dict + "list", "", 0, "欧阳\tAu-yeung\n上官\tShangguan\n", ""},
+      {"list prints KEY<TAB>READING in UTF-8", dict + "list", "", 0,
+       "欧阳\tAu-yeung\n上官\tShangguan\n", ""},
       {"a new key of three characters is refused", dict + "add 司马光 x", "", 1, "",
        "quorvel-cli: 无法保存：支持单个汉字和复姓，最多两个汉字，“司马光”太长。\n"},
       {"a character outside GBK is a key like any other", dict + "add 𠇔 zu", "", 0, "", ""},
-      {"and is listed as typed", dict + "list", "", 0, "欧阳\tAu-yeung\n上官\tShangguan\n𠇔\tzu\n", ""},
+      {"and is listed as typed", dict + "list", "", 0, "欧阳\tAu-yeung\n上官\tShangguan\n𠇔\tzu\n",
+       ""},
       {"and removed", dict + "remove 𠇔", "", 0, "", ""},
       {"a line break inside a text is refused", dict + "add 张 \"$(printf 'zh\\nang')\"", "", 1, "",
        "quorvel-cli: 无法保存：汉字和拼音的中间不能有换行。\n"},
       {"remove takes the key's entry away", dict + "remove 上官", "", 0, "", ""},
-      {"removing a key that is not there fails", dict + "remove 上官", "", 1, "", "quorvel-cli: 没有找到：  上官\n"},
+      {"removing a key that is not there fails", dict + "remove 上官", "", 1, "",
+       "quorvel-cli: 没有找到：  上官\n"},
       {"-w chooses the Wade-Giles dictionary", dict + "-w add 张 Cheung", "", 0, "", ""},
       {"the pinyin dictionary did not change", dict + "export", "", 0, "欧阳\tAu-yeung\n", ""},
       {"import reports each refused line and takes the others", dict + "-w import -",
@@ -509,9 +565,12 @@ TEST_F(Cli, DictCommandsEditTheDictionariesByTheEditorsRules) {
        "quorvel-cli: -:4: 无法保存：支持单个汉字和复姓，最多两个汉字，“司马光”太长。\n"
        "quorvel-cli: 3 entries imported, 2 lines refused\n"},
       {"export writes a file", dict + "-w export " + dir_.File("out.tsv"), "", 0, "", ""},
-      {"export through a link writes its final file", dict + "export " + dir_.File("link.tsv"), "", 0, "", ""},
-      {"import of a missing file fails", dict + "import " + dir_.File("none.tsv"), "", 1, "", "Cannot open file"},
-      {"a key or reading may start with a dash after the action", dict + "add -x -y", "", 0, "", ""},
+      {"export through a link writes its final file", dict + "export " + dir_.File("link.tsv"), "",
+       0, "", ""},
+      {"import of a missing file fails", dict + "import " + dir_.File("none.tsv"), "", 1, "",
+       "Cannot open file"},
+      {"a key or reading may start with a dash after the action", dict + "add -x -y", "", 0, "",
+       ""},
       {"remove it again", dict + "remove -x", "", 0, "", ""},
   });
   // Stored as the windows store them: GBK, CR LF, the pair line for line.
@@ -526,7 +585,8 @@ TEST_F(Cli, DictCommandsEditTheDictionariesByTheEditorsRules) {
   EXPECT_EQ(ReadFile(dir_.File("final.tsv")), "欧阳\tAu-yeung\n");
   EXPECT_EQ(ReadFile(dir_.File("log")), "earlier\n欧阳\tAu-yeung\n");
   // The next conversion uses the change.
-  EXPECT_EQ(Call("--data-dir=" + dir_.File("data") + " - -", G("欧阳修\r\n")).out, "Xiu Au-yeung\r\n");
+  EXPECT_EQ(Call("--data-dir=" + dir_.File("data") + " - -", G("欧阳修\r\n")).out,
+            "Xiu Au-yeung\r\n");
 
   // clear leaves an empty pair.
   Outcome r = Call(dict + "clear");
@@ -534,14 +594,23 @@ TEST_F(Cli, DictCommandsEditTheDictionariesByTheEditorsRules) {
   EXPECT_EQ(Call(dict + "list").out, "");
   EXPECT_EQ(ReadFile(dir_.File("data/define_han.dll")), "");
   EXPECT_EQ(ReadFile(dir_.File("data/define_py.dll")), "");
-  EXPECT_EQ(ReadFile(dir_.File("data/define_wei_py.dll")), CrLf({"Cheung2", "Lee", "Wong"})) << "the other stays";
+  EXPECT_EQ(ReadFile(dir_.File("data/define_wei_py.dll")), CrLf({"Cheung2", "Lee", "Wong"}))
+      << "the other stays";
 }
 
 TEST_F(Cli, DictUsageErrorsExitTwoAndANamesFileCalledDictIsConverted) {
-  const std::string usageCases[] = {"dict", "dict frobnicate", "dict list extra", "dict add 张", "dict remove",
-                           "dict import", "dict export a b", "dict --bogus list", "dict --data-dir",
-                           "dict --data-dir= list", "dict --data-dir=/nonexistent/folder list",
-                           "dict --data-dir=" + std::string(QUORVEL_CLI) + " list"};
+  const std::string usageCases[] = {"dict",
+                                    "dict frobnicate",
+                                    "dict list extra",
+                                    "dict add 张",
+                                    "dict remove",
+                                    "dict import",
+                                    "dict export a b",
+                                    "dict --bogus list",
+                                    "dict --data-dir",
+                                    "dict --data-dir= list",
+                                    "dict --data-dir=/nonexistent/folder list",
+                                    "dict --data-dir=" + std::string(QUORVEL_CLI) + " list"};
   for (const std::string& args : usageCases) {
     SCOPED_TRACE(args);
     Outcome r = Call(args);
@@ -561,16 +630,19 @@ TEST_F(Cli, DictUsageErrorsExitTwoAndANamesFileCalledDictIsConverted) {
 
 TEST_F(Cli, ReviewWritesTheNamesToCheckWithTheirLineAndCountsThem) {
   WriteFile(dir_.File("names.txt"), "刘德华\n曾参\n\t乐嘉 \n张朝阳\n王ㄅ\n");
-  Outcome r = Call("-f 6 --review=" + dir_.File("review.tsv") + " " + dir_.File("names.txt") + " " + dir_.File("out.txt"));
+  Outcome r = Call("-f 6 --review=" + dir_.File("review.tsv") + " " + dir_.File("names.txt") + " " +
+                   dir_.File("out.txt"));
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "quorvel-cli: 3 names to check, listed in " + dir_.File("review.tsv") + "\n" +
                        "quorvel-cli: warning: " + dir_.File("names.txt") +
                        ": 1 of 5 lines hold \"???\" (a character without a reading)\n");
-  EXPECT_EQ(ReadFile(dir_.File("review.tsv")),
-            "2\t曾参\tZeng Can\t参: can / cen / shen (rare in given names) — or Zeng Cen · Zeng Shen\n"
-            "3\t乐嘉\tYue Jia\t乐: yue / le (two surname readings) — or Le Jia\n"
-            "5\t王ㄅ\tWang ???\tㄅ: no reading\n");
-  EXPECT_EQ(ReadFile(dir_.File("out.txt")), "Liu De-hua\r\nZeng Can\r\nYue Jia\r\nZhang Chao-yang\r\nWang ???\r\n");
+  EXPECT_EQ(
+      ReadFile(dir_.File("review.tsv")),
+      "2\t曾参\tZeng Can\t参: can / cen / shen (rare in given names) — or Zeng Cen · Zeng Shen\n"
+      "3\t乐嘉\tYue Jia\t乐: yue / le (two surname readings) — or Le Jia\n"
+      "5\t王ㄅ\tWang ???\tㄅ: no reading\n");
+  EXPECT_EQ(ReadFile(dir_.File("out.txt")),
+            "Liu De-hua\r\nZeng Can\r\nYue Jia\r\nZhang Chao-yang\r\nWang ???\r\n");
 
   // Nothing to check: an empty file, replacing the old one; a failed run writes none.
   WriteFile(dir_.File("plain.txt"), G("刘德华\r\n"));
@@ -582,7 +654,8 @@ TEST_F(Cli, ReviewWritesTheNamesToCheckWithTheirLineAndCountsThem) {
   EXPECT_FALSE(std::filesystem::exists(dir_.File("again.tsv")));
   EXPECT_EQ(Call("--review= " + dir_.File("plain.txt")).status, 2) << "an empty file name";
   // The review file never takes the place of the names or the result.
-  for (const std::string& clash : {dir_.File("plain.txt"), dir_.File("./plain.txt"), dir_.File("plain_en.txt")}) {
+  for (const std::string& clash :
+       {dir_.File("plain.txt"), dir_.File("./plain.txt"), dir_.File("plain_en.txt")}) {
     SCOPED_TRACE(clash);
     WriteFile(dir_.File("plain_en.txt"), "old result\r\n");
     r = Call("--review=" + clash + " " + dir_.File("plain.txt"));
@@ -597,14 +670,17 @@ TEST_F(Cli, DictNamesTeachesWholeNamesThatTheNextConversionUses) {
   std::filesystem::create_directory(dir_.File("data"));
   CopyInstalledLists(dir_.File("data"));
   const std::string names = "dict --names --data-dir=" + dir_.File("data") + " ";
-  const std::string convert = "-f 6 --data-dir=" + dir_.File("data") + " --review=" + dir_.File("r.tsv") + " - -";
+  const std::string convert =
+      "-f 6 --data-dir=" + dir_.File("data") + " --review=" + dir_.File("r.tsv") + " - -";
   EXPECT_EQ(Call(convert, G("曾参\r\n欧阳修\r\n")).out, "Zeng Can\r\nOuyang Xiu\r\n");
 
   Run({
       {"add a name", names + "add 曾参 'Zeng Shen'", "", 0, "", ""},
       {"the split marked in the name", names + "add '欧阳|修' 'ou yang xiu'", "", 0, "", ""},
-      {"a name with too few syllables is refused", names + "add 乐嘉 le", "", 1, "", "有 2 个汉字，拼音却有 1 个音节"},
-      {"list shows the syllables with the mark", names + "list", "", 0, "曾参\tzeng shen\n欧阳修\tou yang|xiu\n", ""},
+      {"a name with too few syllables is refused", names + "add 乐嘉 le", "", 1, "",
+       "有 2 个汉字，拼音却有 1 个音节"},
+      {"list shows the syllables with the mark", names + "list", "", 0,
+       "曾参\tzeng shen\n欧阳修\tou yang|xiu\n", ""},
       {"import takes KEY<TAB>SYLLABLES lines", names + "import -", "乐嘉\tle jia\n伍\twu\n", 1, "",
        "quorvel-cli: -:2: 无法保存：整名要 2 到 6 个汉字"},
       {"remove accepts the marked form", names + "remove '欧阳|修'", "", 0, "", ""},
@@ -614,7 +690,8 @@ TEST_F(Cli, DictNamesTeachesWholeNamesThatTheNextConversionUses) {
   EXPECT_EQ(ReadFile(dir_.File("data/define_name_py.dll")), CrLf({"zeng shen", "le jia"}));
   Outcome r = Call(convert, G("曾参\r\n乐嘉\r\n乐毅\r\n"));
   EXPECT_EQ(r.out, "Zeng Shen\r\nLe Jia\r\nYue Yi\r\n");
-  EXPECT_EQ(ReadFile(dir_.File("r.tsv")), "3\t乐毅\tYue Yi\t乐: yue / le (two surname readings) — or Le Yi\n")
+  EXPECT_EQ(ReadFile(dir_.File("r.tsv")),
+            "3\t乐毅\tYue Yi\t乐: yue / le (two surname readings) — or Le Yi\n")
       << "taught names are not flagged";
   EXPECT_EQ(Call("-w " + convert, G("曾参\r\n")).out, "Tseng Shen\r\n");
 
@@ -641,7 +718,8 @@ TEST_F(Cli, ARunOpensNoInotifyInstance) {
     ::close(toChild[1]);
     const std::string dataDir = "--data-dir=" + BuildBinDir();
     const std::string target = dir_.File("out.txt");
-    ::execl(QUORVEL_CLI, QUORVEL_CLI, dataDir.c_str(), "-", target.c_str(), static_cast<char*>(nullptr));
+    ::execl(QUORVEL_CLI, QUORVEL_CLI, dataDir.c_str(), "-", target.c_str(),
+            static_cast<char*>(nullptr));
     ::_exit(127);
   }
   ::close(toChild[0]);
@@ -661,7 +739,8 @@ TEST_F(Cli, ARunOpensNoInotifyInstance) {
     std::error_code ec;
     const auto target = std::filesystem::read_symlink(fd.path(), ec);
     ++descriptors;
-    if (target.string().find("inotify") != std::string::npos) inotify.push_back(fd.path().filename());
+    if (target.string().find("inotify") != std::string::npos)
+      inotify.push_back(fd.path().filename());
   }
   const std::string names = G("刘德华\n");
   ASSERT_EQ(::write(toChild[1], names.data(), names.size()), static_cast<ssize_t>(names.size()));
@@ -692,7 +771,8 @@ std::string Utf8ToUtf16Le(std::string utf8) {
 
 TEST_F(Cli, PipesConvertAsFilesDoAndAnEndlessLineIsAnError) {
   std::string names;
-  for (int i = 0; i < 200000; ++i) names += i % 2 ? "欧阳修\r\n" : "刘德华\n";  // over 4 MiB as UTF-16
+  for (int i = 0; i < 200000; ++i)
+    names += i % 2 ? "欧阳修\r\n" : "刘德华\n";  // over 4 MiB as UTF-16
   const struct {
     const char* why;
     std::string bytes;
@@ -703,7 +783,8 @@ TEST_F(Cli, PipesConvertAsFilesDoAndAnEndlessLineIsAnError) {
     SCOPED_TRACE(s.why);
     WriteFile(dir_.File("in.txt"), s.bytes);
     ASSERT_EQ(Call(dir_.File("in.txt") + " " + dir_.File("from_file.txt")).status, 0);
-    const std::string cmd = "cat " + dir_.File("in.txt") + " | " + QUORVEL_CLI + " - " + dir_.File("from_pipe.txt");
+    const std::string cmd =
+        "cat " + dir_.File("in.txt") + " | " + QUORVEL_CLI + " - " + dir_.File("from_pipe.txt");
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     EXPECT_EQ(ReadFile(dir_.File("from_pipe.txt")), ReadFile(dir_.File("from_file.txt")));
   }
@@ -711,10 +792,13 @@ TEST_F(Cli, PipesConvertAsFilesDoAndAnEndlessLineIsAnError) {
   Outcome r = Call("- " + dir_.File("out.txt"), "", "</dev/zero");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "quorvel-cli: Line 1 of \"standard input\" is longer than 1 MiB.\n");
-  WriteFile(dir_.File("long.txt"), G("单田芳\r\n欧阳修\r\n") + std::string((1 << 20) + 1, 'x') + "\r\n");
+  WriteFile(dir_.File("long.txt"),
+            G("单田芳\r\n欧阳修\r\n") + std::string((1 << 20) + 1, 'x') + "\r\n");
   r = Call(dir_.File("long.txt") + " " + dir_.File("out.txt"));
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("Line 3 of \"" + dir_.File("long.txt") + "\" is longer than 1 MiB"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Line 3 of \"" + dir_.File("long.txt") + "\" is longer than 1 MiB"),
+            std::string::npos)
+      << r.err;
   EXPECT_EQ(ReadFile(dir_.File("out.txt")), "earlier\r\n");
 
   // The source appended to as the target: its names are read before the first block goes out.
@@ -724,6 +808,7 @@ TEST_F(Cli, PipesConvertAsFilesDoAndAnEndlessLineIsAnError) {
     WriteFile(dir_.File("self.txt"), names);
     r = Call(dir_.File("self.txt") + " " + target, "", ">>" + dir_.File("self.txt"));
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(ReadFile(dir_.File("self.txt")), names + ReadFile(dir_.File("expected.txt"))) << target;
+    EXPECT_EQ(ReadFile(dir_.File("self.txt")), names + ReadFile(dir_.File("expected.txt")))
+        << target;
   }
 }

@@ -68,11 +68,16 @@ TEST_F(Batch, TheUmlautSpellingWritesToGbkAndUtf8Targets) {
     std::string target;
     const char* why;
   } rows[] = {
-      {G("吕小明\r\n虐女\r\n"), UmlautSpelling::kUmlaut, "L\xA8\xB9 Xiao-ming\r\nN\xA8\xB9" "e N\xA8\xB9\r\n",
+      {G("吕小明\r\n虐女\r\n"), UmlautSpelling::kUmlaut,
+       "L\xA8\xB9 Xiao-ming\r\nN\xA8\xB9"
+       "e N\xA8\xB9\r\n",
        "GBK source: GBK target"},
-      {"\xEF\xBB\xBF吕小明\r\n虐女\r\n", UmlautSpelling::kUmlaut, "L\xC3\xBC Xiao-ming\r\nN\xC3\xBC" "e N\xC3\xBC\r\n",
+      {"\xEF\xBB\xBF吕小明\r\n虐女\r\n", UmlautSpelling::kUmlaut,
+       "L\xC3\xBC Xiao-ming\r\nN\xC3\xBC"
+       "e N\xC3\xBC\r\n",
        "UTF-8 source with a BOM: UTF-8 target"},
-      {"吕小明\n", UmlautSpelling::kUmlaut, "L\xC3\xBC Xiao-ming\r\n", "UTF-8 source without a BOM"},
+      {"吕小明\n", UmlautSpelling::kUmlaut, "L\xC3\xBC Xiao-ming\r\n",
+       "UTF-8 source without a BOM"},
       {std::string("\xFF\xFE\x15\x54\x0F\x5C\x0E\x66\n\0", 10), UmlautSpelling::kUmlaut,
        "L\xC3\xBC Xiao-ming\r\n", "UTF-16LE source"},
       {G("吕小明\r\n"), UmlautSpelling::kYu, "Lyu Xiao-ming\r\n", "ASCII spellings in GBK"},
@@ -84,7 +89,8 @@ TEST_F(Batch, TheUmlautSpellingWritesToGbkAndUtf8Targets) {
     EXPECT_EQ(Convert(row.source, options), row.target);
   }
   options.format = NameFormat::kPassport;
-  EXPECT_EQ(Convert("吕小明\n欧阳修\n单田芳\n", options), "LYU XIAOMING\r\nOUYANG XIU\r\nSHAN TIANFANG\r\n");
+  EXPECT_EQ(Convert("吕小明\n欧阳修\n单田芳\n", options),
+            "LYU XIAOMING\r\nOUYANG XIU\r\nSHAN TIANFANG\r\n");
 }
 
 TEST_F(Batch, FailuresLeaveNothingHalfDone) {
@@ -95,13 +101,16 @@ TEST_F(Batch, FailuresLeaveNothingHalfDone) {
   };
   std::filesystem::create_directory(dir_.File("folder"));
   const Case cases[] = {
-      {dir_.File("in.txt"), dir_.File("folder"), "File access denied (Is a directory): \"" + dir_.File("folder") + "\"",
+      {dir_.File("in.txt"), dir_.File("folder"),
+       "File access denied (Is a directory): \"" + dir_.File("folder") + "\"",
        "a folder as target"},
       {dir_.File("in.txt"), "/dev/full", "Disk full: \"/dev/full\"", "a full disk"},
       {dir_.File("in.txt"), dir_.File("missing/deeper/out.txt"),
-       "Invalid filename (a folder on the path does not exist): \"" + dir_.File("missing/deeper/out.txt") + "\"",
+       "Invalid filename (a folder on the path does not exist): \"" +
+           dir_.File("missing/deeper/out.txt") + "\"",
        "a missing folder on the path"},
-      {dir_.File("folder"), dir_.File("out2.txt"), "Cannot open file \"" + dir_.File("folder") + "\". Is a directory",
+      {dir_.File("folder"), dir_.File("out2.txt"),
+       "Cannot open file \"" + dir_.File("folder") + "\". Is a directory",
        "a source that cannot be read"},
   };
   for (const auto& c : cases) {
@@ -113,7 +122,8 @@ TEST_F(Batch, FailuresLeaveNothingHalfDone) {
       EXPECT_EQ(e.what(), c.message);
     }
   }
-  EXPECT_FALSE(std::filesystem::exists(dir_.File("out2.txt"))) << "the target is not touched when the source fails";
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("out2.txt")))
+      << "the target is not touched when the source fails";
   EXPECT_FALSE(std::filesystem::exists(dir_.File("missing")));
 }
 
@@ -151,9 +161,13 @@ TEST_F(Batch, WadeGilesWithoutAWholeMappingPairIsAnError) {
        "Wade-Giles needs the syllable mapping \"" + wei + "\", which is missing or empty"},
       {"an empty syllable file", [&] { WriteFile(han, ""); },
        "Wade-Giles needs the syllable mapping \"" + han + "\", which is missing or empty"},
-      {"a spelling missing", [&] { WriteFile(wei, shippedWei.substr(0, shippedWei.rfind("\r\n", shippedWei.size() - 3) + 2)); },
-       "The syllable mapping is damaged: \"" + han + "\" holds " + std::to_string(SplitLines(shippedHan).size()) +
-           " syllables, \"" + wei + "\" " + std::to_string(SplitLines(shippedHan).size() - 1) + " spellings"},
+      {"a spelling missing",
+       [&] {
+         WriteFile(wei, shippedWei.substr(0, shippedWei.rfind("\r\n", shippedWei.size() - 3) + 2));
+       },
+       "The syllable mapping is damaged: \"" + han + "\" holds " +
+           std::to_string(SplitLines(shippedHan).size()) + " syllables, \"" + wei + "\" " +
+           std::to_string(SplitLines(shippedHan).size() - 1) + " spellings"},
   };
   ConversionOptions wade;
   wade.romanization = Romanization::kWadeGiles;
@@ -196,13 +210,14 @@ TEST_F(Batch, ADictionaryEditedDuringARunAppliesFromTheNextLine) {
   std::vector<std::pair<size_t, size_t>> reports;
   ConversionOptions surnameFirst;
   surnameFirst.format = NameFormat::kSurnameGiven;
-  ConvertFile(lists_, dir_.File("in.txt"), dir_.File("out.txt"), surnameFirst, [&](size_t done, size_t total) {
-    reports.emplace_back(done, total);
-    if (reports.size() == 1) {
-      WriteFile(dir_.File("define_han.dll"), CrLf({G("赵")}));
-      WriteFile(dir_.File("define_py.dll"), CrLf({"chiu"}));
-    }
-  });
+  ConvertFile(lists_, dir_.File("in.txt"), dir_.File("out.txt"), surnameFirst,
+              [&](size_t done, size_t total) {
+                reports.emplace_back(done, total);
+                if (reports.size() == 1) {
+                  WriteFile(dir_.File("define_han.dll"), CrLf({G("赵")}));
+                  WriteFile(dir_.File("define_py.dll"), CrLf({"chiu"}));
+                }
+              });
   ASSERT_GE(reports.size(), 2u);
   EXPECT_EQ(reports.back(), std::make_pair(lines, lines));
   const size_t edited = reports.front().first;
@@ -219,7 +234,7 @@ TEST_F(Batch, ADictionaryEditedDuringARunAppliesFromTheNextLine) {
 // reader edits the dictionary after taking the first bytes of block 1 and again of block 2.
 TEST_F(Batch, AnEditMadeWhileABlockIsWrittenAppliesFromTheNextBlockOn) {
   const std::string a(100, 'a'), b(100, 'b'), c(100, 'c');  // three readings of equal length
-  const size_t lineBytes = a.size() + 3;                     // "aaa... \r\n" (surname only)
+  const size_t lineBytes = a.size() + 3;                    // "aaa... \r\n" (surname only)
   const size_t perBlock = (kOutputBlockBytes + lineBytes - 1) / lineBytes;
   const size_t lines = perBlock * 3 + perBlock / 2;
   std::string source;
@@ -258,7 +273,8 @@ TEST_F(Batch, AnEditMadeWhileABlockIsWrittenAppliesFromTheNextBlockOn) {
     ::close(pipeFds[0]);
     EXPECT_EQ(report.lines, lines);
     std::string expected;
-    for (size_t i = 0; i < lines; ++i) expected += (i < perBlock ? a : i < 2 * perBlock ? b : c) + " \r\n";
+    for (size_t i = 0; i < lines; ++i)
+      expected += (i < perBlock ? a : i < 2 * perBlock ? b : c) + " \r\n";
     EXPECT_EQ(FirstDifferentLine(out, expected), "");
   }
 }
@@ -275,7 +291,8 @@ TEST_F(Batch, AProgressCallbackThatThrowsStopsTheRun) {
   EXPECT_THROW(ConvertFile(lists_, dir_.File("in.txt"), dir_.File("out.txt"), {},
                            [&](size_t done, size_t total) {
                              EXPECT_EQ(total, lines);
-                             EXPECT_LE(done - lastDone, 1024u) << "progress too seldom to cancel at once";
+                             EXPECT_LE(done - lastDone, 1024u)
+                                 << "progress too seldom to cancel at once";
                              lastDone = done;
                              if (++calls == 3) throw ConversionCancelled();
                            }),
@@ -325,15 +342,18 @@ class BatchFailure : public Batch {
 TEST_F(BatchFailure, ASourceConvertedOntoItselfKeepsEveryNameWhenTheRunFails) {
   WriteFile(dir_.File("names.txt"), names_);
   const auto before = FolderListing(dir_.Path());
-  EXPECT_THROW(ConvertFile(lists_, dir_.File("names.txt"), dir_.File("names.txt"), {}), ListIndexError);
+  EXPECT_THROW(ConvertFile(lists_, dir_.File("names.txt"), dir_.File("names.txt"), {}),
+               ListIndexError);
   EXPECT_EQ(U(ReadFile(dir_.File("names.txt"))), U(names_));
   EXPECT_EQ(FolderListing(dir_.Path()), before) << "no temporary file left";
 
   // The same file reached through a symbolic link or a second hard link is still the source.
   std::filesystem::create_symlink(dir_.File("names.txt"), dir_.File("link.txt"));
   std::filesystem::create_hard_link(dir_.File("names.txt"), dir_.File("hard.txt"));
-  EXPECT_THROW(ConvertFile(lists_, dir_.File("names.txt"), dir_.File("link.txt"), {}), ListIndexError);
-  EXPECT_THROW(ConvertFile(lists_, dir_.File("hard.txt"), dir_.File("names.txt"), {}), ListIndexError);
+  EXPECT_THROW(ConvertFile(lists_, dir_.File("names.txt"), dir_.File("link.txt"), {}),
+               ListIndexError);
+  EXPECT_THROW(ConvertFile(lists_, dir_.File("hard.txt"), dir_.File("names.txt"), {}),
+               ListIndexError);
   EXPECT_EQ(U(ReadFile(dir_.File("names.txt"))), U(names_));
   EXPECT_TRUE(std::filesystem::is_symlink(dir_.File("link.txt")));
 }
@@ -345,23 +365,27 @@ TEST_F(BatchFailure, AnEarlierTargetIsKeptAndANewOneHoldsTheLinesBeforeTheFailur
   WriteFile(dir_.File("out.txt"), "an older result\r\n");
   const auto before = FolderListing(dir_.Path());
   TargetLeft left;
-  EXPECT_THROW(ConvertFile(lists_, dir_.File("names.txt"), dir_.File("out.txt"), {}, {}, &left), ListIndexError);
+  EXPECT_THROW(ConvertFile(lists_, dir_.File("names.txt"), dir_.File("out.txt"), {}, {}, &left),
+               ListIndexError);
   EXPECT_EQ(ReadFile(dir_.File("out.txt")), "an older result\r\n");
   EXPECT_EQ(left.kind, TargetLeft::Kind::kEarlierKept);
   EXPECT_EQ(FolderListing(dir_.Path()), before) << "no temporary file left";
 
-  EXPECT_THROW(ConvertFile(lists_, dir_.File("names.txt"), dir_.File("new.txt"), {}, {}, &left), ListIndexError);
+  EXPECT_THROW(ConvertFile(lists_, dir_.File("names.txt"), dir_.File("new.txt"), {}, {}, &left),
+               ListIndexError);
   EXPECT_EQ(ReadFile(dir_.File("new.txt")), "De-hua Liu\r\nXiu Ouyang\r\n");
   EXPECT_EQ(left.kind, TargetLeft::Kind::kLinesKept);
   EXPECT_EQ(left.lines, 2u);
 
   // A stream gets the lines as they go.
-  EXPECT_THROW(ConvertFile(lists_, dir_.File("names.txt"), "/dev/null", {}, {}, &left), ListIndexError);
+  EXPECT_THROW(ConvertFile(lists_, dir_.File("names.txt"), "/dev/null", {}, {}, &left),
+               ListIndexError);
   EXPECT_EQ(left.kind, TargetLeft::Kind::kStreamed);
   EXPECT_EQ(left.lines, 2u);
 
   // A source that cannot be read leaves the target untouched.
-  EXPECT_THROW(ConvertFile(lists_, dir_.File("missing.txt"), dir_.File("out.txt"), {}, {}, &left), FileOpenError);
+  EXPECT_THROW(ConvertFile(lists_, dir_.File("missing.txt"), dir_.File("out.txt"), {}, {}, &left),
+               FileOpenError);
   EXPECT_EQ(left.kind, TargetLeft::Kind::kUntouched);
 }
 
@@ -372,11 +396,12 @@ TEST_F(Batch, ACancelledRunKeepsTheEarlierTarget) {
   WriteFile(dir_.File("names.txt"), names);
   WriteFile(dir_.File("out.txt"), "the earlier output\r\n");
   TargetLeft left;
-  EXPECT_THROW(ConvertFile(lists_, dir_.File("names.txt"), dir_.File("out.txt"), {},
-                           [](size_t done, size_t) {
-                             if (done >= 2048) throw ConversionCancelled();
-                           },
-                           &left),
+  EXPECT_THROW(ConvertFile(
+                   lists_, dir_.File("names.txt"), dir_.File("out.txt"), {},
+                   [](size_t done, size_t) {
+                     if (done >= 2048) throw ConversionCancelled();
+                   },
+                   &left),
                ConversionCancelled);
   EXPECT_EQ(ReadFile(dir_.File("out.txt")), "the earlier output\r\n");
   EXPECT_EQ(left.kind, TargetLeft::Kind::kEarlierKept);
@@ -391,7 +416,9 @@ TEST_F(Batch, AFileSizeLimitPartWayKeepsEveryEarlierFileOrTheWholeLinesBefore) {
   const auto before = FolderListing(dir_.Path());
   auto convertWithLimit = [&](const std::string& target) {
     return InChild([&] {
-      struct rlimit limit {20000, 20000};
+      struct rlimit limit {
+        20000, 20000
+      };
       ::setrlimit(RLIMIT_FSIZE, &limit);
       try {
         ConvertFile(lists_, dir_.File("names.txt"), target, {});
@@ -419,7 +446,8 @@ TEST_F(Batch, AFileSizeLimitPartWayKeepsEveryEarlierFileOrTheWholeLinesBefore) {
   EXPECT_TRUE(out.ends_with("\r\n")) << "and no piece of the line that failed";
 
   EXPECT_EQ(convertWithLimit(dir_.File("out.txt")), 0);
-  EXPECT_EQ(ReadFile(dir_.File("out.txt")), out) << "a second failed run keeps the first one's file";
+  EXPECT_EQ(ReadFile(dir_.File("out.txt")), out)
+      << "a second failed run keeps the first one's file";
 }
 
 TEST_F(Batch, TwoRunsOnOneTargetNeverMix) {
@@ -465,7 +493,8 @@ TEST_F(Batch, TwoRunsOnOneTargetNeverMix) {
     const std::string out = ReadFile(dir_.File("out.txt"));
     EXPECT_TRUE(out == expectedA || out == expectedB) << out.size() << " bytes, a mix";
   }
-  for (const auto& name : FolderListing(dir_.Path())) EXPECT_EQ(name.find("quorvel-"), std::string::npos) << name;
+  for (const auto& name : FolderListing(dir_.Path()))
+    EXPECT_EQ(name.find("quorvel-"), std::string::npos) << name;
 }
 
 // A run removes the temporaries that killed runs left in its target's folder: its own, of the
@@ -474,13 +503,15 @@ TEST_F(Batch, ARunRemovesTheTemporariesOfKilledRunsOnly) {
   WriteFile(dir_.File("names.txt"), G("刘德华\r\n"));
   auto plant = [&](const std::string& name, long ageSeconds) {
     WriteFile(dir_.File(name), "partial");
-    struct timespec times[2] = {{::time(nullptr) - ageSeconds, 0}, {::time(nullptr) - ageSeconds, 0}};
+    struct timespec times[2] = {{::time(nullptr) - ageSeconds, 0},
+                                {::time(nullptr) - ageSeconds, 0}};
     ::utimensat(AT_FDCWD, dir_.File(name).c_str(), times, 0);
   };
   plant(".out.txt.quorvel-Ab3dE6gH9jK1", 60);  // a killed run's
-  plant(".other.txt.quorvel-Zz9yY8xX7wW6", 60);  // another target's killed run: same folder, same rule
-  plant(".out.txt.quorvel-fresh0000000", 0);   // just made: its writer may not have locked it yet
-  plant(".out.txt.quorvel-Ab3dE6gH9jK", 60);   // not the exact pattern
+  plant(".other.txt.quorvel-Zz9yY8xX7wW6",
+        60);                                  // another target's killed run: same folder, same rule
+  plant(".out.txt.quorvel-fresh0000000", 0);  // just made: its writer may not have locked it yet
+  plant(".out.txt.quorvel-Ab3dE6gH9jK", 60);  // not the exact pattern
   plant("out.txt.quorvel-Ab3dE6gH9jK1", 60);
   plant(".out.txt.quorvel-mine", 60);
   plant(".held.txt.quorvel-Ab3dE6gH9jK1", 60);  // a live run's, locked
@@ -488,13 +519,13 @@ TEST_F(Batch, ARunRemovesTheTemporariesOfKilledRunsOnly) {
   ASSERT_EQ(::flock(held, LOCK_EX), 0);
   ConvertFile(lists_, dir_.File("names.txt"), dir_.File("out.txt"), {});
   ::close(held);
-  EXPECT_EQ(FolderListing(dir_.Path()),
-            (std::set<std::string>{"names.txt", "out.txt", ".out.txt.quorvel-fresh0000000",
-                                   ".out.txt.quorvel-Ab3dE6gH9jK", "out.txt.quorvel-Ab3dE6gH9jK1",
-                                   ".out.txt.quorvel-mine", ".held.txt.quorvel-Ab3dE6gH9jK1",
-                                   "define_han.dll", "define_py.dll", "define_wei_han.dll", "define_wei_py.dll",
-                                   "define_name_han.dll", "define_name_py.dll",
-                                   "pinyin_han.dll", "pinyin_wei.dll"}));
+  EXPECT_EQ(
+      FolderListing(dir_.Path()),
+      (std::set<std::string>{
+          "names.txt", "out.txt", ".out.txt.quorvel-fresh0000000", ".out.txt.quorvel-Ab3dE6gH9jK",
+          "out.txt.quorvel-Ab3dE6gH9jK1", ".out.txt.quorvel-mine", ".held.txt.quorvel-Ab3dE6gH9jK1",
+          "define_han.dll", "define_py.dll", "define_wei_han.dll", "define_wei_py.dll",
+          "define_name_han.dll", "define_name_py.dll", "pinyin_han.dll", "pinyin_wei.dll"}));
 
   // A run killed part way leaves its temporary; the next run removes it once it is old enough.
   std::string many;
@@ -502,9 +533,10 @@ TEST_F(Batch, ARunRemovesTheTemporariesOfKilledRunsOnly) {
   WriteFile(dir_.File("many.txt"), many);
   const std::set<std::string> before = FolderListing(dir_.Path());
   EXPECT_EQ(InChild([&] {
-              ConvertFile(lists_, dir_.File("many.txt"), dir_.File("big.txt"), {}, [](size_t done, size_t) {
-                if (done >= 100000) ::raise(SIGKILL);
-              });
+              ConvertFile(lists_, dir_.File("many.txt"), dir_.File("big.txt"), {},
+                          [](size_t done, size_t) {
+                            if (done >= 100000) ::raise(SIGKILL);
+                          });
               return 0;
             }),
             -1);

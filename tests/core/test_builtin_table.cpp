@@ -9,8 +9,8 @@
 #include <sstream>
 
 #include "BuiltinTable.h"
-#include "Files.h"
 #include "Encoding.h"
+#include "Files.h"
 #include "TestSupport.h"
 
 using namespace quorvel;
@@ -30,7 +30,8 @@ std::vector<char32_t> RowCodePoints() {
   std::ifstream f(quorvel::test::SourceDir() + "/data/char_rows.tsv");
   std::vector<char32_t> out;
   for (std::string line; std::getline(f, line);)
-    if (line.starts_with("U+")) out.push_back(static_cast<char32_t>(std::stoul(line.substr(2), nullptr, 16)));
+    if (line.starts_with("U+"))
+      out.push_back(static_cast<char32_t>(std::stoul(line.substr(2), nullptr, 16)));
   return out;
 }
 
@@ -56,7 +57,8 @@ TEST(BuiltinTable, EveryRowFollowsTheReadingStringRules) {
   const std::vector<char32_t> codePoints = RowCodePoints();
   ASSERT_EQ(codePoints.size(), static_cast<size_t>(kBuiltinRowCount));
   for (int i = 0; i < kBuiltinRowCount; ++i) {
-    SCOPED_TRACE(testing::Message() << "row " << i << " " << quorvel::test::U(BuiltinKey(i)) << " " << BuiltinReading(i));
+    SCOPED_TRACE(testing::Message() << "row " << i << " " << quorvel::test::U(BuiltinKey(i)) << " "
+                                    << BuiltinReading(i));
     std::string key = BuiltinKey(i);
     ASSERT_TRUE(key.size() == 2 || key.size() == 4);
     EXPECT_TRUE(keys.insert(key).second) << "key twice";
@@ -66,13 +68,15 @@ TEST(BuiltinTable, EveryRowFollowsTheReadingStringRules) {
     ASSERT_EQ(DecodeUtf8(utf8, &cp), utf8.size());
     ASSERT_EQ(static_cast<uint32_t>(cp), static_cast<uint32_t>(codePoints[static_cast<size_t>(i)]));
     EXPECT_EQ(Utf8ToGb18030(utf8), key);
-    EXPECT_TRUE((cp >= 0x3400 && cp <= 0x9FFF) || (cp >= 0xF900 && cp <= 0xFAFF) || (cp >= 0x20000 && cp <= 0x323AF))
+    EXPECT_TRUE((cp >= 0x3400 && cp <= 0x9FFF) || (cp >= 0xF900 && cp <= 0xFAFF) ||
+                (cp >= 0x20000 && cp <= 0x323AF))
         << std::hex << static_cast<uint32_t>(cp);
     twoByte += key.size() == 2;
 
     auto parts = Syllables(BuiltinReading(i));
     ASSERT_FALSE(parts.empty());
-    EXPECT_EQ(parts.size() > 1 ? std::string(BuiltinReading(i)).find("//") : std::string::npos, std::string::npos);
+    EXPECT_EQ(parts.size() > 1 ? std::string(BuiltinReading(i)).find("//") : std::string::npos,
+              std::string::npos);
     for (const auto& s : parts) EXPECT_TRUE(std::regex_match(s, syllable)) << "'" << s << "'";
     // The first reading is the name reading; the rest follow in ascending byte order, no repeats.
     std::set<std::string> unique(parts.begin(), parts.end());
@@ -89,9 +93,10 @@ TEST(BuiltinTable, EveryRowFollowsTheReadingStringRules) {
   EXPECT_EQ(kBuiltinRowCount, 42343);
   EXPECT_EQ(counts["syllables"], 423);
   EXPECT_EQ(counts["polyphonic"], 4763);
-  EXPECT_EQ(twoByte, 20892 + 9 + 57) << "the unified ideographs of GBK, nine compatibility ideographs GBK holds, "
-                                        "and 57 ideographs of Extensions A and B to which GB18030 gives the "
-                                        "two-byte codes that GBK leaves to private use";
+  EXPECT_EQ(twoByte, 20892 + 9 + 57)
+      << "the unified ideographs of GBK, nine compatibility ideographs GBK holds, "
+         "and 57 ideographs of Extensions A and B to which GB18030 gives the "
+         "two-byte codes that GBK leaves to private use";
 }
 
 TEST(BuiltinTable, NameReadingComesFirst) {
@@ -145,10 +150,12 @@ TEST(BuiltinTable, IndexFindsExactlyWhatAScanFinds) {
     for (int b1 = 0x2F; b1 <= 0x3A; ++b1)
       for (int b2 = 0x80; b2 <= 0xFF; ++b2)
         for (int b3 = 0x2F; b3 <= 0x3A; ++b3) {
-          key = {static_cast<char>(b0), static_cast<char>(b1), static_cast<char>(b2), static_cast<char>(b3)};
+          key = {static_cast<char>(b0), static_cast<char>(b1), static_cast<char>(b2),
+                 static_cast<char>(b3)};
           auto it = byKey.find(key);
           const int expected = it == byKey.end() ? -1 : it->second;
-          if (FindBuiltinRow(key) != expected) FAIL() << std::hex << b0 << " " << b1 << " " << b2 << " " << b3;
+          if (FindBuiltinRow(key) != expected)
+            FAIL() << std::hex << b0 << " " << b1 << " " << b2 << " " << b3;
           fourByteRows += expected >= 0;
         }
   EXPECT_GT(fourByteRows, 20000);
@@ -171,8 +178,10 @@ TEST(BuiltinTable, SurnameReadingsBelongToCharactersOfTheTable) {
 }
 
 TEST(InstalledLists, TheMappingCoversEverySyllableOfTheTable) {
-  const auto han = SplitLines(quorvel::test::ReadFile(quorvel::test::BuildBinDir() + "/pinyin_han.dll"));
-  const auto wei = SplitLines(quorvel::test::ReadFile(quorvel::test::BuildBinDir() + "/pinyin_wei.dll"));
+  const auto han =
+      SplitLines(quorvel::test::ReadFile(quorvel::test::BuildBinDir() + "/pinyin_han.dll"));
+  const auto wei =
+      SplitLines(quorvel::test::ReadFile(quorvel::test::BuildBinDir() + "/pinyin_wei.dll"));
   ASSERT_EQ(han.size(), wei.size());
   std::set<std::string> mapped(han.begin(), han.end());
   EXPECT_EQ(mapped.size(), han.size()) << "each syllable once";
@@ -195,9 +204,12 @@ TEST(InstalledLists, TheDictionariesHoldCompoundSurnamesInLowerCase) {
     EXPECT_TRUE(std::regex_match(py[i], std::regex("[a-z]+"))) << py[i];
     EXPECT_TRUE(std::regex_match(wei[i], std::regex("[a-z]+-[a-z]+"))) << wei[i];
   }
-  auto at = [&](const std::string& key) { return std::find(keys.begin(), keys.end(), key) - keys.begin(); };
+  auto at = [&](const std::string& key) {
+    return std::find(keys.begin(), keys.end(), key) - keys.begin();
+  };
   EXPECT_EQ(py[at(G("欧阳"))], "ouyang");
   EXPECT_EQ(wei[at(G("司马"))], "ssu-ma");
   EXPECT_EQ(wei[at(G("诸葛"))], "chu-ko");
-  EXPECT_EQ(at(G("张简")), static_cast<long>(keys.size())) << "Taiwan double surnames would swallow ordinary names";
+  EXPECT_EQ(at(G("张简")), static_cast<long>(keys.size()))
+      << "Taiwan double surnames would swallow ordinary names";
 }

@@ -2,10 +2,10 @@
 // and that a failed write or clear never costs the user the dictionary they had.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <cerrno>
 #include <filesystem>
 #include <set>
-#include <sys/stat.h>
 
 #include "CustomDictionary.h"
 #include "Errors.h"
@@ -17,9 +17,9 @@ namespace quorvel {
 namespace {
 
 using test::CrLf;
-using test::ReadingNow;
 using test::G;
 using test::ReadFile;
+using test::ReadingNow;
 using test::TempDir;
 using test::WriteFile;
 
@@ -53,7 +53,8 @@ TEST_F(CustomDictionaryTest, AddingToAnEmptyDictionaryCreatesBothFilesWithOneCrL
   EXPECT_EQ(dict_.Entries(), (std::vector<DictionaryEntry>{{G("字"), "Zi"}}));
   EXPECT_EQ(dict_.Lines(), std::vector<std::string>{G("字") + " Zi"});
   // The other dictionary's files are not touched.
-  EXPECT_EQ(FolderContents(dir_.Path()), (std::set<std::string>{"define_han.dll", "define_py.dll"}));
+  EXPECT_EQ(FolderContents(dir_.Path()),
+            (std::set<std::string>{"define_han.dll", "define_py.dll"}));
 }
 
 TEST_F(CustomDictionaryTest, WadeGilesDictionaryUsesItsOwnPair) {
@@ -86,8 +87,9 @@ TEST_F(CustomDictionaryTest, KeysAndReadingsAreStoredTrimmedOfControlBytesOnly) 
   };
   const Case cases[] = {
       {"spaces around both", "  " + G("字") + " ", " Zi  ", G("字"), "Zi"},
-      {"tabs, CR and other control bytes at the ends", "\t\x01" + G("字") + "\x1F", "\r zi\t", G("字"), "zi"},
-      {"inner spaces stay", G("欧阳") , " ou yang ", G("欧阳"), "ou yang"},
+      {"tabs, CR and other control bytes at the ends", "\t\x01" + G("字") + "\x1F", "\r zi\t",
+       G("字"), "zi"},
+      {"inner spaces stay", G("欧阳"), " ou yang ", G("欧阳"), "ou yang"},
       {"the full-width space is a character, not a space", G("　字　"), "Zi", G("　字　"), "Zi"},
       {"an empty reading is stored as an empty line", G("字"), "   ", G("字"), ""},
       {"case is kept, a key of ASCII letters is accepted", " ab ", "ZI", "ab", "ZI"},
@@ -105,7 +107,8 @@ TEST_F(CustomDictionaryTest, KeysAndReadingsAreStoredTrimmedOfControlBytesOnly) 
   }
 }
 
-TEST_F(CustomDictionaryTest, TwoEntriesOfOneKeyAreBothUpdatedAndTheLaterIsSelectedButFindGivesTheEarlier) {
+TEST_F(CustomDictionaryTest,
+       TwoEntriesOfOneKeyAreBothUpdatedAndTheLaterIsSelectedButFindGivesTheEarlier) {
   Seed({G("单"), G("李"), G("单")}, {"dan", "li", "chan"});
   EXPECT_EQ(*dict_.Find(G("单")), 0u);
   EXPECT_EQ(dict_.AddOrUpdate(G("单"), "shan"), 2u);
@@ -180,7 +183,8 @@ TEST_F(CustomDictionaryTest, AClearThatCannotWriteTheKeyFileSaysSoAndKeepsTheRea
 
 TEST_F(CustomDictionaryTest, AShortReadingFileShowsEmptyReadingsAndTheNextWriteMakesThePairWhole) {
   Seed({G("张"), G("李"), G("王")}, {"zhang"});
-  EXPECT_EQ(dict_.Entries(), (std::vector<DictionaryEntry>{{G("张"), "zhang"}, {G("李"), ""}, {G("王"), ""}}));
+  EXPECT_EQ(dict_.Entries(),
+            (std::vector<DictionaryEntry>{{G("张"), "zhang"}, {G("李"), ""}, {G("王"), ""}}));
   EXPECT_EQ(dict_.Lines()[2], G("王") + " ");
   EXPECT_EQ(*dict_.Find(G("王")), 2u);
 
@@ -209,8 +213,10 @@ TEST_F(CustomDictionaryTest, AFailedWriteLeavesTheOldPairAndTheListsWholeWithNoT
     std::string message;
   };
   const Case cases[] = {
-      {"disk full creating the first temporary", 1, ENOSPC, "Disk full: \"" + dict_.KeyPath() + "\""},
-      {"disk full writing the second temporary", 2, ENOSPC, "Disk full: \"" + dict_.ReadingPath() + "\""},
+      {"disk full creating the first temporary", 1, ENOSPC,
+       "Disk full: \"" + dict_.KeyPath() + "\""},
+      {"disk full writing the second temporary", 2, ENOSPC,
+       "Disk full: \"" + dict_.ReadingPath() + "\""},
       {"read-only folder when the second rename is due", 3, EROFS,
        "File access denied (Read-only file system): \"" + dict_.ReadingPath() + "\""},
   };
@@ -250,7 +256,8 @@ TEST_F(CustomDictionaryTest, APairThatCannotBeReadIsNeverOverwrittenFromStaleLis
   EXPECT_THROW(dict_.AddOrUpdate(G("李"), "li"), FileOpenError);
   EXPECT_THROW(dict_.DeleteAt(0), FileOpenError);
   EXPECT_EQ(Keys(), CrLf({G("张")}));
-  EXPECT_EQ(FolderContents(dir_.Path()), (std::set<std::string>{"define_han.dll", "define_py.dll"}));
+  EXPECT_EQ(FolderContents(dir_.Path()),
+            (std::set<std::string>{"define_han.dll", "define_py.dll"}));
 
   std::filesystem::remove(dict_.ReadingPath());
   EXPECT_EQ(dict_.AddOrUpdate(G("李"), "li"), 1u);
@@ -323,12 +330,16 @@ TEST_F(CustomDictionaryTest, TextsTypedAsUtf8FollowTheEditorsRules) {
     std::optional<DictionaryEntry> stored;  // nullopt: refused
   };
   const Case cases[] = {
-      {"a compound surname, trimmed", " 欧阳\t", " Auyeung ", DictionaryEntry{G("欧阳"), "Auyeung"}},
+      {"a compound surname, trimmed", " 欧阳\t", " Auyeung ",
+       DictionaryEntry{G("欧阳"), "Auyeung"}},
       {"three characters are more than the key field takes", "欧阳修", "x", std::nullopt},
-      {"unless the key is already there", "司马光", "Sima Guang", DictionaryEntry{G("司马光"), "Sima Guang"}},
+      {"unless the key is already there", "司马光", "Sima Guang",
+       DictionaryEntry{G("司马光"), "Sima Guang"}},
       {"three ASCII letters are three characters", "abc", "x", std::nullopt},
-      {"a character outside GBK is one character, in four bytes", "𠇔", "zu", DictionaryEntry{"\x95\x32\xB1\x34", "zu"}},
-      {"with a second character it is a compound surname", "𠇔李", "x", DictionaryEntry{"\x95\x32\xB1\x34" + G("李"), "x"}},
+      {"a character outside GBK is one character, in four bytes", "𠇔", "zu",
+       DictionaryEntry{"\x95\x32\xB1\x34", "zu"}},
+      {"with a second character it is a compound surname", "𠇔李", "x",
+       DictionaryEntry{"\x95\x32\xB1\x34" + G("李"), "x"}},
       {"a character iconv cannot store", "\uE78D", "x", std::nullopt},
       {"nor in the reading", "张", "zh\uE78D", std::nullopt},
       {"a line break inside the key", "张\n李", "x", std::nullopt},

@@ -64,23 +64,25 @@ class DataLocationsTest : public testing::Test {
 TEST_F(DataLocationsTest, TheRuleForEachSetting) {
   struct Row {
     const char* why = "";
-    std::vector<const char*> inBin = {};                 // list files beside the program
-    std::optional<std::string> home = "@home";           // "@home": the test's home folder
+    std::vector<const char*> inBin = {};                      // list files beside the program
+    std::optional<std::string> home = "@home";                // "@home": the test's home folder
     std::optional<std::string> xdgData = {}, xdgConfig = {};  // "@root": the test folder
-    std::map<std::string, std::string> userHas = {};     // already in the dictionary folder
+    std::map<std::string, std::string> userHas = {};          // already in the dictionary folder
     // Expected, "@..." replaced as above; "@shipped" the shipped folder, "@bin" the program's.
     DataMode mode = DataMode::kPortable;
     std::string dictionaryDir = {}, mappingDir = {}, settingsDir = {};
-    std::vector<std::string> warningsMention = {};       // one entry per expected warning
+    std::vector<std::string> warningsMention = {};         // one entry per expected warning
     std::map<std::string, std::string> userHasAfter = {};  // expected in the dictionary folder
   };
   const std::string userData = "@home/.local/share/quorvel";
   const std::string userConfig = "@home/.config/quorvel";
   const std::map<std::string, std::string> allCopied = {
-      {"define_han.dll", Shipped("define_han.dll")}, {"define_py.dll", Shipped("define_py.dll")},
+      {"define_han.dll", Shipped("define_han.dll")},
+      {"define_py.dll", Shipped("define_py.dll")},
       {"define_wei_han.dll", Shipped("define_wei_han.dll")},
       {"define_wei_py.dll", Shipped("define_wei_py.dll")}};
-  auto with = [](std::map<std::string, std::string> files, std::map<std::string, std::string> more) {
+  auto with = [](std::map<std::string, std::string> files,
+                 std::map<std::string, std::string> more) {
     for (auto& [name, content] : more) files[name] = content;
     return files;
   };
@@ -88,67 +90,108 @@ TEST_F(DataLocationsTest, TheRuleForEachSetting) {
   const Row rows[] = {
       {.why = "a build tree: the mapping list beside the program, which may write there",
        .inBin = {"pinyin_han.dll", "pinyin_wei.dll"},
-       .mode = DataMode::kPortable, .dictionaryDir = "@bin", .mappingDir = "@bin",
+       .mode = DataMode::kPortable,
+       .dictionaryDir = "@bin",
+       .mappingDir = "@bin",
        .settingsDir = "@bin"},
       {.why = "dictionaries beside the program without the mapping list do not make it portable",
        .inBin = {"define_han.dll", "define_py.dll"},
-       .mode = DataMode::kInstalled, .dictionaryDir = userData, .mappingDir = "@shipped",
-       .settingsDir = userConfig, .userHasAfter = allCopied},
+       .mode = DataMode::kInstalled,
+       .dictionaryDir = userData,
+       .mappingDir = "@shipped",
+       .settingsDir = userConfig,
+       .userHasAfter = allCopied},
       {.why = "installed, first start, XDG unset: the defaults under HOME, shipped pairs copied",
-       .mode = DataMode::kInstalled, .dictionaryDir = userData, .mappingDir = "@shipped",
-       .settingsDir = userConfig, .userHasAfter = allCopied},
+       .mode = DataMode::kInstalled,
+       .dictionaryDir = userData,
+       .mappingDir = "@shipped",
+       .settingsDir = userConfig,
+       .userHasAfter = allCopied},
       {.why = "XDG folders set: they are used, HOME is not",
-       .xdgData = "@root/data", .xdgConfig = "@root/config/",
-       .mode = DataMode::kInstalled, .dictionaryDir = "@root/data/quorvel",
-       .mappingDir = "@shipped", .settingsDir = "@root/config/quorvel"},
+       .xdgData = "@root/data",
+       .xdgConfig = "@root/config/",
+       .mode = DataMode::kInstalled,
+       .dictionaryDir = "@root/data/quorvel",
+       .mappingDir = "@shipped",
+       .settingsDir = "@root/config/quorvel"},
       {.why = "relative XDG values are ignored",
-       .xdgData = "data", .xdgConfig = "./config",
-       .mode = DataMode::kInstalled, .dictionaryDir = userData, .mappingDir = "@shipped",
-       .settingsDir = userConfig, .userHasAfter = allCopied},
+       .xdgData = "data",
+       .xdgConfig = "./config",
+       .mode = DataMode::kInstalled,
+       .dictionaryDir = userData,
+       .mappingDir = "@shipped",
+       .settingsDir = userConfig,
+       .userHasAfter = allCopied},
       {.why = "empty XDG values count as unset",
-       .xdgData = "", .xdgConfig = "",
-       .mode = DataMode::kInstalled, .dictionaryDir = userData, .mappingDir = "@shipped",
+       .xdgData = "",
+       .xdgConfig = "",
+       .mode = DataMode::kInstalled,
+       .dictionaryDir = userData,
+       .mappingDir = "@shipped",
        .settingsDir = userConfig},
       {.why = "no HOME: converting with the shipped lists, nothing kept, each folder named",
        .home = std::nullopt,
-       .mode = DataMode::kInstalled, .dictionaryDir = "@shipped", .mappingDir = "@shipped",
-       .settingsDir = "", .warningsMention = {"~/.local/share/quorvel", "~/.config/quorvel"}},
+       .mode = DataMode::kInstalled,
+       .dictionaryDir = "@shipped",
+       .mappingDir = "@shipped",
+       .settingsDir = "",
+       .warningsMention = {"~/.local/share/quorvel", "~/.config/quorvel"}},
       {.why = "a relative HOME is no HOME",
        .home = "home",
-       .mode = DataMode::kInstalled, .dictionaryDir = "@shipped", .mappingDir = "@shipped",
-       .settingsDir = "", .warningsMention = {"~/.local/share/quorvel", "~/.config/quorvel"}},
+       .mode = DataMode::kInstalled,
+       .dictionaryDir = "@shipped",
+       .mappingDir = "@shipped",
+       .settingsDir = "",
+       .warningsMention = {"~/.local/share/quorvel", "~/.config/quorvel"}},
       {.why = "no HOME, but both XDG folders set",
-       .home = std::nullopt, .xdgData = "@root/data", .xdgConfig = "@root/config",
-       .mode = DataMode::kInstalled, .dictionaryDir = "@root/data/quorvel",
-       .mappingDir = "@shipped", .settingsDir = "@root/config/quorvel"},
+       .home = std::nullopt,
+       .xdgData = "@root/data",
+       .xdgConfig = "@root/config",
+       .mode = DataMode::kInstalled,
+       .dictionaryDir = "@root/data/quorvel",
+       .mappingDir = "@shipped",
+       .settingsDir = "@root/config/quorvel"},
       {.why = "a file where the folder should be: the folder is named, the shipped lists used",
        .xdgData = "@root/blocked",
-       .mode = DataMode::kInstalled, .dictionaryDir = "@shipped", .mappingDir = "@shipped",
-       .settingsDir = userConfig, .warningsMention = {"\"@root/blocked/quorvel\""}},
+       .mode = DataMode::kInstalled,
+       .dictionaryDir = "@shipped",
+       .mappingDir = "@shipped",
+       .settingsDir = userConfig,
+       .warningsMention = {"\"@root/blocked/quorvel\""}},
       {.why = "the user's copy of the mapping pair is read instead of the shipped one",
        .userHas = {{"pinyin_han.dll", "mine\r\n"}, {"pinyin_wei.dll", "mine\r\n"}},
-       .mode = DataMode::kInstalled, .dictionaryDir = userData, .mappingDir = userData,
+       .mode = DataMode::kInstalled,
+       .dictionaryDir = userData,
+       .mappingDir = userData,
        .settingsDir = userConfig},
       {.why = "half a mapping pair is the user's too: its halves never come from two folders",
        .userHas = {{"pinyin_wei.dll", "mine\r\n"}},
-       .mode = DataMode::kInstalled, .dictionaryDir = userData, .mappingDir = userData,
+       .mode = DataMode::kInstalled,
+       .dictionaryDir = userData,
+       .mappingDir = userData,
        .settingsDir = userConfig},
       {.why = "a pair in the user's folder is never overwritten; the missing pair is copied",
        .userHas = {{"define_han.dll", "mine\r\n"}, {"define_py.dll", "mine too\r\n"}},
-       .mode = DataMode::kInstalled, .dictionaryDir = userData, .mappingDir = "@shipped",
+       .mode = DataMode::kInstalled,
+       .dictionaryDir = userData,
+       .mappingDir = "@shipped",
        .settingsDir = userConfig,
-       .userHasAfter = with(allCopied, {{"define_han.dll", "mine\r\n"},
-                                        {"define_py.dll", "mine too\r\n"}})},
+       .userHasAfter =
+           with(allCopied, {{"define_han.dll", "mine\r\n"}, {"define_py.dll", "mine too\r\n"}})},
       {.why = "half a pair is left as it is, not filled up from the shipped pair",
        .userHas = {{"define_wei_py.dll", "half\r\n"}},
-       .mode = DataMode::kInstalled, .dictionaryDir = userData, .mappingDir = "@shipped",
+       .mode = DataMode::kInstalled,
+       .dictionaryDir = userData,
+       .mappingDir = "@shipped",
        .settingsDir = userConfig,
        .userHasAfter = {{"define_han.dll", Shipped("define_han.dll")},
                         {"define_py.dll", Shipped("define_py.dll")},
                         {"define_wei_py.dll", "half\r\n"}}},
       {.why = "an empty file is a pair half as well",
        .userHas = {{"define_han.dll", ""}},
-       .mode = DataMode::kInstalled, .dictionaryDir = userData, .mappingDir = "@shipped",
+       .mode = DataMode::kInstalled,
+       .dictionaryDir = userData,
+       .mappingDir = "@shipped",
        .settingsDir = userConfig,
        .userHasAfter = {{"define_han.dll", ""},
                         {"define_wei_han.dll", Shipped("define_wei_han.dll")},
@@ -166,8 +209,10 @@ TEST_F(DataLocationsTest, TheRuleForEachSetting) {
     WriteFile(root_.Path() + "/blocked", "a file, not a folder");
 
     auto expand = [&](std::string text) {
-      for (auto [mark, value] : {std::pair{"@shipped", Shipped()}, {"@home", Home()},
-                                 {"@bin", Bin()}, {"@root", root_.Path()}}) {
+      for (auto [mark, value] : {std::pair{"@shipped", Shipped()},
+                                 {"@home", Home()},
+                                 {"@bin", Bin()},
+                                 {"@root", root_.Path()}}) {
         for (size_t at; (at = text.find(mark)) != std::string::npos;)
           text.replace(at, std::string(mark).size(), value);
       }
@@ -181,7 +226,8 @@ TEST_F(DataLocationsTest, TheRuleForEachSetting) {
     const std::string dictionaryDir = expand(row.dictionaryDir);
     if (!row.userHas.empty()) {
       fs::create_directories(dictionaryDir);
-      for (const auto& [name, content] : row.userHas) WriteFile(dictionaryDir + "/" + name, content);
+      for (const auto& [name, content] : row.userHas)
+        WriteFile(dictionaryDir + "/" + name, content);
     }
     LocationInputs inputs = Inputs();
     inputs.home = expandOpt(row.home);
@@ -277,7 +323,8 @@ TEST_F(DataLocationsTest, AHomeTheUserMayNotWriteIsNamedInTheWarning) {
   EXPECT_EQ(where.dictionaryDir, Shipped());
   EXPECT_EQ(where.settingsDir, "");
   ASSERT_EQ(where.warnings.size(), 2u);
-  EXPECT_NE(where.warnings[0].find("\"" + Home() + "/.local/share/quorvel\" for your dictionaries "
+  EXPECT_NE(where.warnings[0].find("\"" + Home() +
+                                   "/.local/share/quorvel\" for your dictionaries "
                                    "(File access denied)"),
             std::string::npos)
       << where.warnings[0];

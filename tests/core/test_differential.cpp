@@ -117,8 +117,8 @@ TEST_P(Differential, EngineMatchesTheReferenceUnderRandomEdits) {
   for (int i = 0; i < kSurnameCount; i += 5) keys.push_back(kSurnameKeys[i]);
   for (const char* s : {"赵", "单", "曾", "阿", "行", "欧阳", "司马", "单于"}) keys.push_back(G(s));
   keys.insert(keys.end(), {"", "a", "\x81", "zhao", G("。")});
-  Lines syllables = {"a", "e", "ya", "zhao", "shan", "dan", "chan", "zeng", "ceng", "xing", "hang",
-                     "Zhao", "a ", ""};
+  Lines syllables = {"a",    "e",    "ya",   "zhao", "shan", "dan", "chan",
+                     "zeng", "ceng", "xing", "hang", "Zhao", "a ",  ""};
   for (int i = 0; i < 30; ++i) {
     std::string r = BuiltinReading(pick(kBuiltinRowCount));
     syllables.push_back(r.substr(0, r.find('/')));
@@ -138,7 +138,9 @@ TEST_P(Differential, EngineMatchesTheReferenceUnderRandomEdits) {
     std::error_code ec;
     const bool folder = std::filesystem::is_directory(path(slot));
     switch (folder ? 7 : pick(8)) {
-      case 0: case 1: case 2: {  // rewrite in place, sometimes without a final line end
+      case 0:
+      case 1:
+      case 2: {  // rewrite in place, sometimes without a final line end
         std::string text = CrLf(randomLines(pool, 12));
         if (!text.empty() && pick(3) == 0) text.resize(text.size() - 2);
         WriteFile(path(slot), text);
@@ -153,7 +155,8 @@ TEST_P(Differential, EngineMatchesTheReferenceUnderRandomEdits) {
         break;
       }
       case 5:  // truncate
-        if (std::filesystem::is_regular_file(path(slot))) std::filesystem::resize_file(path(slot), 0, ec);
+        if (std::filesystem::is_regular_file(path(slot)))
+          std::filesystem::resize_file(path(slot), 0, ec);
         break;
       case 6: {  // append a line
         FILE* f = std::fopen(path(slot).c_str(), "ab");
@@ -185,9 +188,11 @@ TEST_P(Differential, EngineMatchesTheReferenceUnderRandomEdits) {
     KeyRole role = pick(2) ? KeyRole::kSurname : KeyRole::kGivenName;
     std::string expected = Outcome([&] { return reference.Lookup(key, opt, role); });
     std::string actual = Outcome([&] { return ReadingNow(engine, key, opt, role); });
-    ASSERT_EQ(actual, expected) << "step " << step << " key " << U(key) << " all " << all << " wade " << wade;
+    ASSERT_EQ(actual, expected) << "step " << step << " key " << U(key) << " all " << all
+                                << " wade " << wade;
     errors += !expected.starts_with("ok:");
-    custom += expected.starts_with("ok:") && expected != "ok:???" && FindBuiltinRow(key) < 0 && !IsLatinWord(key);
+    custom += expected.starts_with("ok:") && expected != "ok:???" && FindBuiltinRow(key) < 0 &&
+              !IsLatinWord(key);
   }
   // The walk went through the interesting states, not just the easy ones.
   EXPECT_GT(errors, 100);
@@ -333,7 +338,8 @@ INSTANTIATE_TEST_SUITE_P(Watch, Differential,
                          testing::Values(ListFiles::ChangeWatch::kAuto,
                                          ListFiles::ChangeWatch::kCompareFiles),
                          [](const auto& info) {
-                           return info.param == ListFiles::ChangeWatch::kAuto ? "Inotify" : "CompareFiles";
+                           return info.param == ListFiles::ChangeWatch::kAuto ? "Inotify"
+                                                                              : "CompareFiles";
                          });
 
 }  // namespace

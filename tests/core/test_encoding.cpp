@@ -2,13 +2,13 @@
 // GBK names are never mistaken for UTF-8.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <random>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <filesystem>
+#include <random>
 
-#include "BuiltinTable.h"
 #include "BatchConversion.h"
+#include "BuiltinTable.h"
 #include "Encoding.h"
 #include "Errors.h"
 #include "TestSupport.h"
@@ -21,7 +21,8 @@ namespace {
 std::vector<std::string> Gb2312TableCharacters() {
   std::vector<std::string> out;
   for (int i = 0; i < kBuiltinRowCount; ++i) {
-    auto lead = static_cast<unsigned char>(BuiltinKey(i)[0]), trail = static_cast<unsigned char>(BuiltinKey(i)[1]);
+    auto lead = static_cast<unsigned char>(BuiltinKey(i)[0]),
+         trail = static_cast<unsigned char>(BuiltinKey(i)[1]);
     if (lead >= 0xB0 && lead <= 0xF7 && trail >= 0xA1) out.push_back(BuiltinKey(i));
   }
   return out;
@@ -86,7 +87,8 @@ TEST(Encoding, TheUtf8DecoderIsStrict) {
     EXPECT_EQ(DecodeUtf8(row.bytes, &cp), row.length);
     if (row.length > 0) {
       EXPECT_EQ(cp, row.codePoint);
-      EXPECT_EQ(DecodeUtf8(row.bytes + "tail", &cp), row.length) << "only the first sequence is read";
+      EXPECT_EQ(DecodeUtf8(row.bytes + "tail", &cp), row.length)
+          << "only the first sequence is read";
     }
     EXPECT_EQ(IsValidUtf8(row.bytes), row.length == row.bytes.size());
   }
@@ -136,8 +138,18 @@ TEST(Encoding, GbkNamesReadAsUtf8OnlyWhenTheyAreTheUtf8OfCommonCharacters) {
 // is read in its own encoding but for a rare UTF-8 name whose bytes are also common GB2312
 // characters. The rates are printed for the record.
 TEST(Encoding, ShortFilesAreReadInTheirOwnEncoding) {
-  const std::string surnames = "王李张刘陈杨黄赵吴周徐孙朱胡郭何高林罗郑梁谢宋唐许韩冯邓曹彭曾肖田董袁潘于蒋蔡余杜叶程苏魏吕丁任沈姚卢姜崔钟谭陆汪范金石廖贾夏韦付方白邹孟熊秦邱江尹薛闫段雷侯龙史陶黎贺顾毛郝龚邵万钱严覃武戴莫孔向汤单区解仇查朴";
-  const std::string given = "伟芳娜秀英敏静丽强磊军洋勇艳杰娟涛明超秀兰霞平刚桂英华玉萍红娥玲芬芳燕彩春菊兰凤洁梅琳素云莲真环雪荣爱妹霞香月莺媛艳瑞凡佳嘉琼勤珍贞莉桂娣叶璧璐娅琦晶妍茜秋珊莎锦黛青倩婷姣婉娴瑾颖露瑶怡婵雁蓓纨仪荷丹蓉眉君琴蕊薇菁梦岚苑婕馨瑗琰韵融园艺咏卿聪澜纯毓悦昭冰爽琬茗羽希宁欣飘育滢馥筠柔竹霭凝晓欢霄枫芸菲寒伊亚宜可姬舒影荔枝思丽浩宇轩然泽睿子涵博文俊杰志强建国德华海波斌鹏辉健成家明永健世国栋良清飞彬富顺信子杰涛昌成康星光天达安岩中茂进林有坚和彪博诚先敬震振壮会思群豪心邦承乐绍功松善厚庆磊民友裕河哲江超浩亮政谦亨奇固之轮翰朗伯宏言若鸣朋斌梁栋维启克伦翔旭鹏泽晨辰士以建家致树炎德行时泰盛雄琛钧冠策腾楠榕风航弘";
+  const std::string surnames =
+      "王李张刘陈杨黄赵吴周徐孙朱胡郭何高林罗郑梁谢宋唐许韩冯邓曹彭曾肖田董袁潘于蒋蔡余杜叶程苏魏吕"
+      "丁任沈姚卢姜崔钟谭陆汪范金石廖贾夏韦付方白邹孟熊秦邱江尹薛闫段雷侯龙史陶黎贺顾毛郝龚邵万钱严"
+      "覃武戴莫孔向汤单区解仇查朴";
+  const std::string given =
+      "伟芳娜秀英敏静丽强磊军洋勇艳杰娟涛明超秀兰霞平刚桂英华玉萍红娥玲芬芳燕彩春菊兰凤洁梅琳素云莲"
+      "真环雪荣爱妹霞香月莺媛艳瑞凡佳嘉琼勤珍贞莉桂娣叶璧璐娅琦晶妍茜秋珊莎锦黛青倩婷姣婉娴瑾颖露瑶"
+      "怡婵雁蓓纨仪荷丹蓉眉君琴蕊薇菁梦岚苑婕馨瑗琰韵融园艺咏卿聪澜纯毓悦昭冰爽琬茗羽希宁欣飘育滢馥"
+      "筠柔竹霭凝晓欢霄枫芸菲寒伊亚宜可姬舒影荔枝思丽浩宇轩然泽睿子涵博文俊杰志强建国德华海波斌鹏辉"
+      "健成家明永健世国栋良清飞彬富顺信子杰涛昌成康星光天达安岩中茂进林有坚和彪博诚先敬震振壮会思群"
+      "豪心邦承乐绍功松善厚庆磊民友裕河哲江超浩亮政谦亨奇固之轮翰朗伯宏言若鸣朋斌梁栋维启克伦翔旭鹏"
+      "泽晨辰士以建家致树炎德行时泰盛雄琛钧冠策腾楠榕风航弘";
   auto characters = [](const std::string& utf8) {
     std::vector<std::string> out;
     for (size_t i = 0; i < utf8.size();) {
@@ -153,7 +165,8 @@ TEST(Encoding, ShortFilesAreReadInTheirOwnEncoding) {
   auto name = [&] {
     // Zipf over the surnames: rank r with weight 1/(r+1).
     std::vector<double> weights;
-    for (size_t r = 0; r < surnameChars.size(); ++r) weights.push_back(1.0 / static_cast<double>(r + 1));
+    for (size_t r = 0; r < surnameChars.size(); ++r)
+      weights.push_back(1.0 / static_cast<double>(r + 1));
     std::discrete_distribution<size_t> surname(weights.begin(), weights.end());
     std::string out = surnameChars[surname(rng)];
     for (int k = rng() % 10 < 3 ? 1 : 2; k > 0; --k) out += givenChars[rng() % givenChars.size()];
@@ -169,8 +182,8 @@ TEST(Encoding, ShortFilesAreReadInTheirOwnEncoding) {
       utf8Wrong += DetectEncoding(text) != SourceEncoding::kUtf8;
       gbkWrong += DetectEncoding(G(text)) != SourceEncoding::kGb18030;
     }
-    std::printf("%d-name files: %d of %d UTF-8 and %d of %d GBK read in the wrong encoding\n", names,
-                utf8Wrong, kFiles, gbkWrong, kFiles);
+    std::printf("%d-name files: %d of %d UTF-8 and %d of %d GBK read in the wrong encoding\n",
+                names, utf8Wrong, kFiles, gbkWrong, kFiles);
     EXPECT_EQ(gbkWrong, 0);
     EXPECT_LE(utf8Wrong, kFiles / 1000) << names;
   }
@@ -296,15 +309,19 @@ TEST(Encoding, Utf16WithoutAMarkIsRecognised) {
     std::string bytes;
     SourceEncoding encoding;
   } rows[] = {
-      {"little-endian: zero bytes after the line ends", Utf16(names, true).substr(2), SourceEncoding::kUtf16Le},
-      {"big-endian", Utf16(names, false).substr(2), SourceEncoding::kUtf16Be},
-      {"one name without a line end that reads neither as UTF-8 nor as GB18030", Utf16("陈静", true).substr(2),
+      {"little-endian: zero bytes after the line ends", Utf16(names, true).substr(2),
        SourceEncoding::kUtf16Le},
-      {"one that reads as GB18030 too stays GB18030: nothing tells them apart", Utf16("马沫", true).substr(2),
+      {"big-endian", Utf16(names, false).substr(2), SourceEncoding::kUtf16Be},
+      {"one name without a line end that reads neither as UTF-8 nor as GB18030",
+       Utf16("陈静", true).substr(2), SourceEncoding::kUtf16Le},
+      {"one that reads as GB18030 too stays GB18030: nothing tells them apart",
+       Utf16("马沫", true).substr(2), SourceEncoding::kGb18030},
+      {"GBK with a NUL stays GBK", G("刘德华\r\n") + '\0' + G("张三\r\n"),
        SourceEncoding::kGb18030},
-      {"GBK with a NUL stays GBK", G("刘德华\r\n") + '\0' + G("张三\r\n"), SourceEncoding::kGb18030},
-      {"UTF-8 with a NUL of even length stays UTF-8", std::string("刘德华\0\r\n", 12), SourceEncoding::kUtf8},
-      {"ASCII with zero bytes is not taken for UTF-16", std::string("ab\0\0cd", 6), SourceEncoding::kGb18030},
+      {"UTF-8 with a NUL of even length stays UTF-8", std::string("刘德华\0\r\n", 12),
+       SourceEncoding::kUtf8},
+      {"ASCII with zero bytes is not taken for UTF-16", std::string("ab\0\0cd", 6),
+       SourceEncoding::kGb18030},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
@@ -318,7 +335,8 @@ TEST(Encoding, Utf16WithoutAMarkIsRecognised) {
     std::string name;
     for (int k = 2 + rng() % 2; k > 0; --k) name += U(chars[rng() % chars.size()]);
     const bool le = file % 2 == 0;
-    wrong += DetectEncoding(Utf16(name + "\r\n", le).substr(2)) != (le ? SourceEncoding::kUtf16Le : SourceEncoding::kUtf16Be);
+    wrong += DetectEncoding(Utf16(name + "\r\n", le).substr(2)) !=
+             (le ? SourceEncoding::kUtf16Le : SourceEncoding::kUtf16Be);
   }
   EXPECT_EQ(wrong, 0);
 }
@@ -331,8 +349,12 @@ TEST(Encoding, AnInvalidSequenceIsOneCharacterHowEverManyBytes) {
   } rows[] = {
       {"\xE7", 1, "a lead byte alone"},
       {"\xE7\x94", 2, "a three-byte sequence cut after two"},
-      {"\xE7\x94" "a", 2, "cut by ASCII"},
-      {"\xF0\xAA\x9A" "a", 3, "a four-byte sequence cut after three"},
+      {"\xE7\x94"
+       "a",
+       2, "cut by ASCII"},
+      {"\xF0\xAA\x9A"
+       "a",
+       3, "a four-byte sequence cut after three"},
       {"\x94\x94", 1, "a continuation byte stands alone"},
       {"\xE0\x80\x80", 1, "an overlong start is one byte"},
       {"\xED\xA0\x80", 1, "a surrogate start is one byte"},
@@ -354,13 +376,17 @@ TEST_F(UnicodeBatch, AStrayByteInUtf8GivesMissingForItsCharacterOnly) {
     size_t invalid;
     const char* why;
   } rows[] = {
-      {"刘德华\n单田芳\n\xE7", "De-hua Liu\r\nTian-fang Shan\r\n ???\r\n", 1, "a stray lead byte at the end"},
-      {"刘德华\n单\xE7田芳\n", "De-hua Liu\r\n???-tian-fang Shan\r\n", 1, "a stray byte inside a name"},
+      {"刘德华\n单田芳\n\xE7", "De-hua Liu\r\nTian-fang Shan\r\n ???\r\n", 1,
+       "a stray lead byte at the end"},
+      {"刘德华\n单\xE7田芳\n", "De-hua Liu\r\n???-tian-fang Shan\r\n", 1,
+       "a stray byte inside a name"},
       {"刘德华\n单\xE7\x94田芳\n张三\n", "De-hua Liu\r\n???-tian-fang Shan\r\nSan Zhang\r\n", 1,
        "a character cut short counts once"},
-      {"刘德华\n\x94\x94\n单田芳\n张三\n", "De-hua Liu\r\n??? ???\r\nTian-fang Shan\r\nSan Zhang\r\n", 2,
+      {"刘德华\n\x94\x94\n单田芳\n张三\n",
+       "De-hua Liu\r\n??? ???\r\nTian-fang Shan\r\nSan Zhang\r\n", 2,
        "two stray continuation bytes"},
-      {"\xEF\xBB\xBF刘德华\n单\xE7田芳\n", "De-hua Liu\r\n???-tian-fang Shan\r\n", 1, "after a byte-order mark"},
+      {"\xEF\xBB\xBF刘德华\n单\xE7田芳\n", "De-hua Liu\r\n???-tian-fang Shan\r\n", 1,
+       "after a byte-order mark"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
@@ -393,7 +419,8 @@ TEST(Encoding, GbkWithUtf8LookingRunsOrStrayBytesStaysGbk) {
     const char* why;
   } rows[] = {
       {many, "only UTF-8-looking GB2312 names"},
-      {many + G("劉德華") + "\r\n", "plus a traditional name outside GB2312: one fault against 40 ideographs"},
+      {many + G("劉德華") + "\r\n",
+       "plus a traditional name outside GB2312: one fault against 40 ideographs"},
       {G("劉") + many, "the traditional character first"},
       {many + "\x81\x40\r\n", "plus a GBK extension character"},
   };
@@ -415,7 +442,8 @@ TEST(Encoding, GbkWithUtf8LookingRunsOrStrayBytesStaysGbk) {
       text += "\r\n";
     }
     if (file % 2) text.insert(rng() % (text.size() + 1), 1, static_cast<char>(0x80 + rng() % 0x80));
-    if (CensusUtf8(text).invalid > 0 && DetectEncoding(text) != SourceEncoding::kGb18030) ++byFaultRule;
+    if (CensusUtf8(text).invalid > 0 && DetectEncoding(text) != SourceEncoding::kGb18030)
+      ++byFaultRule;
   }
   EXPECT_EQ(byFaultRule, 0);
 }
@@ -464,10 +492,29 @@ TEST(Encoding, ATextOfReplacementsConvertsWhole) {
 TEST(Encoding, TheLineReaderGivesTheLinesOfTheWholeConversion) {
   std::mt19937 rng(1211);
   auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
-  const std::vector<std::string> pieces = {
-      "a", " ", "\t", "\r", "\n", "\r\n", std::string(1, '\0'), "刘", "德", "華", "𪚥", "\xEF\xBB\xBF",
-      "\xEF\xBF\xBE", "\xC2\x80", "·", "€", "—", "ü", "ō", "①", "\xEF\xBF\xBD"};
-  const std::vector<std::string> damage = {"\x80", "\xFF", "\xE4\xB8", "\xED\xA0\x80", "\xC0\xAF", "\xF4\x90\x80\x80"};
+  const std::vector<std::string> pieces = {"a",
+                                           " ",
+                                           "\t",
+                                           "\r",
+                                           "\n",
+                                           "\r\n",
+                                           std::string(1, '\0'),
+                                           "刘",
+                                           "德",
+                                           "華",
+                                           "𪚥",
+                                           "\xEF\xBB\xBF",
+                                           "\xEF\xBF\xBE",
+                                           "\xC2\x80",
+                                           "·",
+                                           "€",
+                                           "—",
+                                           "ü",
+                                           "ō",
+                                           "①",
+                                           "\xEF\xBF\xBD"};
+  const std::vector<std::string> damage = {"\x80",         "\xFF",     "\xE4\xB8",
+                                           "\xED\xA0\x80", "\xC0\xAF", "\xF4\x90\x80\x80"};
   auto lines = [](std::string_view gbk) {
     std::vector<std::string> out;
     ForEachLine(gbk, [&](std::string_view line) { out.emplace_back(line); });
@@ -479,9 +526,11 @@ TEST(Encoding, TheLineReaderGivesTheLinesOfTheWholeConversion) {
     std::string utf8;
     for (size_t k = pick(40); k > 0; --k) utf8 += pieces[pick(pieces.size())];
     std::string damaged = utf8;
-    for (size_t k = pick(3); k > 0; --k) damaged.insert(pick(damaged.size() + 1), damage[pick(damage.size())]);
+    for (size_t k = pick(3); k > 0; --k)
+      damaged.insert(pick(damaged.size() + 1), damage[pick(damage.size())]);
     // The text as each encoding of a names file carries it; UTF-16 damaged by single units.
-    std::string le = Utf16(Gb18030ToUtf8(Utf8ToGb18030(utf8)), true), be = Utf16(Gb18030ToUtf8(Utf8ToGb18030(utf8)), false);
+    std::string le = Utf16(Gb18030ToUtf8(Utf8ToGb18030(utf8)), true),
+                be = Utf16(Gb18030ToUtf8(Utf8ToGb18030(utf8)), false);
     if (pick(2)) le.insert(2 + 2 * pick((le.size() - 2) / 2 + 1), std::string("\x00\xD8", 2));
     if (pick(2)) be.insert(2 + 2 * pick((be.size() - 2) / 2 + 1), std::string("\xDC\x00", 2));
     if (pick(2)) le.insert(2 + 2 * pick((le.size() - 2) / 2 + 1), "\x69\xD8\xA5\xDE");  // U+2A6A5
@@ -489,8 +538,11 @@ TEST(Encoding, TheLineReaderGivesTheLinesOfTheWholeConversion) {
     if (pick(3) == 0) le += "\x41";
     if (pick(3) == 0) be += std::string("\xD8\x3D", 2);
     const std::pair<SourceEncoding, std::string> sources[] = {
-        {SourceEncoding::kUtf8, damaged}, {SourceEncoding::kUtf8Bom, "\xEF\xBB\xBF" + damaged},
-        {SourceEncoding::kUtf16Le, le}, {SourceEncoding::kUtf16Be, be}, {SourceEncoding::kGb18030, Utf8ToGb18030(utf8)}};
+        {SourceEncoding::kUtf8, damaged},
+        {SourceEncoding::kUtf8Bom, "\xEF\xBB\xBF" + damaged},
+        {SourceEncoding::kUtf16Le, le},
+        {SourceEncoding::kUtf16Be, be},
+        {SourceEncoding::kGb18030, Utf8ToGb18030(utf8)}};
     for (const auto& [encoding, bytes] : sources) {
       size_t invalid = 0;
       const std::vector<std::string> expected = lines(SourceToGb18030(bytes, encoding, &invalid));
@@ -507,10 +559,12 @@ TEST(Encoding, TheLineReaderGivesTheLinesOfTheWholeConversion) {
       const size_t block = 1 + pick(7);
       const ScratchDescriptor file(bytes);
       Gb18030LineReader blocks(file.fd, encoding, "names.txt", block);
-      EXPECT_EQ(blocks.CountLines(), expected.size()) << EncodingName(encoding) << " block " << block;
+      EXPECT_EQ(blocks.CountLines(), expected.size())
+          << EncodingName(encoding) << " block " << block;
       std::vector<std::string> streamed;
       while (blocks.Next(&line)) streamed.emplace_back(line);
-      ASSERT_EQ(streamed, expected) << EncodingName(encoding) << " round " << round << " block " << block;
+      ASSERT_EQ(streamed, expected)
+          << EncodingName(encoding) << " round " << round << " block " << block;
       ASSERT_EQ(blocks.InvalidSequences(), invalid) << EncodingName(encoding) << " round " << round;
       invalidSeen += invalid;
       ++checked;
@@ -548,7 +602,9 @@ TEST(Encoding, ALineLongerThanTheLimitIsAnErrorNamingIt) {
       reader.Next(&line);
       ADD_FAILURE() << EncodingName(c.encoding) << ": the long line was read";
     } catch (const Error& e) {
-      EXPECT_EQ(std::string(e.what()), ("Line 3 of \"/tmp/names.txt\" is longer than " + std::to_string(c.limit) + " bytes")) << EncodingName(c.encoding);
+      EXPECT_EQ(std::string(e.what()), ("Line 3 of \"/tmp/names.txt\" is longer than " +
+                                        std::to_string(c.limit) + " bytes"))
+          << EncodingName(c.encoding);
     }
   }
 }
@@ -569,21 +625,23 @@ TEST(Encoding, AFileIsDetectedInBlocksAsWhole) {
       Utf8ToGb18030(big),
       big,
       "\xEF\xBB\xBF" + big,
-      "\xEF\xBB\xBF" + Utf8ToGb18030(big),                       // 锘亏 and GBK names after it
-      "\xEF\xBB\xBF" + big + "\xB0",                             // a BOM, then UTF-8 with a fault
-      times("zhang san\r\n", 70000),                             // ASCII: GBK
-      times("José\n", 70000),                                    // valid UTF-8 without ideographs
-      big + "\xFF\n" + big,                                      // a stray byte in UTF-8
-      Utf8ToGb18030(big) + "\xFF\n",                             // GBK beyond GB2312 pairs
-      times("涓\n", 70000),                                      // UTF-8 that is GB2312 pairs too
-      Utf8ToGb18030(big) + '\0' + "\n",                          // a NUL
-      Utf8ToGb18030("朱镕基\n" + big),                          // GBK beyond GB2312 from the start
-      Utf8ToGb18030("朱镕基\n" + big) + '\0',                   // and a NUL far after
-      "\xEF\xBB\xBF" + Utf8ToGb18030("朱镕基\n" + big),          // a mark, then such GBK
-      times("刘德华\xFF\xFE\n", 70000),                         // UTF-8 with a fault in every line
-      times("\x81\x40\x81\x41\n", 70000),                         // GBK that reads as no ideograph
-      Utf16(big, true), Utf16(big, false), Utf16(big, true).substr(2),
-      times("刘德华", 70000) + "\n",                             // one line longer than a block
+      "\xEF\xBB\xBF" + Utf8ToGb18030(big),               // 锘亏 and GBK names after it
+      "\xEF\xBB\xBF" + big + "\xB0",                     // a BOM, then UTF-8 with a fault
+      times("zhang san\r\n", 70000),                     // ASCII: GBK
+      times("José\n", 70000),                            // valid UTF-8 without ideographs
+      big + "\xFF\n" + big,                              // a stray byte in UTF-8
+      Utf8ToGb18030(big) + "\xFF\n",                     // GBK beyond GB2312 pairs
+      times("涓\n", 70000),                              // UTF-8 that is GB2312 pairs too
+      Utf8ToGb18030(big) + '\0' + "\n",                  // a NUL
+      Utf8ToGb18030("朱镕基\n" + big),                   // GBK beyond GB2312 from the start
+      Utf8ToGb18030("朱镕基\n" + big) + '\0',            // and a NUL far after
+      "\xEF\xBB\xBF" + Utf8ToGb18030("朱镕基\n" + big),  // a mark, then such GBK
+      times("刘德华\xFF\xFE\n", 70000),                  // UTF-8 with a fault in every line
+      times("\x81\x40\x81\x41\n", 70000),                // GBK that reads as no ideograph
+      Utf16(big, true),
+      Utf16(big, false),
+      Utf16(big, true).substr(2),
+      times("刘德华", 70000) + "\n",  // one line longer than a block
   };
   for (size_t block : {size_t{16}, size_t{777}, size_t{1} << 16}) {
     for (const std::string& bytes : cases) {

@@ -60,15 +60,16 @@ std::string SeededGbkNames(uint32_t seed, int count) {
     for (int i = 0; i < kBuiltinRowCount; ++i) {
       const std::string key = BuiltinKey(i);
       char32_t cp = 0;
-      if (key.size() == 2 && DecodeUtf8(Gb18030ToUtf8(key), &cp) == 3 && cp >= 0x4E00 && cp <= 0x9FA5)
+      if (key.size() == 2 && DecodeUtf8(Gb18030ToUtf8(key), &cp) == 3 && cp >= 0x4E00 &&
+          cp <= 0x9FA5)
         rows.push_back(key);
     }
     return rows;
   }();
   auto anyChar = [&] { return gbkRows[pick(gbkRows.size())]; };
-  const std::vector<std::string> special = {G("欧阳"), G("司马"), G("单于"), G("诸葛"), G("张三"), G("单"),
-                                            G("曾"),   G("吕"),   G("女"),   G("略"),   G("虐"),   G("行"),
-                                            G("赵"),   G("李"),   G("陈"),   G("乐")};
+  const std::vector<std::string> special = {
+      G("欧阳"), G("司马"), G("单于"), G("诸葛"), G("张三"), G("单"), G("曾"), G("吕"),
+      G("女"),   G("略"),   G("虐"),   G("行"),   G("赵"),   G("李"), G("陈"), G("乐")};
   const std::vector<std::string> common = {G("王"), G("李"), G("张"), G("刘"), G("陈"), G("杨"),
                                            G("黄"), G("周"), G("孙"), G("吴"), G("徐"), G("马")};
   const char* ends[] = {"\r\n", "\n", "\r"};
@@ -83,9 +84,7 @@ std::string SeededGbkNames(uint32_t seed, int count) {
       case 2:
         line = " \t" + special[pick(special.size())] + " " + anyChar() + "  " + anyChar() + "\t ";
         break;
-      case 3:
-        line = anyChar() + "ab" + anyChar() + "\xA1\xA1" + anyChar();
-        break;
+      case 3: line = anyChar() + "ab" + anyChar() + "\xA1\xA1" + anyChar(); break;
       case 4:
         line = special[pick(special.size())] + anyChar() + "\x81";  // a lone lead byte at the end
         break;
@@ -95,7 +94,8 @@ std::string SeededGbkNames(uint32_t seed, int count) {
           case 1: line = kSurnameKeys[pick(static_cast<size_t>(kSurnameCount))]; break;
           default: line = common[pick(common.size())];
         }
-        for (size_t k = 1 + pick(2); k > 0; --k) line += pick(4) ? anyChar() : special[pick(special.size())];
+        for (size_t k = 1 + pick(2); k > 0; --k)
+          line += pick(4) ? anyChar() : special[pick(special.size())];
     }
     out += line + ends[pick(3)];
   }
@@ -138,19 +138,25 @@ std::map<std::string, std::string> Sources() {
     if (utf8[i] != '\n') continue;
     ++lineNo;
     if (rng() % 40 == 0) damaged += "\xF0\xAA\x9A\xA5";  // U+2A6A5, not in GBK
-    if (rng() % 60 == 0) damaged += "\xE4\xB8";           // a truncated sequence
-    if (rng() % 90 == 0) damaged += "\x80";               // a stray continuation byte
-    if (rng() % 90 == 0) damaged += "\xED\xA0\x80";       // a surrogate, not UTF-8
+    if (rng() % 60 == 0) damaged += "\xE4\xB8";          // a truncated sequence
+    if (rng() % 90 == 0) damaged += "\x80";              // a stray continuation byte
+    if (rng() % 90 == 0) damaged += "\xED\xA0\x80";      // a surrogate, not UTF-8
   }
   damaged += "\xFF";  // after the NUL: still counted
   std::string clean = utf8;
-  std::string le = "\xFF\xFE" + Utf16(clean.substr(0, clean.size() / 2) + "\xF0\xAA\x9A\xA5" + clean.substr(clean.size() / 2), true);
+  std::string le = "\xFF\xFE" + Utf16(clean.substr(0, clean.size() / 2) + "\xF0\xAA\x9A\xA5" +
+                                          clean.substr(clean.size() / 2),
+                                      true);
   le.insert(le.size() / 3 & ~size_t{1}, std::string("\x00\xD8", 2));  // a lone high surrogate
-  le += "\x41";                                                      // an odd last byte
+  le += "\x41";                                                       // an odd last byte
   std::string be = "\xFE\xFF" + Utf16(clean, false);
   be.insert(be.size() / 2 & ~size_t{1}, std::string("\xDC\x00", 2));  // a lone low surrogate
-  be += std::string("\xD8\x01", 2);                                    // a high surrogate at the end
-  return {{"gbk", gbk}, {"utf8", damaged}, {"utf8bom", "\xEF\xBB\xBF" + clean}, {"utf16le", le}, {"utf16be", be}};
+  be += std::string("\xD8\x01", 2);                                   // a high surrogate at the end
+  return {{"gbk", gbk},
+          {"utf8", damaged},
+          {"utf8bom", "\xEF\xBB\xBF" + clean},
+          {"utf16le", le},
+          {"utf16be", be}};
 }
 
 struct Folder {
@@ -173,8 +179,10 @@ std::map<std::string, Folder> Folders(const TempDir& root) {
 
   std::string custom = make("custom");
   CopyInstalledLists(custom);
-  WriteFile(custom + "/define_han.dll", CrLf({G("欧阳"), G("司马"), G("赵"), G("单"), G("吕"), G("赵"), G("张三"), "", G("乐")}));
-  WriteFile(custom + "/define_py.dll", CrLf({"ouyang", "Sima", "Chiu", "???", G("吕"), "zhao2", "zhangsan", "wu", "yue/le"}));
+  WriteFile(custom + "/define_han.dll", CrLf({G("欧阳"), G("司马"), G("赵"), G("单"), G("吕"),
+                                              G("赵"), G("张三"), "", G("乐")}));
+  WriteFile(custom + "/define_py.dll",
+            CrLf({"ouyang", "Sima", "Chiu", "???", G("吕"), "zhao2", "zhangsan", "wu", "yue/le"}));
   WriteFile(custom + "/define_wei_han.dll", CrLf({G("欧阳"), G("陈"), G("张三"), G("诸葛")}));
   WriteFile(custom + "/define_wei_py.dll", CrLf({"Au-yeung", "Chan", G("张三"), "Chu-ko"}));
   folders["custom"] = {custom, custom};
@@ -186,10 +194,13 @@ std::map<std::string, Folder> Folders(const TempDir& root) {
   // The second half of the shipped pair, line for line, after four lines of its own.
   auto secondHalf = [](const std::string& file) {
     const auto lines = SplitLines(ReadFile(BuildBinDir() + "/" + file));
-    return CrLf(std::vector<std::string>(lines.begin() + static_cast<long>(lines.size() / 2), lines.end()));
+    return CrLf(
+        std::vector<std::string>(lines.begin() + static_cast<long>(lines.size() / 2), lines.end()));
   };
-  WriteFile(mapping + "/pinyin_han.dll", "Zhao\r\nliu\r\nzhang\r\nli \r\n" + secondHalf("pinyin_han.dll"));
-  WriteFile(mapping + "/pinyin_wei.dll", "ZHAO\r\nLAU\r\nCHEUNG\r\nLEE\r\n" + secondHalf("pinyin_wei.dll"));
+  WriteFile(mapping + "/pinyin_han.dll",
+            "Zhao\r\nliu\r\nzhang\r\nli \r\n" + secondHalf("pinyin_han.dll"));
+  WriteFile(mapping + "/pinyin_wei.dll",
+            "ZHAO\r\nLAU\r\nCHEUNG\r\nLEE\r\n" + secondHalf("pinyin_wei.dll"));
   folders["own-mapping"] = {own, mapping};
 
   std::string broken = make("broken");
@@ -268,12 +279,14 @@ TEST(Equivalence, WholeRunsGiveTheOutputOfTheTable) {
         } catch (const Error& e) {
           // Messages that name a file name it in this run's own temporary folder.
           std::string what = e.what();
-          for (size_t at; (at = what.find(root.Path())) != std::string::npos;) what.replace(at, root.Path().size(), "<root>");
+          for (size_t at; (at = what.find(root.Path())) != std::string::npos;)
+            what.replace(at, root.Path().size(), "<root>");
           fnv.Add("error " + what);
           ++failures;
         }
         // A run that fails before it writes leaves no file.
-        fnv.Add(std::filesystem::exists(root.File("out.txt")) ? ReadFile(root.File("out.txt")) : "<no file>");
+        fnv.Add(std::filesystem::exists(root.File("out.txt")) ? ReadFile(root.File("out.txt"))
+                                                              : "<no file>");
       }
       const std::string key = sourceName + " " + folderName;
       table << key << " " << fnv.Hex() << "\n";

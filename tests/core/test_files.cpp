@@ -58,7 +58,6 @@ TEST(TrimControls, RemovesOnlyBytesUpToSpace) {
   }
 }
 
-
 TEST(ReplaceFilesAtomically, WritesBothOrLeavesBothAsTheyWere) {
   TempDir dir;
   const std::string a = dir.File("define_han.dll"), b = dir.File("define_py.dll");
@@ -77,7 +76,8 @@ TEST(ReplaceFilesAtomically, WritesBothOrLeavesBothAsTheyWere) {
     SetReplaceFailureForTest(0, 0);
     EXPECT_EQ(ReadFile(a), "old-a\r\n");
     EXPECT_EQ(ReadFile(b), "old-b\r\n");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2) << "nothing left behind";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2)
+        << "nothing left behind";
   }
   ReplaceFilesAtomically({{a, "new-a\r\n"}, {b, "new-b\r\n"}});
   EXPECT_EQ(ReadFile(a), "new-a\r\n");
@@ -108,8 +108,8 @@ TEST(FolderLock, AHeldLockIsWaitedForWithTheHolderNamedAndGivenUpOnRequest) {
       FolderLock lock(dir.Path(), FolderLock::Mode::kShared);
       ADD_FAILURE() << "the lock was had";
     } catch (const LockWaitError& e) {
-      EXPECT_EQ(std::string(e.what()),
-                "Gave up waiting for \"" + lockPath + "\" held by process " + std::to_string(holder.Pid()) + " after 1 s");
+      EXPECT_EQ(std::string(e.what()), "Gave up waiting for \"" + lockPath + "\" held by process " +
+                                           std::to_string(holder.Pid()) + " after 1 s");
     }
     ASSERT_EQ(gWaits.size(), 1u);
     EXPECT_EQ(gWaits[0].lockPath, lockPath);

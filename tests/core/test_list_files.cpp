@@ -13,9 +13,9 @@
 
 #include "Errors.h"
 #include "Files.h"
-#include "TestSupport.h"
 #include "ListFiles.h"
 #include "ReadingLookup.h"
+#include "TestSupport.h"
 
 // Not `using namespace quorvel`: the test suite is named after the class it tests.
 using namespace quorvel::test;
@@ -35,7 +35,9 @@ using Lines = std::vector<std::string>;
 
 class ListFiles : public testing::TestWithParam<Watch> {
  protected:
-  void Put(ListSlot slot, const Lines& lines) { WriteFile(dir_.File(kListFileNames[slot]), CrLf(lines)); }
+  void Put(ListSlot slot, const Lines& lines) {
+    WriteFile(dir_.File(kListFileNames[slot]), CrLf(lines));
+  }
   std::string Std(const char* ch, bool wade = false) {
     return ReadingNow(lists_, G(ch), Options(false, wade));
   }
@@ -50,10 +52,12 @@ TEST_P(ListFiles, NoFilesGiveEmptyListsSilently) {
 }
 
 TEST_P(ListFiles, LoadsEachFileIntoItsSlot) {
-  for (int i = 0; i < kListCount; ++i) Put(static_cast<ListSlot>(i), {std::string("item") + char('0' + i), ""});
+  for (int i = 0; i < kListCount; ++i)
+    Put(static_cast<ListSlot>(i), {std::string("item") + char('0' + i), ""});
   lists_.Load();
   for (int i = 0; i < kListCount; ++i)
-    EXPECT_EQ(lists_.List(static_cast<ListSlot>(i)), (Lines{std::string("item") + char('0' + i), ""}));
+    EXPECT_EQ(lists_.List(static_cast<ListSlot>(i)),
+              (Lines{std::string("item") + char('0' + i), ""}));
 }
 
 TEST_P(ListFiles, FoundInTheDataFolderNotTheWorkingDirectory) {
@@ -127,10 +131,12 @@ TEST_P(ListFiles, AFileThatCannotBeReadRaisesWithItsPathAndWhatItIs) {
     std::function<void(const std::string&)> make;
     std::string reason;
   } rows[] = {
-      {"a folder", [](const std::string& path) { std::filesystem::create_directory(path); }, "Is a directory"},
+      {"a folder", [](const std::string& path) { std::filesystem::create_directory(path); },
+       "Is a directory"},
       {"a pipe", [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); },
        "Is a named pipe (FIFO), not a file"},
-      {"a device, through a link", [](const std::string& path) { std::filesystem::create_symlink("/dev/zero", path); },
+      {"a device, through a link",
+       [](const std::string& path) { std::filesystem::create_symlink("/dev/zero", path); },
        "Is a device, not a file"},
   };
   for (const Row& row : rows) {
@@ -140,7 +146,8 @@ TEST_P(ListFiles, AFileThatCannotBeReadRaisesWithItsPathAndWhatItIs) {
       lists_.Load();
       ADD_FAILURE() << "no error";
     } catch (const FileOpenError& e) {
-      EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + dir_.File("define_py.dll") + "\". " + row.reason);
+      EXPECT_EQ(std::string(e.what()),
+                "Cannot open file \"" + dir_.File("define_py.dll") + "\". " + row.reason);
     }
     // Every lookup raises until it is gone, then the data loads again.
     EXPECT_THROW(Std("张"), FileOpenError);
@@ -194,7 +201,8 @@ TEST_P(ListFiles, TheMappingPairComesFromAFolderOfItsOwn) {
   WriteFile(dir_.File("define_wei_py.dll"), CrLf({"lee2"}));
   EXPECT_EQ(ReadingNow(lists, G("李"), Options(false, true)), "lee2");
 
-  // The mapping files of the dictionary folder are not the program's: changing them reloads nothing.
+  // The mapping files of the dictionary folder are not the program's: changing them reloads
+  // nothing.
   if (GetParam() == Watch::kCompareFiles) {
     usleep(120'000);  // past the window in which a just-loaded file is read again
     (void)ReadingNow(lists, G("张"));
@@ -225,7 +233,8 @@ TEST_P(ListFiles, AChangeThroughASymbolicLinkIsSeen) {
     const char* why;
   } steps[] = {
       {[] {}, "one", "first load"},
-      {[&] { WriteFile(farther.File("py.txt"), CrLf({"two"})); }, "two", "the final file written in place"},
+      {[&] { WriteFile(farther.File("py.txt"), CrLf({"two"})); }, "two",
+       "the final file written in place"},
       {[&] {
          WriteFile(farther.File("new.tmp"), CrLf({"three"}));
          fs::rename(farther.File("new.tmp"), farther.File("py.txt"));
@@ -236,7 +245,8 @@ TEST_P(ListFiles, AChangeThroughASymbolicLinkIsSeen) {
          relink(far.File("link.txt"), farther.File("other.txt"));
        },
        "four", "a link along the chain pointed elsewhere"},
-      {[&] { WriteFile(farther.File("other.txt"), CrLf({"five"})); }, "five", "the new final file written"},
+      {[&] { WriteFile(farther.File("other.txt"), CrLf({"five"})); }, "five",
+       "the new final file written"},
       {[&] {
          WriteFile(dir_.File("py2.txt"), CrLf({"six"}));
          relink(dir_.File("define_py.dll"), "py2.txt");
@@ -264,9 +274,7 @@ TEST_P(ListFiles, AChangeThroughASymbolicLinkIsSeen) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Watch, ListFiles,
-                         testing::Values(Watch::kAuto,
-                                         Watch::kCompareFiles),
+INSTANTIATE_TEST_SUITE_P(Watch, ListFiles, testing::Values(Watch::kAuto, Watch::kCompareFiles),
                          [](const auto& info) {
                            return info.param == Watch::kAuto ? "Inotify" : "CompareFiles";
                          });

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <unistd.h>
 #include <filesystem>
 #include <random>
-#include <unistd.h>
 
 #include "BatchConversion.h"
 #include "NameRomanizer.h"
@@ -19,9 +19,10 @@ class Romanize : public testing::Test {
  protected:
   void SetUp() override { CopyInstalledLists(dir_.Path()); }
   // The options as the main window's control indexes, through the one mapping from them.
-  std::string R(const std::string& gbkLine, int format, int sep = 0, bool all = false, bool wade = false,
-                int umlaut = 0) {
-    return RomanizeName(lists_, gbkLine, OptionsFromControlIndexes(all ? 1 : 0, sep, wade, format, umlaut));
+  std::string R(const std::string& gbkLine, int format, int sep = 0, bool all = false,
+                bool wade = false, int umlaut = 0) {
+    return RomanizeName(lists_, gbkLine,
+                        OptionsFromControlIndexes(all ? 1 : 0, sep, wade, format, umlaut));
   }
   std::string Ru(const char* utf8Line, int format, int sep = 0, bool all = false, bool wade = false,
                  int umlaut = 0) {
@@ -33,16 +34,11 @@ class Romanize : public testing::Test {
 
 TEST_F(Romanize, TenFormatsTimesThreeSeparators) {
   const char* expected[10][3] = {
-      {"de-hua liu", "de hua liu", "dehua liu"},
-      {"De-hua Liu", "De hua Liu", "Dehua Liu"},
-      {"de-hua LIU", "de hua LIU", "dehua LIU"},
-      {"De-hua LIU", "De hua LIU", "Dehua LIU"},
-      {"de-hualiu", "de hualiu", "dehualiu"},
-      {"liu de-hua", "liu de hua", "liu dehua"},
-      {"Liu De-hua", "Liu De hua", "Liu Dehua"},
-      {"LIU de-hua", "LIU de hua", "LIU dehua"},
-      {"LIU De-hua", "LIU De hua", "LIU Dehua"},
-      {"liude-hua", "liude hua", "liudehua"},
+      {"de-hua liu", "de hua liu", "dehua liu"}, {"De-hua Liu", "De hua Liu", "Dehua Liu"},
+      {"de-hua LIU", "de hua LIU", "dehua LIU"}, {"De-hua LIU", "De hua LIU", "Dehua LIU"},
+      {"de-hualiu", "de hualiu", "dehualiu"},    {"liu de-hua", "liu de hua", "liu dehua"},
+      {"Liu De-hua", "Liu De hua", "Liu Dehua"}, {"LIU de-hua", "LIU de hua", "LIU dehua"},
+      {"LIU De-hua", "LIU De hua", "LIU Dehua"}, {"liude-hua", "liude hua", "liudehua"},
   };
   for (int format = 0; format < 10; ++format) {
     for (int sep = 0; sep < 3; ++sep) {
@@ -93,7 +89,8 @@ TEST_F(Romanize, SurnamesComeOutRight) {
   }
   EXPECT_EQ(Ru("单", 5, 0, true), "shan/dan/chan ") << "a one-character line is a surname";
   EXPECT_EQ(Ru("单", 0, 0, true), " shan/dan/chan");
-  EXPECT_EQ(Ru("单单", 5, 0, true), "shan/dan/chan dan/chan/shan") << "given names use the row order";
+  EXPECT_EQ(Ru("单单", 5, 0, true), "shan/dan/chan dan/chan/shan")
+      << "given names use the row order";
 }
 
 TEST_F(Romanize, CleaningCuttingAndOddInput) {
@@ -110,18 +107,24 @@ TEST_F(Romanize, CleaningCuttingAndOddInput) {
       {" \t \t", 1, " ???", "spaces and tabs only"},
       {G("赵"), 0, " zhao", "one character: the joining space stays"},
       {G("赵"), 5, "zhao ", ""},
-      {"  " + liu + " " + de + "  " + hua + "\t", 5, "liu de-hua", "ASCII spaces anywhere are removed"},
+      {"  " + liu + " " + de + "  " + hua + "\t", 5, "liu de-hua",
+       "ASCII spaces anywhere are removed"},
       {liu + G("　") + de + hua, 5, "liu ???-de-hua", "a full-width space is a piece of its own"},
-      {G("刘德华刘德华刘德华"), 5, "liu de-hua-liu-de-hua-liu", "characters after the seventh are dropped"},
-      {G("欧阳德华刘德华刘德"), 5, "ouyang de-hua-liu-de-hua", "two-character surname: five given characters"},
+      {G("刘德华刘德华刘德华"), 5, "liu de-hua-liu-de-hua-liu",
+       "characters after the seventh are dropped"},
+      {G("欧阳德华刘德华刘德"), 5, "ouyang de-hua-liu-de-hua",
+       "two-character surname: five given characters"},
       {G("。德华"), 8, "??? De-hua", "a surname without a reading"},
-      {liu + de + hua + "a", 5, "liu de-hua-a", "an ASCII letter is a piece of its own, as written"},
+      {liu + de + hua + "a", 5, "liu de-hua-a",
+       "an ASCII letter is a piece of its own, as written"},
       {liu + de + "\x81", 5, "liu de-???", "an incomplete character at the end reads as missing"},
       {liu + "a" + de + hua, 5, "liu a-de-hua", "a one-byte character shifts nothing"},
       {"a" + liu + de, 5, "a liu-de", "nor as the first piece"},
       {liu + "\t" + de + hua, 5, "liu ???-de-hua", "an inner tab is a piece without a reading"},
-      {G("王小明") + "\t" + G("备注"), 1, "Xiao-ming-???-bei-zhu Wang", "no character that is not there"},
-      {liu + "\x81" + "1" + de, 5, "liu ???-1-de", "a lead byte before an ASCII digit is a character alone"},
+      {G("王小明") + "\t" + G("备注"), 1, "Xiao-ming-???-bei-zhu Wang",
+       "no character that is not there"},
+      {liu + "\x81" + "1" + de, 5, "liu ???-1-de",
+       "a lead byte before an ASCII digit is a character alone"},
       {G("阿阿德"), 8, "A/E A/e-de", "all readings: capitalise the first letter, upper-case all"},
   };
   for (const auto& c : cases) {
@@ -207,11 +210,13 @@ TEST_F(Romanize, AllReadingsGiveEachConvertedReadingOnce) {
 
 TEST_F(Romanize, CustomReadingsKeepTheirCase) {
   WriteFile(dir_.File("define_han.dll"), CrLf({G("字"), G("德")}));
-  const std::string trailLikeLetters = "\x81\x61\x81\x7a";  // two characters whose trail bytes are 'a' and 'z'
+  const std::string trailLikeLetters =
+      "\x81\x61\x81\x7a";  // two characters whose trail bytes are 'a' and 'z'
   WriteFile(dir_.File("define_py.dll"), CrLf({"Zi", trailLikeLetters}));
   EXPECT_EQ(Ru("字华", 0), "hua Zi");
   EXPECT_EQ(Ru("字华", 2), "hua ZI");
-  // A Chinese custom reading: upper-casing leaves its bytes alone (a trail byte may look like a letter).
+  // A Chinese custom reading: upper-casing leaves its bytes alone (a trail byte may look like a
+  // letter).
   EXPECT_EQ(Ru("德德", 7), trailLikeLetters + " " + trailLikeLetters);
   EXPECT_EQ(Ru("德德", 8), trailLikeLetters + " " + trailLikeLetters);
 }
@@ -225,10 +230,13 @@ TEST_F(Romanize, DotSeparatedNamesInEveryFormat) {
     for (int format = 0; format <= 10; ++format) {
       SCOPED_TRACE(name + " format " + std::to_string(format));
       const bool lower = format == 0 || format == 4 || format == 5 || format == 9;
-      EXPECT_EQ(Ru(name.c_str(), format, 0), format == 10 ? "MAIMAITI AILI" : lower ? "maimaiti aili" : "Maimaiti Aili");
+      EXPECT_EQ(Ru(name.c_str(), format, 0), format == 10 ? "MAIMAITI AILI"
+                                             : lower      ? "maimaiti aili"
+                                                          : "Maimaiti Aili");
     }
   }
-  EXPECT_EQ(R(G("买买提") + "\xA1\xA4" + G("艾力"), 1), "Maimaiti Aili") << "GBK's A1A4 in a GBK file";
+  EXPECT_EQ(R(G("买买提") + "\xA1\xA4" + G("艾力"), 1), "Maimaiti Aili")
+      << "GBK's A1A4 in a GBK file";
 
   struct Case {
     const char* name;
@@ -242,8 +250,10 @@ TEST_F(Romanize, DotSeparatedNamesInEveryFormat) {
       {"阿沛·阿旺晋美", 6, 1, false, "Apei Awangjinmei", ""},
       {"阿沛·阿旺", 1, 0, true, "A/epei A/ewang", "all readings, as usual"},
       {"单·曾", 1, 0, false, "Dan Ceng", "no part is a surname: rows are read as they stand"},
-      {"阿卜杜热合曼尼·买买提", 1, 0, false, "Abudurehemanni Maimaiti", "a dot past the seventh character"},
-      {"克里斯托弗·哥伦布·约翰", 10, 0, false, "KELISITUOFU GELUNBU YUEHAN", "three parts, nothing cut"},
+      {"阿卜杜热合曼尼·买买提", 1, 0, false, "Abudurehemanni Maimaiti",
+       "a dot past the seventh character"},
+      {"克里斯托弗·哥伦布·约翰", 10, 0, false, "KELISITUOFU GELUNBU YUEHAN",
+       "three parts, nothing cut"},
       {" 买买提 · 艾力 ", 1, 0, false, "Maimaiti Aili", "spaces around the dot are removed"},
       {"·艾力··买买提·", 1, 0, false, "Aili Maimaiti", "empty parts give no word"},
       {"·", 1, 0, false, "???", "a dot alone"},
@@ -270,10 +280,14 @@ TEST_F(Romanize, LatinLettersAndDigitsAreKeptAsWritten) {
     const char* out;
   };
   const Case cases[] = {
-      {"李Anna", 1, 0, "Anna Li"},          {"李Anna", 0, 0, "Anna li"},
-      {"李anna", 1, 0, "Anna Li"},          {"李Anna", 10, 0, "LI ANNA"},
-      {"李A明", 1, 0, "A-ming Li"},         {"王2号", 6, 1, "Wang 2 hao"},
-      {"李 Anna Maria", 5, 0, "li AnnaMaria"}, {"Anna李", 1, 0, "Li Anna"},
+      {"李Anna", 1, 0, "Anna Li"},
+      {"李Anna", 0, 0, "Anna li"},
+      {"李anna", 1, 0, "Anna Li"},
+      {"李Anna", 10, 0, "LI ANNA"},
+      {"李A明", 1, 0, "A-ming Li"},
+      {"王2号", 6, 1, "Wang 2 hao"},
+      {"李 Anna Maria", 5, 0, "li AnnaMaria"},
+      {"Anna李", 1, 0, "Li Anna"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.name) + " format " + std::to_string(c.format));
@@ -287,8 +301,9 @@ TEST_F(Romanize, LatinLettersAndDigitsAreKeptAsWritten) {
 TEST_F(Romanize, TheBatchPathGivesWhatRomanizeNameGives) {
   WriteFile(dir_.File("define_han.dll"), CrLf({G("𠇔"), G("欧阳"), G("䶮刘"), "bc"}));
   WriteFile(dir_.File("define_py.dll"), CrLf({"zu", "ouyang", "yanliu", "Bee"}));
-  const std::vector<std::string> pool = {G("刘"), G("德"), G("单"), G("曾"), G("䶮"), G("𠀀"), G("𪚥"), G("𠇔"),
-                                         G("欧"), G("阳"), G("·"), G("•"), "A", "bc", "1", "\t", "\x81", G("　"), " "};
+  const std::vector<std::string> pool = {
+      G("刘"), G("德"), G("单"), G("曾"), G("䶮"), G("𠀀"), G("𪚥"), G("𠇔"), G("欧"), G("阳"),
+      G("·"),  G("•"),  "A",     "bc",    "1",     "\t",    "\x81",  G("　"), " "};
   std::mt19937 rng(5);
   std::string text;
   std::vector<std::string> lines;
@@ -302,7 +317,8 @@ TEST_F(Romanize, TheBatchPathGivesWhatRomanizeNameGives) {
   for (int format = -1; format <= 10; ++format) {
     for (int mode = 0; mode < 4; ++mode) {
       SCOPED_TRACE(testing::Message() << "format " << format << " mode " << mode);
-      const ConversionOptions options = OptionsFromControlIndexes(mode & 1, mode / 2, mode == 3, format, 0);
+      const ConversionOptions options =
+          OptionsFromControlIndexes(mode & 1, mode / 2, mode == 3, format, 0);
       std::string expected;
       for (const auto& line : lines) expected += RomanizeName(lists_, line, options) + "\r\n";
       const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);

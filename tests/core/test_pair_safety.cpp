@@ -2,15 +2,15 @@
 // instant a writer dies at, the next Quorvel reader sees the old pair or the new one, never a mix.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
 #include <csignal>
 #include <filesystem>
 #include <functional>
 #include <random>
 #include <set>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
 
 #include "CustomDictionary.h"
 #include "Errors.h"
@@ -59,7 +59,8 @@ void StopHere(int point) {
 // for a consistent pair (both files of generation g, line for line), -1 for a mixed one.
 std::vector<std::string> GenerationLines(const char* tag, int g) {
   std::vector<std::string> lines;
-  for (int i = 0; i < g % 4 + 1; ++i) lines.push_back(tag + std::to_string(g) + "-" + std::to_string(i));
+  for (int i = 0; i < g % 4 + 1; ++i)
+    lines.push_back(tag + std::to_string(g) + "-" + std::to_string(i));
   return lines;
 }
 void WriteGeneration(ListFiles& lists, int g) {
@@ -71,7 +72,9 @@ int GenerationOf(const ListFiles& lists) {
   const auto& keys = lists.List(kDefineHanList);
   if (keys.empty() || keys[0].size() < 2 || keys[0][0] != 'k') return -1;
   int g = std::atoi(keys[0].c_str() + 1);
-  return keys == GenerationLines("k", g) && lists.List(kDefinePyList) == GenerationLines("r", g) ? g : -1;
+  return keys == GenerationLines("k", g) && lists.List(kDefinePyList) == GenerationLines("r", g)
+             ? g
+             : -1;
 }
 
 class PairSafety : public ::testing::Test {
@@ -105,7 +108,8 @@ TEST_F(PairSafety, AWriterKilledAtAnyStepLeavesTheOldOrTheNewPairForTheNextReade
       SCOPED_TRACE(std::string(c.why) + (deleting ? ", deleting the first entry" : ", updating"));
       WriteFile(dir_.File("define_han.dll"), CrLf(oldKeys));
       WriteFile(dir_.File("define_py.dll"), CrLf(oldReadings));
-      std::vector<DictionaryEntry> newPair = {{G("张"), "Cheung"}, {G("上官"), "Shangguan"}, {G("司马"), "Sima"}};
+      std::vector<DictionaryEntry> newPair = {
+          {G("张"), "Cheung"}, {G("上官"), "Shangguan"}, {G("司马"), "Sima"}};
       if (deleting) newPair.erase(newPair.begin());
 
       int status = InChild([&] {
@@ -126,7 +130,8 @@ TEST_F(PairSafety, AWriterKilledAtAnyStepLeavesTheOldOrTheNewPairForTheNextReade
       for (size_t i = 0; i < oldKeys.size(); ++i) oldPair.push_back({oldKeys[i], oldReadings[i]});
       EXPECT_EQ(seen.Entries(), c.seesNew ? newPair : oldPair);
       EXPECT_FALSE(PathExists(dir_.File(kPairIntentFileName))) << "the reader completed the write";
-      EXPECT_EQ(ReadFile(dir_.File("define_han.dll")).size(), CrLf(reader.List(kDefineHanList)).size());
+      EXPECT_EQ(ReadFile(dir_.File("define_han.dll")).size(),
+                CrLf(reader.List(kDefineHanList)).size());
 
       // The next writer starts from that pair and removes what the dead one left behind.
       seen.AddOrUpdate(G("李"), "Lee");
@@ -215,8 +220,10 @@ TEST_F(PairSafety, AReaderThatCannotCompleteTheRecordReadsThePairItPromises) {
             }),
             42);
   ASSERT_TRUE(PathExists(dir_.File(kPairIntentFileName)));
-  EXPECT_EQ(ReadFile(dir_.File("define_han.dll")), CrLf({G("王")})) << "the key file is already new";
-  EXPECT_EQ(ReadFile(dir_.File("define_py.dll")), CrLf({"zhang", "wang"})) << "the reading file still old";
+  EXPECT_EQ(ReadFile(dir_.File("define_han.dll")), CrLf({G("王")}))
+      << "the key file is already new";
+  EXPECT_EQ(ReadFile(dir_.File("define_py.dll")), CrLf({"zhang", "wang"}))
+      << "the reading file still old";
   std::filesystem::remove(dir_.File(kLockFileName));
   std::filesystem::create_symlink("elsewhere", dir_.File(kLockFileName));
 
@@ -245,7 +252,9 @@ TEST_F(PairSafety, RandomKillsNeverLeaveAMixedPair) {
       ListFiles lists(dir_.Path());
       for (int g = 1;; ++g) WriteGeneration(lists, round * 100000 + g);
     }
-    struct timespec pause {0, static_cast<long>(rng() % 20'000'000)};
+    struct timespec pause {
+      0, static_cast<long>(rng() % 20'000'000)
+    };
     ::nanosleep(&pause, nullptr);
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
@@ -255,7 +264,8 @@ TEST_F(PairSafety, RandomKillsNeverLeaveAMixedPair) {
   }
   // The next writer leaves nothing of the dead ones behind.
   WriteGeneration(seed, 1);
-  EXPECT_EQ(FolderContents(dir_.Path()), (std::set<std::string>{kLockFileName, "define_han.dll", "define_py.dll"}));
+  EXPECT_EQ(FolderContents(dir_.Path()),
+            (std::set<std::string>{kLockFileName, "define_han.dll", "define_py.dll"}));
 }
 
 TEST_F(PairSafety, AReaderBesideAWriterOnlyEverSeesWholePairsInOrder) {
@@ -296,20 +306,26 @@ TEST_F(PairSafety, PlantedLinksAndLeftoversNeverRedirectAWriteAndTheNextWriterCl
   const pid_t next = ::getpid() + 1;
   for (const char* name : {"define_han.dll", "define_py.dll"}) {
     for (const char* kind : {".tmp-", ".old-"})
-      std::filesystem::create_symlink(dir_.File("victim"), dir_.File(name + std::string(kind) + std::to_string(next)));
+      std::filesystem::create_symlink(dir_.File("victim"),
+                                      dir_.File(name + std::string(kind) + std::to_string(next)));
   }
   WriteFile(dir_.File("define_han.dll.tmp-Ab3dE6gH9jK1"), "dead writer's temporary");
   WriteFile(dir_.File("define_wei_py.dll.old-123"), "dead writer's kept file");
-  WriteFile(dir_.File(std::string(kPairIntentFileName) + ".tmp-x2Yz3Ab4Cd5E"), "dead writer's record, never renamed");
+  WriteFile(dir_.File(std::string(kPairIntentFileName) + ".tmp-x2Yz3Ab4Cd5E"),
+            "dead writer's record, never renamed");
   std::filesystem::create_symlink(dir_.File("victim"), dir_.File(kPairIntentFileName));
   // Not a list file: none of this is a dictionary writer's to remove.
   WriteFile(dir_.File("config1.dll.tmp-77"), "a settings writer's");
   WriteFile(dir_.File("names.txt.tmp-1"), "the user's");
   // Names like a leftover's, but not of the exact pattern: the user's own files.
-  const std::set<std::string> users = {"define_han.dll.old-backup-2024", "define_py.dll.tmp-mine",
-                                       "define_py.dll.tmp-Ab3dE6gH9jK1x", "define_py.dll.tmp-Ab3dE6gH9jK",
-                                       std::string(kPairIntentFileName) + ".tmp-x", "define_py.dll.tmp-",
-                                       "define_py.dllx.tmp-Ab3dE6gH9jK1", "define_py.dll.tmp-Ab3dE6gH9-K1"};
+  const std::set<std::string> users = {"define_han.dll.old-backup-2024",
+                                       "define_py.dll.tmp-mine",
+                                       "define_py.dll.tmp-Ab3dE6gH9jK1x",
+                                       "define_py.dll.tmp-Ab3dE6gH9jK",
+                                       std::string(kPairIntentFileName) + ".tmp-x",
+                                       "define_py.dll.tmp-",
+                                       "define_py.dllx.tmp-Ab3dE6gH9jK1",
+                                       "define_py.dll.tmp-Ab3dE6gH9-K1"};
   for (const auto& name : users) WriteFile(dir_.File(name), "the user's");
 
   ASSERT_EQ(InChild([&] {
@@ -320,8 +336,8 @@ TEST_F(PairSafety, PlantedLinksAndLeftoversNeverRedirectAWriteAndTheNextWriterCl
   EXPECT_EQ(ReadFile(dir_.File("victim")), "precious\n");
   EXPECT_EQ(ReadFile(dir_.File("define_han.dll")), CrLf({G("张"), G("李")}));
   EXPECT_EQ(ReadFile(dir_.File("define_py.dll")), CrLf({"zhang", "li"}));
-  std::set<std::string> expected = {kLockFileName, "define_han.dll", "define_py.dll", "victim",
-                                    "config1.dll.tmp-77", "names.txt.tmp-1"};
+  std::set<std::string> expected = {kLockFileName, "define_han.dll",     "define_py.dll",
+                                    "victim",      "config1.dll.tmp-77", "names.txt.tmp-1"};
   expected.insert(users.begin(), users.end());
   EXPECT_EQ(FolderContents(dir_.Path()), expected);
 
@@ -363,16 +379,19 @@ TEST_F(PairSafety, ReadersLoadWhateverStandsAtTheLocksNameAndInAMissingFolder) {
     }
     ListFiles lists(c.dir);
     EXPECT_NO_THROW(lists.Load());
-    EXPECT_EQ(lists.List(kDefinePyList), c.plant ? std::vector<std::string>{"Cheung"} : std::vector<std::string>{});
+    EXPECT_EQ(lists.List(kDefinePyList),
+              c.plant ? std::vector<std::string>{"Cheung"} : std::vector<std::string>{});
     EXPECT_FALSE(PathExists(JoinPath(c.dir, "nowhere")));
   }
 }
 
 TEST_F(PairSafety, TheWholeNamesListIsAsSafeAsADictionary) {
-  const std::vector<DictionaryEntry> oldList = {{G("曾参"), "zeng shen"}, {G("欧阳修"), "ou yang|xiu"}};
+  const std::vector<DictionaryEntry> oldList = {{G("曾参"), "zeng shen"},
+                                                {G("欧阳修"), "ou yang|xiu"}};
   for (int stopAt = 0; stopAt <= 4; ++stopAt) {
     for (bool removing : {false, true}) {
-      SCOPED_TRACE(testing::Message() << "killed at point " << stopAt << (removing ? ", removing" : ", adding"));
+      SCOPED_TRACE(testing::Message()
+                   << "killed at point " << stopAt << (removing ? ", removing" : ", adding"));
       WriteFile(dir_.File("define_name_han.dll"), CrLf({oldList[0].key, oldList[1].key}));
       WriteFile(dir_.File("define_name_py.dll"), CrLf({oldList[0].reading, oldList[1].reading}));
       std::vector<DictionaryEntry> newList = oldList;
@@ -393,7 +412,8 @@ TEST_F(PairSafety, TheWholeNamesListIsAsSafeAsADictionary) {
       ListFiles reader(dir_.Path());
       reader.Load();
       CustomDictionary seen(reader, CustomDictionary::Kind::kWholeNames);
-      EXPECT_EQ(seen.Entries(), stopAt == 0 ? oldList : newList) << "recorded renames are completed";
+      EXPECT_EQ(seen.Entries(), stopAt == 0 ? oldList : newList)
+          << "recorded renames are completed";
       EXPECT_FALSE(PathExists(dir_.File(kPairIntentFileName)));
 
       seen.AddOrUpdate(G("伍员"), "wu yun");
@@ -426,13 +446,17 @@ TEST(IntentRecord, ARecordNamingAnythingElseIsIgnoredWithAWarning) {
     std::string warning;
   } rows[] = {
       {"remove a file that is no list", "remove\tnotes.txt\n", false, "it names \"notes.txt\""},
-      {"rename a user's file onto a list", "rename\tnotes.txt\tdefine_han.dll\n", false, "it names \"notes.txt\""},
-      {"rename a temporary onto a user's file", "rename\t" + temp + "\tnotes.txt\n", false, "it names \"" + temp + "\""},
-      {"a temporary of another list", "rename\tdefine_py.dll.tmp-Ab3dE6gH9jK1\tdefine_han.dll\n", false,
-       "it names \"define_py.dll.tmp-Ab3dE6gH9jK1\""},
-      {"a temporary not of the writer's pattern", "rename\tdefine_han.dll.tmp-mine\tdefine_han.dll\n", false,
+      {"rename a user's file onto a list", "rename\tnotes.txt\tdefine_han.dll\n", false,
+       "it names \"notes.txt\""},
+      {"rename a temporary onto a user's file", "rename\t" + temp + "\tnotes.txt\n", false,
+       "it names \"" + temp + "\""},
+      {"a temporary of another list", "rename\tdefine_py.dll.tmp-Ab3dE6gH9jK1\tdefine_han.dll\n",
+       false, "it names \"define_py.dll.tmp-Ab3dE6gH9jK1\""},
+      {"a temporary not of the writer's pattern",
+       "rename\tdefine_han.dll.tmp-mine\tdefine_han.dll\n", false,
        "it names \"define_han.dll.tmp-mine\""},
-      {"another user's record", "rename\t" + temp + "\tdefine_han.dll\n", true, "it belongs to another user"},
+      {"another user's record", "rename\t" + temp + "\tdefine_han.dll\n", true,
+       "it belongs to another user"},
       {"a pipe at the record's name", "", false, "it is no regular file"},
   };
   SetWarningHandler(KeepWarning);
@@ -454,7 +478,8 @@ TEST(IntentRecord, ARecordNamingAnythingElseIsIgnoredWithAWarning) {
     gWarnings.clear();
     ListFiles lists(dir.Path());
     lists.Load();
-    EXPECT_EQ(lists.List(kDefineHanList), std::vector<std::string>{G("张")}) << "read where it stands";
+    EXPECT_EQ(lists.List(kDefineHanList), std::vector<std::string>{G("张")})
+        << "read where it stands";
     ASSERT_FALSE(gWarnings.empty());
     EXPECT_NE(gWarnings.front().find(row.warning), std::string::npos) << gWarnings.front();
     EXPECT_NE(gWarnings.front().find(recordPath), std::string::npos) << gWarnings.front();
@@ -462,7 +487,8 @@ TEST(IntentRecord, ARecordNamingAnythingElseIsIgnoredWithAWarning) {
     EXPECT_EQ(ReadFile(dir.File(temp)), CrLf({G("李")})) << "nothing renamed";
 
     CustomDictionary(lists, CustomDictionary::Kind::kStandard).AddOrUpdate(G("王"), "wang");
-    EXPECT_EQ(ReadFile(dir.File("define_han.dll")), CrLf({G("张"), G("王")})) << "the next write goes through";
+    EXPECT_EQ(ReadFile(dir.File("define_han.dll")), CrLf({G("张"), G("王")}))
+        << "the next write goes through";
     EXPECT_EQ(ReadFile(dir.File("notes.txt")), "the user's notes");
   }
   SetWarningHandler(nullptr);

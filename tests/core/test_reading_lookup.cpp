@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "Errors.h"
-#include "TestSupport.h"
 #include "ReadingLookup.h"
+#include "TestSupport.h"
 
 using namespace quorvel;
 using namespace quorvel::test;
@@ -16,7 +16,9 @@ class Lookup : public testing::Test {
     Put(kPinyinHanList, {"a", "ya", "e", "zhao", "shan", "dan", "chan", "zeng", "ceng"});
     Put(kPinyinWeiList, {"A", "YA", "O", "chao", "shan", "tan", "chan", "tseng", "tseng"});
   }
-  void Put(ListSlot slot, const Lines& lines) { WriteFile(dir_.File(kListFileNames[slot]), CrLf(lines)); }
+  void Put(ListSlot slot, const Lines& lines) {
+    WriteFile(dir_.File(kListFileNames[slot]), CrLf(lines));
+  }
   std::string L(const std::string& key, bool all, bool wade, KeyRole role = KeyRole::kGivenName) {
     return ReadingNow(lists_, key, Options(all, wade), role);
   }
@@ -95,7 +97,8 @@ TEST_F(Lookup, AKeyWithoutAPartnerLineRaisesTheListIndexError) {
   }
   Put(kPinyinWeiList, {"A"});
   EXPECT_EQ(L(G("阿"), false, true), "A");
-  EXPECT_THROW(L(G("阿"), true, true), ListIndexError) << "e is on line 2 of the mapping, which has 1";
+  EXPECT_THROW(L(G("阿"), true, true), ListIndexError)
+      << "e is on line 2 of the mapping, which has 1";
 }
 
 TEST_F(Lookup, TheSurnamePositionPutsTheSurnameReadingFirst) {
@@ -147,7 +150,8 @@ TEST_F(Lookup, TheUmlautSpellingRewritesTableReadingsInPinyinOnly) {
       {"绿", Sp::kUmlaut, true, false, "lü/lu", ""},
       {"绿", Sp::kU, true, false, "lu", "lv and lu both become lu: given once"},
       {"魯", Sp::kU, true, false, "lu", "the repeat dropped, the first kept in its place"},
-      {"律", Sp::kUmlaut, false, true, "lv", "Wade-Giles ignores the spelling (lv passes the test mapping)"},
+      {"律", Sp::kUmlaut, false, true, "lv",
+       "Wade-Giles ignores the spelling (lv passes the test mapping)"},
       {"旅", Sp::kYu, true, false, "lyu", ""},
       {"路", Sp::kUmlaut, false, false, "lu", "a plain lu has no ü"},
       {"努", Sp::kYu, false, false, "nu", "a plain nu has no ü"},
@@ -155,7 +159,8 @@ TEST_F(Lookup, TheUmlautSpellingRewritesTableReadingsInPinyinOnly) {
       {"论", Sp::kUmlaut, false, false, "lun", "lun is not lüe"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.ch) + " " + std::to_string(static_cast<int>(c.umlaut)) + ": " + c.why);
+    SCOPED_TRACE(std::string(c.ch) + " " + std::to_string(static_cast<int>(c.umlaut)) + ": " +
+                 c.why);
     LookupOptions options = Options(c.all, c.wade);
     options.umlaut = c.umlaut;
     EXPECT_EQ(U(ReadingNow(lists_, G(c.ch), options)), c.reading);

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "BatchConversion.h"
-#include "Errors.h"
 #include "CustomDictionary.h"
+#include "Errors.h"
 #include "Review.h"
 #include "Settings.h"
 #include "TestSupport.h"
@@ -29,7 +29,8 @@ class ReviewTest : public testing::Test {
     options.romanization = romanization;
     return options;
   }
-  std::vector<ReviewFlag> Flags(const std::string& gbkName, const ConversionOptions& options = Options()) {
+  std::vector<ReviewFlag> Flags(const std::string& gbkName,
+                                const ConversionOptions& options = Options()) {
     lists_.Refresh();
     return NameReviewer(lists_, options).Review(gbkName);
   }
@@ -91,24 +92,31 @@ TEST_F(ReviewTest, FlagsOnlyTheCharactersWhoseReadingIsAGuess) {
 }
 
 TEST_F(ReviewTest, TheFlagTextNamesTheReadingsTheReasonAndTheWholeNameWithEachAlternative) {
-  EXPECT_EQ(Line("曾参"), "曾参 → Zeng Can ⚑ 参: can / cen / shen (rare in given names) — or Zeng Cen · Zeng Shen");
+  EXPECT_EQ(
+      Line("曾参"),
+      "曾参 → Zeng Can ⚑ 参: can / cen / shen (rare in given names) — or Zeng Cen · Zeng Shen");
   EXPECT_EQ(Line("乐嘉"), "乐嘉 → Yue Jia ⚑ 乐: yue / le (two surname readings) — or Le Jia");
-  EXPECT_EQ(Line("隗嚣"), "隗嚣 → Wei Xiao ⚑ 隗: wei / kui (two surname readings) — or Kui Xiao ⚑ "
-                          "嚣: xiao / ao (rare in given names) — or Wei Ao");
+  EXPECT_EQ(Line("隗嚣"),
+            "隗嚣 → Wei Xiao ⚑ 隗: wei / kui (two surname readings) — or Kui Xiao ⚑ "
+            "嚣: xiao / ao (rare in given names) — or Wei Ao");
   EXPECT_EQ(Line("王ㄅ"), "王ㄅ → Wang ??? ⚑ ㄅ: no reading");
   EXPECT_EQ(Line("王㐤"), "王㐤 → Wang Dan ⚑ 㐤: dan / qiu (rare in given names) — or Wang Qiu");
   // The alternatives are laid out as the output is: format, separator, romanization.
   ConversionOptions options = Options(NameFormat::kGivenSurnameUpper);
   options.separator = Separator::kSpace;
-  EXPECT_EQ(Line("郦食其", options), "郦食其 → shi qi LI ⚑ 食: shi / si / yi (rare in given names) — or si qi LI · yi qi LI");
+  EXPECT_EQ(
+      Line("郦食其", options),
+      "郦食其 → shi qi LI ⚑ 食: shi / si / yi (rare in given names) — or si qi LI · yi qi LI");
   EXPECT_EQ(Line("曾参", Options(NameFormat::kSurnameGivenCapitalised, Romanization::kWadeGiles)),
-            "曾参 → Tseng Tsan ⚑ 参: tsan / tsen / shen (rare in given names) — or Tseng Tsen · Tseng Shen");
+            "曾参 → Tseng Tsan ⚑ 参: tsan / tsen / shen (rare in given names) — or Tseng Tsen · "
+            "Tseng Shen");
 }
 
 TEST_F(ReviewTest, WhatTheUserDecidedIsNotFlagged) {
   CustomDictionary(lists_, CustomDictionary::Kind::kStandard).AddOrUpdate(G("参"), "shen");
   EXPECT_TRUE(Flags(G("曾参")).empty()) << "the custom dictionary knows the character";
-  EXPECT_EQ(Flags(G("曾参"), Options(NameFormat::kSurnameGiven, Romanization::kWadeGiles)).size(), 1u)
+  EXPECT_EQ(Flags(G("曾参"), Options(NameFormat::kSurnameGiven, Romanization::kWadeGiles)).size(),
+            1u)
       << "the pinyin dictionary does not decide Wade-Giles";
 
   CustomDictionary names(lists_, CustomDictionary::Kind::kWholeNames);
@@ -128,7 +136,8 @@ TEST_F(ReviewTest, TheBatchConversionHandsEveryLineToTheReviewWithItsNumber) {
   std::vector<std::string> seen;
   ConvertFile(lists_, dir_.File("in.txt"), target, options, {}, nullptr, {},
               [&](size_t number, std::string_view name, std::string_view output) {
-                if (!reviewer.Review(name).empty()) seen.push_back(std::to_string(number) + " " + U(output));
+                if (!reviewer.Review(name).empty())
+                  seen.push_back(std::to_string(number) + " " + U(output));
               });
   EXPECT_EQ(seen, (std::vector<std::string>{"2 Zeng Can", "3 ??? ", "4 Yue Jia"}));
   EXPECT_EQ(ReadFile(target), "Liu De-hua\r\nZeng Can\r\n??? \r\nYue Jia\r\n");
@@ -145,7 +154,8 @@ TEST_F(ReviewTest, AChosenAlternativeRewritesItsLineOnlyWhereTheLineIsStillTheCo
     const char* why;
     size_t number;
     const char* expected;
-  } refused[] = {{"the line was changed since", 2, "Zeng Can"}, {"no such line", 4, ""}, {"no line 0", 0, ""}};
+  } refused[] = {
+      {"the line was changed since", 2, "Zeng Can"}, {"no such line", 4, ""}, {"no line 0", 0, ""}};
   for (const auto& c : refused) {
     SCOPED_TRACE(c.why);
     EXPECT_THROW(RewriteTargetLine(target, c.number, c.expected, "x"), Error);
@@ -158,14 +168,13 @@ TEST_F(ReviewTest, TheEntryToRememberHoldsTheChosenReadingAndTheTablesOthers) {
   struct Case {
     const char* name;
     size_t flag, alternative;
-    const char* key;       // nullptr: nothing to remember
+    const char* key;  // nullptr: nothing to remember
     const char* reading;
   } cases[] = {
-      {"曾参", 0, 1, "曾参", "zeng shen"},
-      {"曾参", 0, 0, "曾参", "zeng cen"},
-      {"乐嘉", 0, 0, "乐嘉", "le jia"},
-      {"隗嚣", 1, 0, "隗嚣", "wei ao"},
-      {"长孙无忌", 0, 0, nullptr, nullptr},  // a compound surname has one reading for two characters
+      {"曾参", 0, 1, "曾参", "zeng shen"},  {"曾参", 0, 0, "曾参", "zeng cen"},
+      {"乐嘉", 0, 0, "乐嘉", "le jia"},     {"隗嚣", 1, 0, "隗嚣", "wei ao"},
+      {"长孙无忌", 0, 0, nullptr, nullptr},  // a compound surname has one reading for two
+                                             // characters
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -179,7 +188,8 @@ TEST_F(ReviewTest, TheEntryToRememberHoldsTheChosenReadingAndTheTablesOthers) {
     ASSERT_TRUE(entry);
     EXPECT_EQ(*entry, (DictionaryEntry{G(c.key), c.reading}));
   }
-  EXPECT_FALSE(EntryForAlternative(lists_, G("曾参"), Flags(G("曾参"))[0], 2)) << "no third alternative";
+  EXPECT_FALSE(EntryForAlternative(lists_, G("曾参"), Flags(G("曾参"))[0], 2))
+      << "no third alternative";
 }
 
 }  // namespace

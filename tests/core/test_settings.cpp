@@ -1,11 +1,11 @@
 // The settings-file formats: config.db (interface language) and config1.dll (conversion choices).
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -23,7 +23,8 @@ using quorvel::ConversionOptions;
 
 // Options as the window's controls show them.
 ConversionOptions FromIndexes(const ControlIndexes& i) {
-  return quorvel::OptionsFromControlIndexes(i.polyphone, i.separator, i.wadeGiles, i.format, i.umlaut);
+  return quorvel::OptionsFromControlIndexes(i.polyphone, i.separator, i.wadeGiles, i.format,
+                                            i.umlaut);
 }
 
 class SettingsFiles : public ::testing::Test {
@@ -147,26 +148,33 @@ TEST(ControlIndexes, MapToOptionsInOnePlaceAndBack) {
       {{0, 0, false, 1}, {}, {0, 0, false, 1}, "the initial choices are the default options"},
       {{1, 1, true, 0},
        {Readings::kAll, Separator::kSpace, Romanization::kWadeGiles, NameFormat::kGivenSurname},
-       {1, 1, true, 0}, "every control changed"},
+       {1, 1, true, 0},
+       "every control changed"},
       {{0, 2, false, 9},
        {Readings::kFirst, Separator::kNone, Romanization::kPinyin, NameFormat::kSurnameGivenJoined},
-       {0, 2, false, 9}, "the last items"},
+       {0, 2, false, 9},
+       "the last items"},
       {{5, 7, false, 5},
        {Readings::kAll, Separator::kNone, Romanization::kPinyin, NameFormat::kSurnameGiven},
-       {1, 2, false, 5}, "any other polyphone index is all readings, any other separator none"},
+       {1, 2, false, 5},
+       "any other polyphone index is all readings, any other separator none"},
       {{0, 0, false, -1},
        {Readings::kFirst, Separator::kHyphen, Romanization::kPinyin, NameFormat::kNone},
-       {0, 0, false, -1}, "no format chosen"},
+       {0, 0, false, -1},
+       "no format chosen"},
       {{0, 0, false, 10},
        {Readings::kFirst, Separator::kHyphen, Romanization::kPinyin, NameFormat::kPassport},
-       {0, 0, false, 10}, "the eleventh format is the passport format"},
+       {0, 0, false, 10},
+       "the eleventh format is the passport format"},
       {{0, 0, false, 11},
        {Readings::kFirst, Separator::kHyphen, Romanization::kPinyin, NameFormat::kNone},
-       {0, 0, false, -1}, "a format past the last is none"},
+       {0, 0, false, -1},
+       "a format past the last is none"},
       {{0, 0, false, 1, 3},
        {Readings::kFirst, Separator::kHyphen, Romanization::kPinyin,
         NameFormat::kGivenSurnameCapitalised, quorvel::UmlautSpelling::kUmlaut},
-       {0, 0, false, 1, 3}, "the last ü spelling"},
+       {0, 0, false, 1, 3},
+       "the last ü spelling"},
       {{0, 0, false, 1, 4}, {}, {0, 0, false, 1, 0}, "a spelling past the last is v"},
       {{0, 0, false, 1, -1}, {}, {0, 0, false, 1, 0}, "a negative spelling is v"},
   };
@@ -235,7 +243,8 @@ TEST_F(SettingsFiles, LanguageFileHoldsFourBytesAndAFolderInItsPlaceIsNoFile) {
   } catch (const quorvel::InOutError& error) {
     EXPECT_EQ(std::string(error.what()), "File access denied (Is a directory): \"" + path + "\"");
   }
-  EXPECT_EQ(Entries(), std::vector<std::string>{"config.db"}) << "no temporary file may stay behind";
+  EXPECT_EQ(Entries(), std::vector<std::string>{"config.db"})
+      << "no temporary file may stay behind";
 }
 
 TEST_F(SettingsFiles, ConversionSettingsAreFiveLinesAndReadBack) {
@@ -244,7 +253,8 @@ TEST_F(SettingsFiles, ConversionSettingsAreFiveLinesAndReadBack) {
   EXPECT_EQ(Read(path), std::string("0\r\n0\r\n0\r\n1\r\n0\r\n"));
 
   for (const ControlIndexes& indexes :
-       {ControlIndexes{1, 2, true, 9, 0}, ControlIndexes{0, 1, false, 10, 2}, ControlIndexes{1, 0, true, 5, 3}}) {
+       {ControlIndexes{1, 2, true, 9, 0}, ControlIndexes{0, 1, false, 10, 2},
+        ControlIndexes{1, 0, true, 5, 3}}) {
     const ConversionOptions chosen = FromIndexes(indexes);
     quorvel::WriteConversionSettings(path, chosen);
     SCOPED_TRACE(Read(path));
@@ -280,21 +290,34 @@ TEST_F(SettingsFiles, EachLineStandsAloneAndTheFirstBadNumberIsReported) {
     const char* why;
   } rows[] = {
       {"1\r\n2\r\n1\r\n9\r\n", {1, 2, true, 9}, std::nullopt, "all four restored"},
-      {"1\r\n2\r\n1\r\n10\r\n1\r\n", {1, 2, true, 10, 1}, std::nullopt, "passport format, spelling yu"},
+      {"1\r\n2\r\n1\r\n10\r\n1\r\n",
+       {1, 2, true, 10, 1},
+       std::nullopt,
+       "passport format, spelling yu"},
       {"0\r\n0\r\n0\r\n1\r\n3\r\n", {0, 0, false, 1, 3}, std::nullopt, "the spelling ü"},
-      {"0\r\n0\r\n0\r\n1\r\n4\r\n", {0, 0, false, 1, 0}, std::nullopt, "a spelling out of range is v"},
+      {"0\r\n0\r\n0\r\n1\r\n4\r\n",
+       {0, 0, false, 1, 0},
+       std::nullopt,
+       "a spelling out of range is v"},
       {"0\r\n0\r\n0\r\n1\r\n\r\n", {0, 0, false, 1, 0}, std::nullopt, "an empty fifth line is v"},
-      {"0\r\n1\r\n0\r\n3\r\nyu\r\n", {0, 1, false, 3, 0}, "'yu'",
+      {"0\r\n1\r\n0\r\n3\r\nyu\r\n",
+       {0, 1, false, 3, 0},
+       "'yu'",
        "the fifth line is an index like the others; the first four are restored"},
       {"1\n2\n1\n9\n", {1, 2, true, 9}, std::nullopt, "LF-only lines read the same"},
       {"1\r\n1\r\n0\r\n5\r\n", {1, 1, false, 5}, std::nullopt, "Wade-Giles 0"},
       {"0\r\n0\r\ntrue\r\n0\r\n", {0, 0, false, 0}, std::nullopt, "Wade-Giles only for exactly 1"},
       {"0\r\n0\r\n1 \r\n0\r\n", {0, 0, false, 0}, std::nullopt, "\"1 \" is not exactly 1"},
-      {"0\r\n1\r\n1\r\n7\r\n2\r\nrubbish\r\n", {0, 1, true, 7, 2}, std::nullopt,
+      {"0\r\n1\r\n1\r\n7\r\n2\r\nrubbish\r\n",
+       {0, 1, true, 7, 2},
+       std::nullopt,
        "lines after the fifth are ignored"},
       {" $1\r\n+0x2\r\n1\r\n x9\r\n", {1, 2, true, 9}, std::nullopt, "blanks, signs and hex"},
       {"1\r\n2\r\n1\r\n", {1, 2, true, 1}, "''", "three lines: the fourth reads empty"},
-      {"1\r\nabc\r\n1\r\n9\r\n3\r\n", {1, 0, true, 9, 3}, "'abc'", "a bad line 2: every other line restored"},
+      {"1\r\nabc\r\n1\r\n9\r\n3\r\n",
+       {1, 0, true, 9, 3},
+       "'abc'",
+       "a bad line 2: every other line restored"},
       {"x\r\n2\r\n1\r\n9\r\n", {0, 2, true, 9}, "'x'", "a bad line 1: the later lines restored"},
       {"x\r\ny\r\n1\r\n9\r\n", {0, 0, true, 9}, "'x'", "the first bad line is the one reported"},
       {"1\r\n2\r\n1\r\n9 \r\n3\r\n", {1, 2, true, 1, 3}, "'9 '", "a trailing blank is no number"},
@@ -312,7 +335,8 @@ TEST_F(SettingsFiles, EachLineStandsAloneAndTheFirstBadNumberIsReported) {
       ASSERT_TRUE(row.error) << error.what();
       EXPECT_EQ(error.what(), *row.error + " is not a valid integer value");
     }
-    EXPECT_EQ(FormatConversionSettings(options), FormatConversionSettings(FromIndexes(row.expected)));
+    EXPECT_EQ(FormatConversionSettings(options),
+              FormatConversionSettings(FromIndexes(row.expected)));
   }
 }
 
@@ -326,7 +350,8 @@ TEST_F(SettingsFiles, OutOfRangeValuesLeaveTheirSettingAndTheNextSaveReadsBackCl
   Write(path, "-1\r\n-1\r\n1\r\n-1\r\n");
   options = FromIndexes({1, 2, false, 9});
   ASSERT_TRUE(quorvel::ReadConversionSettings(path, options));
-  EXPECT_EQ(FormatConversionSettings(options), "1\r\n2\r\n1\r\n9\r\n0\r\n") << "negative values change nothing";
+  EXPECT_EQ(FormatConversionSettings(options), "1\r\n2\r\n1\r\n9\r\n0\r\n")
+      << "negative values change nothing";
 
   quorvel::WriteConversionSettings(path, options);
   ConversionOptions back;
@@ -363,7 +388,9 @@ TEST_F(SettingsFiles, WritesNeverFollowAPlantedLinkAndClearDeadWritersTemporarie
   // and what a killed writer of each file left.
   for (const char* name : {quorvel::kSettingsFileName, quorvel::kLanguageFileName}) {
     for (int next = 1; next <= 3; ++next)
-      ASSERT_EQ(::symlink(Path("victim").c_str(), (Path(name) + ".tmp-" + std::to_string(::getpid() + next)).c_str()), 0);
+      ASSERT_EQ(::symlink(Path("victim").c_str(),
+                          (Path(name) + ".tmp-" + std::to_string(::getpid() + next)).c_str()),
+                0);
     Write(Path(name) + ".tmp-Qx81zzT0aa1b", "dead writer's");
   }
   Write(Path("define_han.dll.tmp-5"), "not a settings file's");
@@ -373,8 +400,9 @@ TEST_F(SettingsFiles, WritesNeverFollowAPlantedLinkAndClearDeadWritersTemporarie
   EXPECT_EQ(Read(Path("victim")), "precious");
   EXPECT_EQ(Read(Path(quorvel::kSettingsFileName)), "1\r\n2\r\n1\r\n9\r\n0\r\n");
   EXPECT_EQ(Read(Path(quorvel::kLanguageFileName)), "en\r\n");
-  EXPECT_EQ(Entries(), (std::vector<std::string>{"config.db", "config1.dll", "config1.dll.old-mysettings",
-                                                 "define_han.dll.tmp-5", "victim"}));
+  EXPECT_EQ(Entries(),
+            (std::vector<std::string>{"config.db", "config1.dll", "config1.dll.old-mysettings",
+                                      "define_han.dll.tmp-5", "victim"}));
 }
 
 // A symbolic link at a settings file (a user keeping the settings elsewhere) is written through:
@@ -384,7 +412,8 @@ TEST_F(SettingsFiles, LinksAtTheSettingsFilesAreWrittenThrough) {
   Write(Path("kept/settings"), "0\r\n0\r\n0\r\n1\r\n0\r\n");
   ASSERT_EQ(::chmod(Path("kept/settings").c_str(), 0600), 0);
   std::filesystem::create_symlink("kept/settings", Path(quorvel::kSettingsFileName));
-  std::filesystem::create_symlink(Path("kept/language"), Path(quorvel::kLanguageFileName));  // points nowhere yet
+  std::filesystem::create_symlink(Path("kept/language"),
+                                  Path(quorvel::kLanguageFileName));  // points nowhere yet
   quorvel::WriteConversionSettings(Path(quorvel::kSettingsFileName), FromIndexes({1, 2, true, 9}));
   quorvel::WriteUiLanguage(Path(quorvel::kLanguageFileName), quorvel::UiLanguage::kEnglish);
   EXPECT_TRUE(std::filesystem::is_symlink(Path(quorvel::kSettingsFileName)));

@@ -19,7 +19,9 @@ using namespace quorvel::test;
 
 namespace {
 
-Cell T(const std::string& text) { return {text.empty() ? CellType::kEmpty : CellType::kText, text}; }
+Cell T(const std::string& text) {
+  return {text.empty() ? CellType::kEmpty : CellType::kText, text};
+}
 Cell N(const std::string& digits) { return {CellType::kNumber, digits}; }
 
 std::vector<Row> ReadAll(const TableSource& table, size_t sheet = 0) {
@@ -49,8 +51,11 @@ TEST(Csv, ReadsRecordsAsSpreadsheetProgramsWriteThem) {
     std::vector<Row> rows;
   } cases[] = {
       {"plain fields, CR LF", "a,b\r\nc,d\r\n", {{T("a"), T("b")}, {T("c"), T("d")}}},
-      {"LF and a lone CR end records too; no end after the last", "a\nb\rc", {{T("a")}, {T("b")}, {T("c")}}},
-      {"a quoted comma, quote and line break", "\"x,y\",\"say \"\"hi\"\"\",\"two\r\nlines\"\n",
+      {"LF and a lone CR end records too; no end after the last",
+       "a\nb\rc",
+       {{T("a")}, {T("b")}, {T("c")}}},
+      {"a quoted comma, quote and line break",
+       "\"x,y\",\"say \"\"hi\"\"\",\"two\r\nlines\"\n",
        {{T("x,y"), T("say \"hi\""), T("two\r\nlines")}}},
       {"empty fields keep their places", ",a,,\n", {{T(""), T("a"), T(""), T("")}}},
       {"an empty line is a row without cells", "a\n\nb\n", {{T("a")}, {}, {T("b")}}},
@@ -65,7 +70,8 @@ TEST(Csv, ReadsRecordsAsSpreadsheetProgramsWriteThem) {
     SCOPED_TRACE(c.why);
     EXPECT_EQ(Show(ReadAll(DelimitedSource(c.text, ','))), Show(c.rows));
   }
-  EXPECT_EQ(Show(ReadAll(DelimitedSource("a,b\tc\n", '\t'))), "[<a,b><c>]") << "TSV splits at tabs only";
+  EXPECT_EQ(Show(ReadAll(DelimitedSource("a,b\tc\n", '\t'))), "[<a,b><c>]")
+      << "TSV splits at tabs only";
 }
 
 TEST(Csv, WritesWhatReadsBackAndKeepsTheSourcesLayout) {
@@ -83,7 +89,8 @@ TEST(Csv, WritesWhatReadsBackAndKeepsTheSourcesLayout) {
   EXPECT_EQ(out, "a,b\t\"c\td\"\n") << "TSV quotes tabs, not commas";
   out.clear();
   AppendDelimitedRow(out, {T("\xEF\xBB\xBFx")}, layout);
-  EXPECT_EQ(out, "\"\xEF\xBB\xBFx\"\n") << "a field starting with a byte-order mark is quoted, or a reader drops it";
+  EXPECT_EQ(out, "\"\xEF\xBB\xBFx\"\n")
+      << "a field starting with a byte-order mark is quoted, or a reader drops it";
 
   struct Case {
     const char* why;
@@ -93,10 +100,13 @@ TEST(Csv, WritesWhatReadsBackAndKeepsTheSourcesLayout) {
     std::string lineEnd;
     bool lastEnded;
   } cases[] = {
-      {"UTF-8 with a byte-order mark", "\xEF\xBB\xBF姓名\r\n刘德华\r\n", TextEncoding::kUtf8, true, "\r\n", true},
+      {"UTF-8 with a byte-order mark", "\xEF\xBB\xBF姓名\r\n刘德华\r\n", TextEncoding::kUtf8, true,
+       "\r\n", true},
       {"UTF-8 without one, LF", "姓名\n刘德华", TextEncoding::kUtf8, false, "\n", false},
-      {"GBK, as spreadsheet programs in China save it", G("姓名\r\n刘德华\r\n"), TextEncoding::kGb18030, false, "\r\n", true},
-      {"a line break inside quotes is not the line end (ASCII reads as GBK alike)", "\"a\nb\",c\r\n", TextEncoding::kGb18030, false, "\r\n", true},
+      {"GBK, as spreadsheet programs in China save it", G("姓名\r\n刘德华\r\n"),
+       TextEncoding::kGb18030, false, "\r\n", true},
+      {"a line break inside quotes is not the line end (ASCII reads as GBK alike)",
+       "\"a\nb\",c\r\n", TextEncoding::kGb18030, false, "\r\n", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
@@ -106,11 +116,17 @@ TEST(Csv, WritesWhatReadsBackAndKeepsTheSourcesLayout) {
     EXPECT_EQ(source.Layout().lineEnd, c.lineEnd);
     EXPECT_EQ(source.Layout().lastLineEnded, c.lastEnded);
   }
-  EXPECT_THROW(DelimitedSource(std::string("\xFF\xFE" "a\0,\0b\0", 8), ','), Error) << "UTF-16 is refused";
+  EXPECT_THROW(DelimitedSource(std::string("\xFF\xFE"
+                                           "a\0,\0b\0",
+                                           8),
+                               ','),
+               Error)
+      << "UTF-16 is refused";
 }
 
 TEST(Table, ColumnChoice) {
-  const std::vector<Row> staff = {{T("工号"), T("姓名"), T("部门")}, {T("001"), T("刘德华"), T("销售")}};
+  const std::vector<Row> staff = {{T("工号"), T("姓名"), T("部门")},
+                                  {T("001"), T("刘德华"), T("销售")}};
   const std::vector<Row> english = {{T("ID"), T("Name")}, {T("1"), T("刘德华")}};
   const std::vector<Row> bare = {{T("001"), T("刘德华")}, {T("002"), T("单田芳")}};
   const std::vector<Row> oneColumn = {{T("刘德华")}, {T("单田芳")}};
@@ -158,16 +174,19 @@ TEST(Table, ColumnChoice) {
       EXPECT_NE(std::string(e.what()).find(r.message), std::string::npos) << e.what();
     }
   }
-  EXPECT_EQ(ColumnLetters(0) + ColumnLetters(25) + ColumnLetters(26) + ColumnLetters(701), "AZAAZZ");
-  for (const char* name : {"刘德华", "单 田芳", "阿沛·阿旺晋美", "欧阳"}) EXPECT_TRUE(LooksLikeName(name)) << name;
-  for (const char* name : {"姓名", "Name", "", "刘德华1", "·刘", "刘德华刘德华刘德华"}) EXPECT_FALSE(LooksLikeName(name)) << name;
+  EXPECT_EQ(ColumnLetters(0) + ColumnLetters(25) + ColumnLetters(26) + ColumnLetters(701),
+            "AZAAZZ");
+  for (const char* name : {"刘德华", "单 田芳", "阿沛·阿旺晋美", "欧阳"})
+    EXPECT_TRUE(LooksLikeName(name)) << name;
+  for (const char* name : {"姓名", "Name", "", "刘德华1", "·刘", "刘德华刘德华刘德华"})
+    EXPECT_FALSE(LooksLikeName(name)) << name;
 }
 
 class TableRun : public testing::Test {
  protected:
   void SetUp() override { CopyInstalledLists(dir_.Path()); }
-  std::string Convert(const std::string& bytes, const TableOptions& table = {}, const ConversionOptions& options = {},
-                      const std::string& name = "in.csv") {
+  std::string Convert(const std::string& bytes, const TableOptions& table = {},
+                      const ConversionOptions& options = {}, const std::string& name = "in.csv") {
     WriteFile(dir_.File(name), bytes);
     report_ = ConvertTable(lists_, dir_.File(name), dir_.File("out.csv"), options, table);
     return ReadFile(dir_.File("out.csv"));
@@ -179,7 +198,8 @@ class TableRun : public testing::Test {
 
 TEST_F(TableRun, EveryCellComesBackWithTheNameBesideItsColumn) {
   const std::string source =
-      "\xEF\xBB\xBF工号,姓名,部门\r\n001,刘德华,\"销售, 北区\"\r\n002,,\"多\r\n行\"\r\n003\r\n\r\n004,单田芳,=1+2,x\r\n";
+      "\xEF\xBB\xBF工号,姓名,部门\r\n001,刘德华,\"销售, "
+      "北区\"\r\n002,,\"多\r\n行\"\r\n003\r\n\r\n004,单田芳,=1+2,x\r\n";
   EXPECT_EQ(Convert(source),
             "\xEF\xBB\xBF工号,姓名,姓名 (Pinyin),部门\r\n001,刘德华,De-hua Liu,\"销售, 北区\"\r\n"
             "002,,,\"多\r\n行\"\r\n003\r\n\r\n004,单田芳,Tian-fang Shan,=1+2,x\r\n");
@@ -189,7 +209,8 @@ TEST_F(TableRun, EveryCellComesBackWithTheNameBesideItsColumn) {
   // GBK stays GBK, LF stays LF, a missing last line end stays missing, "???" rows are counted.
   ConversionOptions wadeGiles;
   wadeGiles.romanization = Romanization::kWadeGiles;
-  EXPECT_EQ(U(Convert(G("姓名\n曾国藩\n"), {}, wadeGiles)), "姓名,姓名 (Wade-Giles)\n曾国藩,Kuo-fan Tseng\n");
+  EXPECT_EQ(U(Convert(G("姓名\n曾国藩\n"), {}, wadeGiles)),
+            "姓名,姓名 (Wade-Giles)\n曾国藩,Kuo-fan Tseng\n");
   // A GB18030 four-byte character in another cell is carried byte for byte.
   const std::string fourBytes = "\x95\x32\x82\x36";
   EXPECT_EQ(Convert(G("姓名,备注\r\n刘德华,") + fourBytes + "\r\n"),
@@ -208,14 +229,16 @@ TEST_F(TableRun, AddedColumnsAndIndexForms) {
   table.added = *ParseAddedColumns("passport,citation,initials,given,surname", &unknown);
   const std::string out = Convert("name\n刘\n王伟\n单田芳\n欧阳修\n诸葛孔明\n吕小明\n", table);
   EXPECT_EQ(out,
-            "name,name (Pinyin),name (Surname),name (Given name),name (Initials),name (Citation),name (Passport)\n"
+            "name,name (Pinyin),name (Surname),name (Given name),name (Initials),name "
+            "(Citation),name (Passport)\n"
             "刘,Liu,Liu,,Liu,Liu,LIU\n"
             "王伟,Wei Wang,Wang,Wei,Wang W,\"Wang, W.\",WANG WEI\n"
             "单田芳,Tian-fang Shan,Shan,Tian-fang,Shan TF,\"Shan, T.-F.\",SHAN TIANFANG\n"
             "欧阳修,Xiu Ouyang,Ouyang,Xiu,Ouyang X,\"Ouyang, X.\",OUYANG XIU\n"
             "诸葛孔明,Kong-ming Zhuge,Zhuge,Kong-ming,Zhuge KM,\"Zhuge, K.-M.\",ZHUGE KONGMING\n"
             "吕小明,Xiao-ming Lv,Lv,Xiao-ming,Lv XM,\"Lv, X.-M.\",LYU XIAOMING\n")
-      << "one-, two- and three-character names, compound surnames, the columns in their fixed order";
+      << "one-, two- and three-character names, compound surnames, the columns in their fixed "
+         "order";
   EXPECT_FALSE(ParseAddedColumns("surname,middle", &unknown));
   EXPECT_EQ(unknown, "middle");
 
@@ -235,8 +258,11 @@ TEST_F(TableRun, ReviewColumnHoldsTheFlagTextInTheTablesEncoding) {
   EXPECT_EQ(Convert("姓名,备注\n曾参,x\n王伟,y\n,z\n", table),
             "姓名,姓名 (Pinyin),姓名 (Surname),姓名 (Review),备注\n曾参,Can Zeng,Zeng," + flag +
                 ",x\n王伟,Wei Wang,Wang,,y\n,,,,z\n")
-      << "after the other added columns; empty for a name with nothing to check and for an empty cell";
-  EXPECT_EQ(Convert(G("姓名\r\n曾参\r\n"), table), G("姓名,姓名 (Pinyin),姓名 (Surname),姓名 (Review)\r\n曾参,Can Zeng,Zeng,") + G(flag) + "\r\n")
+      << "after the other added columns; empty for a name with nothing to check and for an empty "
+         "cell";
+  EXPECT_EQ(Convert(G("姓名\r\n曾参\r\n"), table),
+            G("姓名,姓名 (Pinyin),姓名 (Surname),姓名 (Review)\r\n曾参,Can Zeng,Zeng,") + G(flag) +
+                "\r\n")
       << "a GBK table gets the flag text in GB18030";
 }
 
@@ -249,13 +275,15 @@ TEST_F(TableRun, ATargetIsWholeOrNotWritten) {
                ConversionCancelled);
   TableOptions missing;
   missing.column = "Z";
-  EXPECT_THROW(ConvertTable(lists_, dir_.File("in.csv"), dir_.File("out.csv"), {}, missing), TableChoiceError);
+  EXPECT_THROW(ConvertTable(lists_, dir_.File("in.csv"), dir_.File("out.csv"), {}, missing),
+               TableChoiceError);
   EXPECT_EQ(ReadFile(dir_.File("out.csv")), "the old table\n");
   EXPECT_EQ(FolderContents(dir_.Path()).size(), static_cast<size_t>(kListCount) + 2)
       << "the lists, the source and the old target: no temporary";
 
   ConvertTable(lists_, dir_.File("in.csv"), dir_.File("in.csv"), {}, {});
-  EXPECT_EQ(ReadFile(dir_.File("in.csv")), "姓名,姓名 (Pinyin)\n刘德华,De-hua Liu\n单田芳,Tian-fang Shan\n")
+  EXPECT_EQ(ReadFile(dir_.File("in.csv")),
+            "姓名,姓名 (Pinyin)\n刘德华,De-hua Liu\n单田芳,Tian-fang Shan\n")
       << "a table converted onto itself";
 }
 
@@ -290,21 +318,28 @@ TEST_F(TableRun, WorkbooksKeepValuesAndEverySheet) {
   EXPECT_EQ(result.SheetNames(), source.SheetNames());
   const std::vector<Row> converted = ReadAll(result);
   ASSERT_EQ(converted.size(), 5u);
-  EXPECT_EQ(converted[0], (Row{T("工号"), T("姓名"), T("姓名 (Pinyin)"), T("姓名 (Initials)"), T("入职"), T("在职")}));
-  EXPECT_EQ(converted[1], (Row{N("1001"), T("刘德华"), T("De-hua Liu"), T("Liu DH"), N("45123.5"),
+  EXPECT_EQ(converted[0], (Row{T("工号"), T("姓名"), T("姓名 (Pinyin)"), T("姓名 (Initials)"),
+                               T("入职"), T("在职")}));
+  EXPECT_EQ(converted[1], (Row{N("1001"),
+                               T("刘德华"),
+                               T("De-hua Liu"),
+                               T("Liu DH"),
+                               N("45123.5"),
                                {CellType::kBoolean, "1"}}));
   EXPECT_EQ(converted[3], (Row{N("1002"), {}, {}, {}, T("=A2*2")}));
   EXPECT_EQ(ReadAll(result, 1), ReadAll(source, 1)) << "the other sheet's values";
 
   table.sheet = "Notes";
   table.column = "A";
-  EXPECT_NO_THROW(ConvertTable(lists_, dir_.File("staff.xlsx"), dir_.File("notes.xlsx"), {}, table));
+  EXPECT_NO_THROW(
+      ConvertTable(lists_, dir_.File("staff.xlsx"), dir_.File("notes.xlsx"), {}, table));
   table.sheet = "Missing";
   try {
     ConvertTable(lists_, dir_.File("staff.xlsx"), dir_.File("x.xlsx"), {}, table);
     ADD_FAILURE();
   } catch (const TableChoiceError& e) {
-    EXPECT_NE(std::string(e.what()).find("the sheets are 名单, Notes"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("the sheets are 名单, Notes"), std::string::npos)
+        << e.what();
   }
   WriteFile(dir_.File("bad.xlsx"), "not a zip");
   EXPECT_THROW(ConvertTable(lists_, dir_.File("bad.xlsx"), dir_.File("x.xlsx"), {}, {}), Error);
@@ -314,7 +349,8 @@ TEST_F(TableRun, WorkbooksKeepValuesAndEverySheet) {
 TEST(Table, NameCellsConvertToGbkAsWholeTextsDo) {
   Utf8ToGb18030Converter converter;
   std::string gbk;
-  for (std::string text : {"刘德华", "ab 欧阳·修", "\xF0\xAA\x9A\xA5x", "bad \xE5\x88 byte", "\xFF\xFE", "", "ü"}) {
+  for (std::string text :
+       {"刘德华", "ab 欧阳·修", "\xF0\xAA\x9A\xA5x", "bad \xE5\x88 byte", "\xFF\xFE", "", "ü"}) {
     converter.Convert(text, gbk);
     EXPECT_EQ(gbk, Utf8ToGb18030(text)) << text;
   }
@@ -323,20 +359,27 @@ TEST(Table, NameCellsConvertToGbkAsWholeTextsDo) {
 namespace {
 
 // A workbook of one sheet "S" made from its XML parts, as other programs write them.
-void MakeWorkbook(const std::string& path, const std::string& sheetData, const std::string& sharedStrings,
-                  const std::string& styles = "") {
+void MakeWorkbook(const std::string& path, const std::string& sheetData,
+                  const std::string& sharedStrings, const std::string& styles = "") {
   const std::string main = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
   const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
   const std::vector<std::pair<std::string, std::string>> parts = {
-      {"xl/workbook.xml", "<workbook xmlns=\"" + main + "\" xmlns:r=\"" + rel +
-                              "\"><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
+      {"xl/workbook.xml",
+       "<workbook xmlns=\"" + main + "\" xmlns:r=\"" + rel +
+           "\"><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
       {"xl/_rels/workbook.xml.rels",
        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-       "<Relationship Id=\"rId1\" Type=\"" + rel + "/worksheet\" Target=\"/xl/worksheets/s.xml\"/>"
-       "<Relationship Id=\"rId2\" Type=\"" + rel + "/sharedStrings\" Target=\"strings.xml\"/>"
-       "<Relationship Id=\"rId3\" Type=\"" + rel + "/styles\" Target=\"styles.xml\"/></Relationships>"},
+       "<Relationship Id=\"rId1\" Type=\"" +
+           rel +
+           "/worksheet\" Target=\"/xl/worksheets/s.xml\"/>"
+           "<Relationship Id=\"rId2\" Type=\"" +
+           rel +
+           "/sharedStrings\" Target=\"strings.xml\"/>"
+           "<Relationship Id=\"rId3\" Type=\"" +
+           rel + "/styles\" Target=\"styles.xml\"/></Relationships>"},
       {"xl/styles.xml", "<styleSheet xmlns=\"" + main + "\">" + styles + "</styleSheet>"},
-      {"xl/worksheets/s.xml", "<worksheet xmlns=\"" + main + "\"><sheetData>" + sheetData + "</sheetData></worksheet>"},
+      {"xl/worksheets/s.xml",
+       "<worksheet xmlns=\"" + main + "\"><sheetData>" + sheetData + "</sheetData></worksheet>"},
       {"xl/strings.xml", "<sst xmlns=\"" + main + "\">" + sharedStrings + "</sst>"},
   };
   int error = 0;
@@ -356,12 +399,13 @@ TEST(Xlsx, ReadsWhatOtherProgramsWrite) {
   const std::string path = dir.File("w.xlsx");
   // Rich text runs joined, a phonetic guide left out, Excel's _xHHHH_ escapes undone, rows and
   // cells the file leaves out filled in, a formula's last value kept, inline strings, booleans.
-  MakeWorkbook(path,
-               "<row r=\"2\"><c r=\"B2\" t=\"s\"><v>0</v></c><c r=\"D2\" t=\"s\"><v>1</v></c></row>"
-               "<row r=\"4\"><c r=\"A4\"><f>1+1</f><v>2</v></c><c t=\"inlineStr\"><is><t>行内</t></is></c>"
-               "<c t=\"b\"><v>1</v></c><c t=\"str\"><f>\"a\"&amp;\"b\"</f><v>ab</v></c></row>",
-               "<si><r><t>刘</t></r><r><t xml:space=\"preserve\">德华 </t></r><rPh><t>リュウ</t></rPh></si>"
-               "<si><t>a_x000D_b_x005F_</t></si>");
+  MakeWorkbook(
+      path,
+      "<row r=\"2\"><c r=\"B2\" t=\"s\"><v>0</v></c><c r=\"D2\" t=\"s\"><v>1</v></c></row>"
+      "<row r=\"4\"><c r=\"A4\"><f>1+1</f><v>2</v></c><c t=\"inlineStr\"><is><t>行内</t></is></c>"
+      "<c t=\"b\"><v>1</v></c><c t=\"str\"><f>\"a\"&amp;\"b\"</f><v>ab</v></c></row>",
+      "<si><r><t>刘</t></r><r><t xml:space=\"preserve\">德华 </t></r><rPh><t>リュウ</t></rPh></si>"
+      "<si><t>a_x000D_b_x005F_</t></si>");
   const std::vector<Row> rows = ReadAll(XlsxSource(ReadFile(path)));
   ASSERT_EQ(rows.size(), 4u);
   EXPECT_EQ(rows[0], Row{});
@@ -374,7 +418,8 @@ TEST(Xlsx, ReadsWhatOtherProgramsWrite) {
     std::string sheet;
     std::string message;
   } bad[] = {
-      {"a row past the last a sheet has", "<row r=\"1048577\"><c><v>1</v></c></row>", "(row 1048577)"},
+      {"a row past the last a sheet has", "<row r=\"1048577\"><c><v>1</v></c></row>",
+       "(row 1048577)"},
       {"a cell past the last column", "<row><c r=\"AAAA1\"><v>1</v></c></row>", "(cell AAAA1)"},
       {"broken XML", "<row><c><v>1</c></row>", "mismatched tag"},
   };
@@ -394,13 +439,14 @@ TEST(Xlsx, NumbersKeepTheirNumberFormats) {
   TempDir dir;
   // Style 1 a built-in date format, style 2 a format of the file's own; the xf of cellStyleXfs
   // is no cell style.
-  MakeWorkbook(dir.File("d.xlsx"),
-               "<row><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\" s=\"1\"><v>45123</v></c>"
-               "<c r=\"C1\" s=\"2\"><v>0.25</v></c><c r=\"D1\"><v>7</v></c></row>",
-               "<si><t>刘德华</t></si>",
-               "<numFmts count=\"1\"><numFmt numFmtId=\"170\" formatCode=\"0.0%\"/></numFmts>"
-               "<cellStyleXfs><xf numFmtId=\"99\"/></cellStyleXfs>"
-               "<cellXfs><xf numFmtId=\"0\"/><xf numFmtId=\"14\"/><xf numFmtId=\"170\"/></cellXfs>");
+  MakeWorkbook(
+      dir.File("d.xlsx"),
+      "<row><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\" s=\"1\"><v>45123</v></c>"
+      "<c r=\"C1\" s=\"2\"><v>0.25</v></c><c r=\"D1\"><v>7</v></c></row>",
+      "<si><t>刘德华</t></si>",
+      "<numFmts count=\"1\"><numFmt numFmtId=\"170\" formatCode=\"0.0%\"/></numFmts>"
+      "<cellStyleXfs><xf numFmtId=\"99\"/></cellStyleXfs>"
+      "<cellXfs><xf numFmtId=\"0\"/><xf numFmtId=\"14\"/><xf numFmtId=\"170\"/></cellXfs>");
   const XlsxSource source(ReadFile(dir.File("d.xlsx")));
   const std::vector<Row> rows = ReadAll(source);
   ASSERT_EQ(rows.size(), 1u);

@@ -12,7 +12,8 @@
 #include "ListFiles.h"
 
 int main(int argc, char** argv) {
-  if (argc != 5 || (std::strcmp(argv[2], "standard") != 0 && std::strcmp(argv[2], "wade-giles") != 0)) {
+  if (argc != 5 ||
+      (std::strcmp(argv[2], "standard") != 0 && std::strcmp(argv[2], "wade-giles") != 0)) {
     std::fputs("usage: add_dictionary_entry PROGRAM_DIR standard|wade-giles KEY READING\n", stderr);
     return 2;
   }

@@ -7,9 +7,9 @@
 
 #include <algorithm>
 #include <csignal>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <ostream>
@@ -32,7 +32,8 @@ std::string G(std::string_view utf8) {
   bool ok = false;
   std::string gbk = Utf8ToGb18030Strict(utf8, &ok);
   if (!ok) {
-    std::fprintf(stderr, "test text not representable in GB18030: %.*s\n", static_cast<int>(utf8.size()), utf8.data());
+    std::fprintf(stderr, "test text not representable in GB18030: %.*s\n",
+                 static_cast<int>(utf8.size()), utf8.data());
     std::abort();
   }
   return gbk;
@@ -50,9 +51,12 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ec;
   // Permission tests may leave a folder without rights; give them back before removing.
-  std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
-  for (auto it = std::filesystem::recursive_directory_iterator(path_, ec); it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
-    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ec);
+  for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
   std::filesystem::remove_all(path_, ec);
 }
 
@@ -100,13 +104,18 @@ std::string FirstDifferentLine(std::string_view actual, std::string_view expecte
   size_t at = 0, number = 1;
   for (;;) {
     size_t a = actual.find('\n', at), e = expected.find('\n', at);
-    std::string_view lineA = actual.substr(std::min(at, actual.size()), a == std::string_view::npos ? std::string_view::npos : a + 1 - at);
-    std::string_view lineE = expected.substr(std::min(at, expected.size()), e == std::string_view::npos ? std::string_view::npos : e + 1 - at);
+    std::string_view lineA =
+        actual.substr(std::min(at, actual.size()),
+                      a == std::string_view::npos ? std::string_view::npos : a + 1 - at);
+    std::string_view lineE =
+        expected.substr(std::min(at, expected.size()),
+                        e == std::string_view::npos ? std::string_view::npos : e + 1 - at);
     if (lineA != lineE) {
       std::ostringstream s;
-      s << "line " << number << " differs: actual " << (at >= actual.size() ? "(none)" : Shown(lineA)) << ", expected "
-        << (at >= expected.size() ? "(none)" : Shown(lineE)) << "; " << LineCount(actual) << " lines against "
-        << LineCount(expected);
+      s << "line " << number << " differs: actual "
+        << (at >= actual.size() ? "(none)" : Shown(lineA)) << ", expected "
+        << (at >= expected.size() ? "(none)" : Shown(lineE)) << "; " << LineCount(actual)
+        << " lines against " << LineCount(expected);
       return s.str();
     }
     at += lineA.size();
@@ -122,23 +131,27 @@ std::string CrLf(const std::vector<std::string>& lines) {
 
 std::string BuildBinDir() { return QUORVEL_TEST_BIN_DIR; }
 void CopyInstalledLists(const std::string& dir) {
-  for (const char* f : kListFileNames) std::filesystem::copy_file(BuildBinDir() + "/" + f, dir + "/" + f);
+  for (const char* f : kListFileNames)
+    std::filesystem::copy_file(BuildBinDir() + "/" + f, dir + "/" + f);
 }
 
 std::string SourceDir() { return QUORVEL_TEST_SOURCE_DIR; }
 
 LookupOptions Options(bool all, bool wadeGiles) {
-  return {all ? Readings::kAll : Readings::kFirst, wadeGiles ? Romanization::kWadeGiles : Romanization::kPinyin};
+  return {all ? Readings::kAll : Readings::kFirst,
+          wadeGiles ? Romanization::kWadeGiles : Romanization::kPinyin};
 }
 
-std::string ReadingNow(ListFiles& lists, std::string_view key, const LookupOptions& options, KeyRole role) {
+std::string ReadingNow(ListFiles& lists, std::string_view key, const LookupOptions& options,
+                       KeyRole role) {
   lists.Refresh();
   return ReadingOf(lists, key, options, role);
 }
 
 std::set<std::string> FolderContents(const std::string& dir, LockFile lock) {
   std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.insert(entry.path().filename().string());
+  for (const auto& entry : std::filesystem::directory_iterator(dir))
+    names.insert(entry.path().filename().string());
   if (lock == LockFile::kLeftOut) names.erase(kLockFileName);
   return names;
 }
@@ -156,7 +169,9 @@ LockHolder::LockHolder(const std::string& dir, double seconds) {
     int fd = ::open((dir + "/.quorvel.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0 || ::flock(fd, LOCK_EX) != 0) ::_exit(1);
     if (::write(ready[1], "x", 1) != 1) ::_exit(1);
-    struct timespec hold {static_cast<time_t>(seconds), static_cast<long>((seconds - static_cast<long>(seconds)) * 1e9)};
+    struct timespec hold {
+      static_cast<time_t>(seconds), static_cast<long>((seconds - static_cast<long>(seconds)) * 1e9)
+    };
     ::nanosleep(&hold, nullptr);
     ::_exit(0);
   }

@@ -41,7 +41,9 @@ class RecordingDialogs : public PlatformDialogs {
   std::vector<QString> Starts() { return std::exchange(starts_, {}); }
   bool AnswersLeft() const { return !confirms_.empty() || !files_.empty(); }
 
-  void ShowMessage(QWidget*, const QString& text) override { calls_.push_back({Kind::kMessage, text}); }
+  void ShowMessage(QWidget*, const QString& text) override {
+    calls_.push_back({Kind::kMessage, text});
+  }
   void ShowError(QWidget*, const QString& text) override { calls_.push_back({Kind::kError, text}); }
   using PlatformDialogs::Confirm;
   bool Confirm(QWidget*, const QString& text, Answer preselected) override {
@@ -93,10 +95,14 @@ class RecordingDialogs : public PlatformDialogs {
 };
 
 inline void PrintTo(const RecordingDialogs::Call& call, std::ostream* os) {
-  static const char* kinds[] = {"message", "error", "confirm", "open dialog", "save dialog", "desktop"};
+  static const char* kinds[] = {"message",     "error",       "confirm",
+                                "open dialog", "save dialog", "desktop"};
   *os << kinds[static_cast<int>(call.kind)] << " \"" << call.text.toStdString() << "\"";
-  if (call.kind == RecordingDialogs::Kind::kConfirm && call.preselected == PlatformDialogs::Answer::kNo)
+  if (call.kind == RecordingDialogs::Kind::kConfirm &&
+      call.preselected == PlatformDialogs::Answer::kNo)
     *os << " (No preselected)";
 }
 
-inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* os) {
+  *os << '"' << text.toStdString() << '"';
+}

@@ -13,13 +13,15 @@
 #include <memory>
 
 #include "FakeDialogs.h"
-#include "MainWindow.h"
 #include "ListFiles.h"
+#include "MainWindow.h"
 
 class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
-  void TearDown() override { EXPECT_FALSE(dialogs_.AnswersLeft()) << "prepared answers were not used"; }
+  void TearDown() override {
+    EXPECT_FALSE(dialogs_.AnswersLeft()) << "prepared answers were not used";
+  }
 
   std::string DataDir() const { return dir_.path().toStdString() + "/"; }
   QString PathOf(const QString& name) const { return dir_.filePath(name); }
@@ -56,7 +58,6 @@ class WindowTest : public ::testing::Test {
   }
 
  protected:
-
   static QVariant RunJavaScript(QWebEnginePage* page, const QString& script) {
     QVariant result;
     bool done = false;

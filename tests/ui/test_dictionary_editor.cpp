@@ -18,8 +18,8 @@
 #include <memory>
 #include <set>
 
-#include "FakeDialogs.h"
 #include "DictionaryEditor.h"
+#include "FakeDialogs.h"
 #include "Files.h"
 #include "NameRomanizer.h"
 #include "ReadingLookup.h"
@@ -48,7 +48,8 @@ struct WindowKind {
 
 const WindowKind kWindows[] = {
     {"pinyin", quorvel::CustomDictionary::Kind::kStandard, "define_han.dll", "define_py.dll"},
-    {"Wade-Giles", quorvel::CustomDictionary::Kind::kWadeGiles, "define_wei_han.dll", "define_wei_py.dll"},
+    {"Wade-Giles", quorvel::CustomDictionary::Kind::kWadeGiles, "define_wei_han.dll",
+     "define_wei_py.dll"},
 };
 
 class DictionaryEditorTest : public ::testing::Test {
@@ -94,7 +95,8 @@ class DictionaryEditorTest : public ::testing::Test {
   // Selects a line with the mouse, as the user does.
   void ClickLine(int line) {
     QListWidget* list = C().entryList;
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(line)).center());
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(line)).center());
   }
 
   TempDir dir_;
@@ -135,7 +137,8 @@ TEST_F(DictionaryEditorTest, AddingToAnEmptyDictionaryCreatesBothFilesAndSelects
   }
   // Each window wrote its own pair only.
   EXPECT_EQ(FolderContents(dir_.Path()),
-            (std::set<std::string>{"define_han.dll", "define_py.dll", "define_wei_han.dll", "define_wei_py.dll"}));
+            (std::set<std::string>{"define_han.dll", "define_py.dll", "define_wei_han.dll",
+                                   "define_wei_py.dll"}));
 }
 
 TEST_F(DictionaryEditorTest, ClickingALineFillsBothFieldsAndTypingAKeyEmptiesTheReading) {
@@ -201,7 +204,8 @@ TEST_F(DictionaryEditorTest, StoredTextIsTrimmedWhileTheFieldsKeepTheirSpaces) {
     C().addButton->click();
     if (c.storedReading.empty()) {
       EXPECT_EQ(dialogs_.Take(), (std::vector<RecordingDialogs::Call>{
-                                     {Kind::kConfirm, Q("拼音是空的。确认要保存没有拼音的“字”吗？"), PlatformDialogs::Answer::kNo}}));
+                                     {Kind::kConfirm, Q("拼音是空的。确认要保存没有拼音的“字”吗？"),
+                                      PlatformDialogs::Answer::kNo}}));
     }
     EXPECT_EQ(Keys(), G("字") + "\r\n");
     EXPECT_EQ(Readings(), c.storedReading + "\r\n");
@@ -240,7 +244,8 @@ TEST_F(DictionaryEditorTest, DeletingAsksFirstAndTheOnlyEntryLeavesTwoEmptyFiles
 TEST_F(DictionaryEditorTest, ClearingEmptiesBothFilesAfterConfirmationAndTheNextAddFillsThem) {
   Seed({G("张"), G("李")}, {"zhang", "li"});
   Open();
-  const RecordingDialogs::Call question{Kind::kConfirm, Q("确认要清空所有自定义拼音吗？"), PlatformDialogs::Answer::kNo};
+  const RecordingDialogs::Call question{Kind::kConfirm, Q("确认要清空所有自定义拼音吗？"),
+                                        PlatformDialogs::Answer::kNo};
   dialogs_.AnswerConfirm(false);
   C().clearButton->click();
   EXPECT_EQ(dialogs_.Take(), std::vector{question});
@@ -281,7 +286,8 @@ TEST_F(DictionaryEditorTest, SearchTrimsTheKeyAndTheFirstEntryWins) {
   C().keyEdit->setText(Q(" 王"));
   C().readingEdit->setText("wang");
   C().searchButton->click();
-  EXPECT_EQ(dialogs_.Take(), (std::vector<RecordingDialogs::Call>{{Kind::kMessage, Q("没有找到：   王")}}));
+  EXPECT_EQ(dialogs_.Take(),
+            (std::vector<RecordingDialogs::Call>{{Kind::kMessage, Q("没有找到：   王")}}));
   EXPECT_EQ(C().readingEdit->text(), QString());
 }
 
@@ -302,7 +308,8 @@ TEST_F(DictionaryEditorTest, ResizingChangesOnlyTheListHeight) {
     // 4 labels, group box, 2 fields, 4 buttons, list, the menu bar
     ASSERT_EQ(controls.size(), 13) << names.join(' ').toStdString();
     for (auto* child : controls) before[child->objectName()] = child->geometry();
-    EXPECT_EQ(list->geometry().bottom() + 1, w.height() - 16) << "list bottom 16 px above the client edge";
+    EXPECT_EQ(list->geometry().bottom() + 1, w.height() - 16)
+        << "list bottom 16 px above the client edge";
 
     w.resize(w.width() + 40, w.height() + 100);
     QCoreApplication::processEvents();
@@ -313,7 +320,8 @@ TEST_F(DictionaryEditorTest, ResizingChangesOnlyTheListHeight) {
         EXPECT_EQ(child->geometry(), QRect(0, 0, w.width(), before["menuBar"].height()));
         continue;
       }
-      EXPECT_EQ(child->geometry(), before[child->objectName()]) << child->objectName().toStdString();
+      EXPECT_EQ(child->geometry(), before[child->objectName()])
+          << child->objectName().toStdString();
     }
     EXPECT_EQ(list->pos(), before[list->objectName()].topLeft());
     EXPECT_EQ(list->width(), before[list->objectName()].width());
@@ -341,7 +349,8 @@ TEST_F(DictionaryEditorTest, TheNextConversionUsesAReadingAddedInTheWindow) {
   Fill(Q("张"), "Cheung");
   C().addButton->click();
   data_.Refresh();
-  EXPECT_EQ(quorvel::ReadingOf(data_, G("张"), {quorvel::Readings::kFirst, quorvel::Romanization::kWadeGiles}),
+  EXPECT_EQ(quorvel::ReadingOf(data_, G("张"),
+                               {quorvel::Readings::kFirst, quorvel::Romanization::kWadeGiles}),
             "Cheung");
 }
 
@@ -439,11 +448,21 @@ TEST_F(DictionaryEditorTest, AFailedWriteShowsTheErrorAndLeavesFilesAndListAsThe
   const std::string keyFile = "\"" + KeyPath() + "\"", readingFile = "\"" + ReadingPath() + "\"";
   const Case cases[] = {
       {"update, disk full on the second temporary", 2, ENOSPC, "Disk full: " + readingFile,
-       [&] { Fill(Q("李"), "Lee"); C().addButton->click(); }},
-      {"append, read-only when renaming", 3, EROFS, "File access denied (Read-only file system): " + readingFile,
-       [&] { Fill(Q("王"), "wang"); C().addButton->click(); }},
+       [&] {
+         Fill(Q("李"), "Lee");
+         C().addButton->click();
+       }},
+      {"append, read-only when renaming", 3, EROFS,
+       "File access denied (Read-only file system): " + readingFile,
+       [&] {
+         Fill(Q("王"), "wang");
+         C().addButton->click();
+       }},
       {"delete, disk full on the first temporary", 1, ENOSPC, "Disk full: " + keyFile,
-       [&] { dialogs_.AnswerConfirm(true); C().deleteButton->click(); }},
+       [&] {
+         dialogs_.AnswerConfirm(true);
+         C().deleteButton->click();
+       }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
@@ -452,7 +471,8 @@ TEST_F(DictionaryEditorTest, AFailedWriteShowsTheErrorAndLeavesFilesAndListAsThe
     quorvel::SetReplaceFailureForTest(0, 0);
     auto shown = dialogs_.Take();
     ASSERT_FALSE(shown.empty());
-    EXPECT_EQ(shown.back(), (RecordingDialogs::Call{Kind::kError, QString::fromStdString(c.shown)}));
+    EXPECT_EQ(shown.back(),
+              (RecordingDialogs::Call{Kind::kError, QString::fromStdString(c.shown)}));
     EXPECT_EQ(Keys(), CrLf({G("张"), G("李")}));
     EXPECT_EQ(Readings(), CrLf({"zhang", "li"}));
     EXPECT_EQ(FolderContents(dir_.Path()), folder);
@@ -486,8 +506,11 @@ TEST_F(DictionaryEditorTest, FilesChangedByAnotherProgramAreShownBeforeTheWindow
   // Line 1 was 李; in the files it is now 张. Deleting it must not hit the wrong entry: the list
   // is brought up to date, the selection goes, and the delete says it did nothing.
   C().deleteButton->click();
-  EXPECT_EQ(dialogs_.Take(), (std::vector<RecordingDialogs::Call>{
-                                 {Kind::kMessage, Q("字库文件已被其他程序修改，列表已更新。“李 li”没有删除，请重新选择要删除的条目。")}}));
+  EXPECT_EQ(
+      dialogs_.Take(),
+      (std::vector<RecordingDialogs::Call>{
+          {Kind::kMessage,
+           Q("字库文件已被其他程序修改，列表已更新。“李 li”没有删除，请重新选择要删除的条目。")}}));
   EXPECT_EQ(ListLines(), (QStringList{Q("王 wang"), Q("张 zhang"), Q("李 li")}));
   EXPECT_EQ(Selected(), -1);
   EXPECT_EQ(Keys(), CrLf({G("王"), G("张"), G("李")}));
@@ -515,7 +538,8 @@ TEST_F(DictionaryEditorTest, AnEmptyReadingIsStoredOnlyAfterAsking) {
   dialogs_.AnswerConfirm(false);
   C().addButton->click();
   EXPECT_EQ(dialogs_.Take(), (std::vector<RecordingDialogs::Call>{
-                                 {Kind::kConfirm, Q("拼音是空的。确认要保存没有拼音的“李”吗？"), PlatformDialogs::Answer::kNo}}));
+                                 {Kind::kConfirm, Q("拼音是空的。确认要保存没有拼音的“李”吗？"),
+                                  PlatformDialogs::Answer::kNo}}));
   EXPECT_EQ(Readings(), "li\r\n");
   EXPECT_EQ(ListLines(), QStringList{Q("李 li")});
 }
@@ -559,7 +583,10 @@ TEST_F(DictionaryEditorTest, UndoInTheListTakesBackChangesAndInAFieldTheTyping) 
     std::vector<std::string> keys, readings;
   } steps[] = {
       {"the clear, Ctrl+Z in the list", false, {G("李"), G("王")}, {"Lee", "wang"}},
-      {"the delete, Ctrl+Z in the list", false, {G("张"), G("李"), G("王")}, {"zhang", "Lee", "wang"}},
+      {"the delete, Ctrl+Z in the list",
+       false,
+       {G("张"), G("李"), G("王")},
+       {"zhang", "Lee", "wang"}},
       {"the add, from the menu", true, {G("张"), G("李")}, {"zhang", "Lee"}},
       {"the update, from the menu", true, {G("张"), G("李")}, {"zhang", "li"}},
   };
@@ -595,8 +622,9 @@ TEST_F(DictionaryEditorTest, UndoInTheListTakesBackChangesAndInAFieldTheTyping) 
   WriteFile(KeyPath(), CrLf({G("孙")}));
   WriteFile(ReadingPath(), CrLf({"sun"}));
   QTest::keyClick(C().entryList, Qt::Key_Z, Qt::ControlModifier);
-  EXPECT_EQ(dialogs_.Take(), (std::vector<RecordingDialogs::Call>{
-                                 {Kind::kMessage, Q("字库文件已被其他程序修改，无法撤销之前的修改。")}}));
+  EXPECT_EQ(dialogs_.Take(),
+            (std::vector<RecordingDialogs::Call>{
+                {Kind::kMessage, Q("字库文件已被其他程序修改，无法撤销之前的修改。")}}));
   EXPECT_EQ(Keys(), CrLf({G("孙")}));
   EXPECT_EQ(ListLines(), QStringList{Q("孙 sun")});
 }
@@ -618,7 +646,8 @@ TEST_F(DictionaryEditorTest, EnterInAFieldAddsAndTheDeleteKeyDeletes) {
   struct Row {
     const char* why;
     QLineEdit* field;
-  } rows[] = {{"Enter in the key field", C().keyEdit}, {"Enter in the reading field", C().readingEdit}};
+  } rows[] = {{"Enter in the key field", C().keyEdit},
+              {"Enter in the reading field", C().readingEdit}};
   int added = 0;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
@@ -633,8 +662,9 @@ TEST_F(DictionaryEditorTest, EnterInAFieldAddsAndTheDeleteKeyDeletes) {
   ClickLine(1);
   dialogs_.AnswerConfirm(true);
   QTest::keyClick(C().entryList, Qt::Key_Delete);
-  EXPECT_EQ(dialogs_.Take(), (std::vector<RecordingDialogs::Call>{
-                                 {Kind::kConfirm, Q("确认要删除  李 li  吗？"), PlatformDialogs::Answer::kNo}}));
+  EXPECT_EQ(dialogs_.Take(),
+            (std::vector<RecordingDialogs::Call>{
+                {Kind::kConfirm, Q("确认要删除  李 li  吗？"), PlatformDialogs::Answer::kNo}}));
   EXPECT_EQ(Keys(), CrLf({G("张"), G("王")}));
   // The Delete key in a field deletes a character, not an entry.
   C().keyEdit->setText(Q("张"));
@@ -653,17 +683,31 @@ TEST_F(DictionaryEditorTest, TheListFollowsChangesMadeOutside) {
     std::function<void()> change;
     QStringList lines;
   } rows[] = {
-      {"rewritten in place", [&] { WriteFile(KeyPath(), CrLf({G("张"), G("李")})); WriteFile(ReadingPath(), CrLf({"zhang", "li"})); },
+      {"rewritten in place",
+       [&] {
+         WriteFile(KeyPath(), CrLf({G("张"), G("李")}));
+         WriteFile(ReadingPath(), CrLf({"zhang", "li"}));
+       },
        {Q("张 zhang"), Q("李 li")}},
-      {"replaced by a rename", [&] {
+      {"replaced by a rename",
+       [&] {
          WriteFile(KeyPath() + ".new", CrLf({G("王")}));
          WriteFile(ReadingPath() + ".new", CrLf({"wang"}));
          std::filesystem::rename(KeyPath() + ".new", KeyPath());
          std::filesystem::rename(ReadingPath() + ".new", ReadingPath());
        },
        {Q("王 wang")}},
-      {"deleted", [&] { std::filesystem::remove(KeyPath()); std::filesystem::remove(ReadingPath()); }, {}},
-      {"created again", [&] { WriteFile(KeyPath(), CrLf({G("赵")})); WriteFile(ReadingPath(), CrLf({"zhao"})); },
+      {"deleted",
+       [&] {
+         std::filesystem::remove(KeyPath());
+         std::filesystem::remove(ReadingPath());
+       },
+       {}},
+      {"created again",
+       [&] {
+         WriteFile(KeyPath(), CrLf({G("赵")}));
+         WriteFile(ReadingPath(), CrLf({"zhao"}));
+       },
        {Q("赵 zhao")}},
   };
   for (const Row& row : rows) {
@@ -688,9 +732,10 @@ TEST_F(DictionaryEditorTest, TabFollowsTheControlsAsTheyStand) {
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
       order << QApplication::focusWidget()->objectName();
     }
-    EXPECT_EQ(order, QStringList({"keyEdit", "readingEdit", "addButton", "searchButton", "deleteButton",
-                                  "clearButton", "entryList", "keyEdit"}));
-    for (auto [label, buddy] : {std::pair{"keyLabel", C().keyEdit}, {"readingLabel", C().readingEdit},
+    EXPECT_EQ(order, QStringList({"keyEdit", "readingEdit", "addButton", "searchButton",
+                                  "deleteButton", "clearButton", "entryList", "keyEdit"}));
+    for (auto [label, buddy] : {std::pair{"keyLabel", C().keyEdit},
+                                {"readingLabel", C().readingEdit},
                                 {"listLabel", static_cast<QLineEdit*>(nullptr)}}) {
       auto* found = window_->findChild<QLabel*>(QLatin1String(label));
       ASSERT_NE(found, nullptr) << label;

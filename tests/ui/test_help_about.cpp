@@ -4,20 +4,20 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextLayout>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <set>
 #include <vector>
 
-#include "MakerConfig.h"
-#include "Version.h"
-#include "WindowTestSupport.h"
 #include "AboutWindow.h"
 #include "HelpWindow.h"
 #include "ListFiles.h"
+#include "MakerConfig.h"
+#include "Version.h"
+#include "WindowTestSupport.h"
 
 namespace {
 
@@ -38,7 +38,8 @@ ShippedFigures CountShippedRows() {
     EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name;
     std::vector<QStringList> fields;
     for (const QByteArray& line : file.readAll().split('\n'))
-      if (!line.isEmpty() && !line.startsWith('#')) fields.push_back(QString::fromUtf8(line).split(QLatin1Char('\t')));
+      if (!line.isEmpty() && !line.startsWith('#'))
+        fields.push_back(QString::fromUtf8(line).split(QLatin1Char('\t')));
     return fields;
   };
   std::set<QString> syllables, spellings;
@@ -73,22 +74,30 @@ TEST_F(HelpWindowTest, HoldsTheTextWholeAndVisibleWithoutScrollBarsWithFiguresCo
   ASSERT_GT(shipped.spellings, 300u);
   const QStringList expected = {
       "软件说明：",
-      QStringLiteral("软件收录%1个汉字，包括简体，繁体汉字和几乎所有生僻字；").arg(shipped.characters),
-      QStringLiteral("收录%1个标准大陆汉字读音，和%2个韦氏香港台湾读音；").arg(shipped.syllables).arg(shipped.spellings),
+      QStringLiteral("软件收录%1个汉字，包括简体，繁体汉字和几乎所有生僻字；")
+          .arg(shipped.characters),
+      QStringLiteral("收录%1个标准大陆汉字读音，和%2个韦氏香港台湾读音；")
+          .arg(shipped.syllables)
+          .arg(shipped.spellings),
       "收录了当前常用的复姓；",
       "软件还支持自定义字库和读音；",
       QStringLiteral("支持%1个多音字的所有读音。").arg(shipped.polyphonic),
       "",
       "操作步骤：",
-      "1，源文件可以是文本文件（.txt），每个名字一行；也可以是表格（.csv、.tsv、.xlsx），程序找出其中的姓名列；",
-      "2，姓名可以含有任何汉字，包括生僻字；其中的字母和数字原样保留；带间隔号（·）的姓名按写法分成几部分，",
+      "1，源文件可以是文本文件（.txt），每个名字一行；也可以是表格（.csv、.tsv、."
+      "xlsx），程序找出其中的姓名列；",
+      "2，姓名可以含有任何汉字，包括生僻字；其中的字母和数字原样保留；带间隔号（·）的姓名按写法分成"
+      "几部分，",
       "各部分之间空一格；",
-      "3，目标文件可以指定，如不指定，会自动生成一个 \" 源文件名_en.txt \" 的目标文件（表格保持原格式），在同目录下；",
+      "3，目标文件可以指定，如不指定，会自动生成一个 \" 源文件名_en.txt \" "
+      "的目标文件（表格保持原格式），在同目录下；",
       "4，若目标文件已经存在，原内容会被覆盖；",
       "5，选择英文名字格式，确定；",
       "6，目标文件生成，每个一行，顺序同中文；",
-      "7，内置字库之外的字，会给出三个英文的问号\"???\"，搜索\"???\"可以很快找到它，用户可以自定义拼音字库；",
-      "8，如遇多音字，用户可以选择显示所有读音（多个读音用\"/\"分隔，方便查找），或者只显示一个常用的，如",
+      "7，内置字库之外的字，会给出三个英文的问号\"???\"，搜索\"???"
+      "\"可以很快找到它，用户可以自定义拼音字库；",
+      "8，如遇多音字，用户可以选择显示所有读音（多个读音用\"/"
+      "\"分隔，方便查找），或者只显示一个常用的，如",
       "果显示的读音不是你需要的，用户可以自定义。",
       "",
       QStringLiteral("官网：") + kProduct,
@@ -171,9 +180,13 @@ TEST_F(WindowTest, AboutIsAFreshModalWindowEachTime) {
         QString text;
       } rows[] = {
           {"titleLabel", {0, 24, 254, 33}, "Quorvel"},
-          {"versionLabel", {0, 64, 254, 25}, QStringLiteral("v") + QLatin1String(quorvel::kVersion)},
+          {"versionLabel",
+           {0, 64, 254, 25},
+           QStringLiteral("v") + QLatin1String(quorvel::kVersion)},
           {"makerLabel", {0, 96, 254, 25}, QString::fromUtf8(quorvel::maker::kName) + "出品"},
-          {"addressLabel", {0, 126, 254, 25}, QString::fromUtf8(quorvel::maker::kProductAddressText)},
+          {"addressLabel",
+           {0, 126, 254, 25},
+           QString::fromUtf8(quorvel::maker::kProductAddressText)},
       };
       for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -234,7 +247,8 @@ TEST_F(WindowTest, DictionaryEditorsShowModallyOncePluggedIn) {
   window->SetDictionaryEditors(&pinyin, &wadeGiles);
   EXPECT_TRUE(Get<QAction>(*window, "pinyinDictionaryAction")->isEnabled());
   EXPECT_TRUE(Get<QAction>(*window, "wadeGilesDictionaryAction")->isEnabled());
-  for (auto [item, editor] : {std::pair{"pinyinDictionaryAction", &pinyin}, std::pair{"wadeGilesDictionaryAction", &wadeGiles}}) {
+  for (auto [item, editor] : {std::pair{"pinyinDictionaryAction", &pinyin},
+                              std::pair{"wadeGilesDictionaryAction", &wadeGiles}}) {
     SCOPED_TRACE(item);
     QDialog* seen = nullptr;
     QTimer::singleShot(0, [&] {

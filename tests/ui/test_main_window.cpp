@@ -4,42 +4,42 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QElapsedTimer>
-#include <QMimeData>
-#include <QRegularExpression>
-#include <QComboBox>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
+#include <QStyleOptionComboBox>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QFileInfo>
-#include <QStyleOptionComboBox>
 #include <QWebEngineView>
 #include <QWindow>
 
-#include <map>
-#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <map>
+#include <optional>
 
 #include "Encoding.h"
 #include "HelpWindow.h"
 #include "NameRomanizer.h"
 #include "Settings.h"
+#include "TestSupport.h"
 #include "Version.h"
 #include "WebBanner.h"
-#include "TestSupport.h"
 #include "WindowTestSupport.h"
 
 namespace {
@@ -108,14 +108,19 @@ TEST_F(WindowTest, ControlsHaveTheirPlacesTextsAndVisibility) {
 // theme lacks it, the same pictures built into the program, at every size the menu has.
 TEST_F(WindowTest, TheWindowIconIsTheMenuEntrysIcon) {
   const QString id = QStringLiteral("io.github.quorvel.Quorvel");
-  const QString shipped = QStringLiteral(QUORVEL_SOURCE_DIR "/dist/icons/hicolor/%1x%1/apps/") + id + ".png";
+  const QString shipped =
+      QStringLiteral(QUORVEL_SOURCE_DIR "/dist/icons/hicolor/%1x%1/apps/") + id + ".png";
   {
     auto window = Open();
     for (int size : {16, 32, 48, 256}) {
       SCOPED_TRACE(size);
-      const QImage expected = QImage(shipped.arg(size)).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+      const QImage expected =
+          QImage(shipped.arg(size)).convertToFormat(QImage::Format_ARGB32_Premultiplied);
       ASSERT_FALSE(expected.isNull());
-      EXPECT_EQ(window->windowIcon().pixmap(QSize(size, size), 1.0).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
+      EXPECT_EQ(window->windowIcon()
+                    .pixmap(QSize(size, size), 1.0)
+                    .toImage()
+                    .convertToFormat(QImage::Format_ARGB32_Premultiplied),
                 expected);
     }
   }
@@ -123,10 +128,12 @@ TEST_F(WindowTest, TheWindowIconIsTheMenuEntrysIcon) {
   QTemporaryDir themes;
   ASSERT_TRUE(themes.isValid());
   QDir(themes.path()).mkpath(QStringLiteral("hicolor/48x48/apps"));
-  QFile::copy(shipped.arg(48), themes.filePath(QStringLiteral("hicolor/48x48/apps/") + id + ".png"));
+  QFile::copy(shipped.arg(48),
+              themes.filePath(QStringLiteral("hicolor/48x48/apps/") + id + ".png"));
   QFile index(themes.filePath(QStringLiteral("hicolor/index.theme")));
   ASSERT_TRUE(index.open(QIODevice::WriteOnly));
-  index.write("[Icon Theme]\nName=Hicolor\nDirectories=48x48/apps\n\n[48x48/apps]\nSize=48\nType=Fixed\n");
+  index.write(
+      "[Icon Theme]\nName=Hicolor\nDirectories=48x48/apps\n\n[48x48/apps]\nSize=48\nType=Fixed\n");
   index.close();
   const QStringList oldPaths = QIcon::themeSearchPaths();
   const QString oldTheme = QIcon::themeName();
@@ -148,19 +155,25 @@ TEST_F(WindowTest, ItemsAndInitialChoices) {
   EXPECT_EQ(items(Get<QComboBox>(*window, "readingsCombo")),
             QStringList({QStringLiteral("给出一个常用发音"), QStringLiteral("给出所有发音")}));
   EXPECT_EQ(items(Get<QComboBox>(*window, "separatorCombo")),
-            QStringList({QStringLiteral("\"－\"分隔"), QStringLiteral("空格分隔"), QStringLiteral("不分隔")}));
+            QStringList({QStringLiteral("\"－\"分隔"), QStringLiteral("空格分隔"),
+                         QStringLiteral("不分隔")}));
   EXPECT_EQ(items(Get<QComboBox>(*window, "umlautCombo")),
-            QStringList({QStringLiteral("v"), QStringLiteral("yu"), QStringLiteral("u"), QStringLiteral("ü")}));
+            QStringList({QStringLiteral("v"), QStringLiteral("yu"), QStringLiteral("u"),
+                         QStringLiteral("ü")}));
   EXPECT_EQ(Get<QLabel>(*window, "umlautLabel")->text(), QStringLiteral("ü 写作"));
   EXPECT_EQ(Get<QCheckBox>(*window, "passportCheck")->text(), QStringLiteral("护照格式"));
   EXPECT_FALSE(Get<QCheckBox>(*window, "passportCheck")->isChecked());
   for (const char* name : {"readingsCombo", "separatorCombo", "umlautCombo"})
     EXPECT_FALSE(Get<QComboBox>(*window, name)->isEditable()) << name;
   // The spelling sits under the separator, the passport tick under the Wade-Giles tick.
-  EXPECT_EQ(Get<QWidget>(*window, "umlautCombo")->x(), Get<QWidget>(*window, "separatorCombo")->x());
-  EXPECT_GT(Get<QWidget>(*window, "umlautCombo")->y(), Get<QWidget>(*window, "separatorCombo")->geometry().bottom());
-  EXPECT_EQ(Get<QWidget>(*window, "passportCheck")->x(), Get<QWidget>(*window, "wadeGilesCheck")->x());
-  EXPECT_LT(Get<QWidget>(*window, "passportCheck")->geometry().bottom(), Get<QWidget>(*window, "formatGroup")->y());
+  EXPECT_EQ(Get<QWidget>(*window, "umlautCombo")->x(),
+            Get<QWidget>(*window, "separatorCombo")->x());
+  EXPECT_GT(Get<QWidget>(*window, "umlautCombo")->y(),
+            Get<QWidget>(*window, "separatorCombo")->geometry().bottom());
+  EXPECT_EQ(Get<QWidget>(*window, "passportCheck")->x(),
+            Get<QWidget>(*window, "wadeGilesCheck")->x());
+  EXPECT_LT(Get<QWidget>(*window, "passportCheck")->geometry().bottom(),
+            Get<QWidget>(*window, "formatGroup")->y());
 
   // Ten formats in five columns of two, filled column by column.
   const QStringList formats = {"dehua liu", "Dehua Liu", "dehua LIU", "Dehua LIU", "dehualiu",
@@ -185,7 +198,8 @@ TEST_F(WindowTest, ItemsAndInitialChoices) {
   }
 
   const quorvel::ConversionOptions options = window->CurrentOptions();
-  EXPECT_EQ(options, quorvel::ConversionOptions{}) << "first reading, hyphen, pinyin, \"Dehua Liu\"";
+  EXPECT_EQ(options, quorvel::ConversionOptions{})
+      << "first reading, hyphen, pinyin, \"Dehua Liu\"";
   for (const char* name : {"sourcePathEdit", "targetPathEdit"}) {
     EXPECT_TRUE(Get<QLineEdit>(*window, name)->isReadOnly()) << name;
     EXPECT_TRUE(Get<QLineEdit>(*window, name)->text().isEmpty()) << name;
@@ -205,26 +219,37 @@ TEST_F(WindowTest, MenuBarReadsFileDictionariesHelpLanguageWebsiteWithMnemonicsA
   QStringList top;
   for (QAction* action : bar->actions())
     top << (action->menu() ? action->menu()->objectName() : action->objectName());
-  EXPECT_EQ(top, QStringList({"fileMenu", "dictionaryMenu", "helpMenu", "languageMenu", "websiteAction"}));
+  EXPECT_EQ(top, QStringList(
+                     {"fileMenu", "dictionaryMenu", "helpMenu", "languageMenu", "websiteAction"}));
   auto names = [](QMenu* menu) {
     QStringList list;
     for (QAction* action : menu->actions())
-      list << (action->isSeparator() ? QStringLiteral("-") + action->objectName() : action->objectName());
+      list << (action->isSeparator() ? QStringLiteral("-") + action->objectName()
+                                     : action->objectName());
     return list;
   };
-  EXPECT_EQ(names(Get<QMenu>(*window, "fileMenu")), QStringList({"openSourceAction", "chooseTargetAction", "-fileMenuSeparator", "exitAction"}));
-  EXPECT_EQ(names(Get<QMenu>(*window, "dictionaryMenu")), QStringList({"pinyinDictionaryAction", "wadeGilesDictionaryAction"}));
-  EXPECT_EQ(names(Get<QMenu>(*window, "helpMenu")), QStringList({"helpAction", "onlineHelpAction", "-helpMenuSeparator", "aboutAction"}));
-  EXPECT_EQ(names(Get<QMenu>(*window, "languageMenu")), QStringList({"chineseLanguageAction", "englishLanguageAction"}));
+  EXPECT_EQ(
+      names(Get<QMenu>(*window, "fileMenu")),
+      QStringList({"openSourceAction", "chooseTargetAction", "-fileMenuSeparator", "exitAction"}));
+  EXPECT_EQ(names(Get<QMenu>(*window, "dictionaryMenu")),
+            QStringList({"pinyinDictionaryAction", "wadeGilesDictionaryAction"}));
+  EXPECT_EQ(names(Get<QMenu>(*window, "helpMenu")),
+            QStringList({"helpAction", "onlineHelpAction", "-helpMenuSeparator", "aboutAction"}));
+  EXPECT_EQ(names(Get<QMenu>(*window, "languageMenu")),
+            QStringList({"chineseLanguageAction", "englishLanguageAction"}));
   EXPECT_EQ(Get<QMenu>(*window, "dictionaryMenu")->title(), QStringLiteral("字库(&D)"));
-  EXPECT_EQ(Get<QAction>(*window, "pinyinDictionaryAction")->text(), QStringLiteral("自定义标准拼音(&P)"));
-  EXPECT_EQ(Get<QAction>(*window, "wadeGilesDictionaryAction")->text(), QStringLiteral("自定义韦氏港台拼音(&W)"));
+  EXPECT_EQ(Get<QAction>(*window, "pinyinDictionaryAction")->text(),
+            QStringLiteral("自定义标准拼音(&P)"));
+  EXPECT_EQ(Get<QAction>(*window, "wadeGilesDictionaryAction")->text(),
+            QStringLiteral("自定义韦氏港台拼音(&W)"));
   EXPECT_EQ(Get<QAction>(*window, "chineseLanguageAction")->text(), QStringLiteral("中文(&C)"));
   EXPECT_EQ(Get<QAction>(*window, "englishLanguageAction")->text(), QStringLiteral("&English"));
 
   const std::map<QString, QKeySequence> shortcuts = {
-      {"openSourceAction", QKeySequence("Ctrl+O")}, {"chooseTargetAction", QKeySequence("Ctrl+S")},
-      {"exitAction", QKeySequence("Ctrl+Q")},       {"helpAction", QKeySequence("F1")},
+      {"openSourceAction", QKeySequence("Ctrl+O")},
+      {"chooseTargetAction", QKeySequence("Ctrl+S")},
+      {"exitAction", QKeySequence("Ctrl+Q")},
+      {"helpAction", QKeySequence("F1")},
       {"pinyinDictionaryAction", QKeySequence("Ctrl+1")},
       {"wadeGilesDictionaryAction", QKeySequence("Ctrl+2")},
       {"convertAction", QKeySequence("Ctrl+Return")}};
@@ -244,8 +269,10 @@ TEST_F(WindowTest, MenuBarReadsFileDictionariesHelpLanguageWebsiteWithMnemonicsA
     QSet<QChar> letters;
     for (QAction* action : menu->actions()) {
       if (action->isSeparator()) continue;
-      const QChar letter = action->text().at(action->text().indexOf(QLatin1Char('&')) + 1).toUpper();
-      EXPECT_FALSE(letters.contains(letter)) << menu->objectName().toStdString() << " " << QString(letter).toStdString();
+      const QChar letter =
+          action->text().at(action->text().indexOf(QLatin1Char('&')) + 1).toUpper();
+      EXPECT_FALSE(letters.contains(letter))
+          << menu->objectName().toStdString() << " " << QString(letter).toStdString();
       letters.insert(letter);
     }
   }
@@ -253,7 +280,8 @@ TEST_F(WindowTest, MenuBarReadsFileDictionariesHelpLanguageWebsiteWithMnemonicsA
   for (QAction* action : bar->actions()) {
     const QString text = action->menu() ? action->menu()->title() : action->text();
     ASSERT_EQ(text.count(QLatin1Char('&')), 1) << text.toStdString();
-    EXPECT_FALSE(barLetters.contains(text.at(text.indexOf(QLatin1Char('&')) + 1).toUpper())) << text.toStdString();
+    EXPECT_FALSE(barLetters.contains(text.at(text.indexOf(QLatin1Char('&')) + 1).toUpper()))
+        << text.toStdString();
     barLetters.insert(text.at(text.indexOf(QLatin1Char('&')) + 1).toUpper());
   }
 }
@@ -287,7 +315,7 @@ TEST_F(WindowTest, NoTextIsClippedByItsBox) {
     option.initFrom(combo);
     option.rect = combo->rect();
     const QRect field = combo->style()->subControlRect(QStyle::CC_ComboBox, &option,
-                                                        QStyle::SC_ComboBoxEditField, combo);
+                                                       QStyle::SC_ComboBoxEditField, combo);
     for (int i = 0; i < combo->count(); ++i) inkFits(combo, combo->itemText(i), field.width() - 2);
   }
   auto* group = Get<QGroupBox>(*window, "formatGroup");
@@ -326,12 +354,15 @@ TEST_F(WindowTest, TabFollowsTheControlsAsTheyStandAndEnterPressesConvert) {
   }
   // Top to bottom, left to right, from the name formats where the focus starts; the banner is
   // passed over.
-  EXPECT_EQ(order, QStringList({"formatButton1", "sourcePathEdit", "openButton", "targetPathEdit",
-                                "convertButton", "readingsCombo", "separatorCombo", "wadeGilesCheck",
-                                "umlautCombo", "passportCheck", "formatButton1"}));
+  EXPECT_EQ(order,
+            QStringList({"formatButton1", "sourcePathEdit", "openButton", "targetPathEdit",
+                         "convertButton", "readingsCombo", "separatorCombo", "wadeGilesCheck",
+                         "umlautCombo", "passportCheck", "formatButton1"}));
   // Each label names the control it stands for.
-  for (auto [label, buddy] : {std::pair{"readingsLabel", "readingsCombo"}, {"separatorLabel", "separatorCombo"},
-                              {"umlautLabel", "umlautCombo"}, {"sourceLabel", "sourcePathEdit"},
+  for (auto [label, buddy] : {std::pair{"readingsLabel", "readingsCombo"},
+                              {"separatorLabel", "separatorCombo"},
+                              {"umlautLabel", "umlautCombo"},
+                              {"sourceLabel", "sourcePathEdit"},
                               {"targetLabel", "targetPathEdit"}})
     EXPECT_EQ(Get<QLabel>(*window, label)->buddy(), Get<QWidget>(*window, buddy)) << label;
 
@@ -341,10 +372,12 @@ TEST_F(WindowTest, TabFollowsTheControlsAsTheyStandAndEnterPressesConvert) {
     Get<QWidget>(*window, name)->setFocus();
     dialogs_.AnswerFile(std::nullopt);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kMessage, kNoSource}, {Kind::kOpenDialog, {}}}));
+    EXPECT_EQ(dialogs_.Take(),
+              (std::vector<Call>{{Kind::kMessage, kNoSource}, {Kind::kOpenDialog, {}}}));
     dialogs_.AnswerFile(std::nullopt);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter, Qt::KeypadModifier);
-    EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kMessage, kNoSource}, {Kind::kOpenDialog, {}}}));
+    EXPECT_EQ(dialogs_.Take(),
+              (std::vector<Call>{{Kind::kMessage, kNoSource}, {Kind::kOpenDialog, {}}}));
   }
   Get<QWidget>(*window, "openButton")->setFocus();
   dialogs_.AnswerFile(std::nullopt);
@@ -368,16 +401,20 @@ struct Captions {
   const char* websiteAction;
 };
 // Menu captions with their mnemonics: "文件(&F)" shows as "文件(F)" with the F underlined.
-const Captions kChinese = {"打开", "转换", "文件(&F)", "打开中文姓名文件(&O)", "英文姓名文件保存为(&S)", "退出(&X)",
-                           "帮助(&H)", "使用说明(&C)", "在线帮助(&O)", "关于(&A)", "官网(&W)"};
-const Captions kEnglish = {"Open", "Start", "&File", "&Open", "&Save as", "E&xit",
+const Captions kChinese = {
+    "打开",     "转换",     "文件(&F)",     "打开中文姓名文件(&O)", "英文姓名文件保存为(&S)",
+    "退出(&X)", "帮助(&H)", "使用说明(&C)", "在线帮助(&O)",         "关于(&A)",
+    "官网(&W)"};
+const Captions kEnglish = {"Open",  "Start",    "&File",        "&Open",  "&Save as", "E&xit",
                            "&Help", "&Content", "&Online help", "&About", "&Website"};
 
 void ExpectCaptions(const MainWindow& window, const Captions& c) {
   auto action = [&](const char* name) { return WindowTest::Get<QAction>(window, name)->text(); };
   auto menu = [&](const char* name) { return WindowTest::Get<QMenu>(window, name)->title(); };
-  EXPECT_EQ(WindowTest::Get<QPushButton>(window, "openButton")->text(), QString::fromUtf8(c.openButton));
-  EXPECT_EQ(WindowTest::Get<QPushButton>(window, "convertButton")->text(), QString::fromUtf8(c.convertButton));
+  EXPECT_EQ(WindowTest::Get<QPushButton>(window, "openButton")->text(),
+            QString::fromUtf8(c.openButton));
+  EXPECT_EQ(WindowTest::Get<QPushButton>(window, "convertButton")->text(),
+            QString::fromUtf8(c.convertButton));
   EXPECT_EQ(menu("fileMenu"), QString::fromUtf8(c.fileMenu));
   EXPECT_EQ(action("openSourceAction"), QString::fromUtf8(c.openSourceAction));
   EXPECT_EQ(action("chooseTargetAction"), QString::fromUtf8(c.chooseTargetAction));
@@ -401,8 +438,10 @@ void ExpectCaptions(const MainWindow& window, const Captions& c) {
   // Everything else keeps its Chinese text.
   EXPECT_EQ(WindowTest::Get<QMenu>(window, "dictionaryMenu")->title(), QStringLiteral("字库(&D)"));
   EXPECT_EQ(WindowTest::Get<QLabel>(window, "sourceLabel")->text(), QStringLiteral("中文姓名文件"));
-  EXPECT_EQ(WindowTest::Get<QCheckBox>(window, "wadeGilesCheck")->text(), QStringLiteral("韦氏/港台拼音"));
-  EXPECT_EQ(WindowTest::Get<QComboBox>(window, "readingsCombo")->itemText(1), QStringLiteral("给出所有发音"));
+  EXPECT_EQ(WindowTest::Get<QCheckBox>(window, "wadeGilesCheck")->text(),
+            QStringLiteral("韦氏/港台拼音"));
+  EXPECT_EQ(WindowTest::Get<QComboBox>(window, "readingsCombo")->itemText(1),
+            QStringLiteral("给出所有发音"));
 }
 
 TEST_F(WindowTest, LanguageComesFromConfigDbAndIsWrittenBackAtEveryStart) {
@@ -424,7 +463,8 @@ TEST_F(WindowTest, LanguageComesFromConfigDbAndIsWrittenBackAtEveryStart) {
     QFile::remove(PathOf("config.db"));
     if (row.content) Write("config.db", *row.content);
     auto window = Open();
-    EXPECT_EQ(window->UiLanguage(), row.english ? quorvel::UiLanguage::kEnglish : quorvel::UiLanguage::kChinese);
+    EXPECT_EQ(window->UiLanguage(),
+              row.english ? quorvel::UiLanguage::kEnglish : quorvel::UiLanguage::kChinese);
     ExpectCaptions(*window, row.english ? kEnglish : kChinese);
     EXPECT_EQ(Read("config.db"), row.english ? QByteArray("en\r\n") : QByteArray("ch\r\n"));
     EXPECT_TRUE(dialogs_.Take().empty());
@@ -473,7 +513,9 @@ void MakeUnreadable(const QString& path) {
   QFile::remove(path);
   ASSERT_TRUE(QFile::link(QStringLiteral("/proc/self/mem"), path));
 }
-bool IsStillUnreadable(const QString& path) { return QFileInfo(path).symLinkTarget() == "/proc/self/mem"; }
+bool IsStillUnreadable(const QString& path) {
+  return QFileInfo(path).symLinkTarget() == "/proc/self/mem";
+}
 
 // A failure with one settings file never keeps the other from loading, is reported with the
 // file's path, and never lets the initial values overwrite a file that could not be read.
@@ -496,7 +538,10 @@ TEST_F(WindowTest, SettingsFailuresNameTheFileAndLoseNothing) {
          ASSERT_EQ(::mkdir(QFile::encodeName(path("config.db")).constData(), 0755), 0);
          Write("config1.dll", restored);
        },
-       [&]() { return CannotWrite(path("config.db"), "File access denied (Is a directory)"); }, false, true, {},
+       [&]() { return CannotWrite(path("config.db"), "File access denied (Is a directory)"); },
+       false,
+       true,
+       {},
        [&]() {
          EXPECT_TRUE(QFileInfo(path("config.db")).isDir());
          EXPECT_EQ(Read("config1.dll"), restored);
@@ -506,7 +551,10 @@ TEST_F(WindowTest, SettingsFailuresNameTheFileAndLoseNothing) {
          MakeUnreadable(path("config.db"));
          Write("config1.dll", restored);
        },
-       [&]() { return CannotRead(path("config.db"), "I/O error 5 (Input/output error)"); }, false, true, {},
+       [&]() { return CannotRead(path("config.db"), "I/O error 5 (Input/output error)"); },
+       false,
+       true,
+       {},
        [&]() {
          EXPECT_TRUE(IsStillUnreadable(path("config.db")));
          EXPECT_EQ(Read("config1.dll"), restored);
@@ -516,7 +564,10 @@ TEST_F(WindowTest, SettingsFailuresNameTheFileAndLoseNothing) {
          Write("config.db", "en\r\n");
          MakeUnreadable(path("config1.dll"));
        },
-       [&]() { return CannotRead(path("config1.dll"), "I/O error 5 (Input/output error)"); }, true, false, {},
+       [&]() { return CannotRead(path("config1.dll"), "I/O error 5 (Input/output error)"); },
+       true,
+       false,
+       {},
        [&]() { EXPECT_TRUE(IsStillUnreadable(path("config1.dll"))); }},
       // A link that leads nowhere but to itself cannot be written through: it is replaced.
       {"config1.dll unreadable, but the user changes a choice: that choice is saved",
@@ -530,10 +581,10 @@ TEST_F(WindowTest, SettingsFailuresNameTheFileAndLoseNothing) {
          Write("config.db", "en\r\n");
          Write("config1.dll", restored);
        },
-       [&]() {
-         return QStringLiteral("Cannot open file \"%1\"").arg(path("pinyin_han.dll"));
-       },
-       true, true, {},
+       [&]() { return QStringLiteral("Cannot open file \"%1\"").arg(path("pinyin_han.dll")); },
+       true,
+       true,
+       {},
        [&]() { EXPECT_EQ(Read("config1.dll"), restored); }},
   };
   for (const Row& row : rows) {
@@ -568,14 +619,24 @@ TEST_F(WindowTest, SettingsAreRestoredAtStartUpWithTheirFailures) {
     const char* why;
   } rows[] = {
       {std::nullopt, {0, 0, false, 1}, nullptr, "no file: the initial choices"},
-      {"1\r\n2\r\n1\r\n9\r\n", {1, 2, true, 9}, nullptr, "all readings, no separator, Wade-Giles, liudehua"},
+      {"1\r\n2\r\n1\r\n9\r\n",
+       {1, 2, true, 9},
+       nullptr,
+       "all readings, no separator, Wade-Giles, liudehua"},
       {"1\n1\n0\n5\n", {1, 1, false, 5}, nullptr, "LF only"},
       {"0\r\n0\r\n1 \r\n0\r\n", {0, 0, false, 0}, nullptr, "Wade-Giles only for exactly 1"},
-      {"1\r\n2\r\n1\r\n", {1, 2, true, 1}, "'' is not a valid integer value.",
+      {"1\r\n2\r\n1\r\n",
+       {1, 2, true, 1},
+       "'' is not a valid integer value.",
        "three lines: three restored, the format stays Dehua Liu"},
-      {"1\r\nabc\r\n1\r\n9\r\n3\r\n", {1, 0, true, 9, 3}, "'abc' is not a valid integer value.",
+      {"1\r\nabc\r\n1\r\n9\r\n3\r\n",
+       {1, 0, true, 9, 3},
+       "'abc' is not a valid integer value.",
        "a bad second line: each other line is restored"},
-      {"5\r\n9\r\n1\r\n-3\r\n", {0, 0, true, 1}, nullptr, "out of range: those controls keep their initial values"},
+      {"5\r\n9\r\n1\r\n-3\r\n",
+       {0, 0, true, 1},
+       nullptr,
+       "out of range: those controls keep their initial values"},
       {"0\r\n1\r\n0\r\n6\r\n3\r\n", {0, 1, false, 6, 3}, nullptr, "the fifth line: the spelling ü"},
       {"0\r\n0\r\n0\r\n10\r\n2\r\n", {0, 0, false, 10, 2}, nullptr, "the passport format"},
       {"0\r\n0\r\n0\r\n1\r\n9\r\n", {0, 0, false, 1, 0}, nullptr, "a spelling out of range is v"},
@@ -595,7 +656,8 @@ TEST_F(WindowTest, SettingsAreRestoredAtStartUpWithTheirFailures) {
     EXPECT_EQ(Get<QWidget>(*window, "formatGroup")->isEnabled(), expected.format != 10);
     EXPECT_EQ(Get<QWidget>(*window, "umlautCombo")->isEnabled(), expected.format != 10);
     std::vector<Call> expectedCalls;
-    if (row.error) expectedCalls.push_back({Kind::kError, CannotRead(PathOf("config1.dll"), row.error)});
+    if (row.error)
+      expectedCalls.push_back({Kind::kError, CannotRead(PathOf("config1.dll"), row.error)});
     EXPECT_EQ(dialogs_.Take(), expectedCalls);
     if (row.content) {
       EXPECT_EQ(Read("config1.dll"), *row.content) << "start-up never writes it";
@@ -609,7 +671,8 @@ TEST_F(WindowTest, EveryWayOfClosingReleasesTheListsAndSavesTheChoices) {
     const char* why;
     std::function<void(MainWindow&)> close;
   } rows[] = {
-      {"menu item Exit", [](MainWindow& w) { WindowTest::Get<QAction>(w, "exitAction")->trigger(); }},
+      {"menu item Exit",
+       [](MainWindow& w) { WindowTest::Get<QAction>(w, "exitAction")->trigger(); }},
       {"title bar or keyboard close (a close request from the desktop)",
        [](MainWindow& w) {
          QCloseEvent event;
@@ -627,12 +690,14 @@ TEST_F(WindowTest, EveryWayOfClosingReleasesTheListsAndSavesTheChoices) {
     Get<QComboBox>(*window, "readingsCombo")->setCurrentIndex(1);
     Get<QComboBox>(*window, "separatorCombo")->setCurrentIndex(2);
     Get<QCheckBox>(*window, "wadeGilesCheck")->setChecked(true);
-    Get<QRadioButton>(*window, QStringLiteral("formatButton%1").arg(format).toLatin1().constData())->setChecked(true);
+    Get<QRadioButton>(*window, QStringLiteral("formatButton%1").arg(format).toLatin1().constData())
+        ->setChecked(true);
     Get<QComboBox>(*window, "umlautCombo")->setCurrentIndex(format + 1);
     row.close(*window);
     EXPECT_FALSE(window->isVisible());
     EXPECT_TRUE(data_->List(quorvel::kPinyinHanList).empty()) << "lists released";
-    EXPECT_EQ(Read("config1.dll"), QStringLiteral("1\r\n2\r\n1\r\n%1\r\n%2\r\n").arg(format).arg(format + 1).toLatin1());
+    EXPECT_EQ(Read("config1.dll"),
+              QStringLiteral("1\r\n2\r\n1\r\n%1\r\n%2\r\n").arg(format).arg(format + 1).toLatin1());
     ++format;
   }
   EXPECT_TRUE(dialogs_.Take().empty());
@@ -655,9 +720,11 @@ TEST_F(WindowTest, InitialChoicesSaveAsFiveLinesAndOddFilesAreRewrittenCleanly) 
     auto window = Open();
     Get<QComboBox>(*window, "separatorCombo")->setCurrentIndex(1);
     window->close();
-    EXPECT_EQ(Read("config1.dll"), QByteArray("1\r\n1\r\n1\r\n1\r\n0\r\n")) << "a change: written whole";
+    EXPECT_EQ(Read("config1.dll"), QByteArray("1\r\n1\r\n1\r\n1\r\n0\r\n"))
+        << "a change: written whole";
   }
-  // The passport tick is saved as the eleventh format; unticked, the format buttons' choice is back.
+  // The passport tick is saved as the eleventh format; unticked, the format buttons' choice is
+  // back.
   {
     auto window = Open();
     Get<QRadioButton>(*window, "formatButton6")->setChecked(true);
@@ -672,7 +739,8 @@ TEST_F(WindowTest, InitialChoicesSaveAsFiveLinesAndOddFilesAreRewrittenCleanly) 
   }
   Write("config1.dll", "1\r\n0\r\n1\r\n1\r\n");
   auto window = Open();
-  EXPECT_EQ(quorvel::FormatConversionSettings(window->CurrentOptions()), "1\r\n0\r\n1\r\n1\r\n0\r\n")
+  EXPECT_EQ(quorvel::FormatConversionSettings(window->CurrentOptions()),
+            "1\r\n0\r\n1\r\n1\r\n0\r\n")
       << "a four-line file reads with the spelling v";
   // A damaged line no longer costs the later choices at the next close.
   window.reset();
@@ -680,7 +748,8 @@ TEST_F(WindowTest, InitialChoicesSaveAsFiveLinesAndOddFilesAreRewrittenCleanly) 
   window = Open();
   dialogs_.Take();
   window->close();
-  EXPECT_EQ(Read("config1.dll"), QByteArray("1\r\nabc\r\n1\r\n7\r\n3\r\n")) << "kept until a choice changes";
+  EXPECT_EQ(Read("config1.dll"), QByteArray("1\r\nabc\r\n1\r\n7\r\n3\r\n"))
+      << "kept until a choice changes";
   EXPECT_TRUE(dialogs_.Take().empty());
 }
 
@@ -690,11 +759,12 @@ TEST_F(WindowTest, AFailedSaveIsReportedAndTheWindowStillCloses) {
   ASSERT_EQ(::mkdir(QFile::encodeName(PathOf("config1.dll")).constData(), 0755), 0);
   window->close();
   EXPECT_FALSE(window->isVisible());
-  EXPECT_EQ(dialogs_.Take(),
-            (std::vector<Call>{{Kind::kError, CannotWrite(PathOf("config1.dll"),
-                                                          ("File access denied (Is a directory): \"" +
-                                                           PathOf("config1.dll").toStdString() + "\"")
-                                                              .c_str())}}));
+  EXPECT_EQ(
+      dialogs_.Take(),
+      (std::vector<Call>{{Kind::kError, CannotWrite(PathOf("config1.dll"),
+                                                    ("File access denied (Is a directory): \"" +
+                                                     PathOf("config1.dll").toStdString() + "\"")
+                                                        .c_str())}}));
 }
 
 // ---- Files and conversion ----------------------------------------------------------------------
@@ -735,17 +805,21 @@ TEST_F(ConversionTest, ChoosingTheSourceProposesTheTargetAndSaveAsReplacesIt) {
   Get<QAction>(*window_, "openSourceAction")->trigger();
   EXPECT_EQ(Source(), PathOf("names.old.txt"));
   EXPECT_EQ(Target(), PathOf("elsewhere.txt"));
-  EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kSaveDialog, {}}, {Kind::kSaveDialog, {}},
-                                                {Kind::kOpenDialog, {}}}));
+  EXPECT_EQ(dialogs_.Take(),
+            (std::vector<Call>{
+                {Kind::kSaveDialog, {}}, {Kind::kSaveDialog, {}}, {Kind::kOpenDialog, {}}}));
   // A new source proposes its own target again.
   Choose(PathOf("list.txt"));
   EXPECT_EQ(Target(), PathOf("list_en.txt"));
 }
 
-// The completion question ends with what the run did: "共写入 3 个姓名，其中 1 个含有“???”，用时 0.0 秒。"
+// The completion question ends with what the run did: "共写入 3 个姓名，其中 1 个含有“???”，用时
+// 0.0 秒。"
 QRegularExpression Summary(int names, int withMarker) {
   return QRegularExpression(QRegularExpression::anchoredPattern(
-      QStringLiteral("共写入 %1 个姓名，其中 %2 个含有“\\?\\?\\?”，用时 \\d+\\.\\d 秒。").arg(names).arg(withMarker)));
+      QStringLiteral("共写入 %1 个姓名，其中 %2 个含有“\\?\\?\\?”，用时 \\d+\\.\\d 秒。")
+          .arg(names)
+          .arg(withMarker)));
 }
 
 TEST_F(ConversionTest, YesOpensTheFinishedTargetAndNoLeavesIt) {
@@ -762,7 +836,8 @@ TEST_F(ConversionTest, YesOpensTheFinishedTargetAndNoLeavesIt) {
     EXPECT_EQ(shown[0].preselected, PlatformDialogs::Answer::kYes);
     const QString head = kDone + PathOf("names_en.txt") + QStringLiteral("\r\r");
     ASSERT_TRUE(shown[0].text.startsWith(head)) << shown[0].text.toStdString();
-    EXPECT_TRUE(Summary(3, 1).match(shown[0].text.mid(head.size())).hasMatch()) << shown[0].text.toStdString();
+    EXPECT_TRUE(Summary(3, 1).match(shown[0].text.mid(head.size())).hasMatch())
+        << shown[0].text.toStdString();
     if (yes) {
       EXPECT_EQ(shown[1], (Call{Kind::kDesktop, PathOf("names_en.txt")}));
     }
@@ -782,7 +857,8 @@ TEST_F(ConversionTest, TheSummaryCountsDamagedPlacesOfAUnicodeSource) {
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_TRUE(shown[0].text.endsWith(QStringLiteral("\r源文件有 1 处无效的编码，每处写作“???”。")))
       << shown[0].text.toStdString();
-  EXPECT_EQ(Read("names_en.txt"), QByteArray("De-hua Liu\r\n???-tian-fang Shan\r\nXue-you Zhang\r\n"));
+  EXPECT_EQ(Read("names_en.txt"),
+            QByteArray("De-hua Liu\r\n???-tian-fang Shan\r\nXue-you Zhang\r\n"));
 }
 
 // Without a program for the file (no desktop launcher at all, as on a bare server), Yes must not
@@ -796,8 +872,9 @@ TEST_F(ConversionTest, AFinishedFileThatCannotBeOpenedIsNamedInAMessage) {
   std::vector<Call> shown = dialogs_.Take();
   ASSERT_EQ(shown.size(), 3u);
   EXPECT_EQ(shown[1], (Call{Kind::kDesktop, PathOf("names_en.txt")}));
-  EXPECT_EQ(shown[2], (Call{Kind::kMessage, QStringLiteral("无法打开文件：桌面上没有可以打开它的程序。\r\r") +
-                                                PathOf("names_en.txt")}));
+  EXPECT_EQ(shown[2],
+            (Call{Kind::kMessage, QStringLiteral("无法打开文件：桌面上没有可以打开它的程序。\r\r") +
+                                      PathOf("names_en.txt")}));
 }
 
 // When the desktop would open the result with Quorvel itself, a second Quorvel with the result as
@@ -806,8 +883,10 @@ TEST_F(ConversionTest, AResultThatWouldOpenInQuorvelItselfOffersItsFolder) {
   Write("names.txt", QStringLiteral("刘德华\n").toUtf8());
   Choose(PathOf("names.txt"));
   dialogs_.AnswerOpensWithThisProgram(true);
-  const QString offer = QStringLiteral("桌面设定用 Quorvel 本身打开这种文件，打开它只会再启动一个 Quorvel。"
-                                       "\r是否打开它所在的文件夹？\r\r") + dir_.path();
+  const QString offer = QStringLiteral(
+                            "桌面设定用 Quorvel 本身打开这种文件，打开它只会再启动一个 Quorvel。"
+                            "\r是否打开它所在的文件夹？\r\r") +
+                        dir_.path();
   for (bool yes : {true, false}) {
     SCOPED_TRACE(yes ? "Yes: the folder opens" : "No: nothing opens");
     dialogs_.AnswerConfirm(true);
@@ -839,7 +918,8 @@ TEST_F(ConversionTest, FileDialogsStartWhereTheFilesAre) {
   window_->chooseTarget();
   dialogs_.AnswerFile(std::nullopt);
   window_->openSource();
-  EXPECT_EQ(dialogs_.Starts(), (std::vector<QString>{QDir::homePath(), PathOf("in/names_en.txt"), PathOf("in")}));
+  EXPECT_EQ(dialogs_.Starts(),
+            (std::vector<QString>{QDir::homePath(), PathOf("in/names_en.txt"), PathOf("in")}));
 
   // A target chosen elsewhere: Save as starts at it, and Open in its folder, the last one used.
   dialogs_.AnswerFile(PathOf("out.txt"));
@@ -848,7 +928,8 @@ TEST_F(ConversionTest, FileDialogsStartWhereTheFilesAre) {
   window_->chooseTarget();
   dialogs_.AnswerFile(std::nullopt);
   window_->openSource();
-  EXPECT_EQ(dialogs_.Starts(), (std::vector<QString>{PathOf("in/names_en.txt"), PathOf("out.txt"), dir_.path()}));
+  EXPECT_EQ(dialogs_.Starts(),
+            (std::vector<QString>{PathOf("in/names_en.txt"), PathOf("out.txt"), dir_.path()}));
   dialogs_.Take();
 }
 
@@ -880,14 +961,36 @@ TEST_F(ConversionTest, ADroppedFileOrTheProgramArgumentFillsSourceAndTarget) {
     QString source;
     const char* why;
   } rows[] = {
-      {{QUrl::fromLocalFile(PathOf("names.txt"))}, "sourcePathEdit", true, PathOf("names.txt"), "on the source field"},
-      {{QUrl::fromLocalFile(PathOf("other.txt"))}, "formatGroup", true, PathOf("other.txt"), "on the name formats"},
-      {{QUrl::fromLocalFile(PathOf("names.txt")), QUrl::fromLocalFile(PathOf("other.txt"))}, "sourcePathEdit", false,
-       PathOf("other.txt"), "two files: which one is meant?"},
-      {{QUrl::fromLocalFile(PathOf("folder"))}, "sourcePathEdit", false, PathOf("other.txt"), "a folder"},
-      {{QUrl(QStringLiteral("https://quorvel.example/names.txt"))}, "sourcePathEdit", false, PathOf("other.txt"),
+      {{QUrl::fromLocalFile(PathOf("names.txt"))},
+       "sourcePathEdit",
+       true,
+       PathOf("names.txt"),
+       "on the source field"},
+      {{QUrl::fromLocalFile(PathOf("other.txt"))},
+       "formatGroup",
+       true,
+       PathOf("other.txt"),
+       "on the name formats"},
+      {{QUrl::fromLocalFile(PathOf("names.txt")), QUrl::fromLocalFile(PathOf("other.txt"))},
+       "sourcePathEdit",
+       false,
+       PathOf("other.txt"),
+       "two files: which one is meant?"},
+      {{QUrl::fromLocalFile(PathOf("folder"))},
+       "sourcePathEdit",
+       false,
+       PathOf("other.txt"),
+       "a folder"},
+      {{QUrl(QStringLiteral("https://quorvel.example/names.txt"))},
+       "sourcePathEdit",
+       false,
+       PathOf("other.txt"),
        "a web address"},
-      {{QUrl::fromLocalFile(PathOf("names.txt"))}, "banner", true, PathOf("names.txt"), "on the built-in banner"},
+      {{QUrl::fromLocalFile(PathOf("names.txt"))},
+       "banner",
+       true,
+       PathOf("names.txt"),
+       "on the built-in banner"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
@@ -907,8 +1010,10 @@ TEST_F(ConversionTest, ADroppedFileOrTheProgramArgumentFillsSourceAndTarget) {
   // A name that is no file leaves the fields alone and says so.
   EXPECT_FALSE(window_->OpenSourceFile(PathOf("gone.txt")));
   EXPECT_FALSE(window_->OpenSourceFile(PathOf("folder")));
-  EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kMessage, QStringLiteral("找不到文件：") + PathOf("gone.txt")},
-                                                {Kind::kMessage, QStringLiteral("这不是一个文件：") + PathOf("folder")}}));
+  EXPECT_EQ(
+      dialogs_.Take(),
+      (std::vector<Call>{{Kind::kMessage, QStringLiteral("找不到文件：") + PathOf("gone.txt")},
+                         {Kind::kMessage, QStringLiteral("这不是一个文件：") + PathOf("folder")}}));
   EXPECT_EQ(Source(), PathOf("names.txt"));
 }
 
@@ -940,12 +1045,14 @@ TEST_F(ConversionTest, KeyboardShortcutsReachTheirCommands) {
     std::function<void()> before;
     std::function<void()> check;
   } rows[] = {
-      {"Ctrl+O opens the source", Qt::CTRL | Qt::Key_O, [&] { dialogs_.AnswerFile(PathOf("names.txt")); },
+      {"Ctrl+O opens the source", Qt::CTRL | Qt::Key_O,
+       [&] { dialogs_.AnswerFile(PathOf("names.txt")); },
        [&] {
          EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kOpenDialog, {}}}));
          EXPECT_EQ(Source(), PathOf("names.txt"));
        }},
-      {"Ctrl+S chooses the target", Qt::CTRL | Qt::Key_S, [&] { dialogs_.AnswerFile(PathOf("out.txt")); },
+      {"Ctrl+S chooses the target", Qt::CTRL | Qt::Key_S,
+       [&] { dialogs_.AnswerFile(PathOf("out.txt")); },
        [&] {
          EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kSaveDialog, {}}}));
          EXPECT_EQ(Target(), PathOf("out.txt"));
@@ -1035,9 +1142,12 @@ TEST_F(ConversionTest, ALongRunStopsAtOnceOnCancelOrEsc) {
     // The first run leaves the names it converted in a new target; the second finds that file
     // there and keeps it unchanged.
     const QString target = PathOf("names_en.txt");
-    const QString kept = row.targetExisted ? QStringLiteral("原来的文件保持不变：") + QRegularExpression::escape(target)
-                                           : QStringLiteral("已转换的前 \\1 个姓名保存在：") + QRegularExpression::escape(target);
-    const QRegularExpression said(QStringLiteral("^转换已取消：共 2000000 个姓名，取消时已转换 (\\d+) 个。\r") + kept + "$");
+    const QString kept =
+        row.targetExisted
+            ? QStringLiteral("原来的文件保持不变：") + QRegularExpression::escape(target)
+            : QStringLiteral("已转换的前 \\1 个姓名保存在：") + QRegularExpression::escape(target);
+    const QRegularExpression said(
+        QStringLiteral("^转换已取消：共 2000000 个姓名，取消时已转换 (\\d+) 个。\r") + kept + "$");
     const QRegularExpressionMatch match = said.match(shown[0].text);
     ASSERT_TRUE(match.hasMatch()) << shown[0].text.toStdString();
     EXPECT_LT(match.captured(1).toLongLong(), 2000000);
@@ -1063,10 +1173,12 @@ TEST_F(ConversionTest, AHeldLockIsAskedAboutWithRetryOrCancel) {
     Write("define_py.dll", retry ? "a\r\n" : "b\r\n");
     quorvel::test::LockHolder holder(dir, retry ? 1.5 : 60);
     const QString lock = PathOf(QStringLiteral(".quorvel.lock"));
-    const QString asked = QStringLiteral("正在等待“%1”：它被进程 %2占用。\r\r（waiting for \"%1\" held by process %2）\r\r"
-                                         "重试：继续等待；取消：放弃这次操作。")
-                              .arg(lock)
-                              .arg(holder.Pid());
+    const QString asked =
+        QStringLiteral(
+            "正在等待“%1”：它被进程 %2占用。\r\r（waiting for \"%1\" held by process %2）\r\r"
+            "重试：继续等待；取消：放弃这次操作。")
+            .arg(lock)
+            .arg(holder.Pid());
     dialogs_.AnswerConfirm(retry);
     if (retry) dialogs_.AnswerConfirm(false);  // the completion question
     window_->convert();
@@ -1076,12 +1188,14 @@ TEST_F(ConversionTest, AHeldLockIsAskedAboutWithRetryOrCancel) {
     EXPECT_EQ(shown[0].text, asked);
     if (retry) {
       EXPECT_EQ(shown[1].kind, Kind::kConfirm);
-      EXPECT_TRUE(shown[1].text.startsWith(QStringLiteral("转换完成"))) << shown[1].text.toStdString();
+      EXPECT_TRUE(shown[1].text.startsWith(QStringLiteral("转换完成")))
+          << shown[1].text.toStdString();
     } else {
       EXPECT_EQ(shown[1].kind, Kind::kError);
-      EXPECT_TRUE(shown[1].text.startsWith(QStringLiteral("Gave up waiting for \"%1\" held by process %2 after ")
-                                               .arg(lock)
-                                               .arg(holder.Pid())))
+      EXPECT_TRUE(shown[1].text.startsWith(
+          QStringLiteral("Gave up waiting for \"%1\" held by process %2 after ")
+              .arg(lock)
+              .arg(holder.Pid())))
           << shown[1].text.toStdString();
     }
   }
@@ -1095,14 +1209,16 @@ TEST_F(ConversionTest, TheRunUsesTheChoicesOfTheControlsAtTheClick) {
     int polyphone, separator;
     bool wei;
     int format;
-  } rows[] = {{0, 0, false, 1}, {1, 1, false, 6}, {0, 2, false, 9}, {1, 0, true, 3}, {0, 1, true, 7}};
+  } rows[] = {
+      {0, 0, false, 1}, {1, 1, false, 6}, {0, 2, false, 9}, {1, 0, true, 3}, {0, 1, true, 7}};
   CopyListFiles();  // the Wade-Giles mapping
   for (const Row& row : rows) {
     SCOPED_TRACE(testing::Message() << row.polyphone << row.separator << row.wei << row.format);
     Get<QComboBox>(*window_, "readingsCombo")->setCurrentIndex(row.polyphone);
     Get<QComboBox>(*window_, "separatorCombo")->setCurrentIndex(row.separator);
     Get<QCheckBox>(*window_, "wadeGilesCheck")->setChecked(row.wei);
-    Get<QRadioButton>(*window_, QStringLiteral("formatButton%1").arg(row.format).toLatin1().constData())
+    Get<QRadioButton>(*window_,
+                      QStringLiteral("formatButton%1").arg(row.format).toLatin1().constData())
         ->setChecked(true);
     dialogs_.AnswerConfirm(false);
     window_->convert();
@@ -1144,11 +1260,16 @@ TEST_F(ConversionTest, TheUmlautSpellingAndThePassportTickReachTheRun) {
 TEST_F(ConversionTest, MissingSourceAsksForOneAndConvertsNothing) {
   ASSERT_EQ(::mkfifo(QFile::encodeName(PathOf("fifo")).constData(), 0600), 0);
   const std::map<QString, QString> said = {
-      {dir_.path(), QStringLiteral("无法读取源文件“%1”：Is a directory\r\r请选择").arg(dir_.path())},
-      {PathOf("fifo"), QStringLiteral("无法读取源文件“%1”：Is a named pipe (FIFO), not a file\r\r请选择").arg(PathOf("fifo"))},
-      {QStringLiteral("/dev/zero"), QStringLiteral("无法读取源文件“/dev/zero”：Is a device, not a file\r\r请选择")},
+      {dir_.path(),
+       QStringLiteral("无法读取源文件“%1”：Is a directory\r\r请选择").arg(dir_.path())},
+      {PathOf("fifo"),
+       QStringLiteral("无法读取源文件“%1”：Is a named pipe (FIFO), not a file\r\r请选择")
+           .arg(PathOf("fifo"))},
+      {QStringLiteral("/dev/zero"),
+       QStringLiteral("无法读取源文件“/dev/zero”：Is a device, not a file\r\r请选择")},
   };
-  for (const QString& missing : {QString(), PathOf("gone.txt"), dir_.path(), PathOf("fifo"), QStringLiteral("/dev/zero")}) {
+  for (const QString& missing :
+       {QString(), PathOf("gone.txt"), dir_.path(), PathOf("fifo"), QStringLiteral("/dev/zero")}) {
     SCOPED_TRACE(missing.toStdString());
     const QString kNoSource = said.count(missing) ? said.at(missing) : ::kNoSource;
     Get<QLineEdit>(*window_, "sourcePathEdit")->setText(missing);
@@ -1157,8 +1278,11 @@ TEST_F(ConversionTest, MissingSourceAsksForOneAndConvertsNothing) {
     dialogs_.AnswerFile(PathOf("picked.txt"));
     window_->convert();
     // A path that leads nowhere is named; so is one where something else stands.
-    const QString message = missing.isEmpty() || said.count(missing) ? kNoSource : kNoSource + QStringLiteral("\r\r") + missing;
-    EXPECT_EQ(dialogs_.Take(), (std::vector<Call>{{Kind::kMessage, message}, {Kind::kOpenDialog, {}}}));
+    const QString message = missing.isEmpty() || said.count(missing)
+                                ? kNoSource
+                                : kNoSource + QStringLiteral("\r\r") + missing;
+    EXPECT_EQ(dialogs_.Take(),
+              (std::vector<Call>{{Kind::kMessage, message}, {Kind::kOpenDialog, {}}}));
     // The choice only fills in the paths; the target's folder exists already, its file does not.
     EXPECT_EQ(Source(), PathOf("picked.txt"));
     EXPECT_EQ(Target(), PathOf("picked_en.txt"));
@@ -1177,10 +1301,12 @@ TEST_F(ConversionTest, EngineFailuresReachTheErrorBoxWithoutTheCompletionQuestio
     QString error;
     const char* why;
   } rows[] = {
-      {PathOf("taken"), QStringLiteral("File access denied (Is a directory): \"%1\"").arg(PathOf("taken")),
+      {PathOf("taken"),
+       QStringLiteral("File access denied (Is a directory): \"%1\"").arg(PathOf("taken")),
        "a folder stands where the target goes"},
       {PathOf("no/such/folder/out.txt"),
-       QStringLiteral("Invalid filename (a folder on the path does not exist): \"%1\"").arg(PathOf("no/such/folder/out.txt")),
+       QStringLiteral("Invalid filename (a folder on the path does not exist): \"%1\"")
+           .arg(PathOf("no/such/folder/out.txt")),
        "the target's folder's parent is missing"},
   };
   for (const Row& row : rows) {
@@ -1204,9 +1330,10 @@ TEST_F(ConversionTest, LongRunShowsAModalProgressDialog) {
   bool busy = false;
   QTimer::singleShot(0, [&] {
     auto* progress = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
-    sawProgress = progress && progress->isVisible() &&
-                  progress->windowModality() == Qt::ApplicationModal;
-    busy = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+    sawProgress =
+        progress && progress->isVisible() && progress->windowModality() == Qt::ApplicationModal;
+    busy =
+        QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
   });
   dialogs_.AnswerConfirm(false);
   window_->convert();
@@ -1228,7 +1355,8 @@ TEST_F(WindowTest, WithoutABannerPageTheBannerIsDrawnAndNoWebViewIsMade) {
     const char* why;
   } rows[] = {
       {QUrl(), "none configured"},
-      {QUrl(QStringLiteral("https://quorvel.example/banner/")), "a placeholder (.example never resolves)"},
+      {QUrl(QStringLiteral("https://quorvel.example/banner/")),
+       "a placeholder (.example never resolves)"},
       {QUrl(QStringLiteral("http://banner.invalid/")), "a placeholder (.invalid never resolves)"},
   };
   for (const Row& row : rows) {
@@ -1259,9 +1387,10 @@ TEST_F(WindowTest, WithoutABannerPageTheBannerIsDrawnAndNoWebViewIsMade) {
 // A banner page: its web view is made only once the window is on the screen, loads behind the
 // drawn banner and takes its place when loaded, without scroll bars or border.
 TEST_F(WindowTest, BannerPageComesAfterTheWindowAndLosesItsScrollBarsAndBorder) {
-  Write("banner.html",
-        "<!DOCTYPE html><html><body style='border: 6px solid red; margin: 0'>"
-        "<div style='width: 900px; height: 400px'>a page larger than the banner</div></body></html>");
+  Write(
+      "banner.html",
+      "<!DOCTYPE html><html><body style='border: 6px solid red; margin: 0'>"
+      "<div style='width: 900px; height: 400px'>a page larger than the banner</div></body></html>");
   auto window = Open(QUrl::fromLocalFile(PathOf("banner.html")));
   QTest::qWait(100);
   EXPECT_EQ(window->findChild<QWebEngineView*>(), nullptr) << "not before the window shows";
@@ -1274,7 +1403,8 @@ TEST_F(WindowTest, BannerPageComesAfterTheWindowAndLosesItsScrollBarsAndBorder) 
   EXPECT_EQ(view->parentWidget(), window->centralWidget());
   EXPECT_EQ(view->geometry(), QRect(8, 5, 500, 70));
   EXPECT_TRUE(view->isVisible());
-  EXPECT_FALSE(Get<QWidget>(*window, "banner")->isVisible()) << "the page replaces the drawn banner";
+  EXPECT_FALSE(Get<QWidget>(*window, "banner")->isVisible())
+      << "the page replaces the drawn banner";
   EXPECT_FALSE(view->acceptDrops()) << "the banner would show a dropped file as a page";
   QWebEnginePage* page = view->page();
   EXPECT_EQ(page->url(), QUrl::fromLocalFile(PathOf("banner.html")));
@@ -1286,8 +1416,10 @@ TEST_F(WindowTest, BannerPageComesAfterTheWindowAndLosesItsScrollBarsAndBorder) 
                 .toString(),
             QStringLiteral("no,hidden,hidden,none,none"));
   // No room is taken by scroll bars.
-  EXPECT_EQ(RunJavaScript(page, "window.innerWidth - document.documentElement.clientWidth").toInt(), 0);
-  EXPECT_EQ(RunJavaScript(page, "window.innerHeight - document.documentElement.clientHeight").toInt(), 0);
+  EXPECT_EQ(RunJavaScript(page, "window.innerWidth - document.documentElement.clientWidth").toInt(),
+            0);
+  EXPECT_EQ(
+      RunJavaScript(page, "window.innerHeight - document.documentElement.clientHeight").toInt(), 0);
 }
 
 TEST_F(WindowTest, UnreachableBannerPageKeepsTheDrawnBannerAndIsNotReported) {

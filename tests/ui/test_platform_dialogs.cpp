@@ -5,19 +5,19 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
-#include <QMessageBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
-#include <QTextEdit>
 #include <QTest>
+#include <QTextEdit>
 #include <QTimer>
 
 #include <QStandardPaths>
 #include <functional>
-#include <optional>
 #include <map>
+#include <optional>
 
 #include "AppInfo.h"
 #include "QtPlatformDialogs.h"
@@ -53,10 +53,14 @@ TEST(QtPlatformDialogs, ErrorBoxHasTheTitleAnErrorIconAndOk) {
 
 TEST(QtPlatformDialogs, ConfirmationShowsCarriageReturnsAsLineBreaksAndIsTrueOnlyForYes) {
   QtPlatformDialogs dialogs;
-  for (auto [button, expected] : {std::pair{QMessageBox::Yes, true}, std::pair{QMessageBox::No, false}}) {
+  for (auto [button, expected] :
+       {std::pair{QMessageBox::Yes, true}, std::pair{QMessageBox::No, false}}) {
     bool result = !expected;
     Answer<QMessageBox>(
-        [&] { result = dialogs.Confirm(nullptr, QStringLiteral("转换完成，是否打开文件\r\r/tmp/a_en.txt")); },
+        [&] {
+          result =
+              dialogs.Confirm(nullptr, QStringLiteral("转换完成，是否打开文件\r\r/tmp/a_en.txt"));
+        },
         [button = button](QMessageBox* box) {
           EXPECT_EQ(box->text(), QStringLiteral("转换完成，是否打开文件\n\n/tmp/a_en.txt"));
           EXPECT_EQ(box->standardButtons(), QMessageBox::Yes | QMessageBox::No);
@@ -80,8 +84,12 @@ TEST(QtPlatformDialogs, EnterGivesThePreselectedAnswer) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
     bool result = !row.expected;
-    Answer<QMessageBox>([&] { result = dialogs.Confirm(nullptr, QStringLiteral("确认要清空所有自定义拼音吗？"), row.preselected); },
-                        [](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); });
+    Answer<QMessageBox>(
+        [&] {
+          result = dialogs.Confirm(nullptr, QStringLiteral("确认要清空所有自定义拼音吗？"),
+                                   row.preselected);
+        },
+        [](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); });
     EXPECT_EQ(result, row.expected);
   }
 }
@@ -90,7 +98,8 @@ TEST(QtPlatformDialogs, EnterGivesThePreselectedAnswer) {
 // stays inside the screen and keeps the whole text selectable in its details.
 TEST(QtPlatformDialogs, LongTextsAreWrappedKeptOnScreenAndSelectable) {
   QtPlatformDialogs dialogs;
-  const QString longRun = QStringLiteral("'") + QString(5000, QLatin1Char('x')) + QStringLiteral("' is not a valid integer value.");
+  const QString longRun = QStringLiteral("'") + QString(5000, QLatin1Char('x')) +
+                          QStringLiteral("' is not a valid integer value.");
   const QString manyLines = QStringLiteral("line\r").repeated(200);
   struct Row {
     QString text;
@@ -103,25 +112,26 @@ TEST(QtPlatformDialogs, LongTextsAreWrappedKeptOnScreenAndSelectable) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
-    Answer<QMessageBox>([&] { dialogs.ShowError(nullptr, row.text); },
-                        [&](QMessageBox* box) {
-                          const QRect screen = box->screen()->availableGeometry();
-                          EXPECT_TRUE(screen.contains(box->frameGeometry()))
-                              << box->frameGeometry().width() << "x" << box->frameGeometry().height();
-                          auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
-                          ASSERT_NE(label, nullptr);
-                          EXPECT_TRUE(label->textInteractionFlags() & Qt::TextSelectableByMouse);
-                          if (row.cut) {
-                            QString full = row.text;
-                            full.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-                            EXPECT_EQ(box->detailedText(), full);
-                            EXPECT_LE(box->text().count(QLatin1Char('\n')), QtPlatformDialogs::kShownLines);
-                          } else {
-                            EXPECT_EQ(box->text(), row.text);
-                            EXPECT_TRUE(box->detailedText().isEmpty());
-                          }
-                          box->button(QMessageBox::Ok)->click();
-                        });
+    Answer<QMessageBox>(
+        [&] { dialogs.ShowError(nullptr, row.text); },
+        [&](QMessageBox* box) {
+          const QRect screen = box->screen()->availableGeometry();
+          EXPECT_TRUE(screen.contains(box->frameGeometry()))
+              << box->frameGeometry().width() << "x" << box->frameGeometry().height();
+          auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+          ASSERT_NE(label, nullptr);
+          EXPECT_TRUE(label->textInteractionFlags() & Qt::TextSelectableByMouse);
+          if (row.cut) {
+            QString full = row.text;
+            full.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+            EXPECT_EQ(box->detailedText(), full);
+            EXPECT_LE(box->text().count(QLatin1Char('\n')), QtPlatformDialogs::kShownLines);
+          } else {
+            EXPECT_EQ(box->text(), row.text);
+            EXPECT_TRUE(box->detailedText().isEmpty());
+          }
+          box->button(QMessageBox::Ok)->click();
+        });
   }
   // Wrapping never splits a character made of two UTF-16 units.
   const QString emoji = QString::fromUtf8("😀").repeated(100);
@@ -136,7 +146,8 @@ TEST(QtPlatformDialogs, LongTextsAreWrappedKeptOnScreenAndSelectable) {
 TEST(QtPlatformDialogs, ABoxOfAWindowNotYetShownIsCentredOnIt) {
   QWidget parent;
   const QRect area = parent.screen()->availableGeometry();
-  parent.setGeometry(QRect(area.left() + area.width() / 4, area.top() + area.height() / 4, 400, 300));
+  parent.setGeometry(
+      QRect(area.left() + area.width() / 4, area.top() + area.height() / 4, 400, 300));
   QtPlatformDialogs dialogs;
   Answer<QMessageBox>([&] { dialogs.ShowError(&parent, QStringLiteral("File access denied.")); },
                       [&](QMessageBox* box) {
@@ -166,15 +177,20 @@ TEST(QtPlatformDialogs, FileDialogsOfferTheTwoFiltersAndRunTheHandlerBeforeClosi
       openWhileHandled = seen && seen->isVisible();
     };
     Answer<QFileDialog>(
-        [&] { confirmed = save ? dialogs.ChooseSaveFile(nullptr, start, handler) : dialogs.ChooseOpenFile(nullptr, start, handler); },
+        [&] {
+          confirmed = save ? dialogs.ChooseSaveFile(nullptr, start, handler)
+                           : dialogs.ChooseOpenFile(nullptr, start, handler);
+        },
         [&](QFileDialog* dialog) {
           seen = dialog;
           // It starts in the folder asked for; the save dialog with the proposed name filled in.
           EXPECT_EQ(QDir(dialog->directory()).canonicalPath(), QDir(dir.path()).canonicalPath());
           if (save) {
-            EXPECT_EQ(dialog->selectedFiles().value(0), dir.filePath(QStringLiteral("names_en.txt")));
+            EXPECT_EQ(dialog->selectedFiles().value(0),
+                      dir.filePath(QStringLiteral("names_en.txt")));
           }
-          EXPECT_EQ(dialog->nameFilters(), QStringList({"Text file (*.txt)", "Table (*.csv *.tsv *.xlsx)", "All (*)"}));
+          EXPECT_EQ(dialog->nameFilters(),
+                    QStringList({"Text file (*.txt)", "Table (*.csv *.tsv *.xlsx)", "All (*)"}));
           EXPECT_EQ(dialog->selectedNameFilter(), QStringLiteral("Text file (*.txt)"));
           dialog->setOption(QFileDialog::DontConfirmOverwrite);
           dialog->selectFile(path);
@@ -187,8 +203,11 @@ TEST(QtPlatformDialogs, FileDialogsOfferTheTwoFiltersAndRunTheHandlerBeforeClosi
   // Cancelling runs no handler.
   bool called = false;
   bool confirmed = true;
-  Answer<QFileDialog>([&] { confirmed = dialogs.ChooseOpenFile(nullptr, {}, [&](const QString&) { called = true; }); },
-                      [](QFileDialog* dialog) { dialog->reject(); });
+  Answer<QFileDialog>(
+      [&] {
+        confirmed = dialogs.ChooseOpenFile(nullptr, {}, [&](const QString&) { called = true; });
+      },
+      [](QFileDialog* dialog) { dialog->reject(); });
   EXPECT_FALSE(confirmed);
   EXPECT_FALSE(called);
 }
@@ -201,9 +220,11 @@ TEST(QtPlatformDialogs, DesktopOpensFilesByPathAndPagesByAddress) {
   } rows[] = {
       {"https://quorvel.example/help/", QUrl("https://quorvel.example/help/"), "a web page"},
       {"/tmp/names_en.txt", QUrl::fromLocalFile("/tmp/names_en.txt"), "a file"},
-      {"/tmp/my names/a b#1.txt", QUrl::fromLocalFile("/tmp/my names/a b#1.txt"), "blanks and # in a file name"},
+      {"/tmp/my names/a b#1.txt", QUrl::fromLocalFile("/tmp/my names/a b#1.txt"),
+       "blanks and # in a file name"},
       {"/tmp/x:y/list.txt", QUrl::fromLocalFile("/tmp/x:y/list.txt"), "a colon in a folder name"},
-      {QStringLiteral("/tmp/名单_en.txt"), QUrl::fromLocalFile(QStringLiteral("/tmp/名单_en.txt")), "Chinese file name"},
+      {QStringLiteral("/tmp/名单_en.txt"), QUrl::fromLocalFile(QStringLiteral("/tmp/名单_en.txt")),
+       "Chinese file name"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
@@ -236,8 +257,8 @@ TEST(QtPlatformDialogs, TellsWhetherTheDesktopWouldOpenAFileWithThisProgram) {
       {"this program, by its path", self + " %f", true},
       {"this program, with options before the file", self + " --some-option %F", true},
   };
-  const QByteArray names[] = {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_DIRS",
-                              "XDG_CURRENT_DESKTOP"};
+  const QByteArray names[] = {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS",
+                              "XDG_CONFIG_DIRS", "XDG_CURRENT_DESKTOP"};
   std::map<QByteArray, std::optional<QByteArray>> saved;
   for (const QByteArray& name : names)
     saved[name] = qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt;
@@ -250,12 +271,14 @@ TEST(QtPlatformDialogs, TellsWhetherTheDesktopWouldOpenAFileWithThisProgram) {
   QtPlatformDialogs dialogs;
   EXPECT_FALSE(dialogs.OpensWithThisProgram(home.filePath(QStringLiteral("names_en.txt"))))
       << "the system's default, if any";
-  write(QStringLiteral("config/mimeapps.list"), "[Default Applications]\ntext/plain=test-handler.desktop\n");
+  write(QStringLiteral("config/mimeapps.list"),
+        "[Default Applications]\ntext/plain=test-handler.desktop\n");
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
     write(QStringLiteral("data/applications/test-handler.desktop"),
           "[Desktop Entry]\nType=Application\nName=Handler\nExec=" + row.exec + "\n");
-    EXPECT_EQ(dialogs.OpensWithThisProgram(home.filePath(QStringLiteral("names_en.txt"))), row.itself);
+    EXPECT_EQ(dialogs.OpensWithThisProgram(home.filePath(QStringLiteral("names_en.txt"))),
+              row.itself);
   }
   for (const auto& [name, value] : saved) {
     if (value) {
@@ -276,9 +299,12 @@ TEST(QtPlatformDialogs, QtsOwnTextsFollowTheInterfaceLanguage) {
     QString yes, no;
   };
   const Row rows[] = {
-      {"Chinese", quorvel::UiLanguage::kChinese, true, QStringLiteral("是(&Y)"), QStringLiteral("否(&N)")},
-      {"switched to English", quorvel::UiLanguage::kEnglish, false, QStringLiteral("&Yes"), QStringLiteral("&No")},
-      {"back to Chinese", quorvel::UiLanguage::kChinese, true, QStringLiteral("是(&Y)"), QStringLiteral("否(&N)")},
+      {"Chinese", quorvel::UiLanguage::kChinese, true, QStringLiteral("是(&Y)"),
+       QStringLiteral("否(&N)")},
+      {"switched to English", quorvel::UiLanguage::kEnglish, false, QStringLiteral("&Yes"),
+       QStringLiteral("&No")},
+      {"back to Chinese", quorvel::UiLanguage::kChinese, true, QStringLiteral("是(&Y)"),
+       QStringLiteral("否(&N)")},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);

@@ -14,7 +14,8 @@ const QString kProgram = QStringLiteral(QUORVEL_PROGRAM);
 TEST(Program, WithoutADisplaySaysSoAndPointsToTheCommandLineConverter) {
   QProcess program;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(QLatin1String(name));
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+    env.remove(QLatin1String(name));
   program.setProcessEnvironment(env);
   program.start(kProgram, {});
   ASSERT_TRUE(program.waitForFinished(30000));
@@ -54,7 +55,8 @@ TEST(Program, StartedFromAnotherFolderUsesTheFilesBesideItself) {
     QFile file(home.filePath(QStringLiteral("config.db")));
     return file.open(QIODevice::ReadOnly) && file.readAll() == "en\r\n";
   };
-  (void)QTest::qWaitFor([&] { return rewritten() || program.state() == QProcess::NotRunning; }, 60000);
+  (void)QTest::qWaitFor([&] { return rewritten() || program.state() == QProcess::NotRunning; },
+                        60000);
   EXPECT_TRUE(rewritten());
   // The program keeps running (a browser engine that could not start, as root, would have ended it
   // by now).

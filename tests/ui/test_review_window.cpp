@@ -9,8 +9,8 @@
 #include <QTimer>
 
 #include "CustomDictionary.h"
-#include "TestSupport.h"
 #include "ReviewWindow.h"
+#include "TestSupport.h"
 #include "WholeNamesEditor.h"
 #include "WindowTestSupport.h"
 
@@ -66,12 +66,15 @@ TEST_F(ReviewWindowTest, ARunWithNamesToCheckShowsTheButtonAndTheListNamesThem) 
   WithReviewList([&](ReviewWindow& list) {
     auto* table = Get<QTableWidget>(list, "reviewTable");
     ASSERT_EQ(table->rowCount(), 3);
-    const QStringList row0 = {Cell(list, 0, 0), Cell(list, 0, 1), Cell(list, 0, 2), Cell(list, 0, 3)};
-    EXPECT_EQ(row0, (QStringList{QStringLiteral("2"), QStringLiteral("曾参"), QStringLiteral("Can Zeng"),
-                                 QStringLiteral("参: can / cen / shen (rare in given names)")}));
+    const QStringList row0 = {Cell(list, 0, 0), Cell(list, 0, 1), Cell(list, 0, 2),
+                              Cell(list, 0, 3)};
+    EXPECT_EQ(row0,
+              (QStringList{QStringLiteral("2"), QStringLiteral("曾参"), QStringLiteral("Can Zeng"),
+                           QStringLiteral("参: can / cen / shen (rare in given names)")}));
     EXPECT_EQ(Get<QPushButton>(list, "alternative-0-0-0")->text(), QStringLiteral("Cen Zeng"));
     EXPECT_EQ(Get<QPushButton>(list, "alternative-0-0-1")->text(), QStringLiteral("Shen Zeng"));
-    EXPECT_EQ(Get<QPushButton>(list, "alternative-2-1-0")->text(), QStringLiteral("Ao Wei")) << "隗嚣's given name";
+    EXPECT_EQ(Get<QPushButton>(list, "alternative-2-1-0")->text(), QStringLiteral("Ao Wei"))
+        << "隗嚣's given name";
   });
 
   // A run without names to check hides it again.
@@ -92,7 +95,8 @@ TEST_F(ReviewWindowTest, ChoosingAnAlternativeRewritesTheLineAndRememberTeachesT
   EXPECT_EQ(dialogs_.Take(), std::vector<RecordingDialogs::Call>{});
   quorvel::CustomDictionary names(*data_, quorvel::CustomDictionary::Kind::kWholeNames);
   names.Refresh();
-  EXPECT_EQ(names.Entries(), (std::vector<quorvel::DictionaryEntry>{{quorvel::test::G("乐嘉"), "le jia"}}));
+  EXPECT_EQ(names.Entries(),
+            (std::vector<quorvel::DictionaryEntry>{{quorvel::test::G("乐嘉"), "le jia"}}));
 
   // The next run reads the remembered name so and no longer lists it; the chosen line shown again
   // is the one in the file.
@@ -109,10 +113,12 @@ TEST_F(ReviewWindowTest, ALineChangedSinceTheRunIsNotOverwritten) {
     const auto shown = dialogs_.Take();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].kind, Kind::kError);
-    EXPECT_TRUE(shown[0].text.contains(QStringLiteral("第 2 行已被改动，没有改写"))) << shown[0].text.toStdString();
+    EXPECT_TRUE(shown[0].text.contains(QStringLiteral("第 2 行已被改动，没有改写")))
+        << shown[0].text.toStdString();
     EXPECT_EQ(Cell(list, 0, 2), QStringLiteral("Can Zeng"));
   });
-  EXPECT_EQ(Read("names_en.txt"), QByteArray("De-hua Liu\r\nZeng Shen (checked)\r\nJia Yue\r\nXiao Wei\r\n"));
+  EXPECT_EQ(Read("names_en.txt"),
+            QByteArray("De-hua Liu\r\nZeng Shen (checked)\r\nJia Yue\r\nXiao Wei\r\n"));
 }
 
 TEST_F(WindowTest, TheWholeNamesEditorAddsDeletesAndClears) {
@@ -151,7 +157,8 @@ TEST_F(WindowTest, TheWholeNamesEditorAddsDeletesAndClears) {
   ASSERT_EQ(list->count(), 1);
 
   // The main window's conversion reads the taught name.
-  EXPECT_EQ(quorvel::RomanizeName(*data_, quorvel::test::G("曾参"), window->CurrentOptions()), "Shen Zeng");
+  EXPECT_EQ(quorvel::RomanizeName(*data_, quorvel::test::G("曾参"), window->CurrentOptions()),
+            "Shen Zeng");
   dialogs_.AnswerConfirm(true);
   Get<QPushButton>(editor, "clearButton")->click();
   dialogs_.Take();

@@ -26,7 +26,9 @@ class ScreenFitTest : public WindowTest {
     EXPECT_TRUE(area.contains(window.frameGeometry()))
         << window.metaObject()->className() << " at " << window.frameGeometry().x() << ","
         << window.frameGeometry().y() << " " << window.frameGeometry().width() << "x"
-        << window.frameGeometry().height() << " on " << area.width() << "x" << area.height() << " geometry " << window.geometry().y() << "+" << window.geometry().height() << " min " << window.minimumHeight();
+        << window.frameGeometry().height() << " on " << area.width() << "x" << area.height()
+        << " geometry " << window.geometry().y() << "+" << window.geometry().height() << " min "
+        << window.minimumHeight();
   }
 };
 
@@ -43,8 +45,10 @@ TEST_F(ScreenFitTest, EveryWindowLiesWithinTheAvailableScreenArea) {
   ExpectOnScreen(help);
   help.hide();
 
-  for (auto kind : {quorvel::CustomDictionary::Kind::kStandard, quorvel::CustomDictionary::Kind::kWadeGiles}) {
-    SCOPED_TRACE(kind == quorvel::CustomDictionary::Kind::kStandard ? "pinyin editor" : "Wade-Giles editor");
+  for (auto kind :
+       {quorvel::CustomDictionary::Kind::kStandard, quorvel::CustomDictionary::Kind::kWadeGiles}) {
+    SCOPED_TRACE(kind == quorvel::CustomDictionary::Kind::kStandard ? "pinyin editor"
+                                                                    : "Wade-Giles editor");
     DictionaryEditor editor(*data_, kind, window.get());
     bool checked = false;
     QTimer::singleShot(0, [&] {
@@ -68,7 +72,8 @@ TEST_F(ScreenFitTest, EveryWindowLiesWithinTheAvailableScreenArea) {
   about.exec();
 }
 
-// The file dialogs, message boxes and questions of the real dialog interface, as the user sees them.
+// The file dialogs, message boxes and questions of the real dialog interface, as the user sees
+// them.
 TEST_F(ScreenFitTest, FileDialogsAndMessageBoxesLieWithinTheAvailableScreenArea) {
   auto window = Open();
   window->show();
@@ -77,8 +82,10 @@ TEST_F(ScreenFitTest, FileDialogsAndMessageBoxesLieWithinTheAvailableScreenArea)
   const std::function<void(const QString&)> ignore = [](const QString&) {};
   const std::pair<const char*, std::function<void()>> shows[] = {
       {"open dialog", [&] { dialogs.ChooseOpenFile(window.get(), dir_.path(), ignore); }},
-      {"save dialog", [&] { dialogs.ChooseSaveFile(window.get(), PathOf("names_en.txt"), ignore); }},
-      {"question", [&] { dialogs.Confirm(window.get(), QString(40, QLatin1Char('x')).repeated(30)); }},
+      {"save dialog",
+       [&] { dialogs.ChooseSaveFile(window.get(), PathOf("names_en.txt"), ignore); }},
+      {"question",
+       [&] { dialogs.Confirm(window.get(), QString(40, QLatin1Char('x')).repeated(30)); }},
   };
   for (const auto& [what, show] : shows) {
     SCOPED_TRACE(what);

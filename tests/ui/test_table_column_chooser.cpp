@@ -1,8 +1,8 @@
 // Tables in the main window: opening one asks for its name column, and the run converts it into
 // the same kind of table.
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -29,14 +29,17 @@ class TableWindowTest : public WindowTest {
 };
 
 TEST_F(TableWindowTest, AnOpenedCsvAsksForItsColumnAndConvertsIntoACsv) {
-  Write("staff.csv", QStringLiteral("工号,姓名,部门\r\n001,刘德华,\"销售, 北区\"\r\n002,单田芳,研发\r\n").toUtf8());
+  Write("staff.csv",
+        QStringLiteral("工号,姓名,部门\r\n001,刘德华,\"销售, 北区\"\r\n002,单田芳,研发\r\n")
+            .toUtf8());
   ASSERT_TRUE(window_->OpenSourceFile(PathOf("staff.csv")));
   auto* chooser = window_->findChild<TableColumnChooser*>();
   ASSERT_TRUE(chooser);
   EXPECT_TRUE(chooser->isVisible());
   auto* columns = Get<QComboBox>(*chooser, "columnCombo");
   ASSERT_EQ(columns->count(), 3);
-  EXPECT_EQ(columns->currentText(), QStringLiteral("B  姓名")) << "the guessed column is preselected";
+  EXPECT_EQ(columns->currentText(), QStringLiteral("B  姓名"))
+      << "the guessed column is preselected";
   EXPECT_TRUE(Get<QCheckBox>(*chooser, "headerCheck")->isChecked());
   auto* preview = Get<QTableWidget>(*chooser, "previewTable");
   ASSERT_EQ(preview->rowCount(), 3);
@@ -55,7 +58,8 @@ TEST_F(TableWindowTest, AnOpenedCsvAsksForItsColumnAndConvertsIntoACsv) {
   EXPECT_TRUE(shown[0].text.contains(QStringLiteral("共转换 2 行，其中 0 行的姓名含有“???”")))
       << shown[0].text.toStdString();
   EXPECT_EQ(Read("staff_en.csv"),
-            QStringLiteral("工号,姓名,姓名 (Pinyin),姓名 (Initials),部门\r\n001,刘德华,De-hua Liu,Liu DH,\"销售, 北区\"\r\n"
+            QStringLiteral("工号,姓名,姓名 (Pinyin),姓名 (Initials),部门\r\n001,刘德华,De-hua "
+                           "Liu,Liu DH,\"销售, 北区\"\r\n"
                            "002,单田芳,Tian-fang Shan,Shan TF,研发\r\n")
                 .toUtf8());
 
@@ -67,7 +71,8 @@ TEST_F(TableWindowTest, AnOpenedCsvAsksForItsColumnAndConvertsIntoACsv) {
   chooser = window_->findChild<TableColumnChooser*>();
   ASSERT_TRUE(chooser);
   Get<QComboBox>(*chooser, "columnCombo")->setCurrentIndex(1);
-  EXPECT_FALSE(Get<QCheckBox>(*chooser, "headerCheck")->isChecked()) << "a name in the first row: no header";
+  EXPECT_FALSE(Get<QCheckBox>(*chooser, "headerCheck")->isChecked())
+      << "a name in the first row: no header";
   chooser->accept();
   dialogs_.AnswerConfirm(false);
   Get<QPushButton>(*window_, "convertButton")->click();
@@ -81,7 +86,8 @@ TEST_F(TableWindowTest, AnOpenedCsvAsksForItsColumnAndConvertsIntoACsv) {
   chooser = window_->findChild<TableColumnChooser*>();
   ASSERT_TRUE(chooser);
   EXPECT_EQ(Get<QComboBox>(*chooser, "columnCombo")->currentIndex(), -1);
-  EXPECT_FALSE(Get<QDialogButtonBox>(*chooser, "buttons")->button(QDialogButtonBox::Ok)->isEnabled());
+  EXPECT_FALSE(
+      Get<QDialogButtonBox>(*chooser, "buttons")->button(QDialogButtonBox::Ok)->isEnabled());
   chooser->reject();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   Get<QPushButton>(*window_, "convertButton")->click();
@@ -103,7 +109,8 @@ TEST_F(TableWindowTest, AnOldExcelWorkbookIsNotTaken) {
   const std::vector<RecordingDialogs::Call> shown = dialogs_.Take();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].kind, Kind::kMessage);
-  EXPECT_TRUE(shown[0].text.startsWith(QStringLiteral("Spreadsheets saved as .xls are not read"))) << shown[0].text.toStdString();
+  EXPECT_TRUE(shown[0].text.startsWith(QStringLiteral("Spreadsheets saved as .xls are not read")))
+      << shown[0].text.toStdString();
   EXPECT_TRUE(Get<QLineEdit>(*window_, "sourcePathEdit")->text().isEmpty());
 }
 
@@ -114,7 +121,8 @@ TEST_F(TableWindowTest, ADamagedWorkbookIsReportedAndAskedNothing) {
   const std::vector<RecordingDialogs::Call> shown = dialogs_.Take();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].kind, Kind::kError);
-  EXPECT_TRUE(shown[0].text.startsWith(QStringLiteral("This file is not an Excel workbook"))) << shown[0].text.toStdString();
+  EXPECT_TRUE(shown[0].text.startsWith(QStringLiteral("This file is not an Excel workbook")))
+      << shown[0].text.toStdString();
 }
 
 }  // namespace
