@@ -8,8 +8,8 @@ build=(cmake ninja-build g++ python3 pkg-config libgtest-dev libgmock-dev libben
   libzip-dev libexpat1-dev libxlsxwriter-dev)
 ui=(qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-translations-l10n xdg-utils libjpeg62-turbo-dev libgl-dev fonts-noto-cjk xvfb xauth)
 fuzz=(clang libclang-rt-14-dev)
-# Checks of the desktop entry, metainfo, manual pages and the Debian package.
-dist=(desktop-file-utils appstream lintian dpkg-dev mandoc bash-completion)
+# Checks of the desktop entry, metainfo, manual pages and the Debian package; the code's layout.
+dist=(desktop-file-utils appstream lintian dpkg-dev mandoc bash-completion clang-format-14)
 bench=(hyperfine time)
 
 wanted=()
