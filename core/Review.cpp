@@ -152,7 +152,7 @@ std::vector<ReviewFlag> NameReviewer::ReviewCandidate(std::string_view line) con
                     readings.pinyin,
                     k};
     for (size_t r = 1; r < flag.readings.size(); ++r) {
-      // The same walk, every key reading as before but this one.
+      // The same walk again: every key keeps the reading it had, this one takes reading r.
       size_t call = 0;
       std::string alternative;
       AppendRomanizedWith(

@@ -473,7 +473,7 @@ TEST(Encoding, FaultsFirstAndIdeographsAfterAreWeighedWhole) {
 }
 
 TEST(Encoding, ATextOfReplacementsConvertsWhole) {
-  // Each unconvertible character used to re-fill the rest of the buffer. Not a timing test: the
+  // An unconvertible character must not re-fill the rest of the buffer. Not a timing test: the
   // result must simply be right for a text that is nothing but replacements.
   std::string text;
   for (int i = 0; i < 2000; ++i) text += "𪚥\xE7";
