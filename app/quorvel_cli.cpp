@@ -113,8 +113,8 @@ void PrintHelp(const std::optional<std::string>& dataDir) {
 // never a file).
 bool SameFile(const std::string& a, const std::string& b) {
   if (a == b) return true;
-  struct stat sa {
-  }, sb{};
+  struct stat sa {};
+  struct stat sb {};
   return a != quorvel::kStandardStream && b != quorvel::kStandardStream &&
          ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
          sa.st_ino == sb.st_ino;

@@ -520,8 +520,6 @@ void OpenSource(const std::string& sourcePath, Source& source, struct stat* file
   *isFile = ::fstat(source.fd, fileStat) == 0;
 }
 
-}  // namespace
-
 // True when the target is a descriptor of this process open on the source file itself ("-" or
 // /dev/stdout with ">> names.txt"): written in place, it would be read back as more names, so the
 // source is copied aside first.
@@ -532,6 +530,8 @@ bool WrittenIntoSource(const std::string& targetPath, const struct stat& source)
   return fd >= 0 && ::fstat(fd, &st) == 0 && st.st_dev == source.st_dev &&
          st.st_ino == source.st_ino;
 }
+
+}  // namespace
 
 int StandardOutput() {
   if (gStdoutClosed) throw Error("Standard output is closed");
