@@ -129,11 +129,10 @@ class ReviewCollector {
 
   quorvel::LineFn Hook() {
     return [this](size_t number, std::string_view name, std::string_view output) {
-      if (!reviewer_.MayBeFlagged(name)) return;  // most lines: one bit per character
-      const std::vector<quorvel::ReviewFlag> flags = reviewer_.Review(name);
-      if (flags.empty()) return;
-      ++count_;
-      quorvel::AppendReviewRow(text_, number, name, output, flags);
+      // Most lines: one table read per character; a flagged line: its row, with no flag built.
+      if (reviewer_.MayBeFlagged(name) &&
+          reviewer_.AppendRowIfFlagged(text_, number, name, output))
+        ++count_;
     };
   }
 

@@ -24,6 +24,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 
@@ -58,6 +59,7 @@ struct ReviewedLine {
 class NameReviewer {
  public:
   NameReviewer(const ListFiles& lists, const ConversionOptions& options);
+  ~NameReviewer();
 
   // The flags of one name line (GBK), in the order of its characters; empty when there is
   // nothing to check. Most lines are cleared by one table read per character.
@@ -66,46 +68,78 @@ class NameReviewer {
     return ReviewCandidate(line);
   }
 
+  // For a line that MayBeFlagged: appends its review row (AppendReviewRow's, the same bytes) to
+  // `out` when the line is flagged, and says whether it was. The review of a long run: no flag is
+  // built, the readings and reasons of a character are worded once per state of the lists.
+  bool AppendRowIfFlagged(std::string& out, size_t number, std::string_view line,
+                          std::string_view output) const;
+
   // Whether anything in the line could be flagged: its first character (always the surname, or
   // its first half) with a surname row, a later one with a given-name row, a character the table
   // does not know, any other byte but a space (a letter, a digit, a control byte: "???"), or no
-  // character at all (an empty surname). One bit per character; false clears the line.
+  // character at all (an empty surname). One table read per pair of bytes; false clears the line.
   bool MayBeFlagged(std::string_view line) const {
     const auto* p = reinterpret_cast<const unsigned char*>(line.data());
     const auto* end = p + line.size();
-    uint8_t position = kSurnamePosition;
-    for (; end - p >= 2; p += 2) {
-      const unsigned lead = p[0] - 0x81u, trail = p[1] - 0x40u;
-      if (lead >= 0x7E || trail >= 0xBF) {  // not a double-byte character: a space, or "???"
-        if (*p != 0x20) return true;        // spaces are dropped from names
-        --p;
-        continue;
+    // The first character in the surname position, every later one in the given name.
+    for (unsigned mask = kSurnamePosition | kNotCharacter; p + 1 < end; p += 2) {
+      const uint8_t bits = PairBits(p);
+      if (!(bits & mask)) {
+        for (p += 2; p + 1 < end; p += 2) {
+          const uint8_t later = PairBits(p);
+          if (later & (kGivenPosition | kNotCharacter)) {
+            if (later != kNotCharacter || *p != 0x20) return true;
+            --p;
+          }
+        }
+        return p < end && *p != 0x20;
       }
-      if (candidates_[lead * 191 + trail] & position) return true;
-      position = kGivenPosition;
+      // Not a double-byte character: a space is dropped from names, anything else is "???".
+      if (bits != kNotCharacter || *p != 0x20) return true;
+      --p;
     }
-    if (p < end && *p != 0x20) return true;
-    return position == kSurnamePosition;
+    return true;  // no character at all, or a lone byte
   }
 
  private:
   struct RowReadings {
     bool done = false;
     std::vector<std::string> written, pinyin;
+    std::string head;  // UTF-8: "参: can / cen / shen (rare in given names)"
   };
-  const RowReadings& ReadingsOfRow(int row) const;
+  struct KeyRead;
+  struct Found;
+  const RowReadings& ReadingsOfRow(int row, std::string_view key) const;
+  // Reviews a line into keys_, found_ and alternatives_; false when nothing is flagged.
+  bool Find(std::string_view line) const;
+  void ReadKeys(std::string_view line) const;
+  void AddAlternatives(std::string_view line, size_t key, const RowReadings& readings) const;
   std::vector<ReviewFlag> ReviewCandidate(std::string_view line) const;
 
   const ListFiles& lists_;
   ConversionOptions options_;
-  // The quick test of every line: per GBK slot, whether the character may be flagged in the
-  // surname position and in the given name.
-  static constexpr uint8_t kSurnamePosition = 1, kGivenPosition = 2;
+  // The quick test of every line: per pair of bytes (as one two-byte load reads them), whether it is a character
+  // that may be flagged in the surname position, in the given name, or no double-byte character.
+  static constexpr uint8_t kSurnamePosition = 1, kGivenPosition = 2, kNotCharacter = 4;
   const uint8_t* candidates_;
+  uint8_t PairBits(const unsigned char* p) const {
+    uint16_t pair;  // the two bytes in one load, in the machine's byte order
+    std::memcpy(&pair, p, sizeof pair);
+    return candidates_[pair];
+  }
   std::unique_ptr<ReadingCache>
       readings_;                           // the readings of the keys of a line that may be flagged
   mutable std::vector<RowReadings> rows_;  // per review row, for the lists' generation below
   mutable uint64_t rowsGeneration_ = ~uint64_t{0};
+  // The last line reviewed, kept from line to line so that no line allocates: its keys in the
+  // order they were read, their readings end to end, its flags and their alternatives (GBK) end to
+  // end.
+  mutable std::vector<KeyRead> keys_;
+  mutable std::string readingText_;
+  mutable std::vector<Found> found_;
+  mutable std::string alternatives_;
+  mutable std::vector<size_t> alternativeEnds_;
+  mutable std::string scratch_;
 };
 
 // The whole-name entry (TaughtNames.h) that makes `line` read with alternative `alternative` of
