@@ -136,8 +136,11 @@ class ReviewCollector {
     };
   }
 
-  void Write(const std::string& path) const {
-    quorvel::ReplaceFilesAtomically({{path, text_}});
+  // Once, at the end of the run: the gathered rows are handed over, not copied.
+  void Write(const std::string& path) {
+    std::vector<std::pair<std::string, std::string>> files;
+    files.emplace_back(path, std::move(text_));
+    quorvel::ReplaceFilesAtomically(files);
     std::fprintf(stderr, "quorvel-cli: %zu name%s to check, listed in %s\n", count_,
                  count_ == 1 ? "" : "s", path.c_str());
   }

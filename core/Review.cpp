@@ -96,23 +96,29 @@ bool AppendUtf8(std::string& out, std::string_view gbk) {
     return false;
   }
   bool control = false;
+  char buffer[256];  // gathered here, appended in one piece
+  size_t used = 0;
   while (p < end) {
-    const auto* ascii = p;  // a run of ASCII bytes goes as it is
-    for (; ascii < end && *ascii < 0x80; ++ascii) control |= *ascii < 0x20;
-    if (ascii > p) {
-      out.append(reinterpret_cast<const char*>(p), static_cast<size_t>(ascii - p));
-      p = ascii;
+    if (used > sizeof buffer - 4) {
+      out.append(buffer, used);
+      used = 0;
+    }
+    if (*p < 0x80) {  // ASCII as it is
+      control |= *p < 0x20;
+      buffer[used++] = static_cast<char>(*p++);
       continue;
     }
     const std::string_view rest(reinterpret_cast<const char*>(p), static_cast<size_t>(end - p));
     if (Gb18030CharLength(rest) == 4) {  // rare characters: converted as they come
+      out.append(buffer, used);
+      used = 0;
       out += Gb18030ToUtf8(rest.substr(0, 4));
       p += 4;
       continue;
     }
     const int slot = GbkSlot(rest.substr(0, 2));
     if (slot < 0) {
-      out += '?';
+      buffer[used++] = '?';
       ++p;
       continue;
     }
@@ -122,9 +128,11 @@ bool AppendUtf8(std::string& out, std::string_view gbk) {
       utf8.size = static_cast<uint8_t>(std::min<size_t>(converted.size(), sizeof utf8.bytes));
       std::copy_n(converted.data(), utf8.size, utf8.bytes);
     }
-    out.append(utf8.bytes, utf8.size);
+    std::memcpy(buffer + used, utf8.bytes, utf8.size);
+    used += utf8.size;
     p += 2;
   }
+  out.append(buffer, used);
   return control;
 }
 
@@ -256,10 +264,13 @@ const NameReviewer::RowReadings& NameReviewer::ReadingsOfRow(int row, std::strin
   return readings;
 }
 
-// The walk of the romanization over the line: every key it reads, with its reading.
+// The walk of the romanization over the line: every key it reads, with its reading. The walk
+// lays the line out with the second reading of every key that may be flagged: where that is one
+// key (nearly always), the line laid out is that key's first alternative, and one walk is saved.
 void NameReviewer::ReadKeys(std::string_view line) const {
   keys_.clear();
   readingText_.clear();
+  laidOut_ = kNoKey;
   const ListSlot dictionary =
       options_.romanization == Romanization::kWadeGiles ? kDefineWeiHanList : kDefineHanList;
   scratch_.clear();
@@ -274,24 +285,35 @@ void NameReviewer::ReadKeys(std::string_view line) const {
         readingText_.append(reading);
         read.noReading = readings_->SawQuestionMark() &&
                          reading.find(kNoReading) != std::string_view::npos;
-        if (!read.noReading) read.row = RowOf(key, role == KeyRole::kSurname);
-        if (read.row >= 0 && lists_.FindKey(dictionary, key) >= 0)
+        if (read.noReading) {
+          read.key.assign(key);
+          return reading;
+        }
+        read.row = RowOf(key, role == KeyRole::kSurname);
+        if (read.row < 0) return reading;
+        if (lists_.FindKey(dictionary, key) >= 0) {
           read.row = -1;  // the user's own reading
-        if (read.noReading || read.row >= 0) read.key.assign(key);
-        return reading;
+          return reading;
+        }
+        read.key.assign(key);
+        const RowReadings& readings = ReadingsOfRow(read.row, key);
+        if (readings.written.size() < 2) return reading;
+        laidOut_ = laidOut_ == kNoKey ? keys_.size() - 1 : kSeveralKeys;
+        return readings.written[1];
       });
 }
 
-// The line once per other reading of key `k`, every other key keeping the reading it had.
-void NameReviewer::AddAlternatives(std::string_view line, size_t k,
-                                   const RowReadings& readings) const {
+// The line once per other reading of key `k` from reading `from` on, every other key keeping the
+// reading it had.
+void NameReviewer::AddAlternatives(std::string_view line, size_t k, const RowReadings& readings,
+                                   size_t from) const {
   struct Walk {  // one reference for the walk's reading function: small enough to need no heap
     const NameReviewer& reviewer;
     size_t k;
     std::string_view reading;
     size_t call;
   };
-  for (size_t r = 1; r < readings.written.size(); ++r) {
+  for (size_t r = from; r < readings.written.size(); ++r) {
     Walk walk{*this, k, readings.written[r], 0};
     AppendRomanizedWith(alternatives_, lists_, line, options_,
                         [&walk](std::string_view, KeyRole) -> std::string_view {
@@ -331,7 +353,14 @@ bool NameReviewer::Find(std::string_view line) const {
     }
     if (read.row < 0) continue;
     const size_t from = alternativeEnds_.size();
-    AddAlternatives(line, k, ReadingsOfRow(read.row, read.key));
+    const RowReadings& readings = rows_[static_cast<size_t>(read.row)];
+    if (k == laidOut_) {  // the walk above laid out the first alternative
+      alternatives_.append(scratch_);
+      alternativeEnds_.push_back(alternatives_.size());
+      AddAlternatives(line, k, readings, 2);
+    } else {
+      AddAlternatives(line, k, readings, 1);
+    }
     found_.push_back({read.role == KeyRole::kSurname ? ReviewFlag::Kind::kSurname
                                                      : ReviewFlag::Kind::kGiven,
                       k, read.row, from, alternativeEnds_.size()});

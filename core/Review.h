@@ -79,26 +79,27 @@ class NameReviewer {
   // does not know, any other byte but a space (a letter, a digit, a control byte: "???"), or no
   // character at all (an empty surname). One table read per pair of bytes; false clears the line.
   bool MayBeFlagged(std::string_view line) const {
+    if (line.size() < 2) return true;  // no character at all, or a lone byte
     const auto* p = reinterpret_cast<const unsigned char*>(line.data());
-    const auto* end = p + line.size();
+    const auto* last = p + line.size() - 1;  // a pair starts before it
     // The first character in the surname position, every later one in the given name.
-    for (unsigned mask = kSurnamePosition | kNotCharacter; p + 1 < end; p += 2) {
+    for (; p < last; p += 2) {
       const uint8_t bits = PairBits(p);
-      if (!(bits & mask)) {
-        for (p += 2; p + 1 < end; p += 2) {
+      if (!(bits & (kSurnamePosition | kNotCharacter))) {
+        for (p += 2; p < last; p += 2) {
           const uint8_t later = PairBits(p);
           if (later & (kGivenPosition | kNotCharacter)) {
             if (later != kNotCharacter || *p != 0x20) return true;
             --p;
           }
         }
-        return p < end && *p != 0x20;
+        return p == last && *p != 0x20;
       }
       // Not a double-byte character: a space is dropped from names, anything else is "???".
       if (bits != kNotCharacter || *p != 0x20) return true;
       --p;
     }
-    return true;  // no character at all, or a lone byte
+    return true;  // no character at all
   }
 
  private:
@@ -113,7 +114,8 @@ class NameReviewer {
   // Reviews a line into keys_, found_ and alternatives_; false when nothing is flagged.
   bool Find(std::string_view line) const;
   void ReadKeys(std::string_view line) const;
-  void AddAlternatives(std::string_view line, size_t key, const RowReadings& readings) const;
+  void AddAlternatives(std::string_view line, size_t key, const RowReadings& readings,
+                       size_t from) const;
   std::vector<ReviewFlag> ReviewCandidate(std::string_view line) const;
 
   const ListFiles& lists_;
@@ -140,6 +142,9 @@ class NameReviewer {
   mutable std::string alternatives_;
   mutable std::vector<size_t> alternativeEnds_;
   mutable std::string scratch_;
+  // The key whose first alternative scratch_ holds after ReadKeys.
+  static constexpr size_t kNoKey = ~size_t{0}, kSeveralKeys = kNoKey - 1;
+  mutable size_t laidOut_ = kNoKey;
 };
 
 // The whole-name entry (TaughtNames.h) that makes `line` read with alternative `alternative` of
