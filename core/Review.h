@@ -79,27 +79,17 @@ class NameReviewer {
   // does not know, any other byte but a space (a letter, a digit, a control byte: "???"), or no
   // character at all (an empty surname). One table read per pair of bytes; false clears the line.
   bool MayBeFlagged(std::string_view line) const {
-    if (line.size() < 2) return true;  // no character at all, or a lone byte
+    const size_t size = line.size();
     const auto* p = reinterpret_cast<const unsigned char*>(line.data());
-    const auto* last = p + line.size() - 1;  // a pair starts before it
-    // The first character in the surname position, every later one in the given name.
-    for (; p < last; p += 2) {
-      const uint8_t bits = PairBits(p);
-      if (!(bits & (kSurnamePosition | kNotCharacter))) {
-        for (p += 2; p < last; p += 2) {
-          const uint8_t later = PairBits(p);
-          if (later & (kGivenPosition | kNotCharacter)) {
-            if (later != kNotCharacter || *p != 0x20) return true;
-            --p;
-          }
-        }
-        return p == last && *p != 0x20;
-      }
-      // Not a double-byte character: a space is dropped from names, anything else is "???".
-      if (bits != kNotCharacter || *p != 0x20) return true;
-      --p;
+    if ((size | 2) == 6) {
+      // Two or three double-byte characters, the usual name: the pairs at 0, 2 and size - 2,
+      // with no loop to leave at a place that differs from line to line. Anything that is no
+      // double-byte character (a space too) sends the line on.
+      const unsigned given = kGivenPosition | kNotCharacter;
+      return ((PairBits(p) & (kSurnamePosition | kNotCharacter)) |
+              ((PairBits(p + 2) | PairBits(p + size - 2)) & given)) != 0;
     }
-    return true;  // no character at all
+    return MayBeFlaggedWalk(p, p + size);
   }
 
  private:
@@ -124,6 +114,29 @@ class NameReviewer {
   // that may be flagged in the surname position, in the given name, or no double-byte character.
   static constexpr uint8_t kSurnamePosition = 1, kGivenPosition = 2, kNotCharacter = 4;
   const uint8_t* candidates_;
+  // MayBeFlagged of any line, pair by pair.
+  bool MayBeFlaggedWalk(const unsigned char* p, const unsigned char* end) const {
+    if (end - p < 2) return true;  // no character at all, or a lone byte
+    const auto* last = end - 1;    // a pair starts before it
+    // The first character in the surname position, every later one in the given name.
+    for (; p < last; p += 2) {
+      const uint8_t bits = PairBits(p);
+      if (!(bits & (kSurnamePosition | kNotCharacter))) {
+        for (p += 2; p < last; p += 2) {
+          const uint8_t later = PairBits(p);
+          if (later & (kGivenPosition | kNotCharacter)) {
+            if (later != kNotCharacter || *p != 0x20) return true;
+            --p;
+          }
+        }
+        return p == last && *p != 0x20;
+      }
+      // Not a double-byte character: a space is dropped from names, anything else is "???".
+      if (bits != kNotCharacter || *p != 0x20) return true;
+      --p;
+    }
+    return true;  // no character at all
+  }
   uint8_t PairBits(const unsigned char* p) const {
     uint16_t pair;  // the two bytes in one load, in the machine's byte order
     std::memcpy(&pair, p, sizeof pair);
