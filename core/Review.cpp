@@ -245,6 +245,28 @@ NameReviewer::NameReviewer(const ListFiles& lists, const ConversionOptions& opti
 
 NameReviewer::~NameReviewer() = default;
 
+void NameReviewer::SyncCandidates() const {
+  candidatesGeneration_ = lists_.Generation();
+  candidates_ = TheCandidates();
+  ownCandidates_.clear();
+  const bool wadeGiles = options_.romanization == Romanization::kWadeGiles;
+  const ListSlot dictionary = wadeGiles ? kDefineWeiHanList : kDefineHanList;
+  const std::vector<std::string>& readings = lists_.List(wadeGiles ? kDefineWeiPyList : kDefinePyList);
+  for (const std::string& key : lists_.List(dictionary)) {
+    if (GbkSlot(key) < 0) continue;
+    // The reading the lookup takes for the key; one with a "?" may read "???" and stays.
+    const long at = lists_.FindKey(dictionary, key);
+    if (at < 0 || static_cast<size_t>(at) >= readings.size() ||
+        readings[static_cast<size_t>(at)].find('?') != std::string::npos)
+      continue;
+    if (ownCandidates_.empty()) ownCandidates_.assign(candidates_, candidates_ + 0x10000);
+    uint16_t pair;
+    std::memcpy(&pair, key.data(), sizeof pair);
+    ownCandidates_[pair] &= static_cast<uint8_t>(~(kSurnamePosition | kGivenPosition));
+  }
+  if (!ownCandidates_.empty()) candidates_ = ownCandidates_.data();
+}
+
 // The readings of a row as the output writes them, and the flag's words before its alternatives
 // (the same for every line until the lists change), worked out once.
 const NameReviewer::RowReadings& NameReviewer::ReadingsOfRow(int row, std::string_view key) const {

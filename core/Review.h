@@ -77,8 +77,10 @@ class NameReviewer {
   // Whether anything in the line could be flagged: its first character (always the surname, or
   // its first half) with a surname row, a later one with a given-name row, a character the table
   // does not know, any other byte but a space (a letter, a digit, a control byte: "???"), or no
-  // character at all (an empty surname). One table read per pair of bytes; false clears the line.
+  // character at all (an empty surname); a character the custom dictionary reads is none of
+  // these. One table read per pair of bytes; false clears the line.
   bool MayBeFlagged(std::string_view line) const {
+    if (candidatesGeneration_ != lists_.Generation()) SyncCandidates();
     const size_t size = line.size();
     const auto* p = reinterpret_cast<const unsigned char*>(line.data());
     if ((size | 2) == 6) {
@@ -113,7 +115,12 @@ class NameReviewer {
   // The quick test of every line: per pair of bytes (as one two-byte load reads them), whether it is a character
   // that may be flagged in the surname position, in the given name, or no double-byte character.
   static constexpr uint8_t kSurnamePosition = 1, kGivenPosition = 2, kNotCharacter = 4;
-  const uint8_t* candidates_;
+  // The shared table, or this reviewer's copy without the characters the custom dictionary of
+  // the romanization reads (the user's own readings), for the lists' generation below.
+  mutable const uint8_t* candidates_;
+  mutable std::vector<uint8_t> ownCandidates_;
+  mutable uint64_t candidatesGeneration_ = ~uint64_t{0};
+  void SyncCandidates() const;
   // MayBeFlagged of any line, pair by pair.
   bool MayBeFlaggedWalk(const unsigned char* p, const unsigned char* end) const {
     if (end - p < 2) return true;  // no character at all, or a lone byte

@@ -113,8 +113,21 @@ TEST_F(ReviewTest, TheFlagTextNamesTheReadingsTheReasonAndTheWholeNameWithEachAl
 }
 
 TEST_F(ReviewTest, WhatTheUserDecidedIsNotFlagged) {
-  CustomDictionary(lists_, CustomDictionary::Kind::kStandard).AddOrUpdate(G("参"), "shen");
+  NameReviewer reviewer(lists_, Options());
+  EXPECT_TRUE(reviewer.MayBeFlagged(G("曾参")));
+  CustomDictionary standard(lists_, CustomDictionary::Kind::kStandard);
+  standard.AddOrUpdate(G("参"), "shen");
   EXPECT_TRUE(Flags(G("曾参")).empty()) << "the custom dictionary knows the character";
+  lists_.Refresh();
+  EXPECT_FALSE(reviewer.MayBeFlagged(G("曾参"))) << "so the quick test clears the line";
+  EXPECT_TRUE(reviewer.MayBeFlagged(G("乐参"))) << "the other characters are still tested";
+  standard.AddOrUpdate(G("嚣"), "x?");
+  lists_.Refresh();
+  EXPECT_TRUE(reviewer.MayBeFlagged(G("王嚣"))) << "a reading with a \"?\" may read \"???\"";
+  standard.Clear();
+  lists_.Refresh();
+  EXPECT_TRUE(reviewer.MayBeFlagged(G("曾参"))) << "the lists changed again";
+  standard.AddOrUpdate(G("参"), "shen");
   EXPECT_EQ(Flags(G("曾参"), Options(NameFormat::kSurnameGiven, Romanization::kWadeGiles)).size(),
             1u)
       << "the pinyin dictionary does not decide Wade-Giles";
