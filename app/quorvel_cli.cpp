@@ -129,10 +129,7 @@ class ReviewCollector {
 
   quorvel::LineFn Hook() {
     return [this](size_t number, std::string_view name, std::string_view output) {
-      // Most lines: one table read per character; a flagged line: its row, with no flag built.
-      if (reviewer_.MayBeFlagged(name) &&
-          reviewer_.AppendRowIfFlagged(text_, number, name, output))
-        ++count_;
+      if (reviewer_.AppendRow(text_, number, name, output)) ++count_;
     };
   }
 

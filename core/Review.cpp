@@ -191,9 +191,10 @@ void AppendRowStart(std::string& out, size_t number, std::string_view name,
 
 }  // namespace
 
-// Per pair of bytes (as one two-byte load reads them): kNotCharacter when the two bytes are no double-byte
-// character, else bit kSurnamePosition and kGivenPosition: the character has a review row there,
-// or no row in the built-in table (it may read "???"). 64 KiB, read once per character of a line.
+// Per pair of bytes (as one two-byte load reads them): kNotCharacter when the two bytes are no
+// double-byte character, else bit kSurnamePosition and kGivenPosition: the character has a review
+// row there, or no row in the built-in table (it may read "???"). 64 KiB, read once per character
+// of a line.
 std::vector<uint8_t> CandidatePairs() {
   std::vector<uint8_t> pairs(0x10000, 4);
   for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
@@ -251,7 +252,8 @@ void NameReviewer::SyncCandidates() const {
   ownCandidates_.clear();
   const bool wadeGiles = options_.romanization == Romanization::kWadeGiles;
   const ListSlot dictionary = wadeGiles ? kDefineWeiHanList : kDefineHanList;
-  const std::vector<std::string>& readings = lists_.List(wadeGiles ? kDefineWeiPyList : kDefinePyList);
+  const std::vector<std::string>& readings =
+      lists_.List(wadeGiles ? kDefineWeiPyList : kDefinePyList);
   for (const std::string& key : lists_.List(dictionary)) {
     if (GbkSlot(key) < 0) continue;
     // The reading the lookup takes for the key; one with a "?" may read "???" and stays.
@@ -296,33 +298,33 @@ void NameReviewer::ReadKeys(std::string_view line) const {
   const ListSlot dictionary =
       options_.romanization == Romanization::kWadeGiles ? kDefineWeiHanList : kDefineHanList;
   scratch_.clear();
-  AppendRomanizedWith(
-      scratch_, lists_, line, options_, [&](std::string_view key, KeyRole role) -> std::string_view {
-        readings_->ClearQuestionMark();
-        const std::string_view reading = readings_->Reading(key, role);
-        KeyRead& read = keys_.emplace_back();
-        read.role = role;
-        read.at = readingText_.size();
-        read.size = reading.size();
-        readingText_.append(reading);
-        read.noReading = readings_->SawQuestionMark() &&
-                         reading.find(kNoReading) != std::string_view::npos;
-        if (read.noReading) {
-          read.key.assign(key);
-          return reading;
-        }
-        read.row = RowOf(key, role == KeyRole::kSurname);
-        if (read.row < 0) return reading;
-        if (lists_.FindKey(dictionary, key) >= 0) {
-          read.row = -1;  // the user's own reading
-          return reading;
-        }
-        read.key.assign(key);
-        const RowReadings& readings = ReadingsOfRow(read.row, key);
-        if (readings.written.size() < 2) return reading;
-        laidOut_ = laidOut_ == kNoKey ? keys_.size() - 1 : kSeveralKeys;
-        return readings.written[1];
-      });
+  AppendRomanizedWith(scratch_, lists_, line, options_,
+                      [&](std::string_view key, KeyRole role) -> std::string_view {
+                        readings_->ClearQuestionMark();
+                        const std::string_view reading = readings_->Reading(key, role);
+                        KeyRead& read = keys_.emplace_back();
+                        read.role = role;
+                        read.at = readingText_.size();
+                        read.size = reading.size();
+                        readingText_.append(reading);
+                        read.noReading = readings_->SawQuestionMark() &&
+                                         reading.find(kNoReading) != std::string_view::npos;
+                        if (read.noReading) {
+                          read.key.assign(key);
+                          return reading;
+                        }
+                        read.row = RowOf(key, role == KeyRole::kSurname);
+                        if (read.row < 0) return reading;
+                        if (lists_.FindKey(dictionary, key) >= 0) {
+                          read.row = -1;  // the user's own reading
+                          return reading;
+                        }
+                        read.key.assign(key);
+                        const RowReadings& readings = ReadingsOfRow(read.row, key);
+                        if (readings.written.size() < 2) return reading;
+                        laidOut_ = laidOut_ == kNoKey ? keys_.size() - 1 : kSeveralKeys;
+                        return readings.written[1];
+                      });
 }
 
 // The line once per other reading of key `k` from reading `from` on, every other key keeping the
@@ -337,15 +339,15 @@ void NameReviewer::AddAlternatives(std::string_view line, size_t k, const RowRea
   };
   for (size_t r = from; r < readings.written.size(); ++r) {
     Walk walk{*this, k, readings.written[r], 0};
-    AppendRomanizedWith(alternatives_, lists_, line, options_,
-                        [&walk](std::string_view, KeyRole) -> std::string_view {
-                          const size_t at = walk.call++;
-                          if (at == walk.k) return walk.reading;
-                          const auto& keys = walk.reviewer.keys_;
-                          if (at >= keys.size()) return kNoReading;
-                          return std::string_view(walk.reviewer.readingText_)
-                              .substr(keys[at].at, keys[at].size);
-                        });
+    AppendRomanizedWith(
+        alternatives_, lists_, line, options_,
+        [&walk](std::string_view, KeyRole) -> std::string_view {
+          const size_t at = walk.call++;
+          if (at == walk.k) return walk.reading;
+          const auto& keys = walk.reviewer.keys_;
+          if (at >= keys.size()) return kNoReading;
+          return std::string_view(walk.reviewer.readingText_).substr(keys[at].at, keys[at].size);
+        });
     alternativeEnds_.push_back(alternatives_.size());
   }
 }
@@ -383,9 +385,9 @@ bool NameReviewer::Find(std::string_view line) const {
     } else {
       AddAlternatives(line, k, readings, 1);
     }
-    found_.push_back({read.role == KeyRole::kSurname ? ReviewFlag::Kind::kSurname
-                                                     : ReviewFlag::Kind::kGiven,
-                      k, read.row, from, alternativeEnds_.size()});
+    found_.push_back(
+        {read.role == KeyRole::kSurname ? ReviewFlag::Kind::kSurname : ReviewFlag::Kind::kGiven, k,
+         read.row, from, alternativeEnds_.size()});
   }
   return !found_.empty();
 }
@@ -414,9 +416,9 @@ std::vector<ReviewFlag> NameReviewer::ReviewCandidate(std::string_view line) con
   return flags;
 }
 
-bool NameReviewer::AppendRowIfFlagged(std::string& out, size_t number, std::string_view line,
-                                      std::string_view output) const {
-  if (!Find(line)) return false;
+bool NameReviewer::AppendRowOfCandidate(std::string& out, size_t number, std::string_view line,
+                                        std::string_view output) const {
+  if (!MayBeFlagged(line) || !Find(line)) return false;
   AppendRowStart(out, number, line, output);
   for (size_t f = 0; f < found_.size(); ++f) {
     const Found& found = found_[f];

@@ -724,8 +724,8 @@ void MainWindow::ConvertTableSource() {
     return;
   }
   if (review->Count() > 0) {
-    review->FinishTable(ToPath(target), {report.format, tableOptions_->sheet,
-                                         report.choice.column, 0});
+    review->FinishTable(ToPath(target),
+                        {report.format, tableOptions_->sheet, report.choice.column, 0});
     OfferReview(std::move(review));
   }
   const QString summary = QStringLiteral("共转换 %1 行，其中 %2 行的姓名含有“???”，用时 %3 秒。")

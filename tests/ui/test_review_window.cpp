@@ -170,7 +170,8 @@ TEST_F(ReviewWindowTest, AfterATableRunTheListNamesRowsAndRewritesTheirRomanized
         << shown[0].text.toStdString();
     EXPECT_EQ(Cell(list, 0, 2), QStringLiteral("Shen Zeng"));
   });
-  EXPECT_EQ(Read("staff_en.csv"), QByteArray(rewritten).replace("Shen Zeng", "Zeng Shen (checked)"));
+  EXPECT_EQ(Read("staff_en.csv"),
+            QByteArray(rewritten).replace("Shen Zeng", "Zeng Shen (checked)"));
 }
 
 TEST_F(WindowTest, TheWholeNamesEditorAddsDeletesAndClears) {
