@@ -41,7 +41,7 @@ int RowOf(std::string_view key, bool surname) {
 }
 
 // One lookup the romanization made for a line, in its order.
-struct KeyRead {
+struct KeyLookup {
   std::string key;
   KeyRole role;
   std::string reading;
@@ -50,9 +50,9 @@ struct KeyRead {
 // A deque: the walk keeps the readings it was handed until the line is laid out, so they must not
 // move when more keys come.
 // `cache`, when given, holds the readings for `options`.
-std::deque<KeyRead> KeysOf(const ListFiles& lists, std::string_view line,
-                           const ConversionOptions& options, ReadingCache* cache = nullptr) {
-  std::deque<KeyRead> keys;
+std::deque<KeyLookup> KeysOf(const ListFiles& lists, std::string_view line,
+                             const ConversionOptions& options, ReadingCache* cache = nullptr) {
+  std::deque<KeyLookup> keys;
   const LookupOptions lookup = options.Lookup();
   std::string scratch;
   AppendRomanizedWith(
@@ -295,36 +295,39 @@ void NameReviewer::ReadKeys(std::string_view line) const {
   keys_.clear();
   readingText_.clear();
   laidOut_ = kNoKey;
-  const ListSlot dictionary =
-      options_.romanization == Romanization::kWadeGiles ? kDefineWeiHanList : kDefineHanList;
   scratch_.clear();
   AppendRomanizedWith(scratch_, lists_, line, options_,
-                      [&](std::string_view key, KeyRole role) -> std::string_view {
-                        readings_->ClearQuestionMark();
-                        const std::string_view reading = readings_->Reading(key, role);
-                        KeyRead& read = keys_.emplace_back();
-                        read.role = role;
-                        read.at = readingText_.size();
-                        read.size = reading.size();
-                        readingText_.append(reading);
-                        read.noReading = readings_->SawQuestionMark() &&
-                                         reading.find(kNoReading) != std::string_view::npos;
-                        if (read.noReading) {
-                          read.key.assign(key);
-                          return reading;
-                        }
-                        read.row = RowOf(key, role == KeyRole::kSurname);
-                        if (read.row < 0) return reading;
-                        if (lists_.FindKey(dictionary, key) >= 0) {
-                          read.row = -1;  // the user's own reading
-                          return reading;
-                        }
-                        read.key.assign(key);
-                        const RowReadings& readings = ReadingsOfRow(read.row, key);
-                        if (readings.written.size() < 2) return reading;
-                        laidOut_ = laidOut_ == kNoKey ? keys_.size() - 1 : kSeveralKeys;
-                        return readings.written[1];
-                      });
+                      [this](std::string_view key, KeyRole role) { return ReadKey(key, role); });
+}
+
+// One key of ReadKeys' walk: kept with its reading and row; the reading the walk lays out.
+std::string_view NameReviewer::ReadKey(std::string_view key, KeyRole role) const {
+  readings_->ClearQuestionMark();
+  const std::string_view reading = readings_->Reading(key, role);
+  KeyRead& read = keys_.emplace_back();
+  read.role = role;
+  read.at = readingText_.size();
+  read.size = reading.size();
+  readingText_.append(reading);
+  read.noReading =
+      readings_->SawQuestionMark() && reading.find(kNoReading) != std::string_view::npos;
+  if (read.noReading) {
+    read.key.assign(key);
+    return reading;
+  }
+  read.row = RowOf(key, role == KeyRole::kSurname);
+  if (read.row < 0) return reading;
+  const ListSlot dictionary =
+      options_.romanization == Romanization::kWadeGiles ? kDefineWeiHanList : kDefineHanList;
+  if (lists_.FindKey(dictionary, key) >= 0) {
+    read.row = -1;  // the user's own reading
+    return reading;
+  }
+  read.key.assign(key);
+  const RowReadings& readings = ReadingsOfRow(read.row, key);
+  if (readings.written.size() < 2) return reading;
+  laidOut_ = laidOut_ == kNoKey ? keys_.size() - 1 : kSeveralKeys;
+  return readings.written[1];
 }
 
 // The line once per other reading of key `k` from reading `from` on, every other key keeping the
@@ -444,7 +447,7 @@ std::optional<DictionaryEntry> EntryForAlternative(const ListFiles& lists, std::
   if (alternative + 1 >= flag.pinyin.size()) return std::nullopt;
   ConversionOptions pinyin;  // first readings, Hanyu Pinyin, v: the syllables a whole name stores
   pinyin.format = NameFormat::kSurnameGiven;
-  std::deque<KeyRead> keys = KeysOf(lists, line, pinyin);
+  std::deque<KeyLookup> keys = KeysOf(lists, line, pinyin);
   if (flag.position >= keys.size()) return std::nullopt;
   keys[flag.position].reading = flag.pinyin[alternative + 1];
   std::string syllables;

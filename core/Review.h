@@ -151,6 +151,7 @@ class NameReviewer {
   // Reviews a line into keys_, found_ and alternatives_; false when nothing is flagged.
   bool Find(std::string_view line) const;
   void ReadKeys(std::string_view line) const;
+  std::string_view ReadKey(std::string_view key, KeyRole role) const;
   void AddAlternatives(std::string_view line, size_t key, const RowReadings& readings,
                        size_t from) const;
   std::vector<ReviewFlag> ReviewCandidate(std::string_view line) const;
