@@ -136,8 +136,8 @@ void ConversionReview::Finish(std::string target, bool utf8Target) {
 
 void ConversionReview::FinishTable(std::string target, quorvel::TableCellPlace place) {
   target_.rewritten = QStringLiteral("目标表格中那一行的译名");
-  target_.rewrite = [target = std::move(target), place](const quorvel::ReviewedLine& line,
-                                                        const std::string& replacement) {
+  target_.rewrite = [target = std::move(target), place = std::move(place)](
+                        const quorvel::ReviewedLine& line, const std::string& replacement) {
     quorvel::TableCellPlace cell = place;
     cell.row = line.number;
     quorvel::RewriteTableName(target, cell, line.output, replacement);
