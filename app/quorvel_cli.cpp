@@ -129,16 +129,15 @@ class ReviewCollector {
 
   quorvel::LineFn Hook() {
     return [this](size_t number, std::string_view name, std::string_view output) {
-      if (!reviewer_.MayBeFlagged(name)) return;  // most lines: one bit per character
-      const std::vector<quorvel::ReviewFlag> flags = reviewer_.Review(name);
-      if (flags.empty()) return;
-      ++count_;
-      quorvel::AppendReviewRow(text_, number, name, output, flags);
+      if (reviewer_.AppendRow(text_, number, name, output)) ++count_;
     };
   }
 
-  void Write(const std::string& path) const {
-    quorvel::ReplaceFilesAtomically({{path, text_}});
+  // Once, at the end of the run: the gathered rows are handed over, not copied.
+  void Write(const std::string& path) {
+    std::vector<std::pair<std::string, std::string>> files;
+    files.emplace_back(path, std::move(text_));
+    quorvel::ReplaceFilesAtomically(files);
     std::fprintf(stderr, "quorvel-cli: %zu name%s to check, listed in %s\n", count_,
                  count_ == 1 ? "" : "s", path.c_str());
   }

@@ -7,13 +7,15 @@
     engine reads wrong, how many lines are flagged, and how many of the wrong ones are flagged;
   - cost: quorvel-cli on the 1,000,000 names in GBK and UTF-8, and on the population list, with
     and without --review, interleaved rounds, median wall and CPU (user + system) times and their
-    ratio.
+    ratio; with --instructions also the instructions of one run each (valgrind's callgrind, which
+    counts the same on a busy machine as on an idle one) and their ratio.
 Prints Markdown.
 
-Usage: review_bench.py --cli BUILD/bin/quorvel-cli [--names 1000000] [--rounds 7]
+Usage: review_bench.py --cli BUILD/bin/quorvel-cli [--names 1000000] [--rounds 7] [--instructions]
 """
 import argparse
 import os
+import re
 import resource
 import statistics
 import subprocess
@@ -34,6 +36,16 @@ def timed(argv):
     if proc.returncode != 0:
         sys.exit(f"failed: {' '.join(argv)}: {proc.stderr.decode()}")
     return wall, (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+
+
+def instructions(argv):
+    """Instructions of one process, counted by callgrind."""
+    proc = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null", *argv],
+                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    found = re.search(r"Collected : (\d+)", proc.stderr)
+    if proc.returncode != 0 or not found:
+        sys.exit(f"callgrind failed: {' '.join(argv)}: {proc.stderr[-500:]}")
+    return int(found.group(1))
 
 
 def flagged_lines(cli, source, work, *options):
@@ -76,6 +88,7 @@ def main():
     ap.add_argument("--cli", required=True)
     ap.add_argument("--names", type=int, default=1000000)
     ap.add_argument("--rounds", type=int, default=7)
+    ap.add_argument("--instructions", action="store_true")
     args = ap.parse_args()
     with tempfile.TemporaryDirectory() as work:
         population = os.path.join(work, "population.txt")
@@ -104,6 +117,15 @@ def main():
             rw, rc = (statistics.median(t[i] for t in reviewed) for i in (0, 1))
             print(f"| {label}, {args.names:,} names | {pw * 1000:.0f} ms / {pc * 1000:.0f} ms | "
                   f"{rw * 1000:.0f} ms / {rc * 1000:.0f} ms | {rw / pw:.3f} / {rc / pc:.3f} |")
+        if args.instructions:
+            print("\n| Source | Instructions without review | With --review | Ratio |\n|---|---|---|---|")
+            for label, path in (("make_names.py, GBK", gbk), ("make_names.py, UTF-8", utf8),
+                                ("population frequencies, UTF-8", population)):
+                out = os.path.join(work, "o.txt")
+                plain = instructions([args.cli, path, out])
+                reviewed = instructions([args.cli, f"--review={review}", path, out])
+                print(f"| {label}, {args.names:,} names | {plain / 1e6:,.1f} M | {reviewed / 1e6:,.1f} M | "
+                      f"{reviewed / plain:.3f} |")
         print(f"\nload average at the end: {os.getloadavg()[0]:.1f}")
 
 

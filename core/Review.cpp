@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <cstring>
 #include <deque>
 
 #include "Encoding.h"
@@ -39,7 +41,7 @@ int RowOf(std::string_view key, bool surname) {
 }
 
 // One lookup the romanization made for a line, in its order.
-struct KeyRead {
+struct KeyLookup {
   std::string key;
   KeyRole role;
   std::string reading;
@@ -48,9 +50,9 @@ struct KeyRead {
 // A deque: the walk keeps the readings it was handed until the line is laid out, so they must not
 // move when more keys come.
 // `cache`, when given, holds the readings for `options`.
-std::deque<KeyRead> KeysOf(const ListFiles& lists, std::string_view line,
-                           const ConversionOptions& options, ReadingCache* cache = nullptr) {
-  std::deque<KeyRead> keys;
+std::deque<KeyLookup> KeysOf(const ListFiles& lists, std::string_view line,
+                             const ConversionOptions& options, ReadingCache* cache = nullptr) {
+  std::deque<KeyLookup> keys;
   const LookupOptions lookup = options.Lookup();
   std::string scratch;
   AppendRomanizedWith(
@@ -73,24 +75,168 @@ std::vector<std::string> Split(std::string_view readings) {
   }
 }
 
+// Appends GBK text as UTF-8: ASCII as it is, each double-byte character through a table filled as
+// characters first appear (a flag text is mostly ASCII with a few characters, and converting
+// each piece with iconv would cost more than reviewing the name). A byte that starts no
+// character becomes "?", as Gb18030ToUtf8 makes it. True when an ASCII control byte was among
+// them.
+bool AppendUtf8(std::string& out, std::string_view gbk) {
+  struct Utf8 {
+    char bytes[4];
+    uint8_t size = 0;  // 0: not converted yet
+  };
+  static std::vector<Utf8> table(kGbkSlots);
+  const auto* p = reinterpret_cast<const unsigned char*>(gbk.data());
+  const auto* end = p + gbk.size();
+  // Most texts (an output line, an alternative) are printable ASCII: one append.
+  const auto* printable = p;
+  while (printable < end && static_cast<unsigned char>(*printable - 0x20) < 0x60) ++printable;
+  if (printable == end) {
+    out.append(gbk);
+    return false;
+  }
+  bool control = false;
+  char buffer[256];  // gathered here, appended in one piece
+  size_t used = 0;
+  while (p < end) {
+    if (used > sizeof buffer - 4) {
+      out.append(buffer, used);
+      used = 0;
+    }
+    if (*p < 0x80) {  // ASCII as it is
+      control |= *p < 0x20;
+      buffer[used++] = static_cast<char>(*p++);
+      continue;
+    }
+    const std::string_view rest(reinterpret_cast<const char*>(p), static_cast<size_t>(end - p));
+    if (Gb18030CharLength(rest) == 4) {  // rare characters: converted as they come
+      out.append(buffer, used);
+      used = 0;
+      out += Gb18030ToUtf8(rest.substr(0, 4));
+      p += 4;
+      continue;
+    }
+    const int slot = GbkSlot(rest.substr(0, 2));
+    if (slot < 0) {
+      buffer[used++] = '?';
+      ++p;
+      continue;
+    }
+    Utf8& utf8 = table[static_cast<size_t>(slot)];
+    if (utf8.size == 0) {
+      const std::string converted = Gb18030ToUtf8(rest.substr(0, 2));
+      utf8.size = static_cast<uint8_t>(std::min<size_t>(converted.size(), sizeof utf8.bytes));
+      std::copy_n(converted.data(), utf8.size, utf8.bytes);
+    }
+    std::memcpy(buffer + used, utf8.bytes, utf8.size);
+    used += utf8.size;
+    p += 2;
+  }
+  out.append(buffer, used);
+  return control;
+}
+
+constexpr std::string_view kFlagSeparator = " \u2691 ";
+
+// A flag's words before its alternatives: "参: can / cen / shen (rare in given names)", or
+// "ㄅ: no reading" when there are no readings.
+void AppendFlagHead(std::string& out, std::string_view character,
+                    const std::vector<std::string>& readings, std::string_view reason) {
+  AppendUtf8(out, character);
+  out += ": ";
+  for (size_t r = 0; r < readings.size(); ++r) {
+    if (r > 0) out += " / ";
+    AppendUtf8(out, readings[r]);
+  }
+  if (readings.empty()) out += reason;
+  else out.append(" (").append(reason).append(")");
+}
+
+// Alternative `index` of a flag (GBK): " — or Zeng Cen", then " · Zeng Shen".
+void AppendAlternative(std::string& out, size_t index, std::string_view gbk) {
+  out += index == 0 ? " \u2014 or " : " \u00B7 ";
+  AppendUtf8(out, gbk);
+}
+
+void AppendFlagText(std::string& out, const std::vector<ReviewFlag>& flags) {
+  for (size_t f = 0; f < flags.size(); ++f) {
+    const ReviewFlag& flag = flags[f];
+    if (f > 0) out += kFlagSeparator;
+    AppendFlagHead(out, flag.character, flag.readings, flag.reason);
+    for (size_t a = 0; a < flag.alternatives.size(); ++a)
+      AppendAlternative(out, a, flag.alternatives[a]);
+  }
+}
+
+// A text as one field of a tab-separated row: a tab or line break inside would split the row (no
+// GBK trail byte is one).
+void AppendField(std::string& out, std::string_view gbk) {
+  const size_t at = out.size();
+  if (!AppendUtf8(out, gbk)) return;
+  for (size_t i = at; i < out.size(); ++i)
+    if (out[i] == '\t' || out[i] == '\r' || out[i] == '\n') out[i] = ' ';
+}
+
+// A review row up to its flag text: "LINE<TAB>NAME<TAB>OUTPUT<TAB>".
+void AppendRowStart(std::string& out, size_t number, std::string_view name,
+                    std::string_view output) {
+  char digits[24];
+  out.append(digits, std::to_chars(digits, digits + sizeof digits, number).ptr);
+  out += '\t';
+  AppendField(out, TrimControls(name));
+  out += '\t';
+  AppendField(out, output);
+  out += '\t';
+}
+
 }  // namespace
 
-// Per GBK slot, bit kSurnamePosition and kGivenPosition: the character has a review row there, or
-// no row in the built-in table (it may read "???"). 24 KiB, read once per character of a line.
-std::vector<uint8_t> CandidateSlots() {
-  std::vector<uint8_t> slots(kGbkSlots);
-  for (size_t slot = 0; slot < slots.size(); ++slot) {
-    const bool unknown = kBuiltinRowOfGbk[slot] == 0xFFFF;
-    if (unknown || kSurnameReviewOfGbk[slot] != kNoRow) slots[slot] |= 1;
-    if (unknown || kGivenReviewOfGbk[slot] != kNoRow) slots[slot] |= 2;
+// Per pair of bytes (as one two-byte load reads them): kNotCharacter when the two bytes are no
+// double-byte character, else bit kSurnamePosition and kGivenPosition: the character has a review
+// row there, or no row in the built-in table (it may read "???"). 64 KiB, read once per character
+// of a line.
+std::vector<uint8_t> CandidatePairs() {
+  std::vector<uint8_t> pairs(0x10000, 4);
+  for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
+    for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
+      const size_t slot = (lead - 0x81) * 191 + (trail - 0x40);
+      const bool unknown = kBuiltinRowOfGbk[slot] == 0xFFFF;
+      uint8_t bits = 0;
+      if (unknown || kSurnameReviewOfGbk[slot] != kNoRow) bits |= 1;
+      if (unknown || kGivenReviewOfGbk[slot] != kNoRow) bits |= 2;
+      uint16_t pair;
+      const unsigned char bytes[2] = {static_cast<unsigned char>(lead),
+                                      static_cast<unsigned char>(trail)};
+      std::memcpy(&pair, bytes, sizeof pair);
+      pairs[pair] = bits;
+    }
   }
-  return slots;
+  return pairs;
 }
 
 const uint8_t* TheCandidates() {
-  static const std::vector<uint8_t> candidates = CandidateSlots();
+  static const std::vector<uint8_t> candidates = CandidatePairs();
   return candidates.data();
 }
+
+// One key the romanization read for a line, in its order: its reading (in readingText_), whether
+// it reads "???", its review row in its position (-1: none, or the custom dictionary knows it),
+// and the key itself when it may be flagged.
+struct NameReviewer::KeyRead {
+  KeyRole role = KeyRole::kGivenName;
+  size_t at = 0, size = 0;
+  bool noReading = false;
+  int row = -1;
+  std::string key;
+};
+
+// A flag of the last line: which key, and its alternatives (alternativeEnds_[from, to)).
+struct NameReviewer::Found {
+  ReviewFlag::Kind kind;
+  size_t key;
+  int row;
+  size_t from, to;
+};
 
 NameReviewer::NameReviewer(const ListFiles& lists, const ConversionOptions& options)
     : lists_(lists),
@@ -98,13 +244,34 @@ NameReviewer::NameReviewer(const ListFiles& lists, const ConversionOptions& opti
       candidates_(TheCandidates()),
       readings_(std::make_unique<ReadingCache>(lists, options.Lookup())) {}
 
-// The readings of a row as the output writes them (the same for every line until the lists
-// change), worked out once.
-const NameReviewer::RowReadings& NameReviewer::ReadingsOfRow(int row) const {
-  if (rowsGeneration_ != lists_.Generation()) {
-    rows_.assign(static_cast<size_t>(kReviewRowCount), {});
-    rowsGeneration_ = lists_.Generation();
+NameReviewer::~NameReviewer() = default;
+
+void NameReviewer::SyncCandidates() const {
+  candidatesGeneration_ = lists_.Generation();
+  candidates_ = TheCandidates();
+  ownCandidates_.clear();
+  const bool wadeGiles = options_.romanization == Romanization::kWadeGiles;
+  const ListSlot dictionary = wadeGiles ? kDefineWeiHanList : kDefineHanList;
+  const std::vector<std::string>& readings =
+      lists_.List(wadeGiles ? kDefineWeiPyList : kDefinePyList);
+  for (const std::string& key : lists_.List(dictionary)) {
+    if (GbkSlot(key) < 0) continue;
+    // The reading the lookup takes for the key; one with a "?" may read "???" and stays.
+    const long at = lists_.FindKey(dictionary, key);
+    if (at < 0 || static_cast<size_t>(at) >= readings.size() ||
+        readings[static_cast<size_t>(at)].find('?') != std::string::npos)
+      continue;
+    if (ownCandidates_.empty()) ownCandidates_.assign(candidates_, candidates_ + 0x10000);
+    uint16_t pair;
+    std::memcpy(&pair, key.data(), sizeof pair);
+    ownCandidates_[pair] &= static_cast<uint8_t>(~(kSurnamePosition | kGivenPosition));
   }
+  if (!ownCandidates_.empty()) candidates_ = ownCandidates_.data();
+}
+
+// The readings of a row as the output writes them, and the flag's words before its alternatives
+// (the same for every line until the lists change), worked out once.
+const NameReviewer::RowReadings& NameReviewer::ReadingsOfRow(int row, std::string_view key) const {
   RowReadings& readings = rows_[static_cast<size_t>(row)];
   if (readings.done) return readings;
   for (std::string& pinyin : Split(kReviewReadings[row])) {
@@ -116,56 +283,162 @@ const NameReviewer::RowReadings& NameReviewer::ReadingsOfRow(int row) const {
     readings.written.push_back(std::move(written));
     readings.pinyin.push_back(std::move(pinyin));
   }
+  AppendFlagHead(readings.head, key, readings.written, kReviewReasons[row]);
   readings.done = true;
   return readings;
 }
 
-std::vector<ReviewFlag> NameReviewer::ReviewCandidate(std::string_view line) const {
-  if (lists_.FindKey(kDefineNameHanList, TrimControls(line)) >= 0)
-    return {};  // taught: the user's choice
-  readings_->Sync();
-  const std::deque<KeyRead> keys = KeysOf(lists_, line, options_, readings_.get());
+// The walk of the romanization over the line: every key it reads, with its reading. The walk
+// lays the line out with the second reading of every key that may be flagged: where that is one
+// key (nearly always), the line laid out is that key's first alternative, and one walk is saved.
+void NameReviewer::ReadKeys(std::string_view line) const {
+  keys_.clear();
+  readingText_.clear();
+  laidOut_ = kNoKey;
+  scratch_.clear();
+  AppendRomanizedWith(scratch_, lists_, line, options_,
+                      [this](std::string_view key, KeyRole role) { return ReadKey(key, role); });
+}
+
+// One key of ReadKeys' walk: kept with its reading and row; the reading the walk lays out.
+std::string_view NameReviewer::ReadKey(std::string_view key, KeyRole role) const {
+  readings_->ClearQuestionMark();
+  const std::string_view reading = readings_->Reading(key, role);
+  KeyRead& read = keys_.emplace_back();
+  read.role = role;
+  read.at = readingText_.size();
+  read.size = reading.size();
+  readingText_.append(reading);
+  read.noReading =
+      readings_->SawQuestionMark() && reading.find(kNoReading) != std::string_view::npos;
+  if (read.noReading) {
+    read.key.assign(key);
+    return reading;
+  }
+  read.row = RowOf(key, role == KeyRole::kSurname);
+  if (read.row < 0) return reading;
   const ListSlot dictionary =
       options_.romanization == Romanization::kWadeGiles ? kDefineWeiHanList : kDefineHanList;
-  size_t surname = keys.size();  // the surname is the last key read in the surname position
-  for (size_t k = 0; k < keys.size(); ++k)
-    if (keys[k].role == KeyRole::kSurname) surname = k;
+  if (lists_.FindKey(dictionary, key) >= 0) {
+    read.row = -1;  // the user's own reading
+    return reading;
+  }
+  read.key.assign(key);
+  const RowReadings& readings = ReadingsOfRow(read.row, key);
+  if (readings.written.size() < 2) return reading;
+  laidOut_ = laidOut_ == kNoKey ? keys_.size() - 1 : kSeveralKeys;
+  return readings.written[1];
+}
 
-  std::vector<ReviewFlag> flags;
-  for (size_t k = 0; k < keys.size(); ++k) {
-    if (keys[k].role == KeyRole::kSurname && k != surname) continue;  // the two-character probe
-    const KeyRead& read = keys[k];
-    if (read.reading.find(kNoReading) != std::string::npos) {
-      flags.push_back({ReviewFlag::Kind::kNoReading, read.key, {}, kNoReadingReason, {}, {}, k});
+// The line once per other reading of key `k` from reading `from` on, every other key keeping the
+// reading it had.
+void NameReviewer::AddAlternatives(std::string_view line, size_t k, const RowReadings& readings,
+                                   size_t from) const {
+  struct Walk {  // one reference for the walk's reading function: small enough to need no heap
+    const NameReviewer& reviewer;
+    size_t k;
+    std::string_view reading;
+    size_t call;
+  };
+  for (size_t r = from; r < readings.written.size(); ++r) {
+    Walk walk{*this, k, readings.written[r], 0};
+    AppendRomanizedWith(
+        alternatives_, lists_, line, options_,
+        [&walk](std::string_view, KeyRole) -> std::string_view {
+          const size_t at = walk.call++;
+          if (at == walk.k) return walk.reading;
+          const auto& keys = walk.reviewer.keys_;
+          if (at >= keys.size()) return kNoReading;
+          return std::string_view(walk.reviewer.readingText_).substr(keys[at].at, keys[at].size);
+        });
+    alternativeEnds_.push_back(alternatives_.size());
+  }
+}
+
+bool NameReviewer::Find(std::string_view line) const {
+  found_.clear();
+  alternatives_.clear();
+  alternativeEnds_.clear();
+  if (!lists_.List(kDefineNameHanList).empty() &&
+      lists_.FindKey(kDefineNameHanList, TrimControls(line)) >= 0)
+    return false;  // taught: the user's choice
+  readings_->Sync();
+  if (rowsGeneration_ != lists_.Generation()) {
+    rows_.assign(static_cast<size_t>(kReviewRowCount), {});
+    rowsGeneration_ = lists_.Generation();
+  }
+  ReadKeys(line);
+  size_t surname = keys_.size();  // the surname is the last key read in the surname position
+  for (size_t k = 0; k < keys_.size(); ++k)
+    if (keys_[k].role == KeyRole::kSurname) surname = k;
+  for (size_t k = 0; k < keys_.size(); ++k) {
+    const KeyRead& read = keys_[k];
+    if (read.role == KeyRole::kSurname && k != surname) continue;  // the two-character probe
+    if (read.noReading) {
+      found_.push_back({ReviewFlag::Kind::kNoReading, k, -1, 0, 0});
       continue;
     }
-    if (lists_.FindKey(dictionary, read.key) >= 0) continue;  // the user's own reading
-    const bool isSurname = read.role == KeyRole::kSurname;
-    const int row = RowOf(read.key, isSurname);
-    if (row < 0) continue;
-    const RowReadings& readings = ReadingsOfRow(row);
-    ReviewFlag flag{isSurname ? ReviewFlag::Kind::kSurname : ReviewFlag::Kind::kGiven,
-                    read.key,
-                    readings.written,
-                    kReviewReasons[row],
-                    {},
-                    readings.pinyin,
-                    k};
-    for (size_t r = 1; r < flag.readings.size(); ++r) {
-      // The same walk again: every key keeps the reading it had, this one takes reading r.
-      size_t call = 0;
-      std::string alternative;
-      AppendRomanizedWith(
-          alternative, lists_, line, options_, [&](std::string_view, KeyRole) -> std::string_view {
-            const size_t at = call++;
-            if (at == k) return flag.readings[r];
-            return at < keys.size() ? std::string_view(keys[at].reading) : kNoReading;
-          });
-      flag.alternatives.push_back(std::move(alternative));
+    if (read.row < 0) continue;
+    const size_t from = alternativeEnds_.size();
+    const RowReadings& readings = rows_[static_cast<size_t>(read.row)];
+    if (k == laidOut_) {  // the walk above laid out the first alternative
+      alternatives_.append(scratch_);
+      alternativeEnds_.push_back(alternatives_.size());
+      AddAlternatives(line, k, readings, 2);
+    } else {
+      AddAlternatives(line, k, readings, 1);
     }
-    flags.push_back(std::move(flag));
+    found_.push_back(
+        {read.role == KeyRole::kSurname ? ReviewFlag::Kind::kSurname : ReviewFlag::Kind::kGiven, k,
+         read.row, from, alternativeEnds_.size()});
+  }
+  return !found_.empty();
+}
+
+std::vector<ReviewFlag> NameReviewer::ReviewCandidate(std::string_view line) const {
+  std::vector<ReviewFlag> flags;
+  if (!Find(line)) return flags;
+  for (const Found& found : found_) {
+    ReviewFlag& flag = flags.emplace_back();
+    flag.kind = found.kind;
+    flag.character = keys_[found.key].key;
+    flag.position = found.key;
+    if (found.row < 0) {
+      flag.reason = kNoReadingReason;
+      continue;
+    }
+    const RowReadings& readings = rows_[static_cast<size_t>(found.row)];
+    flag.readings = readings.written;
+    flag.pinyin = readings.pinyin;
+    flag.reason = kReviewReasons[found.row];
+    for (size_t a = found.from; a < found.to; ++a) {
+      const size_t begin = a == 0 ? 0 : alternativeEnds_[a - 1];
+      flag.alternatives.push_back(alternatives_.substr(begin, alternativeEnds_[a] - begin));
+    }
   }
   return flags;
+}
+
+bool NameReviewer::AppendRowOfCandidate(std::string& out, size_t number, std::string_view line,
+                                        std::string_view output) const {
+  if (!MayBeFlagged(line) || !Find(line)) return false;
+  AppendRowStart(out, number, line, output);
+  for (size_t f = 0; f < found_.size(); ++f) {
+    const Found& found = found_[f];
+    if (f > 0) out += kFlagSeparator;
+    if (found.row < 0) {
+      AppendFlagHead(out, keys_[found.key].key, {}, kNoReadingReason);
+      continue;
+    }
+    out += rows_[static_cast<size_t>(found.row)].head;
+    for (size_t a = found.from; a < found.to; ++a) {
+      const size_t begin = a == 0 ? 0 : alternativeEnds_[a - 1];
+      AppendAlternative(out, a - found.from,
+                        std::string_view(alternatives_).substr(begin, alternativeEnds_[a] - begin));
+    }
+  }
+  out += '\n';
+  return true;
 }
 
 std::optional<DictionaryEntry> EntryForAlternative(const ListFiles& lists, std::string_view line,
@@ -174,7 +447,7 @@ std::optional<DictionaryEntry> EntryForAlternative(const ListFiles& lists, std::
   if (alternative + 1 >= flag.pinyin.size()) return std::nullopt;
   ConversionOptions pinyin;  // first readings, Hanyu Pinyin, v: the syllables a whole name stores
   pinyin.format = NameFormat::kSurnameGiven;
-  std::deque<KeyRead> keys = KeysOf(lists, line, pinyin);
+  std::deque<KeyLookup> keys = KeysOf(lists, line, pinyin);
   if (flag.position >= keys.size()) return std::nullopt;
   keys[flag.position].reading = flag.pinyin[alternative + 1];
   std::string syllables;
@@ -212,79 +485,6 @@ void RewriteTargetLine(const std::string& path, std::size_t number, std::string_
   ReplaceFilesAtomically({{path, changed}});
 }
 
-namespace {
-
-// Appends GBK text as UTF-8: ASCII as it is, each double-byte character through a table filled as
-// characters first appear (a flag text is mostly ASCII with a few characters, and converting
-// each piece with iconv would cost more than reviewing the name). A byte that starts no
-// character becomes "?", as Gb18030ToUtf8 makes it.
-void AppendUtf8(std::string& out, std::string_view gbk) {
-  struct Utf8 {
-    char bytes[4];
-    uint8_t size = 0;  // 0: not converted yet
-  };
-  static std::vector<Utf8> table(kGbkSlots);
-  for (size_t i = 0; i < gbk.size();) {
-    size_t ascii = i;  // a run of ASCII bytes goes as it is
-    while (ascii < gbk.size() && static_cast<unsigned char>(gbk[ascii]) < 0x80) ++ascii;
-    if (ascii > i) {
-      out.append(gbk.data() + i, ascii - i);
-      i = ascii;
-      continue;
-    }
-    if (Gb18030CharLength(gbk.substr(i)) == 4) {  // rare characters: converted as they come
-      out += Gb18030ToUtf8(gbk.substr(i, 4));
-      i += 4;
-      continue;
-    }
-    const int slot = GbkSlot(gbk.substr(i, 2));
-    if (static_cast<unsigned char>(gbk[i]) < 0x80 || slot < 0) {
-      out += static_cast<unsigned char>(gbk[i]) < 0x80 ? gbk[i] : '?';
-      ++i;
-      continue;
-    }
-    Utf8& utf8 = table[static_cast<size_t>(slot)];
-    if (utf8.size == 0) {
-      const std::string converted = Gb18030ToUtf8(gbk.substr(i, 2));
-      utf8.size = static_cast<uint8_t>(std::min<size_t>(converted.size(), sizeof utf8.bytes));
-      std::copy_n(converted.data(), utf8.size, utf8.bytes);
-    }
-    out.append(utf8.bytes, utf8.size);
-    i += 2;
-  }
-}
-
-void AppendFlagText(std::string& out, const std::vector<ReviewFlag>& flags) {
-  bool first = true;
-  for (const ReviewFlag& flag : flags) {
-    if (!first) out += " \u2691 ";
-    first = false;
-    AppendUtf8(out, flag.character);
-    out += ": ";
-    for (size_t r = 0; r < flag.readings.size(); ++r) {
-      if (r > 0) out += " / ";
-      AppendUtf8(out, flag.readings[r]);
-    }
-    if (flag.readings.empty()) out += flag.reason;
-    else out.append(" (").append(flag.reason).append(")");
-    for (size_t a = 0; a < flag.alternatives.size(); ++a) {
-      out += a == 0 ? " \u2014 or " : " \u00B7 ";
-      AppendUtf8(out, flag.alternatives[a]);
-    }
-  }
-}
-
-// A text as one field of a tab-separated row: a tab or line break inside would split the row (no
-// GBK trail byte is one).
-void AppendField(std::string& out, std::string_view gbk) {
-  const size_t at = out.size();
-  AppendUtf8(out, gbk);
-  for (size_t i = at; i < out.size(); ++i)
-    if (out[i] == '\t' || out[i] == '\r' || out[i] == '\n') out[i] = ' ';
-}
-
-}  // namespace
-
 std::string FlagText(const std::vector<ReviewFlag>& flags) {
   std::string text;
   AppendFlagText(text, flags);
@@ -297,19 +497,14 @@ std::string FlagLine(std::string_view name, std::string_view output,
   AppendUtf8(line, TrimControls(name));
   line += " \u2192 ";
   AppendUtf8(line, output);
-  line += " \u2691 ";
+  line += kFlagSeparator;
   AppendFlagText(line, flags);
   return line;
 }
 
 void AppendReviewRow(std::string& out, size_t number, std::string_view name,
                      std::string_view output, const std::vector<ReviewFlag>& flags) {
-  out += std::to_string(number);
-  out += '\t';
-  AppendField(out, TrimControls(name));
-  out += '\t';
-  AppendField(out, output);
-  out += '\t';
+  AppendRowStart(out, number, name, output);
   AppendFlagText(out, flags);
   out += '\n';
 }

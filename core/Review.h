@@ -24,6 +24,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 
@@ -58,6 +59,7 @@ struct ReviewedLine {
 class NameReviewer {
  public:
   NameReviewer(const ListFiles& lists, const ConversionOptions& options);
+  ~NameReviewer();
 
   // The flags of one name line (GBK), in the order of its characters; empty when there is
   // nothing to check. Most lines are cleared by one table read per character.
@@ -66,46 +68,117 @@ class NameReviewer {
     return ReviewCandidate(line);
   }
 
+  // Reviews a line and appends its review row (AppendReviewRow's, the same bytes) to `out` when
+  // it is flagged; says whether it was. The review of a long run: most lines are cleared inline
+  // by the quick test, and for the others no flag is built, the readings and reasons of a
+  // character being worded once per state of the lists.
+  bool AppendRow(std::string& out, size_t number, std::string_view line,
+                 std::string_view output) const {
+    if (candidatesGeneration_ == lists_.Generation() && !QuickTest(line)) return false;
+    return AppendRowOfCandidate(out, number, line, output);
+  }
+
   // Whether anything in the line could be flagged: its first character (always the surname, or
   // its first half) with a surname row, a later one with a given-name row, a character the table
   // does not know, any other byte but a space (a letter, a digit, a control byte: "???"), or no
-  // character at all (an empty surname). One bit per character; false clears the line.
+  // character at all (an empty surname); a character the custom dictionary reads is none of
+  // these. One table read per pair of bytes; false clears the line.
   bool MayBeFlagged(std::string_view line) const {
-    const auto* p = reinterpret_cast<const unsigned char*>(line.data());
-    const auto* end = p + line.size();
-    uint8_t position = kSurnamePosition;
-    for (; end - p >= 2; p += 2) {
-      const unsigned lead = p[0] - 0x81u, trail = p[1] - 0x40u;
-      if (lead >= 0x7E || trail >= 0xBF) {  // not a double-byte character: a space, or "???"
-        if (*p != 0x20) return true;        // spaces are dropped from names
-        --p;
-        continue;
-      }
-      if (candidates_[lead * 191 + trail] & position) return true;
-      position = kGivenPosition;
-    }
-    if (p < end && *p != 0x20) return true;
-    return position == kSurnamePosition;
+    if (candidatesGeneration_ != lists_.Generation()) SyncCandidates();
+    return QuickTest(line);
   }
 
  private:
+  // The quick test of every line: per pair of bytes (as one two-byte load reads them), whether it
+  // is a character that may be flagged in the surname position, in the given name, or no
+  // double-byte character.
+  static constexpr uint8_t kSurnamePosition = 1, kGivenPosition = 2, kNotCharacter = 4;
+  uint8_t PairBits(const unsigned char* p) const {
+    uint16_t pair;  // the two bytes in one load, in the machine's byte order
+    std::memcpy(&pair, p, sizeof pair);
+    return candidates_[pair];
+  }
+  bool QuickTest(std::string_view line) const {
+    const size_t size = line.size();
+    const auto* p = reinterpret_cast<const unsigned char*>(line.data());
+    if ((size | 2) == 6) {
+      // Two or three double-byte characters, the usual name: the pairs at 0, 2 and size - 2,
+      // with no loop to leave at a place that differs from line to line. Anything that is no
+      // double-byte character (a space too) sends the line on.
+      const unsigned given = kGivenPosition | kNotCharacter;
+      return ((PairBits(p) & (kSurnamePosition | kNotCharacter)) |
+              ((PairBits(p + 2) | PairBits(p + size - 2)) & given)) != 0;
+    }
+    return QuickTestWalk(p, p + size);
+  }
+  // QuickTest of any line, pair by pair.
+  bool QuickTestWalk(const unsigned char* p, const unsigned char* end) const {
+    if (end - p < 2) return true;  // no character at all, or a lone byte
+    const auto* last = end - 1;    // a pair starts before it
+    // The first character in the surname position, every later one in the given name.
+    for (; p < last; p += 2) {
+      const uint8_t bits = PairBits(p);
+      if (!(bits & (kSurnamePosition | kNotCharacter))) {
+        for (p += 2; p < last; p += 2) {
+          const uint8_t later = PairBits(p);
+          if (later & (kGivenPosition | kNotCharacter)) {
+            if (later != kNotCharacter || *p != 0x20) return true;
+            --p;
+          }
+        }
+        return p == last && *p != 0x20;
+      }
+      // Not a double-byte character: a space is dropped from names, anything else is "???".
+      if (bits != kNotCharacter || *p != 0x20) return true;
+      --p;
+    }
+    return true;  // no character at all
+  }
+  void SyncCandidates() const;  // the table for the lists as they are now
+
   struct RowReadings {
     bool done = false;
     std::vector<std::string> written, pinyin;
+    std::string head;  // UTF-8: "参: can / cen / shen (rare in given names)"
   };
-  const RowReadings& ReadingsOfRow(int row) const;
+  struct KeyRead;
+  struct Found;
+  const RowReadings& ReadingsOfRow(int row, std::string_view key) const;
+  // AppendRow of a line the quick test did not clear, or that met a change of the lists (out of
+  // line: the test of every line needs few registers saved for it).
+  bool AppendRowOfCandidate(std::string& out, size_t number, std::string_view line,
+                            std::string_view output) const;
+  // Reviews a line into keys_, found_ and alternatives_; false when nothing is flagged.
+  bool Find(std::string_view line) const;
+  void ReadKeys(std::string_view line) const;
+  std::string_view ReadKey(std::string_view key, KeyRole role) const;
+  void AddAlternatives(std::string_view line, size_t key, const RowReadings& readings,
+                       size_t from) const;
   std::vector<ReviewFlag> ReviewCandidate(std::string_view line) const;
 
   const ListFiles& lists_;
   ConversionOptions options_;
-  // The quick test of every line: per GBK slot, whether the character may be flagged in the
-  // surname position and in the given name.
-  static constexpr uint8_t kSurnamePosition = 1, kGivenPosition = 2;
-  const uint8_t* candidates_;
+  // The shared table, or this reviewer's copy without the characters the custom dictionary of
+  // the romanization reads (the user's own readings), for the lists' generation below.
+  mutable const uint8_t* candidates_;
+  mutable std::vector<uint8_t> ownCandidates_;
+  mutable uint64_t candidatesGeneration_ = ~uint64_t{0};
   std::unique_ptr<ReadingCache>
       readings_;                           // the readings of the keys of a line that may be flagged
   mutable std::vector<RowReadings> rows_;  // per review row, for the lists' generation below
   mutable uint64_t rowsGeneration_ = ~uint64_t{0};
+  // The last line reviewed, kept from line to line so that no line allocates: its keys in the
+  // order they were read, their readings end to end, its flags and their alternatives (GBK) end to
+  // end.
+  mutable std::vector<KeyRead> keys_;
+  mutable std::string readingText_;
+  mutable std::vector<Found> found_;
+  mutable std::string alternatives_;
+  mutable std::vector<size_t> alternativeEnds_;
+  mutable std::string scratch_;
+  // The key whose first alternative scratch_ holds after ReadKeys.
+  static constexpr size_t kNoKey = ~size_t{0}, kSeveralKeys = kNoKey - 1;
+  mutable size_t laidOut_ = kNoKey;
 };
 
 // The whole-name entry (TaughtNames.h) that makes `line` read with alternative `alternative` of

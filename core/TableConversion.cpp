@@ -226,6 +226,18 @@ TablePreview PreviewTable(const std::string& sourcePath, const TableOptions& opt
 
 namespace {
 
+// A romanized form as a cell: without the space a layout puts beside an empty part (a name of
+// one character gives " Liu" as a line, "Liu" as a cell), in the table's encoding.
+Cell NameCell(std::string_view gbk, TextEncoding encoding) {
+  std::string_view text = gbk;
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  bool ascii = true;
+  for (char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+  return {CellType::kText,
+          encoding == TextEncoding::kUtf8 && !ascii ? Gb18030ToUtf8(text) : std::string(text)};
+}
+
 // The cells a row gains, for the header row and for each data row.
 class RowConverter {
  public:
@@ -302,17 +314,7 @@ class RowConverter {
     return options;
   }
 
-  // A romanized form as a cell: without the space a layout puts beside an empty part (a name of
-  // one character gives " Liu" as a line, "Liu" as a cell).
-  Cell TextCell(const std::string& gbk) const {
-    std::string_view text = gbk;
-    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-    bool ascii = true;
-    for (char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-    return {CellType::kText,
-            encoding_ == TextEncoding::kUtf8 && !ascii ? Gb18030ToUtf8(text) : std::string(text)};
-  }
+  Cell TextCell(const std::string& gbk) const { return NameCell(gbk, encoding_); }
 
   // The flag text of a name (UTF-8) in the table's encoding; empty when there is nothing to check.
   Cell ReviewCell(const std::string& gbk) const {
@@ -432,6 +434,30 @@ void WriteWorkbookToStream(int fd, const std::string& name,
   ::unlink(tempPath.c_str());
 }
 
+// Writes a table of `format` to `targetPath` (a file or kStandardStream) by `run`, whole or not at
+// all (WriteTarget without a partial keep); a delimited text takes the layout of `layoutOf`.
+void WriteTable(const std::string& targetPath, const struct stat* sourceStat, TableFormat format,
+                const TableSource& layoutOf, const std::function<void(RowSink&)>& run) {
+  auto writeTo = [&](int fd, const std::string& name, const std::string& path) {
+    if (format != TableFormat::kXlsx) {
+      DelimitedSink sink(fd, name, static_cast<const DelimitedSource&>(layoutOf).Layout());
+      run(sink);
+    } else if (path.empty()) {
+      WriteWorkbookToStream(fd, name, layoutOf.NumberFormats(), run);
+    } else {
+      XlsxSink sink(path, layoutOf.NumberFormats());
+      run(sink);
+    }
+  };
+  if (targetPath == kStandardStream) {
+    writeTo(StandardOutput(), "standard output", {});
+    return;
+  }
+  TargetWrite how;
+  how.write = writeTo;  // no keepAfterFailure: the table is whole or not written at all
+  WriteTarget(targetPath, sourceStat, how);
+}
+
 }  // namespace
 
 TableReport ConvertTable(ListFiles& lists, const std::string& sourcePath,
@@ -484,25 +510,45 @@ TableReport ConvertTable(ListFiles& lists, const std::string& sourcePath,
     }
     sink.Finish();
   };
-  auto writeTo = [&](int fd, const std::string& name, const std::string& path) {
-    if (report.format != TableFormat::kXlsx) {
-      DelimitedSink sink(fd, name, static_cast<const DelimitedSource&>(*source).Layout());
-      run(sink);
-    } else if (path.empty()) {
-      WriteWorkbookToStream(fd, name, source->NumberFormats(), run);
-    } else {
-      XlsxSink sink(path, source->NumberFormats());
-      run(sink);
-    }
-  };
-  if (targetPath == kStandardStream) {
-    writeTo(StandardOutput(), "standard output", {});
-    return report;
-  }
-  TargetWrite how;
-  how.write = writeTo;  // no keepAfterFailure: the table is whole or not written at all
-  WriteTarget(targetPath, sourceIsFile ? &sourceStat : nullptr, how);
+  WriteTable(targetPath, sourceIsFile ? &sourceStat : nullptr, report.format, *source, run);
   return report;
+}
+
+void RewriteTableName(const std::string& targetPath, const TableCellPlace& place,
+                      std::string_view expected, std::string_view replacement) {
+  struct stat targetStat {};
+  bool isFile = false;
+  const std::unique_ptr<TableSource> table =
+      OpenTable(ReadSource(targetPath, &targetStat, &isFile), place.format);
+  const size_t sheet = FindSheet(*table, place.sheet);
+  const size_t column = place.nameColumn + 1;  // the romanized name stands right after the name
+  const Cell was = NameCell(expected, table->Encoding());
+  const Cell now = NameCell(replacement, table->Encoding());
+  const std::string where = "目标表格第 " + std::to_string(place.row) + " 行";
+  {  // the cell must still read what the run wrote: an edit of the user's is never overwritten
+    std::unique_ptr<RowReader> rows = table->Rows(sheet);
+    Row row;
+    size_t number = 0;
+    while (number < place.row && rows->Next(row)) ++number;
+    if (place.row == 0 || number < place.row)
+      throw Error(where + "不存在，没有改写：" + targetPath);
+    if (row.size() <= column || row[column].text != was.text)
+      throw Error(where + "的译名已被改动，没有改写：" + targetPath);
+  }
+  auto run = [&](RowSink& sink) {
+    const std::vector<std::string> sheets = table->SheetNames();
+    Row row;
+    for (size_t s = 0; s < sheets.size(); ++s) {
+      sink.BeginSheet(sheets[s]);
+      std::unique_ptr<RowReader> rows = table->Rows(s);
+      for (size_t number = 1; rows->Next(row); ++number) {
+        if (s == sheet && number == place.row) row[column] = now;
+        sink.Write(row);
+      }
+    }
+    sink.Finish();
+  };
+  WriteTable(targetPath, isFile ? &targetStat : nullptr, place.format, *table, run);
 }
 
 }  // namespace quorvel

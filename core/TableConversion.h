@@ -101,6 +101,25 @@ TableReport ConvertTable(ListFiles& lists, const std::string& sourcePath,
                          const TableOptions& table, const ProgressFn& progress = {},
                          const LineFn& onRow = {});
 
+// Where a run put the romanized name of one row: the target's format, its sheet (UTF-8; empty:
+// the first), the source's name column (from 0; the romanized name stands in the next one) and
+// the row in the sheet (from 1, a header row counted: ConvertTable's `onRow` number).
+struct TableCellPlace {
+  TableFormat format = TableFormat::kCsv;
+  std::string sheet;
+  size_t nameColumn = 0;
+  size_t row = 0;
+};
+
+// Replaces the romanized name at `place` of a converted table with `replacement` when the cell
+// still reads `expected` (both GBK romanized lines, as `onRow` gives them: the cell is written as
+// the run writes it). The table is written whole again through the run's own writer (a temporary
+// renamed over it): a CSV or TSV keeps its encoding, byte-order mark, delimiter and line ends, a
+// workbook every sheet's values. Error when there is no such row or the cell was changed since
+// (the file is left as it was); FileOpenError or InOutError when it cannot be read or written.
+void RewriteTableName(const std::string& targetPath, const TableCellPlace& place,
+                      std::string_view expected, std::string_view replacement);
+
 // What the window shows before a run: the sheet's first rows (UTF-8) and the guessed choice
 // (nullopt when no header names the column).
 struct TablePreview {

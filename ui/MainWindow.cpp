@@ -664,10 +664,7 @@ void MainWindow::convert() {
   }
   if (review->Count() > 0) {
     review->Finish(ToPath(target), report.encoding != quorvel::SourceEncoding::kGb18030);
-    reviewButton_->setText(QStringLiteral("%1 个姓名需要核对").arg(review->Count()));
-    reviewButton_->show();
-    reviewButton_->raise();  // above the banner page too
-    review_ = std::move(review);
+    OfferReview(std::move(review));
   }
   QString summary = QStringLiteral("共写入 %1 个姓名，其中 %2 个含有“???”，用时 %3 秒。")
                         .arg(report.lines)
@@ -707,21 +704,29 @@ void MainWindow::ConvertTableSource() {
   const quorvel::ConversionOptions options = CurrentOptions();
   PlatformDialogs& dialogs = PlatformDialogs::Instance();
   quorvel::TableReport report;
+  auto review = std::make_unique<ConversionReview>(lists_, options);
+  review_.reset();  // the last run's names to check go with a new run
+  reviewButton_->hide();
   QElapsedTimer clock;
   if (!SourceFound(source, target)) return;
   try {
     clock.start();
     BusyCursor busy;
     RunProgress progress(this);
-    report =
-        quorvel::ConvertTable(lists_, ToPath(source), ToPath(target), options, *tableOptions_,
-                              [&](size_t done, size_t total) { progress.Report(done, total); });
+    report = quorvel::ConvertTable(
+        lists_, ToPath(source), ToPath(target), options, *tableOptions_,
+        [&](size_t done, size_t total) { progress.Report(done, total); }, review->Hook());
   } catch (const quorvel::ConversionCancelled&) {
     dialogs.ShowMessage(this, QStringLiteral("转换已取消，没有写入表格。"));
     return;
   } catch (const std::exception& error) {
     ShowError(error);
     return;
+  }
+  if (review->Count() > 0) {
+    review->FinishTable(ToPath(target),
+                        {report.format, tableOptions_->sheet, report.choice.column, 0});
+    OfferReview(std::move(review));
   }
   const QString summary = QStringLiteral("共转换 %1 行，其中 %2 行的姓名含有“???”，用时 %3 秒。")
                               .arg(report.rows)
@@ -800,6 +805,14 @@ void MainWindow::showAbout() {
 
 void MainWindow::openWebsite() {
   PlatformDialogs::Instance().OpenWebPage(this, QString::fromUtf8(quorvel::maker::kProductUrl));
+}
+
+// After a run with names to check: "N 个姓名需要核对" opens their list.
+void MainWindow::OfferReview(std::unique_ptr<ConversionReview> review) {
+  reviewButton_->setText(QStringLiteral("%1 个姓名需要核对").arg(review->Count()));
+  reviewButton_->show();
+  reviewButton_->raise();  // above the banner page too
+  review_ = std::move(review);
 }
 
 void MainWindow::showReview() {

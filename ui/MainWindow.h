@@ -142,6 +142,7 @@ class MainWindow : public QMainWindow {
   // Tables: the name column asked for when one is chosen as the source, and its run.
   void ChooseTableColumn(const QString& path);
   void ConvertTableSource();
+  void OfferReview(std::unique_ptr<ConversionReview> review);
   bool SourceFound(const QString& source, const QString& target);
   void OfferToOpen(const QString& target, const QString& summary);
 

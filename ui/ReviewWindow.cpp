@@ -30,18 +30,17 @@ QString Reasons(std::vector<quorvel::ReviewFlag> flags) {
 
 }  // namespace
 
-ReviewWindow::ReviewWindow(quorvel::ListFiles& data, std::string target, bool utf8Target,
+ReviewWindow::ReviewWindow(quorvel::ListFiles& data, ReviewTarget target,
                            std::vector<quorvel::ReviewedLine>& lines, QWidget* parent)
     : QDialog(parent),
       ui_(std::make_unique<Ui::ReviewWindow>()),
       data_(data),
       target_(std::move(target)),
-      utf8Target_(utf8Target),
       lines_(lines) {
   ui_->setupUi(this);
-  ui_->summaryLabel->setText(
-      QStringLiteral("%1 个姓名需要核对：点选正确的读法，目标文件的那一行随即改写。")
-          .arg(lines_.size()));
+  ui_->summaryLabel->setText(QStringLiteral("%1 个姓名需要核对：点选正确的读法，%2随即改写。")
+                                 .arg(lines_.size())
+                                 .arg(target_.rewritten));
   connect(ui_->closeButton, &QPushButton::clicked, this, &QDialog::accept);
   Fill();
 }
@@ -86,11 +85,8 @@ void ReviewWindow::choose(int row, int flag, int alternative) {
   quorvel::ReviewedLine& line = lines_.at(static_cast<size_t>(row));
   const quorvel::ReviewFlag& chosen = line.flags.at(static_cast<size_t>(flag));
   const std::string& text = chosen.alternatives.at(static_cast<size_t>(alternative));
-  auto inTarget = [this](const std::string& gbk) {
-    return utf8Target_ ? quorvel::Gb18030ToUtf8(gbk) : gbk;
-  };
   try {
-    quorvel::RewriteTargetLine(target_, line.number, inTarget(line.output), inTarget(text));
+    target_.rewrite(line, text);
     line.output = text;
     ui_->reviewTable->item(row, kOutputColumn)->setText(FromGbk(text));
     if (!ui_->rememberCheck->isChecked()) return;
@@ -128,11 +124,27 @@ quorvel::LineFn ConversionReview::Hook() {
 }
 
 void ConversionReview::Finish(std::string target, bool utf8Target) {
-  target_ = std::move(target);
-  utf8Target_ = utf8Target;
+  target_.rewritten = QStringLiteral("目标文件的那一行");
+  target_.rewrite = [target = std::move(target), utf8Target](const quorvel::ReviewedLine& line,
+                                                             const std::string& replacement) {
+    auto inTarget = [utf8Target](const std::string& gbk) {
+      return utf8Target ? quorvel::Gb18030ToUtf8(gbk) : gbk;
+    };
+    quorvel::RewriteTargetLine(target, line.number, inTarget(line.output), inTarget(replacement));
+  };
+}
+
+void ConversionReview::FinishTable(std::string target, quorvel::TableCellPlace place) {
+  target_.rewritten = QStringLiteral("目标表格中那一行的译名");
+  target_.rewrite = [target = std::move(target), place = std::move(place)](
+                        const quorvel::ReviewedLine& line, const std::string& replacement) {
+    quorvel::TableCellPlace cell = place;
+    cell.row = line.number;
+    quorvel::RewriteTableName(target, cell, line.output, replacement);
+  };
 }
 
 void ConversionReview::Show(QWidget* parent, quorvel::ListFiles& data) {
-  ReviewWindow window(data, target_, utf8Target_, lines_, parent);
+  ReviewWindow window(data, target_, lines_, parent);
   window.exec();
 }

@@ -2,7 +2,8 @@
 // each with its line, the name, the output and the reason, and the alternatives as buttons.
 //
 // Choosing an alternative rewrites that line of the target (only while it still holds what the
-// run wrote; RewriteTargetLine) and shows the new output; with "remember" ticked the name is also
+// run wrote: RewriteTargetLine for a names file, RewriteTableName for the romanized cell of a
+// table's row) and shows the new output; with "remember" ticked the name is also
 // taught as a whole name (TaughtNames.h), so the next conversion reads it so. Each alternative
 // changes one character of the line as the run wrote it. A name that no whole-name entry can
 // hold (a compound surname) is said so. Errors are shown in the standard error box.
@@ -14,24 +15,32 @@
 #include <QDialog>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "BatchConversion.h"
 #include "Review.h"
+#include "TableConversion.h"
 
 namespace Ui {
 class ReviewWindow;
 }
 
+// Where a chosen alternative goes: `rewrite(line, replacement)` puts `replacement` (GBK) where the
+// target holds the line's output, or throws; `rewritten` names that place for the list's summary.
+struct ReviewTarget {
+  std::function<void(const quorvel::ReviewedLine& line, const std::string& replacement)> rewrite;
+  QString rewritten;
+};
+
 class ReviewWindow : public QDialog {
   Q_OBJECT
 
  public:
-  // `target` is the converted file, `utf8Target` whether it is UTF-8 (else GBK); `lines` are
-  // kept up to date with every line rewritten, so the list shown again shows the file.
-  ReviewWindow(quorvel::ListFiles& data, std::string target, bool utf8Target,
+  // `lines` are kept up to date with every line rewritten, so the list shown again shows the file.
+  ReviewWindow(quorvel::ListFiles& data, ReviewTarget target,
                std::vector<quorvel::ReviewedLine>& lines, QWidget* parent = nullptr);
   ~ReviewWindow() override;
 
@@ -45,8 +54,7 @@ class ReviewWindow : public QDialog {
 
   std::unique_ptr<Ui::ReviewWindow> ui_;
   quorvel::ListFiles& data_;
-  std::string target_;
-  bool utf8Target_;
+  ReviewTarget target_;
   std::vector<quorvel::ReviewedLine>& lines_;
 };
 
@@ -54,17 +62,20 @@ class ConversionReview {
  public:
   ConversionReview(const quorvel::ListFiles& data, const quorvel::ConversionOptions& options);
 
-  // For ConvertFile: every line goes through the review rule; the flagged ones are kept.
+  // For ConvertFile and ConvertTable: every line goes through the review rule; the flagged ones
+  // are kept.
   quorvel::LineFn Hook();
   size_t Count() const { return lines_.size(); }
   // The run wrote `target` (UTF-8 or GBK) whole.
   void Finish(std::string target, bool utf8Target);
+  // The run wrote the table `target`, its romanized names at `place` (the row is each line's
+  // number).
+  void FinishTable(std::string target, quorvel::TableCellPlace place);
   // The review list, modally.
   void Show(QWidget* parent, quorvel::ListFiles& data);
 
  private:
   quorvel::NameReviewer reviewer_;
   std::vector<quorvel::ReviewedLine> lines_;
-  std::string target_;
-  bool utf8Target_ = false;
+  ReviewTarget target_;
 };

@@ -113,8 +113,21 @@ TEST_F(ReviewTest, TheFlagTextNamesTheReadingsTheReasonAndTheWholeNameWithEachAl
 }
 
 TEST_F(ReviewTest, WhatTheUserDecidedIsNotFlagged) {
-  CustomDictionary(lists_, CustomDictionary::Kind::kStandard).AddOrUpdate(G("参"), "shen");
+  NameReviewer reviewer(lists_, Options());
+  EXPECT_TRUE(reviewer.MayBeFlagged(G("曾参")));
+  CustomDictionary standard(lists_, CustomDictionary::Kind::kStandard);
+  standard.AddOrUpdate(G("参"), "shen");
   EXPECT_TRUE(Flags(G("曾参")).empty()) << "the custom dictionary knows the character";
+  lists_.Refresh();
+  EXPECT_FALSE(reviewer.MayBeFlagged(G("曾参"))) << "so the quick test clears the line";
+  EXPECT_TRUE(reviewer.MayBeFlagged(G("乐参"))) << "the other characters are still tested";
+  standard.AddOrUpdate(G("嚣"), "x?");
+  lists_.Refresh();
+  EXPECT_TRUE(reviewer.MayBeFlagged(G("王嚣"))) << "a reading with a \"?\" may read \"???\"";
+  standard.Clear();
+  lists_.Refresh();
+  EXPECT_TRUE(reviewer.MayBeFlagged(G("曾参"))) << "the lists changed again";
+  standard.AddOrUpdate(G("参"), "shen");
   EXPECT_EQ(Flags(G("曾参"), Options(NameFormat::kSurnameGiven, Romanization::kWadeGiles)).size(),
             1u)
       << "the pinyin dictionary does not decide Wade-Giles";
@@ -125,6 +138,42 @@ TEST_F(ReviewTest, WhatTheUserDecidedIsNotFlagged) {
   EXPECT_TRUE(Flags(G("乐嘉")).empty()) << "a taught whole name";
   EXPECT_TRUE(Flags(G(" 乐嘉\t")).empty()) << "also once trimmed";
   EXPECT_EQ(Flags(G("乐毅")).size(), 1u) << "another name with the surname still is";
+}
+
+TEST_F(ReviewTest, TheRowOfALongRunIsTheRowOfItsFlags) {
+  // The review of a run writes its rows without building flags; they must be the same bytes.
+  const char* const names[] = {"曾参",         "乐嘉",      "隗嚣",     "王ㄅ",
+                               "王小明\t备注", "",          "刘德华",   "王㐤",
+                               "王𠮷",         " 郦 食其 ", "长孙无忌", "阿沛·阿旺",
+                               "乐 嘉",        "曾参ABC",   "吕蒙",     "曾参曾参曾参曾参",
+                               "李宗盛"};
+  ConversionOptions wade = Options(NameFormat::kGivenSurnameUpper, Romanization::kWadeGiles);
+  wade.separator = Separator::kSpace;
+  ConversionOptions all = Options(NameFormat::kPassport);
+  all.readings = Readings::kAll;
+  const ConversionOptions optionSets[] = {Options(), wade, all, Options(NameFormat::kGivenSurname)};
+  size_t rows = 0;
+  for (int pass = 0; pass < 2; ++pass) {
+    if (pass == 1)  // the lists change: what was worded for them is worded again
+      CustomDictionary(lists_, CustomDictionary::Kind::kStandard).AddOrUpdate(G("嚣"), "ao");
+    lists_.Refresh();
+    for (const ConversionOptions& options : optionSets) {
+      NameReviewer reviewer(lists_, options);
+      for (const char* utf8 : names) {
+        SCOPED_TRACE(std::string(utf8) + " pass " + std::to_string(pass));
+        const std::string name = G(utf8);
+        const std::string output = RomanizeName(lists_, name, options);
+        std::string expected, row;
+        const auto flags = reviewer.Review(name);
+        if (!flags.empty()) AppendReviewRow(expected, 7, name, output, flags);
+        const bool flagged = reviewer.AppendRow(row, 7, name, output);
+        EXPECT_EQ(flagged, !flags.empty());
+        EXPECT_EQ(row, expected);
+        rows += flagged;
+      }
+    }
+  }
+  EXPECT_GT(rows, 80u) << "most of the names are flagged";
 }
 
 TEST_F(ReviewTest, TheBatchConversionHandsEveryLineToTheReviewWithItsNumber) {

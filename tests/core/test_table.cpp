@@ -346,6 +346,68 @@ TEST_F(TableRun, WorkbooksKeepValuesAndEverySheet) {
   EXPECT_FALSE(PathExists(dir_.File("x.xlsx")));
 }
 
+TEST_F(TableRun, AChosenAlternativeRewritesTheRowsRomanizedCellOnly) {
+  // The run hands each flagged row's number, name and output over; the rewrite finds that cell.
+  struct Case {
+    const char* why;
+    std::string source, name;
+    TableFormat format;
+    const char* expected;  // the output as the run gave it, GBK
+    const char* replacement;
+  } cases[] = {
+      {"UTF-8 with a byte-order mark, LF, a quoted cell, no last line end",
+       "\xEF\xBB\xBF工号,姓名,部门\n001,刘德华,\"销售, 北区\"\n002,曾参,研发", "in.csv",
+       TableFormat::kCsv, "Can Zeng", "Shen Zeng"},
+      {"GBK, tabs, CR LF", G("姓名\t备注\r\n曾参\tx\r\n乐嘉\ty\r\n"), "in.tsv", TableFormat::kTsv,
+       "Can Zeng", "Shen Zeng"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    WriteFile(dir_.File(c.name), c.source);
+    std::vector<std::pair<size_t, std::string>> seen;
+    report_ = ConvertTable(lists_, dir_.File(c.name), dir_.File(c.name + ".out"), {}, {}, {},
+                           [&](size_t number, std::string_view, std::string_view output) {
+                             seen.emplace_back(number, std::string(output));
+                           });
+    const std::string before = ReadFile(dir_.File(c.name + ".out"));
+    ASSERT_EQ(seen.size(), 2u);
+    ASSERT_EQ(seen[1].first, 3u) << "the row in the sheet, the header counted";
+    const size_t row = seen[0].second == c.expected ? seen[0].first : seen[1].first;
+    TableCellPlace place{c.format, "", report_.choice.column, row};
+    RewriteTableName(dir_.File(c.name + ".out"), place, c.expected, c.replacement);
+    std::string after = before;
+    after.replace(after.find(c.expected), std::string_view(c.expected).size(), c.replacement);
+    EXPECT_EQ(ReadFile(dir_.File(c.name + ".out")), after) << "only that cell changed";
+
+    // Refused, the table left as it was: the cell reads something else now, or no such row.
+    EXPECT_THROW(RewriteTableName(dir_.File(c.name + ".out"), place, c.expected, "x"), Error);
+    place.row = 99;
+    EXPECT_THROW(RewriteTableName(dir_.File(c.name + ".out"), place, c.replacement, "x"), Error);
+    EXPECT_EQ(ReadFile(dir_.File(c.name + ".out")), after);
+  }
+
+  {
+    XlsxWriter book(dir_.File("staff.xlsx"));
+    book.AddSheet("Notes");
+    book.Write({T("x"), N("2.5")});
+    book.AddSheet("名单");
+    book.Write({T("工号"), T("姓名"), T("入职")});
+    book.Write({N("1001"), T("曾参"), N("45123.5")});
+    book.Close();
+  }
+  TableOptions second;
+  second.sheet = "名单";
+  report_ = ConvertTable(lists_, dir_.File("staff.xlsx"), dir_.File("staff_en.xlsx"), {}, second);
+  RewriteTableName(dir_.File("staff_en.xlsx"),
+                   {TableFormat::kXlsx, "名单", report_.choice.column, 2}, "Can Zeng", "Shen Zeng");
+  XlsxSource result(ReadFile(dir_.File("staff_en.xlsx")));
+  EXPECT_EQ(result.SheetNames(), (std::vector<std::string>{"Notes", "名单"}));
+  EXPECT_EQ(ReadAll(result, 1),
+            (std::vector<Row>{{T("工号"), T("姓名"), T("姓名 (Pinyin)"), T("入职")},
+                              {N("1001"), T("曾参"), T("Shen Zeng"), N("45123.5")}}));
+  EXPECT_EQ(ReadAll(result, 0), (std::vector<Row>{{T("x"), N("2.5")}})) << "the other sheet";
+}
+
 TEST(Table, NameCellsConvertToGbkAsWholeTextsDo) {
   Utf8ToGb18030Converter converter;
   std::string gbk;

@@ -2,6 +2,7 @@
 // it, and the whole names' editor.
 #include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -10,6 +11,7 @@
 
 #include "CustomDictionary.h"
 #include "ReviewWindow.h"
+#include "TableColumnChooser.h"
 #include "TestSupport.h"
 #include "WholeNamesEditor.h"
 #include "WindowTestSupport.h"
@@ -119,6 +121,57 @@ TEST_F(ReviewWindowTest, ALineChangedSinceTheRunIsNotOverwritten) {
   });
   EXPECT_EQ(Read("names_en.txt"),
             QByteArray("De-hua Liu\r\nZeng Shen (checked)\r\nJia Yue\r\nXiao Wei\r\n"));
+}
+
+TEST_F(ReviewWindowTest, AfterATableRunTheListNamesRowsAndRewritesTheirRomanizedCells) {
+  Write("staff.csv",
+        QStringLiteral("\xFEFF工号,姓名,部门\n001,刘德华,\"销售, 北区\"\n002,曾参,研发\n003,乐嘉,x")
+            .toUtf8());
+  ASSERT_TRUE(window_->OpenSourceFile(PathOf("staff.csv")));
+  auto* chooser = window_->findChild<TableColumnChooser*>();
+  ASSERT_TRUE(chooser);
+  chooser->accept();  // the guessed column, 姓名
+  Convert();
+  EXPECT_EQ(Get<QPushButton>(*window_, "reviewButton")->text(), QStringLiteral("2 个姓名需要核对"));
+  const QByteArray converted = QStringLiteral(
+                                   "\xFEFF工号,姓名,姓名 (Pinyin),部门\n001,刘德华,De-hua Liu,"
+                                   "\"销售, 北区\"\n002,曾参,Can Zeng,研发\n003,乐嘉,Jia Yue,x")
+                                   .toUtf8();
+  ASSERT_EQ(Read("staff_en.csv"), converted);
+  WithReviewList([&](ReviewWindow& list) {
+    EXPECT_TRUE(Get<QLabel>(list, "summaryLabel")->text().contains(QStringLiteral("目标表格")));
+    ASSERT_EQ(Get<QTableWidget>(list, "reviewTable")->rowCount(), 2);
+    EXPECT_EQ(Cell(list, 0, 0), QStringLiteral("3")) << "the row in the sheet, header counted";
+    EXPECT_EQ(Cell(list, 1, 0), QStringLiteral("4"));
+    Get<QPushButton>(list, "alternative-0-0-1")->click();  // 曾参: Shen Zeng
+    EXPECT_EQ(Cell(list, 0, 2), QStringLiteral("Shen Zeng"));
+    Get<QCheckBox>(list, "rememberCheck")->setChecked(true);
+    Get<QPushButton>(list, "alternative-1-0-0")->click();  // 乐嘉: Jia Le, remembered
+    EXPECT_EQ(Cell(list, 1, 2), QStringLiteral("Jia Le"));
+  });
+  EXPECT_EQ(dialogs_.Take(), std::vector<RecordingDialogs::Call>{});
+  QByteArray rewritten = converted;
+  rewritten.replace(QStringLiteral("Can Zeng").toUtf8(), QByteArray("Shen Zeng"));
+  rewritten.replace(QStringLiteral("Jia Yue").toUtf8(), QByteArray("Jia Le"));
+  EXPECT_EQ(Read("staff_en.csv"), rewritten) << "the byte-order mark, LF, quotes, no last line end";
+  quorvel::CustomDictionary names(*data_, quorvel::CustomDictionary::Kind::kWholeNames);
+  names.Refresh();
+  EXPECT_EQ(names.Entries(),
+            (std::vector<quorvel::DictionaryEntry>{{quorvel::test::G("乐嘉"), "le jia"}}));
+
+  // A cell the user changed since is not overwritten.
+  Write("staff_en.csv", QByteArray(rewritten).replace("Shen Zeng", "Zeng Shen (checked)"));
+  WithReviewList([&](ReviewWindow& list) {
+    Get<QPushButton>(list, "alternative-0-0-0")->click();
+    const auto shown = dialogs_.Take();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].kind, Kind::kError);
+    EXPECT_TRUE(shown[0].text.contains(QStringLiteral("第 3 行的译名已被改动，没有改写")))
+        << shown[0].text.toStdString();
+    EXPECT_EQ(Cell(list, 0, 2), QStringLiteral("Shen Zeng"));
+  });
+  EXPECT_EQ(Read("staff_en.csv"),
+            QByteArray(rewritten).replace("Shen Zeng", "Zeng Shen (checked)"));
 }
 
 TEST_F(WindowTest, TheWholeNamesEditorAddsDeletesAndClears) {
