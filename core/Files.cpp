@@ -17,6 +17,7 @@
 #include <functional>
 
 #include "Errors.h"
+#include "PairWrite.h"
 
 namespace quorvel {
 
@@ -57,7 +58,11 @@ std::string RandomSuffix() {
   return suffix;
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
+}  // namespace
+
+bool WriteAllBytes(int fd, std::string_view bytes) {
+  const char* data = bytes.data();
+  size_t size = bytes.size();
   while (size > 0) {
     ssize_t n = ::write(fd, data, size);
     if (n < 0) {
@@ -69,7 +74,6 @@ bool WriteAll(int fd, const char* data, size_t size) {
   }
   return true;
 }
-}  // namespace
 
 void SyncFolder(const std::string& dir) {
   int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -129,7 +133,7 @@ std::string CopyAside(const std::string& path) {
   std::string copy;
   int fd = CreateNewFileBeside(path, ".old-", copy);
   if (fd < 0) return {};
-  bool ok = WriteAll(fd, data.data(), data.size()) && ::fsync(fd) == 0;
+  bool ok = WriteAllBytes(fd, data) && ::fsync(fd) == 0;
   int e = errno;
   if (::close(fd) != 0 && ok) {
     ok = false;
@@ -178,12 +182,24 @@ std::vector<std::string> NamesIn(const std::string& dir,
 }
 }  // namespace
 
-bool IsLeftoverOf(std::string_view name, std::string_view file) {
-  if (!name.starts_with(file)) return false;
+namespace {
+// The part of `name` after `file` + ".tmp-" or ".old-", or nullopt when it does not start so.
+std::optional<std::string_view> LeftoverSuffix(std::string_view name, std::string_view file) {
+  if (!name.starts_with(file)) return std::nullopt;
   name.remove_prefix(file.size());
-  if (!name.starts_with(".tmp-") && !name.starts_with(".old-")) return false;
-  name.remove_prefix(5);
-  return IsRandomSuffix(name) || IsProcessId(name);
+  if (!name.starts_with(".tmp-") && !name.starts_with(".old-")) return std::nullopt;
+  return name.substr(5);
+}
+}  // namespace
+
+bool IsOwnLeftoverOf(std::string_view name, std::string_view file) {
+  auto suffix = LeftoverSuffix(name, file);
+  return suffix && IsRandomSuffix(*suffix);
+}
+
+bool IsLeftoverOf(std::string_view name, std::string_view file) {
+  auto suffix = LeftoverSuffix(name, file);
+  return suffix && (IsRandomSuffix(*suffix) || IsProcessId(*suffix));
 }
 
 void RemoveLeftovers(const std::string& dir, const std::vector<std::string>& names) {
@@ -235,161 +251,6 @@ void RemoveDeadTargetTemporaries(const std::string& folder) {
 
 namespace {
 
-constexpr char kIntentHeader[] = "quorvel intent 1";
-
-bool IsPlainName(std::string_view name) {
-  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
-         name.find_first_of(std::string_view("\t\r\n\0", 4)) == std::string_view::npos;
-}
-
-// Writes the record through a temporary and a rename, then syncs the folder: once this returns,
-// the record survives a crash, and it is never seen half written. Returns false with errno set.
-bool WriteIntent(const std::string& intentPath, const std::vector<IntentStep>& steps) {
-  std::string text = std::string(kIntentHeader) + "\n";
-  for (const auto& step : steps) {
-    if (step.kind == IntentStep::Kind::kRename)
-      text += "rename\t" + step.from + "\t" + step.to + "\n";
-    else text += "remove\t" + step.to + "\n";
-  }
-  text += "end\n";
-  std::string temp;
-  int fd = CreateTempFileBeside(intentPath, temp);
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
-  int e = errno;
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    e = errno;
-  }
-  if (ok && ::rename(temp.c_str(), intentPath.c_str()) != 0) {
-    ok = false;
-    e = errno;
-  }
-  if (!ok) {
-    ::unlink(temp.c_str());
-    errno = e;
-    return false;
-  }
-  SyncFolder(FolderOf(intentPath));
-  return true;
-}
-
-}  // namespace
-
-namespace {
-
-// Whether a record's step stays within what a pair writer does: it renames one of its own
-// temporaries or kept old files onto one of `files`, or removes one of `files`.
-bool IsWritersStep(const IntentStep& step, const std::vector<std::string>& files) {
-  for (const auto& file : files) {
-    if (step.to != file) continue;
-    if (step.kind == IntentStep::Kind::kRemove) return true;
-    const std::string_view from = step.from;
-    return (from.starts_with(file + ".tmp-") || from.starts_with(file + ".old-")) &&
-           IsRandomSuffix(from.substr(file.size() + 5));
-  }
-  return false;
-}
-
-// Parses a record's text; nullopt when it is none this program wrote (ours are written whole).
-std::optional<std::vector<IntentStep>> ParseIntent(std::string_view text) {
-  auto lines = SplitLines(text);
-  if (lines.size() < 2 || lines.front() != kIntentHeader || lines.back() != "end")
-    return std::nullopt;
-  std::vector<IntentStep> steps;
-  for (size_t i = 1; i + 1 < lines.size(); ++i) {
-    std::string_view line = lines[i];
-    auto tab = line.find('\t');
-    if (tab == std::string_view::npos) return std::nullopt;
-    std::string_view verb = line.substr(0, tab), rest = line.substr(tab + 1);
-    IntentStep step;
-    if (verb == "rename") {
-      auto second = rest.find('\t');
-      if (second == std::string_view::npos) return std::nullopt;
-      step.from = rest.substr(0, second);
-      step.to = rest.substr(second + 1);
-      if (!IsPlainName(step.from)) return std::nullopt;
-    } else if (verb == "remove") {
-      step.kind = IntentStep::Kind::kRemove;
-      step.to = rest;
-    } else {
-      return std::nullopt;
-    }
-    if (!IsPlainName(step.to)) return std::nullopt;
-    steps.push_back(std::move(step));
-  }
-  return steps;
-}
-
-}  // namespace
-
-std::optional<std::vector<IntentStep>> ReadIntent(const std::string& intentPath,
-                                                  const std::vector<std::string>& files,
-                                                  std::string* whyIgnored) {
-  if (whyIgnored) whyIgnored->clear();
-  auto ignore = [&](const std::string& why) -> std::optional<std::vector<IntentStep>> {
-    if (whyIgnored)
-      *whyIgnored =
-          "the record of an unfinished dictionary write \"" + intentPath + "\" is ignored: " + why;
-    return std::nullopt;
-  };
-  // Never blocks (a pipe planted at the name) and never follows a link.
-  int fd = ::open(intentPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? std::nullopt : ignore(ErrnoWords(errno));
-  struct stat st {};
-  std::string text;
-  int e = ::fstat(fd, &st) != 0 ? errno : 0;
-  if (e == 0 && S_ISREG(st.st_mode)) e = ReadFromDescriptor(fd, text, 1 << 16);
-  ::close(fd);
-  if (e != 0) return ignore(ErrnoWords(e));
-  if (!S_ISREG(st.st_mode)) return ignore("it is no regular file");
-  // In a folder others may write, a record another user left could make this user's process
-  // move files of theirs into place.
-  if (st.st_uid != ::geteuid() && st.st_uid != 0) return ignore("it belongs to another user");
-  auto steps = ParseIntent(text);
-  if (!steps) return ignore("it is damaged");
-  for (const auto& step : *steps)
-    if (!IsWritersStep(step, files))
-      return ignore("it names \"" + (step.kind == IntentStep::Kind::kRemove ? step.to : step.from) +
-                    "\", which is no list file nor a temporary of one");
-  return steps;
-}
-
-bool RollForwardIntent(const std::string& intentPath, const std::vector<std::string>& files) {
-  std::string why;
-  auto steps = ReadIntent(intentPath, files, &why);
-  if (!steps) {
-    // Either nothing is there, or something no Quorvel writer made: it is never acted on, and it
-    // must not block every later write.
-    if (!why.empty()) Warn(why);
-    struct stat st {};
-    if (::lstat(intentPath.c_str(), &st) != 0) return false;
-    ::unlink(intentPath.c_str());
-    return false;
-  }
-  const std::string dir = FolderOf(intentPath);
-  for (const auto& step : *steps) {
-    const std::string to = JoinPath(dir, step.to);
-    if (step.kind == IntentStep::Kind::kRename) {
-      const std::string from = JoinPath(dir, step.from);
-      struct stat st {};
-      if (::lstat(from.c_str(), &st) != 0) {
-        if (errno == ENOENT) continue;  // renamed before the writer stopped
-        ThrowInOut(errno, from);
-      }
-      if (::rename(from.c_str(), to.c_str()) != 0) ThrowInOut(errno, to);
-    } else if (::unlink(to.c_str()) != 0 && errno != ENOENT) {
-      ThrowInOut(errno, to);
-    }
-  }
-  SyncFolder(dir);
-  if (::unlink(intentPath.c_str()) != 0 && errno != ENOENT) ThrowInOut(errno, intentPath);
-  SyncFolder(dir);
-  return true;
-}
-
-namespace {
-
 // Writes and syncs a temporary beside each file, never readable by more people than the file it
 // replaces. On failure none is left and InOutError is thrown.
 std::vector<std::string> WriteTemporaries(
@@ -410,8 +271,7 @@ std::vector<std::string> WriteTemporaries(
       struct stat fresh {};
       if (::fstat(fd, &fresh) == 0) ::fchmod(fd, fresh.st_mode & old.st_mode & 0777);
     }
-    bool ok = !(i == 1 && ShouldFail(2)) && WriteAll(fd, content.data(), content.size()) &&
-              ::fsync(fd) == 0;
+    bool ok = !(i == 1 && ShouldFail(2)) && WriteAllBytes(fd, content) && ::fsync(fd) == 0;
     int e = errno;
     if (::close(fd) != 0 && ok) {
       ok = false;

@@ -11,11 +11,11 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
-#include <stdexcept>
 #include <unordered_map>
 
 #include "Errors.h"
 #include "Files.h"
+#include "PairWrite.h"
 
 namespace quorvel {
 
@@ -294,36 +294,11 @@ std::string ListFiles::ListPath(ListSlot slot) const {
 
 void ListFiles::Load() {
   stale_ = true;  // stays set if a file cannot be read, so the next lookup tries again
-  const std::string intentPath = JoinPath(dataDir_, kPairIntentFileName);
-  std::unique_ptr<FolderLock> lock;
-  if (!writeLocked_) {
-    lock = std::make_unique<FolderLock>(dataDir_, FolderLock::Mode::kShared);
-    if (lock->Held() && PathExists(intentPath)) {
-      // A writer was stopped mid-pair: finish its renames before reading.
-      lock->Change(FolderLock::Mode::kExclusive);
-      try {
-        RollForwardIntent(intentPath, ListFileNames());
-      } catch (const Error&) {
-        // A read-only folder: read the pair from where the record sends it, below.
-      }
-      lock->Change(FolderLock::Mode::kShared);
-    }
-  }
-  std::array<std::string, kListCount> paths;
-  std::array<bool, kListCount> removed{};
+  const std::unique_ptr<FolderLock> lock = LockForReading(dataDir_, writeLocked_);
+  std::vector<std::string> paths(kListCount);
+  std::vector<bool> removed(kListCount);
   for (int i = 0; i < kListCount; ++i) paths[i] = ListPath(static_cast<ListSlot>(i));
-  if (auto steps = ReadIntent(intentPath, ListFileNames())) {
-    for (const auto& step : *steps) {
-      for (int i = 0; i < kListCount; ++i) {
-        if (step.to != kListFileNames[i]) continue;
-        if (step.kind == IntentStep::Kind::kRemove) {
-          removed[i] = true;
-        } else if (std::string from = JoinPath(dataDir_, step.from); PathExists(from)) {
-          paths[i] = from;
-        }
-      }
-    }
-  }
+  FollowUnfinishedRecord(dataDir_, paths, removed);
   watcher_->NoteLoaded();
   auto fresh = std::make_unique<Lists>();
   for (int i = 0; i < kListCount; ++i) {
@@ -341,39 +316,6 @@ void ListFiles::Load() {
   stale_ = false;
   ++loadCount_;
   ++generation_;
-}
-
-ListFiles::WriteLock::WriteLock(ListFiles& lists)
-    : lists_(lists),
-      lock_(std::make_unique<FolderLock>(lists.dataDir_, FolderLock::Mode::kExclusive)) {
-  // The folder is named: that is what the user may not write (or what is missing).
-  if (!lock_->Held()) ThrowInOut(lock_->OpenError(), lists.dataDir_);
-  const std::string intentPath = JoinPath(lists.dataDir_, kPairIntentFileName);
-  RollForwardIntent(intentPath, ListFileNames());
-  // A record that was ignored and could not be removed (another user's, in a folder whose sticky
-  // bit keeps it there) must not block every write: this one goes without a record of its own.
-  struct stat st {};
-  lists_.recordBlocked_ = ::lstat(intentPath.c_str(), &st) == 0;
-  if (lists_.recordBlocked_)
-    Warn("\"" + intentPath +
-         "\" cannot be replaced; the dictionary is written without a record of its renames");
-  // Under the exclusive lock every temporary or kept old file of a list file is a dead writer's.
-  std::vector<std::string> names = ListFileNames();
-  names.push_back(kPairIntentFileName);
-  RemoveLeftovers(lists.dataDir_, names);
-  lists_.writeLocked_ = true;
-}
-
-ListFiles::WriteLock::~WriteLock() { lists_.writeLocked_ = false; }
-
-void ListFiles::WritePair(ListSlot keySlot, const std::string& keyText, ListSlot readingSlot,
-                          const std::string& readingText) {
-  if (!writeLocked_) throw std::logic_error("WritePair without a WriteLock");
-  for (ListSlot slot : {keySlot, readingSlot})
-    if (std::string problem = ForeignLinkProblem(ListPath(slot)); !problem.empty())
-      throw Error(problem);
-  ReplaceFilesAtomically({{ListPath(keySlot), keyText}, {ListPath(readingSlot), readingText}},
-                         recordBlocked_ ? std::string() : JoinPath(dataDir_, kPairIntentFileName));
 }
 
 void ListFiles::Refresh() {

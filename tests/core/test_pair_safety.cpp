@@ -16,6 +16,7 @@
 #include "Errors.h"
 #include "Files.h"
 #include "ListFiles.h"
+#include "PairWrite.h"
 #include "TestSupport.h"
 
 namespace quorvel {
@@ -64,9 +65,9 @@ std::vector<std::string> GenerationLines(const char* tag, int g) {
   return lines;
 }
 void WriteGeneration(ListFiles& lists, int g) {
-  ListFiles::WriteLock lock(lists);
-  lists.WritePair(kDefineHanList, ListFileText(GenerationLines("k", g)), kDefinePyList,
-                  ListFileText(GenerationLines("r", g)));
+  PairWriteLock lock(lists);
+  lock.WritePair(kDefineHanList, ListFileText(GenerationLines("k", g)), kDefinePyList,
+                 ListFileText(GenerationLines("r", g)));
 }
 int GenerationOf(const ListFiles& lists) {
   const auto& keys = lists.List(kDefineHanList);
