@@ -27,6 +27,8 @@
 
 namespace quorvel {
 
+class ListWatcher;
+
 enum ListSlot : int {
   kPinyinHanList,      // mapping: pinyin syllables
   kPinyinWeiList,      // mapping: their Wade-Giles spelling, line for line
@@ -82,12 +84,11 @@ class ListFiles {
 
  private:
   struct Lists;
-  class Watcher;
 
   std::string dataDir_;
   std::string mappingDir_;
   std::unique_ptr<Lists> lists_;
-  std::unique_ptr<Watcher> watcher_;
+  std::unique_ptr<ListWatcher> watcher_;
   bool stale_ = true;
   bool writeLocked_ = false;  // a PairWriteLock of this ListFiles holds the folder's lock
   friend class PairWriteLock;
