@@ -18,23 +18,11 @@
 
 #include "Errors.h"
 #include "PairWrite.h"
+#include "ReplaceFaults.h"
 
 namespace quorvel {
 
 namespace {
-int gFailStep = 0;
-int gFailErrno = 0;
-ReplacePointHook gPointHook = nullptr;
-
-void ReachPoint(int point) {
-  if (gPointHook) gPointHook(point);
-}
-
-bool ShouldFail(int step) {
-  if (gFailStep != step) return false;
-  errno = gFailErrno;
-  return true;
-}
 
 // 12 letters and digits from the kernel's random source (a clock-and-pid mix where that fails).
 std::string RandomSuffix() {
@@ -82,13 +70,6 @@ void SyncFolder(const std::string& dir) {
     ::close(dfd);
   }
 }
-
-void SetReplaceFailureForTest(int step, int errnoValue) {
-  gFailStep = step;
-  gFailErrno = errnoValue;
-}
-
-void SetReplacePointHookForTest(ReplacePointHook hook) { gPointHook = hook; }
 
 void IgnoreFileSizeSignal() {
   static const bool done = [] {
@@ -264,14 +245,17 @@ std::vector<std::string> WriteTemporaries(
   for (size_t i = 0; i < files.size(); ++i) {
     const auto& [path, content] = files[i];
     std::string temp;
-    int fd = ShouldFail(i == 0 ? 1 : -1) ? -1 : CreateTempFileBeside(path, temp);
+    int fd = i == 0 && ReplaceFaultAt(ReplaceStep::kCreateFirstTemporary)
+                 ? -1
+                 : CreateTempFileBeside(path, temp);
     if (fd < 0) fail(path);
     temps.push_back(temp);
     if (struct stat old{}; ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
       struct stat fresh {};
       if (::fstat(fd, &fresh) == 0) ::fchmod(fd, fresh.st_mode & old.st_mode & 0777);
     }
-    bool ok = !(i == 1 && ShouldFail(2)) && WriteAllBytes(fd, content) && ::fsync(fd) == 0;
+    bool ok = !(i == 1 && ReplaceFaultAt(ReplaceStep::kWriteSecondTemporary)) &&
+              WriteAllBytes(fd, content) && ::fsync(fd) == 0;
     int e = errno;
     if (::close(fd) != 0 && ok) {
       ok = false;
@@ -323,7 +307,7 @@ void ReplaceFilesAtomically(const std::vector<std::pair<std::string, std::string
   auto cleanup = [&] {
     for (const auto& t : temps) ::unlink(t.c_str());
   };
-  ReachPoint(0);
+  ReachReplacePoint(0);
   // With several files, keep a hard link to each old file until every rename has succeeded, so
   // a rename that fails part way can put back the files already replaced.
   std::vector<std::string> backups = BackupsOf(files, temps);
@@ -343,9 +327,10 @@ void ReplaceFilesAtomically(const std::vector<std::pair<std::string, std::string
       ThrowInOut(e, intentPath);
     }
   }
-  ReachPoint(1);
+  ReachReplacePoint(1);
   for (size_t i = 0; i < files.size(); ++i) {
-    if ((i == 1 && ShouldFail(3)) || ::rename(temps[i].c_str(), files[i].first.c_str()) != 0) {
+    if ((i == 1 && ReplaceFaultAt(ReplaceStep::kRenameSecondFile)) ||
+        ::rename(temps[i].c_str(), files[i].first.c_str()) != 0) {
       int e = errno;
       // Undo the renames done so far. With a record, the undo is recorded first (replacing the
       // record of the renames), so a writer killed while undoing still ends in the old files.
@@ -372,11 +357,11 @@ void ReplaceFilesAtomically(const std::vector<std::pair<std::string, std::string
       dropBackups();
       ThrowInOut(e, files[i].first);
     }
-    ReachPoint(2 + static_cast<int>(i));
+    ReachReplacePoint(2 + static_cast<int>(i));
   }
   SyncFolder(dir);
   if (!intentPath.empty()) ::unlink(intentPath.c_str());
-  ReachPoint(2 + static_cast<int>(files.size()));
+  ReachReplacePoint(2 + static_cast<int>(files.size()));
   dropBackups();
 }
 

@@ -97,15 +97,4 @@ void ReplaceFilesAtomically(const std::vector<std::pair<std::string, std::string
 // final file is replaced, the link stays. For the settings files.
 void ReplaceFileUnderFolderLock(const std::string& path, const std::string& content);
 
-// Test hook: when set, ReplaceFilesAtomically fails with this errno at the given step
-// (0 = none). Steps: 1 creating the first temporary, 2 writing the second temporary,
-// 3 renaming the second file.
-void SetReplaceFailureForTest(int step, int errnoValue);
-
-// Test hook: called at each point of a replacement of n files: 0 temporaries written and synced,
-// 1 renames recorded (or about to start without a record), 2 + i file i renamed, 2 + n done
-// (record removed). A crash test stops the process there. nullptr removes it.
-using ReplacePointHook = void (*)(int point);
-void SetReplacePointHookForTest(ReplacePointHook hook);
-
 }  // namespace quorvel

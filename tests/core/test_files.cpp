@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "Errors.h"
+#include "FaultSeams.h"
 #include "Files.h"
 #include "TestSupport.h"
 
@@ -65,7 +66,7 @@ TEST(ReplaceFilesAtomically, WritesBothOrLeavesBothAsTheyWere) {
   WriteFile(b, "old-b\r\n");
   for (int step : {1, 2, 3}) {
     SCOPED_TRACE(step);
-    SetReplaceFailureForTest(step, ENOSPC);
+    PlantReplaceFailure(step, ENOSPC);
     try {
       ReplaceFilesAtomically({{a, "new-a\r\n"}, {b, "new-b\r\n"}});
       ADD_FAILURE() << "no error";
@@ -73,7 +74,7 @@ TEST(ReplaceFilesAtomically, WritesBothOrLeavesBothAsTheyWere) {
       // The file whose step failed is named.
       EXPECT_EQ(std::string(e.what()), "Disk full: \"" + (step == 1 ? a : b) + "\"");
     }
-    SetReplaceFailureForTest(0, 0);
+    PlantReplaceFailure(0, 0);
     EXPECT_EQ(ReadFile(a), "old-a\r\n");
     EXPECT_EQ(ReadFile(b), "old-b\r\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2)

@@ -14,6 +14,7 @@
 
 #include "CustomDictionary.h"
 #include "Errors.h"
+#include "FaultSeams.h"
 #include "Files.h"
 #include "ListFiles.h"
 #include "PairWrite.h"
@@ -81,8 +82,8 @@ int GenerationOf(const ListFiles& lists) {
 class PairSafety : public ::testing::Test {
  protected:
   void TearDown() override {
-    SetReplacePointHookForTest(nullptr);
-    SetReplaceFailureForTest(0, 0);
+    SetReplacePointHook(nullptr);
+    PlantReplaceFailure(0, 0);
   }
   TempDir dir_;
 };
@@ -115,7 +116,7 @@ TEST_F(PairSafety, AWriterKilledAtAnyStepLeavesTheOldOrTheNewPairForTheNextReade
 
       int status = InChild([&] {
         gStopAt = c.stopAt;
-        SetReplacePointHookForTest(StopHere);
+        SetReplacePointHook(StopHere);
         ListFiles lists(dir_.Path());
         CustomDictionary dict(lists, CustomDictionary::Kind::kStandard);
         if (deleting) dict.DeleteAt(0);
@@ -170,7 +171,7 @@ TEST_F(PairSafety, AWriterWhoseListsWereLoadedBeforeAnotherDiedCompletesThatWrit
 
       ASSERT_EQ(InChild([&] {
                   gStopAt = c.stopAt;
-                  SetReplacePointHookForTest(StopHere);
+                  SetReplacePointHook(StopHere);
                   ListFiles other(dir_.Path());
                   CustomDictionary(other, CustomDictionary::Kind::kStandard).DeleteAt(0);
                 }),
@@ -194,7 +195,7 @@ TEST_F(PairSafety, AFirstWriteKilledMidwayLeavesNoDictionaryOrTheWholeOne) {
     std::filesystem::remove(dir_.File("define_py.dll"));
     int status = InChild([&] {
       gStopAt = stopAt;
-      SetReplacePointHookForTest(StopHere);
+      SetReplacePointHook(StopHere);
       ListFiles lists(dir_.Path());
       CustomDictionary(lists, CustomDictionary::Kind::kStandard).AddOrUpdate(G("欧阳"), "Auyeung");
     });
@@ -215,7 +216,7 @@ TEST_F(PairSafety, AReaderThatCannotCompleteTheRecordReadsThePairItPromises) {
   WriteFile(dir_.File("define_py.dll"), CrLf({"zhang", "wang"}));
   ASSERT_EQ(InChild([&] {
               gStopAt = 2;
-              SetReplacePointHookForTest(StopHere);
+              SetReplacePointHook(StopHere);
               ListFiles lists(dir_.Path());
               CustomDictionary(lists, CustomDictionary::Kind::kStandard).DeleteAt(0);
             }),
@@ -401,7 +402,7 @@ TEST_F(PairSafety, TheWholeNamesListIsAsSafeAsADictionary) {
 
       ASSERT_EQ(InChild([&] {
                   gStopAt = stopAt;
-                  SetReplacePointHookForTest(StopHere);
+                  SetReplacePointHook(StopHere);
                   ListFiles lists(dir_.Path());
                   CustomDictionary names(lists, CustomDictionary::Kind::kWholeNames);
                   if (removing) names.RemoveKey(G("曾参"));

@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "Errors.h"
+#include "FaultSeams.h"
 #include "Files.h"
 #include "Settings.h"
 #include "TestSupport.h"
@@ -370,14 +371,14 @@ TEST_F(SettingsFiles, MissingFileOrFolderChangesNothingAndAFailedWriteKeepsTheOl
   ::rmdir(path.c_str());
 
   Write(path, "1\r\n2\r\n1\r\n9\r\n");
-  quorvel::SetReplaceFailureForTest(1, ENOSPC);
+  quorvel::PlantReplaceFailure(1, ENOSPC);
   try {
     quorvel::WriteConversionSettings(path, ConversionOptions{});
     ADD_FAILURE() << "the write did not fail";
   } catch (const quorvel::InOutError& error) {
     EXPECT_EQ(std::string(error.what()), "Disk full: \"" + path + "\"");
   }
-  quorvel::SetReplaceFailureForTest(0, 0);
+  quorvel::PlantReplaceFailure(0, 0);
   EXPECT_EQ(Read(path), "1\r\n2\r\n1\r\n9\r\n");
   EXPECT_EQ(Entries(), std::vector<std::string>{"config1.dll"});
 }
