@@ -19,8 +19,7 @@
 namespace quorvel {
 
 std::string ProposeTargetName(const std::string& sourcePath) {
-  size_t nameStart = sourcePath.find_last_of('/');
-  nameStart = nameStart == std::string::npos ? 0 : nameStart + 1;
+  const size_t nameStart = sourcePath.size() - NameOf(sourcePath).size();
   // A hidden file's leading dot is part of its name, not the start of an extension.
   size_t searchFrom =
       nameStart < sourcePath.size() && sourcePath[nameStart] == '.' ? nameStart + 1 : nameStart;
@@ -38,9 +37,9 @@ std::string SourceFileProblem(const std::string& path, bool* missing) {
 }
 
 void CreateTargetFolder(const std::string& targetPath) {
-  size_t slash = targetPath.find_last_of('/');
-  if (slash == std::string::npos || slash == 0) return;
-  ::mkdir(targetPath.substr(0, slash).c_str(), 0777);  // failure ignored: as a rule it exists
+  if (targetPath.find('/') == std::string::npos) return;  // in the working folder
+  const std::string folder = FolderOf(targetPath);
+  if (folder != "/") ::mkdir(folder.c_str(), 0777);  // failure ignored: as a rule it exists
 }
 
 namespace {

@@ -124,27 +124,14 @@ void ListWatcher::WatchLinks() {
     if (!IsFolderWatch(wd)) ::inotify_rm_watch(fd_, wd);
   linkNames_.clear();
   for (int i = 0; i < kListCount; ++i) {
-    std::string current = paths_[i];
-    for (int hop = 0; hop < 40; ++hop) {
-      struct stat st {};
-      if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
-      std::string link(PATH_MAX, '\0');
-      ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
-      if (n <= 0 || static_cast<size_t>(n) >= link.size()) {
-        compared_[i] = true;
-        break;
-      }
-      link.resize(static_cast<size_t>(n));
-      current = link.front() == '/' ? link : JoinPath(FolderOf(current), link);
+    const LinkWalkEnd end = WalkLinks(paths_[i], [&](const std::string& next) {
       // The same folder twice gives the same watch, and a list folder its own.
-      int wd = ::inotify_add_watch(fd_, FolderOf(current).c_str(), kMask);
-      if (wd < 0) {
-        compared_[i] = true;  // e.g. a link into a folder that does not exist (yet)
-        break;
-      }
-      size_t slash = current.find_last_of('/');
-      linkNames_[wd].push_back(slash == std::string::npos ? current : current.substr(slash + 1));
-    }
+      int wd = ::inotify_add_watch(fd_, FolderOf(next).c_str(), kMask);
+      if (wd < 0) return false;  // e.g. a link into a folder that does not exist (yet)
+      linkNames_[wd].push_back(NameOf(next));
+      return true;
+    });
+    if (end == LinkWalkEnd::kUnreadable || end == LinkWalkEnd::kStopped) compared_[i] = true;
   }
 }
 

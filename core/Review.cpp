@@ -65,12 +65,8 @@ std::deque<KeyRead> KeysOf(const ListFiles& lists, std::string_view line,
 
 std::vector<std::string> Split(std::string_view readings) {
   std::vector<std::string> out;
-  for (size_t pos = 0;;) {
-    const size_t slash = readings.find('/', pos);
-    out.emplace_back(readings.substr(pos, slash == std::string_view::npos ? slash : slash - pos));
-    if (slash == std::string_view::npos) return out;
-    pos = slash + 1;
-  }
+  ForEachSlashPart(readings, [&](std::string_view part) { out.emplace_back(part); });
+  return out;
 }
 
 }  // namespace
