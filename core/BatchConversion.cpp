@@ -425,10 +425,10 @@ BatchReport ConvertBytes(ListFiles& lists, std::string_view source, int targetFd
 
 void CheckWadeGilesMapping(ListFiles& lists) {
   lists.Refresh();
-  const std::string keys = lists.ListPath(kPinyinHanList),
-                    spellings = lists.ListPath(kPinyinWeiList);
-  const size_t keyCount = lists.List(kPinyinHanList).size(),
-               spellingCount = lists.List(kPinyinWeiList).size();
+  const std::string keys = lists.ListPath(kMappingPinyin),
+                    spellings = lists.ListPath(kMappingWadeGiles);
+  const size_t keyCount = lists.List(kMappingPinyin).size(),
+               spellingCount = lists.List(kMappingWadeGiles).size();
   for (const auto& [path, count] :
        {std::pair{keys, keyCount}, std::pair{spellings, spellingCount}}) {
     if (count == 0)

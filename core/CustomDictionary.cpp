@@ -49,12 +49,12 @@ std::string EntryLine(const DictionaryEntry& entry) { return entry.key + " " + e
 CustomDictionary::CustomDictionary(ListFiles& lists, Kind kind)
     : lists_(lists),
       kind_(kind),
-      keySlot_(kind == Kind::kStandard    ? kDefineHanList
-               : kind == Kind::kWadeGiles ? kDefineWeiHanList
-                                          : kDefineNameHanList),
-      readingSlot_(kind == Kind::kStandard    ? kDefinePyList
-                   : kind == Kind::kWadeGiles ? kDefineWeiPyList
-                                              : kDefineNamePyList) {}
+      keySlot_(kind == Kind::kStandard    ? kPinyinDictionaryKeys
+               : kind == Kind::kWadeGiles ? kWadeGilesDictionaryKeys
+                                          : kTaughtNameKeys),
+      readingSlot_(kind == Kind::kStandard    ? kPinyinDictionaryReadings
+                   : kind == Kind::kWadeGiles ? kWadeGilesDictionaryReadings
+                                              : kTaughtNameSyllables) {}
 
 std::vector<DictionaryEntry> CustomDictionary::Entries() const {
   const auto& keys = lists_.List(keySlot_);

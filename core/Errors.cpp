@@ -108,7 +108,7 @@ FileOpenError::FileOpenError(const std::string& path, const std::string& reason,
 ListIndexError::ListIndexError(long index)
     : Error("List index out of bounds (" + std::to_string(index) + ")") {}
 
-ConvertError::ConvertError(const std::string& text)
+NumberFormatError::NumberFormatError(const std::string& text)
     : Error("'" + text + "' is not a valid integer value") {}
 
 static std::string GaveUp(const std::string& waitMessage, double seconds) {

@@ -81,7 +81,7 @@ void IgnoreFileSizeSignal() {
   (void)done;
 }
 
-int CreateNewFileNamed(const std::string& stem, mode_t mode, std::string& newPath) {
+int CreateUniqueFile(const std::string& stem, mode_t mode, std::string& newPath) {
   IgnoreFileSizeSignal();
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = stem + RandomSuffix();
@@ -97,8 +97,8 @@ int CreateNewFileNamed(const std::string& stem, mode_t mode, std::string& newPat
 
 namespace {
 // A new file named path + tag + random suffix, mode 0644.
-int CreateNewFileBeside(const std::string& path, const char* tag, std::string& newPath) {
-  return CreateNewFileNamed(path + tag, 0644, newPath);
+int CreateUniqueFileBeside(const std::string& path, const char* tag, std::string& newPath) {
+  return CreateUniqueFile(path + tag, 0644, newPath);
 }
 
 // A synced copy of `path` at path + ".old-" + random, for file systems without hard links.
@@ -112,7 +112,7 @@ std::string CopyAside(const std::string& path) {
     return {};
   }
   std::string copy;
-  int fd = CreateNewFileBeside(path, ".old-", copy);
+  int fd = CreateUniqueFileBeside(path, ".old-", copy);
   if (fd < 0) return {};
   bool ok = WriteAllBytes(fd, data) && ::fsync(fd) == 0;
   int e = errno;
@@ -127,8 +127,8 @@ std::string CopyAside(const std::string& path) {
 }
 }  // namespace
 
-int CreateTempFileBeside(const std::string& path, std::string& tempPath) {
-  return CreateNewFileBeside(path, ".tmp-", tempPath);
+int CreateTemporaryBeside(const std::string& path, std::string& tempPath) {
+  return CreateUniqueFileBeside(path, ".tmp-", tempPath);
 }
 
 namespace {
@@ -204,7 +204,7 @@ int CreateTargetTemporary(const std::string& folder, const std::string& name,
                           std::string& tempPath) {
   // Keep the name short enough for any file system whatever the target's name.
   int fd =
-      CreateNewFileNamed(JoinPath(folder, "." + name.substr(0, 64) + ".quorvel-"), 0666, tempPath);
+      CreateUniqueFile(JoinPath(folder, "." + name.substr(0, 64) + ".quorvel-"), 0666, tempPath);
   // Held until the descriptor closes: a later run tells a live writer's temporary from a dead
   // one's.
   if (fd >= 0) ::flock(fd, LOCK_EX | LOCK_NB);
@@ -247,7 +247,7 @@ std::vector<std::string> WriteTemporaries(
     std::string temp;
     int fd = i == 0 && ReplaceFaultAt(ReplaceStep::kCreateFirstTemporary)
                  ? -1
-                 : CreateTempFileBeside(path, temp);
+                 : CreateTemporaryBeside(path, temp);
     if (fd < 0) fail(path);
     temps.push_back(temp);
     if (struct stat old{}; ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {

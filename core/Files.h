@@ -46,11 +46,11 @@ void IgnoreFileSizeSignal();
 // O_NOFOLLOW | O_CLOEXEC for writing with `mode` (less the umask): a name taken, or anything
 // standing there, is never opened or followed; another name is tried. Returns the descriptor with
 // its path in `newPath`, or -1 with errno set.
-int CreateNewFileNamed(const std::string& stem, mode_t mode, std::string& newPath);
+int CreateUniqueFile(const std::string& stem, mode_t mode, std::string& newPath);
 
 // Creates a new temporary file beside `path` as described above and returns its descriptor
 // (close-on-exec), with its path in `tempPath`; -1 with errno set on failure.
-int CreateTempFileBeside(const std::string& path, std::string& tempPath);
+int CreateTemporaryBeside(const std::string& path, std::string& tempPath);
 
 // Writes all of `bytes` to `fd`, going on after a short write or an interruption. Returns false
 // with errno set when a write fails.

@@ -79,7 +79,7 @@ class KeyIndex {
 
 struct ListFiles::Lists {
   std::array<std::vector<std::string>, kListCount> items;
-  KeyIndex pinyinHan, defineHan, defineWeiHan, defineName;
+  KeyIndex mappingPinyin, pinyinKeys, wadeGilesKeys, taughtNames;
 };
 
 ListFiles::ListFiles(std::string dataDir, ChangeWatch watch) : ListFiles(dataDir, dataDir, watch) {}
@@ -98,7 +98,7 @@ ListFiles::~ListFiles() = default;
 bool ListFiles::UsesInotify() const { return watcher_->UsesInotify(); }
 
 std::string ListFiles::ListPath(ListSlot slot) const {
-  const bool mapping = slot == kPinyinHanList || slot == kPinyinWeiList;
+  const bool mapping = slot == kMappingPinyin || slot == kMappingWadeGiles;
   return JoinPath(mapping ? mappingDir_ : dataDir_, kListFileNames[slot]);
 }
 
@@ -118,10 +118,10 @@ void ListFiles::Load() {
     std::string text = ReadWholeFile(paths[i], &missing);
     if (!missing) fresh->items[i] = SplitLines(text);
   }
-  fresh->pinyinHan.Build(fresh->items[kPinyinHanList]);
-  fresh->defineHan.Build(fresh->items[kDefineHanList]);
-  fresh->defineWeiHan.Build(fresh->items[kDefineWeiHanList]);
-  fresh->defineName.Build(fresh->items[kDefineNameHanList]);
+  fresh->mappingPinyin.Build(fresh->items[kMappingPinyin]);
+  fresh->pinyinKeys.Build(fresh->items[kPinyinDictionaryKeys]);
+  fresh->wadeGilesKeys.Build(fresh->items[kWadeGilesDictionaryKeys]);
+  fresh->taughtNames.Build(fresh->items[kTaughtNameKeys]);
   lists_ = std::move(fresh);
   stale_ = false;
   ++loadCount_;
@@ -145,10 +145,10 @@ const std::vector<std::string>& ListFiles::List(ListSlot slot) const { return li
 
 long ListFiles::FindKey(ListSlot keyList, std::string_view key) const {
   switch (keyList) {
-    case kPinyinHanList: return lists_->pinyinHan.Find(key);
-    case kDefineHanList: return lists_->defineHan.Find(key);
-    case kDefineWeiHanList: return lists_->defineWeiHan.Find(key);
-    case kDefineNameHanList: return lists_->defineName.Find(key);
+    case kMappingPinyin: return lists_->mappingPinyin.Find(key);
+    case kPinyinDictionaryKeys: return lists_->pinyinKeys.Find(key);
+    case kWadeGilesDictionaryKeys: return lists_->wadeGilesKeys.Find(key);
+    case kTaughtNameKeys: return lists_->taughtNames.Find(key);
     default: return -1;  // the reading lists are never searched
   }
 }

@@ -29,15 +29,16 @@ namespace quorvel {
 
 class ListWatcher;
 
+// What each list file holds; its file name, in kListFileNames, follows in quotes.
 enum ListSlot : int {
-  kPinyinHanList,      // mapping: pinyin syllables
-  kPinyinWeiList,      // mapping: their Wade-Giles spelling, line for line
-  kDefineHanList,      // custom dictionary (pinyin): keys
-  kDefinePyList,       // custom dictionary (pinyin): readings
-  kDefineWeiHanList,   // custom dictionary (Wade-Giles): keys
-  kDefineWeiPyList,    // custom dictionary (Wade-Giles): readings
-  kDefineNameHanList,  // whole names: names (2 to 6 characters)
-  kDefineNamePyList,   // whole names: their pinyin syllables (TaughtNames.h)
+  kMappingPinyin,                // "pinyin_han.dll": the mapping's pinyin syllables
+  kMappingWadeGiles,             // "pinyin_wei.dll": their Wade-Giles spellings, line for line
+  kPinyinDictionaryKeys,         // "define_han.dll": custom dictionary (pinyin): keys
+  kPinyinDictionaryReadings,     // "define_py.dll": its readings
+  kWadeGilesDictionaryKeys,      // "define_wei_han.dll": custom dictionary (Wade-Giles): keys
+  kWadeGilesDictionaryReadings,  // "define_wei_py.dll": its readings
+  kTaughtNameKeys,               // "define_name_han.dll": taught whole names (2 to 6 characters)
+  kTaughtNameSyllables,          // "define_name_py.dll": their pinyin syllables (TaughtNames.h)
   kListCount
 };
 // The one list of the list files' names, in slot order: a list joins here and in ListSlot.
@@ -71,8 +72,8 @@ class ListFiles {
   void Release();
 
   const std::vector<std::string>& List(ListSlot slot) const;
-  // Position of the first line equal to `key` in one of the four key lists (kPinyinHanList,
-  // kDefineHanList, kDefineWeiHanList, kDefineNameHanList), or -1.
+  // Position of the first line equal to `key` in one of the four key lists (kMappingPinyin,
+  // kPinyinDictionaryKeys, kWadeGilesDictionaryKeys, kTaughtNameKeys), or -1.
   long FindKey(ListSlot keyList, std::string_view key) const;
 
   // Number of times the lists were (re)loaded, for tests and benchmarks.

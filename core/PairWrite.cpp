@@ -38,7 +38,7 @@ bool WriteIntent(const std::string& intentPath, const std::vector<IntentStep>& s
   }
   text += "end\n";
   std::string temp;
-  int fd = CreateTempFileBeside(intentPath, temp);
+  int fd = CreateTemporaryBeside(intentPath, temp);
   if (fd < 0) return false;
   bool ok = WriteAllBytes(fd, text) && ::fsync(fd) == 0;
   int e = errno;

@@ -13,12 +13,12 @@ namespace {
 
 // Appends a pinyin reading string converted syllable by syllable through the mapping pair.
 void AppendWadeGiles(std::string& out, const ListFiles& lists, std::string_view reading) {
-  const auto& wei = lists.List(kPinyinWeiList);
+  const auto& wei = lists.List(kMappingWadeGiles);
   bool first = true;
   ForEachSlashPart(reading, [&](std::string_view syllable) {
     if (!first) out += '/';
     first = false;
-    if (long i = lists.FindKey(kPinyinHanList, syllable); i >= 0) {
+    if (long i = lists.FindKey(kMappingPinyin, syllable); i >= 0) {
       if (static_cast<size_t>(i) >= wei.size()) throw ListIndexError(i);
       out.append(wei[static_cast<size_t>(i)]);
     } else {
@@ -124,8 +124,10 @@ void AppendReading(std::string& out, const ListFiles& lists, std::string_view ke
     out.append(kNoReading);
   }
   // The custom dictionary of the current romanization overrides, verbatim.
-  if (long i = lists.FindKey(wadeGiles ? kDefineWeiHanList : kDefineHanList, key); i >= 0) {
-    const auto& values = lists.List(wadeGiles ? kDefineWeiPyList : kDefinePyList);
+  if (long i = lists.FindKey(wadeGiles ? kWadeGilesDictionaryKeys : kPinyinDictionaryKeys, key);
+      i >= 0) {
+    const auto& values =
+        lists.List(wadeGiles ? kWadeGilesDictionaryReadings : kPinyinDictionaryReadings);
     if (static_cast<size_t>(i) >= values.size()) throw ListIndexError(i);
     out.resize(start);
     out.append(values[static_cast<size_t>(i)]);
@@ -134,9 +136,9 @@ void AppendReading(std::string& out, const ListFiles& lists, std::string_view ke
 
 bool CertainlyNoReading(const ListFiles& lists, std::string_view key, Romanization romanization) {
   return FindBuiltinRow(key) < 0 && !IsLatinWord(key) &&
-         lists.FindKey(
-             romanization == Romanization::kWadeGiles ? kDefineWeiHanList : kDefineHanList, key) <
-             0;
+         lists.FindKey(romanization == Romanization::kWadeGiles ? kWadeGilesDictionaryKeys
+                                                                : kPinyinDictionaryKeys,
+                       key) < 0;
 }
 
 ReadingCache::ReadingCache(const ListFiles& lists, const LookupOptions& options)
@@ -161,7 +163,8 @@ void ReadingCache::FindLongerKeyStarts() {
   // The same test as the key index's own: the first two bytes of every longer key.
   longerKeyStarts_.assign((kGbkSlots + 63) / 64, 0);
   const bool wadeGiles = options_.romanization == Romanization::kWadeGiles;
-  for (const std::string& key : lists_.List(wadeGiles ? kDefineWeiHanList : kDefineHanList)) {
+  for (const std::string& key :
+       lists_.List(wadeGiles ? kWadeGilesDictionaryKeys : kPinyinDictionaryKeys)) {
     if (key.size() <= 2) continue;
     if (const int slot = GbkSlot(std::string_view(key).substr(0, 2)); slot >= 0)
       longerKeyStarts_[static_cast<size_t>(slot) / 64] |= uint64_t{1} << (slot % 64);

@@ -117,12 +117,13 @@ const NameReviewer::RowReadings& NameReviewer::ReadingsOfRow(int row) const {
 }
 
 std::vector<ReviewFlag> NameReviewer::ReviewCandidate(std::string_view line) const {
-  if (lists_.FindKey(kDefineNameHanList, TrimControls(line)) >= 0)
+  if (lists_.FindKey(kTaughtNameKeys, TrimControls(line)) >= 0)
     return {};  // taught: the user's choice
   readings_->Sync();
   const std::deque<KeyRead> keys = KeysOf(lists_, line, options_, readings_.get());
-  const ListSlot dictionary =
-      options_.romanization == Romanization::kWadeGiles ? kDefineWeiHanList : kDefineHanList;
+  const ListSlot dictionary = options_.romanization == Romanization::kWadeGiles
+                                  ? kWadeGilesDictionaryKeys
+                                  : kPinyinDictionaryKeys;
   size_t surname = keys.size();  // the surname is the last key read in the surname position
   for (size_t k = 0; k < keys.size(); ++k)
     if (keys[k].role == KeyRole::kSurname) surname = k;

@@ -416,7 +416,7 @@ void WriteWorkbookToStream(int fd, const std::string& name,
   std::string tempPath;
   const char* tmp = std::getenv("TMPDIR");
   const int temp =
-      CreateNewFileNamed(JoinPath(tmp && *tmp ? tmp : "/tmp", "quorvel-workbook-"), 0600, tempPath);
+      CreateUniqueFile(JoinPath(tmp && *tmp ? tmp : "/tmp", "quorvel-workbook-"), 0600, tempPath);
   if (temp < 0) ThrowInOut(errno, tempPath);
   ::close(temp);
   try {

@@ -67,14 +67,15 @@ std::vector<std::string> GenerationLines(const char* tag, int g) {
 }
 void WriteGeneration(ListFiles& lists, int g) {
   PairWriteLock lock(lists);
-  lock.WritePair(kDefineHanList, ListFileText(GenerationLines("k", g)), kDefinePyList,
-                 ListFileText(GenerationLines("r", g)));
+  lock.WritePair(kPinyinDictionaryKeys, ListFileText(GenerationLines("k", g)),
+                 kPinyinDictionaryReadings, ListFileText(GenerationLines("r", g)));
 }
 int GenerationOf(const ListFiles& lists) {
-  const auto& keys = lists.List(kDefineHanList);
+  const auto& keys = lists.List(kPinyinDictionaryKeys);
   if (keys.empty() || keys[0].size() < 2 || keys[0][0] != 'k') return -1;
   int g = std::atoi(keys[0].c_str() + 1);
-  return keys == GenerationLines("k", g) && lists.List(kDefinePyList) == GenerationLines("r", g)
+  return keys == GenerationLines("k", g) &&
+                 lists.List(kPinyinDictionaryReadings) == GenerationLines("r", g)
              ? g
              : -1;
 }
@@ -133,7 +134,7 @@ TEST_F(PairSafety, AWriterKilledAtAnyStepLeavesTheOldOrTheNewPairForTheNextReade
       EXPECT_EQ(seen.Entries(), c.seesNew ? newPair : oldPair);
       EXPECT_FALSE(PathExists(dir_.File(kPairIntentFileName))) << "the reader completed the write";
       EXPECT_EQ(ReadFile(dir_.File("define_han.dll")).size(),
-                CrLf(reader.List(kDefineHanList)).size());
+                CrLf(reader.List(kPinyinDictionaryKeys)).size());
 
       // The next writer starts from that pair and removes what the dead one left behind.
       seen.AddOrUpdate(G("李"), "Lee");
@@ -231,8 +232,8 @@ TEST_F(PairSafety, AReaderThatCannotCompleteTheRecordReadsThePairItPromises) {
 
   ListFiles reader(dir_.Path());
   reader.Load();
-  EXPECT_EQ(reader.List(kDefineHanList), std::vector<std::string>{G("王")});
-  EXPECT_EQ(reader.List(kDefinePyList), std::vector<std::string>{"wang"});
+  EXPECT_EQ(reader.List(kPinyinDictionaryKeys), std::vector<std::string>{G("王")});
+  EXPECT_EQ(reader.List(kPinyinDictionaryReadings), std::vector<std::string>{"wang"});
   EXPECT_TRUE(PathExists(dir_.File(kPairIntentFileName))) << "nothing was renamed without the lock";
   EXPECT_FALSE(PathExists(dir_.File("elsewhere"))) << "the planted lock link was not followed";
 
@@ -347,7 +348,7 @@ TEST_F(PairSafety, PlantedLinksAndLeftoversNeverRedirectAWriteAndTheNextWriterCl
   std::set<std::string> names;
   for (int i = 0; i < 20; ++i) {
     std::string temp;
-    int fd = CreateTempFileBeside(dir_.File("define_han.dll"), temp);
+    int fd = CreateTemporaryBeside(dir_.File("define_han.dll"), temp);
     ASSERT_GE(fd, 0);
     ::close(fd);
     EXPECT_TRUE(temp.starts_with(dir_.File("define_han.dll.tmp-")));
@@ -381,7 +382,7 @@ TEST_F(PairSafety, ReadersLoadWhateverStandsAtTheLocksNameAndInAMissingFolder) {
     }
     ListFiles lists(c.dir);
     EXPECT_NO_THROW(lists.Load());
-    EXPECT_EQ(lists.List(kDefinePyList),
+    EXPECT_EQ(lists.List(kPinyinDictionaryReadings),
               c.plant ? std::vector<std::string>{"Cheung"} : std::vector<std::string>{});
     EXPECT_FALSE(PathExists(JoinPath(c.dir, "nowhere")));
   }
@@ -480,7 +481,7 @@ TEST(IntentRecord, ARecordNamingAnythingElseIsIgnoredWithAWarning) {
     gWarnings.clear();
     ListFiles lists(dir.Path());
     lists.Load();
-    EXPECT_EQ(lists.List(kDefineHanList), std::vector<std::string>{G("张")})
+    EXPECT_EQ(lists.List(kPinyinDictionaryKeys), std::vector<std::string>{G("张")})
         << "read where it stands";
     ASSERT_FALSE(gWarnings.empty());
     EXPECT_NE(gWarnings.front().find(row.warning), std::string::npos) << gWarnings.front();

@@ -110,7 +110,7 @@ TEST(SettingsInteger, RejectsEverythingElseWithTheLineInTheMessage) {
     try {
       quorvel::ParseSettingsInteger(row.text);
       ADD_FAILURE() << "accepted \"" << row.text << "\"";
-    } catch (const quorvel::ConvertError& error) {
+    } catch (const quorvel::NumberFormatError& error) {
       EXPECT_EQ(error.what(), "'" + std::string(row.text) + "' is not a valid integer value");
     }
   }
@@ -332,7 +332,7 @@ TEST_F(SettingsFiles, EachLineStandsAloneAndTheFirstBadNumberIsReported) {
     try {
       EXPECT_TRUE(quorvel::ReadConversionSettings(path, options));
       EXPECT_FALSE(row.error) << "expected an error";
-    } catch (const quorvel::ConvertError& error) {
+    } catch (const quorvel::NumberFormatError& error) {
       ASSERT_TRUE(row.error) << error.what();
       EXPECT_EQ(error.what(), *row.error + " is not a valid integer value");
     }
