@@ -14,7 +14,9 @@
 
 #include "Encoding.h"
 #include "Errors.h"
+#include "FileReading.h"
 #include "Files.h"
+#include "Paths.h"
 
 namespace quorvel {
 

@@ -8,8 +8,8 @@
 
 #include "Encoding.h"
 #include "Errors.h"
-#include "Files.h"
 #include "TaughtNames.h"
+#include "TextLines.h"
 
 namespace quorvel {
 

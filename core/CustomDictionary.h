@@ -26,7 +26,6 @@
 #include <vector>
 
 #include "Encoding.h"
-#include "Files.h"
 #include "ListFiles.h"
 #include "PairWrite.h"
 

@@ -7,7 +7,9 @@
 #include <filesystem>
 
 #include "Errors.h"
+#include "FileReading.h"
 #include "Files.h"
+#include "Paths.h"
 
 #ifndef QUORVEL_SHIPPED_DATA_FROM_BIN
 #define QUORVEL_SHIPPED_DATA_FROM_BIN "../share/quorvel"

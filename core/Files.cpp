@@ -15,9 +15,13 @@
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <optional>
 
 #include "Errors.h"
+#include "FileReading.h"
+#include "FolderLock.h"
 #include "PairWrite.h"
+#include "Paths.h"
 #include "ReplaceFaults.h"
 
 namespace quorvel {

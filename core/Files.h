@@ -1,22 +1,13 @@
 // Creating and replacing files without ever leaving a torn one: temporaries, leftovers of dead
-// writers, a multi-file replacement (its intent record is the pair write's, PairWrite.h). For now
-// it also includes the homes split out of it (paths, reading, text lines, the folder lock) so that
-// callers keep compiling.
+// writers, a multi-file replacement (its intent record is the pair write's, PairWrite.h).
 #pragma once
 
 #include <sys/types.h>
 
-#include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
-
-#include "FileReading.h"
-#include "FolderLock.h"
-#include "Paths.h"
-#include "TextLines.h"
 
 namespace quorvel {
 // Makes the renames and creations in a folder durable (fsync of the folder); a folder that cannot

@@ -6,9 +6,12 @@
 #include <unordered_map>
 
 #include "Errors.h"
-#include "Files.h"
+#include "FileReading.h"
+#include "FolderLock.h"
 #include "ListWatcher.h"
 #include "PairWrite.h"
+#include "Paths.h"
+#include "TextLines.h"
 
 namespace quorvel {
 

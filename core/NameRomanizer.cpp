@@ -6,8 +6,8 @@
 
 #include "BuiltinTable.h"
 #include "Encoding.h"
-#include "Files.h"
 #include "TaughtNames.h"
+#include "TextLines.h"
 
 namespace quorvel {
 

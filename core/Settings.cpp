@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "Errors.h"
+#include "FileReading.h"
 #include "Files.h"
 
 namespace quorvel {

@@ -8,10 +8,13 @@
 #include <functional>
 
 #include "Encoding.h"
+#include "FileReading.h"
 #include "Files.h"
+#include "Paths.h"
 #include "Review.h"
 #include "TableCsv.h"
 #include "TableXlsx.h"
+#include "TextLines.h"
 
 namespace quorvel {
 

@@ -2,7 +2,7 @@
 
 #include "Encoding.h"
 #include "Errors.h"
-#include "Files.h"
+#include "TextLines.h"
 
 namespace quorvel {
 

@@ -10,8 +10,8 @@
 #include "CustomDictionary.h"
 #include "Errors.h"
 #include "FaultSeams.h"
-#include "Files.h"
 #include "NameRomanizer.h"
+#include "Paths.h"
 #include "TestSupport.h"
 
 namespace quorvel {

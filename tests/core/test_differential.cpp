@@ -13,11 +13,12 @@
 #include "BuiltinTable.h"
 #include "CustomDictionary.h"
 #include "Errors.h"
-#include "Files.h"
+#include "FileReading.h"
 #include "ListFiles.h"
 #include "NameRomanizer.h"
 #include "ReadingLookup.h"
 #include "TestSupport.h"
+#include "TextLines.h"
 
 using namespace quorvel;
 using namespace quorvel::test;

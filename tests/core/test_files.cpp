@@ -10,7 +10,9 @@
 #include "Errors.h"
 #include "FaultSeams.h"
 #include "Files.h"
+#include "FolderLock.h"
 #include "TestSupport.h"
+#include "TextLines.h"
 
 using namespace quorvel;
 using namespace quorvel::test;

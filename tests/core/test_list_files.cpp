@@ -12,7 +12,6 @@
 #include <functional>
 
 #include "Errors.h"
-#include "Files.h"
 #include "ListFiles.h"
 #include "ReadingLookup.h"
 #include "TestSupport.h"

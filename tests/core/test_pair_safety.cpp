@@ -16,8 +16,10 @@
 #include "Errors.h"
 #include "FaultSeams.h"
 #include "Files.h"
+#include "FolderLock.h"
 #include "ListFiles.h"
 #include "PairWrite.h"
+#include "Paths.h"
 #include "TestSupport.h"
 
 namespace quorvel {

@@ -13,7 +13,7 @@
 
 #include "Errors.h"
 #include "FaultSeams.h"
-#include "Files.h"
+#include "FolderLock.h"
 #include "Settings.h"
 #include "TestSupport.h"
 

@@ -21,8 +21,8 @@
 #include "DictionaryEditor.h"
 #include "FakeDialogs.h"
 #include "FaultSeams.h"
-#include "Files.h"
 #include "NameRomanizer.h"
+#include "Paths.h"
 #include "ReadingLookup.h"
 #include "TestSupport.h"
 
