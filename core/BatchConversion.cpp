@@ -108,18 +108,6 @@ class Output {
   }
 };
 
-bool WriteAllTo(int fd, std::string_view data) {
-  while (!data.empty()) {
-    ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
 bool IsAscii(std::string_view s) {
   for (char c : s)
     if (static_cast<unsigned char>(c) >= 0x80) return false;
@@ -299,7 +287,7 @@ void WriteOverWhenDone(const std::string& path, const Producer& produce, TargetL
     for (;;) {
       block.clear();
       if ((e = ReadFromDescriptor(scratch, block, kOutputBlockBytes)) != 0 || block.empty()) break;
-      if (!WriteAllTo(fd, block)) {
+      if (!WriteAllBytes(fd, block)) {
         e = errno;
         break;
       }
@@ -475,7 +463,7 @@ void SpoolToScratch(Source& source, int from, std::string& pending,
     ThrowInOut(e, source.name);
   };
   for (;;) {
-    if (!WriteAllTo(scratch, pending)) fail(errno);
+    if (!WriteAllBytes(scratch, pending)) fail(errno);
     pending.clear();
     if (int e = ReadFromDescriptor(from, pending, kSourceBlockBytes)) fail(e);
     if (pending.empty()) break;

@@ -362,12 +362,7 @@ class RowSink {
 };
 
 void WriteAll(int fd, std::string_view bytes, const std::string& name) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ThrowInOut(errno, name);
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
+  if (!WriteAllBytes(fd, bytes)) ThrowInOut(errno, name);
 }
 
 class DelimitedSink : public RowSink {
