@@ -5,7 +5,6 @@
 #include <time.h>
 #include <unistd.h>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 
 #include "Paths.h"
