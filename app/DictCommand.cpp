@@ -18,8 +18,10 @@
 #include "DataLocations.h"
 #include "Encoding.h"
 #include "Errors.h"
-#include "Files.h"
+#include "FileReading.h"
+#include "FolderLock.h"
 #include "ListFiles.h"
+#include "TextLines.h"
 
 namespace quorvel::cli {
 

@@ -19,7 +19,6 @@
 #include "DataLocations.h"
 #include "DictionaryEditor.h"
 #include "Errors.h"
-#include "Files.h"
 #include "HelpWindow.h"
 #include "ListFiles.h"
 #include "MainWindow.h"

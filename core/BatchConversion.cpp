@@ -14,13 +14,14 @@
 
 #include "Encoding.h"
 #include "Errors.h"
+#include "FileReading.h"
 #include "Files.h"
+#include "Paths.h"
 
 namespace quorvel {
 
 std::string ProposeTargetName(const std::string& sourcePath) {
-  size_t nameStart = sourcePath.find_last_of('/');
-  nameStart = nameStart == std::string::npos ? 0 : nameStart + 1;
+  const size_t nameStart = sourcePath.size() - NameOf(sourcePath).size();
   // A hidden file's leading dot is part of its name, not the start of an extension.
   size_t searchFrom =
       nameStart < sourcePath.size() && sourcePath[nameStart] == '.' ? nameStart + 1 : nameStart;
@@ -38,9 +39,9 @@ std::string SourceFileProblem(const std::string& path, bool* missing) {
 }
 
 void CreateTargetFolder(const std::string& targetPath) {
-  size_t slash = targetPath.find_last_of('/');
-  if (slash == std::string::npos || slash == 0) return;
-  ::mkdir(targetPath.substr(0, slash).c_str(), 0777);  // failure ignored: as a rule it exists
+  if (targetPath.find('/') == std::string::npos) return;  // in the working folder
+  const std::string folder = FolderOf(targetPath);
+  if (folder != "/") ::mkdir(folder.c_str(), 0777);  // failure ignored: as a rule it exists
 }
 
 namespace {
@@ -106,18 +107,6 @@ class Output {
     return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
   }
 };
-
-bool WriteAllTo(int fd, std::string_view data) {
-  while (!data.empty()) {
-    ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
 
 bool IsAscii(std::string_view s) {
   for (char c : s)
@@ -298,7 +287,7 @@ void WriteOverWhenDone(const std::string& path, const Producer& produce, TargetL
     for (;;) {
       block.clear();
       if ((e = ReadFromDescriptor(scratch, block, kOutputBlockBytes)) != 0 || block.empty()) break;
-      if (!WriteAllTo(fd, block)) {
+      if (!WriteAllBytes(fd, block)) {
         e = errno;
         break;
       }
@@ -426,10 +415,10 @@ BatchReport ConvertBytes(ListFiles& lists, std::string_view source, int targetFd
 
 void CheckWadeGilesMapping(ListFiles& lists) {
   lists.Refresh();
-  const std::string keys = lists.ListPath(kPinyinHanList),
-                    spellings = lists.ListPath(kPinyinWeiList);
-  const size_t keyCount = lists.List(kPinyinHanList).size(),
-               spellingCount = lists.List(kPinyinWeiList).size();
+  const std::string keys = lists.ListPath(kMappingPinyin),
+                    spellings = lists.ListPath(kMappingWadeGiles);
+  const size_t keyCount = lists.List(kMappingPinyin).size(),
+               spellingCount = lists.List(kMappingWadeGiles).size();
   for (const auto& [path, count] :
        {std::pair{keys, keyCount}, std::pair{spellings, spellingCount}}) {
     if (count == 0)
@@ -474,7 +463,7 @@ void SpoolToScratch(Source& source, int from, std::string& pending,
     ThrowInOut(e, source.name);
   };
   for (;;) {
-    if (!WriteAllTo(scratch, pending)) fail(errno);
+    if (!WriteAllBytes(scratch, pending)) fail(errno);
     pending.clear();
     if (int e = ReadFromDescriptor(from, pending, kSourceBlockBytes)) fail(e);
     if (pending.empty()) break;

@@ -8,8 +8,8 @@
 
 #include "Encoding.h"
 #include "Errors.h"
-#include "Files.h"
 #include "TaughtNames.h"
+#include "TextLines.h"
 
 namespace quorvel {
 
@@ -49,12 +49,12 @@ std::string EntryLine(const DictionaryEntry& entry) { return entry.key + " " + e
 CustomDictionary::CustomDictionary(ListFiles& lists, Kind kind)
     : lists_(lists),
       kind_(kind),
-      keySlot_(kind == Kind::kStandard    ? kDefineHanList
-               : kind == Kind::kWadeGiles ? kDefineWeiHanList
-                                          : kDefineNameHanList),
-      readingSlot_(kind == Kind::kStandard    ? kDefinePyList
-                   : kind == Kind::kWadeGiles ? kDefineWeiPyList
-                                              : kDefineNamePyList) {}
+      keySlot_(kind == Kind::kStandard    ? kPinyinDictionaryKeys
+               : kind == Kind::kWadeGiles ? kWadeGilesDictionaryKeys
+                                          : kTaughtNameKeys),
+      readingSlot_(kind == Kind::kStandard    ? kPinyinDictionaryReadings
+                   : kind == Kind::kWadeGiles ? kWadeGilesDictionaryReadings
+                                              : kTaughtNameSyllables) {}
 
 std::vector<DictionaryEntry> CustomDictionary::Entries() const {
   const auto& keys = lists_.List(keySlot_);
@@ -120,11 +120,11 @@ std::size_t CustomDictionary::AddOrUpdate(std::string_view key, std::string_view
   key = TrimControls(key);
   reading = TrimControls(reading);
   if (!FitsOnOneLine(key) || !FitsOnOneLine(reading)) throw Error(kLineBreakRefused);
-  ListFiles::WriteLock lock(lists_);
+  PairWriteLock lock(lists_);
   Refresh();  // never write from lists that miss a change made since they were loaded
   auto entries = Entries();
   size_t select = Apply(entries, key, reading);
-  Write(entries);
+  Write(lock, entries);
   return select;
 }
 
@@ -174,42 +174,42 @@ void CustomDictionary::AddOrUpdateAll(const std::vector<DictionaryEntry>& change
   // Merged before the lock is taken: the lock covers only reading the pair, one linear pass over
   // it, the write and the reload, so readers wait for no more than that.
   const MergedChanges merged = MergeChanges(changes);
-  ListFiles::WriteLock lock(lists_);
+  PairWriteLock lock(lists_);
   Refresh();
   auto entries = Entries();
   ApplyMerged(entries, merged);
-  Write(entries);
+  Write(lock, entries);
 }
 
 std::size_t CustomDictionary::RemoveKey(std::string_view key) {
   key = TrimControls(key);
-  ListFiles::WriteLock lock(lists_);
+  PairWriteLock lock(lists_);
   Refresh();
   auto entries = Entries();
   size_t before = entries.size();
   std::erase_if(entries, [&](const DictionaryEntry& entry) { return entry.key == key; });
   size_t removed = before - entries.size();
-  if (removed > 0) Write(entries);
+  if (removed > 0) Write(lock, entries);
   return removed;
 }
 
 void CustomDictionary::DeleteAt(std::size_t index) {
-  ListFiles::WriteLock lock(lists_);
+  PairWriteLock lock(lists_);
   Refresh();
   auto entries = Entries();
   if (index >= entries.size()) throw ListIndexError(static_cast<long>(index));
   entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(index));
-  Write(entries);
+  Write(lock, entries);
 }
 
 void CustomDictionary::Restore(const std::vector<DictionaryEntry>& entries) {
-  ListFiles::WriteLock lock(lists_);
-  Write(entries);
+  PairWriteLock lock(lists_);
+  Write(lock, entries);
 }
 
 void CustomDictionary::Clear() {
-  ListFiles::WriteLock lock(lists_);
-  Write({});
+  PairWriteLock lock(lists_);
+  Write(lock, {});
 }
 
 std::optional<std::size_t> CustomDictionary::Find(std::string_view key) const {
@@ -219,7 +219,7 @@ std::optional<std::size_t> CustomDictionary::Find(std::string_view key) const {
   return static_cast<std::size_t>(at);
 }
 
-void CustomDictionary::Write(const std::vector<DictionaryEntry>& entries) {
+void CustomDictionary::Write(PairWriteLock& lock, const std::vector<DictionaryEntry>& entries) {
   std::vector<std::string> keys, readings;
   keys.reserve(entries.size());
   readings.reserve(entries.size());
@@ -229,7 +229,7 @@ void CustomDictionary::Write(const std::vector<DictionaryEntry>& entries) {
   }
   // Both files in one replacement: a failure part way must never leave a new key file beside
   // an old reading file, which would pair every key with the wrong reading.
-  lists_.WritePair(keySlot_, ListFileText(keys), readingSlot_, ListFileText(readings));
+  lock.WritePair(keySlot_, ListFileText(keys), readingSlot_, ListFileText(readings));
   lists_.Load();
 }
 

@@ -6,10 +6,10 @@
 // entries past its end an empty reading; a longer one has its extra lines ignored. Either way the
 // next write stores one reading line per key line, so the pair is whole again.
 //
-// Every change holds the data folder's write lock (ListFiles::WriteLock) from reading the files
-// to reloading them, so two Quorvel programs changing one dictionary never undo each other's
+// Every change holds the data folder's write lock (PairWriteLock, PairWrite.h) from reading the
+// files to reloading them, so two Quorvel programs changing one dictionary never undo each other's
 // change and no Quorvel reader sees a pair half written. It rewrites both files together
-// (ListFiles::WritePair: recorded renames, crash-safe) in the list-file format (ListFileText),
+// (PairWriteLock::WritePair: recorded renames, crash-safe) in the list-file format (ListFileText),
 // and then reloads the lists, so the next lookup sees it. A failed write throws InOutError and
 // leaves both old files and the lists as they were. Keys and readings are
 // GB18030 bytes, trimmed at both ends by TrimControls; a key or reading holding a line break or a
@@ -26,8 +26,8 @@
 #include <vector>
 
 #include "Encoding.h"
-#include "Files.h"
 #include "ListFiles.h"
+#include "PairWrite.h"
 
 namespace quorvel {
 
@@ -133,7 +133,7 @@ class CustomDictionary {
   // Applies `entries` to `all` as AddOrUpdate does; returns the line to select.
   static std::size_t Apply(std::vector<DictionaryEntry>& all, std::string_view key,
                            std::string_view reading);
-  void Write(const std::vector<DictionaryEntry>& entries);
+  void Write(PairWriteLock& lock, const std::vector<DictionaryEntry>& entries);
 
   ListFiles& lists_;
   Kind kind_;

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "BuiltinTable.h"
+#include "TextLines.h"
 
 namespace quorvel {
 
@@ -15,12 +16,10 @@ DataFigures CountDataFigures(const std::vector<std::string>& wadeGilesMapping) {
     if (reading.empty()) continue;
     ++figures.characters;
     size_t count = 0;
-    for (size_t start = 0; start <= reading.size(); ++count) {
-      size_t end = reading.find('/', start);
-      if (end == std::string_view::npos) end = reading.size();
-      if (end > start) syllables.insert(reading.substr(start, end - start));
-      start = end + 1;
-    }
+    ForEachSlashPart(reading, [&](std::string_view syllable) {
+      ++count;
+      if (!syllable.empty()) syllables.insert(syllable);
+    });
     if (count > 1) ++figures.polyphonic;
   }
   figures.pinyinSyllables = syllables.size();

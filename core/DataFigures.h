@@ -16,7 +16,7 @@ struct DataFigures {
   size_t polyphonic = 0;          // rows with more than one reading
 };
 
-// `wadeGilesMapping`: the mapping's Wade-Giles list (ListFiles' kPinyinWeiList), as loaded.
+// `wadeGilesMapping`: the mapping's Wade-Giles list (ListFiles' kMappingWadeGiles), as loaded.
 DataFigures CountDataFigures(const std::vector<std::string>& wadeGilesMapping);
 
 }  // namespace quorvel

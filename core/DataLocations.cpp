@@ -7,7 +7,9 @@
 #include <filesystem>
 
 #include "Errors.h"
+#include "FileReading.h"
 #include "Files.h"
+#include "Paths.h"
 
 #ifndef QUORVEL_SHIPPED_DATA_FROM_BIN
 #define QUORVEL_SHIPPED_DATA_FROM_BIN "../share/quorvel"
@@ -60,9 +62,8 @@ bool Occupied(const std::string& path) {
 int MakeFolders(const std::string& dir) {
   struct stat st {};
   if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
-  const auto slash = dir.find_last_of('/');
-  if (slash != std::string::npos && slash > 0) {
-    if (int e = MakeFolders(dir.substr(0, slash))) return e;
+  if (const std::string parent = FolderOf(dir); parent != "." && parent != "/") {
+    if (int e = MakeFolders(parent)) return e;
   }
   if (::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST) return 0;
   return errno;

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "Errors.h"
-#include "Files.h"
+#include "FileReading.h"
 
 namespace quorvel {
 

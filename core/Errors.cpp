@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "Paths.h"
+
 namespace quorvel {
 
 std::string InOutMessage(int code) {
@@ -106,7 +108,7 @@ FileOpenError::FileOpenError(const std::string& path, const std::string& reason,
 ListIndexError::ListIndexError(long index)
     : Error("List index out of bounds (" + std::to_string(index) + ")") {}
 
-ConvertError::ConvertError(const std::string& text)
+NumberFormatError::NumberFormatError(const std::string& text)
     : Error("'" + text + "' is not a valid integer value") {}
 
 static std::string GaveUp(const std::string& waitMessage, double seconds) {
@@ -121,11 +123,9 @@ LockWaitError::LockWaitError(const std::string& waitMessage, double seconds)
 ConversionCancelled::ConversionCancelled() : Error("Conversion cancelled") {}
 
 static bool FolderOfPathExists(const std::string& path) {
-  auto slash = path.find_last_of('/');
-  if (slash == std::string::npos) return true;  // relative name in the working folder
-  std::string folder = slash == 0 ? "/" : path.substr(0, slash);
+  if (path.find('/') == std::string::npos) return true;  // relative name in the working folder
   struct stat st {};
-  return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return ::stat(FolderOf(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 int InOutCodeFromErrno(int e, const std::string& path) {

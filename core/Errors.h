@@ -45,9 +45,9 @@ class ListIndexError : public Error {
 };
 
 // "'<text>' is not a valid integer value".
-class ConvertError : public Error {
+class NumberFormatError : public Error {
  public:
-  explicit ConvertError(const std::string& text);
+  explicit NumberFormatError(const std::string& text);
 };
 
 // A lock another process held was waited for until the waiting gave up: "Gave up <wait message>

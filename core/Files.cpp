@@ -2,38 +2,27 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
-#include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <optional>
 
 #include "Errors.h"
+#include "FileReading.h"
+#include "FolderLock.h"
+#include "PairWrite.h"
+#include "Paths.h"
+#include "ReplaceFaults.h"
 
 namespace quorvel {
 
 namespace {
-int gFailStep = 0;
-int gFailErrno = 0;
-ReplacePointHook gPointHook = nullptr;
-
-void ReachPoint(int point) {
-  if (gPointHook) gPointHook(point);
-}
-
-bool ShouldFail(int step) {
-  if (gFailStep != step) return false;
-  errno = gFailErrno;
-  return true;
-}
 
 // 12 letters and digits from the kernel's random source (a clock-and-pid mix where that fails).
 std::string RandomSuffix() {
@@ -57,7 +46,11 @@ std::string RandomSuffix() {
   return suffix;
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
+}  // namespace
+
+bool WriteAllBytes(int fd, std::string_view bytes) {
+  const char* data = bytes.data();
+  size_t size = bytes.size();
   while (size > 0) {
     ssize_t n = ::write(fd, data, size);
     if (n < 0) {
@@ -69,7 +62,6 @@ bool WriteAll(int fd, const char* data, size_t size) {
   }
   return true;
 }
-}  // namespace
 
 void SyncFolder(const std::string& dir) {
   int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -78,13 +70,6 @@ void SyncFolder(const std::string& dir) {
     ::close(dfd);
   }
 }
-
-void SetReplaceFailureForTest(int step, int errnoValue) {
-  gFailStep = step;
-  gFailErrno = errnoValue;
-}
-
-void SetReplacePointHookForTest(ReplacePointHook hook) { gPointHook = hook; }
 
 void IgnoreFileSizeSignal() {
   static const bool done = [] {
@@ -96,7 +81,7 @@ void IgnoreFileSizeSignal() {
   (void)done;
 }
 
-int CreateNewFileNamed(const std::string& stem, mode_t mode, std::string& newPath) {
+int CreateUniqueFile(const std::string& stem, mode_t mode, std::string& newPath) {
   IgnoreFileSizeSignal();
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = stem + RandomSuffix();
@@ -112,8 +97,8 @@ int CreateNewFileNamed(const std::string& stem, mode_t mode, std::string& newPat
 
 namespace {
 // A new file named path + tag + random suffix, mode 0644.
-int CreateNewFileBeside(const std::string& path, const char* tag, std::string& newPath) {
-  return CreateNewFileNamed(path + tag, 0644, newPath);
+int CreateUniqueFileBeside(const std::string& path, const char* tag, std::string& newPath) {
+  return CreateUniqueFile(path + tag, 0644, newPath);
 }
 
 // A synced copy of `path` at path + ".old-" + random, for file systems without hard links.
@@ -127,9 +112,9 @@ std::string CopyAside(const std::string& path) {
     return {};
   }
   std::string copy;
-  int fd = CreateNewFileBeside(path, ".old-", copy);
+  int fd = CreateUniqueFileBeside(path, ".old-", copy);
   if (fd < 0) return {};
-  bool ok = WriteAll(fd, data.data(), data.size()) && ::fsync(fd) == 0;
+  bool ok = WriteAllBytes(fd, data) && ::fsync(fd) == 0;
   int e = errno;
   if (::close(fd) != 0 && ok) {
     ok = false;
@@ -142,8 +127,8 @@ std::string CopyAside(const std::string& path) {
 }
 }  // namespace
 
-int CreateTempFileBeside(const std::string& path, std::string& tempPath) {
-  return CreateNewFileBeside(path, ".tmp-", tempPath);
+int CreateTemporaryBeside(const std::string& path, std::string& tempPath) {
+  return CreateUniqueFileBeside(path, ".tmp-", tempPath);
 }
 
 namespace {
@@ -178,12 +163,24 @@ std::vector<std::string> NamesIn(const std::string& dir,
 }
 }  // namespace
 
-bool IsLeftoverOf(std::string_view name, std::string_view file) {
-  if (!name.starts_with(file)) return false;
+namespace {
+// The part of `name` after `file` + ".tmp-" or ".old-", or nullopt when it does not start so.
+std::optional<std::string_view> LeftoverSuffix(std::string_view name, std::string_view file) {
+  if (!name.starts_with(file)) return std::nullopt;
   name.remove_prefix(file.size());
-  if (!name.starts_with(".tmp-") && !name.starts_with(".old-")) return false;
-  name.remove_prefix(5);
-  return IsRandomSuffix(name) || IsProcessId(name);
+  if (!name.starts_with(".tmp-") && !name.starts_with(".old-")) return std::nullopt;
+  return name.substr(5);
+}
+}  // namespace
+
+bool IsOwnLeftoverOf(std::string_view name, std::string_view file) {
+  auto suffix = LeftoverSuffix(name, file);
+  return suffix && IsRandomSuffix(*suffix);
+}
+
+bool IsLeftoverOf(std::string_view name, std::string_view file) {
+  auto suffix = LeftoverSuffix(name, file);
+  return suffix && (IsRandomSuffix(*suffix) || IsProcessId(*suffix));
 }
 
 void RemoveLeftovers(const std::string& dir, const std::vector<std::string>& names) {
@@ -207,7 +204,7 @@ int CreateTargetTemporary(const std::string& folder, const std::string& name,
                           std::string& tempPath) {
   // Keep the name short enough for any file system whatever the target's name.
   int fd =
-      CreateNewFileNamed(JoinPath(folder, "." + name.substr(0, 64) + ".quorvel-"), 0666, tempPath);
+      CreateUniqueFile(JoinPath(folder, "." + name.substr(0, 64) + ".quorvel-"), 0666, tempPath);
   // Held until the descriptor closes: a later run tells a live writer's temporary from a dead
   // one's.
   if (fd >= 0) ::flock(fd, LOCK_EX | LOCK_NB);
@@ -235,161 +232,6 @@ void RemoveDeadTargetTemporaries(const std::string& folder) {
 
 namespace {
 
-constexpr char kIntentHeader[] = "quorvel intent 1";
-
-bool IsPlainName(std::string_view name) {
-  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
-         name.find_first_of(std::string_view("\t\r\n\0", 4)) == std::string_view::npos;
-}
-
-// Writes the record through a temporary and a rename, then syncs the folder: once this returns,
-// the record survives a crash, and it is never seen half written. Returns false with errno set.
-bool WriteIntent(const std::string& intentPath, const std::vector<IntentStep>& steps) {
-  std::string text = std::string(kIntentHeader) + "\n";
-  for (const auto& step : steps) {
-    if (step.kind == IntentStep::Kind::kRename)
-      text += "rename\t" + step.from + "\t" + step.to + "\n";
-    else text += "remove\t" + step.to + "\n";
-  }
-  text += "end\n";
-  std::string temp;
-  int fd = CreateTempFileBeside(intentPath, temp);
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
-  int e = errno;
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    e = errno;
-  }
-  if (ok && ::rename(temp.c_str(), intentPath.c_str()) != 0) {
-    ok = false;
-    e = errno;
-  }
-  if (!ok) {
-    ::unlink(temp.c_str());
-    errno = e;
-    return false;
-  }
-  SyncFolder(FolderOf(intentPath));
-  return true;
-}
-
-}  // namespace
-
-namespace {
-
-// Whether a record's step stays within what a pair writer does: it renames one of its own
-// temporaries or kept old files onto one of `files`, or removes one of `files`.
-bool IsWritersStep(const IntentStep& step, const std::vector<std::string>& files) {
-  for (const auto& file : files) {
-    if (step.to != file) continue;
-    if (step.kind == IntentStep::Kind::kRemove) return true;
-    const std::string_view from = step.from;
-    return (from.starts_with(file + ".tmp-") || from.starts_with(file + ".old-")) &&
-           IsRandomSuffix(from.substr(file.size() + 5));
-  }
-  return false;
-}
-
-// Parses a record's text; nullopt when it is none this program wrote (ours are written whole).
-std::optional<std::vector<IntentStep>> ParseIntent(std::string_view text) {
-  auto lines = SplitLines(text);
-  if (lines.size() < 2 || lines.front() != kIntentHeader || lines.back() != "end")
-    return std::nullopt;
-  std::vector<IntentStep> steps;
-  for (size_t i = 1; i + 1 < lines.size(); ++i) {
-    std::string_view line = lines[i];
-    auto tab = line.find('\t');
-    if (tab == std::string_view::npos) return std::nullopt;
-    std::string_view verb = line.substr(0, tab), rest = line.substr(tab + 1);
-    IntentStep step;
-    if (verb == "rename") {
-      auto second = rest.find('\t');
-      if (second == std::string_view::npos) return std::nullopt;
-      step.from = rest.substr(0, second);
-      step.to = rest.substr(second + 1);
-      if (!IsPlainName(step.from)) return std::nullopt;
-    } else if (verb == "remove") {
-      step.kind = IntentStep::Kind::kRemove;
-      step.to = rest;
-    } else {
-      return std::nullopt;
-    }
-    if (!IsPlainName(step.to)) return std::nullopt;
-    steps.push_back(std::move(step));
-  }
-  return steps;
-}
-
-}  // namespace
-
-std::optional<std::vector<IntentStep>> ReadIntent(const std::string& intentPath,
-                                                  const std::vector<std::string>& files,
-                                                  std::string* whyIgnored) {
-  if (whyIgnored) whyIgnored->clear();
-  auto ignore = [&](const std::string& why) -> std::optional<std::vector<IntentStep>> {
-    if (whyIgnored)
-      *whyIgnored =
-          "the record of an unfinished dictionary write \"" + intentPath + "\" is ignored: " + why;
-    return std::nullopt;
-  };
-  // Never blocks (a pipe planted at the name) and never follows a link.
-  int fd = ::open(intentPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? std::nullopt : ignore(ErrnoWords(errno));
-  struct stat st {};
-  std::string text;
-  int e = ::fstat(fd, &st) != 0 ? errno : 0;
-  if (e == 0 && S_ISREG(st.st_mode)) e = ReadFromDescriptor(fd, text, 1 << 16);
-  ::close(fd);
-  if (e != 0) return ignore(ErrnoWords(e));
-  if (!S_ISREG(st.st_mode)) return ignore("it is no regular file");
-  // In a folder others may write, a record another user left could make this user's process
-  // move files of theirs into place.
-  if (st.st_uid != ::geteuid() && st.st_uid != 0) return ignore("it belongs to another user");
-  auto steps = ParseIntent(text);
-  if (!steps) return ignore("it is damaged");
-  for (const auto& step : *steps)
-    if (!IsWritersStep(step, files))
-      return ignore("it names \"" + (step.kind == IntentStep::Kind::kRemove ? step.to : step.from) +
-                    "\", which is no list file nor a temporary of one");
-  return steps;
-}
-
-bool RollForwardIntent(const std::string& intentPath, const std::vector<std::string>& files) {
-  std::string why;
-  auto steps = ReadIntent(intentPath, files, &why);
-  if (!steps) {
-    // Either nothing is there, or something no Quorvel writer made: it is never acted on, and it
-    // must not block every later write.
-    if (!why.empty()) Warn(why);
-    struct stat st {};
-    if (::lstat(intentPath.c_str(), &st) != 0) return false;
-    ::unlink(intentPath.c_str());
-    return false;
-  }
-  const std::string dir = FolderOf(intentPath);
-  for (const auto& step : *steps) {
-    const std::string to = JoinPath(dir, step.to);
-    if (step.kind == IntentStep::Kind::kRename) {
-      const std::string from = JoinPath(dir, step.from);
-      struct stat st {};
-      if (::lstat(from.c_str(), &st) != 0) {
-        if (errno == ENOENT) continue;  // renamed before the writer stopped
-        ThrowInOut(errno, from);
-      }
-      if (::rename(from.c_str(), to.c_str()) != 0) ThrowInOut(errno, to);
-    } else if (::unlink(to.c_str()) != 0 && errno != ENOENT) {
-      ThrowInOut(errno, to);
-    }
-  }
-  SyncFolder(dir);
-  if (::unlink(intentPath.c_str()) != 0 && errno != ENOENT) ThrowInOut(errno, intentPath);
-  SyncFolder(dir);
-  return true;
-}
-
-namespace {
-
 // Writes and syncs a temporary beside each file, never readable by more people than the file it
 // replaces. On failure none is left and InOutError is thrown.
 std::vector<std::string> WriteTemporaries(
@@ -403,15 +245,17 @@ std::vector<std::string> WriteTemporaries(
   for (size_t i = 0; i < files.size(); ++i) {
     const auto& [path, content] = files[i];
     std::string temp;
-    int fd = ShouldFail(i == 0 ? 1 : -1) ? -1 : CreateTempFileBeside(path, temp);
+    int fd = i == 0 && ReplaceFaultAt(ReplaceStep::kCreateFirstTemporary)
+                 ? -1
+                 : CreateTemporaryBeside(path, temp);
     if (fd < 0) fail(path);
     temps.push_back(temp);
     if (struct stat old{}; ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
       struct stat fresh {};
       if (::fstat(fd, &fresh) == 0) ::fchmod(fd, fresh.st_mode & old.st_mode & 0777);
     }
-    bool ok = !(i == 1 && ShouldFail(2)) && WriteAll(fd, content.data(), content.size()) &&
-              ::fsync(fd) == 0;
+    bool ok = !(i == 1 && ReplaceFaultAt(ReplaceStep::kWriteSecondTemporary)) &&
+              WriteAllBytes(fd, content) && ::fsync(fd) == 0;
     int e = errno;
     if (::close(fd) != 0 && ok) {
       ok = false;
@@ -463,7 +307,7 @@ void ReplaceFilesAtomically(const std::vector<std::pair<std::string, std::string
   auto cleanup = [&] {
     for (const auto& t : temps) ::unlink(t.c_str());
   };
-  ReachPoint(0);
+  ReachReplacePoint(0);
   // With several files, keep a hard link to each old file until every rename has succeeded, so
   // a rename that fails part way can put back the files already replaced.
   std::vector<std::string> backups = BackupsOf(files, temps);
@@ -483,9 +327,10 @@ void ReplaceFilesAtomically(const std::vector<std::pair<std::string, std::string
       ThrowInOut(e, intentPath);
     }
   }
-  ReachPoint(1);
+  ReachReplacePoint(1);
   for (size_t i = 0; i < files.size(); ++i) {
-    if ((i == 1 && ShouldFail(3)) || ::rename(temps[i].c_str(), files[i].first.c_str()) != 0) {
+    if ((i == 1 && ReplaceFaultAt(ReplaceStep::kRenameSecondFile)) ||
+        ::rename(temps[i].c_str(), files[i].first.c_str()) != 0) {
       int e = errno;
       // Undo the renames done so far. With a record, the undo is recorded first (replacing the
       // record of the renames), so a writer killed while undoing still ends in the old files.
@@ -512,11 +357,11 @@ void ReplaceFilesAtomically(const std::vector<std::pair<std::string, std::string
       dropBackups();
       ThrowInOut(e, files[i].first);
     }
-    ReachPoint(2 + static_cast<int>(i));
+    ReachReplacePoint(2 + static_cast<int>(i));
   }
   SyncFolder(dir);
   if (!intentPath.empty()) ::unlink(intentPath.c_str());
-  ReachPoint(2 + static_cast<int>(files.size()));
+  ReachReplacePoint(2 + static_cast<int>(files.size()));
   dropBackups();
 }
 

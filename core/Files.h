@@ -1,21 +1,13 @@
 // Creating and replacing files without ever leaving a torn one: temporaries, leftovers of dead
-// writers, the intent record of a multi-file replacement. For now it also includes the homes split
-// out of it (paths, reading, text lines, the folder lock) so that callers keep compiling.
+// writers, a multi-file replacement (its intent record is the pair write's, PairWrite.h).
 #pragma once
 
 #include <sys/types.h>
 
-#include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
-
-#include "FileReading.h"
-#include "FolderLock.h"
-#include "Paths.h"
-#include "TextLines.h"
 
 namespace quorvel {
 // Makes the renames and creations in a folder durable (fsync of the folder); a folder that cannot
@@ -45,12 +37,19 @@ void IgnoreFileSizeSignal();
 // O_NOFOLLOW | O_CLOEXEC for writing with `mode` (less the umask): a name taken, or anything
 // standing there, is never opened or followed; another name is tried. Returns the descriptor with
 // its path in `newPath`, or -1 with errno set.
-int CreateNewFileNamed(const std::string& stem, mode_t mode, std::string& newPath);
+int CreateUniqueFile(const std::string& stem, mode_t mode, std::string& newPath);
 
 // Creates a new temporary file beside `path` as described above and returns its descriptor
 // (close-on-exec), with its path in `tempPath`; -1 with errno set on failure.
-int CreateTempFileBeside(const std::string& path, std::string& tempPath);
+int CreateTemporaryBeside(const std::string& path, std::string& tempPath);
 
+// Writes all of `bytes` to `fd`, going on after a short write or an interruption. Returns false
+// with errno set when a write fails.
+bool WriteAllBytes(int fd, std::string_view bytes);
+
+// Whether `name` is a temporary or kept old file of `file` as this version names them (".tmp-" or
+// ".old-" and 12 letters and digits); IsLeftoverOf also takes the names of earlier versions.
+bool IsOwnLeftoverOf(std::string_view name, std::string_view file);
 // Whether `name` is a leftover of `file` (both file names, no folder), as described above.
 bool IsLeftoverOf(std::string_view name, std::string_view file);
 // Removes every leftover of the files `names` (file names, no folder) in `dir`. Best effort.
@@ -69,34 +68,6 @@ inline constexpr long kDeadTemporarySeconds = 10;
 // of that name pattern whose lock is free and that were not written for kDeadTemporarySeconds.
 void RemoveDeadTargetTemporaries(const std::string& folder);
 
-// One step of an intent record: rename `from` to `to` when `from` is still there, or remove `to`.
-// Both are names of files in the record's own folder.
-struct IntentStep {
-  enum class Kind { kRename, kRemove };
-  Kind kind = Kind::kRename;
-  std::string from;
-  std::string to;
-  bool operator==(const IntentStep&) const = default;
-};
-
-// The steps an intent record holds, or nullopt when there is no record or when it is to be
-// ignored: a record this program did not write (ours are written whole through a temporary and a
-// rename, so never torn), one that is no regular file or that belongs to another user (root
-// excepted), or one with a step a pair writer never makes. A writer's steps rename one of its
-// own temporaries or kept files (`file` + ".tmp-" / ".old-" + 12 letters and digits) onto one of
-// `files`, or remove one of `files`. `whyIgnored` (when given) gets the warning for a record that
-// is there but ignored, else "". Opens nothing that blocks and follows no link.
-std::optional<std::vector<IntentStep>> ReadIntent(const std::string& intentPath,
-                                                  const std::vector<std::string>& files,
-                                                  std::string* whyIgnored = nullptr);
-
-// Completes what an intent record says, syncs the folder and removes the record. Every step may
-// be repeated, so a roll forward cut short is simply done again. A record to be ignored (see
-// ReadIntent) is never acted on: it is reported through Warn and removed where that is allowed.
-// Returns whether there was a record to complete; InOutError when a step fails (the record then
-// stays). Call it under the exclusive lock.
-bool RollForwardIntent(const std::string& intentPath, const std::vector<std::string>& files);
-
 // Replaces each file with its new content so that a failure leaves every old file whole (a new
 // file never gets wider permissions than the one it replaces):
 // all temporary files are written and synced first, then renamed over the old ones, then the
@@ -104,10 +75,11 @@ bool RollForwardIntent(const std::string& intentPath, const std::vector<std::str
 // All files must lie in one folder.
 //
 // With an `intentPath` (in the same folder, the caller holding the folder's lock exclusively),
-// the renames are first recorded there and synced; from then on the replacement is decided and a
-// writer killed at any point is completed by RollForwardIntent. A rename that fails is undone
-// through a record of the undo, so a kill during the undo still ends in the old files. Without
-// one, a process killed between two renames leaves the files mixed: fine for a single file.
+// the renames are first recorded there and synced (WriteIntent, PairWrite.h); from then on the
+// replacement is decided and a writer killed at any point is completed by RollForwardIntent. A
+// rename that fails is undone through a record of the undo, so a kill during the undo still ends in
+// the old files. Without one, a process killed between two renames leaves the files mixed: fine for
+// a single file.
 void ReplaceFilesAtomically(const std::vector<std::pair<std::string, std::string>>& files,
                             const std::string& intentPath = {});
 
@@ -115,16 +87,5 @@ void ReplaceFilesAtomically(const std::vector<std::pair<std::string, std::string
 // leftovers of earlier writers of that file. A symbolic link at `path` is written through: its
 // final file is replaced, the link stays. For the settings files.
 void ReplaceFileUnderFolderLock(const std::string& path, const std::string& content);
-
-// Test hook: when set, ReplaceFilesAtomically fails with this errno at the given step
-// (0 = none). Steps: 1 creating the first temporary, 2 writing the second temporary,
-// 3 renaming the second file.
-void SetReplaceFailureForTest(int step, int errnoValue);
-
-// Test hook: called at each point of a replacement of n files: 0 temporaries written and synced,
-// 1 renames recorded (or about to start without a record), 2 + i file i renamed, 2 + n done
-// (record removed). A crash test stops the process there. nullptr removes it.
-using ReplacePointHook = void (*)(int point);
-void SetReplacePointHookForTest(ReplacePointHook hook);
 
 }  // namespace quorvel

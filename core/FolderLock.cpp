@@ -1,20 +1,16 @@
 #include "FolderLock.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/file.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
-#include <functional>
 
 #include "Errors.h"
 #include "FileReading.h"

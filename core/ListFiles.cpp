@@ -1,21 +1,17 @@
 #include "ListFiles.h"
 
-#include <fcntl.h>
-#include <sys/inotify.h>
-#include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
 #include <array>
-#include <cerrno>
-#include <climits>
 #include <cstdint>
-#include <cstring>
 #include <iterator>
-#include <stdexcept>
 #include <unordered_map>
 
 #include "Errors.h"
-#include "Files.h"
+#include "FileReading.h"
+#include "FolderLock.h"
+#include "ListWatcher.h"
+#include "PairWrite.h"
+#include "Paths.h"
+#include "TextLines.h"
 
 namespace quorvel {
 
@@ -82,194 +78,11 @@ class KeyIndex {
   bool hasShort_ = false;  // a key of zero or one byte
 };
 
-struct FileIdentity {
-  bool exists = false;
-  dev_t dev = 0;
-  ino_t ino = 0;
-  off_t size = 0;
-  long mtimeSec = 0, mtimeNsec = 0, ctimeSec = 0, ctimeNsec = 0;
-  mode_t mode = 0;
-  bool operator==(const FileIdentity&) const = default;
-};
-
-FileIdentity IdentityOf(const std::string& path) {
-  FileIdentity id;
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return id;
-  id.exists = true;
-  id.dev = st.st_dev;
-  id.ino = st.st_ino;
-  id.size = st.st_size;
-  id.mtimeSec = st.st_mtim.tv_sec;
-  id.mtimeNsec = st.st_mtim.tv_nsec;
-  id.ctimeSec = st.st_ctim.tv_sec;
-  id.ctimeNsec = st.st_ctim.tv_nsec;
-  id.mode = st.st_mode;
-  return id;
-}
-
 }  // namespace
 
 struct ListFiles::Lists {
   std::array<std::vector<std::string>, kListCount> items;
-  KeyIndex pinyinHan, defineHan, defineWeiHan, defineName;
-};
-
-// Tells whether any of the list files may have changed since the last call.
-// inotify on the folder of each list file (the data folder, and the mapping pair's folder when
-// that is another one) does it with one non-blocking read; events for other files in a watched
-// folder (targets and settings are written there too) are ignored. A list file that is a symbolic
-// link is changed through its final file, elsewhere: the folders of every file along its chain of
-// links are watched too, for those names only, and set up again at every load (a changed link is
-// an event itself). Where inotify is not available, or a watched folder itself goes away, the
-// files' identities are compared instead (stat follows the links to the final file); so are those
-// of a linked list file whose far folder cannot be watched.
-class ListFiles::Watcher {
- public:
-  Watcher(const std::array<std::string, kListCount>& paths, bool useInotify) : paths_(paths) {
-    if (!useInotify) return;
-    fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (fd_ < 0) return;
-    for (int i = 0; i < kListCount; ++i) {
-      // Watching a folder twice gives the same descriptor back.
-      watches_[i] = ::inotify_add_watch(fd_, FolderOf(paths_[i]).c_str(), kMask);
-      if (watches_[i] < 0) {
-        ::close(fd_);
-        fd_ = -1;
-        return;
-      }
-    }
-  }
-  ~Watcher() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Watcher(const Watcher&) = delete;
-  Watcher& operator=(const Watcher&) = delete;
-
-  bool UsesInotify() const { return fd_ >= 0; }
-
-  // Called right before the files are read: what is read is at least as new as what is noted.
-  void NoteLoaded() {
-    compared_.fill(fd_ < 0);
-    if (fd_ >= 0) WatchLinks();
-    struct timespec now {};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    loadedAtNs_ = now.tv_sec * 1'000'000'000LL + now.tv_nsec;
-    for (int i = 0; i < kListCount; ++i)
-      if (compared_[i]) ids_[i] = IdentityOf(paths_[i]);
-  }
-
-  bool Changed() {
-    if (fd_ < 0) return CompareChanged();
-    bool changed = false;
-    alignas(struct inotify_event) char buf[8192];
-    for (;;) {
-      ssize_t n = ::read(fd_, buf, sizeof buf);
-      if (n <= 0) {
-        if (n < 0 && errno == EINTR) continue;
-        break;  // EAGAIN: nothing (more) queued
-      }
-      for (char* p = buf; p < buf + n;) {
-        auto* ev = reinterpret_cast<struct inotify_event*>(p);
-        p += sizeof(struct inotify_event) + ev->len;
-        constexpr uint32_t kGone = IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT;
-        if (ev->mask & IN_Q_OVERFLOW) {
-          changed = true;  // events were lost: reload them all
-        } else if (IsFolderWatch(ev->wd) && (ev->mask & kGone)) {
-          // A list folder itself is gone or moved: fall back to comparing the files.
-          ::close(fd_);
-          fd_ = -1;
-          compared_.fill(true);
-          return true;
-        } else if (IsFolderWatch(ev->wd)) {
-          changed |=
-              ev->len > 0 && (IsListFile(ev->wd, ev->name) || IsLinkedName(ev->wd, ev->name));
-        } else if (linkNames_.count(ev->wd)) {
-          // A far folder of a link: its own end (the reload looks again) or a linked file.
-          changed |= (ev->mask & kGone) || (ev->len > 0 && IsLinkedName(ev->wd, ev->name));
-        }
-        // Events of watches dropped at the last load are ignored.
-      }
-    }
-    return changed || CompareChanged();
-  }
-
- private:
-  static constexpr uint32_t kMask = IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_CREATE | IN_DELETE |
-                                    IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF |
-                                    IN_ONLYDIR;
-
-  bool IsFolderWatch(int wd) const {
-    for (int watch : watches_)
-      if (watch == wd) return true;
-    return false;
-  }
-
-  bool IsListFile(int wd, const char* name) const {
-    for (int i = 0; i < kListCount; ++i)
-      if (watches_[i] == wd && std::strcmp(name, kListFileNames[i]) == 0) return true;
-    return false;
-  }
-
-  bool IsLinkedName(int wd, const char* name) const {
-    auto it = linkNames_.find(wd);
-    if (it == linkNames_.end()) return false;
-    for (const std::string& linked : it->second)
-      if (linked == name) return true;
-    return false;
-  }
-
-  // Watches the folder of every file along each list file's chain of links.
-  void WatchLinks() {
-    for (const auto& [wd, names] : linkNames_)
-      if (!IsFolderWatch(wd)) ::inotify_rm_watch(fd_, wd);
-    linkNames_.clear();
-    for (int i = 0; i < kListCount; ++i) {
-      std::string current = paths_[i];
-      for (int hop = 0; hop < 40; ++hop) {
-        struct stat st {};
-        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
-        std::string link(PATH_MAX, '\0');
-        ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
-        if (n <= 0 || static_cast<size_t>(n) >= link.size()) {
-          compared_[i] = true;
-          break;
-        }
-        link.resize(static_cast<size_t>(n));
-        current = link.front() == '/' ? link : JoinPath(FolderOf(current), link);
-        // The same folder twice gives the same watch, and a list folder its own.
-        int wd = ::inotify_add_watch(fd_, FolderOf(current).c_str(), kMask);
-        if (wd < 0) {
-          compared_[i] = true;  // e.g. a link into a folder that does not exist (yet)
-          break;
-        }
-        size_t slash = current.find_last_of('/');
-        linkNames_[wd].push_back(slash == std::string::npos ? current : current.substr(slash + 1));
-      }
-    }
-  }
-
-  bool CompareChanged() const {
-    for (int i = 0; i < kListCount; ++i) {
-      if (!compared_[i]) continue;
-      FileIdentity id = IdentityOf(paths_[i]);
-      if (!(id == ids_[i])) return true;
-      // File times come from a coarse clock: a same-size write in the same tick as the load
-      // would look unchanged. A file changed that close to the load is read again.
-      if (id.exists && id.ctimeSec * 1'000'000'000LL + id.ctimeNsec + kRacyNs >= loadedAtNs_)
-        return true;
-    }
-    return false;
-  }
-
-  int fd_ = -1;
-  std::array<std::string, kListCount> paths_;
-  std::array<int, kListCount> watches_{};
-  std::unordered_map<int, std::vector<std::string>> linkNames_;  // watch -> linked file names
-  std::array<bool, kListCount> compared_{};
-  std::array<FileIdentity, kListCount> ids_;
-  long long loadedAtNs_ = 0;
-  static constexpr long long kRacyNs = 50'000'000;
+  KeyIndex mappingPinyin, pinyinKeys, wadeGilesKeys, taughtNames;
 };
 
 ListFiles::ListFiles(std::string dataDir, ChangeWatch watch) : ListFiles(dataDir, dataDir, watch) {}
@@ -280,7 +93,7 @@ ListFiles::ListFiles(std::string dataDir, std::string mappingDir, ChangeWatch wa
       lists_(std::make_unique<Lists>()) {
   std::array<std::string, kListCount> paths;
   for (int i = 0; i < kListCount; ++i) paths[i] = ListPath(static_cast<ListSlot>(i));
-  watcher_ = std::make_unique<Watcher>(paths, watch == ChangeWatch::kAuto);
+  watcher_ = std::make_unique<ListWatcher>(paths, watch == ChangeWatch::kAuto);
 }
 
 ListFiles::~ListFiles() = default;
@@ -288,42 +101,17 @@ ListFiles::~ListFiles() = default;
 bool ListFiles::UsesInotify() const { return watcher_->UsesInotify(); }
 
 std::string ListFiles::ListPath(ListSlot slot) const {
-  const bool mapping = slot == kPinyinHanList || slot == kPinyinWeiList;
+  const bool mapping = slot == kMappingPinyin || slot == kMappingWadeGiles;
   return JoinPath(mapping ? mappingDir_ : dataDir_, kListFileNames[slot]);
 }
 
 void ListFiles::Load() {
   stale_ = true;  // stays set if a file cannot be read, so the next lookup tries again
-  const std::string intentPath = JoinPath(dataDir_, kPairIntentFileName);
-  std::unique_ptr<FolderLock> lock;
-  if (!writeLocked_) {
-    lock = std::make_unique<FolderLock>(dataDir_, FolderLock::Mode::kShared);
-    if (lock->Held() && PathExists(intentPath)) {
-      // A writer was stopped mid-pair: finish its renames before reading.
-      lock->Change(FolderLock::Mode::kExclusive);
-      try {
-        RollForwardIntent(intentPath, ListFileNames());
-      } catch (const Error&) {
-        // A read-only folder: read the pair from where the record sends it, below.
-      }
-      lock->Change(FolderLock::Mode::kShared);
-    }
-  }
-  std::array<std::string, kListCount> paths;
-  std::array<bool, kListCount> removed{};
+  const std::unique_ptr<FolderLock> lock = LockForReading(dataDir_, writeLocked_);
+  std::vector<std::string> paths(kListCount);
+  std::vector<bool> removed(kListCount);
   for (int i = 0; i < kListCount; ++i) paths[i] = ListPath(static_cast<ListSlot>(i));
-  if (auto steps = ReadIntent(intentPath, ListFileNames())) {
-    for (const auto& step : *steps) {
-      for (int i = 0; i < kListCount; ++i) {
-        if (step.to != kListFileNames[i]) continue;
-        if (step.kind == IntentStep::Kind::kRemove) {
-          removed[i] = true;
-        } else if (std::string from = JoinPath(dataDir_, step.from); PathExists(from)) {
-          paths[i] = from;
-        }
-      }
-    }
-  }
+  FollowUnfinishedRecord(dataDir_, paths, removed);
   watcher_->NoteLoaded();
   auto fresh = std::make_unique<Lists>();
   for (int i = 0; i < kListCount; ++i) {
@@ -333,47 +121,14 @@ void ListFiles::Load() {
     std::string text = ReadWholeFile(paths[i], &missing);
     if (!missing) fresh->items[i] = SplitLines(text);
   }
-  fresh->pinyinHan.Build(fresh->items[kPinyinHanList]);
-  fresh->defineHan.Build(fresh->items[kDefineHanList]);
-  fresh->defineWeiHan.Build(fresh->items[kDefineWeiHanList]);
-  fresh->defineName.Build(fresh->items[kDefineNameHanList]);
+  fresh->mappingPinyin.Build(fresh->items[kMappingPinyin]);
+  fresh->pinyinKeys.Build(fresh->items[kPinyinDictionaryKeys]);
+  fresh->wadeGilesKeys.Build(fresh->items[kWadeGilesDictionaryKeys]);
+  fresh->taughtNames.Build(fresh->items[kTaughtNameKeys]);
   lists_ = std::move(fresh);
   stale_ = false;
   ++loadCount_;
   ++generation_;
-}
-
-ListFiles::WriteLock::WriteLock(ListFiles& lists)
-    : lists_(lists),
-      lock_(std::make_unique<FolderLock>(lists.dataDir_, FolderLock::Mode::kExclusive)) {
-  // The folder is named: that is what the user may not write (or what is missing).
-  if (!lock_->Held()) ThrowInOut(lock_->OpenError(), lists.dataDir_);
-  const std::string intentPath = JoinPath(lists.dataDir_, kPairIntentFileName);
-  RollForwardIntent(intentPath, ListFileNames());
-  // A record that was ignored and could not be removed (another user's, in a folder whose sticky
-  // bit keeps it there) must not block every write: this one goes without a record of its own.
-  struct stat st {};
-  lists_.recordBlocked_ = ::lstat(intentPath.c_str(), &st) == 0;
-  if (lists_.recordBlocked_)
-    Warn("\"" + intentPath +
-         "\" cannot be replaced; the dictionary is written without a record of its renames");
-  // Under the exclusive lock every temporary or kept old file of a list file is a dead writer's.
-  std::vector<std::string> names = ListFileNames();
-  names.push_back(kPairIntentFileName);
-  RemoveLeftovers(lists.dataDir_, names);
-  lists_.writeLocked_ = true;
-}
-
-ListFiles::WriteLock::~WriteLock() { lists_.writeLocked_ = false; }
-
-void ListFiles::WritePair(ListSlot keySlot, const std::string& keyText, ListSlot readingSlot,
-                          const std::string& readingText) {
-  if (!writeLocked_) throw std::logic_error("WritePair without a WriteLock");
-  for (ListSlot slot : {keySlot, readingSlot})
-    if (std::string problem = ForeignLinkProblem(ListPath(slot)); !problem.empty())
-      throw Error(problem);
-  ReplaceFilesAtomically({{ListPath(keySlot), keyText}, {ListPath(readingSlot), readingText}},
-                         recordBlocked_ ? std::string() : JoinPath(dataDir_, kPairIntentFileName));
 }
 
 void ListFiles::Refresh() {
@@ -393,10 +148,10 @@ const std::vector<std::string>& ListFiles::List(ListSlot slot) const { return li
 
 long ListFiles::FindKey(ListSlot keyList, std::string_view key) const {
   switch (keyList) {
-    case kPinyinHanList: return lists_->pinyinHan.Find(key);
-    case kDefineHanList: return lists_->defineHan.Find(key);
-    case kDefineWeiHanList: return lists_->defineWeiHan.Find(key);
-    case kDefineNameHanList: return lists_->defineName.Find(key);
+    case kMappingPinyin: return lists_->mappingPinyin.Find(key);
+    case kPinyinDictionaryKeys: return lists_->pinyinKeys.Find(key);
+    case kWadeGilesDictionaryKeys: return lists_->wadeGilesKeys.Find(key);
+    case kTaughtNameKeys: return lists_->taughtNames.Find(key);
     default: return -1;  // the reading lists are never searched
   }
 }

@@ -12,16 +12,9 @@
 // but cannot be read raises FileOpenError and leaves the lists stale, so the next Refresh() tries
 // again.
 //
-// Pairs written by Quorvel are never read mixed. In the data folder, ".quorvel.lock" (an advisory
-// flock, see FolderLock) is held exclusively by a pair write, from before it reads the lists it
-// changes until it has reloaded them, and shared by every Load. A pair write records its renames
-// in ".quorvel.intent" before it makes them; a writer killed at any instant leaves either no
-// record (the old pair stands) or one that the next writer or Load completes, so every Quorvel
-// program that reads the pair afterwards sees the old or the new one. Load never fails for want
-// of the lock: in a missing or read-only folder it reads without it, and where it cannot complete
-// a record it reads each file of the pair from where the record says it is going. The next writer
-// also removes what dead writers left (temporaries, kept old files; see RemoveLeftovers). Programs
-// that edit the files without taking the lock are seen as any outside change.
+// Pairs written by Quorvel are never read mixed: a change of a pair goes through PairWriteLock
+// and every Load reads under the folder's lock, completing a killed writer's record first (the
+// protocol, its promises and its failures: PairWrite.h).
 //
 // Single-threaded: one ListFiles is used by one thread at a time.
 #pragma once
@@ -34,24 +27,23 @@
 
 namespace quorvel {
 
-class FolderLock;
+class ListWatcher;
 
+// What each list file holds; its file name, in kListFileNames, follows in quotes.
 enum ListSlot : int {
-  kPinyinHanList,      // mapping: pinyin syllables
-  kPinyinWeiList,      // mapping: their Wade-Giles spelling, line for line
-  kDefineHanList,      // custom dictionary (pinyin): keys
-  kDefinePyList,       // custom dictionary (pinyin): readings
-  kDefineWeiHanList,   // custom dictionary (Wade-Giles): keys
-  kDefineWeiPyList,    // custom dictionary (Wade-Giles): readings
-  kDefineNameHanList,  // whole names: names (2 to 6 characters)
-  kDefineNamePyList,   // whole names: their pinyin syllables (TaughtNames.h)
+  kMappingPinyin,                // "pinyin_han.dll": the mapping's pinyin syllables
+  kMappingWadeGiles,             // "pinyin_wei.dll": their Wade-Giles spellings, line for line
+  kPinyinDictionaryKeys,         // "define_han.dll": custom dictionary (pinyin): keys
+  kPinyinDictionaryReadings,     // "define_py.dll": its readings
+  kWadeGilesDictionaryKeys,      // "define_wei_han.dll": custom dictionary (Wade-Giles): keys
+  kWadeGilesDictionaryReadings,  // "define_wei_py.dll": its readings
+  kTaughtNameKeys,               // "define_name_han.dll": taught whole names (2 to 6 characters)
+  kTaughtNameSyllables,          // "define_name_py.dll": their pinyin syllables (TaughtNames.h)
   kListCount
 };
 // The one list of the list files' names, in slot order: a list joins here and in ListSlot.
 extern const char* const kListFileNames[kListCount];  // "pinyin_han.dll", ...
 std::vector<std::string> ListFileNames();             // the same as strings
-// The record of a pair write under way, in the data folder (the lock is Files.h's kLockFileName).
-inline constexpr char kPairIntentFileName[] = ".quorvel.intent";
 
 // The bytes of a list file holding `lines`: each line followed by CR LF.
 std::string ListFileText(const std::vector<std::string>& lines);
@@ -80,32 +72,9 @@ class ListFiles {
   void Release();
 
   const std::vector<std::string>& List(ListSlot slot) const;
-  // Position of the first line equal to `key` in one of the four key lists (kPinyinHanList,
-  // kDefineHanList, kDefineWeiHanList, kDefineNameHanList), or -1.
+  // Position of the first line equal to `key` in one of the four key lists (kMappingPinyin,
+  // kPinyinDictionaryKeys, kWadeGilesDictionaryKeys, kTaughtNameKeys), or -1.
   long FindKey(ListSlot keyList, std::string_view key) const;
-
-  // Held by one change of a pair: takes the data folder's lock exclusively (InOutError when the
-  // lock file cannot be made or opened), completes a write that a killed writer left recorded and
-  // removes dead writers' leftovers. While it lives, Load and Refresh of this ListFiles read
-  // under it, so the change is made from the files as they are and no other Quorvel writer comes
-  // in between. Let it go only after the lists are reloaded.
-  class WriteLock {
-   public:
-    explicit WriteLock(ListFiles& lists);
-    ~WriteLock();
-    WriteLock(const WriteLock&) = delete;
-    WriteLock& operator=(const WriteLock&) = delete;
-
-   private:
-    ListFiles& lists_;
-    std::unique_ptr<FolderLock> lock_;
-  };
-
-  // Replaces the two files of a pair (key slot, reading slot) together, their renames recorded in
-  // kPairIntentFileName. Only under a WriteLock of this ListFiles (std::logic_error otherwise).
-  // Does not reload. InOutError on failure, with both old files in place.
-  void WritePair(ListSlot keySlot, const std::string& keyText, ListSlot readingSlot,
-                 const std::string& readingText);
 
   // Number of times the lists were (re)loaded, for tests and benchmarks.
   uint64_t LoadCount() const { return loadCount_; }
@@ -116,15 +85,14 @@ class ListFiles {
 
  private:
   struct Lists;
-  class Watcher;
 
   std::string dataDir_;
   std::string mappingDir_;
   std::unique_ptr<Lists> lists_;
-  std::unique_ptr<Watcher> watcher_;
+  std::unique_ptr<ListWatcher> watcher_;
   bool stale_ = true;
-  bool writeLocked_ = false;
-  bool recordBlocked_ = false;  // a foreign record stands where a pair write records its renames
+  bool writeLocked_ = false;  // a PairWriteLock of this ListFiles holds the folder's lock
+  friend class PairWriteLock;
   uint64_t loadCount_ = 0;
   uint64_t generation_ = 0;
 };

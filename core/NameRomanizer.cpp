@@ -6,8 +6,8 @@
 
 #include "BuiltinTable.h"
 #include "Encoding.h"
-#include "Files.h"
 #include "TaughtNames.h"
+#include "TextLines.h"
 
 namespace quorvel {
 
@@ -362,7 +362,7 @@ void NameConverter::Append(std::string& out, std::string_view line) {
   readings_.Sync();
   readings_.ClearQuestionMark();
   // Without whole names taught (the usual case) no line is one: no search for it.
-  if (!lists_.List(kDefineNameHanList).empty() && AppendTaughtName(out, lists_, line, options_))
+  if (!lists_.List(kTaughtNameKeys).empty() && AppendTaughtName(out, lists_, line, options_))
     return;
   Romanize(
       out, lists_, line, layout_,

@@ -1,22 +1,9 @@
 #include "Paths.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <pthread.h>
-#include <sys/file.h>
-#include <sys/random.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
-#include <algorithm>
-#include <cerrno>
 #include <climits>
-#include <csignal>
-#include <cstdio>
-#include <ctime>
 #include <functional>
-
-#include "Errors.h"
 
 namespace quorvel {
 
@@ -69,20 +56,32 @@ std::string ForeignLinkProblem(const std::string& path) {
          "a folder of your own";
 }
 
-std::string FinalPathOf(const std::string& path,
-                        const std::function<bool(const std::string&)>& stopAt) {
+LinkWalkEnd WalkLinks(const std::string& path, const std::function<bool(const std::string&)>& hop) {
   std::string current = path;
-  for (int hop = 0; hop < 40; ++hop) {
-    if (stopAt && stopAt(current)) return current;
+  for (int hops = 0; hops < kMostLinkHops; ++hops) {
     struct stat st {};
-    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return LinkWalkEnd::kFinal;
     std::string link(PATH_MAX, '\0');
     ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
-    if (n <= 0 || static_cast<size_t>(n) >= link.size()) return current;
+    if (n <= 0 || static_cast<size_t>(n) >= link.size()) return LinkWalkEnd::kUnreadable;
     link.resize(static_cast<size_t>(n));
     current = link.front() == '/' ? link : JoinPath(FolderOf(current), link);
+    if (!hop(current)) return LinkWalkEnd::kStopped;
   }
-  return path;
+  return LinkWalkEnd::kTooMany;
+}
+
+std::string FinalPathOf(const std::string& path,
+                        const std::function<bool(const std::string&)>& stopAt) {
+  if (stopAt && stopAt(path)) return path;
+  std::string current = path;
+  int hops = 0;
+  const LinkWalkEnd end = WalkLinks(path, [&](const std::string& next) {
+    current = next;
+    // The last link's target is never tried: a chain that long is taken for a loop.
+    return ++hops == kMostLinkHops || !(stopAt && stopAt(next));
+  });
+  return end == LinkWalkEnd::kTooMany ? path : current;
 }
 
 }  // namespace quorvel

@@ -22,6 +22,19 @@ std::string NameOf(const std::string& path);
 std::string FinalPathOf(const std::string& path,
                         const std::function<bool(const std::string&)>& stopAt = {});
 
+// How a walk along a chain of symbolic links ended.
+enum class LinkWalkEnd {
+  kFinal,       // at a path that is no symbolic link (or where nothing is)
+  kStopped,     // `hop` said stop
+  kUnreadable,  // at a link whose target cannot be read
+  kTooMany,     // kMostLinkHops links followed: taken for a loop
+};
+inline constexpr int kMostLinkHops = 40;
+// The one walk along a path's symbolic links: from `path`, calls `hop` with the path each link
+// leads to (a relative target taken from the link's own folder), at most kMostLinkHops times;
+// `hop` returning false stops the walk there.
+LinkWalkEnd WalkLinks(const std::string& path, const std::function<bool(const std::string&)>& hop);
+
 bool IsExistingFile(const std::string& path);  // a regular file (a folder does not count)
 bool PathExists(const std::string& path);      // anything at all, a dangling link excluded
 

@@ -5,6 +5,7 @@
 
 #include "BuiltinTable.h"
 #include "Errors.h"
+#include "TextLines.h"
 
 namespace quorvel {
 
@@ -12,22 +13,18 @@ namespace {
 
 // Appends a pinyin reading string converted syllable by syllable through the mapping pair.
 void AppendWadeGiles(std::string& out, const ListFiles& lists, std::string_view reading) {
-  const auto& wei = lists.List(kPinyinWeiList);
-  size_t pos = 0;
-  for (bool first = true;; first = false) {
-    size_t slash = reading.find('/', pos);
-    std::string_view syllable =
-        reading.substr(pos, slash == std::string_view::npos ? slash : slash - pos);
+  const auto& wei = lists.List(kMappingWadeGiles);
+  bool first = true;
+  ForEachSlashPart(reading, [&](std::string_view syllable) {
     if (!first) out += '/';
-    if (long i = lists.FindKey(kPinyinHanList, syllable); i >= 0) {
+    first = false;
+    if (long i = lists.FindKey(kMappingPinyin, syllable); i >= 0) {
       if (static_cast<size_t>(i) >= wei.size()) throw ListIndexError(i);
       out.append(wei[static_cast<size_t>(i)]);
     } else {
       out.append(syllable);  // a syllable the mapping does not know passes through
     }
-    if (slash == std::string_view::npos) break;
-    pos = slash + 1;
-  }
+  });
 }
 
 // The GBK bytes of ü.
@@ -62,15 +59,12 @@ void AppendPinyin(std::string& out, std::string_view reading, UmlautSpelling uml
     out.append(reading);
     return;
   }
-  size_t pos = 0;
-  for (;;) {
-    size_t slash = reading.find('/', pos);
-    AppendPinyinSyllable(
-        out, reading.substr(pos, slash == std::string_view::npos ? slash : slash - pos), umlaut);
-    if (slash == std::string_view::npos) break;
-    out += '/';
-    pos = slash + 1;
-  }
+  bool first = true;
+  ForEachSlashPart(reading, [&](std::string_view syllable) {
+    if (!first) out += '/';
+    first = false;
+    AppendPinyinSyllable(out, syllable, umlaut);
+  });
 }
 
 // Drops from the reading string out[start..] every reading equal to an earlier one, keeping the
@@ -79,15 +73,9 @@ void DropRepeatedReadings(std::string& out, size_t start) {
   if (out.find('/', start) == std::string::npos) return;
   const std::string all = out.substr(start);
   std::vector<std::string_view> kept;
-  size_t pos = 0;
-  for (;;) {
-    size_t slash = all.find('/', pos);
-    std::string_view reading =
-        std::string_view(all).substr(pos, slash == std::string::npos ? slash : slash - pos);
+  ForEachSlashPart(all, [&](std::string_view reading) {
     if (std::find(kept.begin(), kept.end(), reading) == kept.end()) kept.push_back(reading);
-    if (slash == std::string::npos) break;
-    pos = slash + 1;
-  }
+  });
   out.resize(start);
   for (size_t i = 0; i < kept.size(); ++i) {
     if (i > 0) out += '/';
@@ -118,17 +106,12 @@ void AppendReading(std::string& out, const ListFiles& lists, std::string_view ke
     } else if (surname) {
       // The surname reading first, then the row's other readings in their stored order.
       composed = surname;
-      size_t pos = 0;
-      while (pos <= stored.size()) {
-        size_t slash = stored.find('/', pos);
-        if (slash == std::string_view::npos) slash = stored.size();
-        std::string_view syllable = stored.substr(pos, slash - pos);
+      ForEachSlashPart(stored, [&](std::string_view syllable) {
         if (syllable != surname) {
           composed += '/';
           composed += syllable;
         }
-        pos = slash + 1;
-      }
+      });
       reading = composed;
     } else if (!all) {
       reading = stored.substr(0, stored.find('/'));
@@ -141,8 +124,10 @@ void AppendReading(std::string& out, const ListFiles& lists, std::string_view ke
     out.append(kNoReading);
   }
   // The custom dictionary of the current romanization overrides, verbatim.
-  if (long i = lists.FindKey(wadeGiles ? kDefineWeiHanList : kDefineHanList, key); i >= 0) {
-    const auto& values = lists.List(wadeGiles ? kDefineWeiPyList : kDefinePyList);
+  if (long i = lists.FindKey(wadeGiles ? kWadeGilesDictionaryKeys : kPinyinDictionaryKeys, key);
+      i >= 0) {
+    const auto& values =
+        lists.List(wadeGiles ? kWadeGilesDictionaryReadings : kPinyinDictionaryReadings);
     if (static_cast<size_t>(i) >= values.size()) throw ListIndexError(i);
     out.resize(start);
     out.append(values[static_cast<size_t>(i)]);
@@ -151,9 +136,9 @@ void AppendReading(std::string& out, const ListFiles& lists, std::string_view ke
 
 bool CertainlyNoReading(const ListFiles& lists, std::string_view key, Romanization romanization) {
   return FindBuiltinRow(key) < 0 && !IsLatinWord(key) &&
-         lists.FindKey(
-             romanization == Romanization::kWadeGiles ? kDefineWeiHanList : kDefineHanList, key) <
-             0;
+         lists.FindKey(romanization == Romanization::kWadeGiles ? kWadeGilesDictionaryKeys
+                                                                : kPinyinDictionaryKeys,
+                       key) < 0;
 }
 
 ReadingCache::ReadingCache(const ListFiles& lists, const LookupOptions& options)
@@ -178,7 +163,8 @@ void ReadingCache::FindLongerKeyStarts() {
   // The same test as the key index's own: the first two bytes of every longer key.
   longerKeyStarts_.assign((kGbkSlots + 63) / 64, 0);
   const bool wadeGiles = options_.romanization == Romanization::kWadeGiles;
-  for (const std::string& key : lists_.List(wadeGiles ? kDefineWeiHanList : kDefineHanList)) {
+  for (const std::string& key :
+       lists_.List(wadeGiles ? kWadeGilesDictionaryKeys : kPinyinDictionaryKeys)) {
     if (key.size() <= 2) continue;
     if (const int slot = GbkSlot(std::string_view(key).substr(0, 2)); slot >= 0)
       longerKeyStarts_[static_cast<size_t>(slot) / 64] |= uint64_t{1} << (slot % 64);

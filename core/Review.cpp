@@ -8,9 +8,11 @@
 
 #include "Encoding.h"
 #include "Errors.h"
+#include "FileReading.h"
 #include "Files.h"
 #include "ReviewRows.h"
 #include "TaughtNames.h"
+#include "TextLines.h"
 
 namespace quorvel {
 
@@ -67,12 +69,8 @@ std::deque<KeyLookup> KeysOf(const ListFiles& lists, std::string_view line,
 
 std::vector<std::string> Split(std::string_view readings) {
   std::vector<std::string> out;
-  for (size_t pos = 0;;) {
-    const size_t slash = readings.find('/', pos);
-    out.emplace_back(readings.substr(pos, slash == std::string_view::npos ? slash : slash - pos));
-    if (slash == std::string_view::npos) return out;
-    pos = slash + 1;
-  }
+  ForEachSlashPart(readings, [&](std::string_view part) { out.emplace_back(part); });
+  return out;
 }
 
 // Appends GBK text as UTF-8: ASCII as it is, each double-byte character through a table filled as
@@ -251,9 +249,9 @@ void NameReviewer::SyncCandidates() const {
   candidates_ = TheCandidates();
   ownCandidates_.clear();
   const bool wadeGiles = options_.romanization == Romanization::kWadeGiles;
-  const ListSlot dictionary = wadeGiles ? kDefineWeiHanList : kDefineHanList;
+  const ListSlot dictionary = wadeGiles ? kWadeGilesDictionaryKeys : kPinyinDictionaryKeys;
   const std::vector<std::string>& readings =
-      lists_.List(wadeGiles ? kDefineWeiPyList : kDefinePyList);
+      lists_.List(wadeGiles ? kWadeGilesDictionaryReadings : kPinyinDictionaryReadings);
   for (const std::string& key : lists_.List(dictionary)) {
     if (GbkSlot(key) < 0) continue;
     // The reading the lookup takes for the key; one with a "?" may read "???" and stays.
@@ -318,7 +316,7 @@ std::string_view NameReviewer::ReadKey(std::string_view key, KeyRole role) const
   read.row = RowOf(key, role == KeyRole::kSurname);
   if (read.row < 0) return reading;
   const ListSlot dictionary =
-      options_.romanization == Romanization::kWadeGiles ? kDefineWeiHanList : kDefineHanList;
+      options_.romanization == Romanization::kWadeGiles ? kWadeGilesDictionaryKeys : kPinyinDictionaryKeys;
   if (lists_.FindKey(dictionary, key) >= 0) {
     read.row = -1;  // the user's own reading
     return reading;
@@ -359,8 +357,8 @@ bool NameReviewer::Find(std::string_view line) const {
   found_.clear();
   alternatives_.clear();
   alternativeEnds_.clear();
-  if (!lists_.List(kDefineNameHanList).empty() &&
-      lists_.FindKey(kDefineNameHanList, TrimControls(line)) >= 0)
+  if (!lists_.List(kTaughtNameKeys).empty() &&
+      lists_.FindKey(kTaughtNameKeys, TrimControls(line)) >= 0)
     return false;  // taught: the user's choice
   readings_->Sync();
   if (rowsGeneration_ != lists_.Generation()) {

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "Errors.h"
+#include "FileReading.h"
 #include "Files.h"
 
 namespace quorvel {
@@ -77,15 +78,15 @@ int ParseSettingsInteger(std::string_view text) {
     base = 16;
     i += 2;
   }
-  if (i == text.size()) throw ConvertError(std::string(text));
+  if (i == text.size()) throw NumberFormatError(std::string(text));
   // The magnitude may reach 2^31 for a negative number; anything beyond is out of range.
   const int64_t limit = negative ? -static_cast<int64_t>(INT_MIN) : INT_MAX;
   int64_t value = 0;
   for (; i < text.size(); ++i) {
     int digit = HexDigit(text[i]);
-    if (digit < 0 || digit >= base) throw ConvertError(std::string(text));
+    if (digit < 0 || digit >= base) throw NumberFormatError(std::string(text));
     value = value * base + digit;
-    if (value > limit) throw ConvertError(std::string(text));
+    if (value > limit) throw NumberFormatError(std::string(text));
   }
   return static_cast<int>(negative ? -value : value);
 }
@@ -146,12 +147,12 @@ bool ReadConversionSettings(const std::string& path, ConversionOptions& options)
   ControlIndexes indexes = ControlIndexesOf(options);
   // Each line stands alone: a bad one leaves its own setting as it was and is reported once the
   // others are read.
-  std::optional<ConvertError> firstError;
+  std::optional<NumberFormatError> firstError;
   auto apply = [&](int& setting, const std::string& line, int last) {
     try {
       int value = ParseSettingsInteger(line);
       if (value >= 0 && value <= last) setting = value;
-    } catch (const ConvertError& e) {
+    } catch (const NumberFormatError& e) {
       if (!firstError) firstError = e;
     }
   };

@@ -42,7 +42,7 @@ std::vector<std::string> SettingsLines(std::string_view text, size_t count);
 
 // A whole number as a settings line spells it: leading blanks (space or tab), an optional sign,
 // then decimal digits, or hexadecimal digits after "$", "x", "X", "0x" or "0X"; nothing may follow
-// the digits. A value outside the 32-bit signed range is no number either. Raises ConvertError
+// the digits. A value outside the 32-bit signed range is no number either. Raises NumberFormatError
 // ("'<text>' is not a valid integer value") otherwise.
 int ParseSettingsInteger(std::string_view text);
 
@@ -74,11 +74,11 @@ void WriteConversionSettings(const std::string& path, const ConversionOptions& o
 
 // Puts the choices stored in config1.dll at `path` into `options`. Returns false, changing
 // nothing, when there is no file. Each line stands alone: a line that is no number leaves its own
-// setting as it was, every other line is applied, and then ConvertError is raised for the first
-// such line (the settings of all good lines already in `options`). A number
-// outside its control's range (polyphone 0-1, separator 0-2, format 0-10, ü spelling 0-3) leaves
-// that setting as it was, so that what the window saves next reads back cleanly. An empty or
-// missing fifth line means the spelling v.
+// setting as it was, every other line is applied, and then NumberFormatError is raised for the
+// first such line (the settings of all good lines already in `options`). A number outside its
+// control's range (polyphone 0-1, separator 0-2, format 0-10, ü spelling 0-3) leaves that setting
+// as it was, so that what the window saves next reads back cleanly. An empty or missing fifth line
+// means the spelling v.
 bool ReadConversionSettings(const std::string& path, ConversionOptions& options);
 
 }  // namespace quorvel

@@ -1,6 +1,7 @@
 #include "Table.h"
 
 #include "Encoding.h"
+#include "Paths.h"
 
 namespace quorvel {
 
@@ -15,10 +16,10 @@ namespace {
 
 // The file name's extension in lower case, or "".
 std::string ExtensionOf(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  const size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-  std::string extension = path.substr(dot + 1);
+  const std::string name = NameOf(path);
+  const size_t dot = name.find_last_of('.');
+  if (dot == std::string::npos) return {};
+  std::string extension = name.substr(dot + 1);
   for (char& c : extension)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return extension;

@@ -8,10 +8,13 @@
 #include <functional>
 
 #include "Encoding.h"
+#include "FileReading.h"
 #include "Files.h"
+#include "Paths.h"
 #include "Review.h"
 #include "TableCsv.h"
 #include "TableXlsx.h"
+#include "TextLines.h"
 
 namespace quorvel {
 
@@ -361,12 +364,7 @@ class RowSink {
 };
 
 void WriteAll(int fd, std::string_view bytes, const std::string& name) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ThrowInOut(errno, name);
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
+  if (!WriteAllBytes(fd, bytes)) ThrowInOut(errno, name);
 }
 
 class DelimitedSink : public RowSink {
@@ -418,7 +416,7 @@ void WriteWorkbookToStream(int fd, const std::string& name,
   std::string tempPath;
   const char* tmp = std::getenv("TMPDIR");
   const int temp =
-      CreateNewFileNamed(JoinPath(tmp && *tmp ? tmp : "/tmp", "quorvel-workbook-"), 0600, tempPath);
+      CreateUniqueFile(JoinPath(tmp && *tmp ? tmp : "/tmp", "quorvel-workbook-"), 0600, tempPath);
   if (temp < 0) ThrowInOut(errno, tempPath);
   ::close(temp);
   try {

@@ -2,7 +2,7 @@
 
 #include "Encoding.h"
 #include "Errors.h"
-#include "Files.h"
+#include "TextLines.h"
 
 namespace quorvel {
 
@@ -127,17 +127,18 @@ std::string MarkedName(const DictionaryEntry& entry) {
 bool AppendTaughtName(std::string& out, const ListFiles& lists, std::string_view line,
                       const ConversionOptions& options) {
   const std::string_view name = TrimControls(line);
-  const long at = lists.FindKey(kDefineNameHanList, name);
+  const long at = lists.FindKey(kTaughtNameKeys, name);
   if (at < 0) return false;
-  const auto& readings = lists.List(kDefineNamePyList);
+  const auto& readings = lists.List(kTaughtNameSyllables);
   if (static_cast<std::size_t>(at) >= readings.size()) throw ListIndexError(at);
   const auto taught =
       ParseTaughtReading(readings[static_cast<std::size_t>(at)], NameCharacters(name));
   if (!taught) return false;
   std::size_t surnameCount = taught->surnameSyllables;
   if (surnameCount == 0) {
-    const ListSlot dictionary =
-        options.romanization == Romanization::kWadeGiles ? kDefineWeiHanList : kDefineHanList;
+    const ListSlot dictionary = options.romanization == Romanization::kWadeGiles
+                                    ? kWadeGilesDictionaryKeys
+                                    : kPinyinDictionaryKeys;
     surnameCount = lists.FindKey(dictionary, name.substr(0, 4)) >= 0 ? 2 : 1;
   }
   const LookupOptions lookup = options.Lookup();

@@ -1,23 +1,5 @@
 #include "TextLines.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <pthread.h>
-#include <sys/file.h>
-#include <sys/random.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
-#include <algorithm>
-#include <cerrno>
-#include <climits>
-#include <csignal>
-#include <cstdio>
-#include <ctime>
-#include <functional>
-
-#include "Errors.h"
-
 namespace quorvel {
 
 std::vector<std::string> SplitLines(std::string_view text) {

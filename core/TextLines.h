@@ -32,6 +32,22 @@ void ForEachLine(std::string_view text, Fn&& line) {
   if (start < n) line(text.substr(start));
 }
 
+// Calls `part` for each part of `text` cut at every '/', the separator of a character's readings
+// ("chang/zhang"), in order and without copying: empty parts included, so "" gives one empty part
+// and "a/" gives "a" and "".
+template <typename Fn>
+void ForEachSlashPart(std::string_view text, Fn&& part) {
+  for (size_t pos = 0;;) {
+    const size_t slash = text.find('/', pos);
+    if (slash == std::string_view::npos) {
+      part(text.substr(pos));
+      return;
+    }
+    part(text.substr(pos, slash - pos));
+    pos = slash + 1;
+  }
+}
+
 // The text without the bytes 0x00 to 0x20 at either end: the one trim rule of names and
 // dictionary entries. GBK bytes of a Chinese character are all above 0x3F and the full-width
 // space is A1 A1, so neither is ever cut.

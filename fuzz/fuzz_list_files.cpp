@@ -8,9 +8,9 @@
 #include <string>
 
 #include "Errors.h"
-#include "Files.h"
 #include "ListFiles.h"
 #include "ReadingLookup.h"
+#include "TextLines.h"
 
 namespace {
 // Never destroyed: the exit handler that removes the folder still needs its name.

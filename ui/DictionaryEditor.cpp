@@ -18,8 +18,10 @@
 #include "Encoding.h"
 #include "Errors.h"
 #include "KeyLengthValidator.h"
+#include "Paths.h"
 #include "PlatformDialogs.h"
 #include "ScreenFit.h"
+#include "TextLines.h"
 #include "ui_PinyinDictionaryEditor.h"
 #include "ui_WadeGilesDictionaryEditor.h"
 

@@ -27,7 +27,7 @@ HelpWindow::HelpWindow(const quorvel::ListFiles& data, const QString& dictionary
   // The form holds the fixed part of the text with the places of the figures; the folder of the
   // user's dictionaries, an empty line and the maker's two lines follow.
   const quorvel::DataFigures figures =
-      quorvel::CountDataFigures(data.List(quorvel::kPinyinWeiList));
+      quorvel::CountDataFigures(data.List(quorvel::kMappingWadeGiles));
   QString text = ui_->helpText->toPlainText()
                      .arg(figures.characters)
                      .arg(figures.pinyinSyllables)

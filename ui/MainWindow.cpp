@@ -23,11 +23,12 @@
 #include "BatchConversion.h"
 #include "BuiltInBanner.h"
 #include "Errors.h"
-#include "Files.h"
+#include "FolderLock.h"
 #include "HelpWindow.h"
 #include "JpegImage.h"
 #include "ListFiles.h"
 #include "MakerConfig.h"
+#include "Paths.h"
 #include "PlatformDialogs.h"
 #include "ReviewWindow.h"
 #include "ScreenFit.h"
@@ -106,7 +107,7 @@ QString DraggedFile(const QMimeData* mime) {
   return QFileInfo(path).isFile() ? path : QString();
 }
 
-QString FolderOf(const QString& path) { return QFileInfo(path).absolutePath(); }
+QString AbsoluteFolderOf(const QString& path) { return QFileInfo(path).absolutePath(); }
 
 // What a run that failed or was cancelled left at its target, as the second part of its message.
 QString TargetLeftText(const quorvel::TargetLeft& left, const QString& target) {
@@ -591,7 +592,7 @@ void MainWindow::acceptSource(const QString& path) {
   }
   ui_->sourcePathEdit->setText(path);
   ui_->targetPathEdit->setText(QFile::decodeName(quorvel::ProposeTargetName(ToPath(path)).c_str()));
-  lastFolder_ = FolderOf(path);
+  lastFolder_ = AbsoluteFolderOf(path);
   tableOptions_.reset();
   if (quorvel::TableFormatOfPath(ToPath(path))) ChooseTableColumn(path);
 }
@@ -603,7 +604,7 @@ void MainWindow::chooseTarget() {
 
 void MainWindow::acceptTarget(const QString& path) {
   ui_->targetPathEdit->setText(path);
-  lastFolder_ = FolderOf(path);
+  lastFolder_ = AbsoluteFolderOf(path);
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
@@ -777,7 +778,7 @@ void MainWindow::OpenResult(const QString& target) {
           this, QStringLiteral("无法打开文件：桌面上没有可以打开它的程序。\r\r") + target);
     return;
   }
-  const QString folder = FolderOf(target);
+  const QString folder = AbsoluteFolderOf(target);
   if (!dialogs.Confirm(
           this, QStringLiteral("桌面设定用 Quorvel 本身打开这种文件，打开它只会再启动一个 Quorvel。"
                                "\r是否打开它所在的文件夹？\r\r") +

@@ -11,6 +11,7 @@
 #include "Encoding.h"
 #include "Errors.h"
 #include "PlatformDialogs.h"
+#include "TextLines.h"
 #include "ui_ReviewWindow.h"
 
 namespace {

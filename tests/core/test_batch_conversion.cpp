@@ -20,6 +20,7 @@
 #include "Errors.h"
 #include "Files.h"
 #include "TestSupport.h"
+#include "TextLines.h"
 
 using namespace quorvel;
 using namespace quorvel::test;

@@ -10,8 +10,8 @@
 
 #include "BuiltinTable.h"
 #include "Encoding.h"
-#include "Files.h"
 #include "TestSupport.h"
+#include "TextLines.h"
 
 using namespace quorvel;
 using quorvel::test::G;

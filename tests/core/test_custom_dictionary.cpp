@@ -9,8 +9,9 @@
 
 #include "CustomDictionary.h"
 #include "Errors.h"
-#include "Files.h"
+#include "FaultSeams.h"
 #include "NameRomanizer.h"
+#include "Paths.h"
 #include "TestSupport.h"
 
 namespace quorvel {
@@ -28,7 +29,7 @@ using test::FolderContents;  // without the lock file (LockFileIsTheOnlyFileBesi
 class CustomDictionaryTest : public ::testing::Test {
  protected:
   void SetUp() override { lists_.Load(); }
-  void TearDown() override { SetReplaceFailureForTest(0, 0); }
+  void TearDown() override { PlantReplaceFailure(0, 0); }
 
   // Writes a pair as another program would and loads it.
   void Seed(const std::vector<std::string>& keys, const std::vector<std::string>& readings) {
@@ -227,7 +228,7 @@ TEST_F(CustomDictionaryTest, AFailedWriteLeavesTheOldPairAndTheListsWholeWithNoT
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
     for (auto action : {0, 1, 2}) {
-      SetReplaceFailureForTest(c.step, c.error);
+      PlantReplaceFailure(c.step, c.error);
       try {
         if (action == 0) dict_.AddOrUpdate(G("李"), "Lee");   // update
         if (action == 1) dict_.AddOrUpdate(G("王"), "wang");  // append
@@ -236,7 +237,7 @@ TEST_F(CustomDictionaryTest, AFailedWriteLeavesTheOldPairAndTheListsWholeWithNoT
       } catch (const InOutError& e) {
         EXPECT_EQ(e.what(), std::string(c.message));
       }
-      SetReplaceFailureForTest(0, 0);
+      PlantReplaceFailure(0, 0);
       EXPECT_EQ(Keys(), keys);
       EXPECT_EQ(Readings(), readings);
       EXPECT_EQ(FolderContents(dir_.Path()), before);

@@ -13,11 +13,12 @@
 #include "BuiltinTable.h"
 #include "CustomDictionary.h"
 #include "Errors.h"
-#include "Files.h"
+#include "FileReading.h"
 #include "ListFiles.h"
 #include "NameRomanizer.h"
 #include "ReadingLookup.h"
 #include "TestSupport.h"
+#include "TextLines.h"
 
 using namespace quorvel;
 using namespace quorvel::test;
@@ -56,10 +57,10 @@ class Reference {
       if (opt.readings == Readings::kFirst) readings.resize(1);
       if (opt.romanization == Romanization::kWadeGiles) {
         for (auto& syllable : readings) {
-          for (size_t k = 0; k < lists[kPinyinHanList].size(); ++k) {
-            if (lists[kPinyinHanList][k] != syllable) continue;
-            if (k >= lists[kPinyinWeiList].size()) throw ListIndexError(static_cast<long>(k));
-            syllable = lists[kPinyinWeiList][k];
+          for (size_t k = 0; k < lists[kMappingPinyin].size(); ++k) {
+            if (lists[kMappingPinyin][k] != syllable) continue;
+            if (k >= lists[kMappingWadeGiles].size()) throw ListIndexError(static_cast<long>(k));
+            syllable = lists[kMappingWadeGiles][k];
             break;
           }
         }
@@ -69,8 +70,9 @@ class Reference {
       break;
     }
     const bool wadeGiles = opt.romanization == Romanization::kWadeGiles;
-    const Lines& keys = lists[wadeGiles ? kDefineWeiHanList : kDefineHanList];
-    const Lines& values = lists[wadeGiles ? kDefineWeiPyList : kDefinePyList];
+    const Lines& keys = lists[wadeGiles ? kWadeGilesDictionaryKeys : kPinyinDictionaryKeys];
+    const Lines& values =
+        lists[wadeGiles ? kWadeGilesDictionaryReadings : kPinyinDictionaryReadings];
     for (size_t k = 0; k < keys.size(); ++k) {
       if (keys[k] != key) continue;
       if (k >= values.size()) throw ListIndexError(static_cast<long>(k));

@@ -22,6 +22,7 @@
 #include "Encoding.h"
 #include "Errors.h"
 #include "TestSupport.h"
+#include "TextLines.h"
 
 using namespace quorvel;
 using namespace quorvel::test;

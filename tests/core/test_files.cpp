@@ -1,5 +1,5 @@
-// The file helpers: the line splitter, the one trim rule, and replacing files so that a failure
-// leaves every old file whole.
+// The file helpers: the line splitter, the one trim rule, the split of readings on "/", the walk
+// along symbolic links, and replacing files so that a failure leaves every old file whole.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -8,8 +8,12 @@
 #include <filesystem>
 
 #include "Errors.h"
+#include "FaultSeams.h"
 #include "Files.h"
+#include "FolderLock.h"
+#include "Paths.h"
 #include "TestSupport.h"
+#include "TextLines.h"
 
 using namespace quorvel;
 using namespace quorvel::test;
@@ -58,6 +62,67 @@ TEST(TrimControls, RemovesOnlyBytesUpToSpace) {
   }
 }
 
+TEST(ForEachSlashPart, GivesEveryPartInOrderEmptyOnesIncluded) {
+  struct Case {
+    std::string text;
+    Lines parts;
+  };
+  const Case cases[] = {
+      {"", {""}},        {"chang", {"chang"}}, {"chang/zhang", {"chang", "zhang"}},
+      {"a/", {"a", ""}}, {"/a", {"", "a"}},    {"a//b", {"a", "", "b"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE("\"" + c.text + "\"");
+    Lines parts;
+    ForEachSlashPart(c.text, [&](std::string_view part) { parts.emplace_back(part); });
+    EXPECT_EQ(parts, c.parts);
+  }
+}
+
+TEST(FinalPathOf, FollowsLinksToTheEndStopsWhereToldAndGivesALoopBack) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.File("far"));
+  WriteFile(dir.File("far/final.txt"), "x");
+  std::filesystem::create_symlink("far/final.txt", dir.File("relative"));
+  std::filesystem::create_symlink(dir.File("relative"), dir.File("absolute"));
+  std::filesystem::create_symlink("nowhere/yet.txt", dir.File("dangling"));
+  std::filesystem::create_symlink("loop-b", dir.File("loop-a"));
+  std::filesystem::create_symlink("loop-a", dir.File("loop-b"));
+  struct Case {
+    const char* why;
+    std::string path;
+    std::string stopAt;  // "" never stops
+    std::string final;
+  };
+  const Case cases[] = {
+      {"a plain file is its own final file", dir.File("far/final.txt"), "",
+       dir.File("far/final.txt")},
+      {"a relative link is taken from its own folder", dir.File("relative"), "",
+       dir.File("far/final.txt")},
+      {"a chain of an absolute and a relative link", dir.File("absolute"), "",
+       dir.File("far/final.txt")},
+      {"a link that points nowhere gives where it points", dir.File("dangling"), "",
+       dir.File("nowhere/yet.txt")},
+      {"a loop gives the path back", dir.File("loop-a"), "", dir.File("loop-a")},
+      {"the walk stops at the path named", dir.File("absolute"), dir.File("relative"),
+       dir.File("relative")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    const auto stop = [&](const std::string& hop) { return hop == c.stopAt; };
+    EXPECT_EQ(FinalPathOf(c.path, stop), c.final);
+  }
+  // The walk itself says how it ended: at a file, or on a loop after the most links it follows.
+  int hops = 0;
+  EXPECT_EQ(WalkLinks(dir.File("absolute"), [&](const std::string&) { return ++hops > 0; }),
+            LinkWalkEnd::kFinal);
+  EXPECT_EQ(hops, 2);
+  hops = 0;
+  EXPECT_EQ(WalkLinks(dir.File("loop-a"), [&](const std::string&) { return ++hops > 0; }),
+            LinkWalkEnd::kTooMany);
+  EXPECT_EQ(hops, kMostLinkHops);
+}
+
 TEST(ReplaceFilesAtomically, WritesBothOrLeavesBothAsTheyWere) {
   TempDir dir;
   const std::string a = dir.File("define_han.dll"), b = dir.File("define_py.dll");
@@ -65,7 +130,7 @@ TEST(ReplaceFilesAtomically, WritesBothOrLeavesBothAsTheyWere) {
   WriteFile(b, "old-b\r\n");
   for (int step : {1, 2, 3}) {
     SCOPED_TRACE(step);
-    SetReplaceFailureForTest(step, ENOSPC);
+    PlantReplaceFailure(step, ENOSPC);
     try {
       ReplaceFilesAtomically({{a, "new-a\r\n"}, {b, "new-b\r\n"}});
       ADD_FAILURE() << "no error";
@@ -73,7 +138,7 @@ TEST(ReplaceFilesAtomically, WritesBothOrLeavesBothAsTheyWere) {
       // The file whose step failed is named.
       EXPECT_EQ(std::string(e.what()), "Disk full: \"" + (step == 1 ? a : b) + "\"");
     }
-    SetReplaceFailureForTest(0, 0);
+    PlantReplaceFailure(0, 0);
     EXPECT_EQ(ReadFile(a), "old-a\r\n");
     EXPECT_EQ(ReadFile(b), "old-b\r\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2)

@@ -12,7 +12,6 @@
 #include <functional>
 
 #include "Errors.h"
-#include "Files.h"
 #include "ListFiles.h"
 #include "ReadingLookup.h"
 #include "TestSupport.h"
@@ -20,14 +19,14 @@
 // Not `using namespace quorvel`: the test suite is named after the class it tests.
 using namespace quorvel::test;
 using quorvel::FileOpenError;
-using quorvel::kDefineHanList;
-using quorvel::kDefinePyList;
-using quorvel::kDefineWeiHanList;
-using quorvel::kDefineWeiPyList;
 using quorvel::kListCount;
 using quorvel::kListFileNames;
-using quorvel::kPinyinHanList;
-using quorvel::kPinyinWeiList;
+using quorvel::kMappingPinyin;
+using quorvel::kMappingWadeGiles;
+using quorvel::kPinyinDictionaryKeys;
+using quorvel::kPinyinDictionaryReadings;
+using quorvel::kWadeGilesDictionaryKeys;
+using quorvel::kWadeGilesDictionaryReadings;
 using quorvel::ListIndexError;
 using quorvel::ListSlot;
 using Watch = quorvel::ListFiles::ChangeWatch;
@@ -61,8 +60,8 @@ TEST_P(ListFiles, LoadsEachFileIntoItsSlot) {
 }
 
 TEST_P(ListFiles, FoundInTheDataFolderNotTheWorkingDirectory) {
-  Put(kDefineHanList, {G("张")});
-  Put(kDefinePyList, {"from-data-dir"});
+  Put(kPinyinDictionaryKeys, {G("张")});
+  Put(kPinyinDictionaryReadings, {"from-data-dir"});
   TempDir elsewhere;
   WriteFile(elsewhere.File("define_han.dll"), CrLf({G("张")}));
   WriteFile(elsewhere.File("define_py.dll"), CrLf({"from-cwd"}));
@@ -104,8 +103,8 @@ TEST_P(ListFiles, EveryKindOfCompletedChangeIsSeenByTheNextLookup) {
 }
 
 TEST_P(ListFiles, NothingIsReadWhileNothingChanged) {
-  Put(kDefineHanList, {G("张")});
-  Put(kDefinePyList, {"custom"});
+  Put(kPinyinDictionaryKeys, {G("张")});
+  Put(kPinyinDictionaryReadings, {"custom"});
   EXPECT_EQ(Std("张"), "custom");
   if (GetParam() == Watch::kCompareFiles) {
     // Files changed within a clock tick of the load are read again; let that window pass.
@@ -158,19 +157,19 @@ TEST_P(ListFiles, AFileThatCannotBeReadRaisesWithItsPathAndWhatItIs) {
 }
 
 TEST_P(ListFiles, AReloadDiscardsChangesMadeInMemory) {
-  Put(kDefineHanList, {G("张")});
-  Put(kDefinePyList, {"zhang1"});
+  Put(kPinyinDictionaryKeys, {G("张")});
+  Put(kPinyinDictionaryReadings, {"zhang1"});
   lists_.Load();
-  const_cast<std::vector<std::string>&>(lists_.List(kDefinePyList))[0] = "changed";
+  const_cast<std::vector<std::string>&>(lists_.List(kPinyinDictionaryReadings))[0] = "changed";
   lists_.Load();
-  EXPECT_EQ(lists_.List(kDefinePyList), Lines{"zhang1"});
+  EXPECT_EQ(lists_.List(kPinyinDictionaryReadings), Lines{"zhang1"});
 }
 
 TEST_P(ListFiles, MemoryStaysFlatOverManyReloads) {
-  Put(kPinyinHanList, Lines(400, "zhang"));
-  Put(kPinyinWeiList, Lines(400, "chang"));
-  Put(kDefineHanList, Lines(100, G("张")));
-  Put(kDefinePyList, Lines(100, "custom"));
+  Put(kMappingPinyin, Lines(400, "zhang"));
+  Put(kMappingWadeGiles, Lines(400, "chang"));
+  Put(kPinyinDictionaryKeys, Lines(100, G("张")));
+  Put(kPinyinDictionaryReadings, Lines(100, "custom"));
   for (int i = 0; i < 50; ++i) lists_.Load();
   const size_t before = mallinfo2().uordblks;
   for (int i = 0; i < 5000; ++i) lists_.Load();
@@ -185,13 +184,13 @@ TEST_P(ListFiles, TheMappingPairComesFromAFolderOfItsOwn) {
   TempDir mapping;
   WriteFile(mapping.File("pinyin_han.dll"), CrLf({"zhang"}));
   WriteFile(mapping.File("pinyin_wei.dll"), CrLf({"chang"}));
-  Put(kPinyinHanList, {"zhang"});
-  Put(kPinyinWeiList, {"not-this-one"});
-  Put(kDefineWeiHanList, {G("李")});
-  Put(kDefineWeiPyList, {"lee"});
+  Put(kMappingPinyin, {"zhang"});
+  Put(kMappingWadeGiles, {"not-this-one"});
+  Put(kWadeGilesDictionaryKeys, {G("李")});
+  Put(kWadeGilesDictionaryReadings, {"lee"});
   quorvel::ListFiles lists(dir_.Path(), mapping.Path(), GetParam());
-  EXPECT_EQ(lists.ListPath(kPinyinWeiList), mapping.File("pinyin_wei.dll"));
-  EXPECT_EQ(lists.ListPath(kDefineWeiPyList), dir_.File("define_wei_py.dll"));
+  EXPECT_EQ(lists.ListPath(kMappingWadeGiles), mapping.File("pinyin_wei.dll"));
+  EXPECT_EQ(lists.ListPath(kWadeGilesDictionaryReadings), dir_.File("define_wei_py.dll"));
   EXPECT_EQ(ReadingNow(lists, G("张"), Options(false, true)), "chang");
   EXPECT_EQ(ReadingNow(lists, G("李"), Options(false, true)), "lee");
 
@@ -208,7 +207,7 @@ TEST_P(ListFiles, TheMappingPairComesFromAFolderOfItsOwn) {
     (void)ReadingNow(lists, G("张"));
   }
   const auto loads = lists.LoadCount();
-  Put(kPinyinWeiList, {"still-not-this-one"});
+  Put(kMappingWadeGiles, {"still-not-this-one"});
   EXPECT_EQ(ReadingNow(lists, G("张"), Options(false, true)), "chang2");
   EXPECT_EQ(lists.LoadCount(), loads);
 }

@@ -14,8 +14,12 @@
 
 #include "CustomDictionary.h"
 #include "Errors.h"
+#include "FaultSeams.h"
 #include "Files.h"
+#include "FolderLock.h"
 #include "ListFiles.h"
+#include "PairWrite.h"
+#include "Paths.h"
 #include "TestSupport.h"
 
 namespace quorvel {
@@ -64,15 +68,16 @@ std::vector<std::string> GenerationLines(const char* tag, int g) {
   return lines;
 }
 void WriteGeneration(ListFiles& lists, int g) {
-  ListFiles::WriteLock lock(lists);
-  lists.WritePair(kDefineHanList, ListFileText(GenerationLines("k", g)), kDefinePyList,
-                  ListFileText(GenerationLines("r", g)));
+  PairWriteLock lock(lists);
+  lock.WritePair(kPinyinDictionaryKeys, ListFileText(GenerationLines("k", g)),
+                 kPinyinDictionaryReadings, ListFileText(GenerationLines("r", g)));
 }
 int GenerationOf(const ListFiles& lists) {
-  const auto& keys = lists.List(kDefineHanList);
+  const auto& keys = lists.List(kPinyinDictionaryKeys);
   if (keys.empty() || keys[0].size() < 2 || keys[0][0] != 'k') return -1;
   int g = std::atoi(keys[0].c_str() + 1);
-  return keys == GenerationLines("k", g) && lists.List(kDefinePyList) == GenerationLines("r", g)
+  return keys == GenerationLines("k", g) &&
+                 lists.List(kPinyinDictionaryReadings) == GenerationLines("r", g)
              ? g
              : -1;
 }
@@ -80,8 +85,8 @@ int GenerationOf(const ListFiles& lists) {
 class PairSafety : public ::testing::Test {
  protected:
   void TearDown() override {
-    SetReplacePointHookForTest(nullptr);
-    SetReplaceFailureForTest(0, 0);
+    SetReplacePointHook(nullptr);
+    PlantReplaceFailure(0, 0);
   }
   TempDir dir_;
 };
@@ -114,7 +119,7 @@ TEST_F(PairSafety, AWriterKilledAtAnyStepLeavesTheOldOrTheNewPairForTheNextReade
 
       int status = InChild([&] {
         gStopAt = c.stopAt;
-        SetReplacePointHookForTest(StopHere);
+        SetReplacePointHook(StopHere);
         ListFiles lists(dir_.Path());
         CustomDictionary dict(lists, CustomDictionary::Kind::kStandard);
         if (deleting) dict.DeleteAt(0);
@@ -131,7 +136,7 @@ TEST_F(PairSafety, AWriterKilledAtAnyStepLeavesTheOldOrTheNewPairForTheNextReade
       EXPECT_EQ(seen.Entries(), c.seesNew ? newPair : oldPair);
       EXPECT_FALSE(PathExists(dir_.File(kPairIntentFileName))) << "the reader completed the write";
       EXPECT_EQ(ReadFile(dir_.File("define_han.dll")).size(),
-                CrLf(reader.List(kDefineHanList)).size());
+                CrLf(reader.List(kPinyinDictionaryKeys)).size());
 
       // The next writer starts from that pair and removes what the dead one left behind.
       seen.AddOrUpdate(G("李"), "Lee");
@@ -169,7 +174,7 @@ TEST_F(PairSafety, AWriterWhoseListsWereLoadedBeforeAnotherDiedCompletesThatWrit
 
       ASSERT_EQ(InChild([&] {
                   gStopAt = c.stopAt;
-                  SetReplacePointHookForTest(StopHere);
+                  SetReplacePointHook(StopHere);
                   ListFiles other(dir_.Path());
                   CustomDictionary(other, CustomDictionary::Kind::kStandard).DeleteAt(0);
                 }),
@@ -193,7 +198,7 @@ TEST_F(PairSafety, AFirstWriteKilledMidwayLeavesNoDictionaryOrTheWholeOne) {
     std::filesystem::remove(dir_.File("define_py.dll"));
     int status = InChild([&] {
       gStopAt = stopAt;
-      SetReplacePointHookForTest(StopHere);
+      SetReplacePointHook(StopHere);
       ListFiles lists(dir_.Path());
       CustomDictionary(lists, CustomDictionary::Kind::kStandard).AddOrUpdate(G("欧阳"), "Auyeung");
     });
@@ -214,7 +219,7 @@ TEST_F(PairSafety, AReaderThatCannotCompleteTheRecordReadsThePairItPromises) {
   WriteFile(dir_.File("define_py.dll"), CrLf({"zhang", "wang"}));
   ASSERT_EQ(InChild([&] {
               gStopAt = 2;
-              SetReplacePointHookForTest(StopHere);
+              SetReplacePointHook(StopHere);
               ListFiles lists(dir_.Path());
               CustomDictionary(lists, CustomDictionary::Kind::kStandard).DeleteAt(0);
             }),
@@ -229,8 +234,8 @@ TEST_F(PairSafety, AReaderThatCannotCompleteTheRecordReadsThePairItPromises) {
 
   ListFiles reader(dir_.Path());
   reader.Load();
-  EXPECT_EQ(reader.List(kDefineHanList), std::vector<std::string>{G("王")});
-  EXPECT_EQ(reader.List(kDefinePyList), std::vector<std::string>{"wang"});
+  EXPECT_EQ(reader.List(kPinyinDictionaryKeys), std::vector<std::string>{G("王")});
+  EXPECT_EQ(reader.List(kPinyinDictionaryReadings), std::vector<std::string>{"wang"});
   EXPECT_TRUE(PathExists(dir_.File(kPairIntentFileName))) << "nothing was renamed without the lock";
   EXPECT_FALSE(PathExists(dir_.File("elsewhere"))) << "the planted lock link was not followed";
 
@@ -345,7 +350,7 @@ TEST_F(PairSafety, PlantedLinksAndLeftoversNeverRedirectAWriteAndTheNextWriterCl
   std::set<std::string> names;
   for (int i = 0; i < 20; ++i) {
     std::string temp;
-    int fd = CreateTempFileBeside(dir_.File("define_han.dll"), temp);
+    int fd = CreateTemporaryBeside(dir_.File("define_han.dll"), temp);
     ASSERT_GE(fd, 0);
     ::close(fd);
     EXPECT_TRUE(temp.starts_with(dir_.File("define_han.dll.tmp-")));
@@ -379,7 +384,7 @@ TEST_F(PairSafety, ReadersLoadWhateverStandsAtTheLocksNameAndInAMissingFolder) {
     }
     ListFiles lists(c.dir);
     EXPECT_NO_THROW(lists.Load());
-    EXPECT_EQ(lists.List(kDefinePyList),
+    EXPECT_EQ(lists.List(kPinyinDictionaryReadings),
               c.plant ? std::vector<std::string>{"Cheung"} : std::vector<std::string>{});
     EXPECT_FALSE(PathExists(JoinPath(c.dir, "nowhere")));
   }
@@ -400,7 +405,7 @@ TEST_F(PairSafety, TheWholeNamesListIsAsSafeAsADictionary) {
 
       ASSERT_EQ(InChild([&] {
                   gStopAt = stopAt;
-                  SetReplacePointHookForTest(StopHere);
+                  SetReplacePointHook(StopHere);
                   ListFiles lists(dir_.Path());
                   CustomDictionary names(lists, CustomDictionary::Kind::kWholeNames);
                   if (removing) names.RemoveKey(G("曾参"));
@@ -478,7 +483,7 @@ TEST(IntentRecord, ARecordNamingAnythingElseIsIgnoredWithAWarning) {
     gWarnings.clear();
     ListFiles lists(dir.Path());
     lists.Load();
-    EXPECT_EQ(lists.List(kDefineHanList), std::vector<std::string>{G("张")})
+    EXPECT_EQ(lists.List(kPinyinDictionaryKeys), std::vector<std::string>{G("张")})
         << "read where it stands";
     ASSERT_FALSE(gWarnings.empty());
     EXPECT_NE(gWarnings.front().find(row.warning), std::string::npos) << gWarnings.front();

@@ -13,8 +13,8 @@ using Lines = std::vector<std::string>;
 class Lookup : public testing::Test {
  protected:
   void SetUp() override {
-    Put(kPinyinHanList, {"a", "ya", "e", "zhao", "shan", "dan", "chan", "zeng", "ceng"});
-    Put(kPinyinWeiList, {"A", "YA", "O", "chao", "shan", "tan", "chan", "tseng", "tseng"});
+    Put(kMappingPinyin, {"a", "ya", "e", "zhao", "shan", "dan", "chan", "zeng", "ceng"});
+    Put(kMappingWadeGiles, {"A", "YA", "O", "chao", "shan", "tan", "chan", "tseng", "tseng"});
   }
   void Put(ListSlot slot, const Lines& lines) {
     WriteFile(dir_.File(kListFileNames[slot]), CrLf(lines));
@@ -63,31 +63,31 @@ TEST_F(Lookup, KeysTheTableDoesNotHold) {
 }
 
 TEST_F(Lookup, TheCustomDictionaryOfTheCurrentRomanizationOverridesVerbatim) {
-  Put(kDefineHanList, {G("赵"), G("欧阳"), G("赵"), ""});
-  Put(kDefinePyList, {"hua/huo", "OuYang", "second", "empty-key"});
-  Put(kDefineWeiHanList, {G("赵")});
-  Put(kDefineWeiPyList, {"zhao"});
+  Put(kPinyinDictionaryKeys, {G("赵"), G("欧阳"), G("赵"), ""});
+  Put(kPinyinDictionaryReadings, {"hua/huo", "OuYang", "second", "empty-key"});
+  Put(kWadeGilesDictionaryKeys, {G("赵")});
+  Put(kWadeGilesDictionaryReadings, {"zhao"});
   EXPECT_EQ(L(G("赵"), false, false), "hua/huo") << "not cut to its first reading";
   EXPECT_EQ(L(G("欧阳"), false, false), "OuYang") << "two-character key, case kept";
   EXPECT_EQ(L("", false, false), "empty-key") << "an empty line matches the empty key";
   EXPECT_EQ(L(G("赵"), false, true), "zhao") << "Wade-Giles custom reading is not mapped";
   EXPECT_EQ(L(G("欧阳"), false, true), "???") << "the standard dictionary is ignored in Wade-Giles";
-  Put(kDefineWeiHanList, {});
+  Put(kWadeGilesDictionaryKeys, {});
   EXPECT_EQ(L(G("赵"), false, true), "chao") << "no Wade-Giles entry: the table, converted";
 }
 
 TEST_F(Lookup, TheMappingComparesExactly) {
-  Put(kPinyinHanList, {"Zhao", "zhao ", "a"});
-  Put(kPinyinWeiList, {"X", "Y", "A"});
+  Put(kMappingPinyin, {"Zhao", "zhao ", "a"});
+  Put(kMappingWadeGiles, {"X", "Y", "A"});
   EXPECT_EQ(L(G("赵"), false, true), "zhao");
   EXPECT_EQ(L(G("阿"), true, true), "A/e");
-  Put(kPinyinHanList, {});
+  Put(kMappingPinyin, {});
   EXPECT_EQ(L(G("阿"), true, true), "a/e") << "no mapping: Wade-Giles gives pinyin";
 }
 
 TEST_F(Lookup, AKeyWithoutAPartnerLineRaisesTheListIndexError) {
-  Put(kDefineHanList, {G("张"), G("赵")});
-  Put(kDefinePyList, {"zhang"});
+  Put(kPinyinDictionaryKeys, {G("张"), G("赵")});
+  Put(kPinyinDictionaryReadings, {"zhang"});
   EXPECT_EQ(L(G("张"), false, false), "zhang");
   try {
     L(G("赵"), false, false);
@@ -95,7 +95,7 @@ TEST_F(Lookup, AKeyWithoutAPartnerLineRaisesTheListIndexError) {
   } catch (const ListIndexError& e) {
     EXPECT_STREQ(e.what(), "List index out of bounds (1)");
   }
-  Put(kPinyinWeiList, {"A"});
+  Put(kMappingWadeGiles, {"A"});
   EXPECT_EQ(L(G("阿"), false, true), "A");
   EXPECT_THROW(L(G("阿"), true, true), ListIndexError)
       << "e is on line 2 of the mapping, which has 1";
@@ -121,8 +121,8 @@ TEST_F(Lookup, TheSurnamePositionPutsTheSurnameReadingFirst) {
     SCOPED_TRACE(c.ch);
     EXPECT_EQ(L(G(c.ch), c.all, c.wade, c.role), c.reading);
   }
-  Put(kDefineHanList, {G("单")});
-  Put(kDefinePyList, {"Dan"});
+  Put(kPinyinDictionaryKeys, {G("单")});
+  Put(kPinyinDictionaryReadings, {"Dan"});
   EXPECT_EQ(L(G("单"), false, false, KeyRole::kSurname), "Dan") << "a custom entry still wins";
 }
 
@@ -166,8 +166,8 @@ TEST_F(Lookup, TheUmlautSpellingRewritesTableReadingsInPinyinOnly) {
     EXPECT_EQ(U(ReadingNow(lists_, G(c.ch), options)), c.reading);
   }
   // A custom reading stays as stored, whatever the spelling.
-  Put(kDefineHanList, {G("吕")});
-  Put(kDefinePyList, {"Lv"});
+  Put(kPinyinDictionaryKeys, {G("吕")});
+  Put(kPinyinDictionaryReadings, {"Lv"});
   LookupOptions options = Options(false, false);
   options.umlaut = UmlautSpelling::kYu;
   EXPECT_EQ(ReadingNow(lists_, G("吕"), options), "Lv");
@@ -178,12 +178,12 @@ TEST_F(Lookup, ReadingsEqualAfterConversionAreGivenOnceInTheirFirstPlace) {
   EXPECT_EQ(L(G("曾"), true, true, KeyRole::kSurname), "tseng");
   EXPECT_EQ(L(G("曾"), true, true), "tseng") << "ceng/zeng in the row's own order";
   EXPECT_EQ(L(G("曾"), true, false), "ceng/zeng") << "pinyin readings differ: both stay";
-  Put(kPinyinHanList, {"chan", "dan", "shan"});
-  Put(kPinyinWeiList, {"tan", "tan", "shan"});
+  Put(kMappingPinyin, {"chan", "dan", "shan"});
+  Put(kMappingWadeGiles, {"tan", "tan", "shan"});
   EXPECT_EQ(L(G("单"), true, true), "tan/shan") << "the repeat removed from the middle";
   EXPECT_EQ(L(G("单"), true, true, KeyRole::kSurname), "shan/tan");
   // A custom reading is never de-duplicated.
-  Put(kDefineWeiHanList, {G("单")});
-  Put(kDefineWeiPyList, {"tan/tan"});
+  Put(kWadeGilesDictionaryKeys, {G("单")});
+  Put(kWadeGilesDictionaryReadings, {"tan/tan"});
   EXPECT_EQ(L(G("单"), true, true), "tan/tan");
 }

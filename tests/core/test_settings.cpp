@@ -12,7 +12,8 @@
 #include <optional>
 
 #include "Errors.h"
-#include "Files.h"
+#include "FaultSeams.h"
+#include "FolderLock.h"
 #include "Settings.h"
 #include "TestSupport.h"
 
@@ -109,7 +110,7 @@ TEST(SettingsInteger, RejectsEverythingElseWithTheLineInTheMessage) {
     try {
       quorvel::ParseSettingsInteger(row.text);
       ADD_FAILURE() << "accepted \"" << row.text << "\"";
-    } catch (const quorvel::ConvertError& error) {
+    } catch (const quorvel::NumberFormatError& error) {
       EXPECT_EQ(error.what(), "'" + std::string(row.text) + "' is not a valid integer value");
     }
   }
@@ -331,7 +332,7 @@ TEST_F(SettingsFiles, EachLineStandsAloneAndTheFirstBadNumberIsReported) {
     try {
       EXPECT_TRUE(quorvel::ReadConversionSettings(path, options));
       EXPECT_FALSE(row.error) << "expected an error";
-    } catch (const quorvel::ConvertError& error) {
+    } catch (const quorvel::NumberFormatError& error) {
       ASSERT_TRUE(row.error) << error.what();
       EXPECT_EQ(error.what(), *row.error + " is not a valid integer value");
     }
@@ -370,14 +371,14 @@ TEST_F(SettingsFiles, MissingFileOrFolderChangesNothingAndAFailedWriteKeepsTheOl
   ::rmdir(path.c_str());
 
   Write(path, "1\r\n2\r\n1\r\n9\r\n");
-  quorvel::SetReplaceFailureForTest(1, ENOSPC);
+  quorvel::PlantReplaceFailure(1, ENOSPC);
   try {
     quorvel::WriteConversionSettings(path, ConversionOptions{});
     ADD_FAILURE() << "the write did not fail";
   } catch (const quorvel::InOutError& error) {
     EXPECT_EQ(std::string(error.what()), "Disk full: \"" + path + "\"");
   }
-  quorvel::SetReplaceFailureForTest(0, 0);
+  quorvel::PlantReplaceFailure(0, 0);
   EXPECT_EQ(Read(path), "1\r\n2\r\n1\r\n9\r\n");
   EXPECT_EQ(Entries(), std::vector<std::string>{"config1.dll"});
 }

@@ -8,7 +8,7 @@
 
 #include "Encoding.h"
 #include "Errors.h"
-#include "Files.h"
+#include "Paths.h"
 #include "TableConversion.h"
 #include "TableCsv.h"
 #include "TableXlsx.h"

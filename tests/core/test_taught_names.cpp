@@ -7,7 +7,6 @@
 #include "BatchConversion.h"
 #include "CustomDictionary.h"
 #include "Errors.h"
-#include "Files.h"
 #include "TaughtNames.h"
 #include "TestSupport.h"
 

@@ -17,7 +17,7 @@
 #include <stdexcept>
 
 #include "Encoding.h"
-#include "Files.h"
+#include "FolderLock.h"
 #include "ListFiles.h"
 
 namespace quorvel {

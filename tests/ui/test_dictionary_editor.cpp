@@ -20,8 +20,9 @@
 
 #include "DictionaryEditor.h"
 #include "FakeDialogs.h"
-#include "Files.h"
+#include "FaultSeams.h"
 #include "NameRomanizer.h"
+#include "Paths.h"
 #include "ReadingLookup.h"
 #include "TestSupport.h"
 
@@ -56,7 +57,7 @@ class DictionaryEditorTest : public ::testing::Test {
  protected:
   void SetUp() override { data_.Load(); }
   void TearDown() override {
-    quorvel::SetReplaceFailureForTest(0, 0);
+    quorvel::PlantReplaceFailure(0, 0);
     EXPECT_TRUE(dialogs_.Take().empty()) << "dialogs left unchecked";
   }
 
@@ -466,9 +467,9 @@ TEST_F(DictionaryEditorTest, AFailedWriteShowsTheErrorAndLeavesFilesAndListAsThe
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
-    quorvel::SetReplaceFailureForTest(c.step, c.error);
+    quorvel::PlantReplaceFailure(c.step, c.error);
     c.act();
-    quorvel::SetReplaceFailureForTest(0, 0);
+    quorvel::PlantReplaceFailure(0, 0);
     auto shown = dialogs_.Take();
     ASSERT_FALSE(shown.empty());
     EXPECT_EQ(shown.back(),

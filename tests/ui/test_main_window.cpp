@@ -686,7 +686,7 @@ TEST_F(WindowTest, EveryWayOfClosingReleasesTheListsAndSavesTheChoices) {
     QFile::remove(PathOf("config1.dll"));
     auto window = Open();
     window->show();
-    ASSERT_FALSE(data_->List(quorvel::kPinyinHanList).empty());
+    ASSERT_FALSE(data_->List(quorvel::kMappingPinyin).empty());
     Get<QComboBox>(*window, "readingsCombo")->setCurrentIndex(1);
     Get<QComboBox>(*window, "separatorCombo")->setCurrentIndex(2);
     Get<QCheckBox>(*window, "wadeGilesCheck")->setChecked(true);
@@ -695,7 +695,7 @@ TEST_F(WindowTest, EveryWayOfClosingReleasesTheListsAndSavesTheChoices) {
     Get<QComboBox>(*window, "umlautCombo")->setCurrentIndex(format + 1);
     row.close(*window);
     EXPECT_FALSE(window->isVisible());
-    EXPECT_TRUE(data_->List(quorvel::kPinyinHanList).empty()) << "lists released";
+    EXPECT_TRUE(data_->List(quorvel::kMappingPinyin).empty()) << "lists released";
     EXPECT_EQ(Read("config1.dll"),
               QStringLiteral("1\r\n2\r\n1\r\n%1\r\n%2\r\n").arg(format).arg(format + 1).toLatin1());
     ++format;
