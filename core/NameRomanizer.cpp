@@ -7,6 +7,7 @@
 #include "BuiltinTable.h"
 #include "Encoding.h"
 #include "Files.h"
+#include "TextLines.h"
 #include "TaughtNames.h"
 
 namespace quorvel {
@@ -356,14 +357,175 @@ void AppendRomanizedName(std::string& out, const ListFiles& lists, std::string_v
 }
 
 NameConverter::NameConverter(const ListFiles& lists, const ConversionOptions& options)
-    : lists_(lists), options_(options), layout_(options), readings_(lists, options.Lookup()) {}
+    : lists_(lists),
+      options_(options),
+      layout_(options),
+      readings_(lists, options.Lookup()),
+      generation_(lists.Generation()),
+      anyTaught_(!lists.List(kDefineNameHanList).empty()),
+      forms_(2 * static_cast<size_t>(kGbkSlots)),
+      formText_(kFormSlack, '\0'),
+      separator_(std::string(layout_.separator) + std::string(kFormSlack, '\0')),
+      between_(std::string(layout_.between) + std::string(kFormSlack, '\0')) {
+  int found = 0;
+  for (std::string_view dot : kSeparatingDots)
+    if (const int slot = GbkSlot(dot); slot >= 0 && found < 2) dotSlots_[found++] = slot;
+}
+
+void NameConverter::Resync() {
+  readings_.Sync();
+  generation_ = lists_.Generation();
+  anyTaught_ = !lists_.List(kDefineNameHanList).empty();
+  std::fill(forms_.begin(), forms_.end(), Form{});
+  formText_.assign(kFormSlack, '\0');
+}
+
+namespace {
+
+// True when the text's characters, walked as UpperCase walks them, end where the text ends
+// whatever follows it: upper-casing it alone then gives the bytes that upper-casing it inside a
+// longer text gives.
+bool EndsOnWholeCharacter(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b < 0x81 || b == 0xFF) {
+      ++i;
+      continue;
+    }
+    const size_t length = Gb18030CharLength(text.substr(i));
+    if (length == 1) return false;  // a lead byte whose character is cut short or broken
+    i += length;
+  }
+  return true;
+}
+
+// Copies n bytes and returns the end; up to `slack` bytes past both ends may be read and written.
+template <size_t slack>
+[[gnu::always_inline]] inline char* PutWithSlack(char* to, const char* from, size_t n) {
+  if (n <= slack) {
+    char chunk[slack];
+    std::memcpy(chunk, from, slack);
+    std::memcpy(to, chunk, slack);
+  } else {
+    std::memcpy(to, from, n);
+  }
+  return to + n;
+}
+
+}  // namespace
+
+// Works out the form of the two-byte `key` in `role` the first time a line needs it.
+void NameConverter::RenderForm(Form& form, std::string_view key, KeyRole role) {
+  // A custom key might make the first two characters one surname: the walk's probe decides.
+  if (role == KeyRole::kSurname && readings_.MayStartLongerKey(GbkSlot(key))) {
+    form.state = kWholeWalk;
+    return;
+  }
+  const std::string_view reading = readings_.Reading(key, role);
+  const bool given = role == KeyRole::kGivenName;
+  const size_t copies = given ? 2 : 1;
+  // An empty first syllable would pass the given name's capital on to the next one.
+  if ((given && reading.empty()) || reading.size() > UINT16_MAX ||
+      formText_.size() + copies * reading.size() > UINT32_MAX ||
+      !EndsOnWholeCharacter(reading)) {
+    form.state = kWholeWalk;
+    return;
+  }
+  const size_t at = formText_.size() - kFormSlack;
+  formText_.resize(at);
+  for (size_t k = 0; k < copies; ++k) formText_.append(reading);
+  formText_.append(kFormSlack, '\0');
+  char* text = formText_.data() + at;
+  const size_t n = reading.size();
+  if (given) {
+    Shape(text, text + n, layout_.givenCase);
+    if (layout_.givenCase == LetterCase::kUpper) UpperCase(text + n, text + 2 * n);
+  } else {
+    Shape(text, text + n, layout_.surnameCase);
+  }
+  form = {static_cast<uint32_t>(at), static_cast<uint16_t>(n), kReady,
+          reading.find('?') != std::string_view::npos};
+}
+
+// Works out the forms of a line's characters that no line needed before, in the walk's order of
+// lookups (the surname, then the given name), so a lookup that fails fails as it would there.
+// False when a form needs the whole walk.
+bool NameConverter::RenderForms(Form* const* forms, std::string_view line) {
+  for (size_t k = 0; 2 * k < line.size(); ++k) {
+    if (forms[k]->state == kUnknown)
+      RenderForm(*forms[k], line.substr(2 * k, 2), k == 0 ? KeyRole::kSurname : KeyRole::kGivenName);
+    if (forms[k]->state != kReady) return false;
+  }
+  return true;
+}
+
+// The line written from forms, when it is two to seven double-byte characters none of which is a
+// separating dot (the walk would make each a piece, the first a one-character surname, the rest
+// the given name) and every form it needs is ready; false (nothing written) otherwise.
+[[gnu::always_inline]] inline bool NameConverter::AppendPreRendered(std::string& out,
+                                                                    std::string_view line) {
+  if (!line.empty() && (static_cast<unsigned char>(line.front()) <= 0x20 ||
+                        static_cast<unsigned char>(line.back()) <= 0x20))
+    line = TrimControls(line);
+  const size_t size = line.size();
+  if (size < 4 || size > 2 * kMaxPieces || size % 2 != 0 || layout_.format == NameFormat::kNone)
+    return false;
+  const int count = static_cast<int>(size / 2);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
+  Form* forms[kMaxPieces];
+  bool ready = true;
+  for (int k = 0; k < count; ++k) {
+    // GbkSlot's test, with the trail byte that makes no double-byte character (Gb18030CharLength)
+    const unsigned lead = bytes[2 * k] - 0x81u, trail = bytes[2 * k + 1] - 0x40u;
+    if (lead > 0xFE - 0x81 || trail > 0xFE - 0x40 || trail == 0x7F - 0x40) return false;
+    const int slot = static_cast<int>(lead * 191 + trail);
+    if (slot == dotSlots_[0] || slot == dotSlots_[1]) return false;
+    forms[k] = &forms_[2 * static_cast<size_t>(slot) + (k == 0)];
+    ready &= forms[k]->state == kReady;
+  }
+  if (!ready && !RenderForms(forms, line)) return false;
+  size_t length = between_.size() - kFormSlack + (count - 2) * (separator_.size() - kFormSlack);
+  bool question = false;
+  for (int k = 0; k < count; ++k) {
+    length += forms[k]->length;
+    question |= forms[k]->question;
+  }
+
+  const size_t outAt = out.size();
+  out.resize(outAt + length + kFormSlack);
+  char* w = out.data() + outAt;
+  const char* text = formText_.data();
+  auto putSurname = [&]() __attribute__((always_inline)) {
+    w = PutWithSlack<kFormSlack>(w, text + forms[0]->at, forms[0]->length);
+  };
+  auto putGiven = [&]() __attribute__((always_inline)) {
+    w = PutWithSlack<kFormSlack>(w, text + forms[1]->at, forms[1]->length);
+    for (int k = 2; k < count; ++k) {
+      w = PutWithSlack<kFormSlack>(w, separator_.data(), separator_.size() - kFormSlack);
+      w = PutWithSlack<kFormSlack>(w, text + forms[k]->at + forms[k]->length, forms[k]->length);
+    }
+  };
+  if (layout_.surnameFirst) {
+    putSurname();
+    w = PutWithSlack<kFormSlack>(w, between_.data(), between_.size() - kFormSlack);
+    putGiven();
+  } else {
+    putGiven();
+    w = PutWithSlack<kFormSlack>(w, between_.data(), between_.size() - kFormSlack);
+    putSurname();
+  }
+  out.resize(outAt + length);
+  sawQuestion_ = question;
+  return true;
+}
 
 void NameConverter::Append(std::string& out, std::string_view line) {
-  readings_.Sync();
+  if (lists_.Generation() != generation_) Resync();
   readings_.ClearQuestionMark();
+  sawQuestion_ = false;
   // Without whole names taught (the usual case) no line is one: no search for it.
-  if (!lists_.List(kDefineNameHanList).empty() && AppendTaughtName(out, lists_, line, options_))
-    return;
+  if (anyTaught_ && AppendTaughtName(out, lists_, line, options_)) return;
+  if (AppendPreRendered(out, line)) return;
   Romanize(
       out, lists_, line, layout_,
       [&](std::string_view key, KeyRole role) { return readings_.Reading(key, role); }, &readings_);

@@ -12,6 +12,7 @@
 // (ListIndexError, FileOpenError) pass through.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -114,6 +115,15 @@ void AppendLaidOutName(std::string& out, const ListFiles& lists, std::string_vie
 // AppendRomanizedName for many lines with the same options (the batch conversion): the readings
 // of two-byte keys are worked out once per state of the lists (ReadingCache). The caller decides
 // when the lists are refreshed; each line is romanized against their state when it starts.
+//
+// A line of two to seven GBK characters (the usual name) takes a shorter way to the same bytes:
+// each character's slot is found once, and its reading as a surname and in a given name is kept
+// already in the layout's case (in the run's romanization, reading mode and ü spelling), worked
+// out the first time a line needs it and forgotten whenever the lists change. A line that way
+// cannot write exactly as the walk would (a separating dot, a possible two-character surname, an
+// empty reading or one whose last character is cut short) goes the whole walk.
+//
+// One converter is used by one thread; several converters may share one const ListFiles.
 class NameConverter {
  public:
   NameConverter(const ListFiles& lists, const ConversionOptions& options);
@@ -121,13 +131,37 @@ class NameConverter {
   // The parts of the line, split exactly as Append splits it (the table's added columns).
   void Split(NameParts& parts, std::string_view line);
   // False when the line last appended certainly holds no "???" (no reading in it had a "?").
-  bool MayHoldMarker() const { return readings_.SawQuestionMark(); }
+  bool MayHoldMarker() const { return sawQuestion_ || readings_.SawQuestionMark(); }
 
  private:
+  // One key's reading as this converter writes it, in formText_ from `at`: as a surname, in the
+  // surname's case; in a given name, first as the given name's first syllable (its case), then
+  // as any later syllable (upper-cased only when the whole given name is).
+  struct Form {
+    uint32_t at = 0;
+    uint16_t length = 0;
+    uint8_t state = kUnknown;
+    bool question = false;  // the reading holds a "?"
+  };
+  enum : uint8_t { kUnknown, kReady, kWholeWalk };
+
+  void Resync();
+  bool AppendPreRendered(std::string& out, std::string_view line);
+  bool RenderForms(Form* const* forms, std::string_view line);
+  void RenderForm(Form& form, std::string_view key, KeyRole role);
+
   const ListFiles& lists_;
   ConversionOptions options_;
   NameLayout layout_;
   ReadingCache readings_;
+  uint64_t generation_;       // the lists' state that forms_ and anyTaught_ hold
+  bool anyTaught_ = false;    // a whole name is taught: every line is searched first
+  bool sawQuestion_ = false;  // a reading of the line last written from forms held a "?"
+  std::vector<Form> forms_;   // [2 * slot] in a given name, [2 * slot + 1] as a surname
+  std::string formText_;      // the forms, then kFormSlack bytes that copies may read past one
+  std::string separator_, between_;  // the layout's, each followed by kFormSlack bytes
+  int dotSlots_[2] = {-1, -1};       // the slots of the two-byte separating dots
+  static constexpr size_t kFormSlack = 16;
 };
 
 }  // namespace quorvel
