@@ -7,8 +7,8 @@
 #include "BuiltinTable.h"
 #include "Encoding.h"
 #include "Files.h"
-#include "TextLines.h"
 #include "TaughtNames.h"
+#include "TextLines.h"
 
 namespace quorvel {
 
@@ -426,8 +426,7 @@ void NameConverter::RenderForm(Form& form, std::string_view key, KeyRole role) {
   const size_t copies = given ? 2 : 1;
   // An empty first syllable would pass the given name's capital on to the next one.
   if ((given && reading.empty()) || reading.size() > UINT16_MAX ||
-      formText_.size() + copies * reading.size() > UINT32_MAX ||
-      !EndsOnWholeCharacter(reading)) {
+      formText_.size() + copies * reading.size() > UINT32_MAX || !EndsOnWholeCharacter(reading)) {
     form.state = kWholeWalk;
     return;
   }
@@ -453,7 +452,8 @@ void NameConverter::RenderForm(Form& form, std::string_view key, KeyRole role) {
 bool NameConverter::RenderForms(Form* const* forms, std::string_view line) {
   for (size_t k = 0; 2 * k < line.size(); ++k) {
     if (forms[k]->state == kUnknown)
-      RenderForm(*forms[k], line.substr(2 * k, 2), k == 0 ? KeyRole::kSurname : KeyRole::kGivenName);
+      RenderForm(*forms[k], line.substr(2 * k, 2),
+                 k == 0 ? KeyRole::kSurname : KeyRole::kGivenName);
     if (forms[k]->state != kReady) return false;
   }
   return true;
