@@ -377,6 +377,7 @@ void NameConverter::Resync() {
   generation_ = lists_.Generation();
   anyTaught_ = !lists_.List(kDefineNameHanList).empty();
   std::fill(forms_.begin(), forms_.end(), Form{});
+  pairs_.clear();
   formText_.assign(kFormSlack, '\0');
 }
 
@@ -418,10 +419,13 @@ template <size_t slack>
 void NameConverter::RenderForm(Form& form, std::string_view key, KeyRole role) {
   // A custom key might make the first two characters one surname: the walk's probe decides.
   if (role == KeyRole::kSurname && readings_.MayStartLongerKey(GbkSlot(key))) {
-    form.state = kWholeWalk;
+    form.state = kPairFirst;
     return;
   }
-  const std::string_view reading = readings_.Reading(key, role);
+  Render(form, readings_.Reading(key, role), role);
+}
+
+void NameConverter::Render(Form& form, std::string_view reading, KeyRole role) {
   const bool given = role == KeyRole::kGivenName;
   const size_t copies = given ? 2 : 1;
   // An empty first syllable would pass the given name's capital on to the next one.
@@ -446,21 +450,55 @@ void NameConverter::RenderForm(Form& form, std::string_view key, KeyRole role) {
           reading.find('?') != std::string_view::npos};
 }
 
+// The surname of a line whose first character may start a two-character custom key: the first
+// two characters' form when the walk's probe reads them as one surname, else the first one's, as
+// the probe decided before for the same two characters; nullptr when too many pairs are kept.
+NameConverter::PairSurname* NameConverter::FindPairSurname(std::string_view line) {
+  const uint32_t key = static_cast<uint32_t>(GbkSlot(line.substr(0, 2))) * kGbkSlots +
+                       static_cast<uint32_t>(GbkSlot(line.substr(2, 2)));
+  if (auto it = pairs_.find(key); it != pairs_.end()) return &it->second;
+  if (pairs_.size() >= kPairsKept) return nullptr;
+  PairSurname pair;
+  const std::string_view probe = line.substr(0, 4);
+  if (!CertainlyNoReading(lists_, probe, options_.romanization)) {
+    const std::string_view reading = readings_.Reading(probe, KeyRole::kSurname);
+    pair.two = reading != kNoReading;
+    if (pair.two) Render(pair.form, reading, KeyRole::kSurname);
+  }
+  if (!pair.two)
+    Render(pair.form, readings_.Reading(line.substr(0, 2), KeyRole::kSurname), KeyRole::kSurname);
+  return &pairs_.emplace(key, pair).first->second;
+}
+
 // Works out the forms of a line's characters that no line needed before, in the walk's order of
-// lookups (the surname, then the given name), so a lookup that fails fails as it would there.
+// lookups (the surname, then the given name), so a lookup that fails fails as it would there;
+// `surnameAt` becomes 1 when the first two characters are the surname (forms[1] then its form).
 // False when a form needs the whole walk.
-bool NameConverter::RenderForms(Form* const* forms, std::string_view line) {
-  for (size_t k = 0; 2 * k < line.size(); ++k) {
+bool NameConverter::RenderForms(Form** forms, std::string_view line, int& surnameAt) {
+  Form& first = *forms[0];
+  if (first.state == kUnknown) RenderForm(first, line.substr(0, 2), KeyRole::kSurname);
+  if (first.state == kPairFirst || first.state == kPairFirstReady) {
+    if (readings_.MayEndPairKey(GbkSlot(line.substr(2, 2)))) {
+      PairSurname* pair = FindPairSurname(line);
+      if (!pair) return false;
+      surnameAt = pair->two ? 1 : 0;
+      forms[surnameAt] = &pair->form;
+    } else if (first.state == kPairFirst) {
+      // No custom key can be these two characters: the first alone is the surname.
+      Render(first, readings_.Reading(line.substr(0, 2), KeyRole::kSurname), KeyRole::kSurname);
+      if (first.state == kReady) first.state = kPairFirstReady;
+    }
+  }
+  for (size_t k = static_cast<size_t>(surnameAt); 2 * k < line.size(); ++k) {
     if (forms[k]->state == kUnknown)
-      RenderForm(*forms[k], line.substr(2 * k, 2),
-                 k == 0 ? KeyRole::kSurname : KeyRole::kGivenName);
-    if (forms[k]->state != kReady) return false;
+      RenderForm(*forms[k], line.substr(2 * k, 2), KeyRole::kGivenName);
+    if (forms[k]->state != kReady && forms[k]->state != kPairFirstReady) return false;
   }
   return true;
 }
 
 // The line written from forms, when it is two to seven double-byte characters none of which is a
-// separating dot (the walk would make each a piece, the first a one-character surname, the rest
+// separating dot (the walk would make each a piece, the first one or two the surname, the rest
 // the given name) and every form it needs is ready; false (nothing written) otherwise.
 [[gnu::always_inline]] inline bool NameConverter::AppendPreRendered(std::string& out,
                                                                     std::string_view line) {
@@ -472,49 +510,61 @@ bool NameConverter::RenderForms(Form* const* forms, std::string_view line) {
     return false;
   const int count = static_cast<int>(size / 2);
   const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
+  const size_t separatorSize = separator_.size() - kFormSlack;
+  const size_t betweenSize = between_.size() - kFormSlack;
   Form* forms[kMaxPieces];
-  bool ready = true;
+  bool ready = true, question = false;
+  size_t length = betweenSize + static_cast<size_t>(count - 2) * separatorSize;
   for (int k = 0; k < count; ++k) {
     // GbkSlot's test, with the trail byte that makes no double-byte character (Gb18030CharLength)
     const unsigned lead = bytes[2 * k] - 0x81u, trail = bytes[2 * k + 1] - 0x40u;
     if (lead > 0xFE - 0x81 || trail > 0xFE - 0x40 || trail == 0x7F - 0x40) return false;
     const int slot = static_cast<int>(lead * 191 + trail);
     if (slot == dotSlots_[0] || slot == dotSlots_[1]) return false;
-    forms[k] = &forms_[2 * static_cast<size_t>(slot) + (k == 0)];
-    ready &= forms[k]->state == kReady;
+    Form* form = forms[k] = &forms_[2 * static_cast<size_t>(slot) + (k == 0)];
+    ready &= form->state == kReady;
+    length += form->length;
+    question |= form->question;
   }
-  if (!ready && !RenderForms(forms, line)) return false;
-  size_t length = between_.size() - kFormSlack + (count - 2) * (separator_.size() - kFormSlack);
-  bool question = false;
-  for (int k = 0; k < count; ++k) {
-    length += forms[k]->length;
-    question |= forms[k]->question;
+  int surnameAt = 0;  // forms[surnameAt] is the surname's, the given name's follow
+  if (!ready) {
+    if (!RenderForms(forms, line, surnameAt)) return false;
+    const int given = count - 1 - surnameAt;
+    length = betweenSize + (given > 0 ? static_cast<size_t>(given - 1) * separatorSize : 0);
+    question = false;
+    for (int k = surnameAt; k < count; ++k) {
+      length += forms[k]->length;
+      question |= forms[k]->question;
+    }
   }
 
-  const size_t outAt = out.size();
-  out.resize(outAt + length + kFormSlack);
-  char* w = out.data() + outAt;
+  // Written in a scratch line first: the output string would fill its new bytes before they are
+  // written, and the copies may write past the line's end.
+  if (lineText_.size() < length + kFormSlack) lineText_.resize(length + kFormSlack);
+  char* w = lineText_.data();
   const char* text = formText_.data();
   auto putSurname = [&]() __attribute__((always_inline)) {
-    w = PutWithSlack<kFormSlack>(w, text + forms[0]->at, forms[0]->length);
+    w = PutWithSlack<kFormSlack>(w, text + forms[surnameAt]->at, forms[surnameAt]->length);
   };
   auto putGiven = [&]() __attribute__((always_inline)) {
-    w = PutWithSlack<kFormSlack>(w, text + forms[1]->at, forms[1]->length);
-    for (int k = 2; k < count; ++k) {
-      w = PutWithSlack<kFormSlack>(w, separator_.data(), separator_.size() - kFormSlack);
+    if (surnameAt + 1 == count) return;  // a two-character surname alone
+    const Form* first = forms[surnameAt + 1];
+    w = PutWithSlack<kFormSlack>(w, text + first->at, first->length);
+    for (int k = surnameAt + 2; k < count; ++k) {
+      w = PutWithSlack<kFormSlack>(w, separator_.data(), separatorSize);
       w = PutWithSlack<kFormSlack>(w, text + forms[k]->at + forms[k]->length, forms[k]->length);
     }
   };
   if (layout_.surnameFirst) {
     putSurname();
-    w = PutWithSlack<kFormSlack>(w, between_.data(), between_.size() - kFormSlack);
+    w = PutWithSlack<kFormSlack>(w, between_.data(), betweenSize);
     putGiven();
   } else {
     putGiven();
-    w = PutWithSlack<kFormSlack>(w, between_.data(), between_.size() - kFormSlack);
+    w = PutWithSlack<kFormSlack>(w, between_.data(), betweenSize);
     putSurname();
   }
-  out.resize(outAt + length);
+  out.append(lineText_.data(), length);
   sawQuestion_ = question;
   return true;
 }

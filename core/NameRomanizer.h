@@ -16,6 +16,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "ReadingLookup.h"
@@ -143,12 +144,22 @@ class NameConverter {
     uint8_t state = kUnknown;
     bool question = false;  // the reading holds a "?"
   };
-  enum : uint8_t { kUnknown, kReady, kWholeWalk };
+  // kPairFirst: a surname whose character may start a two-character custom key, the one-character
+  // form not yet worked out; kPairFirstReady: the same, with it. The second character decides
+  // (ReadingCache::MayEndPairKey, then pairs_).
+  enum : uint8_t { kUnknown, kReady, kWholeWalk, kPairFirst, kPairFirstReady };
+  struct PairSurname {
+    Form form;         // of the two characters, or of the first alone
+    bool two = false;  // the two characters are the surname
+  };
+  static constexpr size_t kPairsKept = 1 << 16;
 
   void Resync();
   bool AppendPreRendered(std::string& out, std::string_view line);
-  bool RenderForms(Form* const* forms, std::string_view line);
+  bool RenderForms(Form** forms, std::string_view line, int& surnameAt);
   void RenderForm(Form& form, std::string_view key, KeyRole role);
+  void Render(Form& form, std::string_view reading, KeyRole role);
+  PairSurname* FindPairSurname(std::string_view line);
 
   const ListFiles& lists_;
   ConversionOptions options_;
@@ -158,8 +169,10 @@ class NameConverter {
   bool anyTaught_ = false;    // a whole name is taught: every line is searched first
   bool sawQuestion_ = false;  // a reading of the line last written from forms held a "?"
   std::vector<Form> forms_;   // [2 * slot] in a given name, [2 * slot + 1] as a surname
-  std::string formText_;      // the forms, then kFormSlack bytes that copies may read past one
+  std::unordered_map<uint32_t, PairSurname> pairs_;  // by the first two characters' slots
+  std::string formText_;  // the forms, then kFormSlack bytes that copies may read past one
   std::string separator_, between_;  // the layout's, each followed by kFormSlack bytes
+  std::string lineText_;             // where a line is written from forms
   int dotSlots_[2] = {-1, -1};       // the slots of the two-byte separating dots
   static constexpr size_t kFormSlack = 16;
 };
