@@ -299,26 +299,18 @@ TEST(CachedReadings, FollowTwoCharacterSurnamesAddedWhileAConverterRuns) {
 // A converter kept over edits of the custom dictionaries between two names, in every format,
 // reading mode, romanization and separator: a reading it has already written in a layout's case
 // is written anew after the Refresh that saw the edit, whether the key gains, changes or loses
-// its entry, gains a two-character key in front of it, or reads empty, in Chinese, with a last
-// byte that starts a character, or "???" (and then the line may hold the marker).
+// its entry, gains a two-character key in front of it (one that reads "???" is no surname), or
+// reads empty, in Chinese, with a last byte that starts a character, or "???" (and then the line
+// may hold the marker).
 TEST(CachedReadings, FollowEveryEditOfTheCustomDictionariesInEveryLayout) {
   TempDir dir;
   CopyInstalledLists(dir.Path());
   ListFiles lists(dir.Path());
   lists.Load();
-  const Lines names = {G("刘德华"),
-                       G("吕小明"),
-                       G("单单"),
-                       G("刘德"),
-                       G("华明小德"),
-                       G("张三"),
-                       G("刘"),
-                       " " + G("刘德华\t"),
-                       G("德华明小刘单吕"),
-                       G("德华明小刘单吕华"),
-                       G("小明"),
-                       G("张德吕"),
-                       G("张明")};
+  const Lines names = {
+      G("刘德华"), G("吕小明"), G("单单"),           G("刘德"),           G("华明小德"),
+      G("张三"),   G("刘"),     " " + G("刘德华\t"), G("德华明小刘单吕"), G("德华明小刘单吕华"),
+      G("小明"),   G("张德吕"), G("张明"),           G("张三丰")};
   // The keys' entries in each state, the same in both dictionaries; the last state has none.
   const std::vector<std::vector<std::pair<std::string, std::string>>> states = {
       {},
@@ -327,6 +319,7 @@ TEST(CachedReadings, FollowEveryEditOfTheCustomDictionariesInEveryLayout) {
        {G("华"), G("华")},
        {G("小"), "x\x81"},
        {G("明"), "???"},
+       {G("张三"), "???"},
        {G("吕"), "lv/lyu"}},
       {{G("刘"), "lau"}, {G("德"), "Tak"}, {G("华"), "wa"}, {G("刘德"), "Laudak"}},
       {}};
