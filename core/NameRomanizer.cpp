@@ -363,22 +363,26 @@ NameConverter::NameConverter(const ListFiles& lists, const ConversionOptions& op
       readings_(lists, options.Lookup()),
       generation_(lists.Generation()),
       anyTaught_(!lists.List(kDefineNameHanList).empty()),
-      forms_(2 * static_cast<size_t>(kGbkSlots)),
-      formText_(kFormSlack, '\0'),
-      separator_(std::string(layout_.separator) + std::string(kFormSlack, '\0')),
-      between_(std::string(layout_.between) + std::string(kFormSlack, '\0')) {
-  int found = 0;
+      forms_(2 * static_cast<size_t>(kGbkSlots)) {
+  ForgetForms();
+}
+
+void NameConverter::ForgetForms() {
+  std::fill(forms_.begin(), forms_.end(), Form{});
+  // A separating dot makes the line a dotted name, which only the walk writes.
   for (std::string_view dot : kSeparatingDots)
-    if (const int slot = GbkSlot(dot); slot >= 0 && found < 2) dotSlots_[found++] = slot;
+    if (const int slot = GbkSlot(dot); slot >= 0)
+      forms_[2 * static_cast<size_t>(slot)].state =
+          forms_[2 * static_cast<size_t>(slot) + 1].state = kDot;
+  pairs_.clear();
+  formText_.assign(kFormSlack, '\0');
 }
 
 void NameConverter::Resync() {
   readings_.Sync();
   generation_ = lists_.Generation();
   anyTaught_ = !lists_.List(kDefineNameHanList).empty();
-  std::fill(forms_.begin(), forms_.end(), Form{});
-  pairs_.clear();
-  formText_.assign(kFormSlack, '\0');
+  ForgetForms();
 }
 
 namespace {
@@ -427,26 +431,30 @@ void NameConverter::RenderForm(Form& form, std::string_view key, KeyRole role) {
 
 void NameConverter::Render(Form& form, std::string_view reading, KeyRole role) {
   const bool given = role == KeyRole::kGivenName;
-  const size_t copies = given ? 2 : 1;
+  const std::string_view joint = given ? layout_.separator : layout_.between;
+  const size_t n = reading.size(), bytes = 2 * n + joint.size();
   // An empty first syllable would pass the given name's capital on to the next one.
-  if ((given && reading.empty()) || reading.size() > UINT16_MAX ||
-      formText_.size() + copies * reading.size() > UINT32_MAX || !EndsOnWholeCharacter(reading)) {
+  if ((given && n == 0) || bytes > UINT16_MAX || formText_.size() + bytes > UINT32_MAX ||
+      !EndsOnWholeCharacter(reading)) {
     form.state = kWholeWalk;
     return;
   }
   const size_t at = formText_.size() - kFormSlack;
   formText_.resize(at);
-  for (size_t k = 0; k < copies; ++k) formText_.append(reading);
-  formText_.append(kFormSlack, '\0');
-  char* text = formText_.data() + at;
-  const size_t n = reading.size();
-  if (given) {
+  if (given) {  // the first syllable, then the separator and any later syllable
+    formText_.append(reading).append(joint).append(reading);
+    char* text = formText_.data() + at;
     Shape(text, text + n, layout_.givenCase);
-    if (layout_.givenCase == LetterCase::kUpper) UpperCase(text + n, text + 2 * n);
-  } else {
+    if (layout_.givenCase == LetterCase::kUpper) UpperCase(text + n, text + bytes);
+  } else {  // the surname with what stands between it and the given name, on its side
+    if (!layout_.surnameFirst) formText_.append(joint);
+    formText_.append(reading);
+    if (layout_.surnameFirst) formText_.append(joint);
+    char* text = formText_.data() + at + (layout_.surnameFirst ? 0 : joint.size());
     Shape(text, text + n, layout_.surnameCase);
   }
-  form = {static_cast<uint32_t>(at), static_cast<uint16_t>(n), kReady,
+  formText_.append(kFormSlack, '\0');
+  form = {static_cast<uint32_t>(at), static_cast<uint16_t>(given ? n : n + joint.size()), kReady,
           reading.find('?') != std::string_view::npos};
 }
 
@@ -473,8 +481,11 @@ NameConverter::PairSurname* NameConverter::FindPairSurname(std::string_view line
 // Works out the forms of a line's characters that no line needed before, in the walk's order of
 // lookups (the surname, then the given name), so a lookup that fails fails as it would there;
 // `surnameAt` becomes 1 when the first two characters are the surname (forms[1] then its form).
-// False when a form needs the whole walk.
+// False when the line needs the whole walk.
 bool NameConverter::RenderForms(Form** forms, std::string_view line, int& surnameAt) {
+  const size_t count = line.size() / 2;
+  for (size_t k = 0; k < count; ++k)
+    if (forms[k]->state == kDot) return false;
   Form& first = *forms[0];
   if (first.state == kUnknown) RenderForm(first, line.substr(0, 2), KeyRole::kSurname);
   if (first.state == kPairFirst || first.state == kPairFirstReady) {
@@ -489,7 +500,7 @@ bool NameConverter::RenderForms(Form** forms, std::string_view line, int& surnam
       if (first.state == kReady) first.state = kPairFirstReady;
     }
   }
-  for (size_t k = static_cast<size_t>(surnameAt); 2 * k < line.size(); ++k) {
+  for (size_t k = static_cast<size_t>(surnameAt); k < count; ++k) {
     if (forms[k]->state == kUnknown)
       RenderForm(*forms[k], line.substr(2 * k, 2), KeyRole::kGivenName);
     if (forms[k]->state != kReady && forms[k]->state != kPairFirstReady) return false;
@@ -510,18 +521,15 @@ bool NameConverter::RenderForms(Form** forms, std::string_view line, int& surnam
     return false;
   const int count = static_cast<int>(size / 2);
   const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
-  const size_t separatorSize = separator_.size() - kFormSlack;
-  const size_t betweenSize = between_.size() - kFormSlack;
+  const size_t separatorSize = layout_.separator.size();
   Form* forms[kMaxPieces];
   bool ready = true, question = false;
-  size_t length = betweenSize + static_cast<size_t>(count - 2) * separatorSize;
+  size_t length = static_cast<size_t>(count - 2) * separatorSize;
   for (int k = 0; k < count; ++k) {
     // GbkSlot's test, with the trail byte that makes no double-byte character (Gb18030CharLength)
     const unsigned lead = bytes[2 * k] - 0x81u, trail = bytes[2 * k + 1] - 0x40u;
     if (lead > 0xFE - 0x81 || trail > 0xFE - 0x40 || trail == 0x7F - 0x40) return false;
-    const int slot = static_cast<int>(lead * 191 + trail);
-    if (slot == dotSlots_[0] || slot == dotSlots_[1]) return false;
-    Form* form = forms[k] = &forms_[2 * static_cast<size_t>(slot) + (k == 0)];
+    Form* form = forms[k] = &forms_[2 * static_cast<size_t>(lead * 191 + trail) + (k == 0)];
     ready &= form->state == kReady;
     length += form->length;
     question |= form->question;
@@ -530,7 +538,7 @@ bool NameConverter::RenderForms(Form** forms, std::string_view line, int& surnam
   if (!ready) {
     if (!RenderForms(forms, line, surnameAt)) return false;
     const int given = count - 1 - surnameAt;
-    length = betweenSize + (given > 0 ? static_cast<size_t>(given - 1) * separatorSize : 0);
+    length = given > 0 ? static_cast<size_t>(given - 1) * separatorSize : 0;
     question = false;
     for (int k = surnameAt; k < count; ++k) {
       length += forms[k]->length;
@@ -550,18 +558,15 @@ bool NameConverter::RenderForms(Form** forms, std::string_view line, int& surnam
     if (surnameAt + 1 == count) return;  // a two-character surname alone
     const Form* first = forms[surnameAt + 1];
     w = PutWithSlack<kFormSlack>(w, text + first->at, first->length);
-    for (int k = surnameAt + 2; k < count; ++k) {
-      w = PutWithSlack<kFormSlack>(w, separator_.data(), separatorSize);
-      w = PutWithSlack<kFormSlack>(w, text + forms[k]->at + forms[k]->length, forms[k]->length);
-    }
+    for (int k = surnameAt + 2; k < count; ++k)
+      w = PutWithSlack<kFormSlack>(w, text + forms[k]->at + forms[k]->length,
+                                   forms[k]->length + separatorSize);
   };
   if (layout_.surnameFirst) {
     putSurname();
-    w = PutWithSlack<kFormSlack>(w, between_.data(), betweenSize);
     putGiven();
   } else {
     putGiven();
-    w = PutWithSlack<kFormSlack>(w, between_.data(), betweenSize);
     putSurname();
   }
   out.append(lineText_.data(), length);

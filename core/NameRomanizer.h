@@ -135,9 +135,10 @@ class NameConverter {
   bool MayHoldMarker() const { return sawQuestion_ || readings_.SawQuestionMark(); }
 
  private:
-  // One key's reading as this converter writes it, in formText_ from `at`: as a surname, in the
-  // surname's case; in a given name, first as the given name's first syllable (its case), then
-  // as any later syllable (upper-cased only when the whole given name is).
+  // One key's reading as this converter writes it, in formText_ from `at`. As a surname: in the
+  // surname's case, with what stands between surname and given name on its side (`length` counts
+  // both). In a given name: as the first syllable, in the given name's case (`length` bytes), then
+  // the separator and the syllable as any later one (upper-cased only when the given name is).
   struct Form {
     uint32_t at = 0;
     uint16_t length = 0;
@@ -147,7 +148,8 @@ class NameConverter {
   // kPairFirst: a surname whose character may start a two-character custom key, the one-character
   // form not yet worked out; kPairFirstReady: the same, with it. The second character decides
   // (ReadingCache::MayEndPairKey, then pairs_).
-  enum : uint8_t { kUnknown, kReady, kWholeWalk, kPairFirst, kPairFirstReady };
+  // kDot: a separating dot (the line is a dotted name).
+  enum : uint8_t { kUnknown, kReady, kWholeWalk, kPairFirst, kPairFirstReady, kDot };
   struct PairSurname {
     Form form;         // of the two characters, or of the first alone
     bool two = false;  // the two characters are the surname
@@ -155,6 +157,7 @@ class NameConverter {
   static constexpr size_t kPairsKept = 1 << 16;
 
   void Resync();
+  void ForgetForms();
   bool AppendPreRendered(std::string& out, std::string_view line);
   bool RenderForms(Form** forms, std::string_view line, int& surnameAt);
   void RenderForm(Form& form, std::string_view key, KeyRole role);
@@ -171,9 +174,7 @@ class NameConverter {
   std::vector<Form> forms_;   // [2 * slot] in a given name, [2 * slot + 1] as a surname
   std::unordered_map<uint32_t, PairSurname> pairs_;  // by the first two characters' slots
   std::string formText_;  // the forms, then kFormSlack bytes that copies may read past one
-  std::string separator_, between_;  // the layout's, each followed by kFormSlack bytes
-  std::string lineText_;             // where a line is written from forms
-  int dotSlots_[2] = {-1, -1};       // the slots of the two-byte separating dots
+  std::string lineText_;  // where a line is written from forms
   static constexpr size_t kFormSlack = 16;
 };
 

@@ -301,7 +301,7 @@ TEST(CachedReadings, FollowTwoCharacterSurnamesAddedWhileAConverterRuns) {
 // is written anew after the Refresh that saw the edit, whether the key gains, changes or loses
 // its entry, gains a two-character key in front of it (one that reads "???" is no surname), or
 // reads empty, in Chinese, with a last byte that starts a character, or "???" (and then the line
-// may hold the marker).
+// may hold the marker); names with a separating dot among them.
 TEST(CachedReadings, FollowEveryEditOfTheCustomDictionariesInEveryLayout) {
   TempDir dir;
   CopyInstalledLists(dir.Path());
@@ -310,7 +310,8 @@ TEST(CachedReadings, FollowEveryEditOfTheCustomDictionariesInEveryLayout) {
   const Lines names = {
       G("刘德华"), G("吕小明"), G("单单"),           G("刘德"),           G("华明小德"),
       G("张三"),   G("刘"),     " " + G("刘德华\t"), G("德华明小刘单吕"), G("德华明小刘单吕华"),
-      G("小明"),   G("张德吕"), G("张明"),           G("张三丰")};
+      G("小明"),   G("张德吕"), G("张明"),           G("张三丰"),         G("艾力·买买"),
+      G("刘．德")};
   // The keys' entries in each state, the same in both dictionaries; the last state has none.
   const std::vector<std::vector<std::pair<std::string, std::string>>> states = {
       {},
