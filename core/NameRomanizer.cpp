@@ -580,7 +580,11 @@ void NameConverter::Append(std::string& out, std::string_view line) {
   sawQuestion_ = false;
   // Without whole names taught (the usual case) no line is one: no search for it.
   if (anyTaught_ && AppendTaughtName(out, lists_, line, options_)) return;
-  if (AppendPreRendered(out, line)) return;
+  if (!AppendPreRendered(out, line)) AppendByWalk(out, line);
+}
+
+// Out of line, so that the lines written from forms do not pay for the walk's stack frame.
+[[gnu::noinline]] void NameConverter::AppendByWalk(std::string& out, std::string_view line) {
   Romanize(
       out, lists_, line, layout_,
       [&](std::string_view key, KeyRole role) { return readings_.Reading(key, role); }, &readings_);

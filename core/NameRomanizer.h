@@ -159,6 +159,7 @@ class NameConverter {
   void Resync();
   void ForgetForms();
   bool AppendPreRendered(std::string& out, std::string_view line);
+  void AppendByWalk(std::string& out, std::string_view line);
   bool RenderForms(Form** forms, std::string_view line, int& surnameAt);
   void RenderForm(Form& form, std::string_view key, KeyRole role);
   void Render(Form& form, std::string_view reading, KeyRole role);
