@@ -120,9 +120,11 @@ void AppendLaidOutName(std::string& out, const ListFiles& lists, std::string_vie
 // A line of two to seven GBK characters (the usual name) takes a shorter way to the same bytes:
 // each character's slot is found once, and its reading as a surname and in a given name is kept
 // already in the layout's case (in the run's romanization, reading mode and ü spelling), worked
-// out the first time a line needs it and forgotten whenever the lists change. A line that way
-// cannot write exactly as the walk would (a separating dot, a possible two-character surname, an
-// empty reading or one whose last character is cut short) goes the whole walk.
+// out the first time a line needs it and forgotten whenever the lists change; whether the first
+// two characters are one surname is asked as the walk asks it, the answer kept per pair. A line
+// the forms cannot write exactly as the walk would (ASCII, a four-byte character, a separating
+// dot, one character or more than seven, an empty reading or one whose last character is cut
+// short) goes the whole walk.
 //
 // One converter is used by one thread; several converters may share one const ListFiles.
 class NameConverter {
