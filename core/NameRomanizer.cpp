@@ -404,6 +404,20 @@ bool EndsOnWholeCharacter(std::string_view text) {
   return true;
 }
 
+// A double-byte character's GbkSlot as the sum of one entry per byte: negative when the bytes make
+// no double-byte character (a trail byte 0x7F included, which Gb18030CharLength does not pair).
+constexpr int kNoPair = -(1 << 20);
+constexpr std::array<int, 256> kSlotOfLead = [] {
+  std::array<int, 256> part{};
+  for (int b = 0; b < 256; ++b) part[b] = b >= 0x81 && b <= 0xFE ? (b - 0x81) * 191 : kNoPair;
+  return part;
+}();
+constexpr std::array<int, 256> kSlotOfTrail = [] {
+  std::array<int, 256> part{};
+  for (int b = 0; b < 256; ++b) part[b] = b >= 0x40 && b <= 0xFE && b != 0x7F ? b - 0x40 : kNoPair;
+  return part;
+}();
+
 // Copies n bytes and returns the end; up to `slack` bytes past both ends may be read and written.
 template <size_t slack>
 [[gnu::always_inline]] inline char* PutWithSlack(char* to, const char* from, size_t n) {
@@ -526,10 +540,9 @@ bool NameConverter::RenderForms(Form** forms, std::string_view line, int& surnam
   bool ready = true, question = false;
   size_t length = static_cast<size_t>(count - 2) * separatorSize;
   for (int k = 0; k < count; ++k) {
-    // GbkSlot's test, with the trail byte that makes no double-byte character (Gb18030CharLength)
-    const unsigned lead = bytes[2 * k] - 0x81u, trail = bytes[2 * k + 1] - 0x40u;
-    if (lead > 0xFE - 0x81 || trail > 0xFE - 0x40 || trail == 0x7F - 0x40) return false;
-    Form* form = forms[k] = &forms_[2 * static_cast<size_t>(lead * 191 + trail) + (k == 0)];
+    const int slot = kSlotOfLead[bytes[2 * k]] + kSlotOfTrail[bytes[2 * k + 1]];
+    if (slot < 0) return false;
+    Form* form = forms[k] = &forms_[2 * static_cast<size_t>(slot) + (k == 0)];
     ready &= form->state == kReady;
     length += form->length;
     question |= form->question;
