@@ -356,14 +356,247 @@ void AppendRomanizedName(std::string& out, const ListFiles& lists, std::string_v
 }
 
 NameConverter::NameConverter(const ListFiles& lists, const ConversionOptions& options)
-    : lists_(lists), options_(options), layout_(options), readings_(lists, options.Lookup()) {}
+    : lists_(lists),
+      options_(options),
+      layout_(options),
+      readings_(lists, options.Lookup()),
+      generation_(lists.Generation()),
+      anyTaught_(!lists.List(kTaughtNameKeys).empty()),
+      forms_(2 * static_cast<size_t>(kGbkSlots)) {
+  ForgetForms();
+}
+
+void NameConverter::ForgetForms() {
+  std::fill(forms_.begin(), forms_.end(), Form{});
+  // A separating dot makes the line a dotted name, which only the walk writes.
+  for (std::string_view dot : kSeparatingDots)
+    if (const int slot = GbkSlot(dot); slot >= 0)
+      forms_[2 * static_cast<size_t>(slot)].state =
+          forms_[2 * static_cast<size_t>(slot) + 1].state = kDot;
+  pairs_.clear();
+  formText_.assign(kFormSlack, '\0');
+}
+
+void NameConverter::Resync() {
+  readings_.Sync();
+  generation_ = lists_.Generation();
+  anyTaught_ = !lists_.List(kTaughtNameKeys).empty();
+  ForgetForms();
+}
+
+namespace {
+
+// True when the text's characters, walked as UpperCase walks them, end where the text ends
+// whatever follows it: upper-casing it alone then gives the bytes that upper-casing it inside a
+// longer text gives.
+bool EndsOnWholeCharacter(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b < 0x81 || b == 0xFF) {
+      ++i;
+      continue;
+    }
+    const size_t length = Gb18030CharLength(text.substr(i));
+    if (length == 1) return false;  // a lead byte whose character is cut short or broken
+    i += length;
+  }
+  return true;
+}
+
+// A double-byte character's GbkSlot as the sum of one entry per byte: negative when the bytes make
+// no double-byte character (a trail byte 0x7F included, which Gb18030CharLength does not pair).
+constexpr int kNoPair = -(1 << 20);
+constexpr std::array<int, 256> kSlotOfLead = [] {
+  std::array<int, 256> part{};
+  for (int b = 0; b < 256; ++b) part[b] = b >= 0x81 && b <= 0xFE ? (b - 0x81) * 191 : kNoPair;
+  return part;
+}();
+constexpr std::array<int, 256> kSlotOfTrail = [] {
+  std::array<int, 256> part{};
+  for (int b = 0; b < 256; ++b) part[b] = b >= 0x40 && b <= 0xFE && b != 0x7F ? b - 0x40 : kNoPair;
+  return part;
+}();
+
+// Copies n bytes and returns the end; up to `slack` bytes past both ends may be read and written.
+template <size_t slack>
+[[gnu::always_inline]] inline char* PutWithSlack(char* to, const char* from, size_t n) {
+  if (n <= slack) {
+    char chunk[slack];
+    std::memcpy(chunk, from, slack);
+    std::memcpy(to, chunk, slack);
+  } else {
+    std::memcpy(to, from, n);
+  }
+  return to + n;
+}
+
+}  // namespace
+
+// Works out the form of the two-byte `key` in `role` the first time a line needs it.
+void NameConverter::RenderForm(Form& form, std::string_view key, KeyRole role) {
+  // A custom key might make the first two characters one surname: the walk's probe decides.
+  if (role == KeyRole::kSurname && readings_.MayStartLongerKey(GbkSlot(key))) {
+    form.state = kPairFirst;
+    return;
+  }
+  Render(form, readings_.Reading(key, role), role);
+}
+
+void NameConverter::Render(Form& form, std::string_view reading, KeyRole role) {
+  const bool given = role == KeyRole::kGivenName;
+  const std::string_view joint = given ? layout_.separator : layout_.between;
+  const size_t n = reading.size(), bytes = 2 * n + joint.size();
+  // An empty first syllable would pass the given name's capital on to the next one.
+  if ((given && n == 0) || bytes > UINT16_MAX || formText_.size() + bytes > UINT32_MAX ||
+      !EndsOnWholeCharacter(reading)) {
+    form.state = kWholeWalk;
+    return;
+  }
+  const size_t at = formText_.size() - kFormSlack;
+  formText_.resize(at);
+  if (given) {  // the first syllable, then the separator and any later syllable
+    formText_.append(reading).append(joint).append(reading);
+    char* text = formText_.data() + at;
+    Shape(text, text + n, layout_.givenCase);
+    if (layout_.givenCase == LetterCase::kUpper) UpperCase(text + n, text + bytes);
+  } else {  // the surname with what stands between it and the given name, on its side
+    if (!layout_.surnameFirst) formText_.append(joint);
+    formText_.append(reading);
+    if (layout_.surnameFirst) formText_.append(joint);
+    char* text = formText_.data() + at + (layout_.surnameFirst ? 0 : joint.size());
+    Shape(text, text + n, layout_.surnameCase);
+  }
+  formText_.append(kFormSlack, '\0');
+  form = {static_cast<uint32_t>(at), static_cast<uint16_t>(given ? n : n + joint.size()), kReady,
+          reading.find('?') != std::string_view::npos};
+}
+
+// The surname of a line whose first character may start a two-character custom key: the first
+// two characters' form when the walk's probe reads them as one surname, else the first one's, as
+// the probe decided before for the same two characters; nullptr when too many pairs are kept.
+NameConverter::PairSurname* NameConverter::FindPairSurname(std::string_view line) {
+  const uint32_t key = static_cast<uint32_t>(GbkSlot(line.substr(0, 2))) * kGbkSlots +
+                       static_cast<uint32_t>(GbkSlot(line.substr(2, 2)));
+  if (auto it = pairs_.find(key); it != pairs_.end()) return &it->second;
+  if (pairs_.size() >= kPairsKept) return nullptr;
+  PairSurname pair;
+  const std::string_view probe = line.substr(0, 4);
+  if (!CertainlyNoReading(lists_, probe, options_.romanization)) {
+    const std::string_view reading = readings_.Reading(probe, KeyRole::kSurname);
+    pair.two = reading != kNoReading;
+    if (pair.two) Render(pair.form, reading, KeyRole::kSurname);
+  }
+  if (!pair.two)
+    Render(pair.form, readings_.Reading(line.substr(0, 2), KeyRole::kSurname), KeyRole::kSurname);
+  return &pairs_.emplace(key, pair).first->second;
+}
+
+// Works out the forms of a line's characters that no line needed before, in the walk's order of
+// lookups (the surname, then the given name), so a lookup that fails fails as it would there;
+// `surnameAt` becomes 1 when the first two characters are the surname (forms[1] then its form).
+// False when the line needs the whole walk.
+bool NameConverter::RenderForms(Form** forms, std::string_view line, int& surnameAt) {
+  const size_t count = line.size() / 2;
+  for (size_t k = 0; k < count; ++k)
+    if (forms[k]->state == kDot) return false;
+  Form& first = *forms[0];
+  if (first.state == kUnknown) RenderForm(first, line.substr(0, 2), KeyRole::kSurname);
+  if (first.state == kPairFirst || first.state == kPairFirstReady) {
+    if (readings_.MayEndPairKey(GbkSlot(line.substr(2, 2)))) {
+      PairSurname* pair = FindPairSurname(line);
+      if (!pair) return false;
+      surnameAt = pair->two ? 1 : 0;
+      forms[surnameAt] = &pair->form;
+    } else if (first.state == kPairFirst) {
+      // No custom key can be these two characters: the first alone is the surname.
+      Render(first, readings_.Reading(line.substr(0, 2), KeyRole::kSurname), KeyRole::kSurname);
+      if (first.state == kReady) first.state = kPairFirstReady;
+    }
+  }
+  for (size_t k = static_cast<size_t>(surnameAt); k < count; ++k) {
+    if (forms[k]->state == kUnknown)
+      RenderForm(*forms[k], line.substr(2 * k, 2), KeyRole::kGivenName);
+    if (forms[k]->state != kReady && forms[k]->state != kPairFirstReady) return false;
+  }
+  return true;
+}
+
+// The line written from forms, when it is two to seven double-byte characters none of which is a
+// separating dot (the walk would make each a piece, the first one or two the surname, the rest
+// the given name) and every form it needs is ready; false (nothing written) otherwise.
+[[gnu::always_inline]] inline bool NameConverter::AppendPreRendered(std::string& out,
+                                                                    std::string_view line) {
+  if (!line.empty() && (static_cast<unsigned char>(line.front()) <= 0x20 ||
+                        static_cast<unsigned char>(line.back()) <= 0x20))
+    line = TrimControls(line);
+  const size_t size = line.size();
+  if (size < 4 || size > 2 * kMaxPieces || size % 2 != 0 || layout_.format == NameFormat::kNone)
+    return false;
+  const int count = static_cast<int>(size / 2);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
+  const size_t separatorSize = layout_.separator.size();
+  Form* forms[kMaxPieces];
+  bool ready = true, question = false;
+  size_t length = static_cast<size_t>(count - 2) * separatorSize;
+  for (int k = 0; k < count; ++k) {
+    const int slot = kSlotOfLead[bytes[2 * k]] + kSlotOfTrail[bytes[2 * k + 1]];
+    if (slot < 0) return false;
+    Form* form = forms[k] = &forms_[2 * static_cast<size_t>(slot) + (k == 0)];
+    ready &= form->state == kReady;
+    length += form->length;
+    question |= form->question;
+  }
+  int surnameAt = 0;  // forms[surnameAt] is the surname's, the given name's follow
+  if (!ready) {
+    if (!RenderForms(forms, line, surnameAt)) return false;
+    const int given = count - 1 - surnameAt;
+    length = given > 0 ? static_cast<size_t>(given - 1) * separatorSize : 0;
+    question = false;
+    for (int k = surnameAt; k < count; ++k) {
+      length += forms[k]->length;
+      question |= forms[k]->question;
+    }
+  }
+
+  // Written in a scratch line first: the output string would fill its new bytes before they are
+  // written, and the copies may write past the line's end.
+  if (lineText_.size() < length + kFormSlack) lineText_.resize(length + kFormSlack);
+  char* w = lineText_.data();
+  const char* text = formText_.data();
+  auto putSurname = [&]() __attribute__((always_inline)) {
+    w = PutWithSlack<kFormSlack>(w, text + forms[surnameAt]->at, forms[surnameAt]->length);
+  };
+  auto putGiven = [&]() __attribute__((always_inline)) {
+    if (surnameAt + 1 == count) return;  // a two-character surname alone
+    const Form* first = forms[surnameAt + 1];
+    w = PutWithSlack<kFormSlack>(w, text + first->at, first->length);
+    for (int k = surnameAt + 2; k < count; ++k)
+      w = PutWithSlack<kFormSlack>(w, text + forms[k]->at + forms[k]->length,
+                                   forms[k]->length + separatorSize);
+  };
+  if (layout_.surnameFirst) {
+    putSurname();
+    putGiven();
+  } else {
+    putGiven();
+    putSurname();
+  }
+  out.append(lineText_.data(), length);
+  sawQuestion_ = question;
+  return true;
+}
 
 void NameConverter::Append(std::string& out, std::string_view line) {
-  readings_.Sync();
+  if (lists_.Generation() != generation_) Resync();
   readings_.ClearQuestionMark();
+  sawQuestion_ = false;
   // Without whole names taught (the usual case) no line is one: no search for it.
-  if (!lists_.List(kTaughtNameKeys).empty() && AppendTaughtName(out, lists_, line, options_))
-    return;
+  if (anyTaught_ && AppendTaughtName(out, lists_, line, options_)) return;
+  if (!AppendPreRendered(out, line)) AppendByWalk(out, line);
+}
+
+// Out of line, so that the lines written from forms do not pay for the walk's stack frame.
+[[gnu::noinline]] void NameConverter::AppendByWalk(std::string& out, std::string_view line) {
   Romanize(
       out, lists_, line, layout_,
       [&](std::string_view key, KeyRole role) { return readings_.Reading(key, role); }, &readings_);

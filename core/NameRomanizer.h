@@ -12,9 +12,11 @@
 // (ListIndexError, FileOpenError) pass through.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "ReadingLookup.h"
@@ -114,6 +116,17 @@ void AppendLaidOutName(std::string& out, const ListFiles& lists, std::string_vie
 // AppendRomanizedName for many lines with the same options (the batch conversion): the readings
 // of two-byte keys are worked out once per state of the lists (ReadingCache). The caller decides
 // when the lists are refreshed; each line is romanized against their state when it starts.
+//
+// A line of two to seven GBK characters (the usual name) takes a shorter way to the same bytes:
+// each character's slot is found once, and its reading as a surname and in a given name is kept
+// already in the layout's case (in the run's romanization, reading mode and ü spelling), worked
+// out the first time a line needs it and forgotten whenever the lists change; whether the first
+// two characters are one surname is asked as the walk asks it, the answer kept per pair. A line
+// the forms cannot write exactly as the walk would (ASCII, a four-byte character, a separating
+// dot, one character or more than seven, an empty reading or one whose last character is cut
+// short) goes the whole walk.
+//
+// One converter is used by one thread; several converters may share one const ListFiles.
 class NameConverter {
  public:
   NameConverter(const ListFiles& lists, const ConversionOptions& options);
@@ -121,13 +134,51 @@ class NameConverter {
   // The parts of the line, split exactly as Append splits it (the table's added columns).
   void Split(NameParts& parts, std::string_view line);
   // False when the line last appended certainly holds no "???" (no reading in it had a "?").
-  bool MayHoldMarker() const { return readings_.SawQuestionMark(); }
+  bool MayHoldMarker() const { return sawQuestion_ || readings_.SawQuestionMark(); }
 
  private:
+  // One key's reading as this converter writes it, in formText_ from `at`. As a surname: in the
+  // surname's case, with what stands between surname and given name on its side (`length` counts
+  // both). In a given name: as the first syllable, in the given name's case (`length` bytes), then
+  // the separator and the syllable as any later one (upper-cased only when the given name is).
+  struct Form {
+    uint32_t at = 0;
+    uint16_t length = 0;
+    uint8_t state = kUnknown;
+    bool question = false;  // the reading holds a "?"
+  };
+  // kPairFirst: a surname whose character may start a two-character custom key, the one-character
+  // form not yet worked out; kPairFirstReady: the same, with it. The second character decides
+  // (ReadingCache::MayEndPairKey, then pairs_).
+  // kDot: a separating dot (the line is a dotted name).
+  enum : uint8_t { kUnknown, kReady, kWholeWalk, kPairFirst, kPairFirstReady, kDot };
+  struct PairSurname {
+    Form form;         // of the two characters, or of the first alone
+    bool two = false;  // the two characters are the surname
+  };
+  static constexpr size_t kPairsKept = 1 << 16;
+
+  void Resync();
+  void ForgetForms();
+  bool AppendPreRendered(std::string& out, std::string_view line);
+  void AppendByWalk(std::string& out, std::string_view line);
+  bool RenderForms(Form** forms, std::string_view line, int& surnameAt);
+  void RenderForm(Form& form, std::string_view key, KeyRole role);
+  void Render(Form& form, std::string_view reading, KeyRole role);
+  PairSurname* FindPairSurname(std::string_view line);
+
   const ListFiles& lists_;
   ConversionOptions options_;
   NameLayout layout_;
   ReadingCache readings_;
+  uint64_t generation_;       // the lists' state that forms_ and anyTaught_ hold
+  bool anyTaught_ = false;    // a whole name is taught: every line is searched first
+  bool sawQuestion_ = false;  // a reading of the line last written from forms held a "?"
+  std::vector<Form> forms_;   // [2 * slot] in a given name, [2 * slot + 1] as a surname
+  std::unordered_map<uint32_t, PairSurname> pairs_;  // by the first two characters' slots
+  std::string formText_;  // the forms, then kFormSlack bytes that copies may read past one
+  std::string lineText_;  // where a line is written from forms
+  static constexpr size_t kFormSlack = 16;
 };
 
 }  // namespace quorvel

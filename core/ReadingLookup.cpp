@@ -162,12 +162,19 @@ void ReadingCache::Sync() {
 void ReadingCache::FindLongerKeyStarts() {
   // The same test as the key index's own: the first two bytes of every longer key.
   longerKeyStarts_.assign((kGbkSlots + 63) / 64, 0);
+  pairKeyEnds_.assign((kGbkSlots + 63) / 64, 0);
+  auto set = [](std::vector<uint64_t>& bits, int slot) {
+    bits[static_cast<size_t>(slot) / 64] |= uint64_t{1} << (slot % 64);
+  };
   const bool wadeGiles = options_.romanization == Romanization::kWadeGiles;
   for (const std::string& key :
        lists_.List(wadeGiles ? kWadeGilesDictionaryKeys : kPinyinDictionaryKeys)) {
     if (key.size() <= 2) continue;
-    if (const int slot = GbkSlot(std::string_view(key).substr(0, 2)); slot >= 0)
-      longerKeyStarts_[static_cast<size_t>(slot) / 64] |= uint64_t{1} << (slot % 64);
+    const int first = GbkSlot(std::string_view(key).substr(0, 2));
+    if (first < 0) continue;
+    set(longerKeyStarts_, first);
+    if (const int second = GbkSlot(std::string_view(key).substr(2)); second >= 0)
+      set(pairKeyEnds_, second);
   }
   startsKnown_ = true;
 }

@@ -117,6 +117,14 @@ class ReadingCache {
     return longerKeyStarts_[static_cast<size_t>(slot) / 64] >> (slot % 64) & 1;
   }
 
+  // False when no key of the custom dictionary of the romanization is two double-byte characters
+  // of which the second is the one in GbkSlot `slot`: a name whose first character
+  // MayStartLongerKey and whose second is this one has a one-character surname all the same.
+  bool MayEndPairKey(int slot) {
+    if (!startsKnown_) FindLongerKeyStarts();
+    return pairKeyEnds_[static_cast<size_t>(slot) / 64] >> (slot % 64) & 1;
+  }
+
   // Whether a reading given since the last ClearQuestionMark held a "?" (a marker "???" can only
   // be in text that did); a cheap test before searching a line for the marker.
   bool SawQuestionMark() const { return sawQuestion_; }
@@ -145,6 +153,7 @@ class ReadingCache {
   std::string scratch_;  // where a reading is worked out
   bool sawQuestion_ = false;
   std::vector<uint64_t> longerKeyStarts_;  // one bit per GBK slot, for MayStartLongerKey
+  std::vector<uint64_t> pairKeyEnds_;      // one bit per GBK slot, for MayEndPairKey
   bool startsKnown_ = false;
 };
 

@@ -315,8 +315,9 @@ std::string_view NameReviewer::ReadKey(std::string_view key, KeyRole role) const
   }
   read.row = RowOf(key, role == KeyRole::kSurname);
   if (read.row < 0) return reading;
-  const ListSlot dictionary =
-      options_.romanization == Romanization::kWadeGiles ? kWadeGilesDictionaryKeys : kPinyinDictionaryKeys;
+  const ListSlot dictionary = options_.romanization == Romanization::kWadeGiles
+                                  ? kWadeGilesDictionaryKeys
+                                  : kPinyinDictionaryKeys;
   if (lists_.FindKey(dictionary, key) >= 0) {
     read.row = -1;  // the user's own reading
     return reading;

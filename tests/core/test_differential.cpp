@@ -298,6 +298,83 @@ TEST(CachedReadings, FollowTwoCharacterSurnamesAddedWhileAConverterRuns) {
   }
 }
 
+// A converter kept over edits of the custom dictionaries between two names, in every format,
+// reading mode, romanization and separator: a reading it has already written in a layout's case
+// is written anew after the Refresh that saw the edit, whether the key gains, changes or loses
+// its entry, gains a two-character key in front of it (one that reads "???" is no surname), or
+// reads empty, in Chinese, with a last byte that starts a character, or "???" (and then the line
+// may hold the marker); names with a separating dot among them.
+TEST(CachedReadings, FollowEveryEditOfTheCustomDictionariesInEveryLayout) {
+  TempDir dir;
+  CopyInstalledLists(dir.Path());
+  ListFiles lists(dir.Path());
+  lists.Load();
+  const Lines names = {
+      G("刘德华"), G("吕小明"), G("单单"),           G("刘德"),           G("华明小德"),
+      G("张三"),   G("刘"),     " " + G("刘德华\t"), G("德华明小刘单吕"), G("德华明小刘单吕华"),
+      G("小明"),   G("张德吕"), G("张明"),           G("张三丰"),         G("艾力·买买"),
+      G("刘．德")};
+  // The keys' entries in each state, the same in both dictionaries; the last state has none.
+  const std::vector<std::vector<std::pair<std::string, std::string>>> states = {
+      {},
+      {{G("刘"), "lau"},
+       {G("德"), ""},
+       {G("华"), G("华")},
+       {G("小"), "x\x81"},
+       {G("明"), "???"},
+       {G("张三"), "???"},
+       {G("吕"), "lv/lyu"}},
+      {{G("刘"), "lau"}, {G("德"), "Tak"}, {G("华"), "wa"}, {G("刘德"), "Laudak"}},
+      {}};
+  auto write = [&](int keySlot, int readingSlot, const auto& entries) {
+    Lines keys, readings;
+    for (const auto& [key, reading] : entries) {
+      keys.push_back(key);
+      readings.push_back(reading);
+    }
+    for (const auto& [slot, lines] : {std::pair{keySlot, keys}, std::pair{readingSlot, readings}}) {
+      WriteFile(dir.File("x.tmp"), CrLf(lines));
+      std::filesystem::rename(dir.File("x.tmp"), dir.File(kListFileNames[slot]));
+    }
+  };
+  int changed = 0;
+  for (int format = -1; format <= 10; ++format) {
+    for (int all = 0; all < 2; ++all) {
+      for (int wade = 0; wade < 2; ++wade) {
+        for (int separator = 0; separator < 3; ++separator) {
+          ConversionOptions options;
+          options.format = static_cast<NameFormat>(format);
+          options.readings = all ? Readings::kAll : Readings::kFirst;
+          options.romanization = wade ? Romanization::kWadeGiles : Romanization::kPinyin;
+          options.separator = static_cast<Separator>(separator);
+          options.umlaut = static_cast<UmlautSpelling>((format + 1 + separator) % 4);
+          SCOPED_TRACE("format " + std::to_string(format) + (all ? ", all readings" : "") +
+                       (wade ? ", Wade-Giles" : "") + ", separator " + std::to_string(separator));
+          NameConverter converter(lists, options);
+          std::string first;  // 刘德华 in the state before
+          for (size_t state = 0; state < states.size(); ++state) {
+            write(kPinyinDictionaryKeys, kPinyinDictionaryReadings, states[state]);
+            write(kWadeGilesDictionaryKeys, kWadeGilesDictionaryReadings, states[state]);
+            lists.Refresh();
+            for (const auto& name : names) {
+              std::string batch, single;
+              converter.Append(batch, name);
+              AppendRomanizedName(single, lists, name, options);
+              ASSERT_EQ(batch, single) << "state " << state << ", name " << U(name);
+              if (batch.find(kNoReading) != std::string::npos)
+                EXPECT_TRUE(converter.MayHoldMarker()) << "state " << state << ", " << U(name);
+              if (name == names[0] && state > 0) changed += batch != first;
+              if (name == names[0]) first = batch;
+            }
+          }
+        }
+      }
+    }
+  }
+  // Every edit changed 刘德华 in every layout but the empty one.
+  EXPECT_EQ(changed, 11 * 2 * 2 * 3 * 3);
+}
+
 // Many changes in one write (an import) against one AddOrUpdate per change: the same pair, over
 // seeded changes whose keys repeat among themselves and among the entries already held, padded
 // with spaces and tabs that the trim rule takes off.
