@@ -185,7 +185,7 @@ class Helper {
  public:
   Helper() : thread_([this] { Loop(); }) {}
   ~Helper() {
-    Wait();
+    Finish();
     {
       std::lock_guard lock(mutex_);
       stop_ = true;
@@ -202,10 +202,18 @@ class Helper {
       task_ = std::move(task);
       busy_ = true;
     }
-    wake_.notify_all();
+    wake_.notify_one();
   }
-  void Wait() {
+  // Waits for the task to end. A task the thread has not begun yet is taken back unrun: the
+  // caller has done the work meanwhile (on a busy machine the thread may not be given a core for
+  // a while, and nothing is then waited for).
+  void Finish() {
     std::unique_lock lock(mutex_);
+    if (task_) {
+      task_ = nullptr;
+      busy_ = false;
+      return;
+    }
     done_.wait(lock, [&] { return !busy_; });
   }
 
@@ -213,9 +221,10 @@ class Helper {
   void Loop() {
     std::unique_lock lock(mutex_);
     for (;;) {
-      wake_.wait(lock, [&] { return busy_ || stop_; });
-      if (!busy_) return;
+      wake_.wait(lock, [&] { return task_ || stop_; });
+      if (!task_) return;
       std::function<void()> task = std::move(task_);
+      task_ = nullptr;
       lock.unlock();
       task();
       lock.lock();
@@ -226,14 +235,14 @@ class Helper {
 
   std::mutex mutex_;
   std::condition_variable wake_, done_;
-  std::function<void()> task_;
+  std::function<void()> task_;  // handed over and not begun
   bool busy_ = false, stop_ = false;
   std::thread thread_;  // last: it starts once the rest is set up
 };
 
 // Name lines taken from the reader, converted together: at most kChunkLines lines, and the
 // line that passes kChunkBytes ends it.
-constexpr size_t kChunkLines = kCheckEvery;
+constexpr size_t kChunkLines = 4 * kCheckEvery;
 constexpr size_t kChunkBytes = size_t{1} << 20;
 // Lines a thread takes at a time from the lines of a chunk not yet taken.
 constexpr size_t kClaimLines = 64;
@@ -446,7 +455,7 @@ class BatchRun {
     helper_->Start([&] { ConvertTaken(chunk, untaken, 1); });
     if (next) ReadChunk(*next);
     ConvertTaken(chunk, untaken, 0);
-    helper_->Wait();
+    helper_->Finish();
   }
 
   // Converts the lines of `chunk` that no thread has taken yet, kClaimLines at a time, as thread

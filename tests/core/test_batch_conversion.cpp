@@ -726,7 +726,7 @@ struct RunOutcome {
 // chunks of lines, and an edit of the dictionary lands in the middle of one: the lines after it
 // read the new reading on either count of threads.
 TEST_F(Batch, TwoThreadsWriteWhatOneWrites) {
-  constexpr size_t kLines = 6 * kCheckEvery + 123;
+  constexpr size_t kLines = 10 * kCheckEvery + 123;
   const std::vector<std::string> surnames = {"刘", "王", "赵", "欧阳", "单", "司马", "吕"};
   const std::vector<std::string> given = {"德", "华", "小", "明", "强", "丽", "乐", "长", "𪚥"};
   auto names = [&](size_t lines) {
@@ -760,10 +760,10 @@ TEST_F(Batch, TwoThreadsWriteWhatOneWrites) {
   std::string damagedUtf8 = utf8;
   for (size_t at = 1000; (at = damagedUtf8.find('\n', at)) != std::string::npos; at += 40000)
     damagedUtf8.insert(at + 1, "\xFF");  // at the start of a line
-  std::string tooLong = G(names(5000));
+  std::string tooLong = G(names(20000));
   tooLong += std::string(kLongestLineBytes + 1, 'x') + "\r\n" + G(names(10));
 
-  enum class Twist { kNone, kEditAt2048, kCancelAt3072, kListErrorOnLine4100 };
+  enum class Twist { kNone, kEditAt2048, kCancelAt17408, kListErrorOnLine18000 };
   const struct {
     const char* what;
     std::string source;
@@ -773,10 +773,10 @@ TEST_F(Batch, TwoThreadsWriteWhatOneWrites) {
       {"UTF-8 with damaged bytes", damagedUtf8, Twist::kNone},
       {"UTF-16LE", utf16le(utf8), Twist::kNone},
       {"GBK, the dictionary edited after line 2048", G(utf8), Twist::kEditAt2048},
-      {"UTF-8, cancelled after line 3072", utf8, Twist::kCancelAt3072},
-      {"GBK, a list error on line 4100", G(names(4099) + "龘\r\n" + names(3000)),
-       Twist::kListErrorOnLine4100},
-      {"GBK, line 5001 too long", tooLong, Twist::kNone},
+      {"UTF-8, cancelled after line 17408", utf8, Twist::kCancelAt17408},
+      {"GBK, a list error on line 18000", G(names(17999) + "龘\r\n" + names(3000)),
+       Twist::kListErrorOnLine18000},
+      {"GBK, line 20001 too long", tooLong, Twist::kNone},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -784,7 +784,7 @@ TEST_F(Batch, TwoThreadsWriteWhatOneWrites) {
     auto run = [&](const char* threads) {
       const ThreadCount count(threads);
       WriteFile(dir_.File("define_han.dll"),
-                CrLf(c.twist == Twist::kListErrorOnLine4100 ? std::vector{G("欧阳"), G("龘")}
+                CrLf(c.twist == Twist::kListErrorOnLine18000 ? std::vector{G("欧阳"), G("龘")}
                                                             : std::vector{G("欧阳")}));
       WriteFile(dir_.File("define_py.dll"), CrLf({"ouyang"}));
       ::unlink(dir_.File("out.txt").c_str());
@@ -796,7 +796,7 @@ TEST_F(Batch, TwoThreadsWriteWhatOneWrites) {
           WriteFile(dir_.File("define_han.dll"), CrLf({G("欧阳"), G("赵")}));
           WriteFile(dir_.File("define_py.dll"), CrLf({"ouyang", "chiu"}));
         }
-        if (c.twist == Twist::kCancelAt3072 && done == 3072) throw ConversionCancelled();
+        if (c.twist == Twist::kCancelAt17408 && done == 17408) throw ConversionCancelled();
       };
       const LineFn hook = [&](size_t number, std::string_view name, std::string_view output) {
         outcome.hooked.push_back(std::to_string(number) + "|" + std::string(name) + "|" +
@@ -833,8 +833,9 @@ TEST_F(Batch, TwoThreadsWriteWhatOneWrites) {
           EXPECT_EQ(written, kLines);
           EXPECT_GT(one.report.linesWithMarker, 0u);  // the lines of 𪚥 and the blank ones
         } else {
-          EXPECT_EQ(one.error, "Line 5001 of \"" + dir_.File("in.txt") + "\" is longer than 1 MiB");
-          EXPECT_EQ(written, 5000u);
+          EXPECT_EQ(one.error,
+                    "Line 20001 of \"" + dir_.File("in.txt") + "\" is longer than 1 MiB");
+          EXPECT_EQ(written, 20000u);
         }
         break;
       case Twist::kEditAt2048: {
@@ -847,15 +848,15 @@ TEST_F(Batch, TwoThreadsWriteWhatOneWrites) {
         EXPECT_NE(one.hooked[after].find("Chiu"), std::string::npos) << U(one.hooked[after]);
         break;
       }
-      case Twist::kCancelAt3072:
+      case Twist::kCancelAt17408:
         EXPECT_EQ(one.error, ConversionCancelled().what());
         EXPECT_EQ(one.left.kind, TargetLeft::Kind::kLinesKept);
-        EXPECT_EQ(one.left.lines, 3072u);
-        EXPECT_EQ(written, 3072u);
+        EXPECT_EQ(one.left.lines, 17408u);
+        EXPECT_EQ(written, 17408u);
         break;
-      case Twist::kListErrorOnLine4100:
+      case Twist::kListErrorOnLine18000:
         EXPECT_EQ(one.error, "List index out of bounds (1)");
-        EXPECT_EQ(written, 4099u);
+        EXPECT_EQ(written, 17999u);
         break;
     }
   }
