@@ -5,13 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <atomic>
-#include <condition_variable>
 #include <exception>
 #include <mutex>
 #include <optional>
@@ -357,8 +357,9 @@ class BatchRun {
       const bool marked = ConvertLine(converter_, buf, gbk, line);
       if (onLine_) {
         onLine_(report_->lines + 1, line,
-                unicodeTarget_ ? std::string_view(gbk)
-                               : std::string_view(buf).substr(lineStart_, buf.size() - 2 - lineStart_));
+                unicodeTarget_
+                    ? std::string_view(gbk)
+                    : std::string_view(buf).substr(lineStart_, buf.size() - 2 - lineStart_));
       }
       lineStart_ = buf.size();
       Written(marked);

@@ -785,7 +785,7 @@ TEST_F(Batch, TwoThreadsWriteWhatOneWrites) {
       const ThreadCount count(threads);
       WriteFile(dir_.File("define_han.dll"),
                 CrLf(c.twist == Twist::kListErrorOnLine18000 ? std::vector{G("欧阳"), G("龘")}
-                                                            : std::vector{G("欧阳")}));
+                                                             : std::vector{G("欧阳")}));
       WriteFile(dir_.File("define_py.dll"), CrLf({"ouyang"}));
       ::unlink(dir_.File("out.txt").c_str());
       RunOutcome outcome;
