@@ -253,6 +253,15 @@ struct Part {
   std::string out, gbk;
 };
 
+// What one thread converts with and into, on cache lines of its own: a line written by both
+// threads (a reading cache's state beside the other thread's output string) would bounce between
+// the cores at every reading and slow both down.
+struct alignas(64) Worker {
+  Worker(const ListFiles& lists, const ConversionOptions& options) : converter(lists, options) {}
+  NameConverter converter;
+  Part part;
+};
+
 // Where a line's bytes lie in the Part of the thread that converted it.
 struct LineResult {
   uint8_t part = 0;
@@ -310,11 +319,11 @@ class BatchRun {
         writeLine_(writeLine),
         onLine_(onLine),
         unicodeTarget_(unicodeTarget),
-        converter_(lists, options) {
+        workers_{std::optional<Worker>(std::in_place, lists, options), std::nullopt} {
     if (threads > 1) {
       try {
         helper_.emplace();
-        helperConverter_.emplace(lists, options);
+        workers_[1].emplace(lists, options);
       } catch (const std::system_error&) {
         helper_.reset();  // no thread to be had: one does the work
       }
@@ -354,7 +363,7 @@ class BatchRun {
       if (sinceCheck_ == kCheckEvery) Check();
       lineStart_ = buf.size();
       gbk.clear();
-      const bool marked = ConvertLine(converter_, buf, gbk, line);
+      const bool marked = ConvertLine(workers_[0]->converter, buf, gbk, line);
       if (onLine_) {
         onLine_(report_->lines + 1, line,
                 unicodeTarget_
@@ -451,8 +460,9 @@ class BatchRun {
     chunk.results.resize(chunk.Size());
     chunk.failedLine = std::string::npos;
     chunk.failure = nullptr;
-    std::atomic<size_t> untaken{from};
-    for (Part& part : parts_) part.out.clear(), part.gbk.clear();
+    alignas(64) std::atomic<size_t> untaken{from};  // a cache line of its own
+    for (std::optional<Worker>& worker : workers_)
+      worker->part.out.clear(), worker->part.gbk.clear();
     helper_->Start([&] { ConvertTaken(chunk, untaken, 1); });
     if (next) ReadChunk(*next);
     ConvertTaken(chunk, untaken, 0);
@@ -462,8 +472,8 @@ class BatchRun {
   // Converts the lines of `chunk` that no thread has taken yet, kClaimLines at a time, as thread
   // `who`, until none is left or a line failed.
   void ConvertTaken(Chunk& chunk, std::atomic<size_t>& untaken, uint8_t who) {
-    Part& part = parts_[who];
-    NameConverter& converter = who == 0 ? converter_ : *helperConverter_;
+    Part& part = workers_[who]->part;
+    NameConverter& converter = workers_[who]->converter;
     const size_t size = chunk.Size();
     for (;;) {
       const size_t from = untaken.fetch_add(kClaimLines);
@@ -492,7 +502,7 @@ class BatchRun {
       if (sinceCheck_ == kCheckEvery && Check()) Convert(chunk, k, nullptr);
       if (chunk.failedLine == k) std::rethrow_exception(chunk.failure);
       const LineResult& r = chunk.results[k];
-      const Part& part = parts_[r.part];
+      const Part& part = workers_[r.part]->part;
       const std::string_view bytes = std::string_view(part.out).substr(r.begin, r.end - r.begin);
       if (onLine_) {
         onLine_(report_->lines + 1, chunk.Name(k),
@@ -513,10 +523,8 @@ class BatchRun {
   const LineWriter& writeLine_;
   const LineFn& onLine_;
   const bool unicodeTarget_;
-  NameConverter converter_;                       // the calling thread's
-  std::optional<NameConverter> helperConverter_;  // the helper's
-  Part parts_[2];                                 // what each thread wrote of a chunk
-  Chunk chunks_[2];                               // the chunk converted, the next one read
+  std::optional<Worker> workers_[2];  // the calling thread's, the helper's (two threads only)
+  Chunk chunks_[2];                   // the chunk converted, the next one read
   BatchReport* report_ = nullptr;
   size_t total_ = 0;
   size_t sinceCheck_ = 0;
