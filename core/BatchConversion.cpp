@@ -158,7 +158,7 @@ struct Source {
 
 // From this size of source on, a second thread converts half the lines (below it, starting the
 // thread costs more than it saves).
-constexpr size_t kTwoThreadsFromBytes = size_t{256} << 10;
+constexpr size_t kTwoThreadsFromBytes = size_t{1} << 20;
 
 // The source's size in bytes, to decide whether a second thread pays.
 size_t SourceBytes(const Source& source) {

@@ -10,7 +10,7 @@
 // (deciding the encoding may need all of it), and a run of more than kLongestLineBytes bytes
 // without a CR or LF ends it at once (an endless /dev/zero), before the target is touched.
 //
-// A large source (256 KiB or more, on a machine of two cores or more) is converted on two
+// A large source (1 MiB or more, on a machine of two cores or more) is converted on two
 // threads: the calling thread reads a chunk of lines while a second one starts converting the
 // chunk before, both convert its lines, and the calling thread writes them in order, so the
 // output is the same byte for byte. Everything a caller sees happens on the calling thread, in
