@@ -5,12 +5,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <mutex>
 #include <optional>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "Encoding.h"
 #include "Errors.h"
@@ -63,6 +70,13 @@ class Output {
   uint64_t WholeLineBytes() const { return wholeLineBytes_; }
   size_t WholeLines() const { return wholeLines_; }
 
+  // The batch run tells of every whole line it puts into the buffer, which spares Flush counting
+  // them; a writer that does not is counted.
+  void LineAppended() {
+    ++bufferLines_;
+    linesTold_ = true;
+  }
+
   // Writes the buffer once it holds a whole block; true when it did.
   bool MaybeFlush() {
     if (buf_.size() < kOutputBlockBytes) return false;
@@ -86,13 +100,15 @@ class Output {
           wholeLines_ += LineCount(std::string_view(buf_.data(), lastEnd + 1));
         }
         buf_.clear();
+        bufferLines_ = 0;
         ThrowInOut(e, name_);
       }
       p += n;
       left -= static_cast<size_t>(n);
     }
     wholeLineBytes_ += buf_.size();
-    wholeLines_ += LineCount(buf_);
+    wholeLines_ += linesTold_ ? bufferLines_ : LineCount(buf_);
+    bufferLines_ = 0;
     buf_.clear();
   }
 
@@ -102,6 +118,8 @@ class Output {
   std::string buf_;
   uint64_t wholeLineBytes_ = 0;
   size_t wholeLines_ = 0;
+  size_t bufferLines_ = 0;  // whole lines in buf_, when the writer tells them
+  bool linesTold_ = false;
 
   static size_t LineCount(std::string_view text) {
     return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
@@ -127,6 +145,384 @@ struct Source {
   }
 };
 
+// From this size of source on, a second thread converts half the lines (below it, starting the
+// thread costs more than it saves).
+constexpr size_t kTwoThreadsFromBytes = size_t{1} << 20;
+
+// The source's size in bytes, to decide whether a second thread pays.
+size_t SourceBytes(const Source& source) {
+  struct stat st {};
+  if (source.fd < 0) return source.bytes.size();
+  return ::fstat(source.fd, &st) == 0 && st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
+}
+
+// How many threads convert a source of `bytes`: QUORVEL_THREADS=1 or 2 says so whatever the
+// size; otherwise two where the machine has two cores and the source is large enough for a
+// second thread to pay. A line writer of the caller's keeps one thread (it may hold state).
+int ThreadsFor(size_t bytes, bool lineWriter) {
+  if (lineWriter) return 1;
+  if (const char* wanted = std::getenv("QUORVEL_THREADS"); wanted && *wanted && !wanted[1]) {
+    if (*wanted == '1') return 1;
+    if (*wanted == '2') return 2;
+  }
+  return bytes >= kTwoThreadsFromBytes && std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+}
+
+// A second thread that runs one task at a time, handed over by the calling thread, which waits
+// for it before it touches anything the task uses. The task must not throw.
+class Helper {
+ public:
+  Helper() : thread_([this] { Loop(); }) {}
+  ~Helper() {
+    Finish();
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+  Helper(const Helper&) = delete;
+  Helper& operator=(const Helper&) = delete;
+
+  void Start(std::function<void()> task) {
+    {
+      std::lock_guard lock(mutex_);
+      task_ = std::move(task);
+      busy_ = true;
+    }
+    wake_.notify_one();
+  }
+  // Waits for the task to end. A task the thread has not begun yet is taken back unrun: the
+  // caller has done the work meanwhile (on a busy machine the thread may not be given a core for
+  // a while, and nothing is then waited for).
+  void Finish() {
+    std::unique_lock lock(mutex_);
+    if (task_) {
+      task_ = nullptr;
+      busy_ = false;
+      return;
+    }
+    done_.wait(lock, [&] { return !busy_; });
+  }
+
+ private:
+  void Loop() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [&] { return task_ || stop_; });
+      if (!task_) return;
+      std::function<void()> task = std::move(task_);
+      task_ = nullptr;
+      lock.unlock();
+      task();
+      lock.lock();
+      busy_ = false;
+      done_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_, done_;
+  std::function<void()> task_;  // handed over and not begun
+  bool busy_ = false, stop_ = false;
+  std::thread thread_;  // last: it starts once the rest is set up
+};
+
+// Name lines taken from the reader, converted together: at most kChunkLines lines, and the
+// line that passes kChunkBytes ends it.
+constexpr size_t kChunkLines = 4 * kCheckEvery;
+constexpr size_t kChunkBytes = size_t{1} << 20;
+// Lines a thread takes at a time from the lines of a chunk not yet taken.
+constexpr size_t kClaimLines = 64;
+
+// What one thread wrote: the target bytes of its lines (each with its CR LF) back to back, and
+// for a Unicode target that a line hook sees, their GB18030 form too.
+struct Part {
+  std::string out, gbk;
+};
+
+// What one thread converts with and into, on cache lines of its own: a line written by both
+// threads (a reading cache's state beside the other thread's output string) would bounce between
+// the cores at every reading and slow both down.
+struct alignas(64) Worker {
+  Worker(const ListFiles& lists, const ConversionOptions& options) : converter(lists, options) {}
+  NameConverter converter;
+  Part part;
+};
+
+// Where a line's bytes lie in the Part of the thread that converted it.
+struct LineResult {
+  uint8_t part = 0;
+  bool marked = false;  // the output holds kNoReading
+  size_t begin = 0, end = 0, gbkBegin = 0, gbkEnd = 0;
+};
+
+// On cache lines of its own too: the calling thread reads the next chunk while the other thread
+// looks into this one.
+struct alignas(64) Chunk {
+  std::string names;             // the lines (GB18030) back to back
+  std::vector<size_t> nameEnds;  // where each ends in `names`
+  std::exception_ptr readError;  // the reading failed after these lines
+  bool last = false;             // no line follows these
+  std::vector<LineResult> results;
+  // The first line whose conversion failed (npos: none) and its error.
+  std::atomic<size_t> failedLine{std::string::npos};
+  std::exception_ptr failure;
+  std::mutex failureMutex;
+
+  size_t Size() const { return nameEnds.size(); }
+  std::string_view Name(size_t k) const {
+    const size_t from = k == 0 ? 0 : nameEnds[k - 1];
+    return std::string_view(names).substr(from, nameEnds[k] - from);
+  }
+  void Fail(size_t k, std::exception_ptr error) {
+    std::lock_guard lock(failureMutex);
+    if (k < failedLine.load()) {
+      failedLine = k;
+      failure = std::move(error);
+    }
+  }
+};
+
+// One run over a names source, on one thread or two, checking the list files for changes where
+// anyone could tell: before the first name, after every block written (output is invisible until
+// then, so an edit finished before a block went out applies to every name written after it), at
+// every progress report, and at least every kCheckEvery names. Each name is converted against one
+// state of the lists.
+//
+// On two threads the calling thread reads the source a chunk of lines at a time; the lines of a
+// chunk are converted by both threads, each with a NameConverter of its own, the calling thread
+// reading the next chunk before it takes its share; then the calling thread alone writes them in
+// order, hands each to the line hook, reports progress and checks the list files at the lines
+// where one thread would. A check that finds the lists changed has the rest of the chunk
+// converted again, so every line is converted against the state of the lists that its place in
+// the run gives it, as on one thread: the output is the same byte for byte.
+class BatchRun {
+ public:
+  BatchRun(ListFiles& lists, Gb18030LineReader& reader, Output& out,
+           const ConversionOptions& options, const ProgressFn& progress,
+           const LineWriter& writeLine, const LineFn& onLine, bool unicodeTarget, int threads)
+      : lists_(lists),
+        reader_(reader),
+        out_(out),
+        progress_(progress),
+        writeLine_(writeLine),
+        onLine_(onLine),
+        unicodeTarget_(unicodeTarget),
+        workers_{std::optional<Worker>(std::in_place, lists, options), std::nullopt} {
+    if (threads > 1) {
+      try {
+        helper_.emplace();
+        workers_[1].emplace(lists, options);
+      } catch (const std::system_error&) {
+        helper_.reset();  // no thread to be had: one does the work
+      }
+    }
+  }
+
+  void Run(BatchReport& report) {
+    report_ = &report;
+    std::string& buf = out_.Buffer();
+    try {
+      total_ = progress_ ? reader_.CountLines() : 0;
+      lists_.Refresh();
+      if (helper_) RunOnTwoThreads();
+      else RunOnOneThread();
+      out_.Flush();
+      report.invalidSequences = reader_.InvalidSequences();
+      if (progress_) progress_(report.lines, total_);
+    } catch (...) {
+      // The lines converted before the failure are written; no part of the failing one.
+      if (lineStart_ <= buf.size()) buf.resize(lineStart_);
+      try {
+        out_.Flush();
+      } catch (...) {
+      }
+      throw;
+    }
+  }
+
+ private:
+  static constexpr size_t kProgressEvery = 1 << 10;  // often enough for a cancel to land at once
+
+  void RunOnOneThread() {
+    std::string& buf = out_.Buffer();
+    std::string gbk;
+    std::string_view line;
+    while (reader_.Next(&line)) {
+      if (sinceCheck_ == kCheckEvery) Check();
+      lineStart_ = buf.size();
+      gbk.clear();
+      const bool marked = ConvertLine(workers_[0]->converter, buf, gbk, line);
+      if (onLine_) {
+        onLine_(report_->lines + 1, line,
+                unicodeTarget_
+                    ? std::string_view(gbk)
+                    : std::string_view(buf).substr(lineStart_, buf.size() - 2 - lineStart_));
+      }
+      lineStart_ = buf.size();
+      Written(marked);
+    }
+  }
+
+  // Appends the target bytes of `line` with its CR LF to `buf`, and for a Unicode target that the
+  // line hook sees, its GB18030 form to `gbk`. True when the output holds kNoReading.
+  bool ConvertLine(NameConverter& converter, std::string& buf, std::string& gbk,
+                   std::string_view line) const {
+    const size_t start = buf.size();
+    if (writeLine_) writeLine_(buf, line);
+    else converter.Append(buf, line);
+    const std::string_view written = std::string_view(buf).substr(start);
+    const bool marked = (writeLine_ || converter.MayHoldMarker()) &&
+                        written.find(kNoReading) != std::string_view::npos;
+    if (unicodeTarget_ && onLine_) gbk.append(written);
+    if (unicodeTarget_ && !IsAscii(written)) {
+      std::string utf8 = Gb18030ToUtf8(written);
+      buf.resize(start);
+      buf += utf8;
+    }
+    buf += "\r\n";
+    return marked;
+  }
+
+  // After a line went into the output buffer: counts, writes a whole block, reports progress and
+  // checks the lists where that is due. True when the check found the lists changed.
+  bool Written(bool marked) {
+    BatchReport& report = *report_;
+    if (marked) ++report.linesWithMarker;
+    ++report.lines;
+    ++sinceCheck_;
+    out_.LineAppended();
+    bool check = out_.MaybeFlush();
+    if (progress_ && report.lines % kProgressEvery == 0) {
+      progress_(report.lines, total_);
+      check = true;
+    }
+    return check && Check();
+  }
+
+  // Checks the list files; true when they changed, and with them the readings of what follows.
+  bool Check() {
+    sinceCheck_ = 0;
+    const uint64_t before = lists_.Generation();
+    lists_.Refresh();
+    return lists_.Generation() != before;
+  }
+
+  void RunOnTwoThreads() {
+    int current = 0;
+    ReadChunk(chunks_[current]);
+    for (;;) {
+      Chunk& chunk = chunks_[current];
+      Chunk* next = chunk.last ? nullptr : &chunks_[1 - current];
+      Convert(chunk, 0, next);
+      Write(chunk);
+      if (chunk.readError) std::rethrow_exception(chunk.readError);
+      if (!next) return;
+      current = 1 - current;
+    }
+  }
+
+  void ReadChunk(Chunk& chunk) {
+    chunk.names.clear();
+    chunk.nameEnds.clear();
+    chunk.readError = nullptr;
+    chunk.last = false;
+    try {
+      std::string_view line;
+      while (chunk.Size() < kChunkLines && chunk.names.size() < kChunkBytes) {
+        if (!reader_.Next(&line)) {
+          chunk.last = true;
+          return;
+        }
+        chunk.names.append(line);
+        chunk.nameEnds.push_back(chunk.names.size());
+      }
+    } catch (...) {
+      chunk.readError = std::current_exception();
+      chunk.last = true;
+    }
+  }
+
+  // Converts lines [from, end) of `chunk` on both threads; the calling thread reads `next` (if
+  // given) before it takes its share.
+  void Convert(Chunk& chunk, size_t from, Chunk* next) {
+    chunk.results.resize(chunk.Size());
+    chunk.failedLine = std::string::npos;
+    chunk.failure = nullptr;
+    alignas(64) std::atomic<size_t> untaken{from};  // a cache line of its own
+    for (std::optional<Worker>& worker : workers_)
+      worker->part.out.clear(), worker->part.gbk.clear();
+    helper_->Start([&] { ConvertTaken(chunk, untaken, 1); });
+    if (next) ReadChunk(*next);
+    ConvertTaken(chunk, untaken, 0);
+    helper_->Finish();
+  }
+
+  // Converts the lines of `chunk` that no thread has taken yet, kClaimLines at a time, as thread
+  // `who`, until none is left or a line failed.
+  void ConvertTaken(Chunk& chunk, std::atomic<size_t>& untaken, uint8_t who) {
+    Part& part = workers_[who]->part;
+    NameConverter& converter = workers_[who]->converter;
+    const size_t size = chunk.Size();
+    for (;;) {
+      const size_t from = untaken.fetch_add(kClaimLines);
+      if (from >= size || chunk.failedLine.load() < from) return;
+      for (size_t k = from; k < std::min(size, from + kClaimLines); ++k) {
+        LineResult& result = chunk.results[k];
+        result.part = who;
+        result.begin = part.out.size();
+        result.gbkBegin = part.gbk.size();
+        try {
+          result.marked = ConvertLine(converter, part.out, part.gbk, chunk.Name(k));
+        } catch (...) {
+          chunk.Fail(k, std::current_exception());
+          return;
+        }
+        result.end = part.out.size();
+        result.gbkEnd = part.gbk.size();
+      }
+    }
+  }
+
+  // The lines of `chunk` written in order, with the checks, the hook and the progress of each.
+  void Write(Chunk& chunk) {
+    std::string& buf = out_.Buffer();
+    for (size_t k = 0; k < chunk.Size(); ++k) {
+      if (sinceCheck_ == kCheckEvery && Check()) Convert(chunk, k, nullptr);
+      if (chunk.failedLine == k) std::rethrow_exception(chunk.failure);
+      const LineResult& r = chunk.results[k];
+      const Part& part = workers_[r.part]->part;
+      const std::string_view bytes = std::string_view(part.out).substr(r.begin, r.end - r.begin);
+      if (onLine_) {
+        onLine_(report_->lines + 1, chunk.Name(k),
+                unicodeTarget_
+                    ? std::string_view(part.gbk).substr(r.gbkBegin, r.gbkEnd - r.gbkBegin)
+                    : bytes.substr(0, bytes.size() - 2));
+      }
+      buf.append(bytes);
+      lineStart_ = buf.size();
+      if (Written(r.marked) && k + 1 < chunk.Size()) Convert(chunk, k + 1, nullptr);
+    }
+  }
+
+  ListFiles& lists_;
+  Gb18030LineReader& reader_;
+  Output& out_;
+  const ProgressFn& progress_;
+  const LineWriter& writeLine_;
+  const LineFn& onLine_;
+  const bool unicodeTarget_;
+  std::optional<Worker> workers_[2];  // the calling thread's, the helper's (two threads only)
+  Chunk chunks_[2];                   // the chunk converted, the next one read
+  BatchReport* report_ = nullptr;
+  size_t total_ = 0;
+  size_t sinceCheck_ = 0;
+  size_t lineStart_ = 0;          // where the line being written starts in the output buffer
+  std::optional<Helper> helper_;  // last: it is stopped before the rest goes
+};
+
 BatchReport ConvertInto(ListFiles& lists, const Source& source, Output& out,
                         const ConversionOptions& options, const ProgressFn& progress,
                         const LineWriter& writeLine = {}, const LineFn& onLine = {}) {
@@ -137,64 +533,9 @@ BatchReport ConvertInto(ListFiles& lists, const Source& source, Output& out,
   std::optional<Gb18030LineReader> reader;
   if (source.fd >= 0) reader.emplace(source.fd, report.encoding, source.name);
   else reader.emplace(source.bytes, report.encoding);
-  Gb18030LineReader& lines = *reader;
-
-  const size_t total = progress ? lines.CountLines() : 0;
-  constexpr size_t kProgressEvery = 1 << 10;  // often enough for a cancel to land at once
-  NameConverter converter(lists, options);
-  std::string& buf = out.Buffer();
-  size_t lineStart = 0;
-  size_t sinceCheck = 0;
-  try {
-    // The list files are checked for changes where anyone could tell: before the first name,
-    // after every block written (output is invisible until then, so an edit finished before a
-    // block went out applies to every name written after it), at every progress report, and at
-    // least every kCheckEvery names. Each name is converted against one state of the lists.
-    lists.Refresh();
-    std::string_view line;
-    while (lines.Next(&line)) {
-      if (sinceCheck == kCheckEvery) {
-        lists.Refresh();
-        sinceCheck = 0;
-      }
-      lineStart = buf.size();
-      if (writeLine) writeLine(buf, line);
-      else converter.Append(buf, line);
-      if ((writeLine || converter.MayHoldMarker()) &&
-          std::string_view(buf).substr(lineStart).find(kNoReading) != std::string_view::npos)
-        ++report.linesWithMarker;
-      if (onLine) onLine(report.lines + 1, line, std::string_view(buf).substr(lineStart));
-      if (unicodeTarget && !IsAscii(std::string_view(buf).substr(lineStart))) {
-        std::string utf8 = Gb18030ToUtf8(std::string_view(buf).substr(lineStart));
-        buf.resize(lineStart);
-        buf += utf8;
-      }
-      buf += "\r\n";
-      lineStart = buf.size();
-      ++report.lines;
-      ++sinceCheck;
-      bool check = out.MaybeFlush();
-      if (progress && report.lines % kProgressEvery == 0) {
-        progress(report.lines, total);
-        check = true;
-      }
-      if (check) {
-        lists.Refresh();
-        sinceCheck = 0;
-      }
-    }
-  } catch (...) {
-    // The lines converted before the failure are written; no part of the failing one.
-    if (lineStart <= buf.size()) buf.resize(lineStart);
-    try {
-      out.Flush();
-    } catch (...) {
-    }
-    throw;
-  }
-  out.Flush();
-  report.invalidSequences = lines.InvalidSequences();
-  if (progress) progress(report.lines, total);
+  const int threads = ThreadsFor(SourceBytes(source), static_cast<bool>(writeLine));
+  BatchRun(lists, *reader, out, options, progress, writeLine, onLine, unicodeTarget, threads)
+      .Run(report);
   return report;
 }
 

@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstddef>
+#include <cstring>
 #include <optional>
 #include <stdexcept>
 #include <utility>
@@ -615,24 +617,6 @@ void Gb18030LineReader::Refill() {
   nextNul_ = encoding_ == SourceEncoding::kGb18030 ? text_.find('\0') : std::string_view::npos;
 }
 
-// Makes sure the window holds the next line whole with its line end (and the unit after a CR), or
-// the rest of the text.
-void Gb18030LineReader::EnsureLine() {
-  if (fd_ < 0) return;
-  const size_t step = Wide() ? 2 : 1;
-  for (;;) {
-    size_t i = pos_;
-    for (; i + step <= end_; i += step) {
-      const char32_t c = Wide() ? Unit(i) : static_cast<unsigned char>(text_[i]);
-      if (c == '\r' || c == '\n') break;
-    }
-    const bool found = i + step <= end_;
-    if (i - pos_ > longest_) ThrowLineTooLong(lines_ + 1, name_, longest_);
-    if (eof_ || (found && i + 2 * step <= end_)) return;
-    Refill();
-  }
-}
-
 Gb18030LineReader::Gb18030LineReader(int fd, SourceEncoding encoding, std::string name,
                                      size_t blockBytes, size_t longestLine)
     : encoding_(encoding),
@@ -809,33 +793,84 @@ SourceEncoding DetectFileEncoding(int fd, size_t wholeUpTo, size_t block) {
 
 bool Gb18030LineReader::Next(std::string_view* line) {
   if (done_) return false;
-  EnsureLine();
-  if (pos_ < end_) ++lines_;
-  switch (encoding_) {
-    case SourceEncoding::kGb18030: break;
-    case SourceEncoding::kUtf8:
-    case SourceEncoding::kUtf8Bom: return NextUtf8(line);
-    case SourceEncoding::kUtf16Le:
-    case SourceEncoding::kUtf16Be: return NextUtf16(line);
+  const size_t step = Wide() ? 2 : 1;
+  for (;;) {
+    if (pos_ >= end_ && !eof_) {
+      Refill();
+      continue;
+    }
+    if (pos_ >= end_) {
+      done_ = true;
+      return false;
+    }
+    // The line is decoded as it is looked for: its end is found once. Read from a descriptor, a
+    // line the window does not hold whole with its line end (and the unit after a CR) is read
+    // again from its start once the window holds more.
+    const size_t invalidBefore = invalid_;
+    size_t i = pos_;  // where the line stops: its line end, or the end of the window
+    switch (encoding_) {
+      case SourceEncoding::kGb18030: i = ScanGb18030(); break;
+      case SourceEncoding::kUtf8:
+      case SourceEncoding::kUtf8Bom: i = DecodeUtf8Line(); break;
+      case SourceEncoding::kUtf16Le:
+      case SourceEncoding::kUtf16Be: i = DecodeUtf16Line(); break;
+    }
+    if (fd_ >= 0) {
+      if (i - pos_ > longest_) ThrowLineTooLong(lines_ + 1, name_, longest_);
+      if (!eof_ && i + 2 * step > end_) {
+        invalid_ = invalidBefore;
+        Refill();
+        continue;
+      }
+    }
+    ++lines_;
+    if (encoding_ == SourceEncoding::kGb18030) {
+      *line = text_.substr(pos_, i - pos_);
+      if (nextNul_ < i) {
+        // The line holds a NUL: a damaged character of its own, and the rest of the line stays.
+        line_.assign(*line);
+        invalid_ += MarkNuls(line_);
+        *line = line_;
+        nextNul_ = text_.find('\0', i);
+      }
+    } else {
+      *line = line_;
+    }
+    pos_ = PastLineEnd(i);
+    return true;
   }
-  if (pos_ >= end_) {
-    done_ = true;
-    return false;
-  }
+}
+
+size_t Gb18030LineReader::ScanGb18030() const {
   const char* p = text_.data();
   size_t i = pos_;
-  while (i < end_ && p[i] != '\r' && p[i] != '\n') ++i;
-  *line = text_.substr(pos_, i - pos_);
-  if (nextNul_ < i) {
-    // The line holds a NUL: a damaged character of its own, and the rest of the line stays.
-    line_.assign(*line);
-    invalid_ += MarkNuls(line_);
-    *line = line_;
-    nextNul_ = text_.find('\0', i);
+  // Eight bytes at a time while none is below 0x0E (no line end among them): the bit test flags
+  // the first byte below it exactly (a later flag may be false, from the borrow).
+  constexpr uint64_t kOnes = 0x0101010101010101, kHighs = 0x8080808080808080;
+  while (std::endian::native == std::endian::little && i + 8 <= end_) {
+    uint64_t word;
+    std::memcpy(&word, p + i, 8);
+    const uint64_t below = (word - 0x0E * kOnes) & ~word & kHighs;
+    if (below == 0) {
+      i += 8;
+      continue;
+    }
+    i += static_cast<size_t>(std::countr_zero(below)) / 8;  // the first byte in memory
+    if (p[i] == '\r' || p[i] == '\n') return i;
+    ++i;
   }
-  if (i < end_) i += p[i] == '\r' && i + 1 < end_ && p[i + 1] == '\n' ? 2 : 1;
-  pos_ = i;
-  return true;
+  while (i < end_ && p[i] != '\r' && p[i] != '\n') ++i;
+  return i;
+}
+
+size_t Gb18030LineReader::PastLineEnd(size_t i) const {
+  if (i >= end_) return i;
+  const size_t step = Wide() ? 2 : 1;
+  const bool cr = (Wide() ? Unit(i) : static_cast<unsigned char>(text_[i])) == '\r';
+  i += step;
+  if (cr && i + step <= end_ && (Wide() ? Unit(i) : static_cast<unsigned char>(text_[i])) == '\n')
+    i += step;
+  return i;
 }
 
 void Gb18030LineReader::AppendCodePoint(char32_t cp) { codePoints_->Append(line_, cp); }
@@ -865,11 +900,7 @@ void Utf8ToGb18030Converter::Convert(std::string_view utf8, std::string& gbk) {
   }
 }
 
-bool Gb18030LineReader::NextUtf8(std::string_view* line) {
-  if (pos_ >= end_) {
-    done_ = true;
-    return false;
-  }
+size_t Gb18030LineReader::DecodeUtf8Line() {
   line_.clear();
   const char* p = text_.data();
   size_t i = pos_;
@@ -898,13 +929,10 @@ bool Gb18030LineReader::NextUtf8(std::string_view* line) {
       i += InvalidUtf8Length(rest);
     }
   }
-  *line = line_;
-  if (i < end_) i += p[i] == '\r' && i + 1 < end_ && p[i + 1] == '\n' ? 2 : 1;
-  pos_ = i;
-  return true;
+  return i;
 }
 
-bool Gb18030LineReader::NextUtf16(std::string_view* line) {
+size_t Gb18030LineReader::DecodeUtf16Line() {
   // One character at `i`, below `limit`: its code point and length; a lone surrogate or an odd
   // last byte is an invalid unit, read as U+FFFD.
   auto character = [&](size_t i, size_t limit, char32_t* cp) -> size_t {
@@ -929,10 +957,6 @@ bool Gb18030LineReader::NextUtf16(std::string_view* line) {
     *cp = u;
     return 2;
   };
-  if (pos_ >= end_) {
-    done_ = true;
-    return false;
-  }
   line_.clear();
   size_t i = pos_;
   char32_t cp = 0;
@@ -949,13 +973,7 @@ bool Gb18030LineReader::NextUtf16(std::string_view* line) {
     }
     i += len;
   }
-  *line = line_;
-  if (i < end_) {
-    i += 2;
-    if (cp == '\r' && end_ - i >= 2 && Unit(i) == '\n') i += 2;
-  }
-  pos_ = i;
-  return true;
+  return i;
 }
 
 }  // namespace quorvel

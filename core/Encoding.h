@@ -141,14 +141,17 @@ class Gb18030LineReader {
 
  private:
   class CodePoints;
-  bool NextUtf8(std::string_view* line);
-  bool NextUtf16(std::string_view* line);
+  // Each reads the line at pos_ up to its line end or the window's end, which it returns; the
+  // Unicode ones decode it into line_.
+  size_t ScanGb18030() const;
+  size_t DecodeUtf8Line();
+  size_t DecodeUtf16Line();
+  size_t PastLineEnd(size_t i) const;
   void AppendCodePoint(char32_t cp);
   char32_t Unit(size_t at) const;
   bool Wide() const {
     return encoding_ == SourceEncoding::kUtf16Le || encoding_ == SourceEncoding::kUtf16Be;
   }
-  void EnsureLine();
   void Refill();
 
   SourceEncoding encoding_;

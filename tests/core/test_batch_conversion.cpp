@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -700,6 +701,166 @@ TEST_F(Batch, DashReadsStandardInputAndWritesStandardOutput) {
   EXPECT_EQ(withStreams([&] { ConvertFile(lists_, dir_.File("in.txt"), "-", {}); }), " Zhao\r\n");
   EXPECT_EQ(withStreams([&] { ConvertFile(lists_, "-", dir_.File("out.txt"), {}); }), "");
   EXPECT_EQ(ReadFile(dir_.File("out.txt")), "De-hua Liu\r\n");
+}
+
+// Runs in this scope see QUORVEL_THREADS set to `threads` ("1" or "2").
+class ThreadCount {
+ public:
+  explicit ThreadCount(const char* threads) { ::setenv("QUORVEL_THREADS", threads, 1); }
+  ~ThreadCount() { ::unsetenv("QUORVEL_THREADS"); }
+  ThreadCount(const ThreadCount&) = delete;
+  ThreadCount& operator=(const ThreadCount&) = delete;
+};
+
+// What a run did: the target, the report, every call of the line hook and, when it stopped part
+// way, the error and what it left at the target.
+struct RunOutcome {
+  std::string target, error;
+  BatchReport report;
+  std::vector<std::string> hooked;  // "number|name|output" of each call
+  TargetLeft left;
+};
+
+// A large source converts on two threads exactly as on one: the same target bytes, report and
+// line hook calls, in every encoding, and a run stopped part way (a cancel, a list error on a
+// line, a line too long) leaves the same lines and the same error. The sources span several
+// chunks of lines, and an edit of the dictionary lands in the middle of one: the lines after it
+// read the new reading on either count of threads.
+TEST_F(Batch, TwoThreadsWriteWhatOneWrites) {
+  constexpr size_t kLines = 10 * kCheckEvery + 123;
+  const std::vector<std::string> surnames = {"刘", "王", "赵", "欧阳", "单", "司马", "吕"};
+  const std::vector<std::string> given = {"德", "华", "小", "明", "强", "丽", "乐", "长", "𪚥"};
+  auto names = [&](size_t lines) {
+    std::string utf8;
+    for (size_t i = 0; i < lines; ++i) {
+      if (i % 1009 == 0) utf8 += "买买提·艾力";
+      else if (i % 997 != 0) utf8 += surnames[i % surnames.size()] + given[i * 7 % given.size()];
+      if (i % 3 == 0) utf8 += given[i * 13 % given.size()];
+      utf8 += i % 5 == 0 ? "\n" : "\r\n";
+    }
+    return utf8;
+  };
+  const std::string utf8 = names(kLines);
+  auto utf16le = [](const std::string& text) {
+    std::u16string units = u"\uFEFF";
+    for (size_t i = 0; i < text.size();) {
+      char32_t cp;
+      const size_t n = DecodeUtf8(std::string_view(text).substr(i), &cp);
+      i += n;
+      if (cp >= 0x10000) {
+        units += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+        units += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+      } else {
+        units += static_cast<char16_t>(cp);
+      }
+    }
+    std::string bytes;
+    for (char16_t u : units) bytes += {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
+    return bytes;
+  };
+  std::string damagedUtf8 = utf8;
+  for (size_t at = 1000; (at = damagedUtf8.find('\n', at)) != std::string::npos; at += 40000)
+    damagedUtf8.insert(at + 1, "\xFF");  // at the start of a line
+  std::string tooLong = G(names(20000));
+  tooLong += std::string(kLongestLineBytes + 1, 'x') + "\r\n" + G(names(10));
+
+  enum class Twist { kNone, kEditAt2048, kCancelAt17408, kListErrorOnLine18000 };
+  const struct {
+    const char* what;
+    std::string source;
+    Twist twist;
+  } cases[] = {
+      {"GBK", G(utf8), Twist::kNone},
+      {"UTF-8 with damaged bytes", damagedUtf8, Twist::kNone},
+      {"UTF-16LE", utf16le(utf8), Twist::kNone},
+      {"GBK, the dictionary edited after line 2048", G(utf8), Twist::kEditAt2048},
+      {"UTF-8, cancelled after line 17408", utf8, Twist::kCancelAt17408},
+      {"GBK, a list error on line 18000", G(names(17999) + "龘\r\n" + names(3000)),
+       Twist::kListErrorOnLine18000},
+      {"GBK, line 20001 too long", tooLong, Twist::kNone},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFile(dir_.File("in.txt"), c.source);
+    auto run = [&](const char* threads) {
+      const ThreadCount count(threads);
+      WriteFile(dir_.File("define_han.dll"),
+                CrLf(c.twist == Twist::kListErrorOnLine18000 ? std::vector{G("欧阳"), G("龘")}
+                                                             : std::vector{G("欧阳")}));
+      WriteFile(dir_.File("define_py.dll"), CrLf({"ouyang"}));
+      ::unlink(dir_.File("out.txt").c_str());
+      RunOutcome outcome;
+      size_t reports = 0;
+      const ProgressFn progress = [&](size_t done, size_t) {
+        ++reports;
+        if (c.twist == Twist::kEditAt2048 && done == 2048) {
+          WriteFile(dir_.File("define_han.dll"), CrLf({G("欧阳"), G("赵")}));
+          WriteFile(dir_.File("define_py.dll"), CrLf({"ouyang", "chiu"}));
+        }
+        if (c.twist == Twist::kCancelAt17408 && done == 17408) throw ConversionCancelled();
+      };
+      const LineFn hook = [&](size_t number, std::string_view name, std::string_view output) {
+        outcome.hooked.push_back(std::to_string(number) + "|" + std::string(name) + "|" +
+                                 std::string(output));
+      };
+      try {
+        outcome.report = ConvertFile(lists_, dir_.File("in.txt"), dir_.File("out.txt"), {},
+                                     progress, &outcome.left, {}, hook);
+      } catch (const std::exception& e) {
+        outcome.error = e.what();
+      }
+      outcome.target = ReadFile(dir_.File("out.txt"));
+      EXPECT_GT(reports, 2u);
+      return outcome;
+    };
+    const RunOutcome one = run("1"), two = run("2");
+    EXPECT_EQ(FirstDifferentLine(two.target, one.target), "");
+    EXPECT_EQ(two.error, one.error);
+    EXPECT_EQ(two.report.lines, one.report.lines);
+    EXPECT_EQ(two.report.linesWithMarker, one.report.linesWithMarker);
+    EXPECT_EQ(two.report.invalidSequences, one.report.invalidSequences);
+    EXPECT_EQ(two.report.encoding, one.report.encoding);
+    EXPECT_EQ(two.left.kind, one.left.kind);
+    EXPECT_EQ(two.left.lines, one.left.lines);
+    ASSERT_EQ(two.hooked.size(), one.hooked.size());
+    for (size_t k = 0; k < one.hooked.size(); ++k)
+      ASSERT_EQ(two.hooked[k], one.hooked[k]) << "hook call " << k + 1;
+
+    // What each twist must have done, on either count.
+    const size_t written = std::count(one.target.begin(), one.target.end(), '\n');
+    switch (c.twist) {
+      case Twist::kNone:
+        if (one.error.empty()) {
+          EXPECT_EQ(written, kLines);
+          EXPECT_GT(one.report.linesWithMarker, 0u);  // the lines of 𪚥 and the blank ones
+        } else {
+          EXPECT_EQ(one.error,
+                    "Line 20001 of \"" + dir_.File("in.txt") + "\" is longer than 1 MiB");
+          EXPECT_EQ(written, 20000u);
+        }
+        break;
+      case Twist::kEditAt2048: {
+        EXPECT_EQ(written, kLines);
+        // The 赵 lines just before and after the edit.
+        size_t before = 2047, after = 2048;
+        while (before % surnames.size() != 2) --before;
+        while (after % surnames.size() != 2) ++after;
+        EXPECT_NE(one.hooked[before].find("Zhao"), std::string::npos) << U(one.hooked[before]);
+        EXPECT_NE(one.hooked[after].find("Chiu"), std::string::npos) << U(one.hooked[after]);
+        break;
+      }
+      case Twist::kCancelAt17408:
+        EXPECT_EQ(one.error, ConversionCancelled().what());
+        EXPECT_EQ(one.left.kind, TargetLeft::Kind::kLinesKept);
+        EXPECT_EQ(one.left.lines, 17408u);
+        EXPECT_EQ(written, 17408u);
+        break;
+      case Twist::kListErrorOnLine18000:
+        EXPECT_EQ(one.error, "List index out of bounds (1)");
+        EXPECT_EQ(written, 17999u);
+        break;
+    }
+  }
 }
 
 TEST(ProposeTargetName, InsertsBeforeTheFirstDotOfTheFileName) {
