@@ -145,8 +145,8 @@ struct Source {
   }
 };
 
-// From this size of source on, a second thread converts half the lines (below it, starting the
-// thread costs more than it saves).
+// From this size of a Unicode source on, a second thread converts half the lines (below it,
+// starting the thread costs more than it saves).
 constexpr size_t kTwoThreadsFromBytes = size_t{1} << 20;
 
 // The source's size in bytes, to decide whether a second thread pays.
@@ -157,15 +157,18 @@ size_t SourceBytes(const Source& source) {
 }
 
 // How many threads convert a source of `bytes`: QUORVEL_THREADS=1 or 2 says so whatever the
-// size; otherwise two where the machine has two cores and the source is large enough for a
-// second thread to pay. A line writer of the caller's keeps one thread (it may hold state).
-int ThreadsFor(size_t bytes, bool lineWriter) {
+// size; otherwise two where the machine has two cores and a Unicode source is large enough for a
+// second thread to pay. A GB18030 source keeps one: its lines cost so little to convert that the
+// calling thread's reading and writing set the pace, and a second thread only adds its hand-overs
+// (bench/README.md). A line writer of the caller's keeps one thread (it may hold state).
+int ThreadsFor(size_t bytes, SourceEncoding encoding, bool lineWriter) {
   if (lineWriter) return 1;
   if (const char* wanted = std::getenv("QUORVEL_THREADS"); wanted && *wanted && !wanted[1]) {
     if (*wanted == '1') return 1;
     if (*wanted == '2') return 2;
   }
-  return bytes >= kTwoThreadsFromBytes && std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+  const bool pays = encoding != SourceEncoding::kGb18030 && bytes >= kTwoThreadsFromBytes;
+  return pays && std::thread::hardware_concurrency() >= 2 ? 2 : 1;
 }
 
 // A second thread that runs one task at a time, handed over by the calling thread, which waits
@@ -533,7 +536,8 @@ BatchReport ConvertInto(ListFiles& lists, const Source& source, Output& out,
   std::optional<Gb18030LineReader> reader;
   if (source.fd >= 0) reader.emplace(source.fd, report.encoding, source.name);
   else reader.emplace(source.bytes, report.encoding);
-  const int threads = ThreadsFor(SourceBytes(source), static_cast<bool>(writeLine));
+  const int threads =
+      ThreadsFor(SourceBytes(source), report.encoding, static_cast<bool>(writeLine));
   BatchRun(lists, *reader, out, options, progress, writeLine, onLine, unicodeTarget, threads)
       .Run(report);
   return report;
