@@ -49,6 +49,25 @@ def digest(path):
         return hashlib.sha256(f.read()).hexdigest()
 
 
+def peer_ready():
+    """Installs the peer @napi-rs/pinyin into bench/node_modules (git ignores it) when missing."""
+    if not os.path.isdir(os.path.join(HERE, "node_modules", "@napi-rs", "pinyin")):
+        subprocess.run(["npm", "install", "--no-save", "--no-package-lock", "@napi-rs/pinyin"], cwd=HERE,
+                       check=True, stdout=subprocess.DEVNULL)
+
+
+def make_sources(work, names):
+    """make_names.py's `names` names in `work` as GBK, UTF-8 and UTF-16LE with a mark: {encoding: path}."""
+    src = {e: os.path.join(work, f"names_{e}.txt") for e in ("gbk", "utf8", "utf16")}
+    subprocess.run([sys.executable, os.path.join(HERE, "make_names.py"), str(names), src["gbk"], src["utf8"]],
+                   check=True)
+    with open(src["utf8"], "rb") as f:
+        text = f.read().decode("utf-8")
+    with open(src["utf16"], "wb") as f:
+        f.write(b"\xff\xfe" + text.encode("utf-16-le"))
+    return src
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--cli", required=True)
@@ -58,21 +77,12 @@ def main():
     args = ap.parse_args()
     bindir = os.path.dirname(os.path.abspath(args.cli))
     floor = os.path.join(bindir, "floor_copy")
-    if not os.path.isdir(os.path.join(HERE, "node_modules", "@napi-rs", "pinyin")):
-        subprocess.run(["npm", "install", "--no-save", "--no-package-lock", "@napi-rs/pinyin"], cwd=HERE,
-                       check=True, stdout=subprocess.DEVNULL)
+    peer_ready()
 
     load_start = os.getloadavg()[0]
     work = tempfile.mkdtemp(prefix="quorvel-bench-")
     try:
-        src = {e: os.path.join(work, f"names_{e}.txt") for e in ("gbk", "utf8", "utf16")}
-        subprocess.run([sys.executable, os.path.join(HERE, "make_names.py"), str(args.names), src["gbk"], src["utf8"]],
-                       check=True)
-        with open(src["utf8"], "rb") as f:
-            text = f.read().decode("utf-8")
-        with open(src["utf16"], "wb") as f:
-            f.write(b"\xff\xfe" + text.encode("utf-16-le"))
-        del text
+        src = make_sources(work, args.names)
 
         configs = []
         for enc in ("gbk", "utf8", "utf16"):

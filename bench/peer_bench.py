@@ -22,15 +22,10 @@ import subprocess
 import sys
 import tempfile
 
+from engine_bench import make_sources, peer_ready
 from floor_bench import timed
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-
-
-def peer_ready():
-    if not os.path.isdir(os.path.join(HERE, "node_modules", "@napi-rs", "pinyin")):
-        subprocess.run(["npm", "install", "--no-save", "--no-package-lock", "@napi-rs/pinyin"], cwd=HERE,
-                       check=True, stdout=subprocess.DEVNULL)
 
 
 def programs(args, bindir, src, work):
@@ -68,14 +63,7 @@ def main():
     load_start = os.getloadavg()[0]
     work = tempfile.mkdtemp(prefix="quorvel-peer-bench-")
     try:
-        src = {e: os.path.join(work, f"names_{e}.txt") for e in ("gbk", "utf8", "utf16")}
-        subprocess.run([sys.executable, os.path.join(HERE, "make_names.py"), str(args.names), src["gbk"], src["utf8"]],
-                       check=True)
-        with open(src["utf8"], "rb") as f:
-            text = f.read().decode("utf-8")
-        with open(src["utf16"], "wb") as f:
-            f.write(b"\xff\xfe" + text.encode("utf-16-le"))
-        del text
+        src = make_sources(work, args.names)
         runs = programs(args, bindir, src, work)
         # The reference outputs, and every build's output compared with them.
         for enc in src:
