@@ -45,7 +45,6 @@ namespace {
 
 constexpr int kClientWidth = 518;
 constexpr int kClientHeight = 300;  // below the menu bar
-int gProgressDelay = 500;
 
 // Engine messages carry file names (UTF-8 on Linux) and at times bytes read from a file, which
 // may be GBK.
@@ -73,7 +72,7 @@ class RunProgress : public QProgressDialog {
     setWindowModality(Qt::ApplicationModal);
     setAutoClose(false);
     setAutoReset(false);
-    setMinimumDuration(gProgressDelay);
+    setMinimumDuration(PlatformDialogs::Instance().ProgressDelayMs());
     setRange(0, kSteps);
     setValue(0);
     sinceEvents_.start();
@@ -302,8 +301,6 @@ void MainWindow::SetUpLanguageMenuAndKeys() {
 }
 
 MainWindow::~MainWindow() = default;
-
-void MainWindow::SetProgressDelayForTest(int milliseconds) { gProgressDelay = milliseconds; }
 
 std::string MainWindow::FilePath(const char* name) const {
   return quorvel::JoinPath(settingsDir_, name);

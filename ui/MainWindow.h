@@ -73,9 +73,6 @@ class MainWindow : public QMainWindow {
 
   // The interface language applied at start-up.
   quorvel::UiLanguage UiLanguage() const { return uiLanguage_; }
-  // How long a conversion runs before its progress dialog shows (500 ms); tests set 0.
-  static void SetProgressDelayForTest(int milliseconds);
-
   // The conversion options as the controls hold them right now.
   quorvel::ConversionOptions CurrentOptions() const;
 

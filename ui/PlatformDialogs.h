@@ -43,6 +43,9 @@ class PlatformDialogs {
   // Whether the desktop's program for the file at `path` is this program itself: opening it then
   // would only start this program once more.
   virtual bool OpensWithThisProgram(const QString& path) = 0;
+  // How long a conversion runs before its progress dialog shows, in milliseconds: long enough
+  // that a short run never flashes one.
+  virtual int ProgressDelayMs() const { return 500; }
   // Opens a web page in the desktop's browser; a failure (no browser, no launcher) is shown in a
   // message box that names the address.
   void OpenWebPage(QWidget* parent, const QString& url);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The shipped programs hold none of the fault points of a replacement, while the test program that
-# plants faults does (so the symbols are looked for where they can be seen at all).
+# plants faults does (so the symbols are looked for where they can be seen at all), and no switch
+# named for tests ("...ForTest").
 # Usage: check_no_fault_seams.sh TEST_PROGRAM SHIPPED_PROGRAM...
 set -euo pipefail
 seams='quorvel::(ReplaceFaultAt|ReachReplacePoint|PlantReplaceFailure|SetReplacePointHook)\b'
@@ -23,7 +24,7 @@ fi
 status=0
 for program in "$@"; do
   program_symbols=$(symbols "$program")
-  if found=$(grep -E "$seams" <<<"$program_symbols"); then
+  if found=$(grep -E "$seams|ForTest\b" <<<"$program_symbols"); then
     echo "$program holds fault points:" >&2
     echo "$found" >&2
     status=1

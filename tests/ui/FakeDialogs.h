@@ -71,6 +71,9 @@ class RecordingDialogs : public PlatformDialogs {
     return desktopOpens_;
   }
   bool OpensWithThisProgram(const QString&) override { return opensWithThisProgram_; }
+  // A progress dialog shows after `milliseconds` of a run (as the program's: 500).
+  void AnswerProgressDelay(int milliseconds) { progressDelayMs_ = milliseconds; }
+  int ProgressDelayMs() const override { return progressDelayMs_; }
 
  private:
   bool Choose(Kind kind, const std::function<void(const QString&)>& accept) {
@@ -90,6 +93,7 @@ class RecordingDialogs : public PlatformDialogs {
   std::vector<QString> starts_;
   bool desktopOpens_ = true;
   bool opensWithThisProgram_ = false;
+  int progressDelayMs_ = 500;
   std::deque<bool> confirms_;
   std::deque<std::optional<QString>> files_;
 };

@@ -1093,7 +1093,7 @@ TEST_F(ConversionTest, KeyboardShortcutsReachTheirCommands) {
 // Cancel and Esc stop a long run within a tenth of a second; the run counts as failed (no
 // completion question) and the message says how far it got.
 TEST_F(ConversionTest, ALongRunStopsAtOnceOnCancelOrEsc) {
-  MainWindow::SetProgressDelayForTest(0);
+  dialogs_.AnswerProgressDelay(0);
   QByteArray names;
   for (int i = 0; i < 2000000; ++i) names += "刘德华\n";
   Write("names.txt", names);
@@ -1158,7 +1158,6 @@ TEST_F(ConversionTest, ALongRunStopsAtOnceOnCancelOrEsc) {
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   }
-  MainWindow::SetProgressDelayForTest(500);
 }
 
 // A dictionary another program holds locked: after a second the window asks, Retry or Cancel,
@@ -1321,7 +1320,7 @@ TEST_F(ConversionTest, EngineFailuresReachTheErrorBoxWithoutTheCompletionQuestio
 
 // A long run shows its progress in a modal dialog; nothing else takes input.
 TEST_F(ConversionTest, LongRunShowsAModalProgressDialog) {
-  MainWindow::SetProgressDelayForTest(0);
+  dialogs_.AnswerProgressDelay(0);
   QByteArray names;
   for (int i = 0; i < 140000; ++i) names += "刘德华\n";
   Write("names.txt", names);
@@ -1337,7 +1336,6 @@ TEST_F(ConversionTest, LongRunShowsAModalProgressDialog) {
   });
   dialogs_.AnswerConfirm(false);
   window_->convert();
-  MainWindow::SetProgressDelayForTest(500);
   EXPECT_EQ(sawProgress, std::optional<bool>(true)) << "the timer must fire inside the run";
   EXPECT_TRUE(busy);
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
