@@ -493,18 +493,25 @@ class Gb18030LineReader::CodePoints {
   CodePoints(const CodePoints&) = delete;
   CodePoints& operator=(const CodePoints&) = delete;
 
-  void Append(std::string& out, char32_t cp) {
-    Code* known = cp < 0x10000 ? &bmp_[cp] : &others_[cp];
-    if (known->length == 0) *known = Encode(cp);
-    out.append(known->bytes, known->length);
-  }
-
- private:
   struct Code {
     unsigned char length = 0;  // 0: not worked out yet
     char bytes[4] = {};
   };
 
+  // The bytes of `cp`, worked out now if they were not yet.
+  const Code& Find(char32_t cp) {
+    Code* known = cp < 0x10000 ? &bmp_[cp] : &others_[cp];
+    if (known->length == 0) *known = Encode(cp);
+    return *known;
+  }
+  void Append(std::string& out, char32_t cp) {
+    const Code& code = Find(cp);
+    out.append(code.bytes, code.length);
+  }
+  // The entries of U+0000 to U+FFFF as they stand (length 0 where not yet worked out).
+  const Code* Bmp() const { return bmp_.data(); }
+
+ private:
   // The GB18030 bytes of one code point, or kDamagedCharacter where iconv has none.
   Code Encode(char32_t cp) {
     char utf8[4];
@@ -834,7 +841,7 @@ bool Gb18030LineReader::Next(std::string_view* line) {
         nextNul_ = text_.find('\0', i);
       }
     } else {
-      *line = line_;
+      *line = Wide() ? std::string_view(line_) : utf8Line_;
     }
     pos_ = PastLineEnd(i);
     return true;
@@ -900,36 +907,94 @@ void Utf8ToGb18030Converter::Convert(std::string_view utf8, std::string& gbk) {
   }
 }
 
+// The line is decoded a stretch at a time into utf8Out_, which only grows: DecodeKnownUtf8 makes
+// no more bytes than it reads, and one character of DecodeOneUtf8 makes at most 4.
+constexpr size_t kUtf8Stretch = 4096, kUtf8Slack = 8;
+
 size_t Gb18030LineReader::DecodeUtf8Line() {
-  line_.clear();
-  const char* p = text_.data();
-  size_t i = pos_;
+  size_t i = pos_, n = 0;
   while (i < end_) {
-    const auto c = static_cast<unsigned char>(p[i]);
-    if (c < 0x80) {
-      if (c == '\r' || c == '\n') break;
-      if (c == 0) {
-        line_ += kDamagedCharacter;
-        ++invalid_;
-      } else {
-        line_ += static_cast<char>(c);
-      }
+    const size_t stop = std::min(end_, i + kUtf8Stretch);
+    if (utf8Out_.size() < n + (stop - i) + kUtf8Slack)
+      utf8Out_.resize(std::max(2 * utf8Out_.size(), n + (stop - i) + kUtf8Slack));
+    i = DecodeKnownUtf8(i, stop, &n);
+    if (i == stop) continue;
+    if (text_[i] == '\r' || text_[i] == '\n') break;
+    i = DecodeOneUtf8(i, &n);
+  }
+  utf8Line_ = std::string_view(utf8Out_.data(), n);
+  return i;
+}
+
+size_t Gb18030LineReader::DecodeKnownUtf8(size_t i, size_t stop, size_t* n) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text_.data());
+  const CodePoints::Code* known = codePoints_->Bmp();
+  char* const start = utf8Out_.data() + *n;
+  char* out = start;
+  while (i < stop) {
+    const unsigned c = p[i];
+    char32_t cp;
+    size_t len;
+    if ((c & 0xF0) == 0xE0) {
+      // The sequence and the byte after it (there is one but at the window's end), read as one
+      // word: the lead and both continuation bytes tested at once.
+      if (i + 4 > stop) break;
+      uint32_t w;
+      std::memcpy(&w, p + i, 4);
+      if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap32(w);
+      if ((w & 0xC0C0F0) != 0x8080E0) break;
+      cp = (w & 0x0F) << 12 | (w >> 2 & 0xFC0) | (w >> 16 & 0x3F);
+      // Overlong forms are invalid; surrogates need no test, as no entry of theirs is ever filled.
+      if (cp < 0x800) break;
+      len = 3;
+    } else if (c < 0x80) {
+      if (c <= '\r' && (c == 0 || c == '\r' || c == '\n')) break;
+      *out++ = static_cast<char>(c);
       ++i;
       continue;
-    }
-    char32_t cp;
-    // A sequence never takes in a line end or a NUL (neither is a continuation byte).
-    const std::string_view rest = text_.substr(i, end_ - i);
-    if (size_t len = DecodeUtf8Quick(rest, &cp)) {
-      AppendCodePoint(cp);
-      i += len;
+    } else if (c >= 0xC2 && c <= 0xDF && i + 2 <= stop && (p[i + 1] & 0xC0) == 0x80) {
+      cp = char32_t{c & 0x1Fu} << 6 | (p[i + 1] & 0x3Fu);
+      len = 2;
     } else {
-      line_ += kDamagedCharacter;
-      ++invalid_;
-      i += InvalidUtf8Length(rest);
+      break;
     }
+    const CodePoints::Code& code = known[cp];
+    if (code.length != 2) break;
+    std::memcpy(out, code.bytes, 2);
+    out += 2;
+    i += len;
   }
+  *n += static_cast<size_t>(out - start);
   return i;
+}
+
+size_t Gb18030LineReader::DecodeOneUtf8(size_t i, size_t* n) {
+  char* out = utf8Out_.data() + *n;
+  const auto put = [&](const char* bytes, size_t count) {
+    std::memcpy(out, bytes, count);
+    *n += count;
+  };
+  const auto c = static_cast<unsigned char>(text_[i]);
+  if (c < 0x80) {
+    if (c == 0) {
+      put(kDamagedCharacter.data(), kDamagedCharacter.size());
+      ++invalid_;
+    } else {
+      put(&text_[i], 1);
+    }
+    return i + 1;
+  }
+  char32_t cp;
+  // A sequence never takes in a line end or a NUL (neither is a continuation byte).
+  const std::string_view rest = text_.substr(i, end_ - i);
+  if (size_t len = DecodeUtf8Quick(rest, &cp)) {
+    const CodePoints::Code& code = codePoints_->Find(cp);
+    put(code.bytes, code.length);
+    return i + len;
+  }
+  put(kDamagedCharacter.data(), kDamagedCharacter.size());
+  ++invalid_;
+  return i + InvalidUtf8Length(rest);
 }
 
 size_t Gb18030LineReader::DecodeUtf16Line() {

@@ -142,9 +142,14 @@ class Gb18030LineReader {
  private:
   class CodePoints;
   // Each reads the line at pos_ up to its line end or the window's end, which it returns; the
-  // Unicode ones decode it into line_.
+  // Unicode ones decode it (into utf8Line_, or line_ from UTF-16).
   size_t ScanGb18030() const;
   size_t DecodeUtf8Line();
+  // From `i`: the run before `stop` of ASCII and of two- and three-byte sequences whose two-byte
+  // codes are known already, and one character of any kind; each adds to the `*n` bytes of
+  // utf8Out_ and returns where it stopped.
+  size_t DecodeKnownUtf8(size_t i, size_t stop, size_t* n);
+  size_t DecodeOneUtf8(size_t i, size_t* n);
   size_t DecodeUtf16Line();
   size_t PastLineEnd(size_t i) const;
   void AppendCodePoint(char32_t cp);
@@ -162,6 +167,8 @@ class Gb18030LineReader {
   bool done_ = false;
   size_t invalid_ = 0;
   std::string line_;
+  std::string utf8Out_;  // grows only; utf8Line_ is its start
+  std::string_view utf8Line_;
   std::unique_ptr<CodePoints> codePoints_;
   // Read from a descriptor: the block window text_ points into.
   int fd_ = -1;

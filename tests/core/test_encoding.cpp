@@ -58,6 +58,13 @@ std::string Utf16(const std::string& utf8, bool le) {
   return out;
 }
 
+// The lines of a whole GB18030 text.
+std::vector<std::string> Lines(std::string_view gbk) {
+  std::vector<std::string> out;
+  ForEachLine(gbk, [&](std::string_view line) { out.emplace_back(line); });
+  return out;
+}
+
 }  // namespace
 
 TEST(Encoding, TheUtf8DecoderIsStrict) {
@@ -516,11 +523,6 @@ TEST(Encoding, TheLineReaderGivesTheLinesOfTheWholeConversion) {
                                            "\xEF\xBF\xBD"};
   const std::vector<std::string> damage = {"\x80",         "\xFF",     "\xE4\xB8",
                                            "\xED\xA0\x80", "\xC0\xAF", "\xF4\x90\x80\x80"};
-  auto lines = [](std::string_view gbk) {
-    std::vector<std::string> out;
-    ForEachLine(gbk, [&](std::string_view line) { out.emplace_back(line); });
-    return out;
-  };
   int checked = 0;
   size_t invalidSeen = 0;
   for (int round = 0; round < 3000; ++round) {
@@ -546,7 +548,7 @@ TEST(Encoding, TheLineReaderGivesTheLinesOfTheWholeConversion) {
         {SourceEncoding::kGb18030, Utf8ToGb18030(utf8)}};
     for (const auto& [encoding, bytes] : sources) {
       size_t invalid = 0;
-      const std::vector<std::string> expected = lines(SourceToGb18030(bytes, encoding, &invalid));
+      const std::vector<std::string> expected = Lines(SourceToGb18030(bytes, encoding, &invalid));
       Gb18030LineReader reader(bytes, encoding);
       EXPECT_EQ(reader.CountLines(), expected.size());
       std::vector<std::string> actual;
@@ -573,6 +575,50 @@ TEST(Encoding, TheLineReaderGivesTheLinesOfTheWholeConversion) {
   }
   EXPECT_EQ(checked, 15000);
   EXPECT_GT(invalidSeen, 3000u);  // the damaged paths were taken
+}
+
+// The reader takes ASCII and the characters it has met before by a quick path of its own, and
+// leaves the rest to the general rules: these texts put what it must leave right where it stops
+// (the overlong or surrogate form of a character met before, damage or a NUL right after a run of
+// known characters, a line of thousands of characters, met and new, with one across every edge of
+// the stretches it decodes at a time), read whole and from files in blocks of every size.
+TEST(Encoding, TheLineReaderTakesKnownCharactersByTheSameRules) {
+  auto utf8 = [](char32_t cp) {
+    return std::string{static_cast<char>(0xE0 | cp >> 12),
+                       static_cast<char>(0x80 | (cp >> 6 & 0x3F)),
+                       static_cast<char>(0x80 | (cp & 0x3F))};
+  };
+  std::string many;  // about 5,400 bytes; the first of each character comes before its repeats
+  for (char32_t k = 0; k < 1800; ++k) many += utf8(0x4E00 + k * 7 % 311);
+  const std::string met = "刘德華·€\n";
+  const std::string texts[] = {
+      met + "刘\xE0\x82\xB7德\n\xE0\x80\xAF\r\n",  // overlong forms of '·' and of '/'
+      met + "德\xED\xA0\x80\xED\xBF\xBF刘\n",      // surrogates
+      met + "刘德華刘德\xE5\x88\n刘德\xFF\xE5華\r\n華·" + std::string(1, '\0') + "€\r\r\n",
+      met + many + "\n" + "a" + many + "\r\nab" + many,
+      met + std::string(4095, 'x') + "刘" + std::string(4094, 'y') + "\xE5\x88華\n",
+      met + many + "\xE5" + many + "\xF0\x9F\x98" + many + "\n",
+  };
+  for (const std::string& text : texts) {
+    size_t invalid = 0;
+    const std::vector<std::string> expected =
+        Lines(SourceToGb18030(text, SourceEncoding::kUtf8, &invalid));
+    Gb18030LineReader whole(text, SourceEncoding::kUtf8);
+    std::vector<std::string> actual;
+    std::string_view line;
+    while (whole.Next(&line)) actual.emplace_back(line);
+    ASSERT_EQ(actual, expected);
+    EXPECT_EQ(whole.InvalidSequences(), invalid);
+    for (const size_t block :
+         {size_t{1}, size_t{2}, size_t{3}, size_t{5}, size_t{7}, size_t{4099}, kSourceBlockBytes}) {
+      const ScratchDescriptor file(text);
+      Gb18030LineReader blocks(file.fd, SourceEncoding::kUtf8, "names.txt", block);
+      std::vector<std::string> streamed;
+      while (blocks.Next(&line)) streamed.emplace_back(line);
+      ASSERT_EQ(streamed, expected) << "block " << block;
+      EXPECT_EQ(blocks.InvalidSequences(), invalid) << "block " << block;
+    }
+  }
 }
 
 // A line longer than the reader's limit ends the reading with its number and the file's name, in
