@@ -926,7 +926,8 @@ size_t Gb18030LineReader::DecodeUtf8Line() {
   return i;
 }
 
-size_t Gb18030LineReader::DecodeKnownUtf8(size_t i, size_t stop, size_t* n) {
+[[gnu::always_inline]] inline size_t Gb18030LineReader::DecodeKnownUtf8(size_t i, size_t stop,
+                                                                        size_t* n) {
   const auto* p = reinterpret_cast<const unsigned char*>(text_.data());
   const CodePoints::Code* known = codePoints_->Bmp();
   char* const start = utf8Out_.data() + *n;
