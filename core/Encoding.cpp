@@ -841,7 +841,7 @@ bool Gb18030LineReader::Next(std::string_view* line) {
         nextNul_ = text_.find('\0', i);
       }
     } else {
-      *line = Wide() ? std::string_view(line_) : utf8Line_;
+      *line = decoded_;
     }
     pos_ = PastLineEnd(i);
     return true;
@@ -922,7 +922,7 @@ size_t Gb18030LineReader::DecodeUtf8Line() {
     if (text_[i] == '\r' || text_[i] == '\n') break;
     i = DecodeOneUtf8(i, &n);
   }
-  utf8Line_ = std::string_view(utf8Out_.data(), n);
+  decoded_ = std::string_view(utf8Out_.data(), n);
   return i;
 }
 
@@ -1039,6 +1039,7 @@ size_t Gb18030LineReader::DecodeUtf16Line() {
     }
     i += len;
   }
+  decoded_ = line_;
   return i;
 }
 

@@ -142,7 +142,7 @@ class Gb18030LineReader {
  private:
   class CodePoints;
   // Each reads the line at pos_ up to its line end or the window's end, which it returns; the
-  // Unicode ones decode it (into utf8Line_, or line_ from UTF-16).
+  // Unicode ones decode it and point decoded_ at it.
   size_t ScanGb18030() const;
   size_t DecodeUtf8Line();
   // From `i`: the run before `stop` of ASCII and of two- and three-byte sequences whose two-byte
@@ -167,8 +167,8 @@ class Gb18030LineReader {
   bool done_ = false;
   size_t invalid_ = 0;
   std::string line_;
-  std::string utf8Out_;  // grows only; utf8Line_ is its start
-  std::string_view utf8Line_;
+  std::string utf8Out_;       // the UTF-8 decoder's line buffer: grows only
+  std::string_view decoded_;  // the line the Unicode decoders made (in utf8Out_ or line_)
   std::unique_ptr<CodePoints> codePoints_;
   // Read from a descriptor: the block window text_ points into.
   int fd_ = -1;
