@@ -23,10 +23,11 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
-def timed(argv):
-    """Wall and CPU seconds of one process; a failure ends the bench."""
+def timed(argv, env=None):
+    """Wall and CPU seconds of one process (in `env`, else this one's environment); a failure ends
+    the bench."""
     start = time.perf_counter()
-    proc = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    proc = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
     _, status, usage = os.wait4(proc.pid, 0)
     wall = time.perf_counter() - start
     proc.returncode = os.waitstatus_to_exitcode(status)

@@ -12,16 +12,14 @@ Usage: threads_bench.py --cli BUILD/bin/quorvel-cli --before OLD/bin/quorvel-cli
                         [--names N] [--rounds R] [--sizes 2000,8000,...]
 """
 import argparse
-import hashlib
 import os
 import shutil
 import statistics
-import subprocess
 import sys
 import tempfile
-import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+import engine_bench
+from floor_bench import timed
 
 
 def run(argv, threads):
@@ -29,29 +27,13 @@ def run(argv, threads):
     env.pop("QUORVEL_THREADS", None)
     if threads:
         env["QUORVEL_THREADS"] = threads
-    start = time.perf_counter()
-    proc = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
-    _, status, usage = os.wait4(proc.pid, 0)
-    wall = time.perf_counter() - start
-    if status != 0:
-        sys.exit(f"failed ({status}): {' '.join(argv)}")
-    return wall, usage.ru_utime + usage.ru_stime
-
-
-def digest(path):
-    with open(path, "rb") as f:
-        return hashlib.sha256(f.read()).hexdigest()
+    return timed(argv, env)
 
 
 def make_sources(work, names, sizes):
-    gbk, utf8 = os.path.join(work, "gbk.txt"), os.path.join(work, "utf8.txt")
-    subprocess.run([sys.executable, os.path.join(HERE, "make_names.py"), str(names), gbk, utf8],
-                   check=True, stdout=subprocess.DEVNULL)
-    utf16 = os.path.join(work, "utf16le.txt")
-    with open(utf8, "rb") as f, open(utf16, "wb") as g:
-        g.write(f.read().decode("utf-8").encode("utf-16"))  # with its mark, little-endian here
-    sources = {"GBK": gbk, "UTF-8": utf8, "UTF-16LE": utf16}
-    with open(gbk, "rb") as f:
+    made = engine_bench.make_sources(work, names)
+    sources = {"GBK": made["gbk"], "UTF-8": made["utf8"], "UTF-16LE": made["utf16"]}
+    with open(made["gbk"], "rb") as f:
         lines = f.read().split(b"\n")
     for n in sizes:
         path = os.path.join(work, f"gbk-{n}.txt")
@@ -80,7 +62,7 @@ def main():
             sums = {}
             for name, cli, threads in builds:
                 run([cli, path, out], threads)
-                sums[name] = digest(out)
+                sums[name] = engine_bench.digest(out)
             if len(set(sums.values())) != 1:
                 print(f"outputs differ for {key}: {sums}")
                 sys.exit(1)
