@@ -420,7 +420,10 @@ std::vector<ReviewFlag> NameReviewer::ReviewCandidate(std::string_view line) con
 
 bool NameReviewer::AppendRowOfCandidate(std::string& out, size_t number, std::string_view line,
                                         std::string_view output) const {
-  if (!MayBeFlagged(line) || !Find(line)) return false;
+  // AppendRow ran the quick test already where its table was the lists' current one; after a
+  // change of the lists the table is brought up to date and the test run here.
+  const bool tested = candidatesGeneration_ == lists_.Generation();
+  if ((!tested && !MayBeFlagged(line)) || !Find(line)) return false;
   AppendRowStart(out, number, line, output);
   for (size_t f = 0; f < found_.size(); ++f) {
     const Found& found = found_[f];
