@@ -1,10 +1,13 @@
 #include "TableXlsx.h"
 
 #include <expat.h>
+#include <fcntl.h>
+#include <unistd.h>
 #include <xlsxwriter.h>
 #include <zip.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <exception>
@@ -233,12 +236,33 @@ std::optional<size_t> ColumnOfReference(const char* reference) {
 
 }  // namespace
 
+namespace {
+
+// A stream of its own on the file `fd` (a duplicate, closed with the stream); nullptr on failure.
+FILE* OpenStream(int fd) {
+  const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (own < 0) return nullptr;
+  FILE* file = ::fdopen(own, "rb");
+  if (!file) ::close(own);
+  return file;
+}
+
+}  // namespace
+
 class XlsxSource::Archive {
  public:
-  explicit Archive(const std::string& bytes) {
+  // `bytes` must outlive the archive.
+  explicit Archive(const TableBytes& bytes) {
     zip_error_t error;
     zip_error_init(&error);
-    zip_source_t* source = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &error);
+    zip_source_t* source = nullptr;
+    if (bytes.Descriptor() < 0) {
+      source = zip_source_buffer_create(bytes.Memory().data(), bytes.Size(), 0, &error);
+    } else if (FILE* file = OpenStream(bytes.Descriptor())) {
+      // As long as the file was when opened: the parts lie where its directory says.
+      source = zip_source_filep_create(file, 0, static_cast<zip_int64_t>(bytes.Size()), &error);
+      if (!source) std::fclose(file);
+    }
     if (source) zip_ = zip_open_from_source(source, ZIP_RDONLY, &error);
     if (source && !zip_) zip_source_free(source);
     zip_error_fini(&error);
@@ -395,7 +419,10 @@ class SheetReader : public RowReader {
 }  // namespace
 
 XlsxSource::XlsxSource(std::string bytes)
-    : bytes_(std::move(bytes)), archive_(std::make_unique<Archive>(bytes_)) {
+    : XlsxSource(std::make_shared<const TableBytes>(std::move(bytes))) {}
+
+XlsxSource::XlsxSource(std::shared_ptr<const TableBytes> bytes)
+    : bytes_(std::move(bytes)), archive_(std::make_unique<Archive>(*bytes_)) {
   WorkbookHandler workbook;
   RelationshipsHandler relationships;
   if (!archive_->Parse("xl/workbook.xml", workbook) ||

@@ -1,6 +1,6 @@
 // Excel workbooks (.xlsx): reading the values of every sheet, writing a new workbook of values.
 //
-// Reading (libzip, expat) takes the workbook's worksheets in their order with their names (chart
+// Reading (libzip, expat; from the file itself, not a copy of it) takes the workbook's worksheets in their order with their names (chart
 // sheets, which hold no cells, are left out); a sheet's
 // rows are parsed as they are read, a block of XML at a time. Cells come as their values: shared
 // and inline strings as text (Excel's _xHHHH_ escapes undone), numbers as the digits stored,
@@ -33,6 +33,8 @@ namespace quorvel {
 class XlsxSource : public TableSource {
  public:
   explicit XlsxSource(std::string bytes);
+  // Opens the archive where `bytes` lies: a file is read where its parts are asked for.
+  explicit XlsxSource(std::shared_ptr<const TableBytes> bytes);
   ~XlsxSource() override;
 
   TextEncoding Encoding() const override { return TextEncoding::kUtf8; }
@@ -43,7 +45,7 @@ class XlsxSource : public TableSource {
   class Archive;  // the open zip file
 
  private:
-  std::string bytes_;
+  std::shared_ptr<const TableBytes> bytes_;
   std::unique_ptr<Archive> archive_;
   std::vector<std::string> names_;
   std::vector<std::string> paths_;  // of each sheet's XML inside the archive
