@@ -172,9 +172,9 @@ struct RelationshipsHandler {
 
 // <si> items; the text of their <t> elements, a phonetic guide (<rPh>) left out.
 struct SharedStringsHandler {
-  explicit SharedStringsHandler(std::vector<std::string>& into) : strings(into) {}
+  explicit SharedStringsHandler(SharedStrings& into) : strings(into) {}
   static constexpr size_t kMaxBytes = size_t{1} << 30;
-  std::vector<std::string>& strings;
+  SharedStrings& strings;
   size_t bytes = 0;
   std::string current;
   bool inText = false;
@@ -190,7 +190,7 @@ struct SharedStringsHandler {
       bytes += current.size() + sizeof(std::string);
       if (bytes > kMaxBytes)
         throw Error("This workbook's texts take more than 1 GiB, which is not read");
-      strings.push_back(UndoEscapes(std::move(current)));
+      strings.Add(UndoEscapes(std::move(current)));
     } else if (name == "rPh") --phonetic;
     else if (name == "t") inText = false;
   }
@@ -309,7 +309,7 @@ std::string PartPath(const std::string& target) {
 class SheetReader : public RowReader {
  public:
   SheetReader(const XlsxSource::Archive& archive, const std::string& path,
-              const std::vector<std::string>& strings, const std::vector<int>& cellFormats)
+              const SharedStrings& strings, const std::vector<int>& cellFormats)
       : strings_(strings), cellFormats_(cellFormats), parser_(*this) {
     file_ = archive.Open(path, &size_);
     if (!file_) throw Error(kNotAWorkbook);
@@ -383,8 +383,8 @@ class SheetReader : public RowReader {
   Cell CellOf(const std::string& type, std::string value) const {
     if (type == "s") {
       const size_t index = std::strtoul(value.c_str(), nullptr, 10);
-      if (value.empty() || index >= strings_.size()) return {};
-      return {CellType::kText, strings_[index]};
+      if (value.empty() || index >= strings_.Size()) return {};
+      return {CellType::kText, std::string(strings_[index])};
     }
     if (value.empty()) return {};
     if (type == "inlineStr" || type == "str" || type == "d")
@@ -398,7 +398,7 @@ class SheetReader : public RowReader {
 
   static constexpr size_t kRowsAhead = 64;
   static constexpr size_t kMaxRows = 1048576, kMaxColumns = 16384;  // a sheet's size
-  const std::vector<std::string>& strings_;
+  const SharedStrings& strings_;
   const std::vector<int>& cellFormats_;
   XmlParser<SheetReader> parser_;
   zip_file_t* file_ = nullptr;
