@@ -13,6 +13,12 @@ constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 
+[[noreturn]] void ThrowRowTooLong(size_t row, const std::string& name, size_t limit) {
+  throw Error("Row " + std::to_string(row) + " of \"" + name + "\" is longer than " +
+              (limit % (size_t{1} << 20) == 0 ? std::to_string(limit >> 20) + " MiB"
+                                              : std::to_string(limit) + " bytes"));
+}
+
 }  // namespace
 
 DelimitedSource::DelimitedSource(std::string bytes, char delimiter)
@@ -149,15 +155,11 @@ bool DelimitedReader::Next(Row& row) {
     if (pos_ >= window_.size()) return false;
     const size_t start = pos_;
     ReadRecord(row);
+    // Read whole or not, the record is that long at least.
+    if (pos_ - start > longestRecord_)
+      ThrowRowTooLong(records_ + 1, bytes_->Name(), longestRecord_);
     if (pos_ + 1 < window_.size() || eof_) break;
     pos_ = start;  // the record goes on past the window: read again once it holds more
-    if (window_.size() - start > longestRecord_) {
-      const size_t limit = longestRecord_;
-      throw Error("Row " + std::to_string(records_ + 1) + " of \"" + bytes_->Name() +
-                  "\" is longer than " +
-                  (limit % (size_t{1} << 20) == 0 ? std::to_string(limit >> 20) + " MiB"
-                                                  : std::to_string(limit) + " bytes"));
-    }
     Refill();
   }
   ++records_;

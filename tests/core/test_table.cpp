@@ -441,6 +441,42 @@ TEST_F(TableRun, WorkbooksKeepValuesAndEverySheet) {
   EXPECT_FALSE(PathExists(dir_.File("x.xlsx")));
 }
 
+TEST_F(TableRun, AWorkbookFromStandardInputIntoADescriptorIsTheOneFilesGive) {
+  // Numbers of 15 random digits, so the workbook made for the stream is several copy blocks long.
+  {
+    XlsxWriter book(dir_.File("big.xlsx"));
+    book.AddSheet("名单");
+    book.Write({T("姓名"), T("a"), T("b"), T("c"), T("d")});
+    uint64_t x = 88172645463325252u;
+    auto digits = [&] {
+      x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+      return N(std::to_string(100000000000000u + x % 900000000000000u));
+    };
+    for (int i = 0; i < 40000; ++i)
+      book.Write({T(i % 2 ? "刘德华" : "欧阳修"), digits(), digits(), digits(), digits()});
+    book.Close();
+  }
+  TableOptions table;
+  table.format = TableFormat::kXlsx;
+  ConvertTable(lists_, dir_.File("big.xlsx"), dir_.File("files.xlsx"), {}, table);
+
+  const int savedInput = ::dup(STDIN_FILENO);
+  const int input = ::open(dir_.File("big.xlsx").c_str(), O_RDONLY);
+  ASSERT_EQ(::dup2(input, STDIN_FILENO), STDIN_FILENO);
+  ::close(input);
+  const int out = ::open(dir_.File("streamed.xlsx").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(out, 0);
+  EXPECT_NO_THROW(
+      ConvertTable(lists_, kStandardStream, "/dev/fd/" + std::to_string(out), {}, table));
+  ::dup2(savedInput, STDIN_FILENO);
+  ::close(savedInput);
+  ::close(out);
+  ASSERT_GT(ReadFile(dir_.File("streamed.xlsx")).size(), 2 * kOutputBlockBytes);
+  const std::vector<Row> rows = ReadAll(XlsxSource(ReadFile(dir_.File("streamed.xlsx"))));
+  EXPECT_EQ(rows.size(), 40001u);
+  EXPECT_TRUE(rows == ReadAll(XlsxSource(ReadFile(dir_.File("files.xlsx")))));
+}
+
 TEST_F(TableRun, AChosenAlternativeRewritesTheRowsRomanizedCellOnly) {
   // The run hands each flagged row's number, name and output over; the rewrite finds that cell.
   struct Case {
