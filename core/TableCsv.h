@@ -4,7 +4,8 @@
 // line breaks and doubled quotes (""); a quote inside an unquoted field is an ordinary character;
 // text after a closing quote belongs to the same field; a record ends at CR LF, LF or a lone CR;
 // an empty line is a row without cells; rows may have any number of fields. A quote left open
-// runs to the end of the text (nothing is lost, the rest is one field).
+// runs to the end of the text (nothing is lost, the rest is one field), as long as that record
+// stays within kLongestRecordBytes.
 //
 // The text is UTF-8 (with or without a byte-order mark) or GBK / GB18030, as DetectEncoding
 // tells; the structure bytes (quote, comma, tab, CR, LF) never occur inside a GBK or GB18030
