@@ -36,8 +36,8 @@ void TableBytes::AppendAt(size_t offset, size_t n, std::string& out) const {
   const size_t start = out.size();
   out.resize(start + n);
   for (size_t got = 0; got < n;) {
-    const ssize_t r = ::pread(fd_, out.data() + start + got, n - got,
-                              static_cast<off_t>(offset + got));
+    const ssize_t r =
+        ::pread(fd_, out.data() + start + got, n - got, static_cast<off_t>(offset + got));
     if (r < 0 && errno == EINTR) continue;
     if (r < 0) {
       const int e = errno;

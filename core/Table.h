@@ -1,10 +1,11 @@
 // Tables of names: the rows and cells every table format reads into and writes from.
 //
 // A table is read a row at a time (RowReader) from its file a block at a time (TableBytes), so a
-// run holds a block of the source, one row and the output block, however many rows there are. A cell is kept as the value it holds: text as text
-// (a text that looks like a formula or a number included), a number as the digits it was stored
-// with, so it comes back exactly. Text is in the table's own encoding (TextEncoding): the bytes of
-// a GBK CSV stay GBK from reading to writing, and only the name cell is converted.
+// run holds a block of the source, one row and the output block, however many rows there are.
+// A cell is kept as the value it holds: text as text (a text that looks like a formula or a
+// number included), a number as the digits it was stored with, so it comes back exactly. Text is
+// in the table's own encoding (TextEncoding): the bytes of a GBK CSV stay GBK from reading to
+// writing, and only the name cell is converted.
 #pragma once
 
 #include <map>

@@ -162,7 +162,8 @@ ColumnChoice ChooseNameColumn(const std::vector<Row>& firstRows, TextEncoding en
   return {*chosen, headerOf(*chosen)};
 }
 
-std::unique_ptr<TableSource> OpenTable(std::shared_ptr<const TableBytes> bytes, TableFormat format) {
+std::unique_ptr<TableSource> OpenTable(std::shared_ptr<const TableBytes> bytes,
+                                       TableFormat format) {
   switch (format) {
     case TableFormat::kCsv: return std::make_unique<DelimitedSource>(std::move(bytes), ',');
     case TableFormat::kTsv: return std::make_unique<DelimitedSource>(std::move(bytes), '\t');

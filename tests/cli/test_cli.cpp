@@ -537,7 +537,8 @@ TEST_F(Cli, TablesComeBackWithTheNamesBesideTheirColumn) {
 
 TEST_F(Cli, ATableIsReadInBlocksFromStreamsAndFromTheTargetsOwnFile) {
   std::string table = "工号,姓名\r\n";
-  for (int i = 0; i < 300000; ++i) table += std::to_string(i) + (i % 2 ? ",欧阳修\r\n" : ",刘德华\r\n");
+  for (int i = 0; i < 300000; ++i)
+    table += std::to_string(i) + (i % 2 ? ",欧阳修\r\n" : ",刘德华\r\n");
   WriteFile(dir_.File("staff.csv"), table);
   Outcome r = Call(dir_.File("staff.csv") + " " + dir_.File("expected.csv"));
   ASSERT_EQ(r.status, 0) << r.err;
@@ -562,7 +563,8 @@ TEST_F(Cli, ATableIsReadInBlocksFromStreamsAndFromTheTargetsOwnFile) {
   WriteFile(dir_.File("long.csv"), "姓名\r\n刘德华\r\n\"" + std::string(16 << 20, 'x') + "\"\r\n");
   r = Call(dir_.File("long.csv") + " " + dir_.File("out.csv"));
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "quorvel-cli: Row 3 of \"" + dir_.File("long.csv") + "\" is longer than 16 MiB.\n");
+  EXPECT_EQ(r.err,
+            "quorvel-cli: Row 3 of \"" + dir_.File("long.csv") + "\" is longer than 16 MiB.\n");
   EXPECT_TRUE(ReadFile(dir_.File("out.csv")) == "earlier\r\n") << "a failed run leaves the target";
 }
 

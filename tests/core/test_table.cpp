@@ -150,11 +150,11 @@ TEST(Csv, AFileReadInSmallBlocksGivesTheRowsAndLayoutOfTheWholeText) {
       {"\xEF\xBB\xBF姓名,部门\r\n刘德华,\"销售\r\n二部\"\r\n单田芳,\"a\"\"b\"\r\n\r\n", "\r\n"},
       {G("姓名\r\n刘德华\r\n欧阳修"), "\r\n"},
       {"\"x,y\",\"say \"\"hi\"\"\",\"two\r\nlines\"\n\n\"\"\n,\n", "\n"},
-      {"a\nb\rc\r\r\n\r", "\n"},                     // LF, lone CR, CR LF, a lone CR last
+      {"a\nb\rc\r\r\n\r", "\n"},                   // LF, lone CR, CR LF, a lone CR last
       {"\"quoted\nfirst\",line\rsecond\n", "\r"},  // the first line end outside quotes
       {"only\r", "\r"},
       {"ab\"c,d\n\"ab\"cd,e\r\n", "\r\n"},  // the line end looks at every quote
-      {"a,\"b\nc", "\r\n"},  // a quote left open runs to the end; no line end: CR LF
+      {"a,\"b\nc", "\r\n"},                 // a quote left open runs to the end; no line end: CR LF
       {longRow + ",z\r\n" + longRow, "\r\n"},  // a row longer than many blocks
       {"", "\r\n"},
   };
@@ -215,7 +215,8 @@ TEST(Csv, ARowOverTheLimitAndAFileThatShrinksAreErrors) {
     ReadAll(grown);
     ADD_FAILURE() << "no error";
   } catch (const Error& e) {
-    EXPECT_EQ(std::string(e.what()), "\"" + path + "\" changed while it was read: it is shorter now");
+    EXPECT_EQ(std::string(e.what()),
+              "\"" + path + "\" changed while it was read: it is shorter now");
   }
 }
 
