@@ -34,5 +34,7 @@ python3 "$root/bench/dict_import_bench.py" --cli "$cli" ${BEFORE:+--before "$BEF
 if [ -n "${BEFORE:-}" ]; then python3 "$root/bench/chars_bench.py" --cli "$cli" --before "$BEFORE"; fi
 # Tables: 1,000,000-row CSV and workbook against the same names as a plain file.
 python3 "$root/bench/table_bench.py" "$cli" "$work/tables"
+# Tables read in blocks: peak memory at 1,000,000 and 5,000,000 rows, against BEFORE if given.
+python3 "$root/bench/table_memory_bench.py" "$cli" "$work/tables" ${BEFORE:+--before "$BEFORE"}
 # The review rule: its flag rate on ordinary and well-known names, and its cost (review_bench.py).
 python3 "$root/bench/review_bench.py" --cli "$cli"

@@ -17,6 +17,7 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "Encoding.h"
@@ -866,6 +867,32 @@ bool WrittenIntoSource(const std::string& targetPath, const struct stat& source)
 }
 
 }  // namespace
+
+int OpenTableSource(const std::string& sourcePath, const std::string& targetPath,
+                    struct stat* fileStat, bool* isFile, size_t longestLine) {
+  Source source;
+  *isFile = false;
+  if (sourcePath == kStandardStream) {
+    if (gStdinClosed) throw Error("Standard input is closed");
+    source.name = "standard input";
+    LineCounter lines;
+    std::string none;
+    SpoolToScratch(source, STDIN_FILENO, none, [&](std::string_view block) {
+      if (longestLine == 0) return;
+      for (char c : block) {
+        lines.Feed(static_cast<unsigned char>(c));
+        if (lines.run > longestLine) ThrowLineTooLong(lines.count + 1, source.name, longestLine);
+      }
+    });
+  } else {
+    OpenSource(sourcePath, source, fileStat, isFile);
+    if (*isFile && !targetPath.empty() && WrittenIntoSource(targetPath, *fileStat)) {
+      std::string none;
+      SpoolToScratch(source, source.fd, none, {});
+    }
+  }
+  return std::exchange(source.fd, -1);
+}
 
 int StandardOutput() {
   if (gStdoutClosed) throw Error("Standard output is closed");

@@ -112,6 +112,14 @@ void GuardStandardStreams();
 // A source read whole: a file, or standard input for kStandardStream ("Standard input is closed"
 // when it was). `*isFile` tells whether `*fileStat` was filled in.
 std::string ReadSource(const std::string& sourcePath, struct stat* fileStat, bool* isFile);
+// A table source opened to be read a block at a time, as often as needed: the regular file, or
+// standard input copied into an unnamed scratch file (a workbook is read out of order). A file
+// that `targetPath` (if given) would write into where it is read, a descriptor of this process
+// open on it, is copied aside first. A run of more than `longestLine` bytes (0: any length)
+// without a line end in standard input ends the copy with the line's number. Returns the
+// descriptor; `*isFile` tells whether `*fileStat` was filled in.
+int OpenTableSource(const std::string& sourcePath, const std::string& targetPath,
+                    struct stat* fileStat, bool* isFile, size_t longestLine = 0);
 // Standard output's descriptor for a target "-"; Error "Standard output is closed" when it was.
 int StandardOutput();
 

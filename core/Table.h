@@ -1,10 +1,11 @@
 // Tables of names: the rows and cells every table format reads into and writes from.
 //
-// A table is read a row at a time (RowReader), so a run holds the source file, one row and the
-// output block, however many rows there are. A cell is kept as the value it holds: text as text
-// (a text that looks like a formula or a number included), a number as the digits it was stored
-// with, so it comes back exactly. Text is in the table's own encoding (TextEncoding): the bytes of
-// a GBK CSV stay GBK from reading to writing, and only the name cell is converted.
+// A table is read a row at a time (RowReader) from its file a block at a time (TableBytes), so a
+// run holds a block of the source, one row and the output block, however many rows there are.
+// A cell is kept as the value it holds: text as text (a text that looks like a formula or a
+// number included), a number as the digits it was stored with, so it comes back exactly. Text is
+// in the table's own encoding (TextEncoding): the bytes of a GBK CSV stay GBK from reading to
+// writing, and only the name cell is converted.
 #pragma once
 
 #include <map>
@@ -46,6 +47,32 @@ struct Cell {
 using Row = std::vector<Cell>;
 
 enum class TextEncoding { kUtf8, kGb18030 };
+
+// The bytes of a table source, read where they are asked for: an open regular file, up to the
+// size it had when opened, or bytes held in memory.
+class TableBytes {
+ public:
+  explicit TableBytes(std::string bytes);
+  // Takes `fd` (closed with this); `name` names the file in messages.
+  TableBytes(int fd, std::string name);
+  ~TableBytes();
+  TableBytes(const TableBytes&) = delete;
+  TableBytes& operator=(const TableBytes&) = delete;
+
+  size_t Size() const { return size_; }
+  const std::string& Name() const { return name_; }
+  int Descriptor() const { return fd_; }  // -1 for bytes in memory
+  std::string_view Memory() const { return bytes_; }
+  // Appends the bytes [offset, offset + n) (within Size()) to `out`. Error when the file has
+  // become shorter since it was opened; FileOpenError when it cannot be read.
+  void AppendAt(size_t offset, size_t n, std::string& out) const;
+
+ private:
+  std::string bytes_;
+  int fd_ = -1;
+  std::string name_;
+  size_t size_ = 0;
+};
 
 // The rows of one sheet, first to last. An empty row (an empty line, a row a workbook skips) is
 // a row without cells.

@@ -162,13 +162,25 @@ ColumnChoice ChooseNameColumn(const std::vector<Row>& firstRows, TextEncoding en
   return {*chosen, headerOf(*chosen)};
 }
 
-std::unique_ptr<TableSource> OpenTable(std::string bytes, TableFormat format) {
+std::unique_ptr<TableSource> OpenTable(std::shared_ptr<const TableBytes> bytes,
+                                       TableFormat format) {
   switch (format) {
     case TableFormat::kCsv: return std::make_unique<DelimitedSource>(std::move(bytes), ',');
     case TableFormat::kTsv: return std::make_unique<DelimitedSource>(std::move(bytes), '\t');
     case TableFormat::kXlsx: return std::make_unique<XlsxSource>(std::move(bytes));
   }
   throw Error("Unknown table format");
+}
+
+std::unique_ptr<TableSource> OpenTableFile(const std::string& sourcePath,
+                                           const std::string& targetPath, TableFormat format,
+                                           struct stat* fileStat, bool* isFile) {
+  // A record no longer than the longest a CSV reads: standard input stops at a longer line.
+  const int fd = OpenTableSource(sourcePath, targetPath, fileStat, isFile,
+                                 format == TableFormat::kXlsx ? 0 : kLongestRecordBytes);
+  return OpenTable(std::make_shared<const TableBytes>(
+                       fd, sourcePath == kStandardStream ? "standard input" : sourcePath),
+                   format);
 }
 
 size_t FindSheet(const TableSource& table, const std::string& name) {
@@ -210,7 +222,7 @@ TablePreview PreviewTable(const std::string& sourcePath, const TableOptions& opt
   const TableFormat format = FormatOfSource(sourcePath, options);
   struct stat unused {};
   bool isFile = false;
-  std::unique_ptr<TableSource> table = OpenTable(ReadSource(sourcePath, &unused, &isFile), format);
+  std::unique_ptr<TableSource> table = OpenTableFile(sourcePath, {}, format, &unused, &isFile);
   const std::vector<Row> rows =
       FirstRows(*table, FindSheet(*table, options.sheet), std::max(rowCount, kRowsForChoice));
   TablePreview preview;
@@ -409,6 +421,28 @@ class XlsxSink : public RowSink {
   XlsxWriter writer_;
 };
 
+// Copies the file `path` to `fd` a block at a time.
+void CopyFileInto(const std::string& path, int fd, const std::string& name) {
+  std::string reason;
+  const int from = OpenRegularFile(path, &reason);
+  if (from < 0) throw FileOpenError(path, reason, errno);
+  std::string block;
+  for (;;) {
+    block.clear();
+    if (int e = ReadFromDescriptor(from, block, kOutputBlockBytes)) {
+      ::close(from);
+      throw FileOpenError(path, e);
+    }
+    if (block.empty()) break;
+    if (!WriteAllBytes(fd, block)) {
+      const int e = errno;
+      ::close(from);
+      ThrowInOut(e, name);
+    }
+  }
+  ::close(from);
+}
+
 // A workbook for a stream is made in a private temporary file first, then copied.
 void WriteWorkbookToStream(int fd, const std::string& name,
                            const std::map<int, std::string>& numberFormats,
@@ -424,7 +458,7 @@ void WriteWorkbookToStream(int fd, const std::string& name,
       XlsxSink sink(tempPath, numberFormats);
       run(sink);
     }
-    WriteAll(fd, ReadWholeFile(tempPath), name);
+    CopyFileInto(tempPath, fd, name);
   } catch (...) {
     ::unlink(tempPath.c_str());
     throw;
@@ -467,7 +501,7 @@ TableReport ConvertTable(ListFiles& lists, const std::string& sourcePath,
   struct stat sourceStat {};
   bool sourceIsFile = false;
   std::unique_ptr<TableSource> source =
-      OpenTable(ReadSource(sourcePath, &sourceStat, &sourceIsFile), report.format);
+      OpenTableFile(sourcePath, targetPath, report.format, &sourceStat, &sourceIsFile);
   const size_t sheet = FindSheet(*source, table.sheet);
   report.choice = ChooseNameColumn(FirstRows(*source, sheet, kRowsForChoice), source->Encoding(),
                                    table.column, table.header);
@@ -517,7 +551,7 @@ void RewriteTableName(const std::string& targetPath, const TableCellPlace& place
   struct stat targetStat {};
   bool isFile = false;
   const std::unique_ptr<TableSource> table =
-      OpenTable(ReadSource(targetPath, &targetStat, &isFile), place.format);
+      OpenTableFile(targetPath, targetPath, place.format, &targetStat, &isFile);
   const size_t sheet = FindSheet(*table, place.sheet);
   const size_t column = place.nameColumn + 1;  // the romanized name stands right after the name
   const Cell was = NameCell(expected, table->Encoding());

@@ -85,8 +85,13 @@ struct TableReport {
   TableFormat format = TableFormat::kCsv;
 };
 
-// Opens a table (the format from `options`, else from the path's extension) from its bytes.
-std::unique_ptr<TableSource> OpenTable(std::string bytes, TableFormat format);
+// Opens a table of `format` on its bytes, to be read where its rows are asked for.
+std::unique_ptr<TableSource> OpenTable(std::shared_ptr<const TableBytes> bytes, TableFormat format);
+// Opens the table `sourcePath` (a file, or kStandardStream) of `format` (OpenTableSource, with
+// `targetPath` the run's target or empty); `*isFile` tells whether `*fileStat` was filled in.
+std::unique_ptr<TableSource> OpenTableFile(const std::string& sourcePath,
+                                           const std::string& targetPath, TableFormat format,
+                                           struct stat* fileStat, bool* isFile);
 // The sheet `name` names (empty: the first); TableChoiceError listing the sheets otherwise.
 size_t FindSheet(const TableSource& table, const std::string& name);
 // The format of a source: `options.format`, else its extension; Error when neither says.

@@ -1,5 +1,7 @@
 #include "TableCsv.h"
 
+#include <algorithm>
+
 #include "Encoding.h"
 #include "Errors.h"
 
@@ -11,53 +13,108 @@ constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 
+[[noreturn]] void ThrowRowTooLong(size_t row, const std::string& name, size_t limit) {
+  throw Error("Row " + std::to_string(row) + " of \"" + name + "\" is longer than " +
+              (limit % (size_t{1} << 20) == 0 ? std::to_string(limit >> 20) + " MiB"
+                                              : std::to_string(limit) + " bytes"));
+}
+
 }  // namespace
 
-DelimitedSource::DelimitedSource(std::string bytes, char delimiter) : bytes_(std::move(bytes)) {
+DelimitedSource::DelimitedSource(std::string bytes, char delimiter)
+    : DelimitedSource(std::make_shared<const TableBytes>(std::move(bytes)), delimiter) {}
+
+DelimitedSource::DelimitedSource(std::shared_ptr<const TableBytes> bytes, char delimiter,
+                                 size_t block, size_t longestRecord)
+    : bytes_(std::move(bytes)), block_(std::max<size_t>(block, 1)), longestRecord_(longestRecord) {
   layout_.delimiter = delimiter;
-  const SourceEncoding encoding = DetectEncoding(bytes_);
+  const SourceEncoding encoding = bytes_->Descriptor() >= 0
+                                      ? DetectFileEncoding(bytes_->Descriptor())
+                                      : DetectEncoding(bytes_->Memory());
   if (encoding == SourceEncoding::kUtf16Le || encoding == SourceEncoding::kUtf16Be)
     throw Error("This table is in UTF-16, which is not read; save it as CSV in UTF-8 or GBK");
   layout_.encoding =
       encoding == SourceEncoding::kGb18030 ? TextEncoding::kGb18030 : TextEncoding::kUtf8;
-  text_ = bytes_;
-  if (text_.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
+  const size_t size = bytes_->Size();
+  std::string head;
+  bytes_->AppendAt(0, std::min(size, kUtf8Bom.size()), head);
+  if (head == kUtf8Bom) {
     layout_.byteOrderMark = true;
-    text_.remove_prefix(kUtf8Bom.size());
+    textStart_ = kUtf8Bom.size();
   }
-  // The first line end outside quotes is the one every record gets.
-  bool quoted = false;
-  for (size_t i = 0; i < text_.size(); ++i) {
-    if (text_[i] == '"') quoted = !quoted;
-    if (!quoted && IsLineEnd(text_[i])) {
-      layout_.lineEnd = text_[i] == '\r' && i + 1 < text_.size() && text_[i + 1] == '\n' ? "\r\n"
-                        : text_[i] == '\r'                                               ? "\r"
-                                                                                         : "\n";
-      break;
+  FindLineEnd();
+  std::string last;
+  if (size > textStart_) bytes_->AppendAt(size - 1, 1, last);
+  layout_.lastLineEnded = last.empty() || IsLineEnd(last[0]);
+}
+
+// The first line end outside quotes is the one every record gets.
+void DelimitedSource::FindLineEnd() {
+  bool quoted = false, afterCr = false;
+  std::string block;
+  for (size_t at = textStart_; at < bytes_->Size(); at += block.size()) {
+    block.clear();
+    bytes_->AppendAt(at, std::min(block_, bytes_->Size() - at), block);
+    for (char c : block) {
+      if (afterCr) {
+        layout_.lineEnd = c == '\n' ? "\r\n" : "\r";
+        return;
+      }
+      if (c == '"') quoted = !quoted;
+      if (quoted || !IsLineEnd(c)) continue;
+      if (c == '\n') {
+        layout_.lineEnd = "\n";
+        return;
+      }
+      afterCr = true;
     }
   }
-  layout_.lastLineEnded = text_.empty() || IsLineEnd(text_.back());
+  if (afterCr) layout_.lineEnd = "\r";
 }
 
 std::unique_ptr<RowReader> DelimitedSource::Rows(size_t) const {
-  return std::make_unique<DelimitedReader>(text_, layout_.delimiter);
+  return std::make_unique<DelimitedReader>(bytes_, textStart_, layout_.delimiter, block_,
+                                           longestRecord_);
+}
+
+DelimitedReader::DelimitedReader(std::shared_ptr<const TableBytes> bytes, size_t textStart,
+                                 char delimiter, size_t block, size_t longestRecord)
+    : bytes_(std::move(bytes)),
+      textStart_(textStart),
+      delimiter_(delimiter),
+      block_(block),
+      longestRecord_(longestRecord),
+      base_(textStart) {
+  eof_ = base_ >= bytes_->Size();
+}
+
+// The window from the record being read on, and the next block after it.
+void DelimitedReader::Refill() {
+  window_.erase(0, pos_);
+  base_ += pos_;
+  pos_ = 0;
+  const size_t from = base_ + window_.size();
+  const size_t n = std::min(block_, bytes_->Size() - from);
+  bytes_->AppendAt(from, n, window_);
+  eof_ = from + n >= bytes_->Size();
 }
 
 void DelimitedReader::ReadField(Cell& cell) {
   cell.text.clear();
-  const size_t n = text_.size();
-  if (pos_ < n && text_[pos_] == '"') {
+  const std::string_view text = window_;
+  const size_t n = text.size();
+  if (pos_ < n && text[pos_] == '"') {
     ++pos_;
     for (;;) {
-      const size_t quote = text_.find('"', pos_);
+      const size_t quote = text.find('"', pos_);
       if (quote == std::string_view::npos) {  // left open: the rest is this field
-        cell.text.append(text_.substr(pos_));
+        cell.text.append(text.substr(pos_));
         pos_ = n;
         break;
       }
-      cell.text.append(text_.substr(pos_, quote - pos_));
+      cell.text.append(text.substr(pos_, quote - pos_));
       pos_ = quote + 1;
-      if (pos_ < n && text_[pos_] == '"') {
+      if (pos_ < n && text[pos_] == '"') {
         cell.text.push_back('"');
         ++pos_;
         continue;
@@ -67,20 +124,20 @@ void DelimitedReader::ReadField(Cell& cell) {
   }
   // Unquoted text, or what follows a closing quote, up to the delimiter or the record's end.
   const size_t start = pos_;
-  while (pos_ < n && text_[pos_] != delimiter_ && !IsLineEnd(text_[pos_])) ++pos_;
-  cell.text.append(text_.substr(start, pos_ - start));
+  while (pos_ < n && text[pos_] != delimiter_ && !IsLineEnd(text[pos_])) ++pos_;
+  cell.text.append(text.substr(start, pos_ - start));
   cell.type = cell.text.empty() ? CellType::kEmpty : CellType::kText;
 }
 
-bool DelimitedReader::Next(Row& row) {
-  const size_t n = text_.size();
-  if (pos_ >= n) return false;
+// The fields of the record at pos_, up to its line end or the window's end.
+void DelimitedReader::ReadRecord(Row& row) {
+  const size_t n = window_.size();
   size_t cells = 0;
-  if (!IsLineEnd(text_[pos_])) {  // an empty line is a row without cells
+  if (!IsLineEnd(window_[pos_])) {  // an empty line is a row without cells
     for (;;) {
       if (cells == row.size()) row.emplace_back();
       ReadField(row[cells++]);
-      if (pos_ < n && text_[pos_] == delimiter_) {
+      if (pos_ < n && window_[pos_] == delimiter_) {
         ++pos_;
         continue;
       }
@@ -88,10 +145,29 @@ bool DelimitedReader::Next(Row& row) {
     }
   }
   row.resize(cells);
-  if (pos_ < n && text_[pos_] == '\r') {
+}
+
+bool DelimitedReader::Next(Row& row) {
+  for (;;) {
+    // A record is read from the window once the window holds it and the byte after its end (an
+    // LF after a CR), or the text's end: every decision looks at most one byte ahead.
+    if (pos_ + 1 >= window_.size() && !eof_) Refill();
+    if (pos_ >= window_.size()) return false;
+    const size_t start = pos_;
+    ReadRecord(row);
+    // Read whole or not, the record is that long at least.
+    if (pos_ - start > longestRecord_)
+      ThrowRowTooLong(records_ + 1, bytes_->Name(), longestRecord_);
+    if (pos_ + 1 < window_.size() || eof_) break;
+    pos_ = start;  // the record goes on past the window: read again once it holds more
+    Refill();
+  }
+  ++records_;
+  const size_t n = window_.size();
+  if (pos_ < n && window_[pos_] == '\r') {
     ++pos_;
-    if (pos_ < n && text_[pos_] == '\n') ++pos_;
-  } else if (pos_ < n && text_[pos_] == '\n') {
+    if (pos_ < n && window_[pos_] == '\n') ++pos_;
+  } else if (pos_ < n && window_[pos_] == '\n') {
     ++pos_;
   }
   return true;

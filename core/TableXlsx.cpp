@@ -1,10 +1,13 @@
 #include "TableXlsx.h"
 
 #include <expat.h>
+#include <fcntl.h>
+#include <unistd.h>
 #include <xlsxwriter.h>
 #include <zip.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <exception>
@@ -169,9 +172,9 @@ struct RelationshipsHandler {
 
 // <si> items; the text of their <t> elements, a phonetic guide (<rPh>) left out.
 struct SharedStringsHandler {
-  explicit SharedStringsHandler(std::vector<std::string>& into) : strings(into) {}
+  explicit SharedStringsHandler(SharedStrings& into) : strings(into) {}
   static constexpr size_t kMaxBytes = size_t{1} << 30;
-  std::vector<std::string>& strings;
+  SharedStrings& strings;
   size_t bytes = 0;
   std::string current;
   bool inText = false;
@@ -187,7 +190,7 @@ struct SharedStringsHandler {
       bytes += current.size() + sizeof(std::string);
       if (bytes > kMaxBytes)
         throw Error("This workbook's texts take more than 1 GiB, which is not read");
-      strings.push_back(UndoEscapes(std::move(current)));
+      strings.Add(UndoEscapes(std::move(current)));
     } else if (name == "rPh") --phonetic;
     else if (name == "t") inText = false;
   }
@@ -233,12 +236,33 @@ std::optional<size_t> ColumnOfReference(const char* reference) {
 
 }  // namespace
 
+namespace {
+
+// A stream of its own on the file `fd` (a duplicate, closed with the stream); nullptr on failure.
+FILE* OpenStream(int fd) {
+  const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (own < 0) return nullptr;
+  FILE* file = ::fdopen(own, "rb");
+  if (!file) ::close(own);
+  return file;
+}
+
+}  // namespace
+
 class XlsxSource::Archive {
  public:
-  explicit Archive(const std::string& bytes) {
+  // `bytes` must outlive the archive.
+  explicit Archive(const TableBytes& bytes) {
     zip_error_t error;
     zip_error_init(&error);
-    zip_source_t* source = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &error);
+    zip_source_t* source = nullptr;
+    if (bytes.Descriptor() < 0) {
+      source = zip_source_buffer_create(bytes.Memory().data(), bytes.Size(), 0, &error);
+    } else if (FILE* file = OpenStream(bytes.Descriptor())) {
+      // As long as the file was when opened: the parts lie where its directory says.
+      source = zip_source_filep_create(file, 0, static_cast<zip_int64_t>(bytes.Size()), &error);
+      if (!source) std::fclose(file);
+    }
     if (source) zip_ = zip_open_from_source(source, ZIP_RDONLY, &error);
     if (source && !zip_) zip_source_free(source);
     zip_error_fini(&error);
@@ -285,7 +309,7 @@ std::string PartPath(const std::string& target) {
 class SheetReader : public RowReader {
  public:
   SheetReader(const XlsxSource::Archive& archive, const std::string& path,
-              const std::vector<std::string>& strings, const std::vector<int>& cellFormats)
+              const SharedStrings& strings, const std::vector<int>& cellFormats)
       : strings_(strings), cellFormats_(cellFormats), parser_(*this) {
     file_ = archive.Open(path, &size_);
     if (!file_) throw Error(kNotAWorkbook);
@@ -359,8 +383,8 @@ class SheetReader : public RowReader {
   Cell CellOf(const std::string& type, std::string value) const {
     if (type == "s") {
       const size_t index = std::strtoul(value.c_str(), nullptr, 10);
-      if (value.empty() || index >= strings_.size()) return {};
-      return {CellType::kText, strings_[index]};
+      if (value.empty() || index >= strings_.Size()) return {};
+      return {CellType::kText, std::string(strings_[index])};
     }
     if (value.empty()) return {};
     if (type == "inlineStr" || type == "str" || type == "d")
@@ -374,7 +398,7 @@ class SheetReader : public RowReader {
 
   static constexpr size_t kRowsAhead = 64;
   static constexpr size_t kMaxRows = 1048576, kMaxColumns = 16384;  // a sheet's size
-  const std::vector<std::string>& strings_;
+  const SharedStrings& strings_;
   const std::vector<int>& cellFormats_;
   XmlParser<SheetReader> parser_;
   zip_file_t* file_ = nullptr;
@@ -395,7 +419,10 @@ class SheetReader : public RowReader {
 }  // namespace
 
 XlsxSource::XlsxSource(std::string bytes)
-    : bytes_(std::move(bytes)), archive_(std::make_unique<Archive>(bytes_)) {
+    : XlsxSource(std::make_shared<const TableBytes>(std::move(bytes))) {}
+
+XlsxSource::XlsxSource(std::shared_ptr<const TableBytes> bytes)
+    : bytes_(std::move(bytes)), archive_(std::make_unique<Archive>(*bytes_)) {
   WorkbookHandler workbook;
   RelationshipsHandler relationships;
   if (!archive_->Parse("xl/workbook.xml", workbook) ||

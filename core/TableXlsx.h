@@ -1,8 +1,9 @@
 // Excel workbooks (.xlsx): reading the values of every sheet, writing a new workbook of values.
 //
 // Reading (libzip, expat) takes the workbook's worksheets in their order with their names (chart
-// sheets, which hold no cells, are left out); a sheet's
-// rows are parsed as they are read, a block of XML at a time. Cells come as their values: shared
+// sheets, which hold no cells, are left out); the archive is read from the file where its parts
+// lie, and a sheet's rows are parsed as they are read, a block of XML at a time; the shared
+// strings are held whole. Cells come as their values: shared
 // and inline strings as text (Excel's _xHHHH_ escapes undone), numbers as the digits stored,
 // booleans, error values; a formula gives the value last calculated. A number keeps the number
 // format of its cell style (dates, times, percentages). Missing rows and cells (the
@@ -17,9 +18,11 @@
 // workbook that cannot be written raises Error naming the cause.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Table.h"
@@ -30,9 +33,30 @@ struct lxw_format;
 
 namespace quorvel {
 
+// A workbook's shared strings, held for the run: one text after another in one buffer, found by
+// where each ends (a std::string each would take 32 bytes more per string).
+class SharedStrings {
+ public:
+  void Add(std::string_view text) {
+    text_.append(text);
+    ends_.push_back(static_cast<uint32_t>(text_.size()));  // the reader holds at most 1 GiB
+  }
+  size_t Size() const { return ends_.size(); }
+  std::string_view operator[](size_t i) const {
+    const size_t begin = i == 0 ? 0 : ends_[i - 1];
+    return std::string_view(text_).substr(begin, ends_[i] - begin);
+  }
+
+ private:
+  std::string text_;
+  std::vector<uint32_t> ends_;
+};
+
 class XlsxSource : public TableSource {
  public:
   explicit XlsxSource(std::string bytes);
+  // Opens the archive where `bytes` lies: a file is read where its parts are asked for.
+  explicit XlsxSource(std::shared_ptr<const TableBytes> bytes);
   ~XlsxSource() override;
 
   TextEncoding Encoding() const override { return TextEncoding::kUtf8; }
@@ -43,11 +67,11 @@ class XlsxSource : public TableSource {
   class Archive;  // the open zip file
 
  private:
-  std::string bytes_;
+  std::shared_ptr<const TableBytes> bytes_;
   std::unique_ptr<Archive> archive_;
   std::vector<std::string> names_;
   std::vector<std::string> paths_;  // of each sheet's XML inside the archive
-  std::vector<std::string> sharedStrings_;
+  SharedStrings sharedStrings_;
   std::vector<int> cellFormats_;            // number format of each cell style (the s attribute)
   std::map<int, std::string> formatCodes_;  // of the number formats 164 and up
 };

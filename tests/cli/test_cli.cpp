@@ -535,6 +535,39 @@ TEST_F(Cli, TablesComeBackWithTheNamesBesideTheirColumn) {
   EXPECT_FALSE(std::filesystem::exists(dir_.File("old_en.XLS")));
 }
 
+TEST_F(Cli, ATableIsReadInBlocksFromStreamsAndFromTheTargetsOwnFile) {
+  std::string table = "工号,姓名\r\n";
+  for (int i = 0; i < 300000; ++i)
+    table += std::to_string(i) + (i % 2 ? ",欧阳修\r\n" : ",刘德华\r\n");
+  WriteFile(dir_.File("staff.csv"), table);
+  Outcome r = Call(dir_.File("staff.csv") + " " + dir_.File("expected.csv"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string expected = ReadFile(dir_.File("expected.csv"));
+  ASSERT_GT(expected.size(), table.size());
+
+  r = Call("--table=csv - -", table);
+  EXPECT_EQ(r.status, 0) << r.err;
+  // (Compared whole: a diff of texts this long would not end.)
+  EXPECT_TRUE(r.out == expected) << "standard input, copied aside, reads as the file does";
+  // Standard output open on the source itself, read and written at its start: the source is
+  // copied aside first, or the rows written would be read back.
+  WriteFile(dir_.File("self.csv"), table);
+  r = Call(dir_.File("self.csv") + " -", "", "1<>" + dir_.File("self.csv"));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(ReadFile(dir_.File("self.csv")) == expected);
+
+  WriteFile(dir_.File("out.csv"), "earlier\r\n");
+  r = Call("--table=csv - " + dir_.File("out.csv"), "", "</dev/zero");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "quorvel-cli: Line 1 of \"standard input\" is longer than 16 MiB.\n");
+  WriteFile(dir_.File("long.csv"), "姓名\r\n刘德华\r\n\"" + std::string(16 << 20, 'x') + "\"\r\n");
+  r = Call(dir_.File("long.csv") + " " + dir_.File("out.csv"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "quorvel-cli: Row 3 of \"" + dir_.File("long.csv") + "\" is longer than 16 MiB.\n");
+  EXPECT_TRUE(ReadFile(dir_.File("out.csv")) == "earlier\r\n") << "a failed run leaves the target";
+}
+
 TEST_F(Cli, DictCommandsEditTheDictionariesByTheEditorsRules) {
   std::filesystem::create_directory(dir_.File("data"));
   const std::string dict = "dict --data-dir=" + dir_.File("data") + " ";

@@ -2,9 +2,12 @@
 // the added name forms, and a table converted whole or not at all.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <zip.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "Encoding.h"
 #include "Errors.h"
@@ -122,6 +125,99 @@ TEST(Csv, WritesWhatReadsBackAndKeepsTheSourcesLayout) {
                                ','),
                Error)
       << "UTF-16 is refused";
+}
+
+namespace {
+
+// The delimited text of the file `path`, read `block` bytes at a time.
+DelimitedSource FromFile(const std::string& path, size_t block,
+                         size_t longestRecord = kLongestRecordBytes, char delimiter = ',') {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw Error("cannot open " + path);
+  return DelimitedSource(std::make_shared<const TableBytes>(fd, path), delimiter, block,
+                         longestRecord);
+}
+
+}  // namespace
+
+TEST(Csv, AFileReadInSmallBlocksGivesTheRowsAndLayoutOfTheWholeText) {
+  const std::string longRow = "\"" + std::string(40, 'q') + "\"\"x\"\"\r\n" + std::string(30, 'y');
+  const struct {
+    std::string text;
+    std::string lineEnd;  // the layout's
+  } cases[] = {
+      {"a,b\r\nc,d\r\n", "\r\n"},
+      {"\xEF\xBB\xBF姓名,部门\r\n刘德华,\"销售\r\n二部\"\r\n单田芳,\"a\"\"b\"\r\n\r\n", "\r\n"},
+      {G("姓名\r\n刘德华\r\n欧阳修"), "\r\n"},
+      {"\"x,y\",\"say \"\"hi\"\"\",\"two\r\nlines\"\n\n\"\"\n,\n", "\n"},
+      {"a\nb\rc\r\r\n\r", "\n"},                   // LF, lone CR, CR LF, a lone CR last
+      {"\"quoted\nfirst\",line\rsecond\n", "\r"},  // the first line end outside quotes
+      {"only\r", "\r"},
+      {"ab\"c,d\n\"ab\"cd,e\r\n", "\r\n"},  // the line end looks at every quote
+      {"a,\"b\nc", "\r\n"},                 // a quote left open runs to the end; no line end: CR LF
+      {longRow + ",z\r\n" + longRow, "\r\n"},  // a row longer than many blocks
+      {"", "\r\n"},
+  };
+  TempDir dir;
+  for (const auto& [text, lineEnd] : cases) {
+    SCOPED_TRACE(text);
+    WriteFile(dir.File("t.csv"), text);
+    const DelimitedSource whole(text, ',');
+    const std::string expected = Show(ReadAll(whole));
+    for (size_t block : {1, 2, 3, 4, 5, 7, 16, 64}) {
+      SCOPED_TRACE(block);
+      const DelimitedSource source = FromFile(dir.File("t.csv"), block);
+      EXPECT_EQ(source.Layout().encoding, whole.Layout().encoding);
+      EXPECT_EQ(source.Layout().byteOrderMark, whole.Layout().byteOrderMark);
+      EXPECT_EQ(source.Layout().lineEnd, lineEnd);
+      EXPECT_EQ(source.Layout().lastLineEnded, whole.Layout().lastLineEnded);
+      EXPECT_EQ(Show(ReadAll(source)), expected);
+      std::unique_ptr<RowReader> again = source.Rows(0);
+      Row row;
+      while (again->Next(row)) {
+      }
+      EXPECT_EQ(again->Position(), again->Size()) << "read again from the start, to the end";
+    }
+  }
+}
+
+TEST(Csv, ARowOverTheLimitAndAFileThatShrinksAreErrors) {
+  TempDir dir;
+  const std::string path = dir.File("t.csv");
+  // 10 bytes at most: "0123456789" is a whole row, one more byte is over, and a quoted line
+  // break makes a record of two lines that counts whole.
+  WriteFile(path, "a\n0123456789\n\"01234\n56789x\"\nb\n");
+  std::unique_ptr<RowReader> rows = FromFile(path, 4, 10).Rows(0);
+  Row row;
+  ASSERT_TRUE(rows->Next(row));
+  ASSERT_TRUE(rows->Next(row));
+  EXPECT_EQ(row, Row{T("0123456789")});
+  try {
+    rows->Next(row);
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(std::string(e.what()), "Row 3 of \"" + path + "\" is longer than 10 bytes");
+  }
+
+  // Grown after it was opened: read as it was; shorter: an error, not a table cut short.
+  std::string text;
+  for (int i = 0; i < 100; ++i) text += "刘德华," + std::to_string(i) + "\r\n";
+  WriteFile(path, text);
+  const DelimitedSource source = FromFile(path, 16);
+  WriteFile(path + ".more", text + "王伟,100\r\n");
+  ASSERT_EQ(::rename((path + ".more").c_str(), path.c_str()), 0);  // a new file: the old one read
+  EXPECT_EQ(ReadAll(source).size(), 100u);
+  const DelimitedSource grown = FromFile(path, 16);
+  std::ofstream(path, std::ios::app) << "单田芳,101\r\n";
+  EXPECT_EQ(ReadAll(grown).size(), 101u);
+  ASSERT_EQ(::truncate(path.c_str(), 200), 0);
+  try {
+    ReadAll(grown);
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "\"" + path + "\" changed while it was read: it is shorter now");
+  }
 }
 
 TEST(Table, ColumnChoice) {
@@ -344,6 +440,42 @@ TEST_F(TableRun, WorkbooksKeepValuesAndEverySheet) {
   WriteFile(dir_.File("bad.xlsx"), "not a zip");
   EXPECT_THROW(ConvertTable(lists_, dir_.File("bad.xlsx"), dir_.File("x.xlsx"), {}, {}), Error);
   EXPECT_FALSE(PathExists(dir_.File("x.xlsx")));
+}
+
+TEST_F(TableRun, AWorkbookFromStandardInputIntoADescriptorIsTheOneFilesGive) {
+  // Numbers of 15 random digits, so the workbook made for the stream is several copy blocks long.
+  {
+    XlsxWriter book(dir_.File("big.xlsx"));
+    book.AddSheet("名单");
+    book.Write({T("姓名"), T("a"), T("b"), T("c"), T("d")});
+    uint64_t x = 88172645463325252u;
+    auto digits = [&] {
+      x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+      return N(std::to_string(100000000000000u + x % 900000000000000u));
+    };
+    for (int i = 0; i < 40000; ++i)
+      book.Write({T(i % 2 ? "刘德华" : "欧阳修"), digits(), digits(), digits(), digits()});
+    book.Close();
+  }
+  TableOptions table;
+  table.format = TableFormat::kXlsx;
+  ConvertTable(lists_, dir_.File("big.xlsx"), dir_.File("files.xlsx"), {}, table);
+
+  const int savedInput = ::dup(STDIN_FILENO);
+  const int input = ::open(dir_.File("big.xlsx").c_str(), O_RDONLY);
+  ASSERT_EQ(::dup2(input, STDIN_FILENO), STDIN_FILENO);
+  ::close(input);
+  const int out = ::open(dir_.File("streamed.xlsx").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(out, 0);
+  EXPECT_NO_THROW(
+      ConvertTable(lists_, kStandardStream, "/dev/fd/" + std::to_string(out), {}, table));
+  ::dup2(savedInput, STDIN_FILENO);
+  ::close(savedInput);
+  ::close(out);
+  ASSERT_GT(ReadFile(dir_.File("streamed.xlsx")).size(), 2 * kOutputBlockBytes);
+  const std::vector<Row> rows = ReadAll(XlsxSource(ReadFile(dir_.File("streamed.xlsx"))));
+  EXPECT_EQ(rows.size(), 40001u);
+  EXPECT_TRUE(rows == ReadAll(XlsxSource(ReadFile(dir_.File("files.xlsx")))));
 }
 
 TEST_F(TableRun, AChosenAlternativeRewritesTheRowsRomanizedCellOnly) {
