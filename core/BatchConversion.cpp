@@ -777,19 +777,6 @@ void CheckWadeGilesMapping(ListFiles& lists) {
                 std::to_string(spellingCount) + " spellings");
 }
 
-std::string ReadSource(const std::string& sourcePath, struct stat* fileStat, bool* isFile) {
-  std::string source;
-  *isFile = false;
-  if (sourcePath == kStandardStream) {
-    if (gStdinClosed) throw Error("Standard input is closed");
-    if (int e = ReadFromDescriptor(STDIN_FILENO, source)) ThrowInOut(e);
-  } else {
-    source = ReadWholeFile(sourcePath);
-    *isFile = ::stat(sourcePath.c_str(), fileStat) == 0;
-  }
-  return source;
-}
-
 namespace {
 
 // Standard input: held in memory when it is short, else copied into a scratch file, as a pipe

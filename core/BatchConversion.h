@@ -109,9 +109,6 @@ struct TargetLeft {
 // "-" for a closed stream with "Standard input is closed" / "Standard output is closed".
 void GuardStandardStreams();
 
-// A source read whole: a file, or standard input for kStandardStream ("Standard input is closed"
-// when it was). `*isFile` tells whether `*fileStat` was filled in.
-std::string ReadSource(const std::string& sourcePath, struct stat* fileStat, bool* isFile);
 // A table source opened to be read a block at a time, as often as needed: the regular file, or
 // standard input copied into an unnamed scratch file (a workbook is read out of order). A file
 // that `targetPath` (if given) would write into where it is read, a descriptor of this process
