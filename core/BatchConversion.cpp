@@ -250,9 +250,7 @@ struct Part {
 // the cores at every reading and slow both down.
 struct alignas(64) Worker {
   Worker(const ListFiles& lists, const ConversionOptions& options, const LineWatch* watch)
-      : converter(lists, options) {
-    converter.SetWatch(watch);
-  }
+      : converter(lists, options, watch) {}
   NameConverter converter;
   Part part;
 };
@@ -316,6 +314,7 @@ class BatchRun {
         progress_(progress),
         writeLine_(writeLine),
         onLine_(onLine.call),
+        hooked_(static_cast<bool>(onLine.call)),
         watching_(onLine.watch && !writeLine),
         unicodeTarget_(unicodeTarget),
         workers_{std::optional<Worker>(std::in_place, lists, options,
@@ -378,7 +377,7 @@ class BatchRun {
 
   // Whether the line hook is handed the line that `converter` converted last.
   bool Seen(const NameConverter& converter) const {
-    return onLine_ && (!watching_ || converter.Watched());
+    return hooked_ && (!watching_ || converter.Watched());
   }
 
   // Appends the target bytes of `line` with its CR LF to `buf`, and for a Unicode target that the
@@ -481,6 +480,7 @@ class BatchRun {
     Part& part = workers_[who]->part;
     NameConverter& converter = workers_[who]->converter;
     const size_t size = chunk.Size();
+    const bool hooked = hooked_;  // kept in a register across the calls
     for (;;) {
       const size_t from = untaken.fetch_add(kClaimLines);
       if (from >= size || chunk.failedLine.load() < from) return;
@@ -491,7 +491,7 @@ class BatchRun {
         result.gbkBegin = part.gbk.size();
         try {
           result.marked = ConvertLine(converter, part.out, part.gbk, chunk.Name(k));
-          result.seen = Seen(converter);
+          if (hooked) result.seen = Seen(converter);  // else never set
         } catch (...) {
           chunk.Fail(k, std::current_exception());
           return;
@@ -529,6 +529,7 @@ class BatchRun {
   const ProgressFn& progress_;
   const LineWriter& writeLine_;
   const LineFn& onLine_;
+  const bool hooked_;    // there is a line hook
   const bool watching_;  // the hook has a watch, and the converters tell what it wants
   const bool unicodeTarget_;
   std::optional<Worker> workers_[2];  // the calling thread's, the helper's (two threads only)

@@ -355,13 +355,15 @@ void AppendRomanizedName(std::string& out, const ListFiles& lists, std::string_v
            });
 }
 
-NameConverter::NameConverter(const ListFiles& lists, const ConversionOptions& options)
+NameConverter::NameConverter(const ListFiles& lists, const ConversionOptions& options,
+                             const LineWatch* watch)
     : lists_(lists),
       options_(options),
       layout_(options),
       readings_(lists, options.Lookup()),
       generation_(lists.Generation()),
       anyTaught_(!lists.List(kTaughtNameKeys).empty()),
+      watch_(watch),
       forms_(2 * static_cast<size_t>(kGbkSlots)) {
   ForgetForms();
 }
@@ -375,11 +377,6 @@ void NameConverter::ForgetForms() {
           forms_[2 * static_cast<size_t>(slot) + 1].state = kDot;
   pairs_.clear();
   formText_.assign(kFormSlack, '\0');
-}
-
-void NameConverter::SetWatch(const LineWatch* watch) {
-  watch_ = watch;
-  ForgetForms();
 }
 
 void NameConverter::Resync() {

@@ -141,7 +141,9 @@ class LineWatch {
 // One converter is used by one thread; several converters may share one const ListFiles.
 class NameConverter {
  public:
-  NameConverter(const ListFiles& lists, const ConversionOptions& options);
+  // `watch` (if given): Watched() tells the lines it wants.
+  NameConverter(const ListFiles& lists, const ConversionOptions& options,
+                const LineWatch* watch = nullptr);
   void Append(std::string& out, std::string_view line);
   // The parts of the line, split exactly as Append splits it (the table's added columns).
   void Split(NameParts& parts, std::string_view line);
@@ -149,8 +151,6 @@ class NameConverter {
   bool MayHoldMarker() const {
     return (lineMarks_ & kQuestionMark) || readings_.SawQuestionMark();
   }
-  // Has Watched() tell the lines that `watch` wants (nullptr: every line); set before any line.
-  void SetWatch(const LineWatch* watch);
   // Whether the line last appended may be one the watch wants: a line written from forms when one
   // of its characters is wanted in its position, one whose first two characters are one surname
   // or whose ends were trimmed always; a line the whole walk writes always.
