@@ -337,9 +337,8 @@ int Convert(const Run& run) {
     ReviewCollector review(lists, run.options);
     const quorvel::LineHook reviewHook = run.reviewPath ? review.Hook() : quorvel::LineHook();
     if (run.tableRun) {
-      const int status =
-          quorvel::cli::RunTable(lists, run.source, run.target, run.options, run.table,
-                               reviewHook.call);
+      const int status = quorvel::cli::RunTable(lists, run.source, run.target, run.options,
+                                                run.table, reviewHook.call);
       if (status == 0 && run.reviewPath) review.Write(*run.reviewPath);
       return status;
     }

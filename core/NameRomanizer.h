@@ -148,9 +148,7 @@ class NameConverter {
   // The parts of the line, split exactly as Append splits it (the table's added columns).
   void Split(NameParts& parts, std::string_view line);
   // False when the line last appended certainly holds no "???" (no reading in it had a "?").
-  bool MayHoldMarker() const {
-    return (lineMarks_ & kQuestionMark) || readings_.SawQuestionMark();
-  }
+  bool MayHoldMarker() const { return (lineMarks_ & kQuestionMark) || readings_.SawQuestionMark(); }
   // Whether the line last appended may be one the watch wants: a line written from forms when one
   // of its characters is wanted in its position, one whose first two characters are one surname
   // or whose ends were trimmed always; a line the whole walk writes always.
@@ -196,13 +194,13 @@ class NameConverter {
   ConversionOptions options_;
   NameLayout layout_;
   ReadingCache readings_;
-  uint64_t generation_;       // the lists' state that forms_ and anyTaught_ hold
-  bool anyTaught_ = false;    // a whole name is taught: every line is searched first
+  uint64_t generation_;     // the lists' state that forms_ and anyTaught_ hold
+  bool anyTaught_ = false;  // a whole name is taught: every line is searched first
   // The marks of the line last written: kQuestionMark when a reading of it written from forms held
   // a "?", kWanted (Watched()).
   uint8_t lineMarks_ = kWanted;
   const LineWatch* watch_ = nullptr;
-  std::vector<Form> forms_;   // [2 * slot] in a given name, [2 * slot + 1] as a surname
+  std::vector<Form> forms_;  // [2 * slot] in a given name, [2 * slot + 1] as a surname
   std::unordered_map<uint32_t, PairSurname> pairs_;  // by the first two characters' slots
   std::string formText_;  // the forms, then kFormSlack bytes that copies may read past one
   std::string lineText_;  // where a line is written from forms
