@@ -480,7 +480,7 @@ class BatchRun {
     Part& part = workers_[who]->part;
     NameConverter& converter = workers_[who]->converter;
     const size_t size = chunk.Size();
-    const bool hooked = hooked_;  // kept in a register across the calls
+    const bool hooked = hooked_, watching = watching_;  // kept in registers across the calls
     for (;;) {
       const size_t from = untaken.fetch_add(kClaimLines);
       if (from >= size || chunk.failedLine.load() < from) return;
@@ -491,7 +491,7 @@ class BatchRun {
         result.gbkBegin = part.gbk.size();
         try {
           result.marked = ConvertLine(converter, part.out, part.gbk, chunk.Name(k));
-          if (hooked) result.seen = Seen(converter);  // else never set
+          if (hooked) result.seen = !watching || converter.Watched();  // else never set
         } catch (...) {
           chunk.Fail(k, std::current_exception());
           return;
