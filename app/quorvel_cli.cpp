@@ -127,10 +127,12 @@ class ReviewCollector {
   ReviewCollector(const quorvel::ListFiles& lists, const quorvel::ConversionOptions& options)
       : reviewer_(lists, options) {}
 
-  quorvel::LineFn Hook() {
-    return [this](size_t number, std::string_view name, std::string_view output) {
-      if (reviewer_.AppendRow(text_, number, name, output)) ++count_;
-    };
+  // Sees only the lines the review may flag.
+  quorvel::LineHook Hook() {
+    return {[this](size_t number, std::string_view name, std::string_view output) {
+              if (reviewer_.AppendRow(text_, number, name, output)) ++count_;
+            },
+            &reviewer_.Watch()};
   }
 
   // Once, at the end of the run: the gathered rows are handed over, not copied.
@@ -333,10 +335,10 @@ int Convert(const Run& run) {
                             : "Cannot convert \"" + run.source + "\": " + problem);
     }
     ReviewCollector review(lists, run.options);
-    const quorvel::LineFn reviewHook = run.reviewPath ? review.Hook() : quorvel::LineFn();
+    const quorvel::LineHook reviewHook = run.reviewPath ? review.Hook() : quorvel::LineHook();
     if (run.tableRun) {
-      const int status =
-          quorvel::cli::RunTable(lists, run.source, run.target, run.options, run.table, reviewHook);
+      const int status = quorvel::cli::RunTable(lists, run.source, run.target, run.options,
+                                                run.table, reviewHook.call);
       if (status == 0 && run.reviewPath) review.Write(*run.reviewPath);
       return status;
     }

@@ -250,7 +250,8 @@ struct Part {
 // threads (a reading cache's state beside the other thread's output string) would bounce between
 // the cores at every reading and slow both down.
 struct alignas(64) Worker {
-  Worker(const ListFiles& lists, const ConversionOptions& options) : converter(lists, options) {}
+  Worker(const ListFiles& lists, const ConversionOptions& options, const LineWatch* watch)
+      : converter(lists, options, watch) {}
   NameConverter converter;
   Part part;
 };
@@ -259,6 +260,7 @@ struct alignas(64) Worker {
 struct LineResult {
   uint8_t part = 0;
   bool marked = false;  // the output holds kNoReading
+  bool seen = false;    // the line hook is handed the line
   size_t begin = 0, end = 0, gbkBegin = 0, gbkEnd = 0;
 };
 
@@ -306,19 +308,23 @@ class BatchRun {
  public:
   BatchRun(ListFiles& lists, Gb18030LineReader& reader, Output& out,
            const ConversionOptions& options, const ProgressFn& progress,
-           const LineWriter& writeLine, const LineFn& onLine, bool unicodeTarget, int threads)
+           const LineWriter& writeLine, const LineHook& onLine, bool unicodeTarget, int threads)
       : lists_(lists),
         reader_(reader),
         out_(out),
         progress_(progress),
         writeLine_(writeLine),
-        onLine_(onLine),
+        onLine_(onLine.call),
+        hooked_(static_cast<bool>(onLine.call)),
+        watching_(onLine.watch && !writeLine),
         unicodeTarget_(unicodeTarget),
-        workers_{std::optional<Worker>(std::in_place, lists, options), std::nullopt} {
+        workers_{std::optional<Worker>(std::in_place, lists, options,
+                                       watching_ ? onLine.watch : nullptr),
+                 std::nullopt} {
     if (threads > 1) {
       try {
         helper_.emplace();
-        workers_[1].emplace(lists, options);
+        workers_[1].emplace(lists, options, watching_ ? onLine.watch : nullptr);
       } catch (const std::system_error&) {
         helper_.reset();  // no thread to be had: one does the work
       }
@@ -359,7 +365,7 @@ class BatchRun {
       lineStart_ = buf.size();
       gbk.clear();
       const bool marked = ConvertLine(workers_[0]->converter, buf, gbk, line);
-      if (onLine_) {
+      if (Seen(workers_[0]->converter)) {
         onLine_(report_->lines + 1, line,
                 unicodeTarget_
                     ? std::string_view(gbk)
@@ -368,6 +374,11 @@ class BatchRun {
       lineStart_ = buf.size();
       Written(marked);
     }
+  }
+
+  // Whether the line hook is handed the line that `converter` converted last.
+  bool Seen(const NameConverter& converter) const {
+    return hooked_ && (!watching_ || converter.Watched());
   }
 
   // Appends the target bytes of `line` with its CR LF to `buf`, and for a Unicode target that the
@@ -380,7 +391,7 @@ class BatchRun {
     const std::string_view written = std::string_view(buf).substr(start);
     const bool marked = (writeLine_ || converter.MayHoldMarker()) &&
                         written.find(kNoReading) != std::string_view::npos;
-    if (unicodeTarget_ && onLine_) gbk.append(written);
+    if (unicodeTarget_ && Seen(converter)) gbk.append(written);
     if (unicodeTarget_ && !IsAscii(written)) {
       std::string utf8 = Gb18030ToUtf8(written);
       buf.resize(start);
@@ -470,6 +481,7 @@ class BatchRun {
     Part& part = workers_[who]->part;
     NameConverter& converter = workers_[who]->converter;
     const size_t size = chunk.Size();
+    const bool hooked = hooked_, watching = watching_;  // kept in registers across the calls
     for (;;) {
       const size_t from = untaken.fetch_add(kClaimLines);
       if (from >= size || chunk.failedLine.load() < from) return;
@@ -480,6 +492,7 @@ class BatchRun {
         result.gbkBegin = part.gbk.size();
         try {
           result.marked = ConvertLine(converter, part.out, part.gbk, chunk.Name(k));
+          if (hooked) result.seen = !watching || converter.Watched();  // else never set
         } catch (...) {
           chunk.Fail(k, std::current_exception());
           return;
@@ -499,7 +512,7 @@ class BatchRun {
       const LineResult& r = chunk.results[k];
       const Part& part = workers_[r.part]->part;
       const std::string_view bytes = std::string_view(part.out).substr(r.begin, r.end - r.begin);
-      if (onLine_) {
+      if (r.seen) {
         onLine_(report_->lines + 1, chunk.Name(k),
                 unicodeTarget_
                     ? std::string_view(part.gbk).substr(r.gbkBegin, r.gbkEnd - r.gbkBegin)
@@ -517,6 +530,8 @@ class BatchRun {
   const ProgressFn& progress_;
   const LineWriter& writeLine_;
   const LineFn& onLine_;
+  const bool hooked_;    // there is a line hook
+  const bool watching_;  // the hook has a watch, and the converters tell what it wants
   const bool unicodeTarget_;
   std::optional<Worker> workers_[2];  // the calling thread's, the helper's (two threads only)
   Chunk chunks_[2];                   // the chunk converted, the next one read
@@ -529,7 +544,7 @@ class BatchRun {
 
 BatchReport ConvertInto(ListFiles& lists, const Source& source, Output& out,
                         const ConversionOptions& options, const ProgressFn& progress,
-                        const LineWriter& writeLine = {}, const LineFn& onLine = {}) {
+                        const LineWriter& writeLine = {}, const LineHook& onLine = {}) {
   BatchReport report;
   report.encoding = source.fd >= 0 ? DetectFileEncoding(source.fd) : DetectEncoding(source.bytes);
   const bool unicodeTarget = report.encoding != SourceEncoding::kGb18030;
@@ -752,7 +767,7 @@ void GuardStandardStreams() {
 
 BatchReport ConvertBytes(ListFiles& lists, std::string_view source, int targetFd,
                          const std::string& targetName, const ConversionOptions& options,
-                         const ProgressFn& progress, const LineFn& onLine) {
+                         const ProgressFn& progress, const LineHook& onLine) {
   Output out(targetFd, targetName);
   Source bytes;
   bytes.bytes = source;
@@ -889,7 +904,7 @@ int StandardOutput() {
 BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
                         const std::string& targetPath, const ConversionOptions& options,
                         const ProgressFn& progress, TargetLeft* left, const LineWriter& writeLine,
-                        const LineFn& onLine) {
+                        const LineHook& onLine) {
   if (left) *left = {};
   // The source is opened before the target is touched. It is read a block at a time while the
   // target is written: a target file is a new file until the end, so the two may be one file.

@@ -44,6 +44,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 
 #include "Encoding.h"
 #include "NameRomanizer.h"
@@ -80,6 +82,18 @@ using ProgressFn = std::function<void(size_t done, size_t total)>;
 // Called for every line converted, in order: its number (from 1), the name line as read and the
 // line written, both GBK and without a line end (the review of a run).
 using LineFn = std::function<void(size_t number, std::string_view name, std::string_view output)>;
+
+// A run's line hook and, if given, which lines it wants (the review's: NameReviewer::Watch):
+// then the lines the watch certainly does not want are not handed to it, the rest are, in order
+// with their numbers, on one thread as on two. Without a watch every line is.
+struct LineHook {
+  LineHook() = default;
+  template <typename Fn, typename = std::enable_if_t<std::is_constructible_v<LineFn, Fn>>>
+  LineHook(Fn&& call, const LineWatch* watch = nullptr)  // NOLINT: a LineFn is a LineHook
+      : call(std::forward<Fn>(call)), watch(watch) {}
+  LineFn call;
+  const LineWatch* watch = nullptr;
+};
 
 struct BatchReport {
   size_t lines = 0;
@@ -132,11 +146,12 @@ using LineWriter = std::function<void(std::string& out, std::string_view line)>;
 // has checked that a source path names a file (the window and the command line each word their own
 // message otherwise) and created the target's folder (CreateTargetFolder). When the run fails,
 // `left` (if given) says what the target holds before the error passes on. `writeLine` (if given)
-// writes each line instead of the options' layout; `onLine` sees each line and its output.
+// writes each line instead of the options' layout; `onLine` sees each line (that its watch may
+// want) and its output.
 BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
                         const std::string& targetPath, const ConversionOptions& options,
                         const ProgressFn& progress = {}, TargetLeft* left = nullptr,
-                        const LineWriter& writeLine = {}, const LineFn& onLine = {});
+                        const LineWriter& writeLine = {}, const LineHook& onLine = {});
 
 // Writes `text` to a target by the same rules as a conversion's (links followed, a stream or
 // device written in place, an earlier file replaced only whole, its mode kept; "-" standard
@@ -163,6 +178,6 @@ void WriteTarget(const std::string& targetPath, const struct stat* sourceStat,
 // lines before it have been written, and no part of the failing line.
 BatchReport ConvertBytes(ListFiles& lists, std::string_view source, int targetFd,
                          const std::string& targetName, const ConversionOptions& options,
-                         const ProgressFn& progress = {}, const LineFn& onLine = {});
+                         const ProgressFn& progress = {}, const LineHook& onLine = {});
 
 }  // namespace quorvel

@@ -355,13 +355,15 @@ void AppendRomanizedName(std::string& out, const ListFiles& lists, std::string_v
            });
 }
 
-NameConverter::NameConverter(const ListFiles& lists, const ConversionOptions& options)
+NameConverter::NameConverter(const ListFiles& lists, const ConversionOptions& options,
+                             const LineWatch* watch)
     : lists_(lists),
       options_(options),
       layout_(options),
       readings_(lists, options.Lookup()),
       generation_(lists.Generation()),
       anyTaught_(!lists.List(kTaughtNameKeys).empty()),
+      watch_(watch),
       forms_(2 * static_cast<size_t>(kGbkSlots)) {
   ForgetForms();
 }
@@ -439,10 +441,11 @@ void NameConverter::RenderForm(Form& form, std::string_view key, KeyRole role) {
     form.state = kPairFirst;
     return;
   }
-  Render(form, readings_.Reading(key, role), role);
+  Render(form, readings_.Reading(key, role), role, Wanted(key, role));
 }
 
-void NameConverter::Render(Form& form, std::string_view reading, KeyRole role) {
+// `wanted`: the watch wants a line with the form's character (or two) there.
+void NameConverter::Render(Form& form, std::string_view reading, KeyRole role, bool wanted) {
   const bool given = role == KeyRole::kGivenName;
   const std::string_view joint = given ? layout_.separator : layout_.between;
   const size_t n = reading.size(), bytes = 2 * n + joint.size();
@@ -467,8 +470,9 @@ void NameConverter::Render(Form& form, std::string_view reading, KeyRole role) {
     Shape(text, text + n, layout_.surnameCase);
   }
   formText_.append(kFormSlack, '\0');
+  const bool question = reading.find('?') != std::string_view::npos;
   form = {static_cast<uint32_t>(at), static_cast<uint16_t>(given ? n : n + joint.size()), kReady,
-          reading.find('?') != std::string_view::npos};
+          static_cast<uint8_t>((question ? kQuestionMark : 0) | (wanted ? kWanted : 0))};
 }
 
 // The surname of a line whose first character may start a two-character custom key: the first
@@ -484,10 +488,12 @@ NameConverter::PairSurname* NameConverter::FindPairSurname(std::string_view line
   if (!CertainlyNoReading(lists_, probe, options_.romanization)) {
     const std::string_view reading = readings_.Reading(probe, KeyRole::kSurname);
     pair.two = reading != kNoReading;
-    if (pair.two) Render(pair.form, reading, KeyRole::kSurname);
+    if (pair.two) Render(pair.form, reading, KeyRole::kSurname, true);
   }
+  // Kept per pair of characters, so wanted whatever the watch says of the first.
   if (!pair.two)
-    Render(pair.form, readings_.Reading(line.substr(0, 2), KeyRole::kSurname), KeyRole::kSurname);
+    Render(pair.form, readings_.Reading(line.substr(0, 2), KeyRole::kSurname), KeyRole::kSurname,
+           true);
   return &pairs_.emplace(key, pair).first->second;
 }
 
@@ -509,7 +515,8 @@ bool NameConverter::RenderForms(Form** forms, std::string_view line, int& surnam
       forms[surnameAt] = &pair->form;
     } else if (first.state == kPairFirst) {
       // No custom key can be these two characters: the first alone is the surname.
-      Render(first, readings_.Reading(line.substr(0, 2), KeyRole::kSurname), KeyRole::kSurname);
+      Render(first, readings_.Reading(line.substr(0, 2), KeyRole::kSurname), KeyRole::kSurname,
+             Wanted(line.substr(0, 2), KeyRole::kSurname));
       if (first.state == kReady) first.state = kPairFirstReady;
     }
   }
@@ -526,9 +533,12 @@ bool NameConverter::RenderForms(Form** forms, std::string_view line, int& surnam
 // the given name) and every form it needs is ready; false (nothing written) otherwise.
 [[gnu::always_inline]] inline bool NameConverter::AppendPreRendered(std::string& out,
                                                                     std::string_view line) {
+  uint8_t trimmed = 0;  // kWanted when the line's ends were trimmed
   if (!line.empty() && (static_cast<unsigned char>(line.front()) <= 0x20 ||
-                        static_cast<unsigned char>(line.back()) <= 0x20))
+                        static_cast<unsigned char>(line.back()) <= 0x20)) {
     line = TrimControls(line);
+    trimmed = kWanted;
+  }
   const size_t size = line.size();
   if (size < 4 || size > 2 * kMaxPieces || size % 2 != 0 || layout_.format == NameFormat::kNone)
     return false;
@@ -536,7 +546,8 @@ bool NameConverter::RenderForms(Form** forms, std::string_view line, int& surnam
   const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
   const size_t separatorSize = layout_.separator.size();
   Form* forms[kMaxPieces];
-  bool ready = true, question = false;
+  bool ready = true;
+  uint8_t marks = trimmed;  // and those of the forms used
   size_t length = static_cast<size_t>(count - 2) * separatorSize;
   for (int k = 0; k < count; ++k) {
     const int slot = kSlotOfLead[bytes[2 * k]] + kSlotOfTrail[bytes[2 * k + 1]];
@@ -544,17 +555,17 @@ bool NameConverter::RenderForms(Form** forms, std::string_view line, int& surnam
     Form* form = forms[k] = &forms_[2 * static_cast<size_t>(slot) + (k == 0)];
     ready &= form->state == kReady;
     length += form->length;
-    question |= form->question;
+    marks |= form->marks;
   }
   int surnameAt = 0;  // forms[surnameAt] is the surname's, the given name's follow
   if (!ready) {
     if (!RenderForms(forms, line, surnameAt)) return false;
     const int given = count - 1 - surnameAt;
     length = given > 0 ? static_cast<size_t>(given - 1) * separatorSize : 0;
-    question = false;
+    marks = trimmed;
     for (int k = surnameAt; k < count; ++k) {
       length += forms[k]->length;
-      question |= forms[k]->question;
+      marks |= forms[k]->marks;
     }
   }
 
@@ -582,17 +593,21 @@ bool NameConverter::RenderForms(Form** forms, std::string_view line, int& surnam
     putSurname();
   }
   out.append(lineText_.data(), length);
-  sawQuestion_ = question;
+  lineMarks_ = marks;
   return true;
 }
 
 void NameConverter::Append(std::string& out, std::string_view line) {
   if (lists_.Generation() != generation_) Resync();
   readings_.ClearQuestionMark();
-  sawQuestion_ = false;
   // Without whole names taught (the usual case) no line is one: no search for it.
-  if (anyTaught_ && AppendTaughtName(out, lists_, line, options_)) return;
-  if (!AppendPreRendered(out, line)) AppendByWalk(out, line);
+  if (anyTaught_ && AppendTaughtName(out, lists_, line, options_)) {
+    lineMarks_ = kWanted;  // no "?" from forms; the watch has no say in a taught name
+    return;
+  }
+  if (AppendPreRendered(out, line)) return;
+  lineMarks_ = kWanted;  // nor in a line the whole walk writes
+  AppendByWalk(out, line);
 }
 
 // Out of line, so that the lines written from forms do not pay for the walk's stack frame.

@@ -113,6 +113,18 @@ void AppendRomanizedWith(std::string& out, const ListFiles& lists, std::string_v
 void AppendLaidOutName(std::string& out, const ListFiles& lists, std::string_view surname,
                        const std::vector<std::string>& given, const ConversionOptions& options);
 
+// Which lines an observer of a batch run wants to see (the review: the lines that may be
+// flagged), told by their characters. Asked once per character, position and state of the lists,
+// by converters on any thread at once: the answer must follow from the character, its position
+// and the lists' current state alone.
+class LineWatch {
+ public:
+  virtual ~LineWatch() = default;
+  // Whether a line holding the double-byte `character` (two bytes) as its one-character surname
+  // (KeyRole::kSurname) or in its given name (KeyRole::kGivenName) is wanted.
+  virtual bool Wants(std::string_view character, KeyRole role) const = 0;
+};
+
 // AppendRomanizedName for many lines with the same options (the batch conversion): the readings
 // of two-byte keys are worked out once per state of the lists (ReadingCache). The caller decides
 // when the lists are refreshed; each line is romanized against their state when it starts.
@@ -129,12 +141,18 @@ void AppendLaidOutName(std::string& out, const ListFiles& lists, std::string_vie
 // One converter is used by one thread; several converters may share one const ListFiles.
 class NameConverter {
  public:
-  NameConverter(const ListFiles& lists, const ConversionOptions& options);
+  // `watch` (if given): Watched() tells the lines it wants.
+  NameConverter(const ListFiles& lists, const ConversionOptions& options,
+                const LineWatch* watch = nullptr);
   void Append(std::string& out, std::string_view line);
   // The parts of the line, split exactly as Append splits it (the table's added columns).
   void Split(NameParts& parts, std::string_view line);
   // False when the line last appended certainly holds no "???" (no reading in it had a "?").
-  bool MayHoldMarker() const { return sawQuestion_ || readings_.SawQuestionMark(); }
+  bool MayHoldMarker() const { return (lineMarks_ & kQuestionMark) || readings_.SawQuestionMark(); }
+  // Whether the line last appended may be one the watch wants: a line written from forms when one
+  // of its characters is wanted in its position, one whose first two characters are one surname
+  // or whose ends were trimmed always; a line the whole walk writes always.
+  bool Watched() const { return lineMarks_ & kWanted; }
 
  private:
   // One key's reading as this converter writes it, in formText_ from `at`. As a surname: in the
@@ -145,8 +163,10 @@ class NameConverter {
     uint32_t at = 0;
     uint16_t length = 0;
     uint8_t state = kUnknown;
-    bool question = false;  // the reading holds a "?"
+    uint8_t marks = 0;  // kQuestionMark, kWanted
   };
+  // Form::marks: the reading holds a "?"; the watch wants a line holding the character there.
+  static constexpr uint8_t kQuestionMark = 1, kWanted = 2;
   // kPairFirst: a surname whose character may start a two-character custom key, the one-character
   // form not yet worked out; kPairFirstReady: the same, with it. The second character decides
   // (ReadingCache::MayEndPairKey, then pairs_).
@@ -164,17 +184,23 @@ class NameConverter {
   void AppendByWalk(std::string& out, std::string_view line);
   bool RenderForms(Form** forms, std::string_view line, int& surnameAt);
   void RenderForm(Form& form, std::string_view key, KeyRole role);
-  void Render(Form& form, std::string_view reading, KeyRole role);
+  void Render(Form& form, std::string_view reading, KeyRole role, bool wanted);
+  bool Wanted(std::string_view key, KeyRole role) const {
+    return !watch_ || watch_->Wants(key, role);
+  }
   PairSurname* FindPairSurname(std::string_view line);
 
   const ListFiles& lists_;
   ConversionOptions options_;
   NameLayout layout_;
   ReadingCache readings_;
-  uint64_t generation_;       // the lists' state that forms_ and anyTaught_ hold
-  bool anyTaught_ = false;    // a whole name is taught: every line is searched first
-  bool sawQuestion_ = false;  // a reading of the line last written from forms held a "?"
-  std::vector<Form> forms_;   // [2 * slot] in a given name, [2 * slot + 1] as a surname
+  uint64_t generation_;     // the lists' state that forms_ and anyTaught_ hold
+  bool anyTaught_ = false;  // a whole name is taught: every line is searched first
+  // The marks of the line last written: kQuestionMark when a reading of it written from forms held
+  // a "?", kWanted (Watched()).
+  uint8_t lineMarks_ = kWanted;
+  const LineWatch* watch_ = nullptr;
+  std::vector<Form> forms_;  // [2 * slot] in a given name, [2 * slot + 1] as a surname
   std::unordered_map<uint32_t, PairSurname> pairs_;  // by the first two characters' slots
   std::string formText_;  // the forms, then kFormSlack bytes that copies may read past one
   std::string lineText_;  // where a line is written from forms

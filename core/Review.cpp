@@ -217,6 +217,30 @@ const uint8_t* TheCandidates() {
   return candidates.data();
 }
 
+namespace {
+
+// Whether the custom dictionary of `romanization` decides the reading of the two-byte `key`: the
+// reading the lookup takes for it has no "?" (one with a "?" may read "???").
+bool UserReads(const ListFiles& lists, Romanization romanization, std::string_view key) {
+  const bool wadeGiles = romanization == Romanization::kWadeGiles;
+  const long at = lists.FindKey(wadeGiles ? kWadeGilesDictionaryKeys : kPinyinDictionaryKeys, key);
+  if (at < 0) return false;
+  const std::vector<std::string>& readings =
+      lists.List(wadeGiles ? kWadeGilesDictionaryReadings : kPinyinDictionaryReadings);
+  return static_cast<size_t>(at) < readings.size() &&
+         readings[static_cast<size_t>(at)].find('?') == std::string::npos;
+}
+
+}  // namespace
+
+bool ReviewWatch::Wants(std::string_view character, KeyRole role) const {
+  uint16_t pair;
+  std::memcpy(&pair, character.data(), sizeof pair);
+  const uint8_t position =
+      role == KeyRole::kSurname ? NameReviewer::kSurnamePosition : NameReviewer::kGivenPosition;
+  return (TheCandidates()[pair] & position) && !UserReads(lists_, romanization_, character);
+}
+
 // One key the romanization read for a line, in its order: its reading (in readingText_), whether
 // it reads "???", its review row in its position (-1: none, or the custom dictionary knows it),
 // and the key itself when it may be flagged.
@@ -239,6 +263,7 @@ struct NameReviewer::Found {
 NameReviewer::NameReviewer(const ListFiles& lists, const ConversionOptions& options)
     : lists_(lists),
       options_(options),
+      watch_(lists, options.romanization),
       candidates_(TheCandidates()),
       readings_(std::make_unique<ReadingCache>(lists, options.Lookup())) {}
 
@@ -248,17 +273,11 @@ void NameReviewer::SyncCandidates() const {
   candidatesGeneration_ = lists_.Generation();
   candidates_ = TheCandidates();
   ownCandidates_.clear();
-  const bool wadeGiles = options_.romanization == Romanization::kWadeGiles;
-  const ListSlot dictionary = wadeGiles ? kWadeGilesDictionaryKeys : kPinyinDictionaryKeys;
-  const std::vector<std::string>& readings =
-      lists_.List(wadeGiles ? kWadeGilesDictionaryReadings : kPinyinDictionaryReadings);
+  const ListSlot dictionary = options_.romanization == Romanization::kWadeGiles
+                                  ? kWadeGilesDictionaryKeys
+                                  : kPinyinDictionaryKeys;
   for (const std::string& key : lists_.List(dictionary)) {
-    if (GbkSlot(key) < 0) continue;
-    // The reading the lookup takes for the key; one with a "?" may read "???" and stays.
-    const long at = lists_.FindKey(dictionary, key);
-    if (at < 0 || static_cast<size_t>(at) >= readings.size() ||
-        readings[static_cast<size_t>(at)].find('?') != std::string::npos)
-      continue;
+    if (GbkSlot(key) < 0 || !UserReads(lists_, options_.romanization, key)) continue;
     if (ownCandidates_.empty()) ownCandidates_.assign(candidates_, candidates_ + 0x10000);
     uint16_t pair;
     std::memcpy(&pair, key.data(), sizeof pair);

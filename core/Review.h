@@ -54,6 +54,20 @@ struct ReviewedLine {
   std::vector<ReviewFlag> flags;
 };
 
+// The lines of a batch run that the review may flag, for the run's line hook (LineHook::watch): a
+// line of double-byte characters only when one of them may be flagged in its position, as the
+// quick test of NameReviewer tells it (NameReviewer::MayBeFlagged). Reads the lists only.
+class ReviewWatch final : public LineWatch {
+ public:
+  ReviewWatch(const ListFiles& lists, Romanization romanization)
+      : lists_(lists), romanization_(romanization) {}
+  bool Wants(std::string_view character, KeyRole role) const override;
+
+ private:
+  const ListFiles& lists_;
+  Romanization romanization_;
+};
+
 // Reviews name lines converted with one set of options against the lists as the last Refresh
 // left them (the batch conversion's state for that line).
 class NameReviewer {
@@ -88,7 +102,12 @@ class NameReviewer {
     return QuickTest(line);
   }
 
+  // For the line hook of a batch run that calls AppendRow or Review: the lines that need not reach
+  // it are those the quick test clears.
+  const LineWatch& Watch() const { return watch_; }
+
  private:
+  friend class ReviewWatch;
   // The quick test of every line: per pair of bytes (as one two-byte load reads them), whether it
   // is a character that may be flagged in the surname position, in the given name, or no
   // double-byte character.
@@ -158,6 +177,7 @@ class NameReviewer {
 
   const ListFiles& lists_;
   ConversionOptions options_;
+  ReviewWatch watch_;
   // The shared table, or this reviewer's copy without the characters the custom dictionary of
   // the romanization reads (the user's own readings), for the lists' generation below.
   mutable const uint8_t* candidates_;

@@ -646,7 +646,7 @@ void MainWindow::convert() {
             total = lines;
             progress.Report(linesDone, lines);
           },
-          &left, {}, review->Hook());
+          &left, {}, review->FileHook());
     }
   } catch (const quorvel::ConversionCancelled&) {
     dialogs.ShowMessage(

@@ -62,9 +62,11 @@ class ConversionReview {
  public:
   ConversionReview(const quorvel::ListFiles& data, const quorvel::ConversionOptions& options);
 
-  // For ConvertFile and ConvertTable: every line goes through the review rule; the flagged ones
+  // For ConvertTable (and any run): every line goes through the review rule; the flagged ones
   // are kept.
   quorvel::LineFn Hook();
+  // For ConvertFile: Hook() with the review's watch, so only the lines it may flag reach it.
+  quorvel::LineHook FileHook() { return {Hook(), &reviewer_.Watch()}; }
   size_t Count() const { return lines_.size(); }
   // The run wrote `target` (UTF-8 or GBK) whole.
   void Finish(std::string target, bool utf8Target);

@@ -2,6 +2,9 @@
 // handing every line to it.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <iterator>
+
 #include "BatchConversion.h"
 #include "CustomDictionary.h"
 #include "Errors.h"
@@ -190,6 +193,63 @@ TEST_F(ReviewTest, TheBatchConversionHandsEveryLineToTheReviewWithItsNumber) {
               });
   EXPECT_EQ(seen, (std::vector<std::string>{"2 Zeng Can", "3 ??? ", "4 Yue Jia"}));
   EXPECT_EQ(ReadFile(target), "Liu De-hua\r\nZeng Can\r\n??? \r\nYue Jia\r\n");
+}
+
+// With the review's watch a run hands the review only the lines it may flag, and those hold every
+// line it flags: the rows are those of a review that sees every line, on one thread and on two,
+// while the custom dictionary, which reads a flagged character when the run starts, loses it part
+// way through (the lines after that are flagged) and reads it again later.
+TEST_F(ReviewTest, TheWatchedRunReviewsWhatARunOfEveryLineReviewsAsTheListsChange) {
+  const char* const names[] = {"曾参",   "刘德华",  "乐嘉",   " 曾参\t",
+                               "王参参", "曾参ABC", "李宗盛", "耶律参"};
+  constexpr size_t kLines = 6 * kCheckEvery;
+  std::string source;
+  for (size_t i = 0; i < kLines; ++i) source += G(names[i % std::size(names)]) + "\r\n";
+  WriteFile(dir_.File("in.txt"), source);
+  const std::string keys = ReadFile(dir_.File("define_han.dll"));
+  const std::string readings = ReadFile(dir_.File("define_py.dll"));
+  auto readShen = [&](bool shen) {
+    WriteFile(dir_.File("define_han.dll"), keys + (shen ? G("参") + "\r\n" : ""));
+    WriteFile(dir_.File("define_py.dll"), readings + (shen ? "shen\r\n" : ""));
+  };
+  struct Review {
+    std::string rows;
+    size_t calls = 0;
+  };
+  auto run = [&](const char* threads, bool watched) {
+    readShen(true);
+    lists_.Refresh();
+    const ConversionOptions options = Options();
+    NameReviewer reviewer(lists_, options);
+    Review review;
+    const LineFn hook = [&](size_t number, std::string_view name, std::string_view output) {
+      ++review.calls;
+      reviewer.AppendRow(review.rows, number, name, output);
+    };
+    const ProgressFn progress = [&](size_t done, size_t) {
+      if (done == 2048) readShen(false);  // 参 is the table's: its lines are flagged
+      if (done == 3 * kCheckEvery + 1024) readShen(true);
+    };
+    ::setenv("QUORVEL_THREADS", threads, 1);
+    ConvertFile(lists_, dir_.File("in.txt"), dir_.File("out.txt"), options, progress, nullptr, {},
+                watched ? LineHook(hook, &reviewer.Watch()) : LineHook(hook));
+    ::unsetenv("QUORVEL_THREADS");
+    return review;
+  };
+  const Review every = run("1", false);
+  EXPECT_EQ(every.calls, kLines);
+  auto flagged = [&](size_t number) {
+    return every.rows.find("\n" + std::to_string(number) + "\t") != std::string::npos;
+  };
+  EXPECT_FALSE(flagged(1 + 8 * 200)) << "曾参 while the dictionary reads 参";
+  EXPECT_TRUE(flagged(1 + 8 * 400)) << "曾参 once it no longer does";
+  EXPECT_FALSE(flagged(1 + 8 * 2000)) << "曾参 once it does again";
+  for (const char* threads : {"1", "2"}) {
+    SCOPED_TRACE(std::string(threads) + " thread(s)");
+    const Review watched = run(threads, true);
+    EXPECT_EQ(FirstDifferentLine(watched.rows, every.rows), "");
+    EXPECT_LE(watched.calls, kLines - kLines / std::size(names)) << "刘德华 is not handed on";
+  }
 }
 
 TEST_F(ReviewTest, AChosenAlternativeRewritesItsLineOnlyWhereTheLineIsStillTheConvertedOne) {
