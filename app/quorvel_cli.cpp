@@ -135,11 +135,10 @@ class ReviewCollector {
             &reviewer_.Watch()};
   }
 
-  // Once, at the end of the run: the gathered rows are handed over, not copied.
+  // Once, at the end of the run, by the target rules: a file replaced whole (its mode and the
+  // link to it kept), a device or pipe (/dev/null, /dev/stdout) written in place, never replaced.
   void Write(const std::string& path) {
-    std::vector<std::pair<std::string, std::string>> files;
-    files.emplace_back(path, std::move(text_));
-    quorvel::ReplaceFilesAtomically(files);
+    quorvel::WriteTextTarget(path, text_);
     std::fprintf(stderr, "quorvel-cli: %zu name%s to check, listed in %s\n", count_,
                  count_ == 1 ? "" : "s", path.c_str());
   }

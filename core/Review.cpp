@@ -6,6 +6,7 @@
 #include <cstring>
 #include <deque>
 
+#include "BatchConversion.h"
 #include "Encoding.h"
 #include "Errors.h"
 #include "FileReading.h"
@@ -503,7 +504,7 @@ void RewriteTargetLine(const std::string& path, std::size_t number, std::string_
     throw Error("目标文件第 " + std::to_string(number) + " 行已被改动，没有改写：" + path);
   std::string changed = text.substr(0, start);
   changed.append(replacement).append(text, end);
-  ReplaceFilesAtomically({{path, changed}});
+  WriteTextTarget(path, changed);  // as the run wrote it: its mode and the link to it kept
 }
 
 std::string FlagText(const std::vector<ReviewFlag>& flags) {

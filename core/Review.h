@@ -209,9 +209,10 @@ std::optional<DictionaryEntry> EntryForAlternative(const ListFiles& lists, std::
                                                    const ReviewFlag& flag, std::size_t alternative);
 
 // Replaces line `number` (from 1) of a converted target, whose lines end with CR LF, when it still
-// reads `expected`; the file is replaced whole (a temporary renamed over it). Both texts in the
-// target's encoding. Error when the file has no such line or the line was changed since, so an
-// edit of the user's is never overwritten; InOutError when the file cannot be read or written.
+// reads `expected`; the file is replaced whole by the target rules (WriteTextTarget: a temporary
+// renamed over it, its mode and a link to it kept). Both texts in the target's encoding. Error when
+// the file has no such line or the line was changed since, so an edit of the user's is never
+// overwritten; InOutError when the file cannot be read or written.
 void RewriteTargetLine(const std::string& path, std::size_t number, std::string_view expected,
                        std::string_view replacement);
 

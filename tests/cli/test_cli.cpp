@@ -1,6 +1,7 @@
 // quorvel-cli as a script sees it: arguments, exit status, messages, files.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <iconv.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -686,6 +687,28 @@ TEST_F(Cli, ReviewWritesTheNamesToCheckWithTheirLineAndCountsThem) {
   EXPECT_EQ(r.status, 1);
   EXPECT_FALSE(std::filesystem::exists(dir_.File("again.tsv")));
   EXPECT_EQ(Call("--review= " + dir_.File("plain.txt")).status, 2) << "an empty file name";
+  // A review file that is a pipe (or a device: /dev/null, /dev/stdout) is written into, never
+  // replaced by a file of that name; a link stays a link to the file that takes the rows.
+  ASSERT_EQ(::mkfifo(dir_.File("fifo").c_str(), 0600), 0);
+  const int pipe = ::open(dir_.File("fifo").c_str(), O_RDWR | O_NONBLOCK);  // holds a reader
+  ASSERT_GE(pipe, 0);
+  std::filesystem::create_symlink("real.tsv", dir_.File("link.tsv"));
+  WriteFile(dir_.File("review_me.txt"), "曾参\n");
+  for (const std::string& into : {dir_.File("fifo"), dir_.File("link.tsv")}) {
+    SCOPED_TRACE(into);
+    r = Call("--review=" + into + " " + dir_.File("review_me.txt") + " -");
+    EXPECT_EQ(r.status, 0) << r.err;
+  }
+  char got[512];
+  const ssize_t n = ::read(pipe, got, sizeof got);
+  ::close(pipe);
+  const std::string row =
+      "1\t曾参\tCan Zeng\t参: can / cen / shen (rare in given names) — or Cen Zeng · Shen Zeng\n";
+  EXPECT_EQ(std::string(got, n > 0 ? static_cast<size_t>(n) : 0), row);
+  EXPECT_TRUE(std::filesystem::is_fifo(dir_.File("fifo")));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_.File("link.tsv")));
+  EXPECT_EQ(ReadFile(dir_.File("real.tsv")), row);
+
   // The review file never takes the place of the names or the result.
   for (const std::string& clash :
        {dir_.File("plain.txt"), dir_.File("./plain.txt"), dir_.File("plain_en.txt")}) {

@@ -2,7 +2,10 @@
 // handing every line to it.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
+#include <filesystem>
 #include <iterator>
 
 #include "BatchConversion.h"
@@ -253,10 +256,17 @@ TEST_F(ReviewTest, TheWatchedRunReviewsWhatARunOfEveryLineReviewsAsTheListsChang
 }
 
 TEST_F(ReviewTest, AChosenAlternativeRewritesItsLineOnlyWhereTheLineIsStillTheConvertedOne) {
+  // The target reached through a link keeps the link and the file its mode.
   const std::string target = dir_.File("out.txt");
-  WriteFile(target, "Liu De-hua\r\nZeng Can\r\nYue Jia\r\n");
+  WriteFile(dir_.File("real.txt"), "Liu De-hua\r\nZeng Can\r\nYue Jia\r\n");
+  ::chmod(dir_.File("real.txt").c_str(), 0640);
+  std::filesystem::create_symlink("real.txt", target);
   RewriteTargetLine(target, 2, "Zeng Can", "Zeng Shen");
   EXPECT_EQ(ReadFile(target), "Liu De-hua\r\nZeng Shen\r\nYue Jia\r\n");
+  EXPECT_TRUE(std::filesystem::is_symlink(target));
+  struct stat st {};
+  ASSERT_EQ(::stat(dir_.File("real.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
   RewriteTargetLine(target, 3, "Yue Jia", "Le Jia");
   EXPECT_EQ(ReadFile(target), "Liu De-hua\r\nZeng Shen\r\nLe Jia\r\n");
   struct Case {
@@ -270,7 +280,9 @@ TEST_F(ReviewTest, AChosenAlternativeRewritesItsLineOnlyWhereTheLineIsStillTheCo
     EXPECT_THROW(RewriteTargetLine(target, c.number, c.expected, "x"), Error);
     EXPECT_EQ(ReadFile(target), "Liu De-hua\r\nZeng Shen\r\nLe Jia\r\n") << "the file is as it was";
   }
-  EXPECT_EQ(FolderContents(dir_.Path()).count("out.txt"), 1u);
+  const std::set<std::string> files = FolderContents(dir_.Path());
+  EXPECT_EQ(files.count("out.txt") + files.count("real.txt"), 2u);
+  for (const std::string& name : files) EXPECT_EQ(name.find(".quorvel-"), std::string::npos);
 }
 
 TEST_F(ReviewTest, TheEntryToRememberHoldsTheChosenReadingAndTheTablesOthers) {
