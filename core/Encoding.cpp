@@ -8,6 +8,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <stdexcept>
@@ -54,6 +55,26 @@ size_t DecodeUtf8(std::string_view text, char32_t* codePoint) {
 
 namespace {
 
+// The bytes at `p` as a number, the first in its lowest byte.
+template <typename Word>
+inline Word LoadLittle(const char* p) {
+  Word w;
+  std::memcpy(&w, p, sizeof w);
+  if constexpr (std::endian::native == std::endian::big) {
+    if constexpr (sizeof w == 8) w = __builtin_bswap64(w);
+    else w = __builtin_bswap32(w);
+  }
+  return w;
+}
+inline uint64_t Load64(const char* p) { return LoadLittle<uint64_t>(p); }
+
+// A three-byte sequence read as a number (LoadLittle) whose lead is E1-EC, EE or EF (no second
+// byte is then overlong or a surrogate) with two continuation bytes. Leads E0 and ED (U+0800 to
+// U+0FFF, U+D000 to U+D7FF and what is not UTF-8 there) are left to DecodeUtf8.
+inline bool IsPlainThreeByteForm(uint32_t w) {
+  return (w & 0xC0C0F0) == 0x8080E0 && (0xDFFE >> (w & 0x0F) & 1) != 0;
+}
+
 // DecodeUtf8 with the three-byte form (every common ideograph) decoded in place, without a call.
 inline size_t DecodeUtf8Quick(std::string_view text, char32_t* codePoint) {
   if (text.size() >= 3) {
@@ -68,6 +89,30 @@ inline size_t DecodeUtf8Quick(std::string_view text, char32_t* codePoint) {
     }
   }
   return DecodeUtf8(text, codePoint);
+}
+
+// DecodeUtf8 of the sequence at p[i] (i < n, p[i] not ASCII): the common three-byte forms with
+// one load where four bytes are there to load.
+inline size_t NextUtf8(const char* p, size_t i, size_t n, char32_t* codePoint) {
+  if (n - i >= 4) {
+    const auto w = LoadLittle<uint32_t>(p + i);
+    if (IsPlainThreeByteForm(w)) {
+      *codePoint = (w & 0x0F) << 12 | (w >> 2 & 0xFC0) | (w >> 16 & 0x3F);
+      return 3;
+    }
+  }
+  return DecodeUtf8(std::string_view(p + i, n - i), codePoint);
+}
+
+// Past the ASCII run at p[i] (i < n, p[i] ASCII): a line end byte by byte, a longer run eight
+// bytes at a time.
+inline size_t PastAscii(const char* p, size_t i, size_t n) {
+  constexpr uint64_t kHigh = 0x8080808080808080;
+  auto ascii = [&](size_t k) { return k < n && static_cast<unsigned char>(p[k]) < 0x80; };
+  if (!ascii(++i) || !ascii(++i)) return i;
+  while (i + 8 <= n && (Load64(p + i) & kHigh) == 0) i += 8;
+  while (ascii(i)) ++i;
+  return i;
 }
 
 }  // namespace
@@ -182,29 +227,31 @@ namespace {
 template <typename Settled>
 Utf8Census CountUtf8(std::string_view text, Settled&& settled) {
   Utf8Census census;
+  const char* p = text.data();
+  const size_t n = text.size();
   char32_t cp;
   bool inFault = false;
-  for (size_t i = 0; i < text.size();) {
-    if (static_cast<unsigned char>(text[i]) < 0x80) {
+  for (size_t i = 0; i < n;) {
+    const auto lead = static_cast<unsigned char>(p[i]);
+    if (lead < 0x80) {
       inFault = false;
-      ++i;
+      i = PastAscii(p, i, n);
       continue;
     }
-    std::string_view rest = text.substr(i);
-    size_t len = DecodeUtf8Quick(rest, &cp);
-    if (len == 0) {
-      ++census.invalid;
-      i += InvalidUtf8Length(rest);
-      if (!inFault) {
-        ++census.faults;
-        if (settled(census, text.size() - i)) return census;
-      }
-      inFault = true;
-    } else {
+    if (const size_t len = NextUtf8(p, i, n, &cp)) {
       inFault = false;
       census.ideographs += IsIdeograph(cp);
       i += len;
+      continue;
     }
+    ++census.invalid;
+    // A byte that leads no sequence is an invalid sequence of its own.
+    i += lead < 0xC2 || lead > 0xF4 ? 1 : InvalidUtf8Length(text.substr(i));
+    if (!inFault) {
+      ++census.faults;
+      if (settled(census, n - i)) return census;
+    }
+    inFault = true;
   }
   return census;
 }
@@ -231,9 +278,21 @@ bool IsValidGb18030(std::string_view text) {
 }
 
 bool IsValidUtf8(std::string_view text) {
+  const char* p = text.data();
+  const size_t n = text.size();
   char32_t cp;
-  for (size_t i = 0; i < text.size();) {
-    size_t len = DecodeUtf8(text.substr(i), &cp);
+  for (size_t i = 0; i < n;) {
+    if (static_cast<unsigned char>(p[i]) < 0x80) {
+      i = PastAscii(p, i, n);
+      continue;
+    }
+    if (n - i >= 4 && IsPlainThreeByteForm(LoadLittle<uint32_t>(p + i))) {
+      // Names in UTF-8 are mostly runs of ideographs.
+      do i += 3;
+      while (n - i >= 4 && IsPlainThreeByteForm(LoadLittle<uint32_t>(p + i)));
+      continue;
+    }
+    const size_t len = DecodeUtf8(text.substr(i), &cp);
     if (len == 0) return false;
     i += len;
   }
@@ -241,9 +300,15 @@ bool IsValidUtf8(std::string_view text) {
 }
 
 bool HasUtf8Ideograph(std::string_view text) {
+  const char* p = text.data();
+  const size_t n = text.size();
   char32_t cp;
-  for (size_t i = 0; i < text.size();) {
-    size_t len = DecodeUtf8(text.substr(i), &cp);
+  for (size_t i = 0; i < n;) {
+    if (static_cast<unsigned char>(p[i]) < 0x80) {
+      i = PastAscii(p, i, n);
+      continue;
+    }
+    const size_t len = NextUtf8(p, i, n, &cp);
     if (len == 0) return false;
     if (IsIdeograph(cp)) return true;
     i += len;
@@ -251,15 +316,43 @@ bool HasUtf8Ideograph(std::string_view text) {
   return false;
 }
 
+namespace {
+
+// Eight bytes of GB2312 pairs at once. `w` holds them as a number, the first in its lowest byte;
+// `*odd` says whether the bytes before end inside a pair (the next non-ASCII byte is a trail) and
+// is updated. False where a byte breaks the pairing: a non-ASCII byte outside A1-FE, a lead past
+// F7, or an ASCII byte where a trail is due.
+inline bool PairsAsGb2312(uint64_t w, uint64_t* odd) {
+  constexpr uint64_t kOnes = 0x0101010101010101, kHigh = kOnes * 0x80;
+  const uint64_t high = w & kHigh;
+  if (high == 0) return *odd == 0;
+  const uint64_t wide = high >> 7;  // 1 in each non-ASCII byte
+  // In each byte: the parity of the non-ASCII bytes up to and including it.
+  uint64_t upTo = wide ^ (wide << 8);
+  upTo ^= upTo << 16;
+  upTo ^= upTo << 32;
+  const uint64_t trail = (upTo ^ wide ^ (0 - *odd)) & kOnes;  // a trail is due here
+  const uint64_t lead = wide & ~trail;
+  const uint64_t low = w & ~kHigh;  // each byte less its top bit: 0x21-0x7E for A1-FE
+  const uint64_t broken = ((~wide & trail) << 7) | (~(low + kOnes * 0x5F) & high) |
+                          ((low + kOnes) & high) | ((low + kOnes * 0x08) & (lead << 7));
+  *odd ^= upTo >> 56 & 1;
+  return broken == 0;
+}
+
+}  // namespace
+
 bool LooksLikeGb2312(std::string_view text) {
-  for (size_t i = 0; i < text.size(); ++i) {
-    auto c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) continue;
-    if (c < 0xA1 || c > 0xF7 || i + 1 >= text.size()) return false;
-    auto t = static_cast<unsigned char>(text[++i]);
-    if (t < 0xA1 || t > 0xFE) return false;
-  }
-  return true;
+  const char* p = text.data();
+  const size_t n = text.size();
+  uint64_t odd = 0;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8)
+    if (!PairsAsGb2312(Load64(p + i), &odd)) return false;
+  // The last bytes, then zeros (ASCII): a lead at the very end has no trail.
+  char last[8] = {};
+  if (n > i) std::memcpy(last, p + i, n - i);
+  return PairsAsGb2312(Load64(last), &odd) && odd == 0;
 }
 
 std::string Utf8ToGb18030(std::string_view utf8, size_t* invalid) {

@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 #include <filesystem>
+#include <optional>
 #include <random>
 
 #include "BatchConversion.h"
@@ -25,6 +26,17 @@ std::vector<std::string> Gb2312TableCharacters() {
     auto lead = static_cast<unsigned char>(BuiltinKey(i)[0]),
          trail = static_cast<unsigned char>(BuiltinKey(i)[1]);
     if (lead >= 0xB0 && lead <= 0xF7 && trail >= 0xA1) out.push_back(BuiltinKey(i));
+  }
+  return out;
+}
+
+// The bytes of `text` in hex, for a failure message.
+std::string Hex(std::string_view text) {
+  std::string out;
+  char byte[4];
+  for (char c : text) {
+    std::snprintf(byte, sizeof byte, "%02X ", static_cast<unsigned char>(c));
+    out += byte;
   }
   return out;
 }
@@ -99,6 +111,78 @@ TEST(Encoding, TheUtf8DecoderIsStrict) {
           << "only the first sequence is read";
     }
     EXPECT_EQ(IsValidUtf8(row.bytes), row.length == row.bytes.size());
+  }
+}
+
+// The checks that read many bytes at once give the answers of a walk one sequence (or one GB2312
+// pair) at a time, for random texts of ASCII runs, line ends, NULs, valid and invalid UTF-8 at
+// its edges (overlong forms, surrogates, cut sequences), GB2312 pairs and bytes just outside
+// them, at every offset from the start of a word.
+TEST(Encoding, TheQuickChecksAgreeWithAWalkBySequence) {
+  const std::string pieces[] = {
+      "a", "zhang san ", "\n", "\r\n", std::string(1, '\0'), std::string(19, 'x'),
+      "\xC3\xA9", "\xC2\x80", "\xDF\xBF", "\xC1\xBF", "刘", "华", "㐀", "\xE4\xB6\xBF", "豈",
+      "\xEF\xAB\xBF", "\xE0\xA0\x80", "\xE0\x9F\xBF", "\xED\x9F\xBF", "\xED\xA0\x80",
+      "\xEF\xBF\xBF", "\xF0\xA0\x80\x80", "\xF0\x90\x80\x80", "\xF0\x8F\xBF\xBF",
+      "\xF4\x8F\xBF\xBF", "\xF4\x90\x80\x80", "\xE5\x88", "\xE5", "\xF0\xAA\x9A", "\x80",
+      "\xBF", "\xFF", "\xFE", "\xA1\xA1", "\xB0\xA1", "\xF7\xFE", "\xF8\xA1", "\xA0\xA1",
+      "\xA1\xA0", "\xA1\xFF", "\xD6\xD0", "\xE6\xB6\x93",
+  };
+  auto walkUtf8 = [](std::string_view text, bool* valid, bool* ideograph) {
+    Utf8Census census;
+    *valid = true;
+    std::optional<bool> firstIdeograph;  // before the first invalid sequence, if any
+    bool inFault = false;
+    for (size_t i = 0; i < text.size();) {
+      char32_t cp;
+      if (const size_t len = DecodeUtf8(text.substr(i), &cp)) {
+        census.ideographs += IsIdeograph(cp);
+        if (IsIdeograph(cp) && *valid && !firstIdeograph) firstIdeograph = true;
+        inFault = false;
+        i += len;
+        continue;
+      }
+      *valid = false;
+      ++census.invalid;
+      census.faults += !inFault;
+      inFault = true;
+      i += InvalidUtf8Length(text.substr(i));
+    }
+    *ideograph = firstIdeograph.value_or(false);
+    return census;
+  };
+  auto walkGb2312 = [](std::string_view text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+      const auto lead = static_cast<unsigned char>(text[i]);
+      if (lead < 0x80) continue;
+      if (lead < 0xA1 || lead > 0xF7 || i + 1 == text.size()) return false;
+      const auto trail = static_cast<unsigned char>(text[++i]);
+      if (trail < 0xA1 || trail > 0xFE) return false;
+    }
+    return true;
+  };
+  std::mt19937 rng(1217);
+  for (int round = 0; round < 200000; ++round) {
+    std::string text(rng() % 8, ' ');  // the offset from the start of a word
+    const size_t offset = text.size();
+    // Pieces of all kinds, or of a few, as files are, so that long valid or paired runs come up.
+    std::vector<const std::string*> drawn;
+    for (const std::string& piece : pieces) drawn.push_back(&piece);
+    if (round % 2) {
+      std::shuffle(drawn.begin(), drawn.end(), rng);
+      drawn.resize(1 + rng() % 4);
+    }
+    for (int k = rng() % 24; k > 0; --k) text += *drawn[rng() % drawn.size()];
+    const std::string_view bytes = std::string_view(text).substr(offset);
+    bool valid, ideograph;
+    const Utf8Census expected = walkUtf8(bytes, &valid, &ideograph);
+    const Utf8Census census = CensusUtf8(bytes);
+    ASSERT_EQ(IsValidUtf8(bytes), valid) << Hex(bytes);
+    ASSERT_EQ(HasUtf8Ideograph(bytes), ideograph) << Hex(bytes);
+    ASSERT_EQ(census.ideographs, expected.ideographs) << Hex(bytes);
+    ASSERT_EQ(census.invalid, expected.invalid) << Hex(bytes);
+    ASSERT_EQ(census.faults, expected.faults) << Hex(bytes);
+    ASSERT_EQ(LooksLikeGb2312(bytes), walkGb2312(bytes)) << Hex(bytes);
   }
 }
 
