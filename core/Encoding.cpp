@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cerrno>
 #include <cstddef>
@@ -74,6 +75,9 @@ inline uint64_t Load64(const char* p) { return LoadLittle<uint64_t>(p); }
 inline bool IsPlainThreeByteForm(uint32_t w) {
   return (w & 0xC0C0F0) == 0x8080E0 && (0xDFFE >> (w & 0x0F) & 1) != 0;
 }
+inline char32_t ThreeByteCodePoint(uint32_t w) {
+  return (w & 0x0F) << 12 | (w >> 2 & 0xFC0) | (w >> 16 & 0x3F);
+}
 
 // DecodeUtf8 with the three-byte form (every common ideograph) decoded in place, without a call.
 inline size_t DecodeUtf8Quick(std::string_view text, char32_t* codePoint) {
@@ -97,7 +101,7 @@ inline size_t NextUtf8(const char* p, size_t i, size_t n, char32_t* codePoint) {
   if (n - i >= 4) {
     const auto w = LoadLittle<uint32_t>(p + i);
     if (IsPlainThreeByteForm(w)) {
-      *codePoint = (w & 0x0F) << 12 | (w >> 2 & 0xFC0) | (w >> 16 & 0x3F);
+      *codePoint = ThreeByteCodePoint(w);
       return 3;
     }
   }
@@ -222,6 +226,46 @@ size_t InvalidUtf8Length(std::string_view text) {
 
 namespace {
 
+// What a byte leading a UTF-8 sequence asks of the bytes after it (DecodeUtf8's rule as a table):
+// the length of the sequence (0: no sequence starts with it) and the range of its second byte;
+// any further bytes are continuation bytes (80-BF).
+struct Utf8Lead {
+  unsigned char length, low, high;
+};
+// (Every field is set in the loop: g++ 12 at -O2 lost default member values of this table.)
+constexpr std::array<Utf8Lead, 256> kUtf8Leads = [] {
+  std::array<Utf8Lead, 256> leads{};
+  for (int c = 0; c < 256; ++c) {
+    const int length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    // E0 and F0: shorter forms are overlong; ED: surrogates; F4: past U+10FFFF.
+    const int low = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+    const int high = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
+    leads[c] = {static_cast<unsigned char>(length), static_cast<unsigned char>(low),
+                static_cast<unsigned char>(high)};
+  }
+  return leads;
+}();
+
+// The sequence at p[i] (i < n, p[i] not ASCII) as the census sees it: its length, and whether it
+// is valid and an ideograph. An invalid one is InvalidUtf8Length long.
+struct Utf8Step {
+  size_t length;
+  bool valid, ideograph;
+};
+inline Utf8Step StepUtf8(const char* p, size_t i, size_t n) {
+  auto byte = [&](size_t k) { return static_cast<unsigned char>(p[i + k]); };
+  const Utf8Lead lead = kUtf8Leads[byte(0)];
+  if (lead.length == 0 || n - i < 2 || byte(1) < lead.low || byte(1) > lead.high)
+    return {1, false, false};
+  if (lead.length == 2) return {2, true, false};  // U+0080 to U+07FF: no ideograph
+  if (n - i < 3 || (byte(2) & 0xC0) != 0x80) return {2, false, false};
+  char32_t cp = char32_t{byte(0) & 0x0Fu} << 12 | char32_t{byte(1) & 0x3Fu} << 6 | (byte(2) & 0x3F);
+  if (lead.length == 3) return {3, true, IsIdeograph(cp)};
+  if (n - i < 4 || (byte(3) & 0xC0) != 0x80) return {3, false, false};
+  cp = cp << 6 | (byte(3) & 0x3F);  // F0-F4: the lead's bit 3 is clear
+  return {4, true, IsIdeograph(cp)};
+}
+
 // The census of `text`, or of a part of it from the start: `settled(census, rest)` is asked at
 // every new fault, with the bytes not yet counted, and ends the count when it says yes.
 template <typename Settled>
@@ -229,7 +273,6 @@ Utf8Census CountUtf8(std::string_view text, Settled&& settled) {
   Utf8Census census;
   const char* p = text.data();
   const size_t n = text.size();
-  char32_t cp;
   bool inFault = false;
   for (size_t i = 0; i < n;) {
     const auto lead = static_cast<unsigned char>(p[i]);
@@ -238,15 +281,23 @@ Utf8Census CountUtf8(std::string_view text, Settled&& settled) {
       i = PastAscii(p, i, n);
       continue;
     }
-    if (const size_t len = NextUtf8(p, i, n, &cp)) {
+    uint32_t w;
+    if ((lead & 0xF0) == 0xE0 && n - i >= 4 && IsPlainThreeByteForm(w = LoadLittle<uint32_t>(p + i))) {
       inFault = false;
-      census.ideographs += IsIdeograph(cp);
-      i += len;
+      do {
+        census.ideographs += IsIdeograph(ThreeByteCodePoint(w));
+        i += 3;
+      } while (n - i >= 4 && IsPlainThreeByteForm(w = LoadLittle<uint32_t>(p + i)));
+      continue;
+    }
+    const Utf8Step step = StepUtf8(p, i, n);
+    i += step.length;
+    if (step.valid) {
+      inFault = false;
+      census.ideographs += step.ideograph;
       continue;
     }
     ++census.invalid;
-    // A byte that leads no sequence is an invalid sequence of its own.
-    i += lead < 0xC2 || lead > 0xF4 ? 1 : InvalidUtf8Length(text.substr(i));
     if (!inFault) {
       ++census.faults;
       if (settled(census, n - i)) return census;
@@ -508,8 +559,9 @@ bool ReadsBetterAsUtf8(std::string_view bytes) {
 
 SourceEncoding DetectEncoding(std::string_view bytes) {
   // EF BB BF also begins the GBK name 锘亏: a mark counts when UTF-8 really follows it.
+  // (Whether GBK can follow is known at the first UTF-8 character, validity only at the end.)
   if (bytes.starts_with("\xEF\xBB\xBF") &&
-      (IsValidUtf8(bytes.substr(3)) || !LooksLikeGb2312(bytes)))
+      (!LooksLikeGb2312(bytes) || IsValidUtf8(bytes.substr(3))))
     return SourceEncoding::kUtf8Bom;
   if (bytes.starts_with("\xFF\xFE")) return SourceEncoding::kUtf16Le;
   if (bytes.starts_with("\xFE\xFF")) return SourceEncoding::kUtf16Be;
@@ -788,13 +840,19 @@ struct TextSurvey {
   bool looksGb2312 = true, validUtf8 = true, utf8Ideograph = false;
 };
 
-TextSurvey SurveyText(int fd, size_t size, size_t block) {
+// `marked`: the text starts with EF BB BF.
+TextSurvey SurveyText(int fd, size_t size, size_t block, bool marked) {
   TextSurvey s;
   s.complete = ForEachBlock(fd, size, block,
                             [&](std::string_view text, size_t) {
+                              if (s.looksGb2312) s.looksGb2312 = LooksLikeGb2312(text);
+                              // The mark counts once GBK cannot follow it, whatever comes after
+                              // (a zero byte or a long line too: DetectEncoding weighs the mark
+                              // first). Pairs never straddle a block's last LF, so a block that
+                              // does not pair means the text does not.
+                              if (marked && !s.looksGb2312) return false;
                               if (text.find('\0') != std::string_view::npos)
                                 return s.complete = false;
-                              if (s.looksGb2312) s.looksGb2312 = LooksLikeGb2312(text);
                               if (s.validUtf8) s.validUtf8 = IsValidUtf8(text);
                               if (s.validUtf8 && !s.utf8Ideograph)
                                 s.utf8Ideograph = HasUtf8Ideograph(text);
@@ -879,7 +937,7 @@ SourceEncoding DetectFileEncoding(int fd, size_t wholeUpTo, size_t block) {
   if (head.starts_with("\xFE\xFF")) return SourceEncoding::kUtf16Be;
   block = std::max<size_t>(block, 16);
   if (size > kLongestLineWithoutZeros) {
-    const TextSurvey survey = SurveyText(fd, size, block);
+    const TextSurvey survey = SurveyText(fd, size, block, head.starts_with("\xEF\xBB\xBF"));
     if (auto settled = SettledBySurvey(survey, head)) return *settled;
     if (survey.complete && !survey.looksGb2312 && !survey.validUtf8) {
       if (head.starts_with("\xEF\xBB\xBF"))

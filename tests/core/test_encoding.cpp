@@ -752,6 +752,7 @@ TEST(Encoding, AFileIsDetectedInBlocksAsWhole) {
   };
   const std::string names = "刘德华\r\n欧阳修\n张三\r\nzhang san\n";
   const std::string big = times(names, 70000);
+  const std::string gbk = Utf8ToGb18030(times(names, 100000));
   const std::string cases[] = {
       Utf8ToGb18030(big),
       big,
@@ -773,6 +774,15 @@ TEST(Encoding, AFileIsDetectedInBlocksAsWhole) {
       Utf16(big, false),
       Utf16(big, true).substr(2),
       times("刘德华", 70000) + "\n",  // one line longer than a block
+      big + "\xFF\n",                                   // UTF-8 whose only fault is at the end
+      big + Utf8ToGb18030(times(names, 140000)),         // UTF-8, then more names in GBK
+      "\xEF\xBB\xBF" + big + '\0' + "\n",                // a mark, UTF-8, a NUL far after
+      "\xEF\xBB\xBF" + big + times("刘德华", 70000),     // and a line longer than a block
+      gbk,                                               // GBK past the size of one UTF-16 line
+      gbk + '\0' + "\n",                                 // and a NUL in its last block
+      Utf8ToGb18030("锘亏\n") + gbk,                     // GBK whose first name starts like a mark
+      Utf8ToGb18030("锘亏\n") + gbk + "\xFF\n",          // and pairs broken at the very end
+      Utf8ToGb18030("锘亏\n") + gbk + '\0' + "\n",        // and a NUL at the end
   };
   for (size_t block : {size_t{16}, size_t{777}, size_t{1} << 16}) {
     for (const std::string& bytes : cases) {
