@@ -385,10 +385,12 @@ inline bool PairsAsGb2312(uint64_t w, uint64_t* odd) {
   const uint64_t trail = (upTo ^ wide ^ (0 - *odd)) & kOnes;  // a trail is due here
   const uint64_t lead = wide & ~trail;
   const uint64_t low = w & ~kHigh;  // each byte less its top bit: 0x21-0x7E for A1-FE
-  const uint64_t broken = ((~wide & trail) << 7) | (~(low + kOnes * 0x5F) & high) |
-                          ((low + kOnes) & high) | ((low + kOnes * 0x08) & (lead << 7));
+  // Below A1, or F8 and above (rare: then whether it is a lead or FF decides).
+  const uint64_t outside = (~(low + kOnes * 0x5F) | (low + kOnes * 0x08)) & high;
+  const uint64_t broken = ((~wide & trail) << 7) | outside;
   *odd ^= upTo >> 56 & 1;
-  return broken == 0;
+  return broken == 0 || (((~wide & trail) << 7) | (~(low + kOnes * 0x5F) & high) |
+                         ((low + kOnes) & high) | ((low + kOnes * 0x08) & (lead << 7))) == 0;
 }
 
 }  // namespace
@@ -929,8 +931,8 @@ SourceEncoding DetectFileEncoding(int fd, size_t wholeUpTo, size_t block) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) ThrowInOut(errno);
   const auto size = static_cast<size_t>(std::max<off_t>(st.st_size, 0));
-  std::string head;
-  ReadAt(fd, 0, std::min(size, std::max<size_t>(wholeUpTo, 4)), head);
+  std::string head;  // the whole text, or the first bytes where only the marks are looked at
+  ReadAt(fd, 0, size <= wholeUpTo ? size : 4, head);
   if (head.size() < 4 || size <= wholeUpTo) return DetectEncoding(head);
   if (head.starts_with("\xFF\xFE") && !head.starts_with("\xEF\xBB\xBF"))
     return SourceEncoding::kUtf16Le;
