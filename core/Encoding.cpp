@@ -236,7 +236,10 @@ struct Utf8Lead {
 constexpr std::array<Utf8Lead, 256> kUtf8Leads = [] {
   std::array<Utf8Lead, 256> leads{};
   for (int c = 0; c < 256; ++c) {
-    const int length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    const int length = c >= 0xC2 && c <= 0xDF   ? 2
+                       : c >= 0xE0 && c <= 0xEF ? 3
+                       : c >= 0xF0 && c <= 0xF4 ? 4
+                                                : 0;
     // E0 and F0: shorter forms are overlong; ED: surrogates; F4: past U+10FFFF.
     const int low = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
     const int high = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
@@ -282,7 +285,8 @@ Utf8Census CountUtf8(std::string_view text, Settled&& settled) {
       continue;
     }
     uint32_t w;
-    if ((lead & 0xF0) == 0xE0 && n - i >= 4 && IsPlainThreeByteForm(w = LoadLittle<uint32_t>(p + i))) {
+    if ((lead & 0xF0) == 0xE0 && n - i >= 4 &&
+        IsPlainThreeByteForm(w = LoadLittle<uint32_t>(p + i))) {
       inFault = false;
       do {
         census.ideographs += IsIdeograph(ThreeByteCodePoint(w));

@@ -119,15 +119,22 @@ TEST(Encoding, TheUtf8DecoderIsStrict) {
 // its edges (overlong forms, surrogates, cut sequences), GB2312 pairs and bytes just outside
 // them, at every offset from the start of a word.
 TEST(Encoding, TheQuickChecksAgreeWithAWalkBySequence) {
-  const std::string pieces[] = {
-      "a", "zhang san ", "\n", "\r\n", std::string(1, '\0'), std::string(19, 'x'),
-      "\xC3\xA9", "\xC2\x80", "\xDF\xBF", "\xC1\xBF", "刘", "华", "㐀", "\xE4\xB6\xBF", "豈",
-      "\xEF\xAB\xBF", "\xE0\xA0\x80", "\xE0\x9F\xBF", "\xED\x9F\xBF", "\xED\xA0\x80",
-      "\xEF\xBF\xBF", "\xF0\xA0\x80\x80", "\xF0\x90\x80\x80", "\xF0\x8F\xBF\xBF",
-      "\xF4\x8F\xBF\xBF", "\xF4\x90\x80\x80", "\xE5\x88", "\xE5", "\xF0\xAA\x9A", "\x80",
-      "\xBF", "\xFF", "\xFE", "\xA1\xA1", "\xB0\xA1", "\xF7\xFE", "\xF8\xA1", "\xA0\xA1",
-      "\xA1\xA0", "\xA1\xFF", "\xD6\xD0", "\xE6\xB6\x93",
-  };
+  // The pieces, '|' between them: ASCII and line ends; two-byte forms (one overlong); three
+  // bytes, ideographs or not; E0 and ED at their edges; four bytes, the last code point and past
+  // it; sequences cut short and stray bytes; GB2312 pairs and bytes just outside them.
+  const std::string_view joined =
+      "a|zhang san |\n|\r\n|xxxxxxxxxxxxxxxxxxx|\xC3\xA9|\xC2\x80|\xDF\xBF|\xC1\xBF|"
+      "刘|华|㐀|\xE4\xB6\xBF|豈|\xEF\xAB\xBF|\xEF\xBF\xBF|"
+      "\xE0\xA0\x80|\xE0\x9F\xBF|\xED\x9F\xBF|\xED\xA0\x80|"
+      "\xF0\xA0\x80\x80|\xF0\x90\x80\x80|\xF0\x8F\xBF\xBF|\xF4\x8F\xBF\xBF|\xF4\x90\x80\x80|"
+      "\xE5\x88|\xE5|\xF0\xAA\x9A|\x80|\xBF|\xFF|\xFE|"
+      "\xA1\xA1|\xB0\xA1|\xF7\xFE|\xF8\xA1|\xA0\xA1|\xA1\xA0|\xA1\xFF|\xD6\xD0|\xE6\xB6\x93";
+  std::vector<std::string> pieces = {std::string(1, '\0')};
+  for (size_t at = 0; at <= joined.size();) {
+    const size_t bar = std::min(joined.find('|', at), joined.size());
+    pieces.emplace_back(joined.substr(at, bar - at));
+    at = bar + 1;
+  }
   auto walkUtf8 = [](std::string_view text, bool* valid, bool* ideograph) {
     Utf8Census census;
     *valid = true;
@@ -773,16 +780,16 @@ TEST(Encoding, AFileIsDetectedInBlocksAsWhole) {
       Utf16(big, true),
       Utf16(big, false),
       Utf16(big, true).substr(2),
-      times("刘德华", 70000) + "\n",  // one line longer than a block
-      big + "\xFF\n",                                   // UTF-8 whose only fault is at the end
-      big + Utf8ToGb18030(times(names, 140000)),         // UTF-8, then more names in GBK
-      "\xEF\xBB\xBF" + big + '\0' + "\n",                // a mark, UTF-8, a NUL far after
-      "\xEF\xBB\xBF" + big + times("刘德华", 70000),     // and a line longer than a block
-      gbk,                                               // GBK past the size of one UTF-16 line
-      gbk + '\0' + "\n",                                 // and a NUL in its last block
-      Utf8ToGb18030("锘亏\n") + gbk,                     // GBK whose first name starts like a mark
-      Utf8ToGb18030("锘亏\n") + gbk + "\xFF\n",          // and pairs broken at the very end
-      Utf8ToGb18030("锘亏\n") + gbk + '\0' + "\n",        // and a NUL at the end
+      times("刘德华", 70000) + "\n",                  // one line longer than a block
+      big + "\xFF\n",                                 // UTF-8 whose only fault is at the end
+      big + Utf8ToGb18030(times(names, 140000)),      // UTF-8, then more names in GBK
+      "\xEF\xBB\xBF" + big + '\0' + "\n",             // a mark, UTF-8, a NUL far after
+      "\xEF\xBB\xBF" + big + times("刘德华", 70000),  // and a line longer than a block
+      gbk,                                            // GBK past the size of one UTF-16 line
+      gbk + '\0' + "\n",                              // and a NUL in its last block
+      Utf8ToGb18030("锘亏\n") + gbk,                  // GBK whose first name starts like a mark
+      Utf8ToGb18030("锘亏\n") + gbk + "\xFF\n",       // and pairs broken at the very end
+      Utf8ToGb18030("锘亏\n") + gbk + '\0' + "\n",    // and a NUL at the end
   };
   for (size_t block : {size_t{16}, size_t{777}, size_t{1} << 16}) {
     for (const std::string& bytes : cases) {
