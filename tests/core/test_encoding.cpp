@@ -297,6 +297,8 @@ TEST(Encoding, DetectsUnicodeSources) {
   EXPECT_EQ(DetectEncoding("zhang san\r\n"), SourceEncoding::kGb18030) << "no ideographs: GBK";
   EXPECT_EQ(DetectEncoding(G(names)), SourceEncoding::kGb18030);
   EXPECT_EQ(DetectEncoding("é\r\n"), SourceEncoding::kGb18030) << "valid UTF-8 without ideographs";
+  EXPECT_EQ(DetectEncoding("Пётр Иванов\r\n"), SourceEncoding::kGb18030)
+      << "nor when it does not pair into GB2312 characters";
 }
 
 class UnicodeBatch : public testing::Test {
@@ -768,6 +770,7 @@ TEST(Encoding, AFileIsDetectedInBlocksAsWhole) {
       "\xEF\xBB\xBF" + big + "\xB0",                     // a BOM, then UTF-8 with a fault
       times("zhang san\r\n", 70000),                     // ASCII: GBK
       times("José\n", 70000),                            // valid UTF-8 without ideographs
+      times("Пётр Иванов\n", 70000),                     // and not GB2312 pairs either
       big + "\xFF\n" + big,                              // a stray byte in UTF-8
       Utf8ToGb18030(big) + "\xFF\n",                     // GBK beyond GB2312 pairs
       times("涓\n", 70000),                              // UTF-8 that is GB2312 pairs too
