@@ -389,12 +389,12 @@ inline bool PairsAsGb2312(uint64_t w, uint64_t* odd) {
   const uint64_t trail = (upTo ^ wide ^ (0 - *odd)) & kOnes;  // a trail is due here
   const uint64_t lead = wide & ~trail;
   const uint64_t low = w & ~kHigh;  // each byte less its top bit: 0x21-0x7E for A1-FE
-  // Below A1, or F8 and above (rare: then whether it is a lead or FF decides).
-  const uint64_t outside = (~(low + kOnes * 0x5F) | (low + kOnes * 0x08)) & high;
-  const uint64_t broken = ((~wide & trail) << 7) | outside;
+  const uint64_t asciiAsTrail = (~wide & trail) << 7;
+  const uint64_t belowA1 = ~(low + kOnes * 0x5F) & high, fromF8 = (low + kOnes * 0x08) & high;
   *odd ^= upTo >> 56 & 1;
-  return broken == 0 || (((~wide & trail) << 7) | (~(low + kOnes * 0x5F) & high) |
-                         ((low + kOnes) & high) | ((low + kOnes * 0x08) & (lead << 7))) == 0;
+  if ((asciiAsTrail | belowA1 | fromF8) == 0) return true;
+  // F8-FE breaks the pairing only as a lead, FF always.
+  return (asciiAsTrail | belowA1 | (fromF8 & (lead << 7)) | ((low + kOnes) & high)) == 0;
 }
 
 }  // namespace
