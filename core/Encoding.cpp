@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <stdexcept>
@@ -54,6 +56,29 @@ size_t DecodeUtf8(std::string_view text, char32_t* codePoint) {
 
 namespace {
 
+// The bytes at `p` as a number, the first in its lowest byte.
+template <typename Word>
+inline Word LoadLittle(const char* p) {
+  Word w;
+  std::memcpy(&w, p, sizeof w);
+  if constexpr (std::endian::native == std::endian::big) {
+    if constexpr (sizeof w == 8) w = __builtin_bswap64(w);
+    else w = __builtin_bswap32(w);
+  }
+  return w;
+}
+inline uint64_t Load64(const char* p) { return LoadLittle<uint64_t>(p); }
+
+// A three-byte sequence read as a number (LoadLittle) whose lead is E1-EC, EE or EF (no second
+// byte is then overlong or a surrogate) with two continuation bytes. Leads E0 and ED (U+0800 to
+// U+0FFF, U+D000 to U+D7FF and what is not UTF-8 there) are left to DecodeUtf8.
+inline bool IsPlainThreeByteForm(uint32_t w) {
+  return (w & 0xC0C0F0) == 0x8080E0 && (0xDFFE >> (w & 0x0F) & 1) != 0;
+}
+inline char32_t ThreeByteCodePoint(uint32_t w) {
+  return (w & 0x0F) << 12 | (w >> 2 & 0xFC0) | (w >> 16 & 0x3F);
+}
+
 // DecodeUtf8 with the three-byte form (every common ideograph) decoded in place, without a call.
 inline size_t DecodeUtf8Quick(std::string_view text, char32_t* codePoint) {
   if (text.size() >= 3) {
@@ -68,6 +93,30 @@ inline size_t DecodeUtf8Quick(std::string_view text, char32_t* codePoint) {
     }
   }
   return DecodeUtf8(text, codePoint);
+}
+
+// DecodeUtf8 of the sequence at p[i] (i < n, p[i] not ASCII): the common three-byte forms with
+// one load where four bytes are there to load.
+inline size_t NextUtf8(const char* p, size_t i, size_t n, char32_t* codePoint) {
+  if (n - i >= 4) {
+    const auto w = LoadLittle<uint32_t>(p + i);
+    if (IsPlainThreeByteForm(w)) {
+      *codePoint = ThreeByteCodePoint(w);
+      return 3;
+    }
+  }
+  return DecodeUtf8(std::string_view(p + i, n - i), codePoint);
+}
+
+// Past the ASCII run at p[i] (i < n, p[i] ASCII): a line end byte by byte, a longer run eight
+// bytes at a time.
+inline size_t PastAscii(const char* p, size_t i, size_t n) {
+  constexpr uint64_t kHigh = 0x8080808080808080;
+  auto ascii = [&](size_t k) { return k < n && static_cast<unsigned char>(p[k]) < 0x80; };
+  if (!ascii(++i) || !ascii(++i)) return i;
+  while (i + 8 <= n && (Load64(p + i) & kHigh) == 0) i += 8;
+  while (ascii(i)) ++i;
+  return i;
 }
 
 }  // namespace
@@ -177,34 +226,87 @@ size_t InvalidUtf8Length(std::string_view text) {
 
 namespace {
 
+// What a byte leading a UTF-8 sequence asks of the bytes after it (DecodeUtf8's rule as a table):
+// the length of the sequence (0: no sequence starts with it) and the range of its second byte;
+// any further bytes are continuation bytes (80-BF).
+struct Utf8Lead {
+  unsigned char length, low, high;
+};
+// (Every field is set in the loop: g++ 12 at -O2 lost default member values of this table.)
+constexpr std::array<Utf8Lead, 256> kUtf8Leads = [] {
+  std::array<Utf8Lead, 256> leads{};
+  for (int c = 0; c < 256; ++c) {
+    const int length = c >= 0xC2 && c <= 0xDF   ? 2
+                       : c >= 0xE0 && c <= 0xEF ? 3
+                       : c >= 0xF0 && c <= 0xF4 ? 4
+                                                : 0;
+    // E0 and F0: shorter forms are overlong; ED: surrogates; F4: past U+10FFFF.
+    const int low = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+    const int high = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
+    leads[c] = {static_cast<unsigned char>(length), static_cast<unsigned char>(low),
+                static_cast<unsigned char>(high)};
+  }
+  return leads;
+}();
+
+// The sequence at p[i] (i < n, p[i] not ASCII) as the census sees it: its length, and whether it
+// is valid and an ideograph. An invalid one is InvalidUtf8Length long.
+struct Utf8Step {
+  size_t length;
+  bool valid, ideograph;
+};
+inline Utf8Step StepUtf8(const char* p, size_t i, size_t n) {
+  auto byte = [&](size_t k) { return static_cast<unsigned char>(p[i + k]); };
+  const Utf8Lead lead = kUtf8Leads[byte(0)];
+  if (lead.length == 0 || n - i < 2 || byte(1) < lead.low || byte(1) > lead.high)
+    return {1, false, false};
+  if (lead.length == 2) return {2, true, false};  // U+0080 to U+07FF: no ideograph
+  if (n - i < 3 || (byte(2) & 0xC0) != 0x80) return {2, false, false};
+  char32_t cp = char32_t{byte(0) & 0x0Fu} << 12 | char32_t{byte(1) & 0x3Fu} << 6 | (byte(2) & 0x3F);
+  if (lead.length == 3) return {3, true, IsIdeograph(cp)};
+  if (n - i < 4 || (byte(3) & 0xC0) != 0x80) return {3, false, false};
+  cp = cp << 6 | (byte(3) & 0x3F);  // F0-F4: the lead's bit 3 is clear
+  return {4, true, IsIdeograph(cp)};
+}
+
 // The census of `text`, or of a part of it from the start: `settled(census, rest)` is asked at
 // every new fault, with the bytes not yet counted, and ends the count when it says yes.
 template <typename Settled>
 Utf8Census CountUtf8(std::string_view text, Settled&& settled) {
   Utf8Census census;
-  char32_t cp;
+  const char* p = text.data();
+  const size_t n = text.size();
   bool inFault = false;
-  for (size_t i = 0; i < text.size();) {
-    if (static_cast<unsigned char>(text[i]) < 0x80) {
+  for (size_t i = 0; i < n;) {
+    const auto lead = static_cast<unsigned char>(p[i]);
+    if (lead < 0x80) {
       inFault = false;
-      ++i;
+      i = PastAscii(p, i, n);
       continue;
     }
-    std::string_view rest = text.substr(i);
-    size_t len = DecodeUtf8Quick(rest, &cp);
-    if (len == 0) {
-      ++census.invalid;
-      i += InvalidUtf8Length(rest);
-      if (!inFault) {
-        ++census.faults;
-        if (settled(census, text.size() - i)) return census;
-      }
-      inFault = true;
-    } else {
+    uint32_t w;
+    if ((lead & 0xF0) == 0xE0 && n - i >= 4 &&
+        IsPlainThreeByteForm(w = LoadLittle<uint32_t>(p + i))) {
       inFault = false;
-      census.ideographs += IsIdeograph(cp);
-      i += len;
+      do {
+        census.ideographs += IsIdeograph(ThreeByteCodePoint(w));
+        i += 3;
+      } while (n - i >= 4 && IsPlainThreeByteForm(w = LoadLittle<uint32_t>(p + i)));
+      continue;
     }
+    const Utf8Step step = StepUtf8(p, i, n);
+    i += step.length;
+    if (step.valid) {
+      inFault = false;
+      census.ideographs += step.ideograph;
+      continue;
+    }
+    ++census.invalid;
+    if (!inFault) {
+      ++census.faults;
+      if (settled(census, n - i)) return census;
+    }
+    inFault = true;
   }
   return census;
 }
@@ -231,9 +333,21 @@ bool IsValidGb18030(std::string_view text) {
 }
 
 bool IsValidUtf8(std::string_view text) {
+  const char* p = text.data();
+  const size_t n = text.size();
   char32_t cp;
-  for (size_t i = 0; i < text.size();) {
-    size_t len = DecodeUtf8(text.substr(i), &cp);
+  for (size_t i = 0; i < n;) {
+    if (static_cast<unsigned char>(p[i]) < 0x80) {
+      i = PastAscii(p, i, n);
+      continue;
+    }
+    if (n - i >= 4 && IsPlainThreeByteForm(LoadLittle<uint32_t>(p + i))) {
+      // Names in UTF-8 are mostly runs of ideographs.
+      do i += 3;
+      while (n - i >= 4 && IsPlainThreeByteForm(LoadLittle<uint32_t>(p + i)));
+      continue;
+    }
+    const size_t len = DecodeUtf8(text.substr(i), &cp);
     if (len == 0) return false;
     i += len;
   }
@@ -241,9 +355,15 @@ bool IsValidUtf8(std::string_view text) {
 }
 
 bool HasUtf8Ideograph(std::string_view text) {
+  const char* p = text.data();
+  const size_t n = text.size();
   char32_t cp;
-  for (size_t i = 0; i < text.size();) {
-    size_t len = DecodeUtf8(text.substr(i), &cp);
+  for (size_t i = 0; i < n;) {
+    if (static_cast<unsigned char>(p[i]) < 0x80) {
+      i = PastAscii(p, i, n);
+      continue;
+    }
+    const size_t len = NextUtf8(p, i, n, &cp);
     if (len == 0) return false;
     if (IsIdeograph(cp)) return true;
     i += len;
@@ -251,15 +371,45 @@ bool HasUtf8Ideograph(std::string_view text) {
   return false;
 }
 
+namespace {
+
+// Eight bytes of GB2312 pairs at once. `w` holds them as a number, the first in its lowest byte;
+// `*odd` says whether the bytes before end inside a pair (the next non-ASCII byte is a trail) and
+// is updated. False where a byte breaks the pairing: a non-ASCII byte outside A1-FE, a lead past
+// F7, or an ASCII byte where a trail is due.
+inline bool PairsAsGb2312(uint64_t w, uint64_t* odd) {
+  constexpr uint64_t kOnes = 0x0101010101010101, kHigh = kOnes * 0x80;
+  const uint64_t high = w & kHigh;
+  if (high == 0) return *odd == 0;
+  const uint64_t wide = high >> 7;  // 1 in each non-ASCII byte
+  // In each byte: the parity of the non-ASCII bytes up to and including it.
+  uint64_t upTo = wide ^ (wide << 8);
+  upTo ^= upTo << 16;
+  upTo ^= upTo << 32;
+  const uint64_t trail = (upTo ^ wide ^ (0 - *odd)) & kOnes;  // a trail is due here
+  const uint64_t lead = wide & ~trail;
+  const uint64_t low = w & ~kHigh;  // each byte less its top bit: 0x21-0x7E for A1-FE
+  const uint64_t asciiAsTrail = (~wide & trail) << 7;
+  const uint64_t belowA1 = ~(low + kOnes * 0x5F) & high, fromF8 = (low + kOnes * 0x08) & high;
+  *odd ^= upTo >> 56 & 1;
+  if ((asciiAsTrail | belowA1 | fromF8) == 0) return true;
+  // F8-FE breaks the pairing only as a lead, FF always.
+  return (asciiAsTrail | belowA1 | (fromF8 & (lead << 7)) | ((low + kOnes) & high)) == 0;
+}
+
+}  // namespace
+
 bool LooksLikeGb2312(std::string_view text) {
-  for (size_t i = 0; i < text.size(); ++i) {
-    auto c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) continue;
-    if (c < 0xA1 || c > 0xF7 || i + 1 >= text.size()) return false;
-    auto t = static_cast<unsigned char>(text[++i]);
-    if (t < 0xA1 || t > 0xFE) return false;
-  }
-  return true;
+  const char* p = text.data();
+  const size_t n = text.size();
+  uint64_t odd = 0;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8)
+    if (!PairsAsGb2312(Load64(p + i), &odd)) return false;
+  // The last bytes, then zeros (ASCII): a lead at the very end has no trail.
+  char last[8] = {};
+  if (n > i) std::memcpy(last, p + i, n - i);
+  return PairsAsGb2312(Load64(last), &odd) && odd == 0;
 }
 
 std::string Utf8ToGb18030(std::string_view utf8, size_t* invalid) {
@@ -415,8 +565,9 @@ bool ReadsBetterAsUtf8(std::string_view bytes) {
 
 SourceEncoding DetectEncoding(std::string_view bytes) {
   // EF BB BF also begins the GBK name 锘亏: a mark counts when UTF-8 really follows it.
+  // (Whether GBK can follow is known at the first UTF-8 character, validity only at the end.)
   if (bytes.starts_with("\xEF\xBB\xBF") &&
-      (IsValidUtf8(bytes.substr(3)) || !LooksLikeGb2312(bytes)))
+      (!LooksLikeGb2312(bytes) || IsValidUtf8(bytes.substr(3))))
     return SourceEncoding::kUtf8Bom;
   if (bytes.starts_with("\xFF\xFE")) return SourceEncoding::kUtf16Le;
   if (bytes.starts_with("\xFE\xFF")) return SourceEncoding::kUtf16Be;
@@ -426,13 +577,16 @@ SourceEncoding DetectEncoding(std::string_view bytes) {
   // common ideographs only.
   if (LooksLikeGb2312(bytes))
     return ReadsBetterAsUtf8(bytes) ? SourceEncoding::kUtf8 : SourceEncoding::kGb18030;
+  // Valid UTF-8 has no fault to weigh, only whether it holds an ideograph; checking validity
+  // costs less than counting, and stops at the first fault (in GBK text, its first character).
+  if (IsValidUtf8(bytes))
+    return HasUtf8Ideograph(bytes) ? SourceEncoding::kUtf8 : SourceEncoding::kGb18030;
   // Faults never go away and an ideograph takes three bytes at least: once even the rest of the
   // text read as ideographs would be too few for the faults, the count can stop.
   const Utf8Census census = CountUtf8(bytes, [](const Utf8Census& sofar, size_t rest) {
     return sofar.ideographs + rest / 3 < kUtf8IdeographsPerFault * sofar.faults;
   });
   if (census.ideographs == 0) return SourceEncoding::kGb18030;
-  if (census.invalid == 0) return SourceEncoding::kUtf8;
   // A stray or damaged byte in a UTF-8 file: its ideographs still far outnumber the faults.
   // GBK text read as UTF-8 is the reverse, a fault at nearly every character; and GBK names
   // that happen to hold UTF-8-looking runs still read as GB18030 without a fault, which UTF-8
@@ -695,13 +849,19 @@ struct TextSurvey {
   bool looksGb2312 = true, validUtf8 = true, utf8Ideograph = false;
 };
 
-TextSurvey SurveyText(int fd, size_t size, size_t block) {
+// `marked`: the text starts with EF BB BF.
+TextSurvey SurveyText(int fd, size_t size, size_t block, bool marked) {
   TextSurvey s;
   s.complete = ForEachBlock(fd, size, block,
                             [&](std::string_view text, size_t) {
+                              if (s.looksGb2312) s.looksGb2312 = LooksLikeGb2312(text);
+                              // The mark counts once GBK cannot follow it, whatever comes after
+                              // (a zero byte or a long line too: DetectEncoding weighs the mark
+                              // first). Pairs never straddle a block's last LF, so a block that
+                              // does not pair means the text does not.
+                              if (marked && !s.looksGb2312) return false;
                               if (text.find('\0') != std::string_view::npos)
                                 return s.complete = false;
-                              if (s.looksGb2312) s.looksGb2312 = LooksLikeGb2312(text);
                               if (s.validUtf8) s.validUtf8 = IsValidUtf8(text);
                               if (s.validUtf8 && !s.utf8Ideograph)
                                 s.utf8Ideograph = HasUtf8Ideograph(text);
@@ -778,15 +938,15 @@ SourceEncoding DetectFileEncoding(int fd, size_t wholeUpTo, size_t block) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) ThrowInOut(errno);
   const auto size = static_cast<size_t>(std::max<off_t>(st.st_size, 0));
-  std::string head;
-  ReadAt(fd, 0, std::min(size, std::max<size_t>(wholeUpTo, 4)), head);
+  std::string head;  // the whole text, or the first bytes where only the marks are looked at
+  ReadAt(fd, 0, size <= wholeUpTo ? size : 4, head);
   if (head.size() < 4 || size <= wholeUpTo) return DetectEncoding(head);
   if (head.starts_with("\xFF\xFE") && !head.starts_with("\xEF\xBB\xBF"))
     return SourceEncoding::kUtf16Le;
   if (head.starts_with("\xFE\xFF")) return SourceEncoding::kUtf16Be;
   block = std::max<size_t>(block, 16);
   if (size > kLongestLineWithoutZeros) {
-    const TextSurvey survey = SurveyText(fd, size, block);
+    const TextSurvey survey = SurveyText(fd, size, block, head.starts_with("\xEF\xBB\xBF"));
     if (auto settled = SettledBySurvey(survey, head)) return *settled;
     if (survey.complete && !survey.looksGb2312 && !survey.validUtf8) {
       if (head.starts_with("\xEF\xBB\xBF"))

@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 #include <filesystem>
+#include <optional>
 #include <random>
 
 #include "BatchConversion.h"
@@ -25,6 +26,17 @@ std::vector<std::string> Gb2312TableCharacters() {
     auto lead = static_cast<unsigned char>(BuiltinKey(i)[0]),
          trail = static_cast<unsigned char>(BuiltinKey(i)[1]);
     if (lead >= 0xB0 && lead <= 0xF7 && trail >= 0xA1) out.push_back(BuiltinKey(i));
+  }
+  return out;
+}
+
+// The bytes of `text` in hex, for a failure message.
+std::string Hex(std::string_view text) {
+  std::string out;
+  char byte[4];
+  for (char c : text) {
+    std::snprintf(byte, sizeof byte, "%02X ", static_cast<unsigned char>(c));
+    out += byte;
   }
   return out;
 }
@@ -99,6 +111,85 @@ TEST(Encoding, TheUtf8DecoderIsStrict) {
           << "only the first sequence is read";
     }
     EXPECT_EQ(IsValidUtf8(row.bytes), row.length == row.bytes.size());
+  }
+}
+
+// The checks that read many bytes at once give the answers of a walk one sequence (or one GB2312
+// pair) at a time, for random texts of ASCII runs, line ends, NULs, valid and invalid UTF-8 at
+// its edges (overlong forms, surrogates, cut sequences), GB2312 pairs and bytes just outside
+// them, at every offset from the start of a word.
+TEST(Encoding, TheQuickChecksAgreeWithAWalkBySequence) {
+  // The pieces, '|' between them: ASCII and line ends; two-byte forms (one overlong); three
+  // bytes, ideographs or not; E0 and ED at their edges; four bytes, the last code point and past
+  // it; sequences cut short and stray bytes; GB2312 pairs and bytes just outside them.
+  const std::string_view joined =
+      "a|zhang san |\n|\r\n|xxxxxxxxxxxxxxxxxxx|\xC3\xA9|\xC2\x80|\xDF\xBF|\xC1\xBF|"
+      "刘|华|㐀|\xE4\xB6\xBF|豈|\xEF\xAB\xBF|\xEF\xBF\xBF|"
+      "\xE0\xA0\x80|\xE0\x9F\xBF|\xED\x9F\xBF|\xED\xA0\x80|"
+      "\xF0\xA0\x80\x80|\xF0\x90\x80\x80|\xF0\x8F\xBF\xBF|\xF4\x8F\xBF\xBF|\xF4\x90\x80\x80|"
+      "\xE5\x88|\xE5|\xF0\xAA\x9A|\x80|\xBF|\xFF|\xFE|"
+      "\xA1\xA1|\xB0\xA1|\xF7\xFE|\xF8\xA1|\xA0\xA1|\xA1\xA0|\xA1\xFF|\xD6\xD0|\xE6\xB6\x93";
+  std::vector<std::string> pieces = {std::string(1, '\0')};
+  for (size_t at = 0; at <= joined.size();) {
+    const size_t bar = std::min(joined.find('|', at), joined.size());
+    pieces.emplace_back(joined.substr(at, bar - at));
+    at = bar + 1;
+  }
+  auto walkUtf8 = [](std::string_view text, bool* valid, bool* ideograph) {
+    Utf8Census census;
+    *valid = true;
+    std::optional<bool> firstIdeograph;  // before the first invalid sequence, if any
+    bool inFault = false;
+    for (size_t i = 0; i < text.size();) {
+      char32_t cp;
+      if (const size_t len = DecodeUtf8(text.substr(i), &cp)) {
+        census.ideographs += IsIdeograph(cp);
+        if (IsIdeograph(cp) && *valid && !firstIdeograph) firstIdeograph = true;
+        inFault = false;
+        i += len;
+        continue;
+      }
+      *valid = false;
+      ++census.invalid;
+      census.faults += !inFault;
+      inFault = true;
+      i += InvalidUtf8Length(text.substr(i));
+    }
+    *ideograph = firstIdeograph.value_or(false);
+    return census;
+  };
+  auto walkGb2312 = [](std::string_view text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+      const auto lead = static_cast<unsigned char>(text[i]);
+      if (lead < 0x80) continue;
+      if (lead < 0xA1 || lead > 0xF7 || i + 1 == text.size()) return false;
+      const auto trail = static_cast<unsigned char>(text[++i]);
+      if (trail < 0xA1 || trail > 0xFE) return false;
+    }
+    return true;
+  };
+  std::mt19937 rng(1217);
+  for (int round = 0; round < 200000; ++round) {
+    std::string text(rng() % 8, ' ');  // the offset from the start of a word
+    const size_t offset = text.size();
+    // Pieces of all kinds, or of a few, as files are, so that long valid or paired runs come up.
+    std::vector<const std::string*> drawn;
+    for (const std::string& piece : pieces) drawn.push_back(&piece);
+    if (round % 2) {
+      std::shuffle(drawn.begin(), drawn.end(), rng);
+      drawn.resize(1 + rng() % 4);
+    }
+    for (int k = rng() % 24; k > 0; --k) text += *drawn[rng() % drawn.size()];
+    const std::string_view bytes = std::string_view(text).substr(offset);
+    bool valid, ideograph;
+    const Utf8Census expected = walkUtf8(bytes, &valid, &ideograph);
+    const Utf8Census census = CensusUtf8(bytes);
+    ASSERT_EQ(IsValidUtf8(bytes), valid) << Hex(bytes);
+    ASSERT_EQ(HasUtf8Ideograph(bytes), ideograph) << Hex(bytes);
+    ASSERT_EQ(census.ideographs, expected.ideographs) << Hex(bytes);
+    ASSERT_EQ(census.invalid, expected.invalid) << Hex(bytes);
+    ASSERT_EQ(census.faults, expected.faults) << Hex(bytes);
+    ASSERT_EQ(LooksLikeGb2312(bytes), walkGb2312(bytes)) << Hex(bytes);
   }
 }
 
@@ -206,6 +297,8 @@ TEST(Encoding, DetectsUnicodeSources) {
   EXPECT_EQ(DetectEncoding("zhang san\r\n"), SourceEncoding::kGb18030) << "no ideographs: GBK";
   EXPECT_EQ(DetectEncoding(G(names)), SourceEncoding::kGb18030);
   EXPECT_EQ(DetectEncoding("é\r\n"), SourceEncoding::kGb18030) << "valid UTF-8 without ideographs";
+  EXPECT_EQ(DetectEncoding("Пётр Иванов\r\n"), SourceEncoding::kGb18030)
+      << "nor when it does not pair into GB2312 characters";
 }
 
 class UnicodeBatch : public testing::Test {
@@ -668,6 +761,7 @@ TEST(Encoding, AFileIsDetectedInBlocksAsWhole) {
   };
   const std::string names = "刘德华\r\n欧阳修\n张三\r\nzhang san\n";
   const std::string big = times(names, 70000);
+  const std::string gbk = Utf8ToGb18030(times(names, 100000));
   const std::string cases[] = {
       Utf8ToGb18030(big),
       big,
@@ -676,6 +770,7 @@ TEST(Encoding, AFileIsDetectedInBlocksAsWhole) {
       "\xEF\xBB\xBF" + big + "\xB0",                     // a BOM, then UTF-8 with a fault
       times("zhang san\r\n", 70000),                     // ASCII: GBK
       times("José\n", 70000),                            // valid UTF-8 without ideographs
+      times("Пётр Иванов\n", 70000),                     // and not GB2312 pairs either
       big + "\xFF\n" + big,                              // a stray byte in UTF-8
       Utf8ToGb18030(big) + "\xFF\n",                     // GBK beyond GB2312 pairs
       times("涓\n", 70000),                              // UTF-8 that is GB2312 pairs too
@@ -688,7 +783,16 @@ TEST(Encoding, AFileIsDetectedInBlocksAsWhole) {
       Utf16(big, true),
       Utf16(big, false),
       Utf16(big, true).substr(2),
-      times("刘德华", 70000) + "\n",  // one line longer than a block
+      times("刘德华", 70000) + "\n",                  // one line longer than a block
+      big + "\xFF\n",                                 // UTF-8 whose only fault is at the end
+      big + Utf8ToGb18030(times(names, 140000)),      // UTF-8, then more names in GBK
+      "\xEF\xBB\xBF" + big + '\0' + "\n",             // a mark, UTF-8, a NUL far after
+      "\xEF\xBB\xBF" + big + times("刘德华", 70000),  // and a line longer than a block
+      gbk,                                            // GBK past the size of one UTF-16 line
+      gbk + '\0' + "\n",                              // and a NUL in its last block
+      Utf8ToGb18030("锘亏\n") + gbk,                  // GBK whose first name starts like a mark
+      Utf8ToGb18030("锘亏\n") + gbk + "\xFF\n",       // and pairs broken at the very end
+      Utf8ToGb18030("锘亏\n") + gbk + '\0' + "\n",    // and a NUL at the end
   };
   for (size_t block : {size_t{16}, size_t{777}, size_t{1} << 16}) {
     for (const std::string& bytes : cases) {
