@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <cstddef>
@@ -14,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "BuiltinTable.h"
 #include "Errors.h"
 #include "FileReading.h"
 
@@ -295,13 +297,116 @@ std::string Utf16ToUtf8(std::string_view utf16, bool littleEndian, size_t* inval
   });
 }
 
-std::string Gb18030ToUtf8(std::string_view text) {
-  // Opening a converter costs more than converting a name: one per thread, reset at every call.
+namespace {
+
+// Opening a converter costs more than converting a name: one per thread, reset at every call.
+Iconv& Gb18030ToUtf8Converter() {
   thread_local Iconv cv("UTF-8", "GB18030");
-  return cv.Convert(text, [](std::string& rep, size_t) -> size_t {
+  return cv;
+}
+
+// The UTF-8 of `character` when iconv converts all its bytes into one code point beyond ASCII
+// (exactly what it makes of them anywhere in a text), else empty.
+std::string ConvertedAsOne(std::string_view character) {
+  bool failed = false;
+  std::string utf8 = Gb18030ToUtf8Converter().Convert(character, [&](std::string&, size_t) {
+    failed = true;
+    return size_t{0};
+  });
+  char32_t cp;
+  if (failed || DecodeUtf8(utf8, &cp) != utf8.size() || cp < 0x80) return {};
+  return utf8;
+}
+
+// The UTF-8 bytes of each double-byte character (GbkSlot), worked out the first time it appears:
+// the bytes in the low three bytes, their count in the high one; 0 where not worked out yet, and
+// kNotOneCharacter where iconv does not convert the code as one character. Either thread of a run
+// may fill an entry, and both would write the same value.
+constexpr uint32_t kNotOneCharacter = 0xFF000000;
+std::atomic<uint32_t> gbkUtf8[kGbkSlots];
+
+uint32_t GbkUtf8(int slot) {
+  std::atomic<uint32_t>& entry = gbkUtf8[slot];
+  uint32_t value = entry.load(std::memory_order_relaxed);
+  if (value != 0) return value;
+  const char code[2] = {static_cast<char>(0x81 + slot / 191), static_cast<char>(0x40 + slot % 191)};
+  const std::string utf8 = ConvertedAsOne(std::string_view(code, 2));
+  if (utf8.empty() || utf8.size() > 3) {
+    value = kNotOneCharacter;
+  } else {
+    value = static_cast<uint32_t>(utf8.size()) << 24;
+    for (size_t k = 0; k < utf8.size(); ++k)
+      value |= uint32_t{static_cast<unsigned char>(utf8[k])} << (8 * k);
+  }
+  entry.store(value, std::memory_order_relaxed);
+  return value;
+}
+
+}  // namespace
+
+std::string Gb18030ToUtf8(std::string_view text) {
+  return Gb18030ToUtf8Converter().Convert(text, [](std::string& rep, size_t) -> size_t {
     rep = "?";
     return 1;
   });
+}
+
+size_t AsciiLength(std::string_view text) {
+  const char* p = text.data();
+  size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    uint64_t word;
+    std::memcpy(&word, p + i, 8);
+    if (word & 0x8080808080808080) break;
+  }
+  while (i < text.size() && static_cast<unsigned char>(p[i]) < 0x80) ++i;
+  return i;
+}
+
+void AppendGb18030AsUtf8(std::string& out, std::string_view gb18030) {
+  // Room for the rest from `i` on: ASCII keeps its length and a double-byte character takes at
+  // most three bytes; anything else is appended after the buffer is cut back.
+  char* o = nullptr;
+  const auto makeRoom = [&](size_t i) {
+    const size_t used = out.size(), left = gb18030.size() - i;
+    out.resize(used + left + left / 2 + 1);
+    o = out.data() + used;
+  };
+  makeRoom(0);
+  size_t i = 0;
+  while (i < gb18030.size()) {
+    const size_t ascii = AsciiLength(gb18030.substr(i));
+    std::memcpy(o, gb18030.data() + i, ascii);
+    o += ascii;
+    i += ascii;
+    if (i == gb18030.size()) break;
+    const std::string_view rest = gb18030.substr(i);
+    const size_t length = Gb18030CharLength(rest);
+    if (length == 2) {
+      const uint32_t utf8 = GbkUtf8(GbkSlot(rest.substr(0, 2)));
+      if (utf8 != kNotOneCharacter) {
+        const size_t size = utf8 >> 24;
+        for (size_t k = 0; k < size; ++k) *o++ = static_cast<char>(utf8 >> (8 * k));
+        i += 2;
+        continue;
+      }
+    }
+    out.resize(static_cast<size_t>(o - out.data()));
+    // A four-byte character iconv converts alone is converted so wherever it stands; from
+    // anything else on (a lone byte, a code iconv has no character for), iconv takes the rest,
+    // which it begins just where it would have in the whole text.
+    if (length == 4) {
+      if (const std::string utf8 = ConvertedAsOne(rest.substr(0, 4)); !utf8.empty()) {
+        out += utf8;
+        i += 4;
+        makeRoom(i);
+        continue;
+      }
+    }
+    out += Gb18030ToUtf8(rest);
+    return;
+  }
+  out.resize(static_cast<size_t>(o - out.data()));
 }
 
 const char* EncodingName(SourceEncoding encoding) {

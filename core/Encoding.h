@@ -78,6 +78,13 @@ std::string Utf8ToGb18030(std::string_view utf8, size_t* invalid = nullptr);
 // Bad units (a lone surrogate, an odd last byte): U+FFFD each, counted in `*invalid` if given.
 std::string Utf16ToUtf8(std::string_view utf16, bool littleEndian, size_t* invalid = nullptr);
 std::string Gb18030ToUtf8(std::string_view text);  // invalid bytes: "?"
+// Appends Gb18030ToUtf8(gb18030) to `out`, the same bytes for many short texts (output lines):
+// ASCII copied by runs, each double-byte character through a table filled as characters first
+// appear (shared by all threads), and only what is neither (a four-byte character, a byte that
+// starts none) through iconv.
+void AppendGb18030AsUtf8(std::string& out, std::string_view gb18030);
+// The length of the run of ASCII bytes `text` starts with.
+size_t AsciiLength(std::string_view text);
 std::string Utf8ToGb18030Strict(std::string_view utf8,
                                 bool* ok);  // ok=false if anything is unmappable
 

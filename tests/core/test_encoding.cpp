@@ -493,6 +493,42 @@ TEST(Encoding, ATextOfReplacementsConvertsWhole) {
   EXPECT_EQ(gb18030, expected);
 }
 
+// The table-driven conversion of output lines against iconv's conversion of the whole text: every
+// double-byte code (alone and between other text, so a code iconv refuses shows how the rest is
+// taken), and texts of four-byte characters, lone bytes and codes without a character.
+TEST(Encoding, AppendingGb18030AsUtf8GivesTheBytesOfTheWholeConversion) {
+  const struct {
+    const char* why;
+    std::string text;
+  } rows[] = {
+      {"empty", ""},
+      {"ASCII longer than a word", "Dehua Liu, Xiaoming Wang ~!\x7F"},
+      {"double-byte after ASCII", "Lu\xA8\xB9 li-xi"},
+      {"a code of the user-defined area", "\xA1\x40x"},
+      {"four-byte, in the BMP and beyond", "\x81\x39\xEE\x39" "a\x98\x35\xEE\x37\xA8\xB9"},
+      {"0x80 and 0xFF start no character", "a\x80\xB5\xC2\xFF\xB5\xC2"},
+      {"a lone lead byte at the end", "Liu \xB5"},
+      {"a lead byte before ASCII", "\xB5 \xB5\x30z\xB5\x30\x81 \xB5\x7Fq"},
+      {"a four-byte code without a character", "\x84\x31\xA5\x30\xA8\xB9\xE3\x32\x9A\x36"},
+      {"a cut four-byte code", "\xA8\xB9\x81\x30\x81"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.why);
+    std::string out = "kept";
+    AppendGb18030AsUtf8(out, row.text);
+    EXPECT_EQ(out, "kept" + Gb18030ToUtf8(row.text));
+  }
+  std::string out, expected;
+  for (int lead = 0x81; lead <= 0xFE; ++lead) {
+    for (int trail = 0x40; trail <= 0xFF; ++trail) {
+      const std::string text = {'A', static_cast<char>(lead), static_cast<char>(trail), 'z'};
+      out.clear();
+      AppendGb18030AsUtf8(out, text);
+      ASSERT_EQ(out, Gb18030ToUtf8(text)) << std::hex << lead << " " << trail;
+    }
+  }
+}
+
 // The line reader decodes a Unicode source a line at a time; the whole-text conversion is the
 // reference. Random texts mix ASCII, line ends, NULs, ideographs, characters GBK cannot hold
 // (U+FEFF, U+FFFE, U+0080, Extension B), characters GBK holds outside the ideographs, and
