@@ -351,18 +351,6 @@ std::string Gb18030ToUtf8(std::string_view text) {
   });
 }
 
-size_t AsciiLength(std::string_view text) {
-  const char* p = text.data();
-  size_t i = 0;
-  for (; i + 8 <= text.size(); i += 8) {
-    uint64_t word;
-    std::memcpy(&word, p + i, 8);
-    if (word & 0x8080808080808080) break;
-  }
-  while (i < text.size() && static_cast<unsigned char>(p[i]) < 0x80) ++i;
-  return i;
-}
-
 void AppendGb18030AsUtf8(std::string& out, std::string_view gb18030) {
   // Room for the rest from `i` on: ASCII keeps its length and a double-byte character takes at
   // most three bytes; anything else is appended after the buffer is cut back.

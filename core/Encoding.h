@@ -9,8 +9,10 @@
 // linear in its input, however many characters are replaced.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -83,8 +85,33 @@ std::string Gb18030ToUtf8(std::string_view text);  // invalid bytes: "?"
 // appear (shared by all threads), and only what is neither (a four-byte character, a byte that
 // starts none) through iconv.
 void AppendGb18030AsUtf8(std::string& out, std::string_view gb18030);
-// The length of the run of ASCII bytes `text` starts with.
-size_t AsciiLength(std::string_view text);
+// The length of the run of ASCII bytes `text` starts with (eight bytes at a time).
+inline size_t AsciiLength(std::string_view text) {
+  const char* p = text.data();
+  const size_t n = text.size();
+  // Where the first byte of p[at, at + 8) that is not ASCII lies, or 8.
+  const auto firstOther = [p](size_t at) -> size_t {
+    uint64_t word;
+    std::memcpy(&word, p + at, 8);
+    word &= 0x8080808080808080;
+    if (word == 0) return 8;
+    return static_cast<size_t>(std::endian::native == std::endian::little ? std::countr_zero(word)
+                                                                           : std::countl_zero(word)) /
+           8;
+  };
+  if (n < 8) {
+    size_t i = 0;
+    while (i < n && static_cast<unsigned char>(p[i]) < 0x80) ++i;
+    return i;
+  }
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8)
+    if (const size_t k = firstOther(i); k < 8) return i + k;
+  if (i == n) return n;
+  // The last eight bytes, of which those before `i` are ASCII already.
+  const size_t k = firstOther(n - 8);
+  return k < 8 ? n - 8 + k : n;
+}
 std::string Utf8ToGb18030Strict(std::string_view utf8,
                                 bool* ok);  // ok=false if anything is unmappable
 

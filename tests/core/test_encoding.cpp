@@ -493,6 +493,20 @@ TEST(Encoding, ATextOfReplacementsConvertsWhole) {
   EXPECT_EQ(gb18030, expected);
 }
 
+// The first byte that is not ASCII, in every place of texts shorter than, as long as and longer
+// than the eight bytes read at once (the last word overlaps bytes already read).
+TEST(Encoding, AsciiLengthStopsAtTheFirstOtherByteWhereverItIs) {
+  for (size_t size = 0; size <= 19; ++size) {
+    EXPECT_EQ(AsciiLength(std::string(size, '\x7F')), size);
+    for (size_t at = 0; at < size; ++at) {
+      std::string text(size, 'a');
+      text[at] = '\x80';
+      if (at + 1 < size) text[size - 1] = '\xFF';
+      EXPECT_EQ(AsciiLength(text), at) << "size " << size;
+    }
+  }
+}
+
 // The table-driven conversion of output lines against iconv's conversion of the whole text: every
 // double-byte code (alone and between other text, so a code iconv refuses shows how the rest is
 // taken), and texts of four-byte characters, lone bytes and codes without a character.
