@@ -579,7 +579,7 @@ std::string SourceToGb18030(std::string_view source, SourceEncoding encoding, si
 // what Utf8ToGb18030 makes of it.
 class Gb18030LineReader::CodePoints {
  public:
-  CodePoints() : cd_(::iconv_open("GB18030", "UTF-8")), bmp_(0x10000) {
+  CodePoints() : cd_(::iconv_open("GB18030", "UTF-8")), bmp_(0x10000), twoByte_(0x10000) {
     if (cd_ == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("iconv cannot convert");
   }
   ~CodePoints() { ::iconv_close(cd_); }
@@ -594,7 +594,11 @@ class Gb18030LineReader::CodePoints {
   // The bytes of `cp`, worked out now if they were not yet.
   const Code& Find(char32_t cp) {
     Code* known = cp < 0x10000 ? &bmp_[cp] : &others_[cp];
-    if (known->length == 0) *known = Encode(cp);
+    if (known->length == 0) {
+      *known = Encode(cp);
+      if (cp >= 0x800 && cp < 0x10000 && known->length == 2)
+        std::memcpy(&twoByte_[cp], known->bytes, 2);
+    }
     return *known;
   }
   void Append(std::string& out, char32_t cp) {
@@ -603,6 +607,10 @@ class Gb18030LineReader::CodePoints {
   }
   // The entries of U+0000 to U+FFFF as they stand (length 0 where not yet worked out).
   const Code* Bmp() const { return bmp_.data(); }
+  // The two bytes of each code point of U+0800 to U+FFFF (those UTF-8 writes in three) worked out
+  // so far whose GB18030 code takes two, as they lie in memory; 0 for every other, as for every
+  // code point below (no GB18030 code starts with a zero byte).
+  const uint16_t* TwoByte() const { return twoByte_.data(); }
 
  private:
   // The GB18030 bytes of one code point, or kDamagedCharacter where iconv has none.
@@ -641,6 +649,7 @@ class Gb18030LineReader::CodePoints {
 
   iconv_t cd_;
   std::vector<Code> bmp_;
+  std::vector<uint16_t> twoByte_;
   std::unordered_map<char32_t, Code> others_;
 };
 
@@ -892,8 +901,14 @@ SourceEncoding DetectFileEncoding(int fd, size_t wholeUpTo, size_t block) {
 }
 
 bool Gb18030LineReader::Next(std::string_view* line) {
+  if ((encoding_ == SourceEncoding::kUtf8 || encoding_ == SourceEncoding::kUtf8Bom) &&
+      NextKnownUtf8(line))
+    return true;
+  return NextAnyLine(line);
+}
+
+[[gnu::noinline]] bool Gb18030LineReader::NextAnyLine(std::string_view* line) {
   if (done_) return false;
-  const size_t step = Wide() ? 2 : 1;
   for (;;) {
     if (pos_ >= end_ && !eof_) {
       Refill();
@@ -915,13 +930,11 @@ bool Gb18030LineReader::Next(std::string_view* line) {
       case SourceEncoding::kUtf16Le:
       case SourceEncoding::kUtf16Be: i = DecodeUtf16Line(); break;
     }
-    if (fd_ >= 0) {
+    if (MustReadMore(i, Wide() ? 2 : 1)) {
       if (i - pos_ > longest_) ThrowLineTooLong(lines_ + 1, name_, longest_);
-      if (!eof_ && i + 2 * step > end_) {
-        invalid_ = invalidBefore;
-        Refill();
-        continue;
-      }
+      invalid_ = invalidBefore;
+      Refill();
+      continue;
     }
     ++lines_;
     if (encoding_ == SourceEncoding::kGb18030) {
@@ -963,7 +976,11 @@ size_t Gb18030LineReader::ScanGb18030() const {
   return i;
 }
 
-size_t Gb18030LineReader::PastLineEnd(size_t i) const {
+bool Gb18030LineReader::MustReadMore(size_t i, size_t step) const {
+  return fd_ >= 0 && (i - pos_ > longest_ || (!eof_ && i + 2 * step > end_));
+}
+
+[[gnu::always_inline]] inline size_t Gb18030LineReader::PastLineEnd(size_t i) const {
   if (i >= end_) return i;
   const size_t step = Wide() ? 2 : 1;
   const bool cr = (Wide() ? Unit(i) : static_cast<unsigned char>(text_[i])) == '\r';
@@ -1004,7 +1021,19 @@ void Utf8ToGb18030Converter::Convert(std::string_view utf8, std::string& gbk) {
 // no more bytes than it reads, and one character of DecodeOneUtf8 makes at most 4.
 constexpr size_t kUtf8Stretch = 4096, kUtf8Slack = 8;
 
-size_t Gb18030LineReader::DecodeUtf8Line() {
+[[gnu::always_inline]] inline bool Gb18030LineReader::NextKnownUtf8(std::string_view* line) {
+  if (done_ || pos_ >= end_) return false;
+  if (utf8Out_.size() < kUtf8Stretch + kUtf8Slack) utf8Out_.resize(kUtf8Stretch + kUtf8Slack);
+  size_t n = 0;
+  const size_t i = DecodeKnownUtf8(pos_, std::min(end_, pos_ + kUtf8Stretch), &n);
+  if (i >= end_ || (text_[i] != '\r' && text_[i] != '\n') || MustReadMore(i, 1)) return false;
+  ++lines_;
+  *line = decoded_ = std::string_view(utf8Out_.data(), n);
+  pos_ = i + (text_[i] == '\r' && i + 1 < end_ && text_[i + 1] == '\n' ? 2 : 1);  // PastLineEnd
+  return true;
+}
+
+[[gnu::always_inline]] inline size_t Gb18030LineReader::DecodeUtf8Line() {
   size_t i = pos_, n = 0;
   while (i < end_) {
     const size_t stop = std::min(end_, i + kUtf8Stretch);
@@ -1021,45 +1050,46 @@ size_t Gb18030LineReader::DecodeUtf8Line() {
 
 [[gnu::always_inline]] inline size_t Gb18030LineReader::DecodeKnownUtf8(size_t i, size_t stop,
                                                                         size_t* n) {
-  const auto* p = reinterpret_cast<const unsigned char*>(text_.data());
-  const CodePoints::Code* known = codePoints_->Bmp();
+  const auto* const base = reinterpret_cast<const unsigned char*>(text_.data());
+  const auto* p = base + i;
+  const auto* const end = base + stop;
+  const uint16_t* const twoByte = codePoints_->TwoByte();
   char* const start = utf8Out_.data() + *n;
   char* out = start;
-  while (i < stop) {
-    const unsigned c = p[i];
-    char32_t cp;
-    size_t len;
-    if ((c & 0xF0) == 0xE0) {
+  while (p < end) {
+    uint16_t code;
+    if (end - p >= 4) {
       // The sequence and the byte after it (there is one but at the window's end), read as one
-      // word: the lead and both continuation bytes tested at once.
-      if (i + 4 > stop) break;
+      // word: a three-byte sequence's lead and both continuation bytes tested at once.
       uint32_t w;
-      std::memcpy(&w, p + i, 4);
+      std::memcpy(&w, p, 4);
       if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap32(w);
-      if ((w & 0xC0C0F0) != 0x8080E0) break;
-      cp = (w & 0x0F) << 12 | (w >> 2 & 0xFC0) | (w >> 16 & 0x3F);
-      // Overlong forms are invalid; surrogates need no test, as no entry of theirs is ever filled.
-      if (cp < 0x800) break;
-      len = 3;
-    } else if (c < 0x80) {
+      if ((w & 0xC0C0F0) == 0x8080E0) {
+        const char32_t cp = (w & 0x0F) << 12 | (w >> 2 & 0xFC0) | (w >> 16 & 0x3F);
+        // Overlong forms (below U+0800) and surrogates need no test: no entry of theirs is filled.
+        if ((code = twoByte[cp]) == 0) break;
+        std::memcpy(out, &code, 2);
+        out += 2;
+        p += 3;
+        continue;
+      }
+    }
+    const unsigned c = *p;
+    if (c < 0x80) {
       if (c <= '\r' && (c == 0 || c == '\r' || c == '\n')) break;
       *out++ = static_cast<char>(c);
-      ++i;
+      ++p;
       continue;
-    } else if (c >= 0xC2 && c <= 0xDF && i + 2 <= stop && (p[i + 1] & 0xC0) == 0x80) {
-      cp = char32_t{c & 0x1Fu} << 6 | (p[i + 1] & 0x3Fu);
-      len = 2;
-    } else {
-      break;
     }
-    const CodePoints::Code& code = known[cp];
-    if (code.length != 2) break;
-    std::memcpy(out, code.bytes, 2);
+    if (c < 0xC2 || c > 0xDF || end - p < 2 || (p[1] & 0xC0) != 0x80) break;
+    const CodePoints::Code& known = codePoints_->Bmp()[(c & 0x1Fu) << 6 | (p[1] & 0x3Fu)];
+    if (known.length != 2) break;
+    std::memcpy(out, known.bytes, 2);
     out += 2;
-    i += len;
+    p += 2;
   }
   *n += static_cast<size_t>(out - start);
-  return i;
+  return static_cast<size_t>(p - base);
 }
 
 size_t Gb18030LineReader::DecodeOneUtf8(size_t i, size_t* n) {
