@@ -1056,25 +1056,27 @@ constexpr size_t kUtf8Stretch = 4096, kUtf8Slack = 8;
   const uint16_t* const twoByte = codePoints_->TwoByte();
   char* const start = utf8Out_.data() + *n;
   char* out = start;
-  while (p < end) {
-    uint16_t code;
-    if (end - p >= 4) {
-      // The sequence and the byte after it (there is one but at the window's end), read as one
-      // word: a three-byte sequence's lead and both continuation bytes tested at once.
+  // Four bytes read as one word while four are left: a three-byte sequence's lead and both
+  // continuation bytes tested at once (the fourth is the next character's); then byte by byte.
+  for (bool word = true;;) {
+    word = word && end - p >= 4;
+    if (!word && p == end) break;
+    unsigned c = *p;
+    if (word) {
       uint32_t w;
       std::memcpy(&w, p, 4);
       if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap32(w);
       if ((w & 0xC0C0F0) == 0x8080E0) {
         const char32_t cp = (w & 0x0F) << 12 | (w >> 2 & 0xFC0) | (w >> 16 & 0x3F);
         // Overlong forms (below U+0800) and surrogates need no test: no entry of theirs is filled.
-        if ((code = twoByte[cp]) == 0) break;
+        const uint16_t code = twoByte[cp];
+        if (code == 0) break;
         std::memcpy(out, &code, 2);
         out += 2;
         p += 3;
         continue;
       }
     }
-    const unsigned c = *p;
     if (c < 0x80) {
       if (c <= '\r' && (c == 0 || c == '\r' || c == '\n')) break;
       *out++ = static_cast<char>(c);

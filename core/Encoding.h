@@ -101,6 +101,12 @@ inline size_t AsciiLength(std::string_view text) {
   };
   if (n < 8) {
     size_t i = 0;
+    if (n >= 4) {  // the first and the last four bytes, most often all ASCII
+      uint32_t first, last;
+      std::memcpy(&first, p, 4);
+      std::memcpy(&last, p + n - 4, 4);
+      if (((first | last) & 0x80808080) == 0) return n;
+    }
     while (i < n && static_cast<unsigned char>(p[i]) < 0x80) ++i;
     return i;
   }
