@@ -901,9 +901,7 @@ SourceEncoding DetectFileEncoding(int fd, size_t wholeUpTo, size_t block) {
 }
 
 bool Gb18030LineReader::Next(std::string_view* line) {
-  if ((encoding_ == SourceEncoding::kUtf8 || encoding_ == SourceEncoding::kUtf8Bom) &&
-      NextKnownUtf8(line))
-    return true;
+  if (encoding_ != SourceEncoding::kGb18030 && NextKnownLine(line)) return true;
   return NextAnyLine(line);
 }
 
@@ -1021,16 +1019,63 @@ void Utf8ToGb18030Converter::Convert(std::string_view utf8, std::string& gbk) {
 // no more bytes than it reads, and one character of DecodeOneUtf8 makes at most 4.
 constexpr size_t kUtf8Stretch = 4096, kUtf8Slack = 8;
 
-[[gnu::always_inline]] inline bool Gb18030LineReader::NextKnownUtf8(std::string_view* line) {
+[[gnu::always_inline]] inline bool Gb18030LineReader::NextKnownLine(std::string_view* line) {
   if (done_ || pos_ >= end_) return false;
   if (utf8Out_.size() < kUtf8Stretch + kUtf8Slack) utf8Out_.resize(kUtf8Stretch + kUtf8Slack);
-  size_t n = 0;
-  const size_t i = DecodeKnownUtf8(pos_, std::min(end_, pos_ + kUtf8Stretch), &n);
-  if (i >= end_ || (text_[i] != '\r' && text_[i] != '\n') || MustReadMore(i, 1)) return false;
+  size_t n = 0, i;
+  const size_t stop = std::min(end_, pos_ + kUtf8Stretch);
+  switch (encoding_) {
+    case SourceEncoding::kUtf8:
+    case SourceEncoding::kUtf8Bom: {
+      i = DecodeKnownUtf8(pos_, stop, &n);
+      if (i >= end_ || (text_[i] != '\r' && text_[i] != '\n') || MustReadMore(i, 1)) return false;
+      break;
+    }
+    case SourceEncoding::kUtf16Le:
+    case SourceEncoding::kUtf16Be: {
+      i = encoding_ == SourceEncoding::kUtf16Le ? DecodeKnownUtf16<true>(pos_, stop, &n)
+                                                : DecodeKnownUtf16<false>(pos_, stop, &n);
+      if (i + 2 > end_ || (Unit(i) != '\r' && Unit(i) != '\n') || MustReadMore(i, 2)) return false;
+      break;
+    }
+    default: return false;
+  }
   ++lines_;
   *line = decoded_ = std::string_view(utf8Out_.data(), n);
-  pos_ = i + (text_[i] == '\r' && i + 1 < end_ && text_[i + 1] == '\n' ? 2 : 1);  // PastLineEnd
+  pos_ = PastLineEnd(i);
   return true;
+}
+
+template <bool kLittleEndian>
+[[gnu::always_inline]] inline size_t Gb18030LineReader::DecodeKnownUtf16(size_t i, size_t stop,
+                                                                         size_t* n) {
+  const auto* const base = reinterpret_cast<const unsigned char*>(text_.data());
+  const auto* p = base + i;
+  const auto* const end = base + stop;
+  const uint16_t* const twoByte = codePoints_->TwoByte();
+  const CodePoints::Code* const known = codePoints_->Bmp();
+  char* const start = utf8Out_.data() + *n;
+  char* out = start;
+  while (end - p >= 2) {
+    const char32_t u = kLittleEndian ? char32_t{p[1]} << 8 | p[0] : char32_t{p[0]} << 8 | p[1];
+    if (u < 0x80) {
+      if (u <= '\r' && (u == 0 || u == '\r' || u == '\n')) break;
+      *out++ = static_cast<char>(u);
+    } else if (u >= 0x800) {
+      // Surrogates need no test: no entry of theirs is filled.
+      const uint16_t code = twoByte[u];
+      if (code == 0) break;
+      std::memcpy(out, &code, 2);
+      out += 2;
+    } else {
+      if (known[u].length != 2) break;
+      std::memcpy(out, known[u].bytes, 2);
+      out += 2;
+    }
+    p += 2;
+  }
+  *n += static_cast<size_t>(out - start);
+  return static_cast<size_t>(p - base);
 }
 
 [[gnu::always_inline]] inline size_t Gb18030LineReader::DecodeUtf8Line() {

@@ -184,16 +184,19 @@ class Gb18030LineReader {
   // Each reads the line at pos_ up to its line end or the window's end, which it returns; the
   // Unicode ones decode it and point decoded_ at it.
   size_t ScanGb18030() const;
-  // A UTF-8 line of ASCII and of characters met before that the window holds whole with its line
-  // end, read as DecodeUtf8Line and Next would (nothing to count, nothing more to read); false,
-  // with nothing changed, for any other line.
-  bool NextKnownUtf8(std::string_view* line);
+  // A Unicode line of ASCII and of characters met before that the window holds whole with its
+  // line end, read as the decoders below and Next would (nothing to count, nothing more to read);
+  // false, with nothing changed, for any other line.
+  bool NextKnownLine(std::string_view* line);
   size_t DecodeUtf8Line();
   // From `i`: the run before `stop` of ASCII and of two- and three-byte sequences whose two-byte
   // codes are known already, and one character of any kind; each adds to the `*n` bytes of
   // utf8Out_ and returns where it stopped.
   size_t DecodeKnownUtf8(size_t i, size_t stop, size_t* n);
   size_t DecodeOneUtf8(size_t i, size_t* n);
+  // The same for UTF-16: the run of ASCII and of characters of U+0080 to U+FFFF known already.
+  template <bool kLittleEndian>
+  size_t DecodeKnownUtf16(size_t i, size_t stop, size_t* n);
   size_t DecodeUtf16Line();
   size_t PastLineEnd(size_t i) const;
   // Read from a descriptor, whether the line that stops at `i` is longer than the limit or needs

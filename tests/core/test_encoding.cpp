@@ -671,6 +671,48 @@ TEST(Encoding, TheLineReaderTakesKnownCharactersByTheSameRules) {
   }
 }
 
+// The same for UTF-16 in both byte orders: a unit of one order read in the other is often
+// another known character ("N" is 00 4E, "一" 4E 00), and NULs, lone surrogates, pairs, units
+// below U+0800 and a line longer than a stretch of the decoder stand among known characters.
+TEST(Encoding, TheLineReaderTakesKnownUnitsByTheSameRules) {
+  std::string many;
+  for (int k = 0; k < 1500; ++k) many += k % 3 ? "一" : "N";
+  const std::string nul(1, '\0');
+  const struct {
+    std::string before, after;  // a lone surrogate between them when `after` is not empty
+  } texts[] = {
+      {"一N丁\r\nN一\n丁N一\r", ""},
+      {"刘德·€\n刘" + nul + "德·\r\n€" + nul + "\n", ""},
+      {"刘德\n刘德", "德刘\r\n刘"},
+      {"刘德𪚥\n刘𪚥德\r\n" + many + "\n" + many, ""},
+  };
+  for (const bool le : {true, false}) {
+    for (const auto& text : texts) {
+      std::string bytes = Utf16(text.before, le);
+      if (!text.after.empty())
+        bytes += std::string(le ? "\x00\xD8" : "\xD8\x00", 2) + Utf16(text.after, le).substr(2);
+      const SourceEncoding encoding = le ? SourceEncoding::kUtf16Le : SourceEncoding::kUtf16Be;
+      size_t invalid = 0;
+      const std::vector<std::string> expected =
+          Lines(SourceToGb18030(bytes, encoding, &invalid));
+      Gb18030LineReader whole(bytes, encoding);
+      std::vector<std::string> actual;
+      std::string_view line;
+      while (whole.Next(&line)) actual.emplace_back(line);
+      ASSERT_EQ(actual, expected) << EncodingName(encoding);
+      EXPECT_EQ(whole.InvalidSequences(), invalid);
+      for (const size_t block : {size_t{1}, size_t{2}, size_t{3}, size_t{5}, size_t{4099}}) {
+        const ScratchDescriptor file(bytes);
+        Gb18030LineReader blocks(file.fd, encoding, "names.txt", block);
+        std::vector<std::string> streamed;
+        while (blocks.Next(&line)) streamed.emplace_back(line);
+        ASSERT_EQ(streamed, expected) << EncodingName(encoding) << " block " << block;
+        EXPECT_EQ(blocks.InvalidSequences(), invalid) << "block " << block;
+      }
+    }
+  }
+}
+
 // A line longer than the reader's limit ends the reading with its number and the file's name, in
 // every encoding, whether its end is far away or never comes; lines up to the limit are read.
 TEST(Encoding, ALineLongerThanTheLimitIsAnErrorNamingIt) {
