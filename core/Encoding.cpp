@@ -900,12 +900,7 @@ SourceEncoding DetectFileEncoding(int fd, size_t wholeUpTo, size_t block) {
   return DetectMapped(fd, size);
 }
 
-bool Gb18030LineReader::Next(std::string_view* line) {
-  if (encoding_ != SourceEncoding::kGb18030 && NextKnownLine(line)) return true;
-  return NextAnyLine(line);
-}
-
-[[gnu::noinline]] bool Gb18030LineReader::NextAnyLine(std::string_view* line) {
+bool Gb18030LineReader::NextAnyLine(std::string_view* line) {
   if (done_) return false;
   for (;;) {
     if (pos_ >= end_ && !eof_) {
@@ -1019,30 +1014,23 @@ void Utf8ToGb18030Converter::Convert(std::string_view utf8, std::string& gbk) {
 // no more bytes than it reads, and one character of DecodeOneUtf8 makes at most 4.
 constexpr size_t kUtf8Stretch = 4096, kUtf8Slack = 8;
 
-[[gnu::always_inline]] inline bool Gb18030LineReader::NextKnownLine(std::string_view* line) {
+bool Gb18030LineReader::NextKnownLine(std::string_view* line) {
   if (done_ || pos_ >= end_) return false;
   if (utf8Out_.size() < kUtf8Stretch + kUtf8Slack) utf8Out_.resize(kUtf8Stretch + kUtf8Slack);
-  size_t n = 0, i;
+  size_t n = 0;
   const size_t stop = std::min(end_, pos_ + kUtf8Stretch);
-  switch (encoding_) {
-    case SourceEncoding::kUtf8:
-    case SourceEncoding::kUtf8Bom: {
-      i = DecodeKnownUtf8(pos_, stop, &n);
-      if (i >= end_ || (text_[i] != '\r' && text_[i] != '\n') || MustReadMore(i, 1)) return false;
-      break;
-    }
-    case SourceEncoding::kUtf16Le:
-    case SourceEncoding::kUtf16Be: {
-      i = encoding_ == SourceEncoding::kUtf16Le ? DecodeKnownUtf16<true>(pos_, stop, &n)
-                                                : DecodeKnownUtf16<false>(pos_, stop, &n);
-      if (i + 2 > end_ || (Unit(i) != '\r' && Unit(i) != '\n') || MustReadMore(i, 2)) return false;
-      break;
-    }
-    default: return false;
+  if (!Wide()) {
+    const size_t i = DecodeKnownUtf8(pos_, stop, &n);
+    if (i >= end_ || (text_[i] != '\r' && text_[i] != '\n') || MustReadMore(i, 1)) return false;
+    pos_ = i + (text_[i] == '\r' && i + 1 < end_ && text_[i + 1] == '\n' ? 2 : 1);  // PastLineEnd
+  } else {
+    const size_t i = encoding_ == SourceEncoding::kUtf16Le ? DecodeKnownUtf16<true>(pos_, stop, &n)
+                                                          : DecodeKnownUtf16<false>(pos_, stop, &n);
+    if (i + 2 > end_ || (Unit(i) != '\r' && Unit(i) != '\n') || MustReadMore(i, 2)) return false;
+    pos_ = PastLineEnd(i);
   }
   ++lines_;
   *line = decoded_ = std::string_view(utf8Out_.data(), n);
-  pos_ = PastLineEnd(i);
   return true;
 }
 

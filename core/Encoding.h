@@ -171,7 +171,9 @@ class Gb18030LineReader {
   Gb18030LineReader& operator=(const Gb18030LineReader&) = delete;
 
   // The next line, valid until the next call; false after the last.
-  bool Next(std::string_view* line);
+  bool Next(std::string_view* line) {
+    return (encoding_ != SourceEncoding::kGb18030 && NextKnownLine(line)) || NextAnyLine(line);
+  }
   // The number of lines of the whole text (a scan of its own, in blocks from a descriptor; the
   // position stays).
   size_t CountLines() const;
