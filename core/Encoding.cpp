@@ -1024,8 +1024,9 @@ bool Gb18030LineReader::NextKnownLine(std::string_view* line) {
     if (i >= end_ || (text_[i] != '\r' && text_[i] != '\n') || MustReadMore(i, 1)) return false;
     pos_ = i + (text_[i] == '\r' && i + 1 < end_ && text_[i + 1] == '\n' ? 2 : 1);  // PastLineEnd
   } else {
-    const size_t i = encoding_ == SourceEncoding::kUtf16Le ? DecodeKnownUtf16<true>(pos_, stop, &n)
-                                                          : DecodeKnownUtf16<false>(pos_, stop, &n);
+    const size_t i = encoding_ == SourceEncoding::kUtf16Le
+                         ? DecodeKnownUtf16<true>(pos_, stop, &n)
+                         : DecodeKnownUtf16<false>(pos_, stop, &n);
     if (i + 2 > end_ || (Unit(i) != '\r' && Unit(i) != '\n') || MustReadMore(i, 2)) return false;
     pos_ = PastLineEnd(i);
   }

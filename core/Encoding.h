@@ -95,8 +95,9 @@ inline size_t AsciiLength(std::string_view text) {
     std::memcpy(&word, p + at, 8);
     word &= 0x8080808080808080;
     if (word == 0) return 8;
-    return static_cast<size_t>(std::endian::native == std::endian::little ? std::countr_zero(word)
-                                                                           : std::countl_zero(word)) /
+    return static_cast<size_t>(std::endian::native == std::endian::little
+                                   ? std::countr_zero(word)
+                                   : std::countl_zero(word)) /
            8;
   };
   if (n < 8) {

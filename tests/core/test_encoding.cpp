@@ -519,7 +519,9 @@ TEST(Encoding, AppendingGb18030AsUtf8GivesTheBytesOfTheWholeConversion) {
       {"ASCII longer than a word", "Dehua Liu, Xiaoming Wang ~!\x7F"},
       {"double-byte after ASCII", "Lu\xA8\xB9 li-xi"},
       {"a code of the user-defined area", "\xA1\x40x"},
-      {"four-byte, in the BMP and beyond", "\x81\x39\xEE\x39" "a\x98\x35\xEE\x37\xA8\xB9"},
+      {"four-byte, in the BMP and beyond",
+       "\x81\x39\xEE\x39"
+       "a\x98\x35\xEE\x37\xA8\xB9"},
       {"0x80 and 0xFF start no character", "a\x80\xB5\xC2\xFF\xB5\xC2"},
       {"a lone lead byte at the end", "Liu \xB5"},
       {"a lead byte before ASCII", "\xB5 \xB5\x30z\xB5\x30\x81 \xB5\x7Fq"},
@@ -693,8 +695,7 @@ TEST(Encoding, TheLineReaderTakesKnownUnitsByTheSameRules) {
         bytes += std::string(le ? "\x00\xD8" : "\xD8\x00", 2) + Utf16(text.after, le).substr(2);
       const SourceEncoding encoding = le ? SourceEncoding::kUtf16Le : SourceEncoding::kUtf16Be;
       size_t invalid = 0;
-      const std::vector<std::string> expected =
-          Lines(SourceToGb18030(bytes, encoding, &invalid));
+      const std::vector<std::string> expected = Lines(SourceToGb18030(bytes, encoding, &invalid));
       Gb18030LineReader whole(bytes, encoding);
       std::vector<std::string> actual;
       std::string_view line;
