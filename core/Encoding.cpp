@@ -605,8 +605,20 @@ class Gb18030LineReader::CodePoints {
     const Code& code = Find(cp);
     out.append(code.bytes, code.length);
   }
-  // The entries of U+0000 to U+FFFF as they stand (length 0 where not yet worked out).
-  const Code* Bmp() const { return bmp_.data(); }
+  // Writes the code of `cp` (U+0080 to U+FFFF) at `out` and moves `out` past it when it is known
+  // already and takes two bytes; else false.
+  bool PutKnownTwoByte(char32_t cp, char*& out) const {
+    if (cp >= 0x800) {
+      const uint16_t code = twoByte_[cp];
+      if (code == 0) return false;
+      std::memcpy(out, &code, 2);
+    } else {
+      if (bmp_[cp].length != 2) return false;
+      std::memcpy(out, bmp_[cp].bytes, 2);
+    }
+    out += 2;
+    return true;
+  }
   // The two bytes of each code point of U+0800 to U+FFFF (those UTF-8 writes in three) worked out
   // so far whose GB18030 code takes two, as they lie in memory; 0 for every other, as for every
   // code point below (no GB18030 code starts with a zero byte).
@@ -1041,8 +1053,7 @@ template <bool kLittleEndian>
   const auto* const base = reinterpret_cast<const unsigned char*>(text_.data());
   const auto* p = base + i;
   const auto* const end = base + stop;
-  const uint16_t* const twoByte = codePoints_->TwoByte();
-  const CodePoints::Code* const known = codePoints_->Bmp();
+  const CodePoints& codePoints = *codePoints_;
   char* const start = utf8Out_.data() + *n;
   char* out = start;
   while (end - p >= 2) {
@@ -1050,16 +1061,8 @@ template <bool kLittleEndian>
     if (u < 0x80) {
       if (u <= '\r' && (u == 0 || u == '\r' || u == '\n')) break;
       *out++ = static_cast<char>(u);
-    } else if (u >= 0x800) {
-      // Surrogates need no test: no entry of theirs is filled.
-      const uint16_t code = twoByte[u];
-      if (code == 0) break;
-      std::memcpy(out, &code, 2);
-      out += 2;
-    } else {
-      if (known[u].length != 2) break;
-      std::memcpy(out, known[u].bytes, 2);
-      out += 2;
+    } else if (!codePoints.PutKnownTwoByte(u, out)) {  // a surrogate's entry is never filled
+      break;
     }
     p += 2;
   }
@@ -1117,11 +1120,9 @@ template <bool kLittleEndian>
       ++p;
       continue;
     }
-    if (c < 0xC2 || c > 0xDF || end - p < 2 || (p[1] & 0xC0) != 0x80) break;
-    const CodePoints::Code& known = codePoints_->Bmp()[(c & 0x1Fu) << 6 | (p[1] & 0x3Fu)];
-    if (known.length != 2) break;
-    std::memcpy(out, known.bytes, 2);
-    out += 2;
+    if (c < 0xC2 || c > 0xDF || end - p < 2 || (p[1] & 0xC0) != 0x80 ||
+        !codePoints_->PutKnownTwoByte(char32_t{c & 0x1Fu} << 6 | (p[1] & 0x3Fu), out))
+      break;
     p += 2;
   }
   *n += static_cast<size_t>(out - start);
