@@ -127,12 +127,6 @@ class Output {
   }
 };
 
-bool IsAscii(std::string_view s) {
-  for (char c : s)
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  return true;
-}
-
 // A names source: bytes in memory, or a regular file read block by block.
 struct Source {
   std::string bytes;
@@ -392,10 +386,12 @@ class BatchRun {
     const bool marked = (writeLine_ || converter.MayHoldMarker()) &&
                         written.find(kNoReading) != std::string_view::npos;
     if (unicodeTarget_ && Seen(converter)) gbk.append(written);
-    if (unicodeTarget_ && !IsAscii(written)) {
-      std::string utf8 = Gb18030ToUtf8(written);
-      buf.resize(start);
-      buf += utf8;
+    // ASCII reads the same in UTF-8: only what follows the first other byte is converted.
+    if (const size_t ascii = unicodeTarget_ ? start + AsciiLength(written) : buf.size();
+        ascii < buf.size()) {
+      const std::string rest = buf.substr(ascii);
+      buf.resize(ascii);
+      AppendGb18030AsUtf8(buf, rest);
     }
     buf += "\r\n";
     return marked;

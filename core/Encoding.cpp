@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <cstddef>
@@ -16,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "BuiltinTable.h"
 #include "Errors.h"
 #include "FileReading.h"
 
@@ -445,13 +447,104 @@ std::string Utf16ToUtf8(std::string_view utf16, bool littleEndian, size_t* inval
   });
 }
 
-std::string Gb18030ToUtf8(std::string_view text) {
-  // Opening a converter costs more than converting a name: one per thread, reset at every call.
+namespace {
+
+// Opening a converter costs more than converting a name: one per thread, reset at every call.
+Iconv& Gb18030ToUtf8Converter() {
   thread_local Iconv cv("UTF-8", "GB18030");
-  return cv.Convert(text, [](std::string& rep, size_t) -> size_t {
+  return cv;
+}
+
+// The UTF-8 of `character` when iconv converts all its bytes into one code point beyond ASCII
+// (exactly what it makes of them anywhere in a text), else empty.
+std::string ConvertedAsOne(std::string_view character) {
+  bool failed = false;
+  std::string utf8 = Gb18030ToUtf8Converter().Convert(character, [&](std::string&, size_t) {
+    failed = true;
+    return size_t{0};
+  });
+  char32_t cp;
+  if (failed || DecodeUtf8(utf8, &cp) != utf8.size() || cp < 0x80) return {};
+  return utf8;
+}
+
+// The UTF-8 bytes of each double-byte character (GbkSlot), worked out the first time it appears:
+// the bytes in the low three bytes, their count in the high one; 0 where not worked out yet, and
+// kNotOneCharacter where iconv does not convert the code as one character. Either thread of a run
+// may fill an entry, and both would write the same value.
+constexpr uint32_t kNotOneCharacter = 0xFF000000;
+std::atomic<uint32_t> gbkUtf8[kGbkSlots];
+
+uint32_t GbkUtf8(int slot) {
+  std::atomic<uint32_t>& entry = gbkUtf8[slot];
+  uint32_t value = entry.load(std::memory_order_relaxed);
+  if (value != 0) return value;
+  const char code[2] = {static_cast<char>(0x81 + slot / 191), static_cast<char>(0x40 + slot % 191)};
+  const std::string utf8 = ConvertedAsOne(std::string_view(code, 2));
+  if (utf8.empty() || utf8.size() > 3) {
+    value = kNotOneCharacter;
+  } else {
+    value = static_cast<uint32_t>(utf8.size()) << 24;
+    for (size_t k = 0; k < utf8.size(); ++k)
+      value |= uint32_t{static_cast<unsigned char>(utf8[k])} << (8 * k);
+  }
+  entry.store(value, std::memory_order_relaxed);
+  return value;
+}
+
+}  // namespace
+
+std::string Gb18030ToUtf8(std::string_view text) {
+  return Gb18030ToUtf8Converter().Convert(text, [](std::string& rep, size_t) -> size_t {
     rep = "?";
     return 1;
   });
+}
+
+void AppendGb18030AsUtf8(std::string& out, std::string_view gb18030) {
+  // Room for the rest from `i` on: ASCII keeps its length and a double-byte character takes at
+  // most three bytes; anything else is appended after the buffer is cut back.
+  char* o = nullptr;
+  const auto makeRoom = [&](size_t i) {
+    const size_t used = out.size(), left = gb18030.size() - i;
+    out.resize(used + left + left / 2 + 1);
+    o = out.data() + used;
+  };
+  makeRoom(0);
+  size_t i = 0;
+  while (i < gb18030.size()) {
+    const size_t ascii = AsciiLength(gb18030.substr(i));
+    std::memcpy(o, gb18030.data() + i, ascii);
+    o += ascii;
+    i += ascii;
+    if (i == gb18030.size()) break;
+    const std::string_view rest = gb18030.substr(i);
+    const size_t length = Gb18030CharLength(rest);
+    if (length == 2) {
+      const uint32_t utf8 = GbkUtf8(GbkSlot(rest.substr(0, 2)));
+      if (utf8 != kNotOneCharacter) {
+        const size_t size = utf8 >> 24;
+        for (size_t k = 0; k < size; ++k) *o++ = static_cast<char>(utf8 >> (8 * k));
+        i += 2;
+        continue;
+      }
+    }
+    out.resize(static_cast<size_t>(o - out.data()));
+    // A four-byte character iconv converts alone is converted so wherever it stands; from
+    // anything else on (a lone byte, a code iconv has no character for), iconv takes the rest,
+    // which it begins just where it would have in the whole text.
+    if (length == 4) {
+      if (const std::string utf8 = ConvertedAsOne(rest.substr(0, 4)); !utf8.empty()) {
+        out += utf8;
+        i += 4;
+        makeRoom(i);
+        continue;
+      }
+    }
+    out += Gb18030ToUtf8(rest);
+    return;
+  }
+  out.resize(static_cast<size_t>(o - out.data()));
 }
 
 const char* EncodingName(SourceEncoding encoding) {
@@ -640,7 +733,7 @@ std::string SourceToGb18030(std::string_view source, SourceEncoding encoding, si
 // what Utf8ToGb18030 makes of it.
 class Gb18030LineReader::CodePoints {
  public:
-  CodePoints() : cd_(::iconv_open("GB18030", "UTF-8")), bmp_(0x10000) {
+  CodePoints() : cd_(::iconv_open("GB18030", "UTF-8")), bmp_(0x10000), twoByte_(0x10000) {
     if (cd_ == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("iconv cannot convert");
   }
   ~CodePoints() { ::iconv_close(cd_); }
@@ -655,15 +748,35 @@ class Gb18030LineReader::CodePoints {
   // The bytes of `cp`, worked out now if they were not yet.
   const Code& Find(char32_t cp) {
     Code* known = cp < 0x10000 ? &bmp_[cp] : &others_[cp];
-    if (known->length == 0) *known = Encode(cp);
+    if (known->length == 0) {
+      *known = Encode(cp);
+      if (cp >= 0x800 && cp < 0x10000 && known->length == 2)
+        std::memcpy(&twoByte_[cp], known->bytes, 2);
+    }
     return *known;
   }
   void Append(std::string& out, char32_t cp) {
     const Code& code = Find(cp);
     out.append(code.bytes, code.length);
   }
-  // The entries of U+0000 to U+FFFF as they stand (length 0 where not yet worked out).
-  const Code* Bmp() const { return bmp_.data(); }
+  // Writes the code of `cp` (U+0080 to U+FFFF) at `out` and moves `out` past it when it is known
+  // already and takes two bytes; else false.
+  bool PutKnownTwoByte(char32_t cp, char*& out) const {
+    if (cp >= 0x800) {
+      const uint16_t code = twoByte_[cp];
+      if (code == 0) return false;
+      std::memcpy(out, &code, 2);
+    } else {
+      if (bmp_[cp].length != 2) return false;
+      std::memcpy(out, bmp_[cp].bytes, 2);
+    }
+    out += 2;
+    return true;
+  }
+  // The two bytes of each code point of U+0800 to U+FFFF (those UTF-8 writes in three) worked out
+  // so far whose GB18030 code takes two, as they lie in memory; 0 for every other, as for every
+  // code point below (no GB18030 code starts with a zero byte).
+  const uint16_t* TwoByte() const { return twoByte_.data(); }
 
  private:
   // The GB18030 bytes of one code point, or kDamagedCharacter where iconv has none.
@@ -702,6 +815,7 @@ class Gb18030LineReader::CodePoints {
 
   iconv_t cd_;
   std::vector<Code> bmp_;
+  std::vector<uint16_t> twoByte_;
   std::unordered_map<char32_t, Code> others_;
 };
 
@@ -958,9 +1072,8 @@ SourceEncoding DetectFileEncoding(int fd, size_t wholeUpTo, size_t block) {
   return DetectMapped(fd, size);
 }
 
-bool Gb18030LineReader::Next(std::string_view* line) {
+bool Gb18030LineReader::NextAnyLine(std::string_view* line) {
   if (done_) return false;
-  const size_t step = Wide() ? 2 : 1;
   for (;;) {
     if (pos_ >= end_ && !eof_) {
       Refill();
@@ -982,13 +1095,11 @@ bool Gb18030LineReader::Next(std::string_view* line) {
       case SourceEncoding::kUtf16Le:
       case SourceEncoding::kUtf16Be: i = DecodeUtf16Line(); break;
     }
-    if (fd_ >= 0) {
+    if (MustReadMore(i, Wide() ? 2 : 1)) {
       if (i - pos_ > longest_) ThrowLineTooLong(lines_ + 1, name_, longest_);
-      if (!eof_ && i + 2 * step > end_) {
-        invalid_ = invalidBefore;
-        Refill();
-        continue;
-      }
+      invalid_ = invalidBefore;
+      Refill();
+      continue;
     }
     ++lines_;
     if (encoding_ == SourceEncoding::kGb18030) {
@@ -1030,7 +1141,11 @@ size_t Gb18030LineReader::ScanGb18030() const {
   return i;
 }
 
-size_t Gb18030LineReader::PastLineEnd(size_t i) const {
+bool Gb18030LineReader::MustReadMore(size_t i, size_t step) const {
+  return fd_ >= 0 && (i - pos_ > longest_ || (!eof_ && i + 2 * step > end_));
+}
+
+[[gnu::always_inline]] inline size_t Gb18030LineReader::PastLineEnd(size_t i) const {
   if (i >= end_) return i;
   const size_t step = Wide() ? 2 : 1;
   const bool cr = (Wide() ? Unit(i) : static_cast<unsigned char>(text_[i])) == '\r';
@@ -1071,7 +1186,51 @@ void Utf8ToGb18030Converter::Convert(std::string_view utf8, std::string& gbk) {
 // no more bytes than it reads, and one character of DecodeOneUtf8 makes at most 4.
 constexpr size_t kUtf8Stretch = 4096, kUtf8Slack = 8;
 
-size_t Gb18030LineReader::DecodeUtf8Line() {
+bool Gb18030LineReader::NextKnownLine(std::string_view* line) {
+  if (done_ || pos_ >= end_) return false;
+  if (utf8Out_.size() < kUtf8Stretch + kUtf8Slack) utf8Out_.resize(kUtf8Stretch + kUtf8Slack);
+  size_t n = 0;
+  const size_t stop = std::min(end_, pos_ + kUtf8Stretch);
+  if (!Wide()) {
+    const size_t i = DecodeKnownUtf8(pos_, stop, &n);
+    if (i >= end_ || (text_[i] != '\r' && text_[i] != '\n') || MustReadMore(i, 1)) return false;
+    pos_ = i + (text_[i] == '\r' && i + 1 < end_ && text_[i + 1] == '\n' ? 2 : 1);  // PastLineEnd
+  } else {
+    const size_t i = encoding_ == SourceEncoding::kUtf16Le
+                         ? DecodeKnownUtf16<true>(pos_, stop, &n)
+                         : DecodeKnownUtf16<false>(pos_, stop, &n);
+    if (i + 2 > end_ || (Unit(i) != '\r' && Unit(i) != '\n') || MustReadMore(i, 2)) return false;
+    pos_ = PastLineEnd(i);
+  }
+  ++lines_;
+  *line = decoded_ = std::string_view(utf8Out_.data(), n);
+  return true;
+}
+
+template <bool kLittleEndian>
+[[gnu::always_inline]] inline size_t Gb18030LineReader::DecodeKnownUtf16(size_t i, size_t stop,
+                                                                         size_t* n) {
+  const auto* const base = reinterpret_cast<const unsigned char*>(text_.data());
+  const auto* p = base + i;
+  const auto* const end = base + stop;
+  const CodePoints& codePoints = *codePoints_;
+  char* const start = utf8Out_.data() + *n;
+  char* out = start;
+  while (end - p >= 2) {
+    const char32_t u = kLittleEndian ? char32_t{p[1]} << 8 | p[0] : char32_t{p[0]} << 8 | p[1];
+    if (u < 0x80) {
+      if (u <= '\r' && (u == 0 || u == '\r' || u == '\n')) break;
+      *out++ = static_cast<char>(u);
+    } else if (!codePoints.PutKnownTwoByte(u, out)) {  // a surrogate's entry is never filled
+      break;
+    }
+    p += 2;
+  }
+  *n += static_cast<size_t>(out - start);
+  return static_cast<size_t>(p - base);
+}
+
+[[gnu::always_inline]] inline size_t Gb18030LineReader::DecodeUtf8Line() {
   size_t i = pos_, n = 0;
   while (i < end_) {
     const size_t stop = std::min(end_, i + kUtf8Stretch);
@@ -1088,45 +1247,46 @@ size_t Gb18030LineReader::DecodeUtf8Line() {
 
 [[gnu::always_inline]] inline size_t Gb18030LineReader::DecodeKnownUtf8(size_t i, size_t stop,
                                                                         size_t* n) {
-  const auto* p = reinterpret_cast<const unsigned char*>(text_.data());
-  const CodePoints::Code* known = codePoints_->Bmp();
+  const auto* const base = reinterpret_cast<const unsigned char*>(text_.data());
+  const auto* p = base + i;
+  const auto* const end = base + stop;
+  const uint16_t* const twoByte = codePoints_->TwoByte();
   char* const start = utf8Out_.data() + *n;
   char* out = start;
-  while (i < stop) {
-    const unsigned c = p[i];
-    char32_t cp;
-    size_t len;
-    if ((c & 0xF0) == 0xE0) {
-      // The sequence and the byte after it (there is one but at the window's end), read as one
-      // word: the lead and both continuation bytes tested at once.
-      if (i + 4 > stop) break;
+  // Four bytes read as one word while four are left: a three-byte sequence's lead and both
+  // continuation bytes tested at once (the fourth is the next character's); then byte by byte.
+  for (bool word = true;;) {
+    word = word && end - p >= 4;
+    if (!word && p == end) break;
+    unsigned c = *p;
+    if (word) {
       uint32_t w;
-      std::memcpy(&w, p + i, 4);
+      std::memcpy(&w, p, 4);
       if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap32(w);
-      if ((w & 0xC0C0F0) != 0x8080E0) break;
-      cp = (w & 0x0F) << 12 | (w >> 2 & 0xFC0) | (w >> 16 & 0x3F);
-      // Overlong forms are invalid; surrogates need no test, as no entry of theirs is ever filled.
-      if (cp < 0x800) break;
-      len = 3;
-    } else if (c < 0x80) {
+      if ((w & 0xC0C0F0) == 0x8080E0) {
+        const char32_t cp = (w & 0x0F) << 12 | (w >> 2 & 0xFC0) | (w >> 16 & 0x3F);
+        // Overlong forms (below U+0800) and surrogates need no test: no entry of theirs is filled.
+        const uint16_t code = twoByte[cp];
+        if (code == 0) break;
+        std::memcpy(out, &code, 2);
+        out += 2;
+        p += 3;
+        continue;
+      }
+    }
+    if (c < 0x80) {
       if (c <= '\r' && (c == 0 || c == '\r' || c == '\n')) break;
       *out++ = static_cast<char>(c);
-      ++i;
+      ++p;
       continue;
-    } else if (c >= 0xC2 && c <= 0xDF && i + 2 <= stop && (p[i + 1] & 0xC0) == 0x80) {
-      cp = char32_t{c & 0x1Fu} << 6 | (p[i + 1] & 0x3Fu);
-      len = 2;
-    } else {
-      break;
     }
-    const CodePoints::Code& code = known[cp];
-    if (code.length != 2) break;
-    std::memcpy(out, code.bytes, 2);
-    out += 2;
-    i += len;
+    if (c < 0xC2 || c > 0xDF || end - p < 2 || (p[1] & 0xC0) != 0x80 ||
+        !codePoints_->PutKnownTwoByte(char32_t{c & 0x1Fu} << 6 | (p[1] & 0x3Fu), out))
+      break;
+    p += 2;
   }
   *n += static_cast<size_t>(out - start);
-  return i;
+  return static_cast<size_t>(p - base);
 }
 
 size_t Gb18030LineReader::DecodeOneUtf8(size_t i, size_t* n) {

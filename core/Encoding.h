@@ -9,8 +9,10 @@
 // linear in its input, however many characters are replaced.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -78,6 +80,45 @@ std::string Utf8ToGb18030(std::string_view utf8, size_t* invalid = nullptr);
 // Bad units (a lone surrogate, an odd last byte): U+FFFD each, counted in `*invalid` if given.
 std::string Utf16ToUtf8(std::string_view utf16, bool littleEndian, size_t* invalid = nullptr);
 std::string Gb18030ToUtf8(std::string_view text);  // invalid bytes: "?"
+// Appends Gb18030ToUtf8(gb18030) to `out`, the same bytes for many short texts (output lines):
+// ASCII copied by runs, each double-byte character through a table filled as characters first
+// appear (shared by all threads), and only what is neither (a four-byte character, a byte that
+// starts none) through iconv.
+void AppendGb18030AsUtf8(std::string& out, std::string_view gb18030);
+// The length of the run of ASCII bytes `text` starts with (eight bytes at a time).
+inline size_t AsciiLength(std::string_view text) {
+  const char* p = text.data();
+  const size_t n = text.size();
+  // Where the first byte of p[at, at + 8) that is not ASCII lies, or 8.
+  const auto firstOther = [p](size_t at) -> size_t {
+    uint64_t word;
+    std::memcpy(&word, p + at, 8);
+    word &= 0x8080808080808080;
+    if (word == 0) return 8;
+    return static_cast<size_t>(std::endian::native == std::endian::little
+                                   ? std::countr_zero(word)
+                                   : std::countl_zero(word)) /
+           8;
+  };
+  if (n < 8) {
+    size_t i = 0;
+    if (n >= 4) {  // the first and the last four bytes, most often all ASCII
+      uint32_t first, last;
+      std::memcpy(&first, p, 4);
+      std::memcpy(&last, p + n - 4, 4);
+      if (((first | last) & 0x80808080) == 0) return n;
+    }
+    while (i < n && static_cast<unsigned char>(p[i]) < 0x80) ++i;
+    return i;
+  }
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8)
+    if (const size_t k = firstOther(i); k < 8) return i + k;
+  if (i == n) return n;
+  // The last eight bytes, of which those before `i` are ASCII already.
+  const size_t k = firstOther(n - 8);
+  return k < 8 ? n - 8 + k : n;
+}
 std::string Utf8ToGb18030Strict(std::string_view utf8,
                                 bool* ok);  // ok=false if anything is unmappable
 
@@ -131,7 +172,9 @@ class Gb18030LineReader {
   Gb18030LineReader& operator=(const Gb18030LineReader&) = delete;
 
   // The next line, valid until the next call; false after the last.
-  bool Next(std::string_view* line);
+  bool Next(std::string_view* line) {
+    return (encoding_ != SourceEncoding::kGb18030 && NextKnownLine(line)) || NextAnyLine(line);
+  }
   // The number of lines of the whole text (a scan of its own, in blocks from a descriptor; the
   // position stays).
   size_t CountLines() const;
@@ -144,14 +187,25 @@ class Gb18030LineReader {
   // Each reads the line at pos_ up to its line end or the window's end, which it returns; the
   // Unicode ones decode it and point decoded_ at it.
   size_t ScanGb18030() const;
+  // A Unicode line of ASCII and of characters met before that the window holds whole with its
+  // line end, read as the decoders below and Next would (nothing to count, nothing more to read);
+  // false, with nothing changed, for any other line.
+  bool NextKnownLine(std::string_view* line);
   size_t DecodeUtf8Line();
   // From `i`: the run before `stop` of ASCII and of two- and three-byte sequences whose two-byte
   // codes are known already, and one character of any kind; each adds to the `*n` bytes of
   // utf8Out_ and returns where it stopped.
   size_t DecodeKnownUtf8(size_t i, size_t stop, size_t* n);
   size_t DecodeOneUtf8(size_t i, size_t* n);
+  // The same for UTF-16: the run of ASCII and of characters of U+0080 to U+FFFF known already.
+  template <bool kLittleEndian>
+  size_t DecodeKnownUtf16(size_t i, size_t stop, size_t* n);
   size_t DecodeUtf16Line();
   size_t PastLineEnd(size_t i) const;
+  // Read from a descriptor, whether the line that stops at `i` is longer than the limit or needs
+  // more of the file to be told whole (its line end and the unit after it; units of `step` bytes).
+  bool MustReadMore(size_t i, size_t step) const;
+  bool NextAnyLine(std::string_view* line);
   void AppendCodePoint(char32_t cp);
   char32_t Unit(size_t at) const;
   bool Wide() const {

@@ -74,65 +74,13 @@ std::vector<std::string> Split(std::string_view readings) {
   return out;
 }
 
-// Appends GBK text as UTF-8: ASCII as it is, each double-byte character through a table filled as
-// characters first appear (a flag text is mostly ASCII with a few characters, and converting
-// each piece with iconv would cost more than reviewing the name). A byte that starts no
-// character becomes "?", as Gb18030ToUtf8 makes it. True when an ASCII control byte was among
-// them.
+// Appends GBK text as UTF-8 (AppendGb18030AsUtf8: ASCII as it is, double-byte characters through
+// its table, the rest as iconv converts it). True when an ASCII control byte was among them: no
+// byte of a double- or four-byte character is below 0x30.
 bool AppendUtf8(std::string& out, std::string_view gbk) {
-  struct Utf8 {
-    char bytes[4];
-    uint8_t size = 0;  // 0: not converted yet
-  };
-  static std::vector<Utf8> table(kGbkSlots);
-  const auto* p = reinterpret_cast<const unsigned char*>(gbk.data());
-  const auto* end = p + gbk.size();
-  // Most texts (an output line, an alternative) are printable ASCII: one append.
-  const auto* printable = p;
-  while (printable < end && static_cast<unsigned char>(*printable - 0x20) < 0x60) ++printable;
-  if (printable == end) {
-    out.append(gbk);
-    return false;
-  }
-  bool control = false;
-  char buffer[256];  // gathered here, appended in one piece
-  size_t used = 0;
-  while (p < end) {
-    if (used > sizeof buffer - 4) {
-      out.append(buffer, used);
-      used = 0;
-    }
-    if (*p < 0x80) {  // ASCII as it is
-      control |= *p < 0x20;
-      buffer[used++] = static_cast<char>(*p++);
-      continue;
-    }
-    const std::string_view rest(reinterpret_cast<const char*>(p), static_cast<size_t>(end - p));
-    if (Gb18030CharLength(rest) == 4) {  // rare characters: converted as they come
-      out.append(buffer, used);
-      used = 0;
-      out += Gb18030ToUtf8(rest.substr(0, 4));
-      p += 4;
-      continue;
-    }
-    const int slot = GbkSlot(rest.substr(0, 2));
-    if (slot < 0) {
-      buffer[used++] = '?';
-      ++p;
-      continue;
-    }
-    Utf8& utf8 = table[static_cast<size_t>(slot)];
-    if (utf8.size == 0) {
-      const std::string converted = Gb18030ToUtf8(rest.substr(0, 2));
-      utf8.size = static_cast<uint8_t>(std::min<size_t>(converted.size(), sizeof utf8.bytes));
-      std::copy_n(converted.data(), utf8.size, utf8.bytes);
-    }
-    std::memcpy(buffer + used, utf8.bytes, utf8.size);
-    used += utf8.size;
-    p += 2;
-  }
-  out.append(buffer, used);
-  return control;
+  AppendGb18030AsUtf8(out, gbk);
+  return std::any_of(gbk.begin(), gbk.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x20; });
 }
 
 constexpr std::string_view kFlagSeparator = " \u2691 ";

@@ -586,6 +586,58 @@ TEST(Encoding, ATextOfReplacementsConvertsWhole) {
   EXPECT_EQ(gb18030, expected);
 }
 
+// The first byte that is not ASCII, in every place of texts shorter than, as long as and longer
+// than the eight bytes read at once (the last word overlaps bytes already read).
+TEST(Encoding, AsciiLengthStopsAtTheFirstOtherByteWhereverItIs) {
+  for (size_t size = 0; size <= 19; ++size) {
+    EXPECT_EQ(AsciiLength(std::string(size, '\x7F')), size);
+    for (size_t at = 0; at < size; ++at) {
+      std::string text(size, 'a');
+      text[at] = '\x80';
+      if (at + 1 < size) text[size - 1] = '\xFF';
+      EXPECT_EQ(AsciiLength(text), at) << "size " << size;
+    }
+  }
+}
+
+// The table-driven conversion of output lines against iconv's conversion of the whole text: every
+// double-byte code (alone and between other text, so a code iconv refuses shows how the rest is
+// taken), and texts of four-byte characters, lone bytes and codes without a character.
+TEST(Encoding, AppendingGb18030AsUtf8GivesTheBytesOfTheWholeConversion) {
+  const struct {
+    const char* why;
+    std::string text;
+  } rows[] = {
+      {"empty", ""},
+      {"ASCII longer than a word", "Dehua Liu, Xiaoming Wang ~!\x7F"},
+      {"double-byte after ASCII", "Lu\xA8\xB9 li-xi"},
+      {"a code of the user-defined area", "\xA1\x40x"},
+      {"four-byte, in the BMP and beyond",
+       "\x81\x39\xEE\x39"
+       "a\x98\x35\xEE\x37\xA8\xB9"},
+      {"0x80 and 0xFF start no character", "a\x80\xB5\xC2\xFF\xB5\xC2"},
+      {"a lone lead byte at the end", "Liu \xB5"},
+      {"a lead byte before ASCII", "\xB5 \xB5\x30z\xB5\x30\x81 \xB5\x7Fq"},
+      {"a four-byte code without a character", "\x84\x31\xA5\x30\xA8\xB9\xE3\x32\x9A\x36"},
+      {"a cut four-byte code", "\xA8\xB9\x81\x30\x81"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.why);
+    std::string out = "kept";
+    AppendGb18030AsUtf8(out, row.text);
+    EXPECT_EQ(out, "kept" + Gb18030ToUtf8(row.text));
+  }
+  std::string out, expected;
+  for (int lead = 0x81; lead <= 0xFE; ++lead) {
+    for (int trail = 0x40; trail <= 0xFF; ++trail) {
+      const std::string text = {'A', static_cast<char>(lead), static_cast<char>(trail), 'z'};
+      out.clear();
+      AppendGb18030AsUtf8(out, text);
+      ASSERT_EQ(out, Gb18030ToUtf8(text)) << std::hex << lead << " " << trail;
+    }
+  }
+}
+
 // The line reader decodes a Unicode source a line at a time; the whole-text conversion is the
 // reference. Random texts mix ASCII, line ends, NULs, ideographs, characters GBK cannot hold
 // (U+FEFF, U+FFFE, U+0080, Extension B), characters GBK holds outside the ideographs, and
@@ -710,6 +762,47 @@ TEST(Encoding, TheLineReaderTakesKnownCharactersByTheSameRules) {
       while (blocks.Next(&line)) streamed.emplace_back(line);
       ASSERT_EQ(streamed, expected) << "block " << block;
       EXPECT_EQ(blocks.InvalidSequences(), invalid) << "block " << block;
+    }
+  }
+}
+
+// The same for UTF-16 in both byte orders: a unit of one order read in the other is often
+// another known character ("N" is 00 4E, "一" 4E 00), and NULs, lone surrogates, pairs, units
+// below U+0800 and a line longer than a stretch of the decoder stand among known characters.
+TEST(Encoding, TheLineReaderTakesKnownUnitsByTheSameRules) {
+  std::string many;
+  for (int k = 0; k < 1500; ++k) many += k % 3 ? "一" : "N";
+  const std::string nul(1, '\0');
+  const struct {
+    std::string before, after;  // a lone surrogate between them when `after` is not empty
+  } texts[] = {
+      {"一N丁\r\nN一\n丁N一\r", ""},
+      {"刘德·€\n刘" + nul + "德·\r\n€" + nul + "\n", ""},
+      {"刘德\n刘德", "德刘\r\n刘"},
+      {"刘德𪚥\n刘𪚥德\r\n" + many + "\n" + many, ""},
+  };
+  for (const bool le : {true, false}) {
+    for (const auto& text : texts) {
+      std::string bytes = Utf16(text.before, le);
+      if (!text.after.empty())
+        bytes += std::string(le ? "\x00\xD8" : "\xD8\x00", 2) + Utf16(text.after, le).substr(2);
+      const SourceEncoding encoding = le ? SourceEncoding::kUtf16Le : SourceEncoding::kUtf16Be;
+      size_t invalid = 0;
+      const std::vector<std::string> expected = Lines(SourceToGb18030(bytes, encoding, &invalid));
+      Gb18030LineReader whole(bytes, encoding);
+      std::vector<std::string> actual;
+      std::string_view line;
+      while (whole.Next(&line)) actual.emplace_back(line);
+      ASSERT_EQ(actual, expected) << EncodingName(encoding);
+      EXPECT_EQ(whole.InvalidSequences(), invalid);
+      for (const size_t block : {size_t{1}, size_t{2}, size_t{3}, size_t{5}, size_t{4099}}) {
+        const ScratchDescriptor file(bytes);
+        Gb18030LineReader blocks(file.fd, encoding, "names.txt", block);
+        std::vector<std::string> streamed;
+        while (blocks.Next(&line)) streamed.emplace_back(line);
+        ASSERT_EQ(streamed, expected) << EncodingName(encoding) << " block " << block;
+        EXPECT_EQ(blocks.InvalidSequences(), invalid) << "block " << block;
+      }
     }
   }
 }
