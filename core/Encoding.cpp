@@ -1119,7 +1119,7 @@ bool Gb18030LineReader::NextAnyLine(std::string_view* line) {
   }
 }
 
-size_t Gb18030LineReader::ScanGb18030() const {
+[[gnu::always_inline]] inline size_t Gb18030LineReader::ScanGb18030() const {
   const char* p = text_.data();
   size_t i = pos_;
   // Eight bytes at a time while none is below 0x0E (no line end among them): the bit test flags
@@ -1139,6 +1139,16 @@ size_t Gb18030LineReader::ScanGb18030() const {
   }
   while (i < end_ && p[i] != '\r' && p[i] != '\n') ++i;
   return i;
+}
+
+bool Gb18030LineReader::NextGb18030Line(std::string_view* line) {
+  if (done_ || pos_ >= end_) return false;
+  const size_t i = ScanGb18030();
+  if (i >= end_ || nextNul_ < i || MustReadMore(i, 1)) return false;
+  ++lines_;
+  *line = text_.substr(pos_, i - pos_);
+  pos_ = i + (text_[i] == '\r' && i + 1 < end_ && text_[i + 1] == '\n' ? 2 : 1);  // PastLineEnd
+  return true;
 }
 
 bool Gb18030LineReader::MustReadMore(size_t i, size_t step) const {

@@ -173,7 +173,8 @@ class Gb18030LineReader {
 
   // The next line, valid until the next call; false after the last.
   bool Next(std::string_view* line) {
-    return (encoding_ != SourceEncoding::kGb18030 && NextKnownLine(line)) || NextAnyLine(line);
+    if (encoding_ == SourceEncoding::kGb18030) return NextGb18030Line(line) || NextAnyLine(line);
+    return NextKnownLine(line) || NextAnyLine(line);
   }
   // The number of lines of the whole text (a scan of its own, in blocks from a descriptor; the
   // position stays).
@@ -191,6 +192,9 @@ class Gb18030LineReader {
   // line end, read as the decoders below and Next would (nothing to count, nothing more to read);
   // false, with nothing changed, for any other line.
   bool NextKnownLine(std::string_view* line);
+  // A GB18030 line without a NUL that the window holds whole with its line end, read as Next
+  // would; false, with nothing changed, for any other line.
+  bool NextGb18030Line(std::string_view* line);
   size_t DecodeUtf8Line();
   // From `i`: the run before `stop` of ASCII and of two- and three-byte sequences whose two-byte
   // codes are known already, and one character of any kind; each adds to the `*n` bytes of
