@@ -502,6 +502,10 @@ std::string Gb18030ToUtf8(std::string_view text) {
 }
 
 void AppendGb18030AsUtf8(std::string& out, std::string_view gb18030) {
+  if (AsciiLength(gb18030) == gb18030.size()) {  // many short texts are ASCII only: one append
+    out.append(gb18030);
+    return;
+  }
   // Room for the rest from `i` on: ASCII keeps its length and a double-byte character takes at
   // most three bytes; anything else is appended after the buffer is cut back.
   char* o = nullptr;
