@@ -25,6 +25,7 @@
 #include "FileReading.h"
 #include "Files.h"
 #include "Paths.h"
+#include "TextLines.h"
 
 namespace quorvel {
 
@@ -98,7 +99,7 @@ class Output {
             std::string_view(buf_.data(), static_cast<size_t>(p - buf_.data())).rfind('\n');
         if (lastEnd != std::string_view::npos) {
           wholeLineBytes_ += lastEnd + 1;
-          wholeLines_ += LineCount(std::string_view(buf_.data(), lastEnd + 1));
+          wholeLines_ += CountLineFeeds(std::string_view(buf_.data(), lastEnd + 1));
         }
         buf_.clear();
         bufferLines_ = 0;
@@ -108,7 +109,7 @@ class Output {
       left -= static_cast<size_t>(n);
     }
     wholeLineBytes_ += buf_.size();
-    wholeLines_ += linesTold_ ? bufferLines_ : LineCount(buf_);
+    wholeLines_ += linesTold_ ? bufferLines_ : CountLineFeeds(buf_);
     bufferLines_ = 0;
     buf_.clear();
   }
@@ -121,24 +122,6 @@ class Output {
   size_t wholeLines_ = 0;
   size_t bufferLines_ = 0;  // whole lines in buf_, when the writer tells them
   bool linesTold_ = false;
-
-  // The LF bytes of `text`, eight bytes at a time: in `x` a byte is zero exactly where an LF
-  // was, and adding 0x7F to its low seven bits sets the top bit of every other byte, no carry
-  // crossing into the next; the multiplication adds the eight flags up.
-  static size_t LineCount(std::string_view text) {
-    constexpr uint64_t kOnes = 0x0101010101010101, kLow = kOnes * 0x7F;
-    const char* p = text.data();
-    const size_t n = text.size();
-    size_t count = 0, i = 0;
-    for (; i + 8 <= n; i += 8) {
-      uint64_t w;
-      std::memcpy(&w, p + i, 8);
-      const uint64_t x = w ^ (kOnes * '\n');
-      const uint64_t ones = (~(((x & kLow) + kLow) | x) & ~kLow) >> 7;  // 1 in each LF byte
-      count += static_cast<size_t>((ones * kOnes) >> 56);               // their sum in the top byte
-    }
-    return count + static_cast<size_t>(std::count(p + i, p + n, '\n'));
-  }
 };
 
 // A names source: bytes in memory, or a regular file read block by block.

@@ -14,6 +14,10 @@ namespace quorvel {
 // No trimming and no conversion.
 std::vector<std::string> SplitLines(std::string_view text);
 
+// The LF bytes of `text` (the lines a writer of CR LF or LF lines has finished), eight bytes at a
+// time.
+size_t CountLineFeeds(std::string_view text);
+
 // Calls `line` for each line, with the same rules as SplitLines, without copying.
 template <typename Fn>
 void ForEachLine(std::string_view text, Fn&& line) {

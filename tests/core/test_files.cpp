@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 
@@ -41,6 +42,24 @@ TEST(SplitLines, FollowsTheLineRules) {
     SCOPED_TRACE(c.why);
     EXPECT_EQ(SplitLines(c.text), c.items);
   }
+}
+
+// Every place of an LF in a word of eight, and the bytes a word-wide test could take for one:
+// the count is std::count's.
+TEST(CountLineFeeds, CountsEveryLineFeedWhereverItStands) {
+  const char pieces[] = {'\n', '\n', '\x0B', '\x8A', '\t', '\0', '\xFF', 'a', '\x80', '\x7F', '\r'};
+  uint32_t seed = 1;
+  for (int t = 0; t < 20000; ++t) {
+    std::string text(t % 41, '\0');
+    for (char& c : text) {
+      seed = seed * 1103515245 + 12345;
+      c = pieces[(seed >> 16) % std::size(pieces)];
+    }
+    ASSERT_EQ(CountLineFeeds(text), static_cast<size_t>(std::count(text.begin(), text.end(), '\n')))
+        << testing::PrintToString(text);
+  }
+  EXPECT_EQ(CountLineFeeds(std::string(64, '\n')), 64u);
+  EXPECT_EQ(CountLineFeeds(""), 0u);
 }
 
 TEST(TrimControls, RemovesOnlyBytesUpToSpace) {
