@@ -361,8 +361,9 @@ TEST(CachedReadings, FollowEveryEditOfTheCustomDictionariesInEveryLayout) {
               converter.Append(batch, name);
               AppendRomanizedName(single, lists, name, options);
               ASSERT_EQ(batch, single) << "state " << state << ", name " << U(name);
-              if (batch.find(kNoReading) != std::string::npos)
+              if (batch.find(kNoReading) != std::string::npos) {
                 EXPECT_TRUE(converter.MayHoldMarker()) << "state " << state << ", " << U(name);
+              }
               if (name == names[0] && state > 0) changed += batch != first;
               if (name == names[0]) first = batch;
             }
