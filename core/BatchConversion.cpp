@@ -816,17 +816,21 @@ void SpoolToScratch(Source& source, int from, std::string& pending,
   source.fd = scratch;
 }
 
+// The check of standard input as it is read, block by block: a run of more than `longest` bytes
+// without a CR or LF byte ends the reading with the line's number.
+std::function<void(std::string_view)> LongLineGuard(const std::string& name, size_t longest) {
+  return [lines = LineCounter{}, &name, longest](std::string_view block) mutable {
+    for (char c : block) {
+      lines.Feed(static_cast<unsigned char>(c));
+      if (lines.run > longest) ThrowLineTooLong(lines.count + 1, name, longest);
+    }
+  };
+}
+
 void OpenStandardInput(Source& source) {
   if (gStdinClosed) throw Error("Standard input is closed");
   source.name = "standard input";
-  LineCounter lines;
-  auto guard = [&](std::string_view block) {
-    for (char c : block) {
-      lines.Feed(static_cast<unsigned char>(c));
-      if (lines.run > kLongestLineBytes)
-        ThrowLineTooLong(lines.count + 1, source.name, kLongestLineBytes);
-    }
-  };
+  const auto guard = LongLineGuard(source.name, kLongestLineBytes);
   std::string& buf = source.bytes;
   for (;;) {
     const size_t before = buf.size();
@@ -861,6 +865,14 @@ bool WrittenIntoSource(const std::string& targetPath, const struct stat& source)
          st.st_ino == source.st_ino;
 }
 
+// Copies a source file aside when the target would write into it where it is read.
+void CopyAsideIfWrittenInto(Source& source, const std::string& targetPath,
+                            const struct stat& fileStat) {
+  if (!WrittenIntoSource(targetPath, fileStat)) return;
+  std::string none;
+  SpoolToScratch(source, source.fd, none, {});
+}
+
 }  // namespace
 
 int OpenTableSource(const std::string& sourcePath, const std::string& targetPath,
@@ -870,21 +882,12 @@ int OpenTableSource(const std::string& sourcePath, const std::string& targetPath
   if (sourcePath == kStandardStream) {
     if (gStdinClosed) throw Error("Standard input is closed");
     source.name = "standard input";
-    LineCounter lines;
     std::string none;
-    SpoolToScratch(source, STDIN_FILENO, none, [&](std::string_view block) {
-      if (longestLine == 0) return;
-      for (char c : block) {
-        lines.Feed(static_cast<unsigned char>(c));
-        if (lines.run > longestLine) ThrowLineTooLong(lines.count + 1, source.name, longestLine);
-      }
-    });
+    SpoolToScratch(source, STDIN_FILENO, none,
+                   longestLine > 0 ? LongLineGuard(source.name, longestLine) : nullptr);
   } else {
     OpenSource(sourcePath, source, fileStat, isFile);
-    if (*isFile && !targetPath.empty() && WrittenIntoSource(targetPath, *fileStat)) {
-      std::string none;
-      SpoolToScratch(source, source.fd, none, {});
-    }
+    if (*isFile && !targetPath.empty()) CopyAsideIfWrittenInto(source, targetPath, *fileStat);
   }
   return std::exchange(source.fd, -1);
 }
@@ -905,10 +908,7 @@ BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
   bool sourceIsFile = false;
   Source source;
   OpenSource(sourcePath, source, &sourceStat, &sourceIsFile);
-  if (sourceIsFile && WrittenIntoSource(targetPath, sourceStat)) {
-    std::string none;
-    SpoolToScratch(source, source.fd, none, {});
-  }
+  if (sourceIsFile) CopyAsideIfWrittenInto(source, targetPath, sourceStat);
   if (options.romanization == Romanization::kWadeGiles) CheckWadeGilesMapping(lists);
   BatchReport report;
   const Producer produce = [&](Output& out, const std::string&) {
