@@ -74,8 +74,10 @@ inline uint64_t Load64(const char* p) { return LoadLittle<uint64_t>(p); }
 // A three-byte sequence read as a number (LoadLittle) whose lead is E1-EC, EE or EF (no second
 // byte is then overlong or a surrogate) with two continuation bytes. Leads E0 and ED (U+0800 to
 // U+0FFF, U+D000 to U+D7FF and what is not UTF-8 there) are left to DecodeUtf8.
+// A lead E0-EF and two continuation bytes, overlong forms and surrogates included.
+inline bool IsThreeByteShape(uint32_t w) { return (w & 0xC0C0F0) == 0x8080E0; }
 inline bool IsPlainThreeByteForm(uint32_t w) {
-  return (w & 0xC0C0F0) == 0x8080E0 && (0xDFFE >> (w & 0x0F) & 1) != 0;
+  return IsThreeByteShape(w) && (0xDFFE >> (w & 0x0F) & 1) != 0;
 }
 inline char32_t ThreeByteCodePoint(uint32_t w) {
   return (w & 0x0F) << 12 | (w >> 2 & 0xFC0) | (w >> 16 & 0x3F);
@@ -1145,18 +1147,22 @@ bool Gb18030LineReader::NextAnyLine(std::string_view* line) {
   return i;
 }
 
+bool Gb18030LineReader::MustReadMore(size_t i, size_t step) const {
+  return fd_ >= 0 && (i - pos_ > longest_ || (!eof_ && i + 2 * step > end_));
+}
+
+[[gnu::always_inline]] inline size_t Gb18030LineReader::PastByteLineEnd(size_t i) const {
+  return i + (text_[i] == '\r' && i + 1 < end_ && text_[i + 1] == '\n' ? 2 : 1);
+}
+
 bool Gb18030LineReader::NextGb18030Line(std::string_view* line) {
   if (done_ || pos_ >= end_) return false;
   const size_t i = ScanGb18030();
   if (i >= end_ || nextNul_ < i || MustReadMore(i, 1)) return false;
   ++lines_;
   *line = text_.substr(pos_, i - pos_);
-  pos_ = i + (text_[i] == '\r' && i + 1 < end_ && text_[i + 1] == '\n' ? 2 : 1);  // PastLineEnd
+  pos_ = PastByteLineEnd(i);
   return true;
-}
-
-bool Gb18030LineReader::MustReadMore(size_t i, size_t step) const {
-  return fd_ >= 0 && (i - pos_ > longest_ || (!eof_ && i + 2 * step > end_));
 }
 
 [[gnu::always_inline]] inline size_t Gb18030LineReader::PastLineEnd(size_t i) const {
@@ -1208,7 +1214,7 @@ bool Gb18030LineReader::NextKnownLine(std::string_view* line) {
   if (!Wide()) {
     const size_t i = DecodeKnownUtf8(pos_, stop, &n);
     if (i >= end_ || (text_[i] != '\r' && text_[i] != '\n') || MustReadMore(i, 1)) return false;
-    pos_ = i + (text_[i] == '\r' && i + 1 < end_ && text_[i + 1] == '\n' ? 2 : 1);  // PastLineEnd
+    pos_ = PastByteLineEnd(i);
   } else {
     const size_t i = encoding_ == SourceEncoding::kUtf16Le
                          ? DecodeKnownUtf16<true>(pos_, stop, &n)
@@ -1274,13 +1280,10 @@ template <bool kLittleEndian>
     if (!word && p == end) break;
     unsigned c = *p;
     if (word) {
-      uint32_t w;
-      std::memcpy(&w, p, 4);
-      if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap32(w);
-      if ((w & 0xC0C0F0) == 0x8080E0) {
-        const char32_t cp = (w & 0x0F) << 12 | (w >> 2 & 0xFC0) | (w >> 16 & 0x3F);
+      const auto w = LoadLittle<uint32_t>(reinterpret_cast<const char*>(p));
+      if (IsThreeByteShape(w)) {
         // Overlong forms (below U+0800) and surrogates need no test: no entry of theirs is filled.
-        const uint16_t code = twoByte[cp];
+        const uint16_t code = twoByte[ThreeByteCodePoint(w)];
         if (code == 0) break;
         std::memcpy(out, &code, 2);
         out += 2;

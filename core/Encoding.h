@@ -206,6 +206,7 @@ class Gb18030LineReader {
   size_t DecodeKnownUtf16(size_t i, size_t stop, size_t* n);
   size_t DecodeUtf16Line();
   size_t PastLineEnd(size_t i) const;
+  size_t PastByteLineEnd(size_t i) const;  // PastLineEnd of a line end the window holds, bytes
   // Read from a descriptor, whether the line that stops at `i` is longer than the limit or needs
   // more of the file to be told whole (its line end and the unit after it; units of `step` bytes).
   bool MustReadMore(size_t i, size_t step) const;
