@@ -87,7 +87,7 @@ class Output {
   }
 
   // Writes the buffer, which holds whole lines only.
-  void Flush() {
+  [[gnu::noinline]] void Flush() {  // once a block: kept out of the per-line code
     const char* p = buf_.data();
     size_t left = buf_.size();
     while (left > 0) {
