@@ -15,7 +15,6 @@
 #include "DataLocations.h"
 #include "DictCommand.h"
 #include "Errors.h"
-#include "Files.h"
 #include "Review.h"
 #include "TableRun.h"
 #include "Version.h"

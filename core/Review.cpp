@@ -10,7 +10,6 @@
 #include "Encoding.h"
 #include "Errors.h"
 #include "FileReading.h"
-#include "Files.h"
 #include "ReviewRows.h"
 #include "TaughtNames.h"
 #include "TextLines.h"
