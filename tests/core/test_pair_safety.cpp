@@ -478,7 +478,9 @@ TEST(IntentRecord, ARecordNamingAnythingElseIsIgnoredWithAWarning) {
       ASSERT_EQ(::mkfifo(recordPath.c_str(), 0600), 0);
     } else {
       WriteFile(recordPath, "quorvel intent 1\n" + row.record + "end\n");
-      if (row.foreign) ASSERT_EQ(::chown(recordPath.c_str(), 65534, 65534), 0);
+      if (row.foreign) {
+        ASSERT_EQ(::chown(recordPath.c_str(), 65534, 65534), 0);
+      }
     }
     gWarnings.clear();
     ListFiles lists(dir.Path());
