@@ -569,30 +569,32 @@ bool NameConverter::RenderForms(Form** forms, std::string_view line, int& surnam
     }
   }
 
-  // Written in a scratch line first: the output string would fill its new bytes before they are
-  // written, and the copies may write past the line's end.
-  if (lineText_.size() < length + kFormSlack) lineText_.resize(length + kFormSlack);
-  char* w = lineText_.data();
-  const char* text = formText_.data();
-  auto putSurname = [&]() __attribute__((always_inline)) {
-    w = PutWithSlack<kFormSlack>(w, text + forms[surnameAt]->at, forms[surnameAt]->length);
-  };
-  auto putGiven = [&]() __attribute__((always_inline)) {
-    if (surnameAt + 1 == count) return;  // a two-character surname alone
-    const Form* first = forms[surnameAt + 1];
-    w = PutWithSlack<kFormSlack>(w, text + first->at, first->length);
-    for (int k = surnameAt + 2; k < count; ++k)
-      w = PutWithSlack<kFormSlack>(w, text + forms[k]->at + forms[k]->length,
-                                   forms[k]->length + separatorSize);
-  };
-  if (layout_.surnameFirst) {
-    putSurname();
-    putGiven();
-  } else {
-    putGiven();
-    putSurname();
-  }
-  out.append(lineText_.data(), length);
+  // Written straight into the output, whose new bytes are not filled first: the copies may write
+  // up to kFormSlack bytes past the line's end, which the returned size leaves out.
+  const size_t start = out.size();
+  out.resize_and_overwrite(start + length + kFormSlack, [&](char* base, size_t) {
+    char* w = base + start;
+    const char* text = formText_.data();
+    auto putSurname = [&]() __attribute__((always_inline)) {
+      w = PutWithSlack<kFormSlack>(w, text + forms[surnameAt]->at, forms[surnameAt]->length);
+    };
+    auto putGiven = [&]() __attribute__((always_inline)) {
+      if (surnameAt + 1 == count) return;  // a two-character surname alone
+      const Form* first = forms[surnameAt + 1];
+      w = PutWithSlack<kFormSlack>(w, text + first->at, first->length);
+      for (int k = surnameAt + 2; k < count; ++k)
+        w = PutWithSlack<kFormSlack>(w, text + forms[k]->at + forms[k]->length,
+                                     forms[k]->length + separatorSize);
+    };
+    if (layout_.surnameFirst) {
+      putSurname();
+      putGiven();
+    } else {
+      putGiven();
+      putSurname();
+    }
+    return start + length;
+  });
   lineMarks_ = marks;
   return true;
 }

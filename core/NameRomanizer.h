@@ -203,7 +203,6 @@ class NameConverter {
   std::vector<Form> forms_;  // [2 * slot] in a given name, [2 * slot + 1] as a surname
   std::unordered_map<uint32_t, PairSurname> pairs_;  // by the first two characters' slots
   std::string formText_;  // the forms, then kFormSlack bytes that copies may read past one
-  std::string lineText_;  // where a line is written from forms
   static constexpr size_t kFormSlack = 16;
 };
 
