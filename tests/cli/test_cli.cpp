@@ -230,6 +230,18 @@ TEST_F(Cli, AFailedRunSaysWhatItLeftAtTheTarget) {
       std::string::npos)
       << ReadFile(dir_.File("stderr"));
   EXPECT_EQ(ReadFile(dir_.File("old.txt")), "earlier\r\n");
+
+  // Standard output cut short inside a block (4,096 bytes of 12-byte lines): the count is of the
+  // whole lines that went out, not of the block's lines nor of none.
+  const std::string cut = "ulimit -f 8 && " + std::string(QUORVEL_CLI) + " " +
+                          dir_.File("many.txt") + " - >" + dir_.File("cut.txt") + " 2>" +
+                          dir_.File("stderr");
+  ASSERT_TRUE(WIFEXITED(std::system(("sh -c '" + cut + "'").c_str())));
+  EXPECT_NE(ReadFile(dir_.File("stderr"))
+                .find("quorvel-cli: 341 names converted and written to standard output\n"),
+            std::string::npos)
+      << ReadFile(dir_.File("stderr"));
+  EXPECT_EQ(ReadFile(dir_.File("cut.txt")).size(), 4096u);
 }
 
 // A lock another Quorvel program holds on the lists' folder: after a second the holder is named,
