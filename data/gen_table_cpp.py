@@ -97,7 +97,10 @@ def main():
         f.write("};\n\nextern const uint16_t kFourBytePageOf[kFourBytePages] = {\n")
         numbers(f, page_of)
         f.write(f"}};\n\nextern const uint16_t kFourByteRowOfPage[{len(pages)}][kFourBytePageSlots] = {{\n")
-        numbers(f, page_rows)
+        for n in range(len(pages)):  # a page per braced row
+            f.write("  {\n")
+            numbers(f, page_rows[n * PAGE:(n + 1) * PAGE])
+            f.write("  },\n")
         f.write(f"}};\n\nextern const int kSurnameCount = {len(surnames)};\n")
         f.write("extern const char* const kSurnameKeys[] = {\n")
         for ch, _ in surnames:
