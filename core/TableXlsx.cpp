@@ -187,7 +187,7 @@ struct SharedStringsHandler {
   void End(std::string_view name) {
     if (name == "si") {
       // The strings stay in memory for the run: a file that unpacks to more is refused.
-      bytes += current.size() + sizeof(std::string);
+      bytes += current.size() + sizeof(uint32_t);  // SharedStrings holds the text and its end
       if (bytes > kMaxBytes)
         throw Error("This workbook's texts take more than 1 GiB, which is not read");
       strings.Add(UndoEscapes(std::move(current)));
