@@ -74,8 +74,9 @@ class Output {
 
   // The batch run tells of every whole line it puts into the buffer, which spares Flush counting
   // them; a writer that does not is counted.
-  void LineAppended() {
-    ++bufferLines_;
+  void LineAppended() { LinesAppended(1); }
+  void LinesAppended(size_t lines) {
+    bufferLines_ += lines;
     linesTold_ = true;
   }
 
@@ -351,7 +352,11 @@ class BatchRun {
     std::string& buf = out_.Buffer();
     std::string gbk;
     std::string_view line;
-    while (reader_.Next(&line)) {
+    // GB18030 lines written from forms go many at a time where no one looks at each.
+    const bool inRuns = !unicodeTarget_ && !writeLine_ && (!hooked_ || watching_);
+    for (;;) {
+      if (inRuns && TakeRun()) continue;
+      if (!reader_.Next(&line)) break;
       if (sinceCheck_ == kCheckEvery) Check();
       lineStart_ = buf.size();
       gbk.clear();
@@ -365,6 +370,34 @@ class BatchRun {
       lineStart_ = buf.size();
       Written(marked);
     }
+  }
+
+  // Converts the lines at the reader's position that NameConverter::AppendLines takes, with the
+  // checks, counts and progress that one line at a time would give them; false when it took none.
+  bool TakeRun() {
+    size_t endsBefore = 0;
+    const std::string_view text = reader_.Gb18030Window(&endsBefore);
+    if (text.empty()) return false;
+    size_t most = kCheckEvery - sinceCheck_;
+    if (progress_) most = std::min(most, kProgressEvery - report_->lines % kProgressEvery);
+    std::string& buf = out_.Buffer();
+    const NameConverter::Taken taken = workers_[0]->converter.AppendLines(
+        buf, text, endsBefore, most, kOutputBlockBytes, watching_);
+    if (taken.lines == 0) return false;
+    reader_.SkipLines(taken.bytes, taken.lines);
+    report_->lines += taken.lines;
+    sinceCheck_ += taken.lines;
+    out_.LinesAppended(taken.lines);
+    lineStart_ = buf.size();
+    // What Written does after a line, for the last one: none before it filled a block or was due
+    // a progress report.
+    bool check = out_.MaybeFlush();
+    if (progress_ && report_->lines % kProgressEvery == 0) {
+      progress_(report_->lines, total_);
+      check = true;
+    }
+    if (check) Check();
+    return true;
   }
 
   // Whether the line hook is handed the line that `converter` converted last.

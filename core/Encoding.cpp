@@ -1165,6 +1165,15 @@ bool Gb18030LineReader::NextGb18030Line(std::string_view* line) {
   return true;
 }
 
+std::string_view Gb18030LineReader::Gb18030Window(size_t* endsBefore) const {
+  // A line longer than the limit (its error) and one whose end needs more of the file are Next's.
+  if (encoding_ != SourceEncoding::kGb18030 || done_ || pos_ >= end_ || (fd_ >= 0 && longest_ < 16))
+    return {};
+  const size_t limit = std::min(fd_ >= 0 && !eof_ ? end_ - 1 : end_, nextNul_);
+  *endsBefore = limit > pos_ ? limit - pos_ : 0;
+  return text_.substr(pos_, end_ - pos_);
+}
+
 [[gnu::always_inline]] inline size_t Gb18030LineReader::PastLineEnd(size_t i) const {
   if (i >= end_) return i;
   const size_t step = Wide() ? 2 : 1;

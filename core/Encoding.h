@@ -176,6 +176,16 @@ class Gb18030LineReader {
     if (encoding_ == SourceEncoding::kGb18030) return NextGb18030Line(line) || NextAnyLine(line);
     return NextKnownLine(line) || NextAnyLine(line);
   }
+  // A GB18030 source's text from the next line on, for a caller that takes many lines at once
+  // (NameConverter::AppendLines): the lines that end before `*endsBefore` (bytes into the view)
+  // are whole, with their line end and a CR's next byte in the view, and hold no NUL, so they are
+  // the lines Next would give. Empty when Next must read first, or for a Unicode source.
+  // SkipLines then moves past the lines taken.
+  std::string_view Gb18030Window(size_t* endsBefore) const;
+  void SkipLines(size_t bytes, size_t lines) {
+    pos_ += bytes;
+    lines_ += lines;
+  }
   // The number of lines of the whole text (a scan of its own, in blocks from a descriptor; the
   // position stays).
   size_t CountLines() const;

@@ -379,7 +379,7 @@ void NameConverter::ForgetForms() {
   formText_.assign(kFormSlack, '\0');
 }
 
-void NameConverter::Resync() {
+[[gnu::noinline]] void NameConverter::Resync() {  // rare: kept out of the line loops
   readings_.Sync();
   generation_ = lists_.Generation();
   anyTaught_ = !lists_.List(kTaughtNameKeys).empty();
@@ -501,7 +501,8 @@ NameConverter::PairSurname* NameConverter::FindPairSurname(std::string_view line
 // lookups (the surname, then the given name), so a lookup that fails fails as it would there;
 // `surnameAt` becomes 1 when the first two characters are the surname (forms[1] then its form).
 // False when the line needs the whole walk.
-bool NameConverter::RenderForms(Form** forms, std::string_view line, int& surnameAt) {
+[[gnu::noinline]] bool NameConverter::RenderForms(Form** forms, std::string_view line,
+                                                  int& surnameAt) {
   const size_t count = line.size() / 2;
   for (size_t k = 0; k < count; ++k)
     if (forms[k]->state == kDot) return false;
@@ -528,53 +529,57 @@ bool NameConverter::RenderForms(Form** forms, std::string_view line, int& surnam
   return true;
 }
 
-// The line written from forms, when it is two to seven double-byte characters none of which is a
-// separating dot (the walk would make each a piece, the first one or two the surname, the rest
-// the given name) and every form it needs is ready; false (nothing written) otherwise.
-[[gnu::always_inline]] inline bool NameConverter::AppendPreRendered(std::string& out,
-                                                                    std::string_view line) {
+// A line's forms: forms[surnameAt] is the surname's, the given name's follow.
+struct NameConverter::LineForms {
+  Form* forms[kMaxPieces];
+  int count = 0;
+  int surnameAt = 0;
+  size_t length = 0;    // of the romanized line
   uint8_t trimmed = 0;  // kWanted when the line's ends were trimmed
+  uint8_t marks = 0;    // `trimmed` and those of the forms used
+  bool ready = true;    // every form found is ready
+};
+
+// The forms of a line of two to seven double-byte characters (once trimmed, which `line` then
+// is): the walk would make each a piece, the first one or two the surname, the rest the given
+// name. False for any other line.
+[[gnu::always_inline]] inline bool NameConverter::FindForms(LineForms& f, std::string_view& line) {
   if (!line.empty() && (static_cast<unsigned char>(line.front()) <= 0x20 ||
                         static_cast<unsigned char>(line.back()) <= 0x20)) {
     line = TrimControls(line);
-    trimmed = kWanted;
+    f.trimmed = kWanted;
   }
   const size_t size = line.size();
   if (size < 4 || size > 2 * kMaxPieces || size % 2 != 0 || layout_.format == NameFormat::kNone)
     return false;
-  const int count = static_cast<int>(size / 2);
+  f.count = static_cast<int>(size / 2);
   const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
-  const size_t separatorSize = layout_.separator.size();
-  Form* forms[kMaxPieces];
-  bool ready = true;
-  uint8_t marks = trimmed;  // and those of the forms used
-  size_t length = static_cast<size_t>(count - 2) * separatorSize;
-  for (int k = 0; k < count; ++k) {
+  f.length = static_cast<size_t>(f.count - 2) * layout_.separator.size();
+  f.marks = f.trimmed;
+  for (int k = 0; k < f.count; ++k) {
     const int slot = kSlotOfLead[bytes[2 * k]] + kSlotOfTrail[bytes[2 * k + 1]];
     if (slot < 0) return false;
-    Form* form = forms[k] = &forms_[2 * static_cast<size_t>(slot) + (k == 0)];
-    ready &= form->state == kReady;
-    length += form->length;
-    marks |= form->marks;
+    Form* form = f.forms[k] = &forms_[2 * static_cast<size_t>(slot) + (k == 0)];
+    f.ready &= form->state == kReady;
+    f.length += form->length;
+    f.marks |= form->marks;
   }
-  int surnameAt = 0;  // forms[surnameAt] is the surname's, the given name's follow
-  if (!ready) {
-    if (!RenderForms(forms, line, surnameAt)) return false;
-    const int given = count - 1 - surnameAt;
-    length = given > 0 ? static_cast<size_t>(given - 1) * separatorSize : 0;
-    marks = trimmed;
-    for (int k = surnameAt; k < count; ++k) {
-      length += forms[k]->length;
-      marks |= forms[k]->marks;
-    }
-  }
+  return true;
+}
 
+// Writes the line of ready forms, and CR LF after it when `kLineEnd` (one instance per caller, so
+// that each is inlined whole).
+template <bool kLineEnd>
+[[gnu::always_inline]] inline void NameConverter::WriteForms(std::string& out, const LineForms& f) {
   // Written straight into the output, whose new bytes are not filled first: the copies may write
   // up to kFormSlack bytes past the line's end, which the returned size leaves out.
-  const size_t start = out.size();
-  out.resize_and_overwrite(start + length + kFormSlack, [&](char* base, size_t) {
+  const size_t start = out.size(), length = f.length + (kLineEnd ? 2 : 0);
+  auto write = [&](char* base, size_t) __attribute__((always_inline)) {
     char* w = base + start;
     const char* text = formText_.data();
+    const size_t separatorSize = layout_.separator.size();
+    Form* const* forms = f.forms;
+    const int count = f.count, surnameAt = f.surnameAt;
     auto putSurname = [&]() __attribute__((always_inline)) {
       w = PutWithSlack<kFormSlack>(w, text + forms[surnameAt]->at, forms[surnameAt]->length);
     };
@@ -593,13 +598,61 @@ bool NameConverter::RenderForms(Form** forms, std::string_view line, int& surnam
       putGiven();
       putSurname();
     }
+    if (kLineEnd) std::memcpy(w, "\r\n", 2);
     return start + length;
-  });
-  lineMarks_ = marks;
+  };
+  out.resize_and_overwrite(start + length + kFormSlack, write);
+}
+
+// The line written from forms, when FindForms takes it, none of its characters is a separating
+// dot and every form it needs is ready or can be worked out; false (nothing written) otherwise.
+[[gnu::always_inline]] inline bool NameConverter::AppendPreRendered(std::string& out,
+                                                                    std::string_view line) {
+  LineForms f;
+  if (!FindForms(f, line)) return false;
+  if (!f.ready) {
+    if (!RenderForms(f.forms, line, f.surnameAt)) return false;
+    const int given = f.count - 1 - f.surnameAt;
+    f.length = given > 0 ? static_cast<size_t>(given - 1) * layout_.separator.size() : 0;
+    f.marks = f.trimmed;
+    for (int k = f.surnameAt; k < f.count; ++k) {
+      f.length += f.forms[k]->length;
+      f.marks |= f.forms[k]->marks;
+    }
+  }
+  WriteForms<false>(out, f);
+  lineMarks_ = f.marks;
   return true;
 }
 
-void NameConverter::Append(std::string& out, std::string_view line) {
+[[gnu::flatten]] NameConverter::Taken NameConverter::AppendLines(std::string& out,
+                                                                 std::string_view text,
+                                                                 size_t endsBefore, size_t maxLines,
+                                                                 size_t outLimit,
+                                                                 bool stopAtWanted) {
+  Taken taken;
+  if (lists_.Generation() != generation_) Resync();
+  if (anyTaught_) return taken;  // every line is searched first
+  const uint8_t stop = kQuestionMark | (stopAtWanted ? kWanted : 0);
+  const char* p = text.data();
+  endsBefore = std::min(endsBefore, text.size());
+  while (taken.lines < maxLines && out.size() < outLimit) {
+    // The line end, looked for no further than a line FindForms may take.
+    const size_t from = taken.bytes, scanEnd = std::min(endsBefore, from + 2 * kMaxPieces + 1);
+    size_t i = from;
+    while (i < scanEnd && p[i] != '\r' && p[i] != '\n') ++i;
+    if (i >= scanEnd) break;
+    std::string_view line(p + from, i - from);
+    LineForms f;
+    if (!FindForms(f, line) || !f.ready || (f.marks & stop)) break;
+    WriteForms<true>(out, f);
+    taken.bytes = i + (p[i] == '\r' && i + 1 < text.size() && p[i + 1] == '\n' ? 2 : 1);
+    ++taken.lines;
+  }
+  return taken;
+}
+
+[[gnu::flatten]] void NameConverter::Append(std::string& out, std::string_view line) {
   if (lists_.Generation() != generation_) Resync();
   readings_.ClearQuestionMark();
   // Without whole names taught (the usual case) no line is one: no search for it.

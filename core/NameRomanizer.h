@@ -147,6 +147,17 @@ class NameConverter {
   void Append(std::string& out, std::string_view line);
   // The parts of the line, split exactly as Append splits it (the table's added columns).
   void Split(NameParts& parts, std::string_view line);
+  // Lines of a GB18030 text that the batch takes many at a time: each ending in CR, LF or CR LF
+  // before `endsBefore` (with a CR's next byte in `text`), written as Append writes them, each
+  // followed by CR LF, while each is a line written from forms already worked out whose marks
+  // hold no kQuestionMark (nor kWanted when `stopAtWanted`): at most `maxLines`, and none after
+  // the one that takes `out` to `outLimit` bytes. Returns what was taken; the first line not
+  // taken is for Append.
+  struct Taken {
+    size_t bytes = 0, lines = 0;
+  };
+  Taken AppendLines(std::string& out, std::string_view text, size_t endsBefore, size_t maxLines,
+                    size_t outLimit, bool stopAtWanted);
   // False when the line last appended certainly holds no "???" (no reading in it had a "?").
   bool MayHoldMarker() const { return (lineMarks_ & kQuestionMark) || readings_.SawQuestionMark(); }
   // Whether the line last appended may be one the watch wants: a line written from forms when one
@@ -180,6 +191,10 @@ class NameConverter {
 
   void Resync();
   void ForgetForms();
+  struct LineForms;
+  bool FindForms(LineForms& f, std::string_view& line);
+  template <bool kLineEnd>
+  void WriteForms(std::string& out, const LineForms& f);
   bool AppendPreRendered(std::string& out, std::string_view line);
   void AppendByWalk(std::string& out, std::string_view line);
   bool RenderForms(Form** forms, std::string_view line, int& surnameAt);

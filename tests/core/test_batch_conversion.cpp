@@ -863,6 +863,100 @@ TEST_F(Batch, TwoThreadsWriteWhatOneWrites) {
   }
 }
 
+// One thread takes GB18030 lines written from forms many at a time; every other line, and every
+// line on two threads or with a hook that sees each, goes one at a time. Both ways give the same
+// target, report and hook calls: across line ends of every kind (one CR LF split by the reader's
+// block boundary), NULs, trimmed and blank lines, lines the walk writes, lines with "???", a
+// watch that wants some lines, and a dictionary edit from the hook that the next check applies.
+TEST_F(Batch, LinesTakenManyAtATimeAreTheLinesTakenOneAtATime) {
+  const std::vector<std::string> plain = {"刘德华", "王小明", "张强", "李丽", "陈小明", "乐长丽"};
+  const std::vector<std::string> odd = {
+      "欧阳修", "司马光",      "张、",     " 李四\t",       "", "吕𪚥", "Li Si",
+      "龘龘",   "买买提·艾力", "赵\x01明", "刘德华强丽明小"};
+  const char* const ends[] = {"\r\n", "\n", "\r", "\r\n", "\r\n"};
+  std::string source;
+  for (size_t i = 0; source.size() < (size_t{5} << 19); ++i) {
+    if (source.size() < kSourceBlockBytes && source.size() + 40 > kSourceBlockBytes) {
+      // A name whose CR LF is split by the reader's first block boundary.
+      source += std::string(kSourceBlockBytes - 9 - source.size(), 'x') + "\r\n" + G("刘德华");
+      source += "\r\n";
+      continue;
+    }
+    source += G(i % 41 == 0 ? odd[i / 41 % odd.size()] : plain[i % plain.size()]);
+    if (i % 4099 == 0) source += '\0';
+    source += ends[i % 5];
+  }
+  ASSERT_EQ(source.substr(kSourceBlockBytes - 7, 8), G("刘德华") + "\r\n");
+  WriteFile(dir_.File("in.txt"), source);
+
+  struct Watch : LineWatch {
+    bool Wants(std::string_view character, KeyRole role) const override {
+      return role == KeyRole::kGivenName && character == G("华");
+    }
+  } watch;
+  enum Way { kManyAtATime, kEveryLineHooked, kTwoThreads };
+  // The dictionary is edited by the progress report after line 3072, or by the hook at the first
+  // "De-hua" line after line 90,000 (past the first block written).
+  enum Edit { kNoEdit, kByProgress, kByHook };
+  auto edited = [&] {
+    WriteFile(dir_.File("define_han.dll"), CrLf({G("欧阳"), G("刘")}));
+    WriteFile(dir_.File("define_py.dll"), CrLf({"ouyang", "lau"}));
+  };
+  auto run = [&](Way way, bool watched, Edit edit) {
+    const ThreadCount count(way == kTwoThreads ? "2" : "1");
+    WriteFile(dir_.File("define_han.dll"), CrLf({G("欧阳")}));
+    WriteFile(dir_.File("define_py.dll"), CrLf({"ouyang"}));
+    RunOutcome outcome;
+    bool hookEdited = false;
+    LineHook hook;
+    if (watched || way == kEveryLineHooked) {
+      hook = LineHook(
+          [&](size_t number, std::string_view name, std::string_view output) {
+            if (output.find("De-hua") == std::string_view::npos) return;
+            if (edit == kByHook && number > 90000 && !hookEdited) {
+              edited();
+              hookEdited = true;
+            }
+            outcome.hooked.push_back(std::to_string(number) + "|" + U(name));
+          },
+          watched ? &watch : nullptr);
+    }
+    ProgressFn progress;
+    if (edit == kByProgress) {
+      progress = [&](size_t done, size_t) {
+        if (done == 3072) edited();
+      };
+    }
+    outcome.report = ConvertFile(lists_, dir_.File("in.txt"), dir_.File("out.txt"), {}, progress,
+                                 &outcome.left, {}, hook);
+    outcome.target = ReadFile(dir_.File("out.txt"));
+    return outcome;
+  };
+  for (const Edit edit : {kNoEdit, kByProgress, kByHook}) {
+    const RunOutcome base = run(kEveryLineHooked, false, edit);
+    EXPECT_GT(base.report.linesWithMarker, 0u);
+    EXPECT_GT(base.report.invalidSequences, 0u);
+    EXPECT_GT(base.hooked.size(), 1000u);
+    EXPECT_EQ(base.target.find("De-hua Lau") != std::string::npos, edit != kNoEdit);
+    for (const auto& [way, watched] : {std::pair{kManyAtATime, false},
+                                       {kManyAtATime, true},
+                                       {kTwoThreads, false},
+                                       {kTwoThreads, true}}) {
+      if (edit == kByHook && !watched) continue;  // no hook to edit from
+      SCOPED_TRACE(std::string(way == kManyAtATime ? "one thread" : "two threads") +
+                   (watched ? ", watched" : "") + ", edit " + std::to_string(edit));
+      const RunOutcome other = run(way, watched, edit);
+      EXPECT_EQ(FirstDifferentLine(other.target, base.target), "");
+      EXPECT_EQ(other.report.lines, base.report.lines);
+      EXPECT_EQ(other.report.linesWithMarker, base.report.linesWithMarker);
+      EXPECT_EQ(other.report.invalidSequences, base.report.invalidSequences);
+      if (watched) {
+        EXPECT_EQ(other.hooked, base.hooked);
+      }
+    }
+  }
+}
+
 TEST(ProposeTargetName, InsertsBeforeTheFirstDotOfTheFileName) {
   struct Case {
     const char* source;
