@@ -639,8 +639,7 @@ template <bool kLineEnd>
   while (taken.lines < maxLines && out.size() < outLimit) {
     // The line end, looked for no further than a line FindForms may take.
     const size_t from = taken.bytes, scanEnd = std::min(endsBefore, from + 2 * kMaxPieces + 1);
-    size_t i = from;
-    while (i < scanEnd && p[i] != '\r' && p[i] != '\n') ++i;
+    const size_t i = FindLineEnd(p, from, scanEnd, text.size());
     if (i >= scanEnd) break;
     std::string_view line(p + from, i - from);
     LineForms f;

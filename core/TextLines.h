@@ -2,7 +2,11 @@
 // the one trim rule.
 #pragma once
 
+#include <algorithm>
+#include <bit>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +21,30 @@ std::vector<std::string> SplitLines(std::string_view text);
 // The LF bytes of `text` (the lines a writer of CR LF or LF lines has finished), eight bytes at a
 // time.
 size_t CountLineFeeds(std::string_view text);
+
+// The first CR or LF byte of text[from, end), or `end`; bytes up to `readable` may be read (at
+// least `end`). Eight bytes at a time while none is below 0x0E: the bit test flags the first byte
+// below it exactly (a later flag may be false, from the borrow).
+[[gnu::always_inline]] inline size_t FindLineEnd(const char* text, size_t from, size_t end,
+                                                 size_t readable) {
+  constexpr uint64_t kOnes = 0x0101010101010101, kHighs = 0x8080808080808080;
+  size_t i = from;
+  while (std::endian::native == std::endian::little && i < end && i + 8 <= readable) {
+    uint64_t word;
+    std::memcpy(&word, text + i, 8);
+    const uint64_t below = (word - 0x0E * kOnes) & ~word & kHighs;
+    if (below == 0) {
+      i += 8;
+      continue;
+    }
+    i += static_cast<size_t>(std::countr_zero(below)) / 8;  // the first byte in memory
+    if (i >= end) return end;
+    if (text[i] == '\r' || text[i] == '\n') return i;
+    ++i;
+  }
+  while (i < end && text[i] != '\r' && text[i] != '\n') ++i;
+  return std::min(i, end);
+}
 
 // Calls `line` for each line, with the same rules as SplitLines, without copying.
 template <typename Fn>
