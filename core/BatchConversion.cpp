@@ -62,6 +62,8 @@ class Output {
  public:
   Output(int fd, const std::string& name) : fd_(fd), name_(name) {
     buf_.reserve(kOutputBlockBytes + 4096);
+    struct stat st {};
+    startWriteback_ = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   }
 
   std::string& Buffer() { return buf_; }
@@ -109,6 +111,9 @@ class Output {
       p += n;
       left -= static_cast<size_t>(n);
     }
+    // The file's new pages go to the disk while the next block is made, not all at once when the
+    // finished file is renamed over an earlier one (which makes ext4 write them then, and wait).
+    if (startWriteback_) ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
     wholeLineBytes_ += buf_.size();
     wholeLines_ += linesTold_ ? bufferLines_ : CountLineFeeds(buf_);
     bufferLines_ = 0;
@@ -123,6 +128,7 @@ class Output {
   size_t wholeLines_ = 0;
   size_t bufferLines_ = 0;  // whole lines in buf_, when the writer tells them
   bool linesTold_ = false;
+  bool startWriteback_ = false;  // a regular file
 };
 
 // A names source: bytes in memory, or a regular file read block by block.
