@@ -470,6 +470,7 @@ void NameConverter::Render(Form& form, std::string_view reading, KeyRole role, b
     Shape(text, text + n, layout_.surnameCase);
   }
   formText_.append(kFormSlack, '\0');
+  maxFormLength_ = std::max(maxFormLength_, bytes);
   const bool question = reading.find('?') != std::string_view::npos;
   form = {static_cast<uint32_t>(at), static_cast<uint16_t>(given ? n : n + joint.size()), kReady,
           static_cast<uint8_t>((question ? kQuestionMark : 0) | (wanted ? kWanted : 0))};
@@ -529,99 +530,100 @@ NameConverter::PairSurname* NameConverter::FindPairSurname(std::string_view line
   return true;
 }
 
-// A line's forms: forms[surnameAt] is the surname's, the given name's follow.
-struct NameConverter::LineForms {
-  Form* forms[kMaxPieces];
-  int count = 0;
-  int surnameAt = 0;
-  size_t length = 0;    // of the romanized line
-  uint8_t trimmed = 0;  // kWanted when the line's ends were trimmed
-  uint8_t marks = 0;    // `trimmed` and those of the forms used
-  bool ready = true;    // every form found is ready
-};
-
-// The forms of a line of two to seven double-byte characters (once trimmed, which `line` then
-// is): the walk would make each a piece, the first one or two the surname, the rest the given
-// name. False for any other line.
-[[gnu::always_inline]] inline bool NameConverter::FindForms(LineForms& f, std::string_view& line) {
+// The line a forms line is, once trimmed (`*trimmed` then kWanted): two to seven double-byte
+// characters, none of which is a separating dot (the walk would make each a piece, the first one
+// or two the surname, the rest the given name). Empty for any other line. The characters' slots
+// are checked as the line is written.
+[[gnu::always_inline]] inline std::string_view NameConverter::FormsLine(std::string_view line,
+                                                                        uint8_t* trimmed) const {
   if (!line.empty() && (static_cast<unsigned char>(line.front()) <= 0x20 ||
                         static_cast<unsigned char>(line.back()) <= 0x20)) {
     line = TrimControls(line);
-    f.trimmed = kWanted;
+    *trimmed = kWanted;
   }
   const size_t size = line.size();
   if (size < 4 || size > 2 * kMaxPieces || size % 2 != 0 || layout_.format == NameFormat::kNone)
-    return false;
-  f.count = static_cast<int>(size / 2);
+    return {};
+  return line;
+}
+
+// Room for any forms line with its slack: the most PutLine writes.
+[[gnu::always_inline]] inline size_t NameConverter::LineRoom() const {
+  return kMaxPieces * (maxFormLength_ + layout_.separator.size()) + kFormSlack;
+}
+
+// Writes the forms line `line` at `w` from the forms: `surname` (ready, which the caller checked)
+// for its first `surnameChars` characters, the given-name forms of the rest; returns the end, or
+// nullptr when a character has no slot or no ready form, or a form holds a mark of `stop` (what
+// was written is then to be dropped). `*marks` gathers the forms' marks. Up to kFormSlack bytes
+// past the end may be written; at most kMaxPieces * (maxFormLength_ + the separator) before it.
+[[gnu::always_inline]] inline char* NameConverter::PutLine(char* w, std::string_view line,
+                                                           const Form& surname, int surnameChars,
+                                                           uint8_t stop, uint8_t* marks) const {
   const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
-  f.length = static_cast<size_t>(f.count - 2) * layout_.separator.size();
-  f.marks = f.trimmed;
-  for (int k = 0; k < f.count; ++k) {
-    const int slot = kSlotOfLead[bytes[2 * k]] + kSlotOfTrail[bytes[2 * k + 1]];
-    if (slot < 0) return false;
-    Form* form = f.forms[k] = &forms_[2 * static_cast<size_t>(slot) + (k == 0)];
-    f.ready &= form->state == kReady;
-    f.length += form->length;
-    f.marks |= form->marks;
-  }
-  return true;
-}
-
-// Writes the line of ready forms, and CR LF after it when `kLineEnd` (one instance per caller, so
-// that each is inlined whole).
-template <bool kLineEnd>
-[[gnu::always_inline]] inline void NameConverter::WriteForms(std::string& out, const LineForms& f) {
-  // Written straight into the output, whose new bytes are not filled first: the copies may write
-  // up to kFormSlack bytes past the line's end, which the returned size leaves out.
-  const size_t start = out.size(), length = f.length + (kLineEnd ? 2 : 0);
-  auto write = [&](char* base, size_t) __attribute__((always_inline)) {
-    char* w = base + start;
-    const char* text = formText_.data();
-    const size_t separatorSize = layout_.separator.size();
-    Form* const* forms = f.forms;
-    const int count = f.count, surnameAt = f.surnameAt;
-    auto putSurname = [&]() __attribute__((always_inline)) {
-      w = PutWithSlack<kFormSlack>(w, text + forms[surnameAt]->at, forms[surnameAt]->length);
-    };
-    auto putGiven = [&]() __attribute__((always_inline)) {
-      if (surnameAt + 1 == count) return;  // a two-character surname alone
-      const Form* first = forms[surnameAt + 1];
-      w = PutWithSlack<kFormSlack>(w, text + first->at, first->length);
-      for (int k = surnameAt + 2; k < count; ++k)
-        w = PutWithSlack<kFormSlack>(w, text + forms[k]->at + forms[k]->length,
-                                     forms[k]->length + separatorSize);
-    };
-    if (layout_.surnameFirst) {
-      putSurname();
-      putGiven();
-    } else {
-      putGiven();
-      putSurname();
-    }
-    if (kLineEnd) std::memcpy(w, "\r\n", 2);
-    return start + length;
+  const int count = static_cast<int>(line.size() / 2);
+  const char* text = formText_.data();
+  if (surname.marks & stop) return nullptr;
+  uint8_t seen = surname.marks;
+  auto putSurname = [&]() __attribute__((always_inline)) {
+    w = PutWithSlack<kFormSlack>(w, text + surname.at, surname.length);
   };
-  out.resize_and_overwrite(start + length + kFormSlack, write);
+  if (layout_.surnameFirst) putSurname();
+  const size_t separatorSize = layout_.separator.size();
+  for (int k = surnameChars; k < count; ++k) {
+    const int slot = kSlotOfLead[bytes[2 * k]] + kSlotOfTrail[bytes[2 * k + 1]];
+    if (slot < 0) return nullptr;
+    const Form& form = forms_[2 * static_cast<size_t>(slot)];
+    if (form.state != kReady || (form.marks & stop)) return nullptr;
+    seen |= form.marks;
+    // The first syllable, or the separator and the syllable as any later one.
+    w = k == surnameChars ? PutWithSlack<kFormSlack>(w, text + form.at, form.length)
+                          : PutWithSlack<kFormSlack>(w, text + form.at + form.length,
+                                                     form.length + separatorSize);
+  }
+  if (!layout_.surnameFirst) putSurname();
+  *marks |= seen;
+  return w;
 }
 
-// The line written from forms, when FindForms takes it, none of its characters is a separating
-// dot and every form it needs is ready or can be worked out; false (nothing written) otherwise.
+// The forms line written with its forms worked out first where no line needed them before, in
+// the walk's order of lookups; false (nothing written) when the line is not a forms line or
+// needs the whole walk.
 [[gnu::always_inline]] inline bool NameConverter::AppendPreRendered(std::string& out,
                                                                     std::string_view line) {
-  LineForms f;
-  if (!FindForms(f, line)) return false;
-  if (!f.ready) {
-    if (!RenderForms(f.forms, line, f.surnameAt)) return false;
-    const int given = f.count - 1 - f.surnameAt;
-    f.length = given > 0 ? static_cast<size_t>(given - 1) * layout_.separator.size() : 0;
-    f.marks = f.trimmed;
-    for (int k = f.surnameAt; k < f.count; ++k) {
-      f.length += f.forms[k]->length;
-      f.marks |= f.forms[k]->marks;
-    }
+  uint8_t marks = 0;
+  line = FormsLine(line, &marks);
+  if (line.empty()) return false;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
+  const int first = kSlotOfLead[bytes[0]] + kSlotOfTrail[bytes[1]];
+  if (first < 0) return false;
+  const Form* surname = &forms_[2 * static_cast<size_t>(first) + 1];
+  int surnameChars = 1;
+  const size_t start = out.size();
+  char* end = nullptr;
+  auto put = [&](char* base, size_t) __attribute__((always_inline)) {
+    end = PutLine(base + start, line, *surname, surnameChars, 0, &marks);
+    return end ? static_cast<size_t>(end - base) : start;
+  };
+  if (surname->state == kReady) out.resize_and_overwrite(start + LineRoom(), put);
+  if (end) {
+    lineMarks_ = marks;
+    return true;
   }
-  WriteForms<false>(out, f);
-  lineMarks_ = f.marks;
+  // A form no line needed before (or a character without a slot, or a separating dot).
+  Form* forms[kMaxPieces];
+  for (int k = 0; k < static_cast<int>(line.size() / 2); ++k) {
+    const int slot = kSlotOfLead[bytes[2 * k]] + kSlotOfTrail[bytes[2 * k + 1]];
+    if (slot < 0) return false;
+    forms[k] = &forms_[2 * static_cast<size_t>(slot) + (k == 0)];
+  }
+  int surnameAt = 0;
+  if (!RenderForms(forms, line, surnameAt)) return false;
+  surname = forms[surnameAt];
+  surnameChars = surnameAt + 1;
+  out.resize_and_overwrite(start + LineRoom(), put);
+  if (!end) return false;
+  lineMarks_ = marks;
   return true;
 }
 
@@ -632,22 +634,38 @@ template <bool kLineEnd>
                                                                  bool stopAtWanted) {
   Taken taken;
   if (lists_.Generation() != generation_) Resync();
-  if (anyTaught_) return taken;  // every line is searched first
+  // With whole names taught every line is searched first.
+  const size_t start = out.size();
+  if (anyTaught_ || layout_.format == NameFormat::kNone || start >= outLimit) return taken;
   const uint8_t stop = kQuestionMark | (stopAtWanted ? kWanted : 0);
   const char* p = text.data();
   endsBefore = std::min(endsBefore, text.size());
-  while (taken.lines < maxLines && out.size() < outLimit) {
-    // The line end, looked for no further than a line FindForms may take.
-    const size_t from = taken.bytes, scanEnd = std::min(endsBefore, from + 2 * kMaxPieces + 1);
-    const size_t i = FindLineEnd(p, from, scanEnd, text.size());
-    if (i >= scanEnd) break;
-    std::string_view line(p + from, i - from);
-    LineForms f;
-    if (!FindForms(f, line) || !f.ready || (f.marks & stop)) break;
-    WriteForms<true>(out, f);
-    taken.bytes = i + (p[i] == '\r' && i + 1 < text.size() && p[i + 1] == '\n' ? 2 : 1);
-    ++taken.lines;
-  }
+  // One stretch of the output for the whole run: room up to the limit and for the line past it.
+  auto put = [&](char* base, size_t) __attribute__((always_inline)) {
+    char* w = base + start;
+    char* const full = base + outLimit;
+    while (taken.lines < maxLines && w < full) {
+      // The line end, looked for no further than a forms line may reach.
+      const size_t from = taken.bytes, scanEnd = std::min(endsBefore, from + 2 * kMaxPieces + 1);
+      const size_t i = FindLineEnd(p, from, scanEnd, text.size());
+      if (i >= scanEnd) break;
+      uint8_t marks = 0;
+      const std::string_view line = FormsLine(std::string_view(p + from, i - from), &marks);
+      if (line.empty() || (marks & stop)) break;
+      const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
+      const int first = kSlotOfLead[bytes[0]] + kSlotOfTrail[bytes[1]];
+      if (first < 0) break;
+      const Form& surname = forms_[2 * static_cast<size_t>(first) + 1];
+      char* end = surname.state == kReady ? PutLine(w, line, surname, 1, stop, &marks) : nullptr;
+      if (!end) break;
+      std::memcpy(end, "\r\n", 2);
+      w = end + 2;
+      taken.bytes = i + (p[i] == '\r' && i + 1 < text.size() && p[i + 1] == '\n' ? 2 : 1);
+      ++taken.lines;
+    }
+    return static_cast<size_t>(w - base);
+  };
+  out.resize_and_overwrite(outLimit + LineRoom() + 2, put);
   return taken;
 }
 

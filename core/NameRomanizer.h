@@ -191,10 +191,10 @@ class NameConverter {
 
   void Resync();
   void ForgetForms();
-  struct LineForms;
-  bool FindForms(LineForms& f, std::string_view& line);
-  template <bool kLineEnd>
-  void WriteForms(std::string& out, const LineForms& f);
+  std::string_view FormsLine(std::string_view line, uint8_t* trimmed) const;
+  char* PutLine(char* w, std::string_view line, const Form& surname, int surnameChars, uint8_t stop,
+                uint8_t* marks) const;
+  size_t LineRoom() const;
   bool AppendPreRendered(std::string& out, std::string_view line);
   void AppendByWalk(std::string& out, std::string_view line);
   bool RenderForms(Form** forms, std::string_view line, int& surnameAt);
@@ -217,7 +217,8 @@ class NameConverter {
   const LineWatch* watch_ = nullptr;
   std::vector<Form> forms_;  // [2 * slot] in a given name, [2 * slot + 1] as a surname
   std::unordered_map<uint32_t, PairSurname> pairs_;  // by the first two characters' slots
-  std::string formText_;  // the forms, then kFormSlack bytes that copies may read past one
+  std::string formText_;      // the forms, then kFormSlack bytes that copies may read past one
+  size_t maxFormLength_ = 0;  // the longest form's bytes (both parts of a given-name form)
   static constexpr size_t kFormSlack = 16;
 };
 
