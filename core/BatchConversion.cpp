@@ -144,7 +144,7 @@ struct Source {
   }
 };
 
-// From this size of a Unicode source on, a second thread converts half the lines (below it,
+// From this size of a UTF-16 source on, a second thread converts half the lines (below it,
 // starting the thread costs more than it saves).
 constexpr size_t kTwoThreadsFromBytes = size_t{1} << 20;
 
@@ -156,17 +156,19 @@ size_t SourceBytes(const Source& source) {
 }
 
 // How many threads convert a source of `bytes`: QUORVEL_THREADS=1 or 2 says so whatever the
-// size; otherwise two where the machine has two cores and a Unicode source is large enough for a
-// second thread to pay. A GB18030 source keeps one: its lines cost so little to convert that the
-// calling thread's reading and writing set the pace, and a second thread only adds its hand-overs
-// (bench/README.md). A line writer of the caller's keeps one thread (it may hold state).
+// size; otherwise two where the machine has two cores and a UTF-16 source is large enough for a
+// second thread to pay. A GB18030 or UTF-8 source keeps one: one thread takes its usual lines many
+// at a time (BatchRun::TakeRun) faster than two take them one by one (bench/README.md). A line
+// writer of the caller's keeps one thread (it may hold state).
 int ThreadsFor(size_t bytes, SourceEncoding encoding, bool lineWriter) {
   if (lineWriter) return 1;
   if (const char* wanted = std::getenv("QUORVEL_THREADS"); wanted && *wanted && !wanted[1]) {
     if (*wanted == '1') return 1;
     if (*wanted == '2') return 2;
   }
-  const bool pays = encoding != SourceEncoding::kGb18030 && bytes >= kTwoThreadsFromBytes;
+  const bool pays =
+      (encoding == SourceEncoding::kUtf16Le || encoding == SourceEncoding::kUtf16Be) &&
+      bytes >= kTwoThreadsFromBytes;
   return pays && std::thread::hardware_concurrency() >= 2 ? 2 : 1;
 }
 
@@ -358,8 +360,8 @@ class BatchRun {
     std::string& buf = out_.Buffer();
     std::string gbk;
     std::string_view line;
-    // GB18030 lines written from forms go many at a time where no one looks at each.
-    const bool inRuns = !unicodeTarget_ && !writeLine_ && (!hooked_ || watching_);
+    // GB18030 and UTF-8 lines written from forms go many at a time where no one looks at each.
+    const bool inRuns = !writeLine_ && (!hooked_ || watching_);
     for (;;) {
       if (inRuns && TakeRun()) continue;
       if (!reader_.Next(&line)) break;
@@ -382,13 +384,17 @@ class BatchRun {
   // checks, counts and progress that one line at a time would give them; false when it took none.
   bool TakeRun() {
     size_t endsBefore = 0;
-    const std::string_view text = reader_.Gb18030Window(&endsBefore);
+    const std::string_view text = reader_.ByteWindow(&endsBefore);
     if (text.empty()) return false;
     size_t most = kCheckEvery - sinceCheck_;
     if (progress_) most = std::min(most, kProgressEvery - report_->lines % kProgressEvery);
     std::string& buf = out_.Buffer();
-    const NameConverter::Taken taken = workers_[0]->converter.AppendLines(
-        buf, text, endsBefore, most, kOutputBlockBytes, watching_);
+    NameConverter& converter = workers_[0]->converter;
+    const NameConverter::Taken taken =
+        unicodeTarget_
+            ? converter.AppendUtf8Lines(buf, text, reader_.TwoByteCodes(), endsBefore, most,
+                                        kOutputBlockBytes, watching_)
+            : converter.AppendLines(buf, text, endsBefore, most, kOutputBlockBytes, watching_);
     if (taken.lines == 0) return false;
     reader_.SkipLines(taken.bytes, taken.lines);
     report_->lines += taken.lines;

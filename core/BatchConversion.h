@@ -10,10 +10,13 @@
 // (deciding the encoding may need all of it), and a run of more than kLongestLineBytes bytes
 // without a CR or LF ends it at once (an endless /dev/zero), before the target is touched.
 //
-// A large Unicode source (1 MiB or more, on a machine of two cores or more) is converted on two
-// threads (a GB18030 one on one, where a second thread does not pay): the calling thread reads a
-// chunk of lines while a second one starts converting the chunk before, both convert its lines, and
-// the calling thread writes them in order, so the output is the same byte for byte. Everything a
+// On one thread, the usual lines of a GB18030 or UTF-8 source (names written from pre-rendered
+// forms) are taken many at a time, straight from the reader's block into the output, with the
+// counts, checks and progress reports that one line at a time would give. A large UTF-16 source
+// (1 MiB or more, on a machine of two cores or more) is converted on two threads: the calling
+// thread reads a chunk of lines while a second one starts converting the chunk before, both
+// convert its lines, and the calling thread writes them in order, so the output is the same byte
+// for byte. Everything a
 // caller sees happens on the calling thread, in line order, as on one: the progress callback, the
 // line hook, the list files' checks (made while no other thread runs), the blocks written. The
 // environment variable QUORVEL_THREADS=1 keeps a run on one thread, QUORVEL_THREADS=2 takes two

@@ -74,13 +74,8 @@ inline uint64_t Load64(const char* p) { return LoadLittle<uint64_t>(p); }
 // A three-byte sequence read as a number (LoadLittle) whose lead is E1-EC, EE or EF (no second
 // byte is then overlong or a surrogate) with two continuation bytes. Leads E0 and ED (U+0800 to
 // U+0FFF, U+D000 to U+D7FF and what is not UTF-8 there) are left to DecodeUtf8.
-// A lead E0-EF and two continuation bytes, overlong forms and surrogates included.
-inline bool IsThreeByteShape(uint32_t w) { return (w & 0xC0C0F0) == 0x8080E0; }
 inline bool IsPlainThreeByteForm(uint32_t w) {
   return IsThreeByteShape(w) && (0xDFFE >> (w & 0x0F) & 1) != 0;
-}
-inline char32_t ThreeByteCodePoint(uint32_t w) {
-  return (w & 0x0F) << 12 | (w >> 2 & 0xFC0) | (w >> 16 & 0x3F);
 }
 
 // DecodeUtf8 with the three-byte form (every common ideograph) decoded in place, without a call.
@@ -1165,13 +1160,18 @@ bool Gb18030LineReader::NextGb18030Line(std::string_view* line) {
   return true;
 }
 
-std::string_view Gb18030LineReader::Gb18030Window(size_t* endsBefore) const {
+std::string_view Gb18030LineReader::ByteWindow(size_t* endsBefore) const {
   // A line longer than the limit (its error) and one whose end needs more of the file are Next's.
-  if (encoding_ != SourceEncoding::kGb18030 || done_ || pos_ >= end_ || (fd_ >= 0 && longest_ < 16))
-    return {};
+  if (Wide() || done_ || pos_ >= end_ || (fd_ >= 0 && longest_ < 32)) return {};
   const size_t limit = std::min(fd_ >= 0 && !eof_ ? end_ - 1 : end_, nextNul_);
   *endsBefore = limit > pos_ ? limit - pos_ : 0;
   return text_.substr(pos_, end_ - pos_);
+}
+
+const uint16_t* Gb18030LineReader::TwoByteCodes() const {
+  return encoding_ == SourceEncoding::kUtf8 || encoding_ == SourceEncoding::kUtf8Bom
+             ? codePoints_->TwoByte()
+             : nullptr;
 }
 
 [[gnu::always_inline]] inline size_t Gb18030LineReader::PastLineEnd(size_t i) const {

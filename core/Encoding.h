@@ -176,12 +176,15 @@ class Gb18030LineReader {
     if (encoding_ == SourceEncoding::kGb18030) return NextGb18030Line(line) || NextAnyLine(line);
     return NextKnownLine(line) || NextAnyLine(line);
   }
-  // A GB18030 source's text from the next line on, for a caller that takes many lines at once
-  // (NameConverter::AppendLines): the lines that end before `*endsBefore` (bytes into the view)
-  // are whole, with their line end and a CR's next byte in the view, and hold no NUL, so they are
-  // the lines Next would give. Empty when Next must read first, or for a Unicode source.
+  // A GB18030 or UTF-8 source's text from the next line on, for a caller that takes many lines at
+  // once (NameConverter::AppendLines): the lines that end before `*endsBefore` (bytes into the
+  // view) are whole, with their line end and a CR's next byte in the view, and (GB18030) hold no
+  // NUL, so they are the lines Next would give. Empty when Next must read first, or for UTF-16.
   // SkipLines then moves past the lines taken.
-  std::string_view Gb18030Window(size_t* endsBefore) const;
+  std::string_view ByteWindow(size_t* endsBefore) const;
+  // For a UTF-8 source: the GB18030 codes of the code points U+0800 to U+FFFF met so far whose
+  // code takes two bytes, as KnownThreeByteCodes reads them; nullptr for any other source.
+  const uint16_t* TwoByteCodes() const;
   void SkipLines(size_t bytes, size_t lines) {
     pos_ += bytes;
     lines_ += lines;
@@ -246,6 +249,31 @@ class Gb18030LineReader {
   size_t block_ = 0, longest_ = 0, lines_ = 0, markLength_ = 0;
   bool eof_ = true, started_ = false;
 };
+
+// A three-byte UTF-8 sequence read as a number, the first byte in its lowest: a lead E0-EF and
+// two continuation bytes, overlong forms and surrogates included; and its code point.
+inline bool IsThreeByteShape(uint32_t w) { return (w & 0xC0C0F0) == 0x8080E0; }
+inline char32_t ThreeByteCodePoint(uint32_t w) {
+  return (w & 0x0F) << 12 | (w >> 2 & 0xFC0) | (w >> 16 & 0x3F);
+}
+
+// The GB18030 bytes of `utf8` when it is three-byte sequences only, each of a code point whose
+// two-byte code `twoByte` (Gb18030LineReader::TwoByteCodes) holds: written at `out` (two bytes a
+// character), true; false otherwise.
+[[gnu::always_inline]] inline bool KnownThreeByteCodes(std::string_view utf8,
+                                                       const uint16_t* twoByte, char* out) {
+  if (utf8.size() % 3 != 0) return false;
+  const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+  for (size_t i = 0; i < utf8.size(); i += 3, out += 2) {
+    const uint32_t w = p[i] | uint32_t{p[i + 1]} << 8 | uint32_t{p[i + 2]} << 16;
+    if (!IsThreeByteShape(w)) return false;
+    // Overlong forms (below U+0800) and surrogates need no test: no entry of theirs is filled.
+    const uint16_t code = twoByte[ThreeByteCodePoint(w)];
+    if (code == 0) return false;
+    std::memcpy(out, &code, 2);
+  }
+  return true;
+}
 
 // The line-end rule of a text seen a character (or byte) at a time, across blocks: a line ends at
 // CR, LF or CR LF, and whatever follows the last end is a line too. `run` is the length of the

@@ -472,8 +472,10 @@ void NameConverter::Render(Form& form, std::string_view reading, KeyRole role, b
   formText_.append(kFormSlack, '\0');
   maxFormLength_ = std::max(maxFormLength_, bytes);
   const bool question = reading.find('?') != std::string_view::npos;
+  const bool notAscii = AsciiLength(std::string_view(formText_).substr(at, bytes)) < bytes;
   form = {static_cast<uint32_t>(at), static_cast<uint16_t>(given ? n : n + joint.size()), kReady,
-          static_cast<uint8_t>((question ? kQuestionMark : 0) | (wanted ? kWanted : 0))};
+          static_cast<uint8_t>((question ? kQuestionMark : 0) | (wanted ? kWanted : 0) |
+                               (notAscii ? kNotAscii : 0))};
 }
 
 // The surname of a line whose first character may start a two-character custom key: the first
@@ -627,31 +629,41 @@ NameConverter::PairSurname* NameConverter::FindPairSurname(std::string_view line
   return true;
 }
 
-[[gnu::flatten]] NameConverter::Taken NameConverter::AppendLines(std::string& out,
-                                                                 std::string_view text,
-                                                                 size_t endsBefore, size_t maxLines,
-                                                                 size_t outLimit,
-                                                                 bool stopAtWanted) {
+// AppendLines from a GB18030 text, or (kFromUtf8) from a UTF-8 one whose lines are taken when
+// made of three-byte sequences of code points `twoByte` knows, and written from ASCII forms.
+template <bool kFromUtf8>
+[[gnu::always_inline]] inline NameConverter::Taken NameConverter::TakeLines(
+    std::string& out, std::string_view text, size_t endsBefore, size_t maxLines, size_t outLimit,
+    bool stopAtWanted, const uint16_t* twoByte) {
   Taken taken;
   if (lists_.Generation() != generation_) Resync();
   // With whole names taught every line is searched first.
   const size_t start = out.size();
   if (anyTaught_ || layout_.format == NameFormat::kNone || start >= outLimit) return taken;
-  const uint8_t stop = kQuestionMark | (stopAtWanted ? kWanted : 0);
+  const uint8_t stop = kQuestionMark | (stopAtWanted ? kWanted : 0) | (kFromUtf8 ? kNotAscii : 0);
   const char* p = text.data();
   endsBefore = std::min(endsBefore, text.size());
+  constexpr size_t kLongest = (kFromUtf8 ? 3 : 2) * kMaxPieces;  // of a forms line
   // One stretch of the output for the whole run: room up to the limit and for the line past it.
   auto put = [&](char* base, size_t) __attribute__((always_inline)) {
     char* w = base + start;
     char* const full = base + outLimit;
+    char decoded[2 * kMaxPieces];
     while (taken.lines < maxLines && w < full) {
       // The line end, looked for no further than a forms line may reach.
-      const size_t from = taken.bytes, scanEnd = std::min(endsBefore, from + 2 * kMaxPieces + 1);
+      const size_t from = taken.bytes, scanEnd = std::min(endsBefore, from + kLongest + 1);
       const size_t i = FindLineEnd(p, from, scanEnd, text.size());
       if (i >= scanEnd) break;
       uint8_t marks = 0;
-      const std::string_view line = FormsLine(std::string_view(p + from, i - from), &marks);
-      if (line.empty() || (marks & stop)) break;
+      std::string_view line(p + from, i - from);
+      if constexpr (kFromUtf8) {
+        // No byte of a three-byte sequence is a control byte: nothing to trim.
+        if (line.size() < 6 || !KnownThreeByteCodes(line, twoByte, decoded)) break;
+        line = std::string_view(decoded, line.size() / 3 * 2);
+      } else {
+        line = FormsLine(line, &marks);
+        if (line.empty() || (marks & stop)) break;
+      }
       const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
       const int first = kSlotOfLead[bytes[0]] + kSlotOfTrail[bytes[1]];
       if (first < 0) break;
@@ -667,6 +679,20 @@ NameConverter::PairSurname* NameConverter::FindPairSurname(std::string_view line
   };
   out.resize_and_overwrite(outLimit + LineRoom() + 2, put);
   return taken;
+}
+
+[[gnu::flatten]] NameConverter::Taken NameConverter::AppendLines(std::string& out,
+                                                                 std::string_view text,
+                                                                 size_t endsBefore, size_t maxLines,
+                                                                 size_t outLimit,
+                                                                 bool stopAtWanted) {
+  return TakeLines<false>(out, text, endsBefore, maxLines, outLimit, stopAtWanted, nullptr);
+}
+
+[[gnu::flatten]] NameConverter::Taken NameConverter::AppendUtf8Lines(
+    std::string& out, std::string_view text, const uint16_t* twoByte, size_t endsBefore,
+    size_t maxLines, size_t outLimit, bool stopAtWanted) {
+  return TakeLines<true>(out, text, endsBefore, maxLines, outLimit, stopAtWanted, twoByte);
 }
 
 [[gnu::flatten]] void NameConverter::Append(std::string& out, std::string_view line) {

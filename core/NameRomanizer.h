@@ -158,6 +158,11 @@ class NameConverter {
   };
   Taken AppendLines(std::string& out, std::string_view text, size_t endsBefore, size_t maxLines,
                     size_t outLimit, bool stopAtWanted);
+  // The same from a UTF-8 text for a UTF-8 target: a line is taken when it is three-byte sequences
+  // whose GB18030 codes `twoByte` (Gb18030LineReader::TwoByteCodes) knows, and its forms are
+  // ASCII (the same bytes in either target).
+  Taken AppendUtf8Lines(std::string& out, std::string_view text, const uint16_t* twoByte,
+                        size_t endsBefore, size_t maxLines, size_t outLimit, bool stopAtWanted);
   // False when the line last appended certainly holds no "???" (no reading in it had a "?").
   bool MayHoldMarker() const { return (lineMarks_ & kQuestionMark) || readings_.SawQuestionMark(); }
   // Whether the line last appended may be one the watch wants: a line written from forms when one
@@ -177,7 +182,8 @@ class NameConverter {
     uint8_t marks = 0;  // kQuestionMark, kWanted
   };
   // Form::marks: the reading holds a "?"; the watch wants a line holding the character there.
-  static constexpr uint8_t kQuestionMark = 1, kWanted = 2;
+  // kNotAscii: the form's bytes are not all ASCII.
+  static constexpr uint8_t kQuestionMark = 1, kWanted = 2, kNotAscii = 4;
   // kPairFirst: a surname whose character may start a two-character custom key, the one-character
   // form not yet worked out; kPairFirstReady: the same, with it. The second character decides
   // (ReadingCache::MayEndPairKey, then pairs_).
@@ -191,6 +197,9 @@ class NameConverter {
 
   void Resync();
   void ForgetForms();
+  template <bool kFromUtf8>
+  Taken TakeLines(std::string& out, std::string_view text, size_t endsBefore, size_t maxLines,
+                  size_t outLimit, bool stopAtWanted, const uint16_t* twoByte);
   std::string_view FormsLine(std::string_view line, uint8_t* trimmed) const;
   char* PutLine(char* w, std::string_view line, const Form& surname, int surnameChars, uint8_t stop,
                 uint8_t* marks) const;

@@ -863,31 +863,43 @@ TEST_F(Batch, TwoThreadsWriteWhatOneWrites) {
   }
 }
 
-// One thread takes GB18030 lines written from forms many at a time; every other line, and every
-// line on two threads or with a hook that sees each, goes one at a time. Both ways give the same
-// target, report and hook calls: across line ends of every kind (one CR LF split by the reader's
-// block boundary), NULs, trimmed and blank lines, lines the walk writes, lines with "???", a
-// watch that wants some lines, and a dictionary edit from the hook that the next check applies.
+// One thread takes GB18030 and UTF-8 lines written from forms many at a time; every other line,
+// and every line on two threads or with a hook that sees each, goes one at a time. Both ways give
+// the same target, report and hook calls: across line ends of every kind (one CR LF split by the
+// reader's block boundary), NULs and stray bytes, trimmed and blank lines, lines the walk writes,
+// lines with "???", readings not in ASCII for a UTF-8 target, a watch that wants some lines, and
+// a dictionary edit that the next check applies.
 TEST_F(Batch, LinesTakenManyAtATimeAreTheLinesTakenOneAtATime) {
-  const std::vector<std::string> plain = {"刘德华", "王小明", "张强", "李丽", "陈小明", "乐长丽"};
+  const std::vector<std::string> plain = {"刘德华", "王小明", "张强", "李丽", "陈小明", "吕乐丽"};
   const std::vector<std::string> odd = {
-      "欧阳修", "司马光",      "张、",     " 李四\t",       "", "吕𪚥", "Li Si",
-      "龘龘",   "买买提·艾力", "赵\x01明", "刘德华强丽明小"};
+      "欧阳修", "司马光",      "张、",     " 李四\t",        "",     "吕𪚥", "Li Si",
+      "龘龘",   "买买提·艾力", "赵\x01明", "刘德华强丽明小", "王明", "赵"};
   const char* const ends[] = {"\r\n", "\n", "\r", "\r\n", "\r\n"};
-  std::string source;
-  for (size_t i = 0; source.size() < (size_t{5} << 19); ++i) {
-    if (source.size() < kSourceBlockBytes && source.size() + 40 > kSourceBlockBytes) {
-      // A name whose CR LF is split by the reader's first block boundary.
-      source += std::string(kSourceBlockBytes - 9 - source.size(), 'x') + "\r\n" + G("刘德华");
-      source += "\r\n";
-      continue;
+  // The names in `encode`d bytes.
+  auto names = [&](std::string (*encode)(std::string_view)) {
+    std::string source;
+    for (size_t i = 0; source.size() < (size_t{5} << 19); ++i) {
+      if (source.size() < kSourceBlockBytes && source.size() + 40 > kSourceBlockBytes) {
+        // A name whose CR LF is split by the reader's first block boundary.
+        const std::string name = encode("刘德华");
+        source += std::string(kSourceBlockBytes - 3 - name.size() - source.size(), 'x');
+        source += "\r\n" + name + "\r\n";
+        continue;
+      }
+      const std::string& name = i % 41 == 0 ? odd[i / 41 % odd.size()] : plain[i % plain.size()];
+      std::string bytes = encode(name);
+      if (name == "王明") bytes.insert(bytes.size() / 2, "\xFF");  // a stray byte
+      source += bytes;
+      if (i % 4099 == 0) source += '\0';
+      source += ends[i % 5];
     }
-    source += G(i % 41 == 0 ? odd[i / 41 % odd.size()] : plain[i % plain.size()]);
-    if (i % 4099 == 0) source += '\0';
-    source += ends[i % 5];
-  }
-  ASSERT_EQ(source.substr(kSourceBlockBytes - 7, 8), G("刘德华") + "\r\n");
-  WriteFile(dir_.File("in.txt"), source);
+    EXPECT_EQ(source.substr(kSourceBlockBytes - 1, 2), "\r\n");
+    return source;
+  };
+  const std::string gbk = names(&G),
+                    utf8 = names([](std::string_view s) { return std::string(s); });
+  ConversionOptions umlaut;
+  umlaut.umlaut = UmlautSpelling::kUmlaut;  // 吕 is "Lü": not ASCII in a UTF-8 target
 
   struct Watch : LineWatch {
     bool Wants(std::string_view character, KeyRole role) const override {
@@ -902,7 +914,7 @@ TEST_F(Batch, LinesTakenManyAtATimeAreTheLinesTakenOneAtATime) {
     WriteFile(dir_.File("define_han.dll"), CrLf({G("欧阳"), G("刘")}));
     WriteFile(dir_.File("define_py.dll"), CrLf({"ouyang", "lau"}));
   };
-  auto run = [&](Way way, bool watched, Edit edit) {
+  auto run = [&](Way way, bool watched, Edit edit, const ConversionOptions& options) {
     const ThreadCount count(way == kTwoThreads ? "2" : "1");
     WriteFile(dir_.File("define_han.dll"), CrLf({G("欧阳")}));
     WriteFile(dir_.File("define_py.dll"), CrLf({"ouyang"}));
@@ -927,31 +939,40 @@ TEST_F(Batch, LinesTakenManyAtATimeAreTheLinesTakenOneAtATime) {
         if (done == 3072) edited();
       };
     }
-    outcome.report = ConvertFile(lists_, dir_.File("in.txt"), dir_.File("out.txt"), {}, progress,
-                                 &outcome.left, {}, hook);
+    outcome.report = ConvertFile(lists_, dir_.File("in.txt"), dir_.File("out.txt"), options,
+                                 progress, &outcome.left, {}, hook);
     outcome.target = ReadFile(dir_.File("out.txt"));
     return outcome;
   };
-  for (const Edit edit : {kNoEdit, kByProgress, kByHook}) {
-    const RunOutcome base = run(kEveryLineHooked, false, edit);
-    EXPECT_GT(base.report.linesWithMarker, 0u);
-    EXPECT_GT(base.report.invalidSequences, 0u);
-    EXPECT_GT(base.hooked.size(), 1000u);
-    EXPECT_EQ(base.target.find("De-hua Lau") != std::string::npos, edit != kNoEdit);
-    for (const auto& [way, watched] : {std::pair{kManyAtATime, false},
-                                       {kManyAtATime, true},
-                                       {kTwoThreads, false},
-                                       {kTwoThreads, true}}) {
-      if (edit == kByHook && !watched) continue;  // no hook to edit from
-      SCOPED_TRACE(std::string(way == kManyAtATime ? "one thread" : "two threads") +
-                   (watched ? ", watched" : "") + ", edit " + std::to_string(edit));
-      const RunOutcome other = run(way, watched, edit);
-      EXPECT_EQ(FirstDifferentLine(other.target, base.target), "");
-      EXPECT_EQ(other.report.lines, base.report.lines);
-      EXPECT_EQ(other.report.linesWithMarker, base.report.linesWithMarker);
-      EXPECT_EQ(other.report.invalidSequences, base.report.invalidSequences);
-      if (watched) {
-        EXPECT_EQ(other.hooked, base.hooked);
+  const struct {
+    const char* what;
+    const std::string& source;
+    ConversionOptions options;
+  } sources[] = {{"GBK", gbk, {}}, {"UTF-8", utf8, {}}, {"UTF-8, ü", utf8, umlaut}};
+  for (const auto& source : sources) {
+    WriteFile(dir_.File("in.txt"), source.source);
+    for (const Edit edit : {kNoEdit, kByProgress, kByHook}) {
+      SCOPED_TRACE(std::string(source.what) + ", edit " + std::to_string(edit));
+      const RunOutcome base = run(kEveryLineHooked, false, edit, source.options);
+      EXPECT_GT(base.report.linesWithMarker, 0u);
+      EXPECT_GT(base.report.invalidSequences, 0u);
+      EXPECT_GT(base.hooked.size(), 1000u);
+      EXPECT_EQ(base.target.find("De-hua Lau") != std::string::npos, edit != kNoEdit);
+      for (const auto& [way, watched] : {std::pair{kManyAtATime, false},
+                                         {kManyAtATime, true},
+                                         {kTwoThreads, false},
+                                         {kTwoThreads, true}}) {
+        if (edit == kByHook && !watched) continue;  // no hook to edit from
+        SCOPED_TRACE(std::string(way == kManyAtATime ? "one thread" : "two threads") +
+                     (watched ? ", watched" : ""));
+        const RunOutcome other = run(way, watched, edit, source.options);
+        EXPECT_EQ(FirstDifferentLine(other.target, base.target), "");
+        EXPECT_EQ(other.report.lines, base.report.lines);
+        EXPECT_EQ(other.report.linesWithMarker, base.report.linesWithMarker);
+        EXPECT_EQ(other.report.invalidSequences, base.report.invalidSequences);
+        if (watched) {
+          EXPECT_EQ(other.hooked, base.hooked);
+        }
       }
     }
   }
