@@ -20,6 +20,7 @@
 #include "BuiltinTable.h"
 #include "Errors.h"
 #include "FileReading.h"
+#include "TextLines.h"
 
 namespace quorvel {
 
@@ -1121,25 +1122,7 @@ bool Gb18030LineReader::NextAnyLine(std::string_view* line) {
 }
 
 [[gnu::always_inline]] inline size_t Gb18030LineReader::ScanGb18030() const {
-  const char* p = text_.data();
-  size_t i = pos_;
-  // Eight bytes at a time while none is below 0x0E (no line end among them): the bit test flags
-  // the first byte below it exactly (a later flag may be false, from the borrow).
-  constexpr uint64_t kOnes = 0x0101010101010101, kHighs = 0x8080808080808080;
-  while (std::endian::native == std::endian::little && i + 8 <= end_) {
-    uint64_t word;
-    std::memcpy(&word, p + i, 8);
-    const uint64_t below = (word - 0x0E * kOnes) & ~word & kHighs;
-    if (below == 0) {
-      i += 8;
-      continue;
-    }
-    i += static_cast<size_t>(std::countr_zero(below)) / 8;  // the first byte in memory
-    if (p[i] == '\r' || p[i] == '\n') return i;
-    ++i;
-  }
-  while (i < end_ && p[i] != '\r' && p[i] != '\n') ++i;
-  return i;
+  return FindLineEnd(text_.data(), pos_, end_, end_);
 }
 
 bool Gb18030LineReader::MustReadMore(size_t i, size_t step) const {
