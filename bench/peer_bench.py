@@ -2,8 +2,8 @@
 """quorvel-cli against the peer @napi-rs/pinyin and the floors, side by side in one run.
 
 The 1,000,000-name set of make_names.py in GBK, UTF-8 and UTF-16LE, default options. Per round,
-in an order turned every round: quorvel-cli as it runs (two threads for a large file on two
-cores), the same with QUORVEL_THREADS=1, an earlier build (--before), floor_romanizer (GBK and
+in an order turned every round: quorvel-cli as it runs (two threads for a large UTF-16 file on
+two cores), the same with QUORVEL_THREADS=1, an earlier build (--before), floor_romanizer (GBK and
 UTF-8: the least a converter can do), floor_copy (read whole, write the output's size), cat, and
 the peer (peer_pinyin.js, from the UTF-8 names) with one call for the whole text and with one call
 per name. Medians of the wall time and of the CPU time (user + system) over the rounds, and each
