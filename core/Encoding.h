@@ -259,13 +259,16 @@ inline char32_t ThreeByteCodePoint(uint32_t w) {
 
 // The GB18030 bytes of `utf8` when it is three-byte sequences only, each of a code point whose
 // two-byte code `twoByte` (Gb18030LineReader::TwoByteCodes) holds: written at `out` (two bytes a
-// character), true; false otherwise.
+// character), true; false otherwise. The byte after `utf8` is read (and ignored): there must be
+// one.
 [[gnu::always_inline]] inline bool KnownThreeByteCodes(std::string_view utf8,
                                                        const uint16_t* twoByte, char* out) {
   if (utf8.size() % 3 != 0) return false;
   const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
   for (size_t i = 0; i < utf8.size(); i += 3, out += 2) {
-    const uint32_t w = p[i] | uint32_t{p[i + 1]} << 8 | uint32_t{p[i + 2]} << 16;
+    uint32_t w;  // the sequence and the byte after it, which the tests below leave out
+    std::memcpy(&w, p + i, 4);
+    if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap32(w);
     if (!IsThreeByteShape(w)) return false;
     // Overlong forms (below U+0800) and surrogates need no test: no entry of theirs is filled.
     const uint16_t code = twoByte[ThreeByteCodePoint(w)];

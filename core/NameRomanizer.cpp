@@ -657,7 +657,8 @@ template <bool kFromUtf8>
       uint8_t marks = 0;
       std::string_view line(p + from, i - from);
       if constexpr (kFromUtf8) {
-        // No byte of a three-byte sequence is a control byte: nothing to trim.
+        // No byte of a three-byte sequence is a control byte: nothing to trim. The line end
+        // follows the line.
         if (line.size() < 6 || !KnownThreeByteCodes(line, twoByte, decoded)) break;
         line = std::string_view(decoded, line.size() / 3 * 2);
       } else {
