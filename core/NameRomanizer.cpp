@@ -588,6 +588,27 @@ NameConverter::PairSurname* NameConverter::FindPairSurname(std::string_view line
   return w;
 }
 
+// The ready surname form of a forms line (its first character at `first`) as far as the forms
+// and pairs worked out so far tell it: the first character's, or the one kept in pairs_ for the
+// first two (the walk's probe; `*surnameChars` 2 when it read them as one surname); nullptr when
+// something is still to be worked out. Allocates nothing once the key starts are known.
+[[gnu::always_inline]] inline const NameConverter::Form* NameConverter::KnownSurname(
+    std::string_view line, int first, int* surnameChars) {
+  const Form& form = forms_[2 * static_cast<size_t>(first) + 1];
+  *surnameChars = 1;
+  if (form.state == kReady) return &form;
+  if (form.state != kPairFirstReady) return nullptr;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
+  const int second = kSlotOfLead[bytes[2]] + kSlotOfTrail[bytes[3]];
+  if (second < 0) return nullptr;
+  if (!readings_.MayEndPairKey(second)) return &form;
+  const auto it =
+      pairs_.find(static_cast<uint32_t>(first) * kGbkSlots + static_cast<uint32_t>(second));
+  if (it == pairs_.end() || it->second.form.state != kReady) return nullptr;
+  if (it->second.two) *surnameChars = 2;
+  return &it->second.form;
+}
+
 // The forms line written with its forms worked out first where no line needed them before, in
 // the walk's order of lookups; false (nothing written) when the line is not a forms line or
 // needs the whole walk.
@@ -599,15 +620,15 @@ NameConverter::PairSurname* NameConverter::FindPairSurname(std::string_view line
   const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
   const int first = kSlotOfLead[bytes[0]] + kSlotOfTrail[bytes[1]];
   if (first < 0) return false;
-  const Form* surname = &forms_[2 * static_cast<size_t>(first) + 1];
   int surnameChars = 1;
+  const Form* surname = KnownSurname(line, first, &surnameChars);
   const size_t start = out.size();
   char* end = nullptr;
   auto put = [&](char* base, size_t) __attribute__((always_inline)) {
     end = PutLine(base + start, line, *surname, surnameChars, 0, &marks);
     return end ? static_cast<size_t>(end - base) : start;
   };
-  if (surname->state == kReady) out.resize_and_overwrite(start + LineRoom(), put);
+  if (surname) out.resize_and_overwrite(start + LineRoom(), put);
   if (end) {
     lineMarks_ = marks;
     return true;
@@ -643,6 +664,7 @@ template <bool kFromUtf8>
   const uint8_t stop = kQuestionMark | (stopAtWanted ? kWanted : 0) | (kFromUtf8 ? kNotAscii : 0);
   const char* p = text.data();
   endsBefore = std::min(endsBefore, text.size());
+  readings_.MayEndPairKey(0);  // the key starts worked out now: the write below must not throw
   constexpr size_t kLongest = (kFromUtf8 ? 3 : 2) * kMaxPieces;  // of a forms line
   // One stretch of the output for the whole run: room up to the limit and for the line past it.
   auto put = [&](char* base, size_t) __attribute__((always_inline)) {
@@ -668,8 +690,9 @@ template <bool kFromUtf8>
       const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
       const int first = kSlotOfLead[bytes[0]] + kSlotOfTrail[bytes[1]];
       if (first < 0) break;
-      const Form& surname = forms_[2 * static_cast<size_t>(first) + 1];
-      char* end = surname.state == kReady ? PutLine(w, line, surname, 1, stop, &marks) : nullptr;
+      int surnameChars = 1;
+      const Form* surname = KnownSurname(line, first, &surnameChars);
+      char* end = surname ? PutLine(w, line, *surname, surnameChars, stop, &marks) : nullptr;
       if (!end) break;
       std::memcpy(end, "\r\n", 2);
       w = end + 2;

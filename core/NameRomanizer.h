@@ -201,6 +201,7 @@ class NameConverter {
   Taken TakeLines(std::string& out, std::string_view text, size_t endsBefore, size_t maxLines,
                   size_t outLimit, bool stopAtWanted, const uint16_t* twoByte);
   std::string_view FormsLine(std::string_view line, uint8_t* trimmed) const;
+  const Form* KnownSurname(std::string_view line, int first, int* surnameChars);
   char* PutLine(char* w, std::string_view line, const Form& surname, int surnameChars, uint8_t stop,
                 uint8_t* marks) const;
   size_t LineRoom() const;
