@@ -597,11 +597,12 @@ NameConverter::PairSurname* NameConverter::FindPairSurname(std::string_view line
   const Form& form = forms_[2 * static_cast<size_t>(first) + 1];
   *surnameChars = 1;
   if (form.state == kReady) return &form;
-  if (form.state != kPairFirstReady) return nullptr;
+  if (form.state != kPairFirst && form.state != kPairFirstReady) return nullptr;
   const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
   const int second = kSlotOfLead[bytes[2]] + kSlotOfTrail[bytes[3]];
   if (second < 0) return nullptr;
-  if (!readings_.MayEndPairKey(second)) return &form;
+  // The first alone, once worked out.
+  if (!readings_.MayEndPairKey(second)) return form.state == kPairFirstReady ? &form : nullptr;
   const auto it =
       pairs_.find(static_cast<uint32_t>(first) * kGbkSlots + static_cast<uint32_t>(second));
   if (it == pairs_.end() || it->second.form.state != kReady) return nullptr;

@@ -872,8 +872,8 @@ TEST_F(Batch, TwoThreadsWriteWhatOneWrites) {
 TEST_F(Batch, LinesTakenManyAtATimeAreTheLinesTakenOneAtATime) {
   const std::vector<std::string> plain = {"刘德华", "王小明", "张强", "李丽", "陈小明", "吕乐丽"};
   const std::vector<std::string> odd = {
-      "欧阳修", "司马光",      "张、",     " 李四\t",        "",     "吕𪚥", "Li Si",
-      "龘龘",   "买买提·艾力", "赵\x01明", "刘德华强丽明小", "王明", "赵"};
+      "欧阳修",      "司马光",   "张、",           " 李四\t", "",   "吕𪚥",   "Li Si",  "龘龘",
+      "买买提·艾力", "赵\x01明", "刘德华强丽明小", "王明",    "赵", "欧丽华", "欧明强", "李丽"};
   const char* const ends[] = {"\r\n", "\n", "\r", "\r\n", "\r\n"};
   // The names in `encode`d bytes.
   auto names = [&](std::string (*encode)(std::string_view)) {
@@ -911,13 +911,14 @@ TEST_F(Batch, LinesTakenManyAtATimeAreTheLinesTakenOneAtATime) {
   // "De-hua" line after line 90,000 (past the first block written).
   enum Edit { kNoEdit, kByProgress, kByHook };
   auto edited = [&] {
-    WriteFile(dir_.File("define_han.dll"), CrLf({G("欧阳"), G("刘")}));
-    WriteFile(dir_.File("define_py.dll"), CrLf({"ouyang", "lau"}));
+    WriteFile(dir_.File("define_han.dll"), CrLf({G("欧阳"), G("李丽"), G("刘")}));
+    WriteFile(dir_.File("define_py.dll"), CrLf({"ouyang", "lili", "lau"}));
   };
   auto run = [&](Way way, bool watched, Edit edit, const ConversionOptions& options) {
     const ThreadCount count(way == kTwoThreads ? "2" : "1");
-    WriteFile(dir_.File("define_han.dll"), CrLf({G("欧阳")}));
-    WriteFile(dir_.File("define_py.dll"), CrLf({"ouyang"}));
+    // Custom pairs: 欧 may start one, 阳 and 丽 end one (欧丽 is no key: 欧 alone is the surname).
+    WriteFile(dir_.File("define_han.dll"), CrLf({G("欧阳"), G("李丽")}));
+    WriteFile(dir_.File("define_py.dll"), CrLf({"ouyang", "lili"}));
     RunOutcome outcome;
     bool hookEdited = false;
     LineHook hook;
