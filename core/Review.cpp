@@ -78,8 +78,18 @@ std::vector<std::string> Split(std::string_view readings) {
 // byte of a double- or four-byte character is below 0x30.
 bool AppendUtf8(std::string& out, std::string_view gbk) {
   AppendGb18030AsUtf8(out, gbk);
-  return std::any_of(gbk.begin(), gbk.end(),
-                     [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+  bool control = false;  // every byte looked at, with no branch
+  for (char c : gbk) control |= static_cast<unsigned char>(c) < 0x20;
+  return control;
+}
+
+// The GBK text appended to `out` from `from` on, made UTF-8 (AppendUtf8's bytes); `scratch` is
+// used on the way. Text laid out where it belongs is nearly always ASCII, which reads the same.
+void MakeUtf8From(std::string& out, size_t from, std::string& scratch) {
+  if (AsciiLength(std::string_view(out).substr(from)) == out.size() - from) return;
+  scratch.assign(out, from);
+  out.resize(from);
+  AppendGb18030AsUtf8(out, scratch);
 }
 
 constexpr std::string_view kFlagSeparator = " \u2691 ";
@@ -98,9 +108,14 @@ void AppendFlagHead(std::string& out, std::string_view character,
   else out.append(" (").append(reason).append(")");
 }
 
-// Alternative `index` of a flag (GBK): " — or Zeng Cen", then " · Zeng Shen".
-void AppendAlternative(std::string& out, size_t index, std::string_view gbk) {
+// What stands before alternative `index` of a flag: " — or Zeng Cen", then " · Zeng Shen".
+void AppendAlternativeStart(std::string& out, size_t index) {
   out += index == 0 ? " \u2014 or " : " \u00B7 ";
+}
+
+// Alternative `index` of a flag (GBK).
+void AppendAlternative(std::string& out, size_t index, std::string_view gbk) {
+  AppendAlternativeStart(out, index);
   AppendUtf8(out, gbk);
 }
 
@@ -123,16 +138,38 @@ void AppendField(std::string& out, std::string_view gbk) {
     if (out[i] == '\t' || out[i] == '\r' || out[i] == '\n') out[i] = ' ';
 }
 
-// A review row up to its flag text: "LINE<TAB>NAME<TAB>OUTPUT<TAB>".
-void AppendRowStart(std::string& out, size_t number, std::string_view name,
-                    std::string_view output) {
+void AppendNumber(std::string& out, size_t number) {
   char digits[24];
   out.append(digits, std::to_chars(digits, digits + sizeof digits, number).ptr);
   out += '\t';
+}
+
+// A review row up to its flag text: "LINE<TAB>NAME<TAB>OUTPUT<TAB>".
+void AppendRowStart(std::string& out, size_t number, std::string_view name,
+                    std::string_view output) {
+  AppendNumber(out, number);
   AppendField(out, TrimControls(name));
   out += '\t';
   AppendField(out, output);
   out += '\t';
+}
+
+// The UTF-8 of one double-byte character as AppendGb18030AsUtf8 writes it wherever it stands: the
+// bytes in the low three bytes, their count in the high one; kNotOneCharacter when it does not
+// write one character of two or three bytes for it (the text around it may then matter).
+constexpr uint32_t kNotOneCharacter = 0xFF000000;
+uint32_t CharacterUtf8(std::string_view character) {
+  std::string utf8;
+  AppendGb18030AsUtf8(utf8, character);
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(utf8[k]); };
+  const bool follow = utf8.size() >= 2 && byte(1) >= 0x80 && byte(1) <= 0xBF &&
+                      (utf8.size() == 2 || (byte(2) >= 0x80 && byte(2) <= 0xBF));
+  const bool one = follow && ((utf8.size() == 2 && byte(0) >= 0xC2 && byte(0) <= 0xDF) ||
+                              (utf8.size() == 3 && byte(0) >= 0xE0 && byte(0) <= 0xEF));
+  if (!one) return kNotOneCharacter;
+  uint32_t packed = static_cast<uint32_t>(utf8.size()) << 24;
+  for (size_t k = 0; k < utf8.size(); ++k) packed |= uint32_t{byte(k)} << (8 * k);
+  return packed;
 }
 
 }  // namespace
@@ -211,9 +248,12 @@ struct NameReviewer::Found {
 NameReviewer::NameReviewer(const ListFiles& lists, const ConversionOptions& options)
     : lists_(lists),
       options_(options),
+      layout_(options),
       watch_(lists, options.romanization),
       candidates_(TheCandidates()),
-      readings_(std::make_unique<ReadingCache>(lists, options.Lookup())) {}
+      lookup_(options.Lookup()),
+      dictionary_(options.romanization == Romanization::kWadeGiles ? kWadeGilesDictionaryKeys
+                                                                   : kPinyinDictionaryKeys) {}
 
 NameReviewer::~NameReviewer() = default;
 
@@ -237,8 +277,9 @@ void NameReviewer::SyncCandidates() const {
 // The readings of a row as the output writes them, and the flag's words before its alternatives
 // (the same for every line until the lists change), worked out once.
 const NameReviewer::RowReadings& NameReviewer::ReadingsOfRow(int row, std::string_view key) const {
-  RowReadings& readings = rows_[static_cast<size_t>(row)];
-  if (readings.done) return readings;
+  uint16_t& index = rowIndex_[static_cast<size_t>(row)];
+  if (index != 0) return rows_[index - 1u];
+  RowReadings& readings = rows_.emplace_back();
   for (std::string& pinyin : Split(kReviewReadings[row])) {
     std::string written;
     AppendPinyinReading(written, lists_, pinyin, options_.Lookup());
@@ -249,7 +290,7 @@ const NameReviewer::RowReadings& NameReviewer::ReadingsOfRow(int row, std::strin
     readings.pinyin.push_back(std::move(pinyin));
   }
   AppendFlagHead(readings.head, key, readings.written, kReviewReasons[row]);
-  readings.done = true;
+  index = static_cast<uint16_t>(rows_.size());
   return readings;
 }
 
@@ -321,6 +362,21 @@ void NameReviewer::AddAlternatives(std::string_view line, size_t k, const RowRea
   }
 }
 
+// The readings of the walk and the words of the rows for the lists as they are now.
+void NameReviewer::SyncWalk() const {
+  if (!readings_) readings_ = std::make_unique<ReadingCache>(lists_, lookup_);
+  readings_->Sync();
+  SyncRows();
+}
+
+void NameReviewer::SyncRows() const {
+  if (rowsGeneration_ != lists_.Generation()) {
+    rowIndex_.assign(static_cast<size_t>(kReviewRowCount), 0);
+    rows_.clear();
+    rowsGeneration_ = lists_.Generation();
+  }
+}
+
 bool NameReviewer::Find(std::string_view line) const {
   found_.clear();
   alternatives_.clear();
@@ -328,11 +384,7 @@ bool NameReviewer::Find(std::string_view line) const {
   if (!lists_.List(kTaughtNameKeys).empty() &&
       lists_.FindKey(kTaughtNameKeys, TrimControls(line)) >= 0)
     return false;  // taught: the user's choice
-  readings_->Sync();
-  if (rowsGeneration_ != lists_.Generation()) {
-    rows_.assign(static_cast<size_t>(kReviewRowCount), {});
-    rowsGeneration_ = lists_.Generation();
-  }
+  SyncWalk();
   ReadKeys(line);
   size_t surname = keys_.size();  // the surname is the last key read in the surname position
   for (size_t k = 0; k < keys_.size(); ++k)
@@ -346,7 +398,7 @@ bool NameReviewer::Find(std::string_view line) const {
     }
     if (read.row < 0) continue;
     const size_t from = alternativeEnds_.size();
-    const RowReadings& readings = rows_[static_cast<size_t>(read.row)];
+    const RowReadings& readings = WordedRow(read.row);
     if (k == laidOut_) {  // the walk above laid out the first alternative
       alternatives_.append(scratch_);
       alternativeEnds_.push_back(alternatives_.size());
@@ -373,7 +425,7 @@ std::vector<ReviewFlag> NameReviewer::ReviewCandidate(std::string_view line) con
       flag.reason = kNoReadingReason;
       continue;
     }
-    const RowReadings& readings = rows_[static_cast<size_t>(found.row)];
+    const RowReadings& readings = WordedRow(found.row);
     flag.readings = readings.written;
     flag.pinyin = readings.pinyin;
     flag.reason = kReviewReasons[found.row];
@@ -390,7 +442,13 @@ bool NameReviewer::AppendRowOfCandidate(std::string& out, size_t number, std::st
   // AppendRow ran the quick test already where its table was the lists' current one; after a
   // change of the lists the table is brought up to date and the test run here.
   const bool tested = candidatesGeneration_ == lists_.Generation();
-  if ((!tested && !MayBeFlagged(line)) || !Find(line)) return false;
+  if (!tested && !MayBeFlagged(line)) return false;
+  switch (AppendRowOfName(out, number, line, output)) {
+    case ShortWay::kNotFlagged: return false;
+    case ShortWay::kFlagged: return true;
+    case ShortWay::kWalk: break;
+  }
+  if (!Find(line)) return false;
   AppendRowStart(out, number, line, output);
   for (size_t f = 0; f < found_.size(); ++f) {
     const Found& found = found_[f];
@@ -399,7 +457,7 @@ bool NameReviewer::AppendRowOfCandidate(std::string& out, size_t number, std::st
       AppendFlagHead(out, keys_[found.key].key, {}, kNoReadingReason);
       continue;
     }
-    out += rows_[static_cast<size_t>(found.row)].head;
+    out += WordedRow(found.row).head;
     for (size_t a = found.from; a < found.to; ++a) {
       const size_t begin = a == 0 ? 0 : alternativeEnds_[a - 1];
       AppendAlternative(out, a - found.from,
@@ -408,6 +466,166 @@ bool NameReviewer::AppendRowOfCandidate(std::string& out, size_t number, std::st
   }
   out += '\n';
   return true;
+}
+
+// What the short way needs of a double-byte character, worked out the first time a usual name
+// holds it and forgotten when the lists change: its reading as the surname ([1]) and in the given
+// name ([0]) (in shortText_), what ReadKey would make of it there (a review row, kUnread: "???",
+// kNotFlagged: no row, or the user's own reading), and its UTF-8 in a name (CharacterUtf8).
+struct NameReviewer::Character {
+  static constexpr int16_t kNotFlagged = -1, kUnread = -2;
+  uint32_t at[2];
+  uint16_t size[2];
+  int16_t flag[2];
+  uint32_t utf8;
+};
+
+// The usual name is two to seven double-byte characters, with nothing but control bytes and
+// spaces around them. The walk would read its keys in order, the surname first (the first two
+// characters when the custom dictionary reads them), and lay out each alternative alike; here each
+// key is known from its Character, and the alternatives are laid out from the readings with the
+// flagged one swapped: the same bytes. Any other line (a taught whole name among the lists too)
+// is left to the walk.
+NameReviewer::ShortWay NameReviewer::AppendRowOfName(std::string& out, size_t number,
+                                                     std::string_view line,
+                                                     std::string_view output) const {
+  const std::string_view clean = TrimControls(line);
+  const size_t count = clean.size() / 2;
+  if (clean.size() % 2 != 0 || count < 2 || count > kMostKeys ||
+      !lists_.List(kTaughtNameKeys).empty())
+    return ShortWay::kWalk;
+  for (size_t at = 0; at < clean.size(); at += 2) {
+    const auto lead = static_cast<unsigned char>(clean[at]);
+    const auto trail = static_cast<unsigned char>(clean[at + 1]);
+    if (lead < 0x81 || lead == 0xFF || trail < 0x40 || trail == 0x7F || trail == 0xFF ||
+        IsNameSeparatingDot(clean.substr(at, 2)))
+      return ShortWay::kWalk;  // no double-byte character, or a dotted name
+  }
+  if (charactersGeneration_ != lists_.Generation()) ForgetCharacters();
+  // The first two are the surname when the custom dictionary reads them (a reading with a "?",
+  // which may be "???", is left to the walk); such a surname is never flagged.
+  size_t given = 1;  // the first character of the given name
+  if (!lists_.List(dictionary_).empty() && lists_.FindKey(dictionary_, clean.substr(0, 4)) >= 0) {
+    pairSurname_.clear();
+    AppendReading(pairSurname_, lists_, clean.substr(0, 4), lookup_, KeyRole::kSurname);
+    if (pairSurname_.find('?') != std::string::npos) return ShortWay::kWalk;
+    given = 2;
+  }
+  size_t index[kMostKeys];
+  bool flagged = false;
+  for (size_t c = 0; c < count; ++c) {
+    index[c] = CharacterIndex(clean.substr(2 * c, 2));
+    const Character& character = characters_[index[c]];
+    if (c >= given) flagged = flagged || character.flag[0] != Character::kNotFlagged;
+    else if (given == 1) flagged = character.flag[1] != Character::kNotFlagged;  // the surname
+  }
+  if (!flagged) return ShortWay::kNotFlagged;
+  const Character* characters[kMostKeys];  // no character is added from here on
+  for (size_t c = 0; c < count; ++c) characters[c] = &characters_[index[c]];
+  AppendRowOfFlags(out, number, clean, output, characters, given);
+  return ShortWay::kFlagged;
+}
+
+// The row of a usual name that is flagged, its characters known; the given name from character
+// `given` on.
+void NameReviewer::AppendRowOfFlags(std::string& out, size_t number, std::string_view clean,
+                                    std::string_view output, const Character* const* characters,
+                                    size_t given) const {
+  // AppendRowStart's bytes: the name has no control byte to replace.
+  const size_t count = clean.size() / 2;
+  AppendNumber(out, number);
+  AppendNameUtf8(out, clean, characters, count);
+  out += '\t';
+  AppendField(out, output);
+  out += '\t';
+  // The keys as the layout takes them: the surname, then the given-name characters.
+  std::string_view readings[kMostKeys];
+  int flags[kMostKeys];
+  size_t keys = 0;
+  for (size_t c = 0; c < count; ++c) {
+    if (c > 0 && c < given) continue;
+    const bool surname = c == 0;
+    const Character& character = *characters[c];
+    readings[keys] =
+        std::string_view(shortText_).substr(character.at[surname], character.size[surname]);
+    flags[keys++] = character.flag[surname];
+  }
+  if (given == 2) readings[0] = pairSurname_, flags[0] = Character::kNotFlagged;
+  bool first = true;
+  for (size_t k = 0; k < keys; ++k) {
+    if (flags[k] == Character::kNotFlagged) continue;
+    if (!first) out += kFlagSeparator;
+    first = false;
+    const std::string_view key = clean.substr(2 * (k == 0 ? 0 : given + k - 1), 2);
+    if (flags[k] == Character::kUnread) {
+      AppendFlagHead(out, key, {}, kNoReadingReason);
+      continue;
+    }
+    const RowReadings& row = ReadingsOfRow(flags[k], key);
+    out += row.head;
+    AppendAlternatives(out, readings, keys, k, row);
+  }
+  out += '\n';
+}
+
+void NameReviewer::ForgetCharacters() const {
+  charactersGeneration_ = lists_.Generation();
+  characterOf_.assign(kGbkSlots, 0);
+  characters_.clear();
+  shortText_.clear();
+  SyncRows();
+}
+
+// The index of the Character of a double-byte key in characters_.
+size_t NameReviewer::CharacterIndex(std::string_view key) const {
+  uint16_t& index = characterOf_[static_cast<size_t>(GbkSlot(key))];
+  if (index != 0) return index - 1u;
+  Character character;
+  for (const bool surname : {false, true}) {
+    const size_t at = shortText_.size();
+    AppendReading(shortText_, lists_, key, lookup_, surname ? KeyRole::kSurname : KeyRole::kGivenName);
+    const std::string_view reading = std::string_view(shortText_).substr(at);
+    int flag = Character::kUnread;
+    if (reading.find(kNoReading) == std::string_view::npos) {  // as ReadKey decides
+      flag = RowOf(key, surname);
+      if (flag >= 0 && lists_.FindKey(dictionary_, key) >= 0) flag = Character::kNotFlagged;
+    }
+    character.at[surname] = static_cast<uint32_t>(at);
+    character.size[surname] = static_cast<uint16_t>(reading.size());
+    character.flag[surname] = static_cast<int16_t>(flag);
+  }
+  character.utf8 = CharacterUtf8(key);
+  characters_.push_back(character);
+  index = static_cast<uint16_t>(characters_.size());
+  return index - 1u;
+}
+
+// The alternatives of key `key` of a usual name whose keys read `readings`: the line laid out once
+// per other reading of the row, that reading in the key's place.
+void NameReviewer::AppendAlternatives(std::string& out, std::string_view* readings, size_t count,
+                                      size_t key, const RowReadings& row) const {
+  const std::string_view used = readings[key];
+  for (size_t r = 1; r < row.written.size(); ++r) {
+    readings[key] = row.written[r];
+    AppendAlternativeStart(out, r - 1);
+    const size_t from = out.size();
+    AppendLaidOutReadings(out, layout_, readings[0], readings + 1, count - 1);
+    MakeUtf8From(out, from, scratch_);
+  }
+  readings[key] = used;
+}
+
+// The name of a usual line as UTF-8: AppendUtf8's bytes.
+void NameReviewer::AppendNameUtf8(std::string& out, std::string_view name,
+                                  const Character* const* keys, size_t count) const {
+  char bytes[3 * kMostKeys];
+  size_t size = 0;
+  for (size_t k = 0; k < count; ++k) {
+    const uint32_t utf8 = keys[k]->utf8;
+    if (utf8 == kNotOneCharacter) return (void)AppendGb18030AsUtf8(out, name);
+    for (uint32_t b = 0; b < utf8 >> 24; ++b) bytes[size++] = static_cast<char>(utf8 >> (8 * b));
+  }
+  out.append(bytes, size);
 }
 
 std::optional<DictionaryEntry> EntryForAlternative(const ListFiles& lists, std::string_view line,
