@@ -214,8 +214,8 @@ class NameConverter {
 void AppendLaidOutReadings(std::string& out, const NameLayout& layout, std::string_view surname,
                            const std::string_view* given, size_t count);
 
-// Whether a piece of a name line (one character) is a dot that parts the name into words (阿沛·阿旺):
-// a line holding one is laid out without a surname.
+// Whether a piece of a name line (one character) is a dot that parts the name into words
+// (阿沛·阿旺): a line holding one is laid out without a surname.
 bool IsNameSeparatingDot(std::string_view piece);
 
 }  // namespace quorvel

@@ -73,14 +73,19 @@ std::vector<std::string> Split(std::string_view readings) {
   return out;
 }
 
-// Appends GBK text as UTF-8 (AppendGb18030AsUtf8: ASCII as it is, double-byte characters through
-// its table, the rest as iconv converts it). True when an ASCII control byte was among them: no
-// byte of a double- or four-byte character is below 0x30.
-bool AppendUtf8(std::string& out, std::string_view gbk) {
-  AppendGb18030AsUtf8(out, gbk);
+// Whether an ASCII control byte is among the bytes of GBK text: no byte of a double- or four-byte
+// character is below 0x30.
+bool HoldsControl(std::string_view gbk) {
   bool control = false;  // every byte looked at, with no branch
   for (char c : gbk) control |= static_cast<unsigned char>(c) < 0x20;
   return control;
+}
+
+// Appends GBK text as UTF-8 (AppendGb18030AsUtf8: ASCII as it is, double-byte characters through
+// its table, the rest as iconv converts it). True when an ASCII control byte was among them.
+bool AppendUtf8(std::string& out, std::string_view gbk) {
+  AppendGb18030AsUtf8(out, gbk);
+  return HoldsControl(gbk);
 }
 
 // The GBK text appended to `out` from `from` on, made UTF-8 (AppendUtf8's bytes); `scratch` is
@@ -133,15 +138,18 @@ void AppendFlagText(std::string& out, const std::vector<ReviewFlag>& flags) {
 // GBK trail byte is one).
 void AppendField(std::string& out, std::string_view gbk) {
   const size_t at = out.size();
-  if (!AppendUtf8(out, gbk)) return;
+  if (AsciiLength(gbk) == gbk.size()) out.append(gbk);  // the usual output line reads the same
+  else AppendGb18030AsUtf8(out, gbk);
+  if (!HoldsControl(gbk)) return;
   for (size_t i = at; i < out.size(); ++i)
     if (out[i] == '\t' || out[i] == '\r' || out[i] == '\n') out[i] = ' ';
 }
 
 void AppendNumber(std::string& out, size_t number) {
   char digits[24];
-  out.append(digits, std::to_chars(digits, digits + sizeof digits, number).ptr);
-  out += '\t';
+  char* end = std::to_chars(digits, digits + sizeof digits - 1, number).ptr;
+  *end++ = '\t';
+  out.append(digits, end);
 }
 
 // A review row up to its flag text: "LINE<TAB>NAME<TAB>OUTPUT<TAB>".
@@ -474,8 +482,9 @@ bool NameReviewer::AppendRowOfCandidate(std::string& out, size_t number, std::st
 // kNotFlagged: no row, or the user's own reading), and its UTF-8 in a name (CharacterUtf8).
 struct NameReviewer::Character {
   static constexpr int16_t kNotFlagged = -1, kUnread = -2;
+  static constexpr size_t kMostText = size_t{1} << 30;  // shortText_ is begun again beyond it
   uint32_t at[2];
-  uint16_t size[2];
+  uint32_t size[2];
   int16_t flag[2];
   uint32_t utf8;
 };
@@ -501,7 +510,10 @@ NameReviewer::ShortWay NameReviewer::AppendRowOfName(std::string& out, size_t nu
         IsNameSeparatingDot(clean.substr(at, 2)))
       return ShortWay::kWalk;  // no double-byte character, or a dotted name
   }
-  if (charactersGeneration_ != lists_.Generation()) ForgetCharacters();
+  if (charactersGeneration_ != lists_.Generation() || shortText_.size() > Character::kMostText)
+    ForgetCharacters();
+  for (size_t at = 0; at < clean.size(); at += 2)  // their lookups overlap
+    __builtin_prefetch(&characterOf_[static_cast<size_t>(GbkSlot(clean.substr(at, 2)))]);
   // The first two are the surname when the custom dictionary reads them (a reading with a "?",
   // which may be "???", is left to the walk); such a surname is never flagged.
   size_t given = 1;  // the first character of the given name
@@ -515,9 +527,9 @@ NameReviewer::ShortWay NameReviewer::AppendRowOfName(std::string& out, size_t nu
   bool flagged = false;
   for (size_t c = 0; c < count; ++c) {
     index[c] = CharacterIndex(clean.substr(2 * c, 2));
-    const Character& character = characters_[index[c]];
-    if (c >= given) flagged = flagged || character.flag[0] != Character::kNotFlagged;
-    else if (given == 1) flagged = character.flag[1] != Character::kNotFlagged;  // the surname
+    const bool surname = c == 0 && given == 1;
+    if (surname || c >= given)
+      flagged = flagged || characters_[index[c]].flag[surname] != Character::kNotFlagged;
   }
   if (!flagged) return ShortWay::kNotFlagged;
   const Character* characters[kMostKeys];  // no character is added from here on
@@ -531,13 +543,8 @@ NameReviewer::ShortWay NameReviewer::AppendRowOfName(std::string& out, size_t nu
 void NameReviewer::AppendRowOfFlags(std::string& out, size_t number, std::string_view clean,
                                     std::string_view output, const Character* const* characters,
                                     size_t given) const {
-  // AppendRowStart's bytes: the name has no control byte to replace.
   const size_t count = clean.size() / 2;
-  AppendNumber(out, number);
-  AppendNameUtf8(out, clean, characters, count);
-  out += '\t';
-  AppendField(out, output);
-  out += '\t';
+  AppendRowStartOfName(out, number, clean, characters, output);
   // The keys as the layout takes them: the surname, then the given-name characters.
   std::string_view readings[kMostKeys];
   int flags[kMostKeys];
@@ -583,7 +590,8 @@ size_t NameReviewer::CharacterIndex(std::string_view key) const {
   Character character;
   for (const bool surname : {false, true}) {
     const size_t at = shortText_.size();
-    AppendReading(shortText_, lists_, key, lookup_, surname ? KeyRole::kSurname : KeyRole::kGivenName);
+    AppendReading(shortText_, lists_, key, lookup_,
+                  surname ? KeyRole::kSurname : KeyRole::kGivenName);
     const std::string_view reading = std::string_view(shortText_).substr(at);
     int flag = Character::kUnread;
     if (reading.find(kNoReading) == std::string_view::npos) {  // as ReadKey decides
@@ -591,7 +599,7 @@ size_t NameReviewer::CharacterIndex(std::string_view key) const {
       if (flag >= 0 && lists_.FindKey(dictionary_, key) >= 0) flag = Character::kNotFlagged;
     }
     character.at[surname] = static_cast<uint32_t>(at);
-    character.size[surname] = static_cast<uint16_t>(reading.size());
+    character.size[surname] = static_cast<uint32_t>(reading.size());
     character.flag[surname] = static_cast<int16_t>(flag);
   }
   character.utf8 = CharacterUtf8(key);
@@ -615,17 +623,39 @@ void NameReviewer::AppendAlternatives(std::string& out, std::string_view* readin
   readings[key] = used;
 }
 
-// The name of a usual line as UTF-8: AppendUtf8's bytes.
-void NameReviewer::AppendNameUtf8(std::string& out, std::string_view name,
-                                  const Character* const* keys, size_t count) const {
-  char bytes[3 * kMostKeys];
-  size_t size = 0;
-  for (size_t k = 0; k < count; ++k) {
-    const uint32_t utf8 = keys[k]->utf8;
-    if (utf8 == kNotOneCharacter) return (void)AppendGb18030AsUtf8(out, name);
-    for (uint32_t b = 0; b < utf8 >> 24; ++b) bytes[size++] = static_cast<char>(utf8 >> (8 * b));
+// AppendRowStart's bytes for a usual name, its characters known: in one piece where the output
+// line is ASCII without a control byte and every character has its UTF-8 (the usual row).
+void NameReviewer::AppendRowStartOfName(std::string& out, size_t number, std::string_view clean,
+                                        const Character* const* characters,
+                                        std::string_view output) const {
+  const size_t count = clean.size() / 2;
+  bool whole = AsciiLength(output) == output.size() && !HoldsControl(output);
+  for (size_t c = 0; c < count; ++c) whole = whole && characters[c]->utf8 != kNotOneCharacter;
+  if (!whole) {
+    AppendNumber(out, number);
+    AppendField(out, clean);  // no control byte in it
+    out += '\t';
+    AppendField(out, output);
+    out += '\t';
+    return;
   }
-  out.append(bytes, size);
+  const size_t at = out.size();
+  out.resize(at + 24 + 3 * count + output.size() + 2);
+  char* w = out.data() + at;
+  w = std::to_chars(w, w + 24, number).ptr;
+  *w++ = '\t';
+  for (size_t c = 0; c < count; ++c) {  // three bytes at most, the next ones written over the rest
+    const uint32_t utf8 = characters[c]->utf8;
+    w[0] = static_cast<char>(utf8);
+    w[1] = static_cast<char>(utf8 >> 8);
+    w[2] = static_cast<char>(utf8 >> 16);
+    w += utf8 >> 24;
+  }
+  *w++ = '\t';
+  std::memcpy(w, output.data(), output.size());
+  w += output.size();
+  *w++ = '\t';
+  out.resize(static_cast<size_t>(w - out.data()));
 }
 
 std::optional<DictionaryEntry> EntryForAlternative(const ListFiles& lists, std::string_view line,

@@ -11,7 +11,10 @@
 // core/README.md gives the thresholds). A character the custom dictionary of the current
 // romanization knows, and a line that is a taught whole name, are the user's choice and never
 // flagged. The name is walked exactly as the romanization walks it (AppendRomanizedWith), so a
-// surname, a compound surname and the given-name pieces are told apart as in the output.
+// surname, a compound surname and the given-name pieces are told apart as in the output; the
+// review of a long run takes a shorter way to the same bytes for the usual name (two to seven
+// double-byte characters), its characters' readings known once each and its alternatives laid out
+// from them (AppendLaidOutReadings).
 //
 // The flag text, UTF-8, says per flag the character, the reading used, the others, the reason and
 // the whole name with each other reading, laid out as the output line is:
@@ -164,7 +167,9 @@ class NameReviewer {
   struct Found;
   const RowReadings& ReadingsOfRow(int row, std::string_view key) const;
   // A row ReadingsOfRow worded.
-  const RowReadings& WordedRow(int row) const { return rows_[rowIndex_[static_cast<size_t>(row)] - 1u]; }
+  const RowReadings& WordedRow(int row) const {
+    return rows_[rowIndex_[static_cast<size_t>(row)] - 1u];
+  }
   // AppendRow of a line the quick test did not clear, or that met a change of the lists (out of
   // line: the test of every line needs few registers saved for it).
   bool AppendRowOfCandidate(std::string& out, size_t number, std::string_view line,
@@ -183,8 +188,8 @@ class NameReviewer {
   size_t CharacterIndex(std::string_view key) const;
   void AppendAlternatives(std::string& out, std::string_view* readings, size_t count, size_t key,
                           const RowReadings& row) const;
-  void AppendNameUtf8(std::string& out, std::string_view name, const Character* const* keys,
-                      size_t count) const;
+  void AppendRowStartOfName(std::string& out, size_t number, std::string_view clean,
+                            const Character* const* characters, std::string_view output) const;
   void SyncWalk() const;
   void SyncRows() const;
   // Reviews a line into keys_, found_ and alternatives_; false when nothing is flagged.
