@@ -477,16 +477,26 @@ bool NameReviewer::AppendRowOfCandidate(std::string& out, size_t number, std::st
 }
 
 // What the short way needs of a double-byte character, worked out the first time a usual name
-// holds it and forgotten when the lists change: its reading as the surname ([1]) and in the given
-// name ([0]) (in shortText_), what ReadKey would make of it there (a review row, kUnread: "???",
-// kNotFlagged: no row, or the user's own reading), and its UTF-8 in a name (CharacterUtf8).
-struct NameReviewer::Character {
+// holds it and forgotten when the lists change, on one cache line: per position (the given name
+// [0], the surname [1]) its reading, in the entry when it is short, else in shortText_; what
+// ReadKey would make of it there (a review row, kUnread: "???", kNotFlagged: no row, or the user's
+// own reading) and, once it was flagged there, the row's words; and its UTF-8 in a name
+// (CharacterUtf8).
+struct alignas(64) NameReviewer::Character {
   static constexpr int16_t kNotFlagged = -1, kUnread = -2;
   static constexpr size_t kMostText = size_t{1} << 30;  // shortText_ is begun again beyond it
+  static constexpr size_t kShort = 8;
+  char text[2][kShort];
   uint32_t at[2];
   uint32_t size[2];
   int16_t flag[2];
   uint32_t utf8;
+  mutable const RowReadings* words[2];
+  std::string_view Reading(bool surname, const std::string& shortText) const {
+    const size_t n = size[surname];
+    return n <= kShort ? std::string_view(text[surname], n)
+                       : std::string_view(shortText).substr(at[surname], n);
+  }
 };
 
 // The usual name is two to seven double-byte characters, with nothing but control bytes and
@@ -548,14 +558,14 @@ void NameReviewer::AppendRowOfFlags(std::string& out, size_t number, std::string
   // The keys as the layout takes them: the surname, then the given-name characters.
   std::string_view readings[kMostKeys];
   int flags[kMostKeys];
+  const RowReadings** words[kMostKeys];
   size_t keys = 0;
   for (size_t c = 0; c < count; ++c) {
     if (c > 0 && c < given) continue;
     const bool surname = c == 0;
-    const Character& character = *characters[c];
-    readings[keys] =
-        std::string_view(shortText_).substr(character.at[surname], character.size[surname]);
-    flags[keys++] = character.flag[surname];
+    readings[keys] = characters[c]->Reading(surname, shortText_);
+    flags[keys] = characters[c]->flag[surname];
+    words[keys++] = &characters[c]->words[surname];
   }
   if (given == 2) readings[0] = pairSurname_, flags[0] = Character::kNotFlagged;
   bool first = true;
@@ -568,7 +578,8 @@ void NameReviewer::AppendRowOfFlags(std::string& out, size_t number, std::string
       AppendFlagHead(out, key, {}, kNoReadingReason);
       continue;
     }
-    const RowReadings& row = ReadingsOfRow(flags[k], key);
+    if (!*words[k]) *words[k] = &ReadingsOfRow(flags[k], key);
+    const RowReadings& row = **words[k];
     out += row.head;
     AppendAlternatives(out, readings, keys, k, row);
   }
@@ -587,7 +598,7 @@ void NameReviewer::ForgetCharacters() const {
 size_t NameReviewer::CharacterIndex(std::string_view key) const {
   uint16_t& index = characterOf_[static_cast<size_t>(GbkSlot(key))];
   if (index != 0) return index - 1u;
-  Character character;
+  Character character{};
   for (const bool surname : {false, true}) {
     const size_t at = shortText_.size();
     AppendReading(shortText_, lists_, key, lookup_,
@@ -600,6 +611,10 @@ size_t NameReviewer::CharacterIndex(std::string_view key) const {
     }
     character.at[surname] = static_cast<uint32_t>(at);
     character.size[surname] = static_cast<uint32_t>(reading.size());
+    if (reading.size() <= Character::kShort) {
+      std::memcpy(character.text[surname], reading.data(), reading.size());
+      shortText_.resize(at);  // kept in the entry
+    }
     character.flag[surname] = static_cast<int16_t>(flag);
   }
   character.utf8 = CharacterUtf8(key);
