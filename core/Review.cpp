@@ -595,9 +595,14 @@ void NameReviewer::ForgetCharacters() const {
 }
 
 // The index of the Character of a double-byte key in characters_.
-size_t NameReviewer::CharacterIndex(std::string_view key) const {
-  uint16_t& index = characterOf_[static_cast<size_t>(GbkSlot(key))];
-  if (index != 0) return index - 1u;
+inline size_t NameReviewer::CharacterIndex(std::string_view key) const {
+  const size_t slot = static_cast<size_t>(GbkSlot(key));
+  const uint16_t index = characterOf_[slot];
+  return index != 0 ? index - 1u : AddCharacter(key, slot);
+}
+
+// The Character of a key seen for the first time (in GbkSlot `slot`), added to characters_.
+size_t NameReviewer::AddCharacter(std::string_view key, size_t slot) const {
   Character character{};
   for (const bool surname : {false, true}) {
     const size_t at = shortText_.size();
@@ -619,8 +624,8 @@ size_t NameReviewer::CharacterIndex(std::string_view key) const {
   }
   character.utf8 = CharacterUtf8(key);
   characters_.push_back(character);
-  index = static_cast<uint16_t>(characters_.size());
-  return index - 1u;
+  characterOf_[slot] = static_cast<uint16_t>(characters_.size());
+  return characters_.size() - 1;
 }
 
 // The alternatives of key `key` of a usual name whose keys read `readings`: the line laid out once

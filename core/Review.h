@@ -186,6 +186,7 @@ class NameReviewer {
                         size_t given) const;
   void ForgetCharacters() const;
   size_t CharacterIndex(std::string_view key) const;
+  size_t AddCharacter(std::string_view key, size_t slot) const;
   void AppendAlternatives(std::string& out, std::string_view* readings, size_t count, size_t key,
                           const RowReadings& row) const;
   void AppendRowStartOfName(std::string& out, size_t number, std::string_view clean,
