@@ -76,9 +76,22 @@ std::vector<std::string> Split(std::string_view readings) {
 // Whether an ASCII control byte is among the bytes of GBK text: no byte of a double- or four-byte
 // character is below 0x30.
 bool HoldsControl(std::string_view gbk) {
-  bool control = false;  // every byte looked at, with no branch
-  for (char c : gbk) control |= static_cast<unsigned char>(c) < 0x20;
-  return control;
+  // Eight bytes at a time: a byte below 0x20 leaves its top bit set in (word - 0x20 each) & ~word
+  // (exact for every byte value), the last eight overlapping those before them.
+  const auto below = [&](size_t at) {
+    uint64_t word;
+    std::memcpy(&word, gbk.data() + at, sizeof word);
+    return ((word - 0x2020202020202020) & ~word & 0x8080808080808080) != 0;
+  };
+  const size_t n = gbk.size();
+  if (n < 8) {
+    bool control = false;
+    for (char c : gbk) control |= static_cast<unsigned char>(c) < 0x20;
+    return control;
+  }
+  for (size_t at = 0; at + 8 < n; at += 8)
+    if (below(at)) return true;
+  return below(n - 8);
 }
 
 // Appends GBK text as UTF-8 (AppendGb18030AsUtf8: ASCII as it is, double-byte characters through
@@ -134,15 +147,27 @@ void AppendFlagText(std::string& out, const std::vector<ReviewFlag>& flags) {
   }
 }
 
-// A text as one field of a tab-separated row: a tab or line break inside would split the row (no
-// GBK trail byte is one).
+// The text of `out` from `from` on as one field of a tab-separated row: a tab or line break
+// inside would split the row (no byte of a character in UTF-8 is one).
+void MakeOneField(std::string& out, size_t from) {
+  if (!HoldsControl(std::string_view(out).substr(from))) return;
+  for (size_t i = from; i < out.size(); ++i)
+    if (out[i] == '\t' || out[i] == '\r' || out[i] == '\n') out[i] = ' ';
+}
+
+// GBK text as one field.
 void AppendField(std::string& out, std::string_view gbk) {
   const size_t at = out.size();
   if (AsciiLength(gbk) == gbk.size()) out.append(gbk);  // the usual output line reads the same
   else AppendGb18030AsUtf8(out, gbk);
-  if (!HoldsControl(gbk)) return;
-  for (size_t i = at; i < out.size(); ++i)
-    if (out[i] == '\t' || out[i] == '\r' || out[i] == '\n') out[i] = ' ';
+  MakeOneField(out, at);
+}
+
+// Ends a row whose flag text begins at `text`: the flag text as one field (a character or a
+// reading may hold a tab), then a line feed.
+void EndRow(std::string& out, size_t text) {
+  MakeOneField(out, text);
+  out += '\n';
 }
 
 void AppendNumber(std::string& out, size_t number) {
@@ -458,6 +483,7 @@ bool NameReviewer::AppendRowOfCandidate(std::string& out, size_t number, std::st
   }
   if (!Find(line)) return false;
   AppendRowStart(out, number, line, output);
+  const size_t text = out.size();
   for (size_t f = 0; f < found_.size(); ++f) {
     const Found& found = found_[f];
     if (f > 0) out += kFlagSeparator;
@@ -472,7 +498,7 @@ bool NameReviewer::AppendRowOfCandidate(std::string& out, size_t number, std::st
                         std::string_view(alternatives_).substr(begin, alternativeEnds_[a] - begin));
     }
   }
-  out += '\n';
+  EndRow(out, text);
   return true;
 }
 
@@ -555,6 +581,7 @@ void NameReviewer::AppendRowOfFlags(std::string& out, size_t number, std::string
                                     size_t given) const {
   const size_t count = clean.size() / 2;
   AppendRowStartOfName(out, number, clean, characters, output);
+  const size_t text = out.size();
   // The keys as the layout takes them: the surname, then the given-name characters.
   std::string_view readings[kMostKeys];
   int flags[kMostKeys];
@@ -583,7 +610,7 @@ void NameReviewer::AppendRowOfFlags(std::string& out, size_t number, std::string
     out += row.head;
     AppendAlternatives(out, readings, keys, k, row);
   }
-  out += '\n';
+  EndRow(out, text);
 }
 
 void NameReviewer::ForgetCharacters() const {
@@ -742,8 +769,9 @@ std::string FlagLine(std::string_view name, std::string_view output,
 void AppendReviewRow(std::string& out, size_t number, std::string_view name,
                      std::string_view output, const std::vector<ReviewFlag>& flags) {
   AppendRowStart(out, number, name, output);
+  const size_t text = out.size();
   AppendFlagText(out, flags);
-  out += '\n';
+  EndRow(out, text);
 }
 
 }  // namespace quorvel

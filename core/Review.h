@@ -264,7 +264,8 @@ std::string FlagLine(std::string_view name, std::string_view output,
                      const std::vector<ReviewFlag>& flags);
 
 // Appends the row of a review file, UTF-8: LINE<TAB>NAME<TAB>OUTPUT<TAB>FLAG TEXT and a line feed,
-// the name trimmed; a tab or line break inside the name or output becomes a space.
+// the name trimmed; a tab or line break inside the name, the output or the flag text becomes a
+// space.
 void AppendReviewRow(std::string& out, size_t number, std::string_view name,
                      std::string_view output, const std::vector<ReviewFlag>& flags);
 

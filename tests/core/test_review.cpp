@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <iterator>
@@ -205,6 +206,11 @@ TEST_F(ReviewTest, TheRowOfALongRunIsTheRowOfItsFlags) {
         const bool flagged = reviewer.AppendRow(row, 7, name, output);
         EXPECT_EQ(flagged, !flags.empty());
         EXPECT_EQ(row, "earlier rows\n" + expected);
+        if (flagged) {  // four fields on one line, whatever tab or line break the texts held
+          const std::string added = row.substr(std::string("earlier rows\n").size());
+          EXPECT_EQ(std::count(added.begin(), added.end(), '\t'), 3);
+          EXPECT_EQ(added.find('\n'), added.size() - 1);
+        }
         rows += flagged;
       }
     }
