@@ -8,10 +8,13 @@
   - cost: quorvel-cli on the 1,000,000 names in GBK and UTF-8, and on the population list, with
     and without --review, interleaved rounds, median wall and CPU (user + system) times and their
     ratio; with --instructions also the instructions of one run each (valgrind's callgrind, which
-    counts the same on a busy machine as on an idle one) and their ratio.
+    counts the same on a busy machine as on an idle one) and their ratio; with --against OTHER_CLI
+    (another build, say the one before a change) also OTHER_CLI --review in the same rounds, its
+    ratio to the same run without review beside this build's.
 Prints Markdown.
 
 Usage: review_bench.py --cli BUILD/bin/quorvel-cli [--names 1000000] [--rounds 7] [--instructions]
+                       [--against OTHER/bin/quorvel-cli]
 """
 import argparse
 import os
@@ -89,6 +92,7 @@ def main():
     ap.add_argument("--names", type=int, default=1000000)
     ap.add_argument("--rounds", type=int, default=7)
     ap.add_argument("--instructions", action="store_true")
+    ap.add_argument("--against", help="another quorvel-cli whose --review is timed in the same rounds")
     args = ap.parse_args()
     with tempfile.TemporaryDirectory() as work:
         population = os.path.join(work, "population.txt")
@@ -104,28 +108,42 @@ def main():
             print(f"| {label}, {line_count(path):,} names | {n:,} ({100 * n / line_count(path):.2f} %) |")
         famous(args.cli, work)
 
-        print("\n| Source | Without review: wall / CPU (median) | With --review | Ratio wall / CPU |\n|---|---|---|---|")
+        against = " | --against's --review | Its ratio wall / CPU" if args.against else ""
+        print("\n| Source | Without review: wall / CPU (median) | With --review | Ratio wall / CPU"
+              f"{against} |\n|---|---|---|---{'|---|---' if args.against else ''}|")
         review = os.path.join(work, "r.tsv")
         for label, path in (("make_names.py, GBK", gbk), ("make_names.py, UTF-8", utf8),
                             ("population frequencies, UTF-8", population)):
             out = os.path.join(work, "o.txt")
-            plain, reviewed = [], []
+            plain, reviewed, other = [], [], []
             for _ in range(args.rounds):
                 plain.append(timed([args.cli, path, out]))
                 reviewed.append(timed([args.cli, f"--review={review}", path, out]))
+                if args.against:
+                    other.append(timed([args.against, f"--review={review}", path, out]))
             pw, pc = (statistics.median(t[i] for t in plain) for i in (0, 1))
             rw, rc = (statistics.median(t[i] for t in reviewed) for i in (0, 1))
-            print(f"| {label}, {args.names:,} names | {pw * 1000:.0f} ms / {pc * 1000:.0f} ms | "
-                  f"{rw * 1000:.0f} ms / {rc * 1000:.0f} ms | {rw / pw:.3f} / {rc / pc:.3f} |")
+            row = (f"| {label}, {args.names:,} names | {pw * 1000:.0f} ms / {pc * 1000:.0f} ms | "
+                   f"{rw * 1000:.0f} ms / {rc * 1000:.0f} ms | {rw / pw:.3f} / {rc / pc:.3f} |")
+            if args.against:
+                ow, oc = (statistics.median(t[i] for t in other) for i in (0, 1))
+                row += f" {ow * 1000:.0f} ms / {oc * 1000:.0f} ms | {ow / pw:.3f} / {oc / pc:.3f} |"
+            print(row)
         if args.instructions:
-            print("\n| Source | Instructions without review | With --review | Ratio |\n|---|---|---|---|")
+            print("\n| Source | Instructions without review | With --review | Ratio"
+                  f"{' | --against --review | Its ratio' if args.against else ''} |"
+                  f"\n|---|---|---|---{'|---|---' if args.against else ''}|")
             for label, path in (("make_names.py, GBK", gbk), ("make_names.py, UTF-8", utf8),
                                 ("population frequencies, UTF-8", population)):
                 out = os.path.join(work, "o.txt")
                 plain = instructions([args.cli, path, out])
                 reviewed = instructions([args.cli, f"--review={review}", path, out])
-                print(f"| {label}, {args.names:,} names | {plain / 1e6:,.1f} M | {reviewed / 1e6:,.1f} M | "
-                      f"{reviewed / plain:.3f} |")
+                row = (f"| {label}, {args.names:,} names | {plain / 1e6:,.1f} M | {reviewed / 1e6:,.1f} M | "
+                       f"{reviewed / plain:.3f} |")
+                if args.against:
+                    other = instructions([args.against, f"--review={review}", path, out])
+                    row += f" {other / 1e6:,.1f} M | {other / plain:.3f} |"
+                print(row)
         print(f"\nload average at the end: {os.getloadavg()[0]:.1f}")
 
 

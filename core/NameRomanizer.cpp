@@ -787,4 +787,19 @@ std::string RomanizeName(ListFiles& lists, std::string_view line,
   return out;
 }
 
+void AppendLaidOutReadings(std::string& out, const NameLayout& layout, std::string_view surname,
+                           const std::string_view* given, size_t count) {
+  if (layout.format == NameFormat::kNone) return;  // no format chosen: an empty line
+  GivenReadings readings;
+  readings.count = static_cast<int>(std::min(count, static_cast<size_t>(kMaxGivenPieces)));
+  for (int k = 0; k < readings.count; ++k) {
+    readings.text[k] = given[k].data();
+    readings.size[k] = given[k].size();
+    readings.bytes += given[k].size() + (k > 0 ? layout.separator.size() : 0);
+  }
+  LayOut(out, layout, surname, readings);
+}
+
+bool IsNameSeparatingDot(std::string_view piece) { return IsSeparatingDot(piece); }
+
 }  // namespace quorvel

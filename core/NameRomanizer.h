@@ -232,4 +232,15 @@ class NameConverter {
   static constexpr size_t kFormSlack = 16;
 };
 
+// Lays out readings already found for a line that is no dotted name: the surname's reading and
+// those of its given-name pieces (at most six), exactly as the romanization writes a line whose
+// keys read so (nothing for NameFormat::kNone). The review lays out a flagged line once per other
+// reading of a character with it, from the readings of one walk.
+void AppendLaidOutReadings(std::string& out, const NameLayout& layout, std::string_view surname,
+                           const std::string_view* given, size_t count);
+
+// Whether a piece of a name line (one character) is a dot that parts the name into words
+// (阿沛·阿旺): a line holding one is laid out without a surname.
+bool IsNameSeparatingDot(std::string_view piece);
+
 }  // namespace quorvel

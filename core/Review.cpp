@@ -73,13 +73,41 @@ std::vector<std::string> Split(std::string_view readings) {
   return out;
 }
 
+// Whether an ASCII control byte is among the bytes of GBK text: no byte of a double- or four-byte
+// character is below 0x30.
+bool HoldsControl(std::string_view gbk) {
+  // Eight bytes at a time: a byte below 0x20 leaves its top bit set in (word - 0x20 each) & ~word
+  // (exact for every byte value), the last eight overlapping those before them.
+  const auto below = [&](size_t at) {
+    uint64_t word;
+    std::memcpy(&word, gbk.data() + at, sizeof word);
+    return ((word - 0x2020202020202020) & ~word & 0x8080808080808080) != 0;
+  };
+  const size_t n = gbk.size();
+  if (n < 8) {
+    bool control = false;
+    for (char c : gbk) control |= static_cast<unsigned char>(c) < 0x20;
+    return control;
+  }
+  for (size_t at = 0; at + 8 < n; at += 8)
+    if (below(at)) return true;
+  return below(n - 8);
+}
+
 // Appends GBK text as UTF-8 (AppendGb18030AsUtf8: ASCII as it is, double-byte characters through
-// its table, the rest as iconv converts it). True when an ASCII control byte was among them: no
-// byte of a double- or four-byte character is below 0x30.
+// its table, the rest as iconv converts it). True when an ASCII control byte was among them.
 bool AppendUtf8(std::string& out, std::string_view gbk) {
   AppendGb18030AsUtf8(out, gbk);
-  return std::any_of(gbk.begin(), gbk.end(),
-                     [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+  return HoldsControl(gbk);
+}
+
+// The GBK text appended to `out` from `from` on, made UTF-8 (AppendUtf8's bytes); `scratch` is
+// used on the way. Text laid out where it belongs is nearly always ASCII, which reads the same.
+void MakeUtf8From(std::string& out, size_t from, std::string& scratch) {
+  if (AsciiLength(std::string_view(out).substr(from)) == out.size() - from) return;
+  scratch.assign(out, from);
+  out.resize(from);
+  AppendGb18030AsUtf8(out, scratch);
 }
 
 constexpr std::string_view kFlagSeparator = " \u2691 ";
@@ -98,9 +126,14 @@ void AppendFlagHead(std::string& out, std::string_view character,
   else out.append(" (").append(reason).append(")");
 }
 
-// Alternative `index` of a flag (GBK): " — or Zeng Cen", then " · Zeng Shen".
-void AppendAlternative(std::string& out, size_t index, std::string_view gbk) {
+// What stands before alternative `index` of a flag: " — or Zeng Cen", then " · Zeng Shen".
+void AppendAlternativeStart(std::string& out, size_t index) {
   out += index == 0 ? " \u2014 or " : " \u00B7 ";
+}
+
+// Alternative `index` of a flag (GBK).
+void AppendAlternative(std::string& out, size_t index, std::string_view gbk) {
+  AppendAlternativeStart(out, index);
   AppendUtf8(out, gbk);
 }
 
@@ -114,25 +147,62 @@ void AppendFlagText(std::string& out, const std::vector<ReviewFlag>& flags) {
   }
 }
 
-// A text as one field of a tab-separated row: a tab or line break inside would split the row (no
-// GBK trail byte is one).
+// The text of `out` from `from` on as one field of a tab-separated row: a tab or line break
+// inside would split the row (no byte of a character in UTF-8 is one).
+void MakeOneField(std::string& out, size_t from) {
+  if (!HoldsControl(std::string_view(out).substr(from))) return;
+  for (size_t i = from; i < out.size(); ++i)
+    if (out[i] == '\t' || out[i] == '\r' || out[i] == '\n') out[i] = ' ';
+}
+
+// GBK text as one field.
 void AppendField(std::string& out, std::string_view gbk) {
   const size_t at = out.size();
-  if (!AppendUtf8(out, gbk)) return;
-  for (size_t i = at; i < out.size(); ++i)
-    if (out[i] == '\t' || out[i] == '\r' || out[i] == '\n') out[i] = ' ';
+  if (AsciiLength(gbk) == gbk.size()) out.append(gbk);  // the usual output line reads the same
+  else AppendGb18030AsUtf8(out, gbk);
+  MakeOneField(out, at);
+}
+
+// Ends a row whose flag text begins at `text`: the flag text as one field (a character or a
+// reading may hold a tab), then a line feed.
+void EndRow(std::string& out, size_t text) {
+  MakeOneField(out, text);
+  out += '\n';
+}
+
+void AppendNumber(std::string& out, size_t number) {
+  char digits[24];
+  char* end = std::to_chars(digits, digits + sizeof digits - 1, number).ptr;
+  *end++ = '\t';
+  out.append(digits, end);
 }
 
 // A review row up to its flag text: "LINE<TAB>NAME<TAB>OUTPUT<TAB>".
 void AppendRowStart(std::string& out, size_t number, std::string_view name,
                     std::string_view output) {
-  char digits[24];
-  out.append(digits, std::to_chars(digits, digits + sizeof digits, number).ptr);
-  out += '\t';
+  AppendNumber(out, number);
   AppendField(out, TrimControls(name));
   out += '\t';
   AppendField(out, output);
   out += '\t';
+}
+
+// The UTF-8 of one double-byte character as AppendGb18030AsUtf8 writes it wherever it stands: the
+// bytes in the low three bytes, their count in the high one; kNotOneCharacter when it does not
+// write one character of two or three bytes for it (the text around it may then matter).
+constexpr uint32_t kNotOneCharacter = 0xFF000000;
+uint32_t CharacterUtf8(std::string_view character) {
+  std::string utf8;
+  AppendGb18030AsUtf8(utf8, character);
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(utf8[k]); };
+  const bool follow = utf8.size() >= 2 && byte(1) >= 0x80 && byte(1) <= 0xBF &&
+                      (utf8.size() == 2 || (byte(2) >= 0x80 && byte(2) <= 0xBF));
+  const bool one = follow && ((utf8.size() == 2 && byte(0) >= 0xC2 && byte(0) <= 0xDF) ||
+                              (utf8.size() == 3 && byte(0) >= 0xE0 && byte(0) <= 0xEF));
+  if (!one) return kNotOneCharacter;
+  uint32_t packed = static_cast<uint32_t>(utf8.size()) << 24;
+  for (size_t k = 0; k < utf8.size(); ++k) packed |= uint32_t{byte(k)} << (8 * k);
+  return packed;
 }
 
 }  // namespace
@@ -211,9 +281,12 @@ struct NameReviewer::Found {
 NameReviewer::NameReviewer(const ListFiles& lists, const ConversionOptions& options)
     : lists_(lists),
       options_(options),
+      layout_(options),
       watch_(lists, options.romanization),
       candidates_(TheCandidates()),
-      readings_(std::make_unique<ReadingCache>(lists, options.Lookup())) {}
+      lookup_(options.Lookup()),
+      dictionary_(options.romanization == Romanization::kWadeGiles ? kWadeGilesDictionaryKeys
+                                                                   : kPinyinDictionaryKeys) {}
 
 NameReviewer::~NameReviewer() = default;
 
@@ -237,8 +310,9 @@ void NameReviewer::SyncCandidates() const {
 // The readings of a row as the output writes them, and the flag's words before its alternatives
 // (the same for every line until the lists change), worked out once.
 const NameReviewer::RowReadings& NameReviewer::ReadingsOfRow(int row, std::string_view key) const {
-  RowReadings& readings = rows_[static_cast<size_t>(row)];
-  if (readings.done) return readings;
+  uint16_t& index = rowIndex_[static_cast<size_t>(row)];
+  if (index != 0) return rows_[index - 1u];
+  RowReadings& readings = rows_.emplace_back();
   for (std::string& pinyin : Split(kReviewReadings[row])) {
     std::string written;
     AppendPinyinReading(written, lists_, pinyin, options_.Lookup());
@@ -249,7 +323,7 @@ const NameReviewer::RowReadings& NameReviewer::ReadingsOfRow(int row, std::strin
     readings.pinyin.push_back(std::move(pinyin));
   }
   AppendFlagHead(readings.head, key, readings.written, kReviewReasons[row]);
-  readings.done = true;
+  index = static_cast<uint16_t>(rows_.size());
   return readings;
 }
 
@@ -321,6 +395,21 @@ void NameReviewer::AddAlternatives(std::string_view line, size_t k, const RowRea
   }
 }
 
+// The readings of the walk and the words of the rows for the lists as they are now.
+void NameReviewer::SyncWalk() const {
+  if (!readings_) readings_ = std::make_unique<ReadingCache>(lists_, lookup_);
+  readings_->Sync();
+  SyncRows();
+}
+
+void NameReviewer::SyncRows() const {
+  if (rowsGeneration_ != lists_.Generation()) {
+    rowIndex_.assign(static_cast<size_t>(kReviewRowCount), 0);
+    rows_.clear();
+    rowsGeneration_ = lists_.Generation();
+  }
+}
+
 bool NameReviewer::Find(std::string_view line) const {
   found_.clear();
   alternatives_.clear();
@@ -328,11 +417,7 @@ bool NameReviewer::Find(std::string_view line) const {
   if (!lists_.List(kTaughtNameKeys).empty() &&
       lists_.FindKey(kTaughtNameKeys, TrimControls(line)) >= 0)
     return false;  // taught: the user's choice
-  readings_->Sync();
-  if (rowsGeneration_ != lists_.Generation()) {
-    rows_.assign(static_cast<size_t>(kReviewRowCount), {});
-    rowsGeneration_ = lists_.Generation();
-  }
+  SyncWalk();
   ReadKeys(line);
   size_t surname = keys_.size();  // the surname is the last key read in the surname position
   for (size_t k = 0; k < keys_.size(); ++k)
@@ -346,7 +431,7 @@ bool NameReviewer::Find(std::string_view line) const {
     }
     if (read.row < 0) continue;
     const size_t from = alternativeEnds_.size();
-    const RowReadings& readings = rows_[static_cast<size_t>(read.row)];
+    const RowReadings& readings = WordedRow(read.row);
     if (k == laidOut_) {  // the walk above laid out the first alternative
       alternatives_.append(scratch_);
       alternativeEnds_.push_back(alternatives_.size());
@@ -373,7 +458,7 @@ std::vector<ReviewFlag> NameReviewer::ReviewCandidate(std::string_view line) con
       flag.reason = kNoReadingReason;
       continue;
     }
-    const RowReadings& readings = rows_[static_cast<size_t>(found.row)];
+    const RowReadings& readings = WordedRow(found.row);
     flag.readings = readings.written;
     flag.pinyin = readings.pinyin;
     flag.reason = kReviewReasons[found.row];
@@ -390,8 +475,15 @@ bool NameReviewer::AppendRowOfCandidate(std::string& out, size_t number, std::st
   // AppendRow ran the quick test already where its table was the lists' current one; after a
   // change of the lists the table is brought up to date and the test run here.
   const bool tested = candidatesGeneration_ == lists_.Generation();
-  if ((!tested && !MayBeFlagged(line)) || !Find(line)) return false;
+  if (!tested && !MayBeFlagged(line)) return false;
+  switch (AppendRowOfName(out, number, line, output)) {
+    case ShortWay::kNotFlagged: return false;
+    case ShortWay::kFlagged: return true;
+    case ShortWay::kWalk: break;
+  }
+  if (!Find(line)) return false;
   AppendRowStart(out, number, line, output);
+  const size_t text = out.size();
   for (size_t f = 0; f < found_.size(); ++f) {
     const Found& found = found_[f];
     if (f > 0) out += kFlagSeparator;
@@ -399,15 +491,218 @@ bool NameReviewer::AppendRowOfCandidate(std::string& out, size_t number, std::st
       AppendFlagHead(out, keys_[found.key].key, {}, kNoReadingReason);
       continue;
     }
-    out += rows_[static_cast<size_t>(found.row)].head;
+    out += WordedRow(found.row).head;
     for (size_t a = found.from; a < found.to; ++a) {
       const size_t begin = a == 0 ? 0 : alternativeEnds_[a - 1];
       AppendAlternative(out, a - found.from,
                         std::string_view(alternatives_).substr(begin, alternativeEnds_[a] - begin));
     }
   }
-  out += '\n';
+  EndRow(out, text);
   return true;
+}
+
+// What the short way needs of a double-byte character, worked out the first time a usual name
+// holds it and forgotten when the lists change, on one cache line: per position (the given name
+// [0], the surname [1]) its reading, in the entry when it is short, else in shortText_; what
+// ReadKey would make of it there (a review row, kUnread: "???", kNotFlagged: no row, or the user's
+// own reading) and, once it was flagged there, the row's words; and its UTF-8 in a name
+// (CharacterUtf8).
+struct alignas(64) NameReviewer::Character {
+  static constexpr int16_t kNotFlagged = -1, kUnread = -2;
+  static constexpr size_t kMostText = size_t{1} << 30;  // shortText_ is begun again beyond it
+  static constexpr size_t kShort = 8;
+  char text[2][kShort];
+  uint32_t at[2];
+  uint32_t size[2];
+  int16_t flag[2];
+  uint32_t utf8;
+  mutable const RowReadings* words[2];
+  std::string_view Reading(bool surname, const std::string& shortText) const {
+    const size_t n = size[surname];
+    return n <= kShort ? std::string_view(text[surname], n)
+                       : std::string_view(shortText).substr(at[surname], n);
+  }
+};
+
+// The usual name is two to seven double-byte characters, with nothing but control bytes and
+// spaces around them. The walk would read its keys in order, the surname first (the first two
+// characters when the custom dictionary reads them), and lay out each alternative alike; here each
+// key is known from its Character, and the alternatives are laid out from the readings with the
+// flagged one swapped: the same bytes. Any other line (a taught whole name among the lists too)
+// is left to the walk.
+NameReviewer::ShortWay NameReviewer::AppendRowOfName(std::string& out, size_t number,
+                                                     std::string_view line,
+                                                     std::string_view output) const {
+  const std::string_view clean = TrimControls(line);
+  const size_t count = clean.size() / 2;
+  if (clean.size() % 2 != 0 || count < 2 || count > kMostKeys ||
+      !lists_.List(kTaughtNameKeys).empty())
+    return ShortWay::kWalk;
+  for (size_t at = 0; at < clean.size(); at += 2) {
+    const auto lead = static_cast<unsigned char>(clean[at]);
+    const auto trail = static_cast<unsigned char>(clean[at + 1]);
+    if (lead < 0x81 || lead == 0xFF || trail < 0x40 || trail == 0x7F || trail == 0xFF ||
+        IsNameSeparatingDot(clean.substr(at, 2)))
+      return ShortWay::kWalk;  // no double-byte character, or a dotted name
+  }
+  if (charactersGeneration_ != lists_.Generation() || shortText_.size() > Character::kMostText)
+    ForgetCharacters();
+  for (size_t at = 0; at < clean.size(); at += 2)  // their lookups overlap
+    __builtin_prefetch(&characterOf_[static_cast<size_t>(GbkSlot(clean.substr(at, 2)))]);
+  // The first two are the surname when the custom dictionary reads them (a reading with a "?",
+  // which may be "???", is left to the walk); such a surname is never flagged.
+  size_t given = 1;  // the first character of the given name
+  if (!lists_.List(dictionary_).empty() && lists_.FindKey(dictionary_, clean.substr(0, 4)) >= 0) {
+    pairSurname_.clear();
+    AppendReading(pairSurname_, lists_, clean.substr(0, 4), lookup_, KeyRole::kSurname);
+    if (pairSurname_.find('?') != std::string::npos) return ShortWay::kWalk;
+    given = 2;
+  }
+  size_t index[kMostKeys];
+  bool flagged = false;
+  for (size_t c = 0; c < count; ++c) {
+    index[c] = CharacterIndex(clean.substr(2 * c, 2));
+    const bool surname = c == 0 && given == 1;
+    if (surname || c >= given)
+      flagged = flagged || characters_[index[c]].flag[surname] != Character::kNotFlagged;
+  }
+  if (!flagged) return ShortWay::kNotFlagged;
+  const Character* characters[kMostKeys];  // no character is added from here on
+  for (size_t c = 0; c < count; ++c) characters[c] = &characters_[index[c]];
+  AppendRowOfFlags(out, number, clean, output, characters, given);
+  return ShortWay::kFlagged;
+}
+
+// The row of a usual name that is flagged, its characters known; the given name from character
+// `given` on.
+void NameReviewer::AppendRowOfFlags(std::string& out, size_t number, std::string_view clean,
+                                    std::string_view output, const Character* const* characters,
+                                    size_t given) const {
+  const size_t count = clean.size() / 2;
+  AppendRowStartOfName(out, number, clean, characters, output);
+  const size_t text = out.size();
+  // The keys as the layout takes them: the surname, then the given-name characters.
+  std::string_view readings[kMostKeys];
+  int flags[kMostKeys];
+  const RowReadings** words[kMostKeys];
+  size_t keys = 0;
+  for (size_t c = 0; c < count; ++c) {
+    if (c > 0 && c < given) continue;
+    const bool surname = c == 0;
+    readings[keys] = characters[c]->Reading(surname, shortText_);
+    flags[keys] = characters[c]->flag[surname];
+    words[keys++] = &characters[c]->words[surname];
+  }
+  if (given == 2) readings[0] = pairSurname_, flags[0] = Character::kNotFlagged;
+  bool first = true;
+  for (size_t k = 0; k < keys; ++k) {
+    if (flags[k] == Character::kNotFlagged) continue;
+    if (!first) out += kFlagSeparator;
+    first = false;
+    const std::string_view key = clean.substr(2 * (k == 0 ? 0 : given + k - 1), 2);
+    if (flags[k] == Character::kUnread) {
+      AppendFlagHead(out, key, {}, kNoReadingReason);
+      continue;
+    }
+    if (!*words[k]) *words[k] = &ReadingsOfRow(flags[k], key);
+    const RowReadings& row = **words[k];
+    out += row.head;
+    AppendAlternatives(out, readings, keys, k, row);
+  }
+  EndRow(out, text);
+}
+
+void NameReviewer::ForgetCharacters() const {
+  charactersGeneration_ = lists_.Generation();
+  characterOf_.assign(kGbkSlots, 0);
+  characters_.clear();
+  shortText_.clear();
+  SyncRows();
+}
+
+// The index of the Character of a double-byte key in characters_.
+inline size_t NameReviewer::CharacterIndex(std::string_view key) const {
+  const size_t slot = static_cast<size_t>(GbkSlot(key));
+  const uint16_t index = characterOf_[slot];
+  return index != 0 ? index - 1u : AddCharacter(key, slot);
+}
+
+// The Character of a key seen for the first time (in GbkSlot `slot`), added to characters_.
+size_t NameReviewer::AddCharacter(std::string_view key, size_t slot) const {
+  Character character{};
+  for (const bool surname : {false, true}) {
+    const size_t at = shortText_.size();
+    AppendReading(shortText_, lists_, key, lookup_,
+                  surname ? KeyRole::kSurname : KeyRole::kGivenName);
+    const std::string_view reading = std::string_view(shortText_).substr(at);
+    int flag = Character::kUnread;
+    if (reading.find(kNoReading) == std::string_view::npos) {  // as ReadKey decides
+      flag = RowOf(key, surname);
+      if (flag >= 0 && lists_.FindKey(dictionary_, key) >= 0) flag = Character::kNotFlagged;
+    }
+    character.at[surname] = static_cast<uint32_t>(at);
+    character.size[surname] = static_cast<uint32_t>(reading.size());
+    if (reading.size() <= Character::kShort) {
+      std::memcpy(character.text[surname], reading.data(), reading.size());
+      shortText_.resize(at);  // kept in the entry
+    }
+    character.flag[surname] = static_cast<int16_t>(flag);
+  }
+  character.utf8 = CharacterUtf8(key);
+  characters_.push_back(character);
+  characterOf_[slot] = static_cast<uint16_t>(characters_.size());
+  return characters_.size() - 1;
+}
+
+// The alternatives of key `key` of a usual name whose keys read `readings`: the line laid out once
+// per other reading of the row, that reading in the key's place.
+void NameReviewer::AppendAlternatives(std::string& out, std::string_view* readings, size_t count,
+                                      size_t key, const RowReadings& row) const {
+  const std::string_view used = readings[key];
+  for (size_t r = 1; r < row.written.size(); ++r) {
+    readings[key] = row.written[r];
+    AppendAlternativeStart(out, r - 1);
+    const size_t from = out.size();
+    AppendLaidOutReadings(out, layout_, readings[0], readings + 1, count - 1);
+    MakeUtf8From(out, from, scratch_);
+  }
+  readings[key] = used;
+}
+
+// AppendRowStart's bytes for a usual name, its characters known: in one piece where the output
+// line is ASCII without a control byte and every character has its UTF-8 (the usual row).
+void NameReviewer::AppendRowStartOfName(std::string& out, size_t number, std::string_view clean,
+                                        const Character* const* characters,
+                                        std::string_view output) const {
+  const size_t count = clean.size() / 2;
+  bool whole = AsciiLength(output) == output.size() && !HoldsControl(output);
+  for (size_t c = 0; c < count; ++c) whole = whole && characters[c]->utf8 != kNotOneCharacter;
+  if (!whole) {
+    AppendNumber(out, number);
+    AppendField(out, clean);  // no control byte in it
+    out += '\t';
+    AppendField(out, output);
+    out += '\t';
+    return;
+  }
+  const size_t at = out.size();
+  out.resize(at + 24 + 3 * count + output.size() + 2);
+  char* w = out.data() + at;
+  w = std::to_chars(w, w + 24, number).ptr;
+  *w++ = '\t';
+  for (size_t c = 0; c < count; ++c) {  // three bytes at most, the next ones written over the rest
+    const uint32_t utf8 = characters[c]->utf8;
+    w[0] = static_cast<char>(utf8);
+    w[1] = static_cast<char>(utf8 >> 8);
+    w[2] = static_cast<char>(utf8 >> 16);
+    w += utf8 >> 24;
+  }
+  *w++ = '\t';
+  std::memcpy(w, output.data(), output.size());
+  w += output.size();
+  *w++ = '\t';
+  out.resize(static_cast<size_t>(w - out.data()));
 }
 
 std::optional<DictionaryEntry> EntryForAlternative(const ListFiles& lists, std::string_view line,
@@ -474,8 +769,9 @@ std::string FlagLine(std::string_view name, std::string_view output,
 void AppendReviewRow(std::string& out, size_t number, std::string_view name,
                      std::string_view output, const std::vector<ReviewFlag>& flags) {
   AppendRowStart(out, number, name, output);
+  const size_t text = out.size();
   AppendFlagText(out, flags);
-  out += '\n';
+  EndRow(out, text);
 }
 
 }  // namespace quorvel

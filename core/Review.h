@@ -11,7 +11,10 @@
 // core/README.md gives the thresholds). A character the custom dictionary of the current
 // romanization knows, and a line that is a taught whole name, are the user's choice and never
 // flagged. The name is walked exactly as the romanization walks it (AppendRomanizedWith), so a
-// surname, a compound surname and the given-name pieces are told apart as in the output.
+// surname, a compound surname and the given-name pieces are told apart as in the output; the
+// review of a long run takes a shorter way to the same bytes for the usual name (two to seven
+// double-byte characters), its characters' readings known once each and its alternatives laid out
+// from them (AppendLaidOutReadings).
 //
 // The flag text, UTF-8, says per flag the character, the reading used, the others, the reason and
 // the whole name with each other reading, laid out as the output line is:
@@ -25,6 +28,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <optional>
 
@@ -156,17 +160,39 @@ class NameReviewer {
   void SyncCandidates() const;  // the table for the lists as they are now
 
   struct RowReadings {
-    bool done = false;
     std::vector<std::string> written, pinyin;
     std::string head;  // UTF-8: "参: can / cen / shen (rare in given names)"
   };
   struct KeyRead;
   struct Found;
   const RowReadings& ReadingsOfRow(int row, std::string_view key) const;
+  // A row ReadingsOfRow worded.
+  const RowReadings& WordedRow(int row) const {
+    return rows_[rowIndex_[static_cast<size_t>(row)] - 1u];
+  }
   // AppendRow of a line the quick test did not clear, or that met a change of the lists (out of
   // line: the test of every line needs few registers saved for it).
   bool AppendRowOfCandidate(std::string& out, size_t number, std::string_view line,
                             std::string_view output) const;
+  // The short way of AppendRowOfCandidate for the usual name (see Review.cpp); kWalk leaves the
+  // line to the walk.
+  enum class ShortWay { kNotFlagged, kFlagged, kWalk };
+  static constexpr size_t kMostKeys = 7;  // the walk reads no more pieces of a line
+  struct Character;
+  ShortWay AppendRowOfName(std::string& out, size_t number, std::string_view line,
+                           std::string_view output) const;
+  void AppendRowOfFlags(std::string& out, size_t number, std::string_view clean,
+                        std::string_view output, const Character* const* characters,
+                        size_t given) const;
+  void ForgetCharacters() const;
+  size_t CharacterIndex(std::string_view key) const;
+  size_t AddCharacter(std::string_view key, size_t slot) const;
+  void AppendAlternatives(std::string& out, std::string_view* readings, size_t count, size_t key,
+                          const RowReadings& row) const;
+  void AppendRowStartOfName(std::string& out, size_t number, std::string_view clean,
+                            const Character* const* characters, std::string_view output) const;
+  void SyncWalk() const;
+  void SyncRows() const;
   // Reviews a line into keys_, found_ and alternatives_; false when nothing is flagged.
   bool Find(std::string_view line) const;
   void ReadKeys(std::string_view line) const;
@@ -177,15 +203,21 @@ class NameReviewer {
 
   const ListFiles& lists_;
   ConversionOptions options_;
+  NameLayout layout_;
   ReviewWatch watch_;
   // The shared table, or this reviewer's copy without the characters the custom dictionary of
   // the romanization reads (the user's own readings), for the lists' generation below.
   mutable const uint8_t* candidates_;
   mutable std::vector<uint8_t> ownCandidates_;
   mutable uint64_t candidatesGeneration_ = ~uint64_t{0};
-  std::unique_ptr<ReadingCache>
-      readings_;                           // the readings of the keys of a line that may be flagged
-  mutable std::vector<RowReadings> rows_;  // per review row, for the lists' generation below
+  LookupOptions lookup_;
+  ListSlot dictionary_;  // the keys of the custom dictionary of the romanization
+  // The readings of the keys of a line the walk reviews, made when the first one is.
+  mutable std::unique_ptr<ReadingCache> readings_;
+  // The review rows worded, for the lists' generation below: per row 1 + its index in rows_ (0: not
+  // yet); a deque, whose elements stay where they are.
+  mutable std::vector<uint16_t> rowIndex_;
+  mutable std::deque<RowReadings> rows_;
   mutable uint64_t rowsGeneration_ = ~uint64_t{0};
   // The last line reviewed, kept from line to line so that no line allocates: its keys in the
   // order they were read, their readings end to end, its flags and their alternatives (GBK) end to
@@ -196,6 +228,13 @@ class NameReviewer {
   mutable std::string alternatives_;
   mutable std::vector<size_t> alternativeEnds_;
   mutable std::string scratch_;
+  // The characters of the usual names seen, for the lists' generation below: per GbkSlot, 1 + the
+  // index of its Character (0: not seen yet); the Characters; their readings end to end.
+  mutable std::vector<uint16_t> characterOf_;
+  mutable std::vector<Character> characters_;
+  mutable std::string shortText_;
+  mutable std::string pairSurname_;  // the reading of a two-character surname of the usual name
+  mutable uint64_t charactersGeneration_ = ~uint64_t{0};
   // The key whose first alternative scratch_ holds after ReadKeys.
   static constexpr size_t kNoKey = ~size_t{0}, kSeveralKeys = kNoKey - 1;
   mutable size_t laidOut_ = kNoKey;
@@ -225,7 +264,8 @@ std::string FlagLine(std::string_view name, std::string_view output,
                      const std::vector<ReviewFlag>& flags);
 
 // Appends the row of a review file, UTF-8: LINE<TAB>NAME<TAB>OUTPUT<TAB>FLAG TEXT and a line feed,
-// the name trimmed; a tab or line break inside the name or output becomes a space.
+// the name trimmed; a tab or line break inside the name, the output or the flag text becomes a
+// space.
 void AppendReviewRow(std::string& out, size_t number, std::string_view name,
                      std::string_view output, const std::vector<ReviewFlag>& flags);
 
