@@ -397,9 +397,18 @@ class BatchRun {
             : converter.AppendLines(buf, text, endsBefore, most, kOutputBlockBytes, watching_);
     if (taken.lines == 0) return false;
     reader_.SkipLines(taken.bytes, taken.lines);
-    report_->lines += taken.lines;
-    sinceCheck_ += taken.lines;
-    out_.LinesAppended(taken.lines);
+    const size_t before = taken.lines - (taken.wanted ? 1 : 0);  // lines no one looks at
+    report_->lines += before;
+    sinceCheck_ += before;
+    out_.LinesAppended(before);
+    if (taken.wanted) {  // the last line, handed on as one at a time would
+      lineStart_ = taken.wantedAt;
+      onLine_(report_->lines + 1, taken.wantedLine,
+              std::string_view(buf).substr(taken.wantedAt, buf.size() - 2 - taken.wantedAt));
+      ++report_->lines;
+      ++sinceCheck_;
+      out_.LineAppended();
+    }
     lineStart_ = buf.size();
     // What Written does after a line, for the last one: none before it filled a block or was due
     // a progress report.

@@ -652,57 +652,93 @@ NameConverter::PairSurname* NameConverter::FindPairSurname(std::string_view line
 }
 
 // AppendLines from a GB18030 text, or (kFromUtf8) from a UTF-8 one whose lines are taken when
-// made of three-byte sequences of code points `twoByte` knows, and written from ASCII forms.
-template <bool kFromUtf8>
+// made of three-byte sequences of code points `twoByte` knows, and written from ASCII forms;
+// kEndAtWanted: endAtWanted (an instance each, so that the usual run tests nothing for it).
+template <bool kFromUtf8, bool kEndAtWanted>
 [[gnu::always_inline]] inline NameConverter::Taken NameConverter::TakeLines(
     std::string& out, std::string_view text, size_t endsBefore, size_t maxLines, size_t outLimit,
-    bool stopAtWanted, const uint16_t* twoByte) {
+    const uint16_t* twoByte) {
   Taken taken;
   if (lists_.Generation() != generation_) Resync();
   // With whole names taught every line is searched first.
   const size_t start = out.size();
   if (anyTaught_ || layout_.format == NameFormat::kNone || start >= outLimit) return taken;
-  const uint8_t stop = kQuestionMark | (stopAtWanted ? kWanted : 0) | (kFromUtf8 ? kNotAscii : 0);
+  const uint8_t stop = kQuestionMark | (kFromUtf8 ? kNotAscii : 0);
   const char* p = text.data();
   endsBefore = std::min(endsBefore, text.size());
-  readings_.MayEndPairKey(0);  // the key starts worked out now: the write below must not throw
+  readings_.MayEndPairKey(0);  // the key starts worked out now: the writes below must not throw
   constexpr size_t kLongest = (kFromUtf8 ? 3 : 2) * kMaxPieces;  // of a forms line
+  static_assert(sizeof wantedLine_ == 2 * kMaxPieces);
+  // Writes the line at `from` at `w` with its CR LF unless a form's marks hold one of `stopMarks`;
+  // the end, or nullptr. `*next`: where the next line starts.
+  auto putLine = [&](char* w, size_t from, uint8_t stopMarks, uint8_t* marks, size_t* next)
+                     __attribute__((always_inline))
+                         ->char* {
+    // The line end, looked for no further than a forms line may reach.
+    const size_t scanEnd = std::min(endsBefore, from + kLongest + 1);
+    const size_t i = FindLineEnd(p, from, scanEnd, text.size());
+    if (i >= scanEnd) return nullptr;
+    std::string_view line(p + from, i - from);
+    if constexpr (kFromUtf8) {
+      // No byte of a three-byte sequence is a control byte: nothing to trim. The line end
+      // follows the line.
+      if (line.size() < 6 || !KnownThreeByteCodes(line, twoByte, wantedLine_)) return nullptr;
+      line = std::string_view(wantedLine_, line.size() / 3 * 2);
+    } else {
+      line = FormsLine(line, marks);
+      if (line.empty() || (*marks & stopMarks)) return nullptr;
+    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
+    const int first = kSlotOfLead[bytes[0]] + kSlotOfTrail[bytes[1]];
+    if (first < 0) return nullptr;
+    int surnameChars = 1;
+    const Form* surname = KnownSurname(line, first, &surnameChars);
+    char* end = surname ? PutLine(w, line, *surname, surnameChars, stopMarks, marks) : nullptr;
+    if (!end) return nullptr;
+    std::memcpy(end, "\r\n", 2);
+    *next = i + (p[i] == '\r' && i + 1 < text.size() && p[i + 1] == '\n' ? 2 : 1);
+    return end + 2;
+  };
   // One stretch of the output for the whole run: room up to the limit and for the line past it.
+  // A line the watch wants ends it (kEndAtWanted): it is written last, on its own, below.
+  size_t bytesTaken = 0, linesTaken = 0;  // in registers until the run ends
   auto put = [&](char* base, size_t) __attribute__((always_inline)) {
     char* w = base + start;
     char* const full = base + outLimit;
-    char decoded[2 * kMaxPieces];
-    while (taken.lines < maxLines && w < full) {
-      // The line end, looked for no further than a forms line may reach.
-      const size_t from = taken.bytes, scanEnd = std::min(endsBefore, from + kLongest + 1);
-      const size_t i = FindLineEnd(p, from, scanEnd, text.size());
-      if (i >= scanEnd) break;
+    while (linesTaken < maxLines && w < full) {
       uint8_t marks = 0;
-      std::string_view line(p + from, i - from);
-      if constexpr (kFromUtf8) {
-        // No byte of a three-byte sequence is a control byte: nothing to trim. The line end
-        // follows the line.
-        if (line.size() < 6 || !KnownThreeByteCodes(line, twoByte, decoded)) break;
-        line = std::string_view(decoded, line.size() / 3 * 2);
-      } else {
-        line = FormsLine(line, &marks);
-        if (line.empty() || (marks & stop)) break;
-      }
-      const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
-      const int first = kSlotOfLead[bytes[0]] + kSlotOfTrail[bytes[1]];
-      if (first < 0) break;
-      int surnameChars = 1;
-      const Form* surname = KnownSurname(line, first, &surnameChars);
-      char* end = surname ? PutLine(w, line, *surname, surnameChars, stop, &marks) : nullptr;
+      char* const end =
+          putLine(w, bytesTaken, stop | (kEndAtWanted ? kWanted : 0), &marks, &bytesTaken);
       if (!end) break;
-      std::memcpy(end, "\r\n", 2);
-      w = end + 2;
-      taken.bytes = i + (p[i] == '\r' && i + 1 < text.size() && p[i + 1] == '\n' ? 2 : 1);
-      ++taken.lines;
+      w = end;
+      ++linesTaken;
     }
     return static_cast<size_t>(w - base);
   };
   out.resize_and_overwrite(outLimit + LineRoom() + 2, put);
+  if constexpr (kEndAtWanted) {
+    if (linesTaken < maxLines && out.size() < outLimit) {
+      const size_t from = bytesTaken, at = out.size();
+      uint8_t marks = 0;
+      auto putWanted = [&](char* base, size_t) __attribute__((always_inline)) {
+        char* const end = putLine(base + at, from, stop, &marks, &bytesTaken);
+        return end ? static_cast<size_t>(end - base) : at;
+      };
+      out.resize_and_overwrite(at + LineRoom() + 2, putWanted);
+      if (out.size() > at) {
+        ++linesTaken;
+        if (marks & kWanted) {  // the line the watch wants, as the reader would give it
+          const size_t length = FindLineEnd(p, from, bytesTaken, bytesTaken) - from;
+          taken.wanted = true;
+          taken.wantedAt = at;
+          taken.wantedLine = kFromUtf8 ? std::string_view(wantedLine_, length / 3 * 2)
+                                       : std::string_view(p + from, length);
+        }
+      }
+    }
+  }
+  taken.bytes = bytesTaken;
+  taken.lines = linesTaken;
   return taken;
 }
 
@@ -710,14 +746,16 @@ template <bool kFromUtf8>
                                                                  std::string_view text,
                                                                  size_t endsBefore, size_t maxLines,
                                                                  size_t outLimit,
-                                                                 bool stopAtWanted) {
-  return TakeLines<false>(out, text, endsBefore, maxLines, outLimit, stopAtWanted, nullptr);
+                                                                 bool endAtWanted) {
+  return endAtWanted ? TakeLines<false, true>(out, text, endsBefore, maxLines, outLimit, nullptr)
+                     : TakeLines<false, false>(out, text, endsBefore, maxLines, outLimit, nullptr);
 }
 
 [[gnu::flatten]] NameConverter::Taken NameConverter::AppendUtf8Lines(
     std::string& out, std::string_view text, const uint16_t* twoByte, size_t endsBefore,
-    size_t maxLines, size_t outLimit, bool stopAtWanted) {
-  return TakeLines<true>(out, text, endsBefore, maxLines, outLimit, stopAtWanted, twoByte);
+    size_t maxLines, size_t outLimit, bool endAtWanted) {
+  return endAtWanted ? TakeLines<true, true>(out, text, endsBefore, maxLines, outLimit, twoByte)
+                     : TakeLines<true, false>(out, text, endsBefore, maxLines, outLimit, twoByte);
 }
 
 [[gnu::flatten]] void NameConverter::Append(std::string& out, std::string_view line) {

@@ -150,19 +150,23 @@ class NameConverter {
   // Lines of a GB18030 text that the batch takes many at a time: each ending in CR, LF or CR LF
   // before `endsBefore` (with a CR's next byte in `text`), written as Append writes them, each
   // followed by CR LF, while each is a line written from forms already worked out whose marks
-  // hold no kQuestionMark (nor kWanted when `stopAtWanted`): at most `maxLines`, and none after
-  // the one that takes `out` to `outLimit` bytes. Returns what was taken; the first line not
-  // taken is for Append.
+  // hold no kQuestionMark: at most `maxLines`, and none after the one that takes `out` to
+  // `outLimit` bytes, nor (when `endAtWanted`) after one that Watched() would tell (Taken::wanted:
+  // the line as the reader gave it, its output at `wantedAt` in `out`). The first line not taken
+  // is for Append.
   struct Taken {
     size_t bytes = 0, lines = 0;
+    bool wanted = false;
+    size_t wantedAt = 0;
+    std::string_view wantedLine;  // valid until the next call
   };
   Taken AppendLines(std::string& out, std::string_view text, size_t endsBefore, size_t maxLines,
-                    size_t outLimit, bool stopAtWanted);
+                    size_t outLimit, bool endAtWanted);
   // The same from a UTF-8 text for a UTF-8 target: a line is taken when it is three-byte sequences
   // whose GB18030 codes `twoByte` (Gb18030LineReader::TwoByteCodes) knows, and its forms are
-  // ASCII (the same bytes in either target).
+  // ASCII (the same bytes in either target); Taken::wantedLine is its GB18030 form.
   Taken AppendUtf8Lines(std::string& out, std::string_view text, const uint16_t* twoByte,
-                        size_t endsBefore, size_t maxLines, size_t outLimit, bool stopAtWanted);
+                        size_t endsBefore, size_t maxLines, size_t outLimit, bool endAtWanted);
   // False when the line last appended certainly holds no "???" (no reading in it had a "?").
   bool MayHoldMarker() const { return (lineMarks_ & kQuestionMark) || readings_.SawQuestionMark(); }
   // Whether the line last appended may be one the watch wants: a line written from forms when one
@@ -197,9 +201,9 @@ class NameConverter {
 
   void Resync();
   void ForgetForms();
-  template <bool kFromUtf8>
+  template <bool kFromUtf8, bool kEndAtWanted>
   Taken TakeLines(std::string& out, std::string_view text, size_t endsBefore, size_t maxLines,
-                  size_t outLimit, bool stopAtWanted, const uint16_t* twoByte);
+                  size_t outLimit, const uint16_t* twoByte);
   std::string_view FormsLine(std::string_view line, uint8_t* trimmed) const;
   const Form* KnownSurname(std::string_view line, int first, int* surnameChars);
   char* PutLine(char* w, std::string_view line, const Form& surname, int surnameChars, uint8_t stop,
@@ -228,6 +232,7 @@ class NameConverter {
   std::vector<Form> forms_;  // [2 * slot] in a given name, [2 * slot + 1] as a surname
   std::unordered_map<uint32_t, PairSurname> pairs_;  // by the first two characters' slots
   std::string formText_;      // the forms, then kFormSlack bytes that copies may read past one
+  char wantedLine_[14];       // a UTF-8 run's wanted line, in GB18030
   size_t maxFormLength_ = 0;  // the longest form's bytes (both parts of a given-name form)
   static constexpr size_t kFormSlack = 16;
 };

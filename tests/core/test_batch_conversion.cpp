@@ -719,6 +719,7 @@ struct RunOutcome {
   BatchReport report;
   std::vector<std::string> hooked;  // "number|name|output" of each call
   TargetLeft left;
+  std::vector<std::string> seen;  // the same, where a test keeps two lists
 };
 
 // A large source converts on two threads exactly as on one: the same target bytes, report and
@@ -925,6 +926,7 @@ TEST_F(Batch, LinesTakenManyAtATimeAreTheLinesTakenOneAtATime) {
     if (watched || way == kEveryLineHooked) {
       hook = LineHook(
           [&](size_t number, std::string_view name, std::string_view output) {
+            outcome.seen.push_back(std::to_string(number) + "|" + U(name) + "|" + U(output));
             if (output.find("De-hua") == std::string_view::npos) return;
             if (edit == kByHook && number > 90000 && !hookEdited) {
               edited();
@@ -959,6 +961,7 @@ TEST_F(Batch, LinesTakenManyAtATimeAreTheLinesTakenOneAtATime) {
       EXPECT_GT(base.report.invalidSequences, 0u);
       EXPECT_GT(base.hooked.size(), 1000u);
       EXPECT_EQ(base.target.find("De-hua Lau") != std::string::npos, edit != kNoEdit);
+      std::vector<std::string> seenWatched;  // every call of a watched hook: the same both ways
       for (const auto& [way, watched] : {std::pair{kManyAtATime, false},
                                          {kManyAtATime, true},
                                          {kTwoThreads, false},
@@ -973,6 +976,9 @@ TEST_F(Batch, LinesTakenManyAtATimeAreTheLinesTakenOneAtATime) {
         EXPECT_EQ(other.report.invalidSequences, base.report.invalidSequences);
         if (watched) {
           EXPECT_EQ(other.hooked, base.hooked);
+          EXPECT_GT(other.seen.size(), other.hooked.size());  // walk and trimmed lines too
+          if (seenWatched.empty()) seenWatched = other.seen;
+          else EXPECT_EQ(other.seen, seenWatched);
         }
       }
     }
