@@ -117,7 +117,9 @@ TEST(Encoding, TheUtf8DecoderIsStrict) {
 // The checks that read many bytes at once give the answers of a walk one sequence (or one GB2312
 // pair) at a time, for random texts of ASCII runs, line ends, NULs, valid and invalid UTF-8 at
 // its edges (overlong forms, surrogates, cut sequences), GB2312 pairs and bytes just outside
-// them, at every offset from the start of a word.
+// them, at every offset from the start of a word; short texts and texts of several 32-byte
+// blocks (the UTF-8 check of a long text takes 32 bytes at a time where the processor can),
+// faults falling anywhere in a block and across its edges.
 TEST(Encoding, TheQuickChecksAgreeWithAWalkBySequence) {
   // The pieces, '|' between them: ASCII and line ends; two-byte forms (one overlong); three
   // bytes, ideographs or not; E0 and ED at their edges; four bytes, the last code point and past
