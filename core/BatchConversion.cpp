@@ -74,8 +74,8 @@ class Output {
 
   // The batch run tells of every whole line it puts into the buffer, which spares Flush counting
   // them; a writer that does not is counted.
-  void LineAppended() {
-    ++bufferLines_;
+  void LineAppended(size_t lines = 1) {
+    bufferLines_ += lines;
     linesTold_ = true;
   }
 
@@ -396,12 +396,16 @@ class BatchRun {
 
   // After a line went into the output buffer: counts, writes a whole block, reports progress and
   // checks the lists where that is due. True when the check found the lists changed.
-  bool Written(bool marked) {
+  bool Written(bool marked) { return Written(1, marked ? 1 : 0); }
+
+  // The same after `lines` lines (`marked` of them holding kNoReading) went in at once, of which
+  // only the last may be one after which a block, a progress report or a check is due.
+  bool Written(size_t lines, size_t marked) {
     BatchReport& report = *report_;
-    if (marked) ++report.linesWithMarker;
-    ++report.lines;
-    ++sinceCheck_;
-    out_.LineAppended();
+    report.linesWithMarker += marked;
+    report.lines += lines;
+    sinceCheck_ += lines;
+    out_.LineAppended(lines);
     bool check = out_.MaybeFlush();
     if (progress_ && report.lines % kProgressEvery == 0) {
       progress_(report.lines, total_);
@@ -496,24 +500,49 @@ class BatchRun {
     }
   }
 
-  // The lines of `chunk` written in order, with the checks, the hook and the progress of each.
+  // The lines of `chunk` written in order, with the checks, the hook and the progress of each:
+  // a run of lines that one thread wrote back to back goes into the output at once, up to the
+  // line after which a block, a progress report or a check is due, or before one the hook sees.
   void Write(Chunk& chunk) {
     std::string& buf = out_.Buffer();
-    for (size_t k = 0; k < chunk.Size(); ++k) {
+    for (size_t k = 0; k < chunk.Size();) {
       if (sinceCheck_ == kCheckEvery && Check()) Convert(chunk, k, nullptr);
       if (chunk.failedLine == k) std::rethrow_exception(chunk.failure);
       const LineResult& r = chunk.results[k];
       const Part& part = workers_[r.part]->part;
-      const std::string_view bytes = std::string_view(part.out).substr(r.begin, r.end - r.begin);
       if (r.seen) {
+        const std::string_view bytes = std::string_view(part.out).substr(r.begin, r.end - r.begin);
         onLine_(report_->lines + 1, chunk.Name(k),
                 unicodeTarget_
                     ? std::string_view(part.gbk).substr(r.gbkBegin, r.gbkEnd - r.gbkBegin)
                     : bytes.substr(0, bytes.size() - 2));
       }
-      buf.append(bytes);
+      size_t marked = 0;
+      const size_t end = RunEnd(chunk, k, &marked);
+      buf.append(part.out, r.begin, chunk.results[end - 1].end - r.begin);
       lineStart_ = buf.size();
-      if (Written(r.marked) && k + 1 < chunk.Size()) Convert(chunk, k + 1, nullptr);
+      if (Written(end - k, marked) && end < chunk.Size()) Convert(chunk, end, nullptr);
+      k = end;
+    }
+  }
+
+  // The end of the run of lines from `k` (converted, and the hook handed line `k` if it sees it)
+  // that go into the output together: the lines after `k` that follow one another in the same
+  // thread's output, up to the first after which a block, a progress report or a check is due,
+  // and before one that failed or that the hook sees. `*marked` counts those holding kNoReading.
+  size_t RunEnd(const Chunk& chunk, size_t k, size_t* marked) const {
+    const LineResult* const results = chunk.results.data();
+    const size_t room = kOutputBlockBytes - std::min(out_.Buffer().size(), kOutputBlockBytes);
+    size_t last = std::min({chunk.Size(), chunk.failedLine.load(), k + kCheckEvery - sinceCheck_});
+    if (progress_) last = std::min(last, k + kProgressEvery - report_->lines % kProgressEvery);
+    const uint8_t who = results[k].part;
+    const size_t begin = results[k].begin;
+    size_t j = k;
+    for (;;) {
+      *marked += results[j].marked;
+      if (++j == last || results[j - 1].end - begin >= room) return j;
+      const LineResult& next = results[j];
+      if (next.part != who || next.begin != results[j - 1].end || next.seen) return j;
     }
   }
 
