@@ -188,17 +188,23 @@ class Helper {
     }
     wake_.notify_one();
   }
-  // Waits for the task to end. A task the thread has not begun yet is taken back unrun: the
-  // caller has done the work meanwhile (on a busy machine the thread may not be given a core for
-  // a while, and nothing is then waited for).
-  void Finish() {
+  // Waits for the task to end. A task the thread has not begun yet is taken back unrun (on a busy
+  // machine the thread may not be given a core for a while, and nothing is then waited for): false
+  // then, and the caller does the work itself.
+  bool Finish() {
     std::unique_lock lock(mutex_);
     if (task_) {
       task_ = nullptr;
       busy_ = false;
-      return;
+      return false;
     }
     done_.wait(lock, [&] { return !busy_; });
+    return true;
+  }
+  // True when the last task handed over has ended (or none was).
+  bool Idle() {
+    std::lock_guard lock(mutex_);
+    return !busy_;
   }
 
  private:
@@ -422,18 +428,37 @@ class BatchRun {
     return lists_.Generation() != before;
   }
 
+  // While the calling thread writes a chunk, the second thread reads the chunk after the next one
+  // (reading touches no list), and goes on with it while the next one is converted, joining that
+  // once it is done.
   void RunOnTwoThreads() {
-    int current = 0;
+    size_t current = 0;
     ReadChunk(chunks_[current]);
     for (;;) {
       Chunk& chunk = chunks_[current];
-      Chunk* next = chunk.last ? nullptr : &chunks_[1 - current];
-      Convert(chunk, 0, next);
+      Chunk* next = chunk.last ? nullptr : &chunks_[(current + 1) % 3];
+      Convert(chunk, 0, next && next != ahead_ && !nextRead_ ? next : nullptr);
+      SettleReadAhead();
+      nextRead_ = false;
+      if (next && !next->last) {
+        Chunk* after = &chunks_[(current + 2) % 3];
+        ahead_ = after;
+        nextRead_ = true;
+        helper_->Start([this, after] { ReadChunk(*after); });
+      }
       Write(chunk);
       if (chunk.readError) std::rethrow_exception(chunk.readError);
       if (!next) return;
-      current = 1 - current;
+      current = (current + 1) % 3;
     }
+  }
+
+  // Waits for the chunk the second thread reads ahead, or reads it here if the thread had not
+  // begun.
+  void SettleReadAhead() {
+    if (!ahead_) return;
+    if (!helper_->Finish()) ReadChunk(*ahead_);
+    ahead_ = nullptr;
   }
 
   void ReadChunk(Chunk& chunk) {
@@ -458,7 +483,7 @@ class BatchRun {
   }
 
   // Converts lines [from, end) of `chunk` on both threads; the calling thread reads `next` (if
-  // given) before it takes its share.
+  // given) before it takes its share. A second thread still reading ahead joins once it is done.
   void Convert(Chunk& chunk, size_t from, Chunk* next) {
     chunk.results.resize(chunk.Size());
     chunk.failedLine = std::string::npos;
@@ -466,20 +491,31 @@ class BatchRun {
     alignas(64) std::atomic<size_t> untaken{from};  // a cache line of its own
     for (std::optional<Worker>& worker : workers_)
       worker->part.out.clear(), worker->part.gbk.clear();
-    helper_->Start([&] { ConvertTaken(chunk, untaken, 1); });
+    bool helping = false;
+    const auto join = [&] {
+      if (helping || (ahead_ && !helper_->Idle())) return;
+      ahead_ = nullptr;  // read: the thread is free
+      helping = true;
+      helper_->Start([&] { ConvertTaken(chunk, untaken, 1); });
+    };
+    join();
     if (next) ReadChunk(*next);
-    ConvertTaken(chunk, untaken, 0);
-    helper_->Finish();
+    ConvertTaken(chunk, untaken, 0, join);
+    if (helping) helper_->Finish();
   }
 
   // Converts the lines of `chunk` that no thread has taken yet, kClaimLines at a time, as thread
-  // `who`, until none is left or a line failed.
-  void ConvertTaken(Chunk& chunk, std::atomic<size_t>& untaken, uint8_t who) {
+  // `who`, until none is left or a line failed; `beforeClaim` (if given) is called before each
+  // claim.
+  template <typename BeforeClaim = std::nullptr_t>
+  void ConvertTaken(Chunk& chunk, std::atomic<size_t>& untaken, uint8_t who,
+                    BeforeClaim&& beforeClaim = nullptr) {
     Part& part = workers_[who]->part;
     NameConverter& converter = workers_[who]->converter;
     const size_t size = chunk.Size();
     const bool hooked = hooked_, watching = watching_;  // kept in registers across the calls
     for (;;) {
+      if constexpr (!std::is_same_v<std::decay_t<BeforeClaim>, std::nullptr_t>) beforeClaim();
       const size_t from = untaken.fetch_add(kClaimLines);
       if (from >= size || chunk.failedLine.load() < from) return;
       for (size_t k = from; k < std::min(size, from + kClaimLines); ++k) {
@@ -556,7 +592,9 @@ class BatchRun {
   const bool watching_;  // the hook has a watch, and the converters tell what it wants
   const bool unicodeTarget_;
   std::optional<Worker> workers_[2];  // the calling thread's, the helper's (two threads only)
-  Chunk chunks_[2];                   // the chunk converted, the next one read
+  Chunk chunks_[3];  // the chunk converted and written, the next one, the one read ahead
+  Chunk* ahead_ = nullptr;  // the chunk the second thread was handed to read, until it is known read
+  bool nextRead_ = false;   // the next chunk was read ahead
   BatchReport* report_ = nullptr;
   size_t total_ = 0;
   size_t sinceCheck_ = 0;
