@@ -294,13 +294,14 @@ struct alignas(64) Chunk {
 // every progress report, and at least every kCheckEvery names. Each name is converted against one
 // state of the lists.
 //
-// On two threads the calling thread reads the source a chunk of lines at a time; the lines of a
-// chunk are converted by both threads, each with a NameConverter of its own, the calling thread
-// reading the next chunk before it takes its share; then the calling thread alone writes them in
-// order, hands each to the line hook, reports progress and checks the list files at the lines
-// where one thread would. A check that finds the lists changed has the rest of the chunk
-// converted again, so every line is converted against the state of the lists that its place in
-// the run gives it, as on one thread: the output is the same byte for byte.
+// On two threads the source is read a chunk of lines at a time, by one thread at a time; the lines
+// of a chunk are converted by both threads, each with a NameConverter of its own; then the calling
+// thread alone writes them in order, hands each to the line hook, reports progress and checks the
+// list files at the lines where one thread would. Meanwhile the second thread reads the chunk
+// after the next one (reading uses no list), and joins the conversion of the next chunk once it is
+// read. A check that finds the lists changed has the rest of the chunk converted again, so every
+// line is converted against the state of the lists that its place in the run gives it, as on one
+// thread: the output is the same byte for byte.
 class BatchRun {
  public:
   BatchRun(ListFiles& lists, Gb18030LineReader& reader, Output& out,
@@ -444,7 +445,11 @@ class BatchRun {
         Chunk* after = &chunks_[(current + 2) % 3];
         ahead_ = after;
         nextRead_ = true;
-        helper_->Start([this, after] { ReadChunk(*after); });
+        helper_->Start([this, after] {
+          ReadChunk(*after);
+          if (Conversion* open = open_.exchange(nullptr, std::memory_order_acq_rel))
+            ConvertTaken(*open->chunk, *open->untaken, 1);
+        });
       }
       Write(chunk);
       if (chunk.readError) std::rethrow_exception(chunk.readError);
@@ -483,7 +488,8 @@ class BatchRun {
   }
 
   // Converts lines [from, end) of `chunk` on both threads; the calling thread reads `next` (if
-  // given) before it takes its share. A second thread still reading ahead joins once it is done.
+  // given) before it takes its share. A second thread still reading ahead takes the offer of the
+  // lines left (open_) once it is done, without waiting to be woken.
   void Convert(Chunk& chunk, size_t from, Chunk* next) {
     chunk.results.resize(chunk.Size());
     chunk.failedLine = std::string::npos;
@@ -491,31 +497,34 @@ class BatchRun {
     alignas(64) std::atomic<size_t> untaken{from};  // a cache line of its own
     for (std::optional<Worker>& worker : workers_)
       worker->part.out.clear(), worker->part.gbk.clear();
-    bool helping = false;
-    const auto join = [&] {
-      if (helping || (ahead_ && !helper_->Idle())) return;
-      ahead_ = nullptr;  // read: the thread is free
-      helping = true;
-      helper_->Start([&] { ConvertTaken(chunk, untaken, 1); });
-    };
-    join();
+    Conversion conversion{&chunk, &untaken};
+    bool offered = false;
+    if (ahead_) {
+      open_.store(&conversion, std::memory_order_release);
+      offered = true;
+      // Done reading already: the offer was taken (and the lines are converted) or never will be.
+      if (helper_->Idle()) ahead_ = nullptr, offered = !open_.exchange(nullptr);
+    }
+    const bool started = !ahead_ && !offered;
+    if (started) helper_->Start([&] { ConvertTaken(chunk, untaken, 1); });
     if (next) ReadChunk(*next);
-    ConvertTaken(chunk, untaken, 0, join);
-    if (helping) helper_->Finish();
+    ConvertTaken(chunk, untaken, 0);
+    if (started) {
+      helper_->Finish();
+    } else if (offered && !open_.exchange(nullptr, std::memory_order_acq_rel)) {
+      helper_->Finish();  // the offer was taken: the lines it claimed are converted once it ends
+      ahead_ = nullptr;
+    }
   }
 
   // Converts the lines of `chunk` that no thread has taken yet, kClaimLines at a time, as thread
-  // `who`, until none is left or a line failed; `beforeClaim` (if given) is called before each
-  // claim.
-  template <typename BeforeClaim = std::nullptr_t>
-  void ConvertTaken(Chunk& chunk, std::atomic<size_t>& untaken, uint8_t who,
-                    BeforeClaim&& beforeClaim = nullptr) {
+  // `who`, until none is left or a line failed.
+  void ConvertTaken(Chunk& chunk, std::atomic<size_t>& untaken, uint8_t who) {
     Part& part = workers_[who]->part;
     NameConverter& converter = workers_[who]->converter;
     const size_t size = chunk.Size();
     const bool hooked = hooked_, watching = watching_;  // kept in registers across the calls
     for (;;) {
-      if constexpr (!std::is_same_v<std::decay_t<BeforeClaim>, std::nullptr_t>) beforeClaim();
       const size_t from = untaken.fetch_add(kClaimLines);
       if (from >= size || chunk.failedLine.load() < from) return;
       for (size_t k = from; k < std::min(size, from + kClaimLines); ++k) {
@@ -594,6 +603,13 @@ class BatchRun {
   std::optional<Worker> workers_[2];  // the calling thread's, the helper's (two threads only)
   Chunk chunks_[3];  // the chunk converted and written, the next one, the one read ahead
   Chunk* ahead_ = nullptr;  // the chunk the second thread was handed to read, until it is known read
+  // The lines being converted, offered to the second thread while it reads ahead: the thread that
+  // takes the pointer (exchanging it for null) converts with the calling thread.
+  struct Conversion {
+    Chunk* chunk;
+    std::atomic<size_t>* untaken;
+  };
+  std::atomic<Conversion*> open_{nullptr};
   bool nextRead_ = false;   // the next chunk was read ahead
   BatchReport* report_ = nullptr;
   size_t total_ = 0;

@@ -11,11 +11,11 @@
 // without a CR or LF ends it at once (an endless /dev/zero), before the target is touched.
 //
 // A large Unicode source (1 MiB or more, on a machine of two cores or more) is converted on two
-// threads (a GB18030 one on one, where a second thread does not pay): the calling thread reads a
-// chunk of lines while a second one starts converting the chunk before, both convert its lines, and
-// the calling thread writes them in order, so the output is the same byte for byte. Everything a
-// caller sees happens on the calling thread, in line order, as on one: the progress callback, the
-// line hook, the list files' checks (made while no other thread runs), the blocks written. The
+// threads (a GB18030 one on one, where a second thread does not pay): both convert a chunk of
+// lines, then the calling thread writes them in order while the second reads the chunk after the
+// next, so the output is the same byte for byte. Everything a caller sees happens on the calling
+// thread, in line order, as on one: the progress callback, the line hook, the list files' checks
+// (made while no other thread converts), the blocks written. The
 // environment variable QUORVEL_THREADS=1 keeps a run on one thread, QUORVEL_THREADS=2 takes two
 // whatever the size. A run with a LineWriter stays on one thread (the writer may hold state of its
 // own).
