@@ -261,6 +261,14 @@ struct LineResult {
   size_t begin = 0, end = 0, gbkBegin = 0, gbkEnd = 0;
 };
 
+// The lines one thread took at once (kClaimLines, or the rest of the chunk), all converted: their
+// bytes follow one another in its Part.
+struct ClaimResult {
+  size_t begin = 0, end = 0;  // the bytes of its lines in the Part
+  uint32_t marked = 0;        // lines holding kNoReading
+  uint32_t seen = 0;          // lines the line hook is handed
+};
+
 // On cache lines of its own too: the calling thread reads the next chunk while the other thread
 // looks into this one.
 struct alignas(64) Chunk {
@@ -273,6 +281,11 @@ struct alignas(64) Chunk {
   std::atomic<size_t> failedLine{std::string::npos};
   std::exception_ptr failure;
   std::mutex failureMutex;
+
+  // The claims of the last conversion, by (first line - claimsFrom) / kClaimLines; one that a
+  // failure stopped is left as it was.
+  std::vector<ClaimResult> claims;
+  size_t claimsFrom = 0;
 
   size_t Size() const { return nameEnds.size(); }
   std::string_view Name(size_t k) const {
@@ -492,6 +505,8 @@ class BatchRun {
   // lines left (open_) once it is done, without waiting to be woken.
   void Convert(Chunk& chunk, size_t from, Chunk* next) {
     chunk.results.resize(chunk.Size());
+    chunk.claims.resize((chunk.Size() - from + kClaimLines - 1) / kClaimLines);
+    chunk.claimsFrom = from;
     chunk.failedLine = std::string::npos;
     chunk.failure = nullptr;
     alignas(64) std::atomic<size_t> untaken{from};  // a cache line of its own
@@ -527,6 +542,8 @@ class BatchRun {
     for (;;) {
       const size_t from = untaken.fetch_add(kClaimLines);
       if (from >= size || chunk.failedLine.load() < from) return;
+      ClaimResult claim;
+      claim.begin = part.out.size();
       for (size_t k = from; k < std::min(size, from + kClaimLines); ++k) {
         LineResult& result = chunk.results[k];
         result.part = who;
@@ -541,7 +558,11 @@ class BatchRun {
         }
         result.end = part.out.size();
         result.gbkEnd = part.gbk.size();
+        claim.marked += result.marked;
+        claim.seen += result.seen;
       }
+      claim.end = part.out.size();
+      chunk.claims[(from - chunk.claimsFrom) / kClaimLines] = claim;
     }
   }
 
@@ -572,22 +593,30 @@ class BatchRun {
   }
 
   // The end of the run of lines from `k` (converted, and the hook handed line `k` if it sees it)
-  // that go into the output together: the lines after `k` that follow one another in the same
-  // thread's output, up to the first after which a block, a progress report or a check is due,
-  // and before one that failed or that the hook sees. `*marked` counts those holding kNoReading.
+  // that go into the output together: the lines after `k` of the claim that holds it, up to the
+  // first after which a block, a progress report or a check is due, and before one that failed or
+  // that the hook sees. `*marked` counts those holding kNoReading. A whole claim in which none of
+  // that happens is told by its ClaimResult, without a look at its lines.
   size_t RunEnd(const Chunk& chunk, size_t k, size_t* marked) const {
     const LineResult* const results = chunk.results.data();
     const size_t room = kOutputBlockBytes - std::min(out_.Buffer().size(), kOutputBlockBytes);
-    size_t last = std::min({chunk.Size(), chunk.failedLine.load(), k + kCheckEvery - sinceCheck_});
+    const size_t claim = (k - chunk.claimsFrom) / kClaimLines;
+    const size_t claimStart = chunk.claimsFrom + claim * kClaimLines;
+    const size_t claimEnd = std::min(chunk.Size(), claimStart + kClaimLines);
+    size_t last = std::min({claimEnd, chunk.failedLine.load(), k + kCheckEvery - sinceCheck_});
     if (progress_) last = std::min(last, k + kProgressEvery - report_->lines % kProgressEvery);
-    const uint8_t who = results[k].part;
+    if (k == claimStart && last == claimEnd) {  // whole, so none of its lines failed
+      const ClaimResult& whole = chunk.claims[claim];
+      if (whole.seen == results[k].seen && whole.end - whole.begin < room) {
+        *marked = whole.marked;
+        return last;
+      }
+    }
     const size_t begin = results[k].begin;
     size_t j = k;
     for (;;) {
       *marked += results[j].marked;
-      if (++j == last || results[j - 1].end - begin >= room) return j;
-      const LineResult& next = results[j];
-      if (next.part != who || next.begin != results[j - 1].end || next.seen) return j;
+      if (++j == last || results[j - 1].end - begin >= room || results[j].seen) return j;
     }
   }
 
