@@ -272,7 +272,7 @@ struct ClaimResult {
 // On cache lines of its own too: the calling thread reads the next chunk while the other thread
 // looks into this one.
 struct alignas(64) Chunk {
-  std::string names;             // the lines (GB18030) back to back
+  std::string names;             // the lines (GB18030) back to back, then scratch
   std::vector<size_t> nameEnds;  // where each ends in `names`
   std::exception_ptr readError;  // the reading failed after these lines
   bool last = false;             // no line follows these
@@ -480,20 +480,11 @@ class BatchRun {
   }
 
   void ReadChunk(Chunk& chunk) {
-    chunk.names.clear();
     chunk.nameEnds.clear();
     chunk.readError = nullptr;
     chunk.last = false;
     try {
-      std::string_view line;
-      while (chunk.Size() < kChunkLines && chunk.names.size() < kChunkBytes) {
-        if (!reader_.Next(&line)) {
-          chunk.last = true;
-          return;
-        }
-        chunk.names.append(line);
-        chunk.nameEnds.push_back(chunk.names.size());
-      }
+      chunk.last = !reader_.NextLines(chunk.names, chunk.nameEnds, kChunkLines, kChunkBytes);
     } catch (...) {
       chunk.readError = std::current_exception();
       chunk.last = true;

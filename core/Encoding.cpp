@@ -1336,36 +1336,68 @@ void Utf8ToGb18030Converter::Convert(std::string_view utf8, std::string& gbk) {
 // no more bytes than it reads, and one character of DecodeOneUtf8 makes at most 4.
 constexpr size_t kUtf8Stretch = 4096, kUtf8Slack = 8;
 
-bool Gb18030LineReader::NextKnownLine(std::string_view* line) {
-  if (done_ || pos_ >= end_) return false;
-  if (utf8Out_.size() < kUtf8Stretch + kUtf8Slack) utf8Out_.resize(kUtf8Stretch + kUtf8Slack);
+[[gnu::always_inline]] inline size_t Gb18030LineReader::KnownLineInto(char* out) {
+  if (done_ || pos_ >= end_) return kNotKnown;
   size_t n = 0;
   const size_t stop = std::min(end_, pos_ + kUtf8Stretch);
   if (!Wide()) {
-    const size_t i = DecodeKnownUtf8(pos_, stop, &n);
-    if (i >= end_ || (text_[i] != '\r' && text_[i] != '\n') || MustReadMore(i, 1)) return false;
+    const size_t i = DecodeKnownUtf8(pos_, stop, out, &n);
+    if (i >= end_ || (text_[i] != '\r' && text_[i] != '\n') || MustReadMore(i, 1)) return kNotKnown;
     pos_ = PastByteLineEnd(i);
   } else {
     const size_t i = encoding_ == SourceEncoding::kUtf16Le
-                         ? DecodeKnownUtf16<true>(pos_, stop, &n)
-                         : DecodeKnownUtf16<false>(pos_, stop, &n);
-    if (i + 2 > end_ || (Unit(i) != '\r' && Unit(i) != '\n') || MustReadMore(i, 2)) return false;
+                         ? DecodeKnownUtf16<true>(pos_, stop, out, &n)
+                         : DecodeKnownUtf16<false>(pos_, stop, out, &n);
+    if (i + 2 > end_ || (Unit(i) != '\r' && Unit(i) != '\n') || MustReadMore(i, 2))
+      return kNotKnown;
     pos_ = PastLineEnd(i);
   }
   ++lines_;
+  return n;
+}
+
+bool Gb18030LineReader::NextKnownLine(std::string_view* line) {
+  if (utf8Out_.size() < kUtf8Stretch + kUtf8Slack) utf8Out_.resize(kUtf8Stretch + kUtf8Slack);
+  const size_t n = KnownLineInto(utf8Out_.data());
+  if (n == kNotKnown) return false;
   // Not through decoded_: its two halves stored and read back as one would stall the load.
   *line = std::string_view(utf8Out_.data(), n);
   return true;
 }
 
+bool Gb18030LineReader::NextLines(std::string& lines, std::vector<size_t>& ends,
+                                  size_t maxLines, size_t maxBytes) {
+  size_t used = ends.empty() ? 0 : ends.back();
+  const bool unicode = encoding_ != SourceEncoding::kGb18030;
+  const auto makeRoom = [&](size_t bytes) {
+    if (lines.size() < used + bytes) lines.resize(std::max(2 * lines.size(), used + bytes));
+  };
+  while (ends.size() < maxLines && used < maxBytes) {
+    makeRoom(kUtf8Stretch + kUtf8Slack);
+    if (const size_t n = unicode ? KnownLineInto(lines.data() + used) : kNotKnown;
+        n != kNotKnown) {
+      used += n;
+    } else {
+      std::string_view line;
+      // A Unicode line KnownLineInto did not take is one NextKnownLine would not either.
+      if (!(unicode ? NextAnyLine(&line) : Next(&line))) return false;
+      makeRoom(line.size());
+      if (!line.empty()) std::memcpy(lines.data() + used, line.data(), line.size());
+      used += line.size();
+    }
+    ends.push_back(used);
+  }
+  return true;
+}
+
 template <bool kLittleEndian>
 [[gnu::always_inline]] inline size_t Gb18030LineReader::DecodeKnownUtf16(size_t i, size_t stop,
-                                                                         size_t* n) {
+                                                                         char* into, size_t* n) {
   const auto* const base = reinterpret_cast<const unsigned char*>(text_.data());
   const auto* p = base + i;
   const auto* const end = base + stop;
   const CodePoints& codePoints = *codePoints_;
-  char* const start = utf8Out_.data() + *n;
+  char* const start = into + *n;
   char* out = start;
   while (end - p >= 2) {
     const char32_t u = kLittleEndian ? char32_t{p[1]} << 8 | p[0] : char32_t{p[0]} << 8 | p[1];
@@ -1387,7 +1419,7 @@ template <bool kLittleEndian>
     const size_t stop = std::min(end_, i + kUtf8Stretch);
     if (utf8Out_.size() < n + (stop - i) + kUtf8Slack)
       utf8Out_.resize(std::max(2 * utf8Out_.size(), n + (stop - i) + kUtf8Slack));
-    i = DecodeKnownUtf8(i, stop, &n);
+    i = DecodeKnownUtf8(i, stop, utf8Out_.data(), &n);
     if (i == stop) continue;
     if (text_[i] == '\r' || text_[i] == '\n') break;
     i = DecodeOneUtf8(i, &n);
@@ -1397,12 +1429,12 @@ template <bool kLittleEndian>
 }
 
 [[gnu::always_inline]] inline size_t Gb18030LineReader::DecodeKnownUtf8(size_t i, size_t stop,
-                                                                        size_t* n) {
+                                                                        char* into, size_t* n) {
   const auto* const base = reinterpret_cast<const unsigned char*>(text_.data());
   const auto* p = base + i;
   const auto* const end = base + stop;
   const uint16_t* const twoByte = codePoints_->TwoByte();
-  char* const start = utf8Out_.data() + *n;
+  char* const start = into + *n;
   char* out = start;
   // Four bytes read as one word while four are left: a three-byte sequence's lead and both
   // continuation bytes tested at once (the fourth is the next character's); then byte by byte.
