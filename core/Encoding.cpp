@@ -1436,24 +1436,25 @@ template <bool kLittleEndian>
   const uint16_t* const twoByte = codePoints_->TwoByte();
   char* const start = into + *n;
   char* out = start;
-  // Four bytes read as one word while four are left: a three-byte sequence's lead and both
-  // continuation bytes tested at once (the fourth is the next character's); then byte by byte.
-  for (bool word = true;;) {
-    word = word && end - p >= 4;
-    if (!word && p == end) break;
-    unsigned c = *p;
-    if (word) {
+  const auto stopAt = [&](const unsigned char* at) {
+    *n += static_cast<size_t>(out - start);
+    return static_cast<size_t>(at - base);
+  };
+  for (;;) {
+    // Four bytes read as one word while four are left: a three-byte sequence's lead and both
+    // continuation bytes tested at once (the fourth is the next character's); then byte by byte.
+    while (end - p >= 4) {
       const auto w = LoadLittle<uint32_t>(reinterpret_cast<const char*>(p));
-      if (IsThreeByteShape(w)) {
-        // Overlong forms (below U+0800) and surrogates need no test: no entry of theirs is filled.
-        const uint16_t code = twoByte[ThreeByteCodePoint(w)];
-        if (code == 0) break;
-        std::memcpy(out, &code, 2);
-        out += 2;
-        p += 3;
-        continue;
-      }
+      if (!IsThreeByteShape(w)) break;
+      // Overlong forms (below U+0800) and surrogates need no test: no entry of theirs is filled.
+      const uint16_t code = twoByte[ThreeByteCodePoint(w)];
+      if (code == 0) [[unlikely]] return stopAt(p);
+      std::memcpy(out, &code, 2);
+      out += 2;
+      p += 3;
     }
+    if (p == end) break;
+    const unsigned c = *p;
     if (c < 0x80) {
       if (c <= '\r' && (c == 0 || c == '\r' || c == '\n')) break;
       *out++ = static_cast<char>(c);
@@ -1465,8 +1466,7 @@ template <bool kLittleEndian>
       break;
     p += 2;
   }
-  *n += static_cast<size_t>(out - start);
-  return static_cast<size_t>(p - base);
+  return stopAt(p);
 }
 
 size_t Gb18030LineReader::DecodeOneUtf8(size_t i, size_t* n) {
