@@ -444,31 +444,39 @@ class BatchRun {
 
   // While the calling thread writes a chunk, the second thread reads the chunk after the next one
   // (reading touches no list), and goes on with it while the next one is converted, joining that
-  // once it is done.
+  // once it is done. A thread still reading the next chunk when the one before is converted (it
+  // may have been kept off its core) is waited for only after that chunk is written.
   void RunOnTwoThreads() {
     size_t current = 0;
     ReadChunk(chunks_[current]);
     for (;;) {
       Chunk& chunk = chunks_[current];
       Chunk* next = chunk.last ? nullptr : &chunks_[(current + 1) % 3];
-      Convert(chunk, 0, next && next != ahead_ && !nextRead_ ? next : nullptr);
-      SettleReadAhead();
-      nextRead_ = false;
-      if (next && !next->last) {
-        Chunk* after = &chunks_[(current + 2) % 3];
-        ahead_ = after;
-        nextRead_ = true;
-        helper_->Start([this, after] {
-          ReadChunk(*after);
-          if (Conversion* open = open_.exchange(nullptr, std::memory_order_acq_rel))
-            ConvertTaken(*open->chunk, *open->untaken, 1);
-        });
-      }
+      Convert(chunk, 0, next && !nextRead_ ? next : nullptr);
+      const bool readingNext = ahead_ != nullptr;
+      if (!readingNext) ReadAhead(next, (current + 2) % 3);
       Write(chunk);
+      if (readingNext) ReadAhead(next, (current + 2) % 3);
       if (chunk.readError) std::rethrow_exception(chunk.readError);
       if (!next) return;
       current = (current + 1) % 3;
     }
+  }
+
+  // Once `next` is read (waited for, or read here), hands the second thread chunk `after` to
+  // read unless `next` is the last.
+  void ReadAhead(Chunk* next, size_t after) {
+    SettleReadAhead();
+    nextRead_ = false;
+    if (!next || next->last) return;
+    Chunk* const chunk = &chunks_[after];
+    ahead_ = chunk;
+    nextRead_ = true;
+    helper_->Start([this, chunk] {
+      ReadChunk(*chunk);
+      if (Conversion* open = open_.exchange(nullptr, std::memory_order_acq_rel))
+        ConvertTaken(*open->chunk, *open->untaken, 1);
+    });
   }
 
   // Waits for the chunk the second thread reads ahead, or reads it here if the thread had not
