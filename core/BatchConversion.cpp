@@ -630,7 +630,8 @@ class BatchRun {
   const bool unicodeTarget_;
   std::optional<Worker> workers_[2];  // the calling thread's, the helper's (two threads only)
   Chunk chunks_[3];  // the chunk converted and written, the next one, the one read ahead
-  Chunk* ahead_ = nullptr;  // the chunk the second thread was handed to read, until it is known read
+  Chunk* ahead_ =
+      nullptr;  // the chunk the second thread was handed to read, until it is known read
   // The lines being converted, offered to the second thread while it reads ahead: the thread that
   // takes the pointer (exchanging it for null) converts with the calling thread.
   struct Conversion {
@@ -638,7 +639,7 @@ class BatchRun {
     std::atomic<size_t>* untaken;
   };
   std::atomic<Conversion*> open_{nullptr};
-  bool nextRead_ = false;   // the next chunk was read ahead
+  bool nextRead_ = false;  // the next chunk was read ahead
   BatchReport* report_ = nullptr;
   size_t total_ = 0;
   size_t sinceCheck_ = 0;

@@ -372,39 +372,59 @@ bool IsValidUtf8Bytewise(std::string_view text) {
 // half of the second, in three tables of the ways a pair breaks DecodeUtf8's rule; the three
 // lookups share a bit only where the pair shows that fault.
 namespace utf8pairs {
-constexpr char kTooShort = 1 << 0;      // a lead, then no continuation byte
-constexpr char kTooLong = 1 << 1;       // ASCII, then a continuation byte
-constexpr char kOverlong3 = 1 << 2;     // E0 80-9F
-constexpr char kTooLarge = 1 << 3;      // F4-FF 90-BF (past U+10FFFF)
-constexpr char kSurrogate = 1 << 4;     // ED A0-BF
-constexpr char kOverlong2 = 1 << 5;     // C0-C1, then a continuation byte
-constexpr char kTooLarge1000 = 1 << 6;  // F5-FF 80-8F
-constexpr char kOverlong4 = 1 << 6;     // F0 80-8F
-constexpr char kTwoConts = static_cast<char>(1 << 7);  // a continuation byte after one
+constexpr char kTooShort = 1 << 0;                         // a lead, then no continuation byte
+constexpr char kTooLong = 1 << 1;                          // ASCII, then a continuation byte
+constexpr char kOverlong3 = 1 << 2;                        // E0 80-9F
+constexpr char kTooLarge = 1 << 3;                         // F4-FF 90-BF (past U+10FFFF)
+constexpr char kSurrogate = 1 << 4;                        // ED A0-BF
+constexpr char kOverlong2 = 1 << 5;                        // C0-C1, then a continuation byte
+constexpr char kTooLarge1000 = 1 << 6;                     // F5-FF 80-8F
+constexpr char kOverlong4 = 1 << 6;                        // F0 80-8F
+constexpr char kTwoConts = static_cast<char>(1 << 7);      // a continuation byte after one
 constexpr char kCarry = kTooShort | kTooLong | kTwoConts;  // faults whatever the low half
 constexpr char kLarge = kCarry | kTooLarge | kTooLarge1000;
 constexpr char kCont = kTooLong | kOverlong2 | kTwoConts;
+// A table of 16 entries, one for each value of a half byte.
+template <typename Entry>
+constexpr std::array<char, 16> ByHalfByte(Entry entry) {
+  std::array<char, 16> table{};
+  for (int half = 0; half < 16; ++half) table[half] = static_cast<char>(entry(half));
+  return table;
+}
 // By the high half of the first byte.
-alignas(16) constexpr char kFirstHigh[16] = {
-    kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong,
-    kTwoConts, kTwoConts, kTwoConts, kTwoConts, kTooShort | kOverlong2, kTooShort,
-    kTooShort | kOverlong3 | kSurrogate, kTooShort | kTooLarge | kTooLarge1000 | kOverlong4};
+alignas(16) constexpr std::array<char, 16> kFirstHigh = ByHalfByte([](int half) -> int {
+  if (half < 8) return kTooLong;    // ASCII
+  if (half < 12) return kTwoConts;  // a continuation byte
+  if (half == 12) return kTooShort | kOverlong2;
+  if (half == 13) return kTooShort;
+  if (half == 14) return kTooShort | kOverlong3 | kSurrogate;
+  return kTooShort | kTooLarge | kTooLarge1000 | kOverlong4;
+});
 // By the low half of the first byte.
-alignas(16) constexpr char kFirstLow[16] = {
-    kCarry | kOverlong3 | kOverlong2 | kOverlong4, kCarry | kOverlong2, kCarry, kCarry,
-    kCarry | kTooLarge, kLarge, kLarge, kLarge, kLarge, kLarge, kLarge, kLarge, kLarge,
-    kLarge | kSurrogate, kLarge, kLarge};
+alignas(16) constexpr std::array<char, 16> kFirstLow = ByHalfByte([](int half) -> int {
+  if (half == 0) return kCarry | kOverlong3 | kOverlong2 | kOverlong4;
+  if (half == 1) return kCarry | kOverlong2;
+  if (half < 4) return kCarry;
+  if (half == 4) return kCarry | kTooLarge;
+  return half == 13 ? kLarge | kSurrogate : kLarge;
+});
 // By the high half of the second byte.
-alignas(16) constexpr char kSecondHigh[16] = {
-    kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort,
-    kCont | kOverlong3 | kTooLarge1000 | kOverlong4, kCont | kOverlong3 | kTooLarge,
-    kCont | kSurrogate | kTooLarge, kCont | kSurrogate | kTooLarge,
-    kTooShort, kTooShort, kTooShort, kTooShort};
-// Subtracted from the last three bytes of a block, leaving more than 0 where a sequence starts
-// that needs more bytes than the block holds (F0-FF, E0-FF, C0-FF); 0 elsewhere.
-constexpr unsigned char kUnfinished[32] = {
-    255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255,
-    255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 0xEF, 0xDF, 0xBF};
+alignas(16) constexpr std::array<char, 16> kSecondHigh = ByHalfByte([](int half) -> int {
+  if (half < 8 || half >= 12) return kTooShort;  // not a continuation byte
+  if (half == 8) return kCont | kOverlong3 | kTooLarge1000 | kOverlong4;
+  if (half == 9) return kCont | kOverlong3 | kTooLarge;
+  return kCont | kSurrogate | kTooLarge;
+});
+// Subtracted from the bytes of a block, leaving more than 0 only in its last three where a
+// sequence starts that needs more bytes than the block holds (F0-FF, E0-FF, C0-FF).
+constexpr std::array<unsigned char, 32> kUnfinished = [] {
+  std::array<unsigned char, 32> table{};
+  table.fill(0xFF);
+  table[29] = 0xEF;
+  table[30] = 0xDF;
+  table[31] = 0xBF;
+  return table;
+}();
 }  // namespace utf8pairs
 
 // IsValidUtf8 32 bytes at a time with AVX2 (utf8pairs), a block after another. A third byte after
@@ -414,10 +434,11 @@ constexpr unsigned char kUnfinished[32] = {
 class Utf8Blocks {
  public:
   [[gnu::target("avx2"), gnu::always_inline]] Utf8Blocks()
-      : firstHigh_(Table(utf8pairs::kFirstHigh)),
-        firstLow_(Table(utf8pairs::kFirstLow)),
-        secondHigh_(Table(utf8pairs::kSecondHigh)),
-        unfinishedAt_(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(utf8pairs::kUnfinished))),
+      : firstHigh_(Table(utf8pairs::kFirstHigh.data())),
+        firstLow_(Table(utf8pairs::kFirstLow.data())),
+        secondHigh_(Table(utf8pairs::kSecondHigh.data())),
+        unfinishedAt_(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(utf8pairs::kUnfinished.data()))),
         error_(_mm256_setzero_si256()),
         before_(error_),
         unfinished_(error_) {}
@@ -441,10 +462,10 @@ class Utf8Blocks {
             _mm256_shuffle_epi8(firstHigh_, _mm256_and_si256(_mm256_srli_epi16(prev1, 4), lowHalf)),
             _mm256_shuffle_epi8(firstLow_, _mm256_and_si256(prev1, lowHalf))),
         _mm256_shuffle_epi8(secondHigh_, _mm256_and_si256(_mm256_srli_epi16(in, 4), lowHalf)));
-    const __m256i due = _mm256_and_si256(
-        _mm256_or_si256(_mm256_subs_epu8(prev2, _mm256_set1_epi8(0xE0 - 0x80)),
-                        _mm256_subs_epu8(prev3, _mm256_set1_epi8(0xF0 - 0x80))),
-        _mm256_set1_epi8(static_cast<char>(0x80)));
+    const __m256i due =
+        _mm256_and_si256(_mm256_or_si256(_mm256_subs_epu8(prev2, _mm256_set1_epi8(0xE0 - 0x80)),
+                                         _mm256_subs_epu8(prev3, _mm256_set1_epi8(0xF0 - 0x80))),
+                         _mm256_set1_epi8(static_cast<char>(0x80)));
     error_ = _mm256_or_si256(error_, _mm256_xor_si256(due, pair));
     unfinished_ = _mm256_subs_epu8(in, unfinishedAt_);
     before_ = in;
@@ -1365,8 +1386,8 @@ bool Gb18030LineReader::NextKnownLine(std::string_view* line) {
   return true;
 }
 
-bool Gb18030LineReader::NextLines(std::string& lines, std::vector<size_t>& ends,
-                                  size_t maxLines, size_t maxBytes) {
+bool Gb18030LineReader::NextLines(std::string& lines, std::vector<size_t>& ends, size_t maxLines,
+                                  size_t maxBytes) {
   size_t used = ends.empty() ? 0 : ends.back();
   const bool unicode = encoding_ != SourceEncoding::kGb18030;
   const auto makeRoom = [&](size_t bytes) {
@@ -1374,8 +1395,7 @@ bool Gb18030LineReader::NextLines(std::string& lines, std::vector<size_t>& ends,
   };
   while (ends.size() < maxLines && used < maxBytes) {
     makeRoom(kUtf8Stretch + kUtf8Slack);
-    if (const size_t n = unicode ? KnownLineInto(lines.data() + used) : kNotKnown;
-        n != kNotKnown) {
+    if (const size_t n = unicode ? KnownLineInto(lines.data() + used) : kNotKnown; n != kNotKnown) {
       used += n;
     } else {
       std::string_view line;
@@ -1448,7 +1468,8 @@ template <bool kLittleEndian>
       if (!IsThreeByteShape(w)) break;
       // Overlong forms (below U+0800) and surrogates need no test: no entry of theirs is filled.
       const uint16_t code = twoByte[ThreeByteCodePoint(w)];
-      if (code == 0) [[unlikely]] return stopAt(p);
+      if (code == 0) [[unlikely]]
+        return stopAt(p);
       std::memcpy(out, &code, 2);
       out += 2;
       p += 3;
