@@ -416,19 +416,29 @@ class BatchRun {
 
   // After a line went into the output buffer: counts, writes a whole block, reports progress and
   // checks the lists where that is due. True when the check found the lists changed.
-  bool Written(bool marked) { return Written(1, marked ? 1 : 0); }
+  bool Written(bool marked) {
+    if (marked) ++report_->linesWithMarker;
+    ++report_->lines;
+    ++sinceCheck_;
+    out_.LineAppended();
+    return WrittenDue();
+  }
 
   // The same after `lines` lines (`marked` of them holding kNoReading) went in at once, of which
   // only the last may be one after which a block, a progress report or a check is due.
   bool Written(size_t lines, size_t marked) {
-    BatchReport& report = *report_;
-    report.linesWithMarker += marked;
-    report.lines += lines;
+    report_->linesWithMarker += marked;
+    report_->lines += lines;
     sinceCheck_ += lines;
     out_.LineAppended(lines);
+    return WrittenDue();
+  }
+
+  // What is due after the lines counted: a block written, a progress report, a check.
+  bool WrittenDue() {
     bool check = out_.MaybeFlush();
-    if (progress_ && report.lines % kProgressEvery == 0) {
-      progress_(report.lines, total_);
+    if (progress_ && report_->lines % kProgressEvery == 0) {
+      progress_(report_->lines, total_);
       check = true;
     }
     return check && Check();

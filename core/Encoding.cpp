@@ -471,6 +471,10 @@ class Utf8Blocks {
     before_ = in;
   }
 
+  // True when a block so far showed a fault (a sequence the last one cut short not counted).
+  [[gnu::target("avx2"), gnu::always_inline]] bool Faulty() const {
+    return _mm256_testz_si256(error_, error_) == 0;
+  }
   // True when no block showed a fault and the last ended no sequence short.
   [[gnu::target("avx2"), gnu::always_inline]] bool Valid() const {
     const __m256i error = _mm256_or_si256(error_, unfinished_);
@@ -487,7 +491,11 @@ class Utf8Blocks {
 [[gnu::target("avx2")]] bool IsValidUtf8Avx2(const char* p, size_t n) {
   Utf8Blocks blocks;
   size_t i = 0;
-  for (; i + 32 <= n; i += 32) blocks.Check(p + i);
+  for (; i + 32 <= n; i += 32) {
+    blocks.Check(p + i);
+    // Text of another encoding fails at once: stop at the first kilobyte that holds a fault.
+    if (i % 1024 == 1024 - 32 && blocks.Faulty()) return false;
+  }
   if (i < n) {
     char last[32] = {};  // the rest, then zero bytes (ASCII), which end any sequence cut short
     std::memcpy(last, p + i, n - i);
