@@ -76,8 +76,7 @@ class Output {
 
   // The batch run tells of every whole line it puts into the buffer, which spares Flush counting
   // them; a writer that does not is counted.
-  void LineAppended() { LinesAppended(1); }
-  void LinesAppended(size_t lines) {
+  void LineAppended(size_t lines = 1) {
     bufferLines_ += lines;
     linesTold_ = true;
   }
@@ -197,17 +196,23 @@ class Helper {
     }
     wake_.notify_one();
   }
-  // Waits for the task to end. A task the thread has not begun yet is taken back unrun: the
-  // caller has done the work meanwhile (on a busy machine the thread may not be given a core for
-  // a while, and nothing is then waited for).
-  void Finish() {
+  // Waits for the task to end. A task the thread has not begun yet is taken back unrun (on a busy
+  // machine the thread may not be given a core for a while, and nothing is then waited for): false
+  // then, and the caller does the work itself.
+  bool Finish() {
     std::unique_lock lock(mutex_);
     if (task_) {
       task_ = nullptr;
       busy_ = false;
-      return;
+      return false;
     }
     done_.wait(lock, [&] { return !busy_; });
+    return true;
+  }
+  // True when the last task handed over has ended (or none was).
+  bool Idle() {
+    std::lock_guard lock(mutex_);
+    return !busy_;
   }
 
  private:
@@ -264,10 +269,18 @@ struct LineResult {
   size_t begin = 0, end = 0, gbkBegin = 0, gbkEnd = 0;
 };
 
+// The lines one thread took at once (kClaimLines, or the rest of the chunk), all converted: their
+// bytes follow one another in its Part.
+struct ClaimResult {
+  size_t begin = 0, end = 0;  // the bytes of its lines in the Part
+  uint32_t marked = 0;        // lines holding kNoReading
+  uint32_t seen = 0;          // lines the line hook is handed
+};
+
 // On cache lines of its own too: the calling thread reads the next chunk while the other thread
 // looks into this one.
 struct alignas(64) Chunk {
-  std::string names;             // the lines (GB18030) back to back
+  std::string names;             // the lines (GB18030) back to back, then scratch
   std::vector<size_t> nameEnds;  // where each ends in `names`
   std::exception_ptr readError;  // the reading failed after these lines
   bool last = false;             // no line follows these
@@ -276,6 +289,11 @@ struct alignas(64) Chunk {
   std::atomic<size_t> failedLine{std::string::npos};
   std::exception_ptr failure;
   std::mutex failureMutex;
+
+  // The claims of the last conversion, by (first line - claimsFrom) / kClaimLines; one that a
+  // failure stopped is left as it was.
+  std::vector<ClaimResult> claims;
+  size_t claimsFrom = 0;
 
   size_t Size() const { return nameEnds.size(); }
   std::string_view Name(size_t k) const {
@@ -297,13 +315,14 @@ struct alignas(64) Chunk {
 // every progress report, and at least every kCheckEvery names. Each name is converted against one
 // state of the lists.
 //
-// On two threads the calling thread reads the source a chunk of lines at a time; the lines of a
-// chunk are converted by both threads, each with a NameConverter of its own, the calling thread
-// reading the next chunk before it takes its share; then the calling thread alone writes them in
-// order, hands each to the line hook, reports progress and checks the list files at the lines
-// where one thread would. A check that finds the lists changed has the rest of the chunk
-// converted again, so every line is converted against the state of the lists that its place in
-// the run gives it, as on one thread: the output is the same byte for byte.
+// On two threads the source is read a chunk of lines at a time, by one thread at a time; the lines
+// of a chunk are converted by both threads, each with a NameConverter of its own; then the calling
+// thread alone writes them in order, hands each to the line hook, reports progress and checks the
+// list files at the lines where one thread would. Meanwhile the second thread reads the chunk
+// after the next one (reading uses no list), and joins the conversion of the next chunk once it is
+// read. A check that finds the lists changed has the rest of the chunk converted again, so every
+// line is converted against the state of the lists that its place in the run gives it, as on one
+// thread: the output is the same byte for byte.
 class BatchRun {
  public:
   BatchRun(ListFiles& lists, Gb18030LineReader& reader, Output& out,
@@ -400,7 +419,7 @@ class BatchRun {
     const size_t before = taken.lines - (taken.wanted ? 1 : 0);  // lines no one looks at
     report_->lines += before;
     sinceCheck_ += before;
-    out_.LinesAppended(before);
+    out_.LineAppended(before);
     if (taken.wanted) {  // the last line, handed on as one at a time would
       lineStart_ = taken.wantedAt;
       onLine_(report_->lines + 1, taken.wantedLine,
@@ -451,14 +470,28 @@ class BatchRun {
   // After a line went into the output buffer: counts, writes a whole block, reports progress and
   // checks the lists where that is due. True when the check found the lists changed.
   bool Written(bool marked) {
-    BatchReport& report = *report_;
-    if (marked) ++report.linesWithMarker;
-    ++report.lines;
+    if (marked) ++report_->linesWithMarker;
+    ++report_->lines;
     ++sinceCheck_;
     out_.LineAppended();
+    return WrittenDue();
+  }
+
+  // The same after `lines` lines (`marked` of them holding kNoReading) went in at once, of which
+  // only the last may be one after which a block, a progress report or a check is due.
+  bool Written(size_t lines, size_t marked) {
+    report_->linesWithMarker += marked;
+    report_->lines += lines;
+    sinceCheck_ += lines;
+    out_.LineAppended(lines);
+    return WrittenDue();
+  }
+
+  // What is due after the lines counted: a block written, a progress report, a check.
+  bool WrittenDue() {
     bool check = out_.MaybeFlush();
-    if (progress_ && report.lines % kProgressEvery == 0) {
-      progress_(report.lines, total_);
+    if (progress_ && report_->lines % kProgressEvery == 0) {
+      progress_(report_->lines, total_);
       check = true;
     }
     return check && Check();
@@ -472,35 +505,57 @@ class BatchRun {
     return lists_.Generation() != before;
   }
 
+  // While the calling thread writes a chunk, the second thread reads the chunk after the next one
+  // (reading touches no list), and goes on with it while the next one is converted, joining that
+  // once it is done. A thread still reading the next chunk when the one before is converted (it
+  // may have been kept off its core) is waited for only after that chunk is written.
   void RunOnTwoThreads() {
-    int current = 0;
+    size_t current = 0;
     ReadChunk(chunks_[current]);
     for (;;) {
       Chunk& chunk = chunks_[current];
-      Chunk* next = chunk.last ? nullptr : &chunks_[1 - current];
-      Convert(chunk, 0, next);
+      Chunk* next = chunk.last ? nullptr : &chunks_[(current + 1) % 3];
+      Convert(chunk, 0, next && !nextRead_ ? next : nullptr);
+      const bool readingNext = ahead_ != nullptr;
+      if (!readingNext) ReadAhead(next, (current + 2) % 3);
       Write(chunk);
+      if (readingNext) ReadAhead(next, (current + 2) % 3);
       if (chunk.readError) std::rethrow_exception(chunk.readError);
       if (!next) return;
-      current = 1 - current;
+      current = (current + 1) % 3;
     }
   }
 
+  // Once `next` is read (waited for, or read here), hands the second thread chunk `after` to
+  // read unless `next` is the last.
+  void ReadAhead(Chunk* next, size_t after) {
+    SettleReadAhead();
+    nextRead_ = false;
+    if (!next || next->last) return;
+    Chunk* const chunk = &chunks_[after];
+    ahead_ = chunk;
+    nextRead_ = true;
+    helper_->Start([this, chunk] {
+      ReadChunk(*chunk);
+      if (Conversion* open = open_.exchange(nullptr, std::memory_order_acq_rel))
+        ConvertTaken(*open->chunk, *open->untaken, 1);
+    });
+  }
+
+  // Waits for the chunk the second thread reads ahead, or reads it here if the thread had not
+  // begun.
+  void SettleReadAhead() {
+    if (!ahead_) return;
+    if (!helper_->Finish()) ReadChunk(*ahead_);
+    ahead_ = nullptr;
+  }
+
   void ReadChunk(Chunk& chunk) {
-    chunk.names.clear();
     chunk.nameEnds.clear();
     chunk.readError = nullptr;
     chunk.last = false;
     try {
-      std::string_view line;
-      while (chunk.Size() < kChunkLines && chunk.names.size() < kChunkBytes) {
-        if (!reader_.Next(&line)) {
-          chunk.last = true;
-          return;
-        }
-        chunk.names.append(line);
-        chunk.nameEnds.push_back(chunk.names.size());
-      }
+      chunk.last = !reader_.NextLines(chunk.names, chunk.nameEnds, kChunkLines, kChunkBytes);
     } catch (...) {
       chunk.readError = std::current_exception();
       chunk.last = true;
@@ -508,18 +563,35 @@ class BatchRun {
   }
 
   // Converts lines [from, end) of `chunk` on both threads; the calling thread reads `next` (if
-  // given) before it takes its share.
+  // given) before it takes its share. A second thread still reading ahead takes the offer of the
+  // lines left (open_) once it is done, without waiting to be woken.
   void Convert(Chunk& chunk, size_t from, Chunk* next) {
     chunk.results.resize(chunk.Size());
+    chunk.claims.resize((chunk.Size() - from + kClaimLines - 1) / kClaimLines);
+    chunk.claimsFrom = from;
     chunk.failedLine = std::string::npos;
     chunk.failure = nullptr;
     alignas(64) std::atomic<size_t> untaken{from};  // a cache line of its own
     for (std::optional<Worker>& worker : workers_)
       worker->part.out.clear(), worker->part.gbk.clear();
-    helper_->Start([&] { ConvertTaken(chunk, untaken, 1); });
+    Conversion conversion{&chunk, &untaken};
+    bool offered = false;
+    if (ahead_) {
+      open_.store(&conversion, std::memory_order_release);
+      offered = true;
+      // Done reading already: the offer was taken (and the lines are converted) or never will be.
+      if (helper_->Idle()) ahead_ = nullptr, offered = !open_.exchange(nullptr);
+    }
+    const bool started = !ahead_ && !offered;
+    if (started) helper_->Start([&] { ConvertTaken(chunk, untaken, 1); });
     if (next) ReadChunk(*next);
     ConvertTaken(chunk, untaken, 0);
-    helper_->Finish();
+    if (started) {
+      helper_->Finish();
+    } else if (offered && !open_.exchange(nullptr, std::memory_order_acq_rel)) {
+      helper_->Finish();  // the offer was taken: the lines it claimed are converted once it ends
+      ahead_ = nullptr;
+    }
   }
 
   // Converts the lines of `chunk` that no thread has taken yet, kClaimLines at a time, as thread
@@ -532,6 +604,8 @@ class BatchRun {
     for (;;) {
       const size_t from = untaken.fetch_add(kClaimLines);
       if (from >= size || chunk.failedLine.load() < from) return;
+      ClaimResult claim;
+      claim.begin = part.out.size();
       for (size_t k = from; k < std::min(size, from + kClaimLines); ++k) {
         LineResult& result = chunk.results[k];
         result.part = who;
@@ -546,28 +620,65 @@ class BatchRun {
         }
         result.end = part.out.size();
         result.gbkEnd = part.gbk.size();
+        claim.marked += result.marked;
+        claim.seen += result.seen;
       }
+      claim.end = part.out.size();
+      chunk.claims[(from - chunk.claimsFrom) / kClaimLines] = claim;
     }
   }
 
-  // The lines of `chunk` written in order, with the checks, the hook and the progress of each.
+  // The lines of `chunk` written in order, with the checks, the hook and the progress of each:
+  // a run of lines that one thread wrote back to back goes into the output at once, up to the
+  // line after which a block, a progress report or a check is due, or before one the hook sees.
   void Write(Chunk& chunk) {
     std::string& buf = out_.Buffer();
-    for (size_t k = 0; k < chunk.Size(); ++k) {
+    for (size_t k = 0; k < chunk.Size();) {
       if (sinceCheck_ == kCheckEvery && Check()) Convert(chunk, k, nullptr);
       if (chunk.failedLine == k) std::rethrow_exception(chunk.failure);
       const LineResult& r = chunk.results[k];
       const Part& part = workers_[r.part]->part;
-      const std::string_view bytes = std::string_view(part.out).substr(r.begin, r.end - r.begin);
       if (r.seen) {
+        const std::string_view bytes = std::string_view(part.out).substr(r.begin, r.end - r.begin);
         onLine_(report_->lines + 1, chunk.Name(k),
                 unicodeTarget_
                     ? std::string_view(part.gbk).substr(r.gbkBegin, r.gbkEnd - r.gbkBegin)
                     : bytes.substr(0, bytes.size() - 2));
       }
-      buf.append(bytes);
+      size_t marked = 0;
+      const size_t end = RunEnd(chunk, k, &marked);
+      buf.append(part.out, r.begin, chunk.results[end - 1].end - r.begin);
       lineStart_ = buf.size();
-      if (Written(r.marked) && k + 1 < chunk.Size()) Convert(chunk, k + 1, nullptr);
+      if (Written(end - k, marked) && end < chunk.Size()) Convert(chunk, end, nullptr);
+      k = end;
+    }
+  }
+
+  // The end of the run of lines from `k` (converted, and the hook handed line `k` if it sees it)
+  // that go into the output together: the lines after `k` of the claim that holds it, up to the
+  // first after which a block, a progress report or a check is due, and before one that failed or
+  // that the hook sees. `*marked` counts those holding kNoReading. A whole claim in which none of
+  // that happens is told by its ClaimResult, without a look at its lines.
+  size_t RunEnd(const Chunk& chunk, size_t k, size_t* marked) const {
+    const LineResult* const results = chunk.results.data();
+    const size_t room = kOutputBlockBytes - std::min(out_.Buffer().size(), kOutputBlockBytes);
+    const size_t claim = (k - chunk.claimsFrom) / kClaimLines;
+    const size_t claimStart = chunk.claimsFrom + claim * kClaimLines;
+    const size_t claimEnd = std::min(chunk.Size(), claimStart + kClaimLines);
+    size_t last = std::min({claimEnd, chunk.failedLine.load(), k + kCheckEvery - sinceCheck_});
+    if (progress_) last = std::min(last, k + kProgressEvery - report_->lines % kProgressEvery);
+    if (k == claimStart && last == claimEnd) {  // whole, so none of its lines failed
+      const ClaimResult& whole = chunk.claims[claim];
+      if (whole.seen == results[k].seen && whole.end - whole.begin < room) {
+        *marked = whole.marked;
+        return last;
+      }
+    }
+    const size_t begin = results[k].begin;
+    size_t j = k;
+    for (;;) {
+      *marked += results[j].marked;
+      if (++j == last || results[j - 1].end - begin >= room || results[j].seen) return j;
     }
   }
 
@@ -581,7 +692,17 @@ class BatchRun {
   const bool watching_;  // the hook has a watch, and the converters tell what it wants
   const bool unicodeTarget_;
   std::optional<Worker> workers_[2];  // the calling thread's, the helper's (two threads only)
-  Chunk chunks_[2];                   // the chunk converted, the next one read
+  Chunk chunks_[3];  // the chunk converted and written, the next one, the one read ahead
+  Chunk* ahead_ =
+      nullptr;  // the chunk the second thread was handed to read, until it is known read
+  // The lines being converted, offered to the second thread while it reads ahead: the thread that
+  // takes the pointer (exchanging it for null) converts with the calling thread.
+  struct Conversion {
+    Chunk* chunk;
+    std::atomic<size_t>* untaken;
+  };
+  std::atomic<Conversion*> open_{nullptr};
+  bool nextRead_ = false;  // the next chunk was read ahead
   BatchReport* report_ = nullptr;
   size_t total_ = 0;
   size_t sinceCheck_ = 0;

@@ -13,12 +13,11 @@
 // On one thread, the usual lines of a GB18030 or UTF-8 source (names written from pre-rendered
 // forms) are taken many at a time, straight from the reader's block into the output, with the
 // counts, checks and progress reports that one line at a time would give. A large UTF-16 source
-// (1 MiB or more, on a machine of two cores or more) is converted on two threads: the calling
-// thread reads a chunk of lines while a second one starts converting the chunk before, both
-// convert its lines, and the calling thread writes them in order, so the output is the same byte
-// for byte. Everything a
-// caller sees happens on the calling thread, in line order, as on one: the progress callback, the
-// line hook, the list files' checks (made while no other thread runs), the blocks written. The
+// (1 MiB or more, on a machine of two cores or more) is converted on two threads: both convert a
+// chunk of lines, then the calling thread writes them in order while the second reads the chunk
+// after the next, so the output is the same byte for byte. Everything a caller sees happens on
+// the calling thread, in line order, as on one: the progress callback, the line hook, the list
+// files' checks (made while no other thread converts), the blocks written. The
 // environment variable QUORVEL_THREADS=1 keeps a run on one thread, QUORVEL_THREADS=2 takes two
 // whatever the size. A run with a LineWriter stays on one thread (the writer may hold state of its
 // own).

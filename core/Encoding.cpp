@@ -1,6 +1,9 @@
 #include "Encoding.h"
 
 #include <iconv.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -332,7 +335,10 @@ bool IsValidGb18030(std::string_view text) {
   return true;
 }
 
-bool IsValidUtf8(std::string_view text) {
+namespace {
+
+// IsValidUtf8 a sequence at a time: the rule of DecodeUtf8, three-byte forms four bytes at once.
+bool IsValidUtf8Bytewise(std::string_view text) {
   const char* p = text.data();
   const size_t n = text.size();
   char32_t cp;
@@ -352,6 +358,159 @@ bool IsValidUtf8(std::string_view text) {
     i += len;
   }
   return true;
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define QUORVEL_UTF8_VECTORS 1
+
+// The check of Keiser and Lemire ("Validating UTF-8 in less than one instruction per byte"): every
+// pair of neighbouring bytes is looked up, by the high and the low half of the first and the high
+// half of the second, in three tables of the ways a pair breaks DecodeUtf8's rule; the three
+// lookups share a bit only where the pair shows that fault.
+namespace utf8pairs {
+constexpr char kTooShort = 1 << 0;                         // a lead, then no continuation byte
+constexpr char kTooLong = 1 << 1;                          // ASCII, then a continuation byte
+constexpr char kOverlong3 = 1 << 2;                        // E0 80-9F
+constexpr char kTooLarge = 1 << 3;                         // F4-FF 90-BF (past U+10FFFF)
+constexpr char kSurrogate = 1 << 4;                        // ED A0-BF
+constexpr char kOverlong2 = 1 << 5;                        // C0-C1, then a continuation byte
+constexpr char kTooLarge1000 = 1 << 6;                     // F5-FF 80-8F
+constexpr char kOverlong4 = 1 << 6;                        // F0 80-8F
+constexpr char kTwoConts = static_cast<char>(1 << 7);      // a continuation byte after one
+constexpr char kCarry = kTooShort | kTooLong | kTwoConts;  // faults whatever the low half
+constexpr char kLarge = kCarry | kTooLarge | kTooLarge1000;
+constexpr char kCont = kTooLong | kOverlong2 | kTwoConts;
+// A table of 16 entries, one for each value of a half byte.
+template <typename Entry>
+constexpr std::array<char, 16> ByHalfByte(Entry entry) {
+  std::array<char, 16> table{};
+  for (int half = 0; half < 16; ++half) table[half] = static_cast<char>(entry(half));
+  return table;
+}
+// By the high half of the first byte.
+alignas(16) constexpr std::array<char, 16> kFirstHigh = ByHalfByte([](int half) -> int {
+  if (half < 8) return kTooLong;    // ASCII
+  if (half < 12) return kTwoConts;  // a continuation byte
+  if (half == 12) return kTooShort | kOverlong2;
+  if (half == 13) return kTooShort;
+  if (half == 14) return kTooShort | kOverlong3 | kSurrogate;
+  return kTooShort | kTooLarge | kTooLarge1000 | kOverlong4;
+});
+// By the low half of the first byte.
+alignas(16) constexpr std::array<char, 16> kFirstLow = ByHalfByte([](int half) -> int {
+  if (half == 0) return kCarry | kOverlong3 | kOverlong2 | kOverlong4;
+  if (half == 1) return kCarry | kOverlong2;
+  if (half < 4) return kCarry;
+  if (half == 4) return kCarry | kTooLarge;
+  return half == 13 ? kLarge | kSurrogate : kLarge;
+});
+// By the high half of the second byte.
+alignas(16) constexpr std::array<char, 16> kSecondHigh = ByHalfByte([](int half) -> int {
+  if (half < 8 || half >= 12) return kTooShort;  // not a continuation byte
+  if (half == 8) return kCont | kOverlong3 | kTooLarge1000 | kOverlong4;
+  if (half == 9) return kCont | kOverlong3 | kTooLarge;
+  return kCont | kSurrogate | kTooLarge;
+});
+// Subtracted from the bytes of a block, leaving more than 0 only in its last three where a
+// sequence starts that needs more bytes than the block holds (F0-FF, E0-FF, C0-FF).
+constexpr std::array<unsigned char, 32> kUnfinished = [] {
+  std::array<unsigned char, 32> table{};
+  table.fill(0xFF);
+  table[29] = 0xEF;
+  table[30] = 0xDF;
+  table[31] = 0xBF;
+  return table;
+}();
+}  // namespace utf8pairs
+
+// IsValidUtf8 32 bytes at a time with AVX2 (utf8pairs), a block after another. A third byte after
+// E0-FF and a fourth after F0-FF must be continuation bytes, which the pair tables call two in a
+// row: the fault bit is turned off there, and on where such a byte is not a continuation byte.
+// (Every step is inlined into the one function compiled for AVX2; no vector is passed by value.)
+class Utf8Blocks {
+ public:
+  [[gnu::target("avx2"), gnu::always_inline]] Utf8Blocks()
+      : firstHigh_(Table(utf8pairs::kFirstHigh.data())),
+        firstLow_(Table(utf8pairs::kFirstLow.data())),
+        secondHigh_(Table(utf8pairs::kSecondHigh.data())),
+        unfinishedAt_(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(utf8pairs::kUnfinished.data()))),
+        error_(_mm256_setzero_si256()),
+        before_(error_),
+        unfinished_(error_) {}
+
+  [[gnu::target("avx2"), gnu::always_inline]] void Check(const char* block) {
+    const __m256i in = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block));
+    if (_mm256_movemask_epi8(in) == 0) {  // ASCII: only a sequence cut before it is a fault
+      error_ = _mm256_or_si256(error_, unfinished_);
+      unfinished_ = _mm256_setzero_si256();
+      before_ = in;
+      return;
+    }
+    // The bytes 1, 2 and 3 places before each byte.
+    const __m256i joined = _mm256_permute2x128_si256(before_, in, 0x21);
+    const __m256i prev1 = _mm256_alignr_epi8(in, joined, 15),
+                  prev2 = _mm256_alignr_epi8(in, joined, 14),
+                  prev3 = _mm256_alignr_epi8(in, joined, 13);
+    const __m256i lowHalf = _mm256_set1_epi8(0x0F);
+    const __m256i pair = _mm256_and_si256(
+        _mm256_and_si256(
+            _mm256_shuffle_epi8(firstHigh_, _mm256_and_si256(_mm256_srli_epi16(prev1, 4), lowHalf)),
+            _mm256_shuffle_epi8(firstLow_, _mm256_and_si256(prev1, lowHalf))),
+        _mm256_shuffle_epi8(secondHigh_, _mm256_and_si256(_mm256_srli_epi16(in, 4), lowHalf)));
+    const __m256i due =
+        _mm256_and_si256(_mm256_or_si256(_mm256_subs_epu8(prev2, _mm256_set1_epi8(0xE0 - 0x80)),
+                                         _mm256_subs_epu8(prev3, _mm256_set1_epi8(0xF0 - 0x80))),
+                         _mm256_set1_epi8(static_cast<char>(0x80)));
+    error_ = _mm256_or_si256(error_, _mm256_xor_si256(due, pair));
+    unfinished_ = _mm256_subs_epu8(in, unfinishedAt_);
+    before_ = in;
+  }
+
+  // True when a block so far showed a fault (a sequence the last one cut short not counted).
+  [[gnu::target("avx2"), gnu::always_inline]] bool Faulty() const {
+    return _mm256_testz_si256(error_, error_) == 0;
+  }
+  // True when no block showed a fault and the last ended no sequence short.
+  [[gnu::target("avx2"), gnu::always_inline]] bool Valid() const {
+    const __m256i error = _mm256_or_si256(error_, unfinished_);
+    return _mm256_testz_si256(error, error) != 0;
+  }
+
+ private:
+  [[gnu::target("avx2"), gnu::always_inline]] static __m256i Table(const char* t) {
+    return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(t)));
+  }
+  __m256i firstHigh_, firstLow_, secondHigh_, unfinishedAt_, error_, before_, unfinished_;
+};
+
+[[gnu::target("avx2")]] bool IsValidUtf8Avx2(const char* p, size_t n) {
+  Utf8Blocks blocks;
+  size_t i = 0;
+  for (; i + 32 <= n; i += 32) {
+    blocks.Check(p + i);
+    // Text of another encoding fails at once: stop at the first kilobyte that holds a fault.
+    if (i % 1024 == 1024 - 32 && blocks.Faulty()) return false;
+  }
+  if (i < n) {
+    char last[32] = {};  // the rest, then zero bytes (ASCII), which end any sequence cut short
+    std::memcpy(last, p + i, n - i);
+    blocks.Check(last);
+  }
+  return blocks.Valid();
+}
+#endif
+
+}  // namespace
+
+bool IsValidUtf8(std::string_view text) {
+#ifdef QUORVEL_UTF8_VECTORS
+  // Short texts (a name, a line) a sequence at a time, long ones (the survey of a file) with
+  // vectors where the processor has them.
+  static const bool vectors = __builtin_cpu_supports("avx2");
+  if (vectors && text.size() >= 64) return IsValidUtf8Avx2(text.data(), text.size());
+#endif
+  return IsValidUtf8Bytewise(text);
 }
 
 bool HasUtf8Ideograph(std::string_view text) {
@@ -1198,35 +1357,67 @@ void Utf8ToGb18030Converter::Convert(std::string_view utf8, std::string& gbk) {
 // no more bytes than it reads, and one character of DecodeOneUtf8 makes at most 4.
 constexpr size_t kUtf8Stretch = 4096, kUtf8Slack = 8;
 
-bool Gb18030LineReader::NextKnownLine(std::string_view* line) {
-  if (done_ || pos_ >= end_) return false;
-  if (utf8Out_.size() < kUtf8Stretch + kUtf8Slack) utf8Out_.resize(kUtf8Stretch + kUtf8Slack);
+[[gnu::always_inline]] inline size_t Gb18030LineReader::KnownLineInto(char* out) {
+  if (done_ || pos_ >= end_) return kNotKnown;
   size_t n = 0;
   const size_t stop = std::min(end_, pos_ + kUtf8Stretch);
   if (!Wide()) {
-    const size_t i = DecodeKnownUtf8(pos_, stop, &n);
-    if (i >= end_ || (text_[i] != '\r' && text_[i] != '\n') || MustReadMore(i, 1)) return false;
+    const size_t i = DecodeKnownUtf8(pos_, stop, out, &n);
+    if (i >= end_ || (text_[i] != '\r' && text_[i] != '\n') || MustReadMore(i, 1)) return kNotKnown;
     pos_ = PastByteLineEnd(i);
   } else {
     const size_t i = encoding_ == SourceEncoding::kUtf16Le
-                         ? DecodeKnownUtf16<true>(pos_, stop, &n)
-                         : DecodeKnownUtf16<false>(pos_, stop, &n);
-    if (i + 2 > end_ || (Unit(i) != '\r' && Unit(i) != '\n') || MustReadMore(i, 2)) return false;
+                         ? DecodeKnownUtf16<true>(pos_, stop, out, &n)
+                         : DecodeKnownUtf16<false>(pos_, stop, out, &n);
+    if (i + 2 > end_ || (Unit(i) != '\r' && Unit(i) != '\n') || MustReadMore(i, 2))
+      return kNotKnown;
     pos_ = PastLineEnd(i);
   }
   ++lines_;
-  *line = decoded_ = std::string_view(utf8Out_.data(), n);
+  return n;
+}
+
+bool Gb18030LineReader::NextKnownLine(std::string_view* line) {
+  if (utf8Out_.size() < kUtf8Stretch + kUtf8Slack) utf8Out_.resize(kUtf8Stretch + kUtf8Slack);
+  const size_t n = KnownLineInto(utf8Out_.data());
+  if (n == kNotKnown) return false;
+  // Not through decoded_: its two halves stored and read back as one would stall the load.
+  *line = std::string_view(utf8Out_.data(), n);
+  return true;
+}
+
+bool Gb18030LineReader::NextLines(std::string& lines, std::vector<size_t>& ends, size_t maxLines,
+                                  size_t maxBytes) {
+  size_t used = ends.empty() ? 0 : ends.back();
+  const bool unicode = encoding_ != SourceEncoding::kGb18030;
+  const auto makeRoom = [&](size_t bytes) {
+    if (lines.size() < used + bytes) lines.resize(std::max(2 * lines.size(), used + bytes));
+  };
+  while (ends.size() < maxLines && used < maxBytes) {
+    makeRoom(kUtf8Stretch + kUtf8Slack);
+    if (const size_t n = unicode ? KnownLineInto(lines.data() + used) : kNotKnown; n != kNotKnown) {
+      used += n;
+    } else {
+      std::string_view line;
+      // A Unicode line KnownLineInto did not take is one NextKnownLine would not either.
+      if (!(unicode ? NextAnyLine(&line) : Next(&line))) return false;
+      makeRoom(line.size());
+      if (!line.empty()) std::memcpy(lines.data() + used, line.data(), line.size());
+      used += line.size();
+    }
+    ends.push_back(used);
+  }
   return true;
 }
 
 template <bool kLittleEndian>
 [[gnu::always_inline]] inline size_t Gb18030LineReader::DecodeKnownUtf16(size_t i, size_t stop,
-                                                                         size_t* n) {
+                                                                         char* into, size_t* n) {
   const auto* const base = reinterpret_cast<const unsigned char*>(text_.data());
   const auto* p = base + i;
   const auto* const end = base + stop;
   const CodePoints& codePoints = *codePoints_;
-  char* const start = utf8Out_.data() + *n;
+  char* const start = into + *n;
   char* out = start;
   while (end - p >= 2) {
     const char32_t u = kLittleEndian ? char32_t{p[1]} << 8 | p[0] : char32_t{p[0]} << 8 | p[1];
@@ -1248,7 +1439,7 @@ template <bool kLittleEndian>
     const size_t stop = std::min(end_, i + kUtf8Stretch);
     if (utf8Out_.size() < n + (stop - i) + kUtf8Slack)
       utf8Out_.resize(std::max(2 * utf8Out_.size(), n + (stop - i) + kUtf8Slack));
-    i = DecodeKnownUtf8(i, stop, &n);
+    i = DecodeKnownUtf8(i, stop, utf8Out_.data(), &n);
     if (i == stop) continue;
     if (text_[i] == '\r' || text_[i] == '\n') break;
     i = DecodeOneUtf8(i, &n);
@@ -1258,31 +1449,33 @@ template <bool kLittleEndian>
 }
 
 [[gnu::always_inline]] inline size_t Gb18030LineReader::DecodeKnownUtf8(size_t i, size_t stop,
-                                                                        size_t* n) {
+                                                                        char* into, size_t* n) {
   const auto* const base = reinterpret_cast<const unsigned char*>(text_.data());
   const auto* p = base + i;
   const auto* const end = base + stop;
   const uint16_t* const twoByte = codePoints_->TwoByte();
-  char* const start = utf8Out_.data() + *n;
+  char* const start = into + *n;
   char* out = start;
-  // Four bytes read as one word while four are left: a three-byte sequence's lead and both
-  // continuation bytes tested at once (the fourth is the next character's); then byte by byte.
-  for (bool word = true;;) {
-    word = word && end - p >= 4;
-    if (!word && p == end) break;
-    unsigned c = *p;
-    if (word) {
+  const auto stopAt = [&](const unsigned char* at) {
+    *n += static_cast<size_t>(out - start);
+    return static_cast<size_t>(at - base);
+  };
+  for (;;) {
+    // Four bytes read as one word while four are left: a three-byte sequence's lead and both
+    // continuation bytes tested at once (the fourth is the next character's); then byte by byte.
+    while (end - p >= 4) {
       const auto w = LoadLittle<uint32_t>(reinterpret_cast<const char*>(p));
-      if (IsThreeByteShape(w)) {
-        // Overlong forms (below U+0800) and surrogates need no test: no entry of theirs is filled.
-        const uint16_t code = twoByte[ThreeByteCodePoint(w)];
-        if (code == 0) break;
-        std::memcpy(out, &code, 2);
-        out += 2;
-        p += 3;
-        continue;
-      }
+      if (!IsThreeByteShape(w)) break;
+      // Overlong forms (below U+0800) and surrogates need no test: no entry of theirs is filled.
+      const uint16_t code = twoByte[ThreeByteCodePoint(w)];
+      if (code == 0) [[unlikely]]
+        return stopAt(p);
+      std::memcpy(out, &code, 2);
+      out += 2;
+      p += 3;
     }
+    if (p == end) break;
+    const unsigned c = *p;
     if (c < 0x80) {
       if (c <= '\r' && (c == 0 || c == '\r' || c == '\n')) break;
       *out++ = static_cast<char>(c);
@@ -1294,8 +1487,7 @@ template <bool kLittleEndian>
       break;
     p += 2;
   }
-  *n += static_cast<size_t>(out - start);
-  return static_cast<size_t>(p - base);
+  return stopAt(p);
 }
 
 size_t Gb18030LineReader::DecodeOneUtf8(size_t i, size_t* n) {

@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 namespace quorvel {
 
@@ -192,8 +193,13 @@ class Gb18030LineReader {
   // The number of lines of the whole text (a scan of its own, in blocks from a descriptor; the
   // position stays).
   size_t CountLines() const;
-  // Damaged characters (invalid sequences, NULs) of the lines read so far: final once Next has
-  // returned false.
+  // The next lines, as Next reads them, appended to `lines` back to back after the last end in
+  // `ends` (0 when empty), and where each ends added to `ends`, until `ends` holds `maxLines` or
+  // the lines reach `maxBytes`; false once the text has ended. `lines` only grows: what lies past
+  // the last end is scratch. Unicode lines of characters met before are decoded where they go.
+  bool NextLines(std::string& lines, std::vector<size_t>& ends, size_t maxLines, size_t maxBytes);
+  // Damaged characters (invalid sequences, NULs) of the lines read so far: final once Next (or
+  // NextLines) has returned false.
   size_t InvalidSequences() const { return invalid_; }
 
  private:
@@ -205,18 +211,22 @@ class Gb18030LineReader {
   // line end, read as the decoders below and Next would (nothing to count, nothing more to read);
   // false, with nothing changed, for any other line.
   bool NextKnownLine(std::string_view* line);
+  // The same line decoded at `out` (room for a stretch of kUtf8Stretch bytes and a little more):
+  // its length, or kNotKnown with nothing changed.
+  static constexpr size_t kNotKnown = ~size_t{0};
+  size_t KnownLineInto(char* out);
   // A GB18030 line without a NUL that the window holds whole with its line end, read as Next
   // would; false, with nothing changed, for any other line.
   bool NextGb18030Line(std::string_view* line);
   size_t DecodeUtf8Line();
   // From `i`: the run before `stop` of ASCII and of two- and three-byte sequences whose two-byte
-  // codes are known already, and one character of any kind; each adds to the `*n` bytes of
-  // utf8Out_ and returns where it stopped.
-  size_t DecodeKnownUtf8(size_t i, size_t stop, size_t* n);
+  // codes are known already (written after the `*n` bytes at `into`), and one character of any
+  // kind (after the `*n` bytes of utf8Out_); each adds to `*n` and returns where it stopped.
+  size_t DecodeKnownUtf8(size_t i, size_t stop, char* into, size_t* n);
   size_t DecodeOneUtf8(size_t i, size_t* n);
   // The same for UTF-16: the run of ASCII and of characters of U+0080 to U+FFFF known already.
   template <bool kLittleEndian>
-  size_t DecodeKnownUtf16(size_t i, size_t stop, size_t* n);
+  size_t DecodeKnownUtf16(size_t i, size_t stop, char* into, size_t* n);
   size_t DecodeUtf16Line();
   size_t PastLineEnd(size_t i) const;
   size_t PastByteLineEnd(size_t i) const;  // PastLineEnd of a line end the window holds, bytes

@@ -764,12 +764,16 @@ TEST_F(Batch, TwoThreadsWriteWhatOneWrites) {
     damagedUtf8.insert(at + 1, "\xFF");  // at the start of a line
   std::string tooLong = G(names(20000));
   tooLong += std::string(kLongestLineBytes + 1, 'x') + "\r\n" + G(names(10));
+  // Far enough in for the second thread to read it ahead while the first writes.
+  const std::string tooLongLater =
+      names(40000) + std::string(kLongestLineBytes + 1, 'x') + "\r\n" + names(10);
 
   enum class Twist { kNone, kEditAt2048, kCancelAt17408, kListErrorOnLine18000 };
   const struct {
     const char* what;
     std::string source;
     Twist twist;
+    size_t longLine = 0;  // the number of a line too long, if any
   } cases[] = {
       {"GBK", G(utf8), Twist::kNone},
       {"UTF-8 with damaged bytes", damagedUtf8, Twist::kNone},
@@ -778,7 +782,8 @@ TEST_F(Batch, TwoThreadsWriteWhatOneWrites) {
       {"UTF-8, cancelled after line 17408", utf8, Twist::kCancelAt17408},
       {"GBK, a list error on line 18000", G(names(17999) + "龘\r\n" + names(3000)),
        Twist::kListErrorOnLine18000},
-      {"GBK, line 20001 too long", tooLong, Twist::kNone},
+      {"GBK, line 20001 too long", tooLong, Twist::kNone, 20001},
+      {"UTF-8, line 40001 too long", tooLongLater, Twist::kNone, 40001},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -835,9 +840,9 @@ TEST_F(Batch, TwoThreadsWriteWhatOneWrites) {
           EXPECT_EQ(written, kLines);
           EXPECT_GT(one.report.linesWithMarker, 0u);  // the lines of 𪚥 and the blank ones
         } else {
-          EXPECT_EQ(one.error,
-                    "Line 20001 of \"" + dir_.File("in.txt") + "\" is longer than 1 MiB");
-          EXPECT_EQ(written, 20000u);
+          EXPECT_EQ(one.error, "Line " + std::to_string(c.longLine) + " of \"" +
+                                   dir_.File("in.txt") + "\" is longer than 1 MiB");
+          EXPECT_EQ(written, c.longLine - 1);
         }
         break;
       case Twist::kEditAt2048: {
@@ -983,6 +988,33 @@ TEST_F(Batch, LinesTakenManyAtATimeAreTheLinesTakenOneAtATime) {
       }
     }
   }
+}
+
+// Two threads write the output in the same blocks as one: a block goes out after the line that
+// fills it, never a line later or earlier, whichever thread converted the lines around it (the
+// list files are checked after every block, so where a block ends decides which names an edit
+// reaches). The target is a descriptor of the test's own, whose size each progress report sees.
+TEST_F(Batch, TwoThreadsWriteTheBlocksOneWrites) {
+  std::string utf8;
+  const char* const names[] = {"刘德华", "王小明", "欧阳修", "赵", "司马相如", "吕丽"};
+  for (size_t i = 0; i < 3 * kOutputBlockBytes / 10; ++i) (utf8 += names[i * 7 % 6]) += "\r\n";
+  WriteFile(dir_.File("in.txt"), utf8);
+  auto flushedAtReports = [&](const char* threads) {
+    const ThreadCount count(threads);
+    const int fd = ::open(dir_.File("out.txt").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    std::vector<off_t> sizes;
+    const ProgressFn progress = [&](size_t, size_t) {
+      struct stat st {};
+      ::fstat(fd, &st);
+      sizes.push_back(st.st_size);
+    };
+    ConvertFile(lists_, dir_.File("in.txt"), "/dev/fd/" + std::to_string(fd), {}, progress);
+    ::close(fd);
+    return sizes;
+  };
+  const std::vector<off_t> one = flushedAtReports("1");
+  ASSERT_GE(std::set<off_t>(one.begin(), one.end()).size(), 4u) << "three blocks and the rest";
+  EXPECT_EQ(flushedAtReports("2"), one);
 }
 
 TEST(ProposeTargetName, InsertsBeforeTheFirstDotOfTheFileName) {

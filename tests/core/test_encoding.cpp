@@ -77,6 +77,25 @@ std::vector<std::string> Lines(std::string_view gbk) {
   return out;
 }
 
+// The lines NextLines reads, in batches of at most `maxLines` lines that end once they hold
+// `maxBytes` bytes, into one buffer reused from batch to batch (what lies past a batch's lines
+// is left from the one before).
+std::vector<std::string> LinesInBatches(Gb18030LineReader& reader, size_t maxLines,
+                                        size_t maxBytes) {
+  std::vector<std::string> lines;
+  std::string buffer = "left from before";
+  std::vector<size_t> ends;
+  for (bool more = true; more;) {
+    ends.clear();
+    more = reader.NextLines(buffer, ends, maxLines, maxBytes);
+    EXPECT_TRUE(!more || ends.size() == maxLines || ends.back() >= maxBytes)
+        << "a batch ends early only at the end of the text";
+    for (size_t k = 0, from = 0; k < ends.size(); from = ends[k++])
+      lines.push_back(buffer.substr(from, ends[k] - from));
+  }
+  return lines;
+}
+
 }  // namespace
 
 TEST(Encoding, TheUtf8DecoderIsStrict) {
@@ -117,7 +136,9 @@ TEST(Encoding, TheUtf8DecoderIsStrict) {
 // The checks that read many bytes at once give the answers of a walk one sequence (or one GB2312
 // pair) at a time, for random texts of ASCII runs, line ends, NULs, valid and invalid UTF-8 at
 // its edges (overlong forms, surrogates, cut sequences), GB2312 pairs and bytes just outside
-// them, at every offset from the start of a word.
+// them, at every offset from the start of a word; short texts and texts of several 32-byte
+// blocks (the UTF-8 check of a long text takes 32 bytes at a time where the processor can),
+// faults falling anywhere in a block and across its edges.
 TEST(Encoding, TheQuickChecksAgreeWithAWalkBySequence) {
   // The pieces, '|' between them: ASCII and line ends; two-byte forms (one overlong); three
   // bytes, ideographs or not; E0 and ED at their edges; four bytes, the last code point and past
@@ -714,6 +735,13 @@ TEST(Encoding, TheLineReaderGivesTheLinesOfTheWholeConversion) {
       ASSERT_EQ(streamed, expected)
           << EncodingName(encoding) << " round " << round << " block " << block;
       ASSERT_EQ(blocks.InvalidSequences(), invalid) << EncodingName(encoding) << " round " << round;
+      // Many lines at a time (a chunk of a run on two threads): the same lines again.
+      Gb18030LineReader batches(bytes, encoding);
+      const size_t maxLines = 1 + pick(6), maxBytes = 1 + pick(40);
+      ASSERT_EQ(LinesInBatches(batches, maxLines, maxBytes), expected)
+          << EncodingName(encoding) << " round " << round << " batches of " << maxLines
+          << " lines, " << maxBytes << " bytes";
+      ASSERT_EQ(batches.InvalidSequences(), invalid);
       invalidSeen += invalid;
       ++checked;
     }
@@ -754,6 +782,9 @@ TEST(Encoding, TheLineReaderTakesKnownCharactersByTheSameRules) {
     while (whole.Next(&line)) actual.emplace_back(line);
     ASSERT_EQ(actual, expected);
     EXPECT_EQ(whole.InvalidSequences(), invalid);
+    Gb18030LineReader batches(text, SourceEncoding::kUtf8);
+    ASSERT_EQ(LinesInBatches(batches, 2, 9000), expected) << "lines many at a time";
+    EXPECT_EQ(batches.InvalidSequences(), invalid);
     for (const size_t block :
          {size_t{1}, size_t{2}, size_t{3}, size_t{5}, size_t{7}, size_t{4099}, kSourceBlockBytes}) {
       const ScratchDescriptor file(text);
@@ -762,6 +793,9 @@ TEST(Encoding, TheLineReaderTakesKnownCharactersByTheSameRules) {
       while (blocks.Next(&line)) streamed.emplace_back(line);
       ASSERT_EQ(streamed, expected) << "block " << block;
       EXPECT_EQ(blocks.InvalidSequences(), invalid) << "block " << block;
+      ASSERT_EQ(::lseek(file.fd, 0, SEEK_SET), 0);
+      Gb18030LineReader fromFile(file.fd, SourceEncoding::kUtf8, "names.txt", block);
+      ASSERT_EQ(LinesInBatches(fromFile, 3, 5000), expected) << "many at a time, block " << block;
     }
   }
 }
