@@ -278,6 +278,29 @@ struct NameReviewer::Found {
   size_t from, to;
 };
 
+// What the short way needs of a double-byte character, worked out the first time a usual name
+// holds it and forgotten when the lists change, on one cache line: per position (the given name
+// [0], the surname [1]) its reading, in the entry when it is short, else in shortText_; what
+// ReadKey would make of it there (a review row, kUnread: "???", kNotFlagged: no row, or the user's
+// own reading) and, once it was flagged there, the row's words; and its UTF-8 in a name
+// (CharacterUtf8).
+struct alignas(64) NameReviewer::Character {
+  static constexpr int16_t kNotFlagged = -1, kUnread = -2;
+  static constexpr size_t kMostText = size_t{1} << 30;  // shortText_ is begun again beyond it
+  static constexpr size_t kShort = 8;
+  char text[2][kShort];
+  uint32_t at[2];
+  uint32_t size[2];
+  int16_t flag[2];
+  uint32_t utf8;
+  mutable const RowReadings* words[2];
+  std::string_view Reading(bool surname, const std::string& shortText) const {
+    const size_t n = size[surname];
+    return n <= kShort ? std::string_view(text[surname], n)
+                       : std::string_view(shortText).substr(at[surname], n);
+  }
+};
+
 NameReviewer::NameReviewer(const ListFiles& lists, const ConversionOptions& options)
     : lists_(lists),
       options_(options),
@@ -501,29 +524,6 @@ bool NameReviewer::AppendRowOfCandidate(std::string& out, size_t number, std::st
   EndRow(out, text);
   return true;
 }
-
-// What the short way needs of a double-byte character, worked out the first time a usual name
-// holds it and forgotten when the lists change, on one cache line: per position (the given name
-// [0], the surname [1]) its reading, in the entry when it is short, else in shortText_; what
-// ReadKey would make of it there (a review row, kUnread: "???", kNotFlagged: no row, or the user's
-// own reading) and, once it was flagged there, the row's words; and its UTF-8 in a name
-// (CharacterUtf8).
-struct alignas(64) NameReviewer::Character {
-  static constexpr int16_t kNotFlagged = -1, kUnread = -2;
-  static constexpr size_t kMostText = size_t{1} << 30;  // shortText_ is begun again beyond it
-  static constexpr size_t kShort = 8;
-  char text[2][kShort];
-  uint32_t at[2];
-  uint32_t size[2];
-  int16_t flag[2];
-  uint32_t utf8;
-  mutable const RowReadings* words[2];
-  std::string_view Reading(bool surname, const std::string& shortText) const {
-    const size_t n = size[surname];
-    return n <= kShort ? std::string_view(text[surname], n)
-                       : std::string_view(shortText).substr(at[surname], n);
-  }
-};
 
 // The usual name is two to seven double-byte characters, with nothing but control bytes and
 // spaces around them. The walk would read its keys in order, the surname first (the first two
