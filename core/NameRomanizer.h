@@ -232,7 +232,7 @@ class NameConverter {
   std::vector<Form> forms_;  // [2 * slot] in a given name, [2 * slot + 1] as a surname
   std::unordered_map<uint32_t, PairSurname> pairs_;  // by the first two characters' slots
   std::string formText_;      // the forms, then kFormSlack bytes that copies may read past one
-  char wantedLine_[14];       // a UTF-8 run's wanted line, in GB18030
+  char wantedLine_[14];       // a UTF-8 run's line in GB18030, the wanted one at its end
   size_t maxFormLength_ = 0;  // the longest form's bytes (both parts of a given-name form)
   static constexpr size_t kFormSlack = 16;
 };
