@@ -651,6 +651,43 @@ NameConverter::PairSurname* NameConverter::FindPairSurname(std::string_view line
   return true;
 }
 
+// Writes the line of `run` at `from` at `w` with its CR LF unless a form's marks hold one of
+// `stop`: a forms line of GB18030, or (kFromUtf8) of three-byte UTF-8 sequences of code points
+// `run.twoByte` knows, decoded into wantedLine_. The end, or nullptr; `*next`: where the next
+// line starts.
+template <bool kFromUtf8>
+[[gnu::always_inline]] inline char* NameConverter::PutRunLine(char* w, const Run& run, size_t from,
+                                                              uint8_t stop, uint8_t* marks,
+                                                              size_t* next) {
+  constexpr size_t kLongest = (kFromUtf8 ? 3 : 2) * kMaxPieces;  // of a forms line
+  static_assert(sizeof wantedLine_ == 2 * kMaxPieces);
+  const char* p = run.text.data();
+  // The line end, looked for no further than a forms line may reach.
+  const size_t scanEnd = std::min(run.endsBefore, from + kLongest + 1);
+  const size_t i = FindLineEnd(p, from, scanEnd, run.text.size());
+  if (i >= scanEnd) return nullptr;
+  std::string_view line(p + from, i - from);
+  if constexpr (kFromUtf8) {
+    // No byte of a three-byte sequence is a control byte: nothing to trim. The line end follows
+    // the line.
+    if (line.size() < 6 || !KnownThreeByteCodes(line, run.twoByte, wantedLine_)) return nullptr;
+    line = std::string_view(wantedLine_, line.size() / 3 * 2);
+  } else {
+    line = FormsLine(line, marks);
+    if (line.empty() || (*marks & stop)) return nullptr;
+  }
+  const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
+  const int first = kSlotOfLead[bytes[0]] + kSlotOfTrail[bytes[1]];
+  if (first < 0) return nullptr;
+  int surnameChars = 1;
+  const Form* surname = KnownSurname(line, first, &surnameChars);
+  char* end = surname ? PutLine(w, line, *surname, surnameChars, stop, marks) : nullptr;
+  if (!end) return nullptr;
+  std::memcpy(end, "\r\n", 2);
+  *next = i + (p[i] == '\r' && i + 1 < run.text.size() && p[i + 1] == '\n' ? 2 : 1);
+  return end + 2;
+}
+
 // AppendLines from a GB18030 text, or (kFromUtf8) from a UTF-8 one whose lines are taken when
 // made of three-byte sequences of code points `twoByte` knows, and written from ASCII forms;
 // kEndAtWanted: endAtWanted (an instance each, so that the usual run tests nothing for it).
@@ -664,41 +701,8 @@ template <bool kFromUtf8, bool kEndAtWanted>
   const size_t start = out.size();
   if (anyTaught_ || layout_.format == NameFormat::kNone || start >= outLimit) return taken;
   const uint8_t stop = kQuestionMark | (kFromUtf8 ? kNotAscii : 0);
-  const char* p = text.data();
-  endsBefore = std::min(endsBefore, text.size());
+  const Run run{text, std::min(endsBefore, text.size()), twoByte};
   readings_.MayEndPairKey(0);  // the key starts worked out now: the writes below must not throw
-  constexpr size_t kLongest = (kFromUtf8 ? 3 : 2) * kMaxPieces;  // of a forms line
-  static_assert(sizeof wantedLine_ == 2 * kMaxPieces);
-  // Writes the line at `from` at `w` with its CR LF unless a form's marks hold one of `stopMarks`;
-  // the end, or nullptr. `*next`: where the next line starts.
-  auto putLine = [&](char* w, size_t from, uint8_t stopMarks, uint8_t* marks, size_t* next)
-                     __attribute__((always_inline))
-                         ->char* {
-    // The line end, looked for no further than a forms line may reach.
-    const size_t scanEnd = std::min(endsBefore, from + kLongest + 1);
-    const size_t i = FindLineEnd(p, from, scanEnd, text.size());
-    if (i >= scanEnd) return nullptr;
-    std::string_view line(p + from, i - from);
-    if constexpr (kFromUtf8) {
-      // No byte of a three-byte sequence is a control byte: nothing to trim. The line end
-      // follows the line.
-      if (line.size() < 6 || !KnownThreeByteCodes(line, twoByte, wantedLine_)) return nullptr;
-      line = std::string_view(wantedLine_, line.size() / 3 * 2);
-    } else {
-      line = FormsLine(line, marks);
-      if (line.empty() || (*marks & stopMarks)) return nullptr;
-    }
-    const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
-    const int first = kSlotOfLead[bytes[0]] + kSlotOfTrail[bytes[1]];
-    if (first < 0) return nullptr;
-    int surnameChars = 1;
-    const Form* surname = KnownSurname(line, first, &surnameChars);
-    char* end = surname ? PutLine(w, line, *surname, surnameChars, stopMarks, marks) : nullptr;
-    if (!end) return nullptr;
-    std::memcpy(end, "\r\n", 2);
-    *next = i + (p[i] == '\r' && i + 1 < text.size() && p[i + 1] == '\n' ? 2 : 1);
-    return end + 2;
-  };
   // One stretch of the output for the whole run: room up to the limit and for the line past it.
   // A line the watch wants ends it (kEndAtWanted): it is written last, on its own, below.
   size_t bytesTaken = 0, linesTaken = 0;  // in registers until the run ends
@@ -707,8 +711,8 @@ template <bool kFromUtf8, bool kEndAtWanted>
     char* const full = base + outLimit;
     while (linesTaken < maxLines && w < full) {
       uint8_t marks = 0;
-      char* const end =
-          putLine(w, bytesTaken, stop | (kEndAtWanted ? kWanted : 0), &marks, &bytesTaken);
+      char* const end = PutRunLine<kFromUtf8>(
+          w, run, bytesTaken, stop | (kEndAtWanted ? kWanted : 0), &marks, &bytesTaken);
       if (!end) break;
       w = end;
       ++linesTaken;
@@ -721,18 +725,18 @@ template <bool kFromUtf8, bool kEndAtWanted>
       const size_t from = bytesTaken, at = out.size();
       uint8_t marks = 0;
       auto putWanted = [&](char* base, size_t) __attribute__((always_inline)) {
-        char* const end = putLine(base + at, from, stop, &marks, &bytesTaken);
+        char* const end = PutRunLine<kFromUtf8>(base + at, run, from, stop, &marks, &bytesTaken);
         return end ? static_cast<size_t>(end - base) : at;
       };
       out.resize_and_overwrite(at + LineRoom() + 2, putWanted);
       if (out.size() > at) {
         ++linesTaken;
         if (marks & kWanted) {  // the line the watch wants, as the reader would give it
-          const size_t length = FindLineEnd(p, from, bytesTaken, bytesTaken) - from;
+          const size_t length = FindLineEnd(text.data(), from, bytesTaken, bytesTaken) - from;
           taken.wanted = true;
           taken.wantedAt = at;
-          taken.wantedLine = kFromUtf8 ? std::string_view(wantedLine_, length / 3 * 2)
-                                       : std::string_view(p + from, length);
+          taken.wantedLine =
+              kFromUtf8 ? std::string_view(wantedLine_, length / 3 * 2) : text.substr(from, length);
         }
       }
     }

@@ -201,6 +201,15 @@ class NameConverter {
 
   void Resync();
   void ForgetForms();
+  // A text whose lines are taken many at a time (AppendLines).
+  struct Run {
+    std::string_view text;
+    size_t endsBefore;
+    const uint16_t* twoByte;
+  };
+  template <bool kFromUtf8>
+  char* PutRunLine(char* w, const Run& run, size_t from, uint8_t stop, uint8_t* marks,
+                   size_t* next);
   template <bool kFromUtf8, bool kEndAtWanted>
   Taken TakeLines(std::string& out, std::string_view text, size_t endsBefore, size_t maxLines,
                   size_t outLimit, const uint16_t* twoByte);
