@@ -416,27 +416,15 @@ class BatchRun {
             : converter.AppendLines(buf, text, endsBefore, most, kOutputBlockBytes, watching_);
     if (taken.lines == 0) return false;
     reader_.SkipLines(taken.bytes, taken.lines);
-    const size_t before = taken.lines - (taken.wanted ? 1 : 0);  // lines no one looks at
-    report_->lines += before;
-    sinceCheck_ += before;
-    out_.LineAppended(before);
-    if (taken.wanted) {  // the last line, handed on as one at a time would
+    // Nothing is due after any line but the last, which the hook may see first.
+    Counted(taken.lines - 1, 0);
+    if (taken.wanted) {
       lineStart_ = taken.wantedAt;
       onLine_(report_->lines + 1, taken.wantedLine,
               std::string_view(buf).substr(taken.wantedAt, buf.size() - 2 - taken.wantedAt));
-      ++report_->lines;
-      ++sinceCheck_;
-      out_.LineAppended();
     }
     lineStart_ = buf.size();
-    // What Written does after a line, for the last one: none before it filled a block or was due
-    // a progress report.
-    bool check = out_.MaybeFlush();
-    if (progress_ && report_->lines % kProgressEvery == 0) {
-      progress_(report_->lines, total_);
-      check = true;
-    }
-    if (check) Check();
+    Written(1, 0);
     return true;
   }
 
@@ -469,22 +457,21 @@ class BatchRun {
 
   // After a line went into the output buffer: counts, writes a whole block, reports progress and
   // checks the lists where that is due. True when the check found the lists changed.
-  bool Written(bool marked) {
-    if (marked) ++report_->linesWithMarker;
-    ++report_->lines;
-    ++sinceCheck_;
-    out_.LineAppended();
-    return WrittenDue();
-  }
+  bool Written(bool marked) { return Written(1, marked ? 1 : 0); }
 
   // The same after `lines` lines (`marked` of them holding kNoReading) went in at once, of which
   // only the last may be one after which a block, a progress report or a check is due.
   bool Written(size_t lines, size_t marked) {
+    Counted(lines, marked);
+    return WrittenDue();
+  }
+
+  // Counts lines that went into the output buffer, after none of which anything is due.
+  void Counted(size_t lines, size_t marked) {
     report_->linesWithMarker += marked;
     report_->lines += lines;
     sinceCheck_ += lines;
     out_.LineAppended(lines);
-    return WrittenDue();
   }
 
   // What is due after the lines counted: a block written, a progress report, a check.
@@ -693,8 +680,8 @@ class BatchRun {
   const bool unicodeTarget_;
   std::optional<Worker> workers_[2];  // the calling thread's, the helper's (two threads only)
   Chunk chunks_[3];  // the chunk converted and written, the next one, the one read ahead
-  Chunk* ahead_ =
-      nullptr;  // the chunk the second thread was handed to read, until it is known read
+  // The chunk the second thread was handed to read, until it is known read.
+  Chunk* ahead_ = nullptr;
   // The lines being converted, offered to the second thread while it reads ahead: the thread that
   // takes the pointer (exchanging it for null) converts with the calling thread.
   struct Conversion {
