@@ -62,17 +62,6 @@ size_t DecodeUtf8(std::string_view text, char32_t* codePoint) {
 
 namespace {
 
-// The bytes at `p` as a number, the first in its lowest byte.
-template <typename Word>
-inline Word LoadLittle(const char* p) {
-  Word w;
-  std::memcpy(&w, p, sizeof w);
-  if constexpr (std::endian::native == std::endian::big) {
-    if constexpr (sizeof w == 8) w = __builtin_bswap64(w);
-    else w = __builtin_bswap32(w);
-  }
-  return w;
-}
 inline uint64_t Load64(const char* p) { return LoadLittle<uint64_t>(p); }
 
 // A three-byte sequence read as a number (LoadLittle) whose lead is E1-EC, EE or EF (no second

@@ -260,6 +260,18 @@ class Gb18030LineReader {
   bool eof_ = true, started_ = false;
 };
 
+// The bytes at `p` as a number, the first in its lowest byte.
+template <typename Word>
+inline Word LoadLittle(const char* p) {
+  Word w;
+  std::memcpy(&w, p, sizeof w);
+  if constexpr (std::endian::native == std::endian::big) {
+    if constexpr (sizeof w == 8) w = __builtin_bswap64(w);
+    else w = __builtin_bswap32(w);
+  }
+  return w;
+}
+
 // A three-byte UTF-8 sequence read as a number, the first byte in its lowest: a lead E0-EF and
 // two continuation bytes, overlong forms and surrogates included; and its code point.
 inline bool IsThreeByteShape(uint32_t w) { return (w & 0xC0C0F0) == 0x8080E0; }
@@ -274,11 +286,9 @@ inline char32_t ThreeByteCodePoint(uint32_t w) {
 [[gnu::always_inline]] inline bool KnownThreeByteCodes(std::string_view utf8,
                                                        const uint16_t* twoByte, char* out) {
   if (utf8.size() % 3 != 0) return false;
-  const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
   for (size_t i = 0; i < utf8.size(); i += 3, out += 2) {
-    uint32_t w;  // the sequence and the byte after it, which the tests below leave out
-    std::memcpy(&w, p + i, 4);
-    if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap32(w);
+    // The sequence and the byte after it, which the tests below leave out.
+    const auto w = LoadLittle<uint32_t>(utf8.data() + i);
     if (!IsThreeByteShape(w)) return false;
     // Overlong forms (below U+0800) and surrogates need no test: no entry of theirs is filled.
     const uint16_t code = twoByte[ThreeByteCodePoint(w)];
