@@ -545,9 +545,7 @@ inline bool PairsAsGb2312(uint64_t w, uint64_t* odd) {
   return (asciiAsTrail | belowA1 | (fromF8 & (lead << 7)) | ((low + kOnes) & high)) == 0;
 }
 
-}  // namespace
-
-#if defined(__SSE2__)
+#if defined(__x86_64__)
 // PairsAsGb2312 for sixteen bytes at `p`, with SSE2 (every x86-64 processor has it): the byte
 // classes as bit masks, one bit a byte, the first byte in the lowest.
 inline bool PairsAsGb2312x16(const char* p, uint64_t* odd) {
@@ -575,12 +573,14 @@ inline bool PairsAsGb2312x16(const char* p, uint64_t* odd) {
 }
 #endif
 
+}  // namespace
+
 bool LooksLikeGb2312(std::string_view text) {
   const char* p = text.data();
   const size_t n = text.size();
   uint64_t odd = 0;
   size_t i = 0;
-#if defined(__SSE2__)
+#if defined(__x86_64__)
   for (; i + 16 <= n; i += 16)
     if (!PairsAsGb2312x16(p + i, &odd)) return false;
 #endif
