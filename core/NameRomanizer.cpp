@@ -419,6 +419,12 @@ constexpr std::array<int, 256> kSlotOfTrail = [] {
   return part;
 }();
 
+// The GbkSlot of the `k`th double-byte character of a line of them, negative as above.
+[[gnu::always_inline]] inline int SlotAt(std::string_view line, int k) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(line.data()) + 2 * k;
+  return kSlotOfLead[bytes[0]] + kSlotOfTrail[bytes[1]];
+}
+
 // Copies n bytes and returns the end; up to `slack` bytes past both ends may be read and written.
 template <size_t slack>
 [[gnu::always_inline]] inline char* PutWithSlack(char* to, const char* from, size_t n) {
@@ -562,7 +568,6 @@ NameConverter::PairSurname* NameConverter::FindPairSurname(std::string_view line
 [[gnu::always_inline]] inline char* NameConverter::PutLine(char* w, std::string_view line,
                                                            const Form& surname, int surnameChars,
                                                            uint8_t stop, uint8_t* marks) const {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
   const int count = static_cast<int>(line.size() / 2);
   const char* text = formText_.data();
   if (surname.marks & stop) return nullptr;
@@ -573,7 +578,7 @@ NameConverter::PairSurname* NameConverter::FindPairSurname(std::string_view line
   if (layout_.surnameFirst) putSurname();
   const size_t separatorSize = layout_.separator.size();
   for (int k = surnameChars; k < count; ++k) {
-    const int slot = kSlotOfLead[bytes[2 * k]] + kSlotOfTrail[bytes[2 * k + 1]];
+    const int slot = SlotAt(line, k);
     if (slot < 0) return nullptr;
     const Form& form = forms_[2 * static_cast<size_t>(slot)];
     if (form.state != kReady || (form.marks & stop)) return nullptr;
@@ -598,8 +603,7 @@ NameConverter::PairSurname* NameConverter::FindPairSurname(std::string_view line
   *surnameChars = 1;
   if (form.state == kReady) return &form;
   if (form.state != kPairFirst && form.state != kPairFirstReady) return nullptr;
-  const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
-  const int second = kSlotOfLead[bytes[2]] + kSlotOfTrail[bytes[3]];
+  const int second = SlotAt(line, 1);
   if (second < 0) return nullptr;
   // The first alone, once worked out.
   if (!readings_.MayEndPairKey(second)) return form.state == kPairFirstReady ? &form : nullptr;
@@ -618,8 +622,7 @@ NameConverter::PairSurname* NameConverter::FindPairSurname(std::string_view line
   uint8_t marks = 0;
   line = FormsLine(line, &marks);
   if (line.empty()) return false;
-  const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
-  const int first = kSlotOfLead[bytes[0]] + kSlotOfTrail[bytes[1]];
+  const int first = SlotAt(line, 0);
   if (first < 0) return false;
   int surnameChars = 1;
   const Form* surname = KnownSurname(line, first, &surnameChars);
@@ -637,7 +640,7 @@ NameConverter::PairSurname* NameConverter::FindPairSurname(std::string_view line
   // A form no line needed before (or a character without a slot, or a separating dot).
   Form* forms[kMaxPieces];
   for (int k = 0; k < static_cast<int>(line.size() / 2); ++k) {
-    const int slot = kSlotOfLead[bytes[2 * k]] + kSlotOfTrail[bytes[2 * k + 1]];
+    const int slot = SlotAt(line, k);
     if (slot < 0) return false;
     forms[k] = &forms_[2 * static_cast<size_t>(slot) + (k == 0)];
   }
@@ -676,8 +679,7 @@ template <bool kFromUtf8>
     line = FormsLine(line, marks);
     if (line.empty() || (*marks & stop)) return nullptr;
   }
-  const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
-  const int first = kSlotOfLead[bytes[0]] + kSlotOfTrail[bytes[1]];
+  const int first = SlotAt(line, 0);
   if (first < 0) return nullptr;
   int surnameChars = 1;
   const Form* surname = KnownSurname(line, first, &surnameChars);
