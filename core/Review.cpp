@@ -540,10 +540,7 @@ NameReviewer::ShortWay NameReviewer::AppendRowOfName(std::string& out, size_t nu
       !lists_.List(kTaughtNameKeys).empty())
     return ShortWay::kWalk;
   for (size_t at = 0; at < clean.size(); at += 2) {
-    const auto lead = static_cast<unsigned char>(clean[at]);
-    const auto trail = static_cast<unsigned char>(clean[at + 1]);
-    if (lead < 0x81 || lead == 0xFF || trail < 0x40 || trail == 0x7F || trail == 0xFF ||
-        IsNameSeparatingDot(clean.substr(at, 2)))
+    if (Gb18030CharLength(clean.substr(at)) != 2 || IsNameSeparatingDot(clean.substr(at, 2)))
       return ShortWay::kWalk;  // no double-byte character, or a dotted name
   }
   if (charactersGeneration_ != lists_.Generation() || shortText_.size() > Character::kMostText)
