@@ -15,6 +15,7 @@
 #include <exception>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -90,18 +91,31 @@ class Output {
 
   // Writes the buffer, which holds whole lines only.
   [[gnu::noinline]] void Flush() {  // once a block: kept out of the per-line code
-    const char* p = buf_.data();
-    size_t left = buf_.size();
+    WriteAll(buf_);
+    wholeLines_ += linesTold_ ? bufferLines_ : CountLineFeeds(buf_);
+    bufferLines_ = 0;
+    buf_.clear();
+  }
+
+  // Writes whole lines from where they are, without the buffer (which must be empty). They are
+  // not counted: WholeLines() then tells only where a failed write stopped.
+  void WriteUncounted(std::string_view text) { WriteAll(text); }
+
+ private:
+  // Writes `text` (whole lines), counting the bytes written; after a failure, the whole lines
+  // written are counted too, the buffer is emptied, and the error thrown.
+  void WriteAll(std::string_view text) {
+    const char* p = text.data();
+    size_t left = text.size();
     while (left > 0) {
       ssize_t n = ::write(fd_, p, left);
       if (n < 0) {
         if (errno == EINTR) continue;
         int e = errno;
-        size_t lastEnd =
-            std::string_view(buf_.data(), static_cast<size_t>(p - buf_.data())).rfind('\n');
+        size_t lastEnd = text.substr(0, static_cast<size_t>(p - text.data())).rfind('\n');
         if (lastEnd != std::string_view::npos) {
           wholeLineBytes_ += lastEnd + 1;
-          wholeLines_ += CountLineFeeds(std::string_view(buf_.data(), lastEnd + 1));
+          wholeLines_ += CountLineFeeds(text.substr(0, lastEnd + 1));
         }
         buf_.clear();
         bufferLines_ = 0;
@@ -113,13 +127,9 @@ class Output {
     // The file's new pages go to the disk while the next block is made, not all at once when the
     // finished file is renamed over an earlier one (which makes ext4 write them then, and wait).
     if (startWriteback_) ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
-    wholeLineBytes_ += buf_.size();
-    wholeLines_ += linesTold_ ? bufferLines_ : CountLineFeeds(buf_);
-    bufferLines_ = 0;
-    buf_.clear();
+    wholeLineBytes_ += text.size();
   }
 
- private:
   int fd_;
   const std::string& name_;
   std::string buf_;
@@ -416,13 +426,17 @@ class BatchRun {
             : converter.AppendLines(buf, text, endsBefore, most, kOutputBlockBytes, watching_);
     if (taken.lines == 0) return false;
     reader_.SkipLines(taken.bytes, taken.lines);
-    // Nothing is due after any line but the last, which the hook may see first.
-    Counted(taken.lines - 1, 0);
-    if (taken.wanted) {
-      lineStart_ = taken.wantedAt;
-      onLine_(report_->lines + 1, taken.wantedLine,
-              std::string_view(buf).substr(taken.wantedAt, buf.size() - 2 - taken.wantedAt));
+    // Nothing is due after any line but the last, and no hook call changes what a line before
+    // the next check is converted to: the hook sees its lines now, each counted as it would be
+    // when converted alone (a hook that throws leaves the lines before its own).
+    size_t counted = 0;
+    for (const auto& line : std::span(taken.wantedLines, taken.wanted)) {
+      Counted(line.line - counted, 0);
+      counted = line.line;
+      lineStart_ = line.at;
+      onLine_(report_->lines + 1, line.name, std::string_view(buf).substr(line.at, line.size));
     }
+    Counted(taken.lines - 1 - counted, 0);
     lineStart_ = buf.size();
     Written(1, 0);
     return true;
@@ -1097,10 +1111,7 @@ void WriteTarget(const std::string& targetPath, const struct stat* sourceStat,
 }
 
 void WriteTextTarget(const std::string& targetPath, std::string_view text) {
-  const Producer produce = [&](Output& out, const std::string&) {
-    out.Buffer().assign(text);
-    out.Flush();
-  };
+  const Producer produce = [&](Output& out, const std::string&) { out.WriteUncounted(text); };
   if (targetPath == kStandardStream) {
     if (gStdoutClosed) throw Error("Standard output is closed");
     StreamInto(STDOUT_FILENO, "standard output", produce, nullptr);

@@ -656,14 +656,14 @@ NameConverter::PairSurname* NameConverter::FindPairSurname(std::string_view line
 
 // Writes the line of `run` at `from` at `w` with its CR LF unless a form's marks hold one of
 // `stop`: a forms line of GB18030, or (kFromUtf8) of three-byte UTF-8 sequences of code points
-// `run.twoByte` knows, decoded into wantedLine_. The end, or nullptr; `*next`: where the next
-// line starts.
+// `run.twoByte` knows, decoded into runLine_. The end, or nullptr; `*end`: where the line ends in
+// `run.text`, `*next`: where the next line starts.
 template <bool kFromUtf8>
 [[gnu::always_inline]] inline char* NameConverter::PutRunLine(char* w, const Run& run, size_t from,
                                                               uint8_t stop, uint8_t* marks,
-                                                              size_t* next) {
+                                                              size_t* end, size_t* next) {
   constexpr size_t kLongest = (kFromUtf8 ? 3 : 2) * kMaxPieces;  // of a forms line
-  static_assert(sizeof wantedLine_ == 2 * kMaxPieces);
+  static_assert(sizeof runLine_ == 2 * kMaxPieces);
   const char* p = run.text.data();
   // The line end, looked for no further than a forms line may reach.
   const size_t scanEnd = std::min(run.endsBefore, from + kLongest + 1);
@@ -673,8 +673,8 @@ template <bool kFromUtf8>
   if constexpr (kFromUtf8) {
     // No byte of a three-byte sequence is a control byte: nothing to trim. The line end follows
     // the line.
-    if (line.size() < 6 || !KnownThreeByteCodes(line, run.twoByte, wantedLine_)) return nullptr;
-    line = std::string_view(wantedLine_, line.size() / 3 * 2);
+    if (line.size() < 6 || !KnownThreeByteCodes(line, run.twoByte, runLine_)) return nullptr;
+    line = std::string_view(runLine_, line.size() / 3 * 2);
   } else {
     line = FormsLine(line, marks);
     if (line.empty() || (*marks & stop)) return nullptr;
@@ -683,17 +683,18 @@ template <bool kFromUtf8>
   if (first < 0) return nullptr;
   int surnameChars = 1;
   const Form* surname = KnownSurname(line, first, &surnameChars);
-  char* end = surname ? PutLine(w, line, *surname, surnameChars, stop, marks) : nullptr;
-  if (!end) return nullptr;
-  std::memcpy(end, "\r\n", 2);
+  char* const written = surname ? PutLine(w, line, *surname, surnameChars, stop, marks) : nullptr;
+  if (!written) return nullptr;
+  std::memcpy(written, "\r\n", 2);
+  *end = i;
   *next = i + (p[i] == '\r' && i + 1 < run.text.size() && p[i + 1] == '\n' ? 2 : 1);
-  return end + 2;
+  return written + 2;
 }
 
 // AppendLines from a GB18030 text, or (kFromUtf8) from a UTF-8 one whose lines are taken when
 // made of three-byte sequences of code points `twoByte` knows, and written from ASCII forms;
-// kEndAtWanted: endAtWanted (an instance each, so that the usual run tests nothing for it).
-template <bool kFromUtf8, bool kEndAtWanted>
+// kWatched: `watched` (an instance each, so that the usual run tests nothing for it).
+template <bool kFromUtf8, bool kWatched>
 [[gnu::always_inline]] inline NameConverter::Taken NameConverter::TakeLines(
     std::string& out, std::string_view text, size_t endsBefore, size_t maxLines, size_t outLimit,
     const uint16_t* twoByte) {
@@ -706,15 +707,36 @@ template <bool kFromUtf8, bool kEndAtWanted>
   const Run run{text, std::min(endsBefore, text.size()), twoByte};
   readings_.MayEndPairKey(0);  // the key starts worked out now: the writes below must not throw
   // One stretch of the output for the whole run: room up to the limit and for the line past it.
-  // A line the watch wants ends it (kEndAtWanted): it is written last, on its own, below.
-  size_t bytesTaken = 0, linesTaken = 0;  // in registers until the run ends
+  size_t bytesTaken = 0, linesTaken = 0, wanted = 0;  // in registers until the run ends
   auto put = [&](char* base, size_t) __attribute__((always_inline)) {
     char* w = base + start;
     char* const full = base + outLimit;
     while (linesTaken < maxLines && w < full) {
       uint8_t marks = 0;
-      char* const end = PutRunLine<kFromUtf8>(
-          w, run, bytesTaken, stop | (kEndAtWanted ? kWanted : 0), &marks, &bytesTaken);
+      const size_t from = bytesTaken;
+      size_t lineEnd;
+      // A watched run writes the lines no one wants as the usual run does; a line that stops it
+      // is written again with the watch's marks let through, and listed if they were why.
+      char* end = PutRunLine<kFromUtf8>(w, run, from, stop | (kWatched ? kWanted : 0), &marks,
+                                        &lineEnd, &bytesTaken);
+      if constexpr (kWatched) {
+        if (!end) {
+          marks = 0;
+          end = PutRunLine<kFromUtf8>(w, run, from, stop, &marks, &lineEnd, &bytesTaken);
+          if (!end) break;
+          WantedLine& line = wanted_[wanted];
+          line.line = linesTaken;
+          line.at = static_cast<size_t>(w - base);
+          line.size = static_cast<size_t>(end - w) - 2;
+          if constexpr (kFromUtf8) {
+            std::memcpy(wantedText_[wanted], runLine_, sizeof runLine_);
+            line.name = std::string_view(wantedText_[wanted], (lineEnd - from) / 3 * 2);
+          } else {
+            line.name = text.substr(from, lineEnd - from);
+          }
+          if (++wanted == kMostWanted) maxLines = linesTaken + 1;
+        }
+      }
       if (!end) break;
       w = end;
       ++linesTaken;
@@ -722,46 +744,26 @@ template <bool kFromUtf8, bool kEndAtWanted>
     return static_cast<size_t>(w - base);
   };
   out.resize_and_overwrite(outLimit + LineRoom() + 2, put);
-  if constexpr (kEndAtWanted) {
-    if (linesTaken < maxLines && out.size() < outLimit) {
-      const size_t from = bytesTaken, at = out.size();
-      uint8_t marks = 0;
-      auto putWanted = [&](char* base, size_t) __attribute__((always_inline)) {
-        char* const end = PutRunLine<kFromUtf8>(base + at, run, from, stop, &marks, &bytesTaken);
-        return end ? static_cast<size_t>(end - base) : at;
-      };
-      out.resize_and_overwrite(at + LineRoom() + 2, putWanted);
-      if (out.size() > at) {
-        ++linesTaken;
-        if (marks & kWanted) {  // the line the watch wants, as the reader would give it
-          const size_t length = FindLineEnd(text.data(), from, bytesTaken, bytesTaken) - from;
-          taken.wanted = true;
-          taken.wantedAt = at;
-          taken.wantedLine =
-              kFromUtf8 ? std::string_view(wantedLine_, length / 3 * 2) : text.substr(from, length);
-        }
-      }
-    }
-  }
   taken.bytes = bytesTaken;
   taken.lines = linesTaken;
+  taken.wanted = wanted;
+  taken.wantedLines = wanted_;
   return taken;
 }
 
 [[gnu::flatten]] NameConverter::Taken NameConverter::AppendLines(std::string& out,
                                                                  std::string_view text,
                                                                  size_t endsBefore, size_t maxLines,
-                                                                 size_t outLimit,
-                                                                 bool endAtWanted) {
-  return endAtWanted ? TakeLines<false, true>(out, text, endsBefore, maxLines, outLimit, nullptr)
-                     : TakeLines<false, false>(out, text, endsBefore, maxLines, outLimit, nullptr);
+                                                                 size_t outLimit, bool watched) {
+  return watched ? TakeLines<false, true>(out, text, endsBefore, maxLines, outLimit, nullptr)
+                 : TakeLines<false, false>(out, text, endsBefore, maxLines, outLimit, nullptr);
 }
 
 [[gnu::flatten]] NameConverter::Taken NameConverter::AppendUtf8Lines(
     std::string& out, std::string_view text, const uint16_t* twoByte, size_t endsBefore,
-    size_t maxLines, size_t outLimit, bool endAtWanted) {
-  return endAtWanted ? TakeLines<true, true>(out, text, endsBefore, maxLines, outLimit, twoByte)
-                     : TakeLines<true, false>(out, text, endsBefore, maxLines, outLimit, twoByte);
+    size_t maxLines, size_t outLimit, bool watched) {
+  return watched ? TakeLines<true, true>(out, text, endsBefore, maxLines, outLimit, twoByte)
+                 : TakeLines<true, false>(out, text, endsBefore, maxLines, outLimit, twoByte);
 }
 
 [[gnu::flatten]] void NameConverter::Append(std::string& out, std::string_view line) {

@@ -151,22 +151,27 @@ class NameConverter {
   // before `endsBefore` (with a CR's next byte in `text`), written as Append writes them, each
   // followed by CR LF, while each is a line written from forms already worked out whose marks
   // hold no kQuestionMark: at most `maxLines`, and none after the one that takes `out` to
-  // `outLimit` bytes, nor (when `endAtWanted`) after one that Watched() would tell (Taken::wanted:
-  // the line as the reader gave it, its output at `wantedAt` in `out`). The first line not taken
-  // is for Append.
+  // `outLimit` bytes. With `watched`, the lines that Watched() would tell are listed in
+  // Taken::wantedLines (at most kMostWanted; the run ends with the last the list holds). The first
+  // line not taken is for Append.
+  struct WantedLine {
+    size_t line = 0;         // counted from 0 in the run
+    size_t at = 0, size = 0;  // its output in `out`, without the CR LF
+    std::string_view name;   // the line as the reader gave it
+  };
+  static constexpr size_t kMostWanted = 64;
   struct Taken {
     size_t bytes = 0, lines = 0;
-    bool wanted = false;
-    size_t wantedAt = 0;
-    std::string_view wantedLine;  // valid until the next call
+    size_t wanted = 0;
+    const WantedLine* wantedLines = nullptr;  // valid until the next call
   };
   Taken AppendLines(std::string& out, std::string_view text, size_t endsBefore, size_t maxLines,
-                    size_t outLimit, bool endAtWanted);
+                    size_t outLimit, bool watched);
   // The same from a UTF-8 text for a UTF-8 target: a line is taken when it is three-byte sequences
   // whose GB18030 codes `twoByte` (Gb18030LineReader::TwoByteCodes) knows, and its forms are
-  // ASCII (the same bytes in either target); Taken::wantedLine is its GB18030 form.
+  // ASCII (the same bytes in either target); WantedLine::name is its GB18030 form.
   Taken AppendUtf8Lines(std::string& out, std::string_view text, const uint16_t* twoByte,
-                        size_t endsBefore, size_t maxLines, size_t outLimit, bool endAtWanted);
+                        size_t endsBefore, size_t maxLines, size_t outLimit, bool watched);
   // False when the line last appended certainly holds no "???" (no reading in it had a "?").
   bool MayHoldMarker() const { return (lineMarks_ & kQuestionMark) || readings_.SawQuestionMark(); }
   // Whether the line last appended may be one the watch wants: a line written from forms when one
@@ -209,8 +214,8 @@ class NameConverter {
   };
   template <bool kFromUtf8>
   char* PutRunLine(char* w, const Run& run, size_t from, uint8_t stop, uint8_t* marks,
-                   size_t* next);
-  template <bool kFromUtf8, bool kEndAtWanted>
+                   size_t* end, size_t* next);
+  template <bool kFromUtf8, bool kWatched>
   Taken TakeLines(std::string& out, std::string_view text, size_t endsBefore, size_t maxLines,
                   size_t outLimit, const uint16_t* twoByte);
   std::string_view FormsLine(std::string_view line, uint8_t* trimmed) const;
@@ -241,7 +246,9 @@ class NameConverter {
   std::vector<Form> forms_;  // [2 * slot] in a given name, [2 * slot + 1] as a surname
   std::unordered_map<uint32_t, PairSurname> pairs_;  // by the first two characters' slots
   std::string formText_;      // the forms, then kFormSlack bytes that copies may read past one
-  char wantedLine_[14];       // a UTF-8 run's line in GB18030, the wanted one at its end
+  char runLine_[14];          // a UTF-8 run's line in GB18030
+  WantedLine wanted_[kMostWanted];
+  char wantedText_[kMostWanted][sizeof runLine_];  // their names (no run line is longer)
   size_t maxFormLength_ = 0;  // the longest form's bytes (both parts of a given-name form)
   static constexpr size_t kFormSlack = 16;
 };

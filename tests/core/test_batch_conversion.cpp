@@ -914,8 +914,8 @@ TEST_F(Batch, LinesTakenManyAtATimeAreTheLinesTakenOneAtATime) {
   } watch;
   enum Way { kManyAtATime, kEveryLineHooked, kTwoThreads };
   // The dictionary is edited by the progress report after line 3072, or by the hook at the first
-  // "De-hua" line after line 90,000 (past the first block written).
-  enum Edit { kNoEdit, kByProgress, kByHook };
+  // "De-hua" line after line 90,000 (past the first block written); or the hook throws there.
+  enum Edit { kNoEdit, kByProgress, kByHook, kHookThrows };
   auto edited = [&] {
     WriteFile(dir_.File("define_han.dll"), CrLf({G("欧阳"), G("李丽"), G("刘")}));
     WriteFile(dir_.File("define_py.dll"), CrLf({"ouyang", "lili", "lau"}));
@@ -925,6 +925,7 @@ TEST_F(Batch, LinesTakenManyAtATimeAreTheLinesTakenOneAtATime) {
     // Custom pairs: 欧 may start one, 阳 and 丽 end one (欧丽 is no key: 欧 alone is the surname).
     WriteFile(dir_.File("define_han.dll"), CrLf({G("欧阳"), G("李丽")}));
     WriteFile(dir_.File("define_py.dll"), CrLf({"ouyang", "lili"}));
+    ::unlink(dir_.File("out.txt").c_str());  // a failed run then keeps the lines before it
     RunOutcome outcome;
     bool hookEdited = false;
     LineHook hook;
@@ -937,6 +938,7 @@ TEST_F(Batch, LinesTakenManyAtATimeAreTheLinesTakenOneAtATime) {
               edited();
               hookEdited = true;
             }
+            if (edit == kHookThrows && number > 90000) throw std::runtime_error("hook stopped");
             outcome.hooked.push_back(std::to_string(number) + "|" + U(name));
           },
           watched ? &watch : nullptr);
@@ -947,8 +949,12 @@ TEST_F(Batch, LinesTakenManyAtATimeAreTheLinesTakenOneAtATime) {
         if (done == 3072) edited();
       };
     }
-    outcome.report = ConvertFile(lists_, dir_.File("in.txt"), dir_.File("out.txt"), options,
-                                 progress, &outcome.left, {}, hook);
+    try {
+      outcome.report = ConvertFile(lists_, dir_.File("in.txt"), dir_.File("out.txt"), options,
+                                   progress, &outcome.left, {}, hook);
+    } catch (const std::exception& e) {
+      outcome.error = e.what();
+    }
     outcome.target = ReadFile(dir_.File("out.txt"));
     return outcome;
   };
@@ -959,23 +965,34 @@ TEST_F(Batch, LinesTakenManyAtATimeAreTheLinesTakenOneAtATime) {
   } sources[] = {{"GBK", gbk, {}}, {"UTF-8", utf8, {}}, {"UTF-8, ü", utf8, umlaut}};
   for (const auto& source : sources) {
     WriteFile(dir_.File("in.txt"), source.source);
-    for (const Edit edit : {kNoEdit, kByProgress, kByHook}) {
+    for (const Edit edit : {kNoEdit, kByProgress, kByHook, kHookThrows}) {
       SCOPED_TRACE(std::string(source.what) + ", edit " + std::to_string(edit));
       const RunOutcome base = run(kEveryLineHooked, false, edit, source.options);
-      EXPECT_GT(base.report.linesWithMarker, 0u);
-      EXPECT_GT(base.report.invalidSequences, 0u);
+      if (edit == kHookThrows) {
+        // The lines before the one the hook threw at are kept, not one after it.
+        EXPECT_EQ(base.error, "hook stopped");
+        EXPECT_EQ(base.left.kind, TargetLeft::Kind::kLinesKept);
+        ASSERT_FALSE(base.seen.empty());
+        EXPECT_EQ(std::to_string(base.left.lines + 1) + "|",
+                  base.seen.back().substr(0, base.seen.back().find('|') + 1));
+      } else {
+        EXPECT_GT(base.report.linesWithMarker, 0u);
+        EXPECT_GT(base.report.invalidSequences, 0u);
+        EXPECT_EQ(base.target.find("De-hua Lau") != std::string::npos, edit != kNoEdit);
+      }
       EXPECT_GT(base.hooked.size(), 1000u);
-      EXPECT_EQ(base.target.find("De-hua Lau") != std::string::npos, edit != kNoEdit);
       std::vector<std::string> seenWatched;  // every call of a watched hook: the same both ways
       for (const auto& [way, watched] : {std::pair{kManyAtATime, false},
                                          {kManyAtATime, true},
                                          {kTwoThreads, false},
                                          {kTwoThreads, true}}) {
-        if (edit == kByHook && !watched) continue;  // no hook to edit from
+        if ((edit == kByHook || edit == kHookThrows) && !watched) continue;  // no hook
         SCOPED_TRACE(std::string(way == kManyAtATime ? "one thread" : "two threads") +
                      (watched ? ", watched" : ""));
         const RunOutcome other = run(way, watched, edit, source.options);
         EXPECT_EQ(FirstDifferentLine(other.target, base.target), "");
+        EXPECT_EQ(other.error, base.error);
+        EXPECT_EQ(other.left.lines, base.left.lines);
         EXPECT_EQ(other.report.lines, base.report.lines);
         EXPECT_EQ(other.report.linesWithMarker, base.report.linesWithMarker);
         EXPECT_EQ(other.report.invalidSequences, base.report.invalidSequences);
