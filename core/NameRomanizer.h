@@ -155,9 +155,9 @@ class NameConverter {
   // Taken::wantedLines (at most kMostWanted; the run ends with the last the list holds). The first
   // line not taken is for Append.
   struct WantedLine {
-    size_t line = 0;         // counted from 0 in the run
+    size_t line = 0;          // counted from 0 in the run
     size_t at = 0, size = 0;  // its output in `out`, without the CR LF
-    std::string_view name;   // the line as the reader gave it
+    std::string_view name;    // the line as the reader gave it
   };
   static constexpr size_t kMostWanted = 64;
   struct Taken {
@@ -213,8 +213,8 @@ class NameConverter {
     const uint16_t* twoByte;
   };
   template <bool kFromUtf8>
-  char* PutRunLine(char* w, const Run& run, size_t from, uint8_t stop, uint8_t* marks,
-                   size_t* end, size_t* next);
+  char* PutRunLine(char* w, const Run& run, size_t from, uint8_t stop, uint8_t* marks, size_t* end,
+                   size_t* next);
   template <bool kFromUtf8, bool kWatched>
   Taken TakeLines(std::string& out, std::string_view text, size_t endsBefore, size_t maxLines,
                   size_t outLimit, const uint16_t* twoByte);
@@ -245,8 +245,8 @@ class NameConverter {
   const LineWatch* watch_ = nullptr;
   std::vector<Form> forms_;  // [2 * slot] in a given name, [2 * slot + 1] as a surname
   std::unordered_map<uint32_t, PairSurname> pairs_;  // by the first two characters' slots
-  std::string formText_;      // the forms, then kFormSlack bytes that copies may read past one
-  char runLine_[14];          // a UTF-8 run's line in GB18030
+  std::string formText_;  // the forms, then kFormSlack bytes that copies may read past one
+  char runLine_[14];      // a UTF-8 run's line in GB18030
   WantedLine wanted_[kMostWanted];
   char wantedText_[kMostWanted][sizeof runLine_];  // their names (no run line is longer)
   size_t maxFormLength_ = 0;  // the longest form's bytes (both parts of a given-name form)
