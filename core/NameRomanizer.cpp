@@ -497,12 +497,13 @@ NameConverter::PairSurname* NameConverter::FindPairSurname(std::string_view line
   if (!CertainlyNoReading(lists_, probe, options_.romanization)) {
     const std::string_view reading = readings_.Reading(probe, KeyRole::kSurname);
     pair.two = reading != kNoReading;
-    if (pair.two) Render(pair.form, reading, KeyRole::kSurname, true);
+    // A surname the custom dictionary reads is not the watch's: its given name may be.
+    if (pair.two) Render(pair.form, reading, KeyRole::kSurname, false);
   }
-  // Kept per pair of characters, so wanted whatever the watch says of the first.
+  // The first alone is the one-character surname.
   if (!pair.two)
     Render(pair.form, readings_.Reading(line.substr(0, 2), KeyRole::kSurname), KeyRole::kSurname,
-           true);
+           Wanted(line.substr(0, 2), KeyRole::kSurname));
   return &pairs_.emplace(key, pair).first->second;
 }
 

@@ -175,8 +175,9 @@ class NameConverter {
   // False when the line last appended certainly holds no "???" (no reading in it had a "?").
   bool MayHoldMarker() const { return (lineMarks_ & kQuestionMark) || readings_.SawQuestionMark(); }
   // Whether the line last appended may be one the watch wants: a line written from forms when one
-  // of its characters is wanted in its position, one whose first two characters are one surname
-  // or whose ends were trimmed always; a line the whole walk writes always.
+  // of its characters is wanted in its position (the first two read as one surname are never
+  // the watch's; its given name may be), one whose ends were trimmed always; a line the whole
+  // walk writes always.
   bool Watched() const { return lineMarks_ & kWanted; }
 
  private:
