@@ -6,12 +6,14 @@ in an order turned every round: quorvel-cli as it runs (two threads for a large 
 two cores), the same with QUORVEL_THREADS=1, an earlier build (--before), floor_romanizer (GBK and
 UTF-8: the least a converter can do), floor_copy (read whole, write the output's size), cat, and
 the peer (peer_pinyin.js, from the UTF-8 names) with one call for the whole text and with one call
-per name. Medians of the wall time and of the CPU time (user + system) over the rounds, and each
+per name. Every run writes a new target, removed after it outside the timing (a run that replaces
+the previous run's output waits while the file system drops it: 3 ms of a 30 ms run; --same-target
+measures that way, every run writing over the one before). Medians of the wall time and of the CPU time (user + system) over the rounds, and each
 program's time as a multiple of quorvel-cli's. The builds' outputs are compared byte for byte.
 Prints Markdown.
 
 Usage: peer_bench.py --cli BUILD/bin/quorvel-cli [--before OLD/bin/quorvel-cli]
-                     [--names N] [--rounds R]
+                     [--names N] [--rounds R] [--same-target]
 """
 import argparse
 import filecmp
@@ -57,6 +59,8 @@ def main():
     ap.add_argument("--before")
     ap.add_argument("--names", type=int, default=1_000_000)
     ap.add_argument("--rounds", type=int, default=9)
+    ap.add_argument("--same-target", action="store_true",
+                    help="every run writes over the one before (the file system's cost of that counted)")
     args = ap.parse_args()
     peer_ready()
     bindir = os.path.dirname(os.path.abspath(args.cli))
@@ -76,16 +80,21 @@ def main():
                     if not filecmp.cmp(ref, out, shallow=False):
                         sys.exit(f"{name} writes other bytes than one thread for {enc}")
         walls, cpus = {}, {}
-        out = os.path.join(work, "out.txt")
         names = list(runs)
         for rnd in range(args.rounds):
             order = names[rnd % len(names):] + names[:rnd % len(names)]
             for enc in src:
                 for name in order:
+                    # A new target for every run, removed after it outside the timing: no program
+                    # waits while the file system drops the previous program's output.
+                    out = os.path.join(work, "out.txt" if args.same_target else
+                                       f"out_{rnd}_{enc}_{names.index(name)}.txt")
                     argv = runs[name](enc, out)
                     if argv is None:
                         continue
                     wall, cpu = timed(argv)
+                    if not args.same_target:
+                        os.unlink(out)
                     walls.setdefault((name, enc), []).append(wall)
                     cpus.setdefault((name, enc), []).append(cpu)
         print(f"{args.names:,} names, {args.rounds} interleaved rounds, medians; {os.cpu_count()} cores; "
