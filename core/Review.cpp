@@ -73,25 +73,42 @@ std::vector<std::string> Split(std::string_view readings) {
   return out;
 }
 
+// Whether `found` holds for a word of the text: eight bytes at a time, the last eight overlapping
+// those before them; a text shorter than a word is padded with spaces, which no test looks for.
+template <typename Test>
+bool AnyWord(std::string_view text, Test found) {
+  uint64_t word = 0x2020202020202020;
+  const size_t n = text.size();
+  if (n < 8) {
+    std::memcpy(&word, text.data(), n);
+    return found(word);
+  }
+  for (size_t at = 0; at + 8 < n; at += 8) {
+    std::memcpy(&word, text.data() + at, sizeof word);
+    if (found(word)) return true;
+  }
+  std::memcpy(&word, text.data() + n - 8, sizeof word);
+  return found(word);
+}
+
+// A byte below 0x20 leaves its top bit set in (word - 0x20 each) & ~word (exact for every byte
+// value: the lowest such byte borrows from none below it).
+inline uint64_t ControlBits(uint64_t word) {
+  return (word - 0x2020202020202020) & ~word & 0x8080808080808080;
+}
+
 // Whether an ASCII control byte is among the bytes of GBK text: no byte of a double- or four-byte
 // character is below 0x30.
 bool HoldsControl(std::string_view gbk) {
-  // Eight bytes at a time: a byte below 0x20 leaves its top bit set in (word - 0x20 each) & ~word
-  // (exact for every byte value), the last eight overlapping those before them.
-  const auto below = [&](size_t at) {
-    uint64_t word;
-    std::memcpy(&word, gbk.data() + at, sizeof word);
-    return ((word - 0x2020202020202020) & ~word & 0x8080808080808080) != 0;
-  };
-  const size_t n = gbk.size();
-  if (n < 8) {
-    bool control = false;
-    for (char c : gbk) control |= static_cast<unsigned char>(c) < 0x20;
-    return control;
-  }
-  for (size_t at = 0; at + 8 < n; at += 8)
-    if (below(at)) return true;
-  return below(n - 8);
+  return AnyWord(gbk, [](uint64_t word) { return ControlBits(word) != 0; });
+}
+
+// Whether every byte of the text is printable ASCII or DEL (0x20 to 0x7F): text that is the same
+// bytes in UTF-8 and holds nothing that parts a field of a row.
+bool IsPlainAscii(std::string_view text) {
+  return !AnyWord(text, [](uint64_t word) {
+    return ((word & 0x8080808080808080) | ControlBits(word)) != 0;
+  });
 }
 
 // Appends GBK text as UTF-8 (AppendGb18030AsUtf8: ASCII as it is, double-byte characters through
@@ -127,9 +144,11 @@ void AppendFlagHead(std::string& out, std::string_view character,
 }
 
 // What stands before alternative `index` of a flag: " — or Zeng Cen", then " · Zeng Shen".
-void AppendAlternativeStart(std::string& out, size_t index) {
-  out += index == 0 ? " \u2014 or " : " \u00B7 ";
+constexpr std::string_view kFirstAlternative = " \u2014 or ", kLaterAlternative = " \u00B7 ";
+std::string_view AlternativeStart(size_t index) {
+  return index == 0 ? kFirstAlternative : kLaterAlternative;
 }
+void AppendAlternativeStart(std::string& out, size_t index) { out += AlternativeStart(index); }
 
 // Alternative `index` of a flag (GBK).
 void AppendAlternative(std::string& out, size_t index, std::string_view gbk) {
@@ -282,8 +301,9 @@ struct NameReviewer::Found {
 // holds it and forgotten when the lists change, on one cache line: per position (the given name
 // [0], the surname [1]) its reading, in the entry when it is short, else in shortText_; what
 // ReadKey would make of it there (a review row, kUnread: "???", kNotFlagged: no row, or the user's
-// own reading) and, once it was flagged there, the row's words; and its UTF-8 in a name
-// (CharacterUtf8).
+// own reading) and, once it was flagged there, the row's words; whether the reading is plain ASCII
+// there (a bit per position); its UTF-8 in a name (CharacterUtf8); and whether the short way takes
+// it at all (a double-byte character that is no separating dot).
 struct alignas(64) NameReviewer::Character {
   static constexpr int16_t kNotFlagged = -1, kUnread = -2;
   static constexpr size_t kMostText = size_t{1} << 30;  // shortText_ is begun again beyond it
@@ -294,6 +314,8 @@ struct alignas(64) NameReviewer::Character {
   int16_t flag[2];
   uint32_t utf8;
   mutable const RowReadings* words[2];
+  uint8_t plain;
+  bool usual;
   std::string_view Reading(bool surname, const std::string& shortText) const {
     const size_t n = size[surname];
     return n <= kShort ? std::string_view(text[surname], n)
@@ -346,6 +368,9 @@ const NameReviewer::RowReadings& NameReviewer::ReadingsOfRow(int row, std::strin
     readings.pinyin.push_back(std::move(pinyin));
   }
   AppendFlagHead(readings.head, key, readings.written, kReviewReasons[row]);
+  readings.plain = !HoldsControl(readings.head);
+  for (const std::string& written : readings.written)
+    readings.plain = readings.plain && IsPlainAscii(written);
   index = static_cast<uint16_t>(rows_.size());
   return readings;
 }
@@ -534,32 +559,38 @@ bool NameReviewer::AppendRowOfCandidate(std::string& out, size_t number, std::st
 NameReviewer::ShortWay NameReviewer::AppendRowOfName(std::string& out, size_t number,
                                                      std::string_view line,
                                                      std::string_view output) const {
-  const std::string_view clean = TrimControls(line);
+  const auto byte = [&](size_t at) { return static_cast<unsigned char>(line[at]); };
+  const std::string_view clean =
+      !line.empty() && byte(0) > 0x20 && byte(line.size() - 1) > 0x20 ? line : TrimControls(line);
   const size_t count = clean.size() / 2;
-  if (clean.size() % 2 != 0 || count < 2 || count > kMostKeys ||
-      !lists_.List(kTaughtNameKeys).empty())
-    return ShortWay::kWalk;
-  for (size_t at = 0; at < clean.size(); at += 2) {
-    if (Gb18030CharLength(clean.substr(at)) != 2 || IsNameSeparatingDot(clean.substr(at, 2)))
-      return ShortWay::kWalk;  // no double-byte character, or a dotted name
-  }
+  if (clean.size() % 2 != 0 || count < 2 || count > kMostKeys) return ShortWay::kWalk;
   if (charactersGeneration_ != lists_.Generation() || shortText_.size() > Character::kMostText)
     ForgetCharacters();
-  for (size_t at = 0; at < clean.size(); at += 2)  // their lookups overlap
-    __builtin_prefetch(&characterOf_[static_cast<size_t>(GbkSlot(clean.substr(at, 2)))]);
+  if (anyTaught_) return ShortWay::kWalk;
+  int slots[kMostKeys];
+  for (size_t c = 0; c < count; ++c) {  // their lookups overlap
+    slots[c] = GbkSlot(clean.substr(2 * c, 2));
+    if (slots[c] < 0) return ShortWay::kWalk;  // no double-byte character
+    __builtin_prefetch(&characterOf_[static_cast<size_t>(slots[c])]);
+  }
+  size_t index[kMostKeys];
+  bool usual = true;
+  for (size_t c = 0; c < count; ++c) {
+    index[c] = CharacterIndex(clean.substr(2 * c, 2), static_cast<size_t>(slots[c]));
+    usual = usual && characters_[index[c]].usual;
+  }
+  if (!usual) return ShortWay::kWalk;  // no double-byte character, or a dotted name
   // The first two are the surname when the custom dictionary reads them (a reading with a "?",
   // which may be "???", is left to the walk); such a surname is never flagged.
   size_t given = 1;  // the first character of the given name
-  if (!lists_.List(dictionary_).empty() && lists_.FindKey(dictionary_, clean.substr(0, 4)) >= 0) {
+  if (anyDictionary_ && lists_.FindKey(dictionary_, clean.substr(0, 4)) >= 0) {
     pairSurname_.clear();
     AppendReading(pairSurname_, lists_, clean.substr(0, 4), lookup_, KeyRole::kSurname);
     if (pairSurname_.find('?') != std::string::npos) return ShortWay::kWalk;
     given = 2;
   }
-  size_t index[kMostKeys];
   bool flagged = false;
   for (size_t c = 0; c < count; ++c) {
-    index[c] = CharacterIndex(clean.substr(2 * c, 2));
     const bool surname = c == 0 && given == 1;
     if (surname || c >= given)
       flagged = flagged || characters_[index[c]].flag[surname] != Character::kNotFlagged;
@@ -571,56 +602,152 @@ NameReviewer::ShortWay NameReviewer::AppendRowOfName(std::string& out, size_t nu
   return ShortWay::kFlagged;
 }
 
+// The keys of a usual name as the layout takes them, the surname first, then the given-name
+// characters: per key its reading, its flag (a Character's), the row's words when it has a row,
+// and which character of the name it is.
+struct NameReviewer::RowKeys {
+  std::string_view readings[kMostKeys];
+  int flags[kMostKeys];
+  const RowReadings* words[kMostKeys];
+  size_t character[kMostKeys];
+  size_t count = 0;
+};
+
 // The row of a usual name that is flagged, its characters known; the given name from character
-// `given` on.
+// `given` on. In one piece where every text of the row but the name is plain ASCII and every flag
+// has a row (the usual row), else piece by piece.
 void NameReviewer::AppendRowOfFlags(std::string& out, size_t number, std::string_view clean,
                                     std::string_view output, const Character* const* characters,
                                     size_t given) const {
   const size_t count = clean.size() / 2;
-  AppendRowStartOfName(out, number, clean, characters, output);
-  const size_t text = out.size();
-  // The keys as the layout takes them: the surname, then the given-name characters.
-  std::string_view readings[kMostKeys];
-  int flags[kMostKeys];
-  const RowReadings** words[kMostKeys];
-  size_t keys = 0;
+  RowKeys keys;
+  bool plain = IsPlainAscii(output);
   for (size_t c = 0; c < count; ++c) {
+    const Character& character = *characters[c];
+    plain = plain && character.utf8 != kNotOneCharacter;
     if (c > 0 && c < given) continue;
-    const bool surname = c == 0;
-    readings[keys] = characters[c]->Reading(surname, shortText_);
-    flags[keys] = characters[c]->flag[surname];
-    words[keys++] = &characters[c]->words[surname];
-  }
-  if (given == 2) readings[0] = pairSurname_, flags[0] = Character::kNotFlagged;
-  bool first = true;
-  for (size_t k = 0; k < keys; ++k) {
-    if (flags[k] == Character::kNotFlagged) continue;
-    if (!first) out += kFlagSeparator;
-    first = false;
-    const std::string_view key = clean.substr(2 * (k == 0 ? 0 : given + k - 1), 2);
-    if (flags[k] == Character::kUnread) {
-      AppendFlagHead(out, key, {}, kNoReadingReason);
+    const size_t k = keys.count++;
+    keys.character[k] = c;
+    if (c == 0 && given == 2) {  // the two-character surname, never flagged
+      keys.readings[k] = pairSurname_;
+      keys.flags[k] = Character::kNotFlagged;
+      plain = plain && IsPlainAscii(pairSurname_);
       continue;
     }
-    if (!*words[k]) *words[k] = &ReadingsOfRow(flags[k], key);
-    const RowReadings& row = **words[k];
-    out += row.head;
-    AppendAlternatives(out, readings, keys, k, row);
+    const bool surname = c == 0;
+    keys.readings[k] = character.Reading(surname, shortText_);
+    keys.flags[k] = character.flag[surname];
+    plain = plain && (character.plain >> surname & 1) && keys.flags[k] != Character::kUnread;
+    if (keys.flags[k] < 0) continue;
+    if (!character.words[surname])
+      character.words[surname] = &ReadingsOfRow(keys.flags[k], clean.substr(2 * c, 2));
+    keys.words[k] = character.words[surname];
+    plain = plain && keys.words[k]->plain;
+  }
+  if (plain) return AppendPlainRow(out, number, output, characters, count, keys);
+  AppendRowStart(out, number, clean, output);
+  const size_t text = out.size();
+  bool first = true;
+  for (size_t k = 0; k < keys.count; ++k) {
+    if (keys.flags[k] == Character::kNotFlagged) continue;
+    if (!first) out += kFlagSeparator;
+    first = false;
+    if (keys.flags[k] == Character::kUnread) {
+      AppendFlagHead(out, clean.substr(2 * keys.character[k], 2), {}, kNoReadingReason);
+      continue;
+    }
+    out += keys.words[k]->head;
+    AppendAlternatives(out, keys.readings, keys.count, k, *keys.words[k]);
   }
   EndRow(out, text);
 }
 
+namespace {
+
+char* Put(char* to, std::string_view text) {
+  std::memcpy(to, text.data(), text.size());
+  return to + text.size();
+}
+
+}  // namespace
+
+// The usual row, whose texts are plain ASCII but for the name's characters (each of which has its
+// UTF-8) and the flags' words (plain but for the characters they name): AppendReviewRow's bytes,
+// which no conversion nor field rule changes, written in one piece once its alternatives are laid
+// out.
+void NameReviewer::AppendPlainRow(std::string& out, size_t number, std::string_view output,
+                                  const Character* const* characters, size_t count,
+                                  RowKeys& keys) const {
+  alternatives_.clear();
+  alternativeEnds_.clear();
+  size_t size = 24 + 3 * count + output.size() + 3;  // the number, the name and output, tabs
+  for (size_t k = 0; k < keys.count; ++k) {
+    if (keys.flags[k] < 0) continue;
+    const RowReadings& row = *keys.words[k];
+    size += kFlagSeparator.size() + row.head.size() +
+            (row.written.size() - 1) * kFirstAlternative.size();
+    const std::string_view used = keys.readings[k];
+    for (size_t r = 1; r < row.written.size(); ++r) {
+      keys.readings[k] = row.written[r];
+      AppendLaidOutReadings(alternatives_, layout_, keys.readings[0], keys.readings + 1,
+                            keys.count - 1);
+      alternativeEnds_.push_back(alternatives_.size());
+    }
+    keys.readings[k] = used;
+  }
+  size += alternatives_.size() + 1;
+  const size_t at = out.size();
+  out.resize_and_overwrite(at + size, [&](char* data, size_t) {
+    char* w = data + at;
+    w = std::to_chars(w, w + 24, number).ptr;
+    *w++ = '\t';
+    for (size_t c = 0; c < count; ++c) {  // three bytes at most, the next ones written over the rest
+      const uint32_t utf8 = characters[c]->utf8;
+      w[0] = static_cast<char>(utf8);
+      w[1] = static_cast<char>(utf8 >> 8);
+      w[2] = static_cast<char>(utf8 >> 16);
+      w += utf8 >> 24;
+    }
+    *w++ = '\t';
+    w = Put(w, output);
+    *w++ = '\t';
+    w = PutFlags(w, keys);
+    *w++ = '\n';
+    return static_cast<size_t>(w - data);
+  });
+}
+
+// The flag text of AppendPlainRow, its alternatives laid out in alternatives_.
+char* NameReviewer::PutFlags(char* w, const RowKeys& keys) const {
+  bool first = true;
+  size_t from = 0, a = 0;
+  for (size_t k = 0; k < keys.count; ++k) {
+    if (keys.flags[k] < 0) continue;
+    if (!first) w = Put(w, kFlagSeparator);
+    first = false;
+    const RowReadings& row = *keys.words[k];
+    w = Put(w, row.head);
+    for (size_t r = 1; r < row.written.size(); ++r, ++a) {
+      w = Put(w, AlternativeStart(r - 1));
+      w = Put(w, std::string_view(alternatives_).substr(from, alternativeEnds_[a] - from));
+      from = alternativeEnds_[a];
+    }
+  }
+  return w;
+}
+
 void NameReviewer::ForgetCharacters() const {
   charactersGeneration_ = lists_.Generation();
+  anyTaught_ = !lists_.List(kTaughtNameKeys).empty();
+  anyDictionary_ = !lists_.List(dictionary_).empty();
   characterOf_.assign(kGbkSlots, 0);
   characters_.clear();
   shortText_.clear();
   SyncRows();
 }
 
-// The index of the Character of a double-byte key in characters_.
-inline size_t NameReviewer::CharacterIndex(std::string_view key) const {
-  const size_t slot = static_cast<size_t>(GbkSlot(key));
+// The index of the Character of a double-byte key (in GbkSlot `slot`) in characters_.
+inline size_t NameReviewer::CharacterIndex(std::string_view key, size_t slot) const {
   const uint16_t index = characterOf_[slot];
   return index != 0 ? index - 1u : AddCharacter(key, slot);
 }
@@ -640,6 +767,7 @@ size_t NameReviewer::AddCharacter(std::string_view key, size_t slot) const {
     }
     character.at[surname] = static_cast<uint32_t>(at);
     character.size[surname] = static_cast<uint32_t>(reading.size());
+    character.plain |= static_cast<uint8_t>(IsPlainAscii(reading) << surname);
     if (reading.size() <= Character::kShort) {
       std::memcpy(character.text[surname], reading.data(), reading.size());
       shortText_.resize(at);  // kept in the entry
@@ -647,6 +775,7 @@ size_t NameReviewer::AddCharacter(std::string_view key, size_t slot) const {
     character.flag[surname] = static_cast<int16_t>(flag);
   }
   character.utf8 = CharacterUtf8(key);
+  character.usual = Gb18030CharLength(key) == 2 && !IsNameSeparatingDot(key);
   characters_.push_back(character);
   characterOf_[slot] = static_cast<uint16_t>(characters_.size());
   return characters_.size() - 1;
@@ -665,41 +794,6 @@ void NameReviewer::AppendAlternatives(std::string& out, std::string_view* readin
     MakeUtf8From(out, from, scratch_);
   }
   readings[key] = used;
-}
-
-// AppendRowStart's bytes for a usual name, its characters known: in one piece where the output
-// line is ASCII without a control byte and every character has its UTF-8 (the usual row).
-void NameReviewer::AppendRowStartOfName(std::string& out, size_t number, std::string_view clean,
-                                        const Character* const* characters,
-                                        std::string_view output) const {
-  const size_t count = clean.size() / 2;
-  bool whole = AsciiLength(output) == output.size() && !HoldsControl(output);
-  for (size_t c = 0; c < count; ++c) whole = whole && characters[c]->utf8 != kNotOneCharacter;
-  if (!whole) {
-    AppendNumber(out, number);
-    AppendField(out, clean);  // no control byte in it
-    out += '\t';
-    AppendField(out, output);
-    out += '\t';
-    return;
-  }
-  const size_t at = out.size();
-  out.resize(at + 24 + 3 * count + output.size() + 2);
-  char* w = out.data() + at;
-  w = std::to_chars(w, w + 24, number).ptr;
-  *w++ = '\t';
-  for (size_t c = 0; c < count; ++c) {  // three bytes at most, the next ones written over the rest
-    const uint32_t utf8 = characters[c]->utf8;
-    w[0] = static_cast<char>(utf8);
-    w[1] = static_cast<char>(utf8 >> 8);
-    w[2] = static_cast<char>(utf8 >> 16);
-    w += utf8 >> 24;
-  }
-  *w++ = '\t';
-  std::memcpy(w, output.data(), output.size());
-  w += output.size();
-  *w++ = '\t';
-  out.resize(static_cast<size_t>(w - out.data()));
 }
 
 std::optional<DictionaryEntry> EntryForAlternative(const ListFiles& lists, std::string_view line,
