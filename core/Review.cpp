@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cstring>
 #include <deque>
@@ -189,9 +190,27 @@ void EndRow(std::string& out, size_t text) {
   out += '\n';
 }
 
+// Writes `number` in decimal at `w` and returns the end; up to 24 bytes from `w` may be written.
+// A number below 10^8 (any line number of a usual run) has its eight digits worked out together,
+// two numbers of four digits in the halves of one word split into digits by multiplications; the
+// digits before the first that is not zero are dropped.
+inline char* PutNumber(char* w, size_t number) {
+  if (std::endian::native != std::endian::little || number >= 100000000 || number == 0)
+    return std::to_chars(w, w + 24, number).ptr;
+  const uint64_t merged = number / 10000 | uint64_t{number % 10000} << 32;
+  const uint64_t top = (merged * 10486 >> 20) & 0x0000007F0000007F;  // each half / 100
+  const uint64_t hundreds = (merged - 100 * top) << 16 | top;         // two digits per 16 bits
+  uint64_t digits = (hundreds * 103 >> 10) & 0x000F000F000F000F;      // each 16 bits / 10
+  digits |= (hundreds - 10 * digits) << 8;                             // one digit per byte
+  const int zeros = std::countr_zero(digits) / 8;  // the first digit in the lowest byte
+  const uint64_t text = (digits + 0x3030303030303030) >> (8 * zeros);
+  std::memcpy(w, &text, sizeof text);
+  return w + 8 - zeros;
+}
+
 void AppendNumber(std::string& out, size_t number) {
   char digits[24];
-  char* end = std::to_chars(digits, digits + sizeof digits - 1, number).ptr;
+  char* end = PutNumber(digits, number);
   *end++ = '\t';
   out.append(digits, end);
 }
@@ -301,9 +320,10 @@ struct NameReviewer::Found {
 // holds it and forgotten when the lists change, on one cache line: per position (the given name
 // [0], the surname [1]) its reading, in the entry when it is short, else in shortText_; what
 // ReadKey would make of it there (a review row, kUnread: "???", kNotFlagged: no row, or the user's
-// own reading) and, once it was flagged there, the row's words; whether the reading is plain ASCII
-// there (a bit per position); its UTF-8 in a name (CharacterUtf8); and whether the short way takes
-// it at all (a double-byte character that is no separating dot).
+// own reading) and, once it was flagged there, the row's words; a bit per position set where a row
+// may be written plain with it there (its reading plain ASCII and no "???", its UTF-8 known); its
+// UTF-8 in a name (CharacterUtf8); and whether the short way takes it at all (a double-byte
+// character that is no separating dot).
 struct alignas(64) NameReviewer::Character {
   static constexpr int16_t kNotFlagged = -1, kUnread = -2;
   static constexpr size_t kMostText = size_t{1} << 30;  // shortText_ is begun again beyond it
@@ -567,19 +587,16 @@ NameReviewer::ShortWay NameReviewer::AppendRowOfName(std::string& out, size_t nu
   if (charactersGeneration_ != lists_.Generation() || shortText_.size() > Character::kMostText)
     ForgetCharacters();
   if (anyTaught_) return ShortWay::kWalk;
-  int slots[kMostKeys];
-  for (size_t c = 0; c < count; ++c) {  // their lookups overlap
-    slots[c] = GbkSlot(clean.substr(2 * c, 2));
-    if (slots[c] < 0) return ShortWay::kWalk;  // no double-byte character
-    __builtin_prefetch(&characterOf_[static_cast<size_t>(slots[c])]);
-  }
   size_t index[kMostKeys];
-  bool usual = true;
   for (size_t c = 0; c < count; ++c) {
-    index[c] = CharacterIndex(clean.substr(2 * c, 2), static_cast<size_t>(slots[c]));
-    usual = usual && characters_[index[c]].usual;
+    const std::string_view key(clean.data() + 2 * c, 2);
+    const int slot = GbkSlot(key);
+    if (slot < 0) return ShortWay::kWalk;  // no double-byte character
+    index[c] = CharacterIndex(key, static_cast<size_t>(slot));
+    if (!characters_[index[c]].usual) return ShortWay::kWalk;  // nor here, or a dotted name
   }
-  if (!usual) return ShortWay::kWalk;  // no double-byte character, or a dotted name
+  const Character* characters[kMostKeys];  // no character is added from here on
+  for (size_t c = 0; c < count; ++c) characters[c] = &characters_[index[c]];
   // The first two are the surname when the custom dictionary reads them (a reading with a "?",
   // which may be "???", is left to the walk); such a surname is never flagged.
   size_t given = 1;  // the first character of the given name
@@ -589,15 +606,10 @@ NameReviewer::ShortWay NameReviewer::AppendRowOfName(std::string& out, size_t nu
     if (pairSurname_.find('?') != std::string::npos) return ShortWay::kWalk;
     given = 2;
   }
-  bool flagged = false;
-  for (size_t c = 0; c < count; ++c) {
-    const bool surname = c == 0 && given == 1;
-    if (surname || c >= given)
-      flagged = flagged || characters_[index[c]].flag[surname] != Character::kNotFlagged;
-  }
+  bool flagged = given == 1 && characters[0]->flag[1] != Character::kNotFlagged;
+  for (size_t c = given; c < count; ++c)
+    flagged = flagged || characters[c]->flag[0] != Character::kNotFlagged;
   if (!flagged) return ShortWay::kNotFlagged;
-  const Character* characters[kMostKeys];  // no character is added from here on
-  for (size_t c = 0; c < count; ++c) characters[c] = &characters_[index[c]];
   AppendRowOfFlags(out, number, clean, output, characters, given);
   return ShortWay::kFlagged;
 }
@@ -614,33 +626,33 @@ struct NameReviewer::RowKeys {
 };
 
 // The row of a usual name that is flagged, its characters known; the given name from character
-// `given` on. In one piece where every text of the row but the name is plain ASCII and every flag
-// has a row (the usual row), else piece by piece.
+// `given` on. Its start is written in one piece where every text of the row is plain ASCII but
+// for the name's characters (each of which has its UTF-8) and the flags' words (whose other bytes
+// part no field): the usual row, which no conversion nor field rule changes.
 void NameReviewer::AppendRowOfFlags(std::string& out, size_t number, std::string_view clean,
                                     std::string_view output, const Character* const* characters,
                                     size_t given) const {
   const size_t count = clean.size() / 2;
   RowKeys keys;
   bool plain = IsPlainAscii(output);
-  for (size_t c = 0; c < count; ++c) {
+  if (given == 2) {  // the two-character surname, never flagged
+    keys.readings[0] = pairSurname_;
+    keys.flags[0] = Character::kNotFlagged;
+    keys.count = 1;
+    plain = plain && IsPlainAscii(pairSurname_) && characters[0]->utf8 != kNotOneCharacter &&
+            characters[1]->utf8 != kNotOneCharacter;
+  }
+  for (size_t c = keys.count == 0 ? 0 : 2; c < count; ++c) {
     const Character& character = *characters[c];
-    plain = plain && character.utf8 != kNotOneCharacter;
-    if (c > 0 && c < given) continue;
-    const size_t k = keys.count++;
-    keys.character[k] = c;
-    if (c == 0 && given == 2) {  // the two-character surname, never flagged
-      keys.readings[k] = pairSurname_;
-      keys.flags[k] = Character::kNotFlagged;
-      plain = plain && IsPlainAscii(pairSurname_);
-      continue;
-    }
     const bool surname = c == 0;
+    const size_t k = keys.count++;
     keys.readings[k] = character.Reading(surname, shortText_);
-    keys.flags[k] = character.flag[surname];
-    plain = plain && (character.plain >> surname & 1) && keys.flags[k] != Character::kUnread;
-    if (keys.flags[k] < 0) continue;
+    const int flag = keys.flags[k] = character.flag[surname];
+    keys.character[k] = c;
+    plain = plain && (character.plain >> surname & 1);
+    if (flag < 0) continue;
     if (!character.words[surname])
-      character.words[surname] = &ReadingsOfRow(keys.flags[k], clean.substr(2 * c, 2));
+      character.words[surname] = &ReadingsOfRow(flag, clean.substr(2 * c, 2));
     keys.words[k] = character.words[surname];
     plain = plain && keys.words[k]->plain;
   }
@@ -657,7 +669,7 @@ void NameReviewer::AppendRowOfFlags(std::string& out, size_t number, std::string
       continue;
     }
     out += keys.words[k]->head;
-    AppendAlternatives(out, keys.readings, keys.count, k, *keys.words[k]);
+    AppendAlternatives(out, keys.readings, keys.count, k, *keys.words[k], false);
   }
   EndRow(out, text);
 }
@@ -671,68 +683,49 @@ char* Put(char* to, std::string_view text) {
 
 }  // namespace
 
-// The usual row, whose texts are plain ASCII but for the name's characters (each of which has its
-// UTF-8) and the flags' words (plain but for the characters they name): AppendReviewRow's bytes,
-// which no conversion nor field rule changes, written in one piece once its alternatives are laid
-// out.
+// The row of AppendRowOfFlags where it is plain: per flag, what stands before its words (the
+// row's start, or the separator of flags), its words and the start of its first alternative in one
+// piece, then its alternatives laid out.
 void NameReviewer::AppendPlainRow(std::string& out, size_t number, std::string_view output,
                                   const Character* const* characters, size_t count,
                                   RowKeys& keys) const {
-  alternatives_.clear();
-  alternativeEnds_.clear();
-  size_t size = 24 + 3 * count + output.size() + 3;  // the number, the name and output, tabs
+  bool first = true;
   for (size_t k = 0; k < keys.count; ++k) {
     if (keys.flags[k] < 0) continue;
     const RowReadings& row = *keys.words[k];
-    size += kFlagSeparator.size() + row.head.size() +
-            (row.written.size() - 1) * kFirstAlternative.size();
-    const std::string_view used = keys.readings[k];
-    for (size_t r = 1; r < row.written.size(); ++r) {
-      keys.readings[k] = row.written[r];
-      AppendLaidOutReadings(alternatives_, layout_, keys.readings[0], keys.readings + 1,
-                            keys.count - 1);
-      alternativeEnds_.push_back(alternatives_.size());
-    }
-    keys.readings[k] = used;
+    const size_t at = out.size();
+    const size_t before = first ? 24 + 3 * count + output.size() + 3 : kFlagSeparator.size();
+    out.resize_and_overwrite(
+        at + before + row.head.size() + kFirstAlternative.size(), [&](char* data, size_t) {
+          char* w = first ? PutRowStart(data + at, number, characters, count, output)
+                          : Put(data + at, kFlagSeparator);
+          w = Put(w, row.head);
+          if (row.written.size() > 1) w = Put(w, kFirstAlternative);
+          return static_cast<size_t>(w - data);
+        });
+    first = false;
+    AppendAlternatives(out, keys.readings, keys.count, k, row, true);
   }
-  size += alternatives_.size() + 1;
-  const size_t at = out.size();
-  out.resize_and_overwrite(at + size, [&](char* data, size_t) {
-    char* w = data + at;
-    w = std::to_chars(w, w + 24, number).ptr;
-    *w++ = '\t';
-    for (size_t c = 0; c < count; ++c) {  // three bytes at most, the next ones written over the rest
-      const uint32_t utf8 = characters[c]->utf8;
-      w[0] = static_cast<char>(utf8);
-      w[1] = static_cast<char>(utf8 >> 8);
-      w[2] = static_cast<char>(utf8 >> 16);
-      w += utf8 >> 24;
-    }
-    *w++ = '\t';
-    w = Put(w, output);
-    *w++ = '\t';
-    w = PutFlags(w, keys);
-    *w++ = '\n';
-    return static_cast<size_t>(w - data);
-  });
+  out += '\n';
 }
 
-// The flag text of AppendPlainRow, its alternatives laid out in alternatives_.
-char* NameReviewer::PutFlags(char* w, const RowKeys& keys) const {
-  bool first = true;
-  size_t from = 0, a = 0;
-  for (size_t k = 0; k < keys.count; ++k) {
-    if (keys.flags[k] < 0) continue;
-    if (!first) w = Put(w, kFlagSeparator);
-    first = false;
-    const RowReadings& row = *keys.words[k];
-    w = Put(w, row.head);
-    for (size_t r = 1; r < row.written.size(); ++r, ++a) {
-      w = Put(w, AlternativeStart(r - 1));
-      w = Put(w, std::string_view(alternatives_).substr(from, alternativeEnds_[a] - from));
-      from = alternativeEnds_[a];
-    }
+// AppendRowStart's bytes at `w` for a usual name whose output is plain ASCII and whose characters
+// each have their UTF-8: "LINE<TAB>NAME<TAB>OUTPUT<TAB>", 24 + 3 * count + output.size() + 3
+// bytes at most written; returns the end.
+char* NameReviewer::PutRowStart(char* w, size_t number, const Character* const* characters,
+                                size_t count, std::string_view output) {
+  w = PutNumber(w, number);
+  *w++ = '\t';
+  for (size_t c = 0; c < count; ++c) {  // three bytes at most, the next ones written over the rest
+    const uint32_t utf8 = characters[c]->utf8;
+    w[0] = static_cast<char>(utf8);
+    w[1] = static_cast<char>(utf8 >> 8);
+    w[2] = static_cast<char>(utf8 >> 16);
+    w += utf8 >> 24;
   }
+  *w++ = '\t';
+  w = Put(w, output);
+  *w++ = '\t';
   return w;
 }
 
@@ -767,7 +760,8 @@ size_t NameReviewer::AddCharacter(std::string_view key, size_t slot) const {
     }
     character.at[surname] = static_cast<uint32_t>(at);
     character.size[surname] = static_cast<uint32_t>(reading.size());
-    character.plain |= static_cast<uint8_t>(IsPlainAscii(reading) << surname);
+    character.plain |= static_cast<uint8_t>(
+        (IsPlainAscii(reading) && flag != Character::kUnread) << surname);
     if (reading.size() <= Character::kShort) {
       std::memcpy(character.text[surname], reading.data(), reading.size());
       shortText_.resize(at);  // kept in the entry
@@ -775,6 +769,7 @@ size_t NameReviewer::AddCharacter(std::string_view key, size_t slot) const {
     character.flag[surname] = static_cast<int16_t>(flag);
   }
   character.utf8 = CharacterUtf8(key);
+  if (character.utf8 == kNotOneCharacter) character.plain = 0;
   character.usual = Gb18030CharLength(key) == 2 && !IsNameSeparatingDot(key);
   characters_.push_back(character);
   characterOf_[slot] = static_cast<uint16_t>(characters_.size());
@@ -782,16 +777,17 @@ size_t NameReviewer::AddCharacter(std::string_view key, size_t slot) const {
 }
 
 // The alternatives of key `key` of a usual name whose keys read `readings`: the line laid out once
-// per other reading of the row, that reading in the key's place.
+// per other reading of the row, that reading in the key's place. In a plain row the start of the
+// first is written already and the lines laid out are plain ASCII.
 void NameReviewer::AppendAlternatives(std::string& out, std::string_view* readings, size_t count,
-                                      size_t key, const RowReadings& row) const {
+                                      size_t key, const RowReadings& row, bool plain) const {
   const std::string_view used = readings[key];
   for (size_t r = 1; r < row.written.size(); ++r) {
     readings[key] = row.written[r];
-    AppendAlternativeStart(out, r - 1);
+    if (!plain || r > 1) AppendAlternativeStart(out, r - 1);
     const size_t from = out.size();
     AppendLaidOutReadings(out, layout_, readings[0], readings + 1, count - 1);
-    MakeUtf8From(out, from, scratch_);
+    if (!plain) MakeUtf8From(out, from, scratch_);
   }
   readings[key] = used;
 }

@@ -188,12 +188,13 @@ class NameReviewer {
                         size_t given) const;
   void AppendPlainRow(std::string& out, size_t number, std::string_view output,
                       const Character* const* characters, size_t count, RowKeys& keys) const;
-  char* PutFlags(char* w, const RowKeys& keys) const;
+  static char* PutRowStart(char* w, size_t number, const Character* const* characters,
+                           size_t count, std::string_view output);
   void ForgetCharacters() const;
   size_t CharacterIndex(std::string_view key, size_t slot) const;
   size_t AddCharacter(std::string_view key, size_t slot) const;
   void AppendAlternatives(std::string& out, std::string_view* readings, size_t count, size_t key,
-                          const RowReadings& row) const;
+                          const RowReadings& row, bool plain) const;
   void SyncWalk() const;
   void SyncRows() const;
   // Reviews a line into keys_, found_ and alternatives_; false when nothing is flagged.
