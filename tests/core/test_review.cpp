@@ -161,9 +161,10 @@ TEST_F(ReviewTest, TheRowOfALongRunIsTheRowOfItsFlags) {
       "欧阳参", "欧阳", "欧阳ㄅ参", "乐正参", "东郭参",
       // custom readings in Chinese and with a tab (the second pass)
       "王参", "李参",
-      // seven characters and eight, one, a trimmed line, a ü, a dotted name, a character whose two
-      // readings are one in the u spelling (a flag with no alternative)
-      "乐参参参参参参", "乐参参参参参参参", "参", "隗", "\t曾参 ", "女参", "曾参．乐嘉", "王绿"};
+      // seven characters and eight, one, a trimmed line, a ü, a dotted name, a ü in an alternative
+      // only, a character whose two readings are one in the u spelling (a flag with no alternative)
+      "乐参参参参参参", "乐参参参参参参参", "参", "隗", "\t曾参 ", "女参", "曾参．乐嘉", "王率",
+      "王绿"};
   std::vector<ConversionOptions> optionSets;
   for (int format = -1; format < kNameFormatCount; ++format) {
     for (Separator separator : {Separator::kHyphen, Separator::kSpace, Separator::kNone}) {
