@@ -161,7 +161,7 @@ class NameReviewer {
 
   struct RowReadings {
     std::vector<std::string> written, pinyin;
-    std::string head;  // UTF-8: "参: can / cen / shen (rare in given names)"
+    std::string head;    // UTF-8: "参: can / cen / shen (rare in given names)"
     bool plain = false;  // the head holds no control byte, the readings are plain ASCII
   };
   struct KeyRead;
@@ -188,8 +188,8 @@ class NameReviewer {
                         size_t given) const;
   void AppendPlainRow(std::string& out, size_t number, std::string_view output,
                       const Character* const* characters, size_t count, RowKeys& keys) const;
-  static char* PutRowStart(char* w, size_t number, const Character* const* characters,
-                           size_t count, std::string_view output);
+  static char* PutRowStart(char* w, size_t number, const Character* const* characters, size_t count,
+                           std::string_view output);
   void ForgetCharacters() const;
   size_t CharacterIndex(std::string_view key, size_t slot) const;
   size_t AddCharacter(std::string_view key, size_t slot) const;
