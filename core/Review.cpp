@@ -575,6 +575,34 @@ bool NameReviewer::AppendRowOfCandidate(std::string& out, size_t number, std::st
 // key is known from its Character, and the alternatives are laid out from the readings with the
 // flagged one swapped: the same bytes. Any other line (a taught whole name among the lists too)
 // is left to the walk.
+// The keys of a usual name as the layout takes them, each character a key, the surname first:
+// per key its reading, its flag (a Character's) and, where it has a row, the row's words; and the
+// name's characters. Where the custom dictionary reads the first two characters, they are one key,
+// a surname that is never flagged (`pair`).
+struct NameReviewer::RowKeys {
+  const Character* characters[kMostKeys];
+  std::string_view readings[kMostKeys];
+  int flags[kMostKeys];
+  const RowReadings* words[kMostKeys];
+  size_t count = 0;
+  bool pair = false;
+  // Makes the first two characters the surname read `reading`; whether a key is still flagged.
+  bool TakePairSurname(std::string_view reading) {
+    pair = true;
+    --count;
+    readings[0] = reading;
+    flags[0] = Character::kNotFlagged;
+    bool flagged = false;
+    for (size_t k = 1; k < count; ++k) {
+      readings[k] = readings[k + 1];
+      flags[k] = flags[k + 1];
+      flagged = flagged || flags[k] != Character::kNotFlagged;
+    }
+    return flagged;
+  }
+  size_t CharacterOf(size_t key) const { return key == 0 ? 0 : key + pair; }
+};
+
 NameReviewer::ShortWay NameReviewer::AppendRowOfName(std::string& out, size_t number,
                                                      std::string_view line,
                                                      std::string_view output) const {
@@ -586,76 +614,58 @@ NameReviewer::ShortWay NameReviewer::AppendRowOfName(std::string& out, size_t nu
   if (charactersGeneration_ != lists_.Generation() || shortText_.size() > Character::kMostText)
     ForgetCharacters();
   if (anyTaught_) return ShortWay::kWalk;
-  size_t index[kMostKeys];
+  RowKeys keys;
+  bool flagged = false;
   for (size_t c = 0; c < count; ++c) {
     const std::string_view key(clean.data() + 2 * c, 2);
     const int slot = GbkSlot(key);
     if (slot < 0) return ShortWay::kWalk;  // no double-byte character
-    index[c] = CharacterIndex(key, static_cast<size_t>(slot));
-    if (!characters_[index[c]].usual) return ShortWay::kWalk;  // nor here, or a dotted name
+    const Character& character = characters_[CharacterIndex(key, static_cast<size_t>(slot))];
+    if (!character.usual) return ShortWay::kWalk;  // nor here, or a dotted name
+    keys.characters[c] = &character;
+    keys.flags[c] = character.flag[c == 0];
+    flagged = flagged || keys.flags[c] != Character::kNotFlagged;
   }
-  const Character* characters[kMostKeys];  // no character is added from here on
-  for (size_t c = 0; c < count; ++c) characters[c] = &characters_[index[c]];
+  keys.count = count;
+  for (size_t c = 0; c < count; ++c)  // no reading is added to shortText_ from here on
+    keys.readings[c] = keys.characters[c]->Reading(c == 0, shortText_);
   // The first two are the surname when the custom dictionary reads them (a reading with a "?",
-  // which may be "???", is left to the walk); such a surname is never flagged.
-  size_t given = 1;  // the first character of the given name
+  // which may be "???", is left to the walk).
   if (anyDictionary_ && lists_.FindKey(dictionary_, clean.substr(0, 4)) >= 0) {
     pairSurname_.clear();
     AppendReading(pairSurname_, lists_, clean.substr(0, 4), lookup_, KeyRole::kSurname);
     if (pairSurname_.find('?') != std::string::npos) return ShortWay::kWalk;
-    given = 2;
+    flagged = keys.TakePairSurname(pairSurname_);
   }
-  bool flagged = given == 1 && characters[0]->flag[1] != Character::kNotFlagged;
-  for (size_t c = given; c < count; ++c)
-    flagged = flagged || characters[c]->flag[0] != Character::kNotFlagged;
   if (!flagged) return ShortWay::kNotFlagged;
-  AppendRowOfFlags(out, number, clean, output, characters, given);
+  AppendRowOfFlags(out, number, clean, output, keys);
   return ShortWay::kFlagged;
 }
 
-// The keys of a usual name as the layout takes them, the surname first, then the given-name
-// characters: per key its reading, its flag (a Character's), the row's words when it has a row,
-// and which character of the name it is.
-struct NameReviewer::RowKeys {
-  std::string_view readings[kMostKeys];
-  int flags[kMostKeys];
-  const RowReadings* words[kMostKeys];
-  size_t character[kMostKeys];
-  size_t count = 0;
-};
-
-// The row of a usual name that is flagged, its characters known; the given name from character
-// `given` on. Its start is written in one piece where every text of the row is plain ASCII but
-// for the name's characters (each of which has its UTF-8) and the flags' words (whose other bytes
-// part no field): the usual row, which no conversion nor field rule changes.
+// The row of a usual name that is flagged, its keys known. Its start is written in one piece where
+// every text of the row is plain ASCII but for the name's characters (each of which has its UTF-8)
+// and the flags' words (whose other bytes part no field): the usual row, which no conversion nor
+// field rule changes.
 void NameReviewer::AppendRowOfFlags(std::string& out, size_t number, std::string_view clean,
-                                    std::string_view output, const Character* const* characters,
-                                    size_t given) const {
-  const size_t count = clean.size() / 2;
-  RowKeys keys;
+                                    std::string_view output, RowKeys& keys) const {
   bool plain = IsPlainAscii(output);
-  if (given == 2) {  // the two-character surname, never flagged
-    keys.readings[0] = pairSurname_;
-    keys.flags[0] = Character::kNotFlagged;
-    keys.count = 1;
-    plain = plain && IsPlainAscii(pairSurname_) && characters[0]->utf8 != kNotOneCharacter &&
-            characters[1]->utf8 != kNotOneCharacter;
+  if (keys.pair) {
+    plain = plain && IsPlainAscii(pairSurname_) && keys.characters[0]->utf8 != kNotOneCharacter &&
+            keys.characters[1]->utf8 != kNotOneCharacter;
   }
-  for (size_t c = keys.count == 0 ? 0 : 2; c < count; ++c) {
-    const Character& character = *characters[c];
+  for (size_t k = keys.pair; k < keys.count; ++k) {
+    const size_t c = keys.CharacterOf(k);
+    const Character& character = *keys.characters[c];
     const bool surname = c == 0;
-    const size_t k = keys.count++;
-    keys.readings[k] = character.Reading(surname, shortText_);
-    const int flag = keys.flags[k] = character.flag[surname];
-    keys.character[k] = c;
     plain = plain && (character.plain >> surname & 1);
+    const int flag = keys.flags[k];
     if (flag < 0) continue;
     if (!character.words[surname])
       character.words[surname] = &ReadingsOfRow(flag, clean.substr(2 * c, 2));
     keys.words[k] = character.words[surname];
     plain = plain && keys.words[k]->plain;
   }
-  if (plain) return AppendPlainRow(out, number, output, characters, count, keys);
+  if (plain) return AppendPlainRow(out, number, output, keys);
   AppendRowStart(out, number, clean, output);
   const size_t text = out.size();
   bool first = true;
@@ -664,7 +674,7 @@ void NameReviewer::AppendRowOfFlags(std::string& out, size_t number, std::string
     if (!first) out += kFlagSeparator;
     first = false;
     if (keys.flags[k] == Character::kUnread) {
-      AppendFlagHead(out, clean.substr(2 * keys.character[k], 2), {}, kNoReadingReason);
+      AppendFlagHead(out, clean.substr(2 * keys.CharacterOf(k), 2), {}, kNoReadingReason);
       continue;
     }
     out += keys.words[k]->head;
@@ -688,8 +698,8 @@ char* Put(char* to, std::string_view text) {
 // less per flagged row.
 [[gnu::always_inline]] inline void NameReviewer::AppendPlainRow(std::string& out, size_t number,
                                                                 std::string_view output,
-                                                                const Character* const* characters,
-                                                                size_t count, RowKeys& keys) const {
+                                                                RowKeys& keys) const {
+  const size_t count = keys.count + keys.pair;  // the name's characters
   bool first = true;
   for (size_t k = 0; k < keys.count; ++k) {
     if (keys.flags[k] < 0) continue;
@@ -698,7 +708,7 @@ char* Put(char* to, std::string_view text) {
     const size_t before = first ? 24 + 3 * count + output.size() + 3 : kFlagSeparator.size();
     out.resize_and_overwrite(
         at + before + row.head.size() + kFirstAlternative.size(), [&](char* data, size_t) {
-          char* w = first ? PutRowStart(data + at, number, characters, count, output)
+          char* w = first ? PutRowStart(data + at, number, keys.characters, count, output)
                           : Put(data + at, kFlagSeparator);
           w = Put(w, row.head);
           if (row.written.size() > 1) w = Put(w, kFirstAlternative);
@@ -738,6 +748,7 @@ void NameReviewer::ForgetCharacters() const {
   anyDictionary_ = !lists_.List(dictionary_).empty();
   characterOf_.assign(kGbkSlots, 0);
   characters_.clear();
+  characters_.reserve(kGbkSlots);
   shortText_.clear();
   SyncRows();
 }

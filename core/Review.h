@@ -184,10 +184,9 @@ class NameReviewer {
   ShortWay AppendRowOfName(std::string& out, size_t number, std::string_view line,
                            std::string_view output) const;
   void AppendRowOfFlags(std::string& out, size_t number, std::string_view clean,
-                        std::string_view output, const Character* const* characters,
-                        size_t given) const;
+                        std::string_view output, RowKeys& keys) const;
   void AppendPlainRow(std::string& out, size_t number, std::string_view output,
-                      const Character* const* characters, size_t count, RowKeys& keys) const;
+                      RowKeys& keys) const;
   static char* PutRowStart(char* w, size_t number, const Character* const* characters, size_t count,
                            std::string_view output);
   void ForgetCharacters() const;
@@ -233,7 +232,8 @@ class NameReviewer {
   mutable std::vector<size_t> alternativeEnds_;
   mutable std::string scratch_;
   // The characters of the usual names seen, for the lists' generation below: per GbkSlot, 1 + the
-  // index of its Character (0: not seen yet); the Characters; their readings end to end.
+  // index of its Character (0: not seen yet); the Characters, with room for every slot so that
+  // each stays where it is; their readings end to end.
   mutable std::vector<uint16_t> characterOf_;
   mutable std::vector<Character> characters_;
   mutable std::string shortText_;
