@@ -792,9 +792,13 @@ size_t NameReviewer::AddCharacter(std::string_view key, size_t slot) const {
 
 // The alternatives of key `key` of a usual name whose keys read `readings`: the line laid out once
 // per other reading of the row, that reading in the key's place. In a plain row the start of the
-// first is written already and the lines laid out are plain ASCII.
-void NameReviewer::AppendAlternatives(std::string& out, std::string_view* readings, size_t count,
-                                      size_t key, const RowReadings& row, bool plain) const {
+// first is written already and the lines laid out are plain ASCII. Inlined into both ways of a
+// row: a call less per alternative.
+[[gnu::always_inline]] inline void NameReviewer::AppendAlternatives(std::string& out,
+                                                                    std::string_view* readings,
+                                                                    size_t count, size_t key,
+                                                                    const RowReadings& row,
+                                                                    bool plain) const {
   const std::string_view used = readings[key];
   for (size_t r = 1; r < row.written.size(); ++r) {
     readings[key] = row.written[r];
