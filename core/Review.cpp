@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cstring>
 #include <deque>
@@ -73,25 +74,41 @@ std::vector<std::string> Split(std::string_view readings) {
   return out;
 }
 
+// Whether `found` holds for a word of the text: eight bytes at a time, the last eight overlapping
+// those before them; a text shorter than a word is padded with spaces, which no test looks for.
+template <typename Test>
+bool AnyWord(std::string_view text, Test found) {
+  uint64_t word = 0x2020202020202020;
+  const size_t n = text.size();
+  if (n < 8) {
+    std::memcpy(&word, text.data(), n);
+    return found(word);
+  }
+  for (size_t at = 0; at + 8 < n; at += 8) {
+    std::memcpy(&word, text.data() + at, sizeof word);
+    if (found(word)) return true;
+  }
+  std::memcpy(&word, text.data() + n - 8, sizeof word);
+  return found(word);
+}
+
+// A byte below 0x20 leaves its top bit set in (word - 0x20 each) & ~word (exact for every byte
+// value: the lowest such byte borrows from none below it).
+inline uint64_t ControlBits(uint64_t word) {
+  return (word - 0x2020202020202020) & ~word & 0x8080808080808080;
+}
+
 // Whether an ASCII control byte is among the bytes of GBK text: no byte of a double- or four-byte
 // character is below 0x30.
 bool HoldsControl(std::string_view gbk) {
-  // Eight bytes at a time: a byte below 0x20 leaves its top bit set in (word - 0x20 each) & ~word
-  // (exact for every byte value), the last eight overlapping those before them.
-  const auto below = [&](size_t at) {
-    uint64_t word;
-    std::memcpy(&word, gbk.data() + at, sizeof word);
-    return ((word - 0x2020202020202020) & ~word & 0x8080808080808080) != 0;
-  };
-  const size_t n = gbk.size();
-  if (n < 8) {
-    bool control = false;
-    for (char c : gbk) control |= static_cast<unsigned char>(c) < 0x20;
-    return control;
-  }
-  for (size_t at = 0; at + 8 < n; at += 8)
-    if (below(at)) return true;
-  return below(n - 8);
+  return AnyWord(gbk, [](uint64_t word) { return ControlBits(word) != 0; });
+}
+
+// Whether every byte of the text is printable ASCII or DEL (0x20 to 0x7F): text that is the same
+// bytes in UTF-8 and holds nothing that parts a field of a row.
+bool IsPlainAscii(std::string_view text) {
+  return !AnyWord(
+      text, [](uint64_t word) { return ((word & 0x8080808080808080) | ControlBits(word)) != 0; });
 }
 
 // Appends GBK text as UTF-8 (AppendGb18030AsUtf8: ASCII as it is, double-byte characters through
@@ -127,9 +144,11 @@ void AppendFlagHead(std::string& out, std::string_view character,
 }
 
 // What stands before alternative `index` of a flag: " — or Zeng Cen", then " · Zeng Shen".
-void AppendAlternativeStart(std::string& out, size_t index) {
-  out += index == 0 ? " \u2014 or " : " \u00B7 ";
+constexpr std::string_view kFirstAlternative = " \u2014 or ", kLaterAlternative = " \u00B7 ";
+std::string_view AlternativeStart(size_t index) {
+  return index == 0 ? kFirstAlternative : kLaterAlternative;
 }
+void AppendAlternativeStart(std::string& out, size_t index) { out += AlternativeStart(index); }
 
 // Alternative `index` of a flag (GBK).
 void AppendAlternative(std::string& out, size_t index, std::string_view gbk) {
@@ -170,9 +189,27 @@ void EndRow(std::string& out, size_t text) {
   out += '\n';
 }
 
+// Writes `number` in decimal at `w` and returns the end; up to 24 bytes from `w` may be written.
+// A number below 10^8 (any line number of a usual run) has its eight digits worked out together,
+// two numbers of four digits in the halves of one word split into digits by multiplications; the
+// digits before the first that is not zero are dropped.
+inline char* PutNumber(char* w, size_t number) {
+  if (std::endian::native != std::endian::little || number >= 100000000 || number == 0)
+    return std::to_chars(w, w + 24, number).ptr;
+  const uint64_t merged = number / 10000 | uint64_t{number % 10000} << 32;
+  const uint64_t top = (merged * 10486 >> 20) & 0x0000007F0000007F;  // each half / 100
+  const uint64_t hundreds = (merged - 100 * top) << 16 | top;        // two digits per 16 bits
+  uint64_t digits = (hundreds * 103 >> 10) & 0x000F000F000F000F;     // each 16 bits / 10
+  digits |= (hundreds - 10 * digits) << 8;                           // one digit per byte
+  const int zeros = std::countr_zero(digits) / 8;  // the first digit in the lowest byte
+  const uint64_t text = (digits + 0x3030303030303030) >> (8 * zeros);
+  std::memcpy(w, &text, sizeof text);
+  return w + 8 - zeros;
+}
+
 void AppendNumber(std::string& out, size_t number) {
   char digits[24];
-  char* end = std::to_chars(digits, digits + sizeof digits - 1, number).ptr;
+  char* end = PutNumber(digits, number);
   *end++ = '\t';
   out.append(digits, end);
 }
@@ -282,8 +319,10 @@ struct NameReviewer::Found {
 // holds it and forgotten when the lists change, on one cache line: per position (the given name
 // [0], the surname [1]) its reading, in the entry when it is short, else in shortText_; what
 // ReadKey would make of it there (a review row, kUnread: "???", kNotFlagged: no row, or the user's
-// own reading) and, once it was flagged there, the row's words; and its UTF-8 in a name
-// (CharacterUtf8).
+// own reading) and, once it was flagged there, the row's words; a bit per position set where a row
+// may be written plain with it there (its reading plain ASCII and no "???", its UTF-8 known); its
+// UTF-8 in a name (CharacterUtf8); and whether the short way takes it at all (a double-byte
+// character that is no separating dot).
 struct alignas(64) NameReviewer::Character {
   static constexpr int16_t kNotFlagged = -1, kUnread = -2;
   static constexpr size_t kMostText = size_t{1} << 30;  // shortText_ is begun again beyond it
@@ -294,6 +333,8 @@ struct alignas(64) NameReviewer::Character {
   int16_t flag[2];
   uint32_t utf8;
   mutable const RowReadings* words[2];
+  uint8_t plain;
+  bool usual;
   std::string_view Reading(bool surname, const std::string& shortText) const {
     const size_t n = size[surname];
     return n <= kShort ? std::string_view(text[surname], n)
@@ -346,6 +387,9 @@ const NameReviewer::RowReadings& NameReviewer::ReadingsOfRow(int row, std::strin
     readings.pinyin.push_back(std::move(pinyin));
   }
   AppendFlagHead(readings.head, key, readings.written, kReviewReasons[row]);
+  readings.plain = !HoldsControl(readings.head);
+  for (const std::string& written : readings.written)
+    readings.plain = readings.plain && IsPlainAscii(written);
   index = static_cast<uint16_t>(rows_.size());
   return readings;
 }
@@ -531,96 +575,186 @@ bool NameReviewer::AppendRowOfCandidate(std::string& out, size_t number, std::st
 // key is known from its Character, and the alternatives are laid out from the readings with the
 // flagged one swapped: the same bytes. Any other line (a taught whole name among the lists too)
 // is left to the walk.
+// The keys of a usual name as the layout takes them, each character a key, the surname first:
+// per key its reading, its flag (a Character's) and, where it has a row, the row's words; and the
+// name's characters. Where the custom dictionary reads the first two characters, they are one key,
+// a surname that is never flagged (`pair`).
+struct NameReviewer::RowKeys {
+  const Character* characters[kMostKeys];
+  std::string_view readings[kMostKeys];
+  int flags[kMostKeys];
+  const RowReadings* words[kMostKeys];
+  size_t count = 0;
+  bool pair = false;
+  // Makes the first two characters the surname read `reading`; whether a key is still flagged.
+  bool TakePairSurname(std::string_view reading) {
+    pair = true;
+    --count;
+    readings[0] = reading;
+    flags[0] = Character::kNotFlagged;
+    bool flagged = false;
+    for (size_t k = 1; k < count; ++k) {
+      readings[k] = readings[k + 1];
+      flags[k] = flags[k + 1];
+      flagged = flagged || flags[k] != Character::kNotFlagged;
+    }
+    return flagged;
+  }
+  size_t CharacterOf(size_t key) const { return key == 0 ? 0 : key + pair; }
+};
+
 NameReviewer::ShortWay NameReviewer::AppendRowOfName(std::string& out, size_t number,
                                                      std::string_view line,
                                                      std::string_view output) const {
-  const std::string_view clean = TrimControls(line);
+  const auto byte = [&](size_t at) { return static_cast<unsigned char>(line[at]); };
+  const std::string_view clean =
+      !line.empty() && byte(0) > 0x20 && byte(line.size() - 1) > 0x20 ? line : TrimControls(line);
   const size_t count = clean.size() / 2;
-  if (clean.size() % 2 != 0 || count < 2 || count > kMostKeys ||
-      !lists_.List(kTaughtNameKeys).empty())
-    return ShortWay::kWalk;
-  for (size_t at = 0; at < clean.size(); at += 2) {
-    if (Gb18030CharLength(clean.substr(at)) != 2 || IsNameSeparatingDot(clean.substr(at, 2)))
-      return ShortWay::kWalk;  // no double-byte character, or a dotted name
-  }
+  if (clean.size() % 2 != 0 || count < 2 || count > kMostKeys) return ShortWay::kWalk;
   if (charactersGeneration_ != lists_.Generation() || shortText_.size() > Character::kMostText)
     ForgetCharacters();
-  for (size_t at = 0; at < clean.size(); at += 2)  // their lookups overlap
-    __builtin_prefetch(&characterOf_[static_cast<size_t>(GbkSlot(clean.substr(at, 2)))]);
+  if (anyTaught_) return ShortWay::kWalk;
+  RowKeys keys;
+  bool flagged = false;
+  for (size_t c = 0; c < count; ++c) {
+    const std::string_view key(clean.data() + 2 * c, 2);
+    const int slot = GbkSlot(key);
+    if (slot < 0) return ShortWay::kWalk;  // no double-byte character
+    const Character& character = characters_[CharacterIndex(key, static_cast<size_t>(slot))];
+    if (!character.usual) return ShortWay::kWalk;  // nor here, or a dotted name
+    keys.characters[c] = &character;
+    keys.flags[c] = character.flag[c == 0];
+    flagged = flagged || keys.flags[c] != Character::kNotFlagged;
+  }
+  keys.count = count;
+  for (size_t c = 0; c < count; ++c)  // no reading is added to shortText_ from here on
+    keys.readings[c] = keys.characters[c]->Reading(c == 0, shortText_);
   // The first two are the surname when the custom dictionary reads them (a reading with a "?",
-  // which may be "???", is left to the walk); such a surname is never flagged.
-  size_t given = 1;  // the first character of the given name
-  if (!lists_.List(dictionary_).empty() && lists_.FindKey(dictionary_, clean.substr(0, 4)) >= 0) {
+  // which may be "???", is left to the walk).
+  if (anyDictionary_ && lists_.FindKey(dictionary_, clean.substr(0, 4)) >= 0) {
     pairSurname_.clear();
     AppendReading(pairSurname_, lists_, clean.substr(0, 4), lookup_, KeyRole::kSurname);
     if (pairSurname_.find('?') != std::string::npos) return ShortWay::kWalk;
-    given = 2;
-  }
-  size_t index[kMostKeys];
-  bool flagged = false;
-  for (size_t c = 0; c < count; ++c) {
-    index[c] = CharacterIndex(clean.substr(2 * c, 2));
-    const bool surname = c == 0 && given == 1;
-    if (surname || c >= given)
-      flagged = flagged || characters_[index[c]].flag[surname] != Character::kNotFlagged;
+    flagged = keys.TakePairSurname(pairSurname_);
   }
   if (!flagged) return ShortWay::kNotFlagged;
-  const Character* characters[kMostKeys];  // no character is added from here on
-  for (size_t c = 0; c < count; ++c) characters[c] = &characters_[index[c]];
-  AppendRowOfFlags(out, number, clean, output, characters, given);
+  AppendRowOfFlags(out, number, clean, output, keys);
   return ShortWay::kFlagged;
 }
 
-// The row of a usual name that is flagged, its characters known; the given name from character
-// `given` on.
+// The row of a usual name that is flagged, its keys known. Its start is written in one piece where
+// every text of the row is plain ASCII but for the name's characters (each of which has its UTF-8)
+// and the flags' words (whose other bytes part no field): the usual row, which no conversion nor
+// field rule changes.
 void NameReviewer::AppendRowOfFlags(std::string& out, size_t number, std::string_view clean,
-                                    std::string_view output, const Character* const* characters,
-                                    size_t given) const {
-  const size_t count = clean.size() / 2;
-  AppendRowStartOfName(out, number, clean, characters, output);
-  const size_t text = out.size();
-  // The keys as the layout takes them: the surname, then the given-name characters.
-  std::string_view readings[kMostKeys];
-  int flags[kMostKeys];
-  const RowReadings** words[kMostKeys];
-  size_t keys = 0;
-  for (size_t c = 0; c < count; ++c) {
-    if (c > 0 && c < given) continue;
-    const bool surname = c == 0;
-    readings[keys] = characters[c]->Reading(surname, shortText_);
-    flags[keys] = characters[c]->flag[surname];
-    words[keys++] = &characters[c]->words[surname];
+                                    std::string_view output, RowKeys& keys) const {
+  bool plain = IsPlainAscii(output);
+  if (keys.pair) {
+    plain = plain && IsPlainAscii(pairSurname_) && keys.characters[0]->utf8 != kNotOneCharacter &&
+            keys.characters[1]->utf8 != kNotOneCharacter;
   }
-  if (given == 2) readings[0] = pairSurname_, flags[0] = Character::kNotFlagged;
+  for (size_t k = keys.pair; k < keys.count; ++k) {
+    const size_t c = keys.CharacterOf(k);
+    const Character& character = *keys.characters[c];
+    const bool surname = c == 0;
+    plain = plain && (character.plain >> surname & 1);
+    const int flag = keys.flags[k];
+    if (flag < 0) continue;
+    if (!character.words[surname])
+      character.words[surname] = &ReadingsOfRow(flag, clean.substr(2 * c, 2));
+    keys.words[k] = character.words[surname];
+    plain = plain && keys.words[k]->plain;
+  }
+  if (plain) return AppendPlainRow(out, number, output, keys);
+  AppendRowStart(out, number, clean, output);
+  const size_t text = out.size();
   bool first = true;
-  for (size_t k = 0; k < keys; ++k) {
-    if (flags[k] == Character::kNotFlagged) continue;
+  for (size_t k = 0; k < keys.count; ++k) {
+    if (keys.flags[k] == Character::kNotFlagged) continue;
     if (!first) out += kFlagSeparator;
     first = false;
-    const std::string_view key = clean.substr(2 * (k == 0 ? 0 : given + k - 1), 2);
-    if (flags[k] == Character::kUnread) {
-      AppendFlagHead(out, key, {}, kNoReadingReason);
+    if (keys.flags[k] == Character::kUnread) {
+      AppendFlagHead(out, clean.substr(2 * keys.CharacterOf(k), 2), {}, kNoReadingReason);
       continue;
     }
-    if (!*words[k]) *words[k] = &ReadingsOfRow(flags[k], key);
-    const RowReadings& row = **words[k];
-    out += row.head;
-    AppendAlternatives(out, readings, keys, k, row);
+    out += keys.words[k]->head;
+    AppendAlternatives(out, keys.readings, keys.count, k, *keys.words[k], false);
   }
   EndRow(out, text);
 }
 
+namespace {
+
+char* Put(char* to, std::string_view text) {
+  std::memcpy(to, text.data(), text.size());
+  return to + text.size();
+}
+
+}  // namespace
+
+// The row of AppendRowOfFlags where it is plain: per flag, what stands before its words (the
+// row's start, or the separator of flags), its words and the start of its first alternative in one
+// piece, then its alternatives laid out. Inlined, as PutRowStart, into its one caller: two calls
+// less per flagged row.
+[[gnu::always_inline]] inline void NameReviewer::AppendPlainRow(std::string& out, size_t number,
+                                                                std::string_view output,
+                                                                RowKeys& keys) const {
+  const size_t count = keys.count + keys.pair;  // the name's characters
+  bool first = true;
+  for (size_t k = 0; k < keys.count; ++k) {
+    if (keys.flags[k] < 0) continue;
+    const RowReadings& row = *keys.words[k];
+    const size_t at = out.size();
+    const size_t before = first ? 24 + 3 * count + output.size() + 3 : kFlagSeparator.size();
+    out.resize_and_overwrite(
+        at + before + row.head.size() + kFirstAlternative.size(), [&](char* data, size_t) {
+          char* w = first ? PutRowStart(data + at, number, keys.characters, count, output)
+                          : Put(data + at, kFlagSeparator);
+          w = Put(w, row.head);
+          if (row.written.size() > 1) w = Put(w, kFirstAlternative);
+          return static_cast<size_t>(w - data);
+        });
+    first = false;
+    AppendAlternatives(out, keys.readings, keys.count, k, row, true);
+  }
+  out += '\n';
+}
+
+// AppendRowStart's bytes at `w` for a usual name whose output is plain ASCII and whose characters
+// each have their UTF-8: "LINE<TAB>NAME<TAB>OUTPUT<TAB>", 24 + 3 * count + output.size() + 3
+// bytes at most written; returns the end.
+[[gnu::always_inline]] inline char* NameReviewer::PutRowStart(char* w, size_t number,
+                                                              const Character* const* characters,
+                                                              size_t count,
+                                                              std::string_view output) {
+  w = PutNumber(w, number);
+  *w++ = '\t';
+  for (size_t c = 0; c < count; ++c) {  // three bytes at most, the next ones written over the rest
+    const uint32_t utf8 = characters[c]->utf8;
+    w[0] = static_cast<char>(utf8);
+    w[1] = static_cast<char>(utf8 >> 8);
+    w[2] = static_cast<char>(utf8 >> 16);
+    w += utf8 >> 24;
+  }
+  *w++ = '\t';
+  w = Put(w, output);
+  *w++ = '\t';
+  return w;
+}
+
 void NameReviewer::ForgetCharacters() const {
   charactersGeneration_ = lists_.Generation();
+  anyTaught_ = !lists_.List(kTaughtNameKeys).empty();
+  anyDictionary_ = !lists_.List(dictionary_).empty();
   characterOf_.assign(kGbkSlots, 0);
   characters_.clear();
+  characters_.reserve(kGbkSlots);
   shortText_.clear();
   SyncRows();
 }
 
-// The index of the Character of a double-byte key in characters_.
-inline size_t NameReviewer::CharacterIndex(std::string_view key) const {
-  const size_t slot = static_cast<size_t>(GbkSlot(key));
+// The index of the Character of a double-byte key (in GbkSlot `slot`) in characters_.
+inline size_t NameReviewer::CharacterIndex(std::string_view key, size_t slot) const {
   const uint16_t index = characterOf_[slot];
   return index != 0 ? index - 1u : AddCharacter(key, slot);
 }
@@ -640,6 +774,8 @@ size_t NameReviewer::AddCharacter(std::string_view key, size_t slot) const {
     }
     character.at[surname] = static_cast<uint32_t>(at);
     character.size[surname] = static_cast<uint32_t>(reading.size());
+    character.plain |=
+        static_cast<uint8_t>((IsPlainAscii(reading) && flag != Character::kUnread) << surname);
     if (reading.size() <= Character::kShort) {
       std::memcpy(character.text[surname], reading.data(), reading.size());
       shortText_.resize(at);  // kept in the entry
@@ -647,59 +783,31 @@ size_t NameReviewer::AddCharacter(std::string_view key, size_t slot) const {
     character.flag[surname] = static_cast<int16_t>(flag);
   }
   character.utf8 = CharacterUtf8(key);
+  if (character.utf8 == kNotOneCharacter) character.plain = 0;
+  character.usual = Gb18030CharLength(key) == 2 && !IsNameSeparatingDot(key);
   characters_.push_back(character);
   characterOf_[slot] = static_cast<uint16_t>(characters_.size());
   return characters_.size() - 1;
 }
 
 // The alternatives of key `key` of a usual name whose keys read `readings`: the line laid out once
-// per other reading of the row, that reading in the key's place.
-void NameReviewer::AppendAlternatives(std::string& out, std::string_view* readings, size_t count,
-                                      size_t key, const RowReadings& row) const {
+// per other reading of the row, that reading in the key's place. In a plain row the start of the
+// first is written already and the lines laid out are plain ASCII. Inlined into both ways of a
+// row: a call less per alternative.
+[[gnu::always_inline]] inline void NameReviewer::AppendAlternatives(std::string& out,
+                                                                    std::string_view* readings,
+                                                                    size_t count, size_t key,
+                                                                    const RowReadings& row,
+                                                                    bool plain) const {
   const std::string_view used = readings[key];
   for (size_t r = 1; r < row.written.size(); ++r) {
     readings[key] = row.written[r];
-    AppendAlternativeStart(out, r - 1);
+    if (!plain || r > 1) AppendAlternativeStart(out, r - 1);
     const size_t from = out.size();
     AppendLaidOutReadings(out, layout_, readings[0], readings + 1, count - 1);
-    MakeUtf8From(out, from, scratch_);
+    if (!plain) MakeUtf8From(out, from, scratch_);
   }
   readings[key] = used;
-}
-
-// AppendRowStart's bytes for a usual name, its characters known: in one piece where the output
-// line is ASCII without a control byte and every character has its UTF-8 (the usual row).
-void NameReviewer::AppendRowStartOfName(std::string& out, size_t number, std::string_view clean,
-                                        const Character* const* characters,
-                                        std::string_view output) const {
-  const size_t count = clean.size() / 2;
-  bool whole = AsciiLength(output) == output.size() && !HoldsControl(output);
-  for (size_t c = 0; c < count; ++c) whole = whole && characters[c]->utf8 != kNotOneCharacter;
-  if (!whole) {
-    AppendNumber(out, number);
-    AppendField(out, clean);  // no control byte in it
-    out += '\t';
-    AppendField(out, output);
-    out += '\t';
-    return;
-  }
-  const size_t at = out.size();
-  out.resize(at + 24 + 3 * count + output.size() + 2);
-  char* w = out.data() + at;
-  w = std::to_chars(w, w + 24, number).ptr;
-  *w++ = '\t';
-  for (size_t c = 0; c < count; ++c) {  // three bytes at most, the next ones written over the rest
-    const uint32_t utf8 = characters[c]->utf8;
-    w[0] = static_cast<char>(utf8);
-    w[1] = static_cast<char>(utf8 >> 8);
-    w[2] = static_cast<char>(utf8 >> 16);
-    w += utf8 >> 24;
-  }
-  *w++ = '\t';
-  std::memcpy(w, output.data(), output.size());
-  w += output.size();
-  *w++ = '\t';
-  out.resize(static_cast<size_t>(w - out.data()));
 }
 
 std::optional<DictionaryEntry> EntryForAlternative(const ListFiles& lists, std::string_view line,

@@ -161,7 +161,8 @@ class NameReviewer {
 
   struct RowReadings {
     std::vector<std::string> written, pinyin;
-    std::string head;  // UTF-8: "参: can / cen / shen (rare in given names)"
+    std::string head;    // UTF-8: "参: can / cen / shen (rare in given names)"
+    bool plain = false;  // the head holds no control byte, the readings are plain ASCII
   };
   struct KeyRead;
   struct Found;
@@ -179,18 +180,20 @@ class NameReviewer {
   enum class ShortWay { kNotFlagged, kFlagged, kWalk };
   static constexpr size_t kMostKeys = 7;  // the walk reads no more pieces of a line
   struct Character;
+  struct RowKeys;
   ShortWay AppendRowOfName(std::string& out, size_t number, std::string_view line,
                            std::string_view output) const;
   void AppendRowOfFlags(std::string& out, size_t number, std::string_view clean,
-                        std::string_view output, const Character* const* characters,
-                        size_t given) const;
+                        std::string_view output, RowKeys& keys) const;
+  void AppendPlainRow(std::string& out, size_t number, std::string_view output,
+                      RowKeys& keys) const;
+  static char* PutRowStart(char* w, size_t number, const Character* const* characters, size_t count,
+                           std::string_view output);
   void ForgetCharacters() const;
-  size_t CharacterIndex(std::string_view key) const;
+  size_t CharacterIndex(std::string_view key, size_t slot) const;
   size_t AddCharacter(std::string_view key, size_t slot) const;
   void AppendAlternatives(std::string& out, std::string_view* readings, size_t count, size_t key,
-                          const RowReadings& row) const;
-  void AppendRowStartOfName(std::string& out, size_t number, std::string_view clean,
-                            const Character* const* characters, std::string_view output) const;
+                          const RowReadings& row, bool plain) const;
   void SyncWalk() const;
   void SyncRows() const;
   // Reviews a line into keys_, found_ and alternatives_; false when nothing is flagged.
@@ -229,11 +232,13 @@ class NameReviewer {
   mutable std::vector<size_t> alternativeEnds_;
   mutable std::string scratch_;
   // The characters of the usual names seen, for the lists' generation below: per GbkSlot, 1 + the
-  // index of its Character (0: not seen yet); the Characters; their readings end to end.
+  // index of its Character (0: not seen yet); the Characters, with room for every slot so that
+  // each stays where it is; their readings end to end.
   mutable std::vector<uint16_t> characterOf_;
   mutable std::vector<Character> characters_;
   mutable std::string shortText_;
   mutable std::string pairSurname_;  // the reading of a two-character surname of the usual name
+  mutable bool anyTaught_ = false, anyDictionary_ = false;  // whole names taught; custom keys
   mutable uint64_t charactersGeneration_ = ~uint64_t{0};
   // The key whose first alternative scratch_ holds after ReadKeys.
   static constexpr size_t kNoKey = ~size_t{0}, kSeveralKeys = kNoKey - 1;

@@ -151,7 +151,8 @@ TEST_F(ReviewTest, TheRowOfALongRunIsTheRowOfItsFlags) {
   // The review of a run writes its rows without building flags, the usual name (two to seven
   // double-byte characters) by a shorter way than the walk: they must be the same bytes in every
   // layout, for compound surnames, custom readings that are no pinyin, hold a tab or may read
-  // "???", and for the lines the shorter way leaves to the walk.
+  // "???", and for the lines the shorter way leaves to the walk; every ü spelling (ü itself makes a
+  // reading that is no ASCII); line numbers of any length (the row's first field).
   const char* const names[] = {
       "曾参", "乐嘉", "隗嚣", "王ㄅ", "王小明\t备注", "", "刘德华", "王㐤", "王𠮷", " 郦 食其 ",
       "长孙无忌", "阿沛·阿旺", "乐 嘉", "曾参ABC", "吕蒙", "曾参曾参曾参曾参", "李宗盛",
@@ -160,8 +161,10 @@ TEST_F(ReviewTest, TheRowOfALongRunIsTheRowOfItsFlags) {
       "欧阳参", "欧阳", "欧阳ㄅ参", "乐正参", "东郭参",
       // custom readings in Chinese and with a tab (the second pass)
       "王参", "李参",
-      // seven characters and eight, one, a trimmed line, a ü, a dotted name
-      "乐参参参参参参", "乐参参参参参参参", "参", "隗", "\t曾参 ", "女参", "曾参．乐嘉"};
+      // seven characters and eight, one, a trimmed line, a ü, a dotted name, a ü in an alternative
+      // only, a character whose two readings are one in the u spelling (a flag with no alternative)
+      "乐参参参参参参", "乐参参参参参参参", "参", "隗", "\t曾参 ", "女参", "曾参．乐嘉", "王率",
+      "王绿"};
   std::vector<ConversionOptions> optionSets;
   for (int format = -1; format < kNameFormatCount; ++format) {
     for (Separator separator : {Separator::kHyphen, Separator::kSpace, Separator::kNone}) {
@@ -170,12 +173,13 @@ TEST_F(ReviewTest, TheRowOfALongRunIsTheRowOfItsFlags) {
           ConversionOptions options = Options(NameFormatFromNumber(format), romanization);
           options.separator = separator;
           options.readings = readings;
-          options.umlaut = format % 2 ? UmlautSpelling::kYu : UmlautSpelling::kV;
+          options.umlaut = static_cast<UmlautSpelling>((format + 1) % kUmlautSpellingCount);
           optionSets.push_back(options);
         }
       }
     }
   }
+  const size_t numbers[] = {7, 1, 10, 9999, 10000, 12345678, 99999999, 100000000, 1000000007};
   size_t rows = 0;
   for (int pass = 0; pass < 2; ++pass) {
     if (pass == 1) {  // the lists change: what was worded for them is worded again
@@ -191,7 +195,9 @@ TEST_F(ReviewTest, TheRowOfALongRunIsTheRowOfItsFlags) {
     lists_.Refresh();
     for (const ConversionOptions& options : optionSets) {
       NameReviewer reviewer(lists_, options);
-      for (const char* utf8 : names) {
+      for (size_t n = 0; n < std::size(names); ++n) {
+        const char* utf8 = names[n];
+        const size_t number = numbers[n % std::size(numbers)];
         SCOPED_TRACE(std::string(utf8) + " pass " + std::to_string(pass) + " format " +
                      std::to_string(static_cast<int>(options.format)) + " separator " +
                      std::to_string(static_cast<int>(options.separator)) +
@@ -202,12 +208,13 @@ TEST_F(ReviewTest, TheRowOfALongRunIsTheRowOfItsFlags) {
         AppendRomanizedName(output, lists_, name, options);
         std::string expected, row = "earlier rows\n";
         const auto flags = reviewer.Review(name);
-        if (!flags.empty()) AppendReviewRow(expected, 7, name, output, flags);
-        const bool flagged = reviewer.AppendRow(row, 7, name, output);
+        if (!flags.empty()) AppendReviewRow(expected, number, name, output, flags);
+        const bool flagged = reviewer.AppendRow(row, number, name, output);
         EXPECT_EQ(flagged, !flags.empty());
         EXPECT_EQ(row, "earlier rows\n" + expected);
         if (flagged) {  // four fields on one line, whatever tab or line break the texts held
           const std::string added = row.substr(std::string("earlier rows\n").size());
+          EXPECT_EQ(added.substr(0, added.find('\t')), std::to_string(number));
           EXPECT_EQ(std::count(added.begin(), added.end(), '\t'), 3);
           EXPECT_EQ(added.find('\n'), added.size() - 1);
         }
