@@ -224,7 +224,10 @@ inline __attribute__((always_inline)) void LayOut(std::string& out, const NameLa
   const std::string_view separator = layout.separator;
   const std::string_view between = layout.between;
   const size_t outAt = out.size();
-  out.resize(outAt + surname.size() + between.size() + given.bytes);
+  // Every byte of the new stretch is written below: it need not be cleared first. (The size the
+  // operation is handed may be the capacity, with this libstdc++: the one wanted is returned.)
+  const size_t size = outAt + surname.size() + between.size() + given.bytes;
+  out.resize_and_overwrite(size, [size](char*, size_t) { return size; });
   char* w = out.data() + outAt;
   auto putSurname = [&]() __attribute__((always_inline)) {
     char* begin = w;
