@@ -3,9 +3,11 @@
 #include <getopt.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -119,8 +121,10 @@ bool SameFile(const std::string& a, const std::string& b) {
          sa.st_ino == sb.st_ino;
 }
 
-// The names of a run that a person should check, gathered line by line as the run converts them
-// and written whole at its end.
+// The names of a run that a person should check, gathered line by line as the run converts them.
+// Into a file they go out as they come, a block at a time (a run of any length holds no more),
+// and the file is placed once the run succeeded; into a stream or device (/dev/stdout, a pipe)
+// they are written whole at the end, after the run's own output.
 class ReviewCollector {
  public:
   ReviewCollector(const quorvel::ListFiles& lists, const quorvel::ConversionOptions& options)
@@ -129,23 +133,60 @@ class ReviewCollector {
   // Sees only the lines the review may flag.
   quorvel::LineHook Hook() {
     return {[this](size_t number, std::string_view name, std::string_view output) {
-              if (reviewer_.AppendRow(text_, number, name, output)) ++count_;
+              if (!reviewer_.AppendRow(text_, number, name, output)) return;
+              ++count_;
+              if (write_ && text_.size() >= kBlockBytes) {
+                (*write_)(text_);
+                text_.clear();
+              }
             },
             &reviewer_.Watch()};
   }
 
-  // Once, at the end of the run, by the target rules: a file replaced whole (its mode and the
-  // link to it kept), a device or pipe (/dev/null, /dev/stdout) written in place, never replaced.
-  void Write(const std::string& path) {
-    quorvel::WriteTextTarget(path, text_);
+  // Runs `convert` (its status: 0 when it succeeded; it may throw) with the rows going to `path`
+  // by the target rules: a file replaced whole (its mode and the link to it kept), a device or
+  // pipe written in place, never replaced; nothing written when the run fails. Then the count.
+  int Run(const std::string& path, const std::function<int()>& convert) {
+    int status = 0;
+    if (GoesOutAsItComes(path)) {
+      struct Failed {};
+      try {
+        quorvel::StreamTextTarget(path, [&](const quorvel::TextWrite& write) {
+          struct Writing {  // the rows go to `write` while the run lasts, however it ends
+            const quorvel::TextWrite*& to;
+            ~Writing() { to = nullptr; }
+          } writing{write_ = &write};
+          status = convert();
+          if (status != 0) throw Failed();
+          write(text_);
+        });
+      } catch (const Failed&) {
+        return status;
+      }
+    } else {
+      status = convert();
+      if (status != 0) return status;
+      quorvel::WriteTextTarget(path, text_);
+    }
     std::fprintf(stderr, "quorvel-cli: %zu name%s to check, listed in %s\n", count_,
                  count_ == 1 ? "" : "s", path.c_str());
+    return 0;
   }
 
  private:
+  static constexpr size_t kBlockBytes = size_t{1} << 20;
+
+  // A regular file, or none yet.
+  static bool GoesOutAsItComes(const std::string& path) {
+    struct stat st {};
+    if (path == quorvel::kStandardStream) return false;
+    return ::stat(path.c_str(), &st) == 0 ? S_ISREG(st.st_mode) : errno == ENOENT;
+  }
+
   quorvel::NameReviewer reviewer_;
   std::string text_;
   size_t count_ = 0;
+  const quorvel::TextWrite* write_ = nullptr;  // while the rows go out as they come
 };
 
 // What a failed run left at its target, in words ("" when it did not get so far).
@@ -334,18 +375,24 @@ int Convert(const Run& run) {
     }
     ReviewCollector review(lists, run.options);
     const quorvel::LineHook reviewHook = run.reviewPath ? review.Hook() : quorvel::LineHook();
+    auto reviewed = [&](const std::function<int()>& convert) {
+      return run.reviewPath ? review.Run(*run.reviewPath, convert) : convert();
+    };
     if (run.tableRun) {
-      const int status = quorvel::cli::RunTable(lists, run.source, run.target, run.options,
-                                                run.table, reviewHook.call);
-      if (status == 0 && run.reviewPath) review.Write(*run.reviewPath);
-      return status;
+      return reviewed([&] {
+        return quorvel::cli::RunTable(lists, run.source, run.target, run.options, run.table,
+                                      reviewHook.call);
+      });
     }
     if (std::string unread = quorvel::UnreadSpreadsheetMessage(run.source); !unread.empty())
       return Fail(unread);
-    const quorvel::BatchReport report = quorvel::ConvertFile(
-        lists, run.source, run.target, run.options, {}, &left,
-        quorvel::cli::IndexFormWriter(lists, run.options, run.table.style), reviewHook);
-    if (run.reviewPath) review.Write(*run.reviewPath);
+    quorvel::BatchReport report;
+    reviewed([&] {
+      report = quorvel::ConvertFile(
+          lists, run.source, run.target, run.options, {}, &left,
+          quorvel::cli::IndexFormWriter(lists, run.options, run.table.style), reviewHook);
+      return 0;
+    });
     WarnAboutMarkers(run, report);
   } catch (const std::exception& e) {
     const int status = Fail(e.what());

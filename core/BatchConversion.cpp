@@ -1110,14 +1110,32 @@ void WriteTarget(const std::string& targetPath, const struct stat* sourceStat,
   WriteTargetBy(targetPath, sourceId, produce, nullptr, /*keepPartial=*/false);
 }
 
-void WriteTextTarget(const std::string& targetPath, std::string_view text) {
-  const Producer produce = [&](Output& out, const std::string&) { out.WriteUncounted(text); };
+namespace {
+
+// A text target whose lines `produceText` hands to its `write`; `keepPartial`: where no file
+// stood, the whole lines written before a failure are placed.
+void WriteText(const std::string& targetPath,
+               const std::function<void(const TextWrite& write)>& produceText, bool keepPartial) {
+  const Producer produce = [&](Output& out, const std::string&) {
+    produceText([&out](std::string_view lines) { out.WriteUncounted(lines); });
+  };
   if (targetPath == kStandardStream) {
     if (gStdoutClosed) throw Error("Standard output is closed");
     StreamInto(STDOUT_FILENO, "standard output", produce, nullptr);
   } else {
-    WriteTargetBy(targetPath, {}, produce, nullptr);
+    WriteTargetBy(targetPath, {}, produce, nullptr, keepPartial);
   }
+}
+
+}  // namespace
+
+void WriteTextTarget(const std::string& targetPath, std::string_view text) {
+  WriteText(targetPath, [&](const TextWrite& write) { write(text); }, /*keepPartial=*/true);
+}
+
+void StreamTextTarget(const std::string& targetPath,
+                      const std::function<void(const TextWrite& write)>& produce) {
+  WriteText(targetPath, produce, /*keepPartial=*/false);
 }
 
 }  // namespace quorvel

@@ -160,6 +160,13 @@ BatchReport ConvertFile(ListFiles& lists, const std::string& sourcePath,
 // output). InOutError on failure.
 void WriteTextTarget(const std::string& targetPath, std::string_view text);
 
+// The same for a text made while the target is written: `produce` is handed `write`, which takes
+// whole lines and writes them out at once; the target is placed when `produce` returns. When it
+// throws, nothing is placed (an earlier file stays as it was), and the error passes on.
+using TextWrite = std::function<void(std::string_view lines)>;
+void StreamTextTarget(const std::string& targetPath,
+                      const std::function<void(const TextWrite& write)>& produce);
+
 // How WriteTarget fills a target.
 struct TargetWrite {
   // Writes the whole content to `fd` (named `name` in messages). `path` is the new temporary file

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -731,6 +732,41 @@ TEST_F(Cli, ReviewWritesTheNamesToCheckWithTheirLineAndCountsThem) {
     EXPECT_NE(r.err.find("is the source or the target"), std::string::npos) << r.err;
     EXPECT_EQ(ReadFile(dir_.File("plain.txt")), G("刘德华\r\n"));
     EXPECT_EQ(ReadFile(dir_.File("plain_en.txt")), "old result\r\n");
+  }
+}
+
+// A review file goes out a block at a time as the run flags its names: a long review is the same
+// file as one written whole, and a run that fails part way, with blocks of rows already out,
+// places none (an earlier review file stays as it was, no temporary file is left).
+TEST_F(Cli, AReviewWrittenAsTheRunGoesIsPlacedOnlyWhenTheRunSucceeds) {
+  std::string names;
+  for (int i = 0; i < 30000; ++i) names += G(i % 2 ? "曾参\r\n" : "刘德华\r\n");
+  WriteFile(dir_.File("long.txt"), names + G("曾参\r\n"));
+  WriteFile(dir_.File("broken.txt"), names + std::string((size_t{1} << 20) + 1, 'x') + "\r\n");
+  const std::string review = " --review=" + dir_.File("review.tsv") + " ";
+
+  Outcome r = Call(review + dir_.File("long.txt") + " " + dir_.File("out.txt"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "quorvel-cli: 15001 names to check, listed in " + dir_.File("review.tsv") + "\n");
+  const std::string rows = ReadFile(dir_.File("review.tsv"));
+  const std::string row = "\t曾参\tCan Zeng\t参: can / cen / shen (rare in given names) — or Cen Zeng · "
+                          "Shen Zeng\n";
+  ASSERT_GT(rows.size(), size_t{1} << 20);
+  EXPECT_EQ(rows.substr(0, 1 + row.size()), "2" + row);
+  EXPECT_EQ(rows.substr(rows.size() - 5 - row.size()), "30001" + row);
+  EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 15001);
+
+  for (const bool earlier : {true, false}) {
+    SCOPED_TRACE(earlier ? "an earlier review file" : "none");
+    if (earlier) WriteFile(dir_.File("review.tsv"), "earlier\n");
+    else std::filesystem::remove(dir_.File("review.tsv"));
+    r = Call(review + dir_.File("broken.txt") + " " + dir_.File("out.txt"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Line 30001 of"), std::string::npos) << r.err;
+    EXPECT_EQ(std::filesystem::exists(dir_.File("review.tsv")), earlier);
+    if (earlier) EXPECT_EQ(ReadFile(dir_.File("review.tsv")), "earlier\n");
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.Path()))
+      EXPECT_EQ(entry.path().filename().string().find(".review.tsv"), std::string::npos);
   }
 }
 
