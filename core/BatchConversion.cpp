@@ -1130,7 +1130,8 @@ void WriteText(const std::string& targetPath,
 }  // namespace
 
 void WriteTextTarget(const std::string& targetPath, std::string_view text) {
-  WriteText(targetPath, [&](const TextWrite& write) { write(text); }, /*keepPartial=*/true);
+  WriteText(
+      targetPath, [&](const TextWrite& write) { write(text); }, /*keepPartial=*/true);
 }
 
 void StreamTextTarget(const std::string& targetPath,

@@ -747,10 +747,12 @@ TEST_F(Cli, AReviewWrittenAsTheRunGoesIsPlacedOnlyWhenTheRunSucceeds) {
 
   Outcome r = Call(review + dir_.File("long.txt") + " " + dir_.File("out.txt"));
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.err, "quorvel-cli: 15001 names to check, listed in " + dir_.File("review.tsv") + "\n");
+  EXPECT_EQ(r.err,
+            "quorvel-cli: 15001 names to check, listed in " + dir_.File("review.tsv") + "\n");
   const std::string rows = ReadFile(dir_.File("review.tsv"));
-  const std::string row = "\t曾参\tCan Zeng\t参: can / cen / shen (rare in given names) — or Cen Zeng · "
-                          "Shen Zeng\n";
+  const std::string row =
+      "\t曾参\tCan Zeng\t参: can / cen / shen (rare in given names) — or Cen Zeng · "
+      "Shen Zeng\n";
   ASSERT_GT(rows.size(), size_t{1} << 20);
   EXPECT_EQ(rows.substr(0, 1 + row.size()), "2" + row);
   EXPECT_EQ(rows.substr(rows.size() - 5 - row.size()), "30001" + row);
