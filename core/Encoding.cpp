@@ -573,6 +573,44 @@ inline bool PairsAsGb2312x16(const char* p, uint64_t* odd) {
 }
 #endif
 
+#ifdef QUORVEL_UTF8_VECTORS
+// The top bit of each of 32 bytes, the first byte's in the lowest bit.
+[[gnu::target("avx2"), gnu::always_inline]] inline uint32_t TopBits(__m256i m) {
+  return static_cast<uint32_t>(_mm256_movemask_epi8(m));
+}
+
+// PairsAsGb2312x16 for 32 bytes, with AVX2.
+[[gnu::target("avx2"), gnu::always_inline]] inline bool PairsAsGb2312x32(const char* p,
+                                                                         uint64_t* odd) {
+  const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  const uint32_t wide = TopBits(v);
+  if (wide == 0) return *odd == 0;
+  uint32_t upTo = wide;
+  upTo ^= upTo << 1;
+  upTo ^= upTo << 2;
+  upTo ^= upTo << 4;
+  upTo ^= upTo << 8;
+  upTo ^= upTo << 16;
+  const uint32_t trail = upTo ^ wide ^ (0u - static_cast<uint32_t>(*odd));
+  const uint32_t lead = wide & ~trail;
+  const uint32_t belowA1 = TopBits(_mm256_cmpgt_epi8(_mm256_set1_epi8(-95), v));
+  const uint32_t fromF8 = TopBits(_mm256_cmpgt_epi8(v, _mm256_set1_epi8(-9))) & wide;
+  const uint32_t ff = TopBits(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(-1)));
+  *odd ^= upTo >> 31 & 1;
+  return ((~wide & trail) | belowA1 | (fromF8 & lead) | ff) == 0;
+}
+
+// The 32-byte blocks of LooksLikeGb2312 from `*at` on; false where the pairing breaks, else
+// `*at` and `*odd` where the blocks end.
+[[gnu::target("avx2")]] bool PairsAsGb2312Avx2(const char* p, size_t n, size_t* at, uint64_t* odd) {
+  size_t i = *at;
+  for (; i + 32 <= n; i += 32)
+    if (!PairsAsGb2312x32(p + i, odd)) return false;
+  *at = i;
+  return true;
+}
+#endif
+
 }  // namespace
 
 bool LooksLikeGb2312(std::string_view text) {
@@ -580,6 +618,11 @@ bool LooksLikeGb2312(std::string_view text) {
   const size_t n = text.size();
   uint64_t odd = 0;
   size_t i = 0;
+#ifdef QUORVEL_UTF8_VECTORS
+  // A whole file (the survey) 32 bytes at a time where the processor can.
+  static const bool wide = __builtin_cpu_supports("avx2");
+  if (wide && n >= 64 && !PairsAsGb2312Avx2(p, n, &i, &odd)) return false;
+#endif
 #if defined(__x86_64__)
   for (; i + 16 <= n; i += 16)
     if (!PairsAsGb2312x16(p + i, &odd)) return false;
