@@ -61,10 +61,16 @@ bool gStdoutClosed = false;
 
 class Output {
  public:
-  Output(int fd, const std::string& name) : fd_(fd), name_(name) {
+  // `replacing`: a regular file that will be renamed over an earlier one (ext4 then writes all its
+  // pages at once, and waits): its blocks start for the disk as they are written. A file that
+  // takes no one's place is left to the kernel's own writeback, which a second core does later.
+  // Any other regular file (standard output redirected into one) starts them too.
+  enum class Writeback { kByKind, kReplacing, kNew };
+  Output(int fd, const std::string& name, Writeback writeback = Writeback::kByKind)
+      : fd_(fd), name_(name) {
     buf_.reserve(kOutputBlockBytes + 4096);
     struct stat st {};
-    startWriteback_ = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    startWriteback_ = writeback != Writeback::kNew && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   }
 
   std::string& Buffer() { return buf_; }
@@ -124,8 +130,7 @@ class Output {
       p += n;
       left -= static_cast<size_t>(n);
     }
-    // The file's new pages go to the disk while the next block is made, not all at once when the
-    // finished file is renamed over an earlier one (which makes ext4 write them then, and wait).
+    // The file's new pages go to the disk while the next block is made (see the constructor).
     if (startWriteback_) ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
     wholeLineBytes_ += text.size();
   }
@@ -883,7 +888,7 @@ void WriteTargetBy(const std::string& targetPath, const SourceIdentity& source,
     ::fchmod(fd, targetStat.st_mode & 07777);
   }
 
-  Output out(fd, targetPath);
+  Output out(fd, targetPath, exists ? Output::Writeback::kReplacing : Output::Writeback::kNew);
   try {
     produce(out, tempPath);
     // Replacing the source itself, the new text must be on the disk before the names go: a
