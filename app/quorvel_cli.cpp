@@ -373,10 +373,11 @@ int Convert(const Run& run) {
         return Fail(missing ? "没找到源文件,请选择 (" + run.source + ")"
                             : "Cannot convert \"" + run.source + "\": " + problem);
     }
-    ReviewCollector review(lists, run.options);
-    const quorvel::LineHook reviewHook = run.reviewPath ? review.Hook() : quorvel::LineHook();
+    std::optional<ReviewCollector> review;  // its tables are made only for a review
+    if (run.reviewPath) review.emplace(lists, run.options);
+    const quorvel::LineHook reviewHook = review ? review->Hook() : quorvel::LineHook();
     auto reviewed = [&](const std::function<int()>& convert) {
-      return run.reviewPath ? review.Run(*run.reviewPath, convert) : convert();
+      return review ? review->Run(*run.reviewPath, convert) : convert();
     };
     if (run.tableRun) {
       return reviewed([&] {
