@@ -6,8 +6,11 @@ asked for (and the GBK names behind one name outside GB2312), converted once per
 maximum resident set size. The memory goal: a constant, not growing with the file. The big files
 are removed at the end.
 
+With --review each build runs a second time with --review, whose file of names to check grows
+with the list (about 1.1 MiB a million names of the benchmark set).
+
 Usage: memory_bench.py --cli BUILD/bin/quorvel-cli [--before OLD/bin/quorvel-cli]
-                       [--millions 1,20,100] [--dir /work/tmp]
+                       [--millions 1,20,100] [--dir /work/tmp] [--review]
 """
 import argparse
 import os
@@ -19,8 +22,8 @@ import tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
-def run(cli, source, target):
-    proc = subprocess.run(["/usr/bin/time", "-f", "%e %M", cli, source, target], stdout=subprocess.DEVNULL,
+def run(cli, source, target, *options):
+    proc = subprocess.run(["/usr/bin/time", "-f", "%e %M", cli, *options, source, target], stdout=subprocess.DEVNULL,
                           stderr=subprocess.PIPE, text=True)
     if proc.returncode != 0:
         return None, None, proc.stderr.strip().splitlines()[0]
@@ -34,6 +37,8 @@ def main():
     ap.add_argument("--before")
     ap.add_argument("--millions", default="1,20,100")
     ap.add_argument("--dir", default=None)
+    ap.add_argument("--review", action="store_true",
+                    help="each build also with --review (its file of names to check)")
     args = ap.parse_args()
     work = tempfile.mkdtemp(prefix="quorvel-memory-bench-", dir=args.dir)
     try:
@@ -58,13 +63,18 @@ def main():
                         with open(path, "rb") as f:
                             shutil.copyfileobj(f, g, 1 << 20)
                 size = os.path.getsize(big) / (1 << 20)
-                for name, cli in builds:
+                review = os.path.join(work, "review.tsv")
+                runs = [(name, cli, ()) for name, cli in builds]
+                if args.review:
+                    runs += [(name + ", --review", cli, (f"--review={review}",)) for name, cli in builds]
+                for name, cli, options in runs:
                     target = os.path.join(work, "out.txt")
-                    wall, rss, err = run(cli, big, target)
+                    wall, rss, err = run(cli, big, target, *options)
                     shown = f"{wall:.2f} s | {rss:.1f} MiB" if err is None else f"failed: {err} |"
                     print(f"| {millions}M | {key} | {size:.0f} MiB | {name} | {shown} |", flush=True)
-                    if os.path.exists(target):
-                        os.remove(target)
+                    for done in (target, review):
+                        if os.path.exists(done):
+                            os.remove(done)
                 os.remove(big)
         print(f"load average {os.getloadavg()[0]:.2f} at the end")
     finally:
