@@ -156,6 +156,7 @@ class ReviewCollector {
             const quorvel::TextWrite*& to;
             ~Writing() { to = nullptr; }
           } writing{write_ = &write};
+          text_.reserve(kBlockBytes + 4096);  // one stretch of memory for every block
           status = convert();
           if (status != 0) throw Failed();
           write(text_);
@@ -174,7 +175,7 @@ class ReviewCollector {
   }
 
  private:
-  static constexpr size_t kBlockBytes = size_t{1} << 20;
+  static constexpr size_t kBlockBytes = size_t{1} << 18;
 
   // A regular file, or none yet.
   static bool GoesOutAsItComes(const std::string& path) {
