@@ -130,8 +130,13 @@ class Output {
       p += n;
       left -= static_cast<size_t>(n);
     }
-    // The file's new pages go to the disk while the next block is made (see the constructor).
-    if (startWriteback_) ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+    // The file's new pages go to the disk while the next blocks are made (see the constructor),
+    // a MiB at a time.
+    unstarted_ += text.size();
+    if (startWriteback_ && unstarted_ >= kWritebackBytes) {
+      ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+      unstarted_ = 0;
+    }
     wholeLineBytes_ += text.size();
   }
 
@@ -142,7 +147,9 @@ class Output {
   size_t wholeLines_ = 0;
   size_t bufferLines_ = 0;  // whole lines in buf_, when the writer tells them
   bool linesTold_ = false;
+  static constexpr size_t kWritebackBytes = size_t{1} << 20;
   bool startWriteback_ = false;  // a regular file
+  size_t unstarted_ = 0;         // bytes written since the writeback was last started
 };
 
 // A names source: bytes in memory, or a regular file read block by block.

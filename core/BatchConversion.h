@@ -70,8 +70,8 @@ std::string SourceFileProblem(const std::string& path, bool* missing);
 void CreateTargetFolder(const std::string& targetPath);
 
 // Output is written in blocks: whenever the lines converted hold at least this many bytes, and
-// at the end.
-inline constexpr size_t kOutputBlockBytes = size_t{1} << 20;
+// at the end. A block stays in the processor's cache from its first line to its writing.
+inline constexpr size_t kOutputBlockBytes = size_t{1} << 18;
 // The list files are checked for changes before the first name, after every block written, at
 // every progress report, and at least every kCheckEvery names: a dictionary edit finished before
 // a block is written applies to every name written after that block.
