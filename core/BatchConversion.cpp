@@ -61,10 +61,10 @@ bool gStdoutClosed = false;
 
 class Output {
  public:
-  // `replacing`: a regular file that will be renamed over an earlier one (ext4 then writes all its
-  // pages at once, and waits): its blocks start for the disk as they are written. A file that
-  // takes no one's place is left to the kernel's own writeback, which a second core does later.
-  // Any other regular file (standard output redirected into one) starts them too.
+  // kReplacing: a file that will be renamed over an earlier one (ext4 then writes all its pages
+  // at once, and waits); its blocks start for the disk as they are written. kNew: a file that
+  // takes no one's place, left to the kernel's own writeback, which a second core does later.
+  // kByKind: any regular file (standard output redirected into one) starts them too.
   enum class Writeback { kByKind, kReplacing, kNew };
   Output(int fd, const std::string& name, Writeback writeback = Writeback::kByKind)
       : fd_(fd), name_(name) {

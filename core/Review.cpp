@@ -569,12 +569,6 @@ bool NameReviewer::AppendRowOfCandidate(std::string& out, size_t number, std::st
   return true;
 }
 
-// The usual name is two to seven double-byte characters, with nothing but control bytes and
-// spaces around them. The walk would read its keys in order, the surname first (the first two
-// characters when the custom dictionary reads them), and lay out each alternative alike; here each
-// key is known from its Character, and the alternatives are laid out from the readings with the
-// flagged one swapped: the same bytes. Any other line (a taught whole name among the lists too)
-// is left to the walk.
 // The keys of a usual name as the layout takes them, each character a key, the surname first:
 // per key its reading, its flag (a Character's) and, where it has a row, the row's words; and the
 // name's characters. Where the custom dictionary reads the first two characters, they are one key,
@@ -603,6 +597,12 @@ struct NameReviewer::RowKeys {
   size_t CharacterOf(size_t key) const { return key == 0 ? 0 : key + pair; }
 };
 
+// The usual name is two to seven double-byte characters, with nothing but control bytes and
+// spaces around them. The walk would read its keys in order, the surname first (the first two
+// characters when the custom dictionary reads them), and lay out each alternative alike; here each
+// key is known from its Character, and the alternatives are laid out from the readings with the
+// flagged one swapped: the same bytes. Any other line (a taught whole name among the lists too)
+// is left to the walk.
 NameReviewer::ShortWay NameReviewer::AppendRowOfName(std::string& out, size_t number,
                                                      std::string_view line,
                                                      std::string_view output) const {
