@@ -546,30 +546,38 @@ inline bool PairsAsGb2312(uint64_t w, uint64_t* odd) {
 }
 
 #if defined(__x86_64__)
-// PairsAsGb2312 for sixteen bytes at `p`, with SSE2 (every x86-64 processor has it): the byte
-// classes as bit masks, one bit a byte, the first byte in the lowest.
-inline bool PairsAsGb2312x16(const char* p, uint64_t* odd) {
-  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  const unsigned wide = static_cast<unsigned>(_mm_movemask_epi8(v));  // non-ASCII bytes
-  if (wide == 0) return *odd == 0;
+// PairsAsGb2312 for a block of kBytes bytes (16 or 32) given as bit masks of its byte classes, one
+// bit a byte, the first byte in the lowest: `wide` the non-ASCII bytes (not all ASCII: the caller
+// decides that block alone), `belowA1` those from 80 to A0, `fromF8` those from F8, `ff` the FF
+// bytes.
+template <int kBytes>
+[[gnu::always_inline]] inline bool PairedByMasks(uint32_t wide, uint32_t belowA1, uint32_t fromF8,
+                                                 uint32_t ff, uint64_t* odd) {
   // In each bit: the parity of the non-ASCII bytes before it, and whether a trail is due there.
-  unsigned upTo = wide;
+  uint32_t upTo = wide;
   upTo ^= upTo << 1;
   upTo ^= upTo << 2;
   upTo ^= upTo << 4;
   upTo ^= upTo << 8;
-  const unsigned trail = (upTo ^ wide ^ (0u - static_cast<unsigned>(*odd))) & 0xFFFF;
-  const unsigned lead = wide & ~trail;
-  // Compared as signed bytes: 0x80-0xA0 are below 0xA1 (-95), 0xF8-0xFF above -9 (as ASCII is).
-  const unsigned belowA1 =
-      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi8(_mm_set1_epi8(-95), v)));
-  const unsigned fromF8 =
-      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi8(v, _mm_set1_epi8(-9)))) & wide;
-  const unsigned ff =
-      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(-1))));
-  *odd ^= upTo >> 15 & 1;
+  if constexpr (kBytes == 32) upTo ^= upTo << 16;
+  constexpr uint32_t kAll = kBytes == 32 ? ~0u : (1u << kBytes) - 1;
+  const uint32_t trail = (upTo ^ wide ^ (0u - static_cast<uint32_t>(*odd))) & kAll;
+  const uint32_t lead = wide & ~trail;
+  *odd ^= upTo >> (kBytes - 1) & 1;
   // F8-FE breaks the pairing only as a lead, FF always.
-  return ((~wide & trail) | belowA1 | (fromF8 & lead) | ff) == 0;
+  return ((~wide & trail) | belowA1 | (fromF8 & wide & lead) | ff) == 0;
+}
+
+// PairsAsGb2312 for sixteen bytes at `p`, with SSE2 (every x86-64 processor has it).
+inline bool PairsAsGb2312x16(const char* p, uint64_t* odd) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const auto bits = [](__m128i m) { return static_cast<uint32_t>(_mm_movemask_epi8(m)); };
+  const uint32_t wide = bits(v);  // non-ASCII bytes
+  if (wide == 0) return *odd == 0;
+  // Compared as signed bytes: 0x80-0xA0 are below 0xA1 (-95), 0xF8-0xFF above -9 (as ASCII is).
+  return PairedByMasks<16>(wide, bits(_mm_cmpgt_epi8(_mm_set1_epi8(-95), v)),
+                           bits(_mm_cmpgt_epi8(v, _mm_set1_epi8(-9))),
+                           bits(_mm_cmpeq_epi8(v, _mm_set1_epi8(-1))), odd);
 }
 #endif
 
@@ -585,19 +593,9 @@ inline bool PairsAsGb2312x16(const char* p, uint64_t* odd) {
   const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
   const uint32_t wide = TopBits(v);
   if (wide == 0) return *odd == 0;
-  uint32_t upTo = wide;
-  upTo ^= upTo << 1;
-  upTo ^= upTo << 2;
-  upTo ^= upTo << 4;
-  upTo ^= upTo << 8;
-  upTo ^= upTo << 16;
-  const uint32_t trail = upTo ^ wide ^ (0u - static_cast<uint32_t>(*odd));
-  const uint32_t lead = wide & ~trail;
-  const uint32_t belowA1 = TopBits(_mm256_cmpgt_epi8(_mm256_set1_epi8(-95), v));
-  const uint32_t fromF8 = TopBits(_mm256_cmpgt_epi8(v, _mm256_set1_epi8(-9))) & wide;
-  const uint32_t ff = TopBits(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(-1)));
-  *odd ^= upTo >> 31 & 1;
-  return ((~wide & trail) | belowA1 | (fromF8 & lead) | ff) == 0;
+  return PairedByMasks<32>(wide, TopBits(_mm256_cmpgt_epi8(_mm256_set1_epi8(-95), v)),
+                           TopBits(_mm256_cmpgt_epi8(v, _mm256_set1_epi8(-9))),
+                           TopBits(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(-1))), odd);
 }
 
 // The 32-byte blocks of LooksLikeGb2312 from `*at` on; false where the pairing breaks, else
