@@ -662,7 +662,7 @@ NameConverter::PairSurname* NameConverter::FindPairSurname(std::string_view line
 // `stop`: a forms line of GB18030, or (kFromUtf8) of three-byte UTF-8 sequences of code points
 // `run.twoByte` knows, decoded into runLine_. The end, or nullptr; `*end`: where the line ends in
 // `run.text`, `*next`: where the next line starts.
-template <bool kFromUtf8>
+template <bool kFromUtf8, bool kTrimmedStops>
 [[gnu::always_inline]] inline char* NameConverter::PutRunLine(char* w, const Run& run, size_t from,
                                                               uint8_t stop, uint8_t* marks,
                                                               size_t* end, size_t* next) {
@@ -680,6 +680,12 @@ template <bool kFromUtf8>
     if (line.size() < 6 || !KnownThreeByteCodes(line, run.twoByte, runLine_)) return nullptr;
     line = std::string_view(runLine_, line.size() / 3 * 2);
   } else {
+    // kTrimmedStops: a line to trim (which the watch always wants) is not written; the trimmed
+    // line's mark is then never looked at.
+    if (kTrimmedStops && !line.empty() &&
+        (static_cast<unsigned char>(line.front()) <= 0x20 ||
+         static_cast<unsigned char>(line.back()) <= 0x20))
+      return nullptr;
     line = FormsLine(line, marks);
     if (line.empty() || (*marks & stop)) return nullptr;
   }
@@ -721,12 +727,12 @@ template <bool kFromUtf8, bool kWatched>
       size_t lineEnd;
       // A watched run writes the lines no one wants as the usual run does; a line that stops it
       // is written again with the watch's marks let through, and listed if they were why.
-      char* end = PutRunLine<kFromUtf8>(w, run, from, stop | (kWatched ? kWanted : 0), &marks,
-                                        &lineEnd, &bytesTaken);
+      char* end = PutRunLine<kFromUtf8, kWatched>(w, run, from, stop | (kWatched ? kWanted : 0),
+                                                  &marks, &lineEnd, &bytesTaken);
       if constexpr (kWatched) {
         if (!end) {
           marks = 0;
-          end = PutRunLine<kFromUtf8>(w, run, from, stop, &marks, &lineEnd, &bytesTaken);
+          end = PutRunLine<kFromUtf8, false>(w, run, from, stop, &marks, &lineEnd, &bytesTaken);
           if (!end) break;
           WantedLine& line = wanted_[wanted];
           line.line = linesTaken;

@@ -213,7 +213,7 @@ class NameConverter {
     size_t endsBefore;
     const uint16_t* twoByte;
   };
-  template <bool kFromUtf8>
+  template <bool kFromUtf8, bool kTrimmedStops>
   char* PutRunLine(char* w, const Run& run, size_t from, uint8_t stop, uint8_t* marks, size_t* end,
                    size_t* next);
   template <bool kFromUtf8, bool kWatched>
