@@ -680,8 +680,9 @@ template <bool kFromUtf8, bool kTrimmedStops>
     if (line.size() < 6 || !KnownThreeByteCodes(line, run.twoByte, runLine_)) return nullptr;
     line = std::string_view(runLine_, line.size() / 3 * 2);
   } else {
-    // kTrimmedStops: a line to trim (which the watch always wants) is not written; the trimmed
-    // line's mark is then never looked at.
+    // kTrimmedStops: a line FormsLine would trim (which the watch always wants) is not written;
+    // the trimmed line's mark is then never looked at. (The same test as FormsLine's: written
+    // out here, where a shared helper made the compiler lay the loop out worse.)
     if (kTrimmedStops && !line.empty() &&
         (static_cast<unsigned char>(line.front()) <= 0x20 ||
          static_cast<unsigned char>(line.back()) <= 0x20))

@@ -878,8 +878,9 @@ TEST_F(Batch, TwoThreadsWriteWhatOneWrites) {
 TEST_F(Batch, LinesTakenManyAtATimeAreTheLinesTakenOneAtATime) {
   const std::vector<std::string> plain = {"刘德华", "王小明", "张强", "李丽", "陈小明", "吕乐丽"};
   const std::vector<std::string> odd = {
-      "欧阳修",      "司马光",   "张、",           " 李四\t", "",   "吕𪚥",   "Li Si",  "龘龘",
-      "买买提·艾力", "赵\x01明", "刘德华强丽明小", "王明",    "赵", "欧丽华", "欧明强", "李丽"};
+      "欧阳修", "司马光",      "张、",     " 李四\t",        "",     "吕𪚥", "Li Si",
+      "龘龘",   "买买提·艾力", "赵\x01明", "刘德华强丽明小", "王明", "赵",   "欧丽华",
+      "欧明强", "李丽",        "张强 "};
   const char* const ends[] = {"\r\n", "\n", "\r", "\r\n", "\r\n"};
   // The names in `encode`d bytes.
   auto names = [&](std::string (*encode)(std::string_view)) {
