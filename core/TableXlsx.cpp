@@ -3,8 +3,6 @@
 #include <expat.h>
 #include <fcntl.h>
 #include <unistd.h>
-#include <xlsxwriter.h>
-#include <zip.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +13,7 @@
 #include <map>
 
 #include "Errors.h"
+#include "WorkbookLibraries.h"
 
 namespace quorvel {
 
@@ -103,7 +102,7 @@ class XmlParser {
       constexpr int kBlock = 1 << 16;
       void* buffer = XML_GetBuffer(parser_, kBlock);
       if (!buffer) throw std::bad_alloc();
-      const zip_int64_t n = zip_fread(file, buffer, kBlock);
+      const zip_int64_t n = Zip().zip_fread(file, buffer, kBlock);
       if (n < 0) throw Error(kNotAWorkbook);
       bytes = static_cast<size_t>(n);
       last_ = n == 0;
@@ -254,28 +253,29 @@ class XlsxSource::Archive {
   // `bytes` must outlive the archive.
   explicit Archive(const TableBytes& bytes) {
     zip_error_t error;
-    zip_error_init(&error);
+    Zip().zip_error_init(&error);
     zip_source_t* source = nullptr;
     if (bytes.Descriptor() < 0) {
-      source = zip_source_buffer_create(bytes.Memory().data(), bytes.Size(), 0, &error);
+      source = Zip().zip_source_buffer_create(bytes.Memory().data(), bytes.Size(), 0, &error);
     } else if (FILE* file = OpenStream(bytes.Descriptor())) {
       // As long as the file was when opened: the parts lie where its directory says.
-      source = zip_source_filep_create(file, 0, static_cast<zip_int64_t>(bytes.Size()), &error);
+      source =
+          Zip().zip_source_filep_create(file, 0, static_cast<zip_int64_t>(bytes.Size()), &error);
       if (!source) std::fclose(file);
     }
-    if (source) zip_ = zip_open_from_source(source, ZIP_RDONLY, &error);
-    if (source && !zip_) zip_source_free(source);
-    zip_error_fini(&error);
+    if (source) zip_ = Zip().zip_open_from_source(source, ZIP_RDONLY, &error);
+    if (source && !zip_) Zip().zip_source_free(source);
+    Zip().zip_error_fini(&error);
     if (!zip_) throw Error(kNotAWorkbook);
   }
-  ~Archive() { zip_discard(zip_); }
+  ~Archive() { Zip().zip_discard(zip_); }
 
   // An entry opened for reading, or nullptr when the archive has none of that name.
   zip_file_t* Open(const std::string& name, zip_uint64_t* size) const {
     zip_stat_t st;
-    if (zip_stat(zip_, name.c_str(), 0, &st) != 0) return nullptr;
+    if (Zip().zip_stat(zip_, name.c_str(), 0, &st) != 0) return nullptr;
     *size = st.size;
-    return zip_fopen(zip_, name.c_str(), 0);
+    return Zip().zip_fopen(zip_, name.c_str(), 0);
   }
 
   template <typename Handler>
@@ -287,10 +287,10 @@ class XlsxSource::Archive {
     try {
       for (bool ended = false; !ended;) parser.Feed(file, &ended);
     } catch (...) {
-      zip_fclose(file);
+      Zip().zip_fclose(file);
       throw;
     }
-    zip_fclose(file);
+    Zip().zip_fclose(file);
     return true;
   }
 
@@ -314,7 +314,7 @@ class SheetReader : public RowReader {
     file_ = archive.Open(path, &size_);
     if (!file_) throw Error(kNotAWorkbook);
   }
-  ~SheetReader() override { zip_fclose(file_); }
+  ~SheetReader() override { Zip().zip_fclose(file_); }
 
   bool Next(Row& row) override {
     while (ready_.empty() && !done_) ReadBlock();
@@ -458,22 +458,22 @@ XlsxWriter::XlsxWriter(const std::string& path, std::map<int, std::string> numbe
     : codes_(std::move(numberFormats)) {
   lxw_workbook_options options = {};
   options.constant_memory = LXW_TRUE;  // rows go to the file as they come
-  book_ = workbook_new_opt(path.c_str(), &options);
+  book_ = XlsxWriterLibrary().workbook_new_opt(path.c_str(), &options);
   if (!book_) throw Error("Cannot create the workbook \"" + path + "\"");
 }
 
 XlsxWriter::~XlsxWriter() {
-  if (book_) lxw_workbook_free(book_);
+  if (book_) XlsxWriterLibrary().lxw_workbook_free(book_);
 }
 
 void XlsxWriter::Check(int error) {
   if (error != LXW_NO_ERROR)
     throw Error(std::string("Cannot write the workbook: ") +
-                lxw_strerror(static_cast<lxw_error>(error)));
+                XlsxWriterLibrary().lxw_strerror(static_cast<lxw_error>(error)));
 }
 
 void XlsxWriter::AddSheet(const std::string& name) {
-  sheet_ = workbook_add_worksheet(book_, name.empty() ? nullptr : name.c_str());
+  sheet_ = XlsxWriterLibrary().workbook_add_worksheet(book_, name.empty() ? nullptr : name.c_str());
   if (!sheet_) throw Error("Cannot write the workbook: sheet \"" + name + "\" cannot be added");
   row_ = 0;
 }
@@ -489,16 +489,19 @@ void XlsxWriter::Write(const Row& row) {
     switch (cell.type) {
       case CellType::kEmpty: break;
       case CellType::kNumber:
-        Check(worksheet_write_number(sheet_, row_, column, std::strtod(cell.text.c_str(), nullptr),
-                                     NumberFormat(cell.numberFormat)));
+        Check(XlsxWriterLibrary().worksheet_write_number(sheet_, row_, column,
+                                                         std::strtod(cell.text.c_str(), nullptr),
+                                                         NumberFormat(cell.numberFormat)));
         break;
       case CellType::kBoolean:
-        Check(worksheet_write_boolean(sheet_, row_, column, cell.text == "1", nullptr));
+        Check(XlsxWriterLibrary().worksheet_write_boolean(sheet_, row_, column, cell.text == "1",
+                                                          nullptr));
         break;
       case CellType::kText:
       case CellType::kError:
         if (!cell.text.empty())
-          Check(worksheet_write_string(sheet_, row_, column, cell.text.c_str(), nullptr));
+          Check(XlsxWriterLibrary().worksheet_write_string(sheet_, row_, column, cell.text.c_str(),
+                                                           nullptr));
         break;
     }
   }
@@ -512,9 +515,9 @@ lxw_format* XlsxWriter::NumberFormat(int id) {
   lxw_format* format = nullptr;
   const auto code = codes_.find(id);
   if (id < 164 || code != codes_.end()) {
-    format = workbook_add_format(book_);
-    if (id < 164) format_set_num_format_index(format, static_cast<uint8_t>(id));
-    else format_set_num_format(format, code->second.c_str());
+    format = XlsxWriterLibrary().workbook_add_format(book_);
+    if (id < 164) XlsxWriterLibrary().format_set_num_format_index(format, static_cast<uint8_t>(id));
+    else XlsxWriterLibrary().format_set_num_format(format, code->second.c_str());
   }
   formats_[id] = format;
   return format;
@@ -523,7 +526,7 @@ lxw_format* XlsxWriter::NumberFormat(int id) {
 void XlsxWriter::Close() {
   lxw_workbook* book = book_;
   book_ = nullptr;
-  Check(workbook_close(book));
+  Check(XlsxWriterLibrary().workbook_close(book));
 }
 
 }  // namespace quorvel
