@@ -727,7 +727,8 @@ template <bool kFromUtf8, bool kWatched>
       const size_t from = bytesTaken;
       size_t lineEnd;
       // A watched run writes the lines no one wants as the usual run does; a line that stops it
-      // is written again with the watch's marks let through, and listed if they were why.
+      // is written again with the watch's marks let through and listed: written now, it was
+      // stopped by them (the two writes differ in nothing else).
       char* end = PutRunLine<kFromUtf8, kWatched>(w, run, from, stop | (kWatched ? kWanted : 0),
                                                   &marks, &lineEnd, &bytesTaken);
       if constexpr (kWatched) {
