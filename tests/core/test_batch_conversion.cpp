@@ -722,6 +722,16 @@ struct RunOutcome {
   std::vector<std::string> seen;  // the same, where a test keeps two lists
 };
 
+// Two runs of one source that must agree: the same target, error, counts and lines left.
+static void ExpectSameRun(const RunOutcome& got, const RunOutcome& want) {
+  EXPECT_EQ(FirstDifferentLine(got.target, want.target), "");
+  EXPECT_EQ(got.error, want.error);
+  EXPECT_EQ(got.report.lines, want.report.lines);
+  EXPECT_EQ(got.report.linesWithMarker, want.report.linesWithMarker);
+  EXPECT_EQ(got.report.invalidSequences, want.report.invalidSequences);
+  EXPECT_EQ(got.left.lines, want.left.lines);
+}
+
 // A large source converts on two threads exactly as on one: the same target bytes, report and
 // line hook calls, in every encoding, and a run stopped part way (a cancel, a list error on a
 // line, a line too long) leaves the same lines and the same error. The sources span several
@@ -820,14 +830,9 @@ TEST_F(Batch, TwoThreadsWriteWhatOneWrites) {
       return outcome;
     };
     const RunOutcome one = run("1"), two = run("2");
-    EXPECT_EQ(FirstDifferentLine(two.target, one.target), "");
-    EXPECT_EQ(two.error, one.error);
-    EXPECT_EQ(two.report.lines, one.report.lines);
-    EXPECT_EQ(two.report.linesWithMarker, one.report.linesWithMarker);
-    EXPECT_EQ(two.report.invalidSequences, one.report.invalidSequences);
+    ExpectSameRun(two, one);
     EXPECT_EQ(two.report.encoding, one.report.encoding);
     EXPECT_EQ(two.left.kind, one.left.kind);
-    EXPECT_EQ(two.left.lines, one.left.lines);
     ASSERT_EQ(two.hooked.size(), one.hooked.size());
     for (size_t k = 0; k < one.hooked.size(); ++k)
       ASSERT_EQ(two.hooked[k], one.hooked[k]) << "hook call " << k + 1;
@@ -991,12 +996,7 @@ TEST_F(Batch, LinesTakenManyAtATimeAreTheLinesTakenOneAtATime) {
         SCOPED_TRACE(std::string(way == kManyAtATime ? "one thread" : "two threads") +
                      (watched ? ", watched" : ""));
         const RunOutcome other = run(way, watched, edit, source.options);
-        EXPECT_EQ(FirstDifferentLine(other.target, base.target), "");
-        EXPECT_EQ(other.error, base.error);
-        EXPECT_EQ(other.left.lines, base.left.lines);
-        EXPECT_EQ(other.report.lines, base.report.lines);
-        EXPECT_EQ(other.report.linesWithMarker, base.report.linesWithMarker);
-        EXPECT_EQ(other.report.invalidSequences, base.report.invalidSequences);
+        ExpectSameRun(other, base);
         if (watched) {
           EXPECT_EQ(other.hooked, base.hooked);
           EXPECT_GT(other.seen.size(), other.hooked.size());  // walk and trimmed lines too
