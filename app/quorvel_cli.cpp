@@ -17,7 +17,7 @@
 #include "DataLocations.h"
 #include "DictCommand.h"
 #include "Errors.h"
-#include "Review.h"
+#include "ReviewThread.h"
 #include "TableRun.h"
 #include "Version.h"
 
@@ -121,27 +121,17 @@ bool SameFile(const std::string& a, const std::string& b) {
          sa.st_ino == sb.st_ino;
 }
 
-// The names of a run that a person should check, gathered line by line as the run converts them.
-// Into a file they go out as they come, a block at a time (a run of any length holds no more),
-// and the file is placed once the run succeeded; into a stream or device (/dev/stdout, a pipe)
-// they are written whole at the end, after the run's own output.
+// The names of a run that a person should check, reviewed on a thread of their own as the run
+// converts them (ReviewThread). Into a file they go out as they come, a block at a time (a run of
+// any length holds no more), and the file is placed once the run succeeded; into a stream or
+// device (/dev/stdout, a pipe) they are written whole at the end, after the run's own output.
 class ReviewCollector {
  public:
-  ReviewCollector(const quorvel::ListFiles& lists, const quorvel::ConversionOptions& options)
-      : reviewer_(lists, options) {}
+  ReviewCollector(quorvel::ListFiles& lists, const quorvel::ConversionOptions& options)
+      : review_(lists, options) {}
 
   // Sees only the lines the review may flag.
-  quorvel::LineHook Hook() {
-    return {[this](size_t number, std::string_view name, std::string_view output) {
-              if (!reviewer_.AppendRow(text_, number, name, output)) return;
-              ++count_;
-              if (write_ && text_.size() >= kBlockBytes) {
-                (*write_)(text_);
-                text_.clear();
-              }
-            },
-            &reviewer_.Watch()};
-  }
+  quorvel::LineHook Hook() { return review_.Hook(); }
 
   // Runs `convert` (its status: 0 when it succeeded; it may throw) with the rows going to `path`
   // by the target rules: a file replaced whole (its mode and the link to it kept), a device or
@@ -152,14 +142,16 @@ class ReviewCollector {
       struct Failed {};
       try {
         quorvel::StreamTextTarget(path, [&](const quorvel::TextWrite& write) {
+          const quorvel::ReviewThread::Spill spill = write;
           struct Writing {  // the rows go to `write` while the run lasts, however it ends
-            const quorvel::TextWrite*& to;
-            ~Writing() { to = nullptr; }
-          } writing{write_ = &write};
-          text_.reserve(kBlockBytes + 4096);  // one stretch of memory for every block
+            quorvel::ReviewThread& review;
+            ~Writing() { review.SpillTo(nullptr); }
+          } writing{review_};
+          review_.SpillTo(&spill);
           status = convert();
           if (status != 0) throw Failed();
-          write(text_);
+          review_.Finish();
+          write(review_.Rows());
         });
       } catch (const Failed&) {
         return status;
@@ -167,16 +159,16 @@ class ReviewCollector {
     } else {
       status = convert();
       if (status != 0) return status;
-      quorvel::WriteTextTarget(path, text_);
+      review_.Finish();
+      quorvel::WriteTextTarget(path, review_.Rows());
     }
-    std::fprintf(stderr, "quorvel-cli: %zu name%s to check, listed in %s\n", count_,
-                 count_ == 1 ? "" : "s", path.c_str());
+    const size_t count = review_.Count();
+    std::fprintf(stderr, "quorvel-cli: %zu name%s to check, listed in %s\n", count,
+                 count == 1 ? "" : "s", path.c_str());
     return 0;
   }
 
  private:
-  static constexpr size_t kBlockBytes = size_t{1} << 18;
-
   // A regular file, or none yet.
   static bool GoesOutAsItComes(const std::string& path) {
     struct stat st {};
@@ -184,10 +176,7 @@ class ReviewCollector {
     return ::stat(path.c_str(), &st) == 0 ? S_ISREG(st.st_mode) : errno == ENOENT;
   }
 
-  quorvel::NameReviewer reviewer_;
-  std::string text_;
-  size_t count_ = 0;
-  const quorvel::TextWrite* write_ = nullptr;  // while the rows go out as they come
+  quorvel::ReviewThread review_;
 };
 
 // What a failed run left at its target, in words ("" when it did not get so far).

@@ -7,8 +7,9 @@
     engine reads wrong, how many lines are flagged, and how many of the wrong ones are flagged;
   - cost: quorvel-cli on the 1,000,000 names in GBK and UTF-8, and on the population list, with
     and without --review, interleaved rounds, median wall and CPU (user + system) times and their
-    ratio; with --instructions also the instructions of one run each (valgrind's callgrind, which
-    counts the same on a busy machine as on an idle one) and their ratio; with --against OTHER_CLI
+    ratio (every run writes new files, removed after it outside the timing); with --instructions
+    also the instructions of one run each (valgrind's callgrind, which counts the same on a busy
+    machine as on an idle one; the review's thread counted too) and their ratio; with --against OTHER_CLI
     (another build, say the one before a change) also OTHER_CLI --review in the same rounds, its
     ratio to the same run without review beside this build's.
 Prints Markdown.
@@ -39,6 +40,17 @@ def timed(argv):
     if proc.returncode != 0:
         sys.exit(f"failed: {' '.join(argv)}: {proc.stderr.decode()}")
     return wall, (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+
+
+def fresh(work, argv_for):
+    """timed() of argv_for(target, review file), both new files, removed after the timing: a run
+    that replaced the last run's files would wait while the file system dropped them."""
+    out, review = os.path.join(work, "fresh_out.txt"), os.path.join(work, "fresh_review.tsv")
+    result = timed(argv_for(out, review))
+    for path in (out, review):
+        if os.path.exists(path):
+            os.remove(path)
+    return result
 
 
 def instructions(argv):
@@ -111,16 +123,14 @@ def main():
         against = " | --against's --review | Its ratio wall / CPU" if args.against else ""
         print("\n| Source | Without review: wall / CPU (median) | With --review | Ratio wall / CPU"
               f"{against} |\n|---|---|---|---{'|---|---' if args.against else ''}|")
-        review = os.path.join(work, "r.tsv")
         for label, path in (("make_names.py, GBK", gbk), ("make_names.py, UTF-8", utf8),
                             ("population frequencies, UTF-8", population)):
-            out = os.path.join(work, "o.txt")
             plain, reviewed, other = [], [], []
             for _ in range(args.rounds):
-                plain.append(timed([args.cli, path, out]))
-                reviewed.append(timed([args.cli, f"--review={review}", path, out]))
+                plain.append(fresh(work, lambda out, _: [args.cli, path, out]))
+                reviewed.append(fresh(work, lambda out, review: [args.cli, f"--review={review}", path, out]))
                 if args.against:
-                    other.append(timed([args.against, f"--review={review}", path, out]))
+                    other.append(fresh(work, lambda out, review: [args.against, f"--review={review}", path, out]))
             pw, pc = (statistics.median(t[i] for t in plain) for i in (0, 1))
             rw, rc = (statistics.median(t[i] for t in reviewed) for i in (0, 1))
             row = (f"| {label}, {args.names:,} names | {pw * 1000:.0f} ms / {pc * 1000:.0f} ms | "
@@ -135,7 +145,7 @@ def main():
                   f"\n|---|---|---|---{'|---|---' if args.against else ''}|")
             for label, path in (("make_names.py, GBK", gbk), ("make_names.py, UTF-8", utf8),
                                 ("population frequencies, UTF-8", population)):
-                out = os.path.join(work, "o.txt")
+                out, review = os.path.join(work, "o.txt"), os.path.join(work, "r.tsv")
                 plain = instructions([args.cli, path, out])
                 reviewed = instructions([args.cli, f"--review={review}", path, out])
                 row = (f"| {label}, {args.names:,} names | {plain / 1e6:,.1f} M | {reviewed / 1e6:,.1f} M | "

@@ -125,6 +125,7 @@ void ListFiles::Load() {
   fresh->pinyinKeys.Build(fresh->items[kPinyinDictionaryKeys]);
   fresh->wadeGilesKeys.Build(fresh->items[kWadeGilesDictionaryKeys]);
   fresh->taughtNames.Build(fresh->items[kTaughtNameKeys]);
+  if (beforeChange_) beforeChange_();
   lists_ = std::move(fresh);
   stale_ = false;
   ++loadCount_;
@@ -139,6 +140,7 @@ void ListFiles::Refresh() {
 }
 
 void ListFiles::Release() {
+  if (beforeChange_) beforeChange_();
   lists_ = std::make_unique<Lists>();
   stale_ = true;
   ++generation_;

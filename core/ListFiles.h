@@ -16,10 +16,13 @@
 // and every Load reads under the folder's lock, completing a killed writer's record first (the
 // protocol, its promises and its failures: PairWrite.h).
 //
-// Single-threaded: one ListFiles is used by one thread at a time.
+// Single-threaded: one ListFiles is used by one thread at a time, except that another thread may
+// read the lists while this one refreshes them if a before-change call (SetBeforeChange) keeps
+// it from reading them while they change.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -83,6 +86,12 @@ class ListFiles {
   uint64_t Generation() const { return generation_; }
   bool UsesInotify() const;
 
+  // Called before the lists in memory are replaced (a load that found the files, a release), on
+  // the thread that replaces them: a reader on another thread (the review of a run) finishes with
+  // them and returns once it no longer reads them; it may throw, and then nothing is replaced.
+  // An empty function: no one.
+  void SetBeforeChange(std::function<void()> call) { beforeChange_ = std::move(call); }
+
  private:
   struct Lists;
 
@@ -95,6 +104,7 @@ class ListFiles {
   friend class PairWriteLock;
   uint64_t loadCount_ = 0;
   uint64_t generation_ = 0;
+  std::function<void()> beforeChange_;
 };
 
 }  // namespace quorvel

@@ -766,7 +766,9 @@ TEST_F(Cli, AReviewWrittenAsTheRunGoesIsPlacedOnlyWhenTheRunSucceeds) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("Line 30001 of"), std::string::npos) << r.err;
     EXPECT_EQ(std::filesystem::exists(dir_.File("review.tsv")), earlier);
-    if (earlier) EXPECT_EQ(ReadFile(dir_.File("review.tsv")), "earlier\n");
+    if (earlier) {
+      EXPECT_EQ(ReadFile(dir_.File("review.tsv")), "earlier\n");
+    }
     for (const auto& entry : std::filesystem::directory_iterator(dir_.Path()))
       EXPECT_EQ(entry.path().filename().string().find(".review.tsv"), std::string::npos);
   }

@@ -13,6 +13,7 @@
 #include "CustomDictionary.h"
 #include "Errors.h"
 #include "Review.h"
+#include "ReviewThread.h"
 #include "Settings.h"
 #include "TestSupport.h"
 
@@ -265,16 +266,21 @@ TEST_F(ReviewTest, TheWatchedRunReviewsWhatARunOfEveryLineReviewsAsTheListsChang
     size_t calls = 0;
     std::set<std::string> handed;  // the names
   };
-  auto run = [&](const char* threads, bool watched) {
+  enum class Way { kEveryLine, kWatched, kOnItsThread };
+  auto run = [&](const char* threads, Way way) {
     readShen(true);
     lists_.Refresh();
     const ConversionOptions options = Options();
     NameReviewer reviewer(lists_, options);
+    std::optional<ReviewThread> onItsThread;
+    if (way == Way::kOnItsThread) onItsThread.emplace(lists_, options);
+    const LineHook toItsThread = onItsThread ? onItsThread->Hook() : LineHook();
     Review review;
     const LineFn hook = [&](size_t number, std::string_view name, std::string_view output) {
       ++review.calls;
       review.handed.emplace(name);
-      reviewer.AppendRow(review.rows, number, name, output);
+      if (onItsThread) toItsThread.call(number, name, output);
+      else reviewer.AppendRow(review.rows, number, name, output);
     };
     const ProgressFn progress = [&](size_t done, size_t) {
       if (done == 2048) readShen(false);  // 参 is the table's: its lines are flagged
@@ -282,11 +288,17 @@ TEST_F(ReviewTest, TheWatchedRunReviewsWhatARunOfEveryLineReviewsAsTheListsChang
     };
     ::setenv("QUORVEL_THREADS", threads, 1);
     ConvertFile(lists_, dir_.File("in.txt"), dir_.File("out.txt"), options, progress, nullptr, {},
-                watched ? LineHook(hook, &reviewer.Watch()) : LineHook(hook));
+                way == Way::kEveryLine ? LineHook(hook)
+                : onItsThread          ? LineHook(hook, toItsThread.watch)
+                                       : LineHook(hook, &reviewer.Watch()));
     ::unsetenv("QUORVEL_THREADS");
+    if (onItsThread) {
+      onItsThread->Finish();
+      review.rows = onItsThread->Rows();
+    }
     return review;
   };
-  const Review every = run("1", false);
+  const Review every = run("1", Way::kEveryLine);
   EXPECT_EQ(every.calls, kLines);
   auto flagged = [&](size_t number) {
     return every.rows.find("\n" + std::to_string(number) + "\t") != std::string::npos;
@@ -297,13 +309,51 @@ TEST_F(ReviewTest, TheWatchedRunReviewsWhatARunOfEveryLineReviewsAsTheListsChang
   EXPECT_TRUE(flagged(9 + n * 300)) << "欧阳参 once it no longer does";
   EXPECT_TRUE(flagged(11 + n * 300)) << "乐文";
   EXPECT_FALSE(flagged(1 + n * 2000)) << "曾参 once it does again";
-  for (const char* threads : {"1", "2"}) {
-    SCOPED_TRACE(std::string(threads) + " thread(s)");
-    const Review watched = run(threads, true);
+  // On a thread of its own, each line is reviewed against the lists it was converted with.
+  for (const auto& [threads, way] : {std::pair{"1", Way::kWatched}, std::pair{"2", Way::kWatched},
+                                     std::pair{"1", Way::kOnItsThread}}) {
+    SCOPED_TRACE(std::string(threads) + " thread(s)" +
+                 (way == Way::kOnItsThread ? ", reviewed on a thread of its own" : ""));
+    const Review watched = run(threads, way);
     EXPECT_EQ(FirstDifferentLine(watched.rows, every.rows), "");
     EXPECT_EQ(watched.handed.count(G("刘德华")), 0u);
     EXPECT_EQ(watched.handed.count(G("欧阳修")), 0u) << "the surname is the dictionary's";
     EXPECT_EQ(watched.handed.count(G("乐文")), 1u) << "乐 alone, though it may start a surname";
+  }
+}
+
+// A review on a thread of its own whose rows cannot go out (a full disk) fails the run: a hand-over
+// or the end of the run throws the failure; it is never lost. Rows spilled before it are whole.
+TEST_F(ReviewTest, TheFailureOfAReviewOnAThreadOfItsOwnEndsTheRun) {
+  const std::string zengCan = G("曾参"), output = "Zeng Can";
+  for (const size_t lines : {size_t{10}, size_t{100000}}) {  // reviewed at the end; on the thread
+    SCOPED_TRACE(std::to_string(lines) + " lines");
+    ReviewThread review(lists_, Options());
+    std::string spilled;
+    int spills = 0;
+    const ReviewThread::Spill spill = [&](std::string_view rows) {
+      if (++spills == 2) throw Error("Disk full");  // the next block would have room again
+      spilled += rows;
+    };
+    review.SpillTo(&spill);
+    const LineHook hook = review.Hook();
+    std::string failure;
+    try {
+      for (size_t number = 1; number <= lines; ++number) hook.call(number, zengCan, output);
+      review.Finish();
+      if (review.Rows().size() >= ReviewThread::kSpillBytes) spill(review.Rows());
+    } catch (const Error& e) {
+      failure = e.what();
+    }
+    review.SpillTo(nullptr);
+    EXPECT_EQ(failure, lines == 10 ? "" : "Disk full");
+    EXPECT_EQ(review.Count() == lines, lines == 10);
+    if (lines != 10) {
+      EXPECT_EQ(spills, 2);
+      EXPECT_GE(spilled.size(), ReviewThread::kSpillBytes);
+      EXPECT_EQ(spilled.back(), '\n');
+      EXPECT_EQ(spilled.substr(0, 2), "1\t");
+    }
   }
 }
 

@@ -1,0 +1,156 @@
+#include "ReviewThread.h"
+
+#include <cstdint>
+#include <cstring>
+#include <system_error>
+
+namespace quorvel {
+
+namespace {
+
+// A line handed over: its number, the sizes of its name and its output, then their bytes.
+struct LineHead {
+  size_t number;
+  uint32_t nameSize, outputSize;
+};
+
+// The lines go over once this many bytes of them wait (a few hundred names), so that the review's
+// thread wakes a dozen times in a million names; while it is still busy with the last ones, more
+// gather, up to kMostPending, and then the run waits for it.
+constexpr size_t kHandBytes = size_t{1} << 15;
+constexpr size_t kMostPending = size_t{1} << 22;
+
+}  // namespace
+
+ReviewThread::ReviewThread(ListFiles& lists, const ConversionOptions& options)
+    : lists_(lists), reviewer_(lists, options), handAt_(kHandBytes) {
+  lists_.SetBeforeChange([this] { Settle(); });
+}
+
+ReviewThread::~ReviewThread() {
+  lists_.SetBeforeChange(nullptr);
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  wake_.notify_one();
+  thread_.join();
+}
+
+LineHook ReviewThread::Hook() {
+  return {[this](size_t number, std::string_view name, std::string_view output) {
+            Take(number, name, output);
+          },
+          &reviewer_.Watch()};
+}
+
+void ReviewThread::Take(size_t number, std::string_view name, std::string_view output) {
+  const LineHead head{number, static_cast<uint32_t>(name.size()),
+                      static_cast<uint32_t>(output.size())};
+  pending_.append(reinterpret_cast<const char*>(&head), sizeof head);
+  pending_.append(name);
+  pending_.append(output);
+  if (pending_.size() >= handAt_) Hand();
+}
+
+void ReviewThread::Hand() {
+  if (!thread_.joinable()) {
+    try {
+      thread_ = std::thread(&ReviewThread::Loop, this);
+    } catch (const std::system_error&) {
+      Review(pending_);  // no thread to be had: the run's own reviews
+      pending_.clear();
+      return;
+    }
+  }
+  std::unique_lock lock(mutex_);
+  if (failure_) std::rethrow_exception(failure_);
+  if (!handed_.empty()) {
+    if (pending_.size() < kMostPending) {  // it is behind: they go over with the next ones
+      handAt_ = pending_.size() + kHandBytes;
+      return;
+    }
+    WaitUntilIdle(lock);
+    if (failure_) std::rethrow_exception(failure_);
+  }
+  handed_.swap(pending_);  // pending_ takes over the emptied buffer the thread handed back
+  handAt_ = kHandBytes;
+  lock.unlock();
+  wake_.notify_one();
+}
+
+void ReviewThread::WaitUntilIdle(std::unique_lock<std::mutex>& lock) {
+  idle_.wait(lock, [this] { return handed_.empty() && !busy_; });
+}
+
+void ReviewThread::Settle() {
+  if (thread_.joinable()) {
+    std::unique_lock lock(mutex_);
+    WaitUntilIdle(lock);
+    if (failure_) std::rethrow_exception(failure_);
+  }
+  // The review's thread waits for more: the lines not handed over are reviewed here.
+  Review(pending_);
+  pending_.clear();
+  handAt_ = kHandBytes;
+}
+
+void ReviewThread::Finish() { Settle(); }
+
+void ReviewThread::SpillTo(const Spill* spill) noexcept {
+  if (thread_.joinable()) {
+    std::unique_lock lock(mutex_);
+    WaitUntilIdle(lock);
+  }
+  spill_ = spill;
+  if (spill && rows_.capacity() < kSpillBytes) {
+    try {
+      rows_.reserve(kSpillBytes + 4096);  // one stretch of memory for every block
+    } catch (const std::bad_alloc&) {
+    }
+  }
+}
+
+void ReviewThread::Review(std::string_view lines) {
+  for (size_t at = 0; at < lines.size();) {
+    LineHead head;
+    std::memcpy(&head, lines.data() + at, sizeof head);
+    const std::string_view name = lines.substr(at + sizeof head, head.nameSize);
+    const std::string_view output = lines.substr(at + sizeof head + head.nameSize, head.outputSize);
+    at += sizeof head + head.nameSize + head.outputSize;
+    if (!reviewer_.AppendRow(rows_, head.number, name, output)) continue;
+    ++count_;
+    if (spill_ && rows_.size() >= kSpillBytes) {
+      (*spill_)(rows_);
+      rows_.clear();
+    }
+  }
+}
+
+void ReviewThread::Loop() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [this] { return stop_ || !handed_.empty(); });
+    if (stop_) return;
+    taken_.swap(handed_);  // handed_ takes the emptied buffer of the last lines
+    busy_ = true;
+    const bool failed = failure_ != nullptr;  // then the lines are only taken
+    lock.unlock();
+    std::exception_ptr failure;
+    if (!failed) {
+      try {
+        Review(taken_);
+      } catch (...) {
+        failure = std::current_exception();
+      }
+    }
+    taken_.clear();
+    lock.lock();
+    busy_ = false;
+    if (failure) failure_ = failure;
+    idle_.notify_all();
+  }
+}
+
+}  // namespace quorvel
