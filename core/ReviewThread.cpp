@@ -14,10 +14,11 @@ struct LineHead {
   uint32_t nameSize, outputSize;
 };
 
-// The lines go over once this many bytes of them wait (a few hundred names), so that the review's
-// thread wakes a dozen times in a million names; while it is still busy with the last ones, more
-// gather, up to kMostPending, and then the run waits for it.
-constexpr size_t kHandBytes = size_t{1} << 15;
+// The lines go over once this many bytes of them wait (a few hundred names): the review's thread
+// wakes a few dozen times in a million names, and what is left for the run's end to review or
+// wait for stays small. While the thread is still busy with the last ones, more gather, up to
+// kMostPending, and then the run waits for it.
+constexpr size_t kHandBytes = size_t{1} << 14;
 constexpr size_t kMostPending = size_t{1} << 22;
 
 }  // namespace
@@ -48,9 +49,17 @@ LineHook ReviewThread::Hook() {
 void ReviewThread::Take(size_t number, std::string_view name, std::string_view output) {
   const LineHead head{number, static_cast<uint32_t>(name.size()),
                       static_cast<uint32_t>(output.size())};
-  pending_.append(reinterpret_cast<const char*>(&head), sizeof head);
-  pending_.append(name);
-  pending_.append(output);
+  char line[256];  // the usual line goes in with one append
+  if (sizeof head + name.size() + output.size() <= sizeof line) {
+    std::memcpy(line, &head, sizeof head);
+    std::memcpy(line + sizeof head, name.data(), name.size());
+    std::memcpy(line + sizeof head + name.size(), output.data(), output.size());
+    pending_.append(line, sizeof head + name.size() + output.size());
+  } else {
+    pending_.append(reinterpret_cast<const char*>(&head), sizeof head);
+    pending_.append(name);
+    pending_.append(output);
+  }
   if (pending_.size() >= handAt_) Hand();
 }
 
