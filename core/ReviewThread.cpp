@@ -1,6 +1,7 @@
 #include "ReviewThread.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <system_error>
 
@@ -21,10 +22,18 @@ struct LineHead {
 constexpr size_t kHandBytes = size_t{1} << 14;
 constexpr size_t kMostPending = size_t{1} << 22;
 
+// Whether the review may take a thread of its own: the machine has a second core, and
+// QUORVEL_THREADS=1 does not keep the run on one thread.
+bool SecondThreadWanted() {
+  if (const char* wanted = std::getenv("QUORVEL_THREADS"); wanted && std::strcmp(wanted, "1") == 0)
+    return false;
+  return std::thread::hardware_concurrency() >= 2;
+}
+
 }  // namespace
 
 ReviewThread::ReviewThread(ListFiles& lists, const ConversionOptions& options)
-    : lists_(lists), reviewer_(lists, options), handAt_(kHandBytes) {
+    : lists_(lists), reviewer_(lists, options), handAt_(kHandBytes), alone_(!SecondThreadWanted()) {
   lists_.SetBeforeChange([this] { Settle(); });
 }
 
@@ -66,10 +75,12 @@ void ReviewThread::Take(size_t number, std::string_view name, std::string_view o
 void ReviewThread::Hand() {
   if (!thread_.joinable()) {
     try {
-      thread_ = std::thread(&ReviewThread::Loop, this);
+      if (!alone_) thread_ = std::thread(&ReviewThread::Loop, this);
     } catch (const std::system_error&) {
-      Review(pending_);  // no thread to be had: the run's own reviews
-      pending_.clear();
+      alone_ = true;  // no thread to be had
+    }
+    if (alone_) {
+      Settle();
       return;
     }
   }

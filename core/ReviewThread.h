@@ -6,7 +6,8 @@
 // change (ListFiles::SetBeforeChange), every line handed over is reviewed first. The rows come out
 // in line order, the same bytes as NameReviewer::AppendRow makes on the run's own thread. A run
 // whose lines are few is reviewed on its own thread at the end, and no second thread is started;
-// nor is one where none can be had.
+// nor is one on a machine of one core, where QUORVEL_THREADS=1 keeps the run on one thread, or
+// where none can be had.
 #pragma once
 
 #include <condition_variable>
@@ -74,6 +75,7 @@ class ReviewThread {
   std::string taken_, rows_;
   size_t count_ = 0;
   const Spill* spill_ = nullptr;
+  bool alone_;          // the run's thread reviews every line
   std::thread thread_;  // started at the first hand-over
 };
 

@@ -286,7 +286,7 @@ TEST_F(ReviewTest, TheWatchedRunReviewsWhatARunOfEveryLineReviewsAsTheListsChang
       if (done == 2048) readShen(false);  // 参 is the table's: its lines are flagged
       if (done == 3 * kCheckEvery + 1024) readShen(true);
     };
-    ::setenv("QUORVEL_THREADS", threads, 1);
+    if (threads) ::setenv("QUORVEL_THREADS", threads, 1);
     ConvertFile(lists_, dir_.File("in.txt"), dir_.File("out.txt"), options, progress, nullptr, {},
                 way == Way::kEveryLine ? LineHook(hook)
                 : onItsThread          ? LineHook(hook, toItsThread.watch)
@@ -309,10 +309,14 @@ TEST_F(ReviewTest, TheWatchedRunReviewsWhatARunOfEveryLineReviewsAsTheListsChang
   EXPECT_TRUE(flagged(9 + n * 300)) << "欧阳参 once it no longer does";
   EXPECT_TRUE(flagged(11 + n * 300)) << "乐文";
   EXPECT_FALSE(flagged(1 + n * 2000)) << "曾参 once it does again";
-  // On a thread of its own, each line is reviewed against the lists it was converted with.
-  for (const auto& [threads, way] : {std::pair{"1", Way::kWatched}, std::pair{"2", Way::kWatched},
-                                     std::pair{"1", Way::kOnItsThread}}) {
-    SCOPED_TRACE(std::string(threads) + " thread(s)" +
+  // On a thread of its own (the run on one thread, the default here, or on two), each line is
+  // reviewed against the lists it was converted with.
+  using Threads = const char*;
+  for (const auto& [threads, way] :
+       {std::pair{Threads{"1"}, Way::kWatched}, std::pair{Threads{"2"}, Way::kWatched},
+        std::pair{Threads{nullptr}, Way::kOnItsThread},
+        std::pair{Threads{"2"}, Way::kOnItsThread}}) {
+    SCOPED_TRACE(std::string(threads ? threads : "default") + " thread(s)" +
                  (way == Way::kOnItsThread ? ", reviewed on a thread of its own" : ""));
     const Review watched = run(threads, way);
     EXPECT_EQ(FirstDifferentLine(watched.rows, every.rows), "");
