@@ -1,5 +1,7 @@
 #include "ReviewThread.h"
 
+#include <pthread.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -149,6 +151,7 @@ void ReviewThread::Review(std::string_view lines) {
 }
 
 void ReviewThread::Loop() {
+  ::pthread_setname_np(::pthread_self(), "quorvel-review");  // as ps and top list it
   std::unique_lock lock(mutex_);
   for (;;) {
     wake_.wait(lock, [this] { return stop_ || !handed_.empty(); });
