@@ -7,7 +7,8 @@
     engine reads wrong, how many lines are flagged, and how many of the wrong ones are flagged;
   - cost: quorvel-cli on the 1,000,000 names in GBK and UTF-8, and on the population list, with
     and without --review, interleaved rounds, median wall and CPU (user + system) times and their
-    ratio (every run writes new files, removed after it outside the timing); with --instructions
+    ratio (every run writes new files, removed after it outside the timing), and --review with the
+    review on the run's own thread (QUORVEL_THREADS=1) beside it; with --instructions
     also the instructions of one run each (valgrind's callgrind, which counts the same on a busy
     machine as on an idle one; the review's thread counted too) and their ratio; with --against OTHER_CLI
     (another build, say the one before a change) also OTHER_CLI --review in the same rounds, its
@@ -30,11 +31,11 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
-def timed(argv):
-    """Wall and CPU seconds of one process."""
+def timed(argv, env=None):
+    """Wall and CPU seconds of one process (CPU: all its threads)."""
     before = resource.getrusage(resource.RUSAGE_CHILDREN)
     start = time.perf_counter()
-    proc = subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    proc = subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=env)
     wall = time.perf_counter() - start
     after = resource.getrusage(resource.RUSAGE_CHILDREN)
     if proc.returncode != 0:
@@ -42,11 +43,11 @@ def timed(argv):
     return wall, (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
 
 
-def fresh(work, argv_for):
+def fresh(work, argv_for, env=None):
     """timed() of argv_for(target, review file), both new files, removed after the timing: a run
     that replaced the last run's files would wait while the file system dropped them."""
     out, review = os.path.join(work, "fresh_out.txt"), os.path.join(work, "fresh_review.tsv")
-    result = timed(argv_for(out, review))
+    result = timed(argv_for(out, review), env)
     for path in (out, review):
         if os.path.exists(path):
             os.remove(path)
@@ -120,24 +121,28 @@ def main():
             print(f"| {label}, {line_count(path):,} names | {n:,} ({100 * n / line_count(path):.2f} %) |")
         famous(args.cli, work)
 
+        # The review on the run's own thread too (QUORVEL_THREADS=1): what its thread saves.
+        one_thread = dict(os.environ, QUORVEL_THREADS="1")
         against = " | --against's --review | Its ratio wall / CPU" if args.against else ""
         print("\n| Source | Without review: wall / CPU (median) | With --review | Ratio wall / CPU"
-              f"{against} |\n|---|---|---|---{'|---|---' if args.against else ''}|")
+              " | --review on one thread (QUORVEL_THREADS=1) | Its ratio wall / CPU"
+              f"{against} |\n|---|---|---|---|---|---{'|---|---' if args.against else ''}|")
         for label, path in (("make_names.py, GBK", gbk), ("make_names.py, UTF-8", utf8),
                             ("population frequencies, UTF-8", population)):
-            plain, reviewed, other = [], [], []
+            plain, reviewed, alone, other = [], [], [], []
             for _ in range(args.rounds):
                 plain.append(fresh(work, lambda out, _: [args.cli, path, out]))
                 reviewed.append(fresh(work, lambda out, review: [args.cli, f"--review={review}", path, out]))
+                alone.append(fresh(work, lambda out, review: [args.cli, f"--review={review}", path, out],
+                                   one_thread))
                 if args.against:
                     other.append(fresh(work, lambda out, review: [args.against, f"--review={review}", path, out]))
-            pw, pc = (statistics.median(t[i] for t in plain) for i in (0, 1))
-            rw, rc = (statistics.median(t[i] for t in reviewed) for i in (0, 1))
-            row = (f"| {label}, {args.names:,} names | {pw * 1000:.0f} ms / {pc * 1000:.0f} ms | "
-                   f"{rw * 1000:.0f} ms / {rc * 1000:.0f} ms | {rw / pw:.3f} / {rc / pc:.3f} |")
-            if args.against:
-                ow, oc = (statistics.median(t[i] for t in other) for i in (0, 1))
-                row += f" {ow * 1000:.0f} ms / {oc * 1000:.0f} ms | {ow / pw:.3f} / {oc / pc:.3f} |"
+            medians = lambda runs: tuple(statistics.median(t[i] for t in runs) for i in (0, 1))
+            pw, pc = medians(plain)
+            row = f"| {label}, {args.names:,} names | {pw * 1000:.1f} ms / {pc * 1000:.1f} ms |"
+            for runs in (reviewed, alone, other) if args.against else (reviewed, alone):
+                w, c = medians(runs)
+                row += f" {w * 1000:.1f} ms / {c * 1000:.1f} ms | {w / pw:.3f} / {c / pc:.3f} |"
             print(row)
         if args.instructions:
             print("\n| Source | Instructions without review | With --review | Ratio"
