@@ -23,6 +23,11 @@ struct LineHead {
 // kMostPending, and then the run waits for it.
 constexpr size_t kHandBytes = size_t{1} << 14;
 constexpr size_t kMostPending = size_t{1} << 22;
+// The lines of a short run, and the first of a long one, are reviewed on the run's own thread: a
+// thread of their own (its start, a cold cache, the wait for its last lines at the end) pays only
+// once a run has more than this to review, a few thousand names to check (side by side in
+// bench/README.md: at 100,000 names a thread made the run slower, at 1,000,000 faster).
+constexpr size_t kThreadFromBytes = size_t{1} << 17;
 
 // Whether the review may take a thread of its own: the machine has a second core, and
 // QUORVEL_THREADS=1 does not keep the run on one thread.
@@ -76,12 +81,15 @@ void ReviewThread::Take(size_t number, std::string_view name, std::string_view o
 
 void ReviewThread::Hand() {
   if (!thread_.joinable()) {
-    try {
-      if (!alone_) thread_ = std::thread(&ReviewThread::Loop, this);
-    } catch (const std::system_error&) {
-      alone_ = true;  // no thread to be had
+    if (!alone_ && reviewedHere_ >= kThreadFromBytes) {
+      try {
+        thread_ = std::thread(&ReviewThread::Loop, this);
+      } catch (const std::system_error&) {
+        alone_ = true;  // no thread to be had
+      }
     }
-    if (alone_) {
+    if (!thread_.joinable()) {
+      reviewedHere_ += pending_.size();
       Settle();
       return;
     }

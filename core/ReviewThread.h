@@ -5,7 +5,7 @@
 // Every line is reviewed against the state of the lists it was converted with: before the lists
 // change (ListFiles::SetBeforeChange), every line handed over is reviewed first. The rows come out
 // in line order, the same bytes as NameReviewer::AppendRow makes on the run's own thread. A run
-// whose lines are few is reviewed on its own thread at the end, and no second thread is started;
+// whose lines are few is reviewed on its own thread, and no second thread is started;
 // nor is one on a machine of one core, where QUORVEL_THREADS=1 keeps the run on one thread, or
 // where none can be had.
 #pragma once
@@ -75,8 +75,9 @@ class ReviewThread {
   std::string taken_, rows_;
   size_t count_ = 0;
   const Spill* spill_ = nullptr;
-  bool alone_;          // the run's thread reviews every line
-  std::thread thread_;  // started at the first hand-over
+  bool alone_;               // the run's thread reviews every line
+  size_t reviewedHere_ = 0;  // bytes of lines it reviewed before a thread was started
+  std::thread thread_;       // started once a run has that much to review
 };
 
 }  // namespace quorvel
