@@ -127,8 +127,9 @@ bool SameFile(const std::string& a, const std::string& b) {
 // device (/dev/stdout, a pipe) they are written whole at the end, after the run's own output.
 class ReviewCollector {
  public:
-  ReviewCollector(quorvel::ListFiles& lists, const quorvel::ConversionOptions& options)
-      : review_(lists, options) {}
+  ReviewCollector(quorvel::ListFiles& lists, const quorvel::ConversionOptions& options,
+                  size_t sourceBytes)
+      : review_(lists, options, sourceBytes) {}
 
   // Sees only the lines the review may flag.
   quorvel::LineHook Hook() { return review_.Hook(); }
@@ -178,6 +179,15 @@ class ReviewCollector {
 
   quorvel::ReviewThread review_;
 };
+
+// The size of a source file; 0 for standard input, a pipe or a device.
+size_t SourceBytes(const std::string& source) {
+  struct stat st {};
+  if (source == quorvel::kStandardStream || ::stat(source.c_str(), &st) != 0 ||
+      !S_ISREG(st.st_mode))
+    return 0;
+  return static_cast<size_t>(st.st_size);
+}
 
 // What a failed run left at its target, in words ("" when it did not get so far).
 std::string TargetLeftText(const quorvel::TargetLeft& left, const std::string& target) {
@@ -364,7 +374,7 @@ int Convert(const Run& run) {
                             : "Cannot convert \"" + run.source + "\": " + problem);
     }
     std::optional<ReviewCollector> review;  // its tables are made only for a review
-    if (run.reviewPath) review.emplace(lists, run.options);
+    if (run.reviewPath) review.emplace(lists, run.options, SourceBytes(run.source));
     const quorvel::LineHook reviewHook = review ? review->Hook() : quorvel::LineHook();
     auto reviewed = [&](const std::function<int()>& convert) {
       return review ? review->Run(*run.reviewPath, convert) : convert();

@@ -23,10 +23,12 @@ struct LineHead {
 // kMostPending, and then the run waits for it.
 constexpr size_t kHandBytes = size_t{1} << 14;
 constexpr size_t kMostPending = size_t{1} << 22;
-// The lines of a short run, and the first of a long one, are reviewed on the run's own thread: a
-// thread of their own (its start, a cold cache, the wait for its last lines at the end) pays only
-// once a run has more than this to review, a few thousand names to check (side by side in
-// bench/README.md: at 100,000 names a thread made the run slower, at 1,000,000 faster).
+// A thread of their own (its start, a cold cache, the wait for its last lines at the end) pays
+// only where a run has a few thousand names to check (side by side in bench/README.md: at 100,000
+// names a thread made the run slower, at 1,000,000 faster). So it is started at the first lines of
+// a source of kLongSourceBytes or more (some 500,000 names), and for any other run once the run's
+// own thread has reviewed kThreadFromBytes of lines.
+constexpr size_t kLongSourceBytes = size_t{4} << 20;
 constexpr size_t kThreadFromBytes = size_t{1} << 17;
 
 // Whether the review may take a thread of its own: the machine has a second core, and
@@ -39,8 +41,12 @@ bool SecondThreadWanted() {
 
 }  // namespace
 
-ReviewThread::ReviewThread(ListFiles& lists, const ConversionOptions& options)
-    : lists_(lists), reviewer_(lists, options), handAt_(kHandBytes), alone_(!SecondThreadWanted()) {
+ReviewThread::ReviewThread(ListFiles& lists, const ConversionOptions& options, size_t sourceBytes)
+    : lists_(lists),
+      reviewer_(lists, options),
+      handAt_(kHandBytes),
+      alone_(!SecondThreadWanted()),
+      reviewedHere_(sourceBytes >= kLongSourceBytes ? kThreadFromBytes : 0) {
   lists_.SetBeforeChange([this] { Settle(); });
 }
 

@@ -4,8 +4,9 @@
 //
 // Every line is reviewed against the state of the lists it was converted with: before the lists
 // change (ListFiles::SetBeforeChange), every line handed over is reviewed first. The rows come out
-// in line order, the same bytes as NameReviewer::AppendRow makes on the run's own thread. A run
-// whose lines are few is reviewed on its own thread, and no second thread is started;
+// in line order, the same bytes as NameReviewer::AppendRow makes on the run's own thread. A short
+// run is reviewed on its own thread, and no second thread is started (its start and the wait for
+// its last lines would cost more than it takes over);
 // nor is one on a machine of one core, where QUORVEL_THREADS=1 keeps the run on one thread, or
 // where none can be had.
 #pragma once
@@ -27,8 +28,9 @@ namespace quorvel {
 class ReviewThread {
  public:
   // Reviews the lines of runs over `lists` with `options`, which it watches for changes until it
-  // is destroyed (one ReviewThread per ListFiles at a time).
-  ReviewThread(ListFiles& lists, const ConversionOptions& options);
+  // is destroyed (one ReviewThread per ListFiles at a time). `sourceBytes`, the size of the run's
+  // source where it is known (0: not known): a long source has its thread from the first lines.
+  ReviewThread(ListFiles& lists, const ConversionOptions& options, size_t sourceBytes = 0);
   ~ReviewThread();
   ReviewThread(const ReviewThread&) = delete;
   ReviewThread& operator=(const ReviewThread&) = delete;
@@ -75,9 +77,9 @@ class ReviewThread {
   std::string taken_, rows_;
   size_t count_ = 0;
   const Spill* spill_ = nullptr;
-  bool alone_;               // the run's thread reviews every line
-  size_t reviewedHere_ = 0;  // bytes of lines it reviewed before a thread was started
-  std::thread thread_;       // started once a run has that much to review
+  bool alone_;           // the run's thread reviews every line
+  size_t reviewedHere_;  // bytes of lines it reviewed before a thread was started (or would)
+  std::thread thread_;   // started once a run has that much to review
 };
 
 }  // namespace quorvel

@@ -273,7 +273,9 @@ TEST_F(ReviewTest, TheWatchedRunReviewsWhatARunOfEveryLineReviewsAsTheListsChang
     const ConversionOptions options = Options();
     NameReviewer reviewer(lists_, options);
     std::optional<ReviewThread> onItsThread;
-    if (way == Way::kOnItsThread) onItsThread.emplace(lists_, options);
+    // On two threads, as for a long source: the review's thread from the first lines.
+    if (way == Way::kOnItsThread)
+      onItsThread.emplace(lists_, options, threads ? size_t{1} << 30 : 0);
     const LineHook toItsThread = onItsThread ? onItsThread->Hook() : LineHook();
     Review review;
     const LineFn hook = [&](size_t number, std::string_view name, std::string_view output) {
