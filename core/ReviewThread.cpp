@@ -2,6 +2,8 @@
 
 #include <pthread.h>
 
+#include <chrono>
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -17,10 +19,9 @@ struct LineHead {
   uint32_t nameSize, outputSize;
 };
 
-// The lines go over once this many bytes of them wait (a few hundred names): the review's thread
-// wakes a few dozen times in a million names, and what is left for the run's end to review or
-// wait for stays small. While the thread is still busy with the last ones, more gather, up to
-// kMostPending, and then the run waits for it.
+// The lines go over once this many bytes of them wait (a few hundred names), so that what is left
+// for the run's end to review or wait for stays small. Lines the thread has not taken yet gather,
+// up to kMostPending, and then the run waits for it.
 constexpr size_t kHandBytes = size_t{1} << 14;
 constexpr size_t kMostPending = size_t{1} << 22;
 // A thread of their own (its start, a cold cache, the wait for its last lines at the end) pays
@@ -30,6 +31,9 @@ constexpr size_t kMostPending = size_t{1} << 22;
 // own thread has reviewed kThreadFromBytes of lines.
 constexpr size_t kLongSourceBytes = size_t{4} << 20;
 constexpr size_t kThreadFromBytes = size_t{1} << 17;
+// How often the review's thread looks for lines (the run never wakes it; see Hand): what the run's
+// end finds not taken yet, it reviews itself.
+constexpr std::chrono::milliseconds kLookEvery{1};
 
 // Whether the review may take a thread of its own: the machine has a second core, and
 // QUORVEL_THREADS=1 does not keep the run on one thread.
@@ -100,20 +104,22 @@ void ReviewThread::Hand() {
       return;
     }
   }
+  // The run never wakes the review's thread, which looks for lines every kLookEvery: waking a
+  // sleeping core cost the run 25 to 150 microseconds a time on the benchmark machine, in all
+  // about as much as the review of the lines it handed over.
   std::unique_lock lock(mutex_);
   if (failure_) std::rethrow_exception(failure_);
-  if (!handed_.empty()) {
-    if (pending_.size() < kMostPending) {  // it is behind: they go over with the next ones
-      handAt_ = pending_.size() + kHandBytes;
-      return;
-    }
-    WaitUntilIdle(lock);
+  if (handed_.empty()) {
+    handed_.swap(pending_);  // pending_ takes over the emptied buffer the thread handed back
+  } else if (handed_.size() < kMostPending) {
+    handed_.append(pending_);  // it has not looked yet: they go with the last ones
+    pending_.clear();
+  } else {
+    WaitUntilIdle(lock);  // it fell behind by far (kept off its core)
     if (failure_) std::rethrow_exception(failure_);
+    handed_.swap(pending_);
   }
-  handed_.swap(pending_);  // pending_ takes over the emptied buffer the thread handed back
   handAt_ = kHandBytes;
-  lock.unlock();
-  wake_.notify_one();
 }
 
 void ReviewThread::WaitUntilIdle(std::unique_lock<std::mutex>& lock) {
@@ -121,12 +127,15 @@ void ReviewThread::WaitUntilIdle(std::unique_lock<std::mutex>& lock) {
 }
 
 void ReviewThread::Settle() {
+  std::string rest;  // handed over and not taken yet: reviewed here, after what the thread took
   if (thread_.joinable()) {
     std::unique_lock lock(mutex_);
-    WaitUntilIdle(lock);
+    rest.swap(handed_);
+    idle_.wait(lock, [this] { return !busy_; });
     if (failure_) std::rethrow_exception(failure_);
   }
-  // The review's thread waits for more: the lines not handed over are reviewed here.
+  // The review's thread waits for more: the lines it did not take are reviewed here.
+  Review(rest);
   Review(pending_);
   pending_.clear();
   handAt_ = kHandBytes;
@@ -168,8 +177,9 @@ void ReviewThread::Loop() {
   ::pthread_setname_np(::pthread_self(), "quorvel-review");  // as ps and top list it
   std::unique_lock lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [this] { return stop_ || !handed_.empty(); });
+    wake_.wait_for(lock, kLookEvery, [this] { return stop_ || !handed_.empty(); });
     if (stop_) return;
+    if (handed_.empty()) continue;
     taken_.swap(handed_);  // handed_ takes the emptied buffer of the last lines
     busy_ = true;
     const bool failed = failure_ != nullptr;  // then the lines are only taken

@@ -69,8 +69,9 @@ class ReviewThread {
   std::string pending_;
   size_t handAt_;  // the size of pending_ at which they are handed over
   std::mutex mutex_;
-  std::condition_variable wake_, idle_;
-  std::string handed_;  // handed over and not taken yet
+  std::condition_variable wake_;  // only to stop it
+  std::condition_variable idle_;  // it finished the lines it took
+  std::string handed_;            // handed over and not taken yet
   bool busy_ = false, stop_ = false;
   std::exception_ptr failure_;
   // The review's thread's while it reviews, the run's thread's while it is idle.

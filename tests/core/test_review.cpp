@@ -328,6 +328,25 @@ TEST_F(ReviewTest, TheWatchedRunReviewsWhatARunOfEveryLineReviewsAsTheListsChang
   }
 }
 
+// The lines a run hands to the review's thread are all reviewed, in order, whether the thread took
+// them before the run's end or the run's end finds them still waiting (the run ends at once after
+// handing lines over, many times, so that both happen).
+TEST_F(ReviewTest, EveryLineHandedToTheReviewsThreadIsReviewedInOrder) {
+  const std::string zengCan = G("曾参");
+  constexpr size_t kLines = 3000;  // some 80 KiB of lines: a few hand-overs
+  for (int round = 0; round < 20; ++round) {
+    ReviewThread review(lists_, Options(), size_t{1} << 30);  // a thread from the first lines
+    const LineHook hook = review.Hook();
+    for (size_t number = 1; number <= kLines; ++number) hook.call(number, zengCan, "Zeng Can");
+    review.Finish();
+    ASSERT_EQ(review.Count(), kLines) << "round " << round;
+    size_t expected = 1;
+    for (size_t at = 0; at < review.Rows().size(); at = review.Rows().find('\n', at) + 1)
+      ASSERT_EQ(review.Rows().substr(at, review.Rows().find('\t', at) - at),
+                std::to_string(expected++));
+  }
+}
+
 // A review on a thread of its own whose rows cannot go out (a full disk) fails the run: a hand-over
 // or the end of the run throws the failure; it is never lost. Rows spilled before it are whole.
 TEST_F(ReviewTest, TheFailureOfAReviewOnAThreadOfItsOwnEndsTheRun) {
