@@ -4,7 +4,6 @@
 
 #include <chrono>
 
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
@@ -15,8 +14,7 @@ namespace {
 
 // A line handed over: its number, the sizes of its name and its output, then their bytes.
 struct LineHead {
-  size_t number;
-  uint32_t nameSize, outputSize;
+  size_t number, nameSize, outputSize;
 };
 
 // The lines go over once this many bytes of them wait (a few hundred names), so that what is left
@@ -73,8 +71,7 @@ LineHook ReviewThread::Hook() {
 }
 
 void ReviewThread::Take(size_t number, std::string_view name, std::string_view output) {
-  const LineHead head{number, static_cast<uint32_t>(name.size()),
-                      static_cast<uint32_t>(output.size())};
+  const LineHead head{number, name.size(), output.size()};
   char line[256];  // the usual line goes in with one append
   if (sizeof head + name.size() + output.size() <= sizeof line) {
     std::memcpy(line, &head, sizeof head);
