@@ -1,14 +1,13 @@
-// The review of a long run made on a thread of its own (quorvel-cli --review), so that it costs
-// the run next to nothing on a machine with a second core: the run's line hook only copies the
-// lines the review's watch wants, and the review's thread makes their rows while the run goes on.
+// The review of a long run made on a thread of its own (quorvel-cli --review): the run's line hook
+// only copies the lines the review's watch wants, and the review's thread makes their rows on
+// another core while the run goes on (bench/README.md measures what that saves).
 //
 // Every line is reviewed against the state of the lists it was converted with: before the lists
 // change (ListFiles::SetBeforeChange), every line handed over is reviewed first. The rows come out
 // in line order, the same bytes as NameReviewer::AppendRow makes on the run's own thread. A short
-// run is reviewed on its own thread, and no second thread is started (its start and the wait for
-// its last lines would cost more than it takes over);
-// nor is one on a machine of one core, where QUORVEL_THREADS=1 keeps the run on one thread, or
-// where none can be had.
+// run is reviewed on the run's own thread and starts no second one (its start and the wait for its
+// last lines would cost more than it took over); nor does a run on a machine of one core, with
+// QUORVEL_THREADS=1, or where no thread can be had.
 #pragma once
 
 #include <condition_variable>
