@@ -368,7 +368,6 @@ TEST_F(ReviewTest, TheFailureOfAReviewOnAThreadOfItsOwnEndsTheRun) {
     try {
       for (size_t number = 1; number <= lines; ++number) hook.call(number, zengCan, output);
       review.Finish();
-      if (review.Rows().size() >= ReviewThread::kSpillBytes) spill(review.Rows());
     } catch (const Error& e) {
       failure = e.what();
     }
