@@ -242,6 +242,16 @@ uint32_t CharacterUtf8(std::string_view character) {
   return packed;
 }
 
+// The bits of CandidatePairs for the double-byte character `lead` `trail` (both in range).
+uint8_t CandidateBits(unsigned lead, unsigned trail) {
+  const size_t slot = (lead - 0x81) * 191 + (trail - 0x40);
+  const bool unknown = kBuiltinRowOfGbk[slot] == 0xFFFF;
+  uint8_t bits = 0;
+  if (unknown || kSurnameReviewOfGbk[slot] != kNoRow) bits |= 1;
+  if (unknown || kGivenReviewOfGbk[slot] != kNoRow) bits |= 2;
+  return bits;
+}
+
 }  // namespace
 
 // Per pair of bytes (as one two-byte load reads them): kNotCharacter when the two bytes are no
@@ -252,11 +262,7 @@ std::vector<uint8_t> CandidatePairs() {
   std::vector<uint8_t> pairs(0x10000, 4);
   for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
     for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
-      const size_t slot = (lead - 0x81) * 191 + (trail - 0x40);
-      const bool unknown = kBuiltinRowOfGbk[slot] == 0xFFFF;
-      uint8_t bits = 0;
-      if (unknown || kSurnameReviewOfGbk[slot] != kNoRow) bits |= 1;
-      if (unknown || kGivenReviewOfGbk[slot] != kNoRow) bits |= 2;
+      const uint8_t bits = CandidateBits(lead, trail);
       uint16_t pair;
       const unsigned char bytes[2] = {static_cast<unsigned char>(lead),
                                       static_cast<unsigned char>(trail)};
@@ -288,12 +294,15 @@ bool UserReads(const ListFiles& lists, Romanization romanization, std::string_vi
 
 }  // namespace
 
+// The quick test's bits of the character, read from the review rows themselves: the run's watch
+// asks once per character and position, and needs no table of every pair made first.
 bool ReviewWatch::Wants(std::string_view character, KeyRole role) const {
-  uint16_t pair;
-  std::memcpy(&pair, character.data(), sizeof pair);
+  const auto lead = static_cast<unsigned char>(character[0]);
+  const auto trail = static_cast<unsigned char>(character[1]);
+  if (lead < 0x81 || lead > 0xFE || trail < 0x40 || trail > 0xFE) return false;
   const uint8_t position =
       role == KeyRole::kSurname ? NameReviewer::kSurnamePosition : NameReviewer::kGivenPosition;
-  return (TheCandidates()[pair] & position) && !UserReads(lists_, romanization_, character);
+  return (CandidateBits(lead, trail) & position) && !UserReads(lists_, romanization_, character);
 }
 
 // One key the romanization read for a line, in its order: its reading (in readingText_), whether
@@ -347,7 +356,7 @@ NameReviewer::NameReviewer(const ListFiles& lists, const ConversionOptions& opti
       options_(options),
       layout_(options),
       watch_(lists, options.romanization),
-      candidates_(TheCandidates()),
+      candidates_(nullptr),  // made by the first review (SyncCandidates), on its thread
       lookup_(options.Lookup()),
       dictionary_(options.romanization == Romanization::kWadeGiles ? kWadeGilesDictionaryKeys
                                                                    : kPinyinDictionaryKeys) {}
