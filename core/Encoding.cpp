@@ -565,7 +565,7 @@ template <int kBytes>
   const uint32_t lead = wide & ~trail;
   *odd ^= upTo >> (kBytes - 1) & 1;
   // F8-FE breaks the pairing only as a lead, FF always.
-  return ((~wide & trail) | belowA1 | (fromF8 & wide & lead) | ff) == 0;
+  return ((~wide & trail) | belowA1 | (fromF8 & lead) | ff) == 0;
 }
 
 // PairsAsGb2312 for sixteen bytes at `p`, with SSE2 (every x86-64 processor has it).

@@ -145,10 +145,9 @@ void AppendFlagHead(std::string& out, std::string_view character,
 
 // What stands before alternative `index` of a flag: " — or Zeng Cen", then " · Zeng Shen".
 constexpr std::string_view kFirstAlternative = " \u2014 or ", kLaterAlternative = " \u00B7 ";
-std::string_view AlternativeStart(size_t index) {
-  return index == 0 ? kFirstAlternative : kLaterAlternative;
+void AppendAlternativeStart(std::string& out, size_t index) {
+  out += index == 0 ? kFirstAlternative : kLaterAlternative;
 }
-void AppendAlternativeStart(std::string& out, size_t index) { out += AlternativeStart(index); }
 
 // Alternative `index` of a flag (GBK).
 void AppendAlternative(std::string& out, size_t index, std::string_view gbk) {
@@ -699,6 +698,12 @@ char* Put(char* to, std::string_view text) {
   return to + text.size();
 }
 
+// The most PutRowStart writes for a name of `count` characters and an output of `outputSize`
+// bytes: the number (24), a tab, three bytes a character, a tab, the output, a tab.
+constexpr size_t RowStartRoom(size_t count, size_t outputSize) {
+  return 24 + 1 + 3 * count + 1 + outputSize + 1;
+}
+
 }  // namespace
 
 // The row of AppendRowOfFlags where it is plain: per flag, what stands before its words (the
@@ -714,7 +719,7 @@ char* Put(char* to, std::string_view text) {
     if (keys.flags[k] < 0) continue;
     const RowReadings& row = *keys.words[k];
     const size_t at = out.size();
-    const size_t before = first ? 24 + 3 * count + output.size() + 3 : kFlagSeparator.size();
+    const size_t before = first ? RowStartRoom(count, output.size()) : kFlagSeparator.size();
     out.resize_and_overwrite(
         at + before + row.head.size() + kFirstAlternative.size(), [&](char* data, size_t) {
           char* w = first ? PutRowStart(data + at, number, keys.characters, count, output)
@@ -730,8 +735,8 @@ char* Put(char* to, std::string_view text) {
 }
 
 // AppendRowStart's bytes at `w` for a usual name whose output is plain ASCII and whose characters
-// each have their UTF-8: "LINE<TAB>NAME<TAB>OUTPUT<TAB>", 24 + 3 * count + output.size() + 3
-// bytes at most written; returns the end.
+// each have their UTF-8: "LINE<TAB>NAME<TAB>OUTPUT<TAB>", RowStartRoom bytes at most written;
+// returns the end.
 [[gnu::always_inline]] inline char* NameReviewer::PutRowStart(char* w, size_t number,
                                                               const Character* const* characters,
                                                               size_t count,
